@@ -1,0 +1,36 @@
+// Small free functions shared across the driver: table fillers, the driver's memory-block pair,
+// the model predicate, a bounded string comparison and a few value conversions.
+#pragma once
+
+#include <cstdint>
+
+// The allocation handle is carried through the allocator's callers but not used by it.
+using MYHANDLE = void*;
+
+void AssignCountW(uint16_t* table, int n);
+void AssignCountB(uint8_t* table, int n);
+void AssignCountIBO(uint32_t* table, uint32_t start, uint32_t step, int n);
+void AssignCountWBO(uint16_t* table, int start, int step, int n);
+
+// Zeroed block of `size` bytes; null when size is 0 or memory is short.
+void* lpMyGlobalAlloc(MYHANDLE handle, uint32_t size);
+// Frees *block (null accepted) and nulls the caller's pointer.
+void vMyGlobalFree(MYHANDLE handle, void** block);
+
+// Typed convenience over vMyGlobalFree for callers holding a T*.
+template <typename T>
+inline void vMyGlobalFreeT(MYHANDLE handle, T** block)
+{
+    if (block == nullptr) return;
+    void* p = *block;
+    vMyGlobalFree(handle, &p);
+    *block = nullptr;
+}
+
+bool IsTR518Scanner(uint16_t product_id, uint16_t revision);
+int StrCmp(const uint8_t* a, const uint8_t* b, uint16_t n);
+int GetDepthMaxVal(uint16_t depth_code, uint32_t* out);
+int GetGammaEntry(uint16_t depth_code, uint32_t* out);
+int PlaneToIndex(int plane, int* out);
+int IsMounted(uint16_t);
+uint32_t ConvertPointerTo_UInt32(uint64_t value);
