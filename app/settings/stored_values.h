@@ -2,8 +2,8 @@
 //
 // Values read back from the store's file are texts, and Qt's own conversions are lenient ("abc" is a
 // true boolean, "nan" a number), so every settings object reads through these functions. Each gives
-// no value when the stored value is absent or unusable; callers that treat an absent key specially
-// ask `contains` first.
+// no value when the stored value is absent or unusable; callers with a rule of their own for an
+// absent key ask `contains` first.
 //
 // Usable values:
 //   bool      a boolean, or the text "true" or "false" in any case, or "1" or "0"
