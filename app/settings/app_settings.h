@@ -1,0 +1,71 @@
+// Application-wide options: previews, opening the written image, the suffix rule of a new day, and the
+// three scanner options that travel with every scan.
+#pragma once
+
+#include "scanner_enumerations.h"
+
+#include <QObject>
+#include <QSettings>
+
+class AppSettings : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isShowPreviousPreview READ isShowPreviousPreview WRITE setShowPreviousPreview
+                   NOTIFY isShowPreviousPreviewChanged)
+    Q_PROPERTY(bool isOpenImageAfterScan READ isOpenImageAfterScan WRITE setOpenImageAfterScan
+                   NOTIFY isOpenImageAfterScanChanged)
+    Q_PROPERTY(bool isResetSuffixForNewDay READ isResetSuffixForNewDay WRITE setResetSuffixForNewDay
+                   NOTIFY isResetSuffixForNewDayChanged)
+    Q_PROPERTY(qint64 exposureRatio READ exposureRatio WRITE setExposureRatio NOTIFY exposureRatioChanged)
+    Q_PROPERTY(qint64 scanQuality READ scanQualityRawValue WRITE setScanQualityRawValue
+                   NOTIFY scanQualityChanged)
+    Q_PROPERTY(qint64 calibrationMode READ calibrationModeRawValue WRITE setCalibrationModeRawValue
+                   NOTIFY calibrationModeChanged)
+
+public:
+    explicit AppSettings(QObject* parent = nullptr);
+
+    bool isShowPreviousPreview() const { return m_isShowPreviousPreview; }
+    void setShowPreviousPreview(bool value);
+    bool isOpenImageAfterScan() const { return m_isOpenImageAfterScan; }
+    void setOpenImageAfterScan(bool value);
+    bool isResetSuffixForNewDay() const { return m_isResetSuffixForNewDay; }
+    void setResetSuffixForNewDay(bool value);
+    // Exposure in hundredths of the normal exposure (100 is 1.0).
+    qint64 exposureRatio() const { return m_exposureRatio; }
+    void setExposureRatio(qint64 value);
+    VekScanQuality scanQuality() const { return m_scanQuality; }
+    void setScanQuality(VekScanQuality value);
+    VekCalibrationMode calibrationMode() const { return m_calibrationMode; }
+    void setCalibrationMode(VekCalibrationMode value);
+
+    qint64 scanQualityRawValue() const { return rawValue(m_scanQuality); }
+    void setScanQualityRawValue(qint64 value) { setScanQuality(VekScanQuality(value)); }
+    qint64 calibrationModeRawValue() const { return rawValue(m_calibrationMode); }
+    void setCalibrationModeRawValue(qint64 value) { setCalibrationMode(VekCalibrationMode(value)); }
+
+    // Reads "showPreviousPreview", "openImageAfterScan", "resetFilenameSuffix", "exposureRatio",
+    // "scanQuality" and "calibrationMode" in that order. A missing key sets true, true, true, nothing,
+    // 8, and smart calibration when `calibrationCommandSupported` (the connected scanner supports the
+    // calibration-mode command) or typical otherwise. An unusable value keeps the current one.
+    void load(const QSettings& store, bool calibrationCommandSupported);
+    // Writes all six keys.
+    void save(QSettings& store) const;
+
+Q_SIGNALS:
+    void isShowPreviousPreviewChanged(bool value);
+    void isOpenImageAfterScanChanged(bool value);
+    void isResetSuffixForNewDayChanged(bool value);
+    void exposureRatioChanged(qint64 value);
+    void scanQualityChanged(qint64 rawValue);
+    void calibrationModeChanged(qint64 rawValue);
+    // After any property's own signal.
+    void changed();
+
+private:
+    bool m_isShowPreviousPreview = true;
+    bool m_isOpenImageAfterScan = true;
+    bool m_isResetSuffixForNewDay = true;
+    qint64 m_exposureRatio = 100;
+    VekScanQuality m_scanQuality = VekScanQuality::quality;
+    VekCalibrationMode m_calibrationMode = VekCalibrationMode::smart;
+};

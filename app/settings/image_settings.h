@@ -1,0 +1,122 @@
+// How a scanned image is post-processed: the adjustment method with its values, the gray and
+// black-and-white conversions, inversion, the experimental switches, and the raw preview inside the
+// current scan frame.
+#pragma once
+
+#include "enumerations.h"
+
+#include <QMetaType>
+#include <QObject>
+#include <QSettings>
+
+#include <vips/vips8>
+
+#include <optional>
+
+Q_DECLARE_METATYPE(std::optional<vips::VImage>)
+
+class ImageSettings : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(double exposure READ exposure WRITE setExposure NOTIFY exposureChanged)
+    Q_PROPERTY(double brightness READ brightness WRITE setBrightness NOTIFY brightnessChanged)
+    Q_PROPERTY(double contrast READ contrast WRITE setContrast NOTIFY contrastChanged)
+    Q_PROPERTY(double saturation READ saturation WRITE setSaturation NOTIFY saturationChanged)
+    Q_PROPERTY(double hue READ hue WRITE setHue NOTIFY hueChanged)
+    Q_PROPERTY(double sharpeness READ sharpeness WRITE setSharpeness NOTIFY sharpenessChanged)
+    Q_PROPERTY(GrayMode grayMode READ grayMode WRITE setGrayMode NOTIFY grayModeChanged)
+    Q_PROPERTY(BWMode bwMode READ bwMode WRITE setBwMode NOTIFY bwModeChanged)
+    Q_PROPERTY(double threshold READ threshold WRITE setThreshold NOTIFY thresholdChanged)
+    Q_PROPERTY(AdjustmentMethod adjustmentMethod READ adjustmentMethod WRITE setAdjustmentMethod
+                   NOTIFY adjustmentMethodChanged)
+    Q_PROPERTY(bool invert READ invert WRITE setInvert NOTIFY invertChanged)
+    Q_PROPERTY(std::optional<vips::VImage> scanFrameRawImage READ scanFrameRawImage
+                   WRITE setScanFrameRawImage NOTIFY scanFrameRawImageChanged)
+    Q_PROPERTY(bool experiment READ experiment WRITE setExperiment NOTIFY experimentChanged)
+    Q_PROPERTY(bool contrastStretch READ contrastStretch WRITE setContrastStretch
+                   NOTIFY contrastStretchChanged)
+
+public:
+    // A copy of everything but the image, taken on the GUI thread for the post-processing.
+    struct Values {
+        double exposure;
+        double brightness;
+        double contrast;
+        double saturation;
+        double hue;
+        double sharpeness;
+        GrayMode grayMode;
+        BWMode bwMode;
+        double threshold;  // black-and-white threshold
+        AdjustmentMethod adjustmentMethod;
+        bool invert;
+        bool experiment;
+        bool contrastStretch;
+    };
+
+    explicit ImageSettings(QObject* parent = nullptr);
+
+    double exposure() const { return m_values.exposure; }
+    void setExposure(double value);
+    double brightness() const { return m_values.brightness; }
+    void setBrightness(double value);
+    double contrast() const { return m_values.contrast; }
+    void setContrast(double value);
+    double saturation() const { return m_values.saturation; }
+    void setSaturation(double value);
+    double hue() const { return m_values.hue; }
+    void setHue(double value);
+    double sharpeness() const { return m_values.sharpeness; }
+    void setSharpeness(double value);
+    GrayMode grayMode() const { return m_values.grayMode; }
+    void setGrayMode(GrayMode value);
+    BWMode bwMode() const { return m_values.bwMode; }
+    void setBwMode(BWMode value);
+    double threshold() const { return m_values.threshold; }
+    void setThreshold(double value);
+    AdjustmentMethod adjustmentMethod() const { return m_values.adjustmentMethod; }
+    void setAdjustmentMethod(AdjustmentMethod value);
+    bool invert() const { return m_values.invert; }
+    void setInvert(bool value);
+    // The raw preview cut to the scan frame; never stored.
+    const std::optional<vips::VImage>& scanFrameRawImage() const { return m_scanFrameRawImage; }
+    // A different image object counts as a change; the same object set again does not.
+    void setScanFrameRawImage(const std::optional<vips::VImage>& value);
+    bool experiment() const { return m_values.experiment; }
+    void setExperiment(bool value);
+    bool contrastStretch() const { return m_values.contrastStretch; }
+    void setContrastStretch(bool value);
+
+    Values values() const;
+
+    // Reads "adjustmentMethod", "exposure", "brightness", "contrast", "saturation", "hue",
+    // "sharpeness", "grayMode", "bwMode" and "threshold" in that order; a missing or unusable value
+    // keeps the current one.
+    void load(const QSettings& store);
+    // Writes those ten keys.
+    void save(QSettings& store) const;
+    // The ten stored values back to their defaults; inversion, the switches and the image stay.
+    void reset();
+
+Q_SIGNALS:
+    void exposureChanged(double value);
+    void brightnessChanged(double value);
+    void contrastChanged(double value);
+    void saturationChanged(double value);
+    void hueChanged(double value);
+    void sharpenessChanged(double value);
+    void grayModeChanged(GrayMode value);
+    void bwModeChanged(BWMode value);
+    void thresholdChanged(double value);
+    void adjustmentMethodChanged(AdjustmentMethod value);
+    void invertChanged(bool value);
+    void scanFrameRawImageChanged(const std::optional<vips::VImage>& value);
+    void experimentChanged(bool value);
+    void contrastStretchChanged(bool value);
+    // After any property's own signal.
+    void changed();
+
+private:
+    Values m_values{0.0, 0.0, 1.0, 1.0, 0.0, 0.0, GrayMode::noir, BWMode::automatic, 0.5,
+                    AdjustmentMethod::manual, false, false, false};
+    std::optional<vips::VImage> m_scanFrameRawImage;
+};

@@ -1,0 +1,139 @@
+#include "output_settings.h"
+
+#include "property_update.h"
+#include "stored_values.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+QString todayString(QDate today) {
+    return today.toString(u"yyyyMMdd");
+}
+
+OutputSettings::OutputSettings(QObject* parent)
+    : QObject(parent), m_directoryPath(defaultOutputDirectoryPath()) {
+    if (m_prefixType == PrefixType::date) m_prefix = todayString();
+}
+
+QString OutputSettings::defaultOutputDirectoryPath() {
+    return defaultOutputDirectoryPath(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation),
+                                      QCoreApplication::applicationName());
+}
+
+QString OutputSettings::defaultOutputDirectoryPath(const QString& picturesRoot,
+                                                   const QString& folderName) {
+    if (picturesRoot.isEmpty()) return {};
+    const QString name = folderName.isEmpty() ? QStringLiteral("Lumenfield") : folderName;
+    const QString path = QDir::cleanPath(picturesRoot + u'/' + name);
+    if (!QFileInfo::exists(path)) {
+        std::error_code error;
+        std::filesystem::create_directories(QFile::encodeName(path).toStdString(), error);
+        if (error)
+            std::cout << "Failed to create Lumenfield directory: " << error.message() << std::endl;
+    }
+    return path;
+}
+
+void OutputSettings::setDirectoryPath(const QString& value) {
+    updateProperty(this, m_directoryPath, value, &OutputSettings::directoryPathChanged);
+}
+
+void OutputSettings::setPrefixType(PrefixType value) {
+    updateProperty(this, m_prefixType, value, &OutputSettings::prefixTypeChanged);
+}
+
+void OutputSettings::setPrefix(const QString& value) {
+    updateProperty(this, m_prefix, value, &OutputSettings::prefixChanged);
+}
+
+void OutputSettings::setAutoSuffix(bool value) {
+    updateProperty(this, m_isAutoSuffix, value, &OutputSettings::isAutoSuffixChanged);
+}
+
+void OutputSettings::setSuffixNumber(qint64 value) {
+    updateProperty(this, m_suffixNumber, value, &OutputSettings::suffixNumberChanged);
+}
+
+void OutputSettings::setSuffixLength(qint64 value) {
+    updateProperty(this, m_suffixLength, value, &OutputSettings::suffixLengthChanged);
+}
+
+void OutputSettings::setFormat(OutputFormat value) {
+    updateProperty(this, m_format, value, &OutputSettings::formatChanged);
+}
+
+void OutputSettings::setTiffCompression(TIFFCompression value) {
+    updateProperty(this, m_tiffCompression, value, &OutputSettings::tiffCompressionChanged);
+}
+
+void OutputSettings::setJpegQuality(JPEGQuality value) {
+    updateProperty(this, m_jpegQuality, value, &OutputSettings::jpegQualityChanged);
+}
+
+void OutputSettings::setEmbeddedICCProfile(bool value) {
+    updateProperty(this, m_isEmbeddedICCProfile, value, &OutputSettings::isEmbeddedICCProfileChanged);
+}
+
+void OutputSettings::setIccProfile(ICCProfile value) {
+    updateProperty(this, m_iccProfile, value, &OutputSettings::iccProfileChanged);
+}
+
+void OutputSettings::load(const QSettings& store, bool resetSuffixForNewDay, QDate today) {
+    const QString todayText = todayString(today);
+    loadStored<QString>(store, "directoryPath", this, &OutputSettings::setDirectoryPath);
+    loadStored<PrefixType>(store, "prefixType", this, &OutputSettings::setPrefixType);
+
+    // With a date prefix the stored prefix is the date of the last save, so a different text (a
+    // later day, or an earlier one after the clock was set back) starts a new day.
+    const QString storedPrefix = readStored<QString>(store, "prefix").value_or(m_prefix);
+    const bool newDay = m_prefixType == PrefixType::date && storedPrefix != todayText;
+    if (newDay && resetSuffixForNewDay)
+        setSuffixNumber(1);
+    else
+        loadStored<qint64>(store, "suffixNumber", this, &OutputSettings::setSuffixNumber);
+    setPrefix(m_prefixType == PrefixType::date ? todayText : storedPrefix);
+
+    loadStored<bool>(store, "isAutoSuffix", this, &OutputSettings::setAutoSuffix);
+    loadStored<qint64>(store, "suffixLength", this, &OutputSettings::setSuffixLength);
+    loadStored<OutputFormat>(store, "format", this, &OutputSettings::setFormat);
+    loadStored<TIFFCompression>(store, "tiffCompression", this, &OutputSettings::setTiffCompression);
+    loadStored<JPEGQuality>(store, "jpegQuality", this, &OutputSettings::setJpegQuality);
+    loadStored<bool>(store, "isEmbedded", this, &OutputSettings::setEmbeddedICCProfile);
+    loadStored<ICCProfile>(store, "iccProfile", this, &OutputSettings::setIccProfile);
+}
+
+void OutputSettings::save(QSettings& store) const {
+    store.setValue("directoryPath", m_directoryPath);
+    store.setValue("prefixType", rawValue(m_prefixType));
+    store.setValue("prefix", m_prefix);
+    store.setValue("isAutoSuffix", m_isAutoSuffix);
+    store.setValue("suffixNumber", m_suffixNumber);
+    store.setValue("suffixLength", m_suffixLength);
+    store.setValue("format", rawValue(m_format));
+    store.setValue("tiffCompression", rawValue(m_tiffCompression));
+    store.setValue("jpegQuality", rawValue(m_jpegQuality));
+    store.setValue("isEmbedded", m_isEmbeddedICCProfile);
+    store.setValue("iccProfile", rawValue(m_iccProfile));
+}
+
+void OutputSettings::reset() {
+    const OutputSettings defaults;
+    setDirectoryPath(defaults.directoryPath());
+    setPrefixType(defaults.prefixType());
+    setPrefix(defaults.prefix());
+    setAutoSuffix(defaults.isAutoSuffix());
+    setSuffixNumber(defaults.suffixNumber());
+    setSuffixLength(defaults.suffixLength());
+    setFormat(defaults.format());
+    setTiffCompression(defaults.tiffCompression());
+    setJpegQuality(defaults.jpegQuality());
+    setEmbeddedICCProfile(defaults.isEmbeddedICCProfile());
+    setIccProfile(defaults.iccProfile());
+}

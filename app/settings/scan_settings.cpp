@@ -1,0 +1,64 @@
+#include "scan_settings.h"
+
+#include "property_update.h"
+#include "stored_values.h"
+
+ScanSettings::ScanSettings(QObject* parent) : QObject(parent) {}
+
+void ScanSettings::setScanSource(VekScanSource value) {
+    updateProperty(this, m_values.scanSource, value, &ScanSettings::scanSourceChanged);
+}
+
+void ScanSettings::setColorType(VekColorType value) {
+    updateProperty(this, m_values.colorType, value, &ScanSettings::colorTypeChanged);
+}
+
+void ScanSettings::setResolution(qint64 value) {
+    updateProperty(this, m_values.resolution, value, &ScanSettings::resolutionChanged);
+}
+
+void ScanSettings::setScanFrameType(VekScanFrameType value) {
+    updateProperty(this, m_values.scanFrameType, value, &ScanSettings::scanFrameTypeChanged);
+}
+
+void ScanSettings::setPreviewImageScale(double value) {
+    updateProperty(this, m_values.previewImageScale, value, &ScanSettings::previewImageScaleChanged);
+}
+
+void ScanSettings::setPreviewRect(const QRectF& value) {
+    updateProperty(this, m_values.previewRect, value, &ScanSettings::previewRectChanged);
+}
+
+ScanSettings::Values ScanSettings::values() const {
+    Q_ASSERT(QThread::currentThread() == thread());
+    return m_values;
+}
+
+void ScanSettings::load(const QSettings& store) {
+    loadStored<VekScanSource>(store, "scanSource", this, &ScanSettings::setScanSource);
+    loadStored<VekColorType>(store, "colorType", this, &ScanSettings::setColorType);
+    loadStored<qint64>(store, "resolution", this, &ScanSettings::setResolution);
+    loadStored<VekScanFrameType>(store, "frameType", this, &ScanSettings::setScanFrameType);
+    if (const std::optional<double> scale = readStored<double>(store, "previewImageScale");
+        scale && *scale > 0.0)
+        setPreviewImageScale(*scale);
+    loadStored<QRectF>(store, "previewRect", this, &ScanSettings::setPreviewRect);
+}
+
+void ScanSettings::save(QSettings& store) const {
+    store.setValue("scanSource", scanSourceRawValue());
+    store.setValue("colorType", colorTypeRawValue());
+    store.setValue("resolution", m_values.resolution);
+    store.setValue("frameType", scanFrameTypeRawValue());
+    store.setValue("previewImageScale", m_values.previewImageScale);
+    store.setValue("previewRect", m_values.previewRect);
+}
+
+void ScanSettings::reset() {
+    const ScanSettings defaults;
+    setScanSource(defaults.scanSource());
+    setColorType(defaults.colorType());
+    setResolution(defaults.resolution());
+    setScanFrameType(defaults.scanFrameType());
+    setPreviewRect(defaults.previewRect());
+}

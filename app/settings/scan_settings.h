@@ -1,0 +1,87 @@
+// What the next scan is to be: source, colour type, resolution, frame type and the frame drawn on the
+// preview, with the scale at which the preview is shown.
+#pragma once
+
+#include "scanner_enumerations.h"
+
+#include <QObject>
+#include <QRectF>
+#include <QSettings>
+
+class ScanSettings : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(qint64 scanSource READ scanSourceRawValue WRITE setScanSourceRawValue
+                   NOTIFY scanSourceChanged)
+    Q_PROPERTY(qint64 colorType READ colorTypeRawValue WRITE setColorTypeRawValue
+                   NOTIFY colorTypeChanged)
+    Q_PROPERTY(qint64 resolution READ resolution WRITE setResolution NOTIFY resolutionChanged)
+    Q_PROPERTY(qint64 scanFrameType READ scanFrameTypeRawValue WRITE setScanFrameTypeRawValue
+                   NOTIFY scanFrameTypeChanged)
+    Q_PROPERTY(double previewImageScale READ previewImageScale WRITE setPreviewImageScale
+                   NOTIFY previewImageScaleChanged)
+    Q_PROPERTY(QRectF previewRect READ previewRect WRITE setPreviewRect NOTIFY previewRectChanged)
+
+public:
+    // Resolution of preview scans in dots per inch, and preview points per inch at scale 1.
+    static constexpr double previewResolution = 150.0;
+
+    // A copy of the published values, taken on the GUI thread for the scan worker.
+    struct Values {
+        VekScanSource scanSource;
+        VekColorType colorType;
+        qint64 resolution;
+        VekScanFrameType scanFrameType;
+        double previewImageScale;
+        QRectF previewRect;
+    };
+
+    explicit ScanSettings(QObject* parent = nullptr);
+
+    VekScanSource scanSource() const { return m_values.scanSource; }
+    void setScanSource(VekScanSource value);
+    VekColorType colorType() const { return m_values.colorType; }
+    void setColorType(VekColorType value);
+    // Dots per inch of the final scan.
+    qint64 resolution() const { return m_values.resolution; }
+    void setResolution(qint64 value);
+    VekScanFrameType scanFrameType() const { return m_values.scanFrameType; }
+    void setScanFrameType(VekScanFrameType value);
+    // Displayed size of the preview divided by the size of the preview image.
+    double previewImageScale() const { return m_values.previewImageScale; }
+    void setPreviewImageScale(double value);
+    // The scan frame in points of the displayed preview, origin at its top left.
+    QRectF previewRect() const { return m_values.previewRect; }
+    void setPreviewRect(const QRectF& value);
+
+    qint64 scanSourceRawValue() const { return rawValue(m_values.scanSource); }
+    void setScanSourceRawValue(qint64 value) { setScanSource(VekScanSource(value)); }
+    qint64 colorTypeRawValue() const { return rawValue(m_values.colorType); }
+    void setColorTypeRawValue(qint64 value) { setColorType(VekColorType(value)); }
+    qint64 scanFrameTypeRawValue() const { return rawValue(m_values.scanFrameType); }
+    void setScanFrameTypeRawValue(qint64 value) { setScanFrameType(VekScanFrameType(value)); }
+
+    Values values() const;
+
+    // Reads "scanSource", "colorType", "resolution", "frameType", "previewImageScale" and
+    // "previewRect" in that order; a missing or unusable value keeps the current one. A scale is taken
+    // only when it is greater than 0, since the frame arithmetic divides by it.
+    void load(const QSettings& store);
+    // Writes all six keys, the frame as a rectangle value.
+    void save(QSettings& store) const;
+    // Source, colour type, resolution, frame type and frame back to their defaults; the scale stays.
+    void reset();
+
+Q_SIGNALS:
+    void scanSourceChanged(qint64 rawValue);
+    void colorTypeChanged(qint64 rawValue);
+    void resolutionChanged(qint64 value);
+    void scanFrameTypeChanged(qint64 rawValue);
+    void previewImageScaleChanged(double value);
+    void previewRectChanged(const QRectF& value);
+    // After any property's own signal.
+    void changed();
+
+private:
+    Values m_values{VekScanSource::reflective, VekColorType::color, 150,
+                    VekScanFrameType::customized, 1.0, QRectF(0, 0, 100, 100)};
+};

@@ -1,0 +1,81 @@
+#include "app_settings.h"
+#include "store_files.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Snapshot {
+    bool preview, open, reset;
+    qint64 exposure, quality, calibration;
+    bool operator==(const Snapshot&) const = default;
+};
+
+Snapshot snapshot(const AppSettings& s) {
+    return {s.isShowPreviousPreview(), s.isOpenImageAfterScan(), s.isResetSuffixForNewDay(),
+            s.exposureRatio(), s.scanQualityRawValue(), s.calibrationModeRawValue()};
+}
+
+// Every value away from its default, so that a load that sets a default is seen.
+void setAwayFromDefaults(AppSettings& s) {
+    s.setShowPreviousPreview(false);
+    s.setOpenImageAfterScan(false);
+    s.setResetSuffixForNewDay(false);
+    s.setExposureRatio(150);
+    s.setScanQuality(VekScanQuality::speed);
+    s.setCalibrationMode(VekCalibrationMode::typical);
+}
+
+}  // namespace
+
+TEST(AppSettingsLoad, MissingKeysSetDefaultsAndCalibrationFollowsSupport) {
+    StoreFiles files;
+    AppSettings supported;
+    setAwayFromDefaults(supported);
+    supported.load(*files.empty(), true);
+    EXPECT_EQ(snapshot(supported), (Snapshot{true, true, true, 150, 8, 0}));
+
+    AppSettings unsupported;
+    unsupported.load(*files.empty(), false);
+    EXPECT_EQ(snapshot(unsupported), (Snapshot{true, true, true, 100, 8, 1}));
+}
+
+TEST(AppSettingsLoad, StoredValuesAreTakenUnchecked) {
+    StoreFiles files;
+    AppSettings s;
+    s.load(*files.withText("showPreviousPreview=false\nopenImageAfterScan=FALSE\n"
+                           "resetFilenameSuffix=0\nexposureRatio=0\nscanQuality=3\ncalibrationMode=1"),
+           true);
+    EXPECT_EQ(snapshot(s), (Snapshot{false, false, false, 0, 3, 1}));
+    s.load(*files.withText("showPreviousPreview=True\nexposureRatio=1000\ncalibrationMode=-7"), true);
+    EXPECT_EQ(snapshot(s), (Snapshot{true, true, true, 1000, 8, -7}));
+}
+
+TEST(AppSettingsLoad, UnusableValuesKeepTheCurrentOnes) {
+    StoreFiles files;
+    AppSettings s;
+    setAwayFromDefaults(s);
+    s.load(*files.withText("showPreviousPreview=yes\nopenImageAfterScan=maybe\nresetFilenameSuffix=2\n"
+                           "exposureRatio=1.5\nscanQuality=\ncalibrationMode=x"),
+           true);
+    EXPECT_EQ(snapshot(s), (Snapshot{false, false, false, 150, 1, 1}));
+    s.load(*files.withText("exposureRatio=99999999999999999999"), true);
+    EXPECT_EQ(s.exposureRatio(), 150);
+}
+
+TEST(AppSettingsSave, RoundTripsEveryValue) {
+    StoreFiles files;
+    AppSettings saved;
+    setAwayFromDefaults(saved);
+    saved.setExposureRatio(-42);
+    auto store = files.empty();
+    saved.save(*store);
+    QStringList expected{"showPreviousPreview", "openImageAfterScan", "resetFilenameSuffix",
+                         "exposureRatio", "scanQuality", "calibrationMode"};
+    expected.sort();
+    EXPECT_EQ(sortedKeys(*store), expected);
+
+    AppSettings loaded;
+    loaded.load(*files.copyOf(*store), true);
+    EXPECT_EQ(snapshot(loaded), snapshot(saved));
+}

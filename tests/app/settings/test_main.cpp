@@ -1,0 +1,26 @@
+// The suite runs in a home of its own, so nothing it does reaches the real user's settings or
+// Pictures folder.
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <vips/vips8>
+
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    if (!home.isValid()) return 1;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
+    qputenv("XDG_CACHE_HOME", (home.path() + "/.cache").toUtf8());
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Lumenfield"));
+    QCoreApplication::setApplicationName(QStringLiteral("Lumenfield"));
+    if (VIPS_INIT(argv[0]) != 0) return 1;
+
+    testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    vips_shutdown();
+    return result;
+}
