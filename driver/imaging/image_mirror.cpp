@@ -5,13 +5,22 @@
 
 namespace {
 
-template <typename T, int CH>
-void mirror_fixed(T* line, int width)
+template <typename T>
+void mirror_three(T* line, int width)
 {
     T* left = line;
-    T* right = line + static_cast<size_t>(width - 1) * CH;
-    for (int i = 0; i < width / 2; ++i, left += CH, right -= CH)
-        for (int c = 0; c < CH; ++c) std::swap(left[c], right[c]);
+    T* right = line + static_cast<size_t>(width - 1) * 3;
+    for (int i = 0; i < width / 2; ++i, left += 3, right -= 3) {
+        // Both pixels are read before either is written, in plain scalars.
+        const T a0 = left[0], a1 = left[1], a2 = left[2];
+        const T b0 = right[0], b1 = right[1], b2 = right[2];
+        left[0] = b0;
+        left[1] = b1;
+        left[2] = b2;
+        right[0] = a0;
+        right[1] = a1;
+        right[2] = a2;
+    }
 }
 
 template <typename T>
@@ -22,7 +31,7 @@ void mirror_lines(T* data, int width, int lines, int channels)
     for (int l = 0; l < lines; ++l, data += line) {
         switch (channels) {
         case 1: std::reverse(data, data + width); break;
-        case 3: mirror_fixed<T, 3>(data, width); break;
+        case 3: mirror_three(data, width); break;
         default: {
             T* left = data;
             T* right = data + line - static_cast<size_t>(channels);
