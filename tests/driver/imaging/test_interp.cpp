@@ -197,8 +197,8 @@ std::vector<Line> run(const Shape& sh, const std::vector<Line>& src, std::mt1993
                       uint32_t max_room)
 {
     const uint32_t ch = sh.colour ? 3 : 1;
-    const size_t src_row = sh.sw * ch * bytes_per_sample(sh) + 3;
-    const size_t dst_row = sh.dw * ch * bytes_per_sample(sh) + 1;
+    const size_t src_row = sh.sw * ch * bytes_per_sample(sh) + 4;
+    const size_t dst_row = sh.dw * ch * bytes_per_sample(sh) + 2;
     const auto packed = pack(sh, src, src_row);
     const _INTERP_PARAM p{static_cast<int16_t>(sh.bilinear ? 1 : 0), static_cast<uint16_t>(sh.depth),
                           static_cast<uint16_t>(sh.colour), sh.sw, sh.sl, static_cast<uint32_t>(src_row),

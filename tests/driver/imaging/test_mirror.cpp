@@ -131,12 +131,13 @@ TEST(MirrorImage, LayoutsKeepToTheirLinesAndTheImage)
                 EXPECT_EQ(Lines, 12u);
                 EXPECT_EQ(bytesPerLine, bpl / 3);
             }
-            // The same layout 2 bytes in: the last sub-line would end past the image and stays.
+            // The same layout 2 bytes in: a sub-line that would end past the image stays.
             {
                 const unsigned bpl = pixels * s * 3;
                 auto img = random_bytes(rng, bpl * 4);
                 auto expect = img;
-                for (unsigned j = 0; j < 11; ++j) ref_reverse(&expect[2 + j * (bpl / 3)], pixels, s);
+                for (unsigned j = 0; j < 12; ++j)
+                    if (2 + j * (bpl / 3) + pixels * s <= bpl * 4) ref_reverse(&expect[2 + j * (bpl / 3)], pixels, s);
                 MirrorImage(2, depth, pixels, bpl, 4, img.data());
                 EXPECT_EQ(img, expect);
             }
