@@ -190,8 +190,8 @@ TEST(Gamma, ExpandResamplesToTheDestinationShape)
     std::vector<uint8_t> s = src;
     GAMMA_INFO in{256, 1, 7, {s.data(), s.data(), s.data()}};
 
-    // one byte -> one byte of 4096 and of 65536 entries (whose positions exceed 16 bits)
-    for (uint32_t n : {4096u, 65536u}) {
+    // one byte -> one byte of 4096, 65536 (positions beyond 16 bits) and 131072 entries (sums beyond)
+    for (uint32_t n : {4096u, 65536u, 131072u}) {
         std::vector<uint8_t> d(n);
         GAMMA_INFO out{n, 1, 1, {d.data(), nullptr, nullptr}};
         ExpandGamma(&in, &out);
