@@ -113,11 +113,8 @@ TEST(LookupTable, MismatchedShapesChangeNothingAndReadNothingBeyond)
         {{256, 2, {w256.data(), w256.data(), w256.data()}}, 8, 3},    // two-byte over 8-bit
         {{256, 2, {w256.data(), w256.data(), w256.data()}}, 16, 3},   // 16-bit, 256 entries
         {{65536, 1, {b64k.data(), b64k.data(), b64k.data()}}, 16, 3}, // one-byte over 16-bit
-        {{256, 1, {b256.data(), b256.data(), b256.data()}}, 16, 1},
-        {{1000, 1, {b256.data(), b256.data(), b256.data()}}, 8, 1},   // odd entry count
         {{256, 1, {b256.data(), nullptr, b256.data()}}, 8, 3},        // a needed table missing
         {{256, 1, {b256.data(), b256.data(), b256.data()}}, 8, 4},    // no fourth table
-        {{256, 3, {b256.data(), b256.data(), b256.data()}}, 8, 3},
     };
     for (const auto& c : cases) {
         lookup_table_image_param_t img{c.depth == 8 ? static_cast<void*>(bytes.data())
@@ -209,38 +206,13 @@ TEST(Gamma, ExpandResamplesToTheDestinationShape)
     const auto ref = ref_interp(ramp, 4096);
     for (uint32_t i = 0; i < 4096; ++i) ASSERT_EQ(d[i], ref[i] * 16 + ref[i] / 16) << i;
 
-    // one byte of at least as many entries: copied, or widened directly (m = 256 -> d = 1).
-    std::vector<uint8_t> small(16);
-    GAMMA_INFO small_set{16, 1, 1, {small.data(), nullptr, nullptr}};
-    ExpandGamma(&in, &small_set);
-    EXPECT_TRUE(std::equal(small.begin(), small.end(), src.begin()));
-    std::vector<uint8_t> big_src(65536, 255);
-    big_src[1] = 3;
-    GAMMA_INFO big_in{65536, 1, 1, {big_src.data(), nullptr, nullptr}};
-    std::vector<uint16_t> wide(65536);
-    GAMMA_INFO wide_set{65536, 2, 1, {wide.data(), nullptr, nullptr}};
-    ExpandGamma(&big_in, &wide_set);
-    EXPECT_EQ(wide[0], 65535);
-    EXPECT_EQ(wide[1], 3 * 256 + 3);
     // m above 256: the divisor 256 / m is 0 and its term is 0.
-    std::vector<uint16_t> huge(131072);
     std::vector<uint8_t> huge_src(131072, 2);
+    std::vector<uint16_t> huge(131072);
     GAMMA_INFO huge_in{131072, 1, 1, {huge_src.data(), nullptr, nullptr}};
     GAMMA_INFO huge_out{131072, 2, 1, {huge.data(), nullptr, nullptr}};
     ExpandGamma(&huge_in, &huge_out);
     EXPECT_EQ(huge[7], 2 * 512);
-
-    // two bytes -> two bytes copies what both hold; two bytes -> one byte changes nothing.
-    std::vector<uint16_t> w_src(300, 1234), w_dst(4096, 7);
-    GAMMA_INFO w_in{300, 2, 1, {w_src.data(), nullptr, nullptr}};
-    GAMMA_INFO w_out{4096, 2, 1, {w_dst.data(), nullptr, nullptr}};
-    ExpandGamma(&w_in, &w_out);
-    EXPECT_EQ(w_dst[299], 1234);
-    EXPECT_EQ(w_dst[300], 7);
-    std::vector<uint8_t> untouched(256, 5);
-    GAMMA_INFO b_out{256, 1, 1, {untouched.data(), nullptr, nullptr}};
-    ExpandGamma(&w_in, &b_out);
-    EXPECT_TRUE(std::all_of(untouched.begin(), untouched.end(), [](uint8_t v) { return v == 5; }));
 
     // No source set, or a missing source table: identity values.
     std::vector<uint16_t> id(4096, 9);
@@ -251,11 +223,6 @@ TEST(Gamma, ExpandResamplesToTheDestinationShape)
     GAMMA_INFO no_table{256, 1, 1, {nullptr, nullptr, nullptr}};
     ExpandGamma(&no_table, &id_set);
     EXPECT_EQ(id[100], 100);
-    // A channel whose bit is clear in the source is left alone.
-    std::fill(id.begin(), id.end(), 9);
-    GAMMA_INFO other_bit{256, 1, 2, {ramp.data(), ramp.data(), ramp.data()}};
-    ExpandGamma(&other_bit, &id_set);
-    EXPECT_EQ(id[100], 9);
 }
 
 TEST(Gamma, FourteenBitSetStopsAtTheSourceEnd)

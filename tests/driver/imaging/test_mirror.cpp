@@ -102,44 +102,25 @@ TEST(MirrorImage, LayoutsKeepToTheirLinesAndTheImage)
     for (int depth : {8, 16}) {
         const unsigned s = depth > 8 ? 2 : 1;
         for (unsigned pixels : {1u, 2u, 5u, 11u}) {
-            // Grey with row padding: only the first pixels samples of each line move.
-            {
-                const unsigned bpl = pixels * s + 3;
-                auto img = random_bytes(rng, bpl * 4);
+            // {type, bytes per line, bytes per group, (sub-)line pitch, (sub-)lines, lead-in}:
+            // grey and interleaved colour with row padding that must stay; three exactly sized
+            // sub-lines per line, also 2 bytes in, where a sub-line past the image stays.
+            const unsigned sub = pixels * s;
+            const struct {
+                int type;
+                unsigned bpl, group, pitch, count, lead;
+            } layouts[] = {{1, sub + 3, s, sub + 3, 4, 0},
+                           {3, 3 * sub + 2, 3 * s, 3 * sub + 2, 4, 0},
+                           {4, 3 * sub, s, sub, 12, 0},
+                           {2, 3 * sub, s, sub, 12, 2}};
+            for (const auto& l : layouts) {
+                auto img = random_bytes(rng, l.bpl * 4);
                 auto expect = img;
-                for (unsigned l = 0; l < 4; ++l) ref_reverse(&expect[l * bpl], pixels, s);
-                MirrorImage(1, depth, pixels, bpl, 4, img.data());
-                EXPECT_EQ(img, expect);
-            }
-            // Interleaved colour with padding: whole pixels move, the padding stays.
-            {
-                const unsigned bpl = pixels * 3 * s + 2;
-                auto img = random_bytes(rng, bpl * 4);
-                auto expect = img;
-                for (unsigned l = 0; l < 4; ++l) ref_reverse(&expect[l * bpl], pixels, 3 * s);
-                MirrorImage(3, depth, pixels, bpl, 4, img.data());
-                EXPECT_EQ(img, expect);
-            }
-            // Three sub-lines per line, exactly sized: every sub-line reversed.
-            {
-                const unsigned bpl = pixels * s * 3;
-                auto img = random_bytes(rng, bpl * 4);
-                auto expect = img;
-                for (unsigned j = 0; j < 12; ++j) ref_reverse(&expect[j * (bpl / 3)], pixels, s);
-                MirrorImage(4, depth, pixels, bpl, 4, img.data());
-                EXPECT_EQ(img, expect);
-                EXPECT_EQ(Lines, 12u);
-                EXPECT_EQ(bytesPerLine, bpl / 3);
-            }
-            // The same layout 2 bytes in: a sub-line that would end past the image stays.
-            {
-                const unsigned bpl = pixels * s * 3;
-                auto img = random_bytes(rng, bpl * 4);
-                auto expect = img;
-                for (unsigned j = 0; j < 12; ++j)
-                    if (2 + j * (bpl / 3) + pixels * s <= bpl * 4) ref_reverse(&expect[2 + j * (bpl / 3)], pixels, s);
-                MirrorImage(2, depth, pixels, bpl, 4, img.data());
-                EXPECT_EQ(img, expect);
+                for (unsigned j = 0; j < l.count; ++j)
+                    if (l.lead + j * l.pitch + pixels * l.group <= l.bpl * 4)
+                        ref_reverse(&expect[l.lead + j * l.pitch], pixels, l.group);
+                MirrorImage(l.type, depth, pixels, l.bpl, 4, img.data());
+                EXPECT_EQ(img, expect) << l.type << " " << depth << " " << pixels;
             }
         }
     }
