@@ -117,23 +117,19 @@ template <typename Bit>
 void pack_line(uint8_t* dst, int width, uint8_t xor_mask, uint32_t side, Bit bit)
 {
     uint32_t col = 0;
+    auto gather = [&](int i, int n) {
+        uint32_t byte = 0;
+        for (int b = 0; b < n; ++b) {
+            byte = (byte << 1) | bit(i + b, col);
+            if (++col == side) col = 0;
+        }
+        return byte;
+    };
     int i = 0;
-    for (; i + 8 <= width; i += 8) {
-        uint32_t byte = 0;
-        for (int b = 0; b < 8; ++b) {
-            byte = (byte << 1) | bit(i + b, col);
-            if (++col == side) col = 0;
-        }
-        *dst++ = static_cast<uint8_t>(byte ^ xor_mask);
-    }
+    for (; i + 8 <= width; i += 8) *dst++ = static_cast<uint8_t>(gather(i, 8) ^ xor_mask);
     if (i < width) {
-        uint32_t byte = 0;
         const int rest = width - i;
-        for (int b = 0; b < rest; ++b) {
-            byte = (byte << 1) | bit(i + b, col);
-            if (++col == side) col = 0;
-        }
-        *dst = static_cast<uint8_t>((byte << (8 - rest)) ^ xor_mask);
+        *dst = static_cast<uint8_t>((gather(i, rest) << (8 - rest)) ^ xor_mask);
     }
 }
 
