@@ -1,5 +1,6 @@
-// Process-wide processor-feature probe. The resize engine has no processor-specific path, so the
-// probe records no feature and nothing consults it; it answers false for every feature number.
+// Process-wide processor-feature probe. The resize engine has no path of its own for particular
+// processors, so the probe records no feature and nothing consults it: it answers false for
+// every feature number.
 #pragma once
 
 #include <array>
