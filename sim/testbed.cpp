@@ -142,8 +142,9 @@ void Testbed::remove(VirtualDevice& device)
     if (device.removed_) return;
     device.removed_ = true;
     // umockdev 0.17 removes without an event: send it first so libusb's list drops the device.
-    umockdev_testbed_uevent(testbed_, device.syspath().c_str(), "remove");
-    umockdev_testbed_remove_device(testbed_, device.syspath().c_str());
+    const std::string sysfs = "/sys" + device.syspath();
+    umockdev_testbed_uevent(testbed_, sysfs.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_, sysfs.c_str());
 }
 
 void Testbed::schedule_removal(VirtualDevice* device)

@@ -59,8 +59,9 @@ public:
     template <typename M> M& model_as() { return dynamic_cast<M&>(*model_); }
     bool gone() const;
     // Interfaces claimed by any open file of the device.
-    std::vector<int> claimed_interfaces() const;
-    size_t open_clients() const;
+    std::vector<int> claimed_interfaces();
+    // Files of the device that clients hold open.
+    size_t open_clients();
 
     // DeviceLink
     void disconnect() override;
@@ -81,6 +82,8 @@ private:
     static int on_tick(void* self);
 
     void handle_ioctl(UMockdevIoctlClient* client);
+    void prune_clients();
+    void forget(UMockdevIoctlClient* client);
     Client& client_state(UMockdevIoctlClient* client);
     void submit(Client& client, UMockdevIoctlClient* uclient);
     void reap(Client& client, UMockdevIoctlClient* uclient);

@@ -160,18 +160,20 @@ bool VirtualDevice::gone() const
     return gone_;
 }
 
-std::vector<int> VirtualDevice::claimed_interfaces() const
+std::vector<int> VirtualDevice::claimed_interfaces()
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
+    prune_clients();
     std::vector<int> out;
     for (const auto& [handle, client] : clients_) out.insert(out.end(), client->claimed.begin(), client->claimed.end());
     std::sort(out.begin(), out.end());
     return out;
 }
 
-size_t VirtualDevice::open_clients() const
+size_t VirtualDevice::open_clients()
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
+    prune_clients();
     return clients_.size();
 }
 
@@ -221,16 +223,31 @@ void VirtualDevice::on_vanished(UMockdevIoctlBase*, UMockdevIoctlClient* handle,
 {
     auto* dev = static_cast<VirtualDevice*>(self);
     std::lock_guard<std::recursive_mutex> lock(dev->mutex_);
-    auto it = dev->clients_.find(handle);
-    if (it == dev->clients_.end()) return;
+    dev->forget(handle);
+}
+
+// umockdev 0.17 marks a closed client as disconnected without emitting "client-vanished", so
+// closed files are found by looking.
+void VirtualDevice::prune_clients()
+{
+    std::vector<UMockdevIoctlClient*> closed;
+    for (const auto& [handle, client] : clients_)
+        if (!umockdev_ioctl_client_get_connected(handle)) closed.push_back(handle);
+    for (UMockdevIoctlClient* handle : closed) forget(handle);
+}
+
+void VirtualDevice::forget(UMockdevIoctlClient* handle)
+{
+    auto it = clients_.find(handle);
+    if (it == clients_.end()) return;
     Client& client = *it->second;
     // Closing the file releases its claims, as the kernel does.
-    for (int itf : client.claimed) dev->model_->release(itf);
-    std::erase_if(dev->pending_in_, [&client](Urb* u) { return u->client == &client; });
+    for (int itf : client.claimed) model_->release(itf);
+    std::erase_if(pending_in_, [&client](Urb* u) { return u->client == &client; });
     g_object_unref(handle);
-    dev->clients_.erase(it);
-    dev->update_node();
-    dev->update_timer();
+    clients_.erase(it);
+    update_node();
+    update_timer();
 }
 
 int VirtualDevice::on_tick(void* self)
@@ -238,6 +255,7 @@ int VirtualDevice::on_tick(void* self)
     auto* dev = static_cast<VirtualDevice*>(self);
     std::lock_guard<std::recursive_mutex> lock(dev->mutex_);
     if (dev->shutting_down_) return G_SOURCE_REMOVE;
+    dev->prune_clients();
     dev->offer_pending();
     return G_SOURCE_CONTINUE;
 }
@@ -260,6 +278,7 @@ void VirtualDevice::handle_ioctl(UMockdevIoctlClient* handle)
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(handle);
     auto answer = [handle](int error) { umockdev_ioctl_client_complete(handle, error == 0 ? 0 : -1, error); };
     if (shutting_down_) return answer(ENODEV);
+    prune_clients();
     Client& client = client_state(handle);
 
     if (request == USBDEVFS_REAPURBNDELAY) return reap(client, handle);
