@@ -11,6 +11,7 @@
 #include "transcript.h"
 #include "usb_descriptors.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -60,8 +61,10 @@ public:
     bool gone() const;
     // Interfaces claimed by any open file of the device.
     std::vector<int> claimed_interfaces();
-    // Files of the device that clients hold open.
+    // Files of the device that clients hold open. A close reaches the harness asynchronously;
+    // wait_open_clients waits (up to `timeout`) until at most `n` remain, and says whether they do.
     size_t open_clients();
+    bool wait_open_clients(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(2));
 
     // DeviceLink
     void disconnect() override;

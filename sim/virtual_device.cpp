@@ -15,6 +15,7 @@
 #include <set>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace sim {
@@ -175,6 +176,16 @@ size_t VirtualDevice::open_clients()
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     prune_clients();
     return clients_.size();
+}
+
+bool VirtualDevice::wait_open_clients(size_t n, std::chrono::milliseconds timeout)
+{
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (open_clients() > n) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 std::unique_lock<std::recursive_mutex> VirtualDevice::lock()

@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 using lftest::find_scanners;
 using sim::EventKind;
 
@@ -168,11 +165,8 @@ TEST_F(UsbioOpen, FailedOpensCloseTheHandleAndALaterOpenWorks)
     usbio_close(dn);
     usbio_exit();
     // Every handle that a failed open made is closed again: no file of the device stays open.
-    // (The harness sees a closed file asynchronously.)
-    for (int i = 0; i < 2000 && dev.open_clients() + multi.open_clients() > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_EQ(dev.open_clients(), 0u);
-    EXPECT_EQ(multi.open_clients(), 0u);
+    EXPECT_TRUE(dev.wait_open_clients(0));
+    EXPECT_TRUE(multi.wait_open_clients(0));
 }
 
 TEST_F(UsbioOpen, CloseReleasesWithoutWorkaround)
