@@ -100,6 +100,16 @@ private:
     void update_node();
     void update_timer();
     void record(const Event& e) { transcript_.events.push_back(e); }
+    // Runs a model callback; a disconnect it declares is finished afterwards (after_callback).
+    template <typename F> auto call_model(F&& f)
+    {
+        in_callback_ = true;
+        struct Reset {
+            bool& flag;
+            ~Reset() { flag = false; }
+        } reset{in_callback_};
+        return f();
+    }
     void write_sysfs(const char* attribute, const std::string& value);
 
     Testbed& owner_;

@@ -318,9 +318,7 @@ void VirtualDevice::handle_ioctl(UMockdevIoctlClient* handle)
                     std::find(other->claimed.begin(), other->claimed.end(), itf) != other->claimed.end())
                     error = EBUSY;
             if (error == 0) {
-                in_callback_ = true;
-                error = model_->claim(itf);
-                in_callback_ = false;
+                error = call_model([&] { return model_->claim(itf); });
             }
             if (error == 0) client.claimed.push_back(itf);
         }
@@ -335,9 +333,7 @@ void VirtualDevice::handle_ioctl(UMockdevIoctlClient* handle)
         const int error = it == client.claimed.end() ? EINVAL : 0;
         if (error == 0) {
             client.claimed.erase(it);
-            in_callback_ = true;
-            model_->release(itf);
-            in_callback_ = false;
+            call_model([&] { model_->release(itf); });
         }
         record({.kind = EventKind::Release, .status = error, .value = itf});
         answer(error);
@@ -349,23 +345,17 @@ void VirtualDevice::handle_ioctl(UMockdevIoctlClient* handle)
         usbdevfs_setinterface setting;
         std::memcpy(&setting, data->data, sizeof setting);
         g_object_unref(data);
-        in_callback_ = true;
-        const int error = model_->set_interface(static_cast<int>(setting.interface),
-                                                static_cast<int>(setting.altsetting));
-        in_callback_ = false;
-        record({.kind = EventKind::SetInterface,
-                .status = error,
-                .value = static_cast<int>(setting.interface),
-                .value2 = static_cast<int>(setting.altsetting)});
+        const int itf = static_cast<int>(setting.interface);
+        const int alt = static_cast<int>(setting.altsetting);
+        const int error = call_model([&] { return model_->set_interface(itf, alt); });
+        record({.kind = EventKind::SetInterface, .status = error, .value = itf, .value2 = alt});
         answer(error);
         return after_callback();
     }
     case USBDEVFS_SETCONFIGURATION: {
         if (!read_uint(arg, value)) return answer(EFAULT);
         const int config = static_cast<int>(value);
-        in_callback_ = true;
-        const int error = model_->set_configuration(config);
-        in_callback_ = false;
+        const int error = call_model([&] { return model_->set_configuration(config); });
         if (error == 0) {
             spec_.active_configuration = config;
             write_sysfs("bConfigurationValue", std::to_string(config));
@@ -378,9 +368,7 @@ void VirtualDevice::handle_ioctl(UMockdevIoctlClient* handle)
         if (!read_uint(arg, value)) return answer(EFAULT);
         const auto endpoint = static_cast<uint8_t>(value);
         halted_[endpoint] = false;
-        in_callback_ = true;
-        model_->clear_halt(endpoint);
-        in_callback_ = false;
+        call_model([&] { model_->clear_halt(endpoint); });
         record({.kind = EventKind::ClearHalt, .endpoint = endpoint});
         answer(0);
         after_callback();
@@ -388,9 +376,7 @@ void VirtualDevice::handle_ioctl(UMockdevIoctlClient* handle)
     }
     case USBDEVFS_RESET: {
         halted_.clear();
-        in_callback_ = true;
-        model_->reset();
-        in_callback_ = false;
+        call_model([&] { model_->reset(); });
         record({.kind = EventKind::Reset});
         answer(0);
         return after_callback();
@@ -451,9 +437,8 @@ void VirtualDevice::submit(Client& client, UMockdevIoctlClient* handle)
 void VirtualDevice::run_out(Urb& urb)
 {
     if (halted_[urb.endpoint]) return finish(&urb, -EPIPE, 0);
-    in_callback_ = true;
-    const int r = model_->out(urb.endpoint, std::span<const uint8_t>(urb.buffer, urb.length));
-    in_callback_ = false;
+    const std::span<const uint8_t> data(urb.buffer, urb.length);
+    const int r = call_model([&] { return model_->out(urb.endpoint, data); });
     if (disconnect_requested_) {
         finish(&urb, -ENODEV, 0);
         return after_callback();
@@ -474,9 +459,8 @@ void VirtualDevice::run_control(Urb& urb)
     setup.index = le16(urb.buffer + 4);
     setup.length = le16(urb.buffer + 6);
     const size_t data_length = std::min<size_t>(setup.length, urb.length - kSetupSize);
-    in_callback_ = true;
-    const int r = model_->control(setup, std::span<uint8_t>(urb.buffer + kSetupSize, data_length));
-    in_callback_ = false;
+    const std::span<uint8_t> data(urb.buffer + kSetupSize, data_length);
+    const int r = call_model([&] { return model_->control(setup, data); });
     if (disconnect_requested_) {
         finish(&urb, -ENODEV, 0);
         return after_callback();
@@ -499,9 +483,8 @@ void VirtualDevice::offer_pending()
             finish(urb, -EPIPE, 0);
             continue;
         }
-        in_callback_ = true;
-        const int r = model_->in(urb->endpoint, std::span<uint8_t>(urb->buffer, urb->length));
-        in_callback_ = false;
+        const std::span<uint8_t> room(urb->buffer, urb->length);
+        const int r = call_model([&] { return model_->in(urb->endpoint, room); });
         if (disconnect_requested_) {
             // The bytes sent before the device went away still arrive.
             pending_in_.erase(it);
@@ -586,9 +569,7 @@ void VirtualDevice::discard(Client& client, UMockdevIoctlClient* handle)
     Urb* urb = *it;
     pending_in_.erase(it);
     record({.kind = EventKind::Discard, .endpoint = urb->endpoint});
-    in_callback_ = true;
-    model_->discarded(urb->endpoint);
-    in_callback_ = false;
+    call_model([&] { model_->discarded(urb->endpoint); });
     finish(urb, -ENOENT, 0);
     umockdev_ioctl_client_complete(handle, 0, 0);
     after_callback();

@@ -23,7 +23,7 @@ int collect(const char* devname)
 void VirtualUsbTest::SetUp()
 {
     ASSERT_FALSE(usbio_has_context()) << "a libusb context exists before the testbed; it must come after";
-    for (const auto& [name, value] : environment()) setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : environment_) setenv(name.c_str(), value.c_str(), 1);
     testbed_.emplace(testbed_options());
 }
 
@@ -34,7 +34,7 @@ void VirtualUsbTest::TearDown()
         while (usbio_has_context()) usbio_exit();
     }
     testbed_.reset();
-    for (const auto& [name, value] : environment()) unsetenv(name.c_str());
+    for (const auto& [name, value] : environment_) unsetenv(name.c_str());
     usbio_set_timeout(kDefaultTimeoutMs);
 }
 

@@ -18,9 +18,9 @@ namespace lftest {
 
 class VirtualUsbTest : public ::testing::Test {
 protected:
-    // Environment variables to set before the testbed and the libusb context exist; they are
-    // removed after the testbed is gone.
-    virtual std::vector<std::pair<std::string, std::string>> environment() const { return {}; }
+    // An environment variable to set before the testbed and the libusb context exist (call it in
+    // the fixture's constructor); it is removed after the testbed is gone.
+    void set_environment(std::string name, std::string value) { environment_.emplace_back(std::move(name), std::move(value)); }
     virtual sim::TestbedOptions testbed_options() const { return {}; }
 
     void SetUp() override;
@@ -32,6 +32,7 @@ protected:
                                                                     bool interrupt_endpoint = false);
 
 private:
+    std::vector<std::pair<std::string, std::string>> environment_;
     std::optional<sim::Testbed> testbed_;
 };
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using lftest::find_scanners;
 using sim::EventKind;
 
@@ -169,58 +171,44 @@ TEST_F(UsbioOpen, FailedOpensCloseTheHandleAndALaterOpenWorks)
     EXPECT_TRUE(multi.wait_open_clients(0));
 }
 
-TEST_F(UsbioOpen, CloseReleasesWithoutWorkaround)
+// Init, open, close (twice, and an unknown number) and exit; returns what the scanner saw.
+sim::Transcript open_and_close(sim::VirtualDevice& dev)
 {
-    auto [dev, model] = add_scanner();
-    ASSERT_EQ(usbio_init(), USBIO_STATUS_GOOD);
+    EXPECT_EQ(usbio_init(), USBIO_STATUS_GOOD);
     int dn = -1;
-    ASSERT_EQ(open_first(&dn), USBIO_STATUS_GOOD);
+    EXPECT_EQ(open_first(&dn), USBIO_STATUS_GOOD);
     usbio_close(dn);
     usbio_close(dn); // already closed: nothing
     usbio_close(1000);
     usbio_exit();
-    EXPECT_EQ(kinds(dev.transcript()), (std::vector<EventKind>{EventKind::Claim, EventKind::Release}));
+    return dev.transcript();
 }
 
-class UsbioWorkaround : public lftest::VirtualUsbTest {
-protected:
-    std::vector<std::pair<std::string, std::string>> environment() const override
-    {
-        return {{"VARNOTH_USB_WORKAROUND", "1"}};
-    }
-};
-
-TEST_F(UsbioWorkaround, CloseReappliesTheAlternateSettingFirst)
+TEST_F(UsbioOpen, CloseReleasesWithoutWorkaround)
 {
     auto [dev, model] = add_scanner();
-    ASSERT_EQ(usbio_init(), USBIO_STATUS_GOOD);
-    int dn = -1;
-    ASSERT_EQ(open_first(&dn), USBIO_STATUS_GOOD);
-    usbio_close(dn);
-    usbio_exit();
-    const auto t = dev.transcript();
+    EXPECT_EQ(kinds(open_and_close(dev)), (std::vector<EventKind>{EventKind::Claim, EventKind::Release}));
+}
+
+// VARNOTH_USB_WORKAROUND is read with atoi: any non-zero value turns it on.
+class UsbioCloseWorkaround : public lftest::VirtualUsbTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    UsbioCloseWorkaround() { set_environment("VARNOTH_USB_WORKAROUND", GetParam()); }
+};
+
+TEST_P(UsbioCloseWorkaround, ReappliesTheAlternateSettingBeforeTheRelease)
+{
+    auto [dev, model] = add_scanner();
+    const auto t = open_and_close(dev);
+    if (std::atoi(GetParam()) == 0) {
+        EXPECT_EQ(kinds(t), (std::vector<EventKind>{EventKind::Claim, EventKind::Release}));
+        return;
+    }
     ASSERT_EQ(kinds(t), (std::vector<EventKind>{EventKind::Claim, EventKind::SetInterface, EventKind::Release}));
     EXPECT_EQ(t.events[1].value, 0);
     EXPECT_EQ(t.events[1].value2, 0);
 }
 
-class UsbioWorkaroundOff : public UsbioWorkaround {
-protected:
-    std::vector<std::pair<std::string, std::string>> environment() const override
-    {
-        return {{"VARNOTH_USB_WORKAROUND", "0"}};
-    }
-};
-
-TEST_F(UsbioWorkaroundOff, ZeroMeansOff)
-{
-    auto [dev, model] = add_scanner();
-    ASSERT_EQ(usbio_init(), USBIO_STATUS_GOOD);
-    int dn = -1;
-    ASSERT_EQ(open_first(&dn), USBIO_STATUS_GOOD);
-    usbio_close(dn);
-    usbio_exit();
-    EXPECT_EQ(dev.transcript().count(EventKind::SetInterface), 0u);
-}
+INSTANTIATE_TEST_SUITE_P(Values, UsbioCloseWorkaround, ::testing::Values("1", "7", "0"));
 
 } // namespace

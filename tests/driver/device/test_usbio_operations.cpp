@@ -136,10 +136,7 @@ TEST_F(UsbioOperations, ConfigurationInterfacesAndDescriptor)
 
 class UsbioOperationsWorkaround : public UsbioOperations {
 protected:
-    std::vector<std::pair<std::string, std::string>> environment() const override
-    {
-        return {{"VARNOTH_USB_WORKAROUND", "7"}};
-    }
+    UsbioOperationsWorkaround() { set_environment("VARNOTH_USB_WORKAROUND", "7"); }
 };
 
 TEST_F(UsbioOperationsWorkaround, ClearHaltReappliesTheAlternateSettingFirst)
