@@ -6,6 +6,8 @@
 #include <link.h>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace sim {
 
 namespace {
@@ -53,6 +55,15 @@ std::string preload_value()
         value += old;
     }
     return value;
+}
+
+std::vector<std::string> client_environment()
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::strncmp(*e, "LD_PRELOAD=", 11) != 0) env.emplace_back(*e);
+    env.push_back("LD_PRELOAD=" + preload_value());
+    return env;
 }
 
 void reexec_with_preload(int, char** argv)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -18,5 +19,9 @@ bool preload_active();
 // program re-executed): the sanitizer runtime when this process has one, then the preload, then
 // whatever LD_PRELOAD held before.
 std::string preload_value();
+
+// The environment for a child process that should reach the virtual devices: this process's
+// environment (which holds the testbed's UMOCKDEV_DIR) with LD_PRELOAD set to preload_value().
+std::vector<std::string> client_environment();
 
 } // namespace sim

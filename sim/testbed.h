@@ -132,7 +132,8 @@ private:
     bool shutting_down_ = false;
     bool removed_ = false; // guarded by the testbed's mutex
     GMainContext* worker_ = nullptr;
-    GSource* timer_ = nullptr;
+    GSource* timer_ = nullptr; // re-offers pending IN URBs every millisecond
+    GSource* kick_ = nullptr;  // re-offers them once, as soon as the worker is free
 };
 
 class Testbed {

@@ -14,8 +14,6 @@
 #include <sys/wait.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 volatile sig_atomic_t child_pid = 0;
@@ -33,16 +31,6 @@ int usage(FILE* out)
     return out == stdout ? 0 : 2;
 }
 
-// The environment for the child: ours (with UMOCKDEV_DIR from the testbed) plus the preload.
-std::vector<std::string> child_environment()
-{
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        if (std::strncmp(*e, "LD_PRELOAD=", 11) != 0) env.emplace_back(*e);
-    env.push_back("LD_PRELOAD=" + sim::preload_value());
-    return env;
-}
-
 int run(const std::string& model_name, char** program)
 {
     const sim::ModelEntry* entry = sim::find_model(model_name);
@@ -53,7 +41,7 @@ int run(const std::string& model_name, char** program)
     sim::Testbed testbed({.client = sim::ClientMode::ChildProcess});
     entry->populate(testbed);
 
-    std::vector<std::string> env = child_environment();
+    std::vector<std::string> env = sim::client_environment();
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);

@@ -122,10 +122,11 @@ void VirtualDevice::shutdown()
     if (shutting_down_) return;
     shutting_down_ = true;
     g_signal_handlers_disconnect_by_data(handler_, this);
-    if (timer_ != nullptr) {
-        g_source_destroy(timer_);
-        g_source_unref(timer_);
-        timer_ = nullptr;
+    for (GSource** source : {&timer_, &kick_}) {
+        if (*source == nullptr) continue;
+        g_source_destroy(*source);
+        g_source_unref(*source);
+        *source = nullptr;
     }
 }
 
@@ -209,19 +210,22 @@ void VirtualDevice::disconnect()
 void VirtualDevice::kick()
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (worker_ == nullptr || shutting_down_ || pending_in_.empty()) return;
-    GSource* source = g_idle_source_new();
+    if (worker_ == nullptr || shutting_down_ || pending_in_.empty() || kick_ != nullptr) return;
+    kick_ = g_idle_source_new();
     g_source_set_callback(
-        source,
+        kick_,
         [](gpointer self) -> gboolean {
             auto* dev = static_cast<VirtualDevice*>(self);
             std::lock_guard<std::recursive_mutex> lock(dev->mutex_);
+            if (dev->kick_ != nullptr) {
+                g_source_unref(dev->kick_);
+                dev->kick_ = nullptr;
+            }
             if (!dev->shutting_down_) dev->offer_pending();
             return G_SOURCE_REMOVE;
         },
         this, nullptr);
-    g_source_attach(source, worker_);
-    g_source_unref(source);
+    g_source_attach(kick_, worker_);
 }
 
 int VirtualDevice::on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self)

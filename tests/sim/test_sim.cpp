@@ -18,8 +18,6 @@
 #include <sys/wait.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using sim::EventKind;
@@ -251,10 +249,7 @@ TEST(VirtualBusChild, AChildProcessClientWorks)
     sim::Testbed testbed({.client = sim::ClientMode::ChildProcess});
     auto [dev, model] = testbed.add_with<sim::LoopbackModel>(sim::scanner_device_spec(), true);
 
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        if (std::string(*e).rfind("LD_PRELOAD=", 0) != 0) env.emplace_back(*e);
-    env.push_back("LD_PRELOAD=" + sim::preload_value());
+    std::vector<std::string> env = sim::client_environment();
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
