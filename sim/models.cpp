@@ -9,7 +9,7 @@ const std::vector<ModelEntry>& registered_models()
 {
     static const std::vector<ModelEntry> models = {
         {"loopback", "the scanner's USB identity; echoes every bulk OUT transfer back on bulk IN",
-         [](Testbed& testbed) { testbed.add(scanner_device_spec(), std::make_unique<LoopbackModel>(true)); }},
+         [](Testbed& testbed) { testbed.add(scanner_device(), std::make_unique<LoopbackModel>(true)); }},
     };
     return models;
 }

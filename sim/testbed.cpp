@@ -71,26 +71,26 @@ int Testbed::next_address(int bus) const
     return address;
 }
 
-void Testbed::add_record(const DeviceSpec& spec, const std::string& syspath, bool with_node)
+void Testbed::add_record(const DeviceDescription& desc, const std::string& syspath, bool with_node)
 {
     char busnum[8];
     char devnum[8];
-    std::snprintf(busnum, sizeof busnum, "%03d", spec.bus);
-    std::snprintf(devnum, sizeof devnum, "%03d", spec.address);
+    std::snprintf(busnum, sizeof busnum, "%03d", desc.bus);
+    std::snprintf(devnum, sizeof devnum, "%03d", desc.address);
     std::ostringstream record;
     record << "P: " << syspath << "\n";
-    if (with_node) record << "N: " << node_name(spec.bus, spec.address) << "\n";
+    if (with_node) record << "N: " << node_name(desc.bus, desc.address) << "\n";
     record << "E: SUBSYSTEM=usb\n"
            << "E: DEVTYPE=usb_device\n"
-           << "E: DEVNAME=/dev/" << node_name(spec.bus, spec.address) << "\n"
+           << "E: DEVNAME=/dev/" << node_name(desc.bus, desc.address) << "\n"
            << "E: BUSNUM=" << busnum << "\n"
            << "E: DEVNUM=" << devnum << "\n"
-           << "A: busnum=" << spec.bus << "\n"
-           << "A: devnum=" << spec.address << "\n"
-           << "A: bConfigurationValue=" << spec.active_configuration << "\n"
-           << "A: speed=" << spec.speed << "\n"
-           << "A: dev=189:" << (spec.bus - 1) * 128 + spec.address - 1 << "\n"
-           << "H: descriptors=" << hex(descriptor_bytes(spec)) << "\n";
+           << "A: busnum=" << desc.bus << "\n"
+           << "A: devnum=" << desc.address << "\n"
+           << "A: bConfigurationValue=" << desc.active_configuration << "\n"
+           << "A: speed=" << desc.speed << "\n"
+           << "A: dev=189:" << (desc.bus - 1) * 128 + desc.address - 1 << "\n"
+           << "H: descriptors=" << hex(descriptor_bytes(desc)) << "\n";
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(testbed_, record.str().c_str(), &error)) {
         std::string message = error != nullptr ? error->message : "unknown error";
@@ -99,29 +99,29 @@ void Testbed::add_record(const DeviceSpec& spec, const std::string& syspath, boo
     }
 }
 
-VirtualDevice& Testbed::add(DeviceSpec spec, std::unique_ptr<DeviceModel> model)
+VirtualDevice& Testbed::add(DeviceDescription desc, std::unique_ptr<DeviceModel> model)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (options_.root_hubs && !hubs_[spec.bus]) {
+    if (options_.root_hubs && !hubs_[desc.bus]) {
         char syspath[64];
-        std::snprintf(syspath, sizeof syspath, "/devices/platform/simhcd/usb%d", spec.bus);
-        add_record(root_hub_spec(spec.bus), syspath, true);
-        hubs_[spec.bus] = true;
+        std::snprintf(syspath, sizeof syspath, "/devices/platform/simhcd/usb%d", desc.bus);
+        add_record(root_hub(desc.bus), syspath, true);
+        hubs_[desc.bus] = true;
     }
-    if (spec.address == 0) spec.address = next_address(spec.bus);
-    if (spec.address < 2 || spec.address > 127) throw std::runtime_error("virtual USB: address out of range");
+    if (desc.address == 0) desc.address = next_address(desc.bus);
+    if (desc.address < 2 || desc.address > 127) throw std::runtime_error("virtual USB: address out of range");
     for (const auto& device : devices_)
-        if (device->bus() == spec.bus && device->address() == spec.address)
+        if (device->bus() == desc.bus && device->address() == desc.address)
             throw std::runtime_error("virtual USB: address already used");
 
-    std::unique_ptr<VirtualDevice> device(new VirtualDevice(*this, std::move(spec), std::move(model)));
+    std::unique_ptr<VirtualDevice> device(new VirtualDevice(*this, std::move(desc), std::move(model)));
     GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed_, device->devnode_.c_str(), device->handler_, &error)) {
         std::string message = error != nullptr ? error->message : "unknown error";
         if (error != nullptr) g_error_free(error);
         throw std::runtime_error("virtual USB: cannot attach " + device->devnode_ + ": " + message);
     }
-    add_record(device->spec(), device->syspath(), true);
+    add_record(device->description(), device->syspath(), true);
     device->create_node(root_ + device->devnode_);
     devices_.push_back(std::move(device));
     return *devices_.back();
@@ -182,7 +182,7 @@ void Testbed::settle()
 void Testbed::set_active_configuration(VirtualDevice& device, int value)
 {
     std::lock_guard<std::recursive_mutex> lock(device.mutex_);
-    device.spec_.active_configuration = value;
+    device.desc_.active_configuration = value;
     device.write_sysfs("bConfigurationValue", std::to_string(value));
 }
 

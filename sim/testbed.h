@@ -46,9 +46,9 @@ public:
     VirtualDevice(const VirtualDevice&) = delete;
     VirtualDevice& operator=(const VirtualDevice&) = delete;
 
-    const DeviceSpec& spec() const { return spec_; }
-    int bus() const { return spec_.bus; }
-    int address() const { return spec_.address; }
+    const DeviceDescription& description() const { return desc_; }
+    int bus() const { return desc_.bus; }
+    int address() const { return desc_.address; }
     // The driver's name for it: "libusb:BBB:DDD".
     std::string name() const;
     const std::string& syspath() const { return syspath_; }
@@ -76,7 +76,7 @@ private:
     struct Urb;
     struct Client;
 
-    VirtualDevice(Testbed& owner, DeviceSpec spec, std::unique_ptr<DeviceModel> model);
+    VirtualDevice(Testbed& owner, DeviceDescription desc, std::unique_ptr<DeviceModel> model);
     void create_node(const std::string& node_path);
     void shutdown();
 
@@ -113,7 +113,7 @@ private:
     void write_sysfs(const char* attribute, const std::string& value);
 
     Testbed& owner_;
-    DeviceSpec spec_;
+    DeviceDescription desc_;
     std::unique_ptr<DeviceModel> model_;
     std::string syspath_;
     std::string devnode_;
@@ -143,17 +143,17 @@ public:
     Testbed(const Testbed&) = delete;
     Testbed& operator=(const Testbed&) = delete;
 
-    // Adds a device (the next free address of its bus when spec.address is 0). A null model
+    // Adds a device (the next free address of its bus when desc.address is 0). A null model
     // gives a device that accepts OUT data, leaves IN URBs pending and stalls control requests.
     // Hot-plug: when this returns, the next libusb device list shows the device.
-    VirtualDevice& add(DeviceSpec spec, std::unique_ptr<DeviceModel> model = nullptr);
+    VirtualDevice& add(DeviceDescription desc, std::unique_ptr<DeviceModel> model = nullptr);
     // Adds a device with a model of type M built from `args`; returns the device and the model.
     template <typename M, typename... Args>
-    std::pair<VirtualDevice&, M&> add_with(DeviceSpec spec, Args&&... args)
+    std::pair<VirtualDevice&, M&> add_with(DeviceDescription desc, Args&&... args)
     {
         auto model = std::make_unique<M>(std::forward<Args>(args)...);
         M& ref = *model;
-        VirtualDevice& dev = add(std::move(spec), std::move(model));
+        VirtualDevice& dev = add(std::move(desc), std::move(model));
         return {dev, ref};
     }
     // Unplugs now: when this returns, the next libusb device list no longer shows the device.
@@ -169,7 +169,7 @@ public:
 
 private:
     friend class VirtualDevice;
-    void add_record(const DeviceSpec& spec, const std::string& syspath, bool with_node);
+    void add_record(const DeviceDescription& desc, const std::string& syspath, bool with_node);
     void remove(VirtualDevice& device);
     void schedule_removal(VirtualDevice* device);
     void removal_loop();

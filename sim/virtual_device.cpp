@@ -89,16 +89,16 @@ uint16_t le16(const uint8_t* p)
 
 } // namespace
 
-VirtualDevice::VirtualDevice(Testbed& owner, DeviceSpec spec, std::unique_ptr<DeviceModel> model)
-    : owner_(owner), spec_(std::move(spec)), model_(std::move(model))
+VirtualDevice::VirtualDevice(Testbed& owner, DeviceDescription desc, std::unique_ptr<DeviceModel> model)
+    : owner_(owner), desc_(std::move(desc)), model_(std::move(model))
 {
     if (!model_) model_ = std::make_unique<DeviceModel>();
     model_->attach(this);
     char path[64];
-    std::snprintf(path, sizeof path, "/devices/platform/simhcd/usb%d/%d-%d", spec_.bus, spec_.bus,
-                  spec_.address - 1);
+    std::snprintf(path, sizeof path, "/devices/platform/simhcd/usb%d/%d-%d", desc_.bus, desc_.bus,
+                  desc_.address - 1);
     syspath_ = path;
-    std::snprintf(path, sizeof path, "/dev/bus/usb/%03d/%03d", spec_.bus, spec_.address);
+    std::snprintf(path, sizeof path, "/dev/bus/usb/%03d/%03d", desc_.bus, desc_.address);
     devnode_ = path;
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&VirtualDevice::on_ioctl), this);
@@ -146,7 +146,7 @@ void VirtualDevice::create_node(const std::string& node_path)
 std::string VirtualDevice::name() const
 {
     char name[32];
-    std::snprintf(name, sizeof name, "libusb:%03d:%03d", spec_.bus, spec_.address);
+    std::snprintf(name, sizeof name, "libusb:%03d:%03d", desc_.bus, desc_.address);
     return name;
 }
 
@@ -361,7 +361,7 @@ void VirtualDevice::handle_ioctl(UMockdevIoctlClient* handle)
         const int config = static_cast<int>(value);
         const int error = call_model([&] { return model_->set_configuration(config); });
         if (error == 0) {
-            spec_.active_configuration = config;
+            desc_.active_configuration = config;
             write_sysfs("bConfigurationValue", std::to_string(config));
         }
         record({.kind = EventKind::SetConfiguration, .status = error, .value = config});

@@ -37,7 +37,7 @@ std::string scanner_name()
 void BM_UsbioReadBulk(benchmark::State& state)
 {
     sim::Testbed testbed;
-    testbed.add(sim::scanner_device_spec(), std::make_unique<StreamModel>());
+    testbed.add(sim::scanner_device(), std::make_unique<StreamModel>());
     usbio_init();
     int dn = -1;
     if (usbio_open(scanner_name().c_str(), &dn) != USBIO_STATUS_GOOD) {
@@ -63,7 +63,7 @@ void BM_VirtualScannerSetUp(benchmark::State& state)
 {
     for (auto _ : state) {
         sim::Testbed testbed;
-        testbed.add(sim::scanner_device_spec());
+        testbed.add(sim::scanner_device());
         usbio_init();
         int dn = -1;
         usbio_open(scanner_name().c_str(), &dn);

@@ -69,19 +69,19 @@ protected:
 
 TEST_F(VirtualBus, DescriptorsReadBackThroughLibusb)
 {
-    sim::DeviceSpec spec = sim::scanner_device_spec(true);
-    spec.bcd_device = 0x0321;
-    sim::ConfigSpec second;
+    sim::DeviceDescription desc = sim::scanner_device(true);
+    desc.bcd_device = 0x0321;
+    sim::ConfigDescription second;
     second.value = 7;
     second.max_power = 100;
-    sim::AltSettingSpec a0;
+    sim::AltSettingDescription a0;
     a0.interface_class = 6;
-    sim::AltSettingSpec a1;
+    sim::AltSettingDescription a1;
     a1.interface_class = 6;
     a1.endpoints = {{0x84, 3, 16, 4}};
     second.interfaces = {{{a0, a1}}};
-    spec.configurations.push_back(second);
-    testbed_->add(spec);
+    desc.configurations.push_back(second);
+    testbed_->add(desc);
     start();
 
     libusb_device** list = nullptr;
@@ -124,7 +124,7 @@ TEST_F(VirtualBus, DescriptorsReadBackThroughLibusb)
 
 TEST_F(VirtualBus, AStallPersistsUntilClearHalt)
 {
-    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device_spec());
+    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device());
     start();
     open(dev);
     model.reply_stall();
@@ -144,7 +144,7 @@ TEST_F(VirtualBus, AStallPersistsUntilClearHalt)
 
 TEST_F(VirtualBus, ALateReplyArrives)
 {
-    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device_spec());
+    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device());
     start();
     open(dev);
     model.reply_late(std::chrono::milliseconds(40));
@@ -159,7 +159,7 @@ TEST_F(VirtualBus, ALateReplyArrives)
 
 TEST_F(VirtualBus, FourMebibytesInOneMebibyteTransfersAreByteExact)
 {
-    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device_spec());
+    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device());
     start();
     open(dev);
     std::vector<uint8_t> data(4u << 20);
@@ -180,7 +180,7 @@ TEST_F(VirtualBus, FourMebibytesInOneMebibyteTransfersAreByteExact)
 
 TEST_F(VirtualBus, ADisconnectMidReadDeliversTheBytesSentBefore)
 {
-    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device_spec());
+    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device());
     start();
     open(dev);
     model.disconnect_after(1000);
@@ -196,10 +196,10 @@ TEST_F(VirtualBus, ADisconnectMidReadDeliversTheBytesSentBefore)
 
 TEST_F(VirtualBus, HotPlugIsSeenByTheNextDeviceList)
 {
-    testbed_->add(sim::scanner_device_spec());
+    testbed_->add(sim::scanner_device());
     start();
     EXPECT_EQ(listed(), (std::vector<std::pair<int, int>>{{1, 1}, {1, 2}}));
-    sim::DeviceSpec other = sim::scanner_device_spec();
+    sim::DeviceDescription other = sim::scanner_device();
     other.bus = 2;
     sim::VirtualDevice& added = testbed_->add(other);
     EXPECT_EQ(listed(), (std::vector<std::pair<int, int>>{{1, 1}, {1, 2}, {2, 1}, {2, 2}}));
@@ -209,7 +209,7 @@ TEST_F(VirtualBus, HotPlugIsSeenByTheNextDeviceList)
 
 TEST_F(VirtualBus, ControlAndInterruptTransfers)
 {
-    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device_spec(true));
+    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device(true));
     start();
     open(dev);
     uint8_t status[2] = {0xFF, 0xFF};
@@ -230,7 +230,7 @@ TEST_F(VirtualBus, ControlAndInterruptTransfers)
 
 TEST_F(VirtualBus, ClaimsAreExclusivePerOpenFile)
 {
-    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device_spec());
+    auto [dev, model] = testbed_->add_with<sim::LoopbackModel>(sim::scanner_device());
     start();
     open(dev);
     libusb_device_handle* second = nullptr;
@@ -247,7 +247,7 @@ TEST_F(VirtualBus, ClaimsAreExclusivePerOpenFile)
 TEST(VirtualBusChild, AChildProcessClientWorks)
 {
     sim::Testbed testbed({.client = sim::ClientMode::ChildProcess});
-    auto [dev, model] = testbed.add_with<sim::LoopbackModel>(sim::scanner_device_spec(), true);
+    auto [dev, model] = testbed.add_with<sim::LoopbackModel>(sim::scanner_device(), true);
 
     std::vector<std::string> env = sim::client_environment();
     std::vector<char*> envp;

@@ -40,7 +40,7 @@ void VirtualUsbTest::TearDown()
 
 std::pair<sim::VirtualDevice&, sim::LoopbackModel&> VirtualUsbTest::add_scanner(bool echo, bool interrupt_endpoint)
 {
-    return testbed().add_with<sim::LoopbackModel>(sim::scanner_device_spec(interrupt_endpoint), echo);
+    return testbed().add_with<sim::LoopbackModel>(sim::scanner_device(interrupt_endpoint), echo);
 }
 
 std::vector<std::string> find_devices(int vendor, int product)

@@ -1,5 +1,5 @@
 // Open, close and exit of the USB layer, on the virtual bus.
-#include "device_specs.h"
+#include "test_devices.h"
 #include "gl_device.h"
 #include "usbio.h"
 #include "virtual_usb_test.h"
@@ -31,21 +31,21 @@ std::vector<EventKind> kinds(const sim::Transcript& t)
 
 TEST_F(UsbioOpen, EndpointsComeFromTheDescriptorsAndDeviceOpenFixesTheBulkPair)
 {
-    sim::DeviceSpec spec = sim::scanner_device_spec();
-    sim::AltSettingSpec alt0;
+    sim::DeviceDescription desc = sim::scanner_device();
+    sim::AltSettingDescription alt0;
     alt0.endpoints = {{0x04, 2, 512, 0}, {0x85, 2, 512, 0}, {0x86, 3, 64, 8}, {0x87, 2, 512, 0}};
-    sim::AltSettingSpec alt1;
+    sim::AltSettingDescription alt1;
     alt1.endpoints = {{0x88, 1, 1024, 1}, {0x0A, 2, 512, 0}};
-    sim::AltSettingSpec other; // interface 1 of configuration 0 is not claimed: ignored
+    sim::AltSettingDescription other; // interface 1 of configuration 0 is not claimed: ignored
     other.endpoints = {{0x0B, 3, 64, 8}};
-    spec.configurations[0].interfaces = {{{alt0, alt1}}, {{other}}};
-    sim::ConfigSpec second;
+    desc.configurations[0].interfaces = {{{alt0, alt1}}, {{other}}};
+    sim::ConfigDescription second;
     second.value = 2;
-    sim::AltSettingSpec alt2;
+    sim::AltSettingDescription alt2;
     alt2.endpoints = {{0x0C, 3, 64, 8}, {0x0D, 1, 1024, 1}};
     second.interfaces = {{{alt2}}};
-    spec.configurations.push_back(second);
-    testbed().add(spec);
+    desc.configurations.push_back(second);
+    testbed().add(desc);
 
     ASSERT_EQ(usbio_init(), USBIO_STATUS_GOOD);
     int dn = -1;
@@ -87,8 +87,8 @@ TEST_F(UsbioOpen, RefusesSecondOpenUnknownNamesAndNullNumber)
 
 TEST_F(UsbioOpen, SetsTheFirstConfigurationOnlyWhenAnotherIsActive)
 {
-    sim::DeviceSpec two = sim::scanner_device_spec();
-    sim::ConfigSpec second = two.configurations[0];
+    sim::DeviceDescription two = sim::scanner_device();
+    sim::ConfigDescription second = two.configurations[0];
     second.value = 2;
     two.configurations.push_back(second);
     two.active_configuration = 2;
@@ -138,8 +138,8 @@ TEST_F(UsbioOpen, ExitClosesWhatIsStillOpen)
 TEST_F(UsbioOpen, FailedOpensCloseTheHandleAndALaterOpenWorks)
 {
     auto [dev, model] = add_scanner();
-    sim::DeviceSpec two = sim::scanner_device_spec();
-    sim::ConfigSpec second = two.configurations[0];
+    sim::DeviceDescription two = sim::scanner_device();
+    sim::ConfigDescription second = two.configurations[0];
     second.value = 2;
     two.configurations.push_back(second);
     two.active_configuration = 2;

@@ -1,5 +1,5 @@
 // The USB layer's operations that the driver itself does not call, and its pure helpers.
-#include "device_specs.h"
+#include "test_devices.h"
 #include "usbio.h"
 #include "virtual_usb_test.h"
 
@@ -94,10 +94,10 @@ TEST_F(UsbioOperations, InterruptReadNeedsAnInterruptEndpoint)
 
 TEST_F(UsbioOperations, ConfigurationInterfacesAndDescriptor)
 {
-    sim::DeviceSpec spec = sim::scanner_device_spec();
-    spec.bcd_device = 0x0123;
-    spec.max_packet0 = 64;
-    auto [dev, model] = testbed().add_with<sim::LoopbackModel>(spec);
+    sim::DeviceDescription desc = sim::scanner_device();
+    desc.bcd_device = 0x0123;
+    desc.max_packet0 = 64;
+    auto [dev, model] = testbed().add_with<sim::LoopbackModel>(desc);
     const int dn = open_scanner(dev);
     EXPECT_EQ(usbio_set_configuration(dn, 1), USBIO_STATUS_GOOD);
     EXPECT_EQ(usbio_release_interface(dn, 0), USBIO_STATUS_GOOD);

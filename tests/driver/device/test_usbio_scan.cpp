@@ -1,5 +1,5 @@
 // The bus scan and the device table, on the virtual bus.
-#include "device_specs.h"
+#include "test_devices.h"
 #include "usbio.h"
 #include "virtual_usb_test.h"
 
@@ -18,7 +18,7 @@ TEST_F(UsbioScan, QualifyingRules)
 {
     struct Case {
         uint16_t product;
-        sim::DeviceSpec spec;
+        sim::DeviceDescription desc;
         bool listed;
     };
     std::vector<Case> cases = {
@@ -31,11 +31,11 @@ TEST_F(UsbioScan, QualifyingRules)
         {0x2009, lftest::device_with_interfaces(0x2009, {255}, 9), false},      // a hub class
         {0x3001, lftest::device_with_interfaces(0x3001, {3, 255}), true},       // interface 1 qualifies
     };
-    sim::DeviceSpec unconfigured = lftest::device_with_interfaces(0x4000, {255});
+    sim::DeviceDescription unconfigured = lftest::device_with_interfaces(0x4000, {255});
     unconfigured.active_configuration = 0;
     cases.push_back({0x4000, unconfigured, false});
-    for (const Case& c : cases) testbed().add(c.spec);
-    sim::DeviceSpec no_vendor = lftest::device_with_interfaces(0x5000, {255});
+    for (const Case& c : cases) testbed().add(c.desc);
+    sim::DeviceDescription no_vendor = lftest::device_with_interfaces(0x5000, {255});
     no_vendor.vendor = 0;
     testbed().add(no_vendor);
     testbed().add(lftest::device_with_interfaces(0, {255}));
@@ -56,7 +56,7 @@ TEST_F(UsbioScan, QualifyingRules)
     usbio_close(dn);
     usbio_exit();
     for (sim::VirtualDevice* dev : testbed().devices()) {
-        if (dev->spec().product != 0x3001) continue;
+        if (dev->description().product != 0x3001) continue;
         const auto claims = dev->transcript().select([](const sim::Event& e) { return e.kind == sim::EventKind::Claim; });
         ASSERT_EQ(claims.size(), 1u);
         EXPECT_EQ(claims[0].value, 1);
@@ -66,10 +66,10 @@ TEST_F(UsbioScan, QualifyingRules)
 TEST_F(UsbioScan, NamesCarryBusAndAddress)
 {
     for (auto [bus, address] : {std::pair{1, 2}, {3, 17}, {12, 105}}) {
-        sim::DeviceSpec spec = sim::scanner_device_spec();
-        spec.bus = bus;
-        spec.address = address;
-        testbed().add(spec);
+        sim::DeviceDescription desc = sim::scanner_device();
+        desc.bus = bus;
+        desc.address = address;
+        testbed().add(desc);
     }
     ASSERT_EQ(usbio_init(), USBIO_STATUS_GOOD);
     auto names = find_scanners();
@@ -159,9 +159,9 @@ TEST_F(UsbioScan, AnOpenEntryIsNeverReused)
 TEST_F(UsbioScan, TheTableHoldsAHundredDevices)
 {
     for (int i = 0; i < 101; ++i) {
-        sim::DeviceSpec spec = sim::scanner_device_spec();
-        spec.bus = 1 + i / 100;
-        testbed().add(spec);
+        sim::DeviceDescription desc = sim::scanner_device();
+        desc.bus = 1 + i / 100;
+        testbed().add(desc);
     }
     ASSERT_EQ(usbio_init(), USBIO_STATUS_GOOD);
     EXPECT_EQ(find_scanners().size(), 100u);

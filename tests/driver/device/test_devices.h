@@ -10,20 +10,20 @@ namespace lftest {
 
 // A device of the scanner's vendor with one interface per class given, each with one alternate
 // setting holding a bulk pair.
-inline sim::DeviceSpec device_with_interfaces(uint16_t product, std::initializer_list<uint8_t> classes,
+inline sim::DeviceDescription device_with_interfaces(uint16_t product, std::initializer_list<uint8_t> classes,
                                               uint8_t device_class = 0)
 {
-    sim::DeviceSpec spec = sim::scanner_device_spec();
-    spec.product = product;
-    spec.device_class = device_class;
-    spec.configurations[0].interfaces.clear();
+    sim::DeviceDescription desc = sim::scanner_device();
+    desc.product = product;
+    desc.device_class = device_class;
+    desc.configurations[0].interfaces.clear();
     for (uint8_t cls : classes) {
-        sim::AltSettingSpec alt;
+        sim::AltSettingDescription alt;
         alt.interface_class = cls;
         alt.endpoints = {{0x02, 2, 512, 0}, {0x81, 2, 512, 0}};
-        spec.configurations[0].interfaces.push_back({{alt}});
+        desc.configurations[0].interfaces.push_back({{alt}});
     }
-    return spec;
+    return desc;
 }
 
 } // namespace lftest
