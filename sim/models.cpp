@@ -1,0 +1,24 @@
+// The list of simulated devices known by name.
+#include "loopback_model.h"
+#include "model_registry.h"
+#include "testbed.h"
+
+namespace sim {
+
+const std::vector<ModelEntry>& registered_models()
+{
+    static const std::vector<ModelEntry> models = {
+        {"loopback", "the scanner's USB identity; echoes every bulk OUT transfer back on bulk IN",
+         [](Testbed& testbed) { testbed.add(scanner_device(), std::make_unique<LoopbackModel>(true)); }},
+    };
+    return models;
+}
+
+const ModelEntry* find_model(const std::string& name)
+{
+    for (const ModelEntry& entry : registered_models())
+        if (entry.name == name) return &entry;
+    return nullptr;
+}
+
+} // namespace sim
