@@ -53,6 +53,9 @@ void ScannerTest::close_device()
 
 void ScannerTest::TearDown()
 {
+    if (model_ != nullptr && !violations_allowed_) {
+        for (const std::string& v : model_->violations()) ADD_FAILURE() << "protocol violation: " << v;
+    }
     close_device();
     scanner_.reset();
     jobs_.reset();

@@ -37,7 +37,6 @@ TEST_F(JobCmd, JobsAreCreatedAndEnded)
     EXPECT_EQ(g()->job_id, 0u);
     EXPECT_FALSE(model().job_open());
     EXPECT_EQ(briefs(), (std::vector<std::string>{"JOB C", "JOB E"}));
-    EXPECT_TRUE(model().violations().empty());
 }
 
 TEST_F(JobCmd, ACreateReplyOtherThanJobOneGives18)
@@ -60,12 +59,14 @@ TEST_F(JobCmd, ARefusedCreateGives18)
 TEST_F(JobCmd, AnEndWithABadReplyKeepsTheJobId)
 {
     open_job();
-    model().inject(Injection::job_reply_id(Target::next("JOB"), 0));
+    model().inject(Injection::stall(Target::next("JOB"), Phase::Header));
+    EXPECT_EQ(cmd_job_end(g()), STATUS_TRANSFER_FAILED);
+    EXPECT_EQ(g()->job_id, 1u);
+    model().inject(Injection::refuse(Target::next("JOB"), 5, 0x2C));
     EXPECT_EQ(cmd_job_end(g()), STATUS_REFUSED_REQUEST);
     EXPECT_EQ(g()->job_id, 1u);
-    model().inject(Injection::stall(Target::next("JOB"), Phase::Reply));
-    model().inject(Injection::refuse(Target::next("JOB", 2), 5, 0x2C));
-    EXPECT_EQ(cmd_job_end(g()), STATUS_TRANSFER_FAILED);
+    // The device ends its job but answers for another one.
+    model().inject(Injection::job_reply_id(Target::next("JOB"), 0));
     EXPECT_EQ(cmd_job_end(g()), STATUS_REFUSED_REQUEST);
     EXPECT_EQ(g()->job_id, 1u);
 }
@@ -179,7 +180,6 @@ TEST_F(JobCmd, AnImageReadOfNothingSendsTheFrameOnly)
     ASSERT_EQ(events.size(), before + 1);
     EXPECT_FALSE(events.back().in);
     EXPECT_EQ(briefs(), (std::vector<std::string>{"IMG 0 0"}));
-    EXPECT_TRUE(model().violations().empty());
 }
 
 TEST_F(JobCmd, AFailedImageReadGives17AndNothingGot)
@@ -193,6 +193,7 @@ TEST_F(JobCmd, AFailedImageReadGives17AndNothingGot)
     EXPECT_EQ(cmd_read(g(), job(), 0, buffer.data(), 100, &got), STATUS_UNEXPECTED_JOB_REPLY);
     EXPECT_EQ(got, 0u);
     // The side now holds 60 bytes; asking for more than that stalls.
+    allow_violations();
     got = 9;
     EXPECT_EQ(cmd_read(g(), job(), 0, buffer.data(), 61, &got), STATUS_UNEXPECTED_JOB_REPLY);
     EXPECT_EQ(got, 0u);
@@ -263,7 +264,6 @@ TEST_F(JobCmd, TheOpenReadsRunInOneJob)
         EXPECT_EQ(tx.outcome, sim::TxOutcome::Accepted) << tx.brief();
         EXPECT_EQ(tx.job_id, tx.tag == "JOB" && tx.code == 'C' ? 0u : 1u) << tx.brief();
     }
-    EXPECT_TRUE(model().violations().empty());
 }
 
 } // namespace

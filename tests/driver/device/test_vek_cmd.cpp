@@ -1,6 +1,8 @@
 // Device commands against the simulated scanner: the per-media loops, the feature words, the
 // shading read's cleared buffer, the ISP payloads and the device status table.
 #include "bytes.h"
+#include "dbg_log.h"
+#include "job_cmd.h"
 #include "protocol_bytes.h"
 #include "scanner_test.h"
 #include "vek_cmd.h"
@@ -8,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 using namespace lftest;
 using sim::Injection;
@@ -121,6 +125,27 @@ TEST_F(VekCmd, ReadingGammaSendsNothing)
 {
     EXPECT_EQ(vek_cmd_read_gamma(g()), STATUS_GOOD);
     EXPECT_TRUE(urbs().empty());
+}
+
+TEST_F(VekCmd, EachCommandLogsOneLineAtLevel40)
+{
+    const std::filesystem::path folder = testbed().root_dir() + "/log/";
+    std::filesystem::create_directories(folder);
+    DBG_SET_SETTING("LEVEL", 30);
+    DBG_INIT(folder.c_str(), DBG_MODE_FILE);
+    EXPECT_EQ(vek_cmd_inquiry(g()), STATUS_GOOD);
+    DBG_SET_SETTING("LEVEL", 40);
+    DBG_INIT(folder.c_str(), DBG_MODE_FILE);
+    EXPECT_EQ(vek_cmd_inquiry(g()), STATUS_GOOD);
+    EXPECT_EQ(cmd_job_create(g()), STATUS_GOOD);
+    DBG_RESET_SETTINGS();
+    DBG_INIT(nullptr, DBG_MODE_STDOUT);
+
+    std::ifstream log(folder / "DEBUG-LOG-6204.txt");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);)
+        if (!line.starts_with("\t")) lines.push_back(line); // hex dumps of the transfers are indented
+    EXPECT_EQ(lines, (std::vector<std::string>{"vek_cmd_inquiry: 208 bytes", "cmd_job_create"}));
 }
 
 TEST(DriverErrorCode, EveryRowAndBytesOutsideTheTable)
