@@ -97,25 +97,6 @@ TEST_F(VekRequest, AStallOnTheFirstOutTransferGives4WithNoFurtherTransfer)
     EXPECT_EQ(model().transactions()[0].outcome, sim::TxOutcome::Broken);
 }
 
-TEST_F(VekRequest, AFailureInAnyPhaseOfAnyRequestGives4AndTheNextRequestWorks)
-{
-    const std::function<eStatus()> requests[] = {
-        [&] { return vek_cmd_inquiry(g()); },
-        [&] { return vek_cmd_send_eeprom_data(g()); },
-        [&] { return vek_cmd_motor_eject_paper(g(), 0); },
-    };
-    const char* tags[] = {"VEKR", "VEKW", "VEKC"};
-    for (size_t i = 0; i < 3; ++i) {
-        for (Phase phase : {Phase::Header, Phase::Data, Phase::Reply}) {
-            SCOPED_TRACE(std::string(tags[i]) + " phase " + std::to_string(static_cast<int>(phase)));
-            model().inject(Injection::stall(Target::next(tags[i]), phase));
-            EXPECT_EQ(requests[i](), STATUS_TRANSFER_FAILED);
-            EXPECT_EQ(model().transactions().back().outcome, sim::TxOutcome::Broken);
-            EXPECT_EQ(requests[i](), STATUS_GOOD);
-        }
-    }
-}
-
 TEST_F(VekRequest, ADisconnectedDeviceFailsEveryLaterRequest)
 {
     model().inject(Injection::disconnect(Target::next("INQU"), Phase::Reply));
