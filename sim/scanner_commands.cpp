@@ -32,7 +32,7 @@ void store(std::array<uint8_t, N>& record, const ScannerModel::Request& r)
 
 } // namespace
 
-struct ScannerModel::CommandSpec {
+struct ScannerModel::CommandEntry {
     enum class Form { Read, Send, Own };
     TxKind kind;
     Form form;
@@ -42,12 +42,12 @@ struct ScannerModel::CommandSpec {
     Handler handler;
 };
 
-std::span<const ScannerModel::CommandSpec> ScannerModel::catalogue()
+std::span<const ScannerModel::CommandEntry> ScannerModel::catalogue()
 {
-    using F = CommandSpec::Form;
+    using F = CommandEntry::Form;
     constexpr TxKind R = TxKind::Read;
     constexpr TxKind W = TxKind::Write;
-    static const CommandSpec table[] = {
+    static const CommandEntry table[] = {
         {R, F::Own, "INQU", 0x12, kInquirySize, &ScannerModel::read_inquiry},
         {R, F::Own, "MEDI", 0x13, kMediaSize, &ScannerModel::read_media},
         {R, F::Own, "RES", 0x14, kResolutionSize, &ScannerModel::read_resolution},
@@ -80,9 +80,9 @@ std::span<const ScannerModel::CommandSpec> ScannerModel::catalogue()
     return table;
 }
 
-const ScannerModel::CommandSpec* ScannerModel::identify_command(std::span<const uint8_t> block)
+const ScannerModel::CommandEntry* ScannerModel::identify_command(std::span<const uint8_t> block)
 {
-    using F = CommandSpec::Form;
+    using F = CommandEntry::Form;
     Transaction& tx = current();
     F form = F::Own;
     if (tx.kind == TxKind::Read && std::memcmp(block.data(), "READ", 4) == 0 && block[4] == 0x28) form = F::Read;
@@ -105,13 +105,13 @@ const ScannerModel::CommandSpec* ScannerModel::identify_command(std::span<const 
     if (tx.tag == "MOTO") tx.sub = block[6];
     identify(tx.tag);
 
-    for (const CommandSpec& spec : catalogue())
-        if (spec.kind == tx.kind && spec.form == form && std::memcmp(spec.tag, tag, 4) == 0 && spec.code == tx.code)
-            return &spec;
+    for (const CommandEntry& entry : catalogue())
+        if (entry.kind == tx.kind && entry.form == form && std::memcmp(entry.tag, tag, 4) == 0 && entry.code == tx.code)
+            return &entry;
     return nullptr;
 }
 
-void ScannerModel::dispatch(const CommandSpec* spec, std::span<const uint8_t> block, std::span<const uint8_t> payload)
+void ScannerModel::dispatch(const CommandEntry* entry, std::span<const uint8_t> block, std::span<const uint8_t> payload)
 {
     Transaction& tx = current();
     const uint64_t frame = tx.kind == TxKind::Read ? kHeaderSize : tx.kind == TxKind::Write ? kBlockSize : 0;
@@ -119,19 +119,19 @@ void ScannerModel::dispatch(const CommandSpec* spec, std::span<const uint8_t> bl
     if (tx.kind == TxKind::Write) tx.payload = payload.size();
     uint64_t reply_size = tx.kind == TxKind::Read ? tx.length : kHeaderSize;
     Sense s;
-    if (spec == nullptr) {
+    if (entry == nullptr) {
         s = sense::kUnknownCommand;
     } else if (const Armed* a = fault(tx.number, Injection::Action::Refuse)) {
         s = {a->injection.key, a->injection.code};
     } else if (const Armed* h = tx.kind == TxKind::Read ? fault(tx.number, Injection::Action::RefuseHeaderOnly) : nullptr) {
         s = {h->injection.key, h->injection.code};
         reply_size = kHeaderSize;
-    } else if (spec->size != kAnySize && tx.length != frame + spec->size) {
-        s = wrong_length(frame + spec->size);
-    } else if (spec->size == kAnySize && tx.length < frame) {
+    } else if (entry->size != kAnySize && tx.length != frame + entry->size) {
+        s = wrong_length(frame + entry->size);
+    } else if (entry->size == kAnySize && tx.length < frame) {
         s = wrong_length(frame);
     } else {
-        s = (this->*spec->handler)(r);
+        s = (this->*entry->handler)(r);
     }
     if (tx.kind == TxKind::Read && !s.refused()) tx.payload = tx.length - kHeaderSize;
     request_reply(s, r.reply, reply_size);

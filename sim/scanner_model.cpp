@@ -194,9 +194,9 @@ int ScannerModel::take_block(std::span<const uint8_t> data)
         return all;
     }
     current().block.assign(data.begin(), data.end());
-    const CommandSpec* spec = identify_command(data);
+    const CommandEntry* entry = identify_command(data);
     if (auto r = transport_fault(Phase::Data, data.size())) return *r;
-    dispatch(spec, data, {});
+    dispatch(entry, data, {});
     return all;
 }
 
@@ -216,9 +216,9 @@ int ScannerModel::take_write(std::span<const uint8_t> data)
     Transaction& tx = current();
     tx.block.assign(block.begin(), block.end());
     tx.data.assign(data.begin(), data.end());
-    const CommandSpec* spec = identify_command(block);
+    const CommandEntry* entry = identify_command(block);
     if (auto r = transport_fault(Phase::Data, data.size())) return *r;
-    dispatch(spec, block, data.subspan(in_block));
+    dispatch(entry, block, data.subspan(in_block));
     return all;
 }
 

@@ -115,11 +115,11 @@ private:
 
     // Requests (scanner_commands.cpp): the catalogue names each command's transaction kind, block
     // form, tag, code, payload size and handler.
-    struct CommandSpec;
-    static std::span<const CommandSpec> catalogue();
+    struct CommandEntry;
+    static std::span<const CommandEntry> catalogue();
     // Names the command of a block: fills the transaction's tag, code and decoded parameters.
-    const CommandSpec* identify_command(std::span<const uint8_t> block);
-    void dispatch(const CommandSpec* spec, std::span<const uint8_t> block, std::span<const uint8_t> payload);
+    const CommandEntry* identify_command(std::span<const uint8_t> block);
+    void dispatch(const CommandEntry* entry, std::span<const uint8_t> block, std::span<const uint8_t> payload);
     Sense wrong_length(uint64_t expected);
     Sense read_inquiry(Request& r);
     Sense read_media(Request& r);
