@@ -1,6 +1,7 @@
 // The list of simulated devices known by name.
 #include "loopback_model.h"
 #include "model_registry.h"
+#include "scanner_model.h"
 #include "testbed.h"
 
 namespace sim {
@@ -10,6 +11,8 @@ const std::vector<ModelEntry>& registered_models()
     static const std::vector<ModelEntry> models = {
         {"loopback", "the scanner's USB identity; echoes every bulk OUT transfer back on bulk IN",
          [](Testbed& testbed) { testbed.add(scanner_device(), std::make_unique<LoopbackModel>(true)); }},
+        {"scanner", "the simulated scanner: requests, job frames, records, sense data and image data",
+         [](Testbed& testbed) { testbed.add(scanner_device(), std::make_unique<ScannerModel>()); }},
     };
     return models;
 }

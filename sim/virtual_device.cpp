@@ -2,6 +2,8 @@
 // device node, hands transfers to the device model and records everything in the transcript.
 #include "testbed.h"
 
+#include "bytes.h"
+
 #include <umockdev.h>
 
 #include <sys/ioctl.h>
@@ -80,11 +82,6 @@ bool read_uint(UMockdevIoctlData* arg, unsigned& value)
     std::memcpy(&value, data->data, sizeof value);
     g_object_unref(data);
     return true;
-}
-
-uint16_t le16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
 } // namespace

@@ -1,0 +1,245 @@
+// The simulated scanner driven through plain libusb with hand-made frames, including the malformed
+// ones the driver never sends: its refusals, sense data, job state machine and violations.
+#include "model_registry.h"
+#include "protocol_bytes.h"
+#include "scanner_model.h"
+#include "testbed.h"
+
+#include <libusb.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace lftest;
+
+class ScannerModelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testbed_.emplace();
+        model_ = &testbed_->add_with<sim::ScannerModel>(sim::scanner_device()).second;
+        ASSERT_EQ(libusb_init(&ctx_), 0);
+        handle_ = libusb_open_device_with_vid_pid(ctx_, 0xF0A2, 0x6204);
+        ASSERT_NE(handle_, nullptr);
+        ASSERT_EQ(libusb_claim_interface(handle_, 0), 0);
+    }
+    void TearDown() override
+    {
+        if (handle_ != nullptr) libusb_close(handle_);
+        if (ctx_ != nullptr) libusb_exit(ctx_);
+        testbed_.reset();
+    }
+    sim::ScannerModel& model() { return *model_; }
+
+    int send(const Bytes& bytes)
+    {
+        int moved = 0;
+        Bytes copy = bytes;
+        return libusb_bulk_transfer(handle_, 0x02, copy.data(), static_cast<int>(copy.size()), &moved, 2000);
+    }
+    // Reads up to n bytes; an error leaves the result empty.
+    Bytes receive(size_t n, int* status = nullptr)
+    {
+        Bytes buffer(n);
+        int moved = 0;
+        const int r = libusb_bulk_transfer(handle_, 0x81, buffer.data(), static_cast<int>(n), &moved, 2000);
+        if (status != nullptr) *status = r;
+        buffer.resize(r == 0 ? static_cast<size_t>(moved) : 0);
+        return buffer;
+    }
+    Bytes read_request(const Bytes& block, uint32_t length)
+    {
+        EXPECT_EQ(send(request_header("VEKR", length)), 0);
+        EXPECT_EQ(send(block), 0);
+        return receive(length);
+    }
+    Bytes exchange(const Bytes& f)
+    {
+        EXPECT_EQ(send(f), 0);
+        return receive(8);
+    }
+    // The sense the device reports now: key and code.
+    std::pair<uint8_t, uint8_t> sense()
+    {
+        const Bytes reply = read_request(own_block("SENS", 0x03), 256);
+        EXPECT_EQ(reply.size(), 256u);
+        EXPECT_EQ(reply[4], 'A');
+        EXPECT_EQ(reply[8], 0x70);
+        return {reply[9], reply[10]};
+    }
+
+    std::optional<sim::Testbed> testbed_;
+    sim::ScannerModel* model_ = nullptr;
+    libusb_context* ctx_ = nullptr;
+    libusb_device_handle* handle_ = nullptr;
+};
+
+using Key = std::pair<uint8_t, uint8_t>;
+
+TEST_F(ScannerModelTest, AWrongLengthIsRefusedAfterTakingTheAnnouncedBytes)
+{
+    Bytes reply = read_request(own_block("INQU", 0x12), 100);
+    ASSERT_EQ(reply.size(), 100u);
+    EXPECT_EQ(reply[4], 'E');
+    EXPECT_EQ(Bytes(reply.begin() + 8, reply.end()), Bytes(92, 0));
+    EXPECT_EQ(sense(), Key(5, 0x1A));
+
+    // A write takes the L bytes its header announced.
+    Bytes data = send_block("EROM", 0xF1);
+    data.resize(26, 0x99);
+    ASSERT_EQ(send(request_header("VEKW", 26)), 0);
+    ASSERT_EQ(send(data), 0);
+    EXPECT_EQ(receive(8)[4], 'E');
+    EXPECT_EQ(sense(), Key(5, 0x1A));
+    EXPECT_EQ(model().records().eeprom, (std::array<uint8_t, 256>{}));
+
+    // Gamma tables and the eject operand have their own lengths.
+    data = send_block("GAMA", 0x03, {{13, 4}});
+    data.resize(16 + 1024);
+    ASSERT_EQ(send(request_header("VEKW", static_cast<uint32_t>(data.size()))), 0);
+    ASSERT_EQ(send(data), 0);
+    EXPECT_EQ(receive(8)[4], 'E');
+    ASSERT_EQ(send(request_header("VEKC", 0xFFE)), 0);
+    ASSERT_EQ(send(own_block("MOTO", 0xE1, {{6, 0xA2}})), 0);
+    EXPECT_EQ(receive(8)[4], 'E');
+    EXPECT_EQ(sense(), Key(5, 0x1A));
+
+    const auto v = model().violations();
+    ASSERT_EQ(v.size(), 4u);
+    EXPECT_NE(v[0].find("INQU: wrong length 100 (expected 216)"), std::string::npos);
+}
+
+TEST_F(ScannerModelTest, UnknownCommandsAndAbsentMediaAreRefusedWithoutViolations)
+{
+    EXPECT_EQ(read_request(own_block("ABCD", 0x01), 16)[4], 'E');
+    EXPECT_EQ(sense(), Key(5, 0x20));
+    EXPECT_EQ(read_request(read_block("ATTR", 0x83), 72)[4], 'E'); // wrong code
+    EXPECT_EQ(sense(), Key(5, 0x20));
+    EXPECT_EQ(exchange(job_frame("XYZW", 0, 0, 0, 0))[4], 'E');
+    EXPECT_EQ(sense(), Key(5, 0x20));
+
+    model().edit([](sim::ScannerRecords& r) { r.media[0] = 1; });
+    EXPECT_EQ(read_request(own_block("RES", 0x14, {{5, 0}}), 160)[4], 'A');
+    EXPECT_EQ(read_request(own_block("RES", 0x14, {{5, 1}}), 160)[4], 'E');
+    EXPECT_EQ(sense(), Key(5, 0x24));
+    EXPECT_EQ(read_request(read_block("ATTR", 0x82, {{13, 7}}), 72)[4], 'E');
+    EXPECT_EQ(sense(), Key(5, 0x24));
+    EXPECT_TRUE(model().violations().empty());
+}
+
+TEST_F(ScannerModelTest, JobFramesOutOfSequenceAreRefused)
+{
+    const Bytes refused = {'S', 'T', 'A', 0, 'E', 0, 0, 0};
+    for (const Bytes& f : {job_frame("SCAN", 0, 0, 0, 1), job_frame("STOP", 0, 0, 0, 1), job_frame("CANC", 0, 0, 1, 1),
+                           job_frame("MOTO", 0, 0, 1, 1), job_frame("JOB", 'E', 0, 0, 1)}) {
+        EXPECT_EQ(exchange(f), refused);
+        EXPECT_EQ(sense(), Key(5, 0x2C));
+    }
+    ASSERT_EQ(send(job_frame("PAR", 0x28, 0, 0, 1)), 0);
+    ASSERT_EQ(send(Bytes(40, 0)), 0);
+    EXPECT_EQ(receive(8), refused);
+
+    EXPECT_EQ(exchange(job_frame("JOB", 'C', 0, 0, 0))[4], 'A');
+    EXPECT_EQ(exchange(job_frame("JOB", 'C', 0, 0, 0)), (Bytes{'S', 'T', 'A', 0, 'E', 0, 0, 1}));
+    EXPECT_EQ(exchange(job_frame("SCAN", 0, 0, 0, 1))[4], 'E'); // no window or parameters yet
+    EXPECT_EQ(exchange(job_frame("STOP", 0, 0, 0, 2))[4], 'E'); // another job's id
+    EXPECT_EQ(exchange(job_frame("JOB", 'E', 0, 0, 1)), (Bytes{'S', 'T', 'A', 0, 'A', 0, 0, 1}));
+    EXPECT_EQ(model().violations().size(), 9u);
+    for (const std::string& v : model().violations()) EXPECT_NE(v.find("out of sequence"), std::string::npos) << v;
+}
+
+TEST_F(ScannerModelTest, DataThatCannotBeServedIsAViolationAndNeverAWait)
+{
+    ASSERT_EQ(send(job_frame("INFO", 0x30, 0, 0, 1)), 0);
+    EXPECT_EQ(receive(48), Bytes(48, 0));
+    int status = 0;
+    ASSERT_EQ(send(job_frame("IMG", 10, 0, 0, 0)), 0);
+    EXPECT_TRUE(receive(10, &status).empty());
+    EXPECT_EQ(status, LIBUSB_ERROR_PIPE);
+    ASSERT_EQ(libusb_clear_halt(handle_, 0x81), 0);
+    receive(8, &status); // nothing pending
+    EXPECT_EQ(status, LIBUSB_ERROR_PIPE);
+    ASSERT_EQ(libusb_clear_halt(handle_, 0x81), 0);
+
+    EXPECT_EQ(exchange(job_frame("JOB", 'C', 0, 0, 0))[4], 'A');
+    model().feed_image(1, Bytes{1, 2, 3});
+    ASSERT_EQ(send(job_frame("IMG", 4, 0, 0, 1)), 0);
+    EXPECT_TRUE(receive(4, &status).empty());
+    ASSERT_EQ(libusb_clear_halt(handle_, 0x81), 0);
+    ASSERT_EQ(send(job_frame("IMG", 3, 0, 0, 1)), 0);
+    EXPECT_EQ(receive(3), (Bytes{1, 2, 3}));
+
+    const auto v = model().violations();
+    ASSERT_EQ(v.size(), 4u);
+    EXPECT_NE(v[0].find("INFO without an open job"), std::string::npos);
+    EXPECT_NE(v[1].find("IMG without an open job"), std::string::npos);
+    EXPECT_NE(v[2].find("nothing pending"), std::string::npos);
+    EXPECT_NE(v[3].find("IMG of 4 bytes with 3 ready on side 1"), std::string::npos);
+}
+
+TEST_F(ScannerModelTest, FramingBreachesAreViolations)
+{
+    ASSERT_EQ(send(job_frame("JOB", 'C', 0, 0, 0)), 0);
+    ASSERT_EQ(send(job_frame("JOB", 'E', 0, 0, 1)), 0); // the create's reply was never read
+    EXPECT_EQ(receive(8)[7], 1);
+    EXPECT_EQ(read_request(own_block("MEDI", 0x13), 40)[4], 'A');
+    Bytes odd = request_header("VEKR", 40);
+    odd[4] = 1;
+    ASSERT_EQ(send(odd), 0);
+    ASSERT_EQ(send(own_block("MEDI", 0x13)), 0);
+    receive(40);
+    ASSERT_EQ(send(request_header("VEKR", 40)), 0);
+    ASSERT_EQ(send(Bytes(12, 0)), 0); // a short block
+    const auto v = model().violations();
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_NE(v[0].find("still pending"), std::string::npos);
+    EXPECT_NE(v[1].find("byte 4 is not 0"), std::string::npos);
+    EXPECT_NE(v[2].find("block of 12 bytes"), std::string::npos);
+}
+
+TEST_F(ScannerModelTest, AHaltClearDropsAHalfReceivedRequest)
+{
+    ASSERT_EQ(send(request_header("VEKR", 216)), 0);
+    ASSERT_EQ(libusb_clear_halt(handle_, 0x02), 0);
+    EXPECT_EQ(read_request(own_block("MEDI", 0x13), 40).size(), 40u);
+    EXPECT_TRUE(model().violations().empty());
+}
+
+TEST_F(ScannerModelTest, ReleasingTheInterfaceDropsTheJobButNotTheRecords)
+{
+    EXPECT_EQ(exchange(job_frame("JOB", 'C', 0, 0, 0))[4], 'A');
+    Bytes window = own_block("SWIN", 0x24);
+    window.resize(48, 3);
+    ASSERT_EQ(send(request_header("VEKW", 48)), 0);
+    ASSERT_EQ(send(window), 0);
+    EXPECT_EQ(receive(8)[4], 'A');
+    model().edit([](sim::ScannerRecords& r) { r.eeprom.fill(0x17); });
+    EXPECT_TRUE(model().window().has_value());
+
+    ASSERT_EQ(libusb_release_interface(handle_, 0), 0);
+    EXPECT_FALSE(model().job_open());
+    EXPECT_FALSE(model().window().has_value());
+    ASSERT_EQ(libusb_claim_interface(handle_, 0), 0);
+    EXPECT_EQ(exchange(job_frame("JOB", 'C', 0, 0, 0)), (Bytes{'S', 'T', 'A', 0, 'A', 0, 0, 1}));
+    const Bytes eeprom = read_request(read_block("EROM", 0xF1), 264);
+    EXPECT_EQ(Bytes(eeprom.begin() + 8, eeprom.end()), Bytes(256, 0x17));
+    EXPECT_TRUE(model().violations().empty());
+}
+
+TEST(ScannerModelRegistry, TheLauncherKnowsTheScanner)
+{
+    const sim::ModelEntry* entry = sim::find_model("scanner");
+    ASSERT_NE(entry, nullptr);
+    sim::Testbed testbed;
+    entry->populate(testbed);
+    ASSERT_EQ(testbed.devices().size(), 1u);
+    EXPECT_NE(dynamic_cast<sim::ScannerModel*>(&testbed.devices()[0]->model()), nullptr);
+}
+
+} // namespace

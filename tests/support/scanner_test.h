@@ -1,0 +1,48 @@
+// Fixture for tests that drive the device protocol through the real libusb against the simulated
+// scanner: the scanner model on the virtual bus, the USB layer opened on it, a GLDevice and a
+// zeroed GLScanner with its three scan jobs. The driver's sleeps are counted, never slept. A test
+// ends with an empty violation list on the device unless it calls allow_violations().
+#pragma once
+
+#include "gl_scanner.h"
+#include "scanner_model.h"
+#include "virtual_usb_test.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace lftest {
+
+class ScannerTest : public VirtualUsbTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    sim::ScannerModel& model() { return *model_; }
+    sim::VirtualDevice& device() { return *device_; }
+    GLScanner* g() { return scanner_.get(); }
+    // Closes the device as the driver does (the interface is released); TearDown then skips it.
+    void close_device();
+    // For tests that make the driver break the protocol on purpose (and check the violations).
+    void allow_violations() { violations_allowed_ = true; }
+
+    // The model's transactions from the last clear on, in short form (Transaction::brief).
+    std::vector<std::string> briefs() const;
+    // The harness's URB events since the test began.
+    std::vector<sim::Event> urbs() const;
+    // Every driver sleep since the test began, in milliseconds.
+    static const std::vector<uint32_t>& sleeps();
+
+private:
+    sim::VirtualDevice* device_ = nullptr;
+    sim::ScannerModel* model_ = nullptr;
+    int dn_ = -1;
+    GLDevice* gl_ = nullptr;
+    std::unique_ptr<GLScanner> scanner_;
+    std::unique_ptr<ScanJob[]> jobs_;
+    bool open_ = false;
+    bool violations_allowed_ = false;
+};
+
+} // namespace lftest
