@@ -459,6 +459,12 @@ DriverFolder& DriverFolder::add(const std::string& bundle, const std::string& as
     return *this;
 }
 
+DriverFolder& DriverFolder::copy(const std::filesystem::path& bundle)
+{
+    std::filesystem::copy(bundle, path_ / bundle.filename(), std::filesystem::copy_options::recursive);
+    return *this;
+}
+
 std::filesystem::path DriverFolder::code(const std::string& bundleName, const std::string& executable) const
 {
     return path_ / (bundleName + ".bundle") / "Contents" / "Linux" / (executable + ".so");

@@ -163,6 +163,8 @@ public:
     // Copies test bundle `bundle` (FakeAlpha, FakeBeta, FakeNextVersion, FakeNoInfo,
     // FakeMalformed, FakeNoEntry, FakeLongId) in under the name `as` (default: its own).
     DriverFolder& add(const std::string& bundle, const std::string& as = {});
+    // Copies the bundle directory `bundle` in under its own name.
+    DriverFolder& copy(const std::filesystem::path& bundle);
     const std::filesystem::path& path() const { return path_; }
     // The code of a bundle in this folder.
     std::filesystem::path code(const std::string& bundleName, const std::string& executable) const;

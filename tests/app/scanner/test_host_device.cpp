@@ -97,6 +97,18 @@ TEST_F(HostDeviceTest, TwoScannersOfOneIdAreToldApartBySubDeviceRecord)
     EXPECT_EQ(opens[0].value, 9u);
 }
 
+TEST_F(HostDeviceTest, AScannerGoneSinceTheTableWasMadeIsNotReplacedByAnother)
+{
+    driver.defaults.devices = devices({5, 9});
+    ASSERT_EQ(init(), 1);
+    EXPECT_EQ(enumerate(), 2);
+    driver.bundle("FakeAlpha").devices = devices({5}); // the second one was unplugged
+    driver.clearTrace();
+    EXPECT_EQ(SEHost_SelectDevice(1), SE_HOST_OPEN_FAILED);
+    EXPECT_TRUE(driver.calls(SE_CMD_OPEN_DEVICE).empty());
+    EXPECT_EQ(SEHost_CurrentDeviceId(), -1);
+}
+
 TEST_F(HostDeviceTest, WithoutSubDeviceRecordsOneEntryIsKept)
 {
     driver.defaults.devices = devices({5, 9});
