@@ -231,6 +231,8 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyScanRect(const QRectF& rect, int6
     const ScannerCapabilities caps = capabilities();
     const bool onFilm = current.source == 3 || current.source == 4;
     const ScannerFrameCap& cap = onFilm ? caps.filmFrameCap : caps.frameCap;
+    // Inches cannot become pixels of a source without a base resolution (no such source).
+    if (unit == 0 && cap.SampleRes <= 0) return notSent();
     // The base resolution as the single-precision number it always was; the products in double.
     const double scale = unit == 0 ? static_cast<double>(static_cast<float>(cap.SampleRes)) : 1.0;
     const double x0 = std::trunc(rect.x() * scale);

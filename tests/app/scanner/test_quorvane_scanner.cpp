@@ -325,6 +325,15 @@ TEST_F(ScannerTest, ScanRectIsCutAtTheFarEdgesAndUnsafeRectanglesSendNothing)
     EXPECT_TRUE(driver.trace().empty());
 }
 
+TEST_F(ScannerTest, InchesOnASourceTheScannerLacksSendNoFrame)
+{
+    driver.sourceMask = 0x1;
+    load();
+    EXPECT_FALSE(scanner->setScanSource(3));
+    EXPECT_FALSE(scanner->setScanRect(QRectF(0, 0, 1, 1), 0));
+    EXPECT_TRUE(driver.calls(SE_CMD_SCAN_FRAME).empty());
+}
+
 TEST_F(ScannerTest, ToneTablesOfAnySizeTheDriverAsksFor)
 {
     load();
