@@ -359,6 +359,15 @@ TEST_F(ScannerTest, ToneTablesOfAnySizeTheDriverAsksFor)
     ASSERT_EQ(table.size(), 131072u);
     for (uint32_t i : {0u, 1u, 4660u, 65535u}) EXPECT_EQ(table[2 * i] | table[2 * i + 1] << 8, int(i));
 
+    // A 16-bit ramp in one-byte entries stops at the largest byte instead of wrapping to 0.
+    driver.gammaEntries = 256;
+    driver.gammaBytes = 1;
+    ASSERT_TRUE(scanner->setLinearLUT(SE_DEPTH_16_BITS, 1));
+    table = driver.calls(SE_CMD_GAMMA).back().tables.at(0);
+    EXPECT_EQ(table[0], 0);
+    EXPECT_EQ(table[1], 255);
+    EXPECT_EQ(table[255], 255);
+
     // Sizes no table can have: refused after the query, without sending tables.
     for (auto [entries, bytes] : {std::pair<uint32_t, uint16_t>{0, 1}, {65537, 1}, {256, 3}, {256, 0}}) {
         driver.gammaEntries = entries;
