@@ -1,0 +1,486 @@
+#include "quorvane_scanner.h"
+
+#include "se_boundary.h"
+#include "se_host.h"
+#include "shared_support.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+namespace {
+
+template <typename T>
+uint64_t address(T* pointer)
+{
+    return reinterpret_cast<uint64_t>(pointer);
+}
+
+uint64_t asValue(int64_t value)
+{
+    return static_cast<uint64_t>(value);
+}
+
+EIMAGEINFO imageInfoFrom(const SEImageInfo& reply)
+{
+    return EIMAGEINFO{static_cast<int32_t>(reply.width), static_cast<int32_t>(reply.height),
+                      static_cast<int32_t>(reply.bytesPerLine)};
+}
+
+// The optical resolution and largest frame of one source, selected first.
+struct SourceFrame {
+    uint32_t opticalResolution = 0;
+    ScannerFrameCap frameCap;
+};
+
+bool readSourceFrame(uint16_t source, SourceFrame& out)
+{
+    int16_t status = 0;
+    if (SE_SetValue(SE_CMD_SOURCE, source, 0, &status) != SE_OK) return false;
+    SEOpticalResolution optical{};
+    if (SE_GetCapability(SE_CMD_OPTICAL_RESOLUTION, 0, address(&optical), &status) != SE_OK) return false;
+    SEFrameCap frame{};
+    if (SE_GetCapability(SE_CMD_SCAN_FRAME, 0, address(&frame), &status) != SE_OK) return false;
+    out.opticalResolution = optical.resolution;
+    if (frame.resolution == 0 || frame.resolution > uint32_t(std::numeric_limits<int32_t>::max())) return false;
+    out.frameCap.SampleRes = static_cast<int32_t>(frame.resolution);
+    out.frameCap.Max = ScannerFrameLimits{frame.left, frame.top, frame.right, frame.bottom};
+    // An empty largest frame leaves nothing to scan.
+    return frame.right > frame.left && frame.bottom > frame.top;
+}
+
+} // namespace
+
+QuorvaneScanner::QuorvaneScanner(std::optional<std::filesystem::path> driverFolder)
+    : driverFolder_(std::move(driverFolder))
+{
+}
+
+std::filesystem::path QuorvaneScanner::driverURL() const
+{
+    return driverFolder_ ? *driverFolder_ : platform::driverFolder();
+}
+
+bool QuorvaneScanner::loadDriver()
+{
+    auto lock = SEHost_Lock();
+    const std::filesystem::path folder = driverURL();
+    if (SEHost_Init(&folder) != 1) {
+        unloadDriver();
+        std::printf("Failed to load driver!\n");
+        return false;
+    }
+    uint16_t count = 0;
+    SEHost_EnumerateDevices(&count);
+    if (count >= 1 && SEHost_SelectDevice(0) >= 1) {
+        prepareScannerInfo();
+        if (prepareScannerCapabilities()) return true;
+    }
+    unloadDriver();
+    return false;
+}
+
+void QuorvaneScanner::unloadDriver()
+{
+    SEHost_Shutdown();
+}
+
+void QuorvaneScanner::prepareScannerInfo()
+{
+    auto lock = SEHost_Lock();
+    SCANNERINFO next = info();
+    next.masterModelCode = static_cast<uint16_t>(SEHost_CurrentDeviceId());
+    SEScannerInfo reply{};
+    int16_t status = 0;
+    SE_GetCapability(SE_CMD_SCANNER_INFO, 0, address(&reply), &status);
+    next.subModelCode = reply.subModel;
+    SEDeviceEntry entry{};
+    if (SEHost_CopyDeviceEntry(0, &entry)) {
+        next.scannerName = entry.deviceName; // terminated by the device layer
+        next.driverPrivilege = entry.version;
+        if (reply.firmware != 0) next.firmwareRevision = entry.firmwareVersion;
+    }
+    std::lock_guard guard(mutex_);
+    info_ = std::move(next);
+}
+
+bool QuorvaneScanner::prepareScannerCapabilities()
+{
+    auto lock = SEHost_Lock();
+    ScannerCapabilities caps;
+    caps.depth = 8;
+    const auto finish = [&](bool succeeded) {
+        std::lock_guard guard(mutex_);
+        capabilities_ = caps;
+        return succeeded;
+    };
+    int16_t status = 0;
+    uint16_t sources = 0;
+    if (SE_GetCapability(SE_CMD_SOURCE, 0, address(&sources), &status) != SE_OK) return finish(false);
+    caps.sources = sources;
+
+    // Each source describes its own area: select it before asking. The main description is the
+    // reflective source's, the largest area, when the scanner has one.
+    const bool hasFilm = (sources & (0x0004 | 0x0100)) != 0;
+    const bool hasReflective = (sources & 0x0001) != 0;
+    SourceFrame film;
+    SourceFrame reflective;
+    if (hasFilm && !readSourceFrame(SE_SOURCE_POSITIVE_FILM, film)) return finish(false);
+    if (hasReflective && !readSourceFrame(SE_SOURCE_REFLECTIVE, reflective)) return finish(false);
+    if (!hasFilm && !hasReflective) return finish(false);
+    const SourceFrame& main = hasReflective ? reflective : film;
+    caps.opticalResolution = static_cast<uint16_t>(std::min<uint32_t>(main.opticalResolution, 0xFFFF));
+    caps.frameCap = main.frameCap;
+    caps.filmFrameCap = film.frameCap;
+    const float sampleRes = static_cast<float>(main.frameCap.SampleRes);
+    const ScannerFrameLimits& max = main.frameCap.Max;
+    caps.fullScanRect = QRectF(0, 0, static_cast<float>(max.Right - max.Left) / sampleRes,
+                               static_cast<float>(max.Bottom - max.Top) / sampleRes);
+
+    SEImageType types{};
+    if (SE_GetCapability(SE_CMD_IMAGE_TYPE, 0, address(&types), &status) != SE_OK) return finish(false);
+    caps.imageTypes = static_cast<uint16_t>(types.type);
+
+    if (SE_GetCapability(SE_CMD_INTERPOLATION, 0, 0, &status) != 0) {
+        SEInterpolation interpolation{};
+        SE_GetCurrent(SE_CMD_INTERPOLATION, 0, address(&interpolation), &status);
+        caps.interpolation = ScannerInterpolation{static_cast<int16_t>(interpolation.enabled),
+                                                  static_cast<int16_t>(interpolation.xResolution),
+                                                  static_cast<int16_t>(interpolation.yResolution)};
+    }
+    SE_GetCapability(SE_CMD_WHOLE_CALIBRATION, 0, 0, &status);
+    caps.isSupportWholeCalibration = status == 1 ? 1 : 0;
+    SE_GetCapability(SE_CMD_CALIBRATION, 0, 0, &status);
+    caps.isSupportSmartCalibration = status == 1 ? 1 : 0;
+    caps.isSupportEnhanceColorConsistency = SE_GetCapability(SE_CMD_COLOR_CONSISTENCY, 0, 0, &status) == SE_OK ? 1 : 0;
+    SERange resolutions{};
+    SE_GetCapability(SE_CMD_RESOLUTION, 0, address(&resolutions), &status);
+    caps.resolutionRange = ScannerRange{resolutions.minimum, resolutions.maximum, static_cast<int32_t>(resolutions.third)};
+    uint8_t paperSensor = 0;
+    const int16_t paperAnswer = SE_GetCapability(SE_CMD_PAPER_SENSOR, 0, address(&paperSensor), &status);
+    caps.isSupportPaperSensor = paperAnswer == SE_OK && paperSensor == 1 ? 1 : 0;
+    SERange exposure{};
+    caps.isSupportShrinkableExposureRatio =
+        SE_GetCapability(SE_CMD_EXPOSURE_RATIO, 0, address(&exposure), &status) == SE_OK ? 1 : 0;
+    caps.shrinkableExposureRange = ScannerRange{exposure.minimum, exposure.maximum, static_cast<int32_t>(exposure.third)};
+    return finish(true);
+}
+
+QuorvaneScanner::Outcome QuorvaneScanner::answered(int16_t code, int16_t answer)
+{
+    Outcome outcome;
+    outcome.sent = true;
+    outcome.succeeded = answer == SE_OK;
+    outcome.code = code;
+    outcome.answer = answer;
+    return outcome;
+}
+
+template <typename Update>
+void QuorvaneScanner::updateSettings(Update update)
+{
+    std::lock_guard guard(mutex_);
+    update(settings_);
+}
+
+QuorvaneScanner::Outcome QuorvaneScanner::applyScanSource(int64_t source)
+{
+    updateSettings([&](ScannerSettings& s) { s.source = source; });
+    uint16_t value = 0;
+    switch (source) {
+    case 1: value = SE_SOURCE_REFLECTIVE; break;
+    case 3: value = SE_SOURCE_POSITIVE_FILM; break;
+    case 4: value = SE_SOURCE_NEGATIVE_FILM; break;
+    default: return notSent();
+    }
+    return answered(SE_CMD_SOURCE, SE_SetValue(SE_CMD_SOURCE, value, 0, nullptr));
+}
+
+QuorvaneScanner::Outcome QuorvaneScanner::applyColorType(int64_t colorType)
+{
+    int64_t source = 0;
+    updateSettings([&](ScannerSettings& s) {
+        s.colorType = colorType;
+        s.depth = SE_DEPTH_8_BITS;
+        source = s.source;
+    });
+    // The driver is always asked for 8-bit colour; the colour type is made from it afterwards.
+    Outcome depth = answered(SE_CMD_DEPTH, SE_SetValue(SE_CMD_DEPTH, SE_DEPTH_8_BITS, 0, nullptr));
+    if (!depth.succeeded) return depth;
+    SEImageType type{};
+    type.type = SE_IMAGE_COLOR;
+    Outcome image = answered(SE_CMD_IMAGE_TYPE, SE_SetValue(SE_CMD_IMAGE_TYPE, 0, address(&type), nullptr));
+    if (!image.succeeded) return image;
+    return applyLinearLUT(SE_DEPTH_8_BITS, source);
+}
+
+QuorvaneScanner::Outcome QuorvaneScanner::applyResolution(int64_t resolution)
+{
+    updateSettings([&](ScannerSettings& s) { s.resolution = resolution; });
+    return answered(SE_CMD_RESOLUTION, SE_SetValue(SE_CMD_RESOLUTION, asValue(resolution), 0, nullptr));
+}
+
+QuorvaneScanner::Outcome QuorvaneScanner::applyScanRect(const QRectF& rect, int64_t unit)
+{
+    if (!(rect.width() > 0) || !(rect.height() > 0)) return notSent();
+    const ScannerSettings current = settings();
+    const ScannerCapabilities caps = capabilities();
+    const bool onFilm = current.source == 3 || current.source == 4;
+    const ScannerFrameCap& cap = onFilm ? caps.filmFrameCap : caps.frameCap;
+    // Inches cannot become pixels of a source without a base resolution (no such source).
+    if (unit == 0 && cap.SampleRes <= 0) return notSent();
+    // The base resolution as the single-precision number it always was; the products in double.
+    const double scale = unit == 0 ? static_cast<double>(static_cast<float>(cap.SampleRes)) : 1.0;
+    const double x0 = std::trunc(rect.x() * scale);
+    const double y0 = std::trunc(rect.y() * scale);
+    const double x1 = std::trunc((rect.x() + rect.width()) * scale);
+    const double y1 = std::trunc((rect.y() + rect.height()) * scale);
+    if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) return notSent();
+    if (x0 < 0 || x0 > 65535 || y0 < 0 || y0 > 65535) return notSent();
+    // The far edges are cut to the largest frame; x1 >= x0 >= 0, so these are unsigned compares.
+    const auto right = static_cast<int64_t>(std::min(x1, static_cast<double>(cap.Max.Right)));
+    const auto bottom = static_cast<int64_t>(std::min(y1, static_cast<double>(cap.Max.Bottom)));
+    const auto left = static_cast<int64_t>(x0);
+    const auto top = static_cast<int64_t>(y0);
+    updateSettings([&](ScannerSettings& s) {
+        s.scanRect = QRectF(double(left), double(top), double(right - left), double(bottom - top));
+    });
+    SEFrame frame{static_cast<uint16_t>(left), static_cast<uint16_t>(top), static_cast<uint16_t>(right),
+                  static_cast<uint16_t>(bottom)};
+    return answered(SE_CMD_SCAN_FRAME, SE_SetValue(SE_CMD_SCAN_FRAME, 0, address(&frame), nullptr));
+}
+
+QuorvaneScanner::Outcome QuorvaneScanner::applyExposureRatio(int64_t ratio)
+{
+    if (capabilities().isSupportShrinkableExposureRatio != 1) return notSent();
+    return answered(SE_CMD_EXPOSURE_RATIO, SE_SetValue(SE_CMD_EXPOSURE_RATIO, asValue(ratio), 0, nullptr));
+}
+
+QuorvaneScanner::Outcome QuorvaneScanner::applyScanQuality(int64_t quality)
+{
+    updateSettings([&](ScannerSettings& s) { s.quality = quality; });
+    return answered(SE_CMD_SCAN_QUALITY, SE_SetValue(SE_CMD_SCAN_QUALITY, asValue(quality), 0, nullptr));
+}
+
+QuorvaneScanner::Outcome QuorvaneScanner::applyCalibrationMode(int64_t mode)
+{
+    if (capabilities().isSupportSmartCalibration != 1) return notSent();
+    return answered(SE_CMD_CALIBRATION,
+                    SE_SetValue(SE_CMD_CALIBRATION, SE_CALIBRATION_SET_MODE, asValue(mode), nullptr));
+}
+
+QuorvaneScanner::Outcome QuorvaneScanner::applyLinearLUT(uint32_t depth, int64_t source)
+{
+    SEGammaDescriptor gamma{};
+    Outcome size = answered(SE_CMD_GAMMA, SE_GetDefault(SE_CMD_GAMMA, SE_GAMMA_ALL_CHANNELS, address(&gamma), nullptr));
+    if (!size.succeeded) return size;
+    const uint32_t entries = gamma.entries;
+    const uint16_t entryBytes = gamma.bytesPerEntry;
+    if (entries < 1 || entries > 65536 || (entryBytes != 1 && entryBytes != 2)) {
+        std::printf("Error: Tone tables of %u entries of %u bytes\n", entries, unsigned(entryBytes));
+        size.succeeded = false;
+        size.reported = true;
+        return size;
+    }
+    const uint64_t top = depth == SE_DEPTH_16_BITS ? 65535 : 255;
+    const uint64_t largest = entryBytes == 1 ? 0xFF : 0xFFFF;
+    std::vector<uint8_t> tables[3];
+    try {
+        for (std::vector<uint8_t>& table : tables) table.assign(std::size_t{entries} * entryBytes, 0);
+    } catch (const std::bad_alloc&) {
+        std::printf("Error: No memory for tone tables\n");
+        size.succeeded = false;
+        size.reported = true;
+        return size;
+    }
+    // Entry i of a ramp over the whole table: i × (M + 1) / N, from 0 to at most M.
+    for (uint32_t i = 0; i < entries; i++) {
+        uint64_t value = uint64_t{i} * (top + 1) / entries;
+        if (source == 4) value = top - value;
+        value = std::min(value, largest);
+        for (std::vector<uint8_t>& table : tables) {
+            if (entryBytes == 1) {
+                table[i] = static_cast<uint8_t>(value);
+            } else {
+                const auto word = static_cast<uint16_t>(value);
+                std::memcpy(&table[std::size_t{i} * 2], &word, 2);
+            }
+        }
+    }
+    for (int channel = 0; channel < 3; channel++) gamma.table[channel] = address(tables[channel].data());
+    return answered(SE_CMD_GAMMA, SE_SetValue(SE_CMD_GAMMA, SE_GAMMA_ALL_CHANNELS, address(&gamma), nullptr));
+}
+
+bool QuorvaneScanner::setScanSource(int64_t source)
+{
+    auto lock = SEHost_Lock();
+    return applyScanSource(source).succeeded;
+}
+
+bool QuorvaneScanner::setColorType(int64_t colorType)
+{
+    auto lock = SEHost_Lock();
+    return applyColorType(colorType).succeeded;
+}
+
+bool QuorvaneScanner::setResolution(int64_t resolution)
+{
+    auto lock = SEHost_Lock();
+    return applyResolution(resolution).succeeded;
+}
+
+bool QuorvaneScanner::setScanRect(const QRectF& rect, int64_t unit)
+{
+    auto lock = SEHost_Lock();
+    return applyScanRect(rect, unit).succeeded;
+}
+
+bool QuorvaneScanner::setShrinkableExposureRatio(int64_t ratio)
+{
+    auto lock = SEHost_Lock();
+    return applyExposureRatio(ratio).succeeded;
+}
+
+bool QuorvaneScanner::setScanQuality(int64_t quality)
+{
+    auto lock = SEHost_Lock();
+    return applyScanQuality(quality).succeeded;
+}
+
+bool QuorvaneScanner::setCalibrationMode(int64_t mode)
+{
+    auto lock = SEHost_Lock();
+    return applyCalibrationMode(mode).succeeded;
+}
+
+bool QuorvaneScanner::clearCalibrationData(int resolution)
+{
+    int16_t status = 0;
+    SE_SetValue(SE_CMD_CALIBRATION, SE_CALIBRATION_ERASE, asValue(resolution), &status);
+    return status == 1;
+}
+
+bool QuorvaneScanner::clearAllCalibrationData()
+{
+    return clearCalibrationData(0);
+}
+
+bool QuorvaneScanner::setEnhanceColorConsistency(bool enable)
+{
+    auto lock = SEHost_Lock();
+    if (capabilities().isSupportEnhanceColorConsistency != 1) return false;
+    return SE_SetValue(SE_CMD_COLOR_CONSISTENCY, enable ? 1 : 0, 0, nullptr) == SE_OK;
+}
+
+bool QuorvaneScanner::setLinearLUT(uint32_t depth, int64_t source)
+{
+    auto lock = SEHost_Lock();
+    return applyLinearLUT(depth, source).succeeded;
+}
+
+bool QuorvaneScanner::startScan(const ScanRequest& request)
+{
+    auto lock = SEHost_Lock();
+    // One setting the driver refuses ends the start: scanning with the previous source or frame
+    // would give the user a scan of something else. Settings refused here without a command (a
+    // source or frame that cannot be, a capability the scanner lacks) are left out silently.
+    const auto refused = [](const Outcome& outcome) {
+        if (!outcome.sent || outcome.succeeded) return false;
+        if (!outcome.reported) std::printf("Error: Scan setting %d: %d\n", outcome.code, outcome.answer);
+        return true;
+    };
+    if (refused(applyScanSource(request.scanSource))) return false;
+    if (refused(applyColorType(request.colorType))) return false;
+    if (refused(applyResolution(request.resolution))) return false;
+    if (refused(applyScanRect(request.scanRect, 0))) return false;
+    if (refused(applyExposureRatio(request.exposureRatio))) return false;
+    if (refused(applyScanQuality(request.scanQuality))) return false;
+    if (refused(applyCalibrationMode(request.calibrationMode))) return false;
+
+    SEImageInfo geometry{};
+    int16_t answer = SE_GetCurrent(SE_CMD_IMAGE_INFO, 0, address(&geometry), nullptr);
+    if (answer != SE_OK) {
+        std::printf("Error: Get Image Info: %d\n", answer);
+        return false;
+    }
+    {
+        std::lock_guard guard(mutex_);
+        imageInfo_ = imageInfoFrom(geometry);
+    }
+    answer = SE_SetValue(SE_CMD_START_SCAN, 0, address(&geometry), nullptr);
+    if (answer != SE_OK) {
+        std::printf("Error: Start Scan: %d\n", answer);
+        return false;
+    }
+    // The lines come in the started scan's geometry, so that is what buffers are sized from.
+    std::lock_guard guard(mutex_);
+    imageInfo_ = imageInfoFrom(geometry);
+    return true;
+}
+
+EIMAGEINFO QuorvaneScanner::getImageInfo()
+{
+    SEImageInfo geometry{};
+    SE_GetCurrent(SE_CMD_IMAGE_INFO, 0, address(&geometry), nullptr);
+    return imageInfoFrom(geometry);
+}
+
+int16_t QuorvaneScanner::getImage(void* buffer, int16_t lines, int16_t* status)
+{
+    SELineTransfer transfer{};
+    transfer.buffer = address(buffer);
+    transfer.wanted = lines > 0 ? static_cast<uint32_t>(lines) : 0;
+    int16_t result = 0;
+    SE_SetValue(SE_CMD_READ_LINES, 0, address(&transfer), &result);
+    if (status != nullptr) *status = result;
+    if (result == 0) return 0;
+    // A driver cannot have delivered more than the buffer holds; never let a caller read past it.
+    return static_cast<int16_t>(std::min(transfer.delivered, transfer.wanted));
+}
+
+bool QuorvaneScanner::stopScan()
+{
+    int16_t status = 0;
+    SE_SetValue(SE_CMD_STOP_SCAN, 0, 0, &status);
+    return status == 1;
+}
+
+int64_t QuorvaneScanner::status() const
+{
+    std::lock_guard guard(mutex_);
+    return status_;
+}
+
+void QuorvaneScanner::setStatus(int64_t status)
+{
+    std::lock_guard guard(mutex_);
+    status_ = status;
+}
+
+EIMAGEINFO QuorvaneScanner::imageInfo() const
+{
+    std::lock_guard guard(mutex_);
+    return imageInfo_;
+}
+
+SCANNERINFO QuorvaneScanner::info() const
+{
+    std::lock_guard guard(mutex_);
+    return info_;
+}
+
+ScannerSettings QuorvaneScanner::settings() const
+{
+    std::lock_guard guard(mutex_);
+    return settings_;
+}
+
+ScannerCapabilities QuorvaneScanner::capabilities() const
+{
+    std::lock_guard guard(mutex_);
+    return capabilities_;
+}

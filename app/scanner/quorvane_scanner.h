@@ -1,0 +1,183 @@
+// The one object through which the application talks to a scanner. Each operation turns into a
+// fixed sequence of driver commands sent through the host device layer; the object also keeps
+// what the application reads about the connected scanner.
+//
+// Owned through std::shared_ptr. Every operation holds the host layer's lock for its whole
+// sequence, so a connect or a calibration erase waits for a scan start rather than interleaving
+// with it. imageInfo, info, settings and capabilities are read as whole copies under the object's
+// own lock.
+#pragma once
+
+#include "enumerations.h"
+
+#include <QRectF>
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+
+// The image of the scan in progress.
+struct EIMAGEINFO {
+    int32_t WidthPixels = 0;
+    int32_t HeightLines = 0;
+    int32_t RowBytes = 0;
+};
+
+struct SCANNERINFO {
+    uint16_t masterModelCode = 0;
+    uint8_t subModelCode = 0;
+    std::string scannerName;       // the device name of the driver's device list
+    uint32_t driverPrivilege = 0;  // driver version × 100
+    uint16_t firmwareRevision = 0; // firmware version × 100
+};
+
+// The settings last sent.
+struct ScannerSettings {
+    int64_t source = 0;
+    int64_t colorType = 0;
+    uint32_t depth = 0;
+    int64_t resolution = 0;
+    QRectF scanRect; // in base-resolution pixels
+    int64_t quality = 0;
+};
+
+struct ScannerFrameLimits {
+    uint16_t Left = 0;
+    uint16_t Top = 0;
+    uint16_t Right = 0;
+    uint16_t Bottom = 0;
+};
+
+// The largest frame of a source, in pixels at its base resolution.
+struct ScannerFrameCap {
+    int32_t SampleRes = 0;
+    ScannerFrameLimits Max;
+};
+
+struct ScannerInterpolation {
+    int16_t bInterpolation = 0;
+    int16_t XResolution = 0;
+    int16_t YResolution = 0;
+};
+
+struct ScannerRange {
+    int32_t Min = 0;
+    int32_t Max = 0;
+    int32_t Steps = 0;
+};
+
+struct ScannerCapabilities {
+    int16_t depth = 0;               // always 8
+    uint16_t sources = 0;            // source bits of the scanner
+    // The reflective source when the scanner has one, else the film unit.
+    uint16_t opticalResolution = 0;
+    uint16_t imageTypes = 0;
+    ScannerFrameCap frameCap;
+    QRectF fullScanRect;             // the largest area in inches, computed in single precision
+    // The film unit's frame, for frames on film (all zero without a film unit).
+    ScannerFrameCap filmFrameCap;
+    ScannerInterpolation interpolation;
+    uint8_t isSupportWholeCalibration = 0;
+    uint8_t isSupportSmartCalibration = 0;
+    uint8_t isSupportEnhanceColorConsistency = 0;
+    uint8_t isSupportPaperSensor = 0;
+    uint8_t isSupportShrinkableExposureRatio = 0;
+    ScannerRange shrinkableExposureRange;
+    ScannerRange resolutionRange;
+};
+
+// What a scan is to be. A field left alone reads as 0, or as an empty rectangle.
+struct ScanRequest {
+    int64_t scanSource = 0;      // VekScanSource raw value
+    int64_t colorType = 0;       // VekColorType raw value
+    int64_t resolution = 0;      // dots per inch
+    QRectF scanRect;             // inches
+    int64_t exposureRatio = 0;   // percent
+    int64_t scanQuality = 0;     // VekScanQuality raw value
+    int64_t calibrationMode = 0; // VekCalibrationMode raw value
+    ScanMode scanMode = ScanMode::preview; // not sent to the scanner
+};
+
+class QuorvaneScanner {
+public:
+    // `driverFolder` replaces the program's own driver folder (for tests).
+    explicit QuorvaneScanner(std::optional<std::filesystem::path> driverFolder = std::nullopt);
+    QuorvaneScanner(const QuorvaneScanner&) = delete;
+    QuorvaneScanner& operator=(const QuorvaneScanner&) = delete;
+
+    std::filesystem::path driverURL() const;
+
+    // Connects: host start, enumeration, open device 0, then information and capabilities. NO
+    // when there is no scanner, it cannot be opened or its capabilities cannot be read; then the
+    // host library is shut down again.
+    bool loadDriver();
+    void unloadDriver();
+    void prepareScannerInfo();
+    bool prepareScannerCapabilities();
+
+    // Setters answer YES only when the driver answered exactly 1. Source, colour type, resolution
+    // and quality are stored in `settings` also when they are refused.
+    bool setScanSource(int64_t source); // 1, 3 or 4; anything else is refused without a command
+    bool setColorType(int64_t colorType);
+    bool setResolution(int64_t resolution);
+    // unit 0: the rectangle is in inches; else in base-resolution pixels.
+    bool setScanRect(const QRectF& rect, int64_t unit);
+    bool setShrinkableExposureRatio(int64_t ratio);
+    bool setScanQuality(int64_t quality);
+    bool setCalibrationMode(int64_t mode);
+    bool clearCalibrationData(int resolution);
+    bool clearAllCalibrationData();
+    bool setEnhanceColorConsistency(bool enable);
+    // Identity tone tables of the size the driver asks for (inverted for source 4).
+    bool setLinearLUT(uint32_t depth, int64_t source);
+
+    // Applies the request, then sizes and starts the scan; imageInfo is the started scan's
+    // geometry. NO, with a printed line, when a command of it is refused.
+    bool startScan(const ScanRequest& request);
+    EIMAGEINFO getImageInfo();
+    // Reads up to `lines` lines of RowBytes bytes into `buffer` (which holds lines × RowBytes).
+    // Answers the lines delivered (0 when the read failed), and the block's status through
+    // `status`: 1, or the end of the image (-801) with the last lines, or an error.
+    int16_t getImage(void* buffer, int16_t lines, int16_t* status = nullptr);
+    bool stopScan();
+
+    int64_t status() const;
+    void setStatus(int64_t status);
+    EIMAGEINFO imageInfo() const;
+    SCANNERINFO info() const;
+    ScannerSettings settings() const;
+    ScannerCapabilities capabilities() const;
+
+private:
+    // What a setter did: nothing sent, or a command answered.
+    struct Outcome {
+        bool sent = false;
+        bool succeeded = false;
+        int16_t code = 0;
+        int16_t answer = 0;
+        bool reported = false; // the failure has printed its own line
+    };
+    static Outcome notSent() { return {}; }
+    static Outcome answered(int16_t code, int16_t answer);
+
+    Outcome applyScanSource(int64_t source);
+    Outcome applyColorType(int64_t colorType);
+    Outcome applyResolution(int64_t resolution);
+    Outcome applyScanRect(const QRectF& rect, int64_t unit);
+    Outcome applyExposureRatio(int64_t ratio);
+    Outcome applyScanQuality(int64_t quality);
+    Outcome applyCalibrationMode(int64_t mode);
+    Outcome applyLinearLUT(uint32_t depth, int64_t source);
+    template <typename Update>
+    void updateSettings(Update update);
+
+    const std::optional<std::filesystem::path> driverFolder_;
+    mutable std::mutex mutex_; // guards the fields below
+    int64_t status_ = 0;
+    EIMAGEINFO imageInfo_;
+    SCANNERINFO info_;
+    ScannerSettings settings_;
+    ScannerCapabilities capabilities_;
+};

@@ -1,0 +1,227 @@
+// The host session on test bundles: discovery, loading and unloading, and its refusals.
+#include "fake_driver.h"
+#include "se_host_session.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+using fake::DriverFolder;
+using fake::FakeDriver;
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override { FakeDriver::instance().reset(); }
+    void TearDown() override
+    {
+        if (session != nullptr) {
+            EXPECT_EQ(SE_ProCall(session, SE_PROC_CLOSE, nullptr), 0);
+        }
+    }
+
+    int16_t open(const DriverFolder& folder)
+    {
+        const std::filesystem::path path = folder.path();
+        return SE_ProCall(&session, SE_PROC_OPEN, const_cast<std::filesystem::path*>(&path));
+    }
+    // Op 2; the name it opened, or the answer when it opened none.
+    std::string next()
+    {
+        char name[SE_NAME_SIZE] = {};
+        const int16_t answer = SE_ProCall(session, SE_PROC_NEXT_DRIVER, name);
+        return answer == 1 ? std::string(name) : std::to_string(answer);
+    }
+    int16_t openByName(const char* name) { return SE_ProCall(session, SE_PROC_OPEN_DRIVER, const_cast<char*>(name)); }
+    int16_t send(int16_t code)
+    {
+        ECDB block{};
+        block.code = code;
+        return SE_ProCall(session, SE_PROC_COMMAND, &block);
+    }
+
+    Handle session = nullptr;
+};
+
+TEST_F(SessionTest, AFolderOfOnlyUnacceptableBundlesIsRefused)
+{
+    DriverFolder folder;
+    folder.add("FakeNextVersion").add("FakeNoInfo").add("FakeMalformed").add("FakeLongId");
+    Handle sentinel = reinterpret_cast<Handle>(std::uintptr_t{0x5e55});
+    session = sentinel;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(open(folder), SE_HOST_NO_DRIVER_LIST);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(session, sentinel);
+    EXPECT_NE(printed.find("FakeLongId.bundle: function-set id of 32 bytes skipped"), std::string::npos) << printed;
+    session = nullptr;
+}
+
+TEST_F(SessionTest, AFolderThatIsNoDirectoryIsRefused)
+{
+    EXPECT_EQ(SE_ProCall(&session, SE_PROC_OPEN, nullptr), SE_HOST_SESSION_NOT_OPEN);
+    std::filesystem::path missing = "/nonexistent/drivers";
+    EXPECT_EQ(SE_ProCall(&session, SE_PROC_OPEN, &missing), SE_HOST_SESSION_NOT_OPEN);
+    DriverFolder folder;
+    folder.add("FakeAlpha");
+    std::filesystem::path file = folder.path() / "FakeAlpha.bundle" / "Contents" / "Info.plist";
+    EXPECT_EQ(SE_ProCall(&session, SE_PROC_OPEN, &file), SE_HOST_SESSION_NOT_OPEN);
+    EXPECT_EQ(session, nullptr);
+}
+
+TEST_F(SessionTest, NextDriverWalksTheListAndDestroysEachRootBeforeUnloading)
+{
+    DriverFolder folder;
+    folder.add("FakeBeta").add("FakeAlpha").add("FakeNextVersion");
+    ASSERT_EQ(open(folder), 0);
+    FakeDriver& driver = FakeDriver::instance();
+
+    EXPECT_EQ(next(), "FakeAlpha"); // bytewise order of the bundle names
+    EXPECT_TRUE(fake::moduleMapped(folder.code("FakeAlpha", "FakeAlpha")));
+    EXPECT_EQ(next(), "FakeBeta");
+    EXPECT_FALSE(fake::moduleMapped(folder.code("FakeAlpha", "FakeAlpha")));
+    EXPECT_EQ(next(), "0");
+    EXPECT_FALSE(fake::moduleMapped(folder.code("FakeBeta", "FakeBeta")));
+
+    const std::vector<fake::Call> trace = driver.trace();
+    ASSERT_EQ(trace.size(), 4u);
+    const std::pair<std::string, std::string> expected[] = {
+        {"FakeAlpha", "open"}, {"FakeAlpha", "close"}, {"FakeBeta", "open"}, {"FakeBeta", "close"}};
+    for (std::size_t i = 0; i < trace.size(); i++) {
+        EXPECT_EQ(trace[i].bundle, expected[i].first) << i;
+        EXPECT_EQ(trace[i].compact(), expected[i].second) << i;
+    }
+    EXPECT_EQ(next(), "0"); // stays exhausted until a rewind
+    EXPECT_EQ(SE_ProCall(session, SE_PROC_REWIND, nullptr), 0);
+    EXPECT_EQ(next(), "FakeAlpha");
+}
+
+TEST_F(SessionTest, RefusalsAndOperationsWithoutEffect)
+{
+    DriverFolder folder;
+    folder.add("FakeAlpha").add("FakeBeta");
+    ASSERT_EQ(open(folder), 0);
+    EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_HOST_NO_DRIVER_OPEN);
+    EXPECT_EQ(SE_ProCall(session, -1, nullptr), SE_HOST_BAD_OPERATION);
+    EXPECT_EQ(SE_ProCall(session, 8, nullptr), 0);
+    EXPECT_EQ(openByName("Unknown"), SE_HOST_LOAD_FAILED);
+    EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_HOST_NO_DRIVER_OPEN);
+    EXPECT_EQ(next(), "FakeAlpha"); // op 8 moved nothing
+    // A driver open by name closes the one that was open and is answered by its own code.
+    EXPECT_EQ(openByName("FakeBeta"), 0);
+    EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_ERR_NO_DEVICE);
+    EXPECT_EQ(FakeDriver::instance().compactTrace(), (std::vector<std::string>{"open", "close", "open", "64"}));
+    EXPECT_EQ(FakeDriver::instance().trace().back().bundle, "FakeBeta");
+    EXPECT_EQ(openByName("Unknown"), SE_HOST_LOAD_FAILED);
+    EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_HOST_NO_DRIVER_OPEN);
+}
+
+TEST_F(SessionTest, ANullOrClosedSessionIsNeverFollowed)
+{
+    for (int16_t op = SE_PROC_CLOSE; op <= 8; op++) EXPECT_EQ(SE_ProCall(nullptr, op, nullptr), SE_HOST_SESSION_NOT_OPEN) << op;
+    Handle tooSmall = NewHandleClear(4);
+    EXPECT_EQ(SE_ProCall(tooSmall, SE_PROC_COMMAND, nullptr), SE_HOST_SESSION_NOT_OPEN);
+    Handle closed = NewHandleClear(sizeof(SESession));
+    EXPECT_EQ(SE_ProCall(closed, SE_PROC_NEXT_DRIVER, nullptr), SE_HOST_SESSION_NOT_OPEN);
+    DisposeHandle(tooSmall);
+    DisposeHandle(closed);
+}
+
+TEST_F(SessionTest, ABundleWithoutEntryIsUnloadedAndTheWalkGoesOn)
+{
+    DriverFolder folder;
+    folder.add("FakeNoEntry", "0NoEntry").add("FakeAlpha");
+    ASSERT_EQ(open(folder), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(next(), std::to_string(SE_HOST_LOAD_FAILED));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("exports no SE_main"), std::string::npos);
+    EXPECT_FALSE(fake::moduleMapped(folder.code("0NoEntry", "FakeNoEntry")));
+    EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_HOST_NO_DRIVER_OPEN);
+    EXPECT_EQ(next(), "FakeAlpha");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(openByName("FakeNoEntry"), SE_HOST_LOAD_FAILED);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_HOST_NO_DRIVER_OPEN);
+}
+
+TEST_F(SessionTest, LoadCloseAndLoadAgainMapsTheCodeAfresh)
+{
+    DriverFolder folder;
+    folder.add("FakeAlpha");
+    ASSERT_EQ(open(folder), 0);
+    const std::filesystem::path code = folder.code("FakeAlpha", "FakeAlpha");
+    for (int i = 0; i < 100; i++) {
+        ASSERT_EQ(openByName("FakeAlpha"), 0) << i;
+        ASSERT_TRUE(fake::moduleMapped(code)) << i;
+        ASSERT_EQ(SE_ProCall(session, SE_PROC_CLOSE_DRIVER, nullptr), 0) << i;
+        ASSERT_FALSE(fake::moduleMapped(code)) << i;
+    }
+    EXPECT_EQ(FakeDriver::instance().traceSize(), 200u);
+    // Closing the session with a driver open destroys its root object, then unloads it.
+    ASSERT_EQ(openByName("FakeAlpha"), 0);
+    EXPECT_EQ(SE_ProCall(session, SE_PROC_CLOSE, nullptr), 0);
+    session = nullptr;
+    EXPECT_EQ(FakeDriver::instance().trace().back().compact(), "close");
+    EXPECT_FALSE(fake::moduleMapped(code));
+}
+
+TEST_F(SessionTest, APresetListReplacesTheFolderScan)
+{
+    DriverFolder folder;
+    folder.add("FakeAlpha");
+    DriverFolder elsewhere;
+    elsewhere.add("FakeBeta");
+    const std::filesystem::path preset[] = {elsewhere.path() / "FakeBeta.bundle"};
+    SE_SetPresetBundles(preset);
+    SE_SetPresetBundleCount(1);
+    EXPECT_EQ(SE_PresetBundles(), preset);
+    const int16_t opened = open(folder);
+    SE_SetPresetBundleCount(0);
+    SE_SetPresetBundles(nullptr);
+    ASSERT_EQ(opened, 0);
+    EXPECT_EQ(next(), "FakeBeta");
+    EXPECT_EQ(next(), "0");
+}
+
+TEST_F(SessionTest, OperationsToldByRole)
+{
+    EXPECT_TRUE(SE_SameInterfaceFamily("ZORV:RDC$SE_Pro_API,1.0.1", SE_INTERFACE_ID));
+    EXPECT_FALSE(SE_SameInterfaceFamily("ZORV:RDC$SE_Other_API,1.0.0", SE_INTERFACE_ID));
+
+    DriverFolder folder;
+    folder.add("FakeAlpha").add("FakeBeta").add("FakeLongId");
+    char name[SE_NAME_SIZE] = {};
+    ASSERT_TRUE(SE_FunctionSetIdOfBundle(folder.path() / "FakeBeta.bundle", name));
+    EXPECT_STREQ(name, "FakeBeta");
+    EXPECT_FALSE(SE_FunctionSetIdOfBundle(folder.path() / "FakeLongId.bundle", name));
+    EXPECT_FALSE(SE_FunctionSetIdOfBundle(folder.path() / "Missing.bundle", name));
+
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(open(folder), 0);
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(SE_DriverNameById(session, 0, name));
+    EXPECT_STREQ(name, "FakeAlpha"); // ids are never set: the cursor's node, the head
+    EXPECT_FALSE(SE_DriverNameById(session, 7, name));
+    std::filesystem::path bundle;
+    ASSERT_TRUE(SE_DriverBundlePath(session, "FakeBeta", &bundle));
+    EXPECT_EQ(bundle, folder.path() / "FakeBeta.bundle");
+    EXPECT_FALSE(SE_DriverBundlePath(session, "FakeLongId", &bundle));
+}
+
+TEST(SessionNames, NamesAreCutAndTerminated)
+{
+    char name[SE_NAME_SIZE];
+    const char unterminated[SE_NAME_SIZE] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p',
+                                             'q', 'r', 's', 't', 'u', 'v', 'w', 'x', 'y', 'z', '0', '1', '2', '3', '4', '5'};
+    SE_CopyName(name, unterminated, sizeof unterminated);
+    EXPECT_EQ(std::string(name), std::string(unterminated, 31));
+    SE_CopyName(name, "short");
+    EXPECT_STREQ(name, "short");
+    EXPECT_EQ(name[31], '\0');
+    SE_CopyName(name, nullptr);
+    EXPECT_STREQ(name, "");
+}
+
+} // namespace
