@@ -1,0 +1,93 @@
+// The sRGB transfer curves, and the one rounding by which working values become bytes.
+//
+//   decode  D(u) = u / 12.92 for u <= 0.04045, otherwise ((u + 0.055) / 1.055)^2.4
+//   encode  E(u) = 12.92 u for u <= 0.0031308, otherwise 1.055 u^(1/2.4) - 0.055
+// Both extend to negative values by symmetry, D(-u) = -D(u), and continue their formulas above 1,
+// because filters run unclamped.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+// Clamping to 0..1; NaN becomes 0.
+constexpr double clampUnit(double v) {
+    const double low = v > 0.0 ? v : 0.0;
+    return low < 1.0 ? low : 1.0;
+}
+// The same in the per-pixel kernels, where the compiler would otherwise branch on the lower bound:
+// maxss gives its second operand for NaN, and so 0.
+inline float clampUnit(float v) {
+#if defined(__SSE__)
+    return _mm_cvtss_f32(_mm_min_ss(_mm_max_ss(_mm_set_ss(v), _mm_setzero_ps()), _mm_set_ss(1.0f)));
+#else
+    const float low = v > 0.0f ? v : 0.0f;
+    return low < 1.0f ? low : 1.0f;
+#endif
+}
+
+// The byte that a working value reads back as: floor(255 clamp(v) + 0.5).
+constexpr int readBack(double v) {
+    return static_cast<int>(255.0 * clampUnit(v) + 0.5);
+}
+
+namespace srgb {
+
+double decode(double u);
+double encode(double u);
+
+// A curve for the per-pixel kernels: a table read with linear interpolation inside 0..1 (within
+// 5e-6 of the exact value), the exact formula outside.
+class FastCurve {
+public:
+    static constexpr int kSteps = 8192;
+
+    explicit FastCurve(double (*exact)(double));
+
+    float operator()(float u) const {
+        if (u >= 0.0f && u <= 1.0f) return unit(u);
+        return static_cast<float>(m_exact(u));
+    }
+    // For u already within 0..1.
+    float unit(float u) const {
+        const float position = u * kSteps;
+        const int i = static_cast<int>(position);
+        const float f = position - static_cast<float>(i);
+        return m_values[i] + f * (m_values[i + 1] - m_values[i]);
+    }
+
+private:
+    double (*m_exact)(double);
+    // One entry more than the steps, repeating the last, so that u = 1 needs no branch.
+    std::array<float, kSteps + 2> m_values;
+};
+
+const FastCurve& fastDecode();
+const FastCurve& fastEncode();
+
+// round(255 E(clamp(c))) through a table of 65536 steps over 0..1: never more than one level from
+// the exact rounding, and exact for every value decoded from a byte. NaN gives 0.
+class ByteEncoder {
+public:
+    static constexpr int kSteps = 65535;
+
+    ByteEncoder();
+    std::uint8_t operator()(float c) const {
+        return m_bytes[static_cast<int>(clampUnit(c) * float(kSteps) + 0.5f)];
+    }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+};
+
+const ByteEncoder& byteEncoder();
+
+// D(x / 255) for every byte x.
+const std::array<float, 256>& byteDecodeTable();
+const std::array<double, 256>& byteDecodeTableExact();
+
+}  // namespace srgb
