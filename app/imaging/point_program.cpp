@@ -105,7 +105,7 @@ private:
         const float position = clampUnit(value) * static_cast<float>(m_steps);
         const int i = static_cast<int>(position);
         if (i >= m_steps) return m_table[m_steps];
-        const float f = position - static_cast<float>(i);
+        const float f = position - toFloat(i);
         return m_table[i] + f * (m_table[i + 1] - m_table[i]);
     }
 

@@ -1,5 +1,7 @@
 #include "transfer_curves.h"
 
+#include "float_vectors.h"
+
 #include <cmath>
 
 namespace srgb {
@@ -25,8 +27,34 @@ double encode(double u) {
 }
 
 FastCurve::FastCurve(double (*exact)(double)) : m_exact(exact) {
-    for (int i = 0; i <= kSteps; ++i) m_values[i] = static_cast<float>(exact(double(i) / kSteps));
-    m_values[kSteps + 1] = m_values[kSteps];
+    constexpr int last = kRange * kSteps;
+    for (int i = 0; i <= last; ++i) m_values[i] = static_cast<float>(exact(double(i) / kSteps));
+    m_values[last + 1] = m_values[last];
+}
+
+void FastCurve::apply(float* v, int n) const {
+    const Floats4 range{float(kRange), float(kRange), float(kRange), float(kRange)};
+    const Floats4 sign{-0.0f, -0.0f, -0.0f, -0.0f};
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const Floats4 x = loadFloats4(v + i);
+        const Floats4 magnitude = (Floats4)((Ints4)x & ~(Ints4)sign);
+        const Ints4 inRange = magnitude <= range;
+        if (inRange[0] & inRange[1] & inRange[2] & inRange[3]) {
+            const Floats4 y = interpolate4(m_values.data(), magnitude * float(kSteps));
+            storeFloats4(v + i, (Floats4)((Ints4)y | ((Ints4)x & (Ints4)sign)));
+        } else {
+            for (int k = i; k < i + 4; ++k) v[k] = (*this)(v[k]);
+        }
+    }
+    for (; i < n; ++i) v[i] = (*this)(v[i]);
+}
+
+void FastCurve::applyUnit(float* v, int n) const {
+    int i = 0;
+    for (; i + 4 <= n; i += 4)
+        storeFloats4(v + i, interpolate4(m_values.data(), loadFloats4(v + i) * float(kSteps)));
+    for (; i < n; ++i) v[i] = unit(v[i]);
 }
 
 const FastCurve& fastDecode() {

@@ -7,11 +7,12 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
-#if defined(__SSE__)
-#include <xmmintrin.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 // Clamping to 0..1; NaN becomes 0.
@@ -22,7 +23,7 @@ constexpr double clampUnit(double v) {
 // The same in the per-pixel kernels, where the compiler would otherwise branch on the lower bound:
 // maxss gives its second operand for NaN, and so 0.
 inline float clampUnit(float v) {
-#if defined(__SSE__)
+#if defined(__SSE2__)
     return _mm_cvtss_f32(_mm_min_ss(_mm_max_ss(_mm_set_ss(v), _mm_setzero_ps()), _mm_set_ss(1.0f)));
 #else
     const float low = v > 0.0f ? v : 0.0f;
@@ -35,35 +36,55 @@ constexpr int readBack(double v) {
     return static_cast<int>(255.0 * clampUnit(v) + 0.5);
 }
 
+// An int as a float. The scalar conversion (cvtsi2ss) keeps the rest of its target register and so
+// waits for whatever last wrote it, chaining otherwise independent pixels together; the packed one
+// does not.
+inline float toFloat(int i) {
+#if defined(__SSE2__)
+    return _mm_cvtss_f32(_mm_cvtepi32_ps(_mm_cvtsi32_si128(i)));
+#else
+    return static_cast<float>(i);
+#endif
+}
+
 namespace srgb {
 
 double decode(double u);
 double encode(double u);
 
-// A curve for the per-pixel kernels: a table read with linear interpolation inside 0..1 (within
-// 5e-6 of the exact value), the exact formula outside.
+// A curve for the per-pixel kernels: a table read with linear interpolation for |u| up to 2
+// (within 5e-6 of the exact value), using the curves' odd symmetry, and the exact formula beyond.
+// Filters push values a little past 0 and 1 often enough that the exact formula there would cost
+// more than the whole table.
 class FastCurve {
 public:
-    static constexpr int kSteps = 8192;
+    static constexpr int kSteps = 8192;  // per unit
+    static constexpr int kRange = 2;
 
     explicit FastCurve(double (*exact)(double));
 
     float operator()(float u) const {
-        if (u >= 0.0f && u <= 1.0f) return unit(u);
+        const float magnitude = std::fabs(u);
+        if (magnitude <= float(kRange)) return std::copysign(unit(magnitude), u);
         return static_cast<float>(m_exact(u));
     }
-    // For u already within 0..1.
+    // Every value of v[0..n) through the curve, in place.
+    void apply(float* v, int n) const;
+    // The same for values known to lie within 0..1.
+    void applyUnit(float* v, int n) const;
+
+    // For u already within 0..2.
     float unit(float u) const {
         const float position = u * kSteps;
         const int i = static_cast<int>(position);
-        const float f = position - static_cast<float>(i);
+        const float f = position - toFloat(i);
         return m_values[i] + f * (m_values[i + 1] - m_values[i]);
     }
 
 private:
     double (*m_exact)(double);
-    // One entry more than the steps, repeating the last, so that u = 1 needs no branch.
-    std::array<float, kSteps + 2> m_values;
+    // One entry more than the steps, repeating the last, so that the end needs no branch.
+    std::array<float, kRange * kSteps + 2> m_values;
 };
 
 const FastCurve& fastDecode();

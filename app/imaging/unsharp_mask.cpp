@@ -1,5 +1,6 @@
 #include "unsharp_mask.h"
 
+#include "float_vectors.h"
 #include "vips_kernel.h"
 #include "working_color.h"
 
@@ -9,43 +10,29 @@
 
 namespace {
 
-// Four floats in an SSE register. Release builds use -O2 without -march, which vectorises few plain
-// loops; these vectors, four of them per step for independent sums, do it explicitly.
-typedef float Floats4 __attribute__((vector_size(16)));
-
-inline Floats4 load(const float* p) {
-    Floats4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void store(float* p, Floats4 v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
 // out[i] = sum over k of taps[k] in[i + k stride] for i in 0..n-1.
 inline void convolve(const float* in, size_t stride, const float* taps, int count, float* out,
                      int n) {
     int i = 0;
     for (; i + 16 <= n; i += 16) {
-        Floats4 a = taps[0] * load(in + i), b = taps[0] * load(in + i + 4),
-                c = taps[0] * load(in + i + 8), d = taps[0] * load(in + i + 12);
+        Floats4 a = taps[0] * loadFloats4(in + i), b = taps[0] * loadFloats4(in + i + 4),
+                c = taps[0] * loadFloats4(in + i + 8), d = taps[0] * loadFloats4(in + i + 12);
         for (int k = 1; k < count; ++k) {
             const float* p = in + k * stride + i;
-            a += taps[k] * load(p);
-            b += taps[k] * load(p + 4);
-            c += taps[k] * load(p + 8);
-            d += taps[k] * load(p + 12);
+            a += taps[k] * loadFloats4(p);
+            b += taps[k] * loadFloats4(p + 4);
+            c += taps[k] * loadFloats4(p + 8);
+            d += taps[k] * loadFloats4(p + 12);
         }
-        store(out + i, a);
-        store(out + i + 4, b);
-        store(out + i + 8, c);
-        store(out + i + 12, d);
+        storeFloats4(out + i, a);
+        storeFloats4(out + i + 4, b);
+        storeFloats4(out + i + 8, c);
+        storeFloats4(out + i + 12, d);
     }
     for (; i + 4 <= n; i += 4) {
-        Floats4 a = taps[0] * load(in + i);
-        for (int k = 1; k < count; ++k) a += taps[k] * load(in + k * stride + i);
-        store(out + i, a);
+        Floats4 a = taps[0] * loadFloats4(in + i);
+        for (int k = 1; k < count; ++k) a += taps[k] * loadFloats4(in + k * stride + i);
+        storeFloats4(out + i, a);
     }
     for (; i < n; ++i) {
         float sum = 0.0f;
