@@ -57,6 +57,16 @@ TEST(ContrastStretch, BrokenInputGivesNothingAndTheChainKeepsItsImage) {
     vips_image_set_kill(broken.get_image(), TRUE);
     EXPECT_FALSE(ImageProcessor::contrastStretch(broken));
     EXPECT_EQ(vips_error_buffer(), std::string());
+
+    ImageSettings::Values settings = ImageSettings().values();
+    settings.adjustmentMethod = AdjustmentMethod::raw;
+    settings.experiment = true;
+    ProcessTrace trace;
+    vips_image_set_kill(broken.get_image(), TRUE);  // a killed evaluation clears the flag
+    const Image kept = ImageProcessor::processImage(broken, ScanSettings().values(), settings, &trace);
+    EXPECT_EQ(trace.names(), std::vector<std::string>{"CIContrastStretch"});
+    vips_image_set_kill(broken.get_image(), FALSE);
+    EXPECT_EQ(floatsOf(kept), floatsOf(good));
 }
 
 TEST(Analyses, AverageBrightnessPrintsTheWorkingAverage) {

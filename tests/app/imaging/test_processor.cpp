@@ -149,6 +149,13 @@ TEST(Processor, GreyManualDropsSaturationAndHue) {
     EXPECT_EQ(trace.count("CIHueAdjust"), 0);
     ASSERT_NE(find("CIUnsharpMask"), trace.stages.end());
     EXPECT_EQ(find("CIUnsharpMask")->parameters.at("inputIntensity"), 0.6);
+
+    // A colour type the system does not know gets no conversion, but no saturation either.
+    ProcessTrace unknown;
+    ImageProcessor::processImage(testChart(60, 40), scanOf(VekColorType(3)), settings, &unknown);
+    EXPECT_EQ(unknown.names(), (Names{"CILinearToSRGBToneCurve", "levels", "CIExposureAdjust",
+                                      "CIColorControls", "CIUnsharpMask", "levels"}));
+    EXPECT_EQ(unknown.stages[3].parameters.at("inputSaturation"), 0.0);
 }
 
 TEST(Processor, ColourDefaultsRunOnlyNeutralColourControls) {
