@@ -130,7 +130,7 @@ AutoAdjustment autoAdjustment(const Image& image) {
         std::array<double, 3> e{};
         for (int b = 0; b < 3; ++b) e[b] = srgb::encode(clampUnit(double(c[3 * i + b])));
         const double luma = kLumaWeights[0] * e[0] + kLumaWeights[1] * e[1] + kLumaWeights[2] * e[2];
-        const int bin = std::min(255, static_cast<int>(std::floor(256.0 * clampUnit(luma))));
+        const int bin = std::min(255, static_cast<int>(256.0 * clampUnit(luma)));
         counts[bin] += 1.0;
         saturationSum += std::max({e[0], e[1], e[2]}) - std::min({e[0], e[1], e[2]});
     }

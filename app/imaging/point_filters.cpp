@@ -4,6 +4,7 @@
 #include "transfer_curves.h"
 #include "working_color.h"
 
+#include <algorithm>
 #include <cmath>
 
 PointOpPtr encodeOp() {
@@ -45,7 +46,7 @@ Image photoEffect(const Image& image, PhotoEffect effect) {
 }
 
 PointOpPtr colorThresholdOp(float threshold) {
-    return channelOp([threshold](float c) { return c > threshold ? 1.0f : 0.0f; });
+    return channelOp([threshold](float c) { return static_cast<float>(c > threshold); });
 }
 
 Image colorThreshold(const Image& image, float threshold) {
@@ -79,10 +80,10 @@ int otsuThreshold(const std::vector<double>& counts) {
 }
 
 PointOpPtr binThresholdOp(int k) {
-    return channelOp([k](float c) {
-        const int bin = static_cast<int>(std::floor(256.0f * clampUnit(c)));
-        return (bin < 255 ? bin : 255) > k ? 1.0f : 0.0f;
-    });
+    // For k in 0..254, bin(c) > k exactly when c >= (k + 1) / 256: scaling by 256 is exact, values
+    // above 1 fall in the last bin and so above k, and NaN fails the comparison as it falls in bin 0.
+    const float bound = float(std::clamp(k, 0, 254) + 1) / 256.0f;
+    return channelOp([bound](float c) { return static_cast<float>(c >= bound); });
 }
 
 Image colorThresholdOtsu(const Image& image) {

@@ -11,8 +11,9 @@
 namespace {
 
 // The bin of a working value: min(n - 1, floor(n clamp(v))).
+// Truncation is the floor here, since the clamped value is not negative.
 int binOf(double v, int bins) {
-    const int bin = static_cast<int>(std::floor(bins * clampUnit(v)));
+    const int bin = static_cast<int>(bins * clampUnit(v));
     return bin < bins - 1 ? bin : bins - 1;
 }
 

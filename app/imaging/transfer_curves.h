@@ -15,13 +15,16 @@
 #include <emmintrin.h>
 #endif
 
-// Clamping to 0..1; NaN becomes 0.
-constexpr double clampUnit(double v) {
+// Clamping to 0..1; NaN becomes 0. The compiler would branch on the lower bound; maxss and maxsd
+// give their second operand for NaN, and so 0.
+inline double clampUnit(double v) {
+#if defined(__SSE2__)
+    return _mm_cvtsd_f64(_mm_min_sd(_mm_max_sd(_mm_set_sd(v), _mm_setzero_pd()), _mm_set_sd(1.0)));
+#else
     const double low = v > 0.0 ? v : 0.0;
     return low < 1.0 ? low : 1.0;
+#endif
 }
-// The same in the per-pixel kernels, where the compiler would otherwise branch on the lower bound:
-// maxss gives its second operand for NaN, and so 0.
 inline float clampUnit(float v) {
 #if defined(__SSE2__)
     return _mm_cvtss_f32(_mm_min_ss(_mm_max_ss(_mm_set_ss(v), _mm_setzero_ps()), _mm_set_ss(1.0f)));
@@ -32,7 +35,7 @@ inline float clampUnit(float v) {
 }
 
 // The byte that a working value reads back as: floor(255 clamp(v) + 0.5).
-constexpr int readBack(double v) {
+inline int readBack(double v) {
     return static_cast<int>(255.0 * clampUnit(v) + 0.5);
 }
 
