@@ -30,15 +30,7 @@ void processCase(benchmark::State& state, const Case& c) {
     ScanSettings::Values scan = ScanSettings().values();
     scan.scanSource = c.source;
     scan.colorType = c.colorType;
-    ImageSettings::Values settings = ImageSettings().values();
-    settings.adjustmentMethod = c.method;
-    settings.exposure = 0.5;
-    settings.contrast = 1.2;
-    settings.saturation = 1.3;
-    settings.hue = 0.3;
-    settings.sharpeness = 0.8;
-    settings.grayMode = GrayMode::noir;
-    settings.bwMode = BWMode::automatic;
+    const ImageSettings::Values settings = benchmarkSettings(c.method);
     double mean = 0.0;
     const double cpuBefore = processCpuSeconds();
     for (auto _ : state) {

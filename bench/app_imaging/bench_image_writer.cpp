@@ -35,13 +35,8 @@ constexpr Case kCases[] = {
 void writeCase(benchmark::State& state, const Case& c) {
     const Image& chart = benchmarkChart();
     ScanSettings::Values scan = ScanSettings().values();
-    ImageSettings::Values settings = ImageSettings().values();
-    settings.adjustmentMethod = c.manualChain ? AdjustmentMethod::manual : AdjustmentMethod::raw;
-    settings.exposure = 0.5;
-    settings.contrast = 1.2;
-    settings.saturation = 1.3;
-    settings.hue = 0.3;
-    settings.sharpeness = 0.8;
+    const ImageSettings::Values settings =
+        benchmarkSettings(c.manualChain ? AdjustmentMethod::manual : AdjustmentMethod::raw);
     WriteOptions options;
     options.format = c.format;
     options.tiffCompression = c.compression;

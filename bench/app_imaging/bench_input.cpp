@@ -48,6 +48,19 @@ const Image& benchmarkChart() {
     return chart;
 }
 
+ImageSettings::Values benchmarkSettings(AdjustmentMethod method) {
+    ImageSettings::Values settings = ImageSettings().values();
+    settings.adjustmentMethod = method;
+    settings.exposure = 0.5;
+    settings.contrast = 1.2;
+    settings.saturation = 1.3;
+    settings.hue = 0.3;
+    settings.sharpeness = 0.8;
+    settings.grayMode = GrayMode::noir;
+    settings.bwMode = BWMode::automatic;
+    return settings;
+}
+
 void reportPeakMemory(benchmark::State& state) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
