@@ -1,0 +1,55 @@
+// Image files: writing a processed image as a JPEG, PNG or TIFF file with its resolution,
+// compression, quality and colour space, and reading image files back.
+#pragma once
+
+#include "enumerations.h"
+#include "image.h"
+
+#include <QString>
+
+#include <optional>
+
+class OutputSettings;
+class ScanSettings;
+
+// What the writer needs of the settings, taken on the GUI thread; the writer itself runs on the
+// scan worker thread and reads no settings object.
+struct WriteOptions {
+    OutputFormat format = OutputFormat::tiff;
+    TIFFCompression tiffCompression = TIFFCompression::jpeg;
+    JPEGQuality jpegQuality = JPEGQuality::high;
+    bool embedProfile = true;
+    ICCProfile iccProfile = ICCProfile::generic;
+    qint64 dpi = 150;
+
+    static WriteOptions from(const OutputSettings& output, const ScanSettings& scan);
+};
+
+// The encoder's properties: the resolution always, the TIFF compression tag value when the options'
+// format is TIFF, otherwise the lossy quality (0.05 to 1.0) when it is JPEG. The resolution is
+// limited to 1..65535, the range of every file header.
+struct EncoderProperties {
+    qint64 dpiWidth = 0;
+    qint64 dpiHeight = 0;
+    std::optional<qint64> tiffCompression;
+    std::optional<double> lossyCompressionQuality;
+
+    bool operator==(const EncoderProperties&) const = default;
+};
+
+EncoderProperties encoderProperties(const WriteOptions& options);
+
+// Writes the image to `path` with the saver of `format` (png, tiff, anything else JPEG) and the
+// properties of `options`, replacing any file there atomically. The pixels are rendered to 8 bits in
+// the space of the options' profile (generic: linear, sRGB, Adobe RGB (1998)) with that profile
+// embedded, or in sRGB without a profile; PNG and TIFF without JPEG compression get an opaque alpha
+// band. The pixels stream from the lazy image to the file: no whole-image copy is made. Gives the
+// path, or nothing when anything failed, in which case an earlier file at `path` is unchanged.
+// Prints nothing.
+std::optional<QString> writeImage(const Image& image, const QString& path, OutputFormat format,
+                                  const WriteOptions& options);
+
+// An image file as a decoded 8-bit RGB image in memory, the bytes taken as stored (no embedded
+// profile is applied). Nothing, and no output, for a missing, unreadable or damaged file, or one
+// whose header claims a side above 65535 or more than 400 million pixels (refused before decoding).
+std::optional<Image> readImageFile(const QString& path);

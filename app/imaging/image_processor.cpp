@@ -1,0 +1,445 @@
+#include "image_processor.h"
+
+#include "auto_adjustment.h"
+#include "bilevel.h"
+#include "console.h"
+#include "contrast_stretch.h"
+#include "document_enhancer.h"
+#include "point_filters.h"
+#include "point_program.h"
+#include "reductions.h"
+#include "transfer_curves.h"
+#include "unsharp_mask.h"
+#include "working_color.h"
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+int ProcessTrace::count(std::string_view name) const {
+    int n = 0;
+    for (const FilterStep& stage : stages) n += stage.name == name;
+    return n;
+}
+
+std::vector<std::string> ProcessTrace::names() const {
+    std::vector<std::string> result;
+    for (const FilterStep& stage : stages) result.push_back(stage.name);
+    return result;
+}
+
+ColorMatrix levelsMatrix(const Color& minimum, const Color& maximum) {
+    std::array<double, 3> scale{1, 1, 1}, offset{0, 0, 0};
+    for (int c = 0; c < 3; ++c) {
+        const double lo = minimum.component(c), hi = maximum.component(c);
+        // A flat channel keeps its values: stretching it would turn a blank page black.
+        if (readBack(lo) == readBack(hi)) continue;
+        scale[c] = 1.0 / std::max(hi - lo, 0.0001);
+        offset[c] = -lo * scale[c];
+    }
+    return ColorMatrix::diagonal(scale, offset);
+}
+
+namespace {
+
+using Parameters = std::map<std::string, double>;
+using ByteCounts = std::array<std::array<double, 256>, 3>;
+
+constexpr double kDocumentAmount = 10.0;
+
+void record(ProcessTrace* trace, std::string name, Parameters parameters = {}) {
+    if (trace) trace->stages.push_back({std::move(name), std::move(parameters)});
+}
+
+ChannelLevels levelsFromExtremes(const std::array<double, 3>& minimum,
+                                 const std::array<double, 3>& maximum) {
+    const auto color = [](const std::array<double, 3>& v) {
+        return Color{readBack(v[0]) / 255.0, readBack(v[1]) / 255.0, readBack(v[2]) / 255.0, 1.0};
+    };
+    return {color(minimum), color(maximum)};
+}
+
+void reportLevelsFailure() {
+    vips_error_clear();
+    printLine("Failed to get areaMinimum output image");
+}
+
+// The working image as the chain goes. Fused, it is a point program that later per-pixel steps
+// extend; reference, every step makes an image of its own. Copies are cheap.
+class Work {
+public:
+    Work(const Image& image, ProcessPath path) {
+        if (path == ProcessPath::fused)
+            m_program.emplace(image);
+        else
+            m_image = toWorking(image);
+    }
+
+    bool fused() const { return m_program.has_value(); }
+
+    Image image() const { return fused() ? m_program->image() : *m_image; }
+
+    void replace(const Image& image) {
+        if (fused())
+            m_program.emplace(image);
+        else
+            m_image = image;
+    }
+
+    void point(PointOpPtr op) {
+        if (fused())
+            m_program->append(std::move(op));
+        else
+            m_image = applyPointOp(*m_image, std::move(op));
+    }
+
+    void matrix(const ColorMatrix& matrix) {
+        if (fused())
+            m_program->append(matrixOp(matrix));
+        else
+            m_image = colorMatrix(*m_image, matrix);
+    }
+
+    // Fused, 8-bit pixels seen only through byte tables are measured from the bytes' histogram,
+    // which one pass over the input gives for every levels step of stage 1.
+    std::optional<ChannelLevels> measureLevels() {
+        const Image* bytes = fused() ? m_program->byteSource() : nullptr;
+        if (!bytes) return ImageProcessor::detectChannelLevels(image());
+        try {
+            if (!m_byteCounts || m_countedImage != bytes->get_image()) {
+                m_byteCounts = std::make_shared<const ByteCounts>(byteHistogram(*bytes));
+                m_countedImage = bytes->get_image();
+            }
+        } catch (const vips::VError&) {
+            reportLevelsFailure();
+            return std::nullopt;
+        }
+        const ByteTables& tables = *m_program->tables();
+        std::array<double, 3> minimum{}, maximum{};
+        for (int b = 0; b < 3; ++b) {
+            double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+            for (int x = 0; x < 256; ++x) {
+                if ((*m_byteCounts)[b][x] <= 0.0) continue;
+                lo = std::min(lo, double(tables[b][x]));
+                hi = std::max(hi, double(tables[b][x]));
+            }
+            minimum[b] = lo;
+            maximum[b] = hi;
+        }
+        return levelsFromExtremes(minimum, maximum);
+    }
+
+    void otsuThreshold() {
+        if (!fused()) {
+            m_image = colorThresholdOtsu(*m_image);
+            return;
+        }
+        const std::vector<std::array<double, 3>> counts = histogramCounts(image(), 256);
+        std::vector<double> band0(counts.size());
+        for (size_t i = 0; i < counts.size(); ++i) band0[i] = counts[i][0];
+        point(binThresholdOp(::otsuThreshold(band0)));
+    }
+
+    void documentEnhancer(double amount) {
+        if (!fused()) {
+            m_image = ::documentEnhancer(*m_image, amount);
+            return;
+        }
+        PointProgram encoded = *m_program;
+        encoded.append(clampedEncodeOp());
+        point(documentEnhancerOp(documentBackground(encoded.image()), amount));
+    }
+
+    void bilevel() {
+        if (fused()) {
+            point(bilevelOp());
+            return;
+        }
+        if (const std::optional<Image> bits = ImageProcessor::convertToBilevel(*m_image))
+            m_image = toWorking(*bits);
+    }
+
+private:
+    std::optional<PointProgram> m_program;
+    std::optional<Image> m_image;
+    std::shared_ptr<const ByteCounts> m_byteCounts;
+    const VipsImage* m_countedImage = nullptr;
+};
+
+// Runs one stage; when libvips fails inside it, the working image stays as it was.
+template <typename Body>
+void stage(Work& work, Body&& body) {
+    Work saved = work;
+    try {
+        body();
+    } catch (const vips::VError&) {
+        work = std::move(saved);
+        vips_error_clear();
+    }
+}
+
+void levelsStep(Work& work, ProcessTrace* trace) {
+    record(trace, "levels");
+    stage(work, [&] {
+        if (const std::optional<ChannelLevels> levels = work.measureLevels())
+            work.matrix(levelsMatrix(levels->minimum, levels->maximum));
+    });
+}
+
+double parameter(const Parameters& parameters, const char* key, double fallback) {
+    const auto found = parameters.find(key);
+    const double value = found == parameters.end() ? fallback : found->second;
+    if (!std::isfinite(value)) throw vips::VError(std::string("parameter ") + key + " is not finite");
+    return value;
+}
+
+using FilterFunction = void (*)(Work&, const Parameters&);
+
+const std::map<std::string, FilterFunction, std::less<>>& filterRegistry() {
+    static const std::map<std::string, FilterFunction, std::less<>> registry{
+        {"CIExposureAdjust",
+         [](Work& work, const Parameters& p) {
+             work.matrix(exposureMatrix(parameter(p, "inputEV", 0.0)));
+         }},
+        {"CIColorControls",
+         [](Work& work, const Parameters& p) {
+             work.matrix(colorControlsMatrix(parameter(p, "inputSaturation", 1.0),
+                                             parameter(p, "inputBrightness", 0.0),
+                                             parameter(p, "inputContrast", 1.0)));
+         }},
+        {"CIHueAdjust",
+         [](Work& work, const Parameters& p) {
+             work.matrix(hueMatrix(parameter(p, "inputAngle", 0.0)));
+         }},
+        {"CIUnsharpMask",
+         [](Work& work, const Parameters& p) {
+             work.replace(unsharpMask(work.image(), parameter(p, "inputIntensity", 0.5),
+                                      parameter(p, "inputRadius", 2.5)));
+         }},
+    };
+    return registry;
+}
+
+// Gives whether any step succeeded.
+bool runFilterSteps(Work& work, const std::vector<FilterStep>& steps, ProcessTrace* trace) {
+    bool succeeded = false;
+    for (const FilterStep& step : steps) {
+        const auto filter = filterRegistry().find(step.name);
+        if (filter == filterRegistry().end()) {
+            printLine("Warning: Filter " + step.name + " not found.");
+            continue;
+        }
+        record(trace, step.name, step.parameters);
+        Work saved = work;
+        try {
+            filter->second(work, step.parameters);
+            succeeded = true;
+        } catch (const vips::VError&) {
+            work = std::move(saved);
+            vips_error_clear();
+            printLine("Warning: Filter " + step.name + " failed to process.");
+        }
+    }
+    return succeeded;
+}
+
+PhotoEffect photoEffectOf(GrayMode mode) {
+    switch (mode) {
+        case GrayMode::mono: return PhotoEffect::mono;
+        case GrayMode::noir: return PhotoEffect::noir;
+        case GrayMode::tonal: return PhotoEffect::tonal;
+    }
+    return PhotoEffect::noir;
+}
+
+const char* photoEffectName(PhotoEffect effect) {
+    switch (effect) {
+        case PhotoEffect::mono: return "CIPhotoEffectMono";
+        case PhotoEffect::noir: return "CIPhotoEffectNoir";
+        case PhotoEffect::tonal: return "CIPhotoEffectTonal";
+    }
+    return "CIPhotoEffectNoir";
+}
+
+void photoEffectStep(Work& work, PhotoEffect effect, ProcessTrace* trace) {
+    record(trace, photoEffectName(effect));
+    stage(work, [&] { work.point(photoEffectOp(effect)); });
+}
+
+void toneCurveAndLevels(Work& work, VekScanSource source, ProcessTrace* trace) {
+    if (source == VekScanSource::negativeFilm) {
+        levelsStep(work, trace);
+        record(trace, "CISRGBToneCurveToLinear");
+        stage(work, [&] { work.point(decodeOp()); });
+        levelsStep(work, trace);
+    } else {
+        record(trace, "CILinearToSRGBToneCurve");
+        stage(work, [&] { work.point(encodeOp()); });
+        levelsStep(work, trace);
+    }
+}
+
+void colorTypeStage(Work& work, VekColorType colorType, const ImageSettings::Values& settings,
+                    ProcessTrace* trace) {
+    if (colorType == VekColorType::gray) {
+        photoEffectStep(work, photoEffectOf(settings.grayMode), trace);
+    } else if (colorType == VekColorType::blackAndWhite) {
+        photoEffectStep(work, PhotoEffect::noir, trace);
+        if (settings.bwMode == BWMode::automatic) {
+            record(trace, "CIColorThresholdOtsu");
+            stage(work, [&] { work.otsuThreshold(); });
+        } else {
+            const float threshold = static_cast<float>(settings.threshold);
+            record(trace, "CIColorThreshold", {{"inputThreshold", threshold}});
+            stage(work, [&] { work.point(colorThresholdOp(threshold)); });
+        }
+    }
+}
+
+std::vector<FilterStep> manualSteps(VekColorType colorType, const ImageSettings::Values& s) {
+    std::vector<FilterStep> steps;
+    if (colorType == VekColorType::blackAndWhite) return steps;
+    const bool color = colorType == VekColorType::color;
+    if (s.exposure != 0.0) steps.push_back({"CIExposureAdjust", {{"inputEV", s.exposure}}});
+    steps.push_back({"CIColorControls",
+                     {{"inputBrightness", 0.0},
+                      {"inputContrast", s.contrast},
+                      {"inputSaturation", color ? s.saturation : 0.0}}});
+    if (color && s.hue != 0.0) steps.push_back({"CIHueAdjust", {{"inputAngle", s.hue}}});
+    if (s.sharpeness != 0.0) steps.push_back({"CIUnsharpMask", {{"inputIntensity", s.sharpeness}}});
+    return steps;
+}
+
+void photoStage(Work& work, ProcessTrace* trace) {
+    stage(work, [&] {
+        const AutoAdjustment adjustment = autoAdjustment(work.image());
+        if (adjustment.toneCurve) {
+            Parameters points;
+            for (int k = 0; k < 5; ++k) {
+                const std::string key = "inputPoint" + std::to_string(k);
+                points[key + ".x"] = (*adjustment.toneCurve)[k][0];
+                points[key + ".y"] = (*adjustment.toneCurve)[k][1];
+            }
+            record(trace, "CIToneCurve", points);
+            work.point(toneCurveOp(*adjustment.toneCurve));
+        }
+        if (adjustment.vibranceAmount) {
+            record(trace, "CIVibrance", {{"inputAmount", *adjustment.vibranceAmount}});
+            work.point(vibranceOp(*adjustment.vibranceAmount));
+        }
+    });
+}
+
+void adjustmentStage(Work& work, VekColorType colorType, const ImageSettings::Values& settings,
+                     ProcessTrace* trace) {
+    switch (settings.adjustmentMethod) {
+        case AdjustmentMethod::manual: {
+            const std::vector<FilterStep> steps = manualSteps(colorType, settings);
+            if (!steps.empty()) runFilterSteps(work, steps, trace);
+            break;
+        }
+        case AdjustmentMethod::photo: photoStage(work, trace); break;
+        case AdjustmentMethod::doc:
+            record(trace, "CIDocumentEnhancer", {{"inputAmount", kDocumentAmount}});
+            stage(work, [&] { work.documentEnhancer(kDocumentAmount); });
+            break;
+        case AdjustmentMethod::raw: break;
+    }
+}
+
+}  // namespace
+
+namespace ImageProcessor {
+
+Image processImage(const Image& image, const ScanSettings::Values& scanSettings,
+                   const ImageSettings::Values& settings, ProcessTrace* trace, ProcessPath path) {
+    const AdjustmentMethod method = settings.adjustmentMethod;
+    const VekColorType colorType = scanSettings.colorType;
+    if (method == AdjustmentMethod::raw && colorType == VekColorType::color &&
+        !settings.experiment && !settings.invert)
+        return image;
+
+    std::optional<Work> work;
+    try {
+        work.emplace(image, path);
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return image;
+    }
+
+    if (method != AdjustmentMethod::raw) toneCurveAndLevels(*work, scanSettings.scanSource, trace);
+    colorTypeStage(*work, colorType, settings, trace);
+    adjustmentStage(*work, colorType, settings, trace);
+    if (method != AdjustmentMethod::raw) levelsStep(*work, trace);
+    if (colorType == VekColorType::blackAndWhite) {
+        record(trace, "bilevel");
+        stage(*work, [&] { work->bilevel(); });
+    }
+    if (settings.experiment) {
+        record(trace, "CIContrastStretch");
+        stage(*work, [&] {
+            if (const std::optional<LinearStretch> stretch = measureContrastStretch(work->image()))
+                work->matrix(ColorMatrix::uniform(stretch->scale, stretch->offset));
+        });
+    }
+    if (settings.invert) {
+        record(trace, "CIColorInvert");
+        stage(*work, [&] { work->matrix(invertMatrix()); });
+    }
+
+    try {
+        return work->image();
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return image;
+    }
+}
+
+std::optional<ChannelLevels> detectChannelLevels(const Image& image) {
+    try {
+        const ChannelExtremes extremes = areaMinMax(image);
+        return levelsFromExtremes(extremes.minimum, extremes.maximum);
+    } catch (const vips::VError&) {
+        reportLevelsFailure();
+        return std::nullopt;
+    }
+}
+
+std::optional<Image> stretchChannelLevels(const Image& image, const Color& minimum,
+                                          const Color& maximum) {
+    try {
+        return colorMatrix(image, levelsMatrix(minimum, maximum));
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return std::nullopt;
+    }
+}
+
+Image applyFilters(const Image& image, const std::vector<FilterStep>& steps) {
+    try {
+        Work work(image, ProcessPath::fused);
+        if (!runFilterSteps(work, steps, nullptr)) return image;
+        return work.image();
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return image;
+    }
+}
+
+std::optional<Image> convertToBilevel(const std::optional<Image>& image) {
+    if (!image) return std::nullopt;
+    try {
+        return bilevelImage(*image);
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return std::nullopt;
+    }
+}
+
+std::optional<Image> contrastStretch(const Image& image) {
+    CIContrastStretch filter;
+    filter.inputImage = image;
+    return filter.outputImage();
+}
+
+}  // namespace ImageProcessor

@@ -1,0 +1,96 @@
+// ImageProcessor: the post-processing of a scanned image. Every image the scanner delivers passes
+// through processImage before anybody sees it: the preview, the scan-frame crop laid over it, and
+// the final scan before it is written.
+//
+// The operations keep no state and may run on any thread at once. None throws: a step that fails
+// gives no output, and the chain keeps the image it had.
+#pragma once
+
+#include "color_matrix.h"
+#include "image.h"
+#include "image_settings.h"
+#include "scan_settings.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A filter by name with its parameters by key.
+struct FilterStep {
+    std::string name;
+    std::map<std::string, double> parameters;
+
+    bool operator==(const FilterStep&) const = default;
+};
+
+// The stages a processImage call ran, in order: the filter names, plus "levels", "bilevel" and
+// "CIContrastStretch".
+struct ProcessTrace {
+    std::vector<FilterStep> stages;
+
+    int count(std::string_view name) const;
+    std::vector<std::string> names() const;
+};
+
+// How processImage builds its result. Fused composes consecutive per-pixel steps into single
+// operations and measures 8-bit input directly; reference builds every filter as an image of its
+// own. Both compute the same image within a level.
+enum class ProcessPath { fused, reference };
+
+// The per-channel extremes of an image, each component a read-back byte / 255.0.
+struct ChannelLevels {
+    Color minimum;
+    Color maximum;
+};
+
+namespace ImageProcessor {
+
+// The processed form of a raw scan or a preview crop, lazily: the pixels are computed by whoever
+// reads them (writer, display). The stages:
+//   1. unless raw: negative film: levels, CISRGBToneCurveToLinear, levels; any other source:
+//      CILinearToSRGBToneCurve, levels;
+//   2. grey: the photo effect of the grey mode; black and white: CIPhotoEffectNoir, then
+//      CIColorThresholdOtsu (auto) or CIColorThreshold (manual);
+//   3. manual: exposure, colour controls, hue and sharpness (see applyFilters); photo: the automatic
+//      adjustment filters; doc: CIDocumentEnhancer with amount 10;
+//   4. unless raw: levels;
+//   5. black and white: to one bit and back to a working image of 0.0 and 1.0;
+//   6. experiment: contrastStretch;
+//   7. invert: CIColorInvert.
+// Raw colour without experiment and invert gives `image` itself.
+Image processImage(const Image& image, const ScanSettings::Values& scanSettings,
+                   const ImageSettings::Values& imageSettings, ProcessTrace* trace = nullptr,
+                   ProcessPath path = ProcessPath::fused);
+
+// The per-channel minimum and maximum, from one statistics pass. When the pass fails it prints
+// "Failed to get areaMinimum output image" and gives nothing.
+std::optional<ChannelLevels> detectChannelLevels(const Image& image);
+
+// Maps each channel's [minimum, maximum] onto [0, 1]: c' = (c - min) / max(max - min, 0.0001). A
+// channel whose minimum and maximum read back as the same byte is left as it is.
+std::optional<Image> stretchChannelLevels(const Image& image, const Color& minimum,
+                                          const Color& maximum);
+
+// The steps in order, each on the previous output. The filters known by name:
+//   "CIExposureAdjust"  "inputEV" (0)
+//   "CIColorControls"   "inputBrightness" (0), "inputContrast" (1), "inputSaturation" (1)
+//   "CIHueAdjust"       "inputAngle" (0)
+//   "CIUnsharpMask"     "inputIntensity" (0.5), "inputRadius" (2.5)
+// A missing key takes the default in brackets, a key the filter lacks is ignored. An unknown name
+// prints "Warning: Filter <name> not found." and a step that fails prints "Warning: Filter <name>
+// failed to process."; either way the next step runs on the unchanged image. Gives `image` itself
+// when no step succeeded.
+Image applyFilters(const Image& image, const std::vector<FilterStep>& steps);
+
+// The 1-bit form of an image (see bilevel.h); nothing without an image.
+std::optional<Image> convertToBilevel(const std::optional<Image>& image);
+
+// CIContrastStretch on the image; nothing when it gives nothing.
+std::optional<Image> contrastStretch(const Image& image);
+
+}  // namespace ImageProcessor
+
+// The colour matrix of the levels stretch (see stretchChannelLevels).
+ColorMatrix levelsMatrix(const Color& minimum, const Color& maximum);

@@ -1,0 +1,121 @@
+#include "reductions.h"
+
+#include "transfer_curves.h"
+#include "vips_kernel.h"
+#include "working_color.h"
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+
+namespace {
+
+// The bin of a working value: min(n - 1, floor(n clamp(v))).
+// Truncation is the floor here, since the clamped value is not negative.
+int binOf(double v, int bins) {
+    const int bin = static_cast<int>(bins * clampUnit(v));
+    return bin < bins - 1 ? bin : bins - 1;
+}
+
+template <typename Bin>
+class QuantiseKernel final : public RowKernel {
+public:
+    explicit QuantiseKernel(int bins) : m_bins(bins) {}
+    void row(const VipsPel* in, VipsPel* out, int width, int, int) const override {
+        const auto* c = reinterpret_cast<const float*>(in);
+        auto* q = reinterpret_cast<Bin*>(out);
+        for (int i = 0; i < 3 * width; ++i) q[i] = static_cast<Bin>(binOf(c[i], m_bins));
+    }
+
+private:
+    int m_bins;
+};
+
+// The histogram image of each band as doubles, [entry][band].
+std::vector<std::array<double, 3>> readHistogram(const Image& quantised) {
+    const Image hist =
+        quantised.hist_find(Image::option()->set("band", -1)).cast(VIPS_FORMAT_DOUBLE);
+    size_t size = 0;
+    void* memory = hist.write_to_memory(&size);
+    const std::unique_ptr<void, decltype(&g_free)> owner(memory, g_free);
+    const auto* values = static_cast<const double*>(memory);
+    const int entries = hist.width();
+    const int bands = hist.bands();
+    std::vector<std::array<double, 3>> counts(static_cast<size_t>(entries));
+    for (int i = 0; i < entries; ++i)
+        for (int b = 0; b < 3; ++b) counts[i][b] = values[i * bands + (b < bands ? b : 0)];
+    return counts;
+}
+
+}  // namespace
+
+ChannelExtremes areaMinMax(const Image& image) {
+    const Image stats = toWorking(image).stats();
+    size_t size = 0;
+    void* memory = stats.write_to_memory(&size);
+    const std::unique_ptr<void, decltype(&g_free)> owner(memory, g_free);
+    const auto* values = static_cast<const double*>(memory);
+    const int columns = stats.width();
+    ChannelExtremes extremes;
+    for (int band = 0; band < 3; ++band) {
+        // Row 0 is all bands together; columns 0 and 1 are the minimum and the maximum.
+        extremes.minimum[band] = values[(band + 1) * columns + 0];
+        extremes.maximum[band] = values[(band + 1) * columns + 1];
+    }
+    return extremes;
+}
+
+std::array<double, 3> areaAverage(const Image& image) {
+    const Image stats = toWorking(image).stats();
+    std::array<double, 3> mean{};
+    for (int band = 0; band < 3; ++band) mean[band] = stats.getpoint(4, band + 1)[0];
+    return mean;
+}
+
+std::array<std::array<double, 256>, 3> byteHistogram(const Image& eightBit) {
+    const std::vector<std::array<double, 3>> counts = readHistogram(threeBands(eightBit));
+    std::array<std::array<double, 256>, 3> result{};
+    for (size_t x = 0; x < counts.size() && x < 256; ++x)
+        for (int b = 0; b < 3; ++b) result[b][x] = counts[x][b];
+    return result;
+}
+
+std::vector<std::array<double, 3>> histogramCounts(const Image& image, int bins) {
+    std::vector<std::array<double, 3>> counts(static_cast<size_t>(bins));
+    if (isEightBit(image)) {
+        // The working value of a byte is fixed, so the bytes' histogram gives the bins directly.
+        const auto bytes = byteHistogram(image);
+        const auto& decoded = srgb::byteDecodeTable();
+        for (int x = 0; x < 256; ++x) {
+            const int bin = binOf(decoded[x], bins);
+            for (int b = 0; b < 3; ++b) counts[bin][b] += bytes[b][x];
+        }
+        return counts;
+    }
+    const Image working = toWorking(image);
+    const Image quantised =
+        bins <= 256 ? pointOperation(working, kFloatRGB, kByteRGB,
+                                     std::make_shared<QuantiseKernel<std::uint8_t>>(bins))
+                    : pointOperation(working, kFloatRGB,
+                                     {3, VIPS_FORMAT_USHORT, VIPS_INTERPRETATION_RGB16},
+                                     std::make_shared<QuantiseKernel<std::uint16_t>>(bins));
+    const std::vector<std::array<double, 3>> entries = readHistogram(quantised);
+    for (size_t i = 0; i < entries.size() && i < counts.size(); ++i) counts[i] = entries[i];
+    return counts;
+}
+
+std::optional<AreaHistogram> areaHistogram(const Image& image, int bins, double scale) {
+    if (bins < 1 || bins > 65536) return std::nullopt;
+    try {
+        const std::vector<std::array<double, 3>> counts = histogramCounts(image, bins);
+        const double pixels = double(image.width()) * double(image.height());
+        AreaHistogram histogram;
+        histogram.shares.resize(counts.size());
+        for (size_t i = 0; i < counts.size(); ++i)
+            for (int b = 0; b < 3; ++b) histogram.shares[i][b] = scale * counts[i][b] / pixels;
+        return histogram;
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return std::nullopt;
+    }
+}
