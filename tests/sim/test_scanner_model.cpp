@@ -23,7 +23,8 @@ protected:
     void SetUp() override
     {
         testbed_.emplace();
-        model_ = &testbed_->add_with<sim::ScannerModel>(sim::scanner_device()).second;
+        // Blank records: these checks are about framing, refusals and the job state machine.
+        model_ = &testbed_->add_with<sim::ScannerModel>(sim::scanner_device(), sim::ScannerRecords{}).second;
         ASSERT_EQ(libusb_init(&ctx_), 0);
         handle_ = libusb_open_device_with_vid_pid(ctx_, 0xF0A2, 0x6204);
         ASSERT_NE(handle_, nullptr);
@@ -234,8 +235,8 @@ TEST_F(ScannerModelTest, ReleasingTheInterfaceDropsTheJobButNotTheRecords)
 
 TEST(ScannerModelRegistry, TheLauncherKnowsTheScanner)
 {
-    const sim::ModelEntry* entry = sim::find_model("scanner");
-    ASSERT_NE(entry, nullptr);
+    const std::optional<sim::ModelEntry> entry = sim::find_model("scanner");
+    ASSERT_TRUE(entry.has_value());
     sim::Testbed testbed;
     entry->populate(testbed);
     ASSERT_EQ(testbed.devices().size(), 1u);
