@@ -35,7 +35,13 @@ void ScannerTest::SetUp()
     ASSERT_EQ(device_New(&gl_), STATUS_GOOD);
     device_Open(gl_, static_cast<uint32_t>(dn_));
     open_ = true;
-    if (!open_scanner()) return;
+    if (open_scanner()) reopen_scanner();
+}
+
+void ScannerTest::reopen_scanner()
+{
+    scanner_free(scanner_);
+    scanner_ = nullptr;
     ASSERT_EQ(scanner_new(gl_, &scanner_), STATUS_GOOD);
     model_->clear_transcript();
     urbs_before_ = urbs().size();
