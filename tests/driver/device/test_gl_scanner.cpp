@@ -104,84 +104,58 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, ScannerOpenFailure, ::testing::ValuesIn([] {
                                     (info.param.stall ? "Stall" : "Refused");
                          });
 
-// Each row: a change to the default profile's records that turns the answer true, and one that
-// turns it false.
+// Each row: a change to the default profile's records that makes the answer true or false.
 struct PredicateRow {
     const char* name;
-    std::function<void(sim::ScannerRecords&)> make_true;
-    std::function<void(sim::ScannerRecords&)> make_false;
-    std::function<bool(const GLScanner*)> answer;
+    std::function<void(sim::ScannerRecords&, bool)> set;
+    bool (*answer)(const GLScanner*);
 };
-
-void set_byte(sim::ScannerRecords& r, size_t media, size_t at, uint8_t v)
-{
-    r.attributes[media][at] = v;
-}
 
 TEST_F(ScannerOpen, EveryPredicateFollowsTheDevicesRecords)
 {
-    auto flag = [](size_t media, size_t at) {
-        return std::pair{[=](sim::ScannerRecords& r) { set_byte(r, media, at, 1); },
-                         [=](sim::ScannerRecords& r) { set_byte(r, media, at, 0); }};
+    auto attr = [](size_t media, size_t at) {
+        return [=](sim::ScannerRecords& r, bool on) { r.attributes[media][at] = on ? 1 : 0; };
     };
-    auto row = [](const char* name, std::pair<std::function<void(sim::ScannerRecords&)>,
-                                              std::function<void(sim::ScannerRecords&)>> change,
-                  std::function<bool(const GLScanner*)> answer) {
-        return PredicateRow{name, change.first, change.second, std::move(answer)};
-    };
-    auto vendor_text = [](size_t at, const char* text) {
-        return [=](sim::ScannerRecords& r) {
-            std::fill_n(r.inquiry.begin() + static_cast<std::ptrdiff_t>(at), 32, 0);
-            std::memcpy(r.inquiry.data() + at, text, std::strlen(text));
-        };
-    };
+    auto vendor = [](sim::ScannerRecords& r, bool on) { r.inquiry[103] = on ? 'E' : 'X'; };
     const PredicateRow rows[] = {
         {"media 2 is read",
-         [](sim::ScannerRecords& r) {
-             r.media[2] = 1;
+         [](sim::ScannerRecords& r, bool on) {
+             r.media[2] = on ? 1 : 0;
              r.attributes[2] = r.attributes[0];
          },
-         [](sim::ScannerRecords& r) { r.attributes[2] = r.attributes[0]; },
          [](const GLScanner* g) { return get_scanner_max_x_resolution(g, 2) == 4800; }},
-        row("mirror", flag(1, 1), [](const GLScanner* g) { return is_scanner_image_mirror(g, 1); }),
-        row("bqm", flag(1, 47), [](const GLScanner* g) { return is_scanner_support_bqm(g, 1); }),
-        row("ecc", flag(1, 57), [](const GLScanner* g) { return is_scanner_support_ecc(g, 1); }),
-        {"x resolution", [](sim::ScannerRecords&) {},
-         [](sim::ScannerRecords& r) { std::fill_n(r.attributes[1].begin() + 4, 4, 0); },
-         [](const GLScanner* g) { return get_scanner_max_x_resolution(g, 1) == 4800; }},
-        {"y resolution", [](sim::ScannerRecords&) {},
-         [](sim::ScannerRecords& r) { std::fill_n(r.attributes[1].begin() + 8, 4, 0); },
-         [](const GLScanner* g) { return get_scanner_max_y_resolution(g, 1) == 4800; }},
-        row("ir", flag(1, 37), [](const GLScanner* g) { return is_scanner_support_ir_sensor_paper_detection(g); }),
-        row("ultrasound", flag(1, 35),
-            [](const GLScanner* g) { return is_scanner_support_ultrasound_doublefeed_detection(g); }),
-        row("hall", flag(1, 38), [](const GLScanner* g) { return is_scanner_support_hall_sensor_paper_detection(g); }),
-        {"buttons", [](sim::ScannerRecords& r) { put_u16le(r.attributes[1].data() + 28, 0xFFFF); }, [](auto&) {},
+        {"mirror", attr(1, 1), [](const GLScanner* g) { return is_scanner_image_mirror(g, 1); }},
+        {"bqm", attr(1, 47), [](const GLScanner* g) { return is_scanner_support_bqm(g, 1); }},
+        {"ecc", attr(1, 57), [](const GLScanner* g) { return is_scanner_support_ecc(g, 1); }},
+        {"zero resolutions", [](sim::ScannerRecords& r, bool on) { if (!on) std::fill_n(r.attributes[1].begin() + 4, 8, 0); },
+         [](const GLScanner* g) {
+             return get_scanner_max_x_resolution(g, 1) != 3200 || get_scanner_max_y_resolution(g, 1) != 3200;
+         }},
+        {"ir", attr(1, 37), is_scanner_support_ir_sensor_paper_detection},
+        {"ultrasound", attr(1, 35), is_scanner_support_ultrasound_doublefeed_detection},
+        {"hall", attr(1, 38), is_scanner_support_hall_sensor_paper_detection},
+        {"buttons", [](sim::ScannerRecords& r, bool on) { put_u16le(r.attributes[1].data() + 28, on ? 0xFFFF : 0); },
          [](const GLScanner* g) { return g->supported_buttons == 0x1FF; }},
-        row("further feature", flag(1, 36), [](const GLScanner* g) { return g->further_feature == 1; }),
-        {"model name", [](auto&) {}, [](sim::ScannerRecords& r) { r.system_status[16] = 0xFE; },
-         [](const GLScanner* g) { return is_scanner_support_model_name(g); }},
-        row("user exposure", flag(0, 32), [](const GLScanner* g) {
-            return is_scanner_support_user_exposure(g) && get_scanner_max_user_exposure(g) == 200 &&
-                   get_scanner_min_user_exposure(g) == 50;
-        }),
-        row("multi light", flag(0, 40), [](const GLScanner* g) { return is_scanner_support_multi_light(g); }),
-        row("magnification", flag(0, 41),
-            [](const GLScanner* g) { return is_scanner_support_x_axis_magnification_compensation(g); }),
-        row("power saving", flag(0, 42), [](const GLScanner* g) {
-            return is_scanner_support_power_saving_mode(g) && get_scanner_max_power_saving(g) == 240;
-        }),
-        row("power off", flag(0, 52), [](const GLScanner* g) {
-            return is_scanner_support_power_off_mode(g) && get_scanner_max_power_off(g) == 480;
-        }),
-        row("rgb alignment", flag(0, 58), [](const GLScanner* g) { return is_scanner_support_rgb_alignment(g); }),
-        {"firmware", [](auto&) {}, vendor_text(104, "FW 1.05"),
-         [](const GLScanner* g) { return is_scanner_support_full_version_of_firmware(g); }},
-        {"fpga", [](auto&) {}, vendor_text(136, "FPGA2.0"),
-         [](const GLScanner* g) { return is_scanner_support_full_version_of_fpga(g); }},
-        {"mcu vendor", [](auto&) {}, [](sim::ScannerRecords& r) { r.inquiry[103] = 'X'; },
-         [](const GLScanner* g) { return is_scanner_support_full_version_of_mcu(g); }},
-        {"cropping scaling", [](sim::ScannerRecords& r) { r.inquiry[90] = 1; }, [](auto&) {},
+        {"further feature", attr(1, 36), [](const GLScanner* g) { return g->further_feature == 1; }},
+        {"model name", [](sim::ScannerRecords& r, bool on) { r.system_status[16] = on ? 1 : 0xFE; },
+         is_scanner_support_model_name},
+        {"user exposure", attr(0, 32), [](const GLScanner* g) {
+             return is_scanner_support_user_exposure(g) && get_scanner_max_user_exposure(g) == 200 &&
+                    get_scanner_min_user_exposure(g) == 50;
+         }},
+        {"multi light", attr(0, 40), is_scanner_support_multi_light},
+        {"magnification", attr(0, 41), is_scanner_support_x_axis_magnification_compensation},
+        {"power saving", attr(0, 42),
+         [](const GLScanner* g) { return is_scanner_support_power_saving_mode(g) && get_scanner_max_power_saving(g) == 240; }},
+        {"power off", attr(0, 52),
+         [](const GLScanner* g) { return is_scanner_support_power_off_mode(g) && get_scanner_max_power_off(g) == 480; }},
+        {"rgb alignment", attr(0, 58), is_scanner_support_rgb_alignment},
+        {"firmware vendor", vendor, is_scanner_support_full_version_of_firmware},
+        {"fpga vendor", vendor, is_scanner_support_full_version_of_fpga},
+        {"mcu vendor", vendor, is_scanner_support_full_version_of_mcu},
+        {"firmware of 7 characters", [](sim::ScannerRecords& r, bool on) { r.inquiry[104 + 7] = on ? '.' : 0; },
+         is_scanner_support_full_version_of_firmware},
+        {"cropping scaling", [](sim::ScannerRecords& r, bool on) { r.inquiry[90] = on ? 1 : 0; },
          [](const GLScanner* g) {
              return is_scanner_support_cropping_scaling(g) && get_scanner_cropping_scaling_ratio(g) == 0.8942125;
          }},
@@ -189,7 +163,7 @@ TEST_F(ScannerOpen, EveryPredicateFollowsTheDevicesRecords)
     for (const PredicateRow& r : rows) {
         for (bool want : {true, false}) {
             ASSERT_TRUE(model().use_profile("default"));
-            model().edit(want ? r.make_true : r.make_false);
+            model().edit([&](sim::ScannerRecords& records) { r.set(records, want); });
             reopen();
             ASSERT_NE(opened_, nullptr) << r.name;
             EXPECT_EQ(r.answer(opened_), want) << r.name;

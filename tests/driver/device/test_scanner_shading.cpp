@@ -177,8 +177,8 @@ TEST_F(ScannerShading, MultipleLightsGoInTheOrderTwoOneFour)
     EXPECT_EQ(payload(txs[3]), Bytes(per_light, 0));
     model().clear_transcript();
     EXPECT_EQ(scanner_send_multilight_shading_data(g(), 2), STATUS_GOOD); // lights 4 and 1
-    const auto both = model().transactions();
-    EXPECT_EQ(payload(both[1]), join(join(Bytes(per_light, 0), light_bytes(2, 4)), join(Bytes(per_light, 0), light_bytes(3, 4))));
+    const Bytes none(per_light, 0);
+    EXPECT_EQ(payload(model().transactions()[1]), join(join(none, light_bytes(2, 4)), join(none, light_bytes(3, 4))));
 }
 
 } // namespace
