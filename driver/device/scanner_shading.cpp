@@ -7,10 +7,11 @@
 #include "vek_cmd.h"
 #include "vek_request.h"
 
+#include <array>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace {
 
@@ -30,6 +31,24 @@ struct Piece {
     uint64_t size;
 };
 
+// The stretches of one transfer: at most three lights, front and back.
+struct Pieces {
+    std::array<Piece, 6> at{};
+    size_t count = 0;
+
+    Pieces() = default;
+    Pieces(std::initializer_list<Piece> list)
+    {
+        for (const Piece& p : list) add(p);
+    }
+    void add(Piece p)
+    {
+        if (count < at.size()) at[count++] = p;
+    }
+    const Piece* begin() const { return at.data(); }
+    const Piece* end() const { return at.data() + count; }
+};
+
 // One shading write: its job, its kinds and whether a missing piece was reported already.
 struct ShadingWrite {
     GLScanner* g;
@@ -37,7 +56,7 @@ struct ShadingWrite {
     uint32_t lights = 0;
     bool warned = false;
 
-    eStatus send(uint8_t kind, uint8_t level, const std::vector<Piece>& pieces)
+    eStatus send(uint8_t kind, uint8_t level, const Pieces& pieces)
     {
         uint64_t total = 0;
         for (const Piece& p : pieces) total += p.size;
@@ -167,24 +186,22 @@ eStatus scanner_send_multilight_shading_data(GLScanner* g, int mode)
 
     auto pieces = [&](uint8_t kind, uint8_t level) {
         const auto& slots = level == 1 ? sh.light_level1 : sh.light_level0;
-        std::vector<Piece> out;
+        Pieces out;
         for (bool back : {false, true}) {
             if (back && (kind & kBack) == 0) break;
             for (int light : kSendOrder)
                 if ((w.lights & static_cast<uint32_t>(light)) != 0)
-                    out.push_back({slots[static_cast<size_t>(shading_light_slot(light, back))], sh.per_light_size});
+                    out.add({slots[static_cast<size_t>(shading_light_slot(light, back))], sh.per_light_size});
         }
         return out;
     };
-    std::vector<uint8_t> kinds;
-    if (media3_present(g)) kinds.push_back(kBoth);
-    kinds.push_back(kFront);
-    if (media3_present(g)) kinds.push_back(kBack);
 
     return finish(in_job(g, [&]() -> eStatus {
-        for (uint8_t kind : kinds)
+        for (uint8_t kind : {kBoth, kFront, kBack}) {
+            if (kind != kFront && !media3_present(g)) continue;
             for (uint8_t level : kLevels)
                 if (const eStatus s = w.send(kind, level, pieces(kind, level))) return s;
+        }
         return STATUS_GOOD;
     }));
 }

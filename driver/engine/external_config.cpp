@@ -28,7 +28,12 @@ void ExternalConfig_Init(const char* module_folder)
 {
     config = {};
     if (module_folder == nullptr || module_folder[0] == '\0') return;
-    const std::string path = std::string(module_folder) + EXTERNAL_CONFIG_FILE;
+    std::string path;
+    try {
+        path = std::string(module_folder) + EXTERNAL_CONFIG_FILE;
+    } catch (...) {
+        return; // no memory for the path: the flags stay 0
+    }
     config.scan_raw_from_home = static_cast<uint8_t>(get_config_int(path.c_str(), "ENV_VEK_DRIVER_SCAN_RAW_FROM_HOME", 0));
     config.scan_from_home = static_cast<uint8_t>(get_config_int(path.c_str(), "ENV_VEK_DRIVER_SCAN_FROM_HOME", 0));
     config.disable_horizontal_magnification_of_rgb =

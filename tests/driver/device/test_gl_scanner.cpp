@@ -65,6 +65,14 @@ TEST_F(ScannerOpen, TheDefaultProfileOpensWithTheExactSequenceEveryTime)
     EXPECT_EQ(reopen(), expected);
     EXPECT_EQ(opened_->x_axis_magnification, model().records().xsmc);
     EXPECT_EQ(opened_->rgb_alignment, model().records().crrg);
+
+    // Reading the features again takes a job of its own; a failed inquiry leaves it open.
+    model().clear_transcript();
+    EXPECT_EQ(scanner_device_features(opened_), STATUS_GOOD);
+    model().inject(Injection::refuse(Target::next("INQU"), 5, 0x24));
+    EXPECT_EQ(scanner_device_features(opened_), STATUS_REFUSED_REQUEST);
+    EXPECT_EQ(briefs(), (std::vector<std::string>{"JOB C", "INQU", "JOB E", "JOB C", "INQU"}));
+    EXPECT_EQ(opened_->job_id, 1u);
 }
 
 struct FailingStep {
