@@ -2,6 +2,7 @@
 // helpers rather than the driver's, so the two sides of the protocol are written independently.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -32,6 +33,19 @@ inline void set_le16(uint8_t* p, uint16_t v)
 inline void set_le32(uint8_t* p, uint32_t v)
 {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// CRC-16/CCITT-FALSE (polynomial 0x1021, initial 0xFFFF, no reflection, no final XOR), as the
+// device checks its flash configuration.
+inline uint16_t crc16_ccitt_false(const uint8_t* p, size_t n)
+{
+    uint16_t crc = 0xFFFF;
+    for (size_t i = 0; i < n; ++i) {
+        crc = static_cast<uint16_t>(crc ^ (p[i] << 8));
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint16_t>((crc & 0x8000) != 0 ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+    return crc;
 }
 
 // A 4-byte tag without its zero padding.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,8 @@ struct ModelEntry {
 
 // Every registered model, in the order of the list.
 const std::vector<ModelEntry>& registered_models();
-// The entry with this name, or null.
-const ModelEntry* find_model(const std::string& name);
+// The entry with this name, or nothing. "scanner:PROFILE" names the simulated scanner with one of
+// its profiles (scanner_profiles.h).
+std::optional<ModelEntry> find_model(const std::string& name);
 
 } // namespace sim

@@ -1,8 +1,11 @@
-// The simulated scanner's request catalogue and the handlers behind it. Each record is plain
-// storage here: a read answers it and a send replaces it.
+// The simulated scanner's request catalogue and the handlers behind it. A read answers a record
+// and a send replaces it, except where the device checks what it stores: the EEPROM's checksum,
+// the flash configuration's CRC, the size of the flash user area and the system status bytes the
+// host may write.
 #include "scanner_model.h"
 
 #include "bytes.h"
+#include "scanner_profiles.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +20,12 @@ constexpr size_t kBlockSize = 16;
 constexpr uint8_t kLoad = 0xA1;
 constexpr uint8_t kEject = 0xA2;
 constexpr uint32_t kEjectOperand = 0xFFF;
+constexpr size_t kFlashUserLimit = size_t{1} << 20;
+// System status: bytes the host may write, and byte 11's bits.
+constexpr size_t kHostStatusFirst = 11;
+constexpr size_t kHostStatusEnd = 16;
+constexpr uint8_t kCheckCalibration = 0x01;
+constexpr uint8_t kCalibrationValid = 0x10;
 
 template <size_t N>
 void answer(ScannerModel::Request& r, const std::array<uint8_t, N>& record)
@@ -177,9 +186,20 @@ Sense ScannerModel::read_system_status(Request& r)
     return {};
 }
 
+// Bytes 11-15 take the written values; the rest is device state and ignores writes. In byte 11,
+// bit 4 is the device's own; a written bit 0 asks it to check its calibration, which sets or clears
+// bit 4 and then clears bit 0.
 Sense ScannerModel::send_system_status(Request& r)
 {
-    store(records_.system_status, r);
+    auto& status = records_.system_status;
+    for (size_t i = kHostStatusFirst + 1; i < kHostStatusEnd; ++i) status[i] = r.payload[i];
+    uint8_t b11 = static_cast<uint8_t>((r.payload[kHostStatusFirst] & ~kCalibrationValid) |
+                                       (status[kHostStatusFirst] & kCalibrationValid));
+    if ((b11 & kCheckCalibration) != 0) {
+        b11 = static_cast<uint8_t>(calibration_valid_locked() ? b11 | kCalibrationValid : b11 & ~kCalibrationValid);
+        b11 &= static_cast<uint8_t>(~kCheckCalibration);
+    }
+    status[kHostStatusFirst] = b11;
     return {};
 }
 
@@ -199,13 +219,21 @@ Sense ScannerModel::read_image_information(Request& r)
 Sense ScannerModel::read_calibration(Request& r)
 {
     const auto it = records_.calibration.find({r.tx.value, r.tx.index});
-    if (it != records_.calibration.end()) answer(r, it->second);
+    if (it != records_.calibration.end()) {
+        answer(r, it->second);
+    } else {
+        // A block never stored reads as a pattern of its key, so round trips can be told apart.
+        r.reply.resize(kCalibrationSize);
+        for (size_t i = 0; i < kCalibrationSize; ++i) r.reply[i] = static_cast<uint8_t>(r.tx.value + r.tx.index + i);
+    }
+    records_.last_calibration_value = r.tx.value;
     return {};
 }
 
 Sense ScannerModel::send_calibration(Request& r)
 {
     store(records_.calibration[{r.tx.value, r.tx.index}], r);
+    records_.last_calibration_value = r.tx.value;
     return {};
 }
 
@@ -223,7 +251,10 @@ Sense ScannerModel::read_eeprom(Request& r)
 
 Sense ScannerModel::send_eeprom(Request& r)
 {
-    store(records_.eeprom, r);
+    std::array<uint8_t, kEepromSize> image{};
+    store(image, r);
+    if (!eeprom_sealed(image)) return sense::kBadChecksum;
+    records_.eeprom = image;
     return {};
 }
 
@@ -236,10 +267,17 @@ Sense ScannerModel::read_shading(Request& r)
 
 Sense ScannerModel::send_shading(Request& r)
 {
-    ShadingUpload& upload = records_.shading[{r.tx.index, r.tx.level}];
+    const uint8_t kind = r.tx.index;
+    if (strict_shading_ && kind == 3 && r.payload.size() != uint64_t{*strict_shading_} * 2)
+        return wrong_length(kBlockSize + uint64_t{*strict_shading_} * 2);
+    ShadingUpload& upload = records_.shading[{kind, r.tx.level}];
     upload.value = r.tx.value;
     upload.deep = r.tx.deep;
     upload.data.assign(r.payload.begin(), r.payload.end());
+    if ((kind == 1 || kind == 3) && r.tx.level < records_.front_shading.size()) {
+        const size_t front = kind == 3 ? r.payload.size() / 2 : r.payload.size();
+        records_.front_shading[r.tx.level] = {upload.value, upload.deep, {r.payload.begin(), r.payload.begin() + static_cast<std::ptrdiff_t>(front)}};
+    }
     return {};
 }
 
@@ -272,18 +310,24 @@ Sense ScannerModel::read_flash_config(Request& r)
 
 Sense ScannerModel::send_flash_config(Request& r)
 {
-    store(records_.flash_config, r);
+    std::array<uint8_t, kFlashConfigSize> config{};
+    store(config, r);
+    if (!flash_config_sealed(config)) return sense::kBadChecksum;
+    records_.flash_config = config;
     return {};
 }
 
 Sense ScannerModel::read_flash_user(Request& r)
 {
-    r.reply = records_.flash_user;
+    const size_t asked = r.tx.length - kHeaderSize;
+    r.reply.assign(records_.flash_user.begin(),
+                   records_.flash_user.begin() + static_cast<std::ptrdiff_t>(std::min(asked, records_.flash_user.size())));
     return {};
 }
 
 Sense ScannerModel::send_flash_user(Request& r)
 {
+    if (r.payload.size() > kFlashUserLimit) return sense::kWrongLength;
     records_.flash_user.assign(r.payload.begin(), r.payload.end());
     return {};
 }

@@ -2,6 +2,7 @@
 #include "scanner_model.h"
 
 #include "bytes.h"
+#include "scanner_profiles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,7 +25,12 @@ std::string number_text(uint64_t n)
 
 } // namespace
 
-ScannerModel::ScannerModel() : engine_(std::make_unique<FedScanEngine>()) {}
+ScannerModel::ScannerModel() : ScannerModel(*scanner_profile("default")) {}
+
+ScannerModel::ScannerModel(ScannerRecords records)
+    : records_(std::move(records)), engine_(std::make_unique<FedScanEngine>())
+{
+}
 
 ScannerModel::~ScannerModel() = default;
 
@@ -38,6 +44,47 @@ void ScannerModel::edit(const std::function<void(ScannerRecords&)>& change)
 {
     auto lock = guard();
     change(records_);
+}
+
+bool ScannerModel::use_profile(const std::string& name)
+{
+    std::optional<ScannerRecords> records = scanner_profile(name);
+    if (!records) return false;
+    auto lock = guard();
+    records_ = std::move(*records);
+    return true;
+}
+
+void ScannerModel::set_calibration_policy(CalibrationPolicy policy)
+{
+    auto lock = guard();
+    calibration_policy_ = policy;
+}
+
+bool ScannerModel::calibration_valid() const
+{
+    auto lock = const_cast<ScannerModel*>(this)->guard();
+    return calibration_valid_locked();
+}
+
+bool ScannerModel::calibration_valid_locked() const
+{
+    switch (calibration_policy_) {
+    case CalibrationPolicy::Always: return true;
+    case CalibrationPolicy::Never: return false;
+    case CalibrationPolicy::AfterUpload: break;
+    }
+    const auto& value = records_.last_calibration_value;
+    const ShadingUpload& white = records_.front_shading[0];
+    const ShadingUpload& dark = records_.front_shading[1];
+    return value && !white.data.empty() && white.data.size() == dark.data.size() && white.value == *value &&
+           dark.value == *value;
+}
+
+void ScannerModel::set_strict_shading(std::optional<uint32_t> bytes_per_side)
+{
+    auto lock = guard();
+    strict_shading_ = bytes_per_side;
 }
 
 bool ScannerModel::job_open() const

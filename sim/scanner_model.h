@@ -40,14 +40,32 @@ constexpr Sense kBadChecksum{5, 0x26};
 constexpr Sense kOutOfSequence{5, 0x2C};
 } // namespace sense
 
+// When the device counts its calibration as valid (system status byte 11, bit 4).
+enum class CalibrationPolicy {
+    Always,
+    Never,
+    // The latest calibration-parameter transfer and the latest front shading at both levels carry
+    // the same value, and both levels have the same non-zero size.
+    AfterUpload,
+};
+
 class ScannerModel : public DeviceModel {
 public:
+    // The "default" profile (scanner_profiles.h).
     ScannerModel();
+    explicit ScannerModel(ScannerRecords records);
     ~ScannerModel() override;
 
     // Records and stores.
     ScannerRecords records() const;
     void edit(const std::function<void(ScannerRecords&)>& change);
+    // Replaces every record and store with the profile's; false for an unknown name.
+    bool use_profile(const std::string& name);
+    void set_calibration_policy(CalibrationPolicy policy);
+    bool calibration_valid() const;
+    // When set, a shading send of kind 3 must carry exactly 2 × bytes_per_side bytes; another size
+    // is refused (5/0x1A) and listed as a violation. Off by default.
+    void set_strict_shading(std::optional<uint32_t> bytes_per_side);
 
     // Device state.
     bool job_open() const;
@@ -172,7 +190,11 @@ private:
     std::optional<int> transport_fault(Phase phase, size_t size);
     void mark_broken(uint64_t transaction);
 
+    bool calibration_valid_locked() const;
+
     ScannerRecords records_;
+    CalibrationPolicy calibration_policy_ = CalibrationPolicy::AfterUpload;
+    std::optional<uint32_t> strict_shading_;
     std::unique_ptr<ScanEngine> engine_;
     Framing framing_ = Framing::Idle;
     std::array<uint8_t, 8> header_{};

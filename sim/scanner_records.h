@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -59,16 +60,22 @@ struct ScannerRecords {
     std::array<uint8_t, kSystemStatusSize> system_status{};
     std::array<uint8_t, kEepromSize> eeprom{};
     std::array<uint8_t, kFlashConfigSize> flash_config{};
-    std::vector<uint8_t> flash_user; // a read of n bytes returns the first n, zero-padded
+    std::vector<uint8_t> flash_user; // at most 1 MiB; a read of n bytes returns the first n, zero-padded
     std::array<uint8_t, kXsmcSize> xsmc{};
     std::array<uint8_t, kCrrgSize> crrg{};
     std::array<uint8_t, kCalibrationActionSize> calibration_action{};
     std::array<uint8_t, kHostFixtureSize> host_fixture{};
     std::array<uint8_t, kImageInformationSize> image_information{};
-    // Calibration-parameter blocks by (value, index); a key never stored reads as zeros.
+    // Calibration-parameter blocks by (value, index). A key never stored reads as byte i =
+    // (value + index + i) & 0xFF. The side edge is the block at (1600, 0).
     std::map<std::pair<uint16_t, uint8_t>, std::array<uint8_t, kCalibrationSize>> calibration;
-    // By (kind, level).
+    // The value of the latest calibration-parameter transfer, send or read.
+    std::optional<uint16_t> last_calibration_value;
+    // The last shading payload by (kind, level).
     std::map<std::pair<uint8_t, uint8_t>, ShadingUpload> shading;
+    // The latest front line by level (1 dark, 0 white), from kind 1 or the front half of kind 3:
+    // what the scan engine applies.
+    std::array<ShadingUpload, 2> front_shading;
     std::array<uint8_t, 2> gamma_control{};
     std::vector<uint8_t> gamma_tables;
     std::array<uint8_t, kIspSize> isp_a{};

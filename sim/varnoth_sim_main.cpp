@@ -3,12 +3,14 @@
 // child's exit status. The child reaches the virtual devices through umockdev's preload library.
 #include "model_registry.h"
 #include "preload.h"
+#include "scanner_profiles.h"
 #include "testbed.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -28,13 +30,16 @@ int usage(FILE* out)
     std::fprintf(out, "usage: varnoth-sim [--model NAME] -- PROGRAM [ARGS...]\n       varnoth-sim --list\nmodels:\n");
     for (const sim::ModelEntry& entry : sim::registered_models())
         std::fprintf(out, "  %-12s %s\n", entry.name.c_str(), entry.summary.c_str());
+    std::fprintf(out, "scanner profiles:");
+    for (const std::string& profile : sim::scanner_profile_names()) std::fprintf(out, " %s", profile.c_str());
+    std::fprintf(out, "\n");
     return out == stdout ? 0 : 2;
 }
 
 int run(const std::string& model_name, char** program)
 {
-    const sim::ModelEntry* entry = sim::find_model(model_name);
-    if (entry == nullptr) {
+    const std::optional<sim::ModelEntry> entry = sim::find_model(model_name);
+    if (!entry) {
         std::fprintf(stderr, "varnoth-sim: unknown model '%s'\n", model_name.c_str());
         return usage(stderr);
     }

@@ -42,9 +42,9 @@ void vMyGlobalFree(MYHANDLE, void** block)
     *block = nullptr;
 }
 
-bool IsTR518Scanner(uint16_t product_id, uint16_t revision)
+bool IsTR518Scanner(uint16_t model_code, uint16_t submodel_code)
 {
-    return product_id == 0x6204 && revision == 1;
+    return model_code == 0x6204 && submodel_code == 1;
 }
 
 int StrCmp(const uint8_t* a, const uint8_t* b, uint16_t n)

@@ -27,7 +27,8 @@ inline void vMyGlobalFreeT(MYHANDLE handle, T** block)
     *block = nullptr;
 }
 
-bool IsTR518Scanner(uint16_t product_id, uint16_t revision);
+// Called with the inquiry's model and submodel codes: the model that crops and scales its scans.
+bool IsTR518Scanner(uint16_t model_code, uint16_t submodel_code);
 int StrCmp(const uint8_t* a, const uint8_t* b, uint16_t n);
 int GetDepthMaxVal(uint16_t depth_code, uint32_t* out);
 int GetGammaEntry(uint16_t depth_code, uint32_t* out);

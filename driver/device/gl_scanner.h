@@ -87,4 +87,57 @@ struct GLScanner {
     scanner_read_fn read_function = nullptr;
     std::array<uint8_t, 8> light_ids{};
     char serial_number[48] = {};
+    // The terminated copy of the flash configuration's computer name that
+    // scanner_get_flash_computer_name hands out; the configuration itself is never altered for it.
+    char flash_computer_name[32] = {};
 };
+
+// The open sequence: allocates the record and its three scan jobs, then reads inside one device
+// job the inquiry, media, resolutions, attributes, system status, EEPROM, flash configuration,
+// calibration action, the magnification and alignment records when the scanner has them, and the
+// side edge. 0 and the record, or the first failing status and null with nothing allocated.
+eStatus scanner_new(GLDevice* device, GLScanner** out);
+// Frees both caches, the three scan jobs and the record; null is accepted. The device is not freed.
+eStatus scanner_free(GLScanner* g);
+// Reads the inquiry again inside a job of its own; a failed inquiry is returned with the job open.
+eStatus scanner_device_features(GLScanner* g);
+
+// The serial number from the EEPROM pieces: at most size - 1 characters, always terminated; a
+// size of 0 writes nothing.
+void get_scanner_serial_number(const GLScanner* g, char* text, size_t size);
+
+// Accessors: no device traffic. `media` selects the attribute record; one outside 0-9 reads as an
+// all-zero record. The media-0 features are read from the first attribute record.
+bool is_scanner_image_mirror(const GLScanner* g, int media);
+bool is_scanner_support_ecc(const GLScanner* g, int media);
+bool is_scanner_support_bqm(const GLScanner* g, int media);
+// 3200 when the device reports 0.
+uint32_t get_scanner_max_x_resolution(const GLScanner* g, int media);
+uint32_t get_scanner_max_y_resolution(const GLScanner* g, int media);
+// The largest scan width and height in thousandths of an inch, at most INT32_MAX.
+int32_t get_scanner_max_scan_width_by_inch(const GLScanner* g, int media);
+int32_t get_scanner_max_scan_height_by_inch(const GLScanner* g, int media);
+uint16_t get_scanner_model_code(const GLScanner* g);
+uint16_t get_scanner_submodel_code(const GLScanner* g);
+// Clears size bytes of out, then copies at most min(32, size - 1) characters of the model name.
+void get_scanner_model_name(const GLScanner* g, char* out, size_t size);
+bool is_scanner_support_cropping_scaling(const GLScanner* g);
+double get_scanner_cropping_scaling_ratio(const GLScanner* g);
+bool is_scanner_support_full_version_of_firmware(const GLScanner* g);
+bool is_scanner_support_full_version_of_fpga(const GLScanner* g);
+bool is_scanner_support_full_version_of_mcu(const GLScanner* g);
+bool is_scanner_support_ir_sensor_paper_detection(const GLScanner* g);
+bool is_scanner_support_ultrasound_doublefeed_detection(const GLScanner* g);
+bool is_scanner_support_hall_sensor_paper_detection(const GLScanner* g);
+bool is_scanner_support_model_name(const GLScanner* g);
+uint8_t get_scanner_max_multi_sampling_line(const GLScanner* g);
+bool is_scanner_support_user_exposure(const GLScanner* g);
+bool is_scanner_support_multi_light(const GLScanner* g);
+bool is_scanner_support_x_axis_magnification_compensation(const GLScanner* g);
+bool is_scanner_support_power_saving_mode(const GLScanner* g);
+uint16_t get_scanner_max_user_exposure(const GLScanner* g);
+uint16_t get_scanner_min_user_exposure(const GLScanner* g);
+uint16_t get_scanner_max_power_saving(const GLScanner* g);
+bool is_scanner_support_power_off_mode(const GLScanner* g);
+uint16_t get_scanner_max_power_off(const GLScanner* g);
+bool is_scanner_support_rgb_alignment(const GLScanner* g);

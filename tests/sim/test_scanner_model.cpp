@@ -1,8 +1,10 @@
 // The simulated scanner driven through plain libusb with hand-made frames, including the malformed
 // ones the driver never sends: its refusals, sense data, job state machine and violations.
+#include "bytes.h"
 #include "model_registry.h"
 #include "protocol_bytes.h"
 #include "scanner_model.h"
+#include "scanner_profiles.h"
 #include "testbed.h"
 
 #include <libusb.h>
@@ -23,7 +25,8 @@ protected:
     void SetUp() override
     {
         testbed_.emplace();
-        model_ = &testbed_->add_with<sim::ScannerModel>(sim::scanner_device()).second;
+        // Blank records: these checks are about framing, refusals and the job state machine.
+        model_ = &testbed_->add_with<sim::ScannerModel>(sim::scanner_device(), sim::ScannerRecords{}).second;
         ASSERT_EQ(libusb_init(&ctx_), 0);
         handle_ = libusb_open_device_with_vid_pid(ctx_, 0xF0A2, 0x6204);
         ASSERT_NE(handle_, nullptr);
@@ -58,6 +61,15 @@ protected:
         EXPECT_EQ(send(request_header("VEKR", length)), 0);
         EXPECT_EQ(send(block), 0);
         return receive(length);
+    }
+    // A write request; answers reply byte 4 ('A' or 'E').
+    uint8_t write_request(Bytes block, const Bytes& payload)
+    {
+        block.insert(block.end(), payload.begin(), payload.end());
+        EXPECT_EQ(send(request_header("VEKW", static_cast<uint32_t>(block.size()))), 0);
+        EXPECT_EQ(send(block), 0);
+        const Bytes reply = receive(8);
+        return reply.size() == 8 ? reply[4] : 0;
     }
     Bytes exchange(const Bytes& f)
     {
@@ -232,14 +244,59 @@ TEST_F(ScannerModelTest, ReleasingTheInterfaceDropsTheJobButNotTheRecords)
     EXPECT_TRUE(model().violations().empty());
 }
 
-TEST(ScannerModelRegistry, TheLauncherKnowsTheScanner)
+TEST_F(ScannerModelTest, StoresKeepOnlyWhatTheyAccept)
 {
-    const sim::ModelEntry* entry = sim::find_model("scanner");
-    ASSERT_NE(entry, nullptr);
-    sim::Testbed testbed;
-    entry->populate(testbed);
-    ASSERT_EQ(testbed.devices().size(), 1u);
-    EXPECT_NE(dynamic_cast<sim::ScannerModel*>(&testbed.devices()[0]->model()), nullptr);
+    // The EEPROM wants its checksum, the flash configuration its CRC.
+    auto eeprom = pattern<256>(5);
+    EXPECT_EQ(write_request(send_block("EROM", 0xF1), Bytes(eeprom.begin(), eeprom.end())), 'E');
+    EXPECT_EQ(sense(), Key(5, 0x26));
+    sim::seal_eeprom(eeprom);
+    EXPECT_EQ(write_request(send_block("EROM", 0xF1), Bytes(eeprom.begin(), eeprom.end())), 'A');
+    EXPECT_EQ(model().records().eeprom, eeprom);
+    auto config = pattern<128>(6);
+    EXPECT_EQ(write_request(send_block("FLHC", 0xF6), Bytes(config.begin(), config.end())), 'E');
+    EXPECT_EQ(sense(), Key(5, 0x26));
+    EXPECT_EQ(model().records().flash_config, (std::array<uint8_t, 128>{}));
+    sim::seal_flash_config(config);
+    EXPECT_EQ(write_request(send_block("FLHC", 0xF6), Bytes(config.begin(), config.end())), 'A');
+
+    // The user area holds up to 1 MiB; a read is cut or zero-padded to its size.
+    EXPECT_EQ(write_request(send_block("FLHU", 0xF7), Bytes((1u << 20) + 1, 1)), 'E');
+    EXPECT_EQ(sense(), Key(5, 0x1A));
+    EXPECT_EQ(write_request(send_block("FLHU", 0xF7), Bytes{7, 8, 9}), 'A');
+    EXPECT_EQ(read_request(read_block("FLHU", 0xF7), 8 + 2), (Bytes{'S', 'T', 'A', 0, 'A', 0, 0, 0, 7, 8}));
+    EXPECT_EQ(read_request(read_block("FLHU", 0xF7), 8 + 4), (Bytes{'S', 'T', 'A', 0, 'A', 0, 0, 0, 7, 8, 9, 0}));
+
+    // Only system status bytes 11-15 are the host's; bit 4 of byte 11 stays the device's.
+    model().edit([](sim::ScannerRecords& r) { r.system_status[11] = 0x10; });
+    EXPECT_EQ(write_request(send_block("SYS", 0x81), Bytes(32, 0xEE)), 'A');
+    auto status = std::array<uint8_t, 32>{};
+    status[11] = 0xFE;
+    std::fill_n(status.begin() + 12, 4, 0xEE);
+    EXPECT_EQ(model().records().system_status, status);
+    EXPECT_TRUE(model().violations().empty());
+}
+
+TEST(ScannerModelRegistry, TheLauncherKnowsTheScannerAndItsProfiles)
+{
+    auto media_of = [](const std::string& name) {
+        const std::optional<sim::ModelEntry> entry = sim::find_model(name);
+        if (!entry) return std::array<uint8_t, 32>{0xFF};
+        sim::Testbed testbed;
+        entry->populate(testbed);
+        EXPECT_EQ(testbed.devices().size(), 1u);
+        return testbed.devices()[0]->model_as<sim::ScannerModel>().records().media;
+    };
+    EXPECT_EQ(media_of("scanner"), (std::array<uint8_t, 32>{1, 1}));
+    EXPECT_EQ(media_of("scanner:feeder"), (std::array<uint8_t, 32>{1, 1, 1, 1}));
+    EXPECT_EQ(media_of("scanner:none"), (std::array<uint8_t, 32>{0xFF}));
+    EXPECT_EQ(media_of("scanners:feeder"), (std::array<uint8_t, 32>{0xFF}));
+    for (const std::string& name : sim::scanner_profile_names()) {
+        const auto r = sim::scanner_profile(name);
+        ASSERT_TRUE(r.has_value()) << name;
+        EXPECT_TRUE(sim::eeprom_sealed(r->eeprom)) << name;
+        EXPECT_TRUE(sim::flash_config_sealed(r->flash_config)) << name;
+    }
 }
 
 } // namespace

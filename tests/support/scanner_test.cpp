@@ -3,6 +3,8 @@
 #include "driver_sleep.h"
 #include "usbio.h"
 
+#include <algorithm>
+
 namespace lftest {
 
 namespace {
@@ -25,6 +27,7 @@ void ScannerTest::SetUp()
     auto [dev, model] = testbed().add_with<sim::ScannerModel>(sim::scanner_device());
     device_ = &dev;
     model_ = &model;
+    ASSERT_TRUE(model.use_profile(profile())) << profile();
     ASSERT_EQ(usbio_init(), USBIO_STATUS_GOOD);
     const auto names = find_scanners();
     ASSERT_EQ(names.size(), 1u);
@@ -32,12 +35,16 @@ void ScannerTest::SetUp()
     ASSERT_EQ(device_New(&gl_), STATUS_GOOD);
     device_Open(gl_, static_cast<uint32_t>(dn_));
     open_ = true;
-    scanner_ = std::make_unique<GLScanner>();
-    jobs_ = std::make_unique<ScanJob[]>(3);
-    scanner_->device = gl_;
-    scanner_->scan_job = &jobs_[0];
-    scanner_->dark_job = &jobs_[1];
-    scanner_->white_job = &jobs_[2];
+    if (open_scanner()) reopen_scanner();
+}
+
+void ScannerTest::reopen_scanner()
+{
+    scanner_free(scanner_);
+    scanner_ = nullptr;
+    ASSERT_EQ(scanner_new(gl_, &scanner_), STATUS_GOOD);
+    model_->clear_transcript();
+    urbs_before_ = urbs().size();
 }
 
 void ScannerTest::close_device()
@@ -57,8 +64,8 @@ void ScannerTest::TearDown()
         for (const std::string& v : model_->violations()) ADD_FAILURE() << "protocol violation: " << v;
     }
     close_device();
-    scanner_.reset();
-    jobs_.reset();
+    scanner_free(scanner_);
+    scanner_ = nullptr;
     driver_set_sleep_function(nullptr);
     VirtualUsbTest::TearDown();
 }
@@ -72,7 +79,9 @@ std::vector<std::string> ScannerTest::briefs() const
 
 std::vector<sim::Event> ScannerTest::urbs() const
 {
-    return device_->transcript().select([](const sim::Event& e) { return e.kind == sim::EventKind::Urb; });
+    auto all = device_->transcript().select([](const sim::Event& e) { return e.kind == sim::EventKind::Urb; });
+    all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(urbs_before_, all.size())));
+    return all;
 }
 
 const std::vector<uint32_t>& ScannerTest::sleeps()

@@ -1,7 +1,8 @@
 // Fixture for tests that drive the device protocol through the real libusb against the simulated
-// scanner: the scanner model on the virtual bus, the USB layer opened on it, a GLDevice and a
-// zeroed GLScanner with its three scan jobs. The driver's sleeps are counted, never slept. A test
-// ends with an empty violation list on the device unless it calls allow_violations().
+// scanner: the scanner model (a profile, "default" unless the fixture says otherwise) on the
+// virtual bus, the USB layer opened on it, a GLDevice and a GLScanner opened on it with
+// scanner_new, after which the transcript starts empty. The driver's sleeps are counted, never
+// slept. A test ends with an empty violation list on the device unless it calls allow_violations().
 #pragma once
 
 #include "gl_scanner.h"
@@ -9,19 +10,27 @@
 #include "virtual_usb_test.h"
 
 #include <cstdint>
-#include <memory>
+#include <string>
 #include <vector>
 
 namespace lftest {
 
 class ScannerTest : public VirtualUsbTest {
 protected:
+    // The profile the model starts with; false for open_scanner() leaves the record unopened
+    // (g() is then null until a test opens one).
+    virtual std::string profile() const { return "default"; }
+    virtual bool open_scanner() const { return true; }
+
     void SetUp() override;
     void TearDown() override;
 
     sim::ScannerModel& model() { return *model_; }
     sim::VirtualDevice& device() { return *device_; }
-    GLScanner* g() { return scanner_.get(); }
+    GLScanner* g() { return scanner_; }
+    GLDevice* gl_device() { return gl_; }
+    // Frees the record and opens a new one on the same device; the transcript starts empty again.
+    void reopen_scanner();
     // Closes the device as the driver does (the interface is released); TearDown then skips it.
     void close_device();
     // For tests that make the driver break the protocol on purpose (and check the violations).
@@ -29,7 +38,7 @@ protected:
 
     // The model's transactions from the last clear on, in short form (Transaction::brief).
     std::vector<std::string> briefs() const;
-    // The harness's URB events since the test began.
+    // The harness's URB events since the scanner was opened.
     std::vector<sim::Event> urbs() const;
     // Every driver sleep since the test began, in milliseconds.
     static const std::vector<uint32_t>& sleeps();
@@ -38,9 +47,9 @@ private:
     sim::VirtualDevice* device_ = nullptr;
     sim::ScannerModel* model_ = nullptr;
     int dn_ = -1;
+    size_t urbs_before_ = 0;
     GLDevice* gl_ = nullptr;
-    std::unique_ptr<GLScanner> scanner_;
-    std::unique_ptr<ScanJob[]> jobs_;
+    GLScanner* scanner_ = nullptr;
     bool open_ = false;
     bool violations_allowed_ = false;
 };

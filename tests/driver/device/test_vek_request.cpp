@@ -61,12 +61,13 @@ TEST_F(VekRequest, ARefusedSenseRequestKeepsTheStoredSense)
 TEST_F(VekRequest, RefusedWriteAndControlRequestsGive18AndChangeNothing)
 {
     g()->eeprom.fill(0x22);
+    const auto stored = model().records().eeprom;
     model().inject(Injection::refuse(Target::next("EROM"), 5, 0x26));
     model().inject(Injection::refuse(Target::next("MOTO"), 5, 0x24));
     EXPECT_EQ(vek_cmd_send_eeprom_data(g()), STATUS_REFUSED_REQUEST);
     EXPECT_EQ(vek_cmd_motor_load_paper(g(), 10), STATUS_REFUSED_REQUEST);
     const auto r = model().records();
-    EXPECT_EQ(r.eeprom, (std::array<uint8_t, 256>{}));
+    EXPECT_EQ(r.eeprom, stored);
     EXPECT_TRUE(r.motor.empty());
     EXPECT_EQ(model().sense().code, 0x24);
 }
@@ -138,10 +139,12 @@ TEST_F(VekRequest, LengthsBeyond24BitsAreRefusedBeforeAnyTransfer)
     EXPECT_TRUE(model().transactions().empty());
     EXPECT_TRUE(urbs().empty());
 
-    EXPECT_EQ(vek_cmd_send_flash_user_setting(g(), big.data(), 0xFFFFEF), STATUS_GOOD);
+    // The device takes it whole, then refuses to store more than 1 MiB.
+    EXPECT_EQ(vek_cmd_send_flash_user_setting(g(), big.data(), 0xFFFFEF), STATUS_REFUSED_REQUEST);
     ASSERT_EQ(model().transactions().size(), 1u);
     EXPECT_EQ(model().transactions()[0].length, 0xFFFFFFu);
-    EXPECT_EQ(model().records().flash_user.size(), 0xFFFFEFu);
+    EXPECT_EQ(model().transactions()[0].payload, 0xFFFFEFu);
+    EXPECT_EQ(model().sense().code, 0x1A);
 }
 
 } // namespace
