@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <vips/vips8>
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -18,50 +17,46 @@
 
 namespace {
 
-// A recognisable byte for each pixel component of a line.
-uint8_t component(int line, std::size_t index)
-{
-    return uint8_t(line * 7 + index * 13);
-}
-
 QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// What a call printed.
+template <typename Call>
+std::string printed(Call call)
+{
+    testing::internal::CaptureStdout();
+    call();
+    return testing::internal::GetCapturedStdout();
+}
+
 TEST(RawImage, BlocksTakeThreeBytesPerPixelOfEachLineAndLandAtTheirLine)
 {
     // 256 lines of a 2000-pixel image in lines of 6004 bytes, the padding unlike any pixel.
-    const int width = 2000;
-    const int lines = 256;
-    const std::size_t rowBytes = 3 * width + 4;
+    const std::size_t width = 2000, lines = 256, rowBytes = 3 * width + 4;
+    const auto component = [](std::size_t line, std::size_t i) { return uint8_t(line * 7 + i * 13); };
     std::vector<uint8_t> buffer(rowBytes * lines, 0xEE);
-    for (int line = 0; line < lines; line++)
+    for (std::size_t line = 0; line < lines; line++)
         for (std::size_t i = 0; i < 3 * width; i++) buffer[line * rowBytes + i] = component(line, i);
-
-    std::optional<BlockImage> block = makeBlockImage(buffer.data(), width, lines, rowBytes);
+    const std::optional<BlockImage> block = makeBlockImage(buffer.data(), width, lines, rowBytes);
     ASSERT_TRUE(block.has_value());
-    EXPECT_EQ(block->width, width);
-    EXPECT_EQ(block->lines, lines);
+    EXPECT_EQ(std::make_pair(block->width, block->lines), std::make_pair(2000, 256));
 
     std::optional<RawCanvas> canvas = RawCanvas::create(width, 600);
     ASSERT_TRUE(canvas.has_value());
     canvas->place(*block, 300);
-    for (int row = 0; row < 600; row++) {
-        const uint8_t* pixels = canvas->data() + row * canvas->rowBytes();
+    canvas->place(*block, 500); // cut at the bottom
+    for (std::size_t row = 0; row < 600; row++)
         for (std::size_t i = 0; i < canvas->rowBytes(); i++) {
-            const bool covered = row >= 300 && row < 300 + lines;
-            ASSERT_EQ(pixels[i], covered ? component(row - 300, i) : 0xFF) << row << ", " << i;
+            const uint8_t expected = row >= 500 ? component(row - 500, i) : row >= 300 ? component(row - 300, i) : 0xFF;
+            ASSERT_EQ(canvas->data()[row * canvas->rowBytes() + i], expected) << row << ", " << i;
         }
-    }
-    // A block reaching past the bottom is cut there.
-    canvas->place(*block, 500);
-    EXPECT_EQ(canvas->data()[599 * canvas->rowBytes()], component(99, 0));
 
     // Sizes that describe no image.
-    EXPECT_FALSE(makeBlockImage(buffer.data(), width, lines, 3 * width - 1));
-    EXPECT_FALSE(makeBlockImage(buffer.data(), 0, lines, rowBytes));
+    EXPECT_EQ(printed([&] { EXPECT_FALSE(makeBlockImage(buffer.data(), width, lines, 3 * width - 1)); }),
+              "Failed to create CGImage\n");
     EXPECT_FALSE(RawCanvas::create(0, 10));
     EXPECT_FALSE(RawCanvas::create(10, -1));
 }
@@ -72,167 +67,99 @@ TEST(RawImage, BigTIFFFromTheSizeWhereClassicOffsetsRunOut)
     EXPECT_TRUE(needsBigTIFF(65536, 21840));
     EXPECT_FALSE(needsBigTIFF(65536, 21839));
     EXPECT_TRUE(needsBigTIFF(std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max()));
-    EXPECT_FALSE(needsBigTIFF(10000, 10000));
     EXPECT_FALSE(needsBigTIFF(0, 1 << 30));
 }
 
-class RawTIFFTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        vips_cache_set_max(0);
-        ASSERT_TRUE(dir.isValid());
-        canvas = RawCanvas::create(5, 3);
-        ASSERT_TRUE(canvas.has_value());
-        std::vector<uint8_t> line(15);
-        for (std::size_t i = 0; i < line.size(); i++) line[i] = uint8_t(i * 16);
-        std::optional<BlockImage> block = makeBlockImage(line.data(), 5, 1, line.size());
-        ASSERT_TRUE(block.has_value());
-        canvas->place(*block, 1);
-    }
-    QString path() const { return dir.path() + "/raw_image.tiff"; }
-
-    QTemporaryDir dir;
-    std::optional<RawCanvas> canvas;
-};
-
-TEST_F(RawTIFFTest, ClassicAndBigTIFFReadBackAsTheCanvas)
+TEST(RawImage, WrittenAsTheCanvasOrNotAtAll)
 {
-    for (const bool big : {false, true}) {
-        testing::internal::CaptureStdout();
-        ASSERT_EQ(writeTIFF(*canvas, path(), big), path());
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-        EXPECT_FALSE(QFile::exists(path() + ".part"));
-        const QByteArray bytes = fileBytes(path());
-        ASSERT_GE(bytes.size(), 4);
-        EXPECT_EQ(bytes.mid(0, 4), big ? QByteArray("II\x2B\0", 4) : QByteArray("II\x2A\0", 4));
+    vips_cache_set_max(0);
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/raw_image.tiff";
+    std::optional<RawCanvas> canvas = RawCanvas::create(5, 3);
+    std::vector<uint8_t> line(15);
+    for (std::size_t i = 0; i < line.size(); i++) line[i] = uint8_t(i * 16);
+    canvas->place(*makeBlockImage(line.data(), 5, 1, line.size()), 1);
 
-        vips::VImage image = vips::VImage::new_from_file(QFile::encodeName(path()).constData());
-        ASSERT_EQ(image.width(), 5);
-        ASSERT_EQ(image.height(), 3);
-        ASSERT_EQ(image.bands(), 3);
+    for (const bool big : {false, true}) {
+        EXPECT_EQ(printed([&] { EXPECT_EQ(writeTIFF(*canvas, path, big), path); }), "");
+        EXPECT_EQ(fileBytes(path).left(4), big ? QByteArray("II\x2B\0", 4) : QByteArray("II\x2A\0", 4));
+        vips::VImage image = vips::VImage::new_from_file(QFile::encodeName(path).constData());
         EXPECT_EQ(image.interpretation(), VIPS_INTERPRETATION_sRGB);
         EXPECT_FALSE(image.get_typeof(VIPS_META_ICC_NAME)); // the driver's bytes, no profile
         std::size_t size = 0;
-        void* memory = image.write_to_memory(&size);
+        std::unique_ptr<void, decltype(&g_free)> pixels(image.write_to_memory(&size), g_free);
         ASSERT_EQ(size, canvas->byteCount());
-        EXPECT_EQ(std::memcmp(memory, canvas->data(), size), 0);
-        g_free(memory);
+        EXPECT_EQ(std::memcmp(pixels.get(), canvas->data(), size), 0);
     }
+
+    // A full disk under the partial file, and no folder to write into.
+    const QByteArray previous = fileBytes(path);
+    ASSERT_TRUE(QFile::link("/dev/full", path + ".part"));
+    for (const QString& to : {path, dir.path() + "/missing/raw_image.tiff"})
+        EXPECT_EQ(printed([&] { EXPECT_FALSE(writeTIFF(*canvas, to)); }), "Failed to write image to file\n");
+    EXPECT_EQ(fileBytes(path), previous);
+    EXPECT_FALSE(QFileInfo(path + ".part").isSymLink());
 }
 
-TEST_F(RawTIFFTest, AFailedWriteLeavesThePreviousFile)
+TEST(ScannerProfile, NamesTriedForEachSourceAndScanner)
 {
-    ASSERT_TRUE(writeTIFF(*canvas, path()).has_value());
-    const QByteArray previous = fileBytes(path());
-    // A full disk under the partial file.
-    ASSERT_TRUE(QFile::link("/dev/full", path() + ".part"));
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(writeTIFF(*canvas, path()).has_value());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to write image to file\n");
-    EXPECT_EQ(fileBytes(path()), previous);
-    EXPECT_FALSE(QFileInfo(path() + ".part").exists() || QFileInfo(path() + ".part").isSymLink());
-
-    // No folder to write into.
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(writeTIFF(*canvas, dir.path() + "/missing/raw_image.tiff").has_value());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to write image to file\n");
-}
-
-class ScannerProfileTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        driver.reset();
-        ASSERT_TRUE(dir.isValid());
-    }
-    void TearDown() override { scanner.unloadDriver(); }
-
-    void connect(uint8_t subModel)
-    {
-        driver.subModel = subModel;
-        ASSERT_TRUE(scanner.loadDriver());
-    }
-    void touch(const QString& name) const
-    {
-        QFile file(dir.path() + "/" + name);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
-    std::optional<QString> found(const QuorvaneScanner* on, VekScanSource source) const
-    {
-        const std::optional<QString> path = scannerProfileFileName(on, source, dir.path());
-        if (!path) return std::nullopt;
-        EXPECT_TRUE(path->startsWith(dir.path() + "/"));
-        return path->mid(dir.path().size() + 1);
-    }
-    bool save(cmsHPROFILE profile, const QString& name) const
-    {
-        const bool saved = cmsSaveProfileToFile(profile, QFile::encodeName(dir.path() + "/" + name).constData());
-        cmsCloseProfile(profile);
-        return saved;
-    }
-
-    fake::FakeDriver& driver = fake::FakeDriver::instance();
-    fake::DriverFolder folder;
-    QuorvaneScanner scanner{folder.add("FakeAlpha").path()};
+    fake::FakeDriver::instance().reset();
+    fake::DriverFolder drivers;
+    QuorvaneScanner scanner(drivers.add("FakeAlpha").path());
+    ASSERT_TRUE(scanner.loadDriver());
     QTemporaryDir dir;
-};
-
-TEST_F(ScannerProfileTest, NamesTriedForEachSourceAndScanner)
-{
-    connect(0);
+    const auto touch = [&](const QString& name) { QFile(dir.path() + "/" + name).open(QIODevice::WriteOnly); };
+    const auto found = [&](const QuorvaneScanner* on, int64_t source) {
+        return scannerProfileFileName(on, VekScanSource(source), dir.path()).value_or("/").section('/', -1);
+    };
     for (const char* name : {"vqgenrk.icm", "vqgentk.icm", "VQ6204_0000XR.icm", "vq6204_0000xt.ICM"}) touch(name);
-    EXPECT_EQ(found(&scanner, VekScanSource::reflective), std::nullopt); // no generic name with a scanner
+    EXPECT_EQ(found(&scanner, 1), ""); // no generic name with a scanner, and the case counts
     touch("vq6204_0000rk.icm");
-    EXPECT_EQ(found(&scanner, VekScanSource::reflective), "vq6204_0000rk.icm");
+    EXPECT_EQ(found(&scanner, 1), "vq6204_0000rk.icm");
     touch("vq6204_0000xr.icm");
-    EXPECT_EQ(found(&scanner, VekScanSource::reflective), "vq6204_0000xr.icm");
-    EXPECT_EQ(found(&scanner, VekScanSource(2)), "vq6204_0000xr.icm");
-
+    EXPECT_EQ(found(&scanner, 1), "vq6204_0000xr.icm");
+    EXPECT_EQ(found(&scanner, 2), "vq6204_0000xr.icm");
     touch("vq6204_0000tk.icm");
-    EXPECT_EQ(found(&scanner, VekScanSource::negativeFilm), "vq6204_0000tk.icm");
+    EXPECT_EQ(found(&scanner, 4), "vq6204_0000tk.icm");
     touch("vq6204_0000xt.icm");
-    EXPECT_EQ(found(&scanner, VekScanSource::negativeFilm), "vq6204_0000xt.icm");
-    EXPECT_EQ(found(&scanner, VekScanSource::positiveFilm), "vq6204_0000xt.icm");
-
-    // Without a scanner only the generic names count.
-    EXPECT_EQ(found(nullptr, VekScanSource::reflective), "vqgenrk.icm");
-    EXPECT_EQ(found(nullptr, VekScanSource::negativeFilm), "vqgentk.icm");
-    QFile::remove(dir.path() + "/vqgentk.icm");
-    EXPECT_EQ(found(nullptr, VekScanSource::positiveFilm), std::nullopt);
+    EXPECT_EQ(found(&scanner, 4), "vq6204_0000xt.icm");
+    EXPECT_EQ(found(&scanner, 3), "vq6204_0000xt.icm");
+    EXPECT_EQ(found(nullptr, 1), "vqgenrk.icm");
+    EXPECT_EQ(found(nullptr, 3), "vqgentk.icm");
 
     scanner.unloadDriver();
-    connect(2);
+    fake::FakeDriver::instance().subModel = 2;
+    ASSERT_TRUE(scanner.loadDriver());
     touch("vq6204_0002xr.icm");
-    EXPECT_EQ(found(&scanner, VekScanSource::reflective), "vq6204_0002xr.icm");
+    EXPECT_EQ(found(&scanner, 1), "vq6204_0002xr.icm");
+    scanner.unloadDriver();
 }
 
-TEST_F(ScannerProfileTest, LoadsOnlyReadableRGBProfiles)
+TEST(ScannerProfile, LoadsOnlyReadableRGBProfiles)
 {
-    ASSERT_TRUE(save(cmsCreate_sRGBProfile(), "vqgenrk.icm"));
-    ColorProfile profile = loadScannerProfile(nullptr, VekScanSource::reflective, dir.path());
-    ASSERT_NE(profile, nullptr);
-    EXPECT_EQ(cmsGetColorSpace(profile.get()), cmsSigRgbData);
+    QTemporaryDir dir;
+    const QByteArray reflective = QFile::encodeName(dir.path() + "/vqgenrk.icm");
+    const auto load = [&](int64_t source) { return loadScannerProfile(nullptr, VekScanSource(source), dir.path()); };
+    ColorProfile made(cmsCreate_sRGBProfile());
+    ASSERT_TRUE(cmsSaveProfileToFile(made.get(), reflective.constData()));
+    ColorProfile loaded = load(1);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(cmsGetColorSpace(loaded.get()), cmsSigRgbData);
 
     cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-    ASSERT_TRUE(save(cmsCreateGrayProfile(cmsD50_xyY(), gamma), "vqgentk.icm"));
+    made.reset(cmsCreateGrayProfile(cmsD50_xyY(), gamma));
     cmsFreeToneCurve(gamma);
-    EXPECT_EQ(loadScannerProfile(nullptr, VekScanSource::negativeFilm, dir.path()), nullptr);
+    ASSERT_TRUE(cmsSaveProfileToFile(made.get(), QFile::encodeName(dir.path() + "/vqgentk.icm").constData()));
+    EXPECT_EQ(load(4), nullptr);
 
-    QFile text(dir.path() + "/vqgenrk.icm");
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    text.write("not a profile\n");
+    QFile text(reflective);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly | QIODevice::Truncate) && text.write("not a profile\n") > 0);
     text.close();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(loadScannerProfile(nullptr, VekScanSource::reflective, dir.path()), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(printed([&] { EXPECT_EQ(load(1), nullptr); }), "");
 
-    // A file that opens but cannot be read (this also holds for a privileged user).
-    QFile::remove(dir.path() + "/vqgenrk.icm");
-    ASSERT_TRUE(QFile::link("/proc/self/mem", dir.path() + "/vqgenrk.icm"));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(loadScannerProfile(nullptr, VekScanSource::reflective, dir.path()), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Error loading scanner profile data: ", 0), 0u);
+    // A file that opens but cannot be read, also for a privileged user.
+    ASSERT_TRUE(QFile::remove(reflective) && QFile::link("/proc/self/mem", reflective));
+    EXPECT_EQ(printed([&] { EXPECT_EQ(load(1), nullptr); }).rfind("Error loading scanner profile data: ", 0), 0u);
 }
 
 } // namespace
