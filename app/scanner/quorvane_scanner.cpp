@@ -433,13 +433,16 @@ int16_t QuorvaneScanner::getImage(void* buffer, int16_t lines, int16_t* status)
 {
     SELineTransfer transfer{};
     transfer.buffer = address(buffer);
-    transfer.wanted = lines > 0 ? static_cast<uint32_t>(lines) : 0;
+    const uint32_t wanted = lines > 0 ? static_cast<uint32_t>(lines) : 0;
+    transfer.wanted = wanted;
     int16_t result = 0;
     SE_SetValue(SE_CMD_READ_LINES, 0, address(&transfer), &result);
     if (status != nullptr) *status = result;
     if (result == 0) return 0;
-    // A driver cannot have delivered more than the buffer holds; never let a caller read past it.
-    return static_cast<int16_t>(std::min(transfer.delivered, transfer.wanted));
+    // More lines than the buffer holds cannot have been delivered into it: no count at all, so that
+    // no caller reads past its buffer or takes the block as good.
+    if (transfer.delivered > wanted) return -1;
+    return static_cast<int16_t>(transfer.delivered);
 }
 
 bool QuorvaneScanner::stopScan()

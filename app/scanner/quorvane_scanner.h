@@ -138,8 +138,9 @@ public:
     bool startScan(const ScanRequest& request);
     EIMAGEINFO getImageInfo();
     // Reads up to `lines` lines of RowBytes bytes into `buffer` (which holds lines × RowBytes).
-    // Answers the lines delivered (0 when the read failed), and the block's status through
-    // `status`: 1, or the end of the image (-801) with the last lines, or an error.
+    // Answers the lines delivered (0 when the read failed, -1 when the driver reports more lines
+    // than were asked for), and the block's status through `status`: 1, or the end of the image
+    // (-801) with the last lines, or an error.
     int16_t getImage(void* buffer, int16_t lines, int16_t* status = nullptr);
     bool stopScan();
 

@@ -104,6 +104,7 @@ void FakeDriver::reset()
     rootObjects_.clear();
     freeSpaceAnswers_.clear();
     overlapped_ = false;
+    for (std::atomic<int>& count : entered_) count = 0;
     openDevice_ = -1;
     source_ = 0;
     scanning_ = false;
@@ -190,6 +191,7 @@ int16_t FakeDriver::dispatch(const char* module, int16_t op, ECDB* block)
         }
         ~Inside() { count.fetch_sub(1); }
     } inside(inside_, overlapped_);
+    if (op == SE_OP_COMMAND && block != nullptr) entered_[std::size_t(block->code) & 0xFF]++;
     std::lock_guard lock(mutex_);
     Call call;
     call.bundle = bundleOf(module);
@@ -389,6 +391,7 @@ int16_t FakeDriver::command(const std::string& bundleName, ECDB& block, Call& ca
         write(block.record, scan.infoGeometry.value_or(scan.geometry));
         return SE_OK;
     case SE_CMD_START_SCAN:
+        if (scan.startDelay.count() > 0) std::this_thread::sleep_for(scan.startDelay);
         write(block.record, scan.geometry);
         scanning_ = true;
         ended_ = false;

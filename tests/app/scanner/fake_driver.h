@@ -10,6 +10,7 @@
 #include "se_boundary.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -82,6 +83,7 @@ struct ScanScript {
     std::optional<uint32_t> errorAtLine; // the read reaching this line answers errorCode
     int16_t errorCode = SE_ERR_TRANSFER;
     std::chrono::milliseconds delay{0};  // per read
+    std::chrono::milliseconds startDelay{0};
 };
 
 class FakeDriver {
@@ -128,6 +130,9 @@ public:
 
     // Whether two calls were ever inside the driver at once.
     bool overlapped() const { return overlapped_.load(); }
+    // How many calls of a command (code below 256) have entered the driver, also while the first
+    // of them is still inside: a test waits on it to act during a call.
+    int entered(int16_t code) const { return entered_[std::size_t(code) & 0xFF].load(); }
 
     int16_t dispatch(const char* module, int16_t op, ECDB* block);
 
@@ -139,6 +144,7 @@ private:
 
     std::atomic<int> inside_{0};
     std::atomic<bool> overlapped_{false};
+    std::array<std::atomic<int>, 256> entered_{};
     mutable std::recursive_mutex mutex_;
     std::map<std::string, BundleScript> bundles_;
     std::map<std::pair<int16_t, uint16_t>, Reply> replies_;

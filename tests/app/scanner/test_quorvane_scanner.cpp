@@ -413,6 +413,8 @@ TEST_F(ScannerTest, ReadAnswersNeverExceedTheLinesAsked)
     ASSERT_TRUE(scanner->startScan(request()));
     driver.replyRecord(SE_CMD_READ_LINES, SE_VERB_SET, SE_OK, SELineTransfer{0, {}, 10, 500});
     std::vector<uint8_t> buffer(10 * 360);
+    EXPECT_EQ(scanner->getImage(buffer.data(), 10), -1);
+    driver.replyRecord(SE_CMD_READ_LINES, SE_VERB_SET, SE_OK, SELineTransfer{0, {}, 10, 10});
     EXPECT_EQ(scanner->getImage(buffer.data(), 10), 10);
     driver.reply(SE_CMD_READ_LINES, SE_VERB_SET, 0);
     EXPECT_EQ(scanner->getImage(buffer.data(), 10), 0);

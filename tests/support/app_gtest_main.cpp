@@ -1,5 +1,6 @@
-// The suite runs in a home of its own, so nothing it does reaches the real user's settings or
-// Pictures folder.
+// main() for the application's suites: the suite runs in a home of its own, so nothing it does
+// reaches the real user's settings, data or Pictures folder; the program has the application's
+// names (which place its data folder) and libvips started once.
 #include <QCoreApplication>
 #include <QTemporaryDir>
 

@@ -1,0 +1,246 @@
+#include "scan_manager.h"
+
+#include "app_data_folder.h"
+#include "property_update.h"
+#include "raw_image.h"
+#include "se_boundary.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <new>
+
+namespace {
+
+// Lines asked for in one read.
+constexpr int64_t kBlockLines = 256;
+
+bool finite(const QRectF& rect)
+{
+    return std::isfinite(rect.x()) && std::isfinite(rect.y()) && std::isfinite(rect.width()) &&
+           std::isfinite(rect.height());
+}
+
+} // namespace
+
+// What one scan keeps while it runs.
+struct ScanManager::Run {
+    std::shared_ptr<QuorvaneScanner> scanner;
+    std::optional<RawCanvas> canvas;
+    int64_t width = 0;
+    int64_t height = 0;
+    int64_t rowBytes = 0;
+    int64_t linesRead = 0;
+};
+
+ScanManager::ScanManager(QObject* parent) : QObject(parent)
+{
+    worker_.setMaxThreadCount(1);
+    worker_.setExpiryTimeout(-1);
+}
+
+ScanManager::~ScanManager()
+{
+    worker_.clear();
+    if (running_) stopRequested_ = true;
+    worker_.waitForDone();
+}
+
+std::shared_ptr<QuorvaneScanner> ScanManager::scanner() const
+{
+    std::lock_guard guard(mutex_);
+    return scanner_;
+}
+
+void ScanManager::setScanner(std::shared_ptr<QuorvaneScanner> scanner)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    {
+        std::lock_guard guard(mutex_);
+        if (scanner_ == scanner) return;
+        scanner_ = scanner;
+    }
+    Q_EMIT scannerChanged(scanner);
+    Q_EMIT changed();
+}
+
+void ScanManager::setScanProgress(double progress)
+{
+    updateProperty(this, scanProgress_, progress, &ScanManager::scanProgressChanged);
+}
+
+void ScanManager::setScanStatus(qint64 status)
+{
+    updateProperty(this, scanStatus_, status, &ScanManager::scanStatusChanged);
+}
+
+EIMAGEINFO ScanManager::imageInfo() const
+{
+    std::lock_guard guard(mutex_);
+    return imageInfo_;
+}
+
+void ScanManager::runOnWorker(std::function<void()> work)
+{
+    worker_.start(std::move(work));
+}
+
+template <typename Change>
+void ScanManager::post(Change change)
+{
+    QMetaObject::invokeMethod(this, std::move(change), Qt::QueuedConnection);
+}
+
+void ScanManager::postProgress(double progress)
+{
+    post([this, progress] {
+        setScanProgress(progress);
+        std::printf("scan progress: %.f%%\n", progress * 100);
+    });
+}
+
+void ScanManager::postStopped()
+{
+    post([this] {
+        setScanProgress(0.0);
+        setScanStatus(rawValue(VekScanStatus::stopped));
+    });
+}
+
+void ScanManager::stopScan()
+{
+    if (running_) stopRequested_ = true;
+    postStopped();
+}
+
+std::optional<QString> ScanManager::scan(const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
+                                         VekScanQuality scanQuality, VekCalibrationMode calibrationMode)
+{
+    Q_ASSERT_X(QThread::currentThread() != thread(), "ScanManager::scan", "called on the GUI thread");
+    if (running_.exchange(true)) {
+        std::printf("Scan already running\n");
+        return std::nullopt;
+    }
+    Run run;
+    const std::optional<QString> result = runScan(run, settings, mode, exposureRatio, scanQuality, calibrationMode);
+    // Every scan ends here, however it ended: the scanner gets the stop command once, after the
+    // last read has returned.
+    if (run.scanner) run.scanner->stopScan();
+    postStopped();
+    running_ = false;
+    return result;
+}
+
+std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values& settings, ScanMode mode,
+                                            qint64 exposureRatio, VekScanQuality scanQuality,
+                                            VekCalibrationMode calibrationMode)
+{
+    // A stop of an earlier scan must not end this one.
+    stopRequested_ = false;
+    post([this] {
+        setScanStatus(rawValue(VekScanStatus::starting));
+        setScanProgress(0.0);
+        if (!scanner()) setScanner(std::make_shared<QuorvaneScanner>());
+    });
+    run.scanner = scanner();
+    if (!run.scanner) {
+        std::printf("Scanner is not initialized\n");
+        return std::nullopt;
+    }
+
+    ScanRequest request;
+    request.scanSource = rawValue(settings.scanSource);
+    request.colorType = rawValue(settings.colorType);
+    request.exposureRatio = exposureRatio;
+    request.scanQuality = rawValue(scanQuality);
+    request.calibrationMode = rawValue(calibrationMode);
+    request.scanMode = mode;
+    const double scale = settings.previewImageScale;
+    if (mode == ScanMode::preview) {
+        request.resolution = static_cast<int64_t>(ScanSettings::previewResolution);
+        request.scanRect = run.scanner->capabilities().fullScanRect;
+    } else {
+        request.resolution = settings.resolution;
+        // Preview points → preview pixels → inches; the origin stays at the top left.
+        const QRectF& frame = settings.previewRect;
+        const auto inches = [&](double points) { return points / scale / ScanSettings::previewResolution; };
+        request.scanRect = QRectF(inches(frame.x()), inches(frame.y()), inches(frame.width()), inches(frame.height()));
+    }
+    // What the scanner object would refuse without a command must not reach the start: the driver
+    // would scan with the source or frame of the scan before.
+    const bool knownSource = request.scanSource == 1 || request.scanSource == 3 || request.scanSource == 4;
+    const bool usableScale = mode == ScanMode::preview || (std::isfinite(scale) && scale > 0);
+    const bool usableFrame =
+        finite(request.scanRect) && request.scanRect.width() > 0 && request.scanRect.height() > 0;
+    if (!knownSource || request.resolution < 1 || request.resolution > 65535 || !usableScale || !usableFrame ||
+        !run.scanner->startScan(request)) {
+        std::printf("Failed to scan!\n");
+        return std::nullopt;
+    }
+    if (stopRequested_) return std::nullopt;
+    post([this] { setScanStatus(rawValue(VekScanStatus::reading)); });
+
+    const EIMAGEINFO info = run.scanner->imageInfo();
+    {
+        std::lock_guard guard(mutex_);
+        imageInfo_ = info;
+    }
+    run.width = info.WidthPixels;
+    run.height = info.HeightLines;
+    run.rowBytes = info.RowBytes;
+    // Each line is taken as 3 × width bytes of its row.
+    if (run.width <= 0 || run.height <= 0 || run.rowBytes < 3 * run.width) {
+        std::printf("Scan info is incorrect!\n");
+        return std::nullopt;
+    }
+    run.canvas = RawCanvas::create(run.width, run.height);
+    if (!run.canvas) {
+        std::printf("Failed to allocate the scan image\n");
+        return std::nullopt;
+    }
+
+    if (!readBlocks(run)) return std::nullopt;
+    std::printf("stop: %lld / %lld\n", static_cast<long long>(run.linesRead), static_cast<long long>(run.height));
+    if (stopRequested_) return std::nullopt;
+
+    const std::optional<QString> folder = applicationDataFolder(true);
+    if (!folder) {
+        std::printf("Failed to save scanned image\n");
+        return std::nullopt;
+    }
+    return writeTIFF(*run.canvas, *folder + QStringLiteral("/raw_image.tiff"));
+}
+
+bool ScanManager::readBlocks(Run& run)
+{
+    while (run.linesRead < run.height && !stopRequested_) {
+        const int64_t wanted = std::min(kBlockLines, run.height - run.linesRead);
+        const std::size_t bytes = std::size_t(wanted) * std::size_t(run.rowBytes);
+        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bytes]());
+        if (!buffer) {
+            std::printf("Failed to allocate the scan image\n");
+            return false;
+        }
+        int16_t status = 0;
+        const int16_t got = run.scanner->getImage(buffer.get(), static_cast<int16_t>(wanted), &status);
+        // The end of the image comes with the last lines; any other status below 1 is a failed read,
+        // and a count the buffer cannot hold is no answer at all.
+        const bool lastLines = status == SE_END_OF_IMAGE;
+        if ((status < SE_OK && !lastLines) || got < 0 || got > wanted) {
+            std::printf("Failed to read image lines: %d\n", int(status));
+            return false;
+        }
+        if (got == 0) break;
+        if (std::optional<BlockImage> block = makeBlockImage(buffer.get(), static_cast<int32_t>(run.width), got,
+                                                             std::size_t(run.rowBytes)))
+            run.canvas->place(*block, run.linesRead);
+        buffer.reset();
+        run.linesRead += got;
+        postProgress(double(run.linesRead) / double(run.height));
+        if (lastLines) break;
+    }
+    return true;
+}

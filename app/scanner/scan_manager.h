@@ -1,0 +1,96 @@
+// The application's one scan session, shared by every window: it owns the scanner object,
+// publishes whether there is one, the state of the scan and the fraction of lines read, and runs a
+// preview or a final scan from the settings to the raw image file "raw_image.tiff" in the
+// application's data folder.
+//
+// Threads. The object lives on the GUI thread, and every change of a published property is made
+// there: the scan posts its changes in order and never waits for them. scan() runs on the one scan
+// worker thread the object owns (runOnWorker), and every driver call of a scan is made on it; the
+// host device layer's lock keeps other driver calls from interleaving. stopScan() only raises a
+// flag: the worker sends the stop command itself, after the read in flight has returned.
+#pragma once
+
+#include "enumerations.h"
+#include "quorvane_scanner.h"
+#include "scan_settings.h"
+#include "scanner_enumerations.h"
+
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class ScanManager : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(std::shared_ptr<QuorvaneScanner> scanner READ scanner WRITE setScanner NOTIFY scannerChanged)
+    Q_PROPERTY(double scanProgress READ scanProgress WRITE setScanProgress NOTIFY scanProgressChanged)
+    Q_PROPERTY(qint64 scanStatus READ scanStatus WRITE setScanStatus NOTIFY scanStatusChanged)
+
+public:
+    // No scanner object, progress 0, status 7 (not connected).
+    explicit ScanManager(QObject* parent = nullptr);
+    // Stops a running scan and waits for the worker.
+    ~ScanManager() override;
+
+    // Any thread may read the scanner; it is set on the GUI thread.
+    std::shared_ptr<QuorvaneScanner> scanner() const;
+    void setScanner(std::shared_ptr<QuorvaneScanner> scanner);
+    // Fraction of the image's lines read, 0 to 1. Read and set on the GUI thread.
+    double scanProgress() const { return scanProgress_; }
+    void setScanProgress(double progress);
+    // A VekScanStatus raw value. Read and set on the GUI thread; the windows set 0, 3 and 4.
+    qint64 scanStatus() const { return scanStatus_; }
+    void setScanStatus(qint64 status);
+    // The geometry of the current or last started scan.
+    EIMAGEINFO imageInfo() const;
+
+    // Declared for the windows; the session never changes it.
+    ScanMode scanMode = ScanMode::preview;
+
+    // Runs one scan and answers the path of the raw image it wrote, or none when the scan failed,
+    // was stopped or could not be written (with a printed line). Call it on the worker thread;
+    // `settings` is a snapshot taken on the GUI thread. A preview scans the scanner's whole area at
+    // the preview resolution; a final scan the frame drawn on the preview at the set resolution.
+    // A scan ends with status 5 and progress 0 however it ends. While one runs, another answers none
+    // at once with "Scan already running" and changes nothing.
+    std::optional<QString> scan(const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
+                                VekScanQuality scanQuality, VekCalibrationMode calibrationMode);
+    // Asks a running scan to stop at its next test, then posts progress 0 and status 5. Any thread;
+    // returns at once and never calls the driver.
+    void stopScan();
+
+    // Queues `work` on the scan worker thread.
+    void runOnWorker(std::function<void()> work);
+
+Q_SIGNALS:
+    void scannerChanged(const std::shared_ptr<QuorvaneScanner>& scanner);
+    void scanProgressChanged(double progress);
+    void scanStatusChanged(qint64 status);
+    // After any property's own signal.
+    void changed();
+
+private:
+    struct Run;
+    std::optional<QString> runScan(Run& run, const ScanSettings::Values& settings, ScanMode mode,
+                                   qint64 exposureRatio, VekScanQuality scanQuality,
+                                   VekCalibrationMode calibrationMode);
+    bool readBlocks(Run& run);
+    void postProgress(double progress);
+    void postStopped();
+    template <typename Change>
+    void post(Change change);
+
+    mutable std::mutex mutex_; // guards scanner_ and imageInfo_
+    std::shared_ptr<QuorvaneScanner> scanner_;
+    EIMAGEINFO imageInfo_;
+    double scanProgress_ = 0.0;
+    qint64 scanStatus_ = rawValue(VekScanStatus::notConnected);
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stopRequested_{false};
+    QThreadPool worker_;
+};

@@ -1,0 +1,109 @@
+// The scan session's share of a scan: 256-line blocks of an RGB image, each read into a fresh
+// zero-filled buffer, made into a block image and placed on the white canvas, then the canvas
+// written as raw_image.tiff. Reports seconds and the peak resident memory of each run (the
+// high-water mark is reset before it), also as the growth over the memory held before the run.
+// Run: build/bench/scanner/bench_scan_session
+#include "raw_image.h"
+
+#include <benchmark/benchmark.h>
+#include <vips/vips8>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <string>
+
+namespace {
+
+constexpr int kBlockLines = 256;
+
+// A value of /proc/self/status in bytes ("VmHWM", "VmRSS").
+double statusBytes(const char* key)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(key) + ":";
+    while (std::getline(status, line))
+        if (line.rfind(prefix, 0) == 0) return std::stod(line.substr(prefix.size())) * 1024.0;
+    return 0;
+}
+
+// Sets the high-water mark back to the memory held now; false where the kernel does not allow it.
+bool resetPeak()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return bool(clear);
+}
+
+void scanSession(benchmark::State& state)
+{
+    const int width = int(state.range(0));
+    const int height = int(state.range(0));
+    const std::size_t rowBytes = std::size_t(width) * 3;
+    QTemporaryDir folder(QDir::tempPath() + "/bench_scan_session.XXXXXX");
+    const QString path = folder.path() + "/raw_image.tiff";
+    double peak = 0;
+    double growth = 0;
+    double placing = 0;
+    double writing = 0;
+    const bool peakReset = resetPeak();
+    for (auto _ : state) {
+        resetPeak();
+        const double before = statusBytes("VmRSS");
+        const auto begin = std::chrono::steady_clock::now();
+        std::optional<RawCanvas> canvas = RawCanvas::create(width, height);
+        if (!canvas) {
+            state.SkipWithError("no canvas");
+            break;
+        }
+        for (int first = 0; first < height; first += kBlockLines) {
+            const int lines = std::min(kBlockLines, height - first);
+            std::unique_ptr<uint8_t[]> buffer(new uint8_t[std::size_t(lines) * rowBytes]());
+            state.PauseTiming(); // the driver's share: filling the lines
+            for (int line = 0; line < lines; line++)
+                std::memset(buffer.get() + std::size_t(line) * rowBytes, (first + line) & 0xFF, rowBytes);
+            state.ResumeTiming();
+            std::optional<BlockImage> block = makeBlockImage(buffer.get(), width, lines, rowBytes);
+            if (block) canvas->place(*block, first);
+        }
+        const auto placed = std::chrono::steady_clock::now();
+        if (!writeTIFF(*canvas, path)) {
+            state.SkipWithError("writing failed");
+            break;
+        }
+        const auto written = std::chrono::steady_clock::now();
+        placing += std::chrono::duration<double>(placed - begin).count();
+        writing += std::chrono::duration<double>(written - placed).count();
+        canvas.reset();
+        const double high = statusBytes("VmHWM");
+        peak = std::max(peak, high);
+        growth = std::max(growth, high - before);
+    }
+    state.counters["place_s"] = benchmark::Counter(placing, benchmark::Counter::kAvgIterations);
+    state.counters["write_s"] = benchmark::Counter(writing, benchmark::Counter::kAvgIterations);
+    state.counters["canvas_MB"] = double(rowBytes) * height / 1e6;
+    state.counters["peak_RSS_MB"] = peak / 1e6;
+    state.counters["peak_growth_MB"] = growth / 1e6;
+    if (!peakReset) state.SetLabel("peak since start: the kernel refused to reset it");
+}
+
+BENCHMARK(scanSession)->Arg(5000)->Arg(10000)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (VIPS_INIT(argv[0]) != 0) return 1;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    vips_shutdown();
+    return 0;
+}

@@ -1,0 +1,165 @@
+// Blocks placed on the canvas, the raw TIFF writer, and the scanner profiles.
+#include "fake_driver.h"
+#include "quorvane_scanner.h"
+#include "raw_image.h"
+#include "scanner_profile.h"
+
+#include <gtest/gtest.h>
+#include <vips/vips8>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What a call printed.
+template <typename Call>
+std::string printed(Call call)
+{
+    testing::internal::CaptureStdout();
+    call();
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(RawImage, BlocksTakeThreeBytesPerPixelOfEachLineAndLandAtTheirLine)
+{
+    // 256 lines of a 2000-pixel image in lines of 6004 bytes, the padding unlike any pixel.
+    const std::size_t width = 2000, lines = 256, rowBytes = 3 * width + 4;
+    const auto component = [](std::size_t line, std::size_t i) { return uint8_t(line * 7 + i * 13); };
+    std::vector<uint8_t> buffer(rowBytes * lines, 0xEE);
+    for (std::size_t line = 0; line < lines; line++)
+        for (std::size_t i = 0; i < 3 * width; i++) buffer[line * rowBytes + i] = component(line, i);
+    const std::optional<BlockImage> block = makeBlockImage(buffer.data(), width, lines, rowBytes);
+    ASSERT_TRUE(block.has_value());
+    EXPECT_EQ(std::make_pair(block->width, block->lines), std::make_pair(2000, 256));
+
+    std::optional<RawCanvas> canvas = RawCanvas::create(width, 600);
+    ASSERT_TRUE(canvas.has_value());
+    canvas->place(*block, 300);
+    canvas->place(*block, 500); // cut at the bottom
+    for (std::size_t row = 0; row < 600; row++)
+        for (std::size_t i = 0; i < canvas->rowBytes(); i++) {
+            const uint8_t expected = row >= 500 ? component(row - 500, i) : row >= 300 ? component(row - 300, i) : 0xFF;
+            ASSERT_EQ(canvas->data()[row * canvas->rowBytes() + i], expected) << row << ", " << i;
+        }
+
+    // Sizes that describe no image.
+    EXPECT_EQ(printed([&] { EXPECT_FALSE(makeBlockImage(buffer.data(), width, lines, 3 * width - 1)); }),
+              "Failed to create CGImage\n");
+    EXPECT_FALSE(RawCanvas::create(0, 10));
+    EXPECT_FALSE(RawCanvas::create(10, -1));
+}
+
+TEST(RawImage, BigTIFFFromTheSizeWhereClassicOffsetsRunOut)
+{
+    // 3 × 65536 × 21840 = 2^32 − 2^20.
+    EXPECT_TRUE(needsBigTIFF(65536, 21840));
+    EXPECT_FALSE(needsBigTIFF(65536, 21839));
+    EXPECT_TRUE(needsBigTIFF(std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max()));
+    EXPECT_FALSE(needsBigTIFF(0, 1 << 30));
+}
+
+TEST(RawImage, WrittenAsTheCanvasOrNotAtAll)
+{
+    vips_cache_set_max(0);
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/raw_image.tiff";
+    std::optional<RawCanvas> canvas = RawCanvas::create(5, 3);
+    std::vector<uint8_t> line(15);
+    for (std::size_t i = 0; i < line.size(); i++) line[i] = uint8_t(i * 16);
+    canvas->place(*makeBlockImage(line.data(), 5, 1, line.size()), 1);
+
+    for (const bool big : {false, true}) {
+        EXPECT_EQ(printed([&] { EXPECT_EQ(writeTIFF(*canvas, path, big), path); }), "");
+        EXPECT_EQ(fileBytes(path).left(4), big ? QByteArray("II\x2B\0", 4) : QByteArray("II\x2A\0", 4));
+        vips::VImage image = vips::VImage::new_from_file(QFile::encodeName(path).constData());
+        EXPECT_EQ(image.interpretation(), VIPS_INTERPRETATION_sRGB);
+        EXPECT_FALSE(image.get_typeof(VIPS_META_ICC_NAME)); // the driver's bytes, no profile
+        std::size_t size = 0;
+        std::unique_ptr<void, decltype(&g_free)> pixels(image.write_to_memory(&size), g_free);
+        ASSERT_EQ(size, canvas->byteCount());
+        EXPECT_EQ(std::memcmp(pixels.get(), canvas->data(), size), 0);
+    }
+
+    // A full disk under the partial file, and no folder to write into.
+    const QByteArray previous = fileBytes(path);
+    ASSERT_TRUE(QFile::link("/dev/full", path + ".part"));
+    for (const QString& to : {path, dir.path() + "/missing/raw_image.tiff"})
+        EXPECT_EQ(printed([&] { EXPECT_FALSE(writeTIFF(*canvas, to)); }), "Failed to write image to file\n");
+    EXPECT_EQ(fileBytes(path), previous);
+    EXPECT_FALSE(QFileInfo(path + ".part").isSymLink());
+}
+
+TEST(ScannerProfile, NamesTriedForEachSourceAndScanner)
+{
+    fake::FakeDriver::instance().reset();
+    fake::DriverFolder drivers;
+    QuorvaneScanner scanner(drivers.add("FakeAlpha").path());
+    ASSERT_TRUE(scanner.loadDriver());
+    QTemporaryDir dir;
+    const auto touch = [&](const QString& name) { QFile(dir.path() + "/" + name).open(QIODevice::WriteOnly); };
+    const auto found = [&](const QuorvaneScanner* on, int64_t source) {
+        return scannerProfileFileName(on, VekScanSource(source), dir.path()).value_or("/").section('/', -1);
+    };
+    for (const char* name : {"vqgenrk.icm", "vqgentk.icm", "VQ6204_0000XR.icm", "vq6204_0000xt.ICM"}) touch(name);
+    EXPECT_EQ(found(&scanner, 1), ""); // no generic name with a scanner, and the case counts
+    touch("vq6204_0000rk.icm");
+    EXPECT_EQ(found(&scanner, 1), "vq6204_0000rk.icm");
+    touch("vq6204_0000xr.icm");
+    EXPECT_EQ(found(&scanner, 1), "vq6204_0000xr.icm");
+    EXPECT_EQ(found(&scanner, 2), "vq6204_0000xr.icm");
+    touch("vq6204_0000tk.icm");
+    EXPECT_EQ(found(&scanner, 4), "vq6204_0000tk.icm");
+    touch("vq6204_0000xt.icm");
+    EXPECT_EQ(found(&scanner, 4), "vq6204_0000xt.icm");
+    EXPECT_EQ(found(&scanner, 3), "vq6204_0000xt.icm");
+    EXPECT_EQ(found(nullptr, 1), "vqgenrk.icm");
+    EXPECT_EQ(found(nullptr, 3), "vqgentk.icm");
+
+    scanner.unloadDriver();
+    fake::FakeDriver::instance().subModel = 2;
+    ASSERT_TRUE(scanner.loadDriver());
+    touch("vq6204_0002xr.icm");
+    EXPECT_EQ(found(&scanner, 1), "vq6204_0002xr.icm");
+    scanner.unloadDriver();
+}
+
+TEST(ScannerProfile, LoadsOnlyReadableRGBProfiles)
+{
+    QTemporaryDir dir;
+    const QByteArray reflective = QFile::encodeName(dir.path() + "/vqgenrk.icm");
+    const auto load = [&](int64_t source) { return loadScannerProfile(nullptr, VekScanSource(source), dir.path()); };
+    ColorProfile made(cmsCreate_sRGBProfile());
+    ASSERT_TRUE(cmsSaveProfileToFile(made.get(), reflective.constData()));
+    ColorProfile loaded = load(1);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(cmsGetColorSpace(loaded.get()), cmsSigRgbData);
+
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+    made.reset(cmsCreateGrayProfile(cmsD50_xyY(), gamma));
+    cmsFreeToneCurve(gamma);
+    ASSERT_TRUE(cmsSaveProfileToFile(made.get(), QFile::encodeName(dir.path() + "/vqgentk.icm").constData()));
+    EXPECT_EQ(load(4), nullptr);
+
+    QFile text(reflective);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly | QIODevice::Truncate) && text.write("not a profile\n") > 0);
+    text.close();
+    EXPECT_EQ(printed([&] { EXPECT_EQ(load(1), nullptr); }), "");
+
+    // A file that opens but cannot be read, also for a privileged user.
+    ASSERT_TRUE(QFile::remove(reflective) && QFile::link("/proc/self/mem", reflective));
+    EXPECT_EQ(printed([&] { EXPECT_EQ(load(1), nullptr); }).rfind("Error loading scanner profile data: ", 0), 0u);
+}
+
+} // namespace
