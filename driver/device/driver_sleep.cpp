@@ -5,7 +5,8 @@
 
 namespace {
 
-driver_sleep_fn replacement = nullptr;
+driver_sleep_fn sleep_replacement = nullptr;
+driver_clock_fn clock_replacement = nullptr;
 
 void real_sleep(uint32_t ms)
 {
@@ -15,19 +16,38 @@ void real_sleep(uint32_t ms)
     }
 }
 
+uint64_t real_clock()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
 } // namespace
 
 void driver_sleep_ms(uint32_t ms)
 {
-    if (replacement != nullptr)
-        replacement(ms);
+    if (sleep_replacement != nullptr)
+        sleep_replacement(ms);
     else
         real_sleep(ms);
 }
 
 driver_sleep_fn driver_set_sleep_function(driver_sleep_fn fn)
 {
-    driver_sleep_fn previous = replacement;
-    replacement = fn;
+    driver_sleep_fn previous = sleep_replacement;
+    sleep_replacement = fn;
+    return previous;
+}
+
+uint64_t driver_monotonic_ns()
+{
+    return clock_replacement != nullptr ? clock_replacement() : real_clock();
+}
+
+driver_clock_fn driver_set_clock_function(driver_clock_fn fn)
+{
+    driver_clock_fn previous = clock_replacement;
+    clock_replacement = fn;
     return previous;
 }
