@@ -70,9 +70,9 @@ struct StatusFault {
 
 // What the device reports and delivers other than the page it was asked for (both sides).
 struct GeometryFault {
-    std::optional<uint16_t> width;     // reported in "INFO"; the data keep the real width
-    std::optional<uint16_t> height;    // likewise
-    std::optional<uint32_t> end_after; // the page ends after this many lines
+    std::optional<uint16_t> width{};   // reported in "INFO"; the data keep the real width
+    std::optional<uint16_t> height{};  // likewise
+    std::optional<uint32_t> end_after{}; // the page ends after this many lines
     bool end_without_data = false;     // page end at once, nothing ever ready
     bool never_ready = false;          // nothing ever ready, no page end
 };
