@@ -66,8 +66,11 @@ PageSetup decode(int side, std::span<const uint8_t, kParametersSize> p, std::spa
 }
 
 // The chart through the sensor and the side's shading pair. Everything that depends only on the
-// pixel's column is worked out at "SCAN", so a line costs a few operations per sample:
-// d = offset + round(gain × P), out16 = d <= 0 ? 0 : min(65535, round(d × scale)).
+// pixel's column is worked out at "SCAN", so a sample costs a few operations that the compiler
+// turns into vector code: d = offset + round(gain × P), out16 = clamp(round(d × scale)), where the
+// offset is the dark level less the shading's dark (or 0 for the ideal sensor) and the scale is
+// 65535 / (white - dark) (1 without shading, 0 when white <= dark). Single precision is exact for
+// the ideal sensor (gain and scale 1) and well within a count for the realistic one.
 class ChartPage final : public PageGenerator {
 public:
     ChartPage(std::shared_ptr<const Chart> chart, Sensor sensor) : chart_(std::move(chart)), sensor_(sensor) {}
@@ -78,6 +81,7 @@ public:
         const unsigned n = page.channels;
         const size_t samples = size_t{page.width} * n;
         rgb_.resize(size_t{page.width} * 3);
+        reflectance_.resize(samples);
         offset_.resize(samples);
         gain_.resize(samples);
         scale_.resize(samples);
@@ -93,6 +97,7 @@ public:
                             white.data.size() == dark.data.size() && white.value == dark.value &&
                             white.deep == dark.deep;
         const uint64_t xres = std::max<uint16_t>(page.xres, 1);
+        const bool ideal = sensor_ == Sensor::Ideal;
 
         for (uint32_t i = 0; i < page.width; ++i) {
             const uint64_t s = uint64_t{page.dot_x} + i;
@@ -101,17 +106,18 @@ public:
             for (unsigned c = 0; c < n; ++c) {
                 const int channel = n == 1 ? 1 : static_cast<int>(c);
                 const size_t k = size_t{i} * n + c;
-                const bool ideal = sensor_ == Sensor::Ideal;
-                offset_[k] = ideal ? 0 : sensor_dark(channel, u);
-                gain_[k] = ideal ? 1.0 : sensor_gain(channel, u) * sensor_white(page.exposure_ratio) / 65535.0;
-                scale_[k] = 1.0;
+                int offset = ideal ? 0 : sensor_dark(channel, u);
+                gain_[k] = ideal ? 1.0f
+                                 : static_cast<float>(sensor_gain(channel, u) * sensor_white(page.exposure_ratio) / 65535.0);
+                scale_[k] = 1.0f;
                 if (shaded) {
                     const size_t at = 2 * (column * n + c);
                     const int d = le16(&dark.data[at]);
                     const int w = le16(&white.data[at]);
-                    offset_[k] -= d;
-                    scale_[k] = w > d ? 65535.0 / (w - d) : 0.0;
+                    offset -= d;
+                    scale_[k] = w > d ? static_cast<float>(65535.0 / (w - d)) : 0.0f;
                 }
+                offset_[k] = static_cast<float>(offset);
             }
         }
     }
@@ -119,34 +125,38 @@ public:
     void line(uint64_t line, std::span<uint16_t> samples) override
     {
         const PageSetup& p = page_;
-        const bool mirrored = p.mirrored;
         const int64_t s0 = p.dot_x;
-        const int64_t x0 = mirrored ? static_cast<int64_t>(p.sensor_pixels) - 1 - s0 : s0;
-        const auto y = static_cast<int64_t>(p.dot_y + line);
-        chart_->row(y, x0, mirrored ? -1 : 1, p.width, p.xres, p.yres, rgb_.data());
+        const int64_t x0 = p.mirrored ? static_cast<int64_t>(p.sensor_pixels) - 1 - s0 : s0;
+        chart_->row(static_cast<int64_t>(p.dot_y + line), x0, p.mirrored ? -1 : 1, p.width, p.xres, p.yres,
+                    rgb_.data());
         // The back side sees 65535 - P.
-        if (p.side != 0)
-            for (uint16_t& v : rgb_) v = static_cast<uint16_t>(65535 - v);
+        const uint16_t invert = p.side != 0 ? 0xFFFF : 0;
+        const size_t count = samples.size();
+        uint16_t* reflectance = reflectance_.data();
         if (p.channels == 3) {
-            for (size_t k = 0; k < samples.size(); ++k) samples[k] = sample(k, rgb_[k]);
+            for (size_t k = 0; k < count; ++k) reflectance[k] = rgb_[k] ^ invert;
         } else {
-            for (size_t i = 0; i < samples.size(); ++i) samples[i] = sample(i, mono(&rgb_[3 * i]));
+            for (size_t i = 0; i < count; ++i) reflectance[i] = mono(&rgb_[3 * i], invert);
+        }
+        const float* offset = offset_.data();
+        const float* gain = gain_.data();
+        const float* scale = scale_.data();
+        uint16_t* out = samples.data();
+        for (size_t k = 0; k < count; ++k) {
+            const float d = offset[k] + static_cast<float>(static_cast<int32_t>(gain[k] * reflectance[k] + 0.5f));
+            out[k] = static_cast<uint16_t>(static_cast<int32_t>(std::clamp(d * scale[k] + 0.5f, 0.0f, 65535.0f)));
         }
     }
 
 private:
-    uint16_t sample(size_t k, uint32_t reflectance) const
+    // The single channel the mono code picks, of the side's reflectances.
+    uint16_t mono(const uint16_t* rgb, uint16_t invert) const
     {
-        const double d = offset_[k] + static_cast<int32_t>(gain_[k] * reflectance + 0.5);
-        return d <= 0 ? 0 : static_cast<uint16_t>(std::min(65535.0, d * scale_[k] + 0.5));
-    }
-
-    uint32_t mono(const uint16_t* rgb) const
-    {
+        const uint32_t r = rgb[0] ^ invert, g = rgb[1] ^ invert, b = rgb[2] ^ invert;
         switch (page_.mono) {
-        case 2: return rgb[1];
-        case 3: return rgb[2];
-        default: return (299u * rgb[0] + 587u * rgb[1] + 114u * rgb[2]) / 1000u;
+        case 2: return static_cast<uint16_t>(g);
+        case 3: return static_cast<uint16_t>(b);
+        default: return static_cast<uint16_t>((299u * r + 587u * g + 114u * b) / 1000u);
         }
     }
 
@@ -154,9 +164,10 @@ private:
     Sensor sensor_;
     PageSetup page_;
     std::vector<uint16_t> rgb_;
-    std::vector<int32_t> offset_;
-    std::vector<double> gain_;
-    std::vector<double> scale_;
+    std::vector<uint16_t> reflectance_;
+    std::vector<float> offset_;
+    std::vector<float> gain_;
+    std::vector<float> scale_;
 };
 
 } // namespace
@@ -202,24 +213,32 @@ void ChartScanEngine::Page::render(uint64_t line, uint8_t* out)
         return;
     }
     generator->line(line, samples);
-    const unsigned n = setup.channels;
+    // Plain pointers: stores through a byte pointer could otherwise alias the vectors' own fields.
+    const uint16_t* in = samples.data();
     const size_t count = samples.size();
+    const unsigned n = setup.channels;
+    if (gamma_tables == 0) {
+        if (setup.bits == 8 || setup.bits == 24) {
+            for (size_t k = 0; k < count; ++k) out[k] = static_cast<uint8_t>(in[k] >> 8);
+        } else {
+            for (size_t k = 0; k < count; ++k) {
+                out[2 * k] = static_cast<uint8_t>(in[k]);
+                out[2 * k + 1] = static_cast<uint8_t>(in[k] >> 8);
+            }
+        }
+        return;
+    }
     // With one table per channel a single-channel scan reads the green one.
     const auto table = [&](size_t k) -> size_t {
         if (gamma_tables == 1) return 0;
         return n == 1 ? kGammaTable : (k % n) * kGammaTable;
     };
-    if (setup.bits == 8 || setup.bits == 24) {
-        if (gamma_tables == 0) {
-            for (size_t k = 0; k < count; ++k) out[k] = static_cast<uint8_t>(samples[k] >> 8);
-        } else {
-            for (size_t k = 0; k < count; ++k) out[k] = out8[table(k) + (samples[k] >> 8)];
-        }
-    } else {
-        for (size_t k = 0; k < count; ++k) {
-            const uint16_t v = gamma_tables == 0 ? samples[k] : out16[table(k) + (samples[k] >> 8)];
-            set_le16(out + 2 * k, v);
-        }
+    for (size_t k = 0; k < count; ++k) {
+        const size_t at = table(k) + (in[k] >> 8);
+        if (setup.bits == 8 || setup.bits == 24)
+            out[k] = out8[at];
+        else
+            set_le16(out + 2 * k, out16[at]);
     }
 }
 

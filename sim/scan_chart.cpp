@@ -21,14 +21,18 @@ class PatternChart final : public Chart {
 public:
     void row(int64_t y, int64_t x0, int step, uint32_t count, uint32_t, uint32_t, uint16_t* rgb) const override
     {
-        // (7x + 13y + 85c) mod 256, walked along the row in steps of 7 × step.
+        // (7x + 13y + 85c) mod 256 repeats every 256 pixels along a row: the first period is
+        // worked out, the rest copied.
+        const uint32_t period = std::min<uint32_t>(count, 256);
         auto v = static_cast<uint8_t>(7 * x0 + 13 * y);
         const auto dv = static_cast<uint8_t>(7 * step);
-        for (uint32_t i = 0; i < count; ++i, v = static_cast<uint8_t>(v + dv)) {
+        for (uint32_t i = 0; i < period; ++i, v = static_cast<uint8_t>(v + dv)) {
             rgb[3 * i] = static_cast<uint16_t>(v * 257);
             rgb[3 * i + 1] = static_cast<uint16_t>(static_cast<uint8_t>(v + 85) * 257);
             rgb[3 * i + 2] = static_cast<uint16_t>(static_cast<uint8_t>(v + 170) * 257);
         }
+        for (uint32_t i = period; i < count; i += period)
+            std::copy_n(rgb, size_t{std::min(period, count - i)} * 3, rgb + size_t{i} * 3);
     }
 };
 
