@@ -154,13 +154,13 @@ std::shared_ptr<const Chart> file_chart(const std::string& path, uint32_t dpi, s
     return std::make_shared<FileChart>(std::move(pixels), width, height, std::max<uint32_t>(dpi, 1));
 }
 
-std::shared_ptr<const Chart> chart_from_spec(const std::string& spec, std::string* error)
+std::shared_ptr<const Chart> parse_chart(const std::string& text, std::string* error)
 {
     std::string ignored;
     std::string& why = error != nullptr ? *error : ignored;
-    if (spec == "pattern") return pattern_chart();
-    if (spec.rfind("flat:", 0) == 0) {
-        const std::string value = spec.substr(5);
+    if (text == "pattern") return pattern_chart();
+    if (text.rfind("flat:", 0) == 0) {
+        const std::string value = text.substr(5);
         char* stop = nullptr;
         errno = 0;
         const double f = std::strtod(value.c_str(), &stop);
@@ -170,8 +170,8 @@ std::shared_ptr<const Chart> chart_from_spec(const std::string& spec, std::strin
         }
         return flat_chart(f);
     }
-    if (spec.rfind("file:", 0) == 0) {
-        std::string path = spec.substr(5);
+    if (text.rfind("file:", 0) == 0) {
+        std::string path = text.substr(5);
         uint32_t dpi = 0;
         // A trailing "@DIGITS" is the resolution; any other '@' belongs to the path.
         const size_t at = path.rfind('@');
@@ -191,7 +191,7 @@ std::shared_ptr<const Chart> chart_from_spec(const std::string& spec, std::strin
         }
         return file_chart(path, dpi, &why);
     }
-    why = "unknown chart '" + spec + "' (pattern, flat:F or file:PATH[@DPI])";
+    why = "unknown chart '" + text + "' (pattern, flat:F or file:PATH[@DPI])";
     return nullptr;
 }
 

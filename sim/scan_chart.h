@@ -30,6 +30,6 @@ std::shared_ptr<const Chart> flat_chart(double f);
 // Null, with the reason in *error, when the file cannot be read.
 std::shared_ptr<const Chart> file_chart(const std::string& path, uint32_t dpi, std::string* error);
 // A chart from its text form (above); null, with the reason in *error, for a bad one.
-std::shared_ptr<const Chart> chart_from_spec(const std::string& spec, std::string* error);
+std::shared_ptr<const Chart> parse_chart(const std::string& text, std::string* error);
 
 } // namespace sim

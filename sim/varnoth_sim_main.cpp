@@ -118,7 +118,7 @@ int main(int argc, char** argv)
             model = arg.substr(8);
         } else if (arg == "--chart" && i + 1 < argc) {
             std::string error;
-            scan.chart = sim::chart_from_spec(argv[++i], &error);
+            scan.chart = sim::parse_chart(argv[++i], &error);
             if (!scan.chart) {
                 std::fprintf(stderr, "varnoth-sim: %s\n", error.c_str());
                 return 2;

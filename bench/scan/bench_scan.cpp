@@ -14,7 +14,6 @@
 #include "scanner_model.h"
 #include "scanner_profiles.h"
 #include "testbed.h"
-#include "usb_ids.h"
 #include "usbio.h"
 
 #include <benchmark/benchmark.h>
@@ -23,7 +22,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace {
@@ -94,23 +92,12 @@ void BM_EngineLines(benchmark::State& state)
 }
 BENCHMARK(BM_EngineLines)->Arg(0)->Arg(1)->Arg(2);
 
-std::string scanner_name()
-{
-    static std::string name;
-    name.clear();
-    usbio_find_devices(VARNOTH_USB_VENDOR_ID, VARNOTH_USB_PRODUCT_ID, [](const char* n) {
-        name = n;
-        return 0;
-    });
-    return name;
-}
-
 // A letter page at 300 dpi, 24 bits, read in 32-line requests; the scan restarts at its end.
 void BM_ScannerRead(benchmark::State& state)
 {
     driver_set_sleep_function([](uint32_t) {});
     sim::Testbed testbed;
-    auto& model = testbed.add_with<sim::ScannerModel>(sim::scanner_device()).second;
+    auto [virtual_device, model] = testbed.add_with<sim::ScannerModel>(sim::scanner_device());
     model.with_chart_engine([&](sim::ChartScanEngine& e) {
         e.set_sensor(state.range(0) == 0 ? sim::Sensor::Ideal : sim::Sensor::Realistic);
     });
@@ -118,7 +105,7 @@ void BM_ScannerRead(benchmark::State& state)
     int dn = -1;
     GLDevice* device = nullptr;
     GLScanner* g = nullptr;
-    if (usbio_open(scanner_name().c_str(), &dn) != USBIO_STATUS_GOOD || device_New(&device) != STATUS_GOOD) {
+    if (usbio_open(virtual_device.name().c_str(), &dn) != USBIO_STATUS_GOOD || device_New(&device) != STATUS_GOOD) {
         state.SkipWithError("cannot open the virtual scanner");
     } else {
         device_Open(device, static_cast<uint32_t>(dn));

@@ -1,6 +1,7 @@
 #include "driver_sleep.h"
 
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 
 namespace {
@@ -18,9 +19,8 @@ void real_sleep(uint32_t ms)
 
 uint64_t real_clock()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since).count());
 }
 
 } // namespace

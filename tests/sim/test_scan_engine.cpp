@@ -157,11 +157,11 @@ TEST_F(ScanEngineTest, AFileChartIsSampledAtTheScanResolution)
 {
     const std::string path = write_chart_file();
     std::string error;
-    const auto chart = sim::chart_from_spec("file:" + path + "@300", &error);
+    const auto chart = sim::parse_chart("file:" + path + "@300", &error);
     std::filesystem::remove(path);
     ASSERT_TRUE(chart) << error;
-    EXPECT_FALSE(sim::chart_from_spec("file:/nonexistent.png", &error));
-    EXPECT_FALSE(sim::chart_from_spec("flat:2", &error));
+    EXPECT_FALSE(sim::parse_chart("file:/nonexistent.png", &error));
+    EXPECT_FALSE(sim::parse_chart("flat:2", &error));
 
     engine_.set_chart(chart);
     engine_.set_sensor(sim::Sensor::Ideal);
