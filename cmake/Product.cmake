@@ -21,10 +21,15 @@ function(lf_qt_target target)
   target_compile_definitions(${target} PUBLIC QT_NO_KEYWORDS)
 endfunction()
 
-# One GoogleTest executable per source folder, labelled with the folder's name.
-#   lf_add_gtest(<target> LABEL <label> SOURCES ... [LIBS ...])
+# One GoogleTest executable per source folder, labelled with the folder's name. TIMEOUT gives each
+# of its tests a time limit of its own, so that a regression into an endless wait fails.
+#   lf_add_gtest(<target> LABEL <label> SOURCES ... [LIBS ...] [TIMEOUT <seconds>])
 function(lf_add_gtest target)
-  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  set(timeout)
+  if(ARG_TIMEOUT)
+    set(timeout TIMEOUT ${ARG_TIMEOUT})
+  endif()
   add_executable(${target} ${ARG_SOURCES})
   # Suites with their own main() (those on the virtual USB device re-execute themselves with the
   # preload first) leave GTest::gtest_main out of LIBS; the rest name it.
@@ -32,5 +37,5 @@ function(lf_add_gtest target)
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${ARG_LABEL})
+    PROPERTIES LABELS ${ARG_LABEL} ${timeout})
 endfunction()

@@ -18,7 +18,7 @@ Sense FedScanEngine::scan(std::span<const uint8_t, kParametersSize>, std::span<c
     return {};
 }
 
-void FedScanEngine::info(std::span<uint8_t, kInfoSize> reply)
+void FedScanEngine::info(std::span<uint8_t, kInfoSize> reply, const ScannerRecords&)
 {
     std::copy(info_.begin(), info_.end(), reply.begin());
 }

@@ -2,8 +2,8 @@
 // ScannerModel calls these hooks, on umockdev's worker thread with the device lock held, once a
 // job frame has been accepted; they must not block.
 //
-// FedScanEngine, the default, serves what a test hands it: a fixed status reply and queued bytes
-// per side.
+// ChartScanEngine (chart_scan_engine.h), the default, generates pages from a chart. FedScanEngine
+// serves what a test hands it: a fixed status reply and queued bytes per side.
 #pragma once
 
 #include "scanner_records.h"
@@ -31,7 +31,7 @@ public:
     virtual void stop() = 0;
     virtual void cancel(uint8_t how) = 0;
     // The 48-byte "INFO" reply, zeroed on entry.
-    virtual void info(std::span<uint8_t, kInfoSize> reply) = 0;
+    virtual void info(std::span<uint8_t, kInfoSize> reply, const ScannerRecords& records) = 0;
     // Bytes an "IMG" for this side may take now.
     virtual uint64_t ready(int side) const = 0;
     // Delivers (and consumes) the side's next out.size() bytes; out.size() <= ready(side).
@@ -53,7 +53,7 @@ public:
                const ScannerRecords&) override;
     void stop() override { ++stops_; }
     void cancel(uint8_t how) override { cancels_.push_back(how); }
-    void info(std::span<uint8_t, kInfoSize> reply) override;
+    void info(std::span<uint8_t, kInfoSize> reply, const ScannerRecords&) override;
     uint64_t ready(int side) const override;
     void read(int side, std::span<uint8_t> out) override;
     void end() override;

@@ -274,9 +274,12 @@ Sense ScannerModel::send_shading(Request& r)
     upload.value = r.tx.value;
     upload.deep = r.tx.deep;
     upload.data.assign(r.payload.begin(), r.payload.end());
-    if ((kind == 1 || kind == 3) && r.tx.level < records_.front_shading.size()) {
-        const size_t front = kind == 3 ? r.payload.size() / 2 : r.payload.size();
-        records_.front_shading[r.tx.level] = {upload.value, upload.deep, {r.payload.begin(), r.payload.begin() + static_cast<std::ptrdiff_t>(front)}};
+    if (r.tx.level < records_.front_shading.size()) {
+        const auto half = static_cast<std::ptrdiff_t>(kind == 3 ? r.payload.size() / 2 : r.payload.size());
+        if (kind == 1 || kind == 3)
+            records_.front_shading[r.tx.level] = {upload.value, upload.deep, {r.payload.begin(), r.payload.begin() + half}};
+        if (kind == 2 || kind == 3)
+            records_.back_shading[r.tx.level] = {upload.value, upload.deep, {r.payload.end() - half, r.payload.end()}};
     }
     return {};
 }

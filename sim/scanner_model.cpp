@@ -2,6 +2,7 @@
 #include "scanner_model.h"
 
 #include "bytes.h"
+#include "chart_scan_engine.h"
 #include "scanner_profiles.h"
 
 #include <algorithm>
@@ -28,7 +29,7 @@ std::string number_text(uint64_t n)
 ScannerModel::ScannerModel() : ScannerModel(*scanner_profile("default")) {}
 
 ScannerModel::ScannerModel(ScannerRecords records)
-    : records_(std::move(records)), engine_(std::make_unique<FedScanEngine>())
+    : records_(std::move(records)), engine_(std::make_unique<ChartScanEngine>())
 {
 }
 
@@ -151,19 +152,32 @@ void ScannerModel::inject(Injection injection)
 void ScannerModel::set_engine(std::unique_ptr<ScanEngine> engine)
 {
     auto lock = guard();
-    engine_ = engine ? std::move(engine) : std::make_unique<FedScanEngine>();
+    engine_ = engine ? std::move(engine) : std::make_unique<ChartScanEngine>();
+}
+
+FedScanEngine& ScannerModel::fed_engine()
+{
+    if (dynamic_cast<FedScanEngine*>(engine_.get()) == nullptr) engine_ = std::make_unique<FedScanEngine>();
+    return static_cast<FedScanEngine&>(*engine_);
 }
 
 void ScannerModel::set_info(const std::array<uint8_t, kInfoSize>& info)
 {
     auto lock = guard();
-    if (auto* fed = dynamic_cast<FedScanEngine*>(engine_.get())) fed->set_info(info);
+    fed_engine().set_info(info);
 }
 
 void ScannerModel::feed_image(int side, std::span<const uint8_t> bytes)
 {
     auto lock = guard();
-    if (auto* fed = dynamic_cast<FedScanEngine*>(engine_.get())) fed->feed(side, bytes);
+    fed_engine().feed(side, bytes);
+}
+
+void ScannerModel::with_chart_engine(const std::function<void(ChartScanEngine&)>& f)
+{
+    auto lock = guard();
+    if (dynamic_cast<ChartScanEngine*>(engine_.get()) == nullptr) engine_ = std::make_unique<ChartScanEngine>();
+    f(static_cast<ChartScanEngine&>(*engine_));
 }
 
 void ScannerModel::with_engine(const std::function<void(ScanEngine&)>& f)
@@ -442,7 +456,7 @@ void ScannerModel::info_reply(bool served)
 {
     std::vector<uint8_t> reply(kInfoSize, 0);
     if (served) {
-        engine_->info(std::span<uint8_t, kInfoSize>(reply.data(), kInfoSize));
+        engine_->info(std::span<uint8_t, kInfoSize>(reply.data(), kInfoSize), records_);
     } else {
         violation("INFO without an open job");
     }

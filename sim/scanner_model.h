@@ -31,6 +31,8 @@
 
 namespace sim {
 
+class ChartScanEngine;
+
 // Sense conventions of the simulated device (key 5, illegal request).
 namespace sense {
 constexpr Sense kWrongLength{5, 0x1A};
@@ -82,13 +84,16 @@ public:
     // Faults, each used once.
     void inject(Injection injection);
 
-    // The scan engine; the default is a FedScanEngine.
+    // The scan engine; the default (and null) is a ChartScanEngine.
     void set_engine(std::unique_ptr<ScanEngine> engine);
-    // For the default engine: the "INFO" reply, and image bytes queued per side (0 front, 1 back).
+    // A fixed "INFO" reply and image bytes queued per side (0 front, 1 back), served by a
+    // FedScanEngine, which replaces any other engine first.
     void set_info(const std::array<uint8_t, kInfoSize>& info);
     void feed_image(int side, std::span<const uint8_t> bytes);
     // Runs `f` on the engine under the device lock.
     void with_engine(const std::function<void(ScanEngine&)>& f);
+    // Runs `f` on the chart engine under the device lock, replacing any other engine first.
+    void with_chart_engine(const std::function<void(ChartScanEngine&)>& f);
 
     // DeviceModel
     int out(uint8_t endpoint, std::span<const uint8_t> data) override;
@@ -191,6 +196,7 @@ private:
     void mark_broken(uint64_t transaction);
 
     bool calibration_valid_locked() const;
+    FedScanEngine& fed_engine();
 
     ScannerRecords records_;
     CalibrationPolicy calibration_policy_ = CalibrationPolicy::AfterUpload;

@@ -73,9 +73,10 @@ struct ScannerRecords {
     std::optional<uint16_t> last_calibration_value;
     // The last shading payload by (kind, level).
     std::map<std::pair<uint8_t, uint8_t>, ShadingUpload> shading;
-    // The latest front line by level (1 dark, 0 white), from kind 1 or the front half of kind 3:
-    // what the scan engine applies.
+    // The latest line of each side by level (1 dark, 0 white): the front from kind 1 or the front
+    // half of kind 3, the back from kind 2 or the back half of kind 3. What the scan engine applies.
     std::array<ShadingUpload, 2> front_shading;
+    std::array<ShadingUpload, 2> back_shading;
     std::array<uint8_t, 2> gamma_control{};
     std::vector<uint8_t> gamma_tables;
     std::array<uint8_t, kIspSize> isp_a{};

@@ -1,11 +1,13 @@
 #include "driver_sleep.h"
 
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 
 namespace {
 
-driver_sleep_fn replacement = nullptr;
+driver_sleep_fn sleep_replacement = nullptr;
+driver_clock_fn clock_replacement = nullptr;
 
 void real_sleep(uint32_t ms)
 {
@@ -15,19 +17,37 @@ void real_sleep(uint32_t ms)
     }
 }
 
+uint64_t real_clock()
+{
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since).count());
+}
+
 } // namespace
 
 void driver_sleep_ms(uint32_t ms)
 {
-    if (replacement != nullptr)
-        replacement(ms);
+    if (sleep_replacement != nullptr)
+        sleep_replacement(ms);
     else
         real_sleep(ms);
 }
 
 driver_sleep_fn driver_set_sleep_function(driver_sleep_fn fn)
 {
-    driver_sleep_fn previous = replacement;
-    replacement = fn;
+    driver_sleep_fn previous = sleep_replacement;
+    sleep_replacement = fn;
+    return previous;
+}
+
+uint64_t driver_monotonic_ns()
+{
+    return clock_replacement != nullptr ? clock_replacement() : real_clock();
+}
+
+driver_clock_fn driver_set_clock_function(driver_clock_fn fn)
+{
+    driver_clock_fn previous = clock_replacement;
+    clock_replacement = fn;
     return previous;
 }

@@ -1,5 +1,6 @@
-// The driver's one way to wait. Every pause of the device protocol and its polls goes through
-// driver_sleep_ms, so tests can replace the clock with a counter and never wait.
+// The driver's one way to wait and to read the time. Every pause of the device protocol and its
+// polls goes through driver_sleep_ms, and every time-out reads driver_monotonic_ns, so tests can
+// replace both with counters and never wait.
 #pragma once
 
 #include <cstdint>
@@ -9,3 +10,10 @@ void driver_sleep_ms(uint32_t ms);
 // Replaces the sleep (null restores the real one); returns the previous replacement, or null.
 using driver_sleep_fn = void (*)(uint32_t ms);
 driver_sleep_fn driver_set_sleep_function(driver_sleep_fn fn);
+
+// The monotonic clock in nanoseconds.
+uint64_t driver_monotonic_ns();
+
+// Replaces the clock (null restores the real one); returns the previous replacement, or null.
+using driver_clock_fn = uint64_t (*)();
+driver_clock_fn driver_set_clock_function(driver_clock_fn fn);
