@@ -58,7 +58,7 @@ ScanSettingsView::ScanSettingsView(ScanSettings& settings, ScanManager& manager,
 
 void ScanSettingsView::replaceRow(QWidget*& row, QWidget* replacement)
 {
-    rows_->replaceWidget(row, replacement);
+    delete rows_->replaceWidget(row, replacement); // the old row's layout item is ours to free
     delete row;
     row = replacement;
 }

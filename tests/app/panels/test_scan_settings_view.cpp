@@ -133,6 +133,9 @@ private Q_SLOTS:
                               "Landscape: 5 x 3"}));
         QCOMPARE(control("frameTypeCombo")->currentText(), QStringLiteral("Customized"));
         QCOMPARE(readOut(), QStringLiteral("0.7 x 0.7"));
+        // No caption is cut off in its column.
+        for (const QLabel* caption : view->findChildren<QLabel*>(QStringLiteral("caption")))
+            QVERIFY2(caption->fontMetrics().horizontalAdvance(caption->text()) <= caption->width(), qPrintable(caption->text()));
 
         // The lists follow the scanner and the resolution.
         manager->scanner()->setInfo(SCANNERINFO{0x6204, 1, {}, 0, 0});
