@@ -46,7 +46,7 @@ QIcon symbolIcon(const QString& name, const QColor& colour, int pixelSize)
     QIcon icon(drawn(colour));
     // Disabled, the symbol fades as the text beside it does.
     QColor faded = colour;
-    faded.setAlphaF(colour.alphaF() * 0.35f);
+    faded.setAlphaF(colour.alphaF() * 0.3f);
     icon.addPixmap(drawn(faded), QIcon::Disabled);
     return icon;
 }

@@ -32,30 +32,25 @@ QString labelText(const QWidget* view, const char* name)
     return view->findChild<QLabel*>(QString::fromLatin1(name))->text();
 }
 
+const QString arrow = QStringLiteral("arrow.counterclockwise");
+
 } // namespace
 
 class BuildingBlocksTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void sliderShowsItsValueAndEnds()
+    void sliderShowsItsValueAndTheUsersMoves()
     {
         ImageSettings settings;
         SliderView view(exposureOf(settings), QStringLiteral("Exposure:"), -2.0, 2.0, 0.1);
-        QCOMPARE(labelText(&view, "caption"), QStringLiteral("Exposure:"));
-        QCOMPARE(labelText(&view, "badge"), QStringLiteral("0.0"));
-        QCOMPARE(labelText(&view, "minimum"), QStringLiteral("-2.0"));
-        QCOMPARE(labelText(&view, "maximum"), QStringLiteral("2.0"));
-        QCOMPARE(view.slider()->value(), SliderView::positions / 2);
+        QCOMPARE((QStringList{labelText(&view, "caption"), labelText(&view, "badge"), labelText(&view, "minimum"),
+                              labelText(&view, "maximum")}),
+                 (QStringList{"Exposure:", "0.0", "-2.0", "2.0"}));
         QCOMPARE(formatOneDecimal(-0.04), QStringLiteral("-0.0"));
-    }
 
-    void userMovesWriteBetweenTheSteps()
-    {
-        ImageSettings settings;
-        SliderView view(exposureOf(settings), QStringLiteral("Exposure:"), -2.0, 2.0, 0.1);
+        // A drag from the handle (at 0.0, the middle) to the right ends between the steps.
         showForSnapshot(&view);
-        // A drag from the handle (at 0.0, the middle) to the right.
         QSlider* slider = view.slider();
         const QPoint middle(slider->width() / 2, slider->height() / 2);
         QTest::mousePress(slider, Qt::LeftButton, {}, middle);
@@ -63,10 +58,9 @@ private Q_SLOTS:
         QTest::mouseRelease(slider, Qt::LeftButton, {}, middle + QPoint(37, 0));
         const double dragged = settings.exposure();
         QVERIFY(dragged > 0.1 && dragged < 2.0);
-        QVERIFY(std::abs(dragged * 10 - std::round(dragged * 10)) > 1e-6); // not on a step
+        QVERIFY(std::abs(dragged * 10 - std::round(dragged * 10)) > 1e-6);
         QCOMPARE(labelText(&view, "badge"), formatOneDecimal(dragged));
-        // A key press or a drag to the position of 0.37.
-        slider->setValue(5925);
+        slider->setValue(5925); // a key press or a drag to the position of 0.37
         QVERIFY(std::abs(settings.exposure() - 0.37) < 1e-12);
         QCOMPARE(labelText(&view, "badge"), QStringLiteral("0.4"));
     }
@@ -75,31 +69,24 @@ private Q_SLOTS:
     {
         ImageSettings settings;
         SliderView view(exposureOf(settings), QStringLiteral("Exposure:"), -2.0, 2.0, 0.1);
-        QSignalSpy changes(&settings, &ImageSettings::exposureChanged);
-        // Beyond the range: the handle at the end, the value kept.
-        settings.setExposure(5.0);
-        QCOMPARE(labelText(&view, "badge"), QStringLiteral("5.0"));
-        QCOMPARE(view.slider()->value(), SliderView::positions);
         settings.setExposure(-1.0);
         QCOMPARE(view.slider()->value(), SliderView::positions / 4);
+        QSignalSpy changes(&settings, &ImageSettings::exposureChanged);
+        // Beyond the range: the handle at the end, the value kept, also by a second row on it.
         settings.setExposure(5.0);
-        view.update();
-        QCoreApplication::processEvents();
-        QCOMPARE(settings.exposure(), 5.0);
-        QCOMPARE(changes.size(), 3);
-        // A second row on the same property (a refresh of the panel) writes nothing either.
         SliderView again(exposureOf(settings), QStringLiteral("Exposure:"), -2.0, 2.0, 0.1);
+        QCoreApplication::processEvents();
+        QCOMPARE(labelText(&view, "badge"), QStringLiteral("5.0"));
+        QCOMPARE(view.slider()->value(), SliderView::positions);
         QCOMPARE(settings.exposure(), 5.0);
-        QCOMPARE(changes.size(), 3);
+        QCOMPARE(changes.size(), 1);
     }
 
     void segmentedControl()
     {
         SegmentedControl control;
-        control.setObjectName(QStringLiteral("unit"));
         control.addItem(QStringLiteral("in"), 10);
         control.addItem(QStringLiteral("cm"), 20);
-        QCOMPARE(control.button(1)->objectName(), QStringLiteral("unit.1"));
         QSignalSpy activated(&control, &SegmentedControl::activated);
         control.setCurrentTag(20);
         QCOMPARE(control.currentTag(), std::optional<qint64>(20));
@@ -108,33 +95,22 @@ private Q_SLOTS:
         QVERIFY(!control.button(0)->isChecked() && !control.button(1)->isChecked());
         QCOMPARE(activated.size(), 0);
 
-        control.resize(200, 30);
         control.show();
-        QTest::mouseClick(control.button(0), Qt::LeftButton);
-        QTest::mouseClick(control.button(0), Qt::LeftButton);
-        QTest::mouseClick(control.button(1), Qt::LeftButton);
+        for (int index : {0, 0, 1}) QTest::mouseClick(control.button(index), Qt::LeftButton);
         QCOMPARE(activated.size(), 3);
-        QCOMPARE(activated.at(0).at(0).toLongLong(), 10);
-        QCOMPARE(activated.at(2).at(0).toLongLong(), 20);
+        QCOMPARE((QList<qint64>{activated[0][0].toLongLong(), activated[2][0].toLongLong()}), (QList<qint64>{10, 20}));
         QCOMPARE(control.currentTag(), std::optional<qint64>(20));
-        QVERIFY(!control.button(0)->isChecked());
-        // The segments share the width.
-        QCOMPARE(control.button(0)->width(), control.button(1)->width());
     }
 
     void resetButtonAndGroupBox()
     {
         int resets = 0;
-        GroupBox* box = makeGroupBox(new QLabel(QStringLiteral("content")),
-                                     makePanelLabel(QStringLiteral("Output Settings:"), [&] { resets++; }, false));
-        std::unique_ptr<GroupBox> owner(box);
+        std::unique_ptr<GroupBox> box(makeGroupBox(
+            new QLabel(QStringLiteral("content")), makePanelLabel(QStringLiteral("Output Settings:"), [&] { resets++; }, false)));
         auto* reset = box->findChild<QToolButton*>(QStringLiteral("resetButton"));
-        QVERIFY(reset);
         QCOMPARE(reset->text(), QStringLiteral("Reset"));
         QVERIFY(!reset->icon().isNull());
-        QVERIFY(reset->autoRaise());
-        QCOMPARE(box->findChild<QLabel*>(QStringLiteral("panelTitle"))->text(), QStringLiteral("Output Settings:"));
-        showForSnapshot(box);
+        showForSnapshot(box.get());
         QTest::mouseClick(reset, Qt::LeftButton);
         QCOMPARE(resets, 1);
         box->setEnabled(false);
@@ -146,9 +122,8 @@ private Q_SLOTS:
     void toggleViewFollowsItsProperty()
     {
         ImageSettings settings;
-        for (const std::optional<QString>& symbol : {std::optional<QString>(), std::optional<QString>(u"arrow.counterclockwise"_qs)}) {
+        for (const std::optional<QString>& symbol : {std::optional<QString>(), std::optional<QString>(arrow)}) {
             ToggleView toggle(invertOf(settings), QStringLiteral("Invert"), symbol);
-            QCOMPARE(toggle.text(), QStringLiteral("Invert"));
             QCOMPARE(toggle.icon().isNull(), !symbol.has_value());
             QCOMPARE(toggle.isChecked(), settings.invert());
             const bool before = settings.invert();
@@ -157,17 +132,15 @@ private Q_SLOTS:
             QCOMPARE(settings.invert(), !before);
             settings.setInvert(before);
             QCOMPARE(toggle.isChecked(), before);
-            QVERIFY(toggle.sizeHint().height() >= QPushButton(QStringLiteral("Invert")).sizeHint().height() + 10);
         }
     }
 
-    void symbols()
+    void symbolsAreTinted()
     {
-        const QIcon arrow = symbolIcon(QStringLiteral("arrow.counterclockwise"), ui::red(), 16);
-        const QImage image = arrow.pixmap(16, 16).toImage();
+        const QImage image = symbolIcon(arrow, ui::red(), 16).pixmap(16, 16).toImage();
         int drawn = 0;
-        for (int y = 0; y < image.height(); y++) {
-            for (int x = 0; x < image.width(); x++) {
+        for (int y = 0; y < 16; y++) {
+            for (int x = 0; x < 16; x++) {
                 const QColor pixel = image.pixelColor(x, y);
                 if (pixel.alpha() < 128) continue;
                 QVERIFY(pixel.red() >= 0xF0 && pixel.green() <= 0x50 && pixel.blue() <= 0x40);
@@ -181,7 +154,6 @@ private Q_SLOTS:
     void snapshots()
     {
         ImageSettings settings;
-        settings.setContrast(1.0);
         settings.setSharpeness(5.0);
         QWidget sliders;
         auto* rows = new QVBoxLayout(&sliders);
@@ -201,7 +173,7 @@ private Q_SLOTS:
         auto* column = new QVBoxLayout(&toggles);
         for (ImageSettings* model : {&settings, &on}) {
             column->addWidget(new ToggleView(invertOf(*model), QStringLiteral("Invert")));
-            column->addWidget(new ToggleView(invertOf(*model), QStringLiteral("Invert"), u"arrow.counterclockwise"_qs));
+            column->addWidget(new ToggleView(invertOf(*model), QStringLiteral("Invert"), arrow));
         }
         showForSnapshot(&toggles);
         QVERIFY(!saveSnapshot(&toggles, QStringLiteral("blocks-toggles")).isEmpty());

@@ -48,13 +48,7 @@ TEST(ScanFrameRules, ListsTheSizesThatFitTheResolution)
     at1200.insert(at1200.end(), photoSizes.begin() + 2, photoSizes.end());
     EXPECT_EQ(listedLabels(1200), at1200);
     EXPECT_EQ(listedLabels(4800), std::vector<std::string>{"Customized"});
-    EXPECT_NEAR(maxFrameInches(fullArea, 1200), 8.3333, 1e-4);
-    EXPECT_DOUBLE_EQ(maxFrameInches(fullArea, 600), 11.7);
-
     ASSERT_EQ(frameTypeTable().size(), 19u);
-    EXPECT_STREQ(frameTypeEntry(3)->label, "A3");
-    EXPECT_EQ(frameTypeEntry(3)->width, 11.69);
-    EXPECT_EQ(frameTypeEntry(3)->height, 16.54);
     EXPECT_EQ(frameTypeEntry(-1), nullptr);
     EXPECT_EQ(frameTypeEntry(19), nullptr);
 }
@@ -72,12 +66,6 @@ TEST(ScanFrameRules, ChoosingATypeSetsTheFrame)
     ASSERT_TRUE(update);
     expectFrame(update->previewRect, QRectF(150, 150, 1125, 1605));
     EXPECT_TRUE(update->customized);
-
-    // A size that fits keeps its type and the frame's origin.
-    update = frameForType(6, QRectF(30, 45, 10, 10), scale, fullArea);
-    ASSERT_TRUE(update);
-    expectFrame(update->previewRect, QRectF(30, 45, 5.83 * scale, 8.27 * scale));
-    EXPECT_FALSE(update->customized);
 
     // The full area, and any value outside 0 to 18, give the full area, keeping the type.
     for (qint64 type : {0, 25, -3}) {
@@ -103,10 +91,6 @@ TEST(ScanFrameRules, AnOriginBeyondTheFullAreaStartsTheSizeAtItsOrigin)
         EXPECT_TRUE(update->customized);
         EXPECT_TRUE(QRectF(0, 0, 1275, 1755).contains(update->previewRect));
     }
-    // Legal at the origin is cut to the full height.
-    const std::optional<FrameUpdate> legal = frameForType(1, QRectF(2000, 0, 10, 10), scale, fullArea);
-    ASSERT_TRUE(legal);
-    expectFrame(legal->previewRect, QRectF(0, 0, 1275, 1755));
 }
 
 TEST(ScanFrameRules, ReadOutAndUnits)
@@ -116,20 +100,11 @@ TEST(ScanFrameRules, ReadOutAndUnits)
     EXPECT_EQ(frameSizeText(frame, scale, Unit::centimeter), "21.6 x 27.9");
     EXPECT_EQ(frameSizeText(frame, 0, Unit::inch), "");
     EXPECT_EQ(frameSizeText(frame, INFINITY, Unit::inch), "");
-    expectFrame(physicalFrameSize(QRectF(75, 150, 300, 450), 75, Unit::centimeter),
-                QRectF(2.54, 5.08, 10.16, 15.24));
-
     EXPECT_EQ(roundedToPlaces(1.25, 1), 1.3);
     EXPECT_EQ(roundedToPlaces(-1.25, 1), -1.3);
-    EXPECT_EQ(roundedToPlaces(2.345, 0), 2.0);
 
-    EXPECT_EQ((std::vector<Unit>(allUnits.begin(), allUnits.end())), (std::vector<Unit>{Unit::inch, Unit::centimeter}));
-    EXPECT_EQ(rawValue(Unit::centimeter), "centimeter");
-    EXPECT_EQ(unitFromRaw(u"inch"), Unit::inch);
-    EXPECT_EQ(unitFromRaw(u"centimeter"), Unit::centimeter);
+    for (Unit unit : allUnits) EXPECT_EQ(unitFromRaw(rawValue(unit)), unit);
     EXPECT_EQ(unitFromRaw(u"cm"), std::nullopt);
-    EXPECT_EQ(unitLabel(Unit::inch), "in");
-    EXPECT_EQ(unitLabel(Unit::centimeter), "cm");
 }
 
 TEST(ScanSettingsRules, ResolutionsOfAModel)
@@ -140,7 +115,6 @@ TEST(ScanSettingsRules, ResolutionsOfAModel)
     EXPECT_EQ(maxResolution(0x6205, 0), 1200);
     EXPECT_EQ(resolutionChoices(1200), (std::vector<qint64>{150, 300, 600, 1200}));
     EXPECT_EQ(resolutionChoices(4800), (std::vector<qint64>{150, 300, 600, 1200, 2400, 4800}));
-    EXPECT_EQ(resolutionChoices(100), std::vector<qint64>{});
     EXPECT_EQ(texts(resolutionItems({150, 4800})), (std::vector<std::string>{"150 DPI=150", "4800 DPI=4800"}));
 }
 
@@ -165,10 +139,6 @@ TEST(ScanSettingsRules, ClampKeepsTheFrameWithinTheResolution)
     update = clampScanFrame(QRectF(20, 30, 1275, 1000), scale, 1200, fullArea);
     expectFrame(update.previewRect, QRectF(20, 30, 1250, 1000));
     EXPECT_TRUE(update.customized);
-    // The full area limits too, at a low resolution.
-    update = clampScanFrame(QRectF(0, 0, 2000, 1000), scale, 150, fullArea);
-    expectFrame(update.previewRect, QRectF(0, 0, 1275, 1000));
-
     // Within the limits, a resolution of 0 or less, and an unusable scale: the frame stays.
     for (const auto& [resolution, s] : std::vector<std::pair<qint64, double>>{{600, scale}, {0, scale}, {-300, scale},
                                                                            {2400, 0}, {2400, NAN}}) {
