@@ -59,10 +59,11 @@ public:
             const uint64_t s = k / channels_;
             const uint64_t c = channels_ == 1 ? 1 : k % channels_;
             int64_t v = levels_[k];
-            if (sensor_ == Sensor::Realistic && (s + 3 * c + 7 * l) % 64 == 0) {
-                v = l % 2 == 0 ? 0 : 65535;
-            } else if (noisy_) {
-                v += v * noise(s, c, l) / 100000;
+            if (sensor_ == Sensor::Realistic) {
+                if ((s + 3 * c + 7 * l) % 64 == 0)
+                    v = l % 2 == 0 ? 0 : 65535;
+                else if (noisy_)
+                    v += v * noise(s, c, l) / 100000;
             }
             samples[k] = static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 65535));
         }

@@ -8,7 +8,7 @@
 // except where (s + 3c + 7l) mod 64 = 0: there the sample is 0 for even l and 65535 for odd l, 4
 // of 256 lines per column, all outside 95-105 % of the level, so a median-window reduction gives
 // the level exactly. With noise on, every other sample is moved deterministically by at most 1 %
-// of its level. The ideal sensor reads dark 0 and white 65535, with no outliers.
+// of its level. The ideal sensor reads dark 0 and white 65535 exactly, with no outliers or noise.
 #pragma once
 
 #include "chart_scan_engine.h"

@@ -51,14 +51,9 @@ size_t default_write(const void* data, size_t size, FILE* f)
     return std::fwrite(data, 1, size, f);
 }
 
-int default_sync(FILE* f)
-{
-    return ::fsync(::fileno(f));
-}
-
 constexpr ShdFileOps kDefaultOps = {
     default_open_read, default_create_new, default_open_temp, default_write, std::fflush,
-    default_sync,      std::fclose,        std::rename,       ::unlink,
+    ::fsync,           std::fclose,        std::rename,       ::unlink,
 };
 
 ShdFileOps current_ops = kDefaultOps;
@@ -85,7 +80,7 @@ void sync_folder(const std::string& path)
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
-    ::fsync(fd);
+    current_ops.sync(fd);
     ::close(fd);
 }
 
@@ -198,7 +193,7 @@ int CShdFile::Flush()
     if (::fstat(::fileno(file_), &st) == 0) ::fchmod(::fileno(t), st.st_mode & 07777);
     bool ok = ops.write(image(), size_, t) == size_;
     ok = ok && ops.flush(t) == 0;
-    ok = ok && ops.sync(t) == 0;
+    ok = ok && ops.sync(::fileno(t)) == 0;
     ok = ops.close(t) == 0 && ok;
     ok = ok && ops.rename(temp.c_str(), path_.c_str()) == 0;
     if (!ok) {

@@ -58,7 +58,7 @@ struct ShdFileOps {
     FILE* (*open_temp)(std::string& path); // path holds a mkstemp template; null on failure
     size_t (*write)(const void* data, size_t size, FILE* f);
     int (*flush)(FILE* f);
-    int (*sync)(FILE* f);
+    int (*sync)(int fd); // the temporary file, then its folder
     int (*close)(FILE* f);
     int (*rename)(const char* from, const char* to);
     int (*unlink)(const char* path);
