@@ -48,6 +48,22 @@ void release(std::vector<T>& v)
     std::vector<T>().swap(v);
 }
 
+// The value at index `rank` of the ascending order of v[0..n), by two counting passes: one over
+// the high bytes finds the rank's high byte, one over the samples with that high byte finds the low.
+uint32_t select_rank(const uint16_t* v, uint32_t n, uint32_t rank)
+{
+    std::array<uint16_t, 256> count{};
+    for (uint32_t i = 0; i < n; ++i) ++count[v[i] >> 8];
+    uint32_t high = 0;
+    while (rank >= count[high]) rank -= count[high++];
+    count.fill(0);
+    for (uint32_t i = 0; i < n; ++i)
+        if ((v[i] >> 8) == high) ++count[v[i] & 0xFF];
+    uint32_t low = 0;
+    while (rank >= count[low]) rank -= count[low++];
+    return high << 8 | low;
+}
+
 // Every pixel column of `samples` through the column statistic into `line`.
 void reduce(_CALI_PARAM* c, const std::vector<uint16_t>& samples, std::vector<uint16_t>& line)
 {
@@ -313,10 +329,10 @@ uint16_t cali_sortMid(_CALI_PARAM* c)
 {
     const uint32_t n = std::min(c->lines, CALI_MAX_LINES);
     if (n == 0) return 0;
-    uint16_t* column = c->column.data();
-    // Only the median's place needs sorting; the window sum does not depend on the order.
-    std::nth_element(column, column + n / 2, column + n);
-    const uint32_t m = column[n / 2];
+    const uint16_t* column = c->column.data();
+    // The element at n / 2 of the sorted column, found without sorting; the window sum does not
+    // depend on the order.
+    const uint32_t m = select_rank(column, n, n / 2);
     const uint32_t lo = m * 95 / 100, hi = m * 105 / 100;
     uint32_t sum = 0, count = 0;
     for (uint32_t i = 0; i < n; ++i) {

@@ -90,8 +90,7 @@ void cali_shadingForDarkChunky(_CALI_PARAM* c);
 void cali_shadingForWhiteChunky(_CALI_PARAM* c);
 void cali_white_shading_for_multiple_exposure_mode(_CALI_PARAM* c);
 // The mean of the column's samples strictly inside 95 %-105 % of its median (the sample at index
-// n / 2 of the sorted column); the plain mean when none is. n = lines, at most 1024. The column's
-// order is not kept.
+// n / 2 of the sorted column); the plain mean when none is. n = lines, at most 1024.
 uint16_t cali_sortMid(_CALI_PARAM* c);
 // The truncated mean of the column's n samples; 0 when n is 0.
 uint16_t cali_average(_CALI_PARAM* c);
