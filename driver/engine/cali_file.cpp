@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <string>
 #include <sys/stat.h>
 
 namespace {
@@ -30,6 +29,13 @@ constexpr int kWritable = 2;
 bool name_byte(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
+// A terminated, non-empty file name.
+bool has_path(const _CALI_PARAM* c)
+{
+    const size_t length = strnlen(c->path, sizeof c->path);
+    return length > 0 && length < sizeof c->path;
 }
 
 void make_key(const _CALI_PARAM* c, char* key)
@@ -57,16 +63,20 @@ bool get_cali_data_file_path(const char* folder, uint16_t model, uint16_t submod
 {
     if (out == nullptr) return false;
     out[0] = '\0';
-    std::string name = serial != nullptr ? serial : "";
-    for (char& c : name)
-        if (!name_byte(c)) c = '_';
+    // The serial comes from the device: in the name it keeps only letters, digits, '_' and '-'.
+    char name[CALI_PATH_SIZE] = {};
+    if (serial != nullptr) {
+        const size_t length = strnlen(serial, sizeof name);
+        if (length == sizeof name) return false;
+        for (size_t i = 0; i < length; ++i) name[i] = name_byte(serial[i]) ? serial[i] : '_';
+    }
     int n;
     if (folder == nullptr || folder[0] == '\0')
         n = std::snprintf(out, CALI_PATH_SIZE, "CaliData%04x_%04x.dat", model, submodel);
-    else if (name.empty())
+    else if (name[0] == '\0')
         n = std::snprintf(out, CALI_PATH_SIZE, "%sCaliData%04x_%04x.dat", folder, model, submodel);
     else
-        n = std::snprintf(out, CALI_PATH_SIZE, "%sCaliData%04x_%04x_%s.dat", folder, model, submodel, name.c_str());
+        n = std::snprintf(out, CALI_PATH_SIZE, "%sCaliData%04x_%04x_%s.dat", folder, model, submodel, name);
     if (n < 0 || static_cast<size_t>(n) >= CALI_PATH_SIZE) {
         out[0] = '\0';
         return false;
@@ -115,7 +125,7 @@ int load_calibration_from_file(_CALI_PARAM* c)
     char key[CALI_KEY_SIZE];
     make_key(c, key);
     CShdFile store;
-    if (c->path[0] == '\0' || store.Open(c->path, kReadOnly) != SHD_OK) {
+    if (!has_path(c) || store.Open(c->path, kReadOnly) != SHD_OK) {
         DBG_LOG(kLogErrors, "load_calibration_from_file() : Open - kCaliDataError\n");
         return DRV_CALIBRATION_FILE;
     }
@@ -173,7 +183,7 @@ int save_calibration_to_file(_CALI_PARAM* c)
     const auto* white = reinterpret_cast<const uint8_t*>(c->white_line.data());
 
     CShdFile store;
-    if (c->path[0] == '\0' || store.Open(c->path, kWritable) != SHD_OK) {
+    if (!has_path(c) || store.Open(c->path, kWritable) != SHD_OK) {
         DBG_LOG(kLogErrors, "save_calibration_to_file() : Open - kCaliDataError\n");
         return DRV_CALIBRATION_FILE;
     }
@@ -181,12 +191,13 @@ int save_calibration_to_file(_CALI_PARAM* c)
     if (added == SHD_DAMAGED) {
         // A store that cannot be read would block every save: it is kept aside and a new one begun.
         store.Drop();
-        const std::string aside = std::string(c->path) + CALI_CORRUPT_SUFFIX;
-        if (shd_file_ops().rename(c->path, aside.c_str()) != 0) {
+        char aside[CALI_PATH_SIZE + sizeof CALI_CORRUPT_SUFFIX];
+        std::snprintf(aside, sizeof aside, "%s%s", c->path, CALI_CORRUPT_SUFFIX);
+        if (shd_file_ops().rename(c->path, aside) != 0) {
             DBG_LOG(kLogErrors, "save_calibration_to_file() : Open - kCaliDataError\n");
             return DRV_CALIBRATION_FILE;
         }
-        DBG_LOG(kLogErrors, "save_calibration_to_file() : damaged store moved to %s\n", aside.c_str());
+        DBG_LOG(kLogErrors, "save_calibration_to_file() : damaged store moved to %s\n", aside);
         if (store.Open(c->path, kWritable) != SHD_OK) {
             DBG_LOG(kLogErrors, "save_calibration_to_file() : Open - kCaliDataError\n");
             return DRV_CALIBRATION_FILE;

@@ -74,11 +74,14 @@ bool blob_inside(uint32_t offset, uint32_t size, uint32_t table)
 }
 
 // The folder holding `path` is synced so that the rename itself survives a crash; best effort.
-void sync_folder(const std::string& path)
+void sync_folder(std::string path)
 {
     const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (slash == std::string::npos)
+        path = ".";
+    else
+        path.resize(slash == 0 ? 1 : slash);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     current_ops.sync(fd);
     ::close(fd);
@@ -136,7 +139,11 @@ int CShdFile::Open(const char* path, int mode)
     Close();
     read_only_ = mode == 1 ? 1 : 0;
     if (path == nullptr || strnlen(path, SHD_PATH_MAX + 1) > SHD_PATH_MAX) return SHD_FAILED;
-    path_ = path;
+    try {
+        path_ = path;
+    } catch (const std::bad_alloc&) {
+        return SHD_FAILED;
+    }
     file_ = current_ops.open_read(path);
     if (file_ != nullptr) return SHD_OK;
     // Only a missing file is created, and never over one that appeared meanwhile.
@@ -182,7 +189,12 @@ int CShdFile::Flush()
     if (memory_mode_ != 0 || read_only_ != 0 || file_ == nullptr || !have_image_) return SHD_OK;
     const ShdFileOps& ops = current_ops;
     put_u16le(image() + kChecksumAt, CRC16_BlockChecksum(image() + SHD_HEADER_SIZE, size_ - SHD_HEADER_SIZE));
-    std::string temp = path_ + ".XXXXXX";
+    std::string temp;
+    try {
+        temp = path_ + ".XXXXXX";
+    } catch (const std::bad_alloc&) {
+        return SHD_FAILED;
+    }
     FILE* t = ops.open_temp(temp);
     if (t == nullptr) {
         DBG_LOG(kLogErrors, "CShdFile::Flush: no temporary file for %s\n", path_.c_str());
@@ -201,7 +213,10 @@ int CShdFile::Flush()
         ops.unlink(temp.c_str());
         return SHD_FAILED;
     }
-    sync_folder(path_);
+    try {
+        sync_folder(path_);
+    } catch (const std::bad_alloc&) {
+    }
     std::fclose(file_);
     file_ = ops.open_read(path_.c_str());
     return SHD_OK;
