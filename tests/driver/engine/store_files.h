@@ -62,6 +62,15 @@ inline bool exists(const std::string& path)
     return std::filesystem::exists(path);
 }
 
+// Live entries of the store at `path`; -1 when it cannot be read.
+inline int live_entries(const std::string& path)
+{
+    CShdFile f;
+    int n = -1;
+    if (f.Open(path.c_str(), 1) != SHD_OK || f.GetNumEntry(&n) != SHD_OK) return -1;
+    return n;
+}
+
 // The store's file operations with some members replaced, until the end of the scope.
 class ScopedFileOps {
 public:

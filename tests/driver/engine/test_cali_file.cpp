@@ -70,13 +70,6 @@ protected:
         if (out != nullptr) *out = c;
         return r;
     }
-    int live_entries(const std::string& path)
-    {
-        CShdFile f;
-        int n = -1;
-        if (f.Open(path.c_str(), 1) != SHD_OK || f.GetNumEntry(&n) != SHD_OK) return -1;
-        return n;
-    }
 
     TempFolder dir_;
     GLScanner g_{};
@@ -107,21 +100,17 @@ TEST_F(CaliFileTest, FileNames)
 
 TEST_F(CaliFileTest, KeysDifferInEachOfTheirSevenParts)
 {
-    char key[CALI_KEY_SIZE];
-    get_cali_data_key(1, 1, 600, 1, 100, 0, 0, key, sizeof key);
-    const std::string base = key;
-    EXPECT_EQ(base, "RES:600_SRC:1_QT:1_CC:1_EXP:100_BQM:0_ECC:0");
-    const std::string changed[] = {
-        [&] { get_cali_data_key(1, 1, 300, 1, 100, 0, 0, key, sizeof key); return std::string(key); }(),
-        [&] { get_cali_data_key(4, 1, 600, 1, 100, 0, 0, key, sizeof key); return std::string(key); }(),
-        [&] { get_cali_data_key(1, 2, 600, 1, 100, 0, 0, key, sizeof key); return std::string(key); }(),
-        [&] { get_cali_data_key(1, 1, 600, 0, 100, 0, 0, key, sizeof key); return std::string(key); }(),
-        [&] { get_cali_data_key(1, 1, 600, 1, 120, 0, 0, key, sizeof key); return std::string(key); }(),
-        [&] { get_cali_data_key(1, 1, 600, 1, 100, 1, 0, key, sizeof key); return std::string(key); }(),
-        [&] { get_cali_data_key(1, 1, 600, 1, 100, 0, 1, key, sizeof key); return std::string(key); }(),
+    const auto key = [](uint16_t src, uint16_t qt, int32_t res, uint8_t cc, uint16_t exp, uint8_t bqm, uint8_t ecc) {
+        char out[CALI_KEY_SIZE];
+        get_cali_data_key(src, qt, res, cc, exp, bqm, ecc, out, sizeof out);
+        return std::string(out);
     };
-    for (const std::string& k : changed) EXPECT_NE(k, base);
-    EXPECT_EQ(std::set<std::string>(std::begin(changed), std::end(changed)).size(), 7u);
+    EXPECT_EQ(key(1, 1, 600, 1, 100, 0, 0), "RES:600_SRC:1_QT:1_CC:1_EXP:100_BQM:0_ECC:0");
+    const std::set<std::string> keys = {key(1, 1, 600, 1, 100, 0, 0), key(1, 1, 300, 1, 100, 0, 0),
+                                        key(4, 1, 600, 1, 100, 0, 0), key(1, 2, 600, 1, 100, 0, 0),
+                                        key(1, 1, 600, 0, 100, 0, 0), key(1, 1, 600, 1, 120, 0, 0),
+                                        key(1, 1, 600, 1, 100, 1, 0), key(1, 1, 600, 1, 100, 0, 1)};
+    EXPECT_EQ(keys.size(), 8u);
 }
 
 TEST_F(CaliFileTest, TheCalibratorResolutionWalksTheList)

@@ -260,29 +260,19 @@ TEST_F(ShdFileTest, AFailedWriteBackLeavesTheStoreAsItWas)
 {
     ASSERT_EQ(add("A", {1, 2}, {3, 4}), SHD_OK);
     const Bytes before = read_bytes(path());
-    ShdFileOps base = shd_file_default_ops();
-    std::vector<std::pair<const char*, ShdFileOps>> failures;
-    ShdFileOps o = base;
-    o.open_temp = [](std::string&) -> FILE* { return nullptr; };
-    failures.push_back({"temporary file", o});
-    o = base;
-    o.write = [](const void* d, size_t n, FILE* f) { return std::fwrite(d, 1, n / 2, f); };
-    failures.push_back({"write", o});
-    o = base;
-    o.flush = [](FILE*) { return EOF; };
-    failures.push_back({"flush", o});
-    o = base;
-    o.sync = [](int) { return -1; };
-    failures.push_back({"fsync", o});
-    o = base;
-    o.close = [](FILE* f) {
-        std::fclose(f);
-        return EOF;
+    const auto failing = [](auto change) {
+        ShdFileOps o = shd_file_default_ops();
+        change(o);
+        return o;
     };
-    failures.push_back({"close", o});
-    o = base;
-    o.rename = [](const char*, const char*) { return -1; };
-    failures.push_back({"rename", o});
+    const std::pair<const char*, ShdFileOps> failures[] = {
+        {"temporary file", failing([](ShdFileOps& o) { o.open_temp = [](std::string&) -> FILE* { return nullptr; }; })},
+        {"write", failing([](ShdFileOps& o) { o.write = [](const void* d, size_t n, FILE* f) { return std::fwrite(d, 1, n / 2, f); }; })},
+        {"flush", failing([](ShdFileOps& o) { o.flush = [](FILE*) { return EOF; }; })},
+        {"fsync", failing([](ShdFileOps& o) { o.sync = [](int) { return -1; }; })},
+        {"close", failing([](ShdFileOps& o) { o.close = [](FILE* f) { return std::fclose(f), EOF; }; })},
+        {"rename", failing([](ShdFileOps& o) { o.rename = [](const char*, const char*) { return -1; }; })},
+    };
     for (const auto& [what, ops] : failures) {
         ScopedFileOps scoped(ops);
         CShdFile f;
@@ -296,12 +286,9 @@ TEST_F(ShdFileTest, AFailedWriteBackLeavesTheStoreAsItWas)
     }
 
     // An open that fails for another reason than absence creates and truncates nothing.
-    o = base;
-    o.open_read = [](const char*) -> FILE* {
-        errno = EACCES;
-        return nullptr;
-    };
-    ScopedFileOps scoped(o);
+    ScopedFileOps scoped(failing([](ShdFileOps& o) {
+        o.open_read = [](const char*) -> FILE* { return errno = EACCES, nullptr; };
+    }));
     CShdFile f;
     EXPECT_EQ(f.Open(path().c_str(), 2), SHD_FAILED);
     EXPECT_EQ(f.Open(dir_.file("new.dat").c_str(), 2), SHD_FAILED);
