@@ -1,6 +1,7 @@
 #include "image_settings_view.h"
 
 #include "caption_row.h"
+#include "enum_segmented.h"
 #include "group_box.h"
 #include "image_settings.h"
 #include "panel_style.h"
@@ -27,19 +28,6 @@ SliderView* makeSlider(ImageSettings& settings, Getter getter, Setter setter, Si
     auto* slider = new SliderView(bindProperty(settings, getter, setter, signal), title, min, max, 0.1);
     slider->setObjectName(objectName);
     return slider;
-}
-
-// A segmented picker of the cases of E, each shown as `text` gives it; a click sets the case.
-template <typename E, typename Text, typename Choose>
-SegmentedControl* makeSegmented(const QString& objectName, Text text, Choose choose)
-{
-    auto* control = new SegmentedControl;
-    control->setObjectName(objectName);
-    for (E value : allCases<E>()) control->addItem(text(value), rawValue(value));
-    QObject::connect(control, &SegmentedControl::activated, control, [choose](qint64 tag) {
-        if (const std::optional<E> value = fromRawValue<E>(tag)) choose(*value);
-    });
-    return control;
 }
 
 QWidget* named(QWidget* widget, const QString& objectName)
@@ -79,7 +67,7 @@ ImageSettingsView::ImageSettingsView(ImageSettings& imageSettings, ScanSettings&
     rows->setSpacing(ui::defaultSpacing);
     rows->setContentsMargins(ui::defaultPadding, ui::defaultPadding, ui::defaultPadding, ui::defaultPadding);
 
-    bwModeSegmented_ = makeSegmented<BWMode>(
+    bwModeSegmented_ = makeEnumSegmented<BWMode>(
         QStringLiteral("bwModeSegmented"),
         [](BWMode mode) { return mode == BWMode::manual ? QStringLiteral("Manual") : QStringLiteral("Automatic"); },
         [&s](BWMode mode) { s.setBwMode(mode); });
@@ -88,9 +76,8 @@ ImageSettingsView::ImageSettingsView(ImageSettings& imageSettings, ScanSettings&
                                   &ImageSettings::thresholdChanged, QStringLiteral("Threshold"), 0.2, 0.8,
                                   QStringLiteral("thresholdSlider"));
 
-    adjustmentSegmented_ = makeSegmented<AdjustmentMethod>(
-        QStringLiteral("adjustmentSegmented"), [](AdjustmentMethod method) { return displayName(method); },
-        [&s](AdjustmentMethod method) { s.setAdjustmentMethod(method); });
+    adjustmentSegmented_ = makeEnumSegmented<AdjustmentMethod>(
+        QStringLiteral("adjustmentSegmented"), [&s](AdjustmentMethod method) { s.setAdjustmentMethod(method); });
     adjustmentRow_ =
         named(makeCaptionRow(QStringLiteral("Adjustment :"), adjustmentSegmented_), QStringLiteral("adjustmentRow"));
 

@@ -4,6 +4,7 @@
 #include "caption_row.h"
 #include "combo_helpers.h"
 #include "elided_label.h"
+#include "enum_segmented.h"
 #include "folder_chooser.h"
 #include "group_box.h"
 #include "output_file_name.h"
@@ -120,18 +121,6 @@ QFrame* makeDivider(int padding = 0)
     divider->setContentsMargins(0, padding, 0, padding);
     divider->setFixedHeight(divider->sizeHint().height() + 2 * padding);
     return divider;
-}
-
-template <typename E>
-SegmentedControl* makeSegmented(const QString& objectName, std::function<void(E)> choose)
-{
-    auto* control = new SegmentedControl;
-    control->setObjectName(objectName);
-    for (E value : allCases<E>()) control->addItem(displayName(value), rawValue(value));
-    QObject::connect(control, &SegmentedControl::activated, control, [choose = std::move(choose)](qint64 tag) {
-        if (const std::optional<E> value = fromRawValue<E>(tag)) choose(*value);
-    });
-    return control;
 }
 
 // Text made of an optional minus and decimal digits that fits in 64 bits; anything else is no number.
@@ -266,7 +255,7 @@ OutputSettingsView::OutputSettingsView(OutputSettings& outputSettings, AppSettin
 
     // 3, 4. The prefix.
     prefixTypeSegmented_ =
-        makeSegmented<PrefixType>(QStringLiteral("prefixTypeSegmented"), [&s](PrefixType type) { s.setPrefixType(type); });
+        makeEnumSegmented<PrefixType>(QStringLiteral("prefixTypeSegmented"), [&s](PrefixType type) { s.setPrefixType(type); });
     rows->addWidget(makeRow(QStringLiteral("Prefix Type:"), prefixTypeSegmented_));
     prefixEdit_ = new QLineEdit;
     prefixEdit_->setObjectName(QStringLiteral("prefixEdit"));
@@ -312,9 +301,9 @@ OutputSettingsView::OutputSettingsView(OutputSettings& outputSettings, AppSettin
 
     // 7 to 9. The format and its options.
     formatSegmented_ =
-        makeSegmented<OutputFormat>(QStringLiteral("formatSegmented"), [&s](OutputFormat format) { s.setFormat(format); });
+        makeEnumSegmented<OutputFormat>(QStringLiteral("formatSegmented"), [&s](OutputFormat format) { s.setFormat(format); });
     rows->addWidget(makeRow(QStringLiteral("Format:"), formatSegmented_));
-    compressionSegmented_ = makeSegmented<TIFFCompression>(
+    compressionSegmented_ = makeEnumSegmented<TIFFCompression>(
         QStringLiteral("compressionSegmented"), [&s](TIFFCompression compression) { s.setTiffCompression(compression); });
     compressionRow_ = makeRow(QStringLiteral("Compression:"), compressionSegmented_);
     compressionRow_->setObjectName(QStringLiteral("compressionRow"));
