@@ -1,6 +1,7 @@
 #include "chart_scan_engine.h"
 
 #include "bytes.h"
+#include "calibration_page.h"
 #include "scanner_model.h"
 
 #include <algorithm>
@@ -56,12 +57,8 @@ PageSetup decode(int side, std::span<const uint8_t, kParametersSize> p, std::spa
     page.dot_y = le32(&p[28]);
     page.exposure_ratio = le16(&w[1]);
     page.media = w[6];
-    static const std::array<uint8_t, kAttributesSize> none{};
-    const auto& attributes = page.media < kMediaKinds ? records.attributes[page.media] : none;
-    page.mirrored = attributes[1] != 0;
-    const uint64_t max_width = le32(&attributes[16]);
-    const uint64_t max_xres = le32(&attributes[4]) != 0 ? le32(&attributes[4]) : 3200;
-    page.sensor_pixels = std::max<uint64_t>(1, max_width * page.xres / max_xres);
+    page.mirrored = page.media < kMediaKinds && records.attributes[page.media][1] != 0;
+    page.sensor_pixels = sensor_pixels(records, page.media, page.xres);
     return page;
 }
 
@@ -177,6 +174,15 @@ std::unique_ptr<PageGenerator> chart_page(std::shared_ptr<const Chart> chart, Se
     return std::make_unique<ChartPage>(std::move(chart), sensor);
 }
 
+uint64_t sensor_pixels(const ScannerRecords& records, uint8_t media, uint16_t xres)
+{
+    static const std::array<uint8_t, kAttributesSize> none{};
+    const auto& attributes = media < kMediaKinds ? records.attributes[media] : none;
+    const uint64_t max_width = le32(&attributes[16]);
+    const uint64_t max_xres = le32(&attributes[4]) != 0 ? le32(&attributes[4]) : 3200;
+    return std::max<uint64_t>(1, max_width * xres / max_xres);
+}
+
 struct ChartScanEngine::Page {
     bool open = false;
     PageSetup setup;
@@ -272,6 +278,11 @@ void ChartScanEngine::set_page_generator(uint8_t kind, PageGeneratorFactory fact
         generators_.erase(kind);
 }
 
+void ChartScanEngine::set_calibration_noise(bool noisy)
+{
+    noisy_ = noisy;
+}
+
 void ChartScanEngine::set_geometry_fault(const GeometryFault& fault)
 {
     geometry_ = fault;
@@ -308,7 +319,10 @@ Sense ChartScanEngine::scan(std::span<const uint8_t, kParametersSize> parameters
         p.setup = decode(side, parameters, window, records);
         if (p.setup.channels > 0) {
             const auto it = generators_.find(p.setup.kind);
-            p.generator = it != generators_.end() ? it->second() : chart_page(chart_, sensor_);
+            const bool calibration = p.setup.kind == 1 || p.setup.kind == 2;
+            p.generator = it != generators_.end() ? it->second()
+                          : calibration            ? calibration_page(sensor_, noisy_)
+                                                   : chart_page(chart_, sensor_);
             p.generator->begin(p.setup, records);
             p.setup.width = std::min(p.setup.width, kLargestSide);
             p.setup.height = std::min(p.setup.height, kLargestSide);

@@ -15,11 +15,12 @@
 // (media = window byte 46); the chart column is Wpx(X) - 1 - s when the media is mirrored
 // (attribute byte 1), else s. The back side sees 65535 - P.
 //
-// Image data (window kind 0, and kinds 1 and 2 until a page generator of their own is set): the
-// sensor reading (sensor_model.h) goes through the side's shading pair when one matches the scan,
+// Image data (window kind 0): the sensor reading (sensor_model.h) goes through the side's shading pair when one matches the scan,
 // out16 = clamp(round((raw - dark) × 65535 / (white - dark))), 0 when white <= dark; without one
 // out16 = raw, so a missing calibration shows. 8-bit samples are out16 >> 8. With window byte 51 set
 // and a "GAMA" set received, samples go through it (T[v] >> 8 for 8 bits, T[v >> 8] for 16).
+//
+// Calibration windows (kinds 1 and 2) scan the whole sensor (calibration_page.h).
 //
 // "INFO" per side: page number 1 while the side has a page, bytes ready (at most 0xFFFFFFFF),
 // width and height, page end once the whole page is produced; injected status flags; byte 35 'D'
@@ -111,6 +112,9 @@ using PageGeneratorFactory = std::function<std::unique_ptr<PageGenerator>()>;
 // Kind 0's page: the chart through the sensor and the side's shading pair.
 std::unique_ptr<PageGenerator> chart_page(std::shared_ptr<const Chart> chart, Sensor sensor);
 
+// Wpx(X): the sensor's width in pixels at x resolution X for a media (window byte 46), at least 1.
+uint64_t sensor_pixels(const ScannerRecords& records, uint8_t media, uint16_t xres);
+
 class ChartScanEngine final : public ScanEngine {
 public:
     ChartScanEngine();
@@ -121,8 +125,11 @@ public:
     void set_chart(std::shared_ptr<const Chart> chart);
     void set_sensor(Sensor sensor);
     void set_production(const Production& production);
-    // A window kind's page generator; null gives the kind the chart again.
+    // A window kind's page generator; null gives the kind its own page again (the chart for
+    // kind 0, a calibration page for kinds 1 and 2).
     void set_page_generator(uint8_t kind, PageGeneratorFactory factory);
+    // Calibration pages with noise of at most 1 % (off by default).
+    void set_calibration_noise(bool noisy);
     // Faults: geometry for the next pages (until replaced), status flags for the next scan.
     void set_geometry_fault(const GeometryFault& fault);
     void add_status_fault(const StatusFault& fault);
@@ -148,6 +155,7 @@ private:
 
     std::shared_ptr<const Chart> chart_;
     Sensor sensor_ = Sensor::Realistic;
+    bool noisy_ = false;
     Production production_;
     GeometryFault geometry_;
     std::vector<StatusFault> status_faults_;

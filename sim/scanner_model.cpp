@@ -82,6 +82,26 @@ bool ScannerModel::calibration_valid_locked() const
            dark.value == *value;
 }
 
+void ScannerModel::clear_shading()
+{
+    auto lock = guard();
+    records_.shading.clear();
+    records_.front_shading = {};
+    records_.back_shading = {};
+}
+
+void ScannerModel::swap_shading_levels()
+{
+    auto lock = guard();
+    for (auto& [key, upload] : records_.shading) {
+        if (key.second != 0) continue;
+        const auto dark = records_.shading.find({key.first, 1});
+        if (dark != records_.shading.end()) std::swap(upload, dark->second);
+    }
+    std::swap(records_.front_shading[0], records_.front_shading[1]);
+    std::swap(records_.back_shading[0], records_.back_shading[1]);
+}
+
 void ScannerModel::set_strict_shading(std::optional<uint32_t> bytes_per_side)
 {
     auto lock = guard();

@@ -65,6 +65,10 @@ public:
     bool use_profile(const std::string& name);
     void set_calibration_policy(CalibrationPolicy policy);
     bool calibration_valid() const;
+    // Negative controls for calibration checks: forget every received shading, or swap the two
+    // levels (dark and white) of what was received.
+    void clear_shading();
+    void swap_shading_levels();
     // When set, a shading send of kind 3 must carry exactly 2 × bytes_per_side bytes; another size
     // is refused (5/0x1A) and listed as a violation. Off by default.
     void set_strict_shading(std::optional<uint32_t> bytes_per_side);

@@ -487,3 +487,15 @@ ScannerCapabilities QuorvaneScanner::capabilities() const
     std::lock_guard guard(mutex_);
     return capabilities_;
 }
+
+void QuorvaneScanner::setInfo(const SCANNERINFO& info)
+{
+    std::lock_guard guard(mutex_);
+    info_ = info;
+}
+
+void QuorvaneScanner::setCapabilities(const ScannerCapabilities& capabilities)
+{
+    std::lock_guard guard(mutex_);
+    capabilities_ = capabilities;
+}

@@ -150,6 +150,10 @@ public:
     SCANNERINFO info() const;
     ScannerSettings settings() const;
     ScannerCapabilities capabilities() const;
+    // What a connect reads from the driver; set directly by tests of the windows, which need a
+    // scanner with given information and capabilities but no driver.
+    void setInfo(const SCANNERINFO& info);
+    void setCapabilities(const ScannerCapabilities& capabilities);
 
 private:
     // What a setter did: nothing sent, or a command answered.

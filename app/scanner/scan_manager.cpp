@@ -88,6 +88,11 @@ void ScanManager::runOnWorker(std::function<void()> work)
     worker_.start(std::move(work));
 }
 
+void ScanManager::waitForWorker()
+{
+    worker_.waitForDone();
+}
+
 template <typename Change>
 void ScanManager::post(Change change)
 {

@@ -25,6 +25,13 @@
 #include <mutex>
 #include <optional>
 
+// Whether a scan status (a VekScanStatus raw value) keeps the scan controls and the settings panels
+// disabled: a scan starting or reading, or its image being processed or written.
+inline bool isScannerBusy(qint64 status)
+{
+    return isBusy(VekScanStatus(status));
+}
+
 class ScanManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(std::shared_ptr<QuorvaneScanner> scanner READ scanner WRITE setScanner NOTIFY scannerChanged)
@@ -64,8 +71,12 @@ public:
     // returns at once and never calls the driver.
     void stopScan();
 
-    // Queues `work` on the scan worker thread.
+    // Queues `work` on the scan worker thread; it runs after every task queued before it. Every
+    // driver call the windows cause (connecting, previews and scans, clearing calibration data,
+    // unloading at quit) goes through here, so the GUI thread never waits on the driver.
     void runOnWorker(std::function<void()> work);
+    // Returns once every task queued so far has run (the program waits here when it quits).
+    void waitForWorker();
 
 Q_SIGNALS:
     void scannerChanged(const std::shared_ptr<QuorvaneScanner>& scanner);

@@ -1,6 +1,7 @@
 // The simulated scanner's scan engine, driven directly: shading and the sensor model, file charts,
 // production, status flags and the "INFO" counters.
 #include "bytes.h"
+#include "calibration_page.h"
 #include "chart_scan_engine.h"
 #include "scanner_profiles.h"
 
@@ -129,6 +130,57 @@ TEST_F(ScanEngineTest, MatchingShadingReturnsTheChart)
     within([](int64_t, int64_t, int) { return 32768; });
     engine_.set_chart(sim::pattern_chart());
     within(pattern);
+}
+
+TEST_F(ScanEngineTest, CalibrationWindowsScanTheWholeSensor)
+{
+    // The window asks for 100 pixels at 500: the page is the sensor at 300 dpi, 2550 pixels.
+    const uint32_t width = 2550, lines = 256;
+    const auto shading = sim::expected_shading(records_, 0, 300, 100, 3);
+    ASSERT_EQ(shading.dark.size(), 3u * width);
+    // D and D + round(G W) by hand at the first and the middle pixel.
+    EXPECT_EQ(std::vector<uint16_t>(shading.dark.begin(), shading.dark.begin() + 3), (std::vector<uint16_t>{801, 841, 881}));
+    EXPECT_EQ(std::vector<uint16_t>(shading.white.begin(), shading.white.begin() + 3),
+              (std::vector<uint16_t>{38329, 38992, 39065}));
+    EXPECT_EQ(shading.white[3 * 1275 + 2], 51778);
+    for (const uint8_t kind : {1, 2}) {
+        ASSERT_FALSE(scan({.width = 100, .height = lines, .dot_x = 500, .kind = kind}).refused());
+        const auto reply = info();
+        EXPECT_EQ(sim::le16(&reply[16]), width);
+        EXPECT_EQ(sim::le16(&reply[20]), lines);
+        const std::vector<uint16_t>& level = kind == 1 ? shading.dark : shading.white;
+        for (uint32_t l = 0; l < lines; ++l) {
+            const std::vector<uint16_t> samples = line(0, width);
+            for (size_t k = 0; k < samples.size(); ++k) {
+                const size_t s = k / 3, c = k % 3;
+                const uint16_t want = (s + 3 * c + 7 * l) % 64 != 0 ? level[k] : l % 2 == 0 ? 0 : 65535;
+                ASSERT_EQ(samples[k], want) << int{kind} << " " << l << " " << k;
+            }
+        }
+    }
+
+    // Grey reads channel 1; noise stays within 1 %; the ideal sensor reads 0 and 65535 alone.
+    const auto grey = sim::expected_shading(records_, 0, 300, 100, 1);
+    EXPECT_EQ(grey.white[1275], shading.white[3 * 1275 + 1]);
+    engine_.set_calibration_noise(true);
+    ASSERT_FALSE(scan({.width = 8, .height = 2, .bits = 16, .kind = 2}).refused());
+    std::vector<uint8_t> bytes = take(0, 2 * width);
+    size_t moved = 0;
+    for (size_t s = 1; s < width; ++s) {
+        const uint16_t v = sim::le16(&bytes[2 * s]);
+        if ((s + 3) % 64 == 0) continue;
+        ASSERT_NEAR(v, grey.white[s], 0.01 * grey.white[s]) << s;
+        moved += v != grey.white[s];
+    }
+    EXPECT_GT(moved, width / 2);
+    engine_.set_sensor(sim::Sensor::Ideal);
+    for (const uint8_t kind : {1, 2}) {
+        ASSERT_FALSE(scan({.width = 8, .height = 2, .bits = 16, .kind = kind}).refused());
+        bytes = take(0, 4 * width);
+        const auto [low, high] = std::ranges::minmax(bytes);
+        EXPECT_EQ(low, kind == 1 ? 0 : 0xFF);
+        EXPECT_EQ(high, kind == 1 ? 0 : 0xFF);
+    }
 }
 
 // A 4 × 3 16-bit RGB file whose samples are all distinct.

@@ -2,6 +2,7 @@
 // way a scan ends early.
 #include "fake_driver.h"
 #include "scan_manager.h"
+#include "scanner_model_name.h"
 
 #include <gtest/gtest.h>
 #include <vips/vips8>
@@ -300,6 +301,57 @@ TEST_F(ScanManagerTest, ScansBackToBackAndASecondScanDuringOne)
     EXPECT_TRUE(finish(first).has_value());
     EXPECT_EQ(driver.calls(SE_CMD_START_SCAN).size(), 1u);
     EXPECT_EQ(driver.calls(SE_CMD_STOP_SCAN).size(), 1u);
+}
+
+TEST_F(ScanManagerTest, WorkerTasksRunInOrderAfterTheRunningScan)
+{
+    driver.scan.geometry = SEImageInfo{8, 600, 24};
+    driver.scan.delay = 20ms;
+    QThread* scanThread = nullptr;
+    manager.runOnWorker([&] { scanThread = QThread::currentThread(); });
+    const int before = driver.entered(SE_CMD_READ_LINES);
+    std::future<Result> result = start();
+    waitUntil([&] { return driver.entered(SE_CMD_READ_LINES) > before; });
+
+    struct Ran {
+        int index;
+        QThread* thread;
+        std::size_t stops; // stop commands sent when the task ran
+    };
+    std::vector<Ran> ran; // written on the worker only
+    for (int i = 0; i < 5; i++) {
+        manager.runOnWorker([&, i] {
+            if (i == 4) std::this_thread::sleep_for(50ms);
+            ran.push_back({i, QThread::currentThread(), driver.calls(SE_CMD_STOP_SCAN).size()});
+        });
+    }
+    manager.waitForWorker();
+    ASSERT_EQ(ran.size(), 5u);
+    for (int i = 0; i < 5; i++) {
+        EXPECT_EQ(ran[std::size_t(i)].index, i);
+        EXPECT_EQ(ran[std::size_t(i)].thread, scanThread);
+        EXPECT_EQ(ran[std::size_t(i)].stops, 1u);
+    }
+    EXPECT_NE(scanThread, QThread::currentThread());
+    EXPECT_TRUE(finish(result).has_value());
+    // Tasks still run after a wait.
+    std::promise<void> later;
+    manager.runOnWorker([&] { later.set_value(); });
+    EXPECT_EQ(later.get_future().wait_for(10s), std::future_status::ready);
+}
+
+TEST(ScannerModelName, TheKnownModelsAndEveryOtherScanner)
+{
+    const auto name = [](uint16_t master, uint8_t sub) {
+        SCANNERINFO info;
+        info.masterModelCode = master;
+        info.subModelCode = sub;
+        return scannerModelName(info);
+    };
+    EXPECT_EQ(name(0x6204, 0), "Velquor K5200");
+    EXPECT_EQ(name(0x6204, 2), "Tessaly K7700 Plus");
+    EXPECT_EQ(name(0x6204, 1), "Quorvane Velquor");
+    EXPECT_EQ(name(0x6205, 0), "Quorvane Velquor");
 }
 
 TEST_F(ScanManagerTest, WithoutAScannerObject)

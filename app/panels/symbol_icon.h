@@ -1,0 +1,10 @@
+// Symbol images: the project's own simple drawings, one SVG per symbol name, tinted to one colour.
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QString>
+
+// The symbol `name` (for example "arrow.counterclockwise") in `colour`, `pixelSize` pixels square,
+// faded when its widget is disabled. An unknown name gives a null icon and prints one line.
+QIcon symbolIcon(const QString& name, const QColor& colour, int pixelSize);

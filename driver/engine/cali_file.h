@@ -1,0 +1,48 @@
+// The calibration file: one store (shd_file.h) per scanner in the driver's writable folder, named
+// after the scanner's model codes and serial number, holding one record per calibration key: the
+// dark line as blob 1, the white line as blob 2, and the device's 128-byte calibration parameter
+// block at the start of the parameter area.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct GLScanner;
+struct _SCAN_SETTING;
+struct _CALI_PARAM;
+
+constexpr size_t CALI_KEY_SIZE = 64;
+constexpr char CALI_CORRUPT_SUFFIX[] = ".corrupt";
+
+// The erase request: status set to 1 once the records are gone, untouched otherwise; resolution 0
+// erases every record.
+struct stEraseCaliData {
+    uint32_t status;
+    uint16_t resolution;
+};
+
+// Writes "<folder>CaliData<model>_<submodel>_<serial>.dat" into out (256 bytes), without the serial
+// part when the serial is empty, and as "CaliData<model>_<submodel>.dat" when the folder is empty;
+// model and submodel as four lower-case hex digits. In the name the serial keeps only
+// [A-Za-z0-9_-], any other byte becoming '_'. false, with out empty, when the name does not fit.
+bool get_cali_data_file_path(const char* folder, uint16_t model, uint16_t submodel, const char* serial, char* out);
+// The scanner's calibration file in the folder of its device record's module-path field; false,
+// with out empty, when the field is empty or unterminated or the name does not fit.
+bool get_scanner_cali_data_file_path(const GLScanner* g, char* out);
+// "RES:%d_SRC:%d_QT:%d_CC:%d_EXP:%d_BQM:%d_ECC:%d" into out (at most size - 1 characters).
+void get_cali_data_key(uint16_t source, uint16_t quality, int32_t resolution, uint8_t colour, uint16_t exposure,
+                       uint8_t bqm, uint8_t ecc, char* out, size_t size);
+// The smallest of the media's eight listed calibrator resolutions not below the request, walking
+// from the first (largest) entry; the first entry for a request above it; 0 when the walk meets 0.
+uint16_t get_calibrator_resolution(const GLScanner* g, uint16_t source, int resolution);
+
+// Replaces the record's lines and parameter block with the stored ones for its key. 1; -2003 when
+// there is no usable record (no file name, no file, a damaged store, no entry, or blobs that are
+// not two equal, non-empty lines of whole pixels); -1007 for memory.
+int load_calibration_from_file(_CALI_PARAM* c);
+// Stores the record under its key. A damaged store is first moved aside to "<name>.corrupt". 1 or
+// -2003; a failure leaves the file as it was.
+int save_calibration_to_file(_CALI_PARAM* c);
+// Clears the active calibration, then removes the records of the request's calibrator resolution
+// (at source code 1), or the whole file for resolution 0. A missing file counts as erased.
+void erase_cali_data(GLScanner* g, _SCAN_SETTING* s, stEraseCaliData* request);

@@ -1,0 +1,103 @@
+// Calibration: before a scan the driver reuses a stored calibration for the same scan conditions
+// or takes a fresh one. A fresh calibration has the device scan 256 dark and 256 white sample
+// lines over its width at a calibrator resolution, reduces each pixel column to one value with a
+// median-window average, hands both shading lines and the device's 128-byte calibration parameter
+// block to the scanner, and stores all three in the calibration file under a key made of the scan
+// conditions (cali_file.h).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct GLScanner;
+struct _SCAN_SETTING;
+struct _CALI_PARAM;
+
+constexpr uint32_t CALI_SAMPLE_LINES = 256; // lines of one shading scan
+constexpr uint32_t CALI_MAX_LINES = 1024;   // the most sample lines a column holds
+constexpr size_t CALI_PARAMS_SIZE = 128;    // the device's calibration parameter block
+constexpr size_t CALI_PATH_SIZE = 256;
+constexpr uint16_t CALI_MARKER = 0xFFFF;
+
+using cali_reduce_fn = void (*)(_CALI_PARAM*);
+using cali_column_fn = uint16_t (*)(_CALI_PARAM*);
+
+// The calibration record. Shading lines are chunky (pixel by pixel, channel by channel within a
+// pixel for colour), 16 bits per sample; both have line_bytes bytes.
+struct _CALI_PARAM {
+    char path[CALI_PATH_SIZE]{}; // the calibration file; empty when it has no usable name
+    uint16_t source = 0;         // the key's parts: SRC
+    uint16_t quality = 0;        // QT
+    int32_t resolution = 0;      // RES, the calibrator resolution
+    uint16_t colour = 0;         // CC: non-zero for three channels
+    uint16_t exposure_ratio = 0; // EXP
+    uint16_t constant = 0;       // 5 once prepared
+    std::array<uint16_t, 3> factors{}; // calibrator factors of types 1, 2 and 3
+    uint16_t kind = 0;                 // last shading taken: 0 dark, 1 white
+    uint32_t pixels = 0;               // per shading line, as the device reports them
+    uint32_t line_bytes = 0;           // pixels × 2, × 3 for colour
+    uint32_t lines = 0;                // sample lines, as the device reports them
+    uint8_t bqm = 0;                   // BQM: the multiple-exposure switch
+    uint8_t ecc = 0;                   // ECC: colour consistency
+    uint32_t segments = 0;             // exposure segments per line; always 1
+    uint32_t segment_pixels = 0;
+    std::vector<uint16_t> white_samples; // lines × pixels × channels, only during a shading
+    std::vector<uint16_t> white_line;
+    std::vector<uint16_t> dark_samples;
+    std::vector<uint16_t> dark_line;
+    cali_reduce_fn white_function = nullptr;
+    cali_reduce_fn dark_function = nullptr;
+    cali_reduce_fn third_function = nullptr; // always null
+    cali_column_fn column_statistic = nullptr;
+    cali_column_fn column_average = nullptr;
+    std::array<uint16_t, CALI_MAX_LINES> column{}; // the pixel column under work
+    uint16_t marker = 0;                           // CALI_MARKER once prepared
+    std::vector<uint8_t> params;                   // the device's parameter block (128 bytes)
+};
+
+// Reuses a stored calibration when the scan setting allows it and the file, the device and its
+// calibration check all agree; otherwise takes dark and white shading, hands them to the device
+// and saves them. On success the active calibration becomes a copy of the working record's
+// scalar fields. 1, or the first failure: -1008 for a calibrator resolution of 0 (before any
+// device traffic), -1007 for memory, -2003 for a failed save, or a mapped device status.
+int do_calibrate(GLScanner* g, _SCAN_SETTING* s);
+// Fills the working record: file path, key parts, factors and reduction functions.
+void get_calibration_setting(GLScanner* g, _SCAN_SETTING* s);
+// The u16 of the source's media resolution payload at byte 88 (type 1), 92 (type 3) or 90.
+uint16_t get_calibrator_factor(const GLScanner* g, uint16_t source, int resolution, int type);
+// One dark or white shading scan, reduced into the working record's dark or white line. Once the
+// device scan was started, every failure stops it. 1, -1007, or -1008 for a reply with no pixels
+// or not 1 to 1024 lines, a short page or a failed read; else the mapped device status.
+int do_dark(GLScanner* g, _SCAN_SETTING* s);
+int do_white(GLScanner* g, _SCAN_SETTING* s);
+
+// After a fresh shading: reads the device's parameter block into the record, then sends both
+// shading lines. 1, -1008 for a failed parameter read, -1007, or the mapped status of the send.
+int update_calibrator_from_scanner(GLScanner* g, _CALI_PARAM* c);
+// For a stored record: sends its parameter block, then both shading lines. 1, -2003 without a
+// parameter block, -1008 for a failed parameter send, or the mapped status of the shading send.
+int update_calibrator_to_scanner(GLScanner* g, _CALI_PARAM* c);
+// Asks the device to check its calibration (system status byte 11 bit 0) and reads the answer
+// (bit 4). 1 when valid, -2003 when not, or a mapped device status.
+int check_calibration_status(GLScanner* g);
+
+// The reductions: every pixel column of the samples (colour or grey) goes through the column
+// statistic into the next position of the line. The multiple-exposure white reduction is the
+// white chunky one (one exposure segment per line).
+void cali_shadingForDarkChunky(_CALI_PARAM* c);
+void cali_shadingForWhiteChunky(_CALI_PARAM* c);
+void cali_white_shading_for_multiple_exposure_mode(_CALI_PARAM* c);
+// The mean of the column's samples strictly inside 95 %-105 % of its median (the sample at index
+// n / 2 of the sorted column); the plain mean when none is. n = lines, at most 1024.
+uint16_t cali_sortMid(_CALI_PARAM* c);
+// The truncated mean of the column's n samples; 0 when n is 0.
+uint16_t cali_average(_CALI_PARAM* c);
+// Ascending order of u16 for qsort.
+int compare(const void* a, const void* b);
+
+// The scalar fields of a record (key parts, sizes, path), without any buffer.
+void copy_calibration_scalars(_CALI_PARAM* to, const _CALI_PARAM* from);
+// Releases the record's line, sample and parameter buffers.
+void release_calibration_buffers(_CALI_PARAM* c);

@@ -1,0 +1,184 @@
+// The shared pieces of the panels: slider and toggle rows bound to a settings object, the
+// segmented control, the panel frame with its Reset button, symbol icons.
+#include "group_box.h"
+#include "gui_test.h"
+#include "image_settings.h"
+#include "panel_style.h"
+#include "segmented_control.h"
+#include "slider_view.h"
+#include "symbol_icon.h"
+#include "toggle_view.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+PropertyBinding<double> exposureOf(ImageSettings& settings)
+{
+    return bindProperty(settings, &ImageSettings::exposure, &ImageSettings::setExposure, &ImageSettings::exposureChanged);
+}
+
+PropertyBinding<bool> invertOf(ImageSettings& settings)
+{
+    return bindProperty(settings, &ImageSettings::invert, &ImageSettings::setInvert, &ImageSettings::invertChanged);
+}
+
+QString labelText(const QWidget* view, const char* name)
+{
+    return view->findChild<QLabel*>(QString::fromLatin1(name))->text();
+}
+
+const QString arrow = QStringLiteral("arrow.counterclockwise");
+
+} // namespace
+
+class BuildingBlocksTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void sliderShowsItsValueAndTheUsersMoves()
+    {
+        ImageSettings settings;
+        SliderView view(exposureOf(settings), QStringLiteral("Exposure:"), -2.0, 2.0, 0.1);
+        QCOMPARE((QStringList{labelText(&view, "caption"), labelText(&view, "badge"), labelText(&view, "minimum"),
+                              labelText(&view, "maximum")}),
+                 (QStringList{"Exposure:", "0.0", "-2.0", "2.0"}));
+        QCOMPARE(formatOneDecimal(-0.04), QStringLiteral("-0.0"));
+
+        // A drag from the handle (at 0.0, the middle) to the right ends between the steps.
+        showForSnapshot(&view);
+        QSlider* slider = view.slider();
+        const QPoint middle(slider->width() / 2, slider->height() / 2);
+        QTest::mousePress(slider, Qt::LeftButton, {}, middle);
+        QTest::mouseMove(slider, middle + QPoint(37, 0));
+        QTest::mouseRelease(slider, Qt::LeftButton, {}, middle + QPoint(37, 0));
+        const double dragged = settings.exposure();
+        QVERIFY(dragged > 0.1 && dragged < 2.0);
+        QVERIFY(std::abs(dragged * 10 - std::round(dragged * 10)) > 1e-6);
+        QCOMPARE(labelText(&view, "badge"), formatOneDecimal(dragged));
+        slider->setValue(5925); // a key press or a drag to the position of 0.37
+        QVERIFY(std::abs(settings.exposure() - 0.37) < 1e-12);
+        QCOMPARE(labelText(&view, "badge"), QStringLiteral("0.4"));
+    }
+
+    void modelChangesAreShownWithoutWritingBack()
+    {
+        ImageSettings settings;
+        SliderView view(exposureOf(settings), QStringLiteral("Exposure:"), -2.0, 2.0, 0.1);
+        settings.setExposure(-1.0);
+        QCOMPARE(view.slider()->value(), SliderView::positions / 4);
+        QSignalSpy changes(&settings, &ImageSettings::exposureChanged);
+        // Beyond the range: the handle at the end, the value kept, also by a second row on it.
+        settings.setExposure(5.0);
+        SliderView again(exposureOf(settings), QStringLiteral("Exposure:"), -2.0, 2.0, 0.1);
+        QCoreApplication::processEvents();
+        QCOMPARE(labelText(&view, "badge"), QStringLiteral("5.0"));
+        QCOMPARE(view.slider()->value(), SliderView::positions);
+        QCOMPARE(settings.exposure(), 5.0);
+        QCOMPARE(changes.size(), 1);
+    }
+
+    void segmentedControl()
+    {
+        SegmentedControl control;
+        control.addItem(QStringLiteral("in"), 10);
+        control.addItem(QStringLiteral("cm"), 20);
+        QSignalSpy activated(&control, &SegmentedControl::activated);
+        control.setCurrentTag(20);
+        QCOMPARE(control.currentTag(), std::optional<qint64>(20));
+        control.setCurrentTag(99);
+        QCOMPARE(control.currentTag(), std::nullopt);
+        QVERIFY(!control.button(0)->isChecked() && !control.button(1)->isChecked());
+        QCOMPARE(activated.size(), 0);
+
+        control.show();
+        for (int index : {0, 0, 1}) QTest::mouseClick(control.button(index), Qt::LeftButton);
+        QCOMPARE(activated.size(), 3);
+        QCOMPARE((QList<qint64>{activated[0][0].toLongLong(), activated[2][0].toLongLong()}), (QList<qint64>{10, 20}));
+        QCOMPARE(control.currentTag(), std::optional<qint64>(20));
+    }
+
+    void resetButtonAndGroupBox()
+    {
+        int resets = 0;
+        std::unique_ptr<GroupBox> box(makeGroupBox(
+            new QLabel(QStringLiteral("content")), makePanelLabel(QStringLiteral("Output Settings:"), [&] { resets++; }, false)));
+        auto* reset = box->findChild<QToolButton*>(QStringLiteral("resetButton"));
+        QCOMPARE(reset->text(), QStringLiteral("Reset"));
+        QVERIFY(!reset->icon().isNull());
+        showForSnapshot(box.get());
+        QTest::mouseClick(reset, Qt::LeftButton);
+        QCOMPARE(resets, 1);
+        box->setEnabled(false);
+        QVERIFY(!reset->isEnabled());
+        QTest::mouseClick(reset, Qt::LeftButton);
+        QCOMPARE(resets, 1);
+    }
+
+    void toggleViewFollowsItsProperty()
+    {
+        ImageSettings settings;
+        for (const std::optional<QString>& symbol : {std::optional<QString>(), std::optional<QString>(arrow)}) {
+            ToggleView toggle(invertOf(settings), QStringLiteral("Invert"), symbol);
+            QCOMPARE(toggle.icon().isNull(), !symbol.has_value());
+            QCOMPARE(toggle.isChecked(), settings.invert());
+            const bool before = settings.invert();
+            toggle.show();
+            QTest::mouseClick(&toggle, Qt::LeftButton);
+            QCOMPARE(settings.invert(), !before);
+            settings.setInvert(before);
+            QCOMPARE(toggle.isChecked(), before);
+        }
+    }
+
+    void symbolsAreTinted()
+    {
+        const QImage image = symbolIcon(arrow, ui::red(), 16).pixmap(16, 16).toImage();
+        int drawn = 0;
+        for (int y = 0; y < 16; y++) {
+            for (int x = 0; x < 16; x++) {
+                const QColor pixel = image.pixelColor(x, y);
+                if (pixel.alpha() < 128) continue;
+                QVERIFY(pixel.red() >= 0xF0 && pixel.green() <= 0x50 && pixel.blue() <= 0x40);
+                drawn++;
+            }
+        }
+        QVERIFY(drawn > 20 && drawn < 16 * 16 / 2);
+        QVERIFY(symbolIcon(QStringLiteral("no.such.symbol"), Qt::black, 16).isNull());
+    }
+
+    void snapshots()
+    {
+        ImageSettings settings;
+        settings.setSharpeness(5.0);
+        QWidget sliders;
+        auto* rows = new QVBoxLayout(&sliders);
+        rows->addWidget(new SliderView(exposureOf(settings), QStringLiteral("Exposure:"), -2.0, 2.0, 0.1));
+        rows->addWidget(new SliderView(bindProperty(settings, &ImageSettings::contrast, &ImageSettings::setContrast,
+                                                    &ImageSettings::contrastChanged),
+                                       QStringLiteral("Contrast:"), 0.5, 1.5, 0.1));
+        rows->addWidget(new SliderView(bindProperty(settings, &ImageSettings::sharpeness, &ImageSettings::setSharpeness,
+                                                    &ImageSettings::sharpenessChanged),
+                                       QStringLiteral("Sharpness"), -2.0, 2.0, 0.1));
+        showForSnapshot(&sliders);
+        QVERIFY(!saveSnapshot(&sliders, QStringLiteral("blocks-sliders")).isEmpty());
+
+        ImageSettings on;
+        on.setInvert(true);
+        QWidget toggles;
+        auto* column = new QVBoxLayout(&toggles);
+        for (ImageSettings* model : {&settings, &on}) {
+            column->addWidget(new ToggleView(invertOf(*model), QStringLiteral("Invert")));
+            column->addWidget(new ToggleView(invertOf(*model), QStringLiteral("Invert"), arrow));
+        }
+        showForSnapshot(&toggles);
+        QVERIFY(!saveSnapshot(&toggles, QStringLiteral("blocks-toggles")).isEmpty());
+    }
+};
+
+LF_GUI_TEST_MAIN(BuildingBlocksTest)
+#include "test_building_blocks.moc"

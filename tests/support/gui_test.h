@@ -1,0 +1,44 @@
+// The set-up of the widget test programs (QTest, each with its own main()), and the snapshot
+// helper that saves widgets as PNG files for review.
+//
+// Before the QApplication exists, the program gets a fresh temporary home (HOME and the XDG
+// folders point into it, so no test reaches the real user's settings), the offscreen platform
+// unless one is set, and the Fusion style; afterwards the application's names, Fusion's standard
+// palette and DejaVu Sans at 12 px, so that widgets look the same on every machine.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTest>
+
+class QWidget;
+
+class GuiTestSetUp {
+public:
+    // `snapshotFolder` is where snapshots go unless LUMENFIELD_SNAPSHOT_DIR names another folder.
+    explicit GuiTestSetUp(const QString& snapshotFolder);
+    bool valid() const { return home_.isValid(); }
+    void configure(QApplication& app);
+
+private:
+    QTemporaryDir home_;
+};
+
+// Lays `widget` out `width` px wide at the height it asks for and shows it.
+void showForSnapshot(QWidget* widget, int width = 400);
+// Saves what `widget` shows as "<name>.png" in the snapshot folder; answers the file's path, or an
+// empty text (with a warning) when it could not be written.
+QString saveSnapshot(QWidget* widget, const QString& name);
+
+// main() of a widget test program. LF_SNAPSHOT_DIR is set by lf_add_qtest.
+#define LF_GUI_TEST_MAIN(TestClass)                                                                \
+    int main(int argc, char** argv)                                                                \
+    {                                                                                              \
+        GuiTestSetUp setUp(QStringLiteral(LF_SNAPSHOT_DIR));                                      \
+        if (!setUp.valid()) return 1;                                                              \
+        QApplication app(argc, argv);                                                              \
+        setUp.configure(app);                                                                      \
+        TestClass test;                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
