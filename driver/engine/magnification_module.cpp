@@ -19,7 +19,6 @@ constexpr size_t kCoordsResolutionAt = 4;
 constexpr size_t kCoordsCountAt = 6;
 constexpr size_t kIdealAt = 8;
 constexpr size_t kMeasuredAt = 104;
-constexpr size_t kMaxWidthAt = 16; // of a media's attribute record: its widest scan in pixels
 
 constexpr uint32_t kColourPlanes = 14;
 
@@ -40,11 +39,9 @@ int init_magnification_correction_coords(GLScanner* g, stScannerAttri* attribute
     if (resolution == 0 || count == 0) return 0;
 
     const int media = get_scanner_media(g, attributes->ScanSource);
-    const uint64_t width = media >= 0 && static_cast<size_t>(media) < SCANNER_MEDIA_SLOTS
-                               ? get_u32le(g->attributes[static_cast<size_t>(media)].data() + kMaxWidthAt)
-                               : 0;
-    // Never 0: the accessor counts a reported 0 as 3200. Above 2^20 the model refuses the table,
-    // so the product saturates rather than wrapping into a usable-looking length.
+    const uint64_t width = get_scanner_max_scan_width(g, media);
+    // The divisor is never 0 (a reported 0 counts as 3200). The model refuses tables above 2^20
+    // pixels, so the product saturates rather than wrapping into a usable-looking length.
     const uint64_t length = width * resolution / get_scanner_max_x_resolution(g, media);
     auto& d = parameter->coords_data;
     d.table_length = static_cast<uint32_t>(std::min<uint64_t>(length, UINT32_MAX));
