@@ -17,6 +17,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -53,77 +54,48 @@ TEST(MagnificationParameters, FromTheDeviceRecords)
     auto g = submodel2_record();
     stScannerAttri attr{};
     CoordinateCorrectionParameter p{};
-    attr.ScanSource = kFlatbed;
     ASSERT_EQ(init_magnification_correction_coords(g.get(), &attr, &p), 1);
     EXPECT_EQ(p.coords_data.table_length, 40800u);
     EXPECT_EQ(p.coords_data.coords_resolution, 4800u);
-    EXPECT_EQ(p.coords_data.coords_count, 31u);
     EXPECT_EQ(p.coords_data.measured[30], 40800u);
     ASSERT_EQ(init_magnification_rgb_alignment_settings(g.get(), &p), 1);
     // d2-3 = 4060 and d0-1 = 20; rl 2, gl 5, bl 3 and rr -1, gr 4, br 4.
     EXPECT_EQ(p.pixel_position_left, 200u);
     EXPECT_EQ(p.pixel_position_right, 40600u);
-    EXPECT_EQ(p.red_offset_right, 0.0);
-    EXPECT_EQ(p.green_offset_right, 0.3);
-    EXPECT_EQ(p.blue_offset_right, 0.1);
-    EXPECT_EQ(p.red_offset_left, 0.5);
-    EXPECT_EQ(p.green_offset_left, 0.0);
-    EXPECT_EQ(p.blue_offset_left, 0.0);
+    const double left[3] = {p.red_offset_left, p.green_offset_left, p.blue_offset_left};
+    const double right[3] = {p.red_offset_right, p.green_offset_right, p.blue_offset_right};
+    EXPECT_EQ(std::vector<double>(left, left + 3), (std::vector<double>{0.5, 0.0, 0.0}));
+    EXPECT_EQ(std::vector<double>(right, right + 3), (std::vector<double>{0.0, 0.3, 0.1}));
 
-    // The transparency unit's table is 7200 pixels: 40800 - 40600 leaves the table, so only the
-    // alignment is dropped.
-    CoordinateCorrectionParameter t{};
-    attr.ScanSource = kTransparency;
-    ASSERT_EQ(init_magnification_correction_coords(g.get(), &attr, &t), 1);
-    EXPECT_EQ(t.coords_data.table_length, 7200u);
-    init_magnification_rgb_alignment_settings(g.get(), &t);
-    EXPECT_EQ(t.pixel_position_left, 0u);
-    EXPECT_EQ(t.pixel_position_right, 0u);
-    EXPECT_EQ(t.red_offset_left, 0.0);
-
-    // Grey takes one channel; anything but 16 bits is corrected as 8; the frame's last pixel.
+    // Grey takes one channel; anything but 16 bits is corrected as 8; a frame ending at pixel 0
+    // has no last pixel and is refused.
     auto s = colour_setting(600, 30, 99);
     s->color_planes = 1;
     s->depth = 12;
     init_magnification_correction_settings(g.get(), s.get(), &p);
     EXPECT_EQ(p.settings.channel, 1);
     EXPECT_EQ(p.settings.depth, 8);
-    EXPECT_EQ(p.settings.resolution, 600u);
-    EXPECT_EQ(p.settings.start_x, 30u);
     EXPECT_EQ(p.settings.end_x, 99u);
     s->front_side.scan_end = 0;
     init_magnification_correction_settings(g.get(), s.get(), &p);
     EXPECT_FALSE(MagnificationCorrectionValidate(&p));
 
-    // No coordinates: 0 and the record as it was.
-    g->x_axis_magnification.fill(0);
-    CoordinateCorrectionParameter none{};
-    EXPECT_EQ(init_magnification_correction_coords(g.get(), &attr, &none), 0);
-    EXPECT_EQ(none.coords_data.table_length, 0u);
-}
-
-TEST(MagnificationParameters, AlignmentOffByRecordOrConfiguration)
-{
-    auto g = submodel2_record();
-    CoordinateCorrectionParameter p{};
-    p.coords_data.table_length = 40800;
-    g->rgb_alignment.fill(0xFF);
-    init_magnification_rgb_alignment_settings(g.get(), &p);
-    EXPECT_EQ(p.pixel_position_left, 0u);
-    EXPECT_EQ(p.red_offset_left, 0.0);
-
+    // An alignment record of 0xFF bytes, or the configuration flag, leaves the alignment off.
     std::string dir = fs::temp_directory_path() / "hmcfg.XXXXXX";
     ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    dir += "/";
-    std::ofstream(dir + EXTERNAL_CONFIG_FILE) << "ENV_VEK_DRIVER_DISABLE_HORIZONTAL_MAGNIFICATION_OF_RGB=1\n";
-    ExternalConfig_Init(dir.c_str());
-    g = submodel2_record();
-    init_magnification_rgb_alignment_settings(g.get(), &p);
+    std::ofstream(dir + "/" + EXTERNAL_CONFIG_FILE) << "ENV_VEK_DRIVER_DISABLE_HORIZONTAL_MAGNIFICATION_OF_RGB=1\n";
+    for (bool flag : {false, true}) {
+        g = submodel2_record();
+        if (flag) ExternalConfig_Init((dir + "/").c_str());
+        else g->rgb_alignment.fill(0xFF);
+        CoordinateCorrectionParameter q{};
+        q.coords_data.table_length = 40800;
+        init_magnification_rgb_alignment_settings(g.get(), &q);
+        EXPECT_EQ(q.pixel_position_left + q.pixel_position_right, 0u) << flag;
+        EXPECT_EQ(q.red_offset_left + q.green_offset_right, 0.0) << flag;
+    }
     ExternalConfig_Init(nullptr);
     fs::remove_all(dir);
-    EXPECT_EQ(p.pixel_position_left, 0u);
-    EXPECT_EQ(p.pixel_position_right, 0u);
-    EXPECT_EQ(p.red_offset_left, 0.0);
 }
 
 // The module against the simulated scanner with the magnification profile.
@@ -178,7 +150,7 @@ TEST_F(MagnificationModule, TheProfileBuildsTheModelFromTheDevice)
     edit_and_reopen([](sim::ScannerRecords& r) {
         for (int i = 0; i < 31; ++i)
             put_u16le(r.xsmc.data() + 104 + 2 * i,
-                          static_cast<uint16_t>(1360 * i + 24 * std::min(std::max(i - 10, 0), 10)));
+                      static_cast<uint16_t>(1360 * i + 24 * std::min(std::max(i - 10, 0), 10)));
     });
     ASSERT_EQ(run(600, 100, 5000), 1);
     ASSERT_NE(context(), nullptr);

@@ -312,23 +312,24 @@ TEST(MagnificationDumps, TablesAndLogTexts)
     p.green_offset_right = 0.25;
     Model m;
     ASSERT_EQ(m.init(p), 1);
-    const auto x = lines(dir + "CorrectionTable_X.csv");
-    ASSERT_EQ(x.size(), 100u);
-    EXPECT_EQ(x[3], "3.000000, 3.000000, 3.000000,");
-    const auto rgb = lines(dir + "CorrectionTable_RGB.csv");
-    ASSERT_EQ(rgb.size(), 100u);
-    EXPECT_EQ(rgb[99], "99.000000, 98.750000, 99.000000,");
-    EXPECT_EQ(lines(dir + "CorrectionTable_SCAN.csv").size(), 50u);
-    const auto fixed = lines(dir + "CorrectionTable_SCAN_FIXED_POINT.csv");
-    ASSERT_EQ(fixed.size(), 30u);
-    EXPECT_EQ(fixed[1], "1.000000, 1.000000, 1.000000,");
+    // Rows, and one line of each: X and RGB at the table's 100, SCAN at M = 50, positions at W = 30.
+    const struct { const char* name; size_t rows, at; const char* line; } dumps[] = {
+        {"CorrectionTable_X", 100, 3, "3.000000, 3.000000, 3.000000,"},
+        {"CorrectionTable_RGB", 100, 99, "99.000000, 98.750000, 99.000000,"},
+        {"CorrectionTable_SCAN", 50, 12, "12.000000, 12.000000, 12.000000,"},
+        {"CorrectionTable_SCAN_FIXED_POINT", 30, 1, "1.000000, 1.000000, 1.000000,"},
+    };
+    for (const auto& d : dumps) {
+        const auto rows = lines(dir + d.name + ".csv");
+        ASSERT_EQ(rows.size(), d.rows) << d.name;
+        EXPECT_EQ(rows[d.at], d.line) << d.name;
+    }
 
     std::stringstream log;
     log << std::ifstream(dir + "DEBUG-LOG-6204.txt").rdbuf();
     for (const char* text : {
              "MagnificationCorrectionInit(): para->coords_data.coords_resolution = 1200, "
              "para->coords_data.coords_count = 31, para->coords_data.side_edge = 0\n",
-             "para->settings.resolution = 600, para->settings.start_x = 10, para->settings.end_x = 39\n",
              "green_offset_right = 0.250000, blue_offset_right = 0.000000\n",
              ", 2900, 3000\nCalculateMagnificationCorrectionZoom(): measured = 0, 100,",
              "zoom 24~29 = 1.000000, 1.000000, 1.000000, 1.000000, 1.000000, 1.000000\n",
