@@ -1,6 +1,7 @@
 // Throughput of each image stage on one core, in MB/s (10^6 bytes) of stage input, median of
 // repeated runs, with the budget each stage needs for the whole pipeline to keep ahead of the
 // scanner. Run: build/bench/driver_imaging/bench_driver_imaging
+#include "bench_common.h"
 #include "halftone.h"
 #include "image_mirror.h"
 #include "interpolate.h"
@@ -16,22 +17,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int kChunkLines = 32;  // the pipeline's chunk
-
-std::vector<uint8_t> random_bytes(size_t n, uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> v(n);
-    for (auto& b : v) b = static_cast<uint8_t>(rng());
-    return v;
-}
-
-void set_rate(benchmark::State& state, double bytes_per_iteration)
-{
-    state.counters["MB/s"] = benchmark::Counter(bytes_per_iteration / 1e6 * static_cast<double>(state.iterations()),
-                                                benchmark::Counter::kIsRate);
-}
 
 // One whole image through the resize engine in 32-line chunks, as the pipeline feeds it; the
 // same chunk of random samples stands for every chunk of the scan.
@@ -153,6 +138,7 @@ const std::map<std::string, double> kBudgets = {
     {"BM_mirror_8u3ch", 2000},
     {"BM_single_bit_halftone_pattern0", 400},
     {"BM_single_bit_lineart", 400},
+    {"BM_magnification_8u3ch_5100", 400},
 };
 
 // Prints the usual table and collects each stage's median for the summary.
@@ -181,7 +167,6 @@ std::string cpu_model()
 
 }  // namespace
 
-#define STAGE(fn) BENCHMARK(fn)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond)
 STAGE(BM_resize_8u3ch_600_to_500dpi);
 STAGE(BM_resize_8u3ch_padding_squeeze);
 STAGE(BM_resize_16u3ch_600_to_500dpi);

@@ -212,9 +212,14 @@ uint32_t get_scanner_max_y_resolution(const GLScanner* g, int media)
     return resolution_or_default(get_u32le(attributes(g, media).data() + 8));
 }
 
+uint32_t get_scanner_max_scan_width(const GLScanner* g, int media)
+{
+    return get_u32le(attributes(g, media).data() + 16);
+}
+
 int32_t get_scanner_max_scan_width_by_inch(const GLScanner* g, int media)
 {
-    return thousandths_of_inch(get_u32le(attributes(g, media).data() + 16), get_scanner_max_x_resolution(g, media));
+    return thousandths_of_inch(get_scanner_max_scan_width(g, media), get_scanner_max_x_resolution(g, media));
 }
 
 int32_t get_scanner_max_scan_height_by_inch(const GLScanner* g, int media)

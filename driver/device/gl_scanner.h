@@ -114,6 +114,8 @@ bool is_scanner_support_bqm(const GLScanner* g, int media);
 // 3200 when the device reports 0.
 uint32_t get_scanner_max_x_resolution(const GLScanner* g, int media);
 uint32_t get_scanner_max_y_resolution(const GLScanner* g, int media);
+// The widest scan in pixels at the maximum x resolution.
+uint32_t get_scanner_max_scan_width(const GLScanner* g, int media);
 // The largest scan width and height in thousandths of an inch, at most INT32_MAX.
 int32_t get_scanner_max_scan_width_by_inch(const GLScanner* g, int media);
 int32_t get_scanner_max_scan_height_by_inch(const GLScanner* g, int media);

@@ -25,3 +25,10 @@ struct stSetScannerScanMode {
     uint8_t cEnableColorConsistency;
     uint8_t cEnableBQMScan;
 };
+
+// The scan attributes of a scan. The driver object completes the record; the scan set-up reads
+// the source.
+struct stScannerAttri {
+    stKzdHeader header;
+    uint16_t ScanSource; // 0x02 feeder, 0x04 transparency, 0x08 feeder both sides, none flatbed
+};

@@ -109,8 +109,7 @@ uint32_t convert_to_par_width(const GLScanner* g, const _SCAN_SETTING* s, uint32
     if (correction_on) return s->corrected_end_x - s->corrected_start_x;
     if (s->frame.right < s->frame.left) return 0;
     const uint64_t width = pixels_of(uint64_t{s->frame.right} - s->frame.left + 1, x_resolution);
-    const int media = get_scanner_media(g, s->source);
-    const uint32_t widest = get_u32le(g->attributes[static_cast<size_t>(media)].data() + 16);
+    const uint32_t widest = get_scanner_max_scan_width(g, get_scanner_media(g, s->source));
     return saturate(std::min<uint64_t>(width, widest));
 }
 
