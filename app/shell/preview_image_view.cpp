@@ -235,7 +235,11 @@ PreviewImageView::PreviewImageView(ScanManager& scanManager, ScanSettings& scanS
     followStatus();
 }
 
-PreviewImageView::~PreviewImageView() = default;
+PreviewImageView::~PreviewImageView()
+{
+    // The face reaches into the pane's members (a drag it ends, the frame it draws): it goes first.
+    delete imageFace_;
+}
 
 void PreviewImageView::setPreviewImage(std::optional<vips::VImage> image)
 {

@@ -15,26 +15,28 @@
 #include <QPushButton>
 #include <QStackedLayout>
 
-#include <algorithm>
 #include <functional>
 #include <memory>
-#include <vector>
 
 namespace {
 
-// Sides of the frame's border that may differ between two grabs: the dashes march.
-constexpr int dashMargin = 3;
-
-bool differsOnlyInside(const QImage& a, const QImage& b, const QRect& inside, int& differing)
+// Whether two grabs differ only inside `inside`, and in more than `atLeast` pixels.
+bool differOnlyInside(const QImage& a, const QImage& b, const QRect& inside, int atLeast)
 {
-    differing = 0;
+    int differing = 0;
     for (int y = 0; y < a.height(); y++)
         for (int x = 0; x < a.width(); x++) {
             if (a.pixel(x, y) == b.pixel(x, y)) continue;
             if (!inside.contains(x, y)) return false;
             differing++;
         }
-    return true;
+    return differing > atLeast;
+}
+
+bool near(const QRectF& a, const QRectF& b)
+{
+    const QRectF d(a.topLeft() - b.topLeft(), a.size() - b.size());
+    return std::max({std::abs(d.x()), std::abs(d.y()), std::abs(d.width()), std::abs(d.height())}) <= 1e-9;
 }
 
 } // namespace
@@ -58,18 +60,12 @@ private:
     }
     QWidget* face() const { return pane->findChild<QWidget*>(QStringLiteral("imageFace")); }
     QWidget* shownFace() const { return static_cast<QStackedLayout*>(pane->layout())->currentWidget(); }
-    template <typename T>
-    T* child(const char* name) const
-    {
-        return pane->findChild<T*>(QString::fromLatin1(name));
-    }
     void mouse(QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons held)
     {
         QMouseEvent event(type, at, face()->mapToGlobal(at), button, held, Qt::NoModifier);
         QApplication::sendEvent(face(), &event);
     }
-    // Presses `button` at `from`, moves in four steps to `to` with the button held, runs `during`,
-    // then releases.
+    // Presses `button` at `from`, moves in four steps to `to` with it held, runs `during`, releases.
     void drag(QPointF from, QPointF to, Qt::MouseButton button = Qt::LeftButton,
               const std::function<void()>& during = {})
     {
@@ -82,20 +78,11 @@ private:
         mouse(QEvent::MouseButtonRelease, to, button, Qt::NoButton);
         QCoreApplication::processEvents();
     }
-    // The frame in inches of the document.
     QRectF frameInches() const
     {
         const double k = ScanSettings::previewResolution * scan->previewImageScale();
         const QRectF r = scan->previewRect();
         return QRectF(r.x() / k, r.y() / k, r.width() / k, r.height() / k);
-    }
-    static void compareRects(const QRectF& a, const QRectF& b, double tolerance)
-    {
-        QVERIFY2(std::abs(a.x() - b.x()) <= tolerance && std::abs(a.y() - b.y()) <= tolerance &&
-                     std::abs(a.width() - b.width()) <= tolerance && std::abs(a.height() - b.height()) <= tolerance,
-                 qPrintable(QStringLiteral("(%1, %2, %3, %4) against (%5, %6, %7, %8)")
-                                .arg(a.x()).arg(a.y()).arg(a.width()).arg(a.height())
-                                .arg(b.x()).arg(b.y()).arg(b.width()).arg(b.height())));
     }
 
 private Q_SLOTS:
@@ -108,9 +95,7 @@ private Q_SLOTS:
         scan = std::make_unique<ScanSettings>();
         image = std::make_unique<ImageSettings>();
         host = std::make_unique<QWidget>();
-        QPalette fill = host->palette();
-        fill.setColor(QPalette::Window, QColor::fromRgbF(0.19f, 0.19f, 0.21f));
-        host->setPalette(fill);
+        host->setPalette(QPalette(QColor::fromRgbF(0.19f, 0.19f, 0.21f)));
         host->setAutoFillBackground(true);
         pane = new PreviewImageView(*manager, *scan, *image, host.get());
         manager->setScanStatus(rawValue(VekScanStatus::ready));
@@ -131,49 +116,38 @@ private Q_SLOTS:
 
     void facesFollowTheStatusAndStopEndsTheScan()
     {
-        QCOMPARE(pane->objectName(), QStringLiteral("previewPane"));
         for (VekScanStatus status : {VekScanStatus::ready, VekScanStatus::stopped, VekScanStatus::notConnected}) {
             manager->setScanStatus(rawValue(status));
             QCOMPARE(shownFace(), face());
         }
-        auto* title = child<QLabel>("progressTitle");
-        auto* bar = child<QProgressBar>("progressBar");
-        auto* percent = child<QLabel>("progressPercent");
-        auto* stop = child<QPushButton>("stopButton");
+        auto* title = pane->findChild<QLabel*>(QStringLiteral("progressTitle"));
+        auto* bar = pane->findChild<QProgressBar*>(QStringLiteral("progressBar"));
+        auto* percent = pane->findChild<QLabel*>(QStringLiteral("progressPercent"));
+        auto* stop = pane->findChild<QPushButton*>(QStringLiteral("stopButton"));
         place(QSize(500, 300));
-
-        manager->setScanStatus(rawValue(VekScanStatus::starting));
-        QCOMPARE(shownFace()->objectName(), QStringLiteral("progressFace"));
-        QCOMPARE(title->text(), QStringLiteral("Scanning..."));
-        QVERIFY(bar->isVisible() && stop->isVisible() && !percent->isVisible());
-        QCOMPARE(bar->minimum(), 0);
-        QCOMPARE(bar->maximum(), 0);
-        QVERIFY(!saveSnapshot(host.get(), QStringLiteral("card-starting")).isEmpty());
+        manager->setScanProgress(0.426);
+        for (auto [status, text, name] : {std::tuple{VekScanStatus::starting, "Scanning...", "card-starting"},
+                                          {VekScanStatus::reading, "Scanning...", "card-reading"},
+                                          {VekScanStatus::processingImage, "Image Processing...", "card-processing"},
+                                          {VekScanStatus::writingFile, "Writing Image File...", "card-writing"}}) {
+            manager->setScanStatus(rawValue(status));
+            QCOMPARE(shownFace()->objectName(), QStringLiteral("progressFace"));
+            QCOMPARE(title->text(), QString::fromLatin1(text));
+            const bool scanning = status == VekScanStatus::starting || status == VekScanStatus::reading;
+            QCOMPARE(bar->isVisible() && stop->isVisible(), scanning);
+            QCOMPARE(percent->isVisible(), status == VekScanStatus::reading);
+            if (scanning) QCOMPARE(bar->maximum(), status == VekScanStatus::reading ? 1000 : 0);
+            QVERIFY(!saveSnapshot(host.get(), QString::fromLatin1(name)).isEmpty());
+        }
 
         manager->setScanStatus(rawValue(VekScanStatus::reading));
-        const std::vector<std::pair<double, QString>> progress = {{0.426, "43%"}, {0.999, "100%"}, {0.0, "0%"}};
-        for (const auto& [value, text] : progress) {
+        for (auto [value, text] : {std::pair{0.426, "43%"}, {0.999, "100%"}, {0.0, "0%"}}) {
             manager->setScanProgress(value);
-            QCOMPARE(percent->text(), text);
-            QCOMPARE(bar->maximum(), 1000);
+            QCOMPARE(percent->text(), QString::fromLatin1(text));
             QCOMPARE(bar->value(), qRound(value * 1000));
         }
-        QVERIFY(bar->isVisible() && percent->isVisible() && stop->isVisible() && !bar->isTextVisible());
-        manager->setScanProgress(0.426);
-        QVERIFY(!saveSnapshot(host.get(), QStringLiteral("card-reading")).isEmpty());
-
-        manager->setScanStatus(rawValue(VekScanStatus::processingImage));
-        QCOMPARE(title->text(), QStringLiteral("Image Processing..."));
-        QVERIFY(!bar->isVisible() && !stop->isVisible());
-        QVERIFY(!saveSnapshot(host.get(), QStringLiteral("card-processing")).isEmpty());
-        manager->setScanStatus(rawValue(VekScanStatus::writingFile));
-        QCOMPARE(title->text(), QStringLiteral("Writing Image File..."));
-        QVERIFY(!saveSnapshot(host.get(), QStringLiteral("card-writing")).isEmpty());
-
-        manager->setScanStatus(rawValue(VekScanStatus::reading));
         QTest::mouseClick(stop, Qt::LeftButton);
         QTRY_COMPARE(manager->scanStatus(), rawValue(VekScanStatus::stopped));
-        QCOMPARE(manager->scanProgress(), 0.0);
         QCOMPARE(shownFace(), face());
     }
 
@@ -184,21 +158,16 @@ private Q_SLOTS:
         const int computed = pane->processedCropCount();
         QVERIFY(computed >= 1);
 
-        // Begun on the frame: moves it, keeps its type; the offset shows while the drag runs.
+        // Begun on the frame: moves it, keeps its type, and computes no crop until the end.
         drag(QPointF(50, 40), QPointF(80, 80), Qt::LeftButton, [&] {
-            QVERIFY(pane->gestures().isDrag());
             QCOMPARE(pane->gestures().dragOffset(), QPointF(30, 40));
-            QCOMPARE(scan->previewRect(), QRectF(10, 20, 100, 50));
             QCOMPARE(pane->processedCropCount(), computed);
         });
         QCOMPARE(scan->previewRect(), QRectF(40, 60, 100, 50));
         QCOMPARE(scan->scanFrameType(), VekScanFrameType::a4);
-        QVERIFY(!pane->gestures().isDrag());
         QCOMPARE(pane->processedCropCount(), computed + 1);
-        QVERIFY(image->scanFrameRawImage());
-        QCOMPARE(image->scanFrameRawImage()->width(), 100);
 
-        // Begun elsewhere: draws a new frame, live, and computes nothing until the end.
+        // Begun elsewhere: draws a new frame, live.
         drag(QPointF(200, 150), QPointF(300, 250), Qt::LeftButton, [&] {
             QCOMPARE(scan->previewRect(), QRectF(200, 150, 100, 100));
             QCOMPARE(pane->processedCropCount(), computed + 1);
@@ -209,12 +178,17 @@ private Q_SLOTS:
         QCOMPARE(image->scanFrameRawImage()->height(), 100);
 
         // Nine points, or the right button: nothing.
-        const auto published = image->scanFrameRawImage()->get_image();
         drag(QPointF(20, 20), QPointF(29, 20));
         drag(QPointF(20, 20), QPointF(120, 120), Qt::RightButton);
         QCOMPARE(scan->previewRect(), QRectF(200, 150, 100, 100));
-        QCOMPARE(image->scanFrameRawImage()->get_image(), published);
+
+        // A scan that begins mid-drag hides the face: the drag ends there, as a release would end it.
+        mouse(QEvent::MouseButtonPress, QPointF(20, 20), Qt::LeftButton, Qt::LeftButton);
+        mouse(QEvent::MouseMove, QPointF(120, 100), Qt::NoButton, Qt::LeftButton);
+        QVERIFY(pane->gestures().isDrag());
+        manager->setScanStatus(rawValue(VekScanStatus::starting));
         QVERIFY(!pane->gestures().isDrag());
+        QCOMPARE(scan->previewRect(), QRectF(20, 20, 100, 80));
 
         pane->setPreviewImage(std::nullopt);
         QVERIFY(!image->scanFrameRawImage());
@@ -227,11 +201,7 @@ private Q_SLOTS:
         const int computed = pane->processedCropCount();
         const QImage before = face()->grab().toImage();
         face()->repaint();
-        QCoreApplication::processEvents();
-        QCOMPARE(pane->processedCropCount(), computed);
-
-        // Settings the processing does not read change nothing.
-        scan->setResolution(600);
+        scan->setResolution(600);  // settings the processing does not read
         image->setBrightness(0.5);
         QCoreApplication::processEvents();
         QCOMPARE(pane->processedCropCount(), computed);
@@ -239,17 +209,11 @@ private Q_SLOTS:
         image->setExposure(1.0);
         QCoreApplication::processEvents();
         QCOMPARE(pane->processedCropCount(), computed + 1);
-        const QImage after = face()->grab().toImage();
-        int differing = 0;
+        // The dashes march between the grabs: their band around the frame may differ too.
         const QRect frame = scan->previewRect().toAlignedRect();
-        QVERIFY(differsOnlyInside(before, after, frame.adjusted(-dashMargin, -dashMargin, dashMargin, dashMargin),
-                                  differing));
-        QVERIFY(differing > frame.width() * frame.height() / 2);
+        QVERIFY(differOnlyInside(before, face()->grab().toImage(), frame.adjusted(-3, -3, 3, 3),
+                                 frame.width() * frame.height() / 2));
         QVERIFY(!saveSnapshot(host.get(), QStringLiteral("face-processed-crop")).isEmpty());
-
-        scan->setColorType(VekColorType::gray);
-        QCoreApplication::processEvents();
-        QCOMPARE(pane->processedCropCount(), computed + 2);
     }
 
     void scaleStaysInStepWithTheDrawnPreview()
@@ -258,22 +222,20 @@ private Q_SLOTS:
         scan->setPreviewImageScale(0.5);
         scan->setPreviewRect(QRectF(10, 20, 100, 50));
         pane->setPreviewImage(gradientPreview(1275, 1650));
-        QCOMPARE(scan->previewImageScale(), 0.5);  // not shown: no size to fit yet
         place(QSize(800, 600));
         host->show();
         QCoreApplication::processEvents();
         QCOMPARE(scan->previewImageScale(), 600.0 / 1650);
-        compareRects(scan->previewRect(), QRectF(7.2727272727, 14.5454545454, 72.7272727272, 36.3636363636), 1e-9);
-        QVERIFY(image->scanFrameRawImage());
+        QVERIFY(near(scan->previewRect(), QRectF(80.0 / 11, 160.0 / 11, 800.0 / 11, 400.0 / 11)));
 
         // A film preview of another shape, then another pane size: the frame stays on the document.
         const QRectF inches = frameInches();
         pane->setPreviewImage(gradientPreview(225, 1350));
         QCOMPARE(scan->previewImageScale(), 600.0 / 1350);
-        compareRects(frameInches(), inches, 1e-9);
+        QVERIFY(near(frameInches(), inches));
         pane->resize(800, 300);
         QCOMPARE(scan->previewImageScale(), 300.0 / 1350);
-        compareRects(frameInches(), inches, 1e-9);
+        QVERIFY(near(frameInches(), inches));
 
         // A pane without area changes nothing, nor does getting the old size back.
         const QRectF frame = scan->previewRect();
@@ -288,7 +250,7 @@ private Q_SLOTS:
         scan->setPreviewRect(QRectF(10, 20, 100, 50));
         QCoreApplication::processEvents();
         QCOMPARE(scan->previewImageScale(), 300.0 / 1350);
-        compareRects(frameInches(), QRectF(10.0 / 75, 20.0 / 75, 100.0 / 75, 50.0 / 75), 1e-9);
+        QVERIFY(near(frameInches(), QRectF(10.0 / 75, 20.0 / 75, 100.0 / 75, 50.0 / 75)));
     }
 
     // A frame over the whole of a letter-size preview in a pane of about 570 × 780 points.
@@ -296,23 +258,20 @@ private Q_SLOTS:
     {
         pane->setPreviewImage(gradientPreview(1275, 1755));
         place(QSize(570, 780));
-        const double scale = scan->previewImageScale();
-        scan->setPreviewRect(QRectF(0, 0, 1275 * scale, 1755 * scale));
+        scan->setPreviewRect(QRectF(QPointF(), QSizeF(1275, 1755) * scan->previewImageScale()));
         QCoreApplication::processEvents();
-        std::vector<double> times;
-        for (int i = 1; i <= 5; i++) {
-            image->setExposure(0.2 * i);
-            QElapsedTimer timer;
-            timer.start();
+        const int computed = pane->processedCropCount();
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 1; i <= 10; i++) {
+            image->setExposure(0.1 * i);
             QCoreApplication::processEvents();
             face()->repaint();
-            times.push_back(timer.nsecsElapsed() / 1e6);
         }
-        std::sort(times.begin(), times.end());
-        const QSize crop = scan->previewRect().toAlignedRect().size();
-        qInfo("processing and painting the crop of a %d x %d frame: median %.1f ms (min %.1f, max %.1f)",
-              crop.width(), crop.height(), times[2], times[0], times[4]);
-        QVERIFY(pane->processedCropCount() >= 5);
+        qInfo("processing and painting the crop of a %d x %d frame: %.1f ms each",
+              scan->previewRect().toAlignedRect().width(), scan->previewRect().toAlignedRect().height(),
+              timer.nsecsElapsed() / 1e7);
+        QCOMPARE(pane->processedCropCount(), computed + 10);
     }
 };
 
