@@ -532,6 +532,7 @@ private Q_SLOTS:
                 QCOMPARE(box->defaultButton(), buttons[0]);
                 QCOMPARE(buttons[1]->text(), QStringLiteral("Cancel"));
                 QCOMPARE(box->buttonRole(buttons[1]), QMessageBox::RejectRole);
+                if (!checked) saveSnapshot(box, QStringLiteral("replace_question"));
                 checked = true;
                 buttons[replace ? 0 : 1]->click();
             });
