@@ -326,9 +326,13 @@ private Q_SLOTS:
     void previewCaches()
     {
         const QString folder = dataFolder();
+        writeFile(folder + "/reflecive_preview.tiff", "kept");
+        writeFile(folder + "/positive_preview.tiff", "kept");
         controller->setRawPreview(4, pattern(30, 20, 4));
         controller->savePreviewImages();
-        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"negative_preview.tiff"});
+        QVERIFY(samePixels(*readImageFile(folder + "/negative_preview.tiff"), *controller->rawPreview(4)));
+        QCOMPARE(fileBytes(folder + "/reflecive_preview.tiff") + fileBytes(folder + "/positive_preview.tiff"),
+                 QByteArray("keptkept"));
 
         controller->setRawPreview(1, pattern(30, 20, 1));
         controller->setRawPreview(3, pattern(20, 30, 3));
