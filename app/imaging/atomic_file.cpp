@@ -56,6 +56,11 @@ bool replaceFileAtomically(const QString& path, const std::function<bool(int)>& 
     ok = ok && ::fsync(descriptor) == 0;
     ok = (::close(descriptor) == 0) && ok;
     ok = ok && ::rename(temporary.constData(), QFile::encodeName(path).constData()) == 0;
-    if (!ok) ::unlink(temporary.constData());
+    if (!ok) {
+        // errno keeps the reason of the failed step, for the caller's message.
+        const int reason = errno;
+        ::unlink(temporary.constData());
+        errno = reason;
+    }
     return ok;
 }

@@ -1,0 +1,346 @@
+#include "content_controller.h"
+
+#include "atomic_file.h"
+#include "console.h"
+#include "image_processor.h"
+#include "output_file_name.h"
+#include "preview_cache.h"
+#include "reductions.h"
+#include "save_target.h"
+#include "scanner_model_name.h"
+
+#include <QFile>
+#include <QMetaObject>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kHistogramBins = 350;
+constexpr double kHistogramScale = 20.0;
+constexpr int kHistogramHeight = 216;
+
+// A failure line with its reason.
+void printReason(std::string_view text, const char* reason)
+{
+    printLine(std::string(text) + reason);
+}
+
+// The histogram as a picture: per bin one column, per channel a bar of the bin's share of the height
+// (lowest limit 0, highest 1), standing on the bottom row.
+Image histogramPicture(const AreaHistogram& histogram, int height)
+{
+    const int bins = int(histogram.shares.size());
+    std::vector<float> pixels(std::size_t(bins) * std::size_t(height) * 3, 0.0f);
+    for (int bin = 0; bin < bins; ++bin) {
+        for (int channel = 0; channel < 3; ++channel) {
+            const double share = histogram.shares[std::size_t(bin)][std::size_t(channel)];
+            const double fraction = std::isnan(share) ? 0.0 : std::clamp(share, 0.0, 1.0);
+            const int rows = int(std::lround(fraction * height));
+            for (int y = height - rows; y < height; ++y)
+                pixels[(std::size_t(y) * std::size_t(bins) + std::size_t(bin)) * 3 + std::size_t(channel)] = 1.0f;
+        }
+    }
+    VipsImage* image = vips_image_new_from_memory_copy(pixels.data(), pixels.size() * sizeof(float), bins, height, 3,
+                                                       VIPS_FORMAT_FLOAT);
+    if (!image) throw vips::VError();
+    return Image(image).copy(Image::option()->set("interpretation", VIPS_INTERPRETATION_scRGB));
+}
+
+} // namespace
+
+ContentController::ContentController(ScanManager& scanManager, AppSettings& appSettings, ScanSettings& scanSettings,
+                                     ImageSettings& imageSettings, OutputSettings& outputSettings, QObject* parent)
+    : QObject(parent),
+      scanManager_(scanManager),
+      appSettings_(appSettings),
+      scanSettings_(scanSettings),
+      imageSettings_(imageSettings),
+      outputSettings_(outputSettings),
+      scan_([manager = &scanManager](const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
+                                     VekScanQuality scanQuality, VekCalibrationMode calibrationMode) {
+          return manager->scan(settings, mode, exposureRatio, scanQuality, calibrationMode);
+      }),
+      writer_(&writeImage),
+      clock_(&QDateTime::currentDateTime),
+      dialogs_(std::make_shared<MessageBoxSaveDialogs>()),
+      opener_(std::make_shared<DesktopFileOpener>())
+{
+    const auto changed = [this] { Q_EMIT actionStateChanged(); };
+    connect(&scanManager_, &ScanManager::scannerChanged, this, changed);
+    connect(&scanManager_, &ScanManager::scanStatusChanged, this, changed);
+    connect(&scanSettings_, &ScanSettings::scanSourceChanged, this, changed);
+    connect(this, &ContentController::rawPreviewChanged, this, changed);
+    connect(this, &ContentController::flowBusyChanged, this, changed);
+}
+
+void ContentController::setScanFunction(ScanFunction scan)
+{
+    scan_ = std::move(scan);
+}
+
+void ContentController::setImageWriter(ImageWriter writer)
+{
+    writer_ = std::move(writer);
+}
+
+void ContentController::setClock(Clock clock)
+{
+    clock_ = std::move(clock);
+}
+
+void ContentController::setSaveDialogs(std::shared_ptr<SaveDialogs> dialogs)
+{
+    dialogs_ = std::move(dialogs);
+}
+
+void ContentController::setFileOpener(std::shared_ptr<FileOpener> opener)
+{
+    opener_ = std::move(opener);
+}
+
+const std::optional<Image>* ContentController::slot(qint64 source) const
+{
+    switch (source) {
+    case rawValue(VekScanSource::reflective): return &reflectiveRawImage_;
+    case rawValue(VekScanSource::positiveFilm): return &positiveRawImage_;
+    case rawValue(VekScanSource::negativeFilm): return &negativeRawImage_;
+    default: return nullptr;
+    }
+}
+
+const std::optional<Image>& ContentController::rawPreview(qint64 source) const
+{
+    const std::optional<Image>* state = slot(source);
+    return state ? *state : reflectiveRawImage_;
+}
+
+void ContentController::setRawPreview(qint64 source, std::optional<Image> image)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    auto* state = const_cast<std::optional<Image>*>(slot(source));
+    if (!state) return;
+    const auto object = [](const std::optional<Image>& value) { return value ? value->get_image() : nullptr; };
+    if (object(*state) == object(image)) return;
+    *state = std::move(image);
+    Q_EMIT rawPreviewChanged(source);
+}
+
+void ContentController::setFlowBusy(bool busy)
+{
+    if (flowBusy_ == busy) return;
+    flowBusy_ = busy;
+    Q_EMIT flowBusyChanged(busy);
+}
+
+QString ContentController::productName() const
+{
+    const std::shared_ptr<QuorvaneScanner> scanner = scanManager_.scanner();
+    if (!scanner) return QStringLiteral("Quorvane Scanner");
+    return scannerModelName(scanner->info());
+}
+
+bool ContentController::isScanning() const
+{
+    return isScannerBusy(scanManager_.scanStatus());
+}
+
+bool ContentController::isScanDisabled() const
+{
+    if (isScanning()) return true;
+    const std::optional<Image>* state = slot(scanSettings_.scanSourceRawValue());
+    return state && !*state;
+}
+
+std::optional<Image> ContentController::histogramImage() const
+{
+    const std::optional<Image>& frame = imageSettings_.scanFrameRawImage();
+    if (!frame) return std::nullopt;
+    const Image processed = ImageProcessor::processImage(*frame, scanSettings_.values(), imageSettings_.values());
+    const std::optional<AreaHistogram> histogram = areaHistogram(processed, kHistogramBins, kHistogramScale);
+    if (!histogram) return std::nullopt;
+    try {
+        return histogramPicture(*histogram, kHistogramHeight);
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return std::nullopt;
+    }
+}
+
+ContentController::Snapshot ContentController::takeSnapshot() const
+{
+    return {scanSettings_.values(), imageSettings_.values(), appSettings_.exposureRatio(), appSettings_.scanQuality(),
+            appSettings_.calibrationMode()};
+}
+
+template <typename Change>
+void ContentController::postTo(ScanManager* manager, QPointer<ContentController> controller, Change change)
+{
+    // Queued on the session, which outlives its worker: a controller gone meanwhile is skipped, and
+    // the session's own posts and these run in the order they were made.
+    QMetaObject::invokeMethod(
+        manager,
+        [controller = std::move(controller), change = std::move(change)]() mutable {
+            if (controller) change(*controller);
+        },
+        Qt::QueuedConnection);
+}
+
+void ContentController::endFlow()
+{
+    setFlowBusy(false);
+}
+
+void ContentController::endSave()
+{
+    scanManager_.setScanStatus(rawValue(VekScanStatus::ready));
+    endFlow();
+}
+
+bool ContentController::previewScan()
+{
+    if (!isPreviewEnabled()) return false;
+    setFlowBusy(true);
+    scanManager_.runOnWorker([scan = scan_, snapshot = takeSnapshot(), manager = &scanManager_,
+                              self = QPointer<ContentController>(this)] {
+        // The clicked source names both the cache file and the state, whatever the source is now.
+        const qint64 source = rawValue(snapshot.scan.scanSource);
+        const auto finish = [&](std::optional<Image> image) {
+            postTo(manager, self, [source, image = std::move(image)](ContentController& controller) {
+                if (image) controller.setRawPreview(source, *image);
+                controller.endFlow();
+            });
+        };
+        const std::optional<QString> raw = scan(snapshot.scan, ScanMode::preview, snapshot.exposureRatio,
+                                                snapshot.scanQuality, snapshot.calibrationMode);
+        if (!raw) {
+            printLine("Failed to preview!");
+            return finish(std::nullopt);
+        }
+        // Renamed over the old preview, so that a failed move leaves it as it was.
+        const QString destination = previewImageURL(source);
+        if (::rename(QFile::encodeName(*raw).constData(), QFile::encodeName(destination).constData()) != 0) {
+            printReason("Failed to save preview image file: ", std::strerror(errno));
+            return finish(std::nullopt);
+        }
+        finish(readImageFile(destination));
+    });
+    return true;
+}
+
+bool ContentController::scanImage()
+{
+    if (!isScanEnabled()) return false;
+    setFlowBusy(true);
+    scanManager_.runOnWorker([scan = scan_, snapshot = takeSnapshot(), manager = &scanManager_,
+                              self = QPointer<ContentController>(this)] {
+        const std::optional<QString> raw = scan(snapshot.scan, ScanMode::scan, snapshot.exposureRatio,
+                                                snapshot.scanQuality, snapshot.calibrationMode);
+        if (!raw) {
+            printLine("Failed to scan!");
+            return postTo(manager, self, [](ContentController& controller) { controller.endFlow(); });
+        }
+        postTo(manager, self, [manager](ContentController&) {
+            manager->setScanStatus(rawValue(VekScanStatus::processingImage));
+        });
+        const std::optional<Image> image = readImageFile(*raw);
+        if (!image) {
+            // Without an image there is nothing to save: back to ready rather than processing for good.
+            printLine("Failed to load scanned image!");
+            return postTo(manager, self, [](ContentController& controller) { controller.endSave(); });
+        }
+        const Image processed = ImageProcessor::processImage(*image, snapshot.scan, snapshot.image);
+        postTo(manager, self, [processed](ContentController& controller) { controller.saveScannedImage(processed); });
+    });
+    return true;
+}
+
+void ContentController::saveScannedImage(const Image& image)
+{
+    scanManager_.setScanStatus(rawValue(VekScanStatus::writingFile));
+    const QString planned = outputFilePath(outputSettings_);
+    QString target = planned;
+    if (entryAt(planned).exists) {
+        const std::shared_ptr<SaveDialogs> dialogs = dialogs_;
+        const QPointer<ContentController> self(this);
+        const ReplaceAnswer answer = dialogs->askReplace();
+        if (!self) return;
+        if (answer == ReplaceAnswer::replace) {
+            // Replacing means renaming the new file over the old one; anything but a file (a folder)
+            // stays as it is.
+            const PathEntry entry = entryAt(planned);
+            if (entry.exists && !entry.regularFile) {
+                printReason("Failed to delete the exist file: ",
+                          entry.directory ? std::strerror(EISDIR) : "Not a regular file");
+                printLine("Failed to save scanned image file!");
+                return endSave();
+            }
+        } else {
+            target = timestampedPath(planned, clock_());
+        }
+    }
+    const OutputFormat format = outputSettings_.format();
+    const WriteOptions options = WriteOptions::from(outputSettings_, scanSettings_);
+    scanManager_.runOnWorker([writer = writer_, image, target, format, options, manager = &scanManager_,
+                              self = QPointer<ContentController>(this)] {
+        const std::optional<QString> written = writer(image, target, format, options);
+        postTo(manager, self, [written](ContentController& controller) {
+            if (!written) {
+                printLine("Failed to save scanned image file!");
+            } else {
+                if (controller.appSettings_.isOpenImageAfterScan()) controller.opener_->open(*written);
+                const qint64 number = controller.outputSettings_.suffixNumber();
+                if (number < std::numeric_limits<qint64>::max())
+                    controller.outputSettings_.setSuffixNumber(number + 1);
+            }
+            controller.endSave();
+        });
+    });
+}
+
+void ContentController::loadPreviousPreviewImages()
+{
+    for (const VekScanSource source :
+         {VekScanSource::reflective, VekScanSource::positiveFilm, VekScanSource::negativeFilm}) {
+        const QString path = previewImageURL(rawValue(source));
+        if (QFile::exists(path)) setRawPreview(rawValue(source), readImageFile(path));
+    }
+}
+
+void ContentController::savePreviewImages()
+{
+    struct Cache {
+        VekScanSource source;
+        const char* message;
+    };
+    static constexpr Cache kCaches[] = {
+        {VekScanSource::reflective, "Failed to write reflective preview image to file: "},
+        {VekScanSource::positiveFilm, "Failed to write positive preview image to file:  "},
+        {VekScanSource::negativeFilm, "Failed to write negative preview image to file:   "},
+    };
+    for (const Cache& cache : kCaches) {
+        const std::optional<Image>& image = rawPreview(rawValue(cache.source));
+        if (!image) continue;
+        const std::optional<QByteArray> bytes = previewTIFF(*image);
+        if (!bytes) continue;
+        // Through a temporary file renamed over the old one: an interrupted write leaves no damaged cache.
+        errno = 0;
+        if (!replaceFileAtomically(previewImageURL(rawValue(cache.source)), [&](int descriptor) {
+                return writeAll(descriptor, bytes->constData(), std::size_t(bytes->size()));
+            }))
+            printReason(cache.message, std::strerror(errno));
+    }
+}
+
+void ContentController::openOutputDirectory()
+{
+    opener_->open(outputSettings_.directoryPath());
+}

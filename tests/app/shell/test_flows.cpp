@@ -1,0 +1,575 @@
+// The main window's working half without a window: the toolbar's rules, the preview flow and its
+// cache files, the final scan with its save step, and the question box, on the real scan session
+// against the scriptable fake driver.
+#include "content_controller.h"
+#include "fake_driver.h"
+#include "gui_test.h"
+#include "image_file.h"
+#include "preview_cache.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <limits>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+bool samePixels(const Image& a, const Image& b)
+{
+    return a.width() == b.width() && a.height() == b.height() && a.bands() == b.bands() && (a == b).min() == 255;
+}
+
+// An 8-bit RGB image with a pattern of its own.
+Image pattern(int width, int height, int seed)
+{
+    QByteArray bytes(qsizetype(width) * height * 3, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i) bytes[i] = char((i * 7 + seed * (i % 3 + 1)) & 0xFF);
+    return Image(vips_image_new_from_memory_copy(bytes.constData(), std::size_t(bytes.size()), width, height, 3,
+                                                 VIPS_FORMAT_UCHAR));
+}
+
+// Standard output into a file for the test's checks, passed on to standard error afterwards.
+class StdoutCapture {
+public:
+    StdoutCapture()
+    {
+        std::fflush(stdout);
+        saved_ = ::dup(1);
+        file_ = std::tmpfile();
+        ::dup2(::fileno(file_), 1);
+    }
+    ~StdoutCapture()
+    {
+        take();
+        ::dup2(saved_, 1);
+        ::close(saved_);
+        std::fclose(file_);
+    }
+    // What was printed since the last call.
+    std::string take()
+    {
+        std::fflush(stdout);
+        std::string text;
+        char buffer[4096];
+        std::fseek(file_, long(read_), SEEK_SET);
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) text.append(buffer, n);
+        read_ += text.size();
+        std::fputs(text.c_str(), stderr);
+        return text;
+    }
+
+private:
+    int saved_ = -1;
+    std::FILE* file_ = nullptr;
+    std::size_t read_ = 0;
+};
+
+struct ScriptedDialogs : SaveDialogs {
+    QList<ReplaceAnswer> answers;
+    int asked = 0;
+    ReplaceAnswer askReplace() override
+    {
+        ++asked;
+        return answers.isEmpty() ? ReplaceAnswer::cancel : answers.takeFirst();
+    }
+};
+
+struct RecordingOpener : FileOpener {
+    QStringList opened;
+    void open(const QString& path) override { opened << path; }
+};
+
+const QByteArray kDamaged("II*\0\x08\0\0\0damaged", 15);
+
+bool has(const std::string& text, const char* line)
+{
+    return text.find(line) != std::string::npos;
+}
+
+} // namespace
+
+class FlowsTest : public QObject {
+    Q_OBJECT
+
+    // The shared objects of a main window, with the fakes in its seams.
+    struct Window {
+        ScanManager manager;
+        AppSettings app;
+        ScanSettings scanSettings;
+        ImageSettings imageSettings;
+        OutputSettings output;
+        ContentController controller{manager, app, scanSettings, imageSettings, output};
+        std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
+        std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
+        QTemporaryDir outputFolder;
+        QList<qint64> statuses;
+    };
+
+    fake::FakeDriver& driver = fake::FakeDriver::instance();
+    std::unique_ptr<fake::DriverFolder> drivers;
+    std::shared_ptr<QuorvaneScanner> scanner;
+    std::unique_ptr<Window> window;
+    std::unique_ptr<StdoutCapture> console;
+    // Short names for the window's parts.
+    ScanManager* manager = nullptr;
+    AppSettings* app = nullptr;
+    ScanSettings* scanSettings = nullptr;
+    ImageSettings* imageSettings = nullptr;
+    OutputSettings* output = nullptr;
+    ContentController* controller = nullptr;
+    ScriptedDialogs* dialogs = nullptr;
+    RecordingOpener* opener = nullptr;
+    QList<qint64>* statusesSeen = nullptr;
+
+    static QString dataFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation); }
+    QString outputPath(const QString& name) const { return window->outputFolder.filePath(name); }
+    bool finished() const
+    {
+        return QTest::qWaitFor([&] { return !controller->isFlowBusy(); }, 20000);
+    }
+    // The scan session's own scan, with the raw file replaced by bytes no decoder takes.
+    ScanFunction damagingScan()
+    {
+        return [manager = manager](const ScanSettings::Values& s, ScanMode m, qint64 e, VekScanQuality q,
+                                          VekCalibrationMode c) {
+            std::optional<QString> path = manager->scan(s, m, e, q, c);
+            if (path) writeFile(*path, kDamaged);
+            return path;
+        };
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(VIPS_INIT("test_shell_flows") == 0); }
+
+    void init()
+    {
+        QFile::remove(dataFolder());
+        QDir(dataFolder()).removeRecursively();
+        QVERIFY(QDir().mkpath(dataFolder()));
+        driver.reset();
+        drivers = std::make_unique<fake::DriverFolder>();
+        drivers->add("FakeAlpha");
+        scanner = std::make_shared<QuorvaneScanner>(drivers->path());
+        QVERIFY(scanner->loadDriver());
+        driver.clearTrace();
+        window = std::make_unique<Window>();
+        Window& w = *window;
+        std::tie(manager, app, scanSettings, imageSettings, output, controller, dialogs, opener, statusesSeen) =
+            std::tuple(&w.manager, &w.app, &w.scanSettings, &w.imageSettings, &w.output, &w.controller,
+                       w.dialogs.get(), w.opener.get(), &w.statuses);
+        manager->setScanner(scanner);
+        manager->setScanStatus(rawValue(VekScanStatus::ready));
+        output->setDirectoryPath(w.outputFolder.path());
+        output->setPrefixType(PrefixType::text);
+        output->setPrefix(QStringLiteral("Scan"));
+        output->setSuffixNumber(12);
+        controller->setSaveDialogs(w.dialogs);
+        controller->setFileOpener(w.opener);
+        connect(manager, &ScanManager::scanStatusChanged, this, [&w](qint64 status) { w.statuses << status; });
+        console = std::make_unique<StdoutCapture>();
+    }
+
+    void cleanup()
+    {
+        console.reset();
+        window->manager.waitForWorker();
+        scanner->unloadDriver();
+        window.reset();
+        scanner.reset();
+        drivers.reset();
+    }
+
+    void rules()
+    {
+        QCOMPARE(controller->productName(), QStringLiteral("Velquor K5200"));
+        manager->setScanner(nullptr);
+        QCOMPARE(controller->productName(), QStringLiteral("Quorvane Scanner"));
+        const auto handMade = std::make_shared<QuorvaneScanner>();
+        manager->setScanner(handMade);
+        const struct { uint16_t model; uint8_t sub; const char* name; } names[] = {
+            {0x6204, 0, "Velquor K5200"}, {0x6204, 2, "Tessaly K7700 Plus"},
+            {0x6204, 1, "Quorvane Velquor"}, {0x6205, 0, "Quorvane Velquor"}};
+        for (const auto& row : names) {
+            handMade->setInfo(SCANNERINFO{row.model, row.sub, "", 0, 0});
+            QCOMPARE(controller->productName(), QString::fromLatin1(row.name));
+        }
+
+        for (qint64 status = 0; status <= 7; ++status) {
+            manager->setScanStatus(status);
+            QCOMPARE(controller->isScanning(), status >= 1 && status <= 4);
+        }
+        manager->setScanStatus(0);
+
+        // A final scan needs a preview of its own source; other sources are not held back.
+        controller->setRawPreview(1, pattern(4, 4, 0));
+        const struct { qint64 source; bool disabled; } sources[] = {{1, false}, {3, true}, {4, true}, {2, false}};
+        for (const auto& row : sources) {
+            scanSettings->setScanSourceRawValue(row.source);
+            QCOMPARE(controller->isScanDisabled(), row.disabled);
+        }
+        scanSettings->setScanSourceRawValue(1);
+        manager->setScanStatus(4);
+        QVERIFY(controller->isScanDisabled());
+        QVERIFY(!controller->isPreviewEnabled());
+        manager->setScanStatus(5);
+        QVERIFY(controller->isPreviewEnabled() && controller->isScanEnabled());
+
+        QSignalSpy action(controller, &ContentController::actionStateChanged);
+        manager->setScanner(scanner);
+        manager->setScanStatus(0);
+        scanSettings->setScanSourceRawValue(3);
+        controller->setRawPreview(3, pattern(4, 4, 1));
+        QCOMPARE(action.count(), 4);
+        QVERIFY(controller->previewScan());
+        QVERIFY(!controller->isPreviewEnabled() && !controller->isScanEnabled());
+        QCOMPARE(action.count(), 5);
+        QVERIFY(finished());
+    }
+
+    void previewFlow()
+    {
+        controller->loadPreviousPreviewImages();
+        for (const qint64 source : {1, 3, 4}) {
+            scanSettings->setScanSourceRawValue(source);
+            QVERIFY(!controller->rawPreview(source) && controller->isScanDisabled());
+        }
+
+        // A positive-film preview over an older one.
+        const QString positive = dataFolder() + "/positive_preview.tiff";
+        writeFile(positive, "older preview");
+        scanSettings->setScanSourceRawValue(3);
+        QSignalSpy changed(controller, &ContentController::rawPreviewChanged);
+        QVERIFY(controller->previewScan());
+        QVERIFY(finished());
+        QCOMPARE(*statusesSeen, (QList<qint64>{1, 2, 5}));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toLongLong(), 3);
+        QVERIFY(!controller->rawPreview(1) && !controller->rawPreview(4));
+        QVERIFY(controller->rawPreview(3) && controller->rawPreview(3)->width() == 120);
+        QVERIFY(!QFile::exists(dataFolder() + "/raw_image.tiff"));
+        QCOMPARE(readImageFile(positive)->height(), 40);
+        QVERIFY(controller->isScanEnabled());
+
+        // A refused scan changes nothing.
+        const QByteArray kept = fileBytes(positive);
+        driver.reply(SE_CMD_START_SCAN, SE_VERB_SET, SE_ERR_DEVICE_REFUSED);
+        console->take();
+        QVERIFY(controller->previewScan());
+        QVERIFY(finished());
+        QVERIFY(has(console->take(), "Failed to preview!\n"));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(fileBytes(positive), kept);
+    }
+
+    void previewKeepsTheClickedSource()
+    {
+        driver.scan.delay = 300ms;
+        scanSettings->setScanSourceRawValue(3);
+        QVERIFY(controller->previewScan());
+        QVERIFY(QTest::qWaitFor([&] { return driver.entered(SE_CMD_READ_LINES) > 0; }, 20000));
+        scanSettings->setScanSourceRawValue(1);
+        QVERIFY(finished());
+        QVERIFY(controller->rawPreview(3) && !controller->rawPreview(1));
+        QVERIFY(QFile::exists(dataFolder() + "/positive_preview.tiff"));
+        QVERIFY(!QFile::exists(dataFolder() + "/reflecive_preview.tiff"));
+    }
+
+    void previewThatCannotBeStored()
+    {
+        // A folder where the file goes: it stays, and so does the raw file.
+        QVERIFY(QDir(dataFolder()).mkpath("reflecive_preview.tiff/inside"));
+        QVERIFY(controller->previewScan());
+        QVERIFY(finished());
+        QVERIFY(has(console->take(), "Failed to save preview image file: Is a directory\n"));
+        QVERIFY(!controller->rawPreview(1));
+        QVERIFY(QFileInfo(dataFolder() + "/reflecive_preview.tiff/inside").isDir());
+        QVERIFY(QFile::exists(dataFolder() + "/raw_image.tiff"));
+
+        // A damaged file is moved in and ignored without a word.
+        controller->setScanFunction(damagingScan());
+        scanSettings->setScanSourceRawValue(4);
+        QVERIFY(controller->previewScan());
+        QVERIFY(finished());
+        QVERIFY(!has(console->take(), "Failed"));
+        QVERIFY(!controller->rawPreview(4));
+        QCOMPARE(fileBytes(dataFolder() + "/negative_preview.tiff"), kDamaged);
+    }
+
+    void previewCaches()
+    {
+        const QString folder = dataFolder();
+        writeFile(folder + "/reflecive_preview.tiff", "kept");
+        writeFile(folder + "/positive_preview.tiff", "kept");
+        controller->setRawPreview(4, pattern(30, 20, 4));
+        controller->savePreviewImages();
+        QVERIFY(samePixels(*readImageFile(folder + "/negative_preview.tiff"), *controller->rawPreview(4)));
+        QCOMPARE(fileBytes(folder + "/reflecive_preview.tiff") + fileBytes(folder + "/positive_preview.tiff"),
+                 QByteArray("keptkept"));
+
+        controller->setRawPreview(1, pattern(30, 20, 1));
+        controller->setRawPreview(3, pattern(20, 30, 3));
+        controller->savePreviewImages();
+        ContentController reopened(*manager, *app, *scanSettings, *imageSettings, *output);
+        reopened.loadPreviousPreviewImages();
+        for (const qint64 source : {1, 3, 4})
+            QVERIFY(samePixels(*reopened.rawPreview(source), *controller->rawPreview(source)));
+
+        // Files that cannot be replaced, each with its own message.
+        for (const char* name : {"reflecive_preview.tiff", "positive_preview.tiff", "negative_preview.tiff"}) {
+            QFile::remove(folder + '/' + name);
+            QVERIFY(QDir(folder).mkdir(name));
+        }
+        console->take();
+        controller->savePreviewImages();
+        QCOMPARE(QString::fromStdString(console->take()),
+                 QStringLiteral("Failed to write reflective preview image to file: Is a directory\n"
+                                "Failed to write positive preview image to file:  Is a directory\n"
+                                "Failed to write negative preview image to file:   Is a directory\n"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{});
+
+        // Without a data folder every source shares one file in the home folder.
+        QVERIFY(QDir(folder).removeRecursively());
+        writeFile(folder, "no folder here");
+        for (const qint64 source : {1, 3, 4, 2})
+            QCOMPARE(previewImageURL(source), QDir::homePath() + "/reflecive_preview.tiff");
+        QVERIFY(has(console->take(), "Failed to get application support directory URL\n"));
+        QFile::remove(folder);
+    }
+
+    void scanAndSave()
+    {
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        std::atomic<bool> writing = false;
+        QThread* writerThread = nullptr;
+        controller->setImageWriter([&](const Image& image, const QString& path, OutputFormat format,
+                                       const WriteOptions& options) {
+            writerThread = QThread::currentThread();
+            writing = true;
+            std::this_thread::sleep_for(300ms);
+            writing = false;
+            return writeImage(image, path, format, options);
+        });
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, this, [&] { ticks += writing; });
+        timer.start(10);
+
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        const QString written = outputPath("scan-012.tiff");
+        QCOMPARE(opener->opened, QStringList{written});
+        QCOMPARE(readImageFile(written)->width(), 120);
+        QCOMPARE(output->suffixNumber(), 13);
+        QCOMPARE(*statusesSeen, (QList<qint64>{1, 2, 5, 3, 4, 0}));
+        QCOMPARE(dialogs->asked, 0);
+        QVERIFY(writerThread && writerThread != QThread::currentThread());
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+
+        controller->openOutputDirectory();
+        QCOMPARE(opener->opened.last(), window->outputFolder.path());
+
+        // Nothing opens when it is not asked for; the counter stays at its largest value.
+        app->setOpenImageAfterScan(false);
+        output->setSuffixNumber(std::numeric_limits<qint64>::max());
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QVERIFY(QFile::exists(outputPath("scan-9223372036854775807.tiff")));
+        QCOMPARE(opener->opened.size(), 2);
+        QCOMPARE(output->suffixNumber(), std::numeric_limits<qint64>::max());
+    }
+
+    void takenNames()
+    {
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        const QString planned = outputPath("scan-012.tiff");
+        writeFile(planned, "older scan");
+
+        dialogs->answers = {ReplaceAnswer::replace};
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QCOMPARE(dialogs->asked, 1);
+        QCOMPARE(readImageFile(planned)->width(), 120);
+        QCOMPARE(output->suffixNumber(), 13);
+
+        // Cancel: a timestamped name beside the untouched file.
+        const QByteArray replaced = fileBytes(planned);
+        const QDateTime now(QDate(2024, 3, 15), QTime(10, 30, 5));
+        controller->setClock([now] { return now; });
+        output->setSuffixNumber(12);
+        dialogs->answers = {ReplaceAnswer::cancel};
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        const QString stamped = outputPath(QStringLiteral("scan-012 (20240315_%1).tiff").arg(now.toSecsSinceEpoch()));
+        QCOMPARE(opener->opened.last(), stamped);
+        QVERIFY(readImageFile(stamped).has_value());
+        QCOMPARE(fileBytes(planned), replaced);
+        QCOMPARE(output->suffixNumber(), 13);
+
+        // Without the suffix every name after the first is taken.
+        output->setAutoSuffix(false);
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QCOMPARE(dialogs->asked, 2);
+        QVERIFY(QFile::exists(outputPath("scan.tiff")));
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QCOMPARE(dialogs->asked, 3);
+        QCOMPARE(output->suffixNumber(), 15);
+    }
+
+    void saveFailures()
+    {
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        const QString planned = outputPath("scan-012.tiff");
+        writeFile(planned, "older scan");
+
+        // The writer fails after Replace: the old file survives.
+        controller->setImageWriter([](const Image&, const QString&, OutputFormat, const WriteOptions&) {
+            return std::optional<QString>();
+        });
+        dialogs->answers = {ReplaceAnswer::replace};
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QVERIFY(has(console->take(), "Failed to save scanned image file!\n"));
+        QCOMPARE(fileBytes(planned), QByteArray("older scan"));
+        QVERIFY(opener->opened.isEmpty());
+        QCOMPARE(output->suffixNumber(), 12);
+        QCOMPARE(manager->scanStatus(), 0);
+
+        // A folder at the name is never replaced.
+        controller->setImageWriter(&writeImage);
+        QVERIFY(QFile::remove(planned) && QDir(window->outputFolder.path()).mkpath("scan-012.tiff/inside"));
+        dialogs->answers = {ReplaceAnswer::replace};
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QVERIFY(has(console->take(), "Failed to delete the exist file: Is a directory\n"
+                                     "Failed to save scanned image file!\n"));
+        QVERIFY(QFileInfo(planned + "/inside").isDir());
+        QCOMPARE(output->suffixNumber(), 12);
+        QCOMPARE(manager->scanStatus(), 0);
+
+        // An unreadable raw image ends the flow at ready, without a file.
+        statusesSeen->clear();
+        controller->setScanFunction(damagingScan());
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QVERIFY(has(console->take(), "Failed to load scanned image!\n"));
+        QCOMPARE(*statusesSeen, (QList<qint64>{1, 2, 5, 3, 0}));
+        QCOMPARE(QDir(window->outputFolder.path()).entryList(QDir::Files), QStringList{});
+        QCOMPARE(output->suffixNumber(), 12);
+
+        // A refused scan runs no save step.
+        statusesSeen->clear();
+        controller->setScanFunction([manager = manager](const ScanSettings::Values& s, ScanMode m, qint64 e,
+                                                              VekScanQuality q, VekCalibrationMode c) {
+            return manager->scan(s, m, e, q, c);
+        });
+        driver.reply(SE_CMD_START_SCAN, SE_VERB_SET, SE_ERR_DEVICE_REFUSED);
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QVERIFY(has(console->take(), "Failed to scan!\n"));
+        QCOMPARE(*statusesSeen, (QList<qint64>{1, 5}));
+        QCOMPARE(dialogs->asked, 2);
+    }
+
+    void oneFlowAtATime()
+    {
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        QVERIFY(controller->previewScan());
+        QVERIFY(!controller->previewScan());
+        QVERIFY(!controller->scanImage());
+        QVERIFY(finished());
+        QCOMPARE(driver.calls(SE_CMD_START_SCAN).size(), 1u);
+        QVERIFY(controller->scanImage());
+        QVERIFY(!controller->previewScan());
+        QVERIFY(finished());
+        QCOMPARE(driver.calls(SE_CMD_START_SCAN).size(), 2u);
+    }
+
+    void questionBox()
+    {
+        MessageBoxSaveDialogs product;
+        bool checked = false;
+        const auto answer = [&](bool replace) {
+            QTimer::singleShot(0, this, [&, replace] {
+                QVERIFY(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000));
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                QVERIFY(box);
+                QCOMPARE(box->icon(), QMessageBox::Warning);
+                QCOMPARE(box->text(), QStringLiteral("File Already Exists"));
+                QCOMPARE(box->informativeText(),
+                         QStringLiteral("The file already exists at the destination. Do you want to replace it? If "
+                                        "you choose not to replace, the file name will include the timestamp."));
+                QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+                const QList<QAbstractButton*> buttons = box->buttons();
+                QCOMPARE(buttons.size(), 2);
+                QCOMPARE(buttons[0]->text(), QStringLiteral("Replace"));
+                QCOMPARE(box->buttonRole(buttons[0]), QMessageBox::AcceptRole);
+                QCOMPARE(box->defaultButton(), buttons[0]);
+                QCOMPARE(buttons[1]->text(), QStringLiteral("Cancel"));
+                QCOMPARE(box->buttonRole(buttons[1]), QMessageBox::RejectRole);
+                if (!checked) saveSnapshot(box, QStringLiteral("replace_question"));
+                checked = true;
+                buttons[replace ? 0 : 1]->click();
+            });
+        };
+        answer(false);
+        QCOMPARE(product.askReplace(), ReplaceAnswer::cancel);
+        QVERIFY(checked);
+        answer(true);
+        QCOMPARE(product.askReplace(), ReplaceAnswer::replace);
+    }
+
+    void histogram()
+    {
+        QVERIFY(!controller->histogramImage());
+        // 1 % white pixels on black, left as they are by the raw method.
+        const Image white = Image::xyz(100, 100)[1] == 0;
+        const Image frame = white.bandjoin(std::vector<Image>{white, white});
+        imageSettings->setAdjustmentMethod(AdjustmentMethod::raw);
+        imageSettings->setScanFrameRawImage(frame);
+        const std::optional<Image> picture = controller->histogramImage();
+        QVERIFY(picture);
+        QCOMPARE(picture->width(), 350);
+        QCOMPARE(picture->height(), 216);
+        QCOMPARE(picture->bands(), 3);
+        for (int channel = 0; channel < 3; ++channel) {
+            const Image band = (*picture)[channel];
+            QCOMPARE(band.extract_area(0, 0, 1, 216).avg() * 216, 216.0);
+            QCOMPARE(band.extract_area(349, 0, 1, 216).avg() * 216, 43.0);
+            QCOMPARE(band.extract_area(349, 216 - 43, 1, 43).min(), 1.0);
+            QCOMPARE(band.extract_area(1, 0, 348, 216).max(), 0.0);
+        }
+    }
+};
+
+LF_GUI_TEST_MAIN(FlowsTest)
+#include "test_flows.moc"
