@@ -23,10 +23,13 @@ namespace {
 constexpr int rowSpacing = 10;
 constexpr int captionColumn = 120;
 constexpr int noteIndent = 8;
+// Keeps a caption off the control beside it.
+constexpr int captionGap = 4;
 
+// Symbols at the size of the text beside them.
 int symbolSize()
 {
-    return QFontInfo(ui::bodyFont()).pixelSize() + 2;
+    return QFontInfo(ui::bodyFont()).pixelSize();
 }
 
 QLabel* symbolLabel(const QString& name, const QColor& colour)
@@ -46,7 +49,7 @@ QWidget* captionCell(const QString& text, QLabel* symbol = nullptr)
     auto* cell = new QWidget;
     cell->setFixedWidth(captionColumn);
     auto* layout = new QHBoxLayout(cell);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(0, 0, captionGap, 0);
     layout->setSpacing(ui::defaultSpacing);
     layout->addStretch(1);
     if (symbol) layout->addWidget(symbol);
