@@ -1,6 +1,5 @@
-// Captures what the program writes to standard output from construction on (file descriptor 1,
-// so lines written with printf are caught too). On destruction the captured text is passed on to
-// standard error and the output restored.
+// Captures standard output (file descriptor 1, so printf is caught too) while it lives, then passes
+// what it caught on to standard error.
 #pragma once
 
 #include <unistd.h>
@@ -10,41 +9,21 @@
 
 class StdoutCapture {
 public:
-    StdoutCapture()
-    {
-        std::fflush(stdout);
-        file_ = std::tmpfile();
-        saved_ = dup(1);
-        if (file_) dup2(fileno(file_), 1);
-    }
+    StdoutCapture() : file_(std::tmpfile()), saved_(dup(1)) { std::fflush(stdout), dup2(fileno(file_), 1); }
     ~StdoutCapture()
     {
-        const std::string captured = text();
-        std::fflush(stdout);
-        if (saved_ >= 0) {
-            dup2(saved_, 1);
-            close(saved_);
-        }
-        if (file_) std::fclose(file_);
-        std::fputs(captured.c_str(), stderr);
+        const std::string caught = text();
+        dup2(saved_, 1), close(saved_), std::fclose(file_);
+        std::fputs(caught.c_str(), stderr);
     }
     StdoutCapture(const StdoutCapture&) = delete;
     StdoutCapture& operator=(const StdoutCapture&) = delete;
 
-    // Everything written so far.
     std::string text() const
     {
         std::fflush(stdout);
-        std::string out;
-        if (!file_) return out;
-        char buffer[4096];
-        for (off_t at = 0;;) {
-            const ssize_t got = pread(fileno(file_), buffer, sizeof buffer, at);
-            if (got <= 0) break;
-            out.append(buffer, std::size_t(got));
-            at += got;
-        }
-        return out;
+        std::string out(std::size_t(lseek(fileno(file_), 0, SEEK_END)), '\0');
+        return out.empty() || pread(fileno(file_), out.data(), out.size(), 0) > 0 ? out : std::string();
     }
     // How many lines begin with `prefix`.
     int lines(const std::string& prefix) const
@@ -57,6 +36,6 @@ public:
     }
 
 private:
-    std::FILE* file_ = nullptr;
-    int saved_ = -1;
+    std::FILE* file_;
+    int saved_;
 };
