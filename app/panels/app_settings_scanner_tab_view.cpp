@@ -227,8 +227,13 @@ void AppSettingsScannerTabView::setExposureSegments(const std::vector<ExposureRa
     for (const ExposureRatioSegment& segment : segments) wanted.emplace_back(segment.label, segment.value);
     if (wanted == exposureShown_) return;
     exposureShown_ = wanted;
-    delete exposureRatio_;
-    exposureRatio_ = nullptr;
+    if (exposureRatio_) {
+        // Later: this may run inside the old picker's own click.
+        exposureColumn_->removeWidget(exposureRatio_);
+        exposureRatio_->hide();
+        exposureRatio_->deleteLater();
+        exposureRatio_ = nullptr;
+    }
     if (wanted.empty()) return;
     exposureRatio_ = makeSegmented(QStringLiteral("exposureRatioSegmented"));
     for (const auto& [label, value] : wanted) exposureRatio_->addItem(label, value);
