@@ -2,9 +2,44 @@
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 #include <QToolButton>
 
 #include <algorithm>
+
+namespace {
+
+// A segment whose symbol and text stay together in the middle of the segment; the style would put
+// them at its left edge once the segment is wider than they are.
+class SegmentButton : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        if (icon().isNull() || toolButtonStyle() != Qt::ToolButtonTextBesideIcon) {
+            QToolButton::paintEvent(event);
+            return;
+        }
+        QStylePainter painter(this);
+        QStyleOptionToolButton option;
+        initStyleOption(&option);
+        QStyleOptionToolButton bevel = option;
+        bevel.text.clear();
+        bevel.icon = QIcon();
+        painter.drawComplexControl(QStyle::CC_ToolButton, bevel);
+        // The style puts 4 px between symbol and text.
+        const int width = std::min(option.rect.width(),
+                                   option.iconSize.width() + 4 + option.fontMetrics.horizontalAdvance(option.text) + 2);
+        option.rect = QRect(option.rect.x() + (option.rect.width() - width) / 2, option.rect.y(), width,
+                            option.rect.height());
+        painter.drawControl(QStyle::CE_ToolButtonLabel, option);
+    }
+};
+
+} // namespace
 
 SegmentedControl::SegmentedControl(QWidget* parent) : QWidget(parent), group_(new QButtonGroup(this))
 {
@@ -17,7 +52,7 @@ SegmentedControl::SegmentedControl(QWidget* parent) : QWidget(parent), group_(ne
 
 QToolButton* SegmentedControl::addItem(const QString& text, qint64 tag, const QIcon& icon)
 {
-    auto* button = new QToolButton(this);
+    auto* button = new SegmentButton(this);
     const int index = count();
     if (!objectName().isEmpty()) button->setObjectName(objectName() + '.' + QString::number(index));
     button->setText(text);

@@ -196,6 +196,7 @@ int16_t FakeDriver::dispatch(const char* module, int16_t op, ECDB* block)
     Call call;
     call.bundle = bundleOf(module);
     call.op = op;
+    call.thread = std::this_thread::get_id();
     if (block != nullptr) {
         call.code = block->code;
         call.verb = block->verb;

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fake {
@@ -35,6 +36,7 @@ struct Call {
     std::vector<uint8_t> bytes;               // the record as the host sent it
     std::vector<std::vector<uint8_t>> tables; // code 81 verb 3: the three tables as sent
     int16_t answer = 0;
+    std::thread::id thread; // the caller's
 
     // "open", "close", or the code with "/verb" when it is not 0 and ":value" for verb 3.
     std::string compact() const;
