@@ -70,7 +70,10 @@ void add_correction(_SCAN_SETTING* s, uint8_t depth, uint8_t channels, uint32_t 
     p.green_offset_right = 0.3;
     p.blue_offset_right = 0.1;
     CoordinateCorrectionInformation range{};
-    MagnificationCorrectionInit(&s->magnification, &p, &range);
+    if (MagnificationCorrectionInit(&s->magnification, &p, &range) != kMagnificationOk) {
+        MagnificationCorrectionExit(s->magnification);
+        s->magnification = nullptr;
+    }
     s->corrected_start_x = range.corrected_start_x;
     s->corrected_end_x = range.corrected_end_x;
     // The frame whose width at the resolution is `width` pixels.
