@@ -153,37 +153,39 @@ void resize_line_8u3ch_sse2(const uint8_t* s, uint8_t* d, uint32_t dst_width, co
 // multiply-add by (256 - f, f) gives the three channels' sums exactly (at most 65280). The four
 // pixels' 12 bytes are gathered into one 16-byte store whose last 4 bytes the next round
 // overwrites; the rounds stop while a load or that store could still reach past a line.
+// One pixel: its pair from source byte k, spread and blended by the weights in `w`; the three
+// channels' results in the low 16 bits of lanes 0-2, lane 3 zero.
+__attribute__((target("ssse3"), always_inline)) inline __m128i blend_pixel(const uint8_t* s, uint32_t k, __m128i spread,
+                                                                             __m128i w)
+{
+    const __m128i pair = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + k)), spread);
+    return _mm_srli_epi32(_mm_madd_epi16(pair, w), 8);
+}
+
 __attribute__((target("ssse3"))) void resize_line_8u3ch_ssse3(const uint8_t* s, uint8_t* d, uint32_t dst_width,
-                                                                 const uint32_t* hval, uint32_t& i)
+                                                                 const uint32_t* hval, uint32_t& done)
 {
     const uint64_t src_bytes = 3 * (static_cast<uint64_t>(hval[dst_width - 1] >> 8) + 2);
     const __m128i spread = _mm_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1);
     const __m128i gather = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     const __m128i byte_mask = _mm_set1_epi32(0xFF);
     const __m128i k256 = _mm_set1_epi32(256);
+    uint32_t i = done;
     // The store of round i covers bytes 3i .. 3i + 15 of a line of 3 x dst_width bytes.
     for (; i + 6 <= dst_width; i += 4) {
-        if (uint64_t{hval[i + 3] >> 8} * 3 + 8 > src_bytes) break;
-        // Weights (256 - f) | f << 16 of the four pixels, each then spread over a register.
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hval + i));
-        const __m128i f = _mm_and_si128(v, byte_mask);
+        const uint32_t* h = hval + i;
+        if (uint64_t{h[3] >> 8} * 3 + 8 > src_bytes) break;
+        // Weights (256 - f) | f << 16 of the four pixels.
+        const __m128i f = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h)), byte_mask);
         const __m128i w = _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(f, 16), f), k256);
-        __m128i sum[4];
-        for (int p = 0; p < 4; ++p) {
-            const uint32_t k = (hval[i + static_cast<uint32_t>(p)] >> 8) * 3;
-            const __m128i pair = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + k)), spread);
-            __m128i wp;
-            switch (p) {
-            case 0: wp = _mm_shuffle_epi32(w, 0x00); break;
-            case 1: wp = _mm_shuffle_epi32(w, 0x55); break;
-            case 2: wp = _mm_shuffle_epi32(w, 0xAA); break;
-            default: wp = _mm_shuffle_epi32(w, 0xFF); break;
-            }
-            sum[p] = _mm_srli_epi32(_mm_madd_epi16(pair, wp), 8);
-        }
-        const __m128i px = _mm_packus_epi16(_mm_packs_epi32(sum[0], sum[1]), _mm_packs_epi32(sum[2], sum[3]));
+        const __m128i p0 = blend_pixel(s, (h[0] >> 8) * 3, spread, _mm_shuffle_epi32(w, 0x00));
+        const __m128i p1 = blend_pixel(s, (h[1] >> 8) * 3, spread, _mm_shuffle_epi32(w, 0x55));
+        const __m128i p2 = blend_pixel(s, (h[2] >> 8) * 3, spread, _mm_shuffle_epi32(w, 0xAA));
+        const __m128i p3 = blend_pixel(s, (h[3] >> 8) * 3, spread, _mm_shuffle_epi32(w, 0xFF));
+        const __m128i px = _mm_packus_epi16(_mm_packs_epi32(p0, p1), _mm_packs_epi32(p2, p3));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 3 * i), _mm_shuffle_epi8(px, gather));
     }
+    done = i;
 }
 
 bool processor_has_ssse3()
