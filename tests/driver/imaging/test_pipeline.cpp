@@ -2,11 +2,7 @@
 // output against a reference chain that applies the stage kernels one after the other to the
 // whole image, in the pipeline's order.
 #include "data_buffer.h"
-#include "halftone.h"
-#include "image_mirror.h"
 #include "image_pipeline.h"
-#include "lookup_table.h"
-#include "param_convert.h"
 #include "pipeline_setup.h"
 
 #include <gtest/gtest.h>
@@ -233,6 +229,54 @@ TEST(Pipeline, ResizePassesMakingMoreThan32TimesTheFactorFit)
                 ASSERT_EQ(r.end, 1);
             }
         }
+    }
+}
+
+TEST(Pipeline, LineArtDeliversPackedRows)
+{
+    // 13 pixels make rows of 2 bytes; resized to 21 first, rows of 3 bytes.
+    for (const uint32_t width : {13u, 21u}) {
+        PipelineConfig c = colour(13, 40, width, 40);
+        c.image_type = IMAGE_TYPE_LINE_ART;
+        c.halftone = 3;
+        PipelineSetting ps(c);
+        LineSource source(lftest::test_image(ps.scan_bytes(), width));
+        ASSERT_EQ(ip_initial(ps.get(), nullptr, 0), 1);
+        const uint32_t row = (width + 7) / 8;
+        ASSERT_NE(ps.front().single_bit_buffer, nullptr);
+        EXPECT_EQ(ps.front().last_buffer, ps.front().single_bit_buffer);
+        EXPECT_EQ(ps.front().single_bit_buffer->row_bytes, row);
+        EXPECT_EQ(ps.front().single_bit_buffer->depth, 1u);
+        // One line fills exactly one packed row.
+        Bytes out(size_t{row} * 40 + 5, 0xAA);
+        ASSERT_EQ(read(ps, out, 1).result, 1);
+        EXPECT_EQ(Bytes(out.begin() + row, out.end()), Bytes(out.size() - row, 0xAA));
+        const Read r = read(ps, out, 39, row);
+        EXPECT_EQ(r.result, 1);
+        EXPECT_EQ(r.end, 1);
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + row * 40), reference(ps, source.image())) << width;
+        EXPECT_EQ(Bytes(out.begin() + row * 40, out.end()), Bytes(5, 0xAA));
+    }
+}
+
+TEST(Pipeline, AnyReportedWidthRunsThroughTheCorrection)
+{
+    // The device may report any width, narrower or wider than the corrected range the correction
+    // reads; the correction clamps to the scan FIFO's width and nothing runs out of its block.
+    for (const uint32_t reported : {1u, 2u, 7u, 56u, 72u, 65535u}) {
+        PipelineConfig c = colour(0, 40, 64, 40);
+        c.correction = true;
+        c.mirror = true;
+        PipelineSetting ps(c);
+        ps.front().scan_width = reported;
+        ps.front().scan_row_bytes = 3 * reported;
+        LineSource source(lftest::test_image(ps.scan_bytes(), reported));
+        ASSERT_EQ(ip_initial(ps.get(), nullptr, 0), 1) << reported;
+        Bytes out(size_t{ps.front().output_row_bytes} * 40);
+        const Read r = read(ps, out, 40);
+        EXPECT_EQ(r.result, 1) << reported;
+        EXPECT_EQ(r.end, 1) << reported;
+        EXPECT_EQ(out, reference(ps, source.image())) << reported;
     }
 }
 
