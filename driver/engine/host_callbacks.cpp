@@ -1,5 +1,7 @@
 #include "host_callbacks.h"
 
+#include <initializer_list>
+
 extern "C" {
 SECallbackFreeSpace* CallBackFreeSpace = nullptr;
 SECallbackAllocate* CallBackAllocMem = nullptr;
