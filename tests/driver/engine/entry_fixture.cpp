@@ -1,0 +1,87 @@
+#include "entry_fixture.h"
+
+#include "driver_sleep.h"
+#include "host_callbacks.h"
+#include "module_folder.h"
+
+namespace lftest {
+
+namespace {
+
+std::vector<uint32_t> slept;
+
+void count_sleep(uint32_t ms)
+{
+    slept.push_back(ms);
+}
+
+} // namespace
+
+void EntryTest::SetUp()
+{
+    VirtualUsbTest::SetUp();
+    if (HasFatalFailure()) return;
+    slept.clear();
+    driver_set_sleep_function(count_sleep);
+    driver_set_module_folder(folder_.path());
+}
+
+void EntryTest::TearDown()
+{
+    ECDB close = make_block(0);
+    EXPECT_EQ(SE_main(SE_OP_CLOSE, &close), SE_OK);
+    for (int16_t i = 0; i < 12; ++i) SetCallBackfunc(nullptr, i);
+    SetCallBackfunc(nullptr, 255);
+    se_main_set_command_hook(nullptr);
+    driver_set_module_folder(std::nullopt);
+    driver_set_sleep_function(nullptr);
+    VirtualUsbTest::TearDown();
+}
+
+sim::VirtualDevice& EntryTest::add_scanner(const std::string& profile, int bus)
+{
+    sim::DeviceDescription desc = sim::scanner_device();
+    desc.bus = bus;
+    auto [dev, m] = testbed().add_with<sim::ScannerModel>(desc);
+    EXPECT_TRUE(m.use_profile(profile)) << profile;
+    scanners_.push_back(&dev);
+    return dev;
+}
+
+int16_t EntryTest::command(int16_t code, uint16_t verb, uint64_t value, const void* record)
+{
+    ECDB b = make_block(code, verb, value, record);
+    const int16_t r = SE_main(SE_OP_COMMAND, &b);
+    EXPECT_EQ(b.result, r) << "code " << code << " verb " << verb;
+    return r;
+}
+
+void EntryTest::open_root()
+{
+    ECDB b = make_block(0);
+    ASSERT_EQ(SE_main(SE_OP_OPEN, &b), SE_OK);
+}
+
+SEChainReply EntryTest::enumerate(const SECallbackBlock* callbacks)
+{
+    SEChainReply reply;
+    std::memset(&reply, 0xA5, sizeof reply);
+    EXPECT_EQ(command(SE_CMD_DEVICE_LIST, 0, address(callbacks), &reply), SE_OK);
+    return reply;
+}
+
+uint32_t EntryTest::open_first()
+{
+    open_root();
+    const SEChainReply reply = enumerate();
+    EXPECT_GE(reply.count, 1);
+    EXPECT_EQ(command(SE_CMD_OPEN_DEVICE, 0, reply.numbers[0]), SE_OK);
+    return reply.numbers[0];
+}
+
+const std::vector<uint32_t>& EntryTest::sleeps()
+{
+    return slept;
+}
+
+} // namespace lftest

@@ -1,0 +1,65 @@
+// The plug-in entry driven through SE_main, linked statically, on the virtual USB bus: simulated
+// scanners added before op 0 (the bus is scanned once per root object), the driver's sleeps
+// counted instead of slept, and its module folder a temporary folder.
+#pragma once
+
+#include "scanner_model.h"
+#include "se_main.h"
+#include "store_files.h"
+#include "virtual_usb_test.h"
+
+#include <se_boundary.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace lftest {
+
+// A command block with its fields set and everything else zero.
+inline ECDB make_block(int16_t code, uint16_t verb = 0, uint64_t value = 0, const void* record = nullptr)
+{
+    ECDB b;
+    std::memset(&b, 0, sizeof b);
+    b.code = code;
+    b.verb = verb;
+    b.value = value;
+    b.record = reinterpret_cast<uint64_t>(record);
+    return b;
+}
+
+inline uint64_t address(const void* p)
+{
+    return reinterpret_cast<uint64_t>(p);
+}
+
+class EntryTest : public VirtualUsbTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A simulated scanner with this profile, on bus 1 unless stated.
+    sim::VirtualDevice& add_scanner(const std::string& profile = "default", int bus = 1);
+    sim::ScannerModel& model(size_t i = 0) { return scanners_.at(i)->model_as<sim::ScannerModel>(); }
+    sim::VirtualDevice& device(size_t i = 0) { return *scanners_.at(i); }
+
+    int16_t op(int16_t o, ECDB* block) { return SE_main(o, block); }
+    // Op 1 with a fresh block; the block's result must equal the answer.
+    int16_t command(int16_t code, uint16_t verb = 0, uint64_t value = 0, const void* record = nullptr);
+    // Op 0 (answer checked).
+    void open_root();
+    // Code 6 with the given callback block (null: none); the reply.
+    SEChainReply enumerate(const SECallbackBlock* callbacks = nullptr);
+    // Op 0, code 6 and code 8 of the first recorded scanner (answers checked); its device number.
+    uint32_t open_first();
+
+    const TempFolder& folder() const { return folder_; }
+    static const std::vector<uint32_t>& sleeps();
+
+private:
+    TempFolder folder_;
+    std::vector<sim::VirtualDevice*> scanners_;
+};
+
+} // namespace lftest
