@@ -3,6 +3,7 @@
 #include "driver_sleep.h"
 #include "host_callbacks.h"
 #include "module_folder.h"
+#include "usbio.h"
 
 namespace lftest {
 
@@ -16,6 +17,43 @@ void count_sleep(uint32_t ms)
 }
 
 } // namespace
+
+DirectBase::~DirectBase()
+{
+    base_.reset();
+    interface_.reset();
+    if (dn_ >= 0) {
+        usbio_close(dn_);
+        usbio_exit();
+    }
+}
+
+void DirectBase::make(uint32_t number)
+{
+    interface_ = std::make_unique<CInterface>(number);
+    base_ = std::make_unique<EBase>(contrast_, 12, dithers_, exposure_, offset_, 0, 0, 0, 0, 0, 0, &exposureTime_, 0,
+                                    interface_.get());
+}
+
+void DirectBase::open()
+{
+    ASSERT_EQ(usbio_init(), USBIO_STATUS_GOOD);
+    const auto names = find_scanners();
+    ASSERT_FALSE(names.empty());
+    ASSERT_EQ(usbio_open(names[0].c_str(), &dn_), USBIO_STATUS_GOOD);
+    make(static_cast<uint32_t>(dn_));
+}
+
+void DirectBase::open_failed()
+{
+    make(99);
+}
+
+int16_t DirectBase::entry(int16_t code, uint16_t verb, uint64_t value, const void* record)
+{
+    ECDB b = make_block(code, verb, value, record);
+    return base_->Entry(&b);
+}
 
 void EntryTest::SetUp()
 {

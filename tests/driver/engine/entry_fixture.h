@@ -3,6 +3,7 @@
 // counted instead of slept, and its module folder a temporary folder.
 #pragma once
 
+#include "ebase.h"
 #include "scanner_model.h"
 #include "se_main.h"
 #include "store_files.h"
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,30 @@ inline uint64_t address(const void* p)
 {
     return reinterpret_cast<uint64_t>(p);
 }
+
+// A command handler built directly, with empty tone tables as the root object gives them. Over
+// the first scanner on the bus (open()), or over a device number nothing opened (open_failed()).
+class DirectBase {
+public:
+    ~DirectBase();
+    void open();
+    void open_failed();
+    EBase& operator*() { return *base_; }
+    EBase* operator->() { return base_.get(); }
+    // One block through Entry; the translated answer.
+    int16_t entry(int16_t code, uint16_t verb = 0, uint64_t value = 0, const void* record = nullptr);
+
+private:
+    void make(uint32_t number);
+    _ERANGE contrast_[ERANGE_MAX_ENTRIES] = {};
+    _ERANGE exposure_[ERANGE_MAX_ENTRIES] = {};
+    _ERANGE offset_[ERANGE_MAX_ENTRIES] = {};
+    EDITHER dithers_[12] = {};
+    stEXPOSURETIME exposureTime_ = {};
+    std::unique_ptr<CInterface> interface_;
+    std::unique_ptr<EBase> base_;
+    int dn_ = -1;
+};
 
 class EntryTest : public VirtualUsbTest {
 protected:
