@@ -20,6 +20,6 @@ public:
     // 1 when a handle is held, else 0.
     int GetModelCode() const;
 
-private:
-    GLDevice* device_ = nullptr;
+protected:
+    GLDevice* device_ = nullptr; // owned
 };
