@@ -68,6 +68,10 @@ void EntryTest::TearDown()
 {
     ECDB close = make_block(0);
     EXPECT_EQ(SE_main(SE_OP_CLOSE, &close), SE_OK);
+    for (sim::VirtualDevice* d : scanners_) {
+        if (violations_allowed_) break;
+        for (const std::string& v : d->model_as<sim::ScannerModel>().violations()) ADD_FAILURE() << "protocol violation: " << v;
+    }
     for (int16_t i = 0; i < 12; ++i) SetCallBackfunc(nullptr, i);
     SetCallBackfunc(nullptr, 255);
     se_main_set_command_hook(nullptr);

@@ -81,11 +81,14 @@ protected:
     uint32_t open_first();
 
     const TempFolder& folder() const { return folder_; }
+    // For tests that break the protocol on purpose; otherwise every model ends without violations.
+    void allow_violations() { violations_allowed_ = true; }
     static const std::vector<uint32_t>& sleeps();
 
 private:
     TempFolder folder_;
     std::vector<sim::VirtualDevice*> scanners_;
+    bool violations_allowed_ = false;
 };
 
 } // namespace lftest

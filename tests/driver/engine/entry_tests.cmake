@@ -7,6 +7,6 @@ lf_add_gtest(test_entry_tables LABEL engine
 add_library(lf_entry_test STATIC entry_fixture.cpp)
 target_link_libraries(lf_entry_test PUBLIC varnoth_entry lf_virtual_usb_test GTest::gtest)
 lf_add_gtest(test_entry LABEL engine
-  SOURCES test_entry.cpp test_handlers.cpp
+  SOURCES test_entry.cpp test_handlers.cpp test_scan_handlers.cpp
   LIBS lf_entry_test lf_sim_gtest_main varnoth_sim_fast_usleep
   TIMEOUT 120)
