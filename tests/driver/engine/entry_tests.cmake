@@ -10,3 +10,8 @@ lf_add_gtest(test_entry LABEL engine
   SOURCES test_entry.cpp test_handlers.cpp test_scan_handlers.cpp
   LIBS lf_entry_test lf_sim_gtest_main varnoth_sim_fast_usleep
   TIMEOUT 120)
+
+# The driver object's flat C interface.
+lf_add_gtest(test_exports LABEL engine
+  SOURCES test_exports.cpp
+  LIBS varnoth_entry GTest::gtest_main)
