@@ -15,3 +15,11 @@ lf_add_gtest(test_entry LABEL engine
 lf_add_gtest(test_exports LABEL engine
   SOURCES test_exports.cpp
   LIBS varnoth_entry GTest::gtest_main)
+
+# A host that loads the built plug-in and scans through SE_main on the simulated scanner.
+lf_add_gtest(test_plugin_host LABEL engine
+  SOURCES test_plugin_host.cpp
+  LIBS varnoth_sim varnoth_boundary lf_sim_gtest_main varnoth_sim_fast_usleep ${CMAKE_DL_LIBS}
+  TIMEOUT 300)
+target_compile_definitions(test_plugin_host PRIVATE VARNOTH_BUNDLE_PATH="${LF_DRIVER_BUNDLE}")
+add_dependencies(test_plugin_host Varnoth)
