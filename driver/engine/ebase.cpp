@@ -513,6 +513,16 @@ int32_t EBase::DoGetScanImageInfo(ECDB* block)
     return kOk;
 }
 
+void EBase::releaseGammaBuffer(stScannerAttri& a)
+{
+    // The driver object has taken its copy of the tables.
+    gammaBuffer_.clear();
+    gammaBuffer_.shrink_to_fit();
+    gammaSet_ = 0;
+    a.GammaTable = nullptr;
+    a.dwGammaTableBytes = 0;
+}
+
 int32_t EBase::StartScan(ECDB* block)
 {
     if (block->record == 0) return kNothing;
@@ -550,12 +560,7 @@ int32_t EBase::StartScan(ECDB* block)
     a.header.wFunctionCode = KZD_START_SCAN;
     scanner_->vScannerStartScan(&a);
     status = a.header.FUNC_STATUS;
-    // The driver object has taken its copy of the tables.
-    gammaBuffer_.clear();
-    gammaBuffer_.shrink_to_fit();
-    gammaSet_ = 0;
-    a.GammaTable = nullptr;
-    a.dwGammaTableBytes = 0;
+    releaseGammaBuffer(a);
 
     if (status == 1 && geometry != 1) status = geometry;
     if (status >= 0 && status != 1) status = SE_ERR_STAGE;
@@ -575,11 +580,7 @@ int32_t EBase::StartScanBack(ECDB* block)
     a.header.wFunctionCode = 34;
     scanner_->vScannerReturnCISInfo(&a);
     status = a.header.FUNC_STATUS;
-    gammaBuffer_.clear();
-    gammaBuffer_.shrink_to_fit();
-    gammaSet_ = 0;
-    a.GammaTable = nullptr;
-    a.dwGammaTableBytes = 0;
+    releaseGammaBuffer(a);
     scan_output_geometry_t g{};
     if (status == 1) status = get_scan_output_geometry(scanner_->scanner(), &a, &g);
     if (status >= 0 && status != 1) status = SE_ERR_STAGE;
@@ -773,6 +774,16 @@ int32_t EBase::toneChannelValue(uint32_t plane, const uint32_t* values, uint32_t
     return kOk;
 }
 
+int32_t EBase::convertIndex(ECDB* block, const _ERANGE* table) const
+{
+    const auto v = static_cast<int32_t>(low32(block->value));
+    int32_t out = 0;
+    const int r = block->verb == 4 ? Index2Value(v, &out, table) : Value2Index(v, &out, table);
+    if (r != 1) return r;
+    put(block, out);
+    return kOk;
+}
+
 int32_t EBase::DoContrast(ECDB* block)
 {
     const uint16_t verb = block->verb;
@@ -799,12 +810,7 @@ int32_t EBase::DoContrast(ECDB* block)
         if (index < 3) contrast_[index] = static_cast<uint32_t>(conformed);
         return kOk;
     }
-    int32_t out = 0;
-    const int r = verb == 4 ? Index2Value(static_cast<int32_t>(v), &out, contrastRange_)
-                            : Value2Index(static_cast<int32_t>(v), &out, contrastRange_);
-    if (r != 1) return r;
-    put(block, out);
-    return kOk;
+    return convertIndex(block, contrastRange_);
 }
 
 int32_t EBase::DoThreshold(ECDB*)
@@ -863,12 +869,7 @@ int32_t EBase::DoExposure(ECDB* block)
             exposure_[index] = static_cast<uint32_t>(conformed);
         return kOk;
     }
-    int32_t out = 0;
-    const int r = verb == 4 ? Index2Value(static_cast<int32_t>(v), &out, exposureRange_)
-                            : Value2Index(static_cast<int32_t>(v), &out, exposureRange_);
-    if (r != 1) return r;
-    put(block, out);
-    return kOk;
+    return convertIndex(block, exposureRange_);
 }
 
 int32_t EBase::SetLinearLUT(uint32_t entries, uint16_t bytesPerEntry, void* table, uint32_t maxValue)

@@ -146,8 +146,12 @@ private:
     // image type and depth.
     int32_t checkScanSettings() const;
     int32_t readLines(ECDB* block, uint16_t function, bool jpeg, bool back);
-    // The range-table setters and readers of codes 72 and 80.
+    // The channel value of a plane (the master for planes 4, 2 and 1), or -108 for another plane.
     int32_t toneChannelValue(uint32_t plane, const uint32_t* values, uint32_t master, uint32_t* out) const;
+    // Verbs 4 and 5 of the tone codes: `value` as a table index or a value, its counterpart written.
+    int32_t convertIndex(ECDB* block, const _ERANGE* table) const;
+    // Forgets the tone tables once a start has handed them over.
+    void releaseGammaBuffer(stScannerAttri& a);
 
     std::unique_ptr<CKzdScanner> scanner_;
     CInterface* interface_;

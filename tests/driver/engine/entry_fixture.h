@@ -1,6 +1,6 @@
 // The plug-in entry driven through SE_main, linked statically, on the virtual USB bus: simulated
 // scanners added before op 0 (the bus is scanned once per root object), the driver's sleeps
-// counted instead of slept, and its module folder a temporary folder.
+// skipped, and its module folder a temporary folder.
 #pragma once
 
 #include "ebase.h"
@@ -83,7 +83,6 @@ protected:
     const TempFolder& folder() const { return folder_; }
     // For tests that break the protocol on purpose; otherwise every model ends without violations.
     void allow_violations() { violations_allowed_ = true; }
-    static const std::vector<uint32_t>& sleeps();
 
 private:
     TempFolder folder_;
