@@ -241,6 +241,27 @@ TEST_F(ScanHandlers, AFailureOnTheLastBlockIsAnsweredNotTheEnd)
     allow_violations(); // the vanished device leaves a half exchange behind
 }
 
+TEST_F(ScanHandlers, AFailedStartReportsZerosAndReadsNothing)
+{
+    apply(Settings{});
+    model().inject(sim::Injection::refuse(sim::Target::next("SWIN"), 5, 0x24));
+    SEImageInfo info;
+    std::memset(&info, 0x5A, sizeof info);
+    const int16_t answer = command(SE_CMD_START_SCAN, 0, 0, &info);
+    EXPECT_LT(answer, 0);
+    const SEImageInfo zero{};
+    EXPECT_EQ(std::memcmp(&info, &zero, sizeof info), 0) << "no geometry of a scan that did not start";
+    std::vector<uint8_t> buffer(450 * 8);
+    SELineTransfer t{address(buffer.data()), {}, 8, 77};
+    EXPECT_EQ(command(SE_CMD_READ_LINES, 0, 0, &t), SE_ERR_STAGE);
+    EXPECT_EQ(t.delivered, 0u);
+    EXPECT_EQ(command(SE_CMD_STOP_SCAN), 1);
+    // The next start works.
+    ASSERT_EQ(command(SE_CMD_START_SCAN, 0, 0, &info), 1);
+    EXPECT_EQ(info.width, 150u);
+    EXPECT_EQ(read_all(info).last, SE_END_OF_IMAGE);
+}
+
 TEST_F(ScanHandlers, StartAgainWithoutStop)
 {
     apply(Settings{});
