@@ -589,6 +589,14 @@ TEST_F(KzdFolders, AMissingModuleFolderFallsBackToTheDataFolder)
     EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
+TEST_F(KzdFolders, WithoutTheSeamTheFolderIsTheParentOfTheCodesFolder)
+{
+    const std::optional<std::string> seam = driver_set_module_folder(std::nullopt);
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(driver_module_folder(), self.parent_path().parent_path().string() + "/");
+    driver_set_module_folder(seam);
+}
+
 TEST_F(KzdFolders, HarrowinProAllowsThirtyTwoSampleLines)
 {
     const std::string module = folder_.path() + "Harrowin Pro/Contents/";
