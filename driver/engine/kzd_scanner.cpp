@@ -417,7 +417,13 @@ void CKzdScanner::vEraseCaliData(stEraseCaliData* r)
 {
     DBG_LOG(kLogParameters, "vEraseCaliData() resolution = %u\n", r->resolution);
     // Without a device record there is no calibration file to name: the request stays unanswered.
-    if (scanner_ != nullptr) erase_cali_data(scanner_, &setting_, r);
+    if (scanner_ != nullptr) {
+        try {
+            erase_cali_data(scanner_, &setting_, r);
+        } catch (...) {
+            DBG_LOG(kLogErrors, "vEraseCaliData() - the calibration file could not be rewritten\n");
+        }
+    }
     DBG_LOG(kLogParameters, "vEraseCaliData() FUNC_STATUS = %u\n", r->status);
 }
 
