@@ -39,7 +39,13 @@ void CKzdScanner::vScannerGetImage(stGetImage* r)
         const uint32_t lines = std::min(r->ScanLineNo, front.lines_to_deliver);
         int left = static_cast<int>(front.lines_to_deliver);
         int end = front.lines_to_deliver == 0 ? 1 : 0;
-        if (lines > 0) status = ip_read(&setting_, scanner_, 0, r->pBuffer, static_cast<int>(lines), &left, &end);
+        if (lines > 0) {
+            try {
+                status = ip_read(&setting_, scanner_, 0, r->pBuffer, static_cast<int>(lines), &left, &end);
+            } catch (...) {
+                status = DRV_NO_MEMORY;
+            }
+        }
         if (status == DRV_SUCCESS) {
             r->dwLinesDone = lines;
             r->dwLinesLeft = static_cast<uint32_t>(std::max(left, 0));

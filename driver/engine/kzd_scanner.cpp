@@ -43,6 +43,15 @@ void log_status(const char* name, int32_t status)
     DBG_LOG(kLogParameters, "%s() FUNC_STATUS = %d\n", name, static_cast<int>(status));
 }
 
+// An operation that needs the device record answers -1000 without one.
+bool refused_without_device(const GLScanner* g, stKzdHeader& header, const char* name)
+{
+    if (g != nullptr) return false;
+    header.FUNC_STATUS = KZD_NO_DEVICE;
+    log_status(name, header.FUNC_STATUS);
+    return true;
+}
+
 // Copies at most size - 1 bytes of a text that need not be terminated and terminates it.
 void copy_text(char* to, size_t size, const uint8_t* from, size_t from_size)
 {
@@ -125,11 +134,7 @@ void CKzdScanner::stop_running_scan()
 void CKzdScanner::vInitializeScanner(stScannerInit* r)
 {
     DBG_LOG(kLogParameters, "vInitializeScanner() ScannerModel = %u\n", r->ScannerModel);
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vInitializeScanner", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vInitializeScanner")) return;
     const GLScanner* g = scanner_;
     uint16_t flags = 0;
     if (g->media[0]) flags |= MEDIA_FLAG_FLATBED;
@@ -152,11 +157,7 @@ void CKzdScanner::vInitializeScanner(stScannerInit* r)
 void CKzdScanner::vScannerCapability(stScannerCapab* r)
 {
     DBG_LOG(kLogParameters, "vScannerCapability() ScanSource = 0x%x\n", r->ScanSource);
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vScannerCapability", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vScannerCapability")) return;
     const GLScanner* g = scanner_;
     const int media = capability_media(g, r->ScanSource);
     const uint8_t* attr = g->attributes[static_cast<size_t>(media)].data();
@@ -226,11 +227,7 @@ void CKzdScanner::vScannerCapability(stScannerCapab* r)
 void CKzdScanner::vDefaultAttribute(stScannerAttri* r)
 {
     DBG_LOG(kLogParameters, "vDefaultAttribute() ScanSource = 0x%x\n", r->ScanSource);
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vDefaultAttribute", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vDefaultAttribute")) return;
     const GLScanner* g = scanner_;
     const int media = get_scanner_media(g, r->ScanSource);
     const uint32_t max_x = get_scanner_max_x_resolution(g, media);
@@ -319,11 +316,7 @@ int32_t CKzdScanner::vPaperReady()
 
 void CKzdScanner::vScannerGetSupportedButtons(GET_SUPPORTED_BUTTONS* r)
 {
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vScannerGetSupportedButtons", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vScannerGetSupportedButtons")) return;
     static constexpr std::pair<unsigned, uint32_t> kButtons[] = {
         {4, 0x08}, {5, 0x04}, {6, 0x01}, {2, 0x40}, {0, 0x02}, {7, 0x10}, {3, 0x80}, {8, 0x800}};
     uint32_t mask = 0;
@@ -344,11 +337,7 @@ void CKzdScanner::vGetDriverVersion(DRIVER_VERSION* r)
 
 void CKzdScanner::vScannerGetAllFirmwareFullVersion(stFirmwareFullVersionNumber* r)
 {
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vScannerGetAllFirmwareFullVersion", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vScannerGetAllFirmwareFullVersion")) return;
     const GLScanner* g = scanner_;
     const uint8_t* inq = g->inquiry.data();
     auto fill = [&](uint8_t* support, char* text, bool supported, size_t at, size_t end) {
@@ -368,11 +357,7 @@ void CKzdScanner::vScannerGetAllFirmwareFullVersion(stFirmwareFullVersionNumber*
 
 void CKzdScanner::vGetCounterInfo(stCounterInfo* r)
 {
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vGetCounterInfo", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vGetCounterInfo")) return;
     ScannerCounter c{};
     const eStatus st = scanner_read_scan_counter(scanner_, &c);
     r->header.FUNC_STATUS = get_scanner_error_code(scanner_, st);
@@ -391,11 +376,7 @@ void CKzdScanner::vGetCounterInfo(stCounterInfo* r)
 void CKzdScanner::vSetCounterInfo(stCounterInfo* r)
 {
     DBG_LOG(kLogParameters, "vSetCounterInfo() %u-%u-%u\n", r->wYear, r->wMonth, r->wDay);
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vSetCounterInfo", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vSetCounterInfo")) return;
     const ScannerDate date{r->wYear, r->wMonth, r->wDay};
     const eStatus st = scanner_update_scan_counter(scanner_, &date, r->dwCounter[1], r->dwCounter[3]);
     r->header.FUNC_STATUS = get_scanner_error_code(scanner_, st);
@@ -436,7 +417,13 @@ void CKzdScanner::vEraseCaliData(stEraseCaliData* r)
 {
     DBG_LOG(kLogParameters, "vEraseCaliData() resolution = %u\n", r->resolution);
     // Without a device record there is no calibration file to name: the request stays unanswered.
-    if (scanner_ != nullptr) erase_cali_data(scanner_, &setting_, r);
+    if (scanner_ != nullptr) {
+        try {
+            erase_cali_data(scanner_, &setting_, r);
+        } catch (...) {
+            DBG_LOG(kLogErrors, "vEraseCaliData() - the calibration file could not be rewritten\n");
+        }
+    }
     DBG_LOG(kLogParameters, "vEraseCaliData() FUNC_STATUS = %u\n", r->status);
 }
 
@@ -470,11 +457,7 @@ void CKzdScanner::KzdEntry(void* record)
 void CKzdScanner::vGetExtParams(stScannerExtParams* r)
 {
     DBG_LOG(kLogParameters, "vGetExtParams() ScanSource = 0x%x\n", r->ScanSource);
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vGetExtParams", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vGetExtParams")) return;
     const uint16_t source = r->ScanSource;
     const stKzdHeader header = r->header;
     *r = stScannerExtParams{};
@@ -503,11 +486,7 @@ void CKzdScanner::vSetPaperSensorAttribute(stPaperSensorParams* r)
 {
     DBG_LOG(kLogParameters, "vSetPaperSensorAttribute() IR = %u, hall = %u, level = %u\n", r->cIRSensorEnable,
             r->cHallSensorEnable, r->cHallSensorLevel);
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vSetPaperSensorAttribute", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vSetPaperSensorAttribute")) return;
     paper_sensor_ = *r;
     GLScanner* g = scanner_;
     g->ir_sensor_enable = r->cIRSensorEnable;
@@ -528,11 +507,7 @@ void CKzdScanner::vSetPaperSensorAttribute(stPaperSensorParams* r)
 
 void CKzdScanner::vGetPaperSensorStatus(stPaperSensorStatus* r)
 {
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vGetPaperSensorStatus", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vGetPaperSensorStatus")) return;
     GLScanner* g = scanner_;
     auto detect = [&](uint8_t enabled) -> uint8_t {
         if (!enabled) return 2;
@@ -561,11 +536,7 @@ void CKzdScanner::vCalibrateAllDataAction(stCalibrateALLParams* r)
 void CKzdScanner::vScannerFlashRead(stFlashRWParams* r)
 {
     DBG_LOG(kLogParameters, "vScannerFlashRead() area = 0x%x\n", r->wArea);
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vScannerFlashRead", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vScannerFlashRead")) return;
     GLScanner* g = scanner_;
     int32_t status = DRV_SUCCESS;
     switch (r->wArea) {
@@ -599,11 +570,7 @@ void CKzdScanner::vScannerFlashRead(stFlashRWParams* r)
 void CKzdScanner::vScannerFlashWrite(stFlashRWParams* r)
 {
     DBG_LOG(kLogParameters, "vScannerFlashWrite() area = 0x%x\n", r->wArea);
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vScannerFlashWrite", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vScannerFlashWrite")) return;
     GLScanner* g = scanner_;
     int32_t status = DRV_SUCCESS;
     switch (r->wArea) {
@@ -640,11 +607,7 @@ void CKzdScanner::vADFCalibrationMode(stScannerAttri* r)
 
 void CKzdScanner::vScannerGetPowerSetting(stPowerSetting* r)
 {
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vScannerGetPowerSetting", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vScannerGetPowerSetting")) return;
     GLScanner* g = scanner_;
     uint16_t saving = 15;
     uint16_t off = 240;
@@ -663,11 +626,7 @@ void CKzdScanner::vScannerSetPowerSetting(stPowerSetting* r)
 {
     DBG_LOG(kLogParameters, "vScannerSetPowerSetting() saving = %u, off = %u\n", r->wPowerSavingTime,
             r->wPowerOffTime);
-    if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
-        log_status("vScannerSetPowerSetting", r->header.FUNC_STATUS);
-        return;
-    }
+    if (refused_without_device(scanner_, r->header, "vScannerSetPowerSetting")) return;
     GLScanner* g = scanner_;
     const eStatus st = scanner_set_power_setting(g, r->wPowerSavingTime, r->wPowerOffTime);
     r->wMaxPowerSavingTime = is_scanner_support_power_saving_mode(g) ? get_scanner_max_power_saving(g) : 0xFFFF;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -46,7 +47,10 @@ std::string driver_module_folder()
     if (folder_override()) return *folder_override();
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&driver_module_folder), &info) == 0 || info.dli_fname == nullptr) return {};
-    std::string path = info.dli_fname;
+    // The object's name is as it was loaded, possibly relative: resolve it once.
+    const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(info.dli_fname, nullptr), &std::free);
+    if (resolved == nullptr) return {};
+    std::string path = resolved.get();
     // .../Contents/Linux/Varnoth.so: the module folder is the parent of the object's folder.
     for (int i = 0; i < 2; ++i) {
         const size_t slash = path.find_last_of('/');

@@ -410,12 +410,19 @@ void CKzdScanner::vScannerReturnCISInfo(stScannerAttri* r)
     } else if (!setting_.pipeline_built || (setting_.source & 0x08) == 0) {
         // Only a two-sided scan that started has a back side.
         status = DRV_NOT_SUPPORTED;
-    } else if ((status = get_adv_scan_setting(scanner_, r, &setting_, 1)) == DRV_SUCCESS &&
-               (status = ip_initial(&setting_, scanner_, 1)) == DRV_SUCCESS) {
-        const _IMAGE_SETTING& back = setting_.back_side;
-        r->cExtMember = 1;
-        r->dwLineWidth = setting_.interpolation_switch ? back.output_width : back.scan_width;
-        r->dwLineHeight = setting_.interpolation_switch ? back.output_lines : back.scan_lines;
+    } else {
+        try {
+            status = get_adv_scan_setting(scanner_, r, &setting_, 1);
+            if (status == DRV_SUCCESS) status = ip_initial(&setting_, scanner_, 1);
+        } catch (...) {
+            status = DRV_NO_MEMORY;
+        }
+        if (status == DRV_SUCCESS) {
+            const _IMAGE_SETTING& back = setting_.back_side;
+            r->cExtMember = 1;
+            r->dwLineWidth = setting_.interpolation_switch ? back.output_width : back.scan_width;
+            r->dwLineHeight = setting_.interpolation_switch ? back.output_lines : back.scan_lines;
+        }
     }
     r->header.FUNC_STATUS = status;
     DBG_LOG(kLogParameters, "vScannerReturnCISInfo() FUNC_STATUS = %d\n", status);

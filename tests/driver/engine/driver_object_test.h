@@ -26,6 +26,14 @@ R request(uint16_t code = 0)
     return r;
 }
 
+// The status an operation answers for a record.
+template <typename R>
+int32_t status_of(CKzdScanner& d, void (CKzdScanner::*op)(R*), R r = request<R>())
+{
+    (d.*op)(&r);
+    return r.header.FUNC_STATUS;
+}
+
 class DriverObjectTest : public ScannerTest {
 protected:
     bool open_scanner() const override { return false; }

@@ -154,7 +154,7 @@ TEST_F(KzdReporting, DefaultAttributesComputeInSixtyFourBitsAndKeepTheKeptFields
     EXPECT_EQ(r.LineWidth, 150);
 }
 
-TEST_F(KzdReporting, VersionsButtonsAndExtendedParameters)
+TEST_F(KzdReporting, VersionsAndTexts)
 {
     auto v = request<DRIVER_VERSION>();
     drv().vGetDriverVersion(&v);
@@ -181,18 +181,6 @@ TEST_F(KzdReporting, VersionsButtonsAndExtendedParameters)
     EXPECT_EQ(name.header.FUNC_STATUS, 1);
     EXPECT_STREQ(name.szModelName, "SIMULATED SCANNER 6204");
 
-    auto d = request<DUPLEX_GETIMG_METHOD>();
-    drv().vDuplexGetImgMethod(&d);
-    EXPECT_EQ(d.nDuplexGetImgMethod, 1u);
-
-    auto e = request<stScannerExtParams>();
-    e.ScanSource = 4;
-    drv().vGetExtParams(&e);
-    EXPECT_EQ(e.header.FUNC_STATUS, 1);
-    EXPECT_EQ(e.ScanSource, 4);
-    EXPECT_EQ(e.cIsSupportPowerSetting, 1);
-    EXPECT_EQ(e.cIsSupportGetAllFirmwareFullVersion, 1);
-    EXPECT_EQ(e.bIsSupportUltrasonic, 0);
     EXPECT_TRUE(briefs().empty());
 }
 
@@ -374,25 +362,17 @@ TEST_F(KzdReporting, PaperReadyWhileScanningAsksNothing)
 
 TEST_F(KzdReporting, StubsAnswerTheirFixedStatus)
 {
-    auto lamp = request<stLampStatus>();
-    for (auto op : {&CKzdScanner::vGetLampStatus, &CKzdScanner::vSetLampStatus, &CKzdScanner::vGetMultiLampStatus,
-                    &CKzdScanner::vSetMultiLampStatus}) {
-        lamp.header.FUNC_STATUS = 0;
-        (drv().*op)(&lamp);
-        EXPECT_EQ(lamp.header.FUNC_STATUS, -1010);
-    }
-    auto cal = request<stCalibrateALLParams>();
-    drv().vCalibrateAllDataRequest(&cal);
-    EXPECT_EQ(cal.header.FUNC_STATUS, 1);
-    auto jpeg = request<stGetJpegImage>();
-    drv().vScannerGetJpegImageA(&jpeg);
-    EXPECT_EQ(jpeg.header.FUNC_STATUS, -1010);
+    using K = CKzdScanner;
+    for (auto op : {&K::vGetLampStatus, &K::vSetLampStatus, &K::vGetMultiLampStatus, &K::vSetMultiLampStatus})
+        EXPECT_EQ(status_of(drv(), op), -1010);
+    EXPECT_EQ(status_of(drv(), &K::vCalibrateAllDataRequest), 1);
+    EXPECT_EQ(status_of(drv(), &K::vMotorControlByAP), 1);
+    EXPECT_EQ(status_of(drv(), &K::vScannerGetJpegImageA), -1010);
     uint8_t buffer[4] = {9, 9, 9, 9};
     auto cis = request<stGetImage>();
     cis.pBuffer = buffer;
     cis.ScanLineNo = 1;
-    drv().vScannerGetCISImage(&cis);
-    EXPECT_EQ(cis.header.FUNC_STATUS, -1010);
+    EXPECT_EQ(status_of(drv(), &K::vScannerGetCISImage, cis), -1010);
     EXPECT_EQ(buffer[0], 9) << "the buffer is left alone";
     EXPECT_TRUE(briefs().empty());
 }
@@ -468,79 +448,39 @@ TEST_F(KzdHostile, TextsStayInsideTheirFieldsAndScansAreRefusedWithoutTraffic)
 // A driver object without a device record answers every device operation with -1000.
 void expect_no_device(CKzdScanner& d)
 {
+    using K = CKzdScanner;
     EXPECT_EQ(d.scanner(), nullptr);
-    auto init = request<stScannerInit>();
-    d.vInitializeScanner(&init);
-    EXPECT_EQ(init.header.FUNC_STATUS, -1000);
-    auto cap = request<stScannerCapab>();
-    d.vScannerCapability(&cap);
-    EXPECT_EQ(cap.header.FUNC_STATUS, -1000);
-    auto attr = request<stScannerAttri>();
-    d.vDefaultAttribute(&attr);
-    EXPECT_EQ(attr.header.FUNC_STATUS, -1000);
-    attr.header.FUNC_STATUS = 0;
-    d.vScannerStartScan(&attr);
-    EXPECT_EQ(attr.header.FUNC_STATUS, -1000);
-    attr.header.FUNC_STATUS = 0;
-    d.vScannerReturnCISInfo(&attr);
-    EXPECT_EQ(attr.header.FUNC_STATUS, -1000);
+    EXPECT_EQ(status_of(d, &K::vInitializeScanner), -1000);
+    EXPECT_EQ(status_of(d, &K::vScannerCapability), -1000);
+    EXPECT_EQ(status_of(d, &K::vDefaultAttribute), -1000);
+    EXPECT_EQ(status_of(d, &K::vScannerStartScan), -1000);
+    EXPECT_EQ(status_of(d, &K::vScannerReturnCISInfo), -1000);
     uint8_t line[64] = {};
     auto img = request<stGetImage>();
     img.pBuffer = line;
     img.ScanLineNo = 1;
-    d.vScannerGetImage(&img);
-    EXPECT_EQ(img.header.FUNC_STATUS, -1000);
-    EXPECT_EQ(img.dwLinesDone, 0u);
-    auto buttons = request<GET_SUPPORTED_BUTTONS>();
-    d.vScannerGetSupportedButtons(&buttons);
-    EXPECT_EQ(buttons.header.FUNC_STATUS, -1000);
-    auto fw = request<stFirmwareFullVersionNumber>();
-    d.vScannerGetAllFirmwareFullVersion(&fw);
-    EXPECT_EQ(fw.header.FUNC_STATUS, -1000);
-    auto counters = request<stCounterInfo>();
-    d.vGetCounterInfo(&counters);
-    EXPECT_EQ(counters.header.FUNC_STATUS, -1000);
-    counters.header.FUNC_STATUS = 0;
-    d.vSetCounterInfo(&counters);
-    EXPECT_EQ(counters.header.FUNC_STATUS, -1000);
-    auto sn = request<DEVICESN>();
-    d.vDeviceSeriesNumber(&sn);
-    EXPECT_EQ(sn.header.FUNC_STATUS, -1000);
-    auto name = request<DEVICENAME>();
-    d.vDeviceModelName(&name);
-    EXPECT_EQ(name.header.FUNC_STATUS, -1000);
-    auto lines = request<IMAGE_SAMPLE_LINES>();
-    d.vGetSampleLines(&lines);
-    EXPECT_EQ(lines.header.FUNC_STATUS, -1000);
-    auto ext = request<stScannerExtParams>();
-    d.vGetExtParams(&ext);
-    EXPECT_EQ(ext.header.FUNC_STATUS, -1000);
-    auto sensor = request<stPaperSensorParams>();
-    d.vSetPaperSensorAttribute(&sensor);
-    EXPECT_EQ(sensor.header.FUNC_STATUS, -1000);
-    auto sensor_status = request<stPaperSensorStatus>();
-    d.vGetPaperSensorStatus(&sensor_status);
-    EXPECT_EQ(sensor_status.header.FUNC_STATUS, -1000);
+    EXPECT_EQ(status_of(d, &K::vScannerGetImage, img), -1000);
+    EXPECT_EQ(status_of(d, &K::vScannerGetSupportedButtons), -1000);
+    EXPECT_EQ(status_of(d, &K::vScannerGetAllFirmwareFullVersion), -1000);
+    EXPECT_EQ(status_of(d, &K::vGetCounterInfo), -1000);
+    EXPECT_EQ(status_of(d, &K::vSetCounterInfo), -1000);
+    EXPECT_EQ(status_of(d, &K::vDeviceSeriesNumber), -1000);
+    EXPECT_EQ(status_of(d, &K::vDeviceModelName), -1000);
+    EXPECT_EQ(status_of(d, &K::vGetSampleLines), -1000);
+    EXPECT_EQ(status_of(d, &K::vGetExtParams), -1000);
+    EXPECT_EQ(status_of(d, &K::vSetPaperSensorAttribute), -1000);
+    EXPECT_EQ(status_of(d, &K::vGetPaperSensorStatus), -1000);
     auto flash = request<stFlashRWParams>();
     flash.wArea = FLASH_AREA_COMPUTER_NAME;
-    d.vScannerFlashRead(&flash);
-    EXPECT_EQ(flash.header.FUNC_STATUS, -1000);
-    flash.header.FUNC_STATUS = 0;
-    d.vScannerFlashWrite(&flash);
-    EXPECT_EQ(flash.header.FUNC_STATUS, -1000);
-    auto power = request<stPowerSetting>();
-    d.vScannerGetPowerSetting(&power);
-    EXPECT_EQ(power.header.FUNC_STATUS, -1000);
-    power.header.FUNC_STATUS = 0;
-    d.vScannerSetPowerSetting(&power);
-    EXPECT_EQ(power.header.FUNC_STATUS, -1000);
+    EXPECT_EQ(status_of(d, &K::vScannerFlashRead, flash), -1000);
+    EXPECT_EQ(status_of(d, &K::vScannerFlashWrite, flash), -1000);
+    EXPECT_EQ(status_of(d, &K::vScannerGetPowerSetting), -1000);
+    EXPECT_EQ(status_of(d, &K::vScannerSetPowerSetting), -1000);
     auto erase = stEraseCaliData{7, 0};
     d.vEraseCaliData(&erase);
     EXPECT_EQ(erase.status, 7u) << "no record, nothing erased";
     EXPECT_EQ(d.vPaperReady(), -1);
-    auto abort = request<stAbort>();
-    d.vScannerAbortScan(&abort);
-    EXPECT_EQ(abort.header.FUNC_STATUS, 1);
+    EXPECT_EQ(status_of(d, &K::vScannerAbortScan), 1);
 }
 
 class KzdNoDevice : public DriverObjectTest {};
@@ -647,6 +587,14 @@ TEST_F(KzdFolders, AMissingModuleFolderFallsBackToTheDataFolder)
     EXPECT_EQ(config().scan_from_home, 0);
     EXPECT_TRUE(exists(data + "DEBUG-LOG-6204.txt"));
     EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+TEST_F(KzdFolders, WithoutTheSeamTheFolderIsTheParentOfTheCodesFolder)
+{
+    const std::optional<std::string> seam = driver_set_module_folder(std::nullopt);
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(driver_module_folder(), self.parent_path().parent_path().string() + "/");
+    driver_set_module_folder(seam);
 }
 
 TEST_F(KzdFolders, HarrowinProAllowsThirtyTwoSampleLines)

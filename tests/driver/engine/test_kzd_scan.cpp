@@ -649,3 +649,34 @@ TEST_F(KzdLongFolder, AFreshCalibrationFailsAndWritesNothing)
 }
 
 } // namespace
+
+namespace {
+
+class KzdDuplex : public KzdScan {
+protected:
+    std::string profile() const override { return "feeder"; }
+};
+
+TEST_F(KzdDuplex, TheBackSideIsPreparedOnlyForATwoSidedScan)
+{
+    ideal();
+    auto a = attributes(14, 8, 300);
+    a.ScanSource = 0x08;
+    ASSERT_EQ(start(a), 1);
+    auto back = a;
+    back.cExtMember = 0;
+    back.dwLineWidth = back.dwLineHeight = 0;
+    drv().vScannerReturnCISInfo(&back);
+    ASSERT_EQ(back.header.FUNC_STATUS, 1);
+    EXPECT_EQ(back.cExtMember, 1);
+    EXPECT_EQ(back.dwLineWidth, 960u);
+    EXPECT_EQ(back.dwLineHeight, 480u);
+    EXPECT_EQ(drv().scan_setting().back_side.built, 1);
+    EXPECT_EQ(read_all(a).size(), 960u * 3 * 480);
+    abort();
+    EXPECT_EQ(drv().scan_setting().back_side.built, 0);
+    drv().vScannerReturnCISInfo(&back);
+    EXPECT_EQ(back.header.FUNC_STATUS, -1010) << "no scan is running";
+}
+
+} // namespace

@@ -335,27 +335,4 @@ TEST_F(ScanBuilders, MediaWithoutLimitsOrResolutionsAreRefused)
     EXPECT_TRUE(briefs().empty());
 }
 
-TEST_F(ScanBuilders, TheGeometryIsWhatTheSettingDelivers)
-{
-    struct Case {
-        uint16_t planes, bits, resolution;
-        stExtFrame frame;
-    };
-    const Case cases[] = {
-        {14, 8, 300, {0, 0, 3199, 1599}}, {1, 16, 150, {17, 33, 4001, 2999}}, {1, 1, 600, {5, 5, 1234, 777}},
-        {0x100, 8, 75, {0, 0, 0, 0}},     {14, 16, 1200, {0, 0, 499, 299}},
-    };
-    for (const Case& c : cases) {
-        auto a = attributes(c.planes, c.bits, c.resolution, c.frame);
-        a.Frame = {0, 0, 8500, 11700};
-        scan_output_geometry_t geo{};
-        ASSERT_EQ(get_scan_output_geometry(g(), &a, &geo), 1);
-        ASSERT_EQ(basic(a), 1);
-        EXPECT_EQ(geo.width, s_.front_side.output_width);
-        EXPECT_EQ(geo.lines, s_.front_side.output_lines);
-        EXPECT_EQ(geo.row_bytes, s_.front_side.output_row_bytes);
-        EXPECT_EQ(geo.row_bytes, get_scan_bytes(c.planes == 14, c.bits, geo.width));
-    }
-}
-
 } // namespace
