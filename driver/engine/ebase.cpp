@@ -527,7 +527,7 @@ int32_t EBase::StartScan(ECDB* block)
 {
     if (block->record == 0) return kNothing;
     int32_t status = checkScanSettings();
-    if (status != 1) return status;
+    if (status != 1) return lastStatus_ = status;
 
     stScannerAttri& a = frontAttri_;
     a.header.wFunctionCode = KZD_DEFAULT_ATTRIBUTE;

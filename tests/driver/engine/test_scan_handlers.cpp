@@ -131,6 +131,9 @@ TEST_F(ScanHandlers, NoSourceOrAnUndeliverablePairStartsNothing)
     EXPECT_EQ(command(SE_CMD_IMAGE_INFO, 1, 0, &info), SE_ERR_RANGE);
     EXPECT_EQ(command(SE_CMD_START_SCAN, 0, 0, &info), SE_ERR_RANGE);
     EXPECT_EQ(std::memcmp(&info, &before, sizeof info), 0);
+    uint32_t last = 0;
+    EXPECT_EQ(command(SE_CMD_LAST_ERROR, 1, 0, &last), 1);
+    EXPECT_EQ(static_cast<int32_t>(last), SE_ERR_RANGE) << "the refusal is the last status";
     EXPECT_EQ(count("JOB"), 0u);
     EXPECT_EQ(count("SWIN"), 0u);
 }
