@@ -43,12 +43,17 @@ void log_status(const char* name, int32_t status)
     DBG_LOG(kLogParameters, "%s() FUNC_STATUS = %d\n", name, static_cast<int>(status));
 }
 
+void answer(stKzdHeader& header, int32_t status, const char* name)
+{
+    header.FUNC_STATUS = status;
+    log_status(name, status);
+}
+
 // An operation that needs the device record answers -1000 without one.
 bool refused_without_device(const GLScanner* g, stKzdHeader& header, const char* name)
 {
     if (g != nullptr) return false;
-    header.FUNC_STATUS = KZD_NO_DEVICE;
-    log_status(name, header.FUNC_STATUS);
+    answer(header, KZD_NO_DEVICE, name);
     return true;
 }
 
@@ -150,8 +155,7 @@ void CKzdScanner::vInitializeScanner(stScannerInit* r)
     r->wValueListSize[0] = r->wValueListSize[1] = r->wValueListSize[2] = kValueListSize;
     r->wResolutionListSize = kResolutionListSize;
     r->wHalftoneListSize = kHalftoneListSize;
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vInitializeScanner", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vInitializeScanner");
 }
 
 void CKzdScanner::vScannerCapability(stScannerCapab* r)
@@ -220,8 +224,7 @@ void CKzdScanner::vScannerCapability(stScannerCapab* r)
     r->stShrinkableExposureRange.nMax = get_scanner_max_user_exposure(g);
     r->cIsSupportBQMScanMode = is_scanner_support_bqm(g, media) ? 1 : 0;
     r->cSupportColorConsistency = is_scanner_support_ecc(g, media) ? 1 : 0;
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vScannerCapability", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vScannerCapability");
 }
 
 void CKzdScanner::vDefaultAttribute(stScannerAttri* r)
@@ -263,28 +266,24 @@ void CKzdScanner::vDefaultAttribute(stScannerAttri* r)
     r->pUnusedB = nullptr;
     r->NumofGammaEntry = 0;
     r->GammaTable = nullptr;
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vDefaultAttribute", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vDefaultAttribute");
 }
 
 void CKzdScanner::vScannerGetCISImage(stGetImage* r)
 {
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
-    log_status("vScannerGetCISImage", r->header.FUNC_STATUS);
+    answer(r->header, DRV_NOT_SUPPORTED, "vScannerGetCISImage");
 }
 
 void CKzdScanner::vScannerGetJpegImageA(stGetJpegImage* r)
 {
     DBG_LOG(kLogParameters, "vScannerGetJpegImageA() nMaxLength = %u\n", r->nMaxLength);
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
-    log_status("vScannerGetJpegImageA", r->header.FUNC_STATUS);
+    answer(r->header, DRV_NOT_SUPPORTED, "vScannerGetJpegImageA");
 }
 
 void CKzdScanner::vScannerGetJpegImageB(stGetJpegImage* r)
 {
     DBG_LOG(kLogParameters, "vScannerGetJpegImageB() nMaxLength = %u\n", r->nMaxLength);
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
-    log_status("vScannerGetJpegImageB", r->header.FUNC_STATUS);
+    answer(r->header, DRV_NOT_SUPPORTED, "vScannerGetJpegImageB");
 }
 
 // Operations the scanner does not offer: the status only, nothing logged.
@@ -323,16 +322,14 @@ void CKzdScanner::vScannerGetSupportedButtons(GET_SUPPORTED_BUTTONS* r)
     for (const auto& [bit, value] : kButtons)
         if (scanner_->supported_buttons & (1u << bit)) mask |= value;
     r->dwButtonMask = mask;
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vScannerGetSupportedButtons", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vScannerGetSupportedButtons");
 }
 
 void CKzdScanner::vGetDriverVersion(DRIVER_VERSION* r)
 {
     const auto* v = reinterpret_cast<const uint8_t*>(version_);
     r->wVersion = static_cast<uint16_t>(digit(v[0]) * 256 + digit(v[2]) * 10 + digit(v[3]));
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vGetDriverVersion", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vGetDriverVersion");
 }
 
 void CKzdScanner::vScannerGetAllFirmwareFullVersion(stFirmwareFullVersionNumber* r)
@@ -351,8 +348,7 @@ void CKzdScanner::vScannerGetAllFirmwareFullVersion(stFirmwareFullVersionNumber*
          kFpgaTextAt, kMcuTextAt);
     fill(&r->cIsSupportMCUFullVersionNumber, r->szMCUFullVersionNumber, is_scanner_support_full_version_of_mcu(g),
          kMcuTextAt, kInquiryEnd);
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vScannerGetAllFirmwareFullVersion", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vScannerGetAllFirmwareFullVersion");
 }
 
 void CKzdScanner::vGetCounterInfo(stCounterInfo* r)
@@ -471,15 +467,13 @@ void CKzdScanner::vGetExtParams(stScannerExtParams* r)
     r->cIsSupportGetAllFirmwareFullVersion = is_scanner_support_full_version_of_fpga(g) ? 1 : 0;
     r->cIsSupportPowerSetting =
         (is_scanner_support_power_saving_mode(g) || is_scanner_support_power_off_mode(g)) ? 1 : 0;
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vGetExtParams", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vGetExtParams");
 }
 
 void CKzdScanner::vDuplexGetImgMethod(DUPLEX_GETIMG_METHOD* r)
 {
     r->nDuplexGetImgMethod = 1;
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vDuplexGetImgMethod", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vDuplexGetImgMethod");
 }
 
 void CKzdScanner::vSetPaperSensorAttribute(stPaperSensorParams* r)
@@ -517,20 +511,17 @@ void CKzdScanner::vGetPaperSensorStatus(stPaperSensorStatus* r)
     if (is_scanner_support_ir_sensor_paper_detection(g)) r->cIRSensorStatus = detect(paper_sensor_.cIRSensorEnable);
     if (is_scanner_support_hall_sensor_paper_detection(g))
         r->cHallSensorStatus = detect(paper_sensor_.cHallSensorEnable);
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vGetPaperSensorStatus", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vGetPaperSensorStatus");
 }
 
 void CKzdScanner::vCalibrateAllDataRequest(stCalibrateALLParams* r)
 {
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vCalibrateAllDataRequest", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vCalibrateAllDataRequest");
 }
 
 void CKzdScanner::vCalibrateAllDataAction(stCalibrateALLParams* r)
 {
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vCalibrateAllDataAction", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vCalibrateAllDataAction");
 }
 
 void CKzdScanner::vScannerFlashRead(stFlashRWParams* r)
@@ -595,14 +586,12 @@ void CKzdScanner::vScannerFlashWrite(stFlashRWParams* r)
 
 void CKzdScanner::vMotorControlByAP(stMotorControlByAP* r)
 {
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vMotorControlByAP", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vMotorControlByAP");
 }
 
 void CKzdScanner::vADFCalibrationMode(stScannerAttri* r)
 {
-    r->header.FUNC_STATUS = DRV_SUCCESS;
-    log_status("vADFCalibrationMode", r->header.FUNC_STATUS);
+    answer(r->header, DRV_SUCCESS, "vADFCalibrationMode");
 }
 
 void CKzdScanner::vScannerGetPowerSetting(stPowerSetting* r)
