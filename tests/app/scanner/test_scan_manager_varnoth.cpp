@@ -309,10 +309,12 @@ TEST_F(ScanManagerVarnothTest, StopDuringADelayedReadLeavesNoFileAndTheNextScanS
     EXPECT_EQ(manager.scanProgress(), 0.0);
     // The scanner was told to stop once, after the read in flight, and read from no more.
     const std::vector<sim::Transaction> sent = model->transactions();
-    const auto stop = std::find_if(sent.rbegin(), sent.rend(), [](const auto& tx) { return tx.tag == "STOP"; });
-    ASSERT_NE(stop, sent.rend());
-    EXPECT_TRUE(std::none_of(sent.rbegin(), stop, [](const auto& tx) { return tx.tag == "IMG"; }));
-    EXPECT_EQ(std::next(stop)->tag, "INFO");
+    const auto tagged = [](const char* tag) { return [tag](const sim::Transaction& tx) { return tx.tag == tag; }; };
+    const auto scanned = std::find_if(sent.rbegin(), sent.rend(), tagged("SCAN"));
+    ASSERT_NE(scanned, sent.rend());
+    EXPECT_EQ(std::count_if(sent.rbegin(), scanned, tagged("STOP")), 1);
+    const auto stop = std::find_if(sent.rbegin(), scanned, tagged("STOP"));
+    EXPECT_TRUE(std::none_of(sent.rbegin(), stop, tagged("IMG")));
     EXPECT_EQ(model->imageReads(), 1);
     EXPECT_TRUE(model->violations().empty());
 
