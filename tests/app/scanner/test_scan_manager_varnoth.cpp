@@ -2,6 +2,7 @@
 // matches the chart the device scanned, each source scans its own area, and a stop or a failed read
 // part way through the image ends the scan without a file and leaves the scanner ready for the next.
 #include "scan_manager.h"
+#include "scan_waits.h"
 #include "scan_chart.h"
 #include "chart_scan_engine.h"
 #include "varnoth_bench.h"
@@ -116,25 +117,10 @@ protected:
         });
         return result;
     }
-    static void waitUntil(const std::function<bool()>& done)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        while (!done()) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "timed out";
-            QCoreApplication::processEvents();
-            std::this_thread::sleep_for(1ms);
-        }
-        QCoreApplication::processEvents();
-    }
-    static Result finish(std::future<Result>& result)
-    {
-        waitUntil([&] { return result.wait_for(0s) == std::future_status::ready; });
-        return result.get();
-    }
     Result scan(const ScanSettings::Values& values, ScanMode mode)
     {
         std::future<Result> result = start(values, mode);
-        return finish(result);
+        return finish(result, 60s);
     }
     // A preview of the patch chart on the realistic sensor, read back.
     std::optional<Raw> previewOfThePatchChart()
@@ -154,14 +140,19 @@ protected:
         }
         return readRaw(*path);
     }
-    // A small final scan of the flatbed: 0.4 × 0.2 inches at 150 dpi.
-    Result smallScan()
+    // A small final scan of the flatbed, 0.4 × 0.2 inches at 150 dpi, gives its image.
+    void expectASmallScanSucceeds()
     {
         ScanSettings::Values values = settings();
         values.resolution = 150;
         values.previewImageScale = 1.0;
         values.previewRect = QRectF(30, 30, 60, 30);
-        return scan(values, ScanMode::scan);
+        const Result path = scan(values, ScanMode::scan);
+        ASSERT_TRUE(path.has_value());
+        const std::optional<Raw> raw = readRaw(*path);
+        ASSERT_TRUE(raw);
+        EXPECT_EQ(raw->width, 60);
+        EXPECT_EQ(raw->height, 30);
     }
 
     Bench bench;
@@ -301,9 +292,9 @@ TEST_F(ScanManagerVarnothTest, StopDuringADelayedReadLeavesNoFileAndTheNextScanS
     values.previewImageScale = 1.0;
     values.previewRect = QRectF(0, 0, 150, 300); // 1 × 2 inches: 300 lines, two reads
     std::future<Result> result = start(values, ScanMode::scan);
-    waitUntil([&] { return model->imageReads() > 0; });
+    waitUntil([&] { return model->imageReads() > 0; }, 60s);
     manager.stopScan();
-    EXPECT_FALSE(finish(result).has_value());
+    EXPECT_FALSE(finish(result, 60s).has_value());
     EXPECT_FALSE(QFile::exists(rawPath()));
     EXPECT_EQ(manager.scanStatus(), rawValue(VekScanStatus::stopped));
     EXPECT_EQ(manager.scanProgress(), 0.0);
@@ -319,12 +310,7 @@ TEST_F(ScanManagerVarnothTest, StopDuringADelayedReadLeavesNoFileAndTheNextScanS
     EXPECT_TRUE(model->violations().empty());
 
     model->delayImageReads(0ms);
-    const Result next = smallScan();
-    ASSERT_TRUE(next.has_value());
-    const std::optional<Raw> raw = readRaw(*next);
-    ASSERT_TRUE(raw);
-    EXPECT_EQ(raw->width, 60);
-    EXPECT_EQ(raw->height, 30);
+    expectASmallScanSucceeds();
 }
 
 TEST_F(ScanManagerVarnothTest, AReadRefusedPartWayGivesNoFileAndTheNextScanSucceeds)
@@ -345,12 +331,7 @@ TEST_F(ScanManagerVarnothTest, AReadRefusedPartWayGivesNoFileAndTheNextScanSucce
     EXPECT_EQ(manager.scanStatus(), rawValue(VekScanStatus::stopped));
     EXPECT_EQ(model->imageReads(), 2);
 
-    const Result next = smallScan();
-    ASSERT_TRUE(next.has_value());
-    const std::optional<Raw> raw = readRaw(*next);
-    ASSERT_TRUE(raw);
-    EXPECT_EQ(raw->width, 60);
-    EXPECT_EQ(raw->height, 30);
+    expectASmallScanSucceeds();
 }
 
 } // namespace
