@@ -1,6 +1,12 @@
 // main() for the application's suites: the suite runs in a home of its own, so nothing it does
 // reaches the real user's settings, data or Pictures folder; the program has the application's
-// names (which place its data folder) and libvips started once.
+// names (which place its data folder) and libvips started once. Built with LF_SIM_PRELOAD, the
+// program first re-executes itself with the virtual USB device's preload, for suites that run the
+// driver on the simulated scanner.
+#ifdef LF_SIM_PRELOAD
+#include "preload.h"
+#endif
+
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
@@ -8,6 +14,9 @@
 #include <vips/vips8>
 
 int main(int argc, char** argv) {
+#ifdef LF_SIM_PRELOAD
+    sim::reexec_with_preload(argc, argv);
+#endif
     QTemporaryDir home;
     if (!home.isValid()) return 1;
     qputenv("HOME", home.path().toUtf8());

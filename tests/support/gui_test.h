@@ -31,10 +31,13 @@ void showForSnapshot(QWidget* widget, int width = 400);
 // empty text (with a warning) when it could not be written.
 QString saveSnapshot(QWidget* widget, const QString& name);
 
-// main() of a widget test program. LF_SNAPSHOT_DIR is set by lf_add_qtest.
-#define LF_GUI_TEST_MAIN(TestClass)                                                                \
+// main() of a widget test program. LF_SNAPSHOT_DIR is set by lf_add_qtest. `first` runs before
+// anything else (a program on the simulated scanner re-executes itself with its preload there).
+#define LF_GUI_TEST_MAIN(TestClass) LF_GUI_TEST_MAIN_AFTER(TestClass, (void)0)
+#define LF_GUI_TEST_MAIN_AFTER(TestClass, first)                                                   \
     int main(int argc, char** argv)                                                                \
     {                                                                                              \
+        first;                                                                                     \
         GuiTestSetUp setUp(QStringLiteral(LF_SNAPSHOT_DIR));                                      \
         if (!setUp.valid()) return 1;                                                              \
         QApplication app(argc, argv);                                                              \

@@ -2,6 +2,7 @@
 // way a scan ends early.
 #include "fake_driver.h"
 #include "scan_manager.h"
+#include "scan_waits.h"
 #include "scanner_model_name.h"
 
 #include <gtest/gtest.h>
@@ -73,22 +74,6 @@ protected:
         std::future<Result> result = promise->get_future();
         manager.runOnWorker([=, this] { promise->set_value(scanOnThisThread(values, mode)); });
         return result;
-    }
-    // Lets the GUI thread handle what the scan posts until `done`.
-    static void waitUntil(const std::function<bool()>& done)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (!done()) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "timed out";
-            QCoreApplication::processEvents();
-            std::this_thread::sleep_for(1ms);
-        }
-        QCoreApplication::processEvents();
-    }
-    static Result finish(std::future<Result>& result)
-    {
-        waitUntil([&] { return result.wait_for(0s) == std::future_status::ready; });
-        return result.get();
     }
     Result scan(ScanMode mode = ScanMode::scan, const ScanSettings::Values& values = finalScan())
     {
