@@ -36,6 +36,17 @@ public:
     }
 };
 
+class Pattern16Chart final : public Chart {
+public:
+    void row(int64_t y, int64_t x0, int step, uint32_t count, uint32_t, uint32_t, uint16_t* rgb) const override
+    {
+        int64_t x = x0;
+        for (uint32_t i = 0; i < count; ++i, x += step)
+            for (int c = 0; c < 3; ++c)
+                rgb[3 * i + c] = static_cast<uint16_t>(static_cast<uint64_t>(7 * x + 13 * y + 85 * c) * 263);
+    }
+};
+
 class FlatChart final : public Chart {
 public:
     explicit FlatChart(uint16_t p) : p_(p) {}
@@ -102,6 +113,11 @@ std::shared_ptr<const Chart> pattern_chart()
     return std::make_shared<PatternChart>();
 }
 
+std::shared_ptr<const Chart> pattern16_chart()
+{
+    return std::make_shared<Pattern16Chart>();
+}
+
 std::shared_ptr<const Chart> flat_chart(double f)
 {
     return std::make_shared<FlatChart>(static_cast<uint16_t>(std::lround(std::clamp(f, 0.0, 1.0) * 65535.0)));
@@ -159,6 +175,7 @@ std::shared_ptr<const Chart> parse_chart(const std::string& text, std::string* e
     std::string ignored;
     std::string& why = error != nullptr ? *error : ignored;
     if (text == "pattern") return pattern_chart();
+    if (text == "pattern16") return pattern16_chart();
     if (text.rfind("flat:", 0) == 0) {
         const std::string value = text.substr(5);
         char* stop = nullptr;
@@ -191,7 +208,7 @@ std::shared_ptr<const Chart> parse_chart(const std::string& text, std::string* e
         }
         return file_chart(path, dpi, &why);
     }
-    why = "unknown chart '" + text + "' (pattern, flat:F or file:PATH[@DPI])";
+    why = "unknown chart '" + text + "' (pattern, pattern16, flat:F or file:PATH[@DPI])";
     return nullptr;
 }
 

@@ -2,6 +2,7 @@
 // at each chart pixel (x, y). A chart is built once and shared; scanning only reads it.
 //
 //   pattern           P = ((7x + 13y + 85c) mod 256) × 257
+//   pattern16         P = ((7x + 13y + 85c) × 263) mod 65536: both bytes differ and vary
 //   flat:F            P = round(F × 65535), F in 0..1
 //   file:PATH[@DPI]   an image file read with libvips as 16-bit sRGB, lying at the media's top-left
 //                     corner at DPI (default: the file's resolution, else 300); device pixel (x, y)
@@ -26,6 +27,7 @@ public:
 };
 
 std::shared_ptr<const Chart> pattern_chart();
+std::shared_ptr<const Chart> pattern16_chart();
 std::shared_ptr<const Chart> flat_chart(double f);
 // Null, with the reason in *error, when the file cannot be read.
 std::shared_ptr<const Chart> file_chart(const std::string& path, uint32_t dpi, std::string* error);

@@ -34,7 +34,7 @@ int usage(FILE* out)
 {
     std::fprintf(out, "usage: varnoth-sim [--model NAME] [--chart CHART] [--sensor realistic|ideal] -- PROGRAM [ARGS...]\n"
                       "       varnoth-sim --list\n"
-                      "charts: pattern (default), flat:F (0 to 1), file:PATH[@DPI]\nmodels:\n");
+                      "charts: pattern (default), pattern16, flat:F (0 to 1), file:PATH[@DPI]\nmodels:\n");
     for (const sim::ModelEntry& entry : sim::registered_models())
         std::fprintf(out, "  %-12s %s\n", entry.name.c_str(), entry.summary.c_str());
     std::fprintf(out, "scanner profiles:");

@@ -217,6 +217,11 @@ uint32_t get_scanner_max_scan_width(const GLScanner* g, int media)
     return get_u32le(attributes(g, media).data() + 16);
 }
 
+uint32_t get_scanner_max_scan_height(const GLScanner* g, int media)
+{
+    return get_u32le(attributes(g, media).data() + 12);
+}
+
 int32_t get_scanner_max_scan_width_by_inch(const GLScanner* g, int media)
 {
     return thousandths_of_inch(get_scanner_max_scan_width(g, media), get_scanner_max_x_resolution(g, media));
@@ -224,7 +229,7 @@ int32_t get_scanner_max_scan_width_by_inch(const GLScanner* g, int media)
 
 int32_t get_scanner_max_scan_height_by_inch(const GLScanner* g, int media)
 {
-    return thousandths_of_inch(get_u32le(attributes(g, media).data() + 12), get_scanner_max_y_resolution(g, media));
+    return thousandths_of_inch(get_scanner_max_scan_height(g, media), get_scanner_max_y_resolution(g, media));
 }
 
 uint16_t get_scanner_model_code(const GLScanner* g)

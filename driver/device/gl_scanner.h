@@ -116,6 +116,8 @@ uint32_t get_scanner_max_x_resolution(const GLScanner* g, int media);
 uint32_t get_scanner_max_y_resolution(const GLScanner* g, int media);
 // The widest scan in pixels at the maximum x resolution.
 uint32_t get_scanner_max_scan_width(const GLScanner* g, int media);
+// The longest scan in pixels at the maximum y resolution.
+uint32_t get_scanner_max_scan_height(const GLScanner* g, int media);
 // The largest scan width and height in thousandths of an inch, at most INT32_MAX.
 int32_t get_scanner_max_scan_width_by_inch(const GLScanner* g, int media);
 int32_t get_scanner_max_scan_height_by_inch(const GLScanner* g, int media);

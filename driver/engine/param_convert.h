@@ -5,10 +5,12 @@
 #pragma once
 
 #include "device_status.h"
+#include "ext_frame.h"
 
 #include <cstdint>
 
 struct GLScanner;
+struct ScanJob;
 struct _SCAN_SETTING;
 
 // Driver result codes.
@@ -23,6 +25,37 @@ constexpr int32_t DRV_CALIBRATION_FILE = -2003;
 constexpr uint32_t PAR_SOURCE_FLATBED = 0x424C46; // "FLB"
 constexpr uint32_t PAR_SOURCE_FEEDER = 0x464441;  // "ADF"
 constexpr uint32_t PAR_FORMAT_RAW = 0x574152;     // "RAW"
+
+// Pixel counts and frames. Every division truncates; right < left (bottom < top) gives 0.
+// pixels × 1000 / resolution; 0 when the resolution is 0.
+uint32_t PixeltoInchIn1000(uint32_t pixels, uint32_t resolution);
+// (right - left + 1) × resolution / 1000.
+uint32_t get_scan_width(uint32_t resolution, stExtFrame frame);
+// (bottom - top + 1) × resolution / 1000.
+uint32_t get_scan_height(uint32_t resolution, stExtFrame frame);
+// left × resolution / 1000: the frame's first pixel.
+uint32_t get_scan_start(uint32_t resolution, stExtFrame frame);
+// (right + 1) × resolution / 1000: the pixel one past the frame's last.
+uint32_t get_scan_end(uint32_t resolution, stExtFrame frame);
+// Bytes per line: (width + 7) / 8 at depth 1, 2 × width at depth 16, else width; × 3 for colour.
+uint32_t get_scan_bytes(int colour, int depth, uint32_t width);
+
+// From the host's ImageEnhanced bits: 2 (high) for bit 8, else 0 (draft) for bit 7, else 1.
+uint16_t get_scan_quality(uint32_t image_enhanced);
+// The device resolution for a request: the smallest the media lists that is not below it, or the
+// largest listed when the request exceeds them all. The first list (entry bytes 8-71, 32
+// descending values) is walked from its start while the request is at most the entry; with bqm
+// the second list (bytes 72-135) is walked the same way, keeping what the first gave until one of
+// its entries is taken. An empty list gives 0.
+uint32_t get_scanner_resolution(const GLScanner* g, uint16_t source, uint32_t resolution, int bqm);
+// As the x resolution, except that requests of 1000 and 1200 dpi are kept as they are.
+uint32_t get_scanner_y_resolution(const GLScanner* g, uint16_t source, uint32_t resolution, int bqm);
+// The shortest of the three channel exposures for colour planes 14, else the first.
+uint32_t get_min_of_exposure_time(uint16_t color_planes, uint32_t e0, uint32_t e1, uint32_t e2);
+// pixels / segments; 0 for no segments.
+int32_t get_multiple_exposure_pixels_per_segment(int32_t segments, int32_t pixels);
+// Bit 0 of the scan mode.
+uint8_t is_preview_scan(const _SCAN_SETTING* s);
 
 // The media index of a source: 3 for bit 3 (feeder, both sides), 2 for bit 1 (feeder), 1 for
 // bit 2 (transparency), else 0 (flatbed). Then, once each and in this order: a missing flatbed
@@ -41,13 +74,35 @@ uint8_t convert_to_par_mono(const GLScanner* g, const _SCAN_SETTING* s);
 uint32_t convert_to_par_dot_x(const _SCAN_SETTING* s, uint32_t x_resolution, bool correction_on);
 // Frame top × resolution / 1000.
 uint32_t convert_to_par_dot_y(const GLScanner* g, const _SCAN_SETTING* s, uint32_t y_resolution);
-// The corrected end less the corrected start with the correction on; else the frame's width at the
-// resolution, (right - left + 1) × resolution / 1000 (0 when right < left), at most the media's
-// widest scan in pixels.
+// With the correction on, the corrected end less the corrected start plus 2 (never negative): the
+// correction reads up to two pixels beyond its range. Else the frame's width at the resolution,
+// get_scan_width, at most the media's widest scan in pixels.
 uint32_t convert_to_par_width(const GLScanner* g, const _SCAN_SETTING* s, uint32_t x_resolution, bool correction_on);
+// The frame's height at the resolution, get_scan_height, at most the media's longest scan in
+// pixels.
+uint32_t convert_to_par_height(const GLScanner* g, const _SCAN_SETTING* s, uint32_t y_resolution);
+// Bits per pixel: the depth, × 3 for colour.
+uint8_t convert_to_par_bit(const GLScanner* g, const _SCAN_SETTING* s);
+// 1 for fewer than 2 sample lines, else the least of the sample lines, the device's most sampling
+// lines and the media's.
+uint8_t convert_to_par_sampling_line(const GLScanner* g, const _SCAN_SETTING* s);
 // 2 for quality 2, 1 for any other non-zero quality, else 0.
 uint8_t convert_to_par_quality(const GLScanner* g, const _SCAN_SETTING* s);
 uint8_t convert_to_par_media(const GLScanner* g, const _SCAN_SETTING* s);
+
+// Clears the job and fills its parameter block and window for an image scan of the setting, then
+// the calibration action fields of the device record (all zero without the multiple-exposure
+// switch). Width and height are raised to multiples of 8. The light channels are the scan mode's
+// light count when the device has multiple lights and the count is non-zero, else 3; window byte
+// 60 comes from the external configuration.
+void convert_to_scan_job(GLScanner* g, const _SCAN_SETTING* s, ScanJob* job);
+
+// The device gamma tables of the front side's set, for a scan whose window asks to send them:
+// gamma control bytes 0 (4 colour, else by the colour planes: 0 for bit 8, 2 for bit 10, else 1)
+// and 1 (1), and 256 32-bit entries per table (value × 256; two-byte entries are first shifted
+// right by 8), three tables one after the other. Sets of 65536 entries are sampled every 256th.
+// 1, or -1010 (nothing written) for a set without its tables or of another size.
+int convert_to_scanner_gamma_table(GLScanner* g, const _SCAN_SETTING* s);
 
 // -1000000 - key × 1000 - code.
 int32_t combine_sense_key_code(uint8_t key, uint8_t code);

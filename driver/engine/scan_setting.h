@@ -5,6 +5,8 @@
 #pragma once
 
 #include "calibration.h"
+#include "driver_utils.h"
+#include "ext_frame.h"
 #include "image_setting.h"
 #include "kzd_records.h"
 #include "magnification_correction.h"
@@ -12,13 +14,7 @@
 #include <array>
 #include <cstdint>
 
-// A scan area in thousandths of an inch; right and bottom are inclusive.
-struct stExtFrame {
-    uint32_t left;
-    uint32_t top;
-    uint32_t right;
-    uint32_t bottom;
-};
+struct _HALFTONE_PARAM;
 
 struct _SCAN_SETTING {
     stSetScannerScanMode scan_mode{}; // verbatim copy of the last scan mode
@@ -27,13 +23,21 @@ struct _SCAN_SETTING {
     uint16_t quality = 0;             // 0 draft, 1 normal, 2 high
     uint32_t x_resolution = 0;        // the device's resolutions
     uint32_t y_resolution = 0;
-    uint32_t depth = 0;             // bits per channel; 8 when the output is single-bit
-    uint16_t color_switch = 0;      // 1 when ColorPlanes is 14
-    uint16_t smart_calibration = 0; // a stored calibration may be reused
+    uint32_t depth = 0;                // bits per channel; 8 when the output is single-bit
+    uint32_t sample_lines = 0;         // lines the device averages per line; below 2 means 1
+    uint16_t color_switch = 0;         // 1 when ColorPlanes is 14
+    uint16_t interpolation_switch = 0; // 1 when the side built last resizes (written by ip_initial)
+    uint16_t gamma_switch = 0;         // 1 when the host passed a gamma table
+    uint16_t smart_calibration = 0;    // a stored calibration may be reused
     uint16_t exposure_ratio = 0;
     stExtFrame frame{}; // the frame as the device scans it, after mirroring and crop scaling
     _IMAGE_SETTING front_side{}; // the pipeline's state of each side
     _IMAGE_SETTING back_side{};
+    // The single-bit conversion's record (null when none could be made) and the threshold map it
+    // points to.
+    MYHANDLE halftone_context = nullptr;
+    _HALFTONE_PARAM* halftone = nullptr;
+    std::array<uint8_t, 256> threshold_map{};
     _CALI_PARAM working_calibration{};
     _CALI_PARAM active_calibration{}; // scalar fields of the calibration last applied
     // The horizontal magnification correction: null means none. Its parameters are cleared at

@@ -1,0 +1,186 @@
+// The whole image pipeline (ip_initial, ip_read, ip_release) on one core, fed by a stand-in line
+// source that copies prepared lines from a ring, for the typical scans: MB/s (10^6 bytes) of
+// device data consumed and of output made, the ratio to the USB 2.0 high-speed bulk rate
+// (53 MB/s), and the split over the stages from the pipeline's own timers.
+// Run: build/bench/driver_pipeline/bench_pipeline
+#include "image_pipeline.h"
+#include "pipeline_setup.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using lftest::Gamma;
+using lftest::PipelineConfig;
+
+constexpr double kUsbRate = 53.0;   // MB/s
+constexpr double kGoal = 530.0;     // MB/s of device data for A and B
+constexpr uint32_t kRingLines = 64; // prepared lines the source cycles through
+
+struct Case {
+    const char* name;
+    PipelineConfig config;
+    int host_lines; // lines per host read
+    bool goal;      // held to the ten-times goal
+};
+
+PipelineConfig colour_600dpi()
+{
+    PipelineConfig c;
+    c.scan_width = 5104;
+    c.scan_lines = 7008;
+    c.output_width = 5100;
+    c.output_lines = 7001;
+    c.gamma = Gamma::Identity;
+    return c;
+}
+
+std::vector<Case> cases()
+{
+    std::vector<Case> all;
+    all.push_back({"A_colour8_600dpi_identity_gamma", colour_600dpi(), 256, true});
+    PipelineConfig b = colour_600dpi();
+    b.output_width = 4253;
+    b.output_lines = 5840;
+    b.gamma = Gamma::PerChannel;
+    all.push_back({"B_colour8_600_to_500dpi_gamma", b, 256, true});
+    PipelineConfig c = colour_600dpi();
+    c.correction = true;
+    c.mirror = true;
+    all.push_back({"C_A_with_correction_and_mirror", c, 256, false});
+    PipelineConfig d;
+    d.depth = 16;
+    d.output_width = 10200;
+    d.scan_lines = 1024;
+    d.output_lines = 2037;
+    d.correction = true;
+    d.gamma = Gamma::PerChannel;
+    d.mirror = true;
+    all.push_back({"D_colour16_1200dpi_correction_gamma_mirror", d, 256, false});
+    PipelineConfig e;
+    e.image_type = IMAGE_TYPE_LINE_ART;
+    e.scan_width = 10208;
+    e.scan_lines = 4096;
+    e.output_width = 10200;
+    e.output_lines = 4090;
+    e.halftone = 0;
+    all.push_back({"E_line_art_1200dpi_pattern0", e, 256, false});
+    all.push_back({"F_A_with_1_line_reads", colour_600dpi(), 1, false});
+    return all;
+}
+
+struct Figures {
+    double device_mbps = 0;
+    double output_mbps = 0;
+    std::map<std::string, double> stage_share; // of the pipeline's own stage time
+};
+std::map<std::string, Figures> medians;
+
+void run_case(benchmark::State& state, const Case& c)
+{
+    lftest::PipelineSetting setting(c.config);
+    _IMAGE_SETTING& f = setting.front();
+    lftest::LineSource source(lftest::test_image(uint64_t{kRingLines} * f.scan_row_bytes, 3));
+    std::vector<uint8_t> buffer(size_t{f.output_row_bytes} * c.host_lines);
+    double stage_time[7] = {};
+    for (auto _ : state) {
+        f.lines_to_deliver = f.output_lines;
+        if (ip_initial(setting.get(), nullptr, 0) != 1) {
+            state.SkipWithError("ip_initial failed");
+            return;
+        }
+        int left = 0, end = 0;
+        while (end == 0) {
+            if (ip_read(setting.get(), nullptr, 0, buffer.data(), c.host_lines, &left, &end) != 1) {
+                state.SkipWithError("ip_read failed");
+                return;
+            }
+            benchmark::DoNotOptimize(buffer.data());
+        }
+        const double t[7] = {measure_scan_process,          measure_bqm_process,
+                             measure_horizontal_correction_process, measure_interpolation_process,
+                             measure_gamma_process,         measure_mirror_process,
+                             measure_lineart_process};
+        for (int i = 0; i < 7; ++i) stage_time[i] += t[i];
+        ip_release(setting.get());
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    const double device = static_cast<double>(setting.scan_bytes());
+    const double output = static_cast<double>(f.output_row_bytes) * f.output_lines;
+    state.counters["dev_MB/s"] = benchmark::Counter(device / 1e6 * iterations, benchmark::Counter::kIsRate);
+    state.counters["out_MB/s"] = benchmark::Counter(output / 1e6 * iterations, benchmark::Counter::kIsRate);
+    state.counters["x53"] = benchmark::Counter(device / 1e6 / kUsbRate * iterations, benchmark::Counter::kIsRate);
+    // Each stage's speed over its own time, in MB/s of device data.
+    static const char* const kStages[7] = {"scan", "bqm", "corr", "resize", "gamma", "mirror", "lineart"};
+    for (int i = 0; i < 7; ++i)
+        if (stage_time[i] > 0) state.counters[kStages[i]] = device * iterations / stage_time[i] / 1e6;
+}
+
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            if (r.run_type != Run::RT_Aggregate || r.aggregate_name != "median") continue;
+            Figures& f = medians[r.run_name.function_name];
+            for (const auto& [name, counter] : r.counters) {
+                if (name == "dev_MB/s") f.device_mbps = counter.value;
+                else if (name == "out_MB/s") f.output_mbps = counter.value;
+                else if (name != "x53") f.stage_share[name] = counter.value;
+            }
+        }
+    }
+};
+
+std::string cpu_model()
+{
+    std::ifstream in("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
+    return "unknown";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string model = cpu_model();
+    benchmark::AddCustomContext("cpu_model", model);
+    const std::vector<Case> all = cases();
+    for (const Case& c : all)
+        benchmark::RegisterBenchmark(c.name, [&c](benchmark::State& s) { run_case(s, c); })
+            ->Repetitions(5)
+            ->ReportAggregatesOnly(true)
+            ->Unit(benchmark::kMillisecond);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    std::printf("\nProcessor: %s (one thread)\n", model.c_str());
+    std::printf("Medians; stage columns are MB/s of device data over that stage's own time.\n");
+    std::printf("%-44s %9s %9s %6s  %s\n", "case", "dev MB/s", "out MB/s", "x53", "stages");
+    bool all_met = true;
+    for (const Case& c : all) {
+        const auto it = medians.find(c.name);
+        if (it == medians.end()) continue;
+        const Figures& f = it->second;
+        const double floor = c.goal ? kGoal : kUsbRate;
+        const bool met = f.device_mbps >= floor;
+        all_met = all_met && met;
+        std::printf("%-44s %9.1f %9.1f %6.1f ", c.name, f.device_mbps, f.output_mbps, f.device_mbps / kUsbRate);
+        for (const auto& [stage, mbps] : f.stage_share) std::printf(" %s %.0f", stage.c_str(), mbps);
+        std::printf("  [%s %.0f MB/s]\n", met ? "meets" : "BELOW", floor);
+    }
+    std::printf(all_met ? "Every case meets its goal.\n" : "A case is below its goal.\n");
+    return 0;
+}
