@@ -6,6 +6,7 @@
 #include <QLayout>
 #include <QPixmap>
 #include <QStyle>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -76,4 +77,14 @@ QString saveSnapshot(QWidget* widget, const QString& name)
         return QString();
     }
     return path;
+}
+
+int runEventLoopUntilQuit(const std::function<void()>& first, int limitMs)
+{
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+    limit.start(limitMs);
+    QTimer::singleShot(0, &limit, first);
+    return QCoreApplication::exec();
 }

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 class QWidget;
 
 class GuiTestSetUp {
@@ -30,6 +32,10 @@ void showForSnapshot(QWidget* widget, int width = 400);
 // Saves what `widget` shows as "<name>.png" in the snapshot folder; answers the file's path, or an
 // empty text (with a warning) when it could not be written.
 QString saveSnapshot(QWidget* widget, const QString& name);
+
+// Runs the application's event loop with `first` as its first event, as a program's main() does;
+// answers the exit status, or -1 when the loop has not ended within `limitMs`.
+int runEventLoopUntilQuit(const std::function<void()>& first, int limitMs);
 
 // main() of a widget test program. LF_SNAPSHOT_DIR is set by lf_add_qtest.
 #define LF_GUI_TEST_MAIN(TestClass)                                                                \

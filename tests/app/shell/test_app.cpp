@@ -25,7 +25,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QThread>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -66,16 +65,10 @@ bool failureButtonsShown(const SplashScreenView& splash)
 
 const QString failureText = QStringLiteral("Please make sure the scanner is turned on, and connected to your mac.");
 
-// Runs the application's event loop with `action` as its first event; answers the exit status, or
-// -1 when the program has not ended within 20 s.
+// The program's event loop with `action` as its first event, for at most 20 s.
 int runUntilQuit(const std::function<void()>& action)
 {
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
-    limit.start(20000);
-    QTimer::singleShot(0, &limit, action);
-    return QCoreApplication::exec();
+    return runEventLoopUntilQuit(action, 20000);
 }
 
 QByteArray storeBytes()
