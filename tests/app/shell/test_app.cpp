@@ -348,12 +348,13 @@ private Q_SLOTS:
         QCOMPARE(storeBytes(), before);
     }
 
-    // Closing the main window, a quit (here from SIGTERM) and a close during a scan all store the
+    // Closing the main window, a quit (also from SIGTERM) and a close during a scan all store the
     // options and the panels, stop the scan and unload the driver.
     void waysOut_data()
     {
         QTest::addColumn<QString>("way");
         QTest::newRow("close") << QStringLiteral("close");
+        QTest::newRow("quit") << QStringLiteral("quit");
         QTest::newRow("sigterm") << QStringLiteral("sigterm");
         QTest::newRow("close during a read") << QStringLiteral("scan");
     }
@@ -398,6 +399,8 @@ private Q_SLOTS:
         const int status = runUntilQuit([&] {
             if (way == "sigterm")
                 ::kill(::getpid(), SIGTERM);
+            else if (way == "quit")
+                QCoreApplication::quit();
             else
                 window->close();
         });
