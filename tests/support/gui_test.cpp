@@ -33,13 +33,15 @@ GuiTestSetUp::GuiTestSetUp(const QString& snapshotFolder)
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", home_.filePath(QStringLiteral("runtime")).toUtf8());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication::setStyle(QStringLiteral("Fusion"));
 }
 
 void GuiTestSetUp::configure(QApplication& app)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Lumenfield"));
     QCoreApplication::setApplicationName(QStringLiteral("Lumenfield"));
+    // Set once the application exists, which then owns the style and deletes it when another
+    // replaces it (the application object sets its own).
+    QApplication::setStyle(QStringLiteral("Fusion"));
     QApplication::setPalette(app.style()->standardPalette());
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(12);

@@ -2,8 +2,8 @@
 // helper that saves widgets as PNG files for review.
 //
 // Before the QApplication exists, the program gets a fresh temporary home (HOME and the XDG
-// folders point into it, so no test reaches the real user's settings), the offscreen platform
-// unless one is set, and the Fusion style; afterwards the application's names, Fusion's standard
+// folders point into it, so no test reaches the real user's settings) and the offscreen platform
+// unless one is set; afterwards the application's names, the Fusion style with its standard
 // palette and DejaVu Sans at 12 px, so that widgets look the same on every machine.
 #pragma once
 
