@@ -319,7 +319,7 @@ TEST_F(EndToEnd, ConnectPreviewFrameScanSaveAndQuit)
 
     // 9. The main window's close request ends the program through its close path.
     EXPECT_EQ(runEventLoopUntilQuit([window] { window->close(); }, kConnectMs), 0);
-    EXPECT_EQ(app.mainWindow(), nullptr);
+    EXPECT_EQ(topLevel("main-window"), nullptr);
     QSettings store;
     for (const char* key : {"showPreviousPreview", "openImageAfterScan", "resetFilenameSuffix", "exposureRatio",
                             "scanQuality", "calibrationMode", "directoryPath", "prefixType", "prefix",
