@@ -108,7 +108,7 @@ void LumenfieldApp::openMainWindow()
 void LumenfieldApp::loadAppSettings(const QSettings& store)
 {
     const std::shared_ptr<QuorvaneScanner> scanner = scanManager_->scanner();
-    const bool supported = scanner && (scanner->capabilities().isSupportSmartCalibration & 1) != 0;
+    const bool supported = scanner && scanner->capabilities().isSupportSmartCalibration == 1;
     appSettings_->load(store, supported);
 }
 
