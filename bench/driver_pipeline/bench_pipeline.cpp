@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -22,6 +23,7 @@ using lftest::PipelineConfig;
 constexpr double kUsbRate = 53.0;   // MB/s
 constexpr double kGoal = 530.0;     // MB/s of device data for A and B
 constexpr uint32_t kRingLines = 64; // prepared lines the source cycles through
+constexpr int64_t kLeastLines = 4000; // output lines per repetition
 
 struct Case {
     const char* name;
@@ -155,11 +157,15 @@ int main(int argc, char** argv)
     const std::string model = cpu_model();
     benchmark::AddCustomContext("cpu_model", model);
     const std::vector<Case> all = cases();
-    for (const Case& c : all)
+    for (const Case& c : all) {
+        // Every repetition makes at least kLeastLines output lines, in at least three images.
+        const int64_t images = std::max<int64_t>(3, (kLeastLines + c.config.output_lines - 1) / c.config.output_lines);
         benchmark::RegisterBenchmark(c.name, [&c](benchmark::State& s) { run_case(s, c); })
+            ->Iterations(images)
             ->Repetitions(5)
             ->ReportAggregatesOnly(true)
             ->Unit(benchmark::kMillisecond);
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     SummaryReporter reporter;

@@ -1,6 +1,6 @@
-// Process-wide processor-feature probe. The resize engine has no path of its own for particular
-// processors, so the probe records no feature and nothing consults it: it answers false for
-// every feature number.
+// Process-wide processor-feature probe. It records no feature and nothing consults it: it
+// answers false for every feature number. (The resize engine's vector forms ask the processor
+// themselves, and give the same bytes as the plain forms.)
 #pragma once
 
 #include <array>

@@ -7,6 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#endif
 
 int Floor(double value)
 {
@@ -118,15 +121,8 @@ void resize_line(const void* src_v, void* dst_v, uint32_t dst_width, const uint3
 // pixel pair is interleaved as (a, b) 16-bit lanes and one multiply-add per channel gives
 // a(256 - f) + bf exactly. Each result is stored as 4 bytes whose last one the next pixel
 // overwrites; pixels whose loads or store would reach past a line take the scalar form.
-void resize_line_8u3ch(const void* src_v, void* dst_v, uint32_t dst_width, const uint32_t* hval)
+void resize_line_8u3ch_sse2(const uint8_t* s, uint8_t* d, uint32_t dst_width, const uint32_t* hval, uint32_t& i)
 {
-    if (dst_width == 0 || hval[dst_width - 1] == 0) {
-        resize_line<uint8_t, 3>(src_v, dst_v, dst_width, hval);
-        return;
-    }
-    const auto* s = static_cast<const uint8_t*>(src_v);
-    auto* d = static_cast<uint8_t*>(dst_v);
-    uint32_t i = 0;
 #if defined(__SSE2__)
     // The source holds at least 3 x (k_last + 2) bytes; loads of 8 bytes at 3k + 3 stay inside
     // while 3k + 11 <= 3 x (k_last + 2).
@@ -146,7 +142,78 @@ void resize_line_8u3ch(const void* src_v, void* dst_v, uint32_t dst_width, const
         const uint32_t out = static_cast<uint32_t>(_mm_cvtsi128_si32(px));
         std::memcpy(d + 3 * i, &out, 4);
     }
+#else
+    (void)s, (void)d, (void)dst_width, (void)hval, (void)i;
 #endif
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same with byte shuffles, four pixels per round. One 8-byte load holds a pixel pair (a0 a1
+// a2 b0 b1 b2); the shuffle spreads it to the 16-bit lanes (a0 b0 a1 b1 a2 b2 0 0), and one
+// multiply-add by (256 - f, f) gives the three channels' sums exactly (at most 65280). The four
+// pixels' 12 bytes are gathered into one 16-byte store whose last 4 bytes the next round
+// overwrites; the rounds stop while a load or that store could still reach past a line.
+// One pixel: its pair from source byte k, spread and blended by the weights in `w`; the three
+// channels' results in the low 16 bits of lanes 0-2, lane 3 zero.
+__attribute__((target("ssse3"), always_inline)) inline __m128i blend_pixel(const uint8_t* s, uint32_t k, __m128i spread,
+                                                                             __m128i w)
+{
+    const __m128i pair = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + k)), spread);
+    return _mm_srli_epi32(_mm_madd_epi16(pair, w), 8);
+}
+
+__attribute__((target("ssse3"))) void resize_line_8u3ch_ssse3(const uint8_t* s, uint8_t* d, uint32_t dst_width,
+                                                                 const uint32_t* hval, uint32_t& done)
+{
+    const uint64_t src_bytes = 3 * (static_cast<uint64_t>(hval[dst_width - 1] >> 8) + 2);
+    const __m128i spread = _mm_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1);
+    const __m128i gather = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m128i byte_mask = _mm_set1_epi32(0xFF);
+    const __m128i k256 = _mm_set1_epi32(256);
+    uint32_t i = done;
+    // The store of round i covers bytes 3i .. 3i + 15 of a line of 3 x dst_width bytes.
+    for (; i + 6 <= dst_width; i += 4) {
+        const uint32_t* h = hval + i;
+        if (uint64_t{h[3] >> 8} * 3 + 8 > src_bytes) break;
+        // Weights (256 - f) | f << 16 of the four pixels.
+        const __m128i f = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h)), byte_mask);
+        const __m128i w = _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(f, 16), f), k256);
+        const __m128i p0 = blend_pixel(s, (h[0] >> 8) * 3, spread, _mm_shuffle_epi32(w, 0x00));
+        const __m128i p1 = blend_pixel(s, (h[1] >> 8) * 3, spread, _mm_shuffle_epi32(w, 0x55));
+        const __m128i p2 = blend_pixel(s, (h[2] >> 8) * 3, spread, _mm_shuffle_epi32(w, 0xAA));
+        const __m128i p3 = blend_pixel(s, (h[3] >> 8) * 3, spread, _mm_shuffle_epi32(w, 0xFF));
+        const __m128i px = _mm_packus_epi16(_mm_packs_epi32(p0, p1), _mm_packs_epi32(p2, p3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 3 * i), _mm_shuffle_epi8(px, gather));
+    }
+    done = i;
+}
+
+bool processor_has_ssse3()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+}
+
+const bool kHasSsse3 = processor_has_ssse3();
+bool use_ssse3 = kHasSsse3;
+#else
+constexpr bool kHasSsse3 = false;
+bool use_ssse3 = false;
+#endif
+
+void resize_line_8u3ch(const void* src_v, void* dst_v, uint32_t dst_width, const uint32_t* hval)
+{
+    if (dst_width == 0 || hval[dst_width - 1] == 0) {
+        resize_line<uint8_t, 3>(src_v, dst_v, dst_width, hval);
+        return;
+    }
+    const auto* s = static_cast<const uint8_t*>(src_v);
+    auto* d = static_cast<uint8_t*>(dst_v);
+    uint32_t i = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (use_ssse3) resize_line_8u3ch_ssse3(s, d, dst_width, hval, i);
+#endif
+    resize_line_8u3ch_sse2(s, d, dst_width, hval, i);
     for (; i < dst_width; ++i) {
         const uint32_t v = hval[i];
         const uint32_t k = (v >> 8) * 3;
@@ -366,6 +433,13 @@ int interpolate_one_line(interpolate_handle** handle, const void* src_line, uint
         if (made != nullptr) *made = 1;
     }
     return kInterpolateOk;
+}
+
+bool interpolate_use_ssse3(bool on)
+{
+    const bool previous = use_ssse3;
+    use_ssse3 = on && kHasSsse3;
+    return previous;
 }
 
 int interpolate_exit(interpolate_handle** handle)

@@ -93,6 +93,11 @@ int interpolate_block(interpolate_handle** handle, const interpolate_input_t* in
 int interpolate_one_line(interpolate_handle** handle, const void* src_line, uint32_t index,
                          void* dst_line, uint32_t* made);
 
+// The 8-bit three-channel workers use a byte-shuffle form when the processor has it (decided
+// once at load); both forms give the same bytes. Turning it off (or on again, where available)
+// lets tests check each form; the previous setting is returned.
+bool interpolate_use_ssse3(bool on);
+
 // Frees the tables, the line block and the handle; nulls *handle. Null accepted. 0.
 int interpolate_exit(interpolate_handle** handle);
 

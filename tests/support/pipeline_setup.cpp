@@ -1,8 +1,13 @@
 #include "pipeline_setup.h"
 
 #include "halftone.h"
+#include "image_mirror.h"
 #include "image_pipeline.h"
+#include "interpolate.h"
+#include "lookup_table.h"
 #include "param_convert.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -182,6 +187,63 @@ eStatus LineSource::read(GLScanner*, ScanJob*, int, uint8_t* buffer, uint32_t* l
         return STATUS_UNEXPECTED_JOB_REPLY;
     }
     return STATUS_GOOD;
+}
+
+std::vector<uint8_t> reference_chain(_SCAN_SETTING* s, const _IMAGE_SETTING& f, int halftone,
+                                     const std::vector<uint8_t>& scan)
+{
+    using Bytes = std::vector<uint8_t>;
+    const uint32_t ch = channels_of(f.image_type);
+    const uint32_t bps = f.depth / 8;
+    Bytes image = scan;
+    uint32_t width = f.scan_width;
+    if (s->magnification != nullptr) {
+        const uint32_t w = get_scan_width(s->correction_parameters.settings.resolution, s->frame);
+        Bytes out(size_t{w} * ch * bps * f.scan_lines);
+        const magnification_line_block_t src{f.scan_lines, 0, width, f.scan_row_bytes, image.data()};
+        const magnification_line_block_t dst{f.scan_lines, 0, w, w * ch * bps, out.data()};
+        MagnificationCorrectionProcess(s->magnification, &src, &dst);
+        image.swap(out);
+        width = w;
+    }
+    if (width != f.output_width || f.scan_lines != f.output_lines) {
+        const interpolate_param_t p{f.depth, ch, width, f.scan_lines, f.output_width, f.output_lines};
+        interpolate_handle* h = nullptr;
+        EXPECT_EQ(interpolate_init(&h, &p), 0);
+        Bytes out(size_t{f.output_width} * ch * bps * f.output_lines);
+        interpolate_input_t in{image.data(), f.scan_lines};
+        interpolate_output_t o{out.data(), f.output_lines, 0};
+        uint32_t made = 0;
+        EXPECT_EQ(interpolate_block(&h, &in, &o, &made), 0);
+        EXPECT_EQ(made, f.output_lines);
+        interpolate_exit(&h);
+        image.swap(out);
+    }
+    const uint32_t pixels = f.output_width * f.output_lines;
+    if (s->gamma_switch != 0) {
+        const GAMMA_INFO& g = f.gamma;
+        const lookup_table_info_t info{g.entries, g.bytes_per_entry, {g.table[0], g.table[1], g.table[2]}};
+        lookup_table_image_param_t img{image.data(), f.depth, pixels, ch};
+        apply_lookup_table(&info, &img);
+    }
+    const auto w = static_cast<int>(f.output_width), lines = static_cast<int>(f.output_lines);
+    if ((f.mirror & 0xFF) != 0) {
+        if (f.depth == 16) image_mirror_16u(reinterpret_cast<uint16_t*>(image.data()), w, lines, static_cast<int>(ch));
+        else image_mirror_8u(image.data(), w, lines, static_cast<int>(ch));
+    }
+    if (f.image_type == IMAGE_TYPE_LINE_ART) {
+        uint8_t map[256];
+        for (int i = 0; i < 256; ++i) map[i] = static_cast<uint8_t>(i);
+        uint8_t pattern[1 + 256];
+        _HALFTONE_PARAM* p = SingleBitProcessPrologue(1, map, halftone, pattern, 0, nullptr);
+        const uint32_t row = (f.output_width + 7) / 8;
+        Bytes out(size_t{row} * f.output_lines);
+        for (uint32_t l = 0; l < f.output_lines; ++l)
+            SingleBitProcess(p, &out[l * row], &image[size_t{l} * f.output_width], w);
+        SingleBitEpilogue(nullptr, &p);
+        image.swap(out);
+    }
+    return image;
 }
 
 } // namespace lftest

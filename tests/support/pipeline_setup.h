@@ -89,4 +89,10 @@ private:
 // The lines of `count` bytes of a deterministic test image: byte k of line y depends on both.
 std::vector<uint8_t> test_image(uint64_t count, uint32_t seed);
 
+// The stage kernels chained over a whole scan of one side, in the pipeline's order (correction,
+// resize, gamma, mirror, single-bit with a fresh halftone record of `halftone`), with the side's
+// geometry, switches and tables: what the pipeline must deliver for `scan`.
+std::vector<uint8_t> reference_chain(_SCAN_SETTING* s, const _IMAGE_SETTING& side, int halftone,
+                                     const std::vector<uint8_t>& scan);
+
 } // namespace lftest

@@ -239,6 +239,11 @@ TEST(Resize, EveryWorkerMatchesThePairWalkingReference)
         check_family<uint16_t>(16, 1, m, seed++);
         check_family<uint16_t>(16, 3, m, seed++);
     }
+    // The 8-bit colour workers once more in the form the processor did not choose.
+    const bool chosen = interpolate_use_ssse3(false);
+    interpolate_use_ssse3(!chosen);
+    for (Mode m : {Mode::Up, Mode::Down}) check_family<uint8_t>(8, 3, m, seed++);
+    interpolate_use_ssse3(chosen);
 }
 
 TEST(Resize, FirstLineAloneAndLateBlocksMakeNothing)

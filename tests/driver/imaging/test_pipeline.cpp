@@ -2,11 +2,7 @@
 // output against a reference chain that applies the stage kernels one after the other to the
 // whole image, in the pipeline's order.
 #include "data_buffer.h"
-#include "halftone.h"
-#include "image_mirror.h"
 #include "image_pipeline.h"
-#include "lookup_table.h"
-#include "param_convert.h"
 #include "pipeline_setup.h"
 
 #include <gtest/gtest.h>
@@ -23,61 +19,9 @@ using lftest::PipelineConfig;
 using lftest::PipelineSetting;
 using Bytes = std::vector<uint8_t>;
 
-// The kernels chained over the whole scan: correction, resize, gamma, mirror, single-bit.
 Bytes reference(PipelineSetting& ps, const Bytes& scan)
 {
-    _SCAN_SETTING* s = ps.get();
-    const _IMAGE_SETTING& f = ps.front();
-    const PipelineConfig& c = ps.config();
-    const uint32_t ch = c.image_type == IMAGE_TYPE_COLOUR ? 3 : 1;
-    const uint32_t bps = c.depth / 8;
-    Bytes image = scan;
-    uint32_t width = f.scan_width;
-    if (s->magnification != nullptr) {
-        const uint32_t w = get_scan_width(s->correction_parameters.settings.resolution, s->frame);
-        Bytes out(size_t{w} * ch * bps * f.scan_lines);
-        const magnification_line_block_t src{f.scan_lines, 0, width, f.scan_row_bytes, image.data()};
-        const magnification_line_block_t dst{f.scan_lines, 0, w, w * ch * bps, out.data()};
-        MagnificationCorrectionProcess(s->magnification, &src, &dst);
-        image.swap(out);
-        width = w;
-    }
-    if (width != f.output_width || f.scan_lines != f.output_lines) {
-        const interpolate_param_t p{c.depth, ch, width, f.scan_lines, f.output_width, f.output_lines};
-        interpolate_handle* h = nullptr;
-        EXPECT_EQ(interpolate_init(&h, &p), 0);
-        Bytes out(size_t{f.output_width} * ch * bps * f.output_lines);
-        interpolate_input_t in{image.data(), f.scan_lines};
-        interpolate_output_t o{out.data(), f.output_lines, 0};
-        uint32_t made = 0;
-        EXPECT_EQ(interpolate_block(&h, &in, &o, &made), 0);
-        EXPECT_EQ(made, f.output_lines);
-        interpolate_exit(&h);
-        image.swap(out);
-    }
-    const uint32_t pixels = f.output_width * f.output_lines;
-    if (s->gamma_switch != 0) {
-        const GAMMA_INFO& g = f.gamma;
-        const lookup_table_info_t info{g.entries, g.bytes_per_entry, {g.table[0], g.table[1], g.table[2]}};
-        lookup_table_image_param_t img{image.data(), c.depth, pixels, ch};
-        apply_lookup_table(&info, &img);
-    }
-    const auto w = static_cast<int>(f.output_width), lines = static_cast<int>(f.output_lines);
-    if (c.mirror && c.depth == 16) image_mirror_16u(reinterpret_cast<uint16_t*>(image.data()), w, lines, static_cast<int>(ch));
-    else if (c.mirror) image_mirror_8u(image.data(), w, lines, static_cast<int>(ch));
-    if (c.image_type == IMAGE_TYPE_LINE_ART) {
-        uint8_t map[256];
-        for (int i = 0; i < 256; ++i) map[i] = static_cast<uint8_t>(i);
-        uint8_t pattern[1 + 256];
-        _HALFTONE_PARAM* p = SingleBitProcessPrologue(1, map, c.halftone, pattern, 0, nullptr);
-        const uint32_t row = (f.output_width + 7) / 8;
-        Bytes out(size_t{row} * f.output_lines);
-        for (uint32_t l = 0; l < f.output_lines; ++l)
-            SingleBitProcess(p, &out[l * row], &image[size_t{l} * f.output_width], w);
-        SingleBitEpilogue(nullptr, &p);
-        image.swap(out);
-    }
-    return image;
+    return lftest::reference_chain(ps.get(), ps.front(), ps.config().halftone, scan);
 }
 
 struct Read {
@@ -285,6 +229,54 @@ TEST(Pipeline, ResizePassesMakingMoreThan32TimesTheFactorFit)
                 ASSERT_EQ(r.end, 1);
             }
         }
+    }
+}
+
+TEST(Pipeline, LineArtDeliversPackedRows)
+{
+    // 13 pixels make rows of 2 bytes; resized to 21 first, rows of 3 bytes.
+    for (const uint32_t width : {13u, 21u}) {
+        PipelineConfig c = colour(13, 40, width, 40);
+        c.image_type = IMAGE_TYPE_LINE_ART;
+        c.halftone = 3;
+        PipelineSetting ps(c);
+        LineSource source(lftest::test_image(ps.scan_bytes(), width));
+        ASSERT_EQ(ip_initial(ps.get(), nullptr, 0), 1);
+        const uint32_t row = (width + 7) / 8;
+        ASSERT_NE(ps.front().single_bit_buffer, nullptr);
+        EXPECT_EQ(ps.front().last_buffer, ps.front().single_bit_buffer);
+        EXPECT_EQ(ps.front().single_bit_buffer->row_bytes, row);
+        EXPECT_EQ(ps.front().single_bit_buffer->depth, 1u);
+        // One line fills exactly one packed row.
+        Bytes out(size_t{row} * 40 + 5, 0xAA);
+        ASSERT_EQ(read(ps, out, 1).result, 1);
+        EXPECT_EQ(Bytes(out.begin() + row, out.end()), Bytes(out.size() - row, 0xAA));
+        const Read r = read(ps, out, 39, row);
+        EXPECT_EQ(r.result, 1);
+        EXPECT_EQ(r.end, 1);
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + row * 40), reference(ps, source.image())) << width;
+        EXPECT_EQ(Bytes(out.begin() + row * 40, out.end()), Bytes(5, 0xAA));
+    }
+}
+
+TEST(Pipeline, AnyReportedWidthRunsThroughTheCorrection)
+{
+    // The device may report any width, narrower or wider than the corrected range the correction
+    // reads; the correction clamps to the scan FIFO's width and nothing runs out of its block.
+    for (const uint32_t reported : {1u, 2u, 7u, 56u, 72u, 65535u}) {
+        PipelineConfig c = colour(0, 40, 64, 40);
+        c.correction = true;
+        c.mirror = true;
+        PipelineSetting ps(c);
+        ps.front().scan_width = reported;
+        ps.front().scan_row_bytes = 3 * reported;
+        LineSource source(lftest::test_image(ps.scan_bytes(), reported));
+        ASSERT_EQ(ip_initial(ps.get(), nullptr, 0), 1) << reported;
+        Bytes out(size_t{ps.front().output_row_bytes} * 40);
+        const Read r = read(ps, out, 40);
+        EXPECT_EQ(r.result, 1) << reported;
+        EXPECT_EQ(r.end, 1) << reported;
+        EXPECT_EQ(out, reference(ps, source.image())) << reported;
     }
 }
 
