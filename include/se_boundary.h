@@ -39,6 +39,8 @@ inline constexpr int16_t SE_CMD_SLOT_INFO_2 = 1;  // second single-form device i
 inline constexpr int16_t SE_CMD_OPEN_SLOT = 2;    // open by slot bits (record = the bits)
 inline constexpr int16_t SE_CMD_CLOSE_DEVICE = 3;
 inline constexpr int16_t SE_CMD_CALLBACK_TEST = 4; // value = an SECallbackTest function
+// Code 6 probes every scanner by opening it briefly: a scanner this process already holds open
+// (code 8) is not listed again until it is closed.
 inline constexpr int16_t SE_CMD_DEVICE_LIST = 6;   // value = callback block, record = chain reply
 inline constexpr int16_t SE_CMD_DEVICE_LIST_2 = 7;
 inline constexpr int16_t SE_CMD_OPEN_DEVICE = 8;   // value = device number

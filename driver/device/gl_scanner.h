@@ -84,6 +84,9 @@ struct GLScanner {
     uint8_t jam_handled = 0;
     uint8_t handled_spare = 0; // cleared with the two handled flags
     char module_path[256] = {};
+    // Paper-sensor switches the host set last (1 enabled).
+    uint8_t ir_sensor_enable = 0;
+    uint8_t hall_sensor_enable = 0;
     scanner_read_fn read_function = nullptr;
     std::array<uint8_t, 8> light_ids{};
     char serial_number[48] = {};

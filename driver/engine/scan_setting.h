@@ -18,18 +18,32 @@ struct _HALFTONE_PARAM;
 
 struct _SCAN_SETTING {
     stSetScannerScanMode scan_mode{}; // verbatim copy of the last scan mode
+    // Verbatim copy of the last sample-line record: the sample lines and their maximum.
+    IMAGE_SAMPLE_LINES sample_line_setting{{}, 1, 32};
     uint16_t source = 0;              // ScanSource of the attributes
     uint16_t color_planes = 0;        // ColorPlanes of the attributes
     uint16_t quality = 0;             // 0 draft, 1 normal, 2 high
+    uint8_t unused_byte = 0;          // always 0
+    uint32_t max_x_resolution = 0;    // of the media
+    uint32_t max_y_resolution = 0;
+    uint32_t requested_resolution = 0; // Resolution of the attributes
     uint32_t x_resolution = 0;        // the device's resolutions
     uint32_t y_resolution = 0;
     uint32_t depth = 0;                // bits per channel; 8 when the output is single-bit
+    uint32_t exposure_stretch = 0;     // always 0
+    uint32_t min_exposure = 0;         // the shortest channel exposure
     uint32_t sample_lines = 0;         // lines the device averages per line; below 2 means 1
     uint16_t color_switch = 0;         // 1 when ColorPlanes is 14
+    uint16_t halftone_switch = 0;      // 1 when the output is single-bit
+    uint16_t lineart_flag = 0;         // 1 when single-bit by a plain threshold
     uint16_t interpolation_switch = 0; // 1 when the side built last resizes (written by ip_initial)
+    uint16_t single_bit_switch = 0;    // 1 when the output is single-bit
     uint16_t gamma_switch = 0;         // 1 when the host passed a gamma table
     uint16_t smart_calibration = 0;    // a stored calibration may be reused
     uint16_t exposure_ratio = 0;
+    // True only after a scan start built the front pipeline; every freeing clears it. Reads and
+    // the back-side set-up are refused without it.
+    bool pipeline_built = false;
     stExtFrame frame{}; // the frame as the device scans it, after mirroring and crop scaling
     _IMAGE_SETTING front_side{}; // the pipeline's state of each side
     _IMAGE_SETTING back_side{};

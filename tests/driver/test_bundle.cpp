@@ -72,6 +72,30 @@ TEST(Bundle, ExportsExactlyTheVersionScriptsGlobalNames)
     EXPECT_EQ(defined, exported_names());
 }
 
+TEST(Bundle, TheVersionScriptListsTheEntryTheCallbacksAndTheDriverObjectFunctions)
+{
+    const std::set<std::string> intended = {
+        "SE_main", "SetCallBackfunc", "CallBackFreeSpace", "CallBackAllocMem", "CallBackFreeMem",
+        "CallBackLockMem", "CallBackUnLockMem", "CallBackYieldProc", "CallBackpErrorMsg",
+        "CallBackpScanProGress", "CallbackLLD35Calibration", "CallBackENewYieldProc",
+        "CallBackFullCalibration", "CallBackNonStopCallback", "mRefCaller", "CreateInstance",
+        "ReleaseInstance", "vInitializeScanner", "vScannerCapability", "vDefaultAttribute",
+        "vScannerStartScan", "vScannerReturnCISInfo", "vScannerGetImage", "vScannerGetCISImage",
+        "vScannerGetJpegImageA", "vScannerGetJpegImageB", "vScannerAbortScan", "vScannerMutiLens",
+        "vGetLampStatus", "vSetLampStatus", "vGetMultiLampStatus", "vSetMultiLampStatus",
+        "vScannerGetCompCapab", "vScannerSetCompParam", "vScanner35TACalibrateSupportedStatus",
+        "vScanner35TACalibrate", "vPaperReady", "vScannerGetSupportedButtons", "vGetDriverVersion",
+        "vScannerGetAllFirmwareFullVersion", "vGetCounterInfo", "vSetCounterInfo",
+        "vDeviceSeriesNumber", "vDeviceModelName", "vEraseCaliData", "vSetSampleLines",
+        "vGetSampleLines", "vGetExtParams", "vDuplexGetImgMethod", "vSetScannerScanMode",
+        "vSetPaperSensorAttribute", "vGetPaperSensorStatus", "vCalibrateAllDataRequest",
+        "vCalibrateAllDataAction", "vScannerFlashRead", "vScannerFlashWrite", "vMotorControlByAP",
+        "vADFCalibrationMode", "vGetPowerSetting", "vSetPowerSetting",
+    };
+    EXPECT_EQ(intended.size(), 60u); // the entry and SetCallBackfunc, 13 table entries, 2 + 43 functions
+    EXPECT_EQ(exported_names(), intended);
+}
+
 TEST(Bundle, DependsOnLibusbAndNothingOfTheHarnessOrToolkit)
 {
     std::vector<std::string> needed;

@@ -29,6 +29,8 @@ protected:
     sim::VirtualDevice& device() { return *device_; }
     GLScanner* g() { return scanner_; }
     GLDevice* gl_device() { return gl_; }
+    // The usbio device number the scanner is open under.
+    int device_number() const { return dn_; }
     // Frees the record and opens a new one on the same device; the transcript starts empty again.
     void reopen_scanner();
     // Closes the device as the driver does (the interface is released); TearDown then skips it.

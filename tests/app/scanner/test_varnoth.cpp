@@ -9,11 +9,14 @@
 #include "quorvane_scanner.h"
 #include "se_host.h"
 #include "se_host_session.h"
+#include "scanner_model.h"
 #include "testbed.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -34,6 +37,52 @@ protected:
     }
 
     std::filesystem::path bundle() const { return folder->path() / "Varnoth.bundle"; }
+    std::filesystem::path contents() const { return bundle() / "Contents"; }
+    // A simulated scanner with this profile on the bus.
+    sim::ScannerModel& add_scanner(const std::string& profile = "default")
+    {
+        auto [dev, model] = testbed->add_with<sim::ScannerModel>(sim::scanner_device());
+        (void)dev;
+        EXPECT_TRUE(model.use_profile(profile));
+        return model;
+    }
+    // A small colour scan at 150 dpi, read to its end in blocks of 64 lines into exactly sized
+    // buffers; the lines delivered and the last status.
+    struct Read {
+        int64_t lines = 0;
+        int16_t last = 0;
+        bool exact = true;
+    };
+    Read scan(QuorvaneScanner& scanner, int64_t calibrationMode)
+    {
+        ScanRequest request;
+        request.scanSource = 1;
+        request.colorType = 0;
+        request.resolution = 150;
+        request.scanRect = QRectF(0, 0, 0.8, 0.4);
+        request.exposureRatio = 100;
+        request.scanQuality = 1;
+        request.calibrationMode = calibrationMode;
+        Read r;
+        if (!scanner.startScan(request)) {
+            ADD_FAILURE() << "startScan";
+            return r;
+        }
+        const EIMAGEINFO info = scanner.imageInfo();
+        EXPECT_EQ(info.WidthPixels, 120);
+        EXPECT_EQ(info.HeightLines, 60);
+        EXPECT_EQ(info.RowBytes, 360);
+        for (int guard = 0; guard < 1000; ++guard) {
+            std::vector<uint8_t> buffer(64 * static_cast<size_t>(info.RowBytes) + 8, 0xCD);
+            int16_t status = 0;
+            const int16_t got = scanner.getImage(buffer.data(), 64, &status);
+            r.exact &= std::all_of(buffer.end() - 8, buffer.end(), [](uint8_t b) { return b == 0xCD; });
+            r.lines += std::max<int16_t>(got, 0);
+            r.last = status;
+            if (status != 1) break;
+        }
+        return r;
+    }
 
     std::optional<fake::DriverFolder> folder;
     std::optional<sim::Testbed> testbed;
@@ -57,6 +106,84 @@ TEST_F(VarnothTest, TheBuiltBundleIsAcceptedAsDriverVarnoth)
     EXPECT_TRUE(SE_DriverBundlePath(session, "Varnoth", &found));
     EXPECT_EQ(found, bundle());
     EXPECT_EQ(SE_ProCall(session, SE_PROC_CLOSE, nullptr), 0);
+}
+
+TEST_F(VarnothTest, ConnectsAndReadsTheScannersInformationAndCapabilities)
+{
+    add_scanner();
+    QuorvaneScanner scanner(folder->path());
+    ASSERT_TRUE(scanner.loadDriver());
+    const SCANNERINFO info = scanner.info();
+    EXPECT_EQ(info.masterModelCode, 0x6204);
+    EXPECT_EQ(info.subModelCode, 0);
+    EXPECT_EQ(info.scannerName, "VQ-K5200-U3 Scanner");
+    EXPECT_EQ(info.driverPrivilege, 100u);
+    EXPECT_EQ(info.firmwareRevision, 105);
+    const ScannerCapabilities caps = scanner.capabilities();
+    EXPECT_EQ(caps.sources, 0x105);
+    EXPECT_EQ(caps.opticalResolution, 4800);
+    EXPECT_EQ(caps.resolutionRange.Min, 15);
+    EXPECT_EQ(caps.resolutionRange.Max, 9600);
+    EXPECT_EQ(caps.resolutionRange.Steps, 9586);
+    // The reflective source's area, and the film unit's beside it.
+    EXPECT_EQ(caps.frameCap.SampleRes, 4800);
+    EXPECT_EQ(caps.frameCap.Max.Right, 40795);
+    EXPECT_EQ(caps.frameCap.Max.Bottom, 56155);
+    EXPECT_NEAR(caps.fullScanRect.width(), 8.499, 0.001);
+    EXPECT_NEAR(caps.fullScanRect.height(), 11.699, 0.001);
+    EXPECT_EQ(caps.filmFrameCap.SampleRes, 4800);
+    EXPECT_EQ(caps.filmFrameCap.Max.Right, 7195);
+    EXPECT_EQ(caps.filmFrameCap.Max.Bottom, 43195);
+    EXPECT_EQ(caps.isSupportSmartCalibration, 1);
+    EXPECT_EQ(caps.isSupportShrinkableExposureRatio, 1);
+    EXPECT_EQ(caps.shrinkableExposureRange.Min, 50);
+    EXPECT_EQ(caps.shrinkableExposureRange.Max, 200);
+    EXPECT_EQ(caps.shrinkableExposureRange.Steps, 3);
+    EXPECT_EQ(caps.isSupportWholeCalibration, 0);
+    EXPECT_EQ(caps.isSupportPaperSensor, 0);
+    scanner.unloadDriver();
+
+    // Unloaded and loaded again: the same scanner.
+    ASSERT_TRUE(scanner.loadDriver());
+    EXPECT_EQ(scanner.info().firmwareRevision, 105);
+    scanner.unloadDriver();
+}
+
+TEST_F(VarnothTest, TheSubmodelComesFromTheScanner)
+{
+    add_scanner("submodel2");
+    QuorvaneScanner scanner(folder->path());
+    ASSERT_TRUE(scanner.loadDriver());
+    EXPECT_EQ(scanner.info().subModelCode, 2);
+}
+
+TEST_F(VarnothTest, NoScannerNoConnection)
+{
+    QuorvaneScanner scanner(folder->path());
+    EXPECT_FALSE(scanner.loadDriver());
+}
+
+TEST_F(VarnothTest, ScansCalibratesAndClearsTheCalibration)
+{
+    add_scanner();
+    QuorvaneScanner scanner(folder->path());
+    ASSERT_TRUE(scanner.loadDriver());
+    const Read first = scan(scanner, 1);
+    EXPECT_EQ(first.lines, 60);
+    EXPECT_EQ(first.last, SE_END_OF_IMAGE);
+    EXPECT_TRUE(first.exact);
+    EXPECT_TRUE(scanner.stopScan());
+    const std::filesystem::path file = contents() / "CaliData6204_0000_SN6204000012345A.dat";
+    EXPECT_TRUE(std::filesystem::exists(file));
+
+    const Read again = scan(scanner, 0);
+    EXPECT_EQ(again.lines, 60);
+    EXPECT_EQ(again.last, SE_END_OF_IMAGE);
+    EXPECT_TRUE(scanner.stopScan());
+
+    EXPECT_TRUE(scanner.clearAllCalibrationData());
+    EXPECT_FALSE(std::filesystem::exists(file));
+    scanner.unloadDriver();
 }
 
 } // namespace

@@ -1,0 +1,87 @@
+#include "kzd_exports.h"
+
+#include <new>
+
+CKzdScanner* gpQRXV3Scanner = nullptr;
+
+namespace {
+
+// Calls `op` on the current instance; the status tells when there is none or it threw.
+template <typename Record, typename Op> void forward(Record* r, Op op)
+{
+    if (r == nullptr) return;
+    if (gpQRXV3Scanner == nullptr) {
+        r->header.FUNC_STATUS = KZD_NO_INSTANCE;
+        return;
+    }
+    try {
+        (gpQRXV3Scanner->*op)(r);
+    } catch (...) {
+        r->header.FUNC_STATUS = KZD_OUT_OF_MEMORY;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t CreateInstance(void** out, CInterface* device)
+{
+    if (out == nullptr) return 0;
+    try {
+        *out = new CKzdScanner(device);
+        return 1;
+    } catch (...) {
+        *out = nullptr;
+        return KZD_OUT_OF_MEMORY;
+    }
+}
+
+void ReleaseInstance(CKzdScanner* object)
+{
+    delete object;
+}
+
+#define VARNOTH_FORWARDER(name, record)                                         \
+    void name(record* r)                                                        \
+    {                                                                           \
+        forward(r, &CKzdScanner::name);                                         \
+    }
+VARNOTH_FORWARDERS(VARNOTH_FORWARDER)
+#undef VARNOTH_FORWARDER
+
+void vEraseCaliData(stEraseCaliData* r)
+{
+    if (r == nullptr) return;
+    if (gpQRXV3Scanner == nullptr) {
+        r->status = static_cast<uint32_t>(KZD_NO_INSTANCE);
+        return;
+    }
+    try {
+        gpQRXV3Scanner->vEraseCaliData(r);
+    } catch (...) {
+        r->status = static_cast<uint32_t>(KZD_OUT_OF_MEMORY);
+    }
+}
+
+void vGetPowerSetting(stPowerSetting* r)
+{
+    forward(r, &CKzdScanner::vScannerGetPowerSetting);
+}
+
+void vSetPowerSetting(stPowerSetting* r)
+{
+    forward(r, &CKzdScanner::vScannerSetPowerSetting);
+}
+
+int32_t vPaperReady()
+{
+    if (gpQRXV3Scanner == nullptr) return -1;
+    try {
+        return gpQRXV3Scanner->vPaperReady();
+    } catch (...) {
+        return -1;
+    }
+}
+
+} // extern "C"

@@ -1,0 +1,79 @@
+#include "range_table.h"
+
+namespace {
+
+constexpr int kOutOfRange = -108;
+
+// Entries before the terminator, at most ERANGE_MAX_ENTRIES.
+int entries(const _ERANGE* table)
+{
+    if (table == nullptr) return 0;
+    int n = 0;
+    while (n < ERANGE_MAX_ENTRIES && table[n].count != 0) ++n;
+    return n;
+}
+
+// Distance between neighbouring values of an entry; 0 for an entry of one value.
+int64_t step_of(const _ERANGE& e)
+{
+    if (e.count <= 1) return 0;
+    return (static_cast<int64_t>(e.maximum) - e.minimum) / (static_cast<int64_t>(e.count) - 1);
+}
+
+} // namespace
+
+int GetCapab(ERangeCap& out, const _ERANGE* table)
+{
+    const int n = entries(table);
+    if (n == 0 || n == ERANGE_MAX_ENTRIES) {
+        out.count = 0;
+        return 0;
+    }
+    uint64_t total = 0;
+    for (int i = 0; i < n; ++i) total += table[i].count;
+    out.minimum = table[0].minimum;
+    out.maximum = table[n - 1].maximum;
+    out.count = static_cast<uint32_t>(total);
+    return n;
+}
+
+int Index2Value(int32_t index, int32_t* out, const _ERANGE* table)
+{
+    const int n = entries(table);
+    if (n == 0 || index < 0) return kOutOfRange;
+    uint64_t total = 0;
+    for (int i = 0; i < n; ++i) total += table[i].count;
+    if (static_cast<uint64_t>(index) >= total) return kOutOfRange;
+    int64_t remaining = index;
+    int i = 0;
+    while (remaining >= static_cast<int64_t>(table[i].count)) remaining -= table[i++].count;
+    *out = static_cast<int32_t>(table[i].minimum + remaining * step_of(table[i]));
+    return 1;
+}
+
+int Value2Index(int32_t value, int32_t* out, const _ERANGE* table)
+{
+    const int n = entries(table);
+    if (n == 0 || value > table[n - 1].maximum || value < table[0].minimum) return kOutOfRange;
+    int64_t sum = 0;
+    int i = 0;
+    while (table[i].maximum < value) sum += table[i++].count;
+    const int64_t step = step_of(table[i]);
+    // A value between two entries lies below this entry's minimum: it takes the entry's first index.
+    const int64_t offset = static_cast<int64_t>(value) - table[i].minimum;
+    if (step != 0 && offset > 0) sum += offset / step;
+    *out = static_cast<int32_t>(sum);
+    return 1;
+}
+
+int DoConverSetting(int32_t value, int32_t* out, const _ERANGE* table)
+{
+    ERangeCap cap{};
+    if (GetCapab(cap, table) == 0) return kOutOfRange;
+    if (value < cap.minimum) value = cap.minimum;
+    if (value > cap.maximum) value = cap.maximum;
+    int32_t index = 0;
+    const int r = Value2Index(value, &index, table);
+    if (r != 1) return r;
+    return Index2Value(index, out, table);
+}

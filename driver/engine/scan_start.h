@@ -1,0 +1,47 @@
+// Scan start: turns the host's scan attributes into the per-scan setting, prepares the gamma and
+// halftone data of the pipeline, calibrates, sends the scan job and reports the image the host
+// will receive. Every builder answers 1 or a driver code.
+#pragma once
+
+#include "kzd_records.h"
+
+#include <cstdint>
+
+struct GLScanner;
+struct _SCAN_SETTING;
+
+// Largest output the pipeline supports.
+constexpr uint32_t SCAN_MAX_OUTPUT_WIDTH = 96000;
+constexpr uint32_t SCAN_MAX_OUTPUT_LINES = 960000;
+
+// What the driver delivers for a set of attributes.
+struct scan_output_geometry_t {
+    uint32_t width;     // pixels per line
+    uint32_t lines;     // lines of the image
+    uint32_t row_bytes; // bytes per delivered line
+};
+
+// The image a scan of these attributes delivers, with no side effects and no device traffic: 1
+// and the geometry, or -1010 for attributes the driver cannot deliver (a depth other than 1, 8 or
+// 16, single-bit colour, an unknown channel mask, a resolution of 0, a media without limits or
+// resolutions, an empty or oversized image, or a buffer above INT32_MAX bytes). Code 113, the
+// start reply and the scan start all use it.
+int get_scan_output_geometry(const GLScanner* g, const stScannerAttri* a, scan_output_geometry_t* out);
+
+// The frame of the attributes in thousandths of an inch, clamped to the media's limits and
+// repaired so that left <= right and top <= bottom.
+stExtFrame get_repaired_scan_frame(const GLScanner* g, const stScannerAttri* a);
+
+// Fills the source, resolutions, switches, frame and both sides' geometry; sets up the horizontal
+// magnification correction when the device needs it.
+int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, _SCAN_SETTING* s);
+// The side's gamma set: a copy of the host's table in a block the side owns.
+int get_adv_scan_setting(GLScanner* g, stScannerAttri* a, _SCAN_SETTING* s, int side);
+// The single-bit conversion record of a single-bit scan.
+int get_halftone_setting(GLScanner* g, stScannerAttri* a, _SCAN_SETTING* s, int side);
+// The multiple-exposure stage never runs: clears its switch.
+int get_bqm_setting(GLScanner* g, _SCAN_SETTING* s, int side);
+// Sends the scan job and records what the device reports for each side.
+int do_scan(GLScanner* g, _SCAN_SETTING* s);
+// Whether a stored calibration may be reused for this scan.
+uint16_t is_scan_smart_calibration(const GLScanner* g, uint8_t force_calibration, uint16_t image_enhanced);
