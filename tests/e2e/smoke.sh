@@ -87,7 +87,7 @@ no_failure_lines() {
   ! grep -q '^Failed' "$work/out.log" || fail "the output has a failure line"
 }
 
-rm -f "$shots"/*.png
+rm -f "$shots"/{splash,main,preferences,splash-failed}.png
 driver="$work/Lumenfield.app/Contents/SharedSupport/Driver/Varnoth.bundle/Contents/Linux/Varnoth.so"
 with_driver=1
 nm -D --defined-only "$driver" | grep -qw SE_main || with_driver=0
