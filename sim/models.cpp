@@ -14,6 +14,7 @@ const std::vector<ModelEntry>& registered_models()
          [](Testbed& testbed) { testbed.add(scanner_device(), std::make_unique<LoopbackModel>(true)); }},
         {"scanner", "the simulated scanner (\"default\" profile); scanner:PROFILE picks another",
          [](Testbed& testbed) { testbed.add(scanner_device(), std::make_unique<ScannerModel>()); }},
+        {"none", "a bus with no device: the program finds no scanner", [](Testbed&) {}},
     };
     return models;
 }

@@ -50,3 +50,21 @@ QIcon symbolIcon(const QString& name, const QColor& colour, int pixelSize)
     icon.addPixmap(drawn(faded), QIcon::Disabled);
     return icon;
 }
+
+QIcon applicationIcon()
+{
+    registerSymbols();
+    // Drawn here rather than by an icon plug-in, which a system may lack.
+    QSvgRenderer renderer(QStringLiteral(":/symbols/AppIcon.svg"));
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        renderer.render(&painter, QRectF(0, 0, size, size));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}

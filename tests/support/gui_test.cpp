@@ -6,6 +6,7 @@
 #include <QLayout>
 #include <QPixmap>
 #include <QStyle>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -32,13 +33,15 @@ GuiTestSetUp::GuiTestSetUp(const QString& snapshotFolder)
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", home_.filePath(QStringLiteral("runtime")).toUtf8());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication::setStyle(QStringLiteral("Fusion"));
 }
 
 void GuiTestSetUp::configure(QApplication& app)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Lumenfield"));
     QCoreApplication::setApplicationName(QStringLiteral("Lumenfield"));
+    // Set once the application exists, which then owns the style and deletes it when another
+    // replaces it (the application object sets its own).
+    QApplication::setStyle(QStringLiteral("Fusion"));
     QApplication::setPalette(app.style()->standardPalette());
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(12);
@@ -76,4 +79,14 @@ QString saveSnapshot(QWidget* widget, const QString& name)
         return QString();
     }
     return path;
+}
+
+int runEventLoopUntilQuit(const std::function<void()>& first, int limitMs)
+{
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+    limit.start(limitMs);
+    QTimer::singleShot(0, &limit, first);
+    return QCoreApplication::exec();
 }

@@ -2,8 +2,8 @@
 // helper that saves widgets as PNG files for review.
 //
 // Before the QApplication exists, the program gets a fresh temporary home (HOME and the XDG
-// folders point into it, so no test reaches the real user's settings), the offscreen platform
-// unless one is set, and the Fusion style; afterwards the application's names, Fusion's standard
+// folders point into it, so no test reaches the real user's settings) and the offscreen platform
+// unless one is set; afterwards the application's names, the Fusion style with its standard
 // palette and DejaVu Sans at 12 px, so that widgets look the same on every machine.
 #pragma once
 
@@ -11,6 +11,8 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <functional>
 
 class QWidget;
 
@@ -30,6 +32,10 @@ void showForSnapshot(QWidget* widget, int width = 400);
 // Saves what `widget` shows as "<name>.png" in the snapshot folder; answers the file's path, or an
 // empty text (with a warning) when it could not be written.
 QString saveSnapshot(QWidget* widget, const QString& name);
+
+// Runs the application's event loop with `first` as its first event, as a program's main() does;
+// answers the exit status, or -1 when the loop has not ended within `limitMs`.
+int runEventLoopUntilQuit(const std::function<void()>& first, int limitMs);
 
 // main() of a widget test program. LF_SNAPSHOT_DIR is set by lf_add_qtest. `first` runs before
 // anything else (a program on the simulated scanner re-executes itself with its preload there).

@@ -1,0 +1,173 @@
+#include "splash_screen_view.h"
+
+#include "panel_style.h"
+#include "scan_manager.h"
+#include "symbol_icon.h"
+
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kConnectDelayMs = 1000;
+constexpr int kFadeMs = 300;
+
+const char* const kFailureText = "Please make sure the scanner is turned on, and connected to your mac.";
+
+} // namespace
+
+SplashScreenView::SplashScreenView(ScanManager& manager, std::function<void()> openMainWindow, QWidget* parent)
+    : QWidget(parent), manager_(manager), openMainWindow_(std::move(openMainWindow))
+{
+    setObjectName(QStringLiteral("splash-window"));
+    setWindowTitle(QString());
+    setFixedSize(500, 310);
+
+    auto* icon = new QLabel;
+    icon->setObjectName(QStringLiteral("appIcon"));
+    icon->setFixedSize(80, 100);
+    icon->setAlignment(Qt::AlignCenter);
+    icon->setPixmap(symbolIcon(QStringLiteral("AppIcon"), ui::gray(), 80).pixmap(80, 80));
+
+    auto* name = new QLabel(productName(QCoreApplication::applicationName()));
+    name->setObjectName(QStringLiteral("productName"));
+    QFont nameFont = ui::bodyFont();
+    nameFont.setPixelSize(26);
+    nameFont.setBold(true);
+    name->setFont(nameFont);
+    name->setStyleSheet(QStringLiteral("color: %1").arg(ui::gray().name()));
+    name->setAlignment(Qt::AlignCenter);
+
+    progress_ = new QProgressBar;
+    progress_->setObjectName(QStringLiteral("connectProgress"));
+    progress_->setRange(0, 0);
+    progress_->setTextVisible(false);
+    progress_->setFixedWidth(300);
+    // Hidden by its opacity, so that it keeps its place.
+    progressOpacity_ = new QGraphicsOpacityEffect(progress_);
+    progressOpacity_->setOpacity(1.0);
+    progress_->setGraphicsEffect(progressOpacity_);
+    progressFade_ = new QPropertyAnimation(progressOpacity_, "opacity", this);
+    progressFade_->setDuration(kFadeMs);
+    progressFade_->setEasingCurve(QEasingCurve::InOutQuad);
+
+    message_ = new QLabel;
+    message_->setObjectName(QStringLiteral("statusMessage"));
+    message_->setAlignment(Qt::AlignCenter);
+    auto* close = new QPushButton(QStringLiteral("Close"));
+    close->setObjectName(QStringLiteral("closeButton"));
+    auto* connectButton = new QPushButton(QStringLiteral("Connect"));
+    connectButton->setObjectName(QStringLiteral("connectButton"));
+    connect(close, &QPushButton::clicked, this, [] { QCoreApplication::quit(); });
+    connect(connectButton, &QPushButton::clicked, this, &SplashScreenView::connectScanner);
+    buttons_ = new QWidget;
+    auto* buttonRow = new QHBoxLayout(buttons_);
+    buttonRow->setContentsMargins(0, 0, 0, 0);
+    buttonRow->addStretch();
+    buttonRow->addWidget(close, 0, Qt::AlignBottom);
+    buttonRow->addWidget(connectButton, 0, Qt::AlignBottom);
+    buttonRow->addStretch();
+
+    auto* status = new QFrame;
+    status->setObjectName(QStringLiteral("statusBlock"));
+    QColor fill = ui::gray();
+    fill.setAlphaF(0.1f);
+    status->setStyleSheet(QStringLiteral("QFrame#statusBlock { background: rgba(%1, %2, %3, %4); border-radius: 8px; }")
+                              .arg(fill.red())
+                              .arg(fill.green())
+                              .arg(fill.blue())
+                              .arg(fill.alpha()));
+    status->setMinimumHeight(100);
+    auto* statusLayout = new QVBoxLayout(status);
+    statusLayout->setContentsMargins(ui::defaultPadding, ui::defaultPadding, ui::defaultPadding, ui::defaultPadding);
+    statusLayout->setSpacing(16);
+    statusLayout->addStretch();
+    statusLayout->addWidget(message_);
+    statusLayout->addWidget(buttons_);
+    statusLayout->addStretch();
+
+    auto* column = new QVBoxLayout(this);
+    column->setSpacing(ui::defaultSpacing);
+    column->addStretch();
+    column->addWidget(icon, 0, Qt::AlignHCenter);
+    column->addWidget(name, 0, Qt::AlignHCenter);
+    column->addWidget(progress_, 0, Qt::AlignHCenter);
+    column->addWidget(status, 0, Qt::AlignHCenter);
+    column->addStretch();
+
+    connect(&manager_, &ScanManager::scanStatusChanged, this, &SplashScreenView::showStatus);
+    showStatus();
+}
+
+QString SplashScreenView::productName(const QString& applicationName)
+{
+    return applicationName.isEmpty() ? QStringLiteral("Lumenfield") : applicationName;
+}
+
+void SplashScreenView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (appeared_) return;
+    appeared_ = true;
+    connectScanner();
+}
+
+void SplashScreenView::connectScanner()
+{
+    setConnecting(true);
+    if (!manager_.scanner()) manager_.setScanner(std::make_shared<QuorvaneScanner>());
+    const std::shared_ptr<QuorvaneScanner> scanner = manager_.scanner();
+    if (!scanner) return;
+    QTimer::singleShot(kConnectDelayMs, this, [this, scanner] { finishConnect(scanner); });
+}
+
+void SplashScreenView::finishConnect(const std::shared_ptr<QuorvaneScanner>& scanner)
+{
+    // The driver is loaded on the worker, where every driver call is made; the answer comes back to
+    // this window through the session, which outlives the worker.
+    manager_.runOnWorker([scanner, manager = &manager_, self = QPointer<SplashScreenView>(this)] {
+        const bool connected = scanner->loadDriver();
+        QMetaObject::invokeMethod(
+            manager, [self, connected] { if (self) self->connectFinished(connected); }, Qt::QueuedConnection);
+    });
+}
+
+void SplashScreenView::connectFinished(bool connected)
+{
+    if (!connected) {
+        setConnecting(false);
+        return;
+    }
+    manager_.setScanStatus(rawValue(VekScanStatus::ready));
+    // The main window first: closing the last window would end the program.
+    if (openMainWindow_) openMainWindow_();
+    close();
+}
+
+void SplashScreenView::setConnecting(bool connecting)
+{
+    if (connecting_ != connecting) {
+        connecting_ = connecting;
+        progressFade_->stop();
+        progressFade_->setStartValue(progressOpacity_->opacity());
+        progressFade_->setEndValue(connecting ? 1.0 : 0.0);
+        progressFade_->start();
+    }
+    showStatus();
+}
+
+void SplashScreenView::showStatus()
+{
+    const bool failed = !connecting_ && manager_.scanStatus() == rawValue(VekScanStatus::notConnected);
+    message_->setText(failed ? QString::fromLatin1(kFailureText) : QStringLiteral("Connecting..."));
+    buttons_->setVisible(failed);
+}

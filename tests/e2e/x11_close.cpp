@@ -1,0 +1,36 @@
+// x11-close WINDOW: asks an X window to close as a window manager's close button does, by sending it
+// WM_DELETE_WINDOW. Exits 0 once the request is sent, 1 when the display or the window is missing.
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: x11-close WINDOW\n");
+        return 2;
+    }
+    char* end = nullptr;
+    const unsigned long window = std::strtoul(argv[1], &end, 0);
+    if (end == argv[1] || *end != '\0') {
+        std::fprintf(stderr, "x11-close: not a window id: %s\n", argv[1]);
+        return 2;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        std::fprintf(stderr, "x11-close: cannot open the display\n");
+        return 1;
+    }
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(display, window, False, NoEventMask, &event);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return sent ? 0 : 1;
+}
