@@ -1,6 +1,7 @@
 // Throughput of each image stage on one core, in MB/s (10^6 bytes) of stage input, median of
 // repeated runs, with the budget each stage needs for the whole pipeline to keep ahead of the
 // scanner. Run: build/bench/driver_imaging/bench_driver_imaging
+#include "../cpu_model.h"
 #include "bench_common.h"
 #include "halftone.h"
 #include "image_mirror.h"
@@ -156,15 +157,6 @@ public:
     std::map<std::string, double> medians;
 };
 
-std::string cpu_model()
-{
-    std::ifstream in("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    return "unknown";
-}
-
 }  // namespace
 
 STAGE(BM_resize_8u3ch_600_to_500dpi);
@@ -180,7 +172,7 @@ STAGE(BM_single_bit_lineart);
 
 int main(int argc, char** argv)
 {
-    const std::string model = cpu_model();
+    const std::string model = lfbench::cpu_model();
     benchmark::AddCustomContext("cpu_model", model);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

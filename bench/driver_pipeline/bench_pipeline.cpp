@@ -3,6 +3,7 @@
 // device data consumed and of output made, the ratio to the USB 2.0 high-speed bulk rate
 // (53 MB/s), and the split over the stages from the pipeline's own timers.
 // Run: build/bench/driver_pipeline/bench_pipeline
+#include "../cpu_model.h"
 #include "image_pipeline.h"
 #include "pipeline_setup.h"
 
@@ -141,20 +142,11 @@ public:
     }
 };
 
-std::string cpu_model()
-{
-    std::ifstream in("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    return "unknown";
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const std::string model = cpu_model();
+    const std::string model = lfbench::cpu_model();
     benchmark::AddCustomContext("cpu_model", model);
     const std::vector<Case> all = cases();
     for (const Case& c : all) {
