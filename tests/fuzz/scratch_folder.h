@@ -1,0 +1,16 @@
+// A private folder for the targets that read files: made once per process under $TMPDIR and
+// removed at exit.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace fuzz {
+
+// The folder, with a trailing '/'.
+const std::string& scratch_folder();
+// Writes the bytes as the whole file at `path`; false when that fails.
+bool write_file(const std::filesystem::path& path, const uint8_t* data, size_t size);
+std::string read_file(const std::filesystem::path& path);
+
+} // namespace fuzz
