@@ -33,6 +33,14 @@ bool finite(const QRectF& r)
 
 } // namespace
 
+// Qt's settings parser sizes some buffers from lengths inside the file, and drops the value when
+// such an allocation cannot be had. Here, as in the application, an allocation above 2 GB fails
+// instead of ending the run.
+extern "C" const char* __asan_default_options()
+{
+    return "allocator_may_return_null=1:max_allocation_size_mb=2048";
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static int argc = 1;
