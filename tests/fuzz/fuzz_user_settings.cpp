@@ -46,6 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static int argc = 1;
     static char name[] = "fuzz_user_settings";
     static char* argv[] = {name, nullptr};
+    static const bool home = (fuzz::use_private_home(), true);
+    (void)home;
     static QCoreApplication app(argc, argv);
     // QSettings keeps what it read of a file per path, so every input gets a path of its own.
     static unsigned long count = 0;

@@ -213,6 +213,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
         return 2;
     }
+    fuzz::use_private_home();
     QCoreApplication app(argc, argv);
     if (VIPS_INIT(argv[0]) != 0) return 1;
     const fs::path out(argv[1]);

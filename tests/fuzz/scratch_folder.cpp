@@ -36,6 +36,16 @@ const std::string& scratch_folder()
     return folder.path;
 }
 
+void use_private_home()
+{
+    const std::string home = scratch_folder() + "home";
+    std::filesystem::create_directories(home);
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (home + "/.cache").c_str(), 1);
+}
+
 bool write_file(const std::filesystem::path& path, const uint8_t* data, size_t size)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
