@@ -6,11 +6,15 @@
 
 #include <QString>
 
+#include <cstdlib>
+
 #include <vips/vips8>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const bool started = (VIPS_INIT("fuzz_image_file") == 0);
+    // Started once and shut down at exit, as the application does: libvips keeps its worker
+    // threads and their bookkeeping until then.
+    static const bool started = VIPS_INIT("fuzz_image_file") == 0 && std::atexit([] { vips_shutdown(); }) == 0;
     FUZZ_CHECK(started);
     static const QString path = QString::fromStdString(fuzz::scratch_folder()) + QStringLiteral("image.tiff");
     FUZZ_CHECK(fuzz::write_file(path.toStdString(), data, size));
