@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -192,13 +193,25 @@ std::optional<QString> writeImage(const Image& image, const QString& path, Outpu
     return path;
 }
 
+namespace {
+
+bool isOwnFormatLoader(std::string_view loader) {
+    return loader == "VipsForeignLoadJpegSource" || loader == "VipsForeignLoadPngSource" ||
+           loader == "VipsForeignLoadTiffSource";
+}
+
+}  // namespace
+
 std::optional<Image> readImageFile(const QString& path) {
     try {
         const QByteArray name = QFile::encodeName(path);
         // From a source rather than by name, so that no part of the path is read as load options.
         // The options are made only once a loader is known: the binding leaks them when it throws.
         const vips::VSource source = vips::VSource::new_from_file(name.constData());
-        if (!vips_foreign_find_load_source(source.get_source())) throw vips::VError();
+        // Only the formats the application writes: the files read back are its own, and the other
+        // loaders are no use here but can take the whole program down on a damaged file.
+        const char* loader = vips_foreign_find_load_source(source.get_source());
+        if (!loader || !isOwnFormatLoader(loader)) throw vips::VError();
         const Image file = Image::new_from_source(
             source, "",
             Image::option()->set("access", VIPS_ACCESS_RANDOM)->set("fail_on", VIPS_FAIL_ON_ERROR));

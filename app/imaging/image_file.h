@@ -49,7 +49,8 @@ EncoderProperties encoderProperties(const WriteOptions& options);
 std::optional<QString> writeImage(const Image& image, const QString& path, OutputFormat format,
                                   const WriteOptions& options);
 
-// An image file as a decoded 8-bit RGB image in memory, the bytes taken as stored (no embedded
-// profile is applied). Nothing, and no output, for a missing, unreadable or damaged file, or one
+// An image file (JPEG, PNG or TIFF, the formats the application writes) as a decoded 8-bit RGB
+// image in memory, the bytes taken as stored (no embedded profile is applied). Nothing, and no
+// output, for a file of another format, a missing, unreadable or damaged file, or one
 // whose header claims a side above 65535 or more than 400 million pixels (refused before decoding).
 std::optional<Image> readImageFile(const QString& path);

@@ -276,7 +276,9 @@ int CShdFile::validate() const
         ++live;
         if (!blob_inside(h->offset1(), h->size1(), t) || !blob_inside(h->offset2(), h->size2(), t)) return SHD_DAMAGED;
     }
-    if (live_count() > live) return SHD_DAMAGED;
+    // Every edit keeps the count equal to the live headers; a store where they differ would hide
+    // entries from lookups while edits still reach them, and lose records on the next save.
+    if (live_count() != live) return SHD_DAMAGED;
     const uint16_t checksum = get_u16le(p + kChecksumAt);
     if (checksum != 0 && checksum != CRC16_BlockChecksum(p + SHD_HEADER_SIZE, size_ - SHD_HEADER_SIZE))
         return SHD_DAMAGED;

@@ -373,6 +373,12 @@ TEST_F(ImageFile, DamagedOrOversizedFilesGiveNothing) {
     EXPECT_FALSE(readImageFile(file("notes.png")));
     EXPECT_FALSE(readImageFile(file("nothing-here.tiff")));
 
+    // Formats the application never writes are not read, whatever the name says.
+    const QString other = file("other.tiff");
+    chart.cast(VIPS_FORMAT_UCHAR).ppmsave(QFile::encodeName(other).constData());
+    ASSERT_TRUE(Image::new_from_file(QFile::encodeName(other).constData()).width() == 90);
+    EXPECT_FALSE(readImageFile(other));
+
     const QString wide = file("wide.tiff");
     Image::black(70000, 1).cast(VIPS_FORMAT_UCHAR).tiffsave(QFile::encodeName(wide).constData());
     EXPECT_FALSE(readImageFile(wide));

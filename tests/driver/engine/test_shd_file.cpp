@@ -231,6 +231,42 @@ TEST_F(ShdFileTest, RefusedHeadersAndPaths)
     f.Close();
 }
 
+// A live count below the live headers once let a keyword delete reach entries that lookups could
+// not, so that a record added and saved was lost.
+TEST_F(ShdFileTest, ACountThatDisagreesWithTheTableIsDamage)
+{
+    Shd_entry_hdr a = entry("RES:1200_A", 1, 1), b = entry("RES:300_B_RES:1200_", 1, 1);
+    a.set_blob1(64, 1);
+    a.set_blob2(65, 1);
+    b.set_blob1(66, 1);
+    b.set_blob2(67, 1);
+    // Laid out by hand: blobs 1 2 3 4, then both headers, count 2.
+    Bytes consistent(SHD_HEADER_SIZE + 4 + 2 * SHD_ENTRY_SIZE, 0);
+    std::memcpy(consistent.data(), SHD_MAGIC, 16);
+    put_u32le(&consistent[56], SHD_HEADER_SIZE + 4);
+    put_u32le(&consistent[60], 2);
+    for (uint8_t i = 0; i < 4; ++i) consistent[SHD_HEADER_SIZE + i] = static_cast<uint8_t>(i + 1);
+    std::memcpy(&consistent[SHD_HEADER_SIZE + 4], a.raw, SHD_ENTRY_SIZE);
+    std::memcpy(&consistent[SHD_HEADER_SIZE + 4 + SHD_ENTRY_SIZE], b.raw, SHD_ENTRY_SIZE);
+    for (uint32_t count : {0u, 1u, 3u}) {
+        Bytes image = consistent;
+        put_u32le(&image[60], count);
+        write_bytes(path(), image);
+        CShdFile f;
+        ASSERT_EQ(f.Open(path().c_str(), 2), SHD_OK);
+        int n = -1;
+        EXPECT_EQ(f.GetNumEntry(&n), SHD_DAMAGED) << count;
+        const Shd_entry_hdr h = entry("RES:300_C", 1, 1);
+        const uint8_t blob = 9;
+        EXPECT_EQ(f.AddEntry(&h, &blob, &blob), SHD_DAMAGED) << count;
+        EXPECT_EQ(f.DelEntryByKeywordSearch("RES:1200_"), SHD_DAMAGED) << count;
+        EXPECT_EQ(f.Close(), SHD_OK);
+        EXPECT_EQ(read_bytes(path()), image) << count;
+    }
+    write_bytes(path(), consistent);
+    EXPECT_EQ(get("RES:300_B_RES:1200_"), (Blobs{{3}, {4}}));
+}
+
 TEST_F(ShdFileTest, AppendsMoveTheTableAndStayInBounds)
 {
     // Zero-size entries leave the table offset at 64: the table still moves on the next append.

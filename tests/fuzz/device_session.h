@@ -1,0 +1,14 @@
+// What the driver does with a scanner's records, from the opening of the device to the end of a
+// small scan, run on whatever transport is installed (replay_usb.h): the open sequence, every
+// value derived from the records, the stored data reads, the parameter conversion, the
+// magnification set-up and the scan data flow. Broken promises abort (fuzz_check.h).
+#pragma once
+
+namespace fuzz {
+
+// Makes the driver's waits instant and its clock advance by itself, so that no wait is real.
+void make_driver_time_instant();
+
+void run_device_session();
+
+} // namespace fuzz

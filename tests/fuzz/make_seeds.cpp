@@ -1,0 +1,224 @@
+// Writes the seed corpora of the fuzz targets into <folder>/<target>/, each input made by the
+// project's own writers or by the simulated scanner: the scanner's replies to a whole session for
+// every profile, calibration files saved by the driver, the settings objects' stored files, the
+// product's Info.plist, and the images the application writes and reads back.
+//   make_seeds <folder>
+#include "app_settings.h"
+#include "cali_file.h"
+#include "calibration.h"
+#include "device_model.h"
+#include "device_session.h"
+#include "image_file.h"
+#include "image_settings.h"
+#include "output_settings.h"
+#include "preview_cache.h"
+#include "raw_image.h"
+#include "replay_usb.h"
+#include "scan_settings.h"
+#include "scanner_model.h"
+#include "scanner_profiles.h"
+#include "scratch_folder.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QFile>
+#include <QSettings>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool save(const fs::path& file, const std::string& bytes)
+{
+    fs::create_directories(file.parent_path());
+    const bool ok = fuzz::write_file(file, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    if (!ok) std::fprintf(stderr, "cannot write %s\n", file.c_str());
+    return ok;
+}
+
+// The simulated scanner without a bus: transfers go straight to its model, and what it answers
+// is kept as the replies' stream.
+class ModelLink : public sim::DeviceLink {
+public:
+    void disconnect() override {}
+    void kick() override {}
+    std::unique_lock<std::recursive_mutex> lock() override { return std::unique_lock<std::recursive_mutex>(mutex_); }
+
+private:
+    std::recursive_mutex mutex_;
+};
+
+class ModelTransport : public fuzz::Transport {
+public:
+    explicit ModelTransport(sim::ScannerModel& model) : model_(model) {}
+    size_t write(const uint8_t* data, size_t n) override
+    {
+        const int r = model_.out(0x02, std::span<const uint8_t>(data, n));
+        return r < 0 ? 0 : static_cast<size_t>(r);
+    }
+    size_t read(uint8_t* data, size_t n) override
+    {
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            const int r = model_.in(0x81, std::span<uint8_t>(data, n));
+            if (r == sim::kPending) continue;
+            if (r <= 0) return 0;
+            replies.append(reinterpret_cast<const char*>(data), static_cast<size_t>(r));
+            return static_cast<size_t>(r);
+        }
+        return 0;
+    }
+    std::string replies;
+
+private:
+    sim::ScannerModel& model_;
+};
+
+bool device_seeds(const fs::path& out)
+{
+    fuzz::make_driver_time_instant();
+    bool ok = true;
+    for (const std::string& profile : sim::scanner_profile_names()) {
+        sim::ScannerModel model(*sim::scanner_profile(profile));
+        ModelLink link;
+        model.attach(&link);
+        ModelTransport transport(model);
+        fuzz::set_transport(&transport);
+        fuzz::run_device_session();
+        fuzz::set_transport(nullptr);
+        ok = save(out / "fuzz_device_records" / (profile + ".bin"), transport.replies) && ok;
+    }
+    return ok;
+}
+
+bool calibration_seeds(const fs::path& out)
+{
+    char name[256];
+    if (!get_cali_data_file_path(fuzz::scratch_folder().c_str(), 0x6204, 0, "FUZZ01", name)) return false;
+    fs::remove(name);
+    _CALI_PARAM c{};
+    std::strcpy(c.path, name);
+    c.quality = 1;
+    c.colour = 1;
+    c.exposure_ratio = 100;
+    c.line_bytes = 120;
+    c.params.assign(CALI_PARAMS_SIZE, 0x11);
+    bool ok = true;
+    for (int32_t resolution : {600, 1200}) {
+        c.resolution = resolution;
+        c.dark_line.assign(60, static_cast<uint16_t>(resolution));
+        c.white_line.assign(60, static_cast<uint16_t>(60000 - resolution));
+        ok = save_calibration_to_file(&c) == 1 && ok;
+        ok = save(out / "fuzz_calibration_store" / ("records_" + std::to_string(resolution) + ".dat"),
+                  fuzz::read_file(name)) && ok;
+    }
+    release_calibration_buffers(&c);
+    return ok;
+}
+
+bool config_seeds(const fs::path& out)
+{
+    return save(out / "fuzz_config_file" / "all_on.ini",
+                "ENV_VEK_DRIVER_SCAN_RAW_FROM_HOME=1\nENV_VEK_DRIVER_SCAN_FROM_HOME=1\n"
+                "ENV_VEK_DRIVER_DISABLE_HORIZONTAL_MAGNIFICATION_OF_RGB=1\n") &&
+           save(out / "fuzz_config_file" / "mixed.ini",
+                "# service switches\nENV_VEK_DRIVER_SCAN_FROM_HOME=0\r\nENV_VEK_DRIVER_SCAN_RAW_FROM_HOME=-12\n");
+}
+
+bool plist_seeds(const fs::path& out)
+{
+    return save(out / "fuzz_info_plist" / "Info.plist", fuzz::read_file(LF_DRIVER_INFO_PLIST));
+}
+
+bool settings_seeds(const fs::path& out)
+{
+    bool ok = true;
+    for (int variant = 0; variant < 2; ++variant) {
+        const QString path = QString::fromStdString(fuzz::scratch_folder()) + QStringLiteral("seed%1.conf").arg(variant);
+        {
+            QSettings store(path, QSettings::IniFormat);
+            AppSettings app;
+            ScanSettings scan;
+            ImageSettings image;
+            OutputSettings output;
+            if (variant == 1) {
+                app.setExposureRatio(150);
+                scan.setScanSource(VekScanSource::negativeFilm);
+                scan.setPreviewRect(QRectF(0.1, 0.2, 0.5, 0.25));
+                image.setAdjustmentMethod(AdjustmentMethod::doc);
+                image.setBrightness(-0.25);
+                output.setPrefixType(PrefixType::text);
+                output.setPrefix(QStringLiteral("film"));
+                output.setSuffixLength(4);
+                output.setFormat(OutputFormat::png);
+            }
+            app.save(store);
+            scan.save(store);
+            image.save(store);
+            output.save(store);
+            store.sync();
+        }
+        ok = save(out / "fuzz_user_settings" / ("settings" + std::to_string(variant) + ".conf"),
+                  fuzz::read_file(path.toStdString())) && ok;
+    }
+    return ok;
+}
+
+bool image_seeds(const fs::path& out)
+{
+    std::vector<uint8_t> pixels(8 * 6 * 3);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 37);
+    const Image image = Image::new_from_memory(pixels.data(), pixels.size(), 8, 6, 3, VIPS_FORMAT_UCHAR)
+                            .copy(Image::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+                            .copy_memory();
+    const fs::path folder = out / "fuzz_image_file";
+    fs::create_directories(folder);
+    bool ok = true;
+    WriteOptions options;
+    for (OutputFormat format : {OutputFormat::jpeg, OutputFormat::png, OutputFormat::tiff}) {
+        options.format = format;
+        options.embedProfile = format != OutputFormat::png;
+        const QString path = QString::fromStdString((folder / ("written." + std::to_string(int(format)))).string());
+        ok = writeImage(image, path, format, options).has_value() && ok;
+    }
+    options.format = OutputFormat::tiff;
+    options.tiffCompression = TIFFCompression::lzw;
+    ok = writeImage(image, QString::fromStdString((folder / "written_lzw.tiff").string()), OutputFormat::tiff, options)
+             .has_value() && ok;
+    if (const std::optional<QByteArray> preview = previewTIFF(image))
+        ok = save(folder / "preview.tiff", preview->toStdString()) && ok;
+    else
+        ok = false;
+    if (std::optional<RawCanvas> canvas = RawCanvas::create(8, 6)) {
+        if (std::optional<BlockImage> block = makeBlockImage(pixels.data(), 8, 6, 24)) canvas->place(*block, 0);
+        ok = writeTIFF(*canvas, QString::fromStdString((folder / "raw.tiff").string())).has_value() && ok;
+    } else {
+        ok = false;
+    }
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
+        return 2;
+    }
+    fuzz::use_private_home();
+    QCoreApplication app(argc, argv);
+    if (VIPS_INIT(argv[0]) != 0) return 1;
+    const fs::path out(argv[1]);
+    const bool ok = device_seeds(out) && calibration_seeds(out) && config_seeds(out) && plist_seeds(out) &&
+                    settings_seeds(out) && image_seeds(out);
+    if (!ok) std::fprintf(stderr, "make_seeds: a seed could not be made\n");
+    return ok ? 0 : 1;
+}
