@@ -87,6 +87,13 @@ eStatus cmd_job_create(GLScanner* g)
     if (!usable(g)) return STATUS_TRANSFER_FAILED;
     Reply reply{};
     if (const eStatus s = exchange(g, frame("JOB", 'C', 0, 0, 0), reply)) return s;
+    if (reply[4] == VEK_REPLY_REFUSED && g->job_id != 0) {
+        // The end of the last job failed (a broken transfer), so the device still holds it and
+        // refuses every new one: end that job and ask once more.
+        Reply ended{};
+        if (const eStatus s = exchange(g, frame("JOB", 'E', 0, 0, job_byte(g)), ended)) return s;
+        if (const eStatus s = exchange(g, frame("JOB", 'C', 0, 0, 0), reply)) return s;
+    }
     if (reply[4] == VEK_REPLY_REFUSED || reply[7] != 1) return STATUS_REFUSED_REQUEST;
     g->job_id = 1;
     return STATUS_GOOD;

@@ -215,7 +215,7 @@ TEST_F(Soak, ScansWithInjectedFaultsKeepTheirPromises)
     std::printf("soak: %ld scans, seed %ld\n", scans, seed);
 
     std::map<std::string, std::map<std::string, int>> counts;
-    uint64_t scanLength = 40; // transactions of the longest fault-free scan so far
+    uint64_t scanLength = 40; // transactions of the last fault-free scan
     bool faultedBefore = false;
     for (int i = 0; i < scans && !HasFatalFailure(); ++i) {
         QFile::remove(rawPath());
@@ -249,18 +249,28 @@ TEST_F(Soak, ScansWithInjectedFaultsKeepTheirPromises)
             EXPECT_TRUE(path.has_value()) << "fault-free scan " << i << (faultedBefore ? " after a fault" : "")
                                           << " failed: source " << int64_t(s.values.scanSource) << ", colour "
                                           << int64_t(s.values.colorType) << ", " << s.values.resolution << " dpi";
-            const uint64_t length = model->next_transaction() - first;
-            if (path && length > scanLength) scanLength = length;
-        } else if ((fault == Fault::disconnect && model->next_transaction() > at) || fault == Fault::unterminatedText) {
-            // The device is gone (or still the changed one): it returns and the driver reconnects.
-            EXPECT_TRUE(reconnect()) << "no reconnect after scan " << i;
+            if (path) scanLength = std::max<uint64_t>(model->next_transaction() - first, 1);
+            if (!path) {
+                // What the device saw of the failed scan, for the report.
+                for (const sim::Transaction& tx : model->transactions())
+                    if (tx.number >= first) std::printf("  #%llu %s key %d code 0x%02x\n", (unsigned long long)tx.number, tx.brief().c_str(), tx.sense_key, tx.sense_code);
+                for (const std::string& v : model->violations()) std::printf("  violation: %s\n", v.c_str());
+            }
         } else {
-            if (fault != Fault::wrongWidth && model->next_transaction() <= at)
-                outcome = "missed";
+            const bool aimed = fault != Fault::wrongWidth && fault != Fault::unterminatedText;
+            const bool missed = aimed && model->next_transaction() <= at;
+            if (missed) outcome = "missed";
+            if (bench.scannerGone() || fault == Fault::unterminatedText || missed) {
+                // The device left (or is still the changed one, or still holds the unused fault): it
+                // returns as it was and the driver connects again.
+                if (bench.scannerGone()) outcome += ", reconnected";
+                EXPECT_TRUE(reconnect()) << "no reconnect after scan " << i;
+            }
             model->with_chart_engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({}); });
         }
-        if (fault == Fault::disconnect && outcome != "missed" && model->next_transaction() <= at) outcome = "missed";
         ++counts[name(fault)][outcome];
+        std::printf("soak: scan %d, fault %s: %s\n", i, name(fault), outcome.c_str());
+        std::fflush(stdout);
         faultedBefore = fault != Fault::none;
     }
 

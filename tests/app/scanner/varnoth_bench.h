@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace varnoth_test {
 
@@ -136,6 +137,12 @@ public:
         testbed_->settle();
         ++replugs_;
         return addScanner(profile);
+    }
+    // Whether the scanner last plugged in has left the bus (after an injected disconnect).
+    bool scannerGone() const
+    {
+        const std::vector<sim::VirtualDevice*> devices = testbed_->devices();
+        return !devices.empty() && devices.back()->gone();
     }
     // Ends the driver's USB layer, then the bus.
     void shutdown()
