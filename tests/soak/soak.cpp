@@ -260,6 +260,9 @@ TEST_F(Soak, ScansWithInjectedFaultsKeepTheirPromises)
             const bool aimed = fault != Fault::wrongWidth && fault != Fault::unterminatedText;
             const bool missed = aimed && model->next_transaction() <= at;
             if (missed) outcome = "missed";
+            if (std::getenv("LF_SOAK_TRACE"))
+                for (const sim::Transaction& tx : model->transactions())
+                    if (tx.number >= first) std::printf("  #%llu %s key %d code 0x%02x\n", (unsigned long long)tx.number, tx.brief().c_str(), tx.sense_key, tx.sense_code);
             if (bench.scannerGone() || fault == Fault::unterminatedText || missed) {
                 // The device left (or is still the changed one, or still holds the unused fault): it
                 // returns as it was and the driver connects again.

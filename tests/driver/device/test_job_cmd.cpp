@@ -75,6 +75,21 @@ TEST_F(JobCmd, ACreateAfterALostEndEndsTheStaleJobFirst)
     EXPECT_FALSE(model().job_open());
 }
 
+// The reply to a create is lost, though the device opened the job: the next create ends it first.
+TEST_F(JobCmd, ACreateAfterALostCreateReplyEndsTheDevicesJobFirst)
+{
+    model().inject(Injection::stall(Target::next("JOB"), Phase::Reply));
+    ASSERT_NE(cmd_job_create(g()), STATUS_GOOD);
+    EXPECT_EQ(g()->job_id, 0u);
+    model().clear_transcript();
+    EXPECT_EQ(cmd_job_create(g()), STATUS_GOOD);
+    EXPECT_EQ(g()->job_id, 1u);
+    EXPECT_TRUE(model().job_open());
+    model().clear_transcript();
+    EXPECT_EQ(cmd_job_end(g()), STATUS_GOOD);
+    EXPECT_FALSE(model().job_open());
+}
+
 TEST_F(JobCmd, ParametersAreTheFrameThenTheBlockThenTheReply)
 {
     open_job();
