@@ -6,7 +6,7 @@
 // has connected again).
 //
 // LF_SOAK_SCANS (default 50) and LF_SOAK_SEED (default 1) choose the run; the counts by fault kind
-// and outcome are printed at the end.
+// and outcome are printed at the end; LF_SOAK_TRACE lists the transactions of every faulted scan.
 #include "chart_scan_engine.h"
 #include "scan_manager.h"
 #include "scan_waits.h"
