@@ -56,6 +56,7 @@ struct GLScanner {
     std::array<uint8_t, 32> calibration_action{};
 
     uint32_t job_id = 0; // 0: no device job open, else 1
+    bool job_unsure = false; // a create or an end was cut off: the device may hold a job
     ScanJob* scan_job = nullptr; // owned, as are the two calibration jobs
     ScanJob* dark_job = nullptr;
     ScanJob* white_job = nullptr;

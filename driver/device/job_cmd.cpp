@@ -86,7 +86,18 @@ eStatus cmd_job_create(GLScanner* g)
     DBG_LOG(kLogCommands, "cmd_job_create\n");
     if (!usable(g)) return STATUS_TRANSFER_FAILED;
     Reply reply{};
-    if (const eStatus s = exchange(g, frame("JOB", 'C', 0, 0, 0), reply)) return s;
+    if (const eStatus s = exchange(g, frame("JOB", 'C', 0, 0, 0), reply)) {
+        g->job_unsure = true;
+        return s;
+    }
+    if (reply[4] == VEK_REPLY_REFUSED && (g->job_id != 0 || g->job_unsure)) {
+        // The last create or end was cut off by a broken transfer, so the device may still hold a
+        // job and then refuses every new one: end that job and ask once more.
+        Reply ended{};
+        if (const eStatus s = exchange(g, frame("JOB", 'E', 0, 0, 1), ended)) return s;
+        if (const eStatus s = exchange(g, frame("JOB", 'C', 0, 0, 0), reply)) return s;
+    }
+    g->job_unsure = false;
     if (reply[4] == VEK_REPLY_REFUSED || reply[7] != 1) return STATUS_REFUSED_REQUEST;
     g->job_id = 1;
     return STATUS_GOOD;
@@ -96,7 +107,10 @@ eStatus cmd_job_end(GLScanner* g)
 {
     DBG_LOG(kLogCommands, "cmd_job_end\n");
     if (!usable(g)) return STATUS_TRANSFER_FAILED;
-    if (const eStatus s = simple_command(g, frame("JOB", 'E', 0, 0, job_byte(g)))) return s;
+    if (const eStatus s = simple_command(g, frame("JOB", 'E', 0, 0, job_byte(g)))) {
+        if (s == STATUS_TRANSFER_FAILED) g->job_unsure = true;
+        return s;
+    }
     g->job_id = 0;
     return STATUS_GOOD;
 }

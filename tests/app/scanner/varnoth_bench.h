@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace varnoth_test {
 
@@ -118,10 +119,30 @@ public:
     // A simulated scanner with this profile on the bus.
     HookedScannerModel& addScanner(const std::string& profile = "default")
     {
-        auto [device, model] = testbed_->add_with<HookedScannerModel>(sim::scanner_device());
+        sim::DeviceDescription desc = sim::scanner_device();
+        // A bus holds addresses up to 127 and a removed device keeps its own: many replugs move on
+        // to the next bus.
+        desc.bus += replugs_ / 100;
+        auto [device, model] = testbed_->add_with<HookedScannerModel>(std::move(desc));
         (void)device;
         if (!model.use_profile(profile)) throw std::runtime_error("unknown profile " + profile);
         return model;
+    }
+    // Takes every scanner off the bus (a disconnected one is gone already) and plugs in a fresh one
+    // with this profile: the device returning after a disconnect. The old models are destroyed.
+    HookedScannerModel& replugScanner(const std::string& profile = "default")
+    {
+        for (sim::VirtualDevice* device : testbed_->devices())
+            if (!device->gone()) testbed_->unplug(*device);
+        testbed_->settle();
+        ++replugs_;
+        return addScanner(profile);
+    }
+    // Whether the scanner last plugged in has left the bus (after an injected disconnect).
+    bool scannerGone() const
+    {
+        const std::vector<sim::VirtualDevice*> devices = testbed_->devices();
+        return !devices.empty() && devices.back()->gone();
     }
     // Ends the driver's USB layer, then the bus.
     void shutdown()
@@ -142,6 +163,7 @@ public:
 private:
     fake::DriverFolder folder_;
     std::optional<sim::Testbed> testbed_;
+    int replugs_ = 0;
 };
 
 } // namespace varnoth_test

@@ -54,6 +54,42 @@ TEST_F(JobCmd, AnEndWithABadReplyKeepsTheJobId)
     EXPECT_EQ(g()->job_id, 1u);
 }
 
+// A job whose end was lost with a stalled transfer stays open on the device; the next create ends
+// it and opens a new one instead of being refused for good.
+TEST_F(JobCmd, ACreateAfterALostEndEndsTheStaleJobFirst)
+{
+    open_job();
+    model().inject(Injection::stall(Target::next("JOB"), Phase::Header));
+    ASSERT_EQ(cmd_job_end(g()), STATUS_TRANSFER_FAILED);
+    ASSERT_TRUE(model().job_open());
+    model().clear_transcript();
+    EXPECT_EQ(cmd_job_create(g()), STATUS_GOOD);
+    EXPECT_EQ(g()->job_id, 1u);
+    EXPECT_TRUE(model().job_open());
+    std::vector<std::string> sent;
+    for (const sim::Transaction& tx : model().transactions()) sent.push_back(tx.brief());
+    EXPECT_EQ(sent, (std::vector<std::string>{"JOB C", "JOB E", "JOB C"}));
+    ASSERT_EQ(model().violations().size(), 1u); // the refused create, as the device sees it
+    model().clear_transcript();
+    EXPECT_EQ(cmd_job_end(g()), STATUS_GOOD);
+    EXPECT_FALSE(model().job_open());
+}
+
+// The reply to a create is lost, though the device opened the job: the next create ends it first.
+TEST_F(JobCmd, ACreateAfterALostCreateReplyEndsTheDevicesJobFirst)
+{
+    model().inject(Injection::stall(Target::next("JOB"), Phase::Reply));
+    ASSERT_NE(cmd_job_create(g()), STATUS_GOOD);
+    EXPECT_EQ(g()->job_id, 0u);
+    model().clear_transcript();
+    EXPECT_EQ(cmd_job_create(g()), STATUS_GOOD);
+    EXPECT_EQ(g()->job_id, 1u);
+    EXPECT_TRUE(model().job_open());
+    model().clear_transcript();
+    EXPECT_EQ(cmd_job_end(g()), STATUS_GOOD);
+    EXPECT_FALSE(model().job_open());
+}
+
 TEST_F(JobCmd, ParametersAreTheFrameThenTheBlockThenTheReply)
 {
     open_job();
