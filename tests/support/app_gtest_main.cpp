@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setOrganizationName(QStringLiteral("Lumenfield"));
     QCoreApplication::setApplicationName(QStringLiteral("Lumenfield"));
     if (VIPS_INIT(argv[0]) != 0) return 1;
+    vips_cache_set_max(0); // as in the program: a file written again is read again, not recalled
 
     testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
