@@ -91,7 +91,6 @@ class Soak : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        vips_cache_set_max(0); // the same file name is read back after each scan
         model = &bench.addScanner();
         scanner = std::make_shared<QuorvaneScanner>(bench.driverFolder());
         ASSERT_TRUE(scanner->loadDriver());

@@ -72,7 +72,6 @@ TEST(RawImage, BigTIFFFromTheSizeWhereClassicOffsetsRunOut)
 
 TEST(RawImage, WrittenAsTheCanvasOrNotAtAll)
 {
-    vips_cache_set_max(0);
     QTemporaryDir dir;
     const QString path = dir.path() + "/raw_image.tiff";
     std::optional<RawCanvas> canvas = RawCanvas::create(5, 3);

@@ -38,7 +38,6 @@ class ScanManagerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        vips_cache_set_max(0); // the same file is read back after each scan
         driver.reset();
         folder.add("FakeAlpha");
         ASSERT_TRUE(scanner->loadDriver());

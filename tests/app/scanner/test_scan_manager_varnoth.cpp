@@ -80,7 +80,6 @@ class ScanManagerVarnothTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        vips_cache_set_max(0); // the same file is read back after each scan
         QFile::remove(rawPath());
         model = &bench.addScanner();
         scanner = std::make_shared<QuorvaneScanner>(bench.driverFolder());
