@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -200,6 +201,29 @@ bool isOwnFormatLoader(std::string_view loader) {
            loader == "VipsForeignLoadTiffSource";
 }
 
+// Every pixel of `pipeline` computed into a memory image by the calling thread, a few rows at a
+// time and from the top. libvips' own way of computing runs on its worker threads, and after a
+// tile of a damaged file fails to decode, one of those can take the whole process down; here the
+// failure is only an exception.
+Image computeInThisThread(const Image& pipeline) {
+    constexpr int kRows = 16;
+    VipsImage* in = pipeline.get_image();
+    Image out = Image::new_memory();
+    if (vips_image_pipelinev(out.get_image(), VIPS_DEMAND_STYLE_THINSTRIP, in, nullptr))
+        throw vips::VError();
+    const std::unique_ptr<VipsRegion, decltype(&g_object_unref)> region(vips_region_new(in),
+                                                                         &g_object_unref);
+    if (!region) throw vips::VError();
+    for (int top = 0; top < in->Ysize; top += kRows) {
+        VipsRect rows{0, top, in->Xsize, std::min(kRows, in->Ysize - top)};
+        if (vips_region_prepare(region.get(), &rows)) throw vips::VError();
+        for (int y = rows.top; y < rows.top + rows.height; ++y)
+            if (vips_image_write_line(out.get_image(), y, VIPS_REGION_ADDR(region.get(), 0, y)))
+                throw vips::VError();
+    }
+    return out;
+}
+
 }  // namespace
 
 std::optional<Image> readImageFile(const QString& path) {
@@ -212,16 +236,17 @@ std::optional<Image> readImageFile(const QString& path) {
         // loaders are no use here but can take the whole program down on a damaged file.
         const char* loader = vips_foreign_find_load_source(source.get_source());
         if (!loader || !isOwnFormatLoader(loader)) throw vips::VError();
+        // Read once from the top: the loaders then decode as they are asked, in the asking thread.
         const Image file = Image::new_from_source(
             source, "",
-            Image::option()->set("access", VIPS_ACCESS_RANDOM)->set("fail_on", VIPS_FAIL_ON_ERROR));
+            Image::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", VIPS_FAIL_ON_ERROR));
         if (file.width() > 65535 || file.height() > 65535 ||
             double(file.width()) * file.height() > 400e6)
             return std::nullopt;
-        // Decoded here, so that a damaged file shows now and not during a later paint.
-        Image pixels = file.copy_memory().colourspace(VIPS_INTERPRETATION_sRGB);
+        Image pixels = file.colourspace(VIPS_INTERPRETATION_sRGB);
         if (pixels.format() != VIPS_FORMAT_UCHAR) pixels = pixels.cast(VIPS_FORMAT_UCHAR);
-        return threeBands(pixels);
+        // Decoded here, so that a damaged file shows now and not during a later paint.
+        return computeInThisThread(threeBands(pixels));
     } catch (const vips::VError&) {
         vips_error_clear();
         return std::nullopt;

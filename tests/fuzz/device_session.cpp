@@ -7,7 +7,9 @@
 #include "gl_scan.h"
 #include "gl_scanner.h"
 #include "job_cmd.h"
+#include "kzd_interface.h"
 #include "kzd_records.h"
+#include "kzd_scanner.h"
 #include "magnification_module.h"
 #include "param_convert.h"
 #include "scan_setting.h"
@@ -106,6 +108,59 @@ void derive_values(GLScanner* g)
         }
 }
 
+// What the driver object answers the host from the records: the device summary, the capabilities
+// and the default attributes of every source, the texts and the device's other reports.
+void driver_object_answers(CKzdScanner& kzd)
+{
+    stScannerInit init{};
+    kzd.vInitializeScanner(&init);
+    FUZZ_CHECK(init.header.FUNC_STATUS == DRV_SUCCESS);
+    for (uint16_t source : {0, 1, 2, 4, 8, 0x10, 0x20, 0xFFFF}) {
+        std::vector<int32_t> values[3];
+        stScannerCapab capability{};
+        for (int i = 0; i < 3; ++i) {
+            values[i].assign(256, 0);
+            capability.pValueList[i] = values[i].data();
+        }
+        std::vector<uint16_t> resolutions(150), halftones(16 * 64);
+        capability.pResolutionList = resolutions.data();
+        capability.pHalftoneList = halftones.data();
+        capability.ScanSource = source;
+        kzd.vScannerCapability(&capability);
+        FUZZ_CHECK(capability.header.FUNC_STATUS == DRV_SUCCESS);
+        FUZZ_CHECK(capability.XTrueResolution != 0 && capability.YTrueResolution != 0);
+
+        stScannerAttri attributes{};
+        attributes.ScanSource = source;
+        kzd.vDefaultAttribute(&attributes);
+        FUZZ_CHECK(attributes.header.FUNC_STATUS == DRV_SUCCESS);
+        FUZZ_CHECK(attributes.GammaTable == nullptr && attributes.UserPattern == nullptr);
+        stScannerExtParams extended{};
+        extended.ScanSource = source;
+        kzd.vGetExtParams(&extended);
+    }
+    DEVICESN serial{};
+    kzd.vDeviceSeriesNumber(&serial);
+    FUZZ_CHECK(terminated_within(serial.szSerialNumber, sizeof serial.szSerialNumber));
+    DEVICENAME name{};
+    kzd.vDeviceModelName(&name);
+    FUZZ_CHECK(terminated_within(name.szModelName, sizeof name.szModelName));
+    stFirmwareFullVersionNumber versions{};
+    kzd.vScannerGetAllFirmwareFullVersion(&versions);
+    FUZZ_CHECK(terminated_within(versions.szFWFullVersionNumber, sizeof versions.szFWFullVersionNumber));
+    FUZZ_CHECK(terminated_within(versions.szFPGAFullVersionNumber, sizeof versions.szFPGAFullVersionNumber));
+    FUZZ_CHECK(terminated_within(versions.szMCUFullVersionNumber, sizeof versions.szMCUFullVersionNumber));
+    GET_SUPPORTED_BUTTONS buttons{};
+    kzd.vScannerGetSupportedButtons(&buttons);
+    stCounterInfo counters{};
+    kzd.vGetCounterInfo(&counters);
+    stPowerSetting power{};
+    kzd.vScannerGetPowerSetting(&power);
+    stPaperSensorStatus paper{};
+    kzd.vGetPaperSensorStatus(&paper);
+    (void)kzd.vPaperReady();
+}
+
 // The persistent data: counters, flash configuration and user setting, power and sense data.
 void read_stored_data(GLScanner* g)
 {
@@ -190,13 +245,16 @@ void make_driver_time_instant()
 
 void run_device_session()
 {
-    GLDevice device{0};
-    if (device_Open(&device, 0) != STATUS_GOOD) return;
-    GLScanner* g = nullptr;
-    if (scanner_new(&device, &g) != STATUS_GOOD) {
-        FUZZ_CHECK(g == nullptr);
+    // Opened as the root object opens a device: the interface over the USB handle, then the driver
+    // object, whose construction runs the open sequence.
+    CInterface device(0);
+    CKzdScanner kzd(&device);
+    GLScanner* g = kzd.scanner();
+    if (g == nullptr) {
+        FUZZ_CHECK(kzd.open_status() != 0);
         return;
     }
+    driver_object_answers(kzd);
     derive_values(g);
     (void)scanner_device_features(g);
     if (g->job_id != 0) (void)cmd_job_end(g);
@@ -204,7 +262,6 @@ void run_device_session()
     auto setting = small_scan();
     magnification(g, setting.get());
     scan(g, setting.get());
-    scanner_free(g);
 }
 
 } // namespace fuzz
