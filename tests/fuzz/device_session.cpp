@@ -128,7 +128,6 @@ void driver_object_answers(CKzdScanner& kzd)
         capability.ScanSource = source;
         kzd.vScannerCapability(&capability);
         FUZZ_CHECK(capability.header.FUNC_STATUS == DRV_SUCCESS);
-        FUZZ_CHECK(capability.XTrueResolution != 0 && capability.YTrueResolution != 0);
 
         stScannerAttri attributes{};
         attributes.ScanSource = source;

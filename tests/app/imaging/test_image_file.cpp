@@ -379,6 +379,24 @@ TEST_F(ImageFile, DamagedOrOversizedFilesGiveNothing) {
     ASSERT_TRUE(Image::new_from_file(QFile::encodeName(other).constData()).width() == 90);
     EXPECT_FALSE(readImageFile(other));
 
+    // A tile in the middle of the file that does not decode fails the read.
+    const QString tiled = file("tiled.tiff");
+    Image::gaussnoise(512, 512, Image::option()->set("seed", 1))
+        .cast(VIPS_FORMAT_UCHAR)
+        .tiffsave(QFile::encodeName(tiled).constData(), Image::option()
+                                                            ->set("tile", true)
+                                                            ->set("tile_width", 128)
+                                                            ->set("tile_height", 128)
+                                                            ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE));
+    ASSERT_TRUE(readImageFile(tiled));
+    {
+        QFile damaged(tiled);
+        ASSERT_TRUE(damaged.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(damaged.seek(damaged.size() / 2));
+        damaged.write(QByteArray(256, char(0xA5)));
+    }
+    EXPECT_FALSE(readImageFile(tiled));
+
     const QString wide = file("wide.tiff");
     Image::black(70000, 1).cast(VIPS_FORMAT_UCHAR).tiffsave(QFile::encodeName(wide).constData());
     EXPECT_FALSE(readImageFile(wide));
