@@ -92,7 +92,7 @@ bool data_ready(const ScanJob* job)
 
 eStatus begin_scan(GLScanner* g, ScanJob* job)
 {
-    if (g->job_id == 0) {
+    if (!job_surely_open(g)) {
         if (const eStatus s = cmd_job_create(g)) return s;
     }
     if (job->source() == SCAN_SOURCE_ADF) {

@@ -115,6 +115,11 @@ eStatus cmd_job_end(GLScanner* g)
     return STATUS_GOOD;
 }
 
+bool job_surely_open(const GLScanner* g)
+{
+    return g->job_id != 0 && !g->job_unsure;
+}
+
 eStatus cmd_set_parameters(GLScanner* g, ScanJob* job)
 {
     DBG_LOG(kLogCommands, "cmd_set_parameters: %zu bytes\n", ScanJob::kParaSize);

@@ -23,6 +23,10 @@ constexpr size_t JOB_REPLY_SIZE = 8;
 eStatus cmd_job_create(GLScanner* g);
 // On a good reply the job id becomes 0; otherwise it stays.
 eStatus cmd_job_end(GLScanner* g);
+// True when the device holds the driver's job for certain: the job id is set and no create or end
+// has been cut off since. After a lost end reply the device may well have ended the job; frames
+// sent into it would all be refused, so a new one is created instead.
+bool job_surely_open(const GLScanner* g);
 // The frame, then the job's 40-byte parameter block, then the reply.
 eStatus cmd_set_parameters(GLScanner* g, ScanJob* job);
 // Both pause 100 ms after a good reply.

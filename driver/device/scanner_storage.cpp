@@ -43,7 +43,7 @@ template <typename Body>
 eStatus in_own_job(GLScanner* g, Body body)
 {
     if (g == nullptr) return STATUS_TRANSFER_FAILED;
-    const bool own = g->job_id == 0;
+    const bool own = !job_surely_open(g);
     if (own) {
         if (const eStatus s = cmd_job_create(g)) return s;
     }

@@ -470,6 +470,25 @@ TEST_F(ScanFlow, AFailedStopStillEndsTheJob)
     EXPECT_EQ(briefs().front(), "JOB C");
 }
 
+// The device ends the job but its reply is cut short, and a later end is refused as out of
+// sequence: the next start creates a job rather than sending its frames into none.
+TEST_F(ScanFlow, AStartAfterALostEndReplyCreatesAJob)
+{
+    start({});
+    model().inject(Injection::short_reply(Target::next("JOB"), 3));
+    EXPECT_EQ(scanner_stop_scan(g(), job()), STATUS_TRANSFER_FAILED);
+    EXPECT_FALSE(model().job_open());
+    EXPECT_EQ(cmd_job_end(g()), STATUS_REFUSED_REQUEST);
+    model().clear_transcript();
+    fill({});
+    ASSERT_EQ(scanner_start_scan(g(), job()), STATUS_GOOD);
+    EXPECT_EQ(briefs().front(), "JOB C");
+    EXPECT_TRUE(model().job_open());
+    EXPECT_EQ(read(0, 300).status, STATUS_GOOD);
+    EXPECT_EQ(scanner_stop_scan(g(), job()), STATUS_GOOD);
+    EXPECT_FALSE(model().job_open());
+}
+
 TEST_F(ScanFlow, APageBeyondFourGiBKeepsItsTotal)
 {
     const Page p{.width = 40800, .height = 56160, .bits = 24};
