@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <utility>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -269,16 +271,24 @@ int CShdFile::validate() const
     const uint32_t t = table_offset();
     if (t < SHD_HEADER_SIZE || t > size_ || (size_ - t) % SHD_ENTRY_SIZE != 0) return SHD_DAMAGED;
     uint32_t live = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> blobs; // offset and size of every live blob
     for (uint32_t i = 0; i < headers(); ++i) {
         const auto* h = reinterpret_cast<const Shd_entry_hdr*>(p + t + uint64_t{i} * SHD_ENTRY_SIZE);
         if (std::memchr(h->raw, 0, SHD_KEY_SIZE) == nullptr) return SHD_DAMAGED;
         if (deleted(h)) continue;
         ++live;
         if (!blob_inside(h->offset1(), h->size1(), t) || !blob_inside(h->offset2(), h->size2(), t)) return SHD_DAMAGED;
+        if (h->size1() > 0) blobs.emplace_back(h->offset1(), h->size1());
+        if (h->size2() > 0) blobs.emplace_back(h->offset2(), h->size2());
     }
     // Every edit keeps the count equal to the live headers; a store where they differ would hide
     // entries from lookups while edits still reach them, and lose records on the next save.
     if (live_count() != live) return SHD_DAMAGED;
+    // Every blob is written to a place of its own. Where two overlap, rewriting one entry in place
+    // would change another, or one line of the same entry, behind the store's back.
+    std::sort(blobs.begin(), blobs.end());
+    for (size_t i = 1; i < blobs.size(); ++i)
+        if (uint64_t{blobs[i - 1].first} + blobs[i - 1].second > blobs[i].first) return SHD_DAMAGED;
     const uint16_t checksum = get_u16le(p + kChecksumAt);
     if (checksum != 0 && checksum != CRC16_BlockChecksum(p + SHD_HEADER_SIZE, size_ - SHD_HEADER_SIZE))
         return SHD_DAMAGED;

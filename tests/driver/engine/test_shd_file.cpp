@@ -232,8 +232,9 @@ TEST_F(ShdFileTest, RefusedHeadersAndPaths)
 }
 
 // A live count below the live headers once let a keyword delete reach entries that lookups could
-// not, so that a record added and saved was lost.
-TEST_F(ShdFileTest, ACountThatDisagreesWithTheTableIsDamage)
+// not, so that a record added and saved was lost; overlapping blobs once let a saved record come
+// back with its dark line half overwritten by its white one.
+TEST_F(ShdFileTest, ACountOrBlobsThatDisagreeWithTheTableAreDamage)
 {
     Shd_entry_hdr a = entry("RES:1200_A", 1, 1), b = entry("RES:300_B_RES:1200_", 1, 1);
     a.set_blob1(64, 1);
@@ -265,6 +266,28 @@ TEST_F(ShdFileTest, ACountThatDisagreesWithTheTableIsDamage)
     }
     write_bytes(path(), consistent);
     EXPECT_EQ(get("RES:300_B_RES:1200_"), (Blobs{{3}, {4}}));
+
+    // Blobs that overlap, within an entry or across two, are damage too: rewriting one in place
+    // would change the other.
+    const auto damaged_with = [&](const Shd_entry_hdr& first, const Shd_entry_hdr& second) {
+        Bytes image = consistent;
+        std::memcpy(&image[SHD_HEADER_SIZE + 4], first.raw, SHD_ENTRY_SIZE);
+        std::memcpy(&image[SHD_HEADER_SIZE + 4 + SHD_ENTRY_SIZE], second.raw, SHD_ENTRY_SIZE);
+        write_bytes(path(), image);
+        CShdFile f;
+        int n = -1;
+        const bool damaged = f.Open(path().c_str(), 1) == SHD_OK && f.GetNumEntry(&n) == SHD_DAMAGED &&
+                             f.GetEntry("RES:1200_A", nullptr, nullptr) == nullptr;
+        f.Close();
+        return damaged;
+    };
+    Shd_entry_hdr same = a; // both lines of one entry in one place
+    same.set_blob2(64, 1);
+    EXPECT_TRUE(damaged_with(same, b));
+    Shd_entry_hdr shared = b; // the first line of one entry in the second of the other
+    shared.set_blob1(65, 1);
+    EXPECT_TRUE(damaged_with(a, shared));
+    EXPECT_FALSE(damaged_with(a, b));
 }
 
 TEST_F(ShdFileTest, AppendsMoveTheTableAndStayInBounds)
