@@ -1,8 +1,8 @@
 // What the driver does with a scanner's records, from the opening of the device to the end of a
 // small scan, run on whatever transport is installed (replay_usb.h): the open sequence through the
 // driver object, the driver object's answers to the host, every value derived from the records,
-// the stored data reads, the parameter conversion, the
-// magnification set-up and the scan data flow. Broken promises abort (fuzz_check.h).
+// the stored data reads, the parameter conversion, the magnification set-up and the scan data
+// flow. Broken promises abort (fuzz_check.h).
 #pragma once
 
 namespace fuzz {
