@@ -129,9 +129,10 @@ protected:
         constexpr int resolutions[] = {50, 75, 100, 150, 200, 300, 400, 600, 1200};
         s.values.resolution = resolutions[pick(9)];
         s.values.previewImageScale = 1.0;
-        // A frame on a preview at 150 dpi, inside the film unit's area as well as the flatbed's.
+        // A frame on a preview at 150 dpi, inside the film unit's area as well as the flatbed's, and
+        // at least a pixel at the lowest resolution: the driver refuses a frame of no pixels.
         const double x = pick(150), y = pick(900);
-        s.values.previewRect = QRectF(x, y, 2 + pick(72), 2 + pick(300));
+        s.values.previewRect = QRectF(x, y, 4 + pick(70), 4 + pick(298));
         s.mode = pick(6) == 0 ? ScanMode::preview : ScanMode::scan;
         s.exposureRatio = pick(2) ? 100 : 50 + pick(151);
         s.quality = pick(2) ? VekScanQuality::quality : VekScanQuality::speed;
