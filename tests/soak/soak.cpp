@@ -11,7 +11,7 @@
 #include "scan_manager.h"
 #include "scan_waits.h"
 #include "shd_file.h"
-#include "varnoth_bench.h"
+#include "varnoth_session.h"
 
 #include <gtest/gtest.h>
 #include <vips/vips8>
@@ -76,7 +76,7 @@ long envNumber(const char* variable, long fallback)
     return *end == 0 && value > 0 ? value : fallback;
 }
 
-QString rawPath() { return qEnvironmentVariable("XDG_DATA_HOME") + "/Lumenfield/Lumenfield/raw_image.tiff"; }
+using varnoth_test::rawImagePath;
 
 // The width and height of an image file read whole (a truncated file fails here), or none.
 std::optional<std::pair<int, int>> decodedSize(const QString& path)
@@ -104,16 +104,12 @@ protected:
     void SetUp() override
     {
         model = &bench.addScanner();
-        scanner = std::make_shared<QuorvaneScanner>(bench.driverFolder());
-        ASSERT_TRUE(scanner->loadDriver());
-        manager.setScanner(scanner);
-        manager.setScanStatus(rawValue(VekScanStatus::ready));
+        scanner = varnoth_test::connectManager(bench, manager);
+        ASSERT_TRUE(scanner);
     }
     void TearDown() override
     {
-        manager.waitForWorker();
-        manager.runOnWorker([s = scanner] { s->unloadDriver(); });
-        manager.waitForWorker();
+        if (scanner) varnoth_test::disconnectManager(manager, scanner);
         QCoreApplication::processEvents();
         bench.shutdown();
     }
@@ -190,12 +186,12 @@ protected:
     // Checks what a finished scan left; answers its outcome.
     std::string check(const Result& path, Fault fault, int index)
     {
-        const bool file = QFile::exists(rawPath());
+        const bool file = QFile::exists(rawImagePath());
         if (!path) {
             EXPECT_FALSE(file) << "scan " << index << " (" << name(fault) << ") failed but left a file";
             return "error";
         }
-        EXPECT_EQ(*path, rawPath());
+        EXPECT_EQ(*path, rawImagePath());
         const EIMAGEINFO info = manager.imageInfo();
         const auto size = decodedSize(*path);
         EXPECT_TRUE(size) << "scan " << index << " (" << name(fault) << ") reported success with an unreadable file";
@@ -233,7 +229,7 @@ TEST_F(Soak, ScansWithInjectedFaultsKeepTheirPromises)
     uint64_t scanLength = 40; // transactions of the last fault-free scan
     bool faultedBefore = false;
     for (int i = 0; i < scans && !HasFatalFailure(); ++i) {
-        QFile::remove(rawPath());
+        QFile::remove(rawImagePath());
         const Scan s = randomScan();
         // Never two faults in a row: the scan after a fault proves the recovery.
         const bool faulted = !faultedBefore && i > 0 && std::uniform_int_distribution<int>(0, 2)(random) == 0;

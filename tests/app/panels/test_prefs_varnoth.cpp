@@ -9,7 +9,7 @@
 #include "scanner_info_view.h"
 #include "segmented_control.h"
 #include "stdout_capture.h"
-#include "varnoth_bench.h"
+#include "varnoth_session.h"
 
 #include <QToolButton>
 
@@ -39,11 +39,9 @@ class PrefsVarnothTest : public QObject {
     {
         bench = std::make_unique<varnoth_test::Bench>();
         bench->addScanner(profile);
-        scanner = std::make_shared<QuorvaneScanner>(bench->driverFolder());
-        QVERIFY(scanner->loadDriver());
         manager = std::make_unique<ScanManager>();
-        manager->setScanner(scanner);
-        manager->setScanStatus(rawValue(VekScanStatus::ready));
+        scanner = varnoth_test::connectManager(*bench, *manager);
+        QVERIFY(scanner);
     }
     static QString infoLine(const AppSettingsScannerTabView& tab)
     {
@@ -55,10 +53,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        if (manager) {
-            manager->runOnWorker([s = scanner] { s->unloadDriver(); });
-            manager->waitForWorker();
-        }
+        if (manager && scanner) varnoth_test::disconnectManager(*manager, scanner);
         manager.reset();
         scanner.reset();
         bench.reset();

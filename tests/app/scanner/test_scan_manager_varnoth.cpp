@@ -5,7 +5,7 @@
 #include "scan_waits.h"
 #include "scan_chart.h"
 #include "chart_scan_engine.h"
-#include "varnoth_bench.h"
+#include "varnoth_session.h"
 
 #include <gtest/gtest.h>
 #include <vips/vips8>
@@ -82,24 +82,20 @@ protected:
     {
         QFile::remove(rawPath());
         model = &bench.addScanner();
-        scanner = std::make_shared<QuorvaneScanner>(bench.driverFolder());
-        ASSERT_TRUE(scanner->loadDriver());
-        manager.setScanner(scanner);
-        manager.setScanStatus(rawValue(VekScanStatus::ready));
+        scanner = varnoth_test::connectManager(bench, manager);
+        ASSERT_TRUE(scanner);
         QObject::connect(&manager, &ScanManager::scanProgressChanged, [this](double p) { events.push_back(p); });
         QObject::connect(&manager, &ScanManager::scanStatusChanged,
                          [this](qint64 s) { events.push_back(-double(s)); });
     }
     void TearDown() override
     {
-        manager.waitForWorker();
-        manager.runOnWorker([s = scanner] { s->unloadDriver(); });
-        manager.waitForWorker();
+        if (scanner) varnoth_test::disconnectManager(manager, scanner);
         QCoreApplication::processEvents();
         bench.shutdown();
     }
 
-    static QString rawPath() { return qEnvironmentVariable("XDG_DATA_HOME") + "/Lumenfield/Lumenfield/raw_image.tiff"; }
+    static QString rawPath() { return varnoth_test::rawImagePath(); }
     static ScanSettings::Values settings(VekScanSource source = VekScanSource::reflective)
     {
         ScanSettings::Values values = ScanSettings().values();

@@ -5,7 +5,7 @@
 #include "gui_test.h"
 #include "image_file.h"
 #include "preload.h"
-#include "varnoth_bench.h"
+#include "varnoth_session.h"
 
 #include <QDate>
 #include <QDir>
@@ -112,8 +112,7 @@ private Q_SLOTS:
             QVERIFY(opener->opened.isEmpty());
             QCOMPARE(manager.scanStatus(), rawValue(VekScanStatus::ready));
 
-            manager.runOnWorker([scanner] { scanner->unloadDriver(); });
-            manager.waitForWorker();
+            varnoth_test::disconnectManager(manager, scanner);
         }
         bench.reset();
     }
