@@ -216,7 +216,7 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
         std::printf("Failed to save scanned image\n");
         return std::nullopt;
     }
-    return writeTIFF(*run.canvas, *folder + QStringLiteral("/raw_image.tiff"));
+    return writeTIFF(*run.canvas, *folder + QStringLiteral("/raw_image.tiff"), request.resolution);
 }
 
 bool ScanManager::readBlocks(Run& run)

@@ -198,7 +198,7 @@ bool image_seeds(const fs::path& out)
         ok = false;
     if (std::optional<RawCanvas> canvas = RawCanvas::create(8, 6)) {
         if (std::optional<BlockImage> block = makeBlockImage(pixels.data(), 8, 6, 24)) canvas->place(*block, 0);
-        ok = writeTIFF(*canvas, QString::fromStdString((folder / "raw.tiff").string())).has_value() && ok;
+        ok = writeTIFF(*canvas, QString::fromStdString((folder / "raw.tiff").string()), 150).has_value() && ok;
     } else {
         ok = false;
     }
