@@ -11,6 +11,7 @@
 #include "app_settings_view.h"
 #include "chart_scan_engine.h"
 #include "content_view.h"
+#include "e2e_main.h"
 #include "gui_test.h"
 #include "lumenfield_app.h"
 #include "output_settings.h"
@@ -329,15 +330,5 @@ TEST_F(EndToEnd, ConnectPreviewFrameScanSaveAndQuit)
 
 int main(int argc, char** argv)
 {
-    // The virtual USB device reaches only a process that starts with its preload.
-    sim::reexec_with_preload(argc, argv);
-    GuiTestSetUp setUp(QStringLiteral(LF_E2E_SCREENSHOTS));
-    if (!setUp.valid()) return 1;
-    QApplication application(argc, argv);
-    if (VIPS_INIT(argv[0]) != 0) return 1;
-    vips_cache_set_max(0);
-    testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    vips_shutdown();
-    return result;
+    return runEndToEndTests(argc, argv, QStringLiteral(LF_E2E_SCREENSHOTS));
 }

@@ -10,8 +10,7 @@
 // processing (inverted tone tables, then a decoding tone curve) turns back into the positive.
 #include "chart_scan_engine.h"
 #include "content_controller.h"
-#include "gui_test.h"
-#include "preload.h"
+#include "e2e_main.h"
 #include "scan_chart.h"
 #include "varnoth_session.h"
 
@@ -204,6 +203,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(charts_.isValid() && pictures_.isValid());
+        // The program's names, which place its data folder and so the raw image.
+        QCoreApplication::setOrganizationName(QStringLiteral("Lumenfield"));
+        QCoreApplication::setApplicationName(QStringLiteral("Lumenfield"));
         bench_ = std::make_unique<varnoth_test::Bench>();
         model_ = &bench_->addScanner();
         controller_ = std::make_unique<ContentController>(manager_, app_, scanSettings_, imageSettings_, output_);
@@ -347,16 +349,5 @@ TEST_F(ColourEndToEnd, AGreyCardStaysUniform)
 
 int main(int argc, char** argv)
 {
-    // The virtual USB device reaches only a process that starts with its preload.
-    sim::reexec_with_preload(argc, argv);
-    GuiTestSetUp setUp(QStringLiteral(LF_SNAPSHOT_DIR));
-    if (!setUp.valid()) return 1;
-    QApplication application(argc, argv);
-    setUp.configure(application);
-    if (VIPS_INIT(argv[0]) != 0) return 1;
-    vips_cache_set_max(0);
-    testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    vips_shutdown();
-    return result;
+    return runEndToEndTests(argc, argv, QStringLiteral(LF_SNAPSHOT_DIR));
 }
