@@ -9,7 +9,6 @@
 #include "scan_settings_view.h"
 #include "segmented_control.h"
 
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -45,15 +44,9 @@ QStringList rowTexts(const ScanSettingsView& view)
     return texts;
 }
 
-// Picks the item `text` from the open list, as a user does.
 void choose(QComboBox* combo, const QString& text)
 {
-    const int index = combo->findText(text);
-    QVERIFY2(index >= 0, qPrintable(text));
-    combo->showPopup();
-    QAbstractItemView* list = combo->view();
-    list->setCurrentIndex(list->model()->index(index, 0));
-    QTest::keyClick(list, Qt::Key_Return);
+    QVERIFY2(chooseComboItem(combo, text), qPrintable(text));
 }
 
 bool operator==(const ScanSettings::Values& a, const ScanSettings::Values& b)
