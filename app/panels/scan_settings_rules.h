@@ -25,7 +25,6 @@ std::vector<ComboItem> scanSourceItems(std::uint16_t sources);
 std::vector<ComboItem> colorTypeItems();
 
 // Keeps each side of the frame within 10000 pixels at `resolution` and within the full area (the
-// current source's area):
-// a side too long is cut at its far end (the origin never moves) and the type becomes 18. The frame
-// is left as it is for a resolution of 0 or less and for an unusable scale.
+// current source's area): a side too long is cut at its far end (the origin never moves) and the
+// type becomes 18. The frame is left as it is for a resolution of 0 or less and for an unusable scale.
 FrameUpdate clampScanFrame(const QRectF& previewRect, double scale, qint64 resolution, const QRectF& fullScanRect);
