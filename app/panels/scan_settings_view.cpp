@@ -28,11 +28,7 @@ ScanSettingsView::ScanSettingsView(ScanSettings& settings, ScanManager& manager,
       settings_(settings),
       manager_(manager),
       resolutionReaction_(
-          this, [this] { return settings_.resolution(); }, [this](qint64) { fitFrame(); }),
-      areaReaction_(
-          this, [this] { return sourceArea(); }, [this](const QRectF&) { fitFrame(); }),
-      scaleReaction_(
-          this, [this] { return settings_.previewImageScale(); }, [this](double) { fitFrame(); })
+          this, [this] { return settings_.resolution(); }, [this](qint64) { fitFrame(); })
 {
     auto* content = new QWidget;
     rows_ = new QVBoxLayout(content);
@@ -55,9 +51,11 @@ ScanSettingsView::ScanSettingsView(ScanSettings& settings, ScanManager& manager,
     onComboChosen(colorTypeCombo_, [this](qint64 tag) { settings_.setColorTypeRawValue(tag); });
     followScannerBusy(groupBox_, manager_);
     resolutionReaction_.follow(&settings_, &ScanSettings::resolutionChanged);
-    areaReaction_.follow(&settings_, &ScanSettings::scanSourceChanged);
-    areaReaction_.follow(&manager_, &ScanManager::changed);
-    scaleReaction_.follow(&settings_, &ScanSettings::previewImageScaleChanged);
+    // The source's area changes with the source and the scanner; the frame's size in inches with the
+    // preview's scale when it is set apart from the frame.
+    connect(&settings_, &ScanSettings::scanSourceChanged, this, &ScanSettingsView::scheduleFit);
+    connect(&settings_, &ScanSettings::previewImageScaleChanged, this, &ScanSettingsView::scheduleFit);
+    connect(&manager_, &ScanManager::changed, this, &ScanSettingsView::scheduleFit);
     connect(&settings_, &ScanSettings::changed, this, &ScanSettingsView::refresh);
     connect(&manager_, &ScanManager::changed, this, &ScanSettingsView::refresh);
     refresh();
@@ -122,8 +120,16 @@ QRectF ScanSettingsView::sourceArea() const
     return scanner ? sourceScanArea(scanner->capabilities(), settings_.scanSourceRawValue()) : QRectF();
 }
 
+void ScanSettingsView::scheduleFit()
+{
+    if (fitScheduled_) return;
+    fitScheduled_ = true;
+    QMetaObject::invokeMethod(this, [this] { fitFrame(); }, Qt::QueuedConnection);
+}
+
 void ScanSettingsView::fitFrame()
 {
+    fitScheduled_ = false;
     const QRectF area = sourceArea();
     if (area.isEmpty()) return;
     const double scale = ScanSettings::previewResolution * settings_.previewImageScale();
@@ -139,7 +145,7 @@ void ScanSettingsView::loadScanSettings(QSettings& store)
     settings_.load(store);
     // A stored frame is checked against the glass and the resolution once the load has finished,
     // whether or not the load changed what the reactions follow.
-    QMetaObject::invokeMethod(this, [this] { fitFrame(); }, Qt::QueuedConnection);
+    scheduleFit();
 }
 
 void ScanSettingsView::saveScanSettings(QSettings& store)

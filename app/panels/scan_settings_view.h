@@ -54,8 +54,10 @@ private:
     void replaceRow(QWidget*& row, QWidget* replacement);
     // The area the current source scans, in inches; empty without a scanner.
     QRectF sourceArea() const;
-    // Keeps the frame on the source's area and within the resolution's limit.
+    // Keeps the frame on the source's area and within the resolution's limit: at once, or once the
+    // change in progress has finished (a scale is set before the frame rescaled to it).
     void fitFrame();
+    void scheduleFit();
 
     ScanSettings& settings_;
     ScanManager& manager_;
@@ -70,6 +72,5 @@ private:
     ScanFramePicker* framePicker_ = nullptr;
     bool scannerRows_ = false;
     DeferredReaction<qint64> resolutionReaction_;
-    DeferredReaction<QRectF> areaReaction_;
-    DeferredReaction<double> scaleReaction_;
+    bool fitScheduled_ = false;
 };

@@ -204,10 +204,16 @@ private Q_SLOTS:
         view->loadScanSettings(*stored);
         settle();
         QCOMPARE(settings->previewRect(), QRectF(0, 0, 625, 625));
+        // One wholly beside the glass is refused for the default frame.
+        stored->setValue("previewRect", QRectF(1275, 100, 150, 150));
+        view->loadScanSettings(*stored);
+        settle();
+        QCOMPARE(settings->previewRect(), ScanSettings::defaultPreviewRect());
 
         // Without a scanner nothing is known to hold it to.
         manager->setScanner(nullptr);
         stored->setValue("resolution", 1200);
+        stored->setValue("previewRect", QRectF(0, 0, 2000, 2000));
         view->loadScanSettings(*stored);
         settle();
         QCOMPARE(settings->previewRect(), QRectF(0, 0, 2000, 2000));
@@ -300,28 +306,14 @@ private Q_SLOTS:
         QCOMPARE(readOut(), QStringLiteral("1.5 x 6.0"));
         QCOMPARE(control("frameTypeCombo")->currentText(), QStringLiteral("Customized"));
 
-        // A frame of the glass reaching past the film unit is cut to it; one wholly beside it gives
-        // the default frame. Either way the frame becomes "Customized".
-        const struct {
-            QRectF onGlass;
-            VekScanFrameType type;
-            QRectF onFilm;
-        } frames[] = {{QRectF(0, 0, 1275, 1650), VekScanFrameType::letter, QRectF(0, 0, 225, 1350)},
-                      {QRectF(150, 300, 150, 150), VekScanFrameType::customized, QRectF(150, 300, 75, 150)},
-                      {QRectF(450, 300, 150, 150), VekScanFrameType::portrait3x5, QRectF(0, 0, 100, 100)},
-                      {QRectF(0, 1500, 300, 200), VekScanFrameType::customized, QRectF(0, 0, 100, 100)}};
-        for (const auto& row : frames) {
-            choose(control("scanSourceCombo"), QStringLiteral("Reflective"));
-            settings->setScanFrameType(row.type);
-            settle();
-            settings->setPreviewRect(row.onGlass);
-            settle();
-            QCOMPARE(settings->previewRect(), row.onGlass);
-            choose(control("scanSourceCombo"), QStringLiteral("Positive"));
-            settle();
-            QCOMPARE(settings->previewRect(), row.onFilm);
-            QCOMPARE(settings->scanFrameType(), VekScanFrameType::customized);
-        }
+        // A frame of the glass wholly beside the film unit gives the default frame there.
+        choose(control("scanSourceCombo"), QStringLiteral("Reflective"));
+        settings->setPreviewRect(QRectF(450, 300, 150, 150));
+        choose(control("scanSourceCombo"), QStringLiteral("Positive"));
+        settle();
+        QCOMPARE(settings->previewRect(), ScanSettings::defaultPreviewRect());
+        QCOMPARE(readOut(), QStringLiteral("0.7 x 0.7"));
+
         // A frame within the film unit is left alone, bit for bit.
         const QRectF within(10.1, 20.2, 150.3, 300.4);
         settings->setPreviewRect(within);
@@ -329,37 +321,6 @@ private Q_SLOTS:
             choose(control("scanSourceCombo"), QString::fromLatin1(source));
             settle();
             QVERIFY(sameValue(settings->previewRect(), within));
-        }
-    }
-
-    // A stored frame wholly beside the glass is refused for the default frame; one reaching past it
-    // is cut to it.
-    void storedFrameOffTheGlass()
-    {
-        connectScanner();
-        const struct {
-            QRectF stored;
-            QRectF loaded;
-            const char* readOut;
-        } frames[] = {{QRectF(1500, 2000, 100, 100), QRectF(0, 0, 100, 100), "0.7 x 0.7"},
-                      {QRectF(1275, 0, 150, 150), QRectF(0, 0, 100, 100), "0.7 x 0.7"},
-                      {QRectF(1200, 1700, 150, 150), QRectF(1200, 1700, 75, 55), "0.5 x 0.4"},
-                      {QRectF(15, 30, 150, 150), QRectF(15, 30, 150, 150), "1.0 x 1.0"}};
-        int count = 0;
-        for (const auto& row : frames) {
-            settings->setPreviewRect(QRectF(0, 0, 10, 10));
-            settings->setScanFrameType(VekScanFrameType::portrait3x5);
-            settle();
-            auto stored = store(QStringLiteral("frame%1.ini").arg(++count));
-            stored->setValue("previewImageScale", 1.0);
-            stored->setValue("previewRect", row.stored);
-            stored->setValue("frameType", 16);
-            view->loadScanSettings(*stored);
-            settle();
-            QCOMPARE(settings->previewRect(), row.loaded);
-            QCOMPARE(readOut(), QString::fromLatin1(row.readOut));
-            QCOMPARE(settings->scanFrameType(),
-                     row.stored == row.loaded ? VekScanFrameType::portrait3x5 : VekScanFrameType::customized);
         }
     }
 
