@@ -55,6 +55,21 @@ bool readSourceFrame(uint16_t source, SourceFrame& out)
 
 } // namespace
 
+QRectF frameCapArea(const ScannerFrameCap& cap)
+{
+    if (cap.SampleRes <= 0) return QRectF();
+    const float sampleRes = static_cast<float>(cap.SampleRes);
+    return QRectF(0, 0, static_cast<float>(cap.Max.Right - cap.Max.Left) / sampleRes,
+                  static_cast<float>(cap.Max.Bottom - cap.Max.Top) / sampleRes);
+}
+
+QRectF sourceScanArea(const ScannerCapabilities& capabilities, int64_t source)
+{
+    const bool film = source == 3 || source == 4;
+    if (film && capabilities.filmFrameCap.SampleRes > 0) return frameCapArea(capabilities.filmFrameCap);
+    return capabilities.fullScanRect;
+}
+
 QuorvaneScanner::QuorvaneScanner(std::optional<std::filesystem::path> driverFolder)
     : driverFolder_(std::move(driverFolder))
 {
@@ -136,10 +151,7 @@ bool QuorvaneScanner::prepareScannerCapabilities()
     caps.opticalResolution = static_cast<uint16_t>(std::min<uint32_t>(main.opticalResolution, 0xFFFF));
     caps.frameCap = main.frameCap;
     caps.filmFrameCap = film.frameCap;
-    const float sampleRes = static_cast<float>(main.frameCap.SampleRes);
-    const ScannerFrameLimits& max = main.frameCap.Max;
-    caps.fullScanRect = QRectF(0, 0, static_cast<float>(max.Right - max.Left) / sampleRes,
-                               static_cast<float>(max.Bottom - max.Top) / sampleRes);
+    caps.fullScanRect = frameCapArea(main.frameCap);
 
     SEImageType types{};
     if (SE_GetCapability(SE_CMD_IMAGE_TYPE, 0, address(&types), &status) != SE_OK) return finish(false);

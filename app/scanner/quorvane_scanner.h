@@ -88,6 +88,14 @@ struct ScannerCapabilities {
     ScannerRange resolutionRange;
 };
 
+// A frame cap's area in inches from the origin, its sides divided in single precision by its base
+// resolution; empty without a base resolution.
+QRectF frameCapArea(const ScannerFrameCap& cap);
+// The area that `source` scans, in inches from the origin: the film unit's for the film sources (3
+// and 4) of a scanner that has one, otherwise the full area. A preview of the source covers it, and a
+// frame reaching past it is cut there by the scanner.
+QRectF sourceScanArea(const ScannerCapabilities& capabilities, int64_t source);
+
 // What a scan is to be. A field left alone reads as 0, or as an empty rectangle.
 struct ScanRequest {
     int64_t scanSource = 0;      // VekScanSource raw value

@@ -266,6 +266,12 @@ bool ContentController::scanImage()
 void ContentController::saveScannedImage(const Image& image)
 {
     scanManager_.setScanStatus(rawValue(VekScanStatus::writingFile));
+    // An empty or relative folder (a folder dialog without a URL) would put the file in "/" or in
+    // the working folder: the default folder takes its place.
+    if (!outputSettings_.ensureUsableFolder()) {
+        printLine("Failed to save scanned image file!");
+        return endSave();
+    }
     const QString planned = outputFilePath(outputSettings_);
     QString target = planned;
     if (entryAt(planned).exists) {

@@ -3,6 +3,7 @@
 #include "app_settings.h"
 #include "app_settings_view.h"
 #include "content_view.h"
+#include "exposure_ratio_segments.h"
 #include "image_settings.h"
 #include "output_settings.h"
 #include "quit_signals.h"
@@ -108,8 +109,10 @@ void LumenfieldApp::openMainWindow()
 void LumenfieldApp::loadAppSettings(const QSettings& store)
 {
     const std::shared_ptr<QuorvaneScanner> scanner = scanManager_->scanner();
-    const bool supported = scanner && scanner->capabilities().isSupportSmartCalibration == 1;
-    appSettings_->load(store, supported);
+    const ScannerCapabilities capabilities = scanner ? scanner->capabilities() : ScannerCapabilities{};
+    const bool supported = scanner && capabilities.isSupportSmartCalibration == 1;
+    appSettings_->load(store, supported,
+                       scanner ? exposureRatioPickerRange(capabilities) : std::nullopt);
 }
 
 void LumenfieldApp::saveAppSettings(QSettings& store)

@@ -122,18 +122,18 @@ private Q_SLOTS:
                                              0.5, AdjustmentMethod::manual, false, false, false};
         QVERIFY(tied(p->settings.values()) == tied(defaults));
 
-        // Unknown cases keep the values; a double beyond the slider's range is taken as it is.
+        // Unknown cases keep the values, and so does a number beyond its slider's range; a number
+        // within it is taken and shown.
         p->settings.setAdjustmentMethod(AdjustmentMethod::doc);
         p->settings.setBwMode(BWMode::manual);
-        p->view.loadImageSettings(*stores.make("adjustmentMethod=7\nbwMode=5\nexposure=5.0\n"));
+        p->view.loadImageSettings(*stores.make("adjustmentMethod=7\nbwMode=5\nexposure=5.0\ncontrast=1.5\n"));
         QCOMPARE(p->settings.adjustmentMethod(), AdjustmentMethod::doc);
         QCOMPARE(p->settings.bwMode(), BWMode::manual);
         p->settings.setAdjustmentMethod(AdjustmentMethod::manual);
-        QCOMPARE(p->settings.exposure(), 5.0);
-        QCOMPARE(p->sliderTexts("badge").value(0), QStringLiteral("5.0"));
-        p->scan.setColorType(VekColorType::gray); // a refresh
-        QCOMPARE(p->settings.exposure(), 5.0);
-        QCOMPARE(p->sliderTexts("badge").value(0), QStringLiteral("5.0"));
+        QCOMPARE(p->settings.exposure(), 0.0);
+        QCOMPARE(p->settings.contrast(), 1.5);
+        QCOMPARE(p->sliderTexts("badge").value(0), QStringLiteral("0.0"));
+        QCOMPARE(p->sliderTexts("badge").value(1), QStringLiteral("1.5"));
     }
 
     void resetAndSave()

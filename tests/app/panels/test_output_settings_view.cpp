@@ -142,8 +142,12 @@ private Q_SLOTS:
         QCOMPARE(p->sampleName(), QStringLiteral("Scan-100.jpeg"));
         QCOMPARE(p->control<QLineEdit>("suffixNumberEdit")->text(), QStringLiteral("100"));
 
-        // A stored length beyond the offered ones: ten digits at most, and no segment selected.
+        // A stored length beyond the offered ones is not taken: the length in force stays selected.
         p->view.loadOutputSettings(*stores.make("suffixLength=12\nsuffixNumber=7\n"));
+        QCOMPARE(p->sampleName(), QStringLiteral("Scan-07.jpeg"));
+        QCOMPARE(p->control<SegmentedControl>("suffixLengthSegmented")->currentTag(), std::optional<qint64>(2));
+        // One set directly still names at most ten digits, and selects no segment.
+        p->settings.setSuffixLength(12);
         QCOMPARE(p->sampleName(), QStringLiteral("Scan-0000000007.jpeg"));
         QCOMPARE(p->control<SegmentedControl>("suffixLengthSegmented")->currentTag(), std::nullopt);
     }

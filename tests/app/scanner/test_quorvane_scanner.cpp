@@ -112,6 +112,18 @@ TEST_F(ScannerTest, AFilmOnlyScannerIsDescribedByItsFilmUnit)
     EXPECT_EQ(caps.filmFrameCap.Max.Bottom, 9599);
 }
 
+// A source other than film, or film on a scanner without a film unit, scans the glass.
+TEST(SourceScanArea, WithoutFilmTheGlass)
+{
+    ScannerCapabilities caps;
+    caps.fullScanRect = QRectF(0, 0, 8.5, 11.7);
+    caps.filmFrameCap = ScannerFrameCap{4800, ScannerFrameLimits{0, 0, 7199, 43199}};
+    EXPECT_EQ(sourceScanArea(caps, 4), QRectF(0, 0, 7199.0f / 4800.0f, 43199.0f / 4800.0f));
+    EXPECT_EQ(sourceScanArea(caps, 2), caps.fullScanRect);
+    caps.filmFrameCap = ScannerFrameCap{};
+    EXPECT_EQ(sourceScanArea(caps, 3), caps.fullScanRect);
+}
+
 TEST_F(ScannerTest, WhatMakesLoadDriverAnswerNo)
 {
     const auto loadFails = [&](const char* why) {

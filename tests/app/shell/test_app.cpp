@@ -10,12 +10,15 @@
 #include "lumenfield_app.h"
 #include "output_settings.h"
 #include "panel_style.h"
+#include "preview_geometry.h"
 #include "preview_image_view.h"
 #include "preview_images.h"
 #include "scan_manager.h"
+#include "scan_frame_rules.h"
 #include "scan_settings.h"
 #include "splash_screen_view.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGraphicsOpacityEffect>
@@ -24,11 +27,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QToolBar>
 #include <QToolButton>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -319,11 +324,118 @@ private Q_SLOTS:
         app.loadAppSettings(store);
         QCOMPARE(options.calibrationModeRawValue(), 1);
 
+        // What the pickers do not offer is not taken: a quality of 3, and with the scanner's
+        // exposure-ratio picker (0.5 to 2.0) a ratio of 10.0.
         store.setValue("scanQuality", 3);
+        store.setValue("exposureRatio", 1000);
         options.setExposureRatio(150);
         app.loadAppSettings(store);
-        QCOMPARE(options.scanQualityRawValue(), 3);
+        QCOMPARE(options.scanQualityRawValue(), 8);
+        QCOMPARE(options.exposureRatio(), 1000); // no picker: within what the scanner's field holds
+        auto scanner = handMadeScanner(1);
+        ScannerCapabilities capabilities = scanner->capabilities();
+        capabilities.isSupportShrinkableExposureRatio = 1;
+        capabilities.shrinkableExposureRange = ScannerRange{50, 200, 3};
+        scanner->setCapabilities(capabilities);
+        app.scanManager().setScanner(scanner);
+        options.setExposureRatio(150);
+        app.loadAppSettings(store);
         QCOMPARE(options.exposureRatio(), 150);
+        store.setValue("exposureRatio", 200);
+        app.loadAppSettings(store);
+        QCOMPARE(options.exposureRatio(), 200);
+    }
+
+    // What the scan panel shows is what the scanner is asked for: a stored resolution of another
+    // model, a stored frame beside the glass, and frames carried over to the film unit (the fake's is
+    // 1.5 × 2 inches), checked in the panel, on the pane and in the commands sent to the driver.
+    void whatThePanelShowsIsScanned()
+    {
+        driver.subModel = 1; // its resolutions end at 1200
+        const std::shared_ptr<QuorvaneScanner> scanner = fakeScanner();
+        QVERIFY(scanner->loadDriver());
+        const auto w = std::make_unique<Window>();
+        w->manager.setScanner(scanner);
+        w->manager.setScanStatus(rawValue(VekScanStatus::ready));
+        QTemporaryDir outputFolder;
+        w->output.setDirectoryPath(outputFolder.path());
+        w->app.setOpenImageAfterScan(false);
+        ContentController& controller = w->view.controller();
+        controller.setRawPreview(1, gradientPreview(1275, 1755));
+        controller.setRawPreview(3, gradientPreview(225, 300));
+        const auto combo = [&](const char* name) { return child<QComboBox>(&w->view, name); };
+        const auto readOut = [&] { return child<QLabel>(&w->view, "frameSizeLabel")->text(); };
+        const auto settle = [] {
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+        };
+        // The resolution and the frame (in the source's base pixels) that a scan sends.
+        const auto scanned = [&](int16_t& resolution, SEFrame& frame) {
+            driver.clearTrace();
+            QVERIFY(controller.scanImage());
+            QVERIFY(QTest::qWaitFor([&] { return !controller.isFlowBusy(); }, 20000));
+            const std::vector<fake::Call> resolutions = driver.calls(SE_CMD_RESOLUTION);
+            const std::vector<fake::Call> frames = driver.calls(SE_CMD_SCAN_FRAME);
+            QVERIFY(!resolutions.empty() && !frames.empty());
+            resolution = int16_t(resolutions.back().value);
+            frame = frames.back().as<SEFrame>();
+        };
+        const auto near = [](int value, int expected) { return std::abs(value - expected) <= 1; };
+
+        {
+            QSettings store;
+            store.setValue("resolution", 4800);
+            store.setValue("previewImageScale", 1.0);
+            store.setValue("previewRect", QRectF(1500, 2000, 100, 100));
+            w->view.loadSettings(store);
+        }
+        settle();
+        QCOMPARE(combo("resolutionCombo")->currentText(), QStringLiteral("1200 DPI"));
+        QCOMPARE(w->scan.previewRect(), QRectF(0, 0, 100, 100));
+        QCOMPARE(readOut(), QStringLiteral("0.7 x 0.7"));
+        int16_t resolution = 0;
+        SEFrame frame{};
+        scanned(resolution, frame);
+        QCOMPARE(resolution, int16_t(1200));
+        // 100 points at 150 per inch, in pixels of the glass's 1200 dpi.
+        QVERIFY(frame.left == 0 && frame.top == 0 && near(frame.right, 800) && near(frame.bottom, 800));
+
+        // "Full Area" carried over to positive film is the film unit's.
+        w->view.show();
+        w->view.resize(w->view.minimumSizeHint());
+        QVERIFY(chooseComboItem(combo("resolutionCombo"), QStringLiteral("300 DPI")));
+        QVERIFY(chooseComboItem(combo("frameTypeCombo"), QStringLiteral("Full Area")));
+        settle();
+        QCOMPARE(readOut(), QStringLiteral("8.5 x 11.7"));
+        QVERIFY(chooseComboItem(combo("scanSourceCombo"), QStringLiteral("Positive")));
+        settle();
+        QCOMPARE(readOut(), QStringLiteral("1.5 x 2.0"));
+        QCOMPARE(combo("frameTypeCombo")->currentText(), QStringLiteral("Full Area"));
+        const PreviewImageView* pane = w->view.previewPane();
+        QCOMPARE(pane->previewImage().size(), QSize(225, 300));
+        const QRectF drawn = drawnImageRect(QSizeF(225, 300), w->scan.previewImageScale());
+        QVERIFY(drawn.adjusted(-1e-6, -1e-6, 1e-6, 1e-6).contains(w->scan.previewRect()));
+        scanned(resolution, frame);
+        QVERIFY(frame.left == 0 && frame.top == 0 && near(frame.right, 7199) && near(frame.bottom, 9599));
+        QVERIFY(frame.right <= 7199 && frame.bottom <= 9599);
+
+        // A frame of the glass beside the film unit gives the default frame there.
+        QVERIFY(chooseComboItem(combo("scanSourceCombo"), QStringLiteral("Reflective")));
+        settle();
+        const double scale = ScanSettings::previewResolution * w->scan.previewImageScale();
+        w->scan.setScanFrameType(VekScanFrameType::customized);
+        w->scan.setPreviewRect(QRectF(3 * scale, 3 * scale, scale, scale));
+        QVERIFY(chooseComboItem(combo("scanSourceCombo"), QStringLiteral("Positive")));
+        settle();
+        QCOMPARE(w->scan.scanFrameType(), VekScanFrameType::customized);
+        const double filmScale = ScanSettings::previewResolution * w->scan.previewImageScale();
+        const QRectF inches = physicalFrameSize(w->scan.previewRect(), filmScale, Unit::inch);
+        QCOMPARE(inches.topLeft(), QPointF(0, 0));
+        QVERIFY(inches.width() > 0 && inches.right() <= 1.5 && inches.bottom() <= 2.0);
+        scanned(resolution, frame);
+        QVERIFY(frame.left == 0 && frame.top == 0 && near(frame.right, int(inches.width() * 4800)) &&
+                near(frame.bottom, int(inches.height() * 4800)));
+        scanner->unloadDriver();
     }
 
     // Close on the connect screen quits and leaves the store as it was.

@@ -406,6 +406,29 @@ private Q_SLOTS:
         QCOMPARE(output->suffixNumber(), std::numeric_limits<qint64>::max());
     }
 
+    // An empty folder (a folder dialog without a URL) planned "/scan-012.tiff", and a relative one a
+    // file in the working folder: both give way to the default folder before the file is planned.
+    void folderThatIsNotAbsolute()
+    {
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        const QString folder = OutputSettings::defaultOutputDirectoryPath();
+        QVERIFY(folder.startsWith('/'));
+        const struct {
+            QString folder;
+            const char* written;
+        } rows[] = {{QStringLiteral("relative-scans"), "scan-012.tiff"}, {QString(), "scan-013.tiff"}};
+        for (const auto& row : rows) {
+            output->setDirectoryPath(row.folder);
+            QVERIFY(controller->scanImage());
+            QVERIFY(finished());
+            QCOMPARE(output->directoryPath(), folder);
+            QCOMPARE(opener->opened.last(), folder + '/' + row.written);
+            QVERIFY(readImageFile(folder + '/' + row.written).has_value());
+            QVERIFY(QFile::remove(folder + '/' + row.written));
+        }
+        QVERIFY(!QFile::exists(QStringLiteral("relative-scans")));
+    }
+
     void takenNames()
     {
         controller->setRawPreview(1, pattern(8, 8, 0));
