@@ -319,6 +319,46 @@ TEST_F(ScanManagerVarnothTest, StopDuringADelayedReadLeavesNoFileAndTheNextScanS
     expectASmallScanSucceeds();
 }
 
+// A scanner that stops answering, while calibrating or while the image is read: Stop ends the scan
+// within a second (the transfer in flight is given up), and once the scanner answers again the next
+// scan succeeds.
+TEST_F(ScanManagerVarnothTest, StopEndsTheScanWithinASecondWhenTheScannerDoesNotAnswer)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> fault;
+        std::function<bool()> struck;
+    };
+    const Case cases[] = {
+        {"an image read the scanner holds for a minute", [&] { model->delayImageReads(60s); },
+         [&] { return model->imageReads() > 0; }},
+        {"a calibration scan the scanner stops answering",
+         [&] { model->inject(sim::Injection::silence(sim::Target::next("INFO"))); }, [&] { return model->silent(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.fault();
+        ScanSettings::Values values = settings();
+        values.resolution = 150;
+        values.previewImageScale = 1.0;
+        values.previewRect = QRectF(0, 0, 150, 300);
+        std::future<Result> result = start(values, ScanMode::scan);
+        waitUntil(c.struck, 60s);
+        std::this_thread::sleep_for(200ms);
+        const auto pressed = std::chrono::steady_clock::now();
+        manager.stopScan();
+        waitUntil([&] { return result.wait_for(0s) == std::future_status::ready; }, 10s);
+        EXPECT_LT(std::chrono::steady_clock::now() - pressed, 1s);
+        EXPECT_FALSE(finish(result, 1s).has_value());
+        EXPECT_FALSE(QFile::exists(rawPath()));
+        EXPECT_EQ(manager.scanStatus(), rawValue(VekScanStatus::stopped));
+
+        model->delayImageReads(0ms);
+        model->wake();
+        expectASmallScanSucceeds();
+    }
+}
+
 TEST_F(ScanManagerVarnothTest, AReadRefusedPartWayGivesNoFileAndTheNextScanSucceeds)
 {
     model->refuseImageRead(2);

@@ -194,6 +194,29 @@ TEST(MagnificationModel, RgbAlignmentAtBothEnds)
     EXPECT_NE(rows[3], 3.4066666666666667);
 }
 
+// Left-end shifts of 1.5, 0 and 0.3 table pixels: the range starts at the first column of the
+// smallest channel (green, 0; red's would be 1), every position is measured from that channel, and
+// positions are rounded to the nearest 1/65536 (0.3 is 19660.8 of them).
+TEST(MagnificationModel, PositionsAreRoundedFromTheSmallestChannel)
+{
+    auto p = identity(100, 3, 0, 99);
+    for (uint32_t i = 0; i < kMagnificationMarks; ++i) p.coords_data.ideal[i] = p.coords_data.measured[i] = 4 * i;
+    p.pixel_position_left = 20;
+    p.pixel_position_right = 80;
+    p.red_offset_left = 1.5;
+    p.blue_offset_left = 0.3;
+    Model m;
+    ASSERT_EQ(m.init(p), 1);
+    EXPECT_EQ(m.info.corrected_start_x, 0u);
+    EXPECT_EQ(m.c->positions[0], 98304u);
+    EXPECT_EQ(m.c->positions[1], 0u);
+    EXPECT_EQ(m.c->positions[2], 19661u);
+    for (uint32_t i = 0; i < 100 * 3; ++i) {
+        const double want = m.x(i / 3, i % 3) * 65536.0;
+        ASSERT_LE(std::abs(double(m.c->positions[i]) - want), 0.5) << i;
+    }
+}
+
 TEST(MagnificationModel, UnusableParametersTouchNoTable)
 {
     struct Case {
