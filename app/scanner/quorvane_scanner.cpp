@@ -264,8 +264,8 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyScanRect(const QRectF& rect, int6
     // A frame within the pixel limit in inches can still pass it by a few pixels once the driver
     // has made whole thousandths of its edges: the far edges are drawn in as far as that takes.
     if (current.resolution > 0 && cap.SampleRes > 0) {
-        right = std::max(left, std::min(right, lastEdgeWithinLimit(left, cap.SampleRes, current.resolution)));
-        bottom = std::max(top, std::min(bottom, lastEdgeWithinLimit(top, cap.SampleRes, current.resolution)));
+        right = std::min(right, lastEdgeWithinLimit(left, cap.SampleRes, current.resolution));
+        bottom = std::min(bottom, lastEdgeWithinLimit(top, cap.SampleRes, current.resolution));
     }
     updateSettings([&](ScannerSettings& s) {
         s.scanRect = QRectF(double(left), double(top), double(right - left), double(bottom - top));

@@ -337,6 +337,7 @@ TEST_F(ScanManagerVarnothTest, StopEndsTheScanWithinASecondWhenTheScannerDoesNot
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        QFile::remove(rawPath());
         c.fault();
         ScanSettings::Values values = settings();
         values.resolution = 150;
