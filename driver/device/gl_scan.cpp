@@ -213,6 +213,24 @@ eStatus ended_empty(int s)
     return STATUS_UNEXPECTED_JOB_REPLY;
 }
 
+// The answer of after_idle_pass that lets the read loop poll again.
+constexpr eStatus kPollAgain = static_cast<eStatus>(~0u);
+
+// After a read pass that took nothing: on a page that ended with nothing more ready, the end (or a
+// failure when nothing ever came); while fewer bytes than asked are ready and their count grows,
+// a poll at once; otherwise a 100 ms pause, until the wait runs out.
+eStatus after_idle_pass(ScanJob* job, int s, Request& request, uint8_t* end, uint32_t ready, uint32_t& last_ready,
+                        PollWatch& watch)
+{
+    const bool page_end = job->page_end(s) != 0;
+    if (ready == 0 && page_end) return job->bytes_read[s] > 0 ? end_short(job, s, request, end) : ended_empty(s);
+    const bool grew = ready > last_ready;
+    last_ready = ready;
+    if (grew || watch.wait(ready, page_end, job->bytes_read[s])) return kPollAgain;
+    DBG_LOG(kLogErrors, "side %d: no progress in %u polls, or the host gave the wait up\n", s, SCAN_POLL_LIMIT);
+    return STATUS_TRANSFER_FAILED;
+}
+
 // The status poll of a read pass.
 eStatus poll_for_read(GLScanner* g, ScanJob* job, int s)
 {
@@ -364,20 +382,9 @@ eStatus read_cache(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint32
             }
             // Only part of a line is left of a finished page.
             if (page_end) return end_short(job, s, request, end);
-            // Fewer bytes than the request: ask again at once while the device keeps adding.
-            if (ready > last_ready) {
-                last_ready = ready;
-                continue;
-            }
-        } else if (page_end) {
-            return job->bytes_read[s] > 0 ? end_short(job, s, request, end) : ended_empty(s);
         }
-        last_ready = ready;
-        if (!watch.wait(ready, page_end, job->bytes_read[s])) {
-            DBG_LOG(kLogErrors, "read_cache: side %d stopped waiting after %u polls without progress\n", s,
-                    SCAN_POLL_LIMIT);
-            return STATUS_TRANSFER_FAILED;
-        }
+        if (const eStatus next = after_idle_pass(job, s, request, end, ready, last_ready, watch); next != kPollAgain)
+            return next;
     }
 }
 
@@ -414,20 +421,9 @@ eStatus read_direct(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint3
                 last_ready = 0;
                 continue;
             }
-            // Fewer bytes than the request: ask again at once while the device keeps adding.
-            if (ready > last_ready) {
-                last_ready = ready;
-                continue;
-            }
-        } else if (page_end) {
-            return job->bytes_read[s] > 0 ? end_short(job, s, request, end) : ended_empty(s);
         }
-        last_ready = ready;
-        if (!watch.wait(ready, page_end, job->bytes_read[s])) {
-            DBG_LOG(kLogErrors, "read_direct: side %d stopped waiting after %u polls without progress\n", s,
-                    SCAN_POLL_LIMIT);
-            return STATUS_TRANSFER_FAILED;
-        }
+        if (const eStatus next = after_idle_pass(job, s, request, end, ready, last_ready, watch); next != kPollAgain)
+            return next;
     }
 }
 

@@ -185,7 +185,7 @@ TEST_F(UsbioTransfer, ATransferWaitsInSlicesTheHostCanGiveUp)
     host.join();
     EXPECT_EQ(size, 0u);
     EXPECT_GE(waited, std::chrono::milliseconds(250));
-    EXPECT_LT(waited, std::chrono::milliseconds(600)) << "not the minute of the time-out";
+    EXPECT_LT(waited, std::chrono::seconds(2)) << "not the minute of the time-out";
     EXPECT_GE(device_->transcript().count(EventKind::Discard) - discards, 3u);
     EXPECT_EQ(device_->transcript().count(EventKind::ClearHalt), 1u);
     driver_set_cancel_function(before);

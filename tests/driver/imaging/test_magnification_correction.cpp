@@ -162,12 +162,19 @@ TEST(MagnificationModel, IntegerStepAndGreyRange)
     EXPECT_NE(std::floor(s10), s10); // the grey range comes from a fractional column
 }
 
-TEST(MagnificationModel, RgbAlignmentAtBothEnds)
+// An identity over 100 table pixels with marks every 4, aligned up to pixel 20 and from pixel 80.
+CoordinateCorrectionParameter aligned()
 {
     auto p = identity(100, 3, 0, 99);
     for (uint32_t i = 0; i < kMagnificationMarks; ++i) p.coords_data.ideal[i] = p.coords_data.measured[i] = 4 * i;
     p.pixel_position_left = 20;
     p.pixel_position_right = 80;
+    return p;
+}
+
+TEST(MagnificationModel, RgbAlignmentAtBothEnds)
+{
+    auto p = aligned();
     p.red_offset_left = 0.5;
     p.red_offset_right = 0.0;
     p.green_offset_right = 0.3;
@@ -199,10 +206,7 @@ TEST(MagnificationModel, RgbAlignmentAtBothEnds)
 // positions are rounded to the nearest 1/65536 (0.3 is 19660.8 of them).
 TEST(MagnificationModel, PositionsAreRoundedFromTheSmallestChannel)
 {
-    auto p = identity(100, 3, 0, 99);
-    for (uint32_t i = 0; i < kMagnificationMarks; ++i) p.coords_data.ideal[i] = p.coords_data.measured[i] = 4 * i;
-    p.pixel_position_left = 20;
-    p.pixel_position_right = 80;
+    auto p = aligned();
     p.red_offset_left = 1.5;
     p.blue_offset_left = 0.3;
     Model m;
