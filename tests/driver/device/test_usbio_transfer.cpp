@@ -168,7 +168,7 @@ TEST_F(UsbioTransfer, ATransferWaitsInSlicesTheHostCanGiveUp)
     EXPECT_EQ(usbio_read_bulk(dn_, buffer.data(), &size), USBIO_STATUS_GOOD);
     EXPECT_EQ(size, 512u);
     EXPECT_EQ(buffer, bytes);
-    EXPECT_GE(device_->transcript().count(EventKind::Discard), 2u);
+    EXPECT_GE(device_->transcript().count(EventKind::Discard), 1u) << "at least one slice ran out";
 
     static std::atomic<bool> given_up{false};
     const driver_cancel_fn before = driver_set_cancel_function([] { return given_up.load(); });
@@ -186,7 +186,7 @@ TEST_F(UsbioTransfer, ATransferWaitsInSlicesTheHostCanGiveUp)
     EXPECT_EQ(size, 0u);
     EXPECT_GE(waited, std::chrono::milliseconds(250));
     EXPECT_LT(waited, std::chrono::seconds(2)) << "not the minute of the time-out";
-    EXPECT_GE(device_->transcript().count(EventKind::Discard) - discards, 3u);
+    EXPECT_GE(device_->transcript().count(EventKind::Discard) - discards, 2u) << "slices before the host gave up";
     EXPECT_EQ(device_->transcript().count(EventKind::ClearHalt), 1u);
     driver_set_cancel_function(before);
     close_scanner();
