@@ -419,8 +419,9 @@ int CKzdScanner::start_scan(stScannerAttri* r)
     setting_.pipeline_built = true;
     const _IMAGE_SETTING& front = setting_.front_side;
     r->cExtMember = 1;
+    // The image the host receives; the device's window may hold padding lines beyond it.
     r->dwLineWidth = front.output_width;
-    r->dwLineHeight = setting_.interpolation_switch ? front.output_lines : front.scan_lines;
+    r->dwLineHeight = front.output_lines;
     r->LineWidth = static_cast<uint16_t>(r->dwLineWidth);
     r->LineHeight = static_cast<uint16_t>(r->dwLineHeight);
     return DRV_SUCCESS;
@@ -461,8 +462,8 @@ void CKzdScanner::vScannerReturnCISInfo(stScannerAttri* r)
         if (status == DRV_SUCCESS) {
             const _IMAGE_SETTING& back = setting_.back_side;
             r->cExtMember = 1;
-            r->dwLineWidth = setting_.interpolation_switch ? back.output_width : back.scan_width;
-            r->dwLineHeight = setting_.interpolation_switch ? back.output_lines : back.scan_lines;
+            r->dwLineWidth = back.output_width;
+            r->dwLineHeight = back.output_lines;
         }
     }
     r->header.FUNC_STATUS = status;

@@ -298,6 +298,23 @@ TEST_F(KzdScan, AFullAreaPreviewIsTheWholeGlassAndNoMore)
     }
 }
 
+// 1002 × 507 pixels at 300 dpi: the device scans 1008 × 512, the host gets the frame's own pixels,
+// and the start reports the image it delivers.
+TEST_F(KzdScan, AFrameOfOddSizeIsDeliveredAsItLies)
+{
+    ideal();
+    auto a = attributes(14, 8, 300, {0, 0, 3339, 1689});
+    const Bytes image = scan(a);
+    EXPECT_EQ(a.dwLineWidth, 1002u);
+    EXPECT_EQ(a.dwLineHeight, 507u);
+    EXPECT_EQ(a.LineHeight, 507);
+    const auto pars = sent("PAR");
+    ASSERT_FALSE(pars.empty());
+    EXPECT_EQ(get_u32le(&pars.back().data[32]), 1008u);
+    EXPECT_EQ(get_u32le(&pars.back().data[36]), 512u);
+    EXPECT_TRUE(image == colour_chart(1002, 507));
+}
+
 TEST_F(KzdScan, ReadsAreClampedAndEndCleanly)
 {
     ideal();
