@@ -192,9 +192,9 @@ TEST_F(ScanManagerVarnothTest, PreviewOfThePatchChartMatchesIt)
     EXPECT_EQ(manager.scanProgress(), 0.0);
 }
 
-// The driver asks the scanner for a page padded to whole multiples of 8 pixels and lines and
-// resizes that page into the image it reported, so a chart edge lands where the device window puts
-// it, scaled by image size over window size.
+// The driver asks the scanner for a window raised to whole multiples of 8 pixels and lines where
+// the glass leaves room, and delivers the frame's own pixels from its top left, so a chart edge
+// lands where the device window puts it, unscaled.
 TEST_F(ScanManagerVarnothTest, PreviewPatchEdgesLieWhereTheWindowPutsThem)
 {
     const std::optional<Raw> raw = previewOfThePatchChart();
@@ -205,13 +205,11 @@ TEST_F(ScanManagerVarnothTest, PreviewPatchEdgesLieWhereTheWindowPutsThem)
     ASSERT_GT(page->height, 0u);
     ASSERT_FALSE(page->mirrored);
     // Chart coordinate (at kChartDpi) to image pixel, through the device window.
-    const auto toImageX = [&](double chartX) {
-        return (chartX * page->xres / kChartDpi - page->dotX) * raw->width / page->width;
-    };
-    const auto toImageY = [&](double chartY) {
-        return (chartY * page->yres / kChartDpi - page->dotY) * raw->height / page->height;
-    };
-    // Each edge between two patches lies within 2 pixels of that position: the first pixel nearer
+    ASSERT_LE(uint32_t(raw->width), page->width);
+    ASSERT_LE(uint32_t(raw->height), page->height);
+    const auto toImageX = [&](double chartX) { return chartX * page->xres / kChartDpi - page->dotX; };
+    const auto toImageY = [&](double chartY) { return chartY * page->yres / kChartDpi - page->dotY; };
+    // Each edge between two patches lies within a pixel of that position: the first pixel nearer
     // the far patch's red than the near one's.
     const auto edge = [](int expected, int near, int far, const std::function<int(int)>& red) {
         for (int p = expected - 8; p <= expected + 8; ++p)
@@ -224,7 +222,7 @@ TEST_F(ScanManagerVarnothTest, PreviewPatchEdgesLieWhereTheWindowPutsThem)
             const int y = int(toImageY((row + 0.5) * kPatchH));
             const int found = edge(expected, patchValue(column - 1, row, 0), patchValue(column, row, 0),
                                    [&](int x) { return raw->at(x, y, 0); });
-            EXPECT_LE(std::abs(found - expected), 2) << "column edge " << column << " in row " << row;
+            EXPECT_LE(std::abs(found - expected), 1) << "column edge " << column << " in row " << row;
         }
     for (int column = 0; column < kColumns; ++column)
         for (int row = 1; row < kRows; ++row) {
@@ -233,7 +231,7 @@ TEST_F(ScanManagerVarnothTest, PreviewPatchEdgesLieWhereTheWindowPutsThem)
             const int x = int(toImageX((column + 0.5) * kPatchW));
             const int found = edge(expected, patchValue(column, row - 1, 0), patchValue(column, row, 0),
                                    [&](int y) { return raw->at(x, y, 0); });
-            EXPECT_LE(std::abs(found - expected), 2) << "row edge " << row << " in column " << column;
+            EXPECT_LE(std::abs(found - expected), 1) << "row edge " << row << " in column " << column;
         }
 }
 
