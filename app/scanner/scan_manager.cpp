@@ -46,8 +46,10 @@ ScanManager::ScanManager(QObject* parent) : QObject(parent)
 ScanManager::~ScanManager()
 {
     worker_.clear();
-    if (running_) requestStop();
+    const bool stopping = running_;
+    if (stopping) requestStop();
     worker_.waitForDone();
+    if (stopping) SE_SetGiveUp(false);
 }
 
 void ScanManager::requestStop()
