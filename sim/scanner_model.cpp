@@ -211,7 +211,7 @@ void ScannerModel::with_engine(const std::function<void(ScanEngine&)>& f)
 int ScannerModel::out(uint8_t endpoint, std::span<const uint8_t> data)
 {
     const int all = static_cast<int>(data.size());
-    if (endpoint != kBulkOut) return all;
+    if (endpoint != kBulkOut || silent_) return all;
     switch (framing_) {
     case Framing::Idle: return begin(data);
     case Framing::ReadBlock:
@@ -333,12 +333,17 @@ void ScannerModel::drop_job()
 
 int ScannerModel::in(uint8_t endpoint, std::span<uint8_t> buffer)
 {
-    if (endpoint != kBulkIn) return kPending;
+    if (endpoint != kBulkIn || silent_) return kPending;
     if (pending_.kind == Pending::Kind::None) {
         violations_.push_back("an IN transfer with nothing pending (after " + number_text(numbered_) + ")");
         return -EPIPE;
     }
     const uint64_t n = pending_.transaction;
+    if (fault(n, Injection::Action::Silence) != nullptr) {
+        mark_broken(n);
+        silent_ = true;
+        return kPending;
+    }
     if (fault(n, Injection::Action::Stall, Phase::Reply) != nullptr) {
         mark_broken(n);
         pending_ = {};
@@ -368,6 +373,19 @@ int ScannerModel::in(uint8_t endpoint, std::span<uint8_t> buffer)
     pending_.sent += count;
     if (pending_.sent >= pending_.total) pending_ = {};
     return static_cast<int>(count);
+}
+
+bool ScannerModel::silent() const
+{
+    auto lock = const_cast<ScannerModel*>(this)->guard();
+    return silent_;
+}
+
+void ScannerModel::wake()
+{
+    auto lock = guard();
+    silent_ = false;
+    drop_exchange();
 }
 
 void ScannerModel::release(int)

@@ -87,6 +87,11 @@ public:
 
     // Faults, each used once.
     void inject(Injection injection);
+    // A device that stopped answering (an injected silence): whether it is silent, and its return,
+    // which drops the exchange it was in (the job stays open). While silent it takes every OUT
+    // transfer and leaves every IN transfer waiting.
+    bool silent() const;
+    void wake();
 
     // The scan engine; the default (and null) is a ChartScanEngine.
     void set_engine(std::unique_ptr<ScanEngine> engine);
@@ -211,6 +216,7 @@ private:
     uint32_t length_ = 0;
     Pending pending_;
     bool job_open_ = false;
+    bool silent_ = false;
     std::optional<std::array<uint8_t, kWindowSize>> window_;
     std::optional<std::array<uint8_t, kParametersSize>> parameters_;
     Sense sense_;

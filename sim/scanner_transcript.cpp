@@ -58,4 +58,9 @@ Injection Injection::disconnect(Target t, Phase phase)
     return {.target = std::move(t), .action = Action::Disconnect, .phase = phase};
 }
 
+Injection Injection::silence(Target t)
+{
+    return {.target = std::move(t), .action = Action::Silence, .phase = Phase::Reply};
+}
+
 } // namespace sim

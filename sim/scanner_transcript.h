@@ -76,6 +76,7 @@ struct Injection {
         ShortReply,       // deliver `keep` bytes of the reply and drop the rest
         Stall,
         Disconnect,
+        Silence, // from this reply on the device answers nothing (ScannerModel::wake ends it)
     };
     Target target;
     Action action = Action::Refuse;
@@ -93,6 +94,7 @@ struct Injection {
     static Injection short_reply(Target t, size_t keep);
     static Injection stall(Target t, Phase phase);
     static Injection disconnect(Target t, Phase phase);
+    static Injection silence(Target t);
 };
 
 } // namespace sim

@@ -25,6 +25,21 @@ uint64_t asValue(int64_t value)
     return static_cast<uint64_t>(value);
 }
 
+// The most pixels a side of a scan may have.
+constexpr int64_t kMaxScanPixels = 10000;
+
+// The last far edge, in base-resolution pixels, that keeps a side starting at `first` within
+// kMaxScanPixels at `resolution`, as the driver counts: each edge becomes whole thousandths of an
+// inch (truncated), and the side is (far - near + 1) thousandths at the resolution (truncated).
+int64_t lastEdgeWithinLimit(int64_t first, int64_t base, int64_t resolution)
+{
+    const int64_t near = first * 1000 / base;
+    // (far - near + 1) × resolution < (kMaxScanPixels + 1) × 1000
+    const int64_t far = near + ((kMaxScanPixels + 1) * 1000 - 1) / resolution - 1;
+    // The largest pixel whose thousandths do not pass `far`.
+    return ((far + 1) * base - 1) / 1000;
+}
+
 EIMAGEINFO imageInfoFrom(const SEImageInfo& reply)
 {
     return EIMAGEINFO{static_cast<int32_t>(reply.width), static_cast<int32_t>(reply.height),
@@ -254,10 +269,16 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyScanRect(const QRectF& rect, int6
     if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) return notSent();
     if (x0 < 0 || x0 > 65535 || y0 < 0 || y0 > 65535) return notSent();
     // The far edges are cut to the largest frame; x1 >= x0 >= 0, so these are unsigned compares.
-    const auto right = static_cast<int64_t>(std::min(x1, static_cast<double>(cap.Max.Right)));
-    const auto bottom = static_cast<int64_t>(std::min(y1, static_cast<double>(cap.Max.Bottom)));
+    auto right = static_cast<int64_t>(std::min(x1, static_cast<double>(cap.Max.Right)));
+    auto bottom = static_cast<int64_t>(std::min(y1, static_cast<double>(cap.Max.Bottom)));
     const auto left = static_cast<int64_t>(x0);
     const auto top = static_cast<int64_t>(y0);
+    // A frame within the pixel limit in inches can still pass it by a few pixels once the driver
+    // has made whole thousandths of its edges: the far edges are drawn in as far as that takes.
+    if (current.resolution > 0 && cap.SampleRes > 0) {
+        right = std::min(right, lastEdgeWithinLimit(left, cap.SampleRes, current.resolution));
+        bottom = std::min(bottom, lastEdgeWithinLimit(top, cap.SampleRes, current.resolution));
+    }
     updateSettings([&](ScannerSettings& s) {
         s.scanRect = QRectF(double(left), double(top), double(right - left), double(bottom - top));
     });

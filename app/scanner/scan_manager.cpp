@@ -4,6 +4,7 @@
 #include "property_update.h"
 #include "raw_image.h"
 #include "se_boundary.h"
+#include "se_host_session.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -45,8 +46,17 @@ ScanManager::ScanManager(QObject* parent) : QObject(parent)
 ScanManager::~ScanManager()
 {
     worker_.clear();
-    if (running_) stopRequested_ = true;
+    const bool stopping = running_;
+    if (stopping) requestStop();
     worker_.waitForDone();
+    if (stopping) SE_SetGiveUp(false);
+}
+
+void ScanManager::requestStop()
+{
+    stopRequested_ = true;
+    // The driver gives up a wait on the device at once, instead of when the device answers.
+    SE_SetGiveUp(true);
 }
 
 std::shared_ptr<QuorvaneScanner> ScanManager::scanner() const
@@ -117,7 +127,7 @@ void ScanManager::postStopped()
 
 void ScanManager::stopScan()
 {
-    if (running_) stopRequested_ = true;
+    if (running_) requestStop();
     postStopped();
 }
 
@@ -134,6 +144,7 @@ std::optional<QString> ScanManager::scan(const ScanSettings::Values& settings, S
     // Every scan ends here, however it ended: the scanner gets the stop command once, after the
     // last read has returned.
     if (run.scanner) run.scanner->stopScan();
+    SE_SetGiveUp(false);
     postStopped();
     running_ = false;
     return result;
@@ -145,6 +156,7 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
 {
     // A stop of an earlier scan must not end this one.
     stopRequested_ = false;
+    SE_SetGiveUp(false);
     post([this] {
         setScanStatus(rawValue(VekScanStatus::starting));
         setScanProgress(0.0);

@@ -67,8 +67,9 @@ public:
     // at once with "Scan already running" and changes nothing.
     std::optional<QString> scan(const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
                                 VekScanQuality scanQuality, VekCalibrationMode calibrationMode);
-    // Asks a running scan to stop at its next test, then posts progress 0 and status 5. Any thread;
-    // returns at once and never calls the driver.
+    // Asks a running scan to stop at its next test, and the driver to give up what it waits on the
+    // device for, then posts progress 0 and status 5. Any thread; returns at once and never calls
+    // the driver. The scan's own end then follows within about a second, whatever the device does.
     void stopScan();
 
     // Queues `work` on the scan worker thread; it runs after every task queued before it. Every
@@ -91,6 +92,7 @@ private:
                                    qint64 exposureRatio, VekScanQuality scanQuality,
                                    VekCalibrationMode calibrationMode);
     bool readBlocks(Run& run);
+    void requestStop();
     void postProgress(double progress);
     void postStopped();
     template <typename Change>

@@ -2,6 +2,7 @@
 
 #include "plugin_bundle.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -10,6 +11,13 @@
 #include <string>
 
 namespace {
+
+std::atomic<bool> giveUp{false};
+
+extern "C" int16_t hostYieldService(int16_t, void*) noexcept
+{
+    return giveUp.load() ? 0 : 1;
+}
 
 // The folder the open session was made on, and the name the list's cursor stands on ("" after a
 // rewind).
@@ -139,6 +147,9 @@ int16_t startDriver(SESession& session, const char* name)
             std::printf("Driver %s exports no SE_main\n", driver->name);
             return SE_HOST_LOAD_FAILED;
         }
+        // A driver that takes services by index gets the host's say in its long waits.
+        if (auto* set = reinterpret_cast<SESetCallbackFunction*>(bundle->functionPointer("SetCallBackfunc")))
+            set(reinterpret_cast<void*>(&hostYieldService), SE_SERVICE_YIELD);
         driver->bundle = bundle.release();
     }
     session.entry = driver->entry;
@@ -346,4 +357,9 @@ bool SE_DriverNameById(Handle session, uint64_t id, char name[SE_NAME_SIZE])
     if (found == nullptr) return false;
     std::memcpy(name, nodeData(found)->name, SE_NAME_SIZE);
     return true;
+}
+
+void SE_SetGiveUp(bool on)
+{
+    giveUp = on;
 }

@@ -92,6 +92,12 @@ bool SE_FunctionSetIdOfBundle(const std::filesystem::path& bundle, char name[SE_
 // The name of the driver whose `id` is `id` (searched from the cursor, then from the head).
 bool SE_DriverNameById(Handle session, uint64_t id, char name[SE_NAME_SIZE]);
 
+// Whether the driver is to give up what it waits for: the yield service the session registers with
+// every driver it loads (through the driver's SetCallBackfunc, when it has one) answers 0 while
+// this is on, which ends a scan that waits on a device that does not answer. Any thread may call
+// it, also while another is inside the driver.
+void SE_SetGiveUp(bool on);
+
 // Copies a name of at most 31 bytes into a name field and terminates it. `source` is read only up
 // to `size` bytes, so a record's name field that is not terminated is cut, never overrun. Null
 // gives "".

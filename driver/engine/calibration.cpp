@@ -168,6 +168,13 @@ int take_shading(GLScanner* g, _SCAN_SETTING* s, uint8_t kind)
     uint8_t end = 0;
     if (const eStatus st = scanner_read(g, job, 0, reinterpret_cast<uint8_t*>(samples.data()), &size, &end))
         return fail(get_scanner_error_code(g, st));
+    // Every line is a sample: a page that ended before all of them came (the rest reads as zeros)
+    // would make a calibration of nothing.
+    if (job->bytes_read[0] < size) {
+        DBG_LOG(kLogErrors, "%s - the page ended after %llu of %u bytes\n", name,
+                static_cast<unsigned long long>(job->bytes_read[0]), size);
+        return fail(DRV_STAGE_FAILURE);
+    }
 
     const cali_reduce_fn reduce_fn = white ? c->white_function : c->dark_function;
     (reduce_fn != nullptr ? reduce_fn : white ? cali_shadingForWhiteChunky : cali_shadingForDarkChunky)(c);

@@ -200,9 +200,9 @@ TEST_F(ScanManagerVarnothTest, PreviewOfThePatchChartMatchesIt)
     EXPECT_EQ(manager.scanProgress(), 0.0);
 }
 
-// The driver asks the scanner for a page padded to whole multiples of 8 pixels and lines and
-// resizes that page into the image it reported, so a chart edge lands where the device window puts
-// it, scaled by image size over window size.
+// The driver asks the scanner for a window raised to whole multiples of 8 pixels and lines where
+// the glass leaves room, and delivers the frame's own pixels from its top left, so a chart edge
+// lands where the device window puts it, unscaled.
 TEST_F(ScanManagerVarnothTest, PreviewPatchEdgesLieWhereTheWindowPutsThem)
 {
     const std::optional<Raw> raw = previewOfThePatchChart();
@@ -213,13 +213,11 @@ TEST_F(ScanManagerVarnothTest, PreviewPatchEdgesLieWhereTheWindowPutsThem)
     ASSERT_GT(page->height, 0u);
     ASSERT_FALSE(page->mirrored);
     // Chart coordinate (at kChartDpi) to image pixel, through the device window.
-    const auto toImageX = [&](double chartX) {
-        return (chartX * page->xres / kChartDpi - page->dotX) * raw->width / page->width;
-    };
-    const auto toImageY = [&](double chartY) {
-        return (chartY * page->yres / kChartDpi - page->dotY) * raw->height / page->height;
-    };
-    // Each edge between two patches lies within 2 pixels of that position: the first pixel nearer
+    ASSERT_LE(uint32_t(raw->width), page->width);
+    ASSERT_LE(uint32_t(raw->height), page->height);
+    const auto toImageX = [&](double chartX) { return chartX * page->xres / kChartDpi - page->dotX; };
+    const auto toImageY = [&](double chartY) { return chartY * page->yres / kChartDpi - page->dotY; };
+    // Each edge between two patches lies within a pixel of that position: the first pixel nearer
     // the far patch's red than the near one's.
     const auto edge = [](int expected, double near, double far, const std::function<int(int)>& red) {
         for (int p = expected - 8; p <= expected + 8; ++p)
@@ -232,7 +230,7 @@ TEST_F(ScanManagerVarnothTest, PreviewPatchEdgesLieWhereTheWindowPutsThem)
             const int y = int(toImageY((row + 0.5) * kPatchH));
             const int found = edge(expected, patchLight(column - 1, row, 0), patchLight(column, row, 0),
                                    [&](int x) { return raw->at(x, y, 0); });
-            EXPECT_LE(std::abs(found - expected), 2) << "column edge " << column << " in row " << row;
+            EXPECT_LE(std::abs(found - expected), 1) << "column edge " << column << " in row " << row;
         }
     for (int column = 0; column < kColumns; ++column)
         for (int row = 1; row < kRows; ++row) {
@@ -241,7 +239,7 @@ TEST_F(ScanManagerVarnothTest, PreviewPatchEdgesLieWhereTheWindowPutsThem)
             const int x = int(toImageX((column + 0.5) * kPatchW));
             const int found = edge(expected, patchLight(column, row - 1, 0), patchLight(column, row, 0),
                                    [&](int y) { return raw->at(x, y, 0); });
-            EXPECT_LE(std::abs(found - expected), 2) << "row edge " << row << " in column " << column;
+            EXPECT_LE(std::abs(found - expected), 1) << "row edge " << row << " in column " << column;
         }
 }
 
@@ -325,6 +323,47 @@ TEST_F(ScanManagerVarnothTest, StopDuringADelayedReadLeavesNoFileAndTheNextScanS
 
     model->delayImageReads(0ms);
     expectASmallScanSucceeds();
+}
+
+// A scanner that stops answering, while calibrating or while the image is read: Stop ends the scan
+// within a second (the transfer in flight is given up), and once the scanner answers again the next
+// scan succeeds.
+TEST_F(ScanManagerVarnothTest, StopEndsTheScanWithinASecondWhenTheScannerDoesNotAnswer)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> fault;
+        std::function<bool()> struck;
+    };
+    const Case cases[] = {
+        {"an image read the scanner holds for a minute", [&] { model->delayImageReads(60s); },
+         [&] { return model->imageReads() > 0; }},
+        {"a calibration scan the scanner stops answering",
+         [&] { model->inject(sim::Injection::silence(sim::Target::next("INFO"))); }, [&] { return model->silent(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(rawPath());
+        c.fault();
+        ScanSettings::Values values = settings();
+        values.resolution = 150;
+        values.previewImageScale = 1.0;
+        values.previewRect = QRectF(0, 0, 150, 300);
+        std::future<Result> result = start(values, ScanMode::scan);
+        waitUntil(c.struck, 60s);
+        std::this_thread::sleep_for(200ms);
+        const auto pressed = std::chrono::steady_clock::now();
+        manager.stopScan();
+        waitUntil([&] { return result.wait_for(0s) == std::future_status::ready; }, 10s);
+        EXPECT_LT(std::chrono::steady_clock::now() - pressed, 1s);
+        EXPECT_FALSE(finish(result, 1s).has_value());
+        EXPECT_FALSE(QFile::exists(rawPath()));
+        EXPECT_EQ(manager.scanStatus(), rawValue(VekScanStatus::stopped));
+
+        model->delayImageReads(0ms);
+        model->wake();
+        expectASmallScanSucceeds();
+    }
 }
 
 TEST_F(ScanManagerVarnothTest, AReadRefusedPartWayGivesNoFileAndTheNextScanSucceeds)

@@ -171,6 +171,30 @@ TEST_F(Calibration, AFreshCalibrationTakesSendsAndStoresBothShadings)
     }
 }
 
+// Both shading windows start at the frame's corner taken at the scan's x resolution, also in y,
+// whatever the y resolution (1000 dpi scans at 1200 × 1000).
+TEST_F(Calibration, TheWindowStartsAtTheFrameCornerAtTheXResolution)
+{
+    struct Case {
+        uint32_t x, y;
+        uint32_t dot_x, dot_y;
+    };
+    for (const Case c : {Case{1200, 1000, 300, 600}, Case{300, 300, 75, 150}, Case{600, 1200, 150, 300}}) {
+        SCOPED_TRACE(testing::Message() << c.x << " × " << c.y);
+        s_.x_resolution = c.x;
+        s_.y_resolution = c.y;
+        s_.frame = {250, 500, 1249, 1499};
+        model().clear_transcript();
+        ASSERT_EQ(calibrate(), 1);
+        const auto pars = sent("PAR");
+        ASSERT_EQ(pars.size(), 2u);
+        for (const sim::Transaction& par : pars) {
+            EXPECT_EQ(get_u32le(&par.data[24]), c.dot_x);
+            EXPECT_EQ(get_u32le(&par.data[28]), c.dot_y);
+        }
+    }
+}
+
 TEST_F(Calibration, NoisySamplesReduceToWithinOnePercent)
 {
     engine([](sim::ChartScanEngine& e) { e.set_calibration_noise(true); });
