@@ -39,6 +39,14 @@ public:
         if (before) before();
         return answer;
     }
+    // The outcomes told, in order.
+    QStringList results;
+    QList<bool> cleared;
+    void showClearResult(QWidget*, bool done, const QString& text) override
+    {
+        cleared << done;
+        results << text;
+    }
 };
 
 // The erase commands: code 168, verb 3, value 0.

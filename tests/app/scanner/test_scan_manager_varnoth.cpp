@@ -8,6 +8,7 @@
 #include "varnoth_session.h"
 
 #include <gtest/gtest.h>
+#include <libusb.h>
 #include <vips/vips8>
 
 #include <QCoreApplication>
@@ -338,6 +339,65 @@ TEST_F(ScanManagerVarnothTest, AReadRefusedPartWayGivesNoFileAndTheNextScanSucce
     EXPECT_EQ(model->imageReads(), 2);
 
     expectASmallScanSucceeds();
+}
+
+// The cable pulled while the image is read: the scan names a lost scanner with the driver's code,
+// and once the driver is unloaded and the scanner is back, a connect finds it and a scan succeeds.
+TEST_F(ScanManagerVarnothTest, AnUnplugDuringTheReadIsALostScannerThatComesBack)
+{
+    model->unplugAfterImageBytes(20000);
+    ScanSettings::Values values = settings();
+    values.resolution = 150;
+    values.previewImageScale = 1.0;
+    values.previewRect = QRectF(0, 0, 1200, 600);
+    testing::internal::CaptureStdout();
+    const Result lost = scan(values, ScanMode::scan);
+    std::fputs(testing::internal::GetCapturedStdout().c_str(), stderr);
+    EXPECT_FALSE(lost.has_value());
+    const ScanFailure failure = manager.lastFailure();
+    EXPECT_EQ(failure.kind, ScanFailure::Kind::deviceLost) << "kind " << int(failure.kind) << ", code " << failure.code;
+    EXPECT_TRUE(isDeviceLostCode(failure.code)) << failure.code;
+    EXPECT_FALSE(QFile::exists(rawPath()));
+
+    varnoth_test::disconnectManager(manager, scanner);
+    model = &bench.replugScanner();
+    bool connected = false;
+    manager.runOnWorker([&] { connected = scanner->loadDriver(); });
+    manager.waitForWorker();
+    ASSERT_TRUE(connected);
+    expectASmallScanSucceeds();
+}
+
+// A connect tells a scanner that another program holds from no scanner at all.
+TEST_F(ScanManagerVarnothTest, ConnectTellsABusyScannerFromNone)
+{
+    varnoth_test::disconnectManager(manager, scanner);
+    const auto connect = [&] {
+        bool connected = false;
+        manager.runOnWorker([&] { connected = scanner->loadDriver(); });
+        manager.waitForWorker();
+        return connected;
+    };
+    {
+        // Another program's handle on the scanner, its interface claimed.
+        libusb_context* context = nullptr;
+        ASSERT_EQ(libusb_init(&context), 0);
+        libusb_device_handle* other = libusb_open_device_with_vid_pid(context, 0xF0A2, 0x6204);
+        ASSERT_TRUE(other);
+        ASSERT_EQ(libusb_claim_interface(other, 0), 0);
+        EXPECT_FALSE(connect());
+        EXPECT_EQ(scanner->connectFailure().kind, ConnectFailure::Kind::scannerBusy);
+        libusb_release_interface(other, 0);
+        libusb_close(other);
+        libusb_exit(context);
+    }
+    ASSERT_TRUE(connect());
+    EXPECT_EQ(scanner->connectFailure().kind, ConnectFailure::Kind::none);
+    varnoth_test::disconnectManager(manager, scanner);
+    bench.unplugAll();
+    EXPECT_FALSE(connect());
+    EXPECT_EQ(scanner->connectFailure().kind, ConnectFailure::Kind::noScanner);
+    scanner.reset();
 }
 
 } // namespace
