@@ -81,8 +81,11 @@ void ScannerPlug::plug()
     std::lock_guard<std::mutex> lock(mutex_);
     if (device_ != nullptr && !device_->gone()) return;
     auto model = std::make_unique<Model>(records_, arming_);
-    if (setup_) setup_(*model);
+    Model& added = *model;
     device_ = &testbed_.add(scanner_device(), std::move(model));
+    // Once on the bus: the model's own methods take the device's lock. No client has seen the
+    // device yet, as the host lists devices only when asked.
+    if (setup_) setup_(added);
     ++plugs_;
 }
 

@@ -25,7 +25,7 @@ namespace sim {
 
 class ScannerPlug {
 public:
-    // `setup` runs on each new scanner before it goes on the bus (its chart and sensor, say).
+    // `setup` runs on each new scanner as it goes on the bus (its chart and sensor, say).
     ScannerPlug(Testbed& testbed, ScannerRecords records, std::function<void(ScannerModel&)> setup = {});
     // Ends a pending plug back; the device stays as it is.
     ~ScannerPlug();

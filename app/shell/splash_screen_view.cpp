@@ -132,6 +132,9 @@ void SplashScreenView::showFailure(const QString& text)
     appeared_ = true;
     failure_ = text;
     setConnecting(false);
+    // Nothing was connecting here: the bar is hidden from the start.
+    progressFade_->stop();
+    progressOpacity_->setOpacity(0.0);
 }
 
 void SplashScreenView::connectScanner()

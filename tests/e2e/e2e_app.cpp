@@ -426,7 +426,9 @@ TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
     ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0555), 0);
 
     CapturedOutput output(QDir::temp().filePath(QStringLiteral("e2e-failures-%1.txt").arg(::getpid())));
+    LumenfieldApp app;
     {
+        // After the application object, which names the store.
         QSettings store;
         store.clear();
         store.setValue("openImageAfterScan", false);
@@ -434,7 +436,6 @@ TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
         store.setValue("prefixType", 1);
         store.setValue("prefix", "Failure");
     }
-    LumenfieldApp app;
     app.scanManager().setScanner(std::make_shared<QuorvaneScanner>(bundle_.parent_path()));
     ScanManager& manager = app.scanManager();
     app.start();
@@ -526,10 +527,6 @@ TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
 // The connect screen tells a scanner that another program holds, and a driver that does not load.
 TEST_F(EndToEnd, ConnectScreenTellsABusyScannerAndABrokenDriver)
 {
-    {
-        QSettings store;
-        store.clear();
-    }
     sim::Testbed testbed;
     const std::optional<sim::ScannerRecords> records = sim::scanner_profile("default");
     ASSERT_TRUE(records);
@@ -538,6 +535,8 @@ TEST_F(EndToEnd, ConnectScreenTellsABusyScannerAndABrokenDriver)
         [&] { ASSERT_TRUE(QTest::qWaitFor([&] { return app.splashWindow() && !app.splashWindow()->isConnecting(); },
                                            kConnectMs)); }();
         auto* message = inWindow<QLabel>("splash-window", "statusMessage");
+        // The bar's fade out, for the snapshot.
+        QTest::qWait(400);
         return message ? withoutBreaks(message->text()) : QString();
     };
     {

@@ -75,8 +75,10 @@ QString plainText(const QString& text)
     return QString(text).remove(QChar(0x200B));
 }
 
+// A new file in place of the one at `path` (never written through: the old one may be mapped).
 void overwrite(const std::filesystem::path& path, const QByteArray& bytes)
 {
+    std::filesystem::remove(path);
     QFile file(QString::fromStdString(path.string()));
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
@@ -235,7 +237,7 @@ private Q_SLOTS:
         };
 
         // A bundle whose code is damaged.
-        overwrite(drivers->code("FakeAlpha.bundle", "FakeAlpha"), "not a shared object");
+        overwrite(drivers->code("FakeAlpha", "FakeAlpha"), "not a shared object");
         QString text = attempt(drivers->path());
         const std::string bundle = (drivers->path() / "FakeAlpha.bundle").string();
         QVERIFY2(text.startsWith(QStringLiteral("The scanner driver could not be loaded from %1: ")
@@ -510,7 +512,7 @@ private Q_SLOTS:
 
         QTest::mouseClick(child<QToolButton>(window, "previewButton"), Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([&] { return driver.entered(SE_CMD_READ_LINES) > 0; }, 5000));
-        QVERIFY(window->stopAction()->isEnabled());
+        QTRY_VERIFY(window->stopAction()->isEnabled());
         QVERIFY(!window->settingsAction()->isEnabled());
         QTest::keyClick(window, Qt::Key_Escape);
         QVERIFY(QTest::qWaitFor([&] { return !window->controller().isFlowBusy(); }, 10000));
@@ -532,7 +534,8 @@ private Q_SLOTS:
         QTest::mouseClick(child<QToolButton>(window, "settingsButton"), Qt::LeftButton);
         QVERIFY(app.settingsWindow());
 
-        driver.reply(SE_CMD_READ_LINES, SE_VERB_SET, SE_ERR_TRANSFER);
+        driver.scan.errorAtLine = 0;
+        driver.scan.errorCode = SE_ERR_TRANSFER;
         QTest::mouseClick(child<QToolButton>(window, "previewButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(app.splashWindow() && app.splashWindow()->isVisible(), 5000);
         SplashScreenView* splash = app.splashWindow();
@@ -546,6 +549,7 @@ private Q_SLOTS:
         saveSnapshot(splash, QStringLiteral("connect-lost"));
 
         // No attempt until Connect.
+        driver.scan.errorAtLine.reset();
         QTest::qWait(1500);
         QVERIFY(!splash->isConnecting());
         QTest::mouseClick(child<QPushButton>(splash, "connectButton"), Qt::LeftButton);
