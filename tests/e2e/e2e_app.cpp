@@ -232,7 +232,6 @@ class EndToEnd : public testing::Test {
 protected:
     void SetUp() override
     {
-        QFile::remove(QStringLiteral(LF_E2E_POSITION_FILE));
         ASSERT_TRUE(drivers_.isValid());
         bundle_ = std::filesystem::path(drivers_.path().toStdString()) / "Varnoth.bundle";
         std::error_code error;
@@ -246,6 +245,7 @@ protected:
 
 TEST_F(EndToEnd, ConnectPreviewFrameScanSaveAndQuit)
 {
+    QFile::remove(QStringLiteral(LF_E2E_POSITION_FILE));
     // The simulated scanner with the default profile, scanning the demonstration page.
     sim::Testbed testbed;
     const std::optional<sim::ScannerRecords> records = sim::scanner_profile("default");
