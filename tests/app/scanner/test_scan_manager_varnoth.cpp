@@ -136,6 +136,16 @@ protected:
         }
         return readRaw(*path);
     }
+    // 8 × 4 inches at 150 dpi: 600 lines of 3600 bytes, which the driver takes from the scanner in
+    // three parts.
+    static ScanSettings::Values largeScan()
+    {
+        ScanSettings::Values values = settings();
+        values.resolution = 150;
+        values.previewImageScale = 1.0;
+        values.previewRect = QRectF(0, 0, 1200, 600);
+        return values;
+    }
     // A small final scan of the flatbed, 0.4 × 0.2 inches at 150 dpi, gives its image.
     void expectASmallScanSucceeds()
     {
@@ -323,13 +333,8 @@ TEST_F(ScanManagerVarnothTest, StopDuringADelayedReadLeavesNoFileAndTheNextScanS
 TEST_F(ScanManagerVarnothTest, AReadRefusedPartWayGivesNoFileAndTheNextScanSucceeds)
 {
     model->refuseImageRead(2);
-    ScanSettings::Values values = settings();
-    values.resolution = 150;
-    values.previewImageScale = 1.0;
-    // 8 × 4 inches: 600 lines of 3600 bytes, which the driver takes from the scanner in three parts.
-    values.previewRect = QRectF(0, 0, 1200, 600);
     testing::internal::CaptureStdout();
-    const Result refused = scan(values, ScanMode::scan);
+    const Result refused = scan(largeScan(), ScanMode::scan);
     const std::string printed = testing::internal::GetCapturedStdout();
     std::fputs(printed.c_str(), stderr);
     EXPECT_FALSE(refused.has_value());
@@ -346,12 +351,8 @@ TEST_F(ScanManagerVarnothTest, AReadRefusedPartWayGivesNoFileAndTheNextScanSucce
 TEST_F(ScanManagerVarnothTest, AnUnplugDuringTheReadIsALostScannerThatComesBack)
 {
     model->unplugAfterImageBytes(20000);
-    ScanSettings::Values values = settings();
-    values.resolution = 150;
-    values.previewImageScale = 1.0;
-    values.previewRect = QRectF(0, 0, 1200, 600);
     testing::internal::CaptureStdout();
-    const Result lost = scan(values, ScanMode::scan);
+    const Result lost = scan(largeScan(), ScanMode::scan);
     std::fputs(testing::internal::GetCapturedStdout().c_str(), stderr);
     EXPECT_FALSE(lost.has_value());
     const ScanFailure failure = manager.lastFailure();

@@ -123,6 +123,22 @@ class AppTest : public QObject {
         return std::make_shared<QuorvaneScanner>(drivers->path());
     }
 
+    // Reads of 50 lines of a 400-line image, 300 ms each: a scan that runs long enough to act on.
+    void slowScans()
+    {
+        driver.scan.geometry = SEImageInfo{120, 400, 360};
+        driver.scan.linesPerRead = 50;
+        driver.scan.delay = 300ms;
+    }
+    // The program started on the fake driver, until its main window shows alone.
+    bool startConnected(LumenfieldApp& app)
+    {
+        app.scanManager().setScanner(fakeScanner());
+        app.start();
+        return QTest::qWaitFor(
+            [&] { return app.mainWindow() && app.mainWindow()->isVisible() && !app.splashWindow(); }, 5000);
+    }
+
     // The shared objects of a main window, with its scanner made by hand.
     struct Window {
         ScanManager manager;
@@ -429,13 +445,9 @@ private Q_SLOTS:
             seeded.setValue("prefix", "20000101");
             seeded.setValue("suffixNumber", 9);
         }
-        driver.scan.geometry = SEImageInfo{120, 400, 360};
-        driver.scan.linesPerRead = 50;
-        driver.scan.delay = 300ms;
+        slowScans();
         LumenfieldApp app;
-        app.scanManager().setScanner(fakeScanner());
-        app.start();
-        QTRY_VERIFY_WITH_TIMEOUT(app.mainWindow() && app.mainWindow()->isVisible() && !app.splashWindow(), 5000);
+        QVERIFY(startConnected(app));
         ContentView* window = app.mainWindow();
         QCOMPARE(window->objectName(), QStringLiteral("main-window"));
         QCOMPARE(app.outputSettings().suffixNumber(), 9);
@@ -490,13 +502,9 @@ private Q_SLOTS:
     // The menu bar's settings command and Escape, which stops a preview or scan without a word.
     void menuCommands()
     {
-        driver.scan.geometry = SEImageInfo{120, 400, 360};
-        driver.scan.linesPerRead = 50;
-        driver.scan.delay = 300ms;
+        slowScans();
         LumenfieldApp app;
-        app.scanManager().setScanner(fakeScanner());
-        app.start();
-        QTRY_VERIFY_WITH_TIMEOUT(app.mainWindow() && app.mainWindow()->isVisible() && !app.splashWindow(), 5000);
+        QVERIFY(startConnected(app));
         ContentView* window = app.mainWindow();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
@@ -527,9 +535,7 @@ private Q_SLOTS:
     void aLostScannerReturnsToTheConnectScreen()
     {
         LumenfieldApp app;
-        app.scanManager().setScanner(fakeScanner());
-        app.start();
-        QTRY_VERIFY_WITH_TIMEOUT(app.mainWindow() && app.mainWindow()->isVisible() && !app.splashWindow(), 5000);
+        QVERIFY(startConnected(app));
         QPointer<ContentView> window = app.mainWindow();
         QTest::mouseClick(child<QToolButton>(window, "settingsButton"), Qt::LeftButton);
         QVERIFY(app.settingsWindow());
