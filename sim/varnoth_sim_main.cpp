@@ -95,7 +95,8 @@ public:
             sigaction(SIGUSR1, &action, nullptr);
             thread_ = std::thread([this] { loop(); });
         }
-        if (options.unplug_after_bytes) plug_.unplug_after_image_bytes(*options.unplug_after_bytes, options.replug_after);
+        if (options.unplug_after_bytes)
+            plug_.unplug_after_image_bytes(*options.unplug_after_bytes, options.replug_after);
     }
     ~PlugControl()
     {

@@ -82,7 +82,8 @@ bool QuorvaneScanner::loadDriver()
     if (SEHost_Init(&folder) != 1) {
         unloadDriver();
         std::printf("Failed to load driver!\n");
-        return failConnect({ConnectFailure::Kind::driverNotLoaded, folder.string(), "no driver bundle was found there"});
+        return failConnect(
+            {ConnectFailure::Kind::driverNotLoaded, folder.string(), "no driver bundle was found there"});
     }
     uint16_t count = 0;
     SEHost_EnumerateDevices(&count);

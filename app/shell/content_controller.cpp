@@ -242,7 +242,8 @@ void ContentController::failScan(ScanManager* manager, QPointer<ContentControlle
         // Released here, where every driver call is made, so that a connect can find the scanner
         // again when it is back.
         if (const std::shared_ptr<QuorvaneScanner> scanner = manager->scanner()) scanner->unloadDriver();
-        return postTo(manager, std::move(self), [failure](ContentController& controller) { controller.loseScanner(failure); });
+        return postTo(manager, std::move(self),
+                      [failure](ContentController& controller) { controller.loseScanner(failure); });
     }
     failFlow(manager, std::move(self), scanFailureMessage(failure, mode), false);
 }
@@ -338,8 +339,9 @@ bool ContentController::scanImage()
                                               : QStringLiteral("The image post-processing failed: %1").arg(reason)},
                             true);
         }
-        postTo(manager, self,
-               [processed = std::move(*processed)](ContentController& controller) { controller.saveScannedImage(processed); });
+        postTo(manager, self, [processed = std::move(*processed)](ContentController& controller) {
+            controller.saveScannedImage(processed);
+        });
     });
     return true;
 }

@@ -46,7 +46,8 @@ FailureMessage scanFailureMessage(const ScanFailure& failure, ScanMode mode)
     using Kind = ScanFailure::Kind;
     if (failure.kind == Kind::stopped) return {};
     FailureMessage message;
-    message.title = mode == ScanMode::preview ? QStringLiteral("The preview failed.") : QStringLiteral("The scan failed.");
+    message.title =
+        mode == ScanMode::preview ? QStringLiteral("The preview failed.") : QStringLiteral("The scan failed.");
     switch (failure.kind) {
     case Kind::none:
     case Kind::stopped: message.detail = QStringLiteral("The scan gave no image."); break;
@@ -74,7 +75,8 @@ FailureMessage scanFailureMessage(const ScanFailure& failure, ScanMode mode)
         break;
     case Kind::noMemory: message.detail = QStringLiteral("There is not enough memory for the scanned image."); break;
     case Kind::readFailed:
-        message.detail = QStringLiteral("Reading the image from the scanner failed (%1).").arg(driverCode(failure.code));
+        message.detail =
+            QStringLiteral("Reading the image from the scanner failed (%1).").arg(driverCode(failure.code));
         break;
     case Kind::noDataFolder:
         message.detail = QStringLiteral("The application's data folder could not be made, so the scanned image has "

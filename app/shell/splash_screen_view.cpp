@@ -188,6 +188,7 @@ void SplashScreenView::setConnecting(bool connecting)
 void SplashScreenView::showStatus()
 {
     const bool failed = !connecting_ && manager_.scanStatus() == rawValue(VekScanStatus::notConnected);
-    message_->setText(failed ? (failure_.isEmpty() ? connectFailureText({}) : failure_) : QStringLiteral("Connecting..."));
+    const QString failure = failure_.isEmpty() ? connectFailureText({}) : failure_;
+    message_->setText(failed ? failure : QStringLiteral("Connecting..."));
     buttons_->setVisible(failed);
 }

@@ -477,7 +477,8 @@ TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
     folderDialog.start();
     QTest::mouseClick(inWindow("main-window", "scanButton"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return failed.done() && !window->controller().isFlowBusy(); }, kScanMs));
-    EXPECT_TRUE(told.contains(readOnly + QStringLiteral("/failure-001.tiff failed: Permission denied"))) << qPrintable(told);
+    EXPECT_TRUE(told.contains(readOnly + QStringLiteral("/failure-001.tiff failed: Permission denied")))
+        << qPrintable(told);
     EXPECT_EQ(QDir(readOnly).entryList(QDir::Files | QDir::Hidden), QStringList{});
     EXPECT_EQ(QDir(elsewhere).entryList(QDir::Files), QStringList{QStringLiteral("failure-001.tiff")});
     EXPECT_EQ(app.outputSettings().directoryPath(), elsewhere);

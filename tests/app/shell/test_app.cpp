@@ -546,7 +546,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(app.splashWindow() && app.splashWindow()->isVisible(), 5000);
         SplashScreenView* splash = app.splashWindow();
         QVERIFY(!splash->isConnecting());
-        QVERIFY(statusMessage(*splash).startsWith(QStringLiteral("The connection to the scanner was lost (driver code -188).")));
+        QVERIFY(statusMessage(*splash).startsWith(
+            QStringLiteral("The connection to the scanner was lost (driver code -188).")));
         QVERIFY(failureButtonsShown(*splash));
         QVERIFY(!window->isVisible());
         QVERIFY(!app.settingsWindow() || !app.settingsWindow()->isVisible());

@@ -533,12 +533,14 @@ private Q_SLOTS:
         QVERIFY(has(console->take(), "Failed to scan!\n"));
         QCOMPARE(*statusesSeen, (QList<qint64>{1, 5}));
         QCOMPARE(dialogs->asked, 2);
-        QCOMPARE(dialogs->failures.last().detail, QStringLiteral("The scanner did not start the scan (driver code -190)."));
+        QCOMPARE(dialogs->failures.last().detail,
+                 QStringLiteral("The scanner did not start the scan (driver code -190)."));
         // A setting the driver refuses is named.
         driver.reply(SE_CMD_RESOLUTION, SE_VERB_SET, SE_ERR_RANGE);
         QVERIFY(controller->scanImage());
         QVERIFY(finished());
-        QCOMPARE(dialogs->failures.last().detail, QStringLiteral("The scanner refused the resolution (driver code -108)."));
+        QCOMPARE(dialogs->failures.last().detail,
+                 QStringLiteral("The scanner refused the resolution (driver code -108)."));
         QVERIFY(controller->isScanEnabled());
     }
 
