@@ -27,32 +27,29 @@ public:
 
     int in(uint8_t endpoint, std::span<uint8_t> buffer) override
     {
+        // Once the budget is spent the device says nothing more: the plug's thread takes it off the
+        // bus (its removal announced first), which fails what is still waiting here.
+        if (endpoint == 0x81 && held_) return kPending;
         const int delivered = ScannerModel::in(endpoint, buffer);
         if (delivered <= 0 || endpoint != 0x81 || !image_reading_) return delivered;
-        bool unplug = false;
         {
             std::lock_guard<std::mutex> lock(arming_->mutex);
-            if (arming_->remaining && !arming_->fired) {
-                const auto count = static_cast<uint64_t>(delivered);
-                *arming_->remaining = *arming_->remaining > count ? *arming_->remaining - count : 0;
-                if (*arming_->remaining == 0) {
-                    arming_->remaining.reset();
-                    arming_->fired = true;
-                    unplug = true;
-                }
-            }
+            if (!arming_->remaining || arming_->fired) return delivered;
+            const auto count = static_cast<uint64_t>(delivered);
+            *arming_->remaining = *arming_->remaining > count ? *arming_->remaining - count : 0;
+            if (*arming_->remaining != 0) return delivered;
+            arming_->remaining.reset();
+            arming_->fired = true;
         }
-        if (unplug) {
-            // Finished by the device once this transfer has completed.
-            link().disconnect();
-            arming_->fired_cv.notify_all();
-        }
+        held_ = true;
+        arming_->fired_cv.notify_all();
         return delivered;
     }
 
 private:
     const std::shared_ptr<Arming> arming_;
     bool image_reading_ = false;
+    bool held_ = false;
 };
 
 ScannerPlug::ScannerPlug(Testbed& testbed, ScannerRecords records, std::function<void(ScannerModel&)> setup)
@@ -142,12 +139,7 @@ void ScannerPlug::replug_after_unplug(std::optional<std::chrono::milliseconds> d
     arming_->fired_cv.wait(armed, [this] { return arming_->fired || arming_->stopping; });
     if (arming_->stopping) return;
     armed.unlock();
-    // The device has declared its unplug; wait until the bus no longer lists it.
-    testbed_.settle();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        device_ = nullptr;
-    }
+    unplug();
     if (delay) {
         armed.lock();
         if (arming_->fired_cv.wait_for(armed, *delay, [this] { return arming_->stopping; })) return;

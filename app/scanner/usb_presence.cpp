@@ -50,7 +50,8 @@ UsbPresence probeScannersOnBus()
         }
         libusb_close(handle);
     }
-    if (count > 0) libusb_free_device_list(devices, 1);
+    // The list is allocated also when it holds no device.
+    if (count >= 0) libusb_free_device_list(devices, 1);
     libusb_exit(context);
     return presence;
 }

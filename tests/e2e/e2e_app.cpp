@@ -486,6 +486,8 @@ TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
 
     // 2. The cable pulled during the next scan: the connect screen says so; Connect after the
     //    scanner is back brings the main window, and a scan is saved.
+    // A frame of 4 × 4 inches, whose image comes in many transfers: the cable goes after the first.
+    app.scanSettings().setPreviewRect(QRectF(0, 0, 600, 600));
     plug.unplug_after_image_bytes(4096);
     QTest::mouseClick(inWindow("main-window", "scanButton"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([] { return topLevel("splash-window") != nullptr; }, kScanMs));

@@ -350,9 +350,12 @@ TEST_F(ScanManagerVarnothTest, AReadRefusedPartWayGivesNoFileAndTheNextScanSucce
 // and once the driver is unloaded and the scanner is back, a connect finds it and a scan succeeds.
 TEST_F(ScanManagerVarnothTest, AnUnplugDuringTheReadIsALostScannerThatComesBack)
 {
-    model->unplugAfterImageBytes(20000);
+    model->holdBackAfterImageBytes(20000);
     testing::internal::CaptureStdout();
-    const Result lost = scan(largeScan(), ScanMode::scan);
+    std::future<Result> running = start(largeScan(), ScanMode::scan);
+    waitUntil([&] { return model->heldBack(); }, 60s);
+    bench.unplugAll();
+    const Result lost = finish(running, 60s);
     std::fputs(testing::internal::GetCapturedStdout().c_str(), stderr);
     EXPECT_FALSE(lost.has_value());
     const ScanFailure failure = manager.lastFailure();
