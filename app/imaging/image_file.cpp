@@ -168,7 +168,7 @@ std::optional<QString> writeImage(const Image& image, const QString& path, Outpu
     // entry is written uncompressed.
     const auto compression =
         fromRawValue<TIFFCompression>(properties.tiffCompression.value_or(1)).value_or(TIFFCompression::none);
-    const bool written = replaceFileAtomically(path, [&](int descriptor) {
+    const auto encode = [&](int descriptor) {
         try {
             switch (format) {
                 case OutputFormat::png:
@@ -189,8 +189,10 @@ std::optional<QString> writeImage(const Image& image, const QString& path, Outpu
             vips_error_clear();
             return false;
         }
-    });
-    if (!written) return std::nullopt;
+    };
+    if (!options.replaceExisting)
+        return createFileAtomically([&](int attempt) { return numberedPath(path, attempt); }, encode);
+    if (!replaceFileAtomically(path, encode)) return std::nullopt;
     return path;
 }
 

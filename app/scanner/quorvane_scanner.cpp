@@ -2,7 +2,9 @@
 
 #include "se_boundary.h"
 #include "se_host.h"
+#include "se_host_session.h"
 #include "shared_support.h"
+#include "usb_presence.h"
 
 #include <algorithm>
 #include <cmath>
@@ -95,23 +97,57 @@ std::filesystem::path QuorvaneScanner::driverURL() const
     return driverFolder_ ? *driverFolder_ : platform::driverFolder();
 }
 
+bool QuorvaneScanner::failConnect(ConnectFailure failure)
+{
+    std::lock_guard guard(mutex_);
+    connectFailure_ = std::move(failure);
+    return false;
+}
+
 bool QuorvaneScanner::loadDriver()
 {
     auto lock = SEHost_Lock();
     const std::filesystem::path folder = driverURL();
+    SE_ClearLoadFailure();
     if (SEHost_Init(&folder) != 1) {
         unloadDriver();
         std::printf("Failed to load driver!\n");
-        return false;
+        return failConnect(
+            {ConnectFailure::Kind::driverNotLoaded, folder.string(), "no driver bundle was found there"});
     }
     uint16_t count = 0;
     SEHost_EnumerateDevices(&count);
-    if (count >= 1 && SEHost_SelectDevice(0) >= 1) {
+    std::filesystem::path bundle;
+    std::string reason;
+    const bool loadFailed = SE_LastLoadFailure(&bundle, &reason);
+    int16_t selected = 0;
+    if (count >= 1 && (selected = SEHost_SelectDevice(0)) >= 1) {
         prepareScannerInfo();
-        if (prepareScannerCapabilities()) return true;
+        if (prepareScannerCapabilities()) {
+            failConnect({});
+            return true;
+        }
+        unloadDriver();
+        return failConnect({ConnectFailure::Kind::scannerNotOpened, {}, "the scanner did not describe itself"});
     }
     unloadDriver();
-    return false;
+    // Only a driver that did load can have listed the scanner.
+    if (count == 0 && loadFailed) return failConnect({ConnectFailure::Kind::driverNotLoaded, bundle.string(), reason});
+    // The driver leaves out a scanner it cannot open; the bus says whether one is there.
+    const UsbPresence presence = probeScannersOnBus();
+    if (presence.busy) return failConnect({ConnectFailure::Kind::scannerBusy, {}, {}});
+    if (presence.found == 0 && count == 0) return failConnect({ConnectFailure::Kind::noScanner, {}, {}});
+    std::string detail = presence.denied          ? std::string("this user may not use it")
+                         : !presence.detail.empty() ? presence.detail
+                         : count == 0               ? std::string("the driver could not set it up")
+                                                    : "the driver answered " + std::to_string(selected);
+    return failConnect({ConnectFailure::Kind::scannerNotOpened, {}, std::move(detail)});
+}
+
+ConnectFailure QuorvaneScanner::connectFailure() const
+{
+    std::lock_guard guard(mutex_);
+    return connectFailure_;
 }
 
 void QuorvaneScanner::unloadDriver()
@@ -392,8 +428,10 @@ bool QuorvaneScanner::setCalibrationMode(int64_t mode)
 
 bool QuorvaneScanner::clearCalibrationData(int resolution)
 {
+    auto lock = SEHost_Lock();
     int16_t status = 0;
-    SE_SetValue(SE_CMD_CALIBRATION, SE_CALIBRATION_ERASE, asValue(resolution), &status);
+    const int16_t answer = SE_SetValue(SE_CMD_CALIBRATION, SE_CALIBRATION_ERASE, asValue(resolution), &status);
+    setLastError(SE_CMD_CALIBRATION, status == 1 ? int16_t{SE_OK} : answer);
     return status == 1;
 }
 
@@ -421,9 +459,11 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     // One setting the driver refuses ends the start: scanning with the previous source or frame
     // would give the user a scan of something else. Settings refused here without a command (a
     // source or frame that cannot be, a capability the scanner lacks) are left out silently.
-    const auto refused = [](const Outcome& outcome) {
+    setLastError(0, 0);
+    const auto refused = [this](const Outcome& outcome) {
         if (!outcome.sent || outcome.succeeded) return false;
         if (!outcome.reported) std::printf("Error: Scan setting %d: %d\n", outcome.code, outcome.answer);
+        setLastError(outcome.code, outcome.answer);
         return true;
     };
     if (refused(applyScanSource(request.scanSource))) return false;
@@ -438,6 +478,7 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     int16_t answer = SE_GetCurrent(SE_CMD_IMAGE_INFO, 0, address(&geometry), nullptr);
     if (answer != SE_OK) {
         std::printf("Error: Get Image Info: %d\n", answer);
+        setLastError(SE_CMD_IMAGE_INFO, answer);
         return false;
     }
     {
@@ -447,12 +488,25 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     answer = SE_SetValue(SE_CMD_START_SCAN, 0, address(&geometry), nullptr);
     if (answer != SE_OK) {
         std::printf("Error: Start Scan: %d\n", answer);
+        setLastError(SE_CMD_START_SCAN, answer);
         return false;
     }
     // The lines come in the started scan's geometry, so that is what buffers are sized from.
     std::lock_guard guard(mutex_);
     imageInfo_ = imageInfoFrom(geometry);
     return true;
+}
+
+void QuorvaneScanner::setLastError(int16_t command, int16_t answer)
+{
+    std::lock_guard guard(mutex_);
+    lastError_ = ScannerCommandError{command, answer};
+}
+
+ScannerCommandError QuorvaneScanner::lastError() const
+{
+    std::lock_guard guard(mutex_);
+    return lastError_;
 }
 
 EIMAGEINFO QuorvaneScanner::getImageInfo()

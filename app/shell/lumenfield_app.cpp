@@ -91,10 +91,18 @@ void LumenfieldApp::start()
 
 void LumenfieldApp::openMainWindow()
 {
-    if (main_) return;
+    if (main_) {
+        // Connected again after the scanner was lost: the window as it was.
+        main_->show();
+        main_->raise();
+        main_->activateWindow();
+        return;
+    }
     main_ = new ContentView(*scanManager_, *appSettings_, *scanSettings_, *imageSettings_, *outputSettings_,
                             [this] { openSettings(); });
     connect(main_, &ContentView::closing, this, &LumenfieldApp::closeMainWindow);
+    connect(main_, &ContentView::quitRequested, this, &LumenfieldApp::closeMainWindow);
+    connect(&main_->controller(), &ContentController::scannerLost, this, &LumenfieldApp::returnToConnectScreen);
     {
         // The options first: the output panel's new-day rule reads them.
         QSettings store;
@@ -104,6 +112,22 @@ void LumenfieldApp::openMainWindow()
     appeared_ = true;
     centreOnScreen(main_);
     main_->show();
+}
+
+void LumenfieldApp::returnToConnectScreen(const QString& text)
+{
+    if (settings_) settings_->close();
+    if (!splash_) {
+        splash_ = new SplashScreenView(*scanManager_, [this] { openMainWindow(); });
+        splash_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    splash_->showFailure(text);
+    centreOnScreen(splash_);
+    // Shown before the main window hides, so that the program never stands without a window.
+    splash_->show();
+    splash_->raise();
+    splash_->activateWindow();
+    if (main_) main_->hide();
 }
 
 void LumenfieldApp::loadAppSettings(const QSettings& store)

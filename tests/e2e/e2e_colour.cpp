@@ -174,8 +174,18 @@ Difference compareWithChart(const QString& path, bool expectProfile)
     return result;
 }
 
+// Every scan here is meant to succeed: a failure the window would show fails the test.
 struct NoDialogs : SaveDialogs {
     ReplaceAnswer askReplace() override { return ReplaceAnswer::cancel; }
+    void showFailure(const FailureMessage& message) override
+    {
+        ADD_FAILURE() << message.title.toStdString() << ": " << message.detail.toStdString();
+    }
+    std::optional<QString> askForAnotherFolder(const FailureMessage& message) override
+    {
+        showFailure(message);
+        return std::nullopt;
+    }
 };
 
 struct NoOpener : FileOpener {

@@ -8,6 +8,7 @@
 #include "varnoth_session.h"
 
 #include <gtest/gtest.h>
+#include <libusb.h>
 #include <vips/vips8>
 
 #include <QCoreApplication>
@@ -142,6 +143,16 @@ protected:
             return std::nullopt;
         }
         return readRaw(*path);
+    }
+    // 8 × 4 inches at 150 dpi: 600 lines of 3600 bytes, which the driver takes from the scanner in
+    // three parts.
+    static ScanSettings::Values largeScan()
+    {
+        ScanSettings::Values values = settings();
+        values.resolution = 150;
+        values.previewImageScale = 1.0;
+        values.previewRect = QRectF(0, 0, 1200, 600);
+        return values;
     }
     // A small final scan of the flatbed, 0.4 × 0.2 inches at 150 dpi, gives its image.
     void expectASmallScanSucceeds()
@@ -369,13 +380,8 @@ TEST_F(ScanManagerVarnothTest, StopEndsTheScanWithinASecondWhenTheScannerDoesNot
 TEST_F(ScanManagerVarnothTest, AReadRefusedPartWayGivesNoFileAndTheNextScanSucceeds)
 {
     model->refuseImageRead(2);
-    ScanSettings::Values values = settings();
-    values.resolution = 150;
-    values.previewImageScale = 1.0;
-    // 8 × 4 inches: 600 lines of 3600 bytes, which the driver takes from the scanner in three parts.
-    values.previewRect = QRectF(0, 0, 1200, 600);
     testing::internal::CaptureStdout();
-    const Result refused = scan(values, ScanMode::scan);
+    const Result refused = scan(largeScan(), ScanMode::scan);
     const std::string printed = testing::internal::GetCapturedStdout();
     std::fputs(printed.c_str(), stderr);
     EXPECT_FALSE(refused.has_value());
@@ -385,6 +391,64 @@ TEST_F(ScanManagerVarnothTest, AReadRefusedPartWayGivesNoFileAndTheNextScanSucce
     EXPECT_EQ(model->imageReads(), 2);
 
     expectASmallScanSucceeds();
+}
+
+// The cable pulled while the image is read: the scan names a lost scanner with the driver's code,
+// and once the driver is unloaded and the scanner is back, a connect finds it and a scan succeeds.
+TEST_F(ScanManagerVarnothTest, AnUnplugDuringTheReadIsALostScannerThatComesBack)
+{
+    model->holdBackAfterImageBytes(20000);
+    testing::internal::CaptureStdout();
+    std::future<Result> running = start(largeScan(), ScanMode::scan);
+    waitUntil([&] { return model->heldBack(); }, 60s);
+    bench.unplugAll();
+    const Result lost = finish(running, 60s);
+    std::fputs(testing::internal::GetCapturedStdout().c_str(), stderr);
+    EXPECT_FALSE(lost.has_value());
+    const ScanFailure failure = manager.lastFailure();
+    EXPECT_EQ(failure.kind, ScanFailure::Kind::deviceLost) << "kind " << int(failure.kind) << ", code " << failure.code;
+    EXPECT_TRUE(isDeviceLostCode(failure.code)) << failure.code;
+    EXPECT_FALSE(QFile::exists(rawPath()));
+
+    varnoth_test::disconnectManager(manager, scanner);
+    model = &bench.replugScanner();
+    bool connected = false;
+    manager.runOnWorker([&] { connected = scanner->loadDriver(); });
+    manager.waitForWorker();
+    ASSERT_TRUE(connected);
+    expectASmallScanSucceeds();
+}
+
+// A connect tells a scanner that another program holds from no scanner at all.
+TEST_F(ScanManagerVarnothTest, ConnectTellsABusyScannerFromNone)
+{
+    varnoth_test::disconnectManager(manager, scanner);
+    const auto connect = [&] {
+        bool connected = false;
+        manager.runOnWorker([&] { connected = scanner->loadDriver(); });
+        manager.waitForWorker();
+        return connected;
+    };
+    {
+        // Another program's handle on the scanner, its interface claimed.
+        libusb_context* context = nullptr;
+        ASSERT_EQ(libusb_init(&context), 0);
+        libusb_device_handle* other = libusb_open_device_with_vid_pid(context, 0xF0A2, 0x6204);
+        ASSERT_TRUE(other);
+        ASSERT_EQ(libusb_claim_interface(other, 0), 0);
+        EXPECT_FALSE(connect());
+        EXPECT_EQ(scanner->connectFailure().kind, ConnectFailure::Kind::scannerBusy);
+        libusb_release_interface(other, 0);
+        libusb_close(other);
+        libusb_exit(context);
+    }
+    ASSERT_TRUE(connect());
+    EXPECT_EQ(scanner->connectFailure().kind, ConnectFailure::Kind::none);
+    varnoth_test::disconnectManager(manager, scanner);
+    bench.unplugAll();
+    EXPECT_FALSE(connect());
+    EXPECT_EQ(scanner->connectFailure().kind, ConnectFailure::Kind::noScanner);
+    scanner.reset();
 }
 
 } // namespace

@@ -24,6 +24,8 @@
 #include <QGraphicsOpacityEffect>
 #include <QLayout>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -35,6 +37,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -68,7 +71,23 @@ bool failureButtonsShown(const SplashScreenView& splash)
            child(&splash, "connectButton")->isVisibleTo(&splash);
 }
 
-const QString failureText = QStringLiteral("Please make sure the scanner is turned on, and connected to your mac.");
+const QString failureText =
+    QStringLiteral("No scanner was found. Please make sure the scanner is turned on, and connected to this computer.");
+
+// The label's text without the breaks it may make after each '/' of a path.
+QString plainText(const QString& text)
+{
+    return QString(text).remove(QChar(0x200B));
+}
+
+// A new file in place of the one at `path` (never written through: the old one may be mapped).
+void overwrite(const std::filesystem::path& path, const QByteArray& bytes)
+{
+    std::filesystem::remove(path);
+    QFile file(QString::fromStdString(path.string()));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
 
 // The program's event loop with `action` as its first event, for at most 20 s.
 int runUntilQuit(const std::function<void()>& action)
@@ -107,6 +126,22 @@ class AppTest : public QObject {
     std::shared_ptr<QuorvaneScanner> fakeScanner() const
     {
         return std::make_shared<QuorvaneScanner>(drivers->path());
+    }
+
+    // Reads of 50 lines of a 400-line image, 300 ms each: a scan that runs long enough to act on.
+    void slowScans()
+    {
+        driver.scan.geometry = SEImageInfo{120, 400, 360};
+        driver.scan.linesPerRead = 50;
+        driver.scan.delay = 300ms;
+    }
+    // The program started on the fake driver, until its main window shows alone.
+    bool startConnected(LumenfieldApp& app)
+    {
+        app.scanManager().setScanner(fakeScanner());
+        app.start();
+        return QTest::qWaitFor(
+            [&] { return app.mainWindow() && app.mainWindow()->isVisible() && !app.splashWindow(); }, 5000);
     }
 
     // The shared objects of a main window, with its scanner made by hand.
@@ -207,6 +242,46 @@ private Q_SLOTS:
         QVERIFY(splashShownAtOpen);
         manager.runOnWorker([scanner = manager.scanner()] { scanner->unloadDriver(); });
         manager.waitForWorker();
+    }
+
+    // Each way a connect can fail has its own words, and none names another platform.
+    void connectTellsWhyItFailed()
+    {
+        ScanManager manager;
+        const auto attempt = [&](const std::filesystem::path& folder) {
+            manager.setScanner(std::make_shared<QuorvaneScanner>(folder));
+            auto splash = std::make_unique<SplashScreenView>(manager, [] {});
+            splash->show();
+            [&] { QVERIFY(QTest::qWaitFor([&] { return !splash->isConnecting(); }, 5000)); }();
+            manager.waitForWorker();
+            return plainText(statusMessage(*splash));
+        };
+
+        // A bundle whose code is damaged.
+        overwrite(drivers->code("FakeAlpha", "FakeAlpha"), "not a shared object");
+        QString text = attempt(drivers->path());
+        const std::string bundle = (drivers->path() / "FakeAlpha.bundle").string();
+        QVERIFY2(text.startsWith(QStringLiteral("The scanner driver could not be loaded from %1: ")
+                                     .arg(QString::fromStdString(bundle))),
+                 qPrintable(text));
+        // A bundle without the entry point.
+        fake::DriverFolder noEntry;
+        noEntry.add("FakeNoEntry");
+        text = attempt(noEntry.path());
+        QVERIFY2(text.contains(QStringLiteral("FakeNoEntry.bundle: the driver's code has no entry point SE_main.")),
+                 qPrintable(text));
+        // No bundle at all: the folder is named.
+        QTemporaryDir empty;
+        text = attempt(empty.path().toStdString());
+        QCOMPARE(text, QStringLiteral("The scanner driver could not be loaded from %1: no driver bundle was found there.")
+                           .arg(empty.path()));
+        // A driver that lists no scanner (and nothing on the bus).
+        fake::DriverFolder working;
+        working.add("FakeAlpha");
+        driver.defaults.devices.clear();
+        text = attempt(working.path());
+        QCOMPARE(text, failureText);
+        QVERIFY(!text.contains(QStringLiteral("mac")));
     }
 
     void exposureIndicator()
@@ -467,6 +542,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("way");
         QTest::newRow("close") << QStringLiteral("close");
         QTest::newRow("quit") << QStringLiteral("quit");
+        QTest::newRow("quit shortcut") << QStringLiteral("shortcut");
         QTest::newRow("sigterm") << QStringLiteral("sigterm");
         QTest::newRow("close during a read") << QStringLiteral("scan");
     }
@@ -481,13 +557,9 @@ private Q_SLOTS:
             seeded.setValue("prefix", "20000101");
             seeded.setValue("suffixNumber", 9);
         }
-        driver.scan.geometry = SEImageInfo{120, 400, 360};
-        driver.scan.linesPerRead = 50;
-        driver.scan.delay = 300ms;
+        slowScans();
         LumenfieldApp app;
-        app.scanManager().setScanner(fakeScanner());
-        app.start();
-        QTRY_VERIFY_WITH_TIMEOUT(app.mainWindow() && app.mainWindow()->isVisible() && !app.splashWindow(), 5000);
+        QVERIFY(startConnected(app));
         ContentView* window = app.mainWindow();
         QCOMPARE(window->objectName(), QStringLiteral("main-window"));
         QCOMPARE(app.outputSettings().suffixNumber(), 9);
@@ -511,6 +583,8 @@ private Q_SLOTS:
         const int status = runUntilQuit([&] {
             if (way == "sigterm")
                 ::kill(::getpid(), SIGTERM);
+            else if (way == "shortcut")
+                QTest::keySequence(window, window->quitAction()->shortcut());
             else if (way == "quit")
                 QCoreApplication::quit();
             else
@@ -535,6 +609,74 @@ private Q_SLOTS:
         const bool stopped =
             std::any_of(trace.begin(), trace.end(), [](const std::string& call) { return call.starts_with("33"); });
         QCOMPARE(stopped, way == "scan");
+    }
+
+    // The menu bar's settings command and Escape, which stops a preview or scan without a word.
+    void menuCommands()
+    {
+        slowScans();
+        LumenfieldApp app;
+        QVERIFY(startConnected(app));
+        ContentView* window = app.mainWindow();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QCOMPARE(window->settingsAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
+        QCOMPARE(window->quitAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+
+        QVERIFY(!window->stopAction()->isEnabled());
+        QTest::keySequence(window, window->settingsAction()->shortcut());
+        QTRY_VERIFY(app.settingsWindow() && app.settingsWindow()->isVisible());
+        app.settingsWindow()->close();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+
+        QTest::mouseClick(child<QToolButton>(window, "previewButton"), Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return driver.entered(SE_CMD_READ_LINES) > 0; }, 5000));
+        QTRY_VERIFY(window->stopAction()->isEnabled());
+        QVERIFY(!window->settingsAction()->isEnabled());
+        QTest::keyClick(window, Qt::Key_Escape);
+        QVERIFY(QTest::qWaitFor([&] { return !window->controller().isFlowBusy(); }, 10000));
+        QCOMPARE(app.scanManager().scanStatus(), rawValue(VekScanStatus::stopped));
+        QVERIFY(!window->controller().rawPreview(1));
+        QVERIFY(!window->findChild<QMessageBox*>(QStringLiteral("failureMessage")));
+        QVERIFY(driver.calls(SE_CMD_READ_LINES).size() < 8);
+    }
+
+    // A scanner lost during a preview: the connect screen says so, with the main window hidden, and
+    // Connect brings the same main window back once the scanner answers again.
+    void aLostScannerReturnsToTheConnectScreen()
+    {
+        LumenfieldApp app;
+        QVERIFY(startConnected(app));
+        QPointer<ContentView> window = app.mainWindow();
+        QTest::mouseClick(child<QToolButton>(window, "settingsButton"), Qt::LeftButton);
+        QVERIFY(app.settingsWindow());
+
+        driver.scan.errorAtLine = 0;
+        driver.scan.errorCode = SE_ERR_TRANSFER;
+        QTest::mouseClick(child<QToolButton>(window, "previewButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(app.splashWindow() && app.splashWindow()->isVisible(), 5000);
+        SplashScreenView* splash = app.splashWindow();
+        QVERIFY(!splash->isConnecting());
+        QVERIFY(statusMessage(*splash).startsWith(
+            QStringLiteral("The connection to the scanner was lost (driver code -188).")));
+        QVERIFY(failureButtonsShown(*splash));
+        QVERIFY(!window->isVisible());
+        QVERIFY(!app.settingsWindow() || !app.settingsWindow()->isVisible());
+        QCOMPARE(app.scanManager().scanStatus(), rawValue(VekScanStatus::notConnected));
+        QTRY_COMPARE(driver.trace().back().compact(), std::string("close"));
+        saveSnapshot(splash, QStringLiteral("connect-lost"));
+
+        // No attempt until Connect.
+        driver.scan.errorAtLine.reset();
+        QTest::qWait(1500);
+        QVERIFY(!splash->isConnecting());
+        QTest::mouseClick(child<QPushButton>(splash, "connectButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(window->isVisible() && !app.splashWindow(), 5000);
+        QCOMPARE(app.mainWindow(), window.data());
+        QCOMPARE(app.scanManager().scanStatus(), rawValue(VekScanStatus::ready));
+        QTest::mouseClick(child<QToolButton>(window, "previewButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(window->controller().rawPreview(1).has_value(), 5000);
     }
 };
 
