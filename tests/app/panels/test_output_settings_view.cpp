@@ -4,6 +4,7 @@
 #include "app_settings.h"
 #include "elided_label.h"
 #include "folder_chooser.h"
+#include "group_box.h"
 #include "gui_test.h"
 #include "output_settings.h"
 #include "output_settings_view.h"
@@ -325,6 +326,19 @@ private Q_SLOTS:
         settle();
         QVERIFY(valuesOf(other.settings) == valuesOf(p->settings));
         QCOMPARE(other.control<QLineEdit>("prefixEdit")->text(), QStringLiteral("Film"));
+    }
+
+    // At the top of a far taller column the panel is as tall as its rows, whichever format's rows
+    // are shown.
+    void keepsItsNaturalHeightInATallColumn()
+    {
+        TallColumn column(&p->view);
+        for (OutputFormat format : {OutputFormat::png, OutputFormat::tiff, OutputFormat::jpeg, OutputFormat::png}) {
+            p->settings.setFormat(format);
+            settleLayouts();
+            const QString mismatch = heightMismatch(&p->view, p->view.groupBox()->content());
+            QVERIFY2(mismatch.isEmpty(), qPrintable(displayName(format) + ": " + mismatch));
+        }
     }
 
     void snapshots()
