@@ -1,0 +1,152 @@
+// What an idle main window costs: the window with a letter-size preview and a scan frame over all of
+// it (or a small one), shown and left alone while the dashes of the frame march. Prints the
+// process's CPU time as a share of one core over the measured seconds, and how often and how much
+// of the preview face was repainted.
+//
+//   bench_idle_window [SECONDS] [full|small|none]
+//
+// "none" shows no preview, so no frame: what the rest of the window costs.
+//
+// Runs on the platform Qt picks (QT_QPA_PLATFORM=offscreen without a display; under xvfb-run it
+// draws through X as a desktop would); QT_SCALE_FACTOR=2 gives a device pixel ratio of 2.
+#include "app_settings.h"
+#include "content_view.h"
+#include "image_settings.h"
+#include "output_settings.h"
+#include "preview_image_view.h"
+#include "quorvane_scanner.h"
+#include "scan_manager.h"
+#include "scan_settings.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPaintEvent>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <vips/vips8>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <time.h>
+
+namespace {
+
+double processCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// An 8-bit RGB gradient of a letter-size page at the preview resolution.
+vips::VImage letterPreview()
+{
+    const int width = 1275;
+    const int height = 1755;
+    const vips::VImage xy = vips::VImage::xyz(width, height);
+    const vips::VImage x = xy[0] * (255.0 / width);
+    const vips::VImage y = xy[1] * (255.0 / height);
+    return x.bandjoin(y)
+        .bandjoin(255.0 - (x + y) * 0.5)
+        .cast(VIPS_FORMAT_UCHAR)
+        .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+        .copy_memory();
+}
+
+class PaintCounter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            paints++;
+            for (const QRect& r : static_cast<QPaintEvent*>(event)->region()) area += double(r.width()) * r.height();
+        }
+        return false;
+    }
+    long paints = 0;
+    double area = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
+    const char* kind = argc > 2 ? argv[2] : "full";
+    const bool full = std::strcmp(kind, "full") == 0;
+    const bool none = std::strcmp(kind, "none") == 0;
+    if (!(seconds > 0)) {
+        std::fprintf(stderr, "usage: %s [SECONDS] [full|small|none]\n", argv[0]);
+        return 2;
+    }
+    // A home of its own: the window's settings objects make their default folders.
+    QTemporaryDir home;
+    if (!home.isValid()) return 1;
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) qputenv(name, home.path().toUtf8());
+    if (VIPS_INIT(argv[0]) != 0) return 1;
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+
+    ScanManager manager;
+    AppSettings appSettings;
+    ScanSettings scanSettings;
+    ImageSettings imageSettings;
+    OutputSettings outputSettings;
+    auto scanner = std::make_shared<QuorvaneScanner>();
+    scanner->setInfo(SCANNERINFO{0x6204, 0, "Bench", 100, 0x105});
+    ScannerCapabilities capabilities;
+    capabilities.sources = 0x104;
+    capabilities.fullScanRect = QRectF(0, 0, 8.5, 11.7);
+    capabilities.resolutionRange = ScannerRange{50, 4800, 1};
+    scanner->setCapabilities(capabilities);
+    manager.setScanner(scanner);
+    manager.setScanStatus(0);
+
+    ContentView window(manager, appSettings, scanSettings, imageSettings, outputSettings, [] {});
+    if (!none) window.controller().setRawPreview(1, letterPreview());
+    window.resize(1480, 1000);
+    window.show();
+
+    PaintCounter counter;
+    QWidget* face = window.previewPane()->findChild<QWidget*>(QStringLiteral("imageFace"));
+    if (!face) return 1;
+    face->installEventFilter(&counter);
+
+    double cpuStart = 0;
+    QElapsedTimer wall;
+    long paintsStart = 0;
+    double areaStart = 0;
+    QSizeF frameSize;
+    // Settle first (layout, the first paint, the processed crop), then measure.
+    QTimer::singleShot(500, [&] {
+        const QSizeF drawn = QSizeF(1275, 1755) * scanSettings.previewImageScale();
+        scanSettings.setPreviewRect(full ? QRectF(QPointF(), drawn) : QRectF(40, 40, 150, 100));
+        frameSize = scanSettings.previewRect().size();
+    });
+    QTimer::singleShot(1500, [&] {
+        cpuStart = processCpuSeconds();
+        paintsStart = counter.paints;
+        areaStart = counter.area;
+        wall.start();
+        QTimer::singleShot(int(seconds * 1000), [&] { QApplication::quit(); });
+    });
+    const int status = QApplication::exec();
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    const double cpu = processCpuSeconds() - cpuStart;
+    const long paints = counter.paints - paintsStart;
+    const double area = counter.area - areaStart;
+    std::printf("platform %s, device pixel ratio %.1f, ", qPrintable(QGuiApplication::platformName()),
+                window.devicePixelRatioF());
+    if (none)
+        std::printf("no preview\n");
+    else
+        std::printf("%s frame %.0f x %.0f points\n", full ? "full-area" : "small", frameSize.width(), frameSize.height());
+    std::printf("idle %.1f s: CPU %.3f s = %.2f %% of a core; %ld paints of the preview face (%.1f per second), "
+                "%.0f square points each\n",
+                elapsed, cpu, 100.0 * cpu / elapsed, paints, paints / elapsed, paints ? area / paints : 0.0);
+    return status;
+}
