@@ -11,16 +11,17 @@
 // draws through X as a desktop would); QT_SCALE_FACTOR=2 gives a device pixel ratio of 2.
 #include "app_settings.h"
 #include "content_view.h"
+#include "hand_made_scanner.h"
 #include "image_settings.h"
 #include "output_settings.h"
+#include "paint_counter.h"
 #include "preview_image_view.h"
-#include "quorvane_scanner.h"
+#include "preview_images.h"
 #include "scan_manager.h"
 #include "scan_settings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPaintEvent>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -30,48 +31,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-
-#include <time.h>
-
-namespace {
-
-double processCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
-// An 8-bit RGB gradient of a letter-size page at the preview resolution.
-vips::VImage letterPreview()
-{
-    const int width = 1275;
-    const int height = 1755;
-    const vips::VImage xy = vips::VImage::xyz(width, height);
-    const vips::VImage x = xy[0] * (255.0 / width);
-    const vips::VImage y = xy[1] * (255.0 / height);
-    return x.bandjoin(y)
-        .bandjoin(255.0 - (x + y) * 0.5)
-        .cast(VIPS_FORMAT_UCHAR)
-        .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
-        .copy_memory();
-}
-
-class PaintCounter : public QObject {
-public:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            paints++;
-            for (const QRect& r : static_cast<QPaintEvent*>(event)->region()) area += double(r.width()) * r.height();
-        }
-        return false;
-    }
-    long paints = 0;
-    double area = 0;
-};
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -96,18 +55,12 @@ int main(int argc, char** argv)
     ScanSettings scanSettings;
     ImageSettings imageSettings;
     OutputSettings outputSettings;
-    auto scanner = std::make_shared<QuorvaneScanner>();
-    scanner->setInfo(SCANNERINFO{0x6204, 0, "Bench", 100, 0x105});
-    ScannerCapabilities capabilities;
-    capabilities.sources = 0x104;
-    capabilities.fullScanRect = QRectF(0, 0, 8.5, 11.7);
-    capabilities.resolutionRange = ScannerRange{50, 4800, 1};
-    scanner->setCapabilities(capabilities);
-    manager.setScanner(scanner);
+    manager.setScanner(handMadeScanner());
     manager.setScanStatus(0);
 
     ContentView window(manager, appSettings, scanSettings, imageSettings, outputSettings, [] {});
-    if (!none) window.controller().setRawPreview(1, letterPreview());
+    // A letter-size page at the preview resolution.
+    if (!none) window.controller().setRawPreview(1, gradientPreview(1275, 1755));
     window.resize(1480, 1000);
     window.show();
 
@@ -118,8 +71,8 @@ int main(int argc, char** argv)
 
     double cpuStart = 0;
     QElapsedTimer wall;
-    long paintsStart = 0;
-    double areaStart = 0;
+    int paintsStart = 0;
+    qint64 areaStart = 0;
     QSizeF frameSize;
     // Settle first (layout, the first paint, the processed crop), then measure.
     QTimer::singleShot(500, [&] {
@@ -130,22 +83,22 @@ int main(int argc, char** argv)
     QTimer::singleShot(1500, [&] {
         cpuStart = processCpuSeconds();
         paintsStart = counter.paints;
-        areaStart = counter.area;
+        areaStart = counter.totalArea;
         wall.start();
         QTimer::singleShot(int(seconds * 1000), [&] { QApplication::quit(); });
     });
     const int status = QApplication::exec();
     const double elapsed = wall.nsecsElapsed() / 1e9;
     const double cpu = processCpuSeconds() - cpuStart;
-    const long paints = counter.paints - paintsStart;
-    const double area = counter.area - areaStart;
+    const int paints = counter.paints - paintsStart;
+    const double area = double(counter.totalArea - areaStart);
     std::printf("platform %s, device pixel ratio %.1f, ", qPrintable(QGuiApplication::platformName()),
                 window.devicePixelRatioF());
     if (none)
         std::printf("no preview\n");
     else
         std::printf("%s frame %.0f x %.0f points\n", full ? "full-area" : "small", frameSize.width(), frameSize.height());
-    std::printf("idle %.1f s: CPU %.3f s = %.2f %% of a core; %ld paints of the preview face (%.1f per second), "
+    std::printf("idle %.1f s: CPU %.3f s = %.2f %% of a core; %d paints of the preview face (%.1f per second), "
                 "%.0f square points each\n",
                 elapsed, cpu, 100.0 * cpu / elapsed, paints, paints / elapsed, paints ? area / paints : 0.0);
     return status;

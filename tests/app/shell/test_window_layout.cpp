@@ -5,14 +5,15 @@
 #include "app_settings.h"
 #include "content_view.h"
 #include "gui_test.h"
+#include "hand_made_scanner.h"
 #include "image_settings.h"
 #include "image_settings_view.h"
 #include "layout_checks.h"
+#include "paint_counter.h"
 #include "output_settings.h"
 #include "output_settings_view.h"
 #include "preview_image_view.h"
 #include "preview_images.h"
-#include "quorvane_scanner.h"
 #include "scan_manager.h"
 #include "scan_settings.h"
 #include "scan_settings_view.h"
@@ -20,13 +21,11 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLayout>
-#include <QPaintEvent>
 #include <QTimer>
 #include <QToolBar>
 
 #include <memory>
 
-#include <time.h>
 
 namespace {
 
@@ -36,18 +35,6 @@ constexpr int columnWidth = 400;
 constexpr int padding = 16;
 constexpr int minimumWindowWidth = 2 * (columnWidth + 2 * padding) + 2 * 8 + 600;
 constexpr int minimumAreaHeight = 800;
-
-std::shared_ptr<QuorvaneScanner> handMadeScanner()
-{
-    auto scanner = std::make_shared<QuorvaneScanner>();
-    scanner->setInfo(SCANNERINFO{0x6204, 0, "Hand Made", 100, 0x105});
-    ScannerCapabilities capabilities;
-    capabilities.sources = 0x104;
-    capabilities.fullScanRect = QRectF(0, 0, 8.5, 11.7);
-    capabilities.resolutionRange = ScannerRange{50, 4800, 1};
-    scanner->setCapabilities(capabilities);
-    return scanner;
-}
 
 // A preview of one flat grey.
 vips::VImage greyPreview(int width, int height)
@@ -68,30 +55,6 @@ vips::VImage stripedPreview(int width, int height)
         .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
         .copy_memory();
 }
-
-double processCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
-// Counts the paint events of a widget and keeps the largest area one of them asked for.
-class PaintCounter : public QObject {
-public:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            paints++;
-            qint64 area = 0;
-            for (const QRect& r : static_cast<QPaintEvent*>(event)->region()) area += qint64(r.width()) * r.height();
-            largestArea = std::max(largestArea, area);
-        }
-        return false;
-    }
-    int paints = 0;
-    qint64 largestArea = 0;
-};
 
 // Whether the device pixel (x, y) of a grab of a widget lies within `reach` points of the outline
 // of `frame`.
