@@ -9,9 +9,9 @@
 #include "image_settings.h"
 #include "image_settings_view.h"
 #include "layout_checks.h"
-#include "paint_counter.h"
 #include "output_settings.h"
 #include "output_settings_view.h"
+#include "paint_counter.h"
 #include "preview_image_view.h"
 #include "preview_images.h"
 #include "scan_manager.h"
@@ -22,10 +22,8 @@
 #include <QEventLoop>
 #include <QLayout>
 #include <QTimer>
-#include <QToolBar>
 
 #include <memory>
-
 
 namespace {
 
