@@ -455,7 +455,8 @@ void OutputSettingsView::prefixTypeChanged(PrefixType type)
 
 void OutputSettingsView::chooseDirectory()
 {
-    if (const std::optional<QString> folder = folderChooser_.chooseFolder(this)) settings_.setDirectoryPath(*folder);
+    if (const std::optional<QString> folder = folderChooser_.chooseFolder(this, settings_.directoryPath()))
+        settings_.setDirectoryPath(*folder);
 }
 
 void OutputSettingsView::loadOutputSettings(QSettings& store)

@@ -405,7 +405,7 @@ void ContentController::saveFailed(const Image& image, const QString& path, int 
     Q_EMIT failureReported(message);
     const std::shared_ptr<SaveDialogs> dialogs = dialogs_;
     const QPointer<ContentController> self(this);
-    const std::optional<QString> folder = dialogs->askForAnotherFolder(message);
+    const std::optional<QString> folder = dialogs->askForAnotherFolder(message, outputSettings_.directoryPath());
     if (!self) return;
     if (!folder) return endSave();
     outputSettings_.setDirectoryPath(*folder);

@@ -49,7 +49,8 @@ void MessageBoxSaveDialogs::showFailure(const FailureMessage& message)
     box->open();
 }
 
-std::optional<QString> MessageBoxSaveDialogs::askForAnotherFolder(const FailureMessage& message)
+std::optional<QString> MessageBoxSaveDialogs::askForAnotherFolder(const FailureMessage& message,
+                                                                  const QString& currentFolder)
 {
     for (;;) {
         QMessageBox box(parent_);
@@ -66,7 +67,7 @@ std::optional<QString> MessageBoxSaveDialogs::askForAnotherFolder(const FailureM
         box.setWindowModality(Qt::ApplicationModal);
         box.exec();
         if (box.clickedButton() != choose) return std::nullopt;
-        const std::optional<QString> folder = DialogFolderChooser().chooseFolder(parent_);
+        const std::optional<QString> folder = DialogFolderChooser().chooseFolder(parent_, currentFolder);
         if (folder && !folder->isEmpty()) return folder;
     }
 }

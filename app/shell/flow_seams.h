@@ -56,9 +56,10 @@ public:
     virtual ReplaceAnswer askReplace() = 0;
     // Tells why an action failed; returns at once, and the window goes on.
     virtual void showFailure(const FailureMessage& message) = 0;
-    // A scan could not be saved: the folder the user chose to save it in instead, or none when the
-    // user gave the scan up. Blocks until answered.
-    virtual std::optional<QString> askForAnotherFolder(const FailureMessage& message) = 0;
+    // A scan could not be saved in `currentFolder`: the folder the user chose to save it in
+    // instead, or none when the user gave the scan up. Blocks until answered.
+    virtual std::optional<QString> askForAnotherFolder(const FailureMessage& message,
+                                                       const QString& currentFolder) = 0;
 };
 
 // The product's boxes. The replace question: a warning box, application-modal, "Replace" (the
@@ -71,7 +72,7 @@ public:
     explicit MessageBoxSaveDialogs(QWidget* parent = nullptr) : parent_(parent) {}
     ReplaceAnswer askReplace() override;
     void showFailure(const FailureMessage& message) override;
-    std::optional<QString> askForAnotherFolder(const FailureMessage& message) override;
+    std::optional<QString> askForAnotherFolder(const FailureMessage& message, const QString& currentFolder) override;
 
     static const QString& messageText();
     static const QString& informativeText();

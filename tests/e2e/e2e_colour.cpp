@@ -181,7 +181,7 @@ struct NoDialogs : SaveDialogs {
     {
         ADD_FAILURE() << message.title.toStdString() << ": " << message.detail.toStdString();
     }
-    std::optional<QString> askForAnotherFolder(const FailureMessage& message) override
+    std::optional<QString> askForAnotherFolder(const FailureMessage& message, const QString&) override
     {
         showFailure(message);
         return std::nullopt;

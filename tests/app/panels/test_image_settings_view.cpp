@@ -1,5 +1,6 @@
 // The image settings panel: which rows show for each colour type, method and mode, the user's
 // clicks, load, save and reset through the panel, and the busy rule.
+#include "group_box.h"
 #include "gui_test.h"
 #include "image_settings.h"
 #include "image_settings_view.h"
@@ -9,6 +10,7 @@
 #include "segmented_control.h"
 #include "slider_view.h"
 
+#include <QFontMetrics>
 #include <QSlider>
 #include <QToolButton>
 
@@ -176,6 +178,48 @@ private Q_SLOTS:
                 QCOMPARE(p->control(name)->isEnabled(), expected);
             for (const SliderView* slider : p->view.findChildren<SliderView*>())
                 QCOMPARE(slider->slider()->isEnabled(), expected);
+        }
+    }
+
+    // In a column far taller than the panel, the panel is as tall as it asks to be whichever rows
+    // show, sits at the top, and each of its rows and badges keeps its own height.
+    void keepsItsNaturalHeightInATallColumn()
+    {
+        TallColumn column(&p->view);
+        const struct {
+            VekColorType colorType;
+            AdjustmentMethod method;
+            BWMode mode;
+            int sliders;
+        } cases[] = {{VekColorType::color, AdjustmentMethod::manual, BWMode::automatic, 5},
+                     {VekColorType::gray, AdjustmentMethod::manual, BWMode::automatic, 3},
+                     {VekColorType::blackAndWhite, AdjustmentMethod::manual, BWMode::manual, 1},
+                     {VekColorType::blackAndWhite, AdjustmentMethod::manual, BWMode::automatic, 0},
+                     {VekColorType::color, AdjustmentMethod::photo, BWMode::automatic, 0},
+                     {VekColorType::gray, AdjustmentMethod::raw, BWMode::automatic, 0},
+                     {VekColorType::color, AdjustmentMethod::doc, BWMode::automatic, 0},
+                     {VekColorType::color, AdjustmentMethod::manual, BWMode::automatic, 5}};
+        for (const auto& c : cases) {
+            p->scan.setColorType(c.colorType);
+            p->settings.setAdjustmentMethod(c.method);
+            p->settings.setBwMode(c.mode);
+            settleLayouts();
+            const QString what = QStringLiteral("colour type %1, method %2, mode %3")
+                                     .arg(rawValue(c.colorType))
+                                     .arg(rawValue(c.method))
+                                     .arg(rawValue(c.mode));
+            const QString mismatch = heightMismatch(&p->view, p->view.groupBox()->content());
+            QVERIFY2(mismatch.isEmpty(), qPrintable(what + ": " + mismatch));
+            int sliders = 0;
+            for (SliderView* slider : p->view.findChildren<SliderView*>()) {
+                if (!slider->isVisible()) continue;
+                sliders++;
+                QVERIFY2(slider->height() == naturalHeight(slider), qPrintable(what + ": " + slider->objectName()));
+                // The value's line and 3 px above and below it.
+                QVERIFY2(slider->badge()->height() == QFontMetrics(slider->badge()->font()).height() + 2 * 3,
+                         qPrintable(what + QStringLiteral(": badge %1 high").arg(slider->badge()->height())));
+            }
+            QVERIFY2(sliders == c.sliders, qPrintable(what));
         }
     }
 

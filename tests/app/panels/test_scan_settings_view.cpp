@@ -2,6 +2,7 @@
 // the reactions they run, load, save and reset, and the busy rule.
 #include "gui_test.h"
 #include "group_box.h"
+#include "panel_test.h"
 #include "property_update.h"
 #include "scan_frame_picker.h"
 #include "scan_manager.h"
@@ -55,12 +56,6 @@ bool operator==(const ScanSettings::Values& a, const ScanSettings::Values& b)
         return std::tie(v.scanSource, v.colorType, v.resolution, v.scanFrameType, v.previewImageScale, v.previewRect);
     };
     return tied(a) == tied(b);
-}
-
-void settle()
-{
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
 }
 
 const QStringList noScannerRows = {"No Scanner Connected", "Color Type:", "No Scanner Connected", "No Scanner Connected"};
@@ -413,6 +408,21 @@ private Q_SLOTS:
         other.loadScanSettings(*stored);
         settle();
         QVERIFY(loaded.values() == saved);
+    }
+
+    // At the top of a far taller column the panel is as tall as its rows, with and without a scanner.
+    void keepsItsNaturalHeightInATallColumn()
+    {
+        TallColumn column(view.get());
+        for (bool scanner : {false, true, false}) {
+            if (scanner)
+                connectScanner();
+            else
+                manager->setScanner(nullptr);
+            settleLayouts();
+            const QString mismatch = heightMismatch(view.get(), view->groupBox()->content());
+            QVERIFY2(mismatch.isEmpty(), qPrintable(QStringLiteral("scanner %1: ").arg(scanner) + mismatch));
+        }
     }
 
     void snapshots()

@@ -111,7 +111,7 @@ struct ScriptedDialogs : SaveDialogs {
         return answers.isEmpty() ? ReplaceAnswer::cancel : answers.takeFirst();
     }
     void showFailure(const FailureMessage& message) override { failures << message; }
-    std::optional<QString> askForAnotherFolder(const FailureMessage& message) override
+    std::optional<QString> askForAnotherFolder(const FailureMessage& message, const QString&) override
     {
         saveFailures << message;
         if (folders.isEmpty()) return std::nullopt;

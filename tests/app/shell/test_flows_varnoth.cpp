@@ -26,7 +26,7 @@ struct NoDialogs : SaveDialogs {
         return ReplaceAnswer::cancel;
     }
     void showFailure(const FailureMessage& message) override { failures << message; }
-    std::optional<QString> askForAnotherFolder(const FailureMessage& message) override
+    std::optional<QString> askForAnotherFolder(const FailureMessage& message, const QString&) override
     {
         failures << message;
         return std::nullopt;
