@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -85,29 +86,35 @@ private:
     sim::ScannerModel& model_;
 };
 
-// Every profile as it is, and again with a sensor 1024 pixels wide at 4800 dpi: the driver's
-// tables of the sensor's width then take a fortieth of the time, and a fuzzer's executions with it.
+// The replies of the simulated scanner with this profile to a driver session. A narrow scanner's
+// sensor is 1024 pixels wide at 4800 dpi: the driver's tables of the sensor's width then take a
+// fortieth of the time, and its shading pages stay small enough for a fuzzer.
+std::string replies_to(const std::string& profile, bool narrow, const std::function<void()>& session)
+{
+    sim::ScannerModel model(*sim::scanner_profile(profile));
+    ModelLink link;
+    model.attach(&link);
+    if (narrow)
+        model.edit([](sim::ScannerRecords& r) {
+            for (auto& a : r.attributes) sim::set_le32(a.data() + 16, 1024);
+        });
+    ModelTransport transport(model);
+    fuzz::set_transport(&transport);
+    session();
+    fuzz::set_transport(nullptr);
+    return transport.replies;
+}
+
+// Every profile as it is, and again with a narrow sensor.
 bool device_seeds(const fs::path& out)
 {
     fuzz::make_driver_time_instant();
     fuzz::use_scratch_module_folder();
     bool ok = true;
-    for (const std::string& profile : sim::scanner_profile_names()) {
-        for (const bool narrow : {false, true}) {
-            sim::ScannerModel model(*sim::scanner_profile(profile));
-            ModelLink link;
-            model.attach(&link);
-            if (narrow)
-                model.edit([](sim::ScannerRecords& r) {
-                    for (auto& a : r.attributes) sim::set_le32(a.data() + 16, 1024);
-                });
-            ModelTransport transport(model);
-            fuzz::set_transport(&transport);
-            fuzz::run_device_session();
-            fuzz::set_transport(nullptr);
-            ok = save(out / "fuzz_device_records" / (profile + (narrow ? "_narrow.bin" : ".bin")), transport.replies) && ok;
-        }
-    }
+    for (const std::string& profile : sim::scanner_profile_names())
+        for (const bool narrow : {false, true})
+            ok = save(out / "fuzz_device_records" / (profile + (narrow ? "_narrow.bin" : ".bin")),
+                      replies_to(profile, narrow, [] { fuzz::run_device_session(); })) && ok;
     return ok;
 }
 
@@ -122,8 +129,7 @@ uint8_t choice_byte(uint16_t source, uint16_t planes, uint16_t bits)
     return 0;
 }
 
-// Whole scans on a scanner with a narrow sensor (1024 pixels at 4800 dpi), so that its shading
-// pages stay small enough for a fuzzer: the choice bytes, then the scanner's replies.
+// Whole scans on a narrow scanner: the choice bytes, then the scanner's replies.
 bool scan_seeds(const fs::path& out)
 {
     fuzz::make_driver_time_instant();
@@ -144,17 +150,9 @@ bool scan_seeds(const fs::path& out)
     };
     bool ok = true;
     for (const Seed& seed : seeds) {
-        sim::ScannerModel model(*sim::scanner_profile(seed.profile));
-        ModelLink link;
-        model.attach(&link);
-        model.edit([](sim::ScannerRecords& r) {
-            for (auto& a : r.attributes) sim::set_le32(a.data() + 16, 1024);
-        });
-        ModelTransport transport(model);
-        fuzz::set_transport(&transport);
-        fuzz::run_scan_session(fuzz::scan_choice(seed.choice));
-        fuzz::set_transport(nullptr);
-        const std::string bytes = std::string(reinterpret_cast<const char*>(seed.choice), sizeof seed.choice) + transport.replies;
+        const std::string replies =
+            replies_to(seed.profile, true, [&] { fuzz::run_scan_session(fuzz::scan_choice(seed.choice)); });
+        const std::string bytes = std::string(reinterpret_cast<const char*>(seed.choice), sizeof seed.choice) + replies;
         ok = save(out / "fuzz_scan_path" / (std::string(seed.name) + ".bin"), bytes) && ok;
     }
     return ok;
@@ -208,17 +206,8 @@ bool host_seeds(const fs::path& out)
     };
     bool ok = true;
     for (const auto& [name, commands] : scripts) {
-        sim::ScannerModel model(*sim::scanner_profile("default"));
-        ModelLink link;
-        model.attach(&link);
-        model.edit([](sim::ScannerRecords& r) {
-            for (auto& a : r.attributes) sim::set_le32(a.data() + 16, 1024);
-        });
-        ModelTransport transport(model);
-        fuzz::set_transport(&transport);
-        fuzz::run_host_session(commands);
-        fuzz::set_transport(nullptr);
-        ok = save(out / "fuzz_host_commands" / (std::string(name) + ".bin"), fuzz::encode_script(commands) + transport.replies) && ok;
+        const std::string replies = replies_to("default", true, [&] { fuzz::run_host_session(commands); });
+        ok = save(out / "fuzz_host_commands" / (std::string(name) + ".bin"), fuzz::encode_script(commands) + replies) && ok;
     }
     return ok;
 }
