@@ -355,6 +355,11 @@ int ScannerModel::in(uint8_t endpoint, std::span<uint8_t> buffer)
         link().disconnect();
         return 0;
     }
+    if (fault(n, Injection::Action::NoAnswer) != nullptr) {
+        mark_broken(n);
+        pending_.kind = Pending::Kind::Silent;
+    }
+    if (pending_.kind == Pending::Kind::Silent) return kPending;
     if (pending_.kind == Pending::Kind::Stall) {
         pending_ = {};
         return -EPIPE;
@@ -363,6 +368,10 @@ int ScannerModel::in(uint8_t endpoint, std::span<uint8_t> buffer)
     const std::span<uint8_t> out = buffer.first(count);
     if (pending_.kind == Pending::Kind::Image) {
         engine_->read(pending_.side, out);
+        for (const auto& [offset, mask] : pending_.xors) {
+            const uint64_t at = offset % std::max<uint64_t>(pending_.total, 1);
+            if (at >= pending_.sent && at < pending_.sent + count) out[at - pending_.sent] ^= mask;
+        }
     } else {
         std::fill(out.begin(), out.end(), 0);
         if (pending_.sent < pending_.head.size()) {
@@ -402,6 +411,11 @@ void ScannerModel::clear_halt(uint8_t)
 void ScannerModel::reset()
 {
     drop_exchange();
+}
+
+void ScannerModel::discarded(uint8_t endpoint)
+{
+    if (endpoint == kBulkIn && pending_.kind == Pending::Kind::Silent) pending_ = {};
 }
 
 // ---- Job frames ----
@@ -516,7 +530,11 @@ void ScannerModel::image_reply(uint32_t count, int side)
                   " ready on side " + std::to_string(side));
     } else {
         current().payload = count;
-        if (count > 0) queue({.kind = Pending::Kind::Image, .total = count, .side = side});
+        if (count > 0) {
+            Pending image{.kind = Pending::Kind::Image, .total = count, .side = side};
+            if (const Armed* a = fault(current().number, Injection::Action::ImageBytes)) image.xors = a->injection.bytes;
+            queue(std::move(image));
+        }
         return;
     }
     // An IMG that cannot be served fails its data transfer at once.

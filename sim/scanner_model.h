@@ -110,6 +110,7 @@ public:
     void release(int interface) override;
     void clear_halt(uint8_t endpoint) override;
     void reset() override;
+    void discarded(uint8_t endpoint) override;
 
     // A request as the command handlers see it.
     struct Request {
@@ -123,12 +124,13 @@ public:
 private:
     enum class Framing { Idle, ReadBlock, ControlBlock, WriteData, ParData };
     struct Pending {
-        enum class Kind { None, Bytes, Image, Stall } kind = Kind::None;
+        enum class Kind { None, Bytes, Image, Stall, Silent } kind = Kind::None;
         std::vector<uint8_t> head = {}; // Bytes: the first bytes; zeros follow up to total
         uint64_t total = 0;
         uint64_t sent = 0;
         int side = 0; // Image
         uint64_t transaction = 0;
+        std::vector<std::pair<size_t, uint8_t>> xors = {}; // Image: injected corruption
     };
     struct Armed {
         Injection injection;

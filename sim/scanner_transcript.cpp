@@ -63,4 +63,14 @@ Injection Injection::silence(Target t)
     return {.target = std::move(t), .action = Action::Silence, .phase = Phase::Reply};
 }
 
+Injection Injection::no_answer(Target t)
+{
+    return {.target = std::move(t), .action = Action::NoAnswer};
+}
+
+Injection Injection::image_bytes(Target t, std::vector<std::pair<size_t, uint8_t>> xors)
+{
+    return {.target = std::move(t), .action = Action::ImageBytes, .bytes = std::move(xors)};
+}
+
 } // namespace sim
