@@ -468,8 +468,12 @@ TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
         for (QWidget* top : QApplication::topLevelWidgets()) {
             if (auto* dialog = qobject_cast<QFileDialog*>(top); dialog && dialog->isVisible()) {
                 folderDialog.stop();
+                // The dialog lists folders in the background; a selection made while it loads can
+                // be lost, so the folder is typed whole, as a user can.
                 dialog->setDirectory(elsewhere);
-                dialog->selectFile(elsewhere);
+                auto* typed = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                ASSERT_TRUE(typed);
+                typed->setText(elsewhere);
                 QMetaObject::invokeMethod(dialog, "accept");
                 return;
             }
