@@ -172,7 +172,16 @@ typedef void SECallbackError(uint64_t reference, int16_t code, const char* text)
 typedef void SECallbackProgress(uint64_t reference, int32_t done, int32_t total);
 // The function that code 4 calls through `value`, with 1, 2 and 3.
 typedef void SECallbackTest(int32_t first, int32_t second, int32_t third);
+// The driver's export "SetCallBackfunc": registers one host service by index (1, or 0 for an
+// unknown index). Under SE_SERVICE_YIELD it takes an SECallbackYieldService.
+typedef int32_t SESetCallbackFunction(void* address, int16_t index);
+// The host's say in the driver's long waits, called with (0, null) on the thread inside SE_main
+// while a scan waits on the device: 0 gives the operation up, anything else lets it go on. It
+// must not call SE_main.
+typedef int16_t SECallbackYieldService(int16_t code, void* data);
 }
+
+inline constexpr int16_t SE_SERVICE_YIELD = 9;
 
 // Slots of the callback block.
 inline constexpr int SE_CALLBACK_FREE_SPACE = 0;

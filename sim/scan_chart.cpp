@@ -3,9 +3,11 @@
 #include <vips/vips.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace sim {
@@ -58,6 +60,22 @@ public:
 private:
     uint16_t p_;
 };
+
+// A chart file holds sRGB values, but a sensor reads light: each 16-bit value v is decoded to the
+// reflectance 65535 D(v / 65535), D the sRGB curve, once when the file is read.
+const std::array<uint16_t, 65536>& srgb_to_reflectance()
+{
+    static const auto table = [] {
+        auto t = std::make_unique<std::array<uint16_t, 65536>>();
+        for (uint32_t v = 0; v < 65536; ++v) {
+            const double u = v / 65535.0;
+            const double linear = u <= 0.04045 ? u / 12.92 : std::pow((u + 0.055) / 1.055, 2.4);
+            (*t)[v] = static_cast<uint16_t>(std::lround(linear * 65535.0));
+        }
+        return t;
+    }();
+    return *table;
+}
 
 class FileChart final : public Chart {
 public:
@@ -163,7 +181,9 @@ std::shared_ptr<const Chart> file_chart(const std::string& path, uint32_t dpi, s
         return nullptr;
     }
     const auto* samples = static_cast<const uint16_t*>(memory);
-    std::vector<uint16_t> pixels(samples, samples + size / sizeof(uint16_t));
+    const auto& decode = srgb_to_reflectance();
+    std::vector<uint16_t> pixels(size / sizeof(uint16_t));
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = decode[samples[i]];
     g_free(memory);
     const auto width = static_cast<uint32_t>(vips_image_get_width(cast.image));
     const auto height = static_cast<uint32_t>(vips_image_get_height(cast.image));

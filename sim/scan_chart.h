@@ -7,6 +7,12 @@
 //   file:PATH[@DPI]   an image file read with libvips as 16-bit sRGB, lying at the media's top-left
 //                     corner at DPI (default: the file's resolution, else 300); device pixel (x, y)
 //                     at X × Y dpi takes file pixel (⌊x·DPI/X⌋, ⌊y·DPI/Y⌋); outside it P = 65535.
+//                     The file's values are sRGB-encoded and the sensor is linear in light, so each
+//                     value v is decoded first: P = round(65535 D(v / 65535)), D the sRGB curve
+//                     (u / 12.92 up to 0.04045, else ((u + 0.055) / 1.055)^2.4). On film the
+//                     same P is the film's transmittance.
+//
+// The pattern and flat charts are given as reflectances and are not decoded.
 //
 // A program that may load a file chart calls VIPS_INIT once in its main().
 #pragma once

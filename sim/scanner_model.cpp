@@ -211,7 +211,7 @@ void ScannerModel::with_engine(const std::function<void(ScanEngine&)>& f)
 int ScannerModel::out(uint8_t endpoint, std::span<const uint8_t> data)
 {
     const int all = static_cast<int>(data.size());
-    if (endpoint != kBulkOut) return all;
+    if (endpoint != kBulkOut || silent_) return all;
     switch (framing_) {
     case Framing::Idle: return begin(data);
     case Framing::ReadBlock:
@@ -333,12 +333,17 @@ void ScannerModel::drop_job()
 
 int ScannerModel::in(uint8_t endpoint, std::span<uint8_t> buffer)
 {
-    if (endpoint != kBulkIn) return kPending;
+    if (endpoint != kBulkIn || silent_) return kPending;
     if (pending_.kind == Pending::Kind::None) {
         violations_.push_back("an IN transfer with nothing pending (after " + number_text(numbered_) + ")");
         return -EPIPE;
     }
     const uint64_t n = pending_.transaction;
+    if (fault(n, Injection::Action::Silence) != nullptr) {
+        mark_broken(n);
+        silent_ = true;
+        return kPending;
+    }
     if (fault(n, Injection::Action::Stall, Phase::Reply) != nullptr) {
         mark_broken(n);
         pending_ = {};
@@ -350,6 +355,11 @@ int ScannerModel::in(uint8_t endpoint, std::span<uint8_t> buffer)
         link().disconnect();
         return 0;
     }
+    if (fault(n, Injection::Action::NoAnswer) != nullptr) {
+        mark_broken(n);
+        pending_.kind = Pending::Kind::Silent;
+    }
+    if (pending_.kind == Pending::Kind::Silent) return kPending;
     if (pending_.kind == Pending::Kind::Stall) {
         pending_ = {};
         return -EPIPE;
@@ -358,6 +368,10 @@ int ScannerModel::in(uint8_t endpoint, std::span<uint8_t> buffer)
     const std::span<uint8_t> out = buffer.first(count);
     if (pending_.kind == Pending::Kind::Image) {
         engine_->read(pending_.side, out);
+        for (const auto& [offset, mask] : pending_.xors) {
+            const uint64_t at = offset % std::max<uint64_t>(pending_.total, 1);
+            if (at >= pending_.sent && at < pending_.sent + count) out[at - pending_.sent] ^= mask;
+        }
     } else {
         std::fill(out.begin(), out.end(), 0);
         if (pending_.sent < pending_.head.size()) {
@@ -368,6 +382,19 @@ int ScannerModel::in(uint8_t endpoint, std::span<uint8_t> buffer)
     pending_.sent += count;
     if (pending_.sent >= pending_.total) pending_ = {};
     return static_cast<int>(count);
+}
+
+bool ScannerModel::silent() const
+{
+    auto lock = const_cast<ScannerModel*>(this)->guard();
+    return silent_;
+}
+
+void ScannerModel::wake()
+{
+    auto lock = guard();
+    silent_ = false;
+    drop_exchange();
 }
 
 void ScannerModel::release(int)
@@ -384,6 +411,11 @@ void ScannerModel::clear_halt(uint8_t)
 void ScannerModel::reset()
 {
     drop_exchange();
+}
+
+void ScannerModel::discarded(uint8_t endpoint)
+{
+    if (endpoint == kBulkIn && pending_.kind == Pending::Kind::Silent) pending_ = {};
 }
 
 // ---- Job frames ----
@@ -498,7 +530,11 @@ void ScannerModel::image_reply(uint32_t count, int side)
                   " ready on side " + std::to_string(side));
     } else {
         current().payload = count;
-        if (count > 0) queue({.kind = Pending::Kind::Image, .total = count, .side = side});
+        if (count > 0) {
+            Pending image{.kind = Pending::Kind::Image, .total = count, .side = side};
+            if (const Armed* a = fault(current().number, Injection::Action::ImageBytes)) image.xors = a->injection.bytes;
+            queue(std::move(image));
+        }
         return;
     }
     // An IMG that cannot be served fails its data transfer at once.

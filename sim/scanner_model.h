@@ -87,6 +87,11 @@ public:
 
     // Faults, each used once.
     void inject(Injection injection);
+    // A device that stopped answering (an injected silence): whether it is silent, and its return,
+    // which drops the exchange it was in (the job stays open). While silent it takes every OUT
+    // transfer and leaves every IN transfer waiting.
+    bool silent() const;
+    void wake();
 
     // The scan engine; the default (and null) is a ChartScanEngine.
     void set_engine(std::unique_ptr<ScanEngine> engine);
@@ -105,6 +110,7 @@ public:
     void release(int interface) override;
     void clear_halt(uint8_t endpoint) override;
     void reset() override;
+    void discarded(uint8_t endpoint) override;
 
     // A request as the command handlers see it.
     struct Request {
@@ -118,12 +124,13 @@ public:
 private:
     enum class Framing { Idle, ReadBlock, ControlBlock, WriteData, ParData };
     struct Pending {
-        enum class Kind { None, Bytes, Image, Stall } kind = Kind::None;
+        enum class Kind { None, Bytes, Image, Stall, Silent } kind = Kind::None;
         std::vector<uint8_t> head = {}; // Bytes: the first bytes; zeros follow up to total
         uint64_t total = 0;
         uint64_t sent = 0;
         int side = 0; // Image
         uint64_t transaction = 0;
+        std::vector<std::pair<size_t, uint8_t>> xors = {}; // Image: injected corruption
     };
     struct Armed {
         Injection injection;
@@ -211,6 +218,7 @@ private:
     uint32_t length_ = 0;
     Pending pending_;
     bool job_open_ = false;
+    bool silent_ = false;
     std::optional<std::array<uint8_t, kWindowSize>> window_;
     std::optional<std::array<uint8_t, kParametersSize>> parameters_;
     Sense sense_;

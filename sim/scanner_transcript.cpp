@@ -58,4 +58,19 @@ Injection Injection::disconnect(Target t, Phase phase)
     return {.target = std::move(t), .action = Action::Disconnect, .phase = phase};
 }
 
+Injection Injection::silence(Target t)
+{
+    return {.target = std::move(t), .action = Action::Silence, .phase = Phase::Reply};
+}
+
+Injection Injection::no_answer(Target t)
+{
+    return {.target = std::move(t), .action = Action::NoAnswer};
+}
+
+Injection Injection::image_bytes(Target t, std::vector<std::pair<size_t, uint8_t>> xors)
+{
+    return {.target = std::move(t), .action = Action::ImageBytes, .bytes = std::move(xors)};
+}
+
 } // namespace sim

@@ -76,6 +76,9 @@ struct Injection {
         ShortReply,       // deliver `keep` bytes of the reply and drop the rest
         Stall,
         Disconnect,
+        Silence, // from this reply on the device answers nothing (ScannerModel::wake ends it)
+        NoAnswer,         // the reply never comes; dropped when the client gives up on it
+        ImageBytes,       // XOR bytes of an "IMG" reply, at offsets taken modulo its length
     };
     Target target;
     Action action = Action::Refuse;
@@ -93,6 +96,9 @@ struct Injection {
     static Injection short_reply(Target t, size_t keep);
     static Injection stall(Target t, Phase phase);
     static Injection disconnect(Target t, Phase phase);
+    static Injection silence(Target t);
+    static Injection no_answer(Target t);
+    static Injection image_bytes(Target t, std::vector<std::pair<size_t, uint8_t>> xors);
 };
 
 } // namespace sim

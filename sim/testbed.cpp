@@ -129,11 +129,11 @@ VirtualDevice& Testbed::add(DeviceDescription desc, std::unique_ptr<DeviceModel>
 
 void Testbed::unplug(VirtualDevice& device)
 {
-    {
-        std::lock_guard<std::recursive_mutex> lock(device.mutex_);
-        device.go_away();
-    }
+    // The event first: a client that sees its transfers fail may end its USB library at once, and
+    // an event sent to a listener that is closing its socket ends the sender.
     remove(device);
+    std::lock_guard<std::recursive_mutex> lock(device.mutex_);
+    device.go_away();
 }
 
 void Testbed::remove(VirtualDevice& device)

@@ -156,7 +156,10 @@ public:
         VirtualDevice& dev = add(std::move(desc), std::move(model));
         return {dev, ref};
     }
-    // Unplugs now: when this returns, the next libusb device list no longer shows the device.
+    // Unplugs now: when this returns, the next libusb device list no longer shows the device. The
+    // removal is announced before the device's transfers fail, so that no client can be closing
+    // its event socket while the announcement goes out (a device that unplugs itself from a model
+    // callback fails its transfers first).
     void unplug(VirtualDevice& device);
     // Waits until unplugs that models declared from their callbacks have reached sysfs.
     void settle();

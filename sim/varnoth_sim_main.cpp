@@ -1,39 +1,63 @@
-// varnoth-sim [--model NAME] [--chart CHART] [--sensor realistic|ideal] -- PROGRAM [ARGS...]
+// varnoth-sim [--model NAME] [--chart CHART] [--sensor realistic|ideal]
+//             [--unplug-after-bytes N] [--replug-after SECONDS] -- PROGRAM [ARGS...]
 // Runs PROGRAM as a child on a simulated USB bus holding the named device model, and returns the
 // child's exit status. The child reaches the virtual devices through umockdev's preload library.
 // --chart and --sensor set what the simulated scanner scans (scan_chart.h, sensor_model.h).
+// With a scanner model the cable can be pulled while PROGRAM runs: SIGUSR1 unplugs the scanner, or
+// plugs a fresh one back when it is out; --unplug-after-bytes unplugs it once N bytes of image data
+// have gone to PROGRAM, and --replug-after plugs it back that many seconds after any unplug.
 #include "chart_scan_engine.h"
 #include "model_registry.h"
 #include "preload.h"
 #include "scanner_model.h"
+#include "scanner_plug.h"
 #include "scanner_profiles.h"
 #include "testbed.h"
 
 #include <vips/vips.h>
 
+#include <atomic>
+#include <chrono>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <optional>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 volatile sig_atomic_t child_pid = 0;
+// SIGUSR1 writes a byte here; the plug thread reads it.
+int plug_pipe[2] = {-1, -1};
 
 void forward_signal(int sig)
 {
     if (child_pid > 0) kill(child_pid, sig);
 }
 
+void plug_signal(int)
+{
+    if (plug_pipe[1] >= 0) {
+        const char byte = 'p';
+        [[maybe_unused]] const ssize_t n = write(plug_pipe[1], &byte, 1);
+    }
+}
+
 int usage(FILE* out)
 {
-    std::fprintf(out, "usage: varnoth-sim [--model NAME] [--chart CHART] [--sensor realistic|ideal] -- PROGRAM [ARGS...]\n"
+    std::fprintf(out, "usage: varnoth-sim [--model NAME] [--chart CHART] [--sensor realistic|ideal]\n"
+                      "                   [--unplug-after-bytes N] [--replug-after SECONDS] -- PROGRAM [ARGS...]\n"
                       "       varnoth-sim --list\n"
+                      "SIGUSR1 unplugs a scanner model, or plugs it back when it is out.\n"
                       "charts: pattern (default), pattern16, flat:F (0 to 1), file:PATH[@DPI]\nmodels:\n");
     for (const sim::ModelEntry& entry : sim::registered_models())
         std::fprintf(out, "  %-12s %s\n", entry.name.c_str(), entry.summary.c_str());
@@ -46,6 +70,75 @@ int usage(FILE* out)
 struct ScanOptions {
     std::shared_ptr<const sim::Chart> chart;
     sim::Sensor sensor = sim::Sensor::Realistic;
+    std::optional<uint64_t> unplug_after_bytes;
+    std::optional<std::chrono::milliseconds> replug_after;
+};
+
+// The profile of a scanner model name ("scanner" or "scanner:PROFILE"), or nothing.
+std::optional<sim::ScannerRecords> scanner_records(const std::string& model_name)
+{
+    if (model_name == "scanner") return sim::scanner_profile("default");
+    if (model_name.rfind("scanner:", 0) == 0) return sim::scanner_profile(model_name.substr(8));
+    return std::nullopt;
+}
+
+// Pulls and puts back the scanner's cable while the program runs: at each SIGUSR1, and once when
+// the armed number of image bytes has gone.
+class PlugControl {
+public:
+    PlugControl(sim::ScannerPlug& plug, const ScanOptions& options) : plug_(plug), options_(options)
+    {
+        if (pipe2(plug_pipe, O_CLOEXEC) == 0) {
+            struct sigaction action {};
+            action.sa_handler = plug_signal;
+            sigemptyset(&action.sa_mask);
+            sigaction(SIGUSR1, &action, nullptr);
+            thread_ = std::thread([this] { loop(); });
+        }
+        if (options.unplug_after_bytes)
+            plug_.unplug_after_image_bytes(*options.unplug_after_bytes, options.replug_after);
+    }
+    ~PlugControl()
+    {
+        if (thread_.joinable()) {
+            stopping_ = true;
+            plug_signal(0);
+            thread_.join();
+        }
+        signal(SIGUSR1, SIG_IGN);
+        for (int& end : plug_pipe) {
+            if (end >= 0) close(end);
+            end = -1;
+        }
+    }
+
+private:
+    void loop()
+    {
+        for (;;) {
+            char byte = 0;
+            const ssize_t n = read(plug_pipe[0], &byte, 1);
+            if (n < 0 && errno == EINTR) continue;
+            if (n != 1 || stopping_) return;
+            if (plug_.plugged()) {
+                plug_.unplug();
+                std::fprintf(stderr, "varnoth-sim: scanner unplugged\n");
+                if (options_.replug_after) {
+                    std::this_thread::sleep_for(*options_.replug_after);
+                    plug_.plug();
+                    std::fprintf(stderr, "varnoth-sim: scanner plugged back\n");
+                }
+            } else {
+                plug_.plug();
+                std::fprintf(stderr, "varnoth-sim: scanner plugged back\n");
+            }
+        }
+    }
+
+    sim::ScannerPlug& plug_;
+    const ScanOptions& options_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
 };
 
 int run(const std::string& model_name, const ScanOptions& scan, char** program)
@@ -55,15 +148,26 @@ int run(const std::string& model_name, const ScanOptions& scan, char** program)
         std::fprintf(stderr, "varnoth-sim: unknown model '%s'\n", model_name.c_str());
         return usage(stderr);
     }
+    const std::optional<sim::ScannerRecords> records = scanner_records(model_name);
+    if (!records && (scan.unplug_after_bytes || scan.replug_after)) {
+        std::fprintf(stderr, "varnoth-sim: --unplug-after-bytes and --replug-after need a scanner model\n");
+        return 2;
+    }
+    const auto set_chart = [&scan](sim::ScannerModel& scanner) {
+        scanner.with_chart_engine([&scan](sim::ChartScanEngine& engine) {
+            engine.set_chart(scan.chart);
+            engine.set_sensor(scan.sensor);
+        });
+    };
     sim::Testbed testbed({.client = sim::ClientMode::ChildProcess});
-    entry->populate(testbed);
-    for (sim::VirtualDevice* device : testbed.devices()) {
-        if (auto* scanner = dynamic_cast<sim::ScannerModel*>(&device->model())) {
-            scanner->with_chart_engine([&scan](sim::ChartScanEngine& engine) {
-                engine.set_chart(scan.chart);
-                engine.set_sensor(scan.sensor);
-            });
-        }
+    std::optional<sim::ScannerPlug> plug;
+    std::optional<PlugControl> control;
+    if (records) {
+        plug.emplace(testbed, *records, set_chart);
+        plug->plug();
+        control.emplace(*plug, scan);
+    } else {
+        entry->populate(testbed);
     }
 
     std::vector<std::string> env = sim::client_environment();
@@ -123,6 +227,16 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "varnoth-sim: %s\n", error.c_str());
                 return 2;
             }
+        } else if ((arg == "--unplug-after-bytes" || arg == "--replug-after") && i + 1 < argc) {
+            char* end = nullptr;
+            const std::string value = argv[++i];
+            const double number = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end != '\0' || !(number >= 0) || number > 1e15) {
+                std::fprintf(stderr, "varnoth-sim: %s wants a number, not '%s'\n", arg.c_str(), value.c_str());
+                return 2;
+            }
+            if (arg == "--unplug-after-bytes") scan.unplug_after_bytes = static_cast<uint64_t>(number);
+            else scan.replug_after = std::chrono::milliseconds(static_cast<int64_t>(number * 1000));
         } else if (arg == "--sensor" && i + 1 < argc) {
             const std::string sensor = argv[++i];
             if (sensor != "realistic" && sensor != "ideal") {

@@ -184,7 +184,7 @@ std::optional<QString> writeImage(const Image& image, const QString& path, Outpu
                                   const WriteOptions& options) {
     const EncoderProperties properties = encoderProperties(options);
     const TIFFCompression compression = compressionOf(properties);
-    const bool written = replaceFileAtomically(path, [&](int descriptor) {
+    const auto encode = [&](int descriptor) {
         try {
             const Image pixels = fileRendering(image, format, options);
             switch (format) {
@@ -197,8 +197,10 @@ std::optional<QString> writeImage(const Image& image, const QString& path, Outpu
             vips_error_clear();
             return false;
         }
-    });
-    if (!written) return std::nullopt;
+    };
+    if (!options.replaceExisting)
+        return createFileAtomically([&](int attempt) { return numberedPath(path, attempt); }, encode);
+    if (!replaceFileAtomically(path, encode)) return std::nullopt;
     return path;
 }
 

@@ -21,6 +21,9 @@ struct WriteOptions {
     bool embedProfile = true;
     ICCProfile iccProfile = ICCProfile::generic;
     qint64 dpi = 150;
+    // False: a file standing at the path is kept, and the image takes the first free name of
+    // numberedPath (path, "name (2).ext", ...).
+    bool replaceExisting = true;
 
     static WriteOptions from(const OutputSettings& output, const ScanSettings& scan);
 };
@@ -46,12 +49,13 @@ EncoderProperties encoderProperties(const WriteOptions& options);
 Image fileRendering(const Image& image, OutputFormat format, const WriteOptions& options);
 
 // Writes the image to `path` with the saver of `format` (png, tiff, anything else JPEG) and the
-// properties of `options`, replacing any file there atomically. The pixels are those of
-// fileRendering: in the space of the options' profile (generic: linear, sRGB, Adobe RGB (1998))
-// with that profile embedded, or in sRGB without a profile. PNG, LZW and ZIP TIFF are compressed
-// on every core in strips of rows. The pixels stream from the lazy image to the file: no
-// whole-image copy is made. Gives the path, or nothing when anything failed, in which case an
-// earlier file at `path` is unchanged. Prints nothing.
+// properties of `options`, replacing any file there atomically (or beside it, see replaceExisting).
+// The pixels are those of fileRendering: in the space of the options' profile (generic: linear,
+// sRGB, Adobe RGB (1998)) with that profile embedded, or in sRGB without a profile. PNG, LZW and ZIP
+// TIFF are compressed on every core in strips of rows. The pixels stream from the lazy image to the
+// file: no whole-image copy is made. Gives the path written, or nothing (errno telling why, where
+// the system gave a reason) when anything failed, in which case an earlier file at `path` is
+// unchanged. Prints nothing.
 std::optional<QString> writeImage(const Image& image, const QString& path, OutputFormat format,
                                   const WriteOptions& options);
 

@@ -32,8 +32,10 @@ ColorMatrix levelsMatrix(const Color& minimum, const Color& maximum) {
     std::array<double, 3> scale{1, 1, 1}, offset{0, 0, 0};
     for (int c = 0; c < 3; ++c) {
         const double lo = minimum.component(c), hi = maximum.component(c);
-        // A flat channel keeps its values: stretching it would turn a blank page black.
-        if (readBack(lo) == readBack(hi)) continue;
+        // A nearly flat channel keeps its values: a grey card or a blank page holds only its noise,
+        // and stretching that over the whole range gives streaks (an exactly flat one would turn
+        // black).
+        if (readBack(hi) - readBack(lo) < kSmallestLevelsSpan) continue;
         scale[c] = 1.0 / std::max(hi - lo, 0.0001);
         offset[c] = -lo * scale[c];
     }
@@ -369,8 +371,12 @@ Image processImage(const Image& image, const ScanSettings::Values& scanSettings,
 
     if (method != AdjustmentMethod::raw) toneCurveAndLevels(*work, scanSettings.scanSource, trace);
     colorTypeStage(*work, colorType, settings, trace);
+    // The final levels set the image's range again after what the stages before them did. The
+    // manual sliders are there to change that range, so with them the levels come first: measured
+    // after exposure or contrast, they would stretch the change back out.
+    if (method == AdjustmentMethod::manual) levelsStep(*work, trace);
     adjustmentStage(*work, colorType, settings, trace);
-    if (method != AdjustmentMethod::raw) levelsStep(*work, trace);
+    if (method == AdjustmentMethod::photo || method == AdjustmentMethod::doc) levelsStep(*work, trace);
     if (colorType == VekColorType::blackAndWhite) {
         record(trace, "bilevel");
         stage(*work, [&] { work->bilevel(); });

@@ -39,6 +39,11 @@ struct ProcessTrace {
 // own. Both compute the same image within a level.
 enum class ProcessPath { fused, reference };
 
+// The smallest span, in read-back bytes, over which the levels step stretches a channel. A channel
+// with fewer distinct levels is noise on a flat original, or would come out posterised in steps of
+// more than 8 levels.
+inline constexpr int kSmallestLevelsSpan = 32;
+
 // The per-channel extremes of an image, each component a read-back byte / 255.0.
 struct ChannelLevels {
     Color minimum;
@@ -53,9 +58,10 @@ namespace ImageProcessor {
 //      CILinearToSRGBToneCurve, levels;
 //   2. grey: the photo effect of the grey mode; black and white: CIPhotoEffectNoir, then
 //      CIColorThresholdOtsu (auto) or CIColorThreshold (manual);
-//   3. manual: exposure, colour controls, hue and sharpness (see applyFilters); photo: the automatic
+//   3. manual: levels (stage 4, ahead of the sliders, which it would otherwise undo), then
+//      exposure, colour controls, hue and sharpness (see applyFilters); photo: the automatic
 //      adjustment filters; doc: CIDocumentEnhancer with amount 10;
-//   4. unless raw: levels;
+//   4. photo and doc: levels;
 //   5. black and white: to one bit and back to a working image of 0.0 and 1.0;
 //   6. experiment: contrastStretch;
 //   7. invert: CIColorInvert.
@@ -69,7 +75,8 @@ Image processImage(const Image& image, const ScanSettings::Values& scanSettings,
 std::optional<ChannelLevels> detectChannelLevels(const Image& image);
 
 // Maps each channel's [minimum, maximum] onto [0, 1]: c' = (c - min) / max(max - min, 0.0001). A
-// channel whose minimum and maximum read back as the same byte is left as it is.
+// nearly flat channel, whose minimum and maximum read back less than kSmallestLevelsSpan bytes
+// apart, is left as it is.
 std::optional<Image> stretchChannelLevels(const Image& image, const Color& minimum,
                                           const Color& maximum);
 

@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMetaObject>
+#include <QPointer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -255,14 +256,27 @@ void AppSettingsScannerTabView::confirmClearCalibrationData()
     if (!confirm_.confirmClear(this)) return;
     // The scanner may have gone while the question was open.
     const std::shared_ptr<QuorvaneScanner> scanner = manager_.scanner();
-    if (!scanner) return;
+    if (!scanner || manager_.scanStatus() == rawValue(VekScanStatus::notConnected)) {
+        confirm_.showClearResult(this, false,
+                                 QStringLiteral("The calibration data could not be cleared: no scanner is connected."));
+        return;
+    }
     // On the worker, behind any scan in progress; the answer comes back to the GUI thread, where
     // the session outlives the tab.
     ScanManager* manager = &manager_;
-    manager_.runOnWorker([scanner, manager] {
+    manager_.runOnWorker([scanner, manager, confirm = &confirm_, tab = QPointer<AppSettingsScannerTabView>(this)] {
         const bool cleared = scanner->clearAllCalibrationData();
+        const int16_t answer = scanner->lastError().answer;
         QMetaObject::invokeMethod(
-            manager, [cleared] { printLine(cleared ? "Calibration data cleared" : "Failed to clear calibration data"); },
+            manager,
+            [cleared, answer, confirm, tab] {
+                printLine(cleared ? "Calibration data cleared" : "Failed to clear calibration data");
+                confirm->showClearResult(tab, cleared,
+                                         cleared ? QStringLiteral("The calibration data were cleared.")
+                                                 : QStringLiteral("The calibration data could not be cleared (driver "
+                                                                  "code %1).")
+                                                       .arg(answer));
+            },
             Qt::QueuedConnection);
     });
 }

@@ -17,6 +17,7 @@ QLabel* makeCaption(const QString& text)
 QWidget* makeCaptionRow(const QString& caption, QWidget* control)
 {
     auto* row = new QWidget;
+    row->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

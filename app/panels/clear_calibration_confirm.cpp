@@ -21,3 +21,15 @@ bool ClearCalibrationMessageBox::confirmClear(QWidget* parent)
     box.exec();
     return box.clickedButton() == perform;
 }
+
+void ClearCalibrationMessageBox::showClearResult(QWidget* parent, bool cleared, const QString& text)
+{
+    auto* box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("clearCalibrationResult"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(cleared ? QMessageBox::Information : QMessageBox::Warning);
+    box->setText(text);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
+}

@@ -45,3 +45,11 @@ std::vector<ExposureRatioSegment> exposureRatioSegments(const std::optional<Scan
         segments.push_back({exposureRatioLabel(range, position), exposureRatioValue(range, position)});
     return segments;
 }
+
+std::optional<ValueRange<qint64>> exposureRatioPickerRange(const ScannerCapabilities& capabilities)
+{
+    if (capabilities.isSupportShrinkableExposureRatio != 1) return std::nullopt;
+    const std::vector<ExposureRatioSegment> segments = exposureRatioSegments(capabilities.shrinkableExposureRange);
+    if (segments.empty()) return std::nullopt;
+    return ValueRange<qint64>{segments.front().value, segments.back().value};
+}

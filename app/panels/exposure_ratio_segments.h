@@ -8,6 +8,7 @@
 #pragma once
 
 #include "quorvane_scanner.h"
+#include "value_range.h"
 
 #include <QString>
 
@@ -30,3 +31,7 @@ qint64 exposureRatioValue(const std::optional<ScannerRange>& range, int32_t posi
 
 // Every segment in order; none without a usable range.
 std::vector<ExposureRatioSegment> exposureRatioSegments(const std::optional<ScannerRange>& range);
+
+// The smallest and the largest value of the picker when the scanner offers it (it supports the
+// exposure-ratio command and reports a usable range); none otherwise.
+std::optional<ValueRange<qint64>> exposureRatioPickerRange(const ScannerCapabilities& capabilities);

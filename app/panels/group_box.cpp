@@ -49,8 +49,8 @@ GroupBox::GroupBox(QWidget* content, QWidget* label, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(labelGap);
     layout->addWidget(label);
-    // Height beyond what the panel needs goes to the frame, not to the label row.
-    layout->addWidget(new RoundedFrame(content), 1);
+    // No stretch factor: one would make the whole panel grow with its column, rows floating in it.
+    layout->addWidget(new RoundedFrame(content));
 }
 
 GroupBox* makeGroupBox(QWidget* content, QWidget* label)

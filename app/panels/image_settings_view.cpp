@@ -23,9 +23,10 @@ constexpr int descriptionGap = 4;
 
 template <typename Getter, typename Setter, typename Signal>
 SliderView* makeSlider(ImageSettings& settings, Getter getter, Setter setter, Signal signal, const QString& title,
-                       double min, double max, const QString& objectName)
+                       ValueRange<double> range, const QString& objectName)
 {
-    auto* slider = new SliderView(bindProperty(settings, getter, setter, signal), title, min, max, 0.1);
+    // The range is the one the settings load accepts.
+    auto* slider = new SliderView(bindProperty(settings, getter, setter, signal), title, range.min, range.max, 0.1);
     slider->setObjectName(objectName);
     return slider;
 }
@@ -73,8 +74,8 @@ ImageSettingsView::ImageSettingsView(ImageSettings& imageSettings, ScanSettings&
         [&s](BWMode mode) { s.setBwMode(mode); });
     bwModeRow_ = named(makeCaptionRow(QStringLiteral("B&W Mode:"), bwModeSegmented_), QStringLiteral("bwModeRow"));
     thresholdSlider_ = makeSlider(s, &ImageSettings::threshold, &ImageSettings::setThreshold,
-                                  &ImageSettings::thresholdChanged, QStringLiteral("Threshold"), 0.2, 0.8,
-                                  QStringLiteral("thresholdSlider"));
+                                  &ImageSettings::thresholdChanged, QStringLiteral("Threshold"),
+                                  ImageSettings::thresholdRange, QStringLiteral("thresholdSlider"));
 
     adjustmentSegmented_ = makeEnumSegmented<AdjustmentMethod>(
         QStringLiteral("adjustmentSegmented"), [&s](AdjustmentMethod method) { s.setAdjustmentMethod(method); });
@@ -86,21 +87,21 @@ ImageSettingsView::ImageSettingsView(ImageSettings& imageSettings, ScanSettings&
     sliderRows->setContentsMargins(0, 0, 0, 0);
     sliderRows->setSpacing(ui::defaultSpacing);
     sliderRows->addWidget(makeSlider(s, &ImageSettings::exposure, &ImageSettings::setExposure,
-                                     &ImageSettings::exposureChanged, QStringLiteral("Exposure:"), -2.0, 2.0,
-                                     QStringLiteral("exposureSlider")));
+                                     &ImageSettings::exposureChanged, QStringLiteral("Exposure:"),
+                                     ImageSettings::exposureRange, QStringLiteral("exposureSlider")));
     sliderRows->addWidget(makeSlider(s, &ImageSettings::contrast, &ImageSettings::setContrast,
-                                     &ImageSettings::contrastChanged, QStringLiteral("Contrast:"), 0.5, 1.5,
-                                     QStringLiteral("contrastSlider")));
+                                     &ImageSettings::contrastChanged, QStringLiteral("Contrast:"),
+                                     ImageSettings::contrastRange, QStringLiteral("contrastSlider")));
     saturationSlider_ = makeSlider(s, &ImageSettings::saturation, &ImageSettings::setSaturation,
-                                   &ImageSettings::saturationChanged, QStringLiteral("Saturation:"), 0.0, 2.0,
-                                   QStringLiteral("saturationSlider"));
+                                   &ImageSettings::saturationChanged, QStringLiteral("Saturation:"),
+                                   ImageSettings::saturationRange, QStringLiteral("saturationSlider"));
     sliderRows->addWidget(saturationSlider_);
     hueSlider_ = makeSlider(s, &ImageSettings::hue, &ImageSettings::setHue, &ImageSettings::hueChanged,
-                            QStringLiteral("Hue:"), -1.0, 1.0, QStringLiteral("hueSlider"));
+                            QStringLiteral("Hue:"), ImageSettings::hueRange, QStringLiteral("hueSlider"));
     sliderRows->addWidget(hueSlider_);
     sliderRows->addWidget(makeSlider(s, &ImageSettings::sharpeness, &ImageSettings::setSharpeness,
-                                     &ImageSettings::sharpenessChanged, QStringLiteral("Sharpness"), -2.0, 2.0,
-                                     QStringLiteral("sharpnessSlider")));
+                                     &ImageSettings::sharpenessChanged, QStringLiteral("Sharpness"),
+                                     ImageSettings::sharpenessRange, QStringLiteral("sharpnessSlider")));
 
     // The description stands under the picker, indented by the caption column.
     descriptionRow_ = named(new QWidget, QStringLiteral("descriptionRow"));

@@ -290,7 +290,8 @@ OutputSettingsView::OutputSettingsView(OutputSettings& outputSettings, AppSettin
     suffixControls->addWidget(suffixLengthLabel_);
     suffixLengthSegmented_ = new SegmentedControl;
     suffixLengthSegmented_->setObjectName(QStringLiteral("suffixLengthSegmented"));
-    for (qint64 length = 2; length <= 5; length++) suffixLengthSegmented_->addItem(QString::number(length), length);
+    for (qint64 length = OutputSettings::suffixLengths.min; length <= OutputSettings::suffixLengths.max; length++)
+        suffixLengthSegmented_->addItem(QString::number(length), length);
     suffixControls->addWidget(suffixLengthSegmented_, 1);
     suffixLayout->addLayout(suffixControls, 1);
     connect(suffixCheck_, &QCheckBox::clicked, this, [&s](bool on) { s.setAutoSuffix(on); });
@@ -454,7 +455,8 @@ void OutputSettingsView::prefixTypeChanged(PrefixType type)
 
 void OutputSettingsView::chooseDirectory()
 {
-    if (const std::optional<QString> folder = folderChooser_.chooseFolder(this)) settings_.setDirectoryPath(*folder);
+    if (const std::optional<QString> folder = folderChooser_.chooseFolder(this, settings_.directoryPath()))
+        settings_.setDirectoryPath(*folder);
 }
 
 void OutputSettingsView::loadOutputSettings(QSettings& store)

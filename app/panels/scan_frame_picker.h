@@ -23,7 +23,8 @@ class ScanFramePicker : public QWidget {
 public:
     explicit ScanFramePicker(ScanSettings& settings, QWidget* parent = nullptr);
 
-    // The scanner's largest scan area in inches; the panel sets it whenever the scanner changes.
+    // The area of the current scan source in inches (its "Full Area"); the panel sets it whenever the
+    // scanner or the source changes.
     void setFullScanRect(const QRectF& fullScanRect);
     QRectF fullScanRect() const { return fullScanRect_; }
     Unit unit() const { return unit_; }

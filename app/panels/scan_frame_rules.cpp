@@ -95,6 +95,32 @@ std::optional<FrameUpdate> frameForType(qint64 type, const QRectF& previewRect, 
     return update;
 }
 
+FrameUpdate fitFrameToArea(const QRectF& previewRect, double scale, qint64 frameType, const QRectF& area,
+                           const QRectF& defaultFrame)
+{
+    FrameUpdate update{previewRect, false};
+    if (!usableScale(scale) || !(area.width() > 0.0 && area.height() > 0.0)) return update;
+    const double slack = 1e-6 * scale;
+    const QRectF onArea = scaled(area, scale);
+    const auto near = [slack](double a, double b) { return std::abs(a - b) <= slack; };
+    if (frameType == rawValue(T::fullArea)) {
+        const QRectF full = frameForType(frameType, previewRect, scale, area)->previewRect;
+        const bool same = near(previewRect.left(), full.left()) && near(previewRect.top(), full.top()) &&
+                          near(previewRect.right(), full.right()) && near(previewRect.bottom(), full.bottom());
+        if (!same) update.previewRect = full;
+        return update;
+    }
+    const bool inside = previewRect.left() >= onArea.left() - slack && previewRect.top() >= onArea.top() - slack &&
+                        previewRect.right() <= onArea.right() + slack &&
+                        previewRect.bottom() <= onArea.bottom() + slack;
+    if (inside) return update;
+    QRectF cut = previewRect.intersected(onArea);
+    if (!(cut.width() > 0.0 && cut.height() > 0.0)) cut = defaultFrame.intersected(onArea);
+    update.previewRect = cut;
+    update.customized = true;
+    return update;
+}
+
 QString rawValue(Unit unit)
 {
     return unit == Unit::inch ? QStringLiteral("inch") : QStringLiteral("centimeter");

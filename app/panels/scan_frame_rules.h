@@ -2,8 +2,8 @@
 // them fit, the frame a chosen type makes, and the frame's size in inches or centimetres.
 //
 // Frames are in preview points (see ScanSettings::previewRect); `scale` is preview points per inch,
-// ScanSettings::previewResolution × previewImageScale. The full area is the scanner's largest scan
-// area in inches.
+// ScanSettings::previewResolution × previewImageScale. The full area is the area of the current scan
+// source in inches (the film unit's on the film sources, the glass otherwise).
 #pragma once
 
 #include "scanner_enumerations.h"
@@ -53,6 +53,17 @@ bool usableScale(double scale);
 // for 18 (the frame stays as drawn) and for an unusable scale.
 std::optional<FrameUpdate> frameForType(qint64 type, const QRectF& previewRect, double scale,
                                         const QRectF& fullScanRect);
+
+// Keeps the frame on `area`, the current source's area in inches, when the source, its area or the
+// preview changes and when a stored frame is loaded:
+//   - "Full Area" (0) becomes the area, as choosing it would make it, and keeps its type;
+//   - a frame reaching past the area is cut to it and the type becomes 18;
+//   - a frame with nothing on the area is refused: the default frame takes its place, cut to the area
+//     too, and the type becomes 18.
+// A frame past the area by less than a millionth of an inch (rounding of a rescale) stays as it is.
+// Nothing changes for an unusable scale or an area without size.
+FrameUpdate fitFrameToArea(const QRectF& previewRect, double scale, qint64 frameType, const QRectF& area,
+                           const QRectF& defaultFrame);
 
 enum class Unit { inch, centimeter };
 

@@ -14,6 +14,9 @@
 qint64 maxResolution(std::uint16_t masterModelCode, std::uint8_t subModelCode);
 // From 150 up to `max`, each the double of the one before: 150, 300, …, max (ascending).
 std::vector<qint64> resolutionChoices(qint64 max);
+// The choice nearest to `resolution`, the lower one of two as near; `resolution` itself when there
+// are no choices.
+qint64 nearestResolution(const std::vector<qint64>& choices, qint64 resolution);
 // "%d DPI" of each choice, tagged with the choice.
 std::vector<ComboItem> resolutionItems(const std::vector<qint64>& choices);
 // "Reflective" (1) always, "Positive" (3) with bit 0x0004 of `sources`, "Negative" (4) with 0x0100.
@@ -21,7 +24,7 @@ std::vector<ComboItem> scanSourceItems(std::uint16_t sources);
 // "RGB Color" (0), "Grayscale" (1), "Black & White" (2).
 std::vector<ComboItem> colorTypeItems();
 
-// Keeps each side of the frame within 10000 pixels at `resolution` and within the full area:
-// a side too long is cut at its far end (the origin never moves) and the type becomes 18. The frame
-// is left as it is for a resolution of 0 or less and for an unusable scale.
+// Keeps each side of the frame within 10000 pixels at `resolution` and within the full area (the
+// current source's area): a side too long is cut at its far end (the origin never moves) and the
+// type becomes 18. The frame is left as it is for a resolution of 0 or less and for an unusable scale.
 FrameUpdate clampScanFrame(const QRectF& previewRect, double scale, qint64 resolution, const QRectF& fullScanRect);

@@ -28,7 +28,7 @@ ScanSettingsView::ScanSettingsView(ScanSettings& settings, ScanManager& manager,
       settings_(settings),
       manager_(manager),
       resolutionReaction_(
-          this, [this] { return settings_.resolution(); }, [this](qint64) { clampFrame(); })
+          this, [this] { return settings_.resolution(); }, [this](qint64) { fitFrame(); })
 {
     auto* content = new QWidget;
     rows_ = new QVBoxLayout(content);
@@ -51,6 +51,11 @@ ScanSettingsView::ScanSettingsView(ScanSettings& settings, ScanManager& manager,
     onComboChosen(colorTypeCombo_, [this](qint64 tag) { settings_.setColorTypeRawValue(tag); });
     followScannerBusy(groupBox_, manager_);
     resolutionReaction_.follow(&settings_, &ScanSettings::resolutionChanged);
+    // The source's area changes with the source and the scanner; the frame's size in inches with the
+    // preview's scale when it is set apart from the frame.
+    connect(&settings_, &ScanSettings::scanSourceChanged, this, &ScanSettingsView::scheduleFit);
+    connect(&settings_, &ScanSettings::previewImageScaleChanged, this, &ScanSettingsView::scheduleFit);
+    connect(&manager_, &ScanManager::changed, this, &ScanSettingsView::scheduleFit);
     connect(&settings_, &ScanSettings::changed, this, &ScanSettingsView::refresh);
     connect(&manager_, &ScanManager::changed, this, &ScanSettingsView::refresh);
     refresh();
@@ -94,27 +99,53 @@ void ScanSettingsView::refresh()
     if (!scanner) return;
     const SCANNERINFO info = scanner->info();
     const ScannerCapabilities capabilities = scanner->capabilities();
+    const std::vector<qint64> resolutions = resolutionChoices(maxResolution(info.masterModelCode, info.subModelCode));
+    // A resolution of another model would be scanned although the box shows none: the nearest one
+    // offered takes its place, and that change refreshes the panel again.
+    if (const qint64 offered = nearestResolution(resolutions, settings_.resolution());
+        offered != settings_.resolution()) {
+        settings_.setResolution(offered);
+        return;
+    }
     setComboItems(scanSourceCombo_, scanSourceItems(capabilities.sources));
     setComboTag(scanSourceCombo_, settings_.scanSourceRawValue());
-    setComboItems(resolutionCombo_, resolutionItems(resolutionChoices(maxResolution(info.masterModelCode, info.subModelCode))));
+    setComboItems(resolutionCombo_, resolutionItems(resolutions));
     setComboTag(resolutionCombo_, settings_.resolution());
-    framePicker_->setFullScanRect(capabilities.fullScanRect);
+    framePicker_->setFullScanRect(sourceScanArea(capabilities, settings_.scanSourceRawValue()));
 }
 
-void ScanSettingsView::clampFrame()
+QRectF ScanSettingsView::sourceArea() const
 {
     const std::shared_ptr<QuorvaneScanner> scanner = manager_.scanner();
-    if (!scanner) return;
-    const FrameUpdate update =
-        clampScanFrame(settings_.previewRect(), ScanSettings::previewResolution * settings_.previewImageScale(),
-                       settings_.resolution(), scanner->capabilities().fullScanRect);
-    settings_.setPreviewRect(update.previewRect);
-    if (update.customized) settings_.setScanFrameType(VekScanFrameType::customized);
+    return scanner ? sourceScanArea(scanner->capabilities(), settings_.scanSourceRawValue()) : QRectF();
+}
+
+void ScanSettingsView::scheduleFit()
+{
+    if (fitScheduled_) return;
+    fitScheduled_ = true;
+    QMetaObject::invokeMethod(this, [this] { fitFrame(); }, Qt::QueuedConnection);
+}
+
+void ScanSettingsView::fitFrame()
+{
+    fitScheduled_ = false;
+    const QRectF area = sourceArea();
+    if (area.isEmpty()) return;
+    const double scale = ScanSettings::previewResolution * settings_.previewImageScale();
+    const FrameUpdate onArea = fitFrameToArea(settings_.previewRect(), scale, settings_.scanFrameTypeRawValue(), area,
+                                              ScanSettings::defaultPreviewRect());
+    const FrameUpdate limited = clampScanFrame(onArea.previewRect, scale, settings_.resolution(), area);
+    settings_.setPreviewRect(limited.previewRect);
+    if (onArea.customized || limited.customized) settings_.setScanFrameType(VekScanFrameType::customized);
 }
 
 void ScanSettingsView::loadScanSettings(QSettings& store)
 {
     settings_.load(store);
+    // A stored frame is checked against the glass and the resolution once the load has finished,
+    // whether or not the load changed what the reactions follow.
+    scheduleFit();
 }
 
 void ScanSettingsView::saveScanSettings(QSettings& store)

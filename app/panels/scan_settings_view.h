@@ -8,10 +8,17 @@
 // The main window calls loadScanSettings when it is first shown and saveScanSettings when it
 // closes; a load that changes the resolution or the frame type runs their reactions once it has
 // finished, as a user's change would.
+//
+// The frame and the frame picker's sizes follow the area of the current source (the film unit's on
+// the film sources): after a change of the source, of the scanner, of the preview's scale, of the
+// resolution and after a load, the frame is kept on that area and within 10000 pixels a side, so that
+// the read-out shows what will be scanned. A resolution the scanner does not offer (one stored for
+// another model) gives way to the nearest one it offers.
 #pragma once
 
 #include "binding.h"
 
+#include <QRectF>
 #include <QWidget>
 
 #include <memory>
@@ -45,7 +52,12 @@ private:
     void refresh();
     void showScannerRows(bool present);
     void replaceRow(QWidget*& row, QWidget* replacement);
-    void clampFrame();
+    // The area the current source scans, in inches; empty without a scanner.
+    QRectF sourceArea() const;
+    // Keeps the frame on the source's area and within the resolution's limit: at once, or once the
+    // change in progress has finished (a scale is set before the frame rescaled to it).
+    void fitFrame();
+    void scheduleFit();
 
     ScanSettings& settings_;
     ScanManager& manager_;
@@ -60,4 +72,5 @@ private:
     ScanFramePicker* framePicker_ = nullptr;
     bool scannerRows_ = false;
     DeferredReaction<qint64> resolutionReaction_;
+    bool fitScheduled_ = false;
 };

@@ -38,6 +38,8 @@ SliderView::SliderView(PropertyBinding<double> value, const QString& title, doub
     : QWidget(parent), value_(std::move(value)), min_(min), max_(max), step_(step)
 {
     Q_ASSERT_X(min <= max, "SliderView", "min above max");
+    // A row is as tall as its tallest part, however much room it is offered.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
@@ -46,6 +48,8 @@ SliderView::SliderView(PropertyBinding<double> value, const QString& title, doub
     row->addSpacing(badgeGap);
     badge_ = fixedLabel(QString(), badgeWidth, Qt::AlignHCenter, QStringLiteral("badge"));
     badge_->setFont(ui::monospacedFont());
+    // Its line and its padding, never more.
+    badge_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     badge_->setStyleSheet(QStringLiteral("QLabel { padding: 3px 8px; color: rgba(0, 0, 0, 50%);"
                                          " background-color: rgba(0, 0, 0, 10%); border-radius: 4px; }"));
     row->addWidget(badge_);

@@ -78,15 +78,18 @@ bool PluginBundle::loadExecutable()
     const std::optional<std::filesystem::path> code = executablePath();
     if (!code) {
         std::printf("Bundle %s names no usable executable\n", path_.c_str());
+        loadError_ = "the bundle names no usable executable";
         return false;
     }
     // Never RTLD_DEEPBIND: the driver's USB library must bind to the process's own file calls.
     module_ = dlopen(code->c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module_ == nullptr) {
         const char* message = dlerror();
-        std::printf("%s\n", message != nullptr ? message : "dlopen failed");
+        loadError_ = message != nullptr ? message : "dlopen failed";
+        std::printf("%s\n", loadError_.c_str());
         return false;
     }
+    loadError_.clear();
     return true;
 }
 

@@ -35,8 +35,9 @@ public:
     std::optional<std::filesystem::path> executablePath() const;
 
     // Maps the code (RTLD_NOW | RTLD_LOCAL); true when it is loaded. A failure prints the loader's
-    // message.
+    // message and keeps it for loadError().
     bool loadExecutable();
+    const std::string& loadError() const { return loadError_; }
     bool isExecutableLoaded() const { return module_ != nullptr; }
     // The address of an exported function of the loaded code; null when absent or not loaded.
     void* functionPointer(const char* name) const;
@@ -48,6 +49,7 @@ private:
     std::filesystem::path path_;
     std::optional<InfoDictionary> info_;
     void* module_ = nullptr;
+    std::string loadError_;
 };
 
 } // namespace platform

@@ -2,7 +2,9 @@
 
 #include "se_boundary.h"
 #include "se_host.h"
+#include "se_host_session.h"
 #include "shared_support.h"
+#include "usb_presence.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,6 +25,21 @@ uint64_t address(T* pointer)
 uint64_t asValue(int64_t value)
 {
     return static_cast<uint64_t>(value);
+}
+
+// The most pixels a side of a scan may have.
+constexpr int64_t kMaxScanPixels = 10000;
+
+// The last far edge, in base-resolution pixels, that keeps a side starting at `first` within
+// kMaxScanPixels at `resolution`, as the driver counts: each edge becomes whole thousandths of an
+// inch (truncated), and the side is (far - near + 1) thousandths at the resolution (truncated).
+int64_t lastEdgeWithinLimit(int64_t first, int64_t base, int64_t resolution)
+{
+    const int64_t near = first * 1000 / base;
+    // (far - near + 1) × resolution < (kMaxScanPixels + 1) × 1000
+    const int64_t far = near + ((kMaxScanPixels + 1) * 1000 - 1) / resolution - 1;
+    // The largest pixel whose thousandths do not pass `far`.
+    return ((far + 1) * base - 1) / 1000;
 }
 
 EIMAGEINFO imageInfoFrom(const SEImageInfo& reply)
@@ -55,6 +72,21 @@ bool readSourceFrame(uint16_t source, SourceFrame& out)
 
 } // namespace
 
+QRectF frameCapArea(const ScannerFrameCap& cap)
+{
+    if (cap.SampleRes <= 0) return QRectF();
+    const float sampleRes = static_cast<float>(cap.SampleRes);
+    return QRectF(0, 0, static_cast<float>(cap.Max.Right - cap.Max.Left) / sampleRes,
+                  static_cast<float>(cap.Max.Bottom - cap.Max.Top) / sampleRes);
+}
+
+QRectF sourceScanArea(const ScannerCapabilities& capabilities, int64_t source)
+{
+    const bool film = source == 3 || source == 4;
+    if (film && capabilities.filmFrameCap.SampleRes > 0) return frameCapArea(capabilities.filmFrameCap);
+    return capabilities.fullScanRect;
+}
+
 QuorvaneScanner::QuorvaneScanner(std::optional<std::filesystem::path> driverFolder)
     : driverFolder_(std::move(driverFolder))
 {
@@ -65,23 +97,57 @@ std::filesystem::path QuorvaneScanner::driverURL() const
     return driverFolder_ ? *driverFolder_ : platform::driverFolder();
 }
 
+bool QuorvaneScanner::failConnect(ConnectFailure failure)
+{
+    std::lock_guard guard(mutex_);
+    connectFailure_ = std::move(failure);
+    return false;
+}
+
 bool QuorvaneScanner::loadDriver()
 {
     auto lock = SEHost_Lock();
     const std::filesystem::path folder = driverURL();
+    SE_ClearLoadFailure();
     if (SEHost_Init(&folder) != 1) {
         unloadDriver();
         std::printf("Failed to load driver!\n");
-        return false;
+        return failConnect(
+            {ConnectFailure::Kind::driverNotLoaded, folder.string(), "no driver bundle was found there"});
     }
     uint16_t count = 0;
     SEHost_EnumerateDevices(&count);
-    if (count >= 1 && SEHost_SelectDevice(0) >= 1) {
+    std::filesystem::path bundle;
+    std::string reason;
+    const bool loadFailed = SE_LastLoadFailure(&bundle, &reason);
+    int16_t selected = 0;
+    if (count >= 1 && (selected = SEHost_SelectDevice(0)) >= 1) {
         prepareScannerInfo();
-        if (prepareScannerCapabilities()) return true;
+        if (prepareScannerCapabilities()) {
+            failConnect({});
+            return true;
+        }
+        unloadDriver();
+        return failConnect({ConnectFailure::Kind::scannerNotOpened, {}, "the scanner did not describe itself"});
     }
     unloadDriver();
-    return false;
+    // Only a driver that did load can have listed the scanner.
+    if (count == 0 && loadFailed) return failConnect({ConnectFailure::Kind::driverNotLoaded, bundle.string(), reason});
+    // The driver leaves out a scanner it cannot open; the bus says whether one is there.
+    const UsbPresence presence = probeScannersOnBus();
+    if (presence.busy) return failConnect({ConnectFailure::Kind::scannerBusy, {}, {}});
+    if (presence.found == 0 && count == 0) return failConnect({ConnectFailure::Kind::noScanner, {}, {}});
+    std::string detail = presence.denied          ? std::string("this user may not use it")
+                         : !presence.detail.empty() ? presence.detail
+                         : count == 0               ? std::string("the driver could not set it up")
+                                                    : "the driver answered " + std::to_string(selected);
+    return failConnect({ConnectFailure::Kind::scannerNotOpened, {}, std::move(detail)});
+}
+
+ConnectFailure QuorvaneScanner::connectFailure() const
+{
+    std::lock_guard guard(mutex_);
+    return connectFailure_;
 }
 
 void QuorvaneScanner::unloadDriver()
@@ -136,10 +202,7 @@ bool QuorvaneScanner::prepareScannerCapabilities()
     caps.opticalResolution = static_cast<uint16_t>(std::min<uint32_t>(main.opticalResolution, 0xFFFF));
     caps.frameCap = main.frameCap;
     caps.filmFrameCap = film.frameCap;
-    const float sampleRes = static_cast<float>(main.frameCap.SampleRes);
-    const ScannerFrameLimits& max = main.frameCap.Max;
-    caps.fullScanRect = QRectF(0, 0, static_cast<float>(max.Right - max.Left) / sampleRes,
-                               static_cast<float>(max.Bottom - max.Top) / sampleRes);
+    caps.fullScanRect = frameCapArea(main.frameCap);
 
     SEImageType types{};
     if (SE_GetCapability(SE_CMD_IMAGE_TYPE, 0, address(&types), &status) != SE_OK) return finish(false);
@@ -242,10 +305,16 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyScanRect(const QRectF& rect, int6
     if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) return notSent();
     if (x0 < 0 || x0 > 65535 || y0 < 0 || y0 > 65535) return notSent();
     // The far edges are cut to the largest frame; x1 >= x0 >= 0, so these are unsigned compares.
-    const auto right = static_cast<int64_t>(std::min(x1, static_cast<double>(cap.Max.Right)));
-    const auto bottom = static_cast<int64_t>(std::min(y1, static_cast<double>(cap.Max.Bottom)));
+    auto right = static_cast<int64_t>(std::min(x1, static_cast<double>(cap.Max.Right)));
+    auto bottom = static_cast<int64_t>(std::min(y1, static_cast<double>(cap.Max.Bottom)));
     const auto left = static_cast<int64_t>(x0);
     const auto top = static_cast<int64_t>(y0);
+    // A frame within the pixel limit in inches can still pass it by a few pixels once the driver
+    // has made whole thousandths of its edges: the far edges are drawn in as far as that takes.
+    if (current.resolution > 0 && cap.SampleRes > 0) {
+        right = std::min(right, lastEdgeWithinLimit(left, cap.SampleRes, current.resolution));
+        bottom = std::min(bottom, lastEdgeWithinLimit(top, cap.SampleRes, current.resolution));
+    }
     updateSettings([&](ScannerSettings& s) {
         s.scanRect = QRectF(double(left), double(top), double(right - left), double(bottom - top));
     });
@@ -359,8 +428,10 @@ bool QuorvaneScanner::setCalibrationMode(int64_t mode)
 
 bool QuorvaneScanner::clearCalibrationData(int resolution)
 {
+    auto lock = SEHost_Lock();
     int16_t status = 0;
-    SE_SetValue(SE_CMD_CALIBRATION, SE_CALIBRATION_ERASE, asValue(resolution), &status);
+    const int16_t answer = SE_SetValue(SE_CMD_CALIBRATION, SE_CALIBRATION_ERASE, asValue(resolution), &status);
+    setLastError(SE_CMD_CALIBRATION, status == 1 ? int16_t{SE_OK} : answer);
     return status == 1;
 }
 
@@ -388,9 +459,11 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     // One setting the driver refuses ends the start: scanning with the previous source or frame
     // would give the user a scan of something else. Settings refused here without a command (a
     // source or frame that cannot be, a capability the scanner lacks) are left out silently.
-    const auto refused = [](const Outcome& outcome) {
+    setLastError(0, 0);
+    const auto refused = [this](const Outcome& outcome) {
         if (!outcome.sent || outcome.succeeded) return false;
         if (!outcome.reported) std::printf("Error: Scan setting %d: %d\n", outcome.code, outcome.answer);
+        setLastError(outcome.code, outcome.answer);
         return true;
     };
     if (refused(applyScanSource(request.scanSource))) return false;
@@ -405,6 +478,7 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     int16_t answer = SE_GetCurrent(SE_CMD_IMAGE_INFO, 0, address(&geometry), nullptr);
     if (answer != SE_OK) {
         std::printf("Error: Get Image Info: %d\n", answer);
+        setLastError(SE_CMD_IMAGE_INFO, answer);
         return false;
     }
     {
@@ -414,12 +488,25 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     answer = SE_SetValue(SE_CMD_START_SCAN, 0, address(&geometry), nullptr);
     if (answer != SE_OK) {
         std::printf("Error: Start Scan: %d\n", answer);
+        setLastError(SE_CMD_START_SCAN, answer);
         return false;
     }
     // The lines come in the started scan's geometry, so that is what buffers are sized from.
     std::lock_guard guard(mutex_);
     imageInfo_ = imageInfoFrom(geometry);
     return true;
+}
+
+void QuorvaneScanner::setLastError(int16_t command, int16_t answer)
+{
+    std::lock_guard guard(mutex_);
+    lastError_ = ScannerCommandError{command, answer};
+}
+
+ScannerCommandError QuorvaneScanner::lastError() const
+{
+    std::lock_guard guard(mutex_);
+    return lastError_;
 }
 
 EIMAGEINFO QuorvaneScanner::getImageInfo()

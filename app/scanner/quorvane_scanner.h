@@ -88,6 +88,14 @@ struct ScannerCapabilities {
     ScannerRange resolutionRange;
 };
 
+// A frame cap's area in inches from the origin, its sides divided in single precision by its base
+// resolution; empty without a base resolution.
+QRectF frameCapArea(const ScannerFrameCap& cap);
+// The area that `source` scans, in inches from the origin: the film unit's for the film sources (3
+// and 4) of a scanner that has one, otherwise the full area. A preview of the source covers it, and a
+// frame reaching past it is cut there by the scanner.
+QRectF sourceScanArea(const ScannerCapabilities& capabilities, int64_t source);
+
 // What a scan is to be. A field left alone reads as 0, or as an empty rectangle.
 struct ScanRequest {
     int64_t scanSource = 0;      // VekScanSource raw value
@@ -98,6 +106,26 @@ struct ScanRequest {
     int64_t scanQuality = 0;     // VekScanQuality raw value
     int64_t calibrationMode = 0; // VekCalibrationMode raw value
     ScanMode scanMode = ScanMode::preview; // not sent to the scanner
+};
+
+// The command the driver refused last in a scan start (or a calibration erase), and its answer.
+struct ScannerCommandError {
+    int16_t command = 0;
+    int16_t answer = 0;
+};
+
+// Why the last connect failed.
+struct ConnectFailure {
+    enum class Kind {
+        none,
+        driverNotLoaded, // no driver bundle in `path` (a folder), or the one at `path` did not load
+        noScanner,       // no scanner on the bus
+        scannerBusy,     // a scanner is there, but another program holds it
+        scannerNotOpened // a scanner is there but could not be opened (`detail` says why)
+    };
+    Kind kind = Kind::none;
+    std::string path;
+    std::string detail;
 };
 
 class QuorvaneScanner {
@@ -111,8 +139,9 @@ public:
 
     // Connects: host start, enumeration, open device 0, then information and capabilities. NO
     // when there is no scanner, it cannot be opened or its capabilities cannot be read; then the
-    // host library is shut down again.
+    // host library is shut down again and connectFailure() tells why.
     bool loadDriver();
+    ConnectFailure connectFailure() const;
     void unloadDriver();
     void prepareScannerInfo();
     bool prepareScannerCapabilities();
@@ -127,6 +156,7 @@ public:
     bool setShrinkableExposureRatio(int64_t ratio);
     bool setScanQuality(int64_t quality);
     bool setCalibrationMode(int64_t mode);
+    // YES when the driver's status word is 1; lastError() then holds the command's answer.
     bool clearCalibrationData(int resolution);
     bool clearAllCalibrationData();
     bool setEnhanceColorConsistency(bool enable);
@@ -134,8 +164,10 @@ public:
     bool setLinearLUT(uint32_t depth, int64_t source);
 
     // Applies the request, then sizes and starts the scan; imageInfo is the started scan's
-    // geometry. NO, with a printed line, when a command of it is refused.
+    // geometry. NO, with a printed line, when a command of it is refused; lastError() then names
+    // the command and the driver's answer.
     bool startScan(const ScanRequest& request);
+    ScannerCommandError lastError() const;
     EIMAGEINFO getImageInfo();
     // Reads up to `lines` lines of RowBytes bytes into `buffer` (which holds lines × RowBytes).
     // Answers the lines delivered (0 when the read failed, -1 when the driver reports more lines
@@ -178,8 +210,13 @@ private:
     template <typename Update>
     void updateSettings(Update update);
 
+    bool failConnect(ConnectFailure failure);
+    void setLastError(int16_t command, int16_t answer);
+
     const std::optional<std::filesystem::path> driverFolder_;
     mutable std::mutex mutex_; // guards the fields below
+    ConnectFailure connectFailure_;
+    ScannerCommandError lastError_;
     int64_t status_ = 0;
     EIMAGEINFO imageInfo_;
     SCANNERINFO info_;

@@ -99,12 +99,12 @@ bool needsBigTIFF(int64_t width, int64_t height)
     return width > 0 && height > 0 && rgbByteCount(width, height) >= (uint64_t{1} << 32) - (uint64_t{1} << 20);
 }
 
-std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path)
+std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, int64_t dpi)
 {
-    return writeTIFF(canvas, path, needsBigTIFF(canvas.width(), canvas.height()));
+    return writeTIFF(canvas, path, dpi, needsBigTIFF(canvas.width(), canvas.height()));
 }
 
-std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, bool bigTIFF)
+std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, int64_t dpi, bool bigTIFF)
 {
     if (canvas.data() == nullptr || path.isEmpty()) {
         std::printf("Failed to write image to file\n");
@@ -117,9 +117,15 @@ std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, b
         // The canvas is wrapped, not copied; libvips only reads it.
         vips::VImage image = vips::VImage::new_from_memory(const_cast<uint8_t*>(canvas.data()), canvas.byteCount(),
                                                            canvas.width(), canvas.height(), 3, VIPS_FORMAT_UCHAR);
-        image = image.copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        // libvips keeps resolutions in pixels per millimetre and writes them in the unit asked for.
+        const double pixelsPerMillimetre = double(std::clamp<int64_t>(dpi, 1, 65535)) / 25.4;
+        image = image.copy(vips::VImage::option()
+                               ->set("interpretation", VIPS_INTERPRETATION_sRGB)
+                               ->set("xres", pixelsPerMillimetre)
+                               ->set("yres", pixelsPerMillimetre));
         image.tiffsave(partial.constData(), vips::VImage::option()
                                                 ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_NONE)
+                                                ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)
                                                 ->set("bigtiff", bigTIFF));
         written = true;
     } catch (const vips::VError&) {

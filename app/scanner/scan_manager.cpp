@@ -4,6 +4,7 @@
 #include "property_update.h"
 #include "raw_image.h"
 #include "se_boundary.h"
+#include "se_host_session.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -26,8 +27,14 @@ bool finite(const QRectF& rect)
 
 } // namespace
 
+bool isDeviceLostCode(int code)
+{
+    return code == SE_ERR_TRANSFER || code == SE_ERR_NO_DEVICE;
+}
+
 // What one scan keeps while it runs.
 struct ScanManager::Run {
+    ScanFailure failure;
     std::shared_ptr<QuorvaneScanner> scanner;
     std::optional<RawCanvas> canvas;
     int64_t width = 0;
@@ -45,8 +52,17 @@ ScanManager::ScanManager(QObject* parent) : QObject(parent)
 ScanManager::~ScanManager()
 {
     worker_.clear();
-    if (running_) stopRequested_ = true;
+    const bool stopping = running_;
+    if (stopping) requestStop();
     worker_.waitForDone();
+    if (stopping) SE_SetGiveUp(false);
+}
+
+void ScanManager::requestStop()
+{
+    stopRequested_ = true;
+    // The driver gives up a wait on the device at once, instead of when the device answers.
+    SE_SetGiveUp(true);
 }
 
 std::shared_ptr<QuorvaneScanner> ScanManager::scanner() const
@@ -117,7 +133,7 @@ void ScanManager::postStopped()
 
 void ScanManager::stopScan()
 {
-    if (running_) stopRequested_ = true;
+    if (running_) requestStop();
     postStopped();
 }
 
@@ -127,16 +143,32 @@ std::optional<QString> ScanManager::scan(const ScanSettings::Values& settings, S
     Q_ASSERT_X(QThread::currentThread() != thread(), "ScanManager::scan", "called on the GUI thread");
     if (running_.exchange(true)) {
         std::printf("Scan already running\n");
+        std::lock_guard guard(mutex_);
+        lastFailure_ = ScanFailure{};
+        lastFailure_.kind = ScanFailure::Kind::alreadyRunning;
         return std::nullopt;
     }
     Run run;
     const std::optional<QString> result = runScan(run, settings, mode, exposureRatio, scanQuality, calibrationMode);
+    // Every other way to no image names its reason; this one is the user's Stop.
+    if (!result && run.failure.kind == ScanFailure::Kind::none) run.failure.kind = ScanFailure::Kind::stopped;
     // Every scan ends here, however it ended: the scanner gets the stop command once, after the
     // last read has returned.
     if (run.scanner) run.scanner->stopScan();
+    SE_SetGiveUp(false);
+    {
+        std::lock_guard guard(mutex_);
+        lastFailure_ = result ? ScanFailure{} : run.failure;
+    }
     postStopped();
     running_ = false;
     return result;
+}
+
+ScanFailure ScanManager::lastFailure() const
+{
+    std::lock_guard guard(mutex_);
+    return lastFailure_;
 }
 
 std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values& settings, ScanMode mode,
@@ -145,6 +177,7 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
 {
     // A stop of an earlier scan must not end this one.
     stopRequested_ = false;
+    SE_SetGiveUp(false);
     post([this] {
         setScanStatus(rawValue(VekScanStatus::starting));
         setScanProgress(0.0);
@@ -153,6 +186,7 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     run.scanner = scanner();
     if (!run.scanner) {
         std::printf("Scanner is not initialized\n");
+        run.failure.kind = ScanFailure::Kind::noScanner;
         return std::nullopt;
     }
 
@@ -180,9 +214,17 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     const bool usableScale = mode == ScanMode::preview || (std::isfinite(scale) && scale > 0);
     const bool usableFrame =
         finite(request.scanRect) && request.scanRect.width() > 0 && request.scanRect.height() > 0;
-    if (!knownSource || request.resolution < 1 || request.resolution > 65535 || !usableScale || !usableFrame ||
-        !run.scanner->startScan(request)) {
+    if (!knownSource || request.resolution < 1 || request.resolution > 65535 || !usableScale || !usableFrame) {
         std::printf("Failed to scan!\n");
+        run.failure.kind = ScanFailure::Kind::unusableSettings;
+        return std::nullopt;
+    }
+    if (!run.scanner->startScan(request)) {
+        std::printf("Failed to scan!\n");
+        const ScannerCommandError error = run.scanner->lastError();
+        run.failure.kind = isDeviceLostCode(error.answer) ? ScanFailure::Kind::deviceLost : ScanFailure::Kind::refused;
+        run.failure.command = error.command;
+        run.failure.code = error.answer;
         return std::nullopt;
     }
     if (stopRequested_) return std::nullopt;
@@ -199,11 +241,16 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     // Each line is taken as 3 × width bytes of its row.
     if (run.width <= 0 || run.height <= 0 || run.rowBytes < 3 * run.width) {
         std::printf("Scan info is incorrect!\n");
+        run.failure.kind = ScanFailure::Kind::badImageInfo;
+        run.failure.width = run.width;
+        run.failure.height = run.height;
+        run.failure.rowBytes = run.rowBytes;
         return std::nullopt;
     }
     run.canvas = RawCanvas::create(run.width, run.height);
     if (!run.canvas) {
         std::printf("Failed to allocate the scan image\n");
+        run.failure.kind = ScanFailure::Kind::noMemory;
         return std::nullopt;
     }
 
@@ -214,9 +261,16 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     const std::optional<QString> folder = applicationDataFolder(true);
     if (!folder) {
         std::printf("Failed to save scanned image\n");
+        run.failure.kind = ScanFailure::Kind::noDataFolder;
         return std::nullopt;
     }
-    return writeTIFF(*run.canvas, *folder + QStringLiteral("/raw_image.tiff"));
+    const QString path = *folder + QStringLiteral("/raw_image.tiff");
+    std::optional<QString> written = writeTIFF(*run.canvas, path, request.resolution);
+    if (!written) {
+        run.failure.kind = ScanFailure::Kind::writeFailed;
+        run.failure.path = path;
+    }
+    return written;
 }
 
 bool ScanManager::readBlocks(Run& run)
@@ -227,6 +281,7 @@ bool ScanManager::readBlocks(Run& run)
         std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bytes]());
         if (!buffer) {
             std::printf("Failed to allocate the scan image\n");
+            run.failure.kind = ScanFailure::Kind::noMemory;
             return false;
         }
         int16_t status = 0;
@@ -236,6 +291,9 @@ bool ScanManager::readBlocks(Run& run)
         const bool lastLines = status == SE_END_OF_IMAGE;
         if ((status < SE_OK && !lastLines) || got < 0 || got > wanted) {
             std::printf("Failed to read image lines: %d\n", int(status));
+            run.failure.kind = isDeviceLostCode(status) ? ScanFailure::Kind::deviceLost : ScanFailure::Kind::readFailed;
+            run.failure.command = SE_CMD_READ_LINES;
+            run.failure.code = status;
             return false;
         }
         if (got == 0) break;

@@ -32,6 +32,33 @@ inline bool isScannerBusy(qint64 status)
     return isBusy(VekScanStatus(status));
 }
 
+// Why a scan gave no raw image, for the window's message (the printed lines stay as they were).
+struct ScanFailure {
+    enum class Kind {
+        none,             // the scan gave its image
+        stopped,          // the user stopped it: nothing to report
+        alreadyRunning,   // another scan was running
+        noScanner,        // no scanner object
+        unusableSettings, // settings that no command could carry (unknown source, empty frame...)
+        refused,          // the driver refused `command` with `code`
+        deviceLost,       // the scanner is gone (`code`, `command` as for refused or 34 for a read)
+        badImageInfo,     // the driver's image size (`width` × `height`, `rowBytes`) cannot be read into
+        noMemory,         // no memory for the image
+        readFailed,       // a read of lines failed with `code`
+        noDataFolder,     // the application's data folder could not be made
+        writeFailed,      // the raw image file at `path` could not be written
+    };
+    Kind kind = Kind::none;
+    int command = 0;
+    int code = 0;
+    qint64 width = 0, height = 0, rowBytes = 0;
+    QString path;
+};
+
+// Whether a driver answer means the scanner has gone (unplugged, switched off) or no longer
+// answers on the bus: a failed transfer, or no device.
+bool isDeviceLostCode(int code);
+
 class ScanManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(std::shared_ptr<QuorvaneScanner> scanner READ scanner WRITE setScanner NOTIFY scannerChanged)
@@ -67,9 +94,15 @@ public:
     // at once with "Scan already running" and changes nothing.
     std::optional<QString> scan(const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
                                 VekScanQuality scanQuality, VekCalibrationMode calibrationMode);
-    // Asks a running scan to stop at its next test, then posts progress 0 and status 5. Any thread;
-    // returns at once and never calls the driver.
+    // Why the last scan gave no image; kind none after a success. Read it on the worker right
+    // after scan() returned.
+    ScanFailure lastFailure() const;
+    // Asks a running scan to stop at its next test, and the driver to give up what it waits on the
+    // device for, then posts progress 0 and status 5. Any thread; returns at once and never calls
+    // the driver. The scan's own end then follows within about a second, whatever the device does.
     void stopScan();
+    // Whether a scan is starting or reading (any thread).
+    bool isScanRunning() const { return running_; }
 
     // Queues `work` on the scan worker thread; it runs after every task queued before it. Every
     // driver call the windows cause (connecting, previews and scans, clearing calibration data,
@@ -91,14 +124,16 @@ private:
                                    qint64 exposureRatio, VekScanQuality scanQuality,
                                    VekCalibrationMode calibrationMode);
     bool readBlocks(Run& run);
+    void requestStop();
     void postProgress(double progress);
     void postStopped();
     template <typename Change>
     void post(Change change);
 
-    mutable std::mutex mutex_; // guards scanner_ and imageInfo_
+    mutable std::mutex mutex_; // guards scanner_, imageInfo_ and lastFailure_
     std::shared_ptr<QuorvaneScanner> scanner_;
     EIMAGEINFO imageInfo_;
+    ScanFailure lastFailure_;
     double scanProgress_ = 0.0;
     qint64 scanStatus_ = rawValue(VekScanStatus::notConnected);
     std::atomic<bool> running_{false};

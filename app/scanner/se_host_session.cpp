@@ -2,6 +2,7 @@
 
 #include "plugin_bundle.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,13 @@
 
 namespace {
 
+std::atomic<bool> giveUp{false};
+
+extern "C" int16_t hostYieldService(int16_t, void*) noexcept
+{
+    return giveUp.load() ? 0 : 1;
+}
+
 // The folder the open session was made on, and the name the list's cursor stands on ("" after a
 // rewind).
 std::optional<std::filesystem::path> driverFolder;
@@ -18,6 +26,12 @@ char currentName[SE_NAME_SIZE];
 
 const std::filesystem::path* presetBundles = nullptr;
 int16_t presetBundleCount = 0;
+
+struct LoadFailure {
+    std::filesystem::path bundle;
+    std::string reason;
+};
+std::optional<LoadFailure> lastLoadFailure;
 
 SEDriverNode* nodeData(Handle node)
 {
@@ -132,13 +146,20 @@ int16_t startDriver(SESession& session, const char* name)
     if (driver->bundle == nullptr) {
         if (driver->bundleURL == nullptr) return SE_HOST_NO_BUNDLE_URL;
         std::unique_ptr<platform::PluginBundle> bundle = platform::PluginBundle::create(*driver->bundleURL);
-        if (bundle == nullptr || !bundle->loadExecutable()) return SE_HOST_LOAD_FAILED;
+        if (bundle == nullptr || !bundle->loadExecutable()) {
+            lastLoadFailure = LoadFailure{*driver->bundleURL, bundle ? bundle->loadError() : "the bundle is gone"};
+            return SE_HOST_LOAD_FAILED;
+        }
         driver->entry = reinterpret_cast<SEMainFunction*>(bundle->functionPointer("SE_main"));
         if (driver->entry == nullptr) {
             // Unloaded at once (the bundle goes with this scope), so the next driver can be tried.
             std::printf("Driver %s exports no SE_main\n", driver->name);
+            lastLoadFailure = LoadFailure{*driver->bundleURL, "the driver's code has no entry point SE_main"};
             return SE_HOST_LOAD_FAILED;
         }
+        // A driver that takes services by index gets the host's say in its long waits.
+        if (auto* set = reinterpret_cast<SESetCallbackFunction*>(bundle->functionPointer("SetCallBackfunc")))
+            set(reinterpret_cast<void*>(&hostYieldService), SE_SERVICE_YIELD);
         driver->bundle = bundle.release();
     }
     session.entry = driver->entry;
@@ -346,4 +367,22 @@ bool SE_DriverNameById(Handle session, uint64_t id, char name[SE_NAME_SIZE])
     if (found == nullptr) return false;
     std::memcpy(name, nodeData(found)->name, SE_NAME_SIZE);
     return true;
+}
+
+void SE_SetGiveUp(bool on)
+{
+    giveUp = on;
+}
+
+bool SE_LastLoadFailure(std::filesystem::path* bundle, std::string* reason)
+{
+    if (!lastLoadFailure) return false;
+    if (bundle != nullptr) *bundle = lastLoadFailure->bundle;
+    if (reason != nullptr) *reason = lastLoadFailure->reason;
+    return true;
+}
+
+void SE_ClearLoadFailure()
+{
+    lastLoadFailure.reset();
 }

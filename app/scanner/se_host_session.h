@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 namespace platform {
 class PluginBundle;
@@ -91,6 +92,17 @@ bool SE_DriverBundlePath(Handle session, const char* name, std::filesystem::path
 bool SE_FunctionSetIdOfBundle(const std::filesystem::path& bundle, char name[SE_NAME_SIZE]);
 // The name of the driver whose `id` is `id` (searched from the cursor, then from the head).
 bool SE_DriverNameById(Handle session, uint64_t id, char name[SE_NAME_SIZE]);
+
+// Whether the driver is to give up what it waits for: the yield service the session registers with
+// every driver it loads (through the driver's SetCallBackfunc, when it has one) answers 0 while
+// this is on, which ends a scan that waits on a device that does not answer. Any thread may call
+// it, also while another is inside the driver.
+void SE_SetGiveUp(bool on);
+
+// The bundle whose code failed to load last (it could not be mapped, or it exports no SE_main),
+// and the loader's reason; false when every load since the last clear succeeded.
+bool SE_LastLoadFailure(std::filesystem::path* bundle, std::string* reason);
+void SE_ClearLoadFailure();
 
 // Copies a name of at most 31 bytes into a name field and terminates it. `source` is read only up
 // to `size` bytes, so a record's name field that is not terminated is cut, never overrun. Null

@@ -29,15 +29,17 @@ void AppSettings::setCalibrationMode(VekCalibrationMode value) {
     updateProperty(this, m_calibrationMode, value, &AppSettings::calibrationModeChanged);
 }
 
-void AppSettings::load(const QSettings& store, bool calibrationCommandSupported) {
+void AppSettings::load(const QSettings& store, bool calibrationCommandSupported,
+                       std::optional<ValueRange<qint64>> exposureRatios) {
     loadStored<bool>(store, "showPreviousPreview", this, &AppSettings::setShowPreviousPreview, true);
     loadStored<bool>(store, "openImageAfterScan", this, &AppSettings::setOpenImageAfterScan, true);
     loadStored<bool>(store, "resetFilenameSuffix", this, &AppSettings::setResetSuffixForNewDay, true);
-    loadStored<qint64>(store, "exposureRatio", this, &AppSettings::setExposureRatio);
-    loadStored<VekScanQuality>(store, "scanQuality", this, &AppSettings::setScanQuality,
-                               VekScanQuality::quality);
-    loadStored<VekCalibrationMode>(
-        store, "calibrationMode", this, &AppSettings::setCalibrationMode,
+    loadWithin<qint64>(store, "exposureRatio", this, &AppSettings::setExposureRatio,
+                       exposureRatios.value_or(exposureRatioField));
+    loadOneOf<VekScanQuality>(store, "scanQuality", this, &AppSettings::setScanQuality, scanQualities,
+                              VekScanQuality::quality);
+    loadOneOf<VekCalibrationMode>(
+        store, "calibrationMode", this, &AppSettings::setCalibrationMode, calibrationModes,
         calibrationCommandSupported ? VekCalibrationMode::smart : VekCalibrationMode::typical);
 }
 

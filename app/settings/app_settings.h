@@ -3,9 +3,13 @@
 #pragma once
 
 #include "scanner_enumerations.h"
+#include "value_range.h"
 
 #include <QObject>
 #include <QSettings>
+
+#include <array>
+#include <optional>
 
 class AppSettings : public QObject {
     Q_OBJECT
@@ -43,11 +47,23 @@ public:
     qint64 calibrationModeRawValue() const { return rawValue(m_calibrationMode); }
     void setCalibrationModeRawValue(qint64 value) { setCalibrationMode(VekCalibrationMode(value)); }
 
+    // What a ratio may be without the scanner's exposure-ratio picker: what the scanner's 16-bit field
+    // carries (0 stands for the normal exposure there).
+    static constexpr ValueRange<qint64> exposureRatioField{0, 65535};
+    // The values of the scan-quality and calibration-mode pickers.
+    static constexpr std::array<VekScanQuality, 2> scanQualities{VekScanQuality::speed, VekScanQuality::quality};
+    static constexpr std::array<VekCalibrationMode, 2> calibrationModes{VekCalibrationMode::smart,
+                                                                        VekCalibrationMode::typical};
+
     // Reads "showPreviousPreview", "openImageAfterScan", "resetFilenameSuffix", "exposureRatio",
     // "scanQuality" and "calibrationMode" in that order. A missing key sets true, true, true, nothing,
     // 8, and smart calibration when `calibrationCommandSupported` (the connected scanner supports the
-    // calibration-mode command) or typical otherwise. An unusable value keeps the current one.
-    void load(const QSettings& store, bool calibrationCommandSupported);
+    // calibration-mode command) or typical otherwise. A value that is unusable or that its picker does
+    // not offer keeps the current one: the exposure ratio must lie within `exposureRatios` (the
+    // picker's smallest and largest value, when the scanner offers the picker) or else within
+    // exposureRatioField; the quality and the mode must be one of their picker's values.
+    void load(const QSettings& store, bool calibrationCommandSupported,
+              std::optional<ValueRange<qint64>> exposureRatios = std::nullopt);
     // Writes all six keys.
     void save(QSettings& store) const;
 

@@ -76,15 +76,15 @@ ImageSettings::Values ImageSettings::values() const {
 
 void ImageSettings::load(const QSettings& store) {
     loadStored<AdjustmentMethod>(store, "adjustmentMethod", this, &ImageSettings::setAdjustmentMethod);
-    loadStored<double>(store, "exposure", this, &ImageSettings::setExposure);
-    loadStored<double>(store, "brightness", this, &ImageSettings::setBrightness);
-    loadStored<double>(store, "contrast", this, &ImageSettings::setContrast);
-    loadStored<double>(store, "saturation", this, &ImageSettings::setSaturation);
-    loadStored<double>(store, "hue", this, &ImageSettings::setHue);
-    loadStored<double>(store, "sharpeness", this, &ImageSettings::setSharpeness);
+    loadWithin<double>(store, "exposure", this, &ImageSettings::setExposure, exposureRange);
+    loadWithin<double>(store, "brightness", this, &ImageSettings::setBrightness, brightnessRange);
+    loadWithin<double>(store, "contrast", this, &ImageSettings::setContrast, contrastRange);
+    loadWithin<double>(store, "saturation", this, &ImageSettings::setSaturation, saturationRange);
+    loadWithin<double>(store, "hue", this, &ImageSettings::setHue, hueRange);
+    loadWithin<double>(store, "sharpeness", this, &ImageSettings::setSharpeness, sharpenessRange);
     loadStored<GrayMode>(store, "grayMode", this, &ImageSettings::setGrayMode);
     loadStored<BWMode>(store, "bwMode", this, &ImageSettings::setBwMode);
-    loadStored<double>(store, "threshold", this, &ImageSettings::setThreshold);
+    loadWithin<double>(store, "threshold", this, &ImageSettings::setThreshold, thresholdRange);
 }
 
 void ImageSettings::save(QSettings& store) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "enumerations.h"
+#include "value_range.h"
 
 #include <QMetaType>
 #include <QObject>
@@ -88,9 +89,19 @@ public:
 
     Values values() const;
 
+    // The ranges of the panel's sliders. No control sets the brightness; it is an offset added to
+    // channels of 0 to 1, so anything beyond ±1 would only wash the image out to one colour.
+    static constexpr ValueRange<double> exposureRange{-2.0, 2.0};
+    static constexpr ValueRange<double> brightnessRange{-1.0, 1.0};
+    static constexpr ValueRange<double> contrastRange{0.5, 1.5};
+    static constexpr ValueRange<double> saturationRange{0.0, 2.0};
+    static constexpr ValueRange<double> hueRange{-1.0, 1.0};
+    static constexpr ValueRange<double> sharpenessRange{-2.0, 2.0};
+    static constexpr ValueRange<double> thresholdRange{0.2, 0.8};
+
     // Reads "adjustmentMethod", "exposure", "brightness", "contrast", "saturation", "hue",
-    // "sharpeness", "grayMode", "bwMode" and "threshold" in that order; a missing or unusable value
-    // keeps the current one.
+    // "sharpeness", "grayMode", "bwMode" and "threshold" in that order; a missing or unusable value,
+    // or a number outside its range above, keeps the current one.
     void load(const QSettings& store);
     // Writes those ten keys.
     void save(QSettings& store) const;

@@ -85,9 +85,22 @@ void OutputSettings::setIccProfile(ICCProfile value) {
     updateProperty(this, m_iccProfile, value, &OutputSettings::iccProfileChanged);
 }
 
+bool OutputSettings::isUsableFolder(const QString& path) {
+    return path.startsWith(u'/') && !path.contains(QChar(0));
+}
+
+bool OutputSettings::ensureUsableFolder() {
+    if (isUsableFolder(m_directoryPath)) return true;
+    setDirectoryPath(defaultOutputDirectoryPath());
+    return isUsableFolder(m_directoryPath);
+}
+
 void OutputSettings::load(const QSettings& store, bool resetSuffixForNewDay, QDate today) {
     const QString todayText = todayString(today);
-    loadStored<QString>(store, "directoryPath", this, &OutputSettings::setDirectoryPath);
+    // A stored folder that cannot be used gives the default folder, not the one in memory.
+    if (const std::optional<QString> folder = readStored<QString>(store, "directoryPath"))
+        setDirectoryPath(isUsableFolder(*folder) ? *folder : defaultOutputDirectoryPath());
+    ensureUsableFolder();
     loadStored<PrefixType>(store, "prefixType", this, &OutputSettings::setPrefixType);
 
     // With a date prefix the stored prefix is the date of the last save, so a different text (a
@@ -101,7 +114,7 @@ void OutputSettings::load(const QSettings& store, bool resetSuffixForNewDay, QDa
     setPrefix(m_prefixType == PrefixType::date ? todayText : storedPrefix);
 
     loadStored<bool>(store, "isAutoSuffix", this, &OutputSettings::setAutoSuffix);
-    loadStored<qint64>(store, "suffixLength", this, &OutputSettings::setSuffixLength);
+    loadWithin<qint64>(store, "suffixLength", this, &OutputSettings::setSuffixLength, suffixLengths);
     loadStored<OutputFormat>(store, "format", this, &OutputSettings::setFormat);
     loadStored<TIFFCompression>(store, "tiffCompression", this, &OutputSettings::setTiffCompression);
     loadStored<JPEGQuality>(store, "jpegQuality", this, &OutputSettings::setJpegQuality);

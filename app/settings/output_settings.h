@@ -3,6 +3,7 @@
 #pragma once
 
 #include "enumerations.h"
+#include "value_range.h"
 
 #include <QDate>
 #include <QObject>
@@ -65,9 +66,21 @@ public:
     ICCProfile iccProfile() const { return m_iccProfile; }
     void setIccProfile(ICCProfile value);
 
-    // Reads the eleven keys; a missing or unusable value keeps the current one. With a date prefix
-    // the prefix becomes `today`, and a stored prefix that is not `today` marks a new day, on which
-    // the suffix restarts at 1 when `resetSuffixForNewDay` asks for it.
+    // The lengths the suffix-length picker offers.
+    static constexpr ValueRange<qint64> suffixLengths{2, 5};
+
+    // Whether `path` can be the output folder: an absolute path without a NUL (which would cut it
+    // short). An empty or relative folder would put the files in "/" or in the working folder.
+    static bool isUsableFolder(const QString& path);
+    // Sets the default output folder when the folder is not usable; answers whether it is usable now.
+    // Run by the load and again by the save flow before it plans a file's path.
+    bool ensureUsableFolder();
+
+    // Reads the eleven keys; a missing or unusable value keeps the current one, and so does a suffix
+    // length the picker does not offer. A stored folder that is not usable gives the default folder,
+    // and so does a folder in memory that is not usable when nothing usable is stored. With a date
+    // prefix the prefix becomes `today`, and a stored prefix that is not `today` marks a new day, on
+    // which the suffix restarts at 1 when `resetSuffixForNewDay` asks for it.
     void load(const QSettings& store, bool resetSuffixForNewDay, QDate today = QDate::currentDate());
     // Writes "directoryPath", "prefixType", "prefix", "isAutoSuffix", "suffixNumber",
     // "suffixLength", "format", "tiffCompression", "jpegQuality", "isEmbedded" and "iccProfile".

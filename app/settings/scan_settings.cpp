@@ -35,14 +35,16 @@ ScanSettings::Values ScanSettings::values() const {
 }
 
 void ScanSettings::load(const QSettings& store) {
-    loadStored<VekScanSource>(store, "scanSource", this, &ScanSettings::setScanSource);
-    loadStored<VekColorType>(store, "colorType", this, &ScanSettings::setColorType);
-    loadStored<qint64>(store, "resolution", this, &ScanSettings::setResolution);
-    loadStored<VekScanFrameType>(store, "frameType", this, &ScanSettings::setScanFrameType);
-    if (const std::optional<double> scale = readStored<double>(store, "previewImageScale");
-        scale && *scale > 0.0)
-        setPreviewImageScale(*scale);
-    loadStored<QRectF>(store, "previewRect", this, &ScanSettings::setPreviewRect);
+    loadOneOf<VekScanSource>(store, "scanSource", this, &ScanSettings::setScanSource, scanSources);
+    loadOneOf<VekColorType>(store, "colorType", this, &ScanSettings::setColorType, colorTypes);
+    loadOneOf<qint64>(store, "resolution", this, &ScanSettings::setResolution, resolutions);
+    loadAccepted<VekScanFrameType>(store, "frameType", this, &ScanSettings::setScanFrameType,
+                                   [](VekScanFrameType type) { return frameTypes.contains(rawValue(type)); });
+    loadAccepted<double>(store, "previewImageScale", this, &ScanSettings::setPreviewImageScale,
+                         [](double scale) { return scale > 0.0; });
+    loadAccepted<QRectF>(store, "previewRect", this, &ScanSettings::setPreviewRect, [](const QRectF& frame) {
+        return frame.x() >= 0.0 && frame.y() >= 0.0 && frame.width() > 0.0 && frame.height() > 0.0;
+    });
 }
 
 void ScanSettings::save(QSettings& store) const {

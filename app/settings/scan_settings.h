@@ -3,10 +3,13 @@
 #pragma once
 
 #include "scanner_enumerations.h"
+#include "value_range.h"
 
 #include <QObject>
 #include <QRectF>
 #include <QSettings>
+
+#include <array>
 
 class ScanSettings : public QObject {
     Q_OBJECT
@@ -24,6 +27,9 @@ class ScanSettings : public QObject {
 public:
     // Resolution of preview scans in dots per inch, and preview points per inch at scale 1.
     static constexpr double previewResolution = 150.0;
+
+    // The frame of a new ScanSettings, in preview points.
+    static QRectF defaultPreviewRect() { return QRectF(0, 0, 100, 100); }
 
     // A copy of the published values, taken on the GUI thread for the scan worker.
     struct Values {
@@ -62,9 +68,22 @@ public:
 
     Values values() const;
 
+    // What the panel's pickers offer: the three sources, the three colour types, every resolution of
+    // any model (each model offers those from 150 up to its own highest), and the frame types.
+    static constexpr std::array<VekScanSource, 3> scanSources{VekScanSource::reflective, VekScanSource::positiveFilm,
+                                                              VekScanSource::negativeFilm};
+    static constexpr std::array<VekColorType, 3> colorTypes{VekColorType::color, VekColorType::gray,
+                                                            VekColorType::blackAndWhite};
+    static constexpr std::array<qint64, 6> resolutions{150, 300, 600, 1200, 2400, 4800};
+    static constexpr ValueRange<qint64> frameTypes{rawValue(VekScanFrameType::fullArea),
+                                                   rawValue(VekScanFrameType::customized)};
+
     // Reads "scanSource", "colorType", "resolution", "frameType", "previewImageScale" and
-    // "previewRect" in that order; a missing or unusable value keeps the current one. A scale is taken
-    // only when it is greater than 0, since the frame arithmetic divides by it.
+    // "previewRect" in that order; a missing or unusable value keeps the current one. Source, colour
+    // type, resolution and frame type must be values the pickers offer. A scale is taken only when it
+    // is greater than 0, since the frame arithmetic divides by it; a frame only when it has an area
+    // and starts at or right of and below the preview's top left, as a drawn frame does. Whether the
+    // frame lies on the scanner's glass is the scan panel's to check, which knows the glass.
     void load(const QSettings& store);
     // Writes all six keys, the frame as a rectangle value.
     void save(QSettings& store) const;
@@ -83,5 +102,5 @@ Q_SIGNALS:
 
 private:
     Values m_values{VekScanSource::reflective, VekColorType::color, 150,
-                    VekScanFrameType::customized, 1.0, QRectF(0, 0, 100, 100)};
+                    VekScanFrameType::customized, 1.0, defaultPreviewRect()};
 };

@@ -13,10 +13,14 @@
 //   QRectF    a rectangle value with four finite numbers
 //   a closed enumeration: a usable integer that is the raw value of one of its cases
 //   an open enumeration: any usable integer
+//
+// On top of that each settings object takes a value only within the range or the list of the control
+// that sets it (loadWithin, loadOneOf): a value no control can give is as unusable as a wrong type.
 #pragma once
 
 #include "enumerations.h"
 #include "scanner_enumerations.h"
+#include "value_range.h"
 
 #include <QAnyStringView>
 #include <QRectF>
@@ -24,6 +28,9 @@
 #include <QString>
 #include <QVariant>
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <type_traits>
@@ -57,14 +64,39 @@ std::optional<T> readStored(const QSettings& store, QAnyStringView key) {
     }
 }
 
-// Hands the usable value under `key` to `setter` of `object`. A missing key sets `missing` when there
-// is one; an unusable value changes nothing.
+// Hands the value under `key` to `setter` of `object` when it is usable and `accepts` takes it (the
+// range or the list of the control that sets the value). A missing key sets `missing` when there is
+// one; any other value changes nothing, so the property keeps the sound value it has.
+template <typename T, typename Object, typename Setter, typename Accepts>
+void loadAccepted(const QSettings& store, QAnyStringView key, Object* object, Setter setter, Accepts accepts,
+                  std::optional<T> missing = std::nullopt) {
+    if (!store.contains(key)) {
+        if (missing) std::invoke(setter, object, *missing);
+    } else if (const std::optional<T> value = readStored<T>(store, key); value && accepts(*value)) {
+        std::invoke(setter, object, *value);
+    }
+}
+
+// loadAccepted for a value whose every usable reading is accepted.
 template <typename T, typename Object, typename Setter>
 void loadStored(const QSettings& store, QAnyStringView key, Object* object, Setter setter,
                 std::optional<T> missing = std::nullopt) {
-    if (!store.contains(key)) {
-        if (missing) std::invoke(setter, object, *missing);
-    } else if (const std::optional<T> value = readStored<T>(store, key)) {
-        std::invoke(setter, object, *value);
-    }
+    loadAccepted<T>(store, key, object, setter, [](const T&) { return true; }, missing);
+}
+
+// loadAccepted for a number that must lie within `range`.
+template <typename T, typename Object, typename Setter>
+void loadWithin(const QSettings& store, QAnyStringView key, Object* object, Setter setter,
+                ValueRange<T> range) {
+    loadAccepted<T>(store, key, object, setter, [range](const T& value) { return range.contains(value); });
+}
+
+// loadAccepted for a value that must be one of `offered`.
+template <typename T, typename Object, typename Setter, std::size_t N>
+void loadOneOf(const QSettings& store, QAnyStringView key, Object* object, Setter setter,
+               const std::array<T, N>& offered, std::optional<T> missing = std::nullopt) {
+    loadAccepted<T>(
+        store, key, object, setter,
+        [&offered](const T& value) { return std::find(offered.begin(), offered.end(), value) != offered.end(); },
+        missing);
 }

@@ -1,7 +1,9 @@
 #include "content_controller.h"
 
+#include "app_data_folder.h"
 #include "atomic_file.h"
 #include "console.h"
+#include "failure_messages.h"
 #include "image_processor.h"
 #include "output_file_name.h"
 #include "preview_cache.h"
@@ -67,7 +69,10 @@ ContentController::ContentController(ScanManager& scanManager, AppSettings& appS
       outputSettings_(outputSettings),
       scan_([manager = &scanManager](const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
                                      VekScanQuality scanQuality, VekCalibrationMode calibrationMode) {
-          return manager->scan(settings, mode, exposureRatio, scanQuality, calibrationMode);
+          ScanResult result;
+          result.path = manager->scan(settings, mode, exposureRatio, scanQuality, calibrationMode);
+          if (!result.path) result.failure = manager->lastFailure();
+          return result;
       }),
       writer_(&writeImage),
       clock_(&QDateTime::currentDateTime),
@@ -205,6 +210,54 @@ void ContentController::endSave()
     endFlow();
 }
 
+void ContentController::reportFailure(const FailureMessage& message)
+{
+    if (message.title.isEmpty()) return;
+    Q_EMIT failureReported(message);
+    dialogs_->showFailure(message);
+}
+
+void ContentController::loseScanner(const ScanFailure& failure)
+{
+    // The session's own end of the scan (status 5) came first; without a scanner it is 7 again.
+    scanManager_.setScanStatus(rawValue(VekScanStatus::notConnected));
+    endFlow();
+    Q_EMIT scannerLost(lostScannerText(failure));
+}
+
+void ContentController::failFlow(ScanManager* manager, QPointer<ContentController> self, FailureMessage message,
+                                 bool endsSave)
+{
+    postTo(manager, std::move(self), [message = std::move(message), endsSave](ContentController& controller) {
+        controller.reportFailure(message);
+        if (endsSave) controller.endSave();
+        else controller.endFlow();
+    });
+}
+
+void ContentController::failScan(ScanManager* manager, QPointer<ContentController> self, const ScanFailure& failure,
+                                 ScanMode mode)
+{
+    if (failure.kind == ScanFailure::Kind::deviceLost) {
+        // Released here, where every driver call is made, so that a connect can find the scanner
+        // again when it is back.
+        if (const std::shared_ptr<QuorvaneScanner> scanner = manager->scanner()) scanner->unloadDriver();
+        return postTo(manager, std::move(self),
+                      [failure](ContentController& controller) { controller.loseScanner(failure); });
+    }
+    failFlow(manager, std::move(self), scanFailureMessage(failure, mode), false);
+}
+
+namespace {
+
+// Temporary files that a killed run left in the data folder go before the scan writes there.
+void removeStaleDataTemporaries()
+{
+    if (const std::optional<QString> folder = applicationDataFolder(false)) removeStaleTemporaries(*folder);
+}
+
+} // namespace
+
 bool ContentController::previewScan()
 {
     if (!isPreviewEnabled()) return false;
@@ -213,25 +266,34 @@ bool ContentController::previewScan()
                               self = QPointer<ContentController>(this)] {
         // The clicked source names both the cache file and the state, whatever the source is now.
         const qint64 source = rawValue(snapshot.scan.scanSource);
-        const auto finish = [&](std::optional<Image> image) {
-            postTo(manager, self, [source, image = std::move(image)](ContentController& controller) {
-                if (image) controller.setRawPreview(source, *image);
-                controller.endFlow();
-            });
-        };
-        const std::optional<QString> raw = scan(snapshot.scan, ScanMode::preview, snapshot.exposureRatio,
-                                                snapshot.scanQuality, snapshot.calibrationMode);
-        if (!raw) {
+        removeStaleDataTemporaries();
+        const ScanResult result = scan(snapshot.scan, ScanMode::preview, snapshot.exposureRatio,
+                                       snapshot.scanQuality, snapshot.calibrationMode);
+        if (!result.path) {
             printLine("Failed to preview!");
-            return finish(std::nullopt);
+            return failScan(manager, self, result.failure, ScanMode::preview);
         }
         // Renamed over the old preview, so that a failed move leaves it as it was.
         const QString destination = previewImageURL(source);
-        if (::rename(QFile::encodeName(*raw).constData(), QFile::encodeName(destination).constData()) != 0) {
-            printReason("Failed to save preview image file: ", std::strerror(errno));
-            return finish(std::nullopt);
+        if (::rename(QFile::encodeName(*result.path).constData(), QFile::encodeName(destination).constData()) != 0) {
+            const int error = errno;
+            printReason("Failed to save preview image file: ", std::strerror(error));
+            return failFlow(manager, self,
+                            {QStringLiteral("The preview could not be stored."),
+                             QStringLiteral("Moving it to %1 failed: %2.")
+                                 .arg(destination, QString::fromLocal8Bit(std::strerror(error)))},
+                            false);
         }
-        finish(readImageFile(destination));
+        std::optional<Image> image = readImageFile(destination);
+        if (!image)
+            return failFlow(manager, self,
+                            {QStringLiteral("The preview could not be shown."),
+                             QStringLiteral("The preview file %1 could not be read as an image.").arg(destination)},
+                            false);
+        postTo(manager, self, [source, image = std::move(*image)](ContentController& controller) {
+            controller.setRawPreview(source, image);
+            controller.endFlow();
+        });
     });
     return true;
 }
@@ -242,23 +304,44 @@ bool ContentController::scanImage()
     setFlowBusy(true);
     scanManager_.runOnWorker([scan = scan_, snapshot = takeSnapshot(), manager = &scanManager_,
                               self = QPointer<ContentController>(this)] {
-        const std::optional<QString> raw = scan(snapshot.scan, ScanMode::scan, snapshot.exposureRatio,
-                                                snapshot.scanQuality, snapshot.calibrationMode);
-        if (!raw) {
+        removeStaleDataTemporaries();
+        const ScanResult result = scan(snapshot.scan, ScanMode::scan, snapshot.exposureRatio, snapshot.scanQuality,
+                                       snapshot.calibrationMode);
+        if (!result.path) {
             printLine("Failed to scan!");
-            return postTo(manager, self, [](ContentController& controller) { controller.endFlow(); });
+            return failScan(manager, self, result.failure, ScanMode::scan);
         }
         postTo(manager, self, [manager](ContentController&) {
             manager->setScanStatus(rawValue(VekScanStatus::processingImage));
         });
-        const std::optional<Image> image = readImageFile(*raw);
+        const std::optional<Image> image = readImageFile(*result.path);
         if (!image) {
             // Without an image there is nothing to save: back to ready rather than processing for good.
             printLine("Failed to load scanned image!");
-            return postTo(manager, self, [](ContentController& controller) { controller.endSave(); });
+            return failFlow(manager, self,
+                            {QStringLiteral("The scan failed."),
+                             QStringLiteral("The scanned image could not be read back from %1.").arg(*result.path)},
+                            true);
         }
-        const Image processed = ImageProcessor::processImage(*image, snapshot.scan, snapshot.image);
-        postTo(manager, self, [processed](ContentController& controller) { controller.saveScannedImage(processed); });
+        std::optional<Image> processed;
+        QString reason;
+        try {
+            processed = ImageProcessor::processImage(*image, snapshot.scan, snapshot.image);
+        } catch (const std::exception& error) {
+            reason = QString::fromLocal8Bit(error.what()).trimmed();
+            vips_error_clear();
+        }
+        if (!processed) {
+            printLine("Failed to process scanned image!");
+            return failFlow(manager, self,
+                            {QStringLiteral("The scanned image could not be processed."),
+                             reason.isEmpty() ? QStringLiteral("The image post-processing failed.")
+                                              : QStringLiteral("The image post-processing failed: %1").arg(reason)},
+                            true);
+        }
+        postTo(manager, self, [processed = std::move(*processed)](ContentController& controller) {
+            controller.saveScannedImage(processed);
+        });
     });
     return true;
 }
@@ -266,8 +349,15 @@ bool ContentController::scanImage()
 void ContentController::saveScannedImage(const Image& image)
 {
     scanManager_.setScanStatus(rawValue(VekScanStatus::writingFile));
+    // An empty or relative folder (a folder dialog without a URL) would put the file in "/" or in
+    // the working folder: the default folder takes its place.
+    if (!outputSettings_.ensureUsableFolder()) {
+        printLine("Failed to save scanned image file!");
+        return endSave();
+    }
     const QString planned = outputFilePath(outputSettings_);
     QString target = planned;
+    WriteOptions options = WriteOptions::from(outputSettings_, scanSettings_);
     if (entryAt(planned).exists) {
         const std::shared_ptr<SaveDialogs> dialogs = dialogs_;
         const QPointer<ContentController> self(this);
@@ -281,29 +371,45 @@ void ContentController::saveScannedImage(const Image& image)
                 printReason("Failed to delete the exist file: ",
                           entry.directory ? std::strerror(EISDIR) : "Not a regular file");
                 printLine("Failed to save scanned image file!");
-                return endSave();
+                return saveFailed(image, planned, entry.directory ? EISDIR : EEXIST);
             }
         } else {
+            // Beside the old file, under a name nothing has: never over another file.
             target = timestampedPath(planned, clock_());
+            options.replaceExisting = false;
         }
     }
     const OutputFormat format = outputSettings_.format();
-    const WriteOptions options = WriteOptions::from(outputSettings_, scanSettings_);
     scanManager_.runOnWorker([writer = writer_, image, target, format, options, manager = &scanManager_,
                               self = QPointer<ContentController>(this)] {
+        errno = 0;
         const std::optional<QString> written = writer(image, target, format, options);
-        postTo(manager, self, [written](ContentController& controller) {
+        const int error = written ? 0 : errno;
+        postTo(manager, self, [written, image, target, error](ContentController& controller) {
             if (!written) {
                 printLine("Failed to save scanned image file!");
-            } else {
-                if (controller.appSettings_.isOpenImageAfterScan()) controller.opener_->open(*written);
-                const qint64 number = controller.outputSettings_.suffixNumber();
-                if (number < std::numeric_limits<qint64>::max())
-                    controller.outputSettings_.setSuffixNumber(number + 1);
+                return controller.saveFailed(image, target, error);
             }
+            if (controller.appSettings_.isOpenImageAfterScan()) controller.opener_->open(*written);
+            const qint64 number = controller.outputSettings_.suffixNumber();
+            if (number < std::numeric_limits<qint64>::max()) controller.outputSettings_.setSuffixNumber(number + 1);
             controller.endSave();
         });
     });
+}
+
+void ContentController::saveFailed(const Image& image, const QString& path, int error)
+{
+    // The scan is kept until the user has chosen another folder or given it up.
+    const FailureMessage message = saveFailureMessage(path, error);
+    Q_EMIT failureReported(message);
+    const std::shared_ptr<SaveDialogs> dialogs = dialogs_;
+    const QPointer<ContentController> self(this);
+    const std::optional<QString> folder = dialogs->askForAnotherFolder(message, outputSettings_.directoryPath());
+    if (!self) return;
+    if (!folder) return endSave();
+    outputSettings_.setDirectoryPath(*folder);
+    saveScannedImage(image);
 }
 
 void ContentController::loadPreviousPreviewImages()

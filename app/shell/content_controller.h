@@ -89,6 +89,11 @@ public:
 Q_SIGNALS:
     // The raw preview of a source (1, 3 or 4) changed.
     void rawPreviewChanged(qint64 source);
+    // A flow failed and its reason is being shown (or a failed save asks for another folder).
+    void failureReported(const FailureMessage& message);
+    // The scanner went away during a preview or scan: its driver has been unloaded, the status is
+    // 7 (not connected) again and the flow has ended; `text` says so for the connect screen.
+    void scannerLost(const QString& text);
     void flowBusyChanged(bool busy);
     // Whenever an input of productName, isScanning, isScanDisabled or of the buttons' enabling
     // changes: the scanner object, the scan status, the scan source, a raw preview, the flow-busy flag.
@@ -107,6 +112,16 @@ private:
     void setFlowBusy(bool busy);
     void endFlow();
     void endSave();
+    void reportFailure(const FailureMessage& message);
+    void loseScanner(const ScanFailure& failure);
+    // A save that wrote nothing keeps the image and asks for another folder, or ends the flow.
+    void saveFailed(const Image& image, const QString& path, int error);
+    // From the worker: the flow ends with the message shown (and status 0 when it was past the
+    // scan), or, for a scanner that is gone, with its driver unloaded and scannerLost.
+    static void failFlow(ScanManager* manager, QPointer<ContentController> self, FailureMessage message,
+                         bool endsSave);
+    static void failScan(ScanManager* manager, QPointer<ContentController> self, const ScanFailure& failure,
+                         ScanMode mode);
     // Posts `change` (called with the controller) to run on the GUI thread if the controller still
     // exists then. Any thread.
     template <typename Change>

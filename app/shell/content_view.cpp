@@ -5,10 +5,15 @@
 #include "output_settings_view.h"
 #include "panel_style.h"
 #include "preview_image_view.h"
+#include "scan_manager.h"
 #include "scan_settings_view.h"
 #include "symbol_icon.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolBar>
@@ -93,6 +98,7 @@ ContentView::ContentView(ScanManager& scanManager, AppSettings& appSettings, Sca
     setCentralWidget(central);
 
     buildToolbar();
+    buildMenus();
 
     connect(controller_, &ContentController::actionStateChanged, this, &ContentView::showActions);
     connect(controller_, &ContentController::rawPreviewChanged, this, &ContentView::showPreview);
@@ -173,10 +179,41 @@ void ContentView::buildToolbar()
         bar->addWidget(item);
 }
 
+void ContentView::buildMenus()
+{
+    const auto shortcut = [](QKeySequence::StandardKey key, const char* fallback) {
+        const QKeySequence standard(key);
+        return standard.isEmpty() ? QKeySequence(QLatin1String(fallback)) : standard;
+    };
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    quitAction_ = file->addAction(QStringLiteral("&Quit"));
+    quitAction_->setObjectName(QStringLiteral("quitAction"));
+    quitAction_->setShortcut(shortcut(QKeySequence::Quit, "Ctrl+Q"));
+    quitAction_->setMenuRole(QAction::QuitRole);
+    connect(quitAction_, &QAction::triggered, this, &ContentView::quitRequested);
+
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    settingsAction_ = edit->addAction(QStringLiteral("&Settings..."));
+    settingsAction_->setObjectName(QStringLiteral("settingsAction"));
+    settingsAction_->setShortcut(shortcut(QKeySequence::Preferences, "Ctrl+,"));
+    settingsAction_->setMenuRole(QAction::PreferencesRole);
+    connect(settingsAction_, &QAction::triggered, this, [this] { if (openSettings_) openSettings_(); });
+
+    QMenu* scan = menuBar()->addMenu(QStringLiteral("S&can"));
+    stopAction_ = scan->addAction(QStringLiteral("S&top"));
+    stopAction_->setObjectName(QStringLiteral("stopAction"));
+    stopAction_->setShortcut(QKeySequence(Qt::Key_Escape));
+    // The same as the progress card's Stop: only the session's stop flag.
+    connect(stopAction_, &QAction::triggered, this, [this] { scanManager_.stopScan(); });
+}
+
 void ContentView::showActions()
 {
     badge_->setText(controller_->productName());
     settingsButton_->setEnabled(!controller_->isScanning());
+    settingsAction_->setEnabled(!controller_->isScanning());
+    const auto status = VekScanStatus(scanManager_.scanStatus());
+    stopAction_->setEnabled(status == VekScanStatus::starting || status == VekScanStatus::reading);
     previewButton_->setEnabled(controller_->isPreviewEnabled());
     scanButton_->setEnabled(controller_->isScanEnabled());
 }

@@ -1,6 +1,7 @@
 // The main window ("main-window"): the scan and image panels on the left, the preview pane on a dark
 // fill in the middle, the output panel on the right, and a toolbar that names the scanner, opens the
-// preferences, shows the exposure ratio, starts a preview or a scan and opens the output folder.
+// preferences, shows the exposure ratio, starts a preview or a scan and opens the output folder, and
+// a menu bar with the preferences, quit and stop commands.
 //
 // Its working half is the ContentController it owns; the window shows the raw preview of the current
 // scan source in the pane and enables the toolbar by the controller's rules. The panels disable
@@ -15,6 +16,7 @@
 #include <functional>
 
 class AppSettings;
+class QAction;
 class ImageSettings;
 class ImageSettingsView;
 class OutputSettings;
@@ -49,9 +51,17 @@ public:
     // When it goes: the cached previews, then the three panels' settings.
     void saveSettings(QSettings& store);
 
+    // The menu bar's commands: the preferences ("Settings...", the platform's preferences shortcut
+    // or Ctrl+,), quit (Ctrl+Q) and, while a preview or scan is starting or reading, stop (Escape).
+    QAction* settingsAction() const { return settingsAction_; }
+    QAction* quitAction() const { return quitAction_; }
+    QAction* stopAction() const { return stopAction_; }
+
 Q_SIGNALS:
     // The window is being closed; closing it ends the program.
     void closing();
+    // The quit command: the program ends as when the window is closed.
+    void quitRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -60,6 +70,7 @@ protected:
 
 private:
     void buildToolbar();
+    void buildMenus();
     void showActions();
     void showExposureRatio();
     void showPreview();
@@ -82,4 +93,7 @@ private:
     QToolButton* previewButton_ = nullptr;
     QToolButton* scanButton_ = nullptr;
     QToolButton* directoryButton_ = nullptr;
+    QAction* settingsAction_ = nullptr;
+    QAction* quitAction_ = nullptr;
+    QAction* stopAction_ = nullptr;
 };

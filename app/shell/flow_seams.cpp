@@ -1,5 +1,7 @@
 #include "flow_seams.h"
 
+#include "folder_chooser.h"
+
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QPushButton>
@@ -32,6 +34,42 @@ ReplaceAnswer MessageBoxSaveDialogs::askReplace()
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
     return box.clickedButton() == replace ? ReplaceAnswer::replace : ReplaceAnswer::cancel;
+}
+
+void MessageBoxSaveDialogs::showFailure(const FailureMessage& message)
+{
+    auto* box = new QMessageBox(parent_);
+    box->setObjectName(QStringLiteral("failureMessage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    box->setText(message.title);
+    box->setInformativeText(message.detail);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setWindowModality(parent_ ? Qt::WindowModal : Qt::ApplicationModal);
+    box->open();
+}
+
+std::optional<QString> MessageBoxSaveDialogs::askForAnotherFolder(const FailureMessage& message,
+                                                                  const QString& currentFolder)
+{
+    for (;;) {
+        QMessageBox box(parent_);
+        box.setObjectName(QStringLiteral("saveFailureMessage"));
+        box.setIcon(QMessageBox::Warning);
+        box.setText(message.title);
+        box.setInformativeText(message.detail);
+        QPushButton* choose = box.addButton(QStringLiteral("Choose Folder..."), QMessageBox::AcceptRole);
+        choose->setObjectName(QStringLiteral("chooseFolderButton"));
+        QPushButton* discard = box.addButton(QStringLiteral("Discard Scan"), QMessageBox::DestructiveRole);
+        discard->setObjectName(QStringLiteral("discardScanButton"));
+        box.setDefaultButton(choose);
+        box.setEscapeButton(discard);
+        box.setWindowModality(Qt::ApplicationModal);
+        box.exec();
+        if (box.clickedButton() != choose) return std::nullopt;
+        const std::optional<QString> folder = DialogFolderChooser().chooseFolder(parent_, currentFolder);
+        if (folder && !folder->isEmpty()) return folder;
+    }
 }
 
 void DesktopFileOpener::open(const QString& path)

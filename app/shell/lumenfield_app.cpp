@@ -3,6 +3,7 @@
 #include "app_settings.h"
 #include "app_settings_view.h"
 #include "content_view.h"
+#include "exposure_ratio_segments.h"
 #include "image_settings.h"
 #include "output_settings.h"
 #include "quit_signals.h"
@@ -90,10 +91,18 @@ void LumenfieldApp::start()
 
 void LumenfieldApp::openMainWindow()
 {
-    if (main_) return;
+    if (main_) {
+        // Connected again after the scanner was lost: the window as it was.
+        main_->show();
+        main_->raise();
+        main_->activateWindow();
+        return;
+    }
     main_ = new ContentView(*scanManager_, *appSettings_, *scanSettings_, *imageSettings_, *outputSettings_,
                             [this] { openSettings(); });
     connect(main_, &ContentView::closing, this, &LumenfieldApp::closeMainWindow);
+    connect(main_, &ContentView::quitRequested, this, &LumenfieldApp::closeMainWindow);
+    connect(&main_->controller(), &ContentController::scannerLost, this, &LumenfieldApp::returnToConnectScreen);
     {
         // The options first: the output panel's new-day rule reads them.
         QSettings store;
@@ -105,11 +114,29 @@ void LumenfieldApp::openMainWindow()
     main_->show();
 }
 
+void LumenfieldApp::returnToConnectScreen(const QString& text)
+{
+    if (settings_) settings_->close();
+    if (!splash_) {
+        splash_ = new SplashScreenView(*scanManager_, [this] { openMainWindow(); });
+        splash_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    splash_->showFailure(text);
+    centreOnScreen(splash_);
+    // Shown before the main window hides, so that the program never stands without a window.
+    splash_->show();
+    splash_->raise();
+    splash_->activateWindow();
+    if (main_) main_->hide();
+}
+
 void LumenfieldApp::loadAppSettings(const QSettings& store)
 {
     const std::shared_ptr<QuorvaneScanner> scanner = scanManager_->scanner();
-    const bool supported = scanner && scanner->capabilities().isSupportSmartCalibration == 1;
-    appSettings_->load(store, supported);
+    const ScannerCapabilities capabilities = scanner ? scanner->capabilities() : ScannerCapabilities{};
+    const bool supported = scanner && capabilities.isSupportSmartCalibration == 1;
+    appSettings_->load(store, supported,
+                       scanner ? exposureRatioPickerRange(capabilities) : std::nullopt);
 }
 
 void LumenfieldApp::saveAppSettings(QSettings& store)

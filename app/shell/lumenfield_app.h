@@ -1,7 +1,8 @@
 // The application object: the five shared objects for the whole run, the three windows (connect,
 // main and preferences), the loading and storing of the settings, and the orderly end of the program.
 //
-// The connect window shows first; the main window is made only when a scanner is connected. Before
+// The connect window shows first; the main window is made only when a scanner is connected, and
+// hides while the connect window shows again after the scanner was lost. Before
 // the main window first shows, the application options and then the panels' settings and the cached
 // previews are loaded from one store. When the program ends after that (the main window closed, a
 // quit, SIGTERM or SIGINT, the desktop's logout), they are all stored again; a program that ends from
@@ -62,6 +63,9 @@ public:
 private:
     void openMainWindow();
     void closeMainWindow();
+    // The scanner was lost: the main window hides (keeping its state) and the connect screen shows
+    // `text` until Connect finds the scanner again, which shows the main window again.
+    void returnToConnectScreen(const QString& text);
     // Stores the panels' settings, the previews and the options, once the main window has appeared.
     void storeSettings();
     // The same once on the way out.

@@ -2,6 +2,7 @@
 
 #include "app_data_folder.h"
 #include "console.h"
+#include "scan_settings.h"
 #include "working_color.h"
 
 #include <QDir>
@@ -30,10 +31,18 @@ QString previewImageURL(qint64 source)
 std::optional<QByteArray> previewTIFF(const Image& image)
 {
     try {
-        const Image pixels =
-            encode8(image, EncodeSpace::sRGB).copy(Image::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
-        VipsBlob* blob = pixels.tiffsave_buffer(
-            Image::option()->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_NONE)->set("strip", true));
+        // Every preview is scanned at the preview resolution, whatever an image read back from an
+        // older cache file says.
+        const double pixelsPerMillimetre = ScanSettings::previewResolution / 25.4;
+        const Image pixels = encode8(image, EncodeSpace::sRGB)
+                                 .copy(Image::option()
+                                           ->set("interpretation", VIPS_INTERPRETATION_sRGB)
+                                           ->set("xres", pixelsPerMillimetre)
+                                           ->set("yres", pixelsPerMillimetre));
+        VipsBlob* blob = pixels.tiffsave_buffer(Image::option()
+                                                    ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_NONE)
+                                                    ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)
+                                                    ->set("strip", true));
         std::size_t size = 0;
         const void* data = vips_blob_get(blob, &size);
         QByteArray bytes(static_cast<const char*>(data), qsizetype(size));

@@ -17,5 +17,6 @@
 // "reflecive_preview.tiff" in the home folder for every source. Any thread.
 QString previewImageURL(qint64 source);
 
-// The image as an uncompressed 8-bit RGB TIFF file with no metadata; none when it cannot be encoded.
+// The image as an uncompressed 8-bit RGB TIFF file with no metadata but the resolution of a preview
+// (ScanSettings::previewResolution) in pixels per inch; none when it cannot be encoded.
 std::optional<QByteArray> previewTIFF(const Image& image);

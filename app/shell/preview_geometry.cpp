@@ -47,3 +47,75 @@ QRect cropRect(const QRectF& frame, const QSize& scaledImage)
     if (right <= left || bottom <= top) return QRect();
     return QRect(left, top, right - left, bottom - top);
 }
+
+QRegion frameOutlineRegion(const QRectF& frame, double width)
+{
+    const double reach = width / 2 + 1;
+    const QRectF r = frame.normalized();
+    const double values[] = {r.x(), r.y(), r.width(), r.height(), reach};
+    if (!std::all_of(std::begin(values), std::end(values), [](double v) { return std::isfinite(v); }))
+        return QRegion();
+    const QRect outer = r.adjusted(-reach, -reach, reach, reach).toAlignedRect();
+    const QRectF inside = r.adjusted(reach, reach, -reach, -reach);
+    if (!(inside.width() >= 1 && inside.height() >= 1)) return QRegion(outer);
+    // The pixels wholly inside: from the first whole coordinate to the last one.
+    const QRect hole(QPoint(int(std::ceil(inside.left())), int(std::ceil(inside.top()))),
+                     QPoint(int(std::floor(inside.right())) - 1, int(std::floor(inside.bottom())) - 1));
+    return hole.isValid() ? QRegion(outer).subtracted(QRegion(hole)) : QRegion(outer);
+}
+
+std::vector<QRectF> frameDashes(const QRectF& frame, double width, double dash, double phase, const QRectF& within)
+{
+    std::vector<QRectF> dashes;
+    const QRectF r = frame.normalized();
+    const double values[] = {r.x(), r.y(), r.width(), r.height(), width, dash, phase};
+    if (!std::all_of(std::begin(values), std::end(values), [](double v) { return std::isfinite(v); }) ||
+        !(width > 0 && dash > 0) || within.isEmpty())
+        return dashes;
+    const double half = width / 2;
+    const double period = 2 * dash;
+    // The sides in the order the outline runs, each from its corner in its direction.
+    struct Side {
+        QPointF from;
+        QPointF direction;
+        double length;
+    };
+    const Side sides[] = {{r.topLeft(), {1, 0}, r.width()},
+                          {r.topRight(), {0, 1}, r.height()},
+                          {r.bottomRight(), {-1, 0}, r.width()},
+                          {r.bottomLeft(), {0, -1}, r.height()}};
+    const QRectF reach = within.adjusted(-width, -width, width, width);
+    double start = 0; // distance along the outline to the side's corner
+    for (int i = 0; i < 4; i++) {
+        const Side& side = sides[i];
+        const bool horizontal = side.direction.y() == 0;
+        const double across = horizontal ? side.from.y() : side.from.x();
+        const double acrossLow = horizontal ? reach.top() : reach.left();
+        const double acrossHigh = horizontal ? reach.bottom() : reach.right();
+        // The part of the side within reach, as distances from its corner.
+        const double along = horizontal ? side.from.x() : side.from.y();
+        const double sign = horizontal ? side.direction.x() : side.direction.y();
+        const double low = horizontal ? reach.left() : reach.top();
+        const double high = horizontal ? reach.right() : reach.bottom();
+        const double first = std::max(0.0, sign > 0 ? low - along : along - high);
+        const double last = std::min(side.length, sign > 0 ? high - along : along - low);
+        if (across >= acrossLow && across <= acrossHigh && first <= last) {
+            // Dash k covers [k·period − phase, k·period − phase + dash) of the outline.
+            for (double k = std::floor((start + first + phase) / period); k * period - phase < start + last; k++) {
+                const double dashStart = k * period - phase;
+                const double dashEnd = dashStart + dash;
+                const double a = std::max(dashStart - start, first);
+                double b = std::min(dashEnd - start, last);
+                if (b <= a) continue;
+                // Turning into the next side: the mitre's outer square, except at the outline's end.
+                if (i < 3 && dashEnd - start > side.length && b == side.length) b += half;
+                const QPointF p = side.from + side.direction * a;
+                const QPointF q = side.from + side.direction * b;
+                dashes.push_back(QRectF(p, q).normalized().adjusted(horizontal ? 0 : -half, horizontal ? -half : 0,
+                                                                   horizontal ? 0 : half, horizontal ? half : 0));
+            }
+        }
+        start += side.length;
+    }
+    return dashes;
+}

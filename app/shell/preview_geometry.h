@@ -8,10 +8,12 @@
 
 #include <QRect>
 #include <QRectF>
+#include <QRegion>
 #include <QSize>
 #include <QSizeF>
 
 #include <optional>
+#include <vector>
 
 // The scale that fits an image of `image` pixels into `pane` points with its aspect ratio kept:
 // min(pane width / image width, pane height / image height).
@@ -38,3 +40,15 @@ std::optional<RescaledFrame> rescalePreviewRect(const QRectF& previewRect, doubl
 // The pixels of the preview scaled to `scaledImage` that the frame covers: from (⌊x⌋, ⌊y⌋) to
 // (⌈maxX⌉, ⌈maxY⌉), cut to the image. Empty when nothing is left, or for a frame that is not finite.
 QRect cropRect(const QRectF& frame, const QSize& scaledImage);
+
+// The pixels that a line `width` points wide drawn along the outline of `frame` can touch,
+// antialiasing included: the band from half the width plus a pixel outside the outline to as far
+// inside it, in whole pixels. The whole of the outer rectangle when the band leaves no inside.
+QRegion frameOutlineRegion(const QRectF& frame, double width);
+
+// The dashes of a line `width` points wide along the outline of `frame`, `dash` points on and `dash`
+// off, as rectangles to fill. The outline runs clockwise from the top-left corner; the pattern is
+// `phase` points in at that corner. Dashes end square, and a dash that turns a corner fills the
+// corner's outer square as a mitred line would. Only dashes that reach into `within` are given, so
+// that a frame far larger than the pane costs no more than the pane.
+std::vector<QRectF> frameDashes(const QRectF& frame, double width, double dash, double phase, const QRectF& within);

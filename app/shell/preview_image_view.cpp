@@ -8,11 +8,12 @@
 #include "scan_manager.h"
 #include "scan_settings.h"
 
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStackedLayout>
 #include <QVBoxLayout>
-#include <QVariantAnimation>
+#include <QTimer>
 
 #include <cmath>
 
@@ -22,10 +23,14 @@ namespace {
 constexpr double dragThreshold = 10.0;
 constexpr double borderWidth = 2.0;
 constexpr double frameWidth = 2.0;
-// The dash pattern and its phase run in points; Qt counts dashes in pen widths.
+// The dashes are as long as the gaps between them; the pattern and its phase run in points.
 constexpr double dashLength = 5.0;
 constexpr double phaseEnd = 10.0;
 constexpr int phasePeriodMs = 1000;
+// One point of phase a step.
+constexpr int marchStepMs = int(phasePeriodMs / phaseEnd);
+// Device lines of an image drawn in one go (see ImageFace::drawParts).
+constexpr double maxBandLines = 64;
 
 QColor imageBorderColor()
 {
@@ -40,18 +45,14 @@ public:
     explicit ImageFace(PreviewImageView& pane) : QWidget(&pane), pane_(pane)
     {
         setObjectName(QStringLiteral("imageFace"));
-        phase_.setStartValue(0.0);
-        phase_.setEndValue(phaseEnd);
-        phase_.setDuration(phasePeriodMs);
-        phase_.setLoopCount(-1);
-        phase_.setEasingCurve(QEasingCurve::Linear);
-        connect(&phase_, &QVariantAnimation::valueChanged, this, [this] { updateFrame(); });
+        connect(&march_, &QTimer::timeout, this, [this] { march(); });
     }
 
     void setPreview(const QImage& image)
     {
         image_ = image;
         drawn_ = QImage();
+        composed_ = QImage();
         followFrameVisibility();
         update();
     }
@@ -65,7 +66,8 @@ public:
         return validScale(scale) ? drawnImageRect(size, scale) : QRectF();
     }
 
-    // Repaints the frame's area only: the dashes move many times a second.
+    // Repaints where the frame was and where it is now, inside included: it moved or changed size,
+    // and the processed crop inside it may come or go.
     void updateFrame()
     {
         const double margin = frameWidth + 1;
@@ -78,36 +80,30 @@ public:
     void followFrameVisibility()
     {
         const bool shown = isVisible() && !image_.isNull();
-        if (shown && phase_.state() != QAbstractAnimation::Running) phase_.start();
-        if (!shown) phase_.stop();
+        if (shown && !march_.isActive()) {
+            marchClock_.start();
+            phase_ = 0;
+            march_.start(marchStepMs);
+        }
+        if (!shown) march_.stop();
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override
+    void paintEvent(QPaintEvent* event) override
     {
         const QRectF target = imageRect();
         if (target.isEmpty()) return;
-        QPainter painter(this);
         const QRect pixels = target.toRect();
-        if (drawn_.size() != pixels.size())
-            drawn_ = image_.scaled(pixels.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        painter.drawImage(pixels.topLeft(), drawn_);
-        painter.setPen(QPen(imageBorderColor(), borderWidth, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
-        const double inset = borderWidth / 2;
-        painter.drawRect(QRectF(pixels).adjusted(inset, inset, -inset, -inset));
+        compose(pixels);
+        QPainter painter(this);
+        drawParts(painter, event->region(), pixels.topLeft(), composed_);
 
-        QPoint origin;
-        if (const QImage* processed = pane_.currentProcessedCrop(origin)) painter.drawImage(origin, *processed);
-
+        // The dashes as plain rectangles on whole device pixels: crisp, and a fraction of what a
+        // dashed pen costs, which matters at ten steps a second.
         frameRect_ = pane_.gestures_.displayedFrame();
-        QPen frame(ui::yellow(), frameWidth, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
-        frame.setMiterLimit(10);
-        frame.setDashPattern({dashLength / frameWidth, dashLength / frameWidth});
-        frame.setDashOffset(phase_.currentValue().toDouble() / frameWidth);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(frame);
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(frameRect_);
+        const QColor dashColour = ui::yellow();
+        for (const QRectF& dash : frameDashes(frameRect_, frameWidth, dashLength, phase_, rect()))
+            painter.fillRect(dash, dashColour);
     }
 
     void mousePressEvent(QMouseEvent* event) override
@@ -154,6 +150,67 @@ protected:
     }
 
 private:
+    // What lies under the dashes, `pixels` large at the screen's resolution: the preview, its border
+    // and the processed crop. Made again only when one of them or the size changes, so that a step
+    // of the dashes copies pixels back and converts or scales none.
+    void compose(const QRect& pixels)
+    {
+        const double ratio = devicePixelRatioF();
+        const QSize size = (QSizeF(pixels.size()) * ratio).toSize();
+        if (drawn_.size() != size) {
+            drawn_ = image_.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                         .convertToFormat(QImage::Format_RGB32);
+            drawn_.setDevicePixelRatio(ratio);
+        }
+        QPoint origin;
+        const QImage* processed = pane_.currentProcessedCrop(origin);
+        const Composition inputs{drawn_.cacheKey(), processed ? processed->cacheKey() : 0, origin - pixels.topLeft()};
+        if (!composed_.isNull() && inputs == composition_) return;
+        composition_ = inputs;
+        composed_ = drawn_.copy();
+        QPainter painter(&composed_);
+        painter.setPen(QPen(imageBorderColor(), borderWidth, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        const double inset = borderWidth / 2;
+        painter.drawRect(QRectF(QPointF(), QSizeF(pixels.size())).adjusted(inset, inset, -inset, -inset));
+        if (processed) painter.drawImage(inputs.cropAt, *processed);
+    }
+
+    // Draws the parts of `image` (an image of device pixels), placed at `at`, that lie in `region`,
+    // in bands of a few dozen device lines. The painter hands a draw of a hundred lines or more to its
+    // threads, whose waking costs far more than copying the thin strips of the outline: a repaint of
+    // the dashes of a full-page frame would keep every core busy for a moment, ten times a second.
+    void drawParts(QPainter& painter, const QRegion& region, QPoint at, const QImage& image) const
+    {
+        const double ratio = image.devicePixelRatio();
+        const int band = qMax(1, int(maxBandLines / ratio));
+        const QRect placed(at, (QSizeF(image.size()) / ratio).toSize());
+        for (const QRect& area : region) {
+            const QRect part = area & placed;
+            for (int top = part.top(); top <= part.bottom(); top += band) {
+                const QRect slice(part.left(), top, part.width(), qMin(band, part.bottom() + 1 - top));
+                const QRectF source = QRectF(slice.translated(-at));
+                painter.drawImage(QRectF(slice), image,
+                                  QRectF(source.topLeft() * ratio, source.size() * ratio));
+            }
+        }
+    }
+
+    // One step of the dashes: the phase the clock gives, in whole points, and a repaint of the
+    // outline's band alone; the image inside the frame stays as it is. A step of one point is the
+    // finest a standard screen shows, so ten steps a second look as smooth as the dashes can move,
+    // and a finer step on a denser screen would double the cost for little to see. The band is
+    // painted at once rather than queued, which would wake the program a second time per step.
+    void march()
+    {
+        const double phase = std::floor(phaseEnd * double(marchClock_.elapsed() % phasePeriodMs) / phasePeriodMs);
+        if (phase == phase_) return;
+        phase_ = phase;
+        if (pane_.gestures_.displayedFrame() != frameRect_)
+            updateFrame();
+        else
+            repaint(frameOutlineRegion(frameRect_, frameWidth));
+    }
+
     void endGesture()
     {
         pressed_ = false;
@@ -169,10 +226,23 @@ private:
 
     PreviewImageView& pane_;
     QImage image_;
-    // The preview resampled to the size it is drawn at, made again when that size changes.
+    // What a composed image was made from.
+    struct Composition {
+        qint64 preview;
+        qint64 crop;
+        QPoint cropAt;
+        bool operator==(const Composition&) const = default;
+    };
+
+    // The preview resampled to the device pixels it is drawn on, made again when their number
+    // changes, in the format the window is painted in.
     QImage drawn_;
+    QImage composed_;
+    Composition composition_{};
     QRectF frameRect_;
-    QVariantAnimation phase_;
+    QTimer march_;
+    QElapsedTimer marchClock_;
+    double phase_ = 0;
     bool pressed_ = false;
     bool started_ = false;
     bool moving_ = false;

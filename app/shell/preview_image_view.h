@@ -15,6 +15,9 @@
 // The processed crop is computed on the GUI thread after an input changed (the preview, the scale,
 // the crop's pixel rectangle, or a setting the post-processing reads) and never while painting or
 // while a gesture runs.
+//
+// The preview is drawn at the screen's resolution. While nothing changes, the dashes step one point
+// ten times a second and only the thin band along the frame's outline is drawn again.
 #pragma once
 
 #include "frame_gestures.h"

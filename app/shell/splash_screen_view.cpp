@@ -1,5 +1,6 @@
 #include "splash_screen_view.h"
 
+#include "failure_messages.h"
 #include "panel_style.h"
 #include "scan_manager.h"
 #include "symbol_icon.h"
@@ -13,6 +14,7 @@
 #include <QProgressBar>
 #include <QPropertyAnimation>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -20,8 +22,6 @@ namespace {
 
 constexpr int kConnectDelayMs = 1000;
 constexpr int kFadeMs = 300;
-
-const char* const kFailureText = "Please make sure the scanner is turned on, and connected to your mac.";
 
 } // namespace
 
@@ -63,6 +63,8 @@ SplashScreenView::SplashScreenView(ScanManager& manager, std::function<void()> o
     message_ = new QLabel;
     message_->setObjectName(QStringLiteral("statusMessage"));
     message_->setAlignment(Qt::AlignCenter);
+    message_->setWordWrap(true);
+    message_->setFixedWidth(420);
     auto* close = new QPushButton(QStringLiteral("Close"));
     close->setObjectName(QStringLiteral("closeButton"));
     auto* connectButton = new QPushButton(QStringLiteral("Connect"));
@@ -104,6 +106,10 @@ SplashScreenView::SplashScreenView(ScanManager& manager, std::function<void()> o
     column->addWidget(status, 0, Qt::AlignHCenter);
     column->addStretch();
 
+    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    if (quit->key().isEmpty()) quit->setKey(QKeySequence(QStringLiteral("Ctrl+Q")));
+    connect(quit, &QShortcut::activated, this, [] { QCoreApplication::quit(); });
+
     connect(&manager_, &ScanManager::scanStatusChanged, this, &SplashScreenView::showStatus);
     showStatus();
 }
@@ -121,8 +127,19 @@ void SplashScreenView::showEvent(QShowEvent* event)
     connectScanner();
 }
 
+void SplashScreenView::showFailure(const QString& text)
+{
+    appeared_ = true;
+    failure_ = text;
+    setConnecting(false);
+    // Nothing was connecting here: the bar is hidden from the start.
+    progressFade_->stop();
+    progressOpacity_->setOpacity(0.0);
+}
+
 void SplashScreenView::connectScanner()
 {
+    failure_.clear();
     setConnecting(true);
     if (!manager_.scanner()) manager_.setScanner(std::make_shared<QuorvaneScanner>());
     const std::shared_ptr<QuorvaneScanner> scanner = manager_.scanner();
@@ -136,14 +153,17 @@ void SplashScreenView::finishConnect(const std::shared_ptr<QuorvaneScanner>& sca
     // this window through the session, which outlives the worker.
     manager_.runOnWorker([scanner, manager = &manager_, self = QPointer<SplashScreenView>(this)] {
         const bool connected = scanner->loadDriver();
+        const QString failure = connected ? QString() : connectFailureText(scanner->connectFailure());
         QMetaObject::invokeMethod(
-            manager, [self, connected] { if (self) self->connectFinished(connected); }, Qt::QueuedConnection);
+            manager, [self, connected, failure] { if (self) self->connectFinished(connected, failure); },
+            Qt::QueuedConnection);
     });
 }
 
-void SplashScreenView::connectFinished(bool connected)
+void SplashScreenView::connectFinished(bool connected, const QString& failure)
 {
     if (!connected) {
+        failure_ = failure;
         setConnecting(false);
         return;
     }
@@ -168,6 +188,7 @@ void SplashScreenView::setConnecting(bool connecting)
 void SplashScreenView::showStatus()
 {
     const bool failed = !connecting_ && manager_.scanStatus() == rawValue(VekScanStatus::notConnected);
-    message_->setText(failed ? QString::fromLatin1(kFailureText) : QStringLiteral("Connecting..."));
+    const QString failure = failure_.isEmpty() ? connectFailureText({}) : failure_;
+    message_->setText(failed ? failure : QStringLiteral("Connecting..."));
     buttons_->setVisible(failed);
 }

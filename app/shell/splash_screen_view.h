@@ -1,7 +1,9 @@
 // The connect screen, the first window of the program ("splash-window", 500 × 310): the icon, the
 // product name and a moving bar while the driver is loaded and the first scanner opened; then either
-// the main window, or the failure text with Close and Connect. Nothing retries by itself: a new
-// attempt starts only from Connect.
+// the main window, or the failure text with Close and Connect. The text tells apart no scanner, a
+// scanner that another program holds, a scanner that cannot be opened and a driver that did not
+// load (with the bundle's path). Nothing retries by itself: a new attempt starts only from Connect.
+// The quit shortcut (Ctrl+Q) ends the program as Close does.
 //
 // An attempt starts when the window first shows and at each Connect: the scan session's scanner
 // object is made if there is none (an existing one is reused by every attempt), and one second later
@@ -37,13 +39,18 @@ public:
     bool isConnecting() const { return connecting_; }
     // Starts one attempt (on first show, and from Connect).
     void connectScanner();
+    // Shows the failed state with `text` and makes no attempt when the window shows: the screen
+    // the program returns to when the scanner was lost. Connect tries again.
+    void showFailure(const QString& text);
+    // The failure text shown now (empty while connecting).
+    QString failureText() const { return failure_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void finishConnect(const std::shared_ptr<QuorvaneScanner>& scanner);
-    void connectFinished(bool connected);
+    void connectFinished(bool connected, const QString& failure);
     void setConnecting(bool connecting);
     void showStatus();
 
@@ -51,6 +58,7 @@ private:
     std::function<void()> openMainWindow_;
     bool connecting_ = true;
     bool appeared_ = false;
+    QString failure_;
     QProgressBar* progress_;
     QGraphicsOpacityEffect* progressOpacity_;
     QPropertyAnimation* progressFade_;

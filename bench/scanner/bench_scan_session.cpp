@@ -74,7 +74,7 @@ void scanSession(benchmark::State& state)
             if (block) canvas->place(*block, first);
         }
         const auto placed = std::chrono::steady_clock::now();
-        if (!writeTIFF(*canvas, path)) {
+        if (!writeTIFF(*canvas, path, 300)) {
             state.SkipWithError("writing failed");
             break;
         }

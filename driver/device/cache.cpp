@@ -19,7 +19,9 @@ cache_t* cache_new(uint32_t size)
 {
     auto* c = new (std::nothrow) cache_t{size, nullptr, nullptr};
     if (c == nullptr) return nullptr;
-    c->buffer = new (std::nothrow) uint8_t[size]();
+    // Not zeroed: only bytes a device read wrote are ever read back, and a megabyte cleared per
+    // scan side would cost more than the small reads it serves.
+    c->buffer = new (std::nothrow) uint8_t[size];
     if (c->buffer == nullptr) {
         delete c;
         return nullptr;

@@ -14,7 +14,7 @@ struct cache_t {
     uint8_t* position; // the write position
 };
 
-// A record with a zeroed buffer of `size` bytes; null when either allocation fails.
+// A record with an empty buffer of `size` bytes; null when either allocation fails.
 cache_t* cache_new(uint32_t size);
 // Frees the buffer and the record; null is accepted.
 void cache_free(cache_t* c);

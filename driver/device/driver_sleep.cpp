@@ -8,6 +8,7 @@ namespace {
 
 driver_sleep_fn sleep_replacement = nullptr;
 driver_clock_fn clock_replacement = nullptr;
+driver_cancel_fn cancel_probe = nullptr;
 
 void real_sleep(uint32_t ms)
 {
@@ -49,5 +50,17 @@ driver_clock_fn driver_set_clock_function(driver_clock_fn fn)
 {
     driver_clock_fn previous = clock_replacement;
     clock_replacement = fn;
+    return previous;
+}
+
+bool driver_cancel_requested()
+{
+    return cancel_probe != nullptr && cancel_probe();
+}
+
+driver_cancel_fn driver_set_cancel_function(driver_cancel_fn fn)
+{
+    driver_cancel_fn previous = cancel_probe;
+    cancel_probe = fn;
     return previous;
 }

@@ -1,6 +1,7 @@
 // The driver's one way to wait and to read the time. Every pause of the device protocol and its
 // polls goes through driver_sleep_ms, and every time-out reads driver_monotonic_ns, so tests can
-// replace both with counters and never wait.
+// replace both with counters and never wait. Waits also ask driver_cancel_requested whether the
+// host has given up the operation in progress.
 #pragma once
 
 #include <cstdint>
@@ -17,3 +18,12 @@ uint64_t driver_monotonic_ns();
 // Replaces the clock (null restores the real one); returns the previous replacement, or null.
 using driver_clock_fn = uint64_t (*)();
 driver_clock_fn driver_set_clock_function(driver_clock_fn fn);
+
+// Whether the host has given up the operation in progress: the polls of a scan ask before each
+// pause, and a USB transfer asks whenever the device has kept it waiting for a slice of its
+// time-out. Without a probe nothing is given up.
+bool driver_cancel_requested();
+
+// Installs the probe (null removes it); returns the previous one, or null.
+using driver_cancel_fn = bool (*)();
+driver_cancel_fn driver_set_cancel_function(driver_cancel_fn fn);

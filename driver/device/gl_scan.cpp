@@ -26,10 +26,11 @@ eStatus finish(const char* name, eStatus s)
 }
 
 // Counts the 100 ms waits of one loop. Progress is a change of the snapshot the loop passes in;
-// SCAN_POLL_LIMIT waits in a row without it end the loop.
+// SCAN_POLL_LIMIT waits in a row without it end the loop, and so does the host giving up.
 class PollWatch {
 public:
-    // Sleeps one poll interval; false, without sleeping, once the limit is reached.
+    // Sleeps one poll interval; false, without sleeping, once the limit is reached or the host
+    // has given up.
     bool wait(uint64_t a, uint64_t b = 0, uint64_t c = 0)
     {
         const std::array<uint64_t, 3> now{a, b, c};
@@ -37,6 +38,10 @@ public:
             seen_ = true;
             last_ = now;
             idle_ = 0;
+        }
+        if (driver_cancel_requested()) {
+            DBG_LOG(kLogErrors, "the host gave the wait up\n");
+            return false;
         }
         if (idle_ >= SCAN_POLL_LIMIT) return false;
         ++idle_;
@@ -88,6 +93,25 @@ bool data_ready(const ScanJob* job)
     if (job->window_kind() != 0) return job->image_height(0) != 0 || job->image_height(1) != 0;
     if (job->sides() == 3) return job->bytes_ready(0) != 0 && job->bytes_ready(1) != 0;
     return job->bytes_ready(0) != 0 || job->bytes_ready(1) != 0;
+}
+
+// An image scan's side whose page ended before any of it was ready: it never will be.
+bool page_ended_empty(const ScanJob* job)
+{
+    if (job->window_kind() != 0) return false;
+    for (int s = 0; s < 2; ++s)
+        if ((job->sides() >> s & 1) != 0 && job->page_end(s) != 0 && job->bytes_ready(s) == 0 && job->bytes_read[s] == 0)
+            return true;
+    return false;
+}
+
+// An image scan's side that reports another geometry than its window: its lines cannot be told
+// apart. A side may report 0 while it does not know yet.
+bool geometry_differs(const ScanJob* job, int s)
+{
+    if (job->window_kind() != 0) return false;
+    const uint32_t width = job->image_width(s), height = job->image_height(s);
+    return (width != 0 && width != job->width()) || (height != 0 && height != job->height());
 }
 
 eStatus begin_scan(GLScanner* g, ScanJob* job)
@@ -170,23 +194,54 @@ void report_end(ScanJob* job, int s, uint8_t* end)
     job->end_reported[s] = 1;
 }
 
-// The page ended before the request was filled: the rest of the buffer is zeroed, so no stale
-// bytes pass for image data, and the side's end counts as reported.
-eStatus end_short(ScanJob* job, int s, Request& request)
+// The page ended before the request was filled: the caller gets what was scanned and the end, and
+// the rest of the buffer is zeroed, so no stale bytes pass for image data.
+eStatus end_short(ScanJob* job, int s, Request& request, uint8_t* end)
 {
     if (request.left > 0) std::memset(request.out, 0, request.left);
     request.left = 0;
-    job->end_reported[s] = 1;
+    report_end(job, s, end);
     DBG_LOG(kLogDetails, "side %d: the page ended short after %llu bytes\n", s,
             static_cast<unsigned long long>(job->bytes_read[s]));
+    return STATUS_GOOD;
+}
+
+// The page ended with nothing read: there is nothing to deliver and nothing will come.
+eStatus ended_empty(int s)
+{
+    DBG_LOG(kLogErrors, "side %d: the page ended without data\n", s);
     return STATUS_UNEXPECTED_JOB_REPLY;
 }
 
+// The answer of after_idle_pass that lets the read loop poll again.
+constexpr eStatus kPollAgain = static_cast<eStatus>(~0u);
+
+// After a read pass that took nothing: on a page that ended with nothing more ready, the end (or a
+// failure when nothing ever came); while fewer bytes than asked are ready and their count grows,
+// a poll at once; otherwise a 100 ms pause, until the wait runs out.
+eStatus after_idle_pass(ScanJob* job, int s, Request& request, uint8_t* end, uint32_t ready, uint32_t& last_ready,
+                        PollWatch& watch)
+{
+    const bool page_end = job->page_end(s) != 0;
+    if (ready == 0 && page_end) return job->bytes_read[s] > 0 ? end_short(job, s, request, end) : ended_empty(s);
+    const bool grew = ready > last_ready;
+    last_ready = ready;
+    if (grew || watch.wait(ready, page_end, job->bytes_read[s])) return kPollAgain;
+    DBG_LOG(kLogErrors, "side %d: no progress in %u polls, or the host gave the wait up\n", s, SCAN_POLL_LIMIT);
+    return STATUS_TRANSFER_FAILED;
+}
+
 // The status poll of a read pass.
-eStatus poll_for_read(GLScanner* g, ScanJob* job)
+eStatus poll_for_read(GLScanner* g, ScanJob* job, int s)
 {
     if (cmd_information(g, job) != STATUS_GOOD) return STATUS_TRANSFER_FAILED;
-    return check_status(g, job);
+    if (const eStatus st = check_status(g, job)) return st;
+    if (geometry_differs(job, s)) {
+        DBG_LOG(kLogErrors, "side %d now reports %u x %u for a window of %u x %u\n", s, job->image_width(s),
+                job->image_height(s), job->width(), job->height());
+        return STATUS_UNEXPECTED_JOB_REPLY;
+    }
+    return STATUS_GOOD;
 }
 
 // Reads `n` bytes of the side straight into `out`, in device reads of at most 1 MiB.
@@ -221,6 +276,10 @@ eStatus scanner_start_scan(GLScanner* g, ScanJob* job)
     for (;;) {
         if (const eStatus s = cmd_information(g, job)) return finish("scanner_start_scan", failed_start(g, job, s));
         if (const eStatus s = check_status(g, job)) return finish("scanner_start_scan", s);
+        if (page_ended_empty(job)) {
+            DBG_LOG(kLogErrors, "scanner_start_scan: the page ended without data\n");
+            return finish("scanner_start_scan", failed_start(g, job, STATUS_UNEXPECTED_JOB_REPLY));
+        }
         if (data_ready(job)) {
             set_scanner_read_function(g, job);
             return finish("scanner_start_scan", STATUS_GOOD);
@@ -275,12 +334,13 @@ eStatus read_cache(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint32
     Request request{buffer, *length};
     cache_read(cache, request.out, held);
     request.advance(held);
-    if (job->all_fetched[s] != 0) return end_short(job, s, request);
+    if (job->all_fetched[s] != 0) return end_short(job, s, request, end);
 
     PollWatch watch;
+    uint32_t last_ready = 0; // bytes ready at the pass before, to tell a growing count
     for (;;) {
         if (job->polled[s] == 0) {
-            if (const eStatus st = poll_for_read(g, job)) return st;
+            if (const eStatus st = poll_for_read(g, job, s)) return st;
             job->polled[0] = job->polled[1] = 1;
             note_page_total(job, s, true);
         }
@@ -297,7 +357,7 @@ eStatus read_cache(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint32
                 return STATUS_TRANSFER_FAILED;
             }
             const uint64_t left = page_left(job, s);
-            if (left == 0) return end_short(job, s, request);
+            if (left == 0) return end_short(job, s, request, end);
             uint64_t n = std::min({uint64_t{ready}, uint64_t{SCAN_CACHE_SIZE}, left});
             n -= n % line;
             const bool enough = ready >= std::min(request.left, left);
@@ -316,18 +376,15 @@ eStatus read_cache(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint32
                     if (job->all_fetched[s] != 0 && cache_remain_data(cache) == 0) report_end(job, s, end);
                     return STATUS_GOOD;
                 }
-                if (job->all_fetched[s] != 0) return end_short(job, s, request);
+                if (job->all_fetched[s] != 0) return end_short(job, s, request, end);
+                last_ready = 0;
                 continue;
             }
             // Only part of a line is left of a finished page.
-            if (page_end) return end_short(job, s, request);
-        } else if (page_end && job->bytes_read[s] > 0) {
-            return end_short(job, s, request);
+            if (page_end) return end_short(job, s, request, end);
         }
-        if (!watch.wait(ready, page_end, job->bytes_read[s])) {
-            DBG_LOG(kLogErrors, "read_cache: side %d made no progress in %u polls\n", s, SCAN_POLL_LIMIT);
-            return STATUS_TRANSFER_FAILED;
-        }
+        if (const eStatus next = after_idle_pass(job, s, request, end, ready, last_ready, watch); next != kPollAgain)
+            return next;
     }
 }
 
@@ -336,8 +393,9 @@ eStatus read_direct(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint3
     const int s = side_index(side);
     Request request{buffer, *length};
     PollWatch watch;
+    uint32_t last_ready = 0; // bytes ready at the pass before, to tell a growing count
     for (;;) {
-        if (const eStatus st = poll_for_read(g, job)) return st;
+        if (const eStatus st = poll_for_read(g, job, s)) return st;
         note_page_total(job, s, false);
         const uint32_t ready = job->bytes_ready(s);
         const bool page_end = job->page_end(s) != 0;
@@ -348,7 +406,7 @@ eStatus read_direct(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint3
                 return STATUS_TRANSFER_FAILED;
             }
             const uint64_t left = page_left(job, s);
-            if (left == 0) return end_short(job, s, request);
+            if (left == 0) return end_short(job, s, request, end);
             const uint64_t want = std::min(request.left, left);
             if (ready >= want || page_end) {
                 const uint64_t n = std::min<uint64_t>(want, ready);
@@ -359,16 +417,13 @@ eStatus read_direct(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint3
                     if (page_done) report_end(job, s, end);
                     return STATUS_GOOD;
                 }
-                if (page_done) return end_short(job, s, request);
+                if (page_done) return end_short(job, s, request, end);
+                last_ready = 0;
                 continue;
             }
-        } else if (page_end && job->bytes_read[s] > 0) {
-            return end_short(job, s, request);
         }
-        if (!watch.wait(ready, page_end, job->bytes_read[s])) {
-            DBG_LOG(kLogErrors, "read_direct: side %d made no progress in %u polls\n", s, SCAN_POLL_LIMIT);
-            return STATUS_TRANSFER_FAILED;
-        }
+        if (const eStatus next = after_idle_pass(job, s, request, end, ready, last_ready, watch); next != kPollAgain)
+            return next;
     }
 }
 

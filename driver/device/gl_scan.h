@@ -2,8 +2,8 @@
 // image data, hands each side's bytes (0 front, 1 back) to the caller in the amounts it asks for,
 // and stops the scan. Between the device and the caller sits a 1 MiB byte cache per side holding
 // what the last device read delivered beyond the request. All waiting is 100 ms polls through
-// driver_sleep_ms, and every wait is bounded: SCAN_POLL_LIMIT polls in a row without progress end
-// it with STATUS_TRANSFER_FAILED.
+// driver_sleep_ms, and every wait is bounded: SCAN_POLL_LIMIT polls in a row without progress, or
+// the host giving up (driver_cancel_requested), end it with STATUS_TRANSFER_FAILED.
 #pragma once
 
 #include "device_status.h"
@@ -20,16 +20,20 @@ constexpr uint32_t MOTOR_STOP_TICKS = 5000; // sixtieths of a second
 // "SCAN"), then polls until data is ready and chooses the read function. While the scan is
 // started a call only clears the job's bookkeeping and polls. A failed start, or one that never
 // gets data, sends STOP and JOB E and clears scan-started. STATUS_GOOD, or: 10 device error, 11
-// jam, 12 double feed, 13 feeder without paper, 18 refused, 4 transfer failure or time-out.
+// jam, 12 double feed, 13 feeder without paper, 17 an image page that ended without data, 18
+// refused, 4 transfer failure or time-out.
 eStatus scanner_start_scan(GLScanner* g, ScanJob* job);
 // Bits per pixel 8, 16, 24 or 48 read through the cache, anything else straight through.
 void set_scanner_read_function(GLScanner* g, const ScanJob* job);
 
 // Fill `*length` bytes of the buffer with the side's next bytes; the length is not changed. *end
 // becomes 1 when the call delivers the last bytes of the side's page. A page that ends before the
-// request is filled gives STATUS_UNEXPECTED_JOB_REPLY with the rest of the buffer zeroed and *end
-// 0; once a side's end is reported, later calls give zeros and STATUS_GOOD. Other results: 3 no
-// memory for the cache, 4 transfer failure, bad geometry or time-out, 10, 11, 12 as for the start.
+// request is filled gives what it had, the rest of the buffer zeroed, *end 1 and STATUS_GOOD;
+// once a side's end is reported, later calls give zeros and STATUS_GOOD. While fewer bytes than
+// asked are ready the device is asked again at once as long as their count grows, and after a
+// 100 ms pause once it stops growing. Other results: 3 no memory for the cache, 4 transfer
+// failure, bad line size or time-out, 10, 11, 12 as for the start, 17 a page that ended without
+// any data or an image side that reports another width or height than its window.
 eStatus scanner_read(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint32_t* length, uint8_t* end);
 // The two read functions behind scanner_read: whole lines of at most 1 MiB per device read,
 // through the side's cache; or straight into the buffer in reads of at most 1 MiB.

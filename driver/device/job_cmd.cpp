@@ -90,15 +90,16 @@ eStatus cmd_job_create(GLScanner* g)
         g->job_unsure = true;
         return s;
     }
-    if (reply[4] == VEK_REPLY_REFUSED && (g->job_id != 0 || g->job_unsure)) {
+    if (reply[4] == VEK_REPLY_REFUSED && g->job_unsure) {
         // The last create or end was cut off by a broken transfer, so the device may still hold a
         // job and then refuses every new one: end that job and ask once more.
         Reply ended{};
         if (const eStatus s = exchange(g, frame("JOB", 'E', 0, 0, 1), ended)) return s;
         if (const eStatus s = exchange(g, frame("JOB", 'C', 0, 0, 0), reply)) return s;
     }
-    g->job_unsure = false;
+    // A plain refusal changes nothing.
     if (reply[4] == VEK_REPLY_REFUSED || reply[7] != 1) return STATUS_REFUSED_REQUEST;
+    g->job_unsure = false;
     g->job_id = 1;
     return STATUS_GOOD;
 }

@@ -19,7 +19,9 @@ struct ScanJob;
 constexpr size_t JOB_FRAME_SIZE = 8;
 constexpr size_t JOB_REPLY_SIZE = 8;
 
-// Good when the reply's byte 7 is 1; the job id becomes 1.
+// Good when the reply's byte 7 is 1; the job id becomes 1. A refused create gives 18 and changes
+// nothing, except after a create or end whose transfer was cut off: the device may then still hold
+// a job, so it is ended ("JOB" E) and the create asked once more.
 eStatus cmd_job_create(GLScanner* g);
 // On a good reply the job id becomes 0; otherwise it stays.
 eStatus cmd_job_end(GLScanner* g);

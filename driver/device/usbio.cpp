@@ -1,7 +1,10 @@
 #include "usbio.h"
 
+#include "driver_sleep.h"
+
 #include <libusb.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -215,6 +218,35 @@ void take_all_endpoints(usbio_device_entry& e, int configurations)
     }
 }
 
+// The longest a transfer waits on the device before asking whether the host has given up.
+constexpr unsigned kSliceMs = 100;
+
+// One transfer of `length` bytes within libusb_timeout, made of slices: whenever the device keeps
+// it waiting for a whole slice, the probe of driver_cancel_requested is asked, so that a device
+// that stops answering holds its caller no longer than the host wants. What moved before a slice
+// ran out is kept (libusb loses nothing on a time-out) and the transfer goes on after it. The
+// libusb result of the last slice.
+int sliced_transfer(libusb_device_handle* handle, unsigned char endpoint, bool interrupt, unsigned char* buffer,
+                    int length, int* moved)
+{
+    *moved = 0;
+    uint64_t waited = 0;
+    for (;;) {
+        // A time-out of 0 waits for ever, in one piece.
+        const auto slice =
+            static_cast<unsigned>(libusb_timeout == 0 ? 0 : std::min<uint64_t>(kSliceMs, libusb_timeout - waited));
+        int got = 0;
+        const int r = interrupt ? libusb_interrupt_transfer(handle, endpoint, buffer + *moved, length - *moved, &got, slice)
+                                : libusb_bulk_transfer(handle, endpoint, buffer + *moved, length - *moved, &got, slice);
+        *moved += got;
+        if (r != LIBUSB_ERROR_TIMEOUT || libusb_timeout == 0) return r;
+        if (*moved == length) return LIBUSB_SUCCESS;
+        waited += slice;
+        if (waited >= libusb_timeout) return r;
+        if (driver_cancel_requested()) return r;
+    }
+}
+
 int transfer(int dn, int endpoint_type, unsigned char* buffer, size_t* size)
 {
     if (size == nullptr) return USBIO_STATUS_INVAL;
@@ -225,15 +257,13 @@ int transfer(int dn, int endpoint_type, unsigned char* buffer, size_t* size)
     // libusb takes the length as an int.
     if (*size > static_cast<size_t>(INT_MAX)) return USBIO_STATUS_INVAL;
 
-    int moved = 0;
     const bool interrupt = endpoint_type == USBIO_EP_INT_IN;
-    const int r = interrupt
-                      ? libusb_interrupt_transfer(e->lu_handle, static_cast<unsigned char>(endpoint),
-                                                  buffer, static_cast<int>(*size), &moved, libusb_timeout)
-                      : libusb_bulk_transfer(e->lu_handle, static_cast<unsigned char>(endpoint), buffer,
-                                             static_cast<int>(*size), &moved, libusb_timeout);
+    int moved = 0;
+    const int r = sliced_transfer(e->lu_handle, static_cast<unsigned char>(endpoint), interrupt, buffer,
+                                  static_cast<int>(*size), &moved);
     if (r < 0) {
-        // An interrupt endpoint is only cleared after a stall; a bulk endpoint after any failure.
+        // An interrupt endpoint is only cleared after a stall; a bulk endpoint after any failure,
+        // also one the host gave up, so that a reply the device still holds is dropped.
         if (!interrupt || r == LIBUSB_ERROR_PIPE)
             libusb_clear_halt(e->lu_handle, static_cast<unsigned char>(endpoint));
         *size = 0;

@@ -25,6 +25,7 @@ constexpr size_t kCalibratorListSize = 8;
 constexpr uint64_t kLargestLine = 65535ull * 6;
 constexpr int kReadOnly = 1;
 constexpr int kWritable = 2;
+constexpr int kMostSetAside = 99;
 
 bool name_byte(char c)
 {
@@ -55,6 +56,22 @@ void copy_line(std::vector<uint16_t>& line, const uint8_t* bytes, uint32_t size)
 {
     line.resize(size / 2);
     std::memcpy(line.data(), bytes, size);
+}
+
+// Moves a damaged store aside without replacing one set aside before: to "<name>.corrupt", or to
+// "<name>.corrupt.2", ".corrupt.3" and on when that is taken. The name used goes to `aside`.
+bool set_aside(const char* path, char* aside, size_t size)
+{
+    for (int n = 1; n <= kMostSetAside; ++n) {
+        if (n == 1)
+            std::snprintf(aside, size, "%s%s", path, CALI_CORRUPT_SUFFIX);
+        else
+            std::snprintf(aside, size, "%s%s.%d", path, CALI_CORRUPT_SUFFIX, n);
+        if (shd_file_ops().rename_new(path, aside) == 0) return true;
+        if (errno != EEXIST) return false;
+    }
+    errno = EEXIST;
+    return false;
 }
 
 } // namespace
@@ -191,9 +208,10 @@ int save_calibration_to_file(_CALI_PARAM* c)
     if (added == SHD_DAMAGED) {
         // A store that cannot be read would block every save: it is kept aside and a new one begun.
         store.Drop();
-        char aside[CALI_PATH_SIZE + sizeof CALI_CORRUPT_SUFFIX];
-        std::snprintf(aside, sizeof aside, "%s%s", c->path, CALI_CORRUPT_SUFFIX);
-        if (shd_file_ops().rename(c->path, aside) != 0) {
+        char aside[CALI_PATH_SIZE + sizeof CALI_CORRUPT_SUFFIX + 4];
+        if (!set_aside(c->path, aside, sizeof aside)) {
+            DBG_LOG(kLogErrors, "save_calibration_to_file() : cannot set the damaged store aside: %s\n",
+                    std::strerror(errno));
             DBG_LOG(kLogErrors, "save_calibration_to_file() : Open - kCaliDataError\n");
             return DRV_CALIBRATION_FILE;
         }

@@ -40,8 +40,9 @@ uint16_t get_calibrator_resolution(const GLScanner* g, uint16_t source, int reso
 // there is no usable record (no file name, no file, a damaged store, no entry, or blobs that are
 // not two equal, non-empty lines of whole pixels); -1007 for memory.
 int load_calibration_from_file(_CALI_PARAM* c);
-// Stores the record under its key. A damaged store is first moved aside to "<name>.corrupt". 1 or
-// -2003; a failure leaves the file as it was.
+// Stores the record under its key. A damaged store is first moved aside to "<name>.corrupt", or,
+// when that name is taken, to the first free "<name>.corrupt.N" (N from 2 to 99). 1 or -2003; a
+// failure leaves the file as it was.
 int save_calibration_to_file(_CALI_PARAM* c);
 // Clears the active calibration, then removes the records of the request's calibrator resolution
 // (at source code 1), or the whole file for resolution 0. A missing file counts as erased.

@@ -30,6 +30,7 @@ constexpr size_t kFactorAt[] = {88, 90, 92}; // types 1, other, 3
 constexpr size_t kStatusCheckByte = 11;
 constexpr uint8_t kCheckCalibration = 0x01;
 constexpr uint8_t kCalibrationValid = 0x10;
+constexpr uint16_t kLeastShadingSpan = 4096;
 
 int finish(int status)
 {
@@ -168,6 +169,13 @@ int take_shading(GLScanner* g, _SCAN_SETTING* s, uint8_t kind)
     uint8_t end = 0;
     if (const eStatus st = scanner_read(g, job, 0, reinterpret_cast<uint8_t*>(samples.data()), &size, &end))
         return fail(get_scanner_error_code(g, st));
+    // Every line is a sample: a page that ended before all of them came (the rest reads as zeros)
+    // would make a calibration of nothing.
+    if (job->bytes_read[0] < size) {
+        DBG_LOG(kLogErrors, "%s - the page ended after %llu of %u bytes\n", name,
+                static_cast<unsigned long long>(job->bytes_read[0]), size);
+        return fail(DRV_STAGE_FAILURE);
+    }
 
     const cali_reduce_fn reduce_fn = white ? c->white_function : c->dark_function;
     (reduce_fn != nullptr ? reduce_fn : white ? cali_shadingForWhiteChunky : cali_shadingForDarkChunky)(c);
@@ -197,6 +205,22 @@ int device_code(GLScanner* g, eStatus st)
     return st == STATUS_GOOD ? DRV_SUCCESS : get_scanner_error_code(g, st);
 }
 
+// Why a stored record cannot calibrate this scan, or null when it can. Its lines must be at least
+// as wide as the calibration window this scan would ask the device for, and in every column the
+// white level must lie well above the dark: a span below kLeastShadingSpan amplifies a column more
+// than sixteen times, which no lamp-lit white strip calls for, and a span of zero or less turns it
+// black. A record that fails is damage the store cannot see, and is made again.
+const char* unfit_record(GLScanner* g, const _SCAN_SETTING* s, const _CALI_PARAM* c)
+{
+    const size_t width = size_t{c->pixels} * channels_of(c);
+    if (c->pixels == 0 || c->dark_line.size() != width || c->white_line.size() != width) return "no lines";
+    if (c->pixels < convert_to_par_width(g, s, static_cast<uint32_t>(c->resolution), false))
+        return "lines narrower than the scan";
+    for (size_t k = 0; k < width; ++k)
+        if (int{c->white_line[k]} - int{c->dark_line[k]} < int{kLeastShadingSpan}) return "white not above dark";
+    return nullptr;
+}
+
 } // namespace
 
 int do_calibrate(GLScanner* g, _SCAN_SETTING* s)
@@ -210,17 +234,23 @@ int do_calibrate(GLScanner* g, _SCAN_SETTING* s)
         return finish(DRV_STAGE_FAILURE);
     }
     if (s->smart_calibration != 0) {
-        if (load_calibration_from_file(c) == DRV_SUCCESS && update_calibrator_to_scanner(g, c) == DRV_SUCCESS &&
-            check_calibration_status(g) == DRV_SUCCESS) {
-            copy_calibration_scalars(&s->active_calibration, c);
-            return finish(DRV_SUCCESS);
+        if (load_calibration_from_file(c) == DRV_SUCCESS) {
+            if (const char* why = unfit_record(g, s, c)) {
+                DBG_LOG(kLogErrors, "do_calibrate: the stored calibration does not fit this scan (%s); calibrating again\n",
+                        why);
+            } else if (update_calibrator_to_scanner(g, c) == DRV_SUCCESS && check_calibration_status(g) == DRV_SUCCESS) {
+                copy_calibration_scalars(&s->active_calibration, c);
+                return finish(DRV_SUCCESS);
+            }
         }
         DBG_LOG(kLogDetails, "do_calibrate: no stored calibration to reuse\n");
     }
     if (const int r = do_dark(g, s); r != DRV_SUCCESS) return finish(r);
     if (const int r = do_white(g, s); r != DRV_SUCCESS) return finish(r);
     if (const int r = update_calibrator_from_scanner(g, c); r != DRV_SUCCESS) return finish(r);
-    if (const int r = save_calibration_to_file(c); r != DRV_SUCCESS) return finish(r);
+    // The file is a cache: a calibration that cannot be stored still serves this scan.
+    if (save_calibration_to_file(c) != DRV_SUCCESS)
+        DBG_LOG(kLogErrors, "do_calibrate: the calibration could not be stored; this scan uses it as made\n");
     copy_calibration_scalars(&s->active_calibration, c);
     return finish(DRV_SUCCESS);
 }

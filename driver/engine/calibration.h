@@ -57,11 +57,13 @@ struct _CALI_PARAM {
     std::vector<uint8_t> params;                   // the device's parameter block (128 bytes)
 };
 
-// Reuses a stored calibration when the scan setting allows it and the file, the device and its
-// calibration check all agree; otherwise takes dark and white shading, hands them to the device
-// and saves them. On success the active calibration becomes a copy of the working record's
-// scalar fields. 1, or the first failure: -1008 for a calibrator resolution of 0 (before any
-// device traffic), -1007 for memory, -2003 for a failed save, or a mapped device status.
+// Reuses a stored calibration when the scan setting allows it, the record fits the scan (lines as
+// wide as the calibration window, white well above dark in every column) and the device and its
+// calibration check agree; otherwise takes dark and white shading, hands them to the device and
+// saves them. The file is a cache: when it cannot be read or written, the scan goes on with the
+// calibration just made. On success the active calibration becomes a copy of the working
+// record's scalar fields. 1, or the first failure: -1008 for a calibrator resolution of 0 (before
+// any device traffic), -1007 for memory, or a mapped device status.
 int do_calibrate(GLScanner* g, _SCAN_SETTING* s);
 // Fills the working record: file path, key parts, factors and reduction functions.
 void get_calibration_setting(GLScanner* g, _SCAN_SETTING* s);

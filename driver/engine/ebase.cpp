@@ -65,6 +65,11 @@ uint32_t to_thousandths(uint32_t pixels, uint32_t optical)
     return static_cast<uint32_t>(static_cast<uint64_t>(pixels) * 1000 / optical);
 }
 
+// The image types code 85 offers (1, 2, 4 and 64) and the resolutions code 67 reports.
+constexpr uint32_t kImageTypesOffered = 71;
+constexpr uint32_t kLowestResolution = 15;
+constexpr uint32_t kHighestResolution = 9600;
+
 uint16_t clamp16(uint64_t v)
 {
     return static_cast<uint16_t>(std::min<uint64_t>(v, 0xFFFF));
@@ -293,7 +298,7 @@ SEPageLengthCap EBase::getPageLengthCap(uint16_t source) const
 
 uint32_t EBase::getImageTypeCap(uint16_t) const
 {
-    return 71;
+    return kImageTypesOffered;
 }
 
 uint32_t EBase::getGammaCap(uint16_t source) const
@@ -481,6 +486,7 @@ int32_t EBase::PrepareStartScan(stScannerAttri* a)
 int32_t EBase::checkScanSettings() const
 {
     if (getOpticalResolutionCap(currentSource_) == 0) return kRange;
+    if (resolution_ < kLowestResolution || resolution_ > kHighestResolution) return kRange;
     if (!deliverable(imageType_, depth_)) return -106;
     return 1;
 }
@@ -686,13 +692,11 @@ int32_t EBase::DoDepth(ECDB* block)
     case 0: return put(block, getDepthCap(currentSource_)) ? kOk : kNothing;
     case 1: return put(block, depth_) ? kOk : kNothing;
     case 2: return put(block, uint16_t{128}) ? kOk : kNothing;
-    case 3: {
-        // One depth code of the current source, no combination of them.
-        const uint32_t v = low32(block->value);
-        if ((v != 1 && v != 128 && v != 32768) || !(getDepthCap(currentSource_) & v)) return kRange;
-        depth_ = static_cast<uint16_t>(v);
+    case 3:
+        // Kept as it comes: whether the driver can deliver it with the image type is decided at
+        // the scan start (-106).
+        depth_ = static_cast<uint16_t>(block->value);
         return kOk;
-    }
     default: return kNothing;
     }
 }
@@ -721,15 +725,16 @@ int32_t EBase::DoAttached(ECDB* block)
 int32_t EBase::DoResolution(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return put(block, SERange{15, 9600, 9586}) ? kOk : kNothing;
+    case 0:
+        return put(block, SERange{kLowestResolution, kHighestResolution, kHighestResolution - kLowestResolution + 1})
+                   ? kOk
+                   : kNothing;
     case 1: return put(block, resolution_) ? kOk : kNothing;
     case 2: return put(block, uint32_t{75}) ? kOk : kNothing;
-    case 3: {
-        const uint32_t v = low32(block->value);
-        if (v < 15 || v > 9600) return kRange;
-        resolution_ = v;
+    case 3:
+        // Kept as it comes; the scan start refuses one outside the reported range (-108).
+        resolution_ = low32(block->value);
         return kOk;
-    }
     default: return kNothing;
     }
 }
@@ -985,13 +990,15 @@ int32_t EBase::DoDither(ECDB* block)
 int32_t EBase::DoImage(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return put(block, SEImageType{71, 0, {}}) ? kOk : kNothing;
+    case 0: return put(block, SEImageType{kImageTypesOffered, 0, {}}) ? kOk : kNothing;
     case 1: return put(block, SEImageType{imageType_, imageTypeSecond_, {}}) ? kOk : kNothing;
     case 2: return put(block, SEImageType{64, 0, {}}) ? kOk : kNothing;
     case 3: {
         SEImageType t{};
         if (!get(block, t)) return kNothing;
-        if (t.type != 1 && t.type != 2 && t.type != 4 && t.type != 64) return SE_ERR_IMAGE_TYPE;
+        // Any type of the offered ones (71) is kept; a pair of type and depth the driver cannot
+        // deliver is refused at the scan start (-106).
+        if ((t.type & 0xFFFF & kImageTypesOffered) == 0) return SE_ERR_IMAGE_TYPE;
         imageType_ = t.type;
         imageTypeSecond_ = t.second;
         return kOk;

@@ -142,8 +142,8 @@ private:
     // The scan attributes of the current settings, completed as a start completes them; the
     // driver object's status, or 1.
     int32_t buildAttributes(stScannerAttri& attri);
-    // Refusals that hold before anything starts: no source resolution, an unsupported pair of
-    // image type and depth.
+    // Refusals that hold before anything starts: no source resolution or a resolution outside the
+    // reported range (-108), an unsupported pair of image type and depth (-106).
     int32_t checkScanSettings() const;
     int32_t readLines(ECDB* block, uint16_t function, bool jpeg, bool back);
     // The channel value of a plane (the master for planes 4, 2 and 1), or -108 for another plane.

@@ -1,6 +1,23 @@
 #include "host_callbacks.h"
 
+#include "driver_sleep.h"
+
 #include <initializer_list>
+#include <type_traits>
+
+// The host registers its yield service by the boundary's index and type.
+static_assert(SE_SERVICE_YIELD == 9);
+static_assert(std::is_same_v<SECallbackYieldService, SECallbackCalibration>);
+
+namespace {
+
+// The operation in progress is given up when the host's yield service answers 0.
+bool host_gives_up()
+{
+    return YieldProc2(0, nullptr) == CALLBACK_CANCELLED;
+}
+
+} // namespace
 
 extern "C" {
 SECallbackFreeSpace* CallBackFreeSpace = nullptr;
@@ -29,7 +46,10 @@ int32_t SetCallBackfunc(void* address, int16_t index)
     case 6: CallBackpErrorMsg = reinterpret_cast<SECallbackError*>(address); break;
     case 7: CallBackpScanProGress = reinterpret_cast<SECallbackProgress*>(address); break;
     case 8: CallbackLLD35Calibration = reinterpret_cast<SECallbackCalibration*>(address); break;
-    case 9: CallBackENewYieldProc = reinterpret_cast<SECallbackCalibration*>(address); break;
+    case 9:
+        CallBackENewYieldProc = reinterpret_cast<SECallbackCalibration*>(address);
+        driver_set_cancel_function(address != nullptr ? host_gives_up : nullptr);
+        break;
     case 10: CallBackFullCalibration = reinterpret_cast<SECallbackCalibration*>(address); break;
     case 11: CallBackNonStopCallback = reinterpret_cast<SECallbackNonStop*>(address); break;
     case 255: mRefCaller = reinterpret_cast<uint64_t>(address); break;

@@ -30,7 +30,11 @@ VARNOTH_EXPORT extern SECallbackNonStop* CallBackNonStopCallback;
 VARNOTH_EXPORT extern uint64_t mRefCaller;
 
 // Stores `address` under `index` (0 to 11, or 255 for the caller reference) and answers 1; any
-// other index answers 0 and stores nothing.
+// other index answers 0 and stores nothing. A service under index 9 is the host's say in long
+// waits: while a scan waits on the device (its polls, or a transfer the device keeps waiting), the
+// driver calls it with (0, null) on the caller's thread, and an answer of 0 gives the operation up
+// at once, so that the host can stop a scan on a device that no longer answers. The service must
+// not call SE_main.
 VARNOTH_EXPORT int32_t SetCallBackfunc(void* address, int16_t index);
 }
 

@@ -92,8 +92,9 @@ struct stScannerAttri {
     uint32_t dwLineHeight;       // out: lines the scan delivers
     stExtFrame ExtFrame;         // thousandths of an inch; all four 0: use Frame
     uint16_t ShrinkableExposureRatio; // percent; 0 means 100
-    // Internal: the size in bytes of what GammaTable points to, filled by the dispatcher. A table
-    // smaller than what the scan start copies is refused.
+    // The size in bytes of what GammaTable points to, filled by the dispatcher. A table smaller
+    // than what the scan start reads is refused; 0 (a caller that does not know the field) means
+    // the size the entry code implies.
     uint32_t dwGammaTableBytes;
 };
 

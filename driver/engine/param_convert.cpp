@@ -66,15 +66,29 @@ uint16_t light_channels(const GLScanner* g, const _SCAN_SETTING* s)
     return is_scanner_support_multi_light(g) && count != 0 ? count : kDefaultLights;
 }
 
+// The window's size raised to a multiple of 8, but never past the glass: `glass` is the media's
+// size in whole pixels at the scan's resolution and `start` the window's first pixel. The frame
+// itself always fits (its far edge lies inside the media's limits), so only padding is cut.
+uint32_t window_size(uint32_t size, uint32_t start, uint32_t glass)
+{
+    const uint32_t room = glass > start ? glass - start : 0;
+    return std::min(round_up_to_8(size), room);
+}
+
 void fill_parameters(GLScanner* g, const _SCAN_SETTING* s, ScanJob* job, bool correction_on)
 {
     const bool isp_flag = (get_u16le(g->isp_a.data()) & 1) != 0;
+    const int media = get_scanner_media(g, s->source);
+    const uint32_t dot_x = convert_to_par_dot_x(s, s->x_resolution, correction_on);
+    const uint32_t dot_y = convert_to_par_dot_y(g, s, s->y_resolution);
     job->set_flags(2 | (isp_flag ? 0x100 : 0));
     job->set_bits_per_pixel(convert_to_par_bit(g, s));
-    job->set_width(round_up_to_8(convert_to_par_width(g, s, s->x_resolution, correction_on)));
-    job->set_height(round_up_to_8(convert_to_par_height(g, s, s->y_resolution)));
-    job->set_dot_x(convert_to_par_dot_x(s, s->x_resolution, correction_on));
-    job->set_dot_y(convert_to_par_dot_y(g, s, s->y_resolution));
+    job->set_width(window_size(convert_to_par_width(g, s, s->x_resolution, correction_on), dot_x,
+                               get_glass_width(g, media, s->x_resolution)));
+    job->set_height(window_size(convert_to_par_height(g, s, s->y_resolution), dot_y,
+                                get_glass_length(g, media, s->y_resolution)));
+    job->set_dot_x(dot_x);
+    job->set_dot_y(dot_y);
     job->set_x_resolution(static_cast<uint16_t>(s->x_resolution));
     job->set_y_resolution(static_cast<uint16_t>(s->y_resolution));
     job->set_sides(convert_to_par_duplex(g, s));
@@ -265,6 +279,18 @@ uint32_t convert_to_par_dot_y(const GLScanner*, const _SCAN_SETTING* s, uint32_t
     return saturate(pixels_of(s->frame.top, y_resolution));
 }
 
+uint32_t get_glass_width(const GLScanner* g, int media, uint32_t resolution)
+{
+    const uint64_t pixels = get_scanner_max_scan_width(g, media);
+    return saturate(pixels * resolution / get_scanner_max_x_resolution(g, media));
+}
+
+uint32_t get_glass_length(const GLScanner* g, int media, uint32_t resolution)
+{
+    const uint64_t pixels = get_scanner_max_scan_height(g, media);
+    return saturate(pixels * resolution / get_scanner_max_y_resolution(g, media));
+}
+
 uint32_t convert_to_par_width(const GLScanner* g, const _SCAN_SETTING* s, uint32_t x_resolution, bool correction_on)
 {
     if (correction_on) {
@@ -272,15 +298,13 @@ uint32_t convert_to_par_width(const GLScanner* g, const _SCAN_SETTING* s, uint32
         return saturate(static_cast<uint64_t>(std::max<int64_t>(width, 0)));
     }
     const uint64_t width = span_pixels(s->frame.left, s->frame.right, x_resolution);
-    const uint32_t widest = get_scanner_max_scan_width(g, get_scanner_media(g, s->source));
-    return saturate(std::min<uint64_t>(width, widest));
+    return saturate(std::min<uint64_t>(width, get_glass_width(g, get_scanner_media(g, s->source), x_resolution)));
 }
 
 uint32_t convert_to_par_height(const GLScanner* g, const _SCAN_SETTING* s, uint32_t y_resolution)
 {
     const uint64_t height = span_pixels(s->frame.top, s->frame.bottom, y_resolution);
-    const uint32_t longest = get_scanner_max_scan_height(g, get_scanner_media(g, s->source));
-    return saturate(std::min<uint64_t>(height, longest));
+    return saturate(std::min<uint64_t>(height, get_glass_length(g, get_scanner_media(g, s->source), y_resolution)));
 }
 
 uint8_t convert_to_par_bit(const GLScanner*, const _SCAN_SETTING* s)

@@ -74,12 +74,16 @@ uint8_t convert_to_par_mono(const GLScanner* g, const _SCAN_SETTING* s);
 uint32_t convert_to_par_dot_x(const _SCAN_SETTING* s, uint32_t x_resolution, bool correction_on);
 // Frame top × resolution / 1000.
 uint32_t convert_to_par_dot_y(const GLScanner* g, const _SCAN_SETTING* s, uint32_t y_resolution);
+// The media's width and length in whole pixels at a resolution: its widest and longest scan (in
+// pixels at its most x and y resolution) scaled to `resolution`, truncated.
+uint32_t get_glass_width(const GLScanner* g, int media, uint32_t resolution);
+uint32_t get_glass_length(const GLScanner* g, int media, uint32_t resolution);
 // With the correction on, the corrected end less the corrected start plus 2 (never negative): the
 // correction reads up to two pixels beyond its range. Else the frame's width at the resolution,
-// get_scan_width, at most the media's widest scan in pixels.
+// get_scan_width, at most the media's width at that resolution.
 uint32_t convert_to_par_width(const GLScanner* g, const _SCAN_SETTING* s, uint32_t x_resolution, bool correction_on);
-// The frame's height at the resolution, get_scan_height, at most the media's longest scan in
-// pixels.
+// The frame's height at the resolution, get_scan_height, at most the media's length at that
+// resolution.
 uint32_t convert_to_par_height(const GLScanner* g, const _SCAN_SETTING* s, uint32_t y_resolution);
 // Bits per pixel: the depth, × 3 for colour.
 uint8_t convert_to_par_bit(const GLScanner* g, const _SCAN_SETTING* s);
@@ -92,7 +96,8 @@ uint8_t convert_to_par_media(const GLScanner* g, const _SCAN_SETTING* s);
 
 // Clears the job and fills its parameter block and window for an image scan of the setting, then
 // the calibration action fields of the device record (all zero without the multiple-exposure
-// switch). Width and height are raised to multiples of 8. The light channels are the scan mode's
+// switch). Width and height are raised to multiples of 8 where the glass leaves room for it: the
+// window never reaches past the media at the scan's resolution. The light channels are the scan mode's
 // light count when the device has multiple lights and the count is non-zero, else 3; window byte
 // 60 comes from the external configuration.
 void convert_to_scan_job(GLScanner* g, const _SCAN_SETTING* s, ScanJob* job);

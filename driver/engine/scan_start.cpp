@@ -81,11 +81,24 @@ void log_attributes(const char* name, const stScannerAttri* a)
 
 } // namespace
 
+uint32_t threshold_map_step(uint16_t entry_code)
+{
+    switch (entry_code) {
+    case 4: return 4;
+    case 16: return 16;
+    case 128: return 256;
+    default: return 1;
+    }
+}
+
 stExtFrame get_repaired_scan_frame(const GLScanner* g, const stScannerAttri* a)
 {
     const media_limits m = limits_of(g, a->ScanSource);
-    const uint32_t H = PixeltoInchIn1000(m.height_px, m.max_y);
+    // The last thousandth of an inch inside the media in each direction: a frame's far edges are
+    // inclusive, so a frame up to these edges never reaches past the glass's last pixel.
+    const uint32_t full_length = PixeltoInchIn1000(m.height_px, m.max_y);
     const uint32_t full_width = PixeltoInchIn1000(m.width_px, m.max_x);
+    const uint32_t H = full_length > 0 ? full_length - 1 : 0;
     const uint32_t W = full_width > 0 ? full_width - 1 : 0;
     stExtFrame f = a->ExtFrame;
     if (f.left == 0 && f.top == 0 && f.right == 0 && f.bottom == 0) {
@@ -124,9 +137,9 @@ int get_scan_output_geometry(const GLScanner* g, const stScannerAttri* a, scan_o
     if (width == 0 || lines == 0 || width > SCAN_MAX_OUTPUT_WIDTH || lines > SCAN_MAX_OUTPUT_LINES)
         return DRV_NOT_SUPPORTED;
     const uint64_t row_bytes = get_scan_bytes(is_colour(a), bpp, width);
-    // The device's lines: the frame at the device resolution, raised to a multiple of 8, at most
-    // the media's width, in samples of 8 or 16 bits.
-    const uint64_t device_width = round_up_8(std::min<uint64_t>(get_scan_width(x_res, f), m.width_px));
+    // The device's lines: the frame at the device resolution, raised to a multiple of 8, in
+    // samples of 8 or 16 bits.
+    const uint64_t device_width = round_up_8(get_scan_width(x_res, f));
     const uint64_t device_row_bytes = device_width * (is_colour(a) ? 3 : 1) * (bpp == 16 ? 2 : 1);
     if (row_bytes * kChunkLines > INT32_MAX || device_row_bytes * kChunkLines > INT32_MAX) return DRV_NOT_SUPPORTED;
     out->width = width;
@@ -251,7 +264,8 @@ int get_adv_scan_setting(GLScanner*, stScannerAttri* a, _SCAN_SETTING* s, int si
     }
     const uint32_t channels = colour ? 3 : 1;
     const uint32_t size = entries * bytes * channels;
-    if (a->dwGammaTableBytes == 0 || a->dwGammaTableBytes < size) {
+    // A caller that does not give the table's size (0) passes the size its entry code implies.
+    if (a->dwGammaTableBytes != 0 && a->dwGammaTableBytes < size) {
         DBG_LOG(kLogErrors, "get_adv_scan_setting() - the table holds %u bytes, %u needed\n", a->dwGammaTableBytes, size);
         return DRV_NOT_SUPPORTED;
     }
@@ -283,9 +297,15 @@ int get_halftone_setting(GLScanner*, stScannerAttri* a, _SCAN_SETTING* s, int)
     }
     auto& map = s->threshold_map;
     if ((a->ImageEnhanced & 0x08) && a->GammaTable != nullptr) {
-        // Every step-th entry of the first channel: 1 for a 256-entry table, 256 for 65536.
-        const uint32_t entries = a->NumofGammaEntry == 128 ? 65536 : 256;
-        const uint32_t step = entries / 256;
+        // Every step-th byte of the table: the entry codes 4, 16 and 128 stand for tables of 1024,
+        // 4096 and 65536 entries.
+        const uint32_t step = threshold_map_step(a->NumofGammaEntry);
+        const uint32_t reach = 255 * step + 1;
+        if (a->dwGammaTableBytes != 0 && a->dwGammaTableBytes < reach) {
+            DBG_LOG(kLogErrors, "get_halftone_setting() - the table holds %u bytes, %u needed\n", a->dwGammaTableBytes,
+                    reach);
+            return DRV_NOT_SUPPORTED;
+        }
         for (uint32_t i = 0; i < 256; ++i) map[i] = a->GammaTable[i * step];
     } else {
         for (uint32_t i = 0; i < 256; ++i) map[i] = static_cast<uint8_t>(i);
@@ -322,20 +342,41 @@ int do_scan(GLScanner* g, _SCAN_SETTING* s)
     if (st != STATUS_GOOD) return get_scanner_error_code(g, st);
     DBG_LOG(kLogDetails, "do_scan() para.img.width = %u, para.img.height = %u, ImageWidth[0] = %u, ImageHeight[0] = %u\n",
             job->width(), job->height(), job->image_width(0), job->image_height(0));
+    const int r = take_scan_geometry(s, job);
+    if (r != DRV_SUCCESS) scanner_stop_scan(g, job);
+    return r;
+}
+
+int take_scan_geometry(_SCAN_SETTING* s, const ScanJob* job)
+{
     const int sides = job->sides() == 3 ? 2 : 1;
-    for (int side = 0; side < 2; ++side) {
-        _IMAGE_SETTING& is = side_of(s, side);
+    const uint64_t row_bytes = get_scan_bytes(s->color_switch, static_cast<int>(s->depth), job->width());
+    for (int side = 0; side < sides; ++side) {
+        // The device scans the window it was asked for: another width would scramble every line,
+        // another height cut or pad the image. A height not known yet is checked while reading.
         const uint32_t width = job->image_width(side);
-        const uint64_t row_bytes = get_scan_bytes(s->color_switch, static_cast<int>(s->depth), width);
-        // A side the device scans must report a width whose chunk of lines fits the buffers.
-        if (side < sides && (width == 0 || row_bytes * kChunkLines > INT32_MAX)) {
-            DBG_LOG(kLogErrors, "do_scan() - the device reports an image width of %u\n", width);
-            scanner_stop_scan(g, job);
+        const uint32_t height = job->image_height(side);
+        if (width != job->width() || (height != 0 && height != job->height())) {
+            DBG_LOG(kLogErrors, "do_scan() - side %d reports %u x %u for a window of %u x %u\n", side, width, height,
+                    job->width(), job->height());
             return DRV_STAGE_FAILURE;
         }
+    }
+    if (job->width() == 0 || job->height() == 0 || row_bytes * kChunkLines > INT32_MAX) {
+        DBG_LOG(kLogErrors, "do_scan() - a window of %u x %u cannot be read\n", job->width(), job->height());
+        return DRV_STAGE_FAILURE;
+    }
+    // The frame's part of the window; the rest is padding to multiples of 8. The correction takes
+    // its own columns from the whole window.
+    const uint32_t frame_width = s->magnification != nullptr ? job->width() : get_scan_width(s->x_resolution, s->frame);
+    const uint32_t frame_lines = get_scan_height(s->y_resolution, s->frame);
+    for (int side = 0; side < 2; ++side) {
+        _IMAGE_SETTING& is = side_of(s, side);
         is.scan_lines = job->height();
-        is.scan_width = width;
+        is.scan_width = job->width();
         is.scan_row_bytes = static_cast<uint32_t>(row_bytes);
+        is.frame_width = std::min(frame_width, job->width());
+        is.frame_lines = std::min(frame_lines, job->height());
         is.lines_scanned = 0;
     }
     return DRV_SUCCESS;
@@ -378,8 +419,9 @@ int CKzdScanner::start_scan(stScannerAttri* r)
     setting_.pipeline_built = true;
     const _IMAGE_SETTING& front = setting_.front_side;
     r->cExtMember = 1;
+    // The image the host receives; the device's window may hold padding lines beyond it.
     r->dwLineWidth = front.output_width;
-    r->dwLineHeight = setting_.interpolation_switch ? front.output_lines : front.scan_lines;
+    r->dwLineHeight = front.output_lines;
     r->LineWidth = static_cast<uint16_t>(r->dwLineWidth);
     r->LineHeight = static_cast<uint16_t>(r->dwLineHeight);
     return DRV_SUCCESS;
@@ -420,8 +462,8 @@ void CKzdScanner::vScannerReturnCISInfo(stScannerAttri* r)
         if (status == DRV_SUCCESS) {
             const _IMAGE_SETTING& back = setting_.back_side;
             r->cExtMember = 1;
-            r->dwLineWidth = setting_.interpolation_switch ? back.output_width : back.scan_width;
-            r->dwLineHeight = setting_.interpolation_switch ? back.output_lines : back.scan_lines;
+            r->dwLineWidth = back.output_width;
+            r->dwLineHeight = back.output_lines;
         }
     }
     r->header.FUNC_STATUS = status;

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <new>
 #include <utility>
@@ -22,10 +24,37 @@ constexpr size_t kChecksumAt = 32;
 constexpr size_t kTableOffsetAt = 56;
 constexpr size_t kLiveCountAt = 60;
 constexpr size_t kMagicSize = sizeof SHD_MAGIC - 1; // 16, then a NUL at 16
+constexpr int kLogDetails = 20;
+// Bytes of the data area that no header names and that a store may still carry. Stores written
+// here carry none; the allowance only keeps a sound store of another writer's making readable.
+constexpr uint64_t kUndescribedAllowance = uint64_t{1} << 20;
+constexpr size_t kHeadersPerRead = 64;
+// A write-back's temporary file lives for well under a second; one this old was left by a
+// process that died while writing.
+constexpr time_t kStaleTemporarySeconds = 10 * 60;
+constexpr size_t kTemporarySuffix = 6; // mkstemp's XXXXXX
 
+// A FIFO or a device in the store's place would hold an open, or a read, for ever: the file is
+// opened without waiting and must be a regular file.
 FILE* default_open_read(const char* path)
 {
-    return std::fopen(path, "rb");
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        DBG_LOG(kLogErrors, "CShdFile: %s is not a regular file\n", path);
+        ::close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    FILE* f = ::fdopen(fd, "rb");
+    if (f == nullptr) ::close(fd);
+    return f;
 }
 
 int default_create_new(const char* path)
@@ -53,16 +82,26 @@ size_t default_write(const void* data, size_t size, FILE* f)
     return std::fwrite(data, 1, size, f);
 }
 
+int default_rename_new(const char* from, const char* to)
+{
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    // A file system without the exclusive rename: a new link fails on a taken name just as well.
+    if (::link(from, to) != 0) return -1;
+    ::unlink(from);
+    return 0;
+}
+
 constexpr ShdFileOps kDefaultOps = {
-    default_open_read, default_create_new, default_open_temp, default_write, std::fflush,
-    ::fsync,           std::fclose,        std::rename,       ::unlink,
+    default_open_read, default_create_new, default_open_temp, default_write,      std::fflush,
+    ::fsync,           std::fclose,        std::rename,       ::unlink,           default_rename_new,
 };
 
 ShdFileOps current_ops = kDefaultOps;
 
 bool deleted(const Shd_entry_hdr* h)
 {
-    return std::strcmp(h->key(), SHD_DELETED_KEY) == 0;
+    return std::memcmp(h->raw, SHD_DELETED_KEY, sizeof SHD_DELETED_KEY) == 0;
 }
 
 void mark_deleted(Shd_entry_hdr* h)
@@ -87,6 +126,41 @@ void sync_folder(std::string path)
     if (fd < 0) return;
     current_ops.sync(fd);
     ::close(fd);
+}
+
+bool temporary_suffix(const char* s)
+{
+    size_t n = 0;
+    for (; s[n] != '\0'; ++n)
+        if (n == kTemporarySuffix || !((s[n] >= 'A' && s[n] <= 'Z') || (s[n] >= 'a' && s[n] <= 'z') ||
+                                       (s[n] >= '0' && s[n] <= '9')))
+            return false;
+    return n == kTemporarySuffix;
+}
+
+// Removes the temporaries of the store at `path` ("<name>.XXXXXX", as Flush makes them) that a
+// killed writer left behind: regular files unchanged for kStaleTemporarySeconds. Best effort.
+void remove_stale_temporaries(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    const time_t now = std::time(nullptr);
+    while (const dirent* e = ::readdir(dir)) {
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0 ||
+            !temporary_suffix(e->d_name + prefix.size()))
+            continue;
+        struct stat st{};
+        if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            now - st.st_mtime < kStaleTemporarySeconds)
+            continue;
+        const std::string stale = folder + e->d_name;
+        if (current_ops.unlink(stale.c_str()) == 0)
+            DBG_LOG(kLogDetails, "CShdFile: removed %s, left by an interrupted write\n", stale.c_str());
+    }
+    ::closedir(dir);
 }
 
 } // namespace
@@ -148,11 +222,13 @@ int CShdFile::Open(const char* path, int mode)
     }
     file_ = current_ops.open_read(path);
     if (file_ != nullptr) return SHD_OK;
-    // Only a missing file is created, and never over one that appeared meanwhile.
-    if (errno != ENOENT) return SHD_FAILED;
-    if (current_ops.create_new(path) != 0 && errno != EEXIST) return SHD_FAILED;
-    file_ = current_ops.open_read(path);
-    return file_ != nullptr ? SHD_OK : SHD_FAILED;
+    // Only a missing file is created, and never over one that appeared meanwhile (nor through a
+    // symbolic link that points nowhere).
+    if (errno == ENOENT && (current_ops.create_new(path) == 0 || errno == EEXIST))
+        file_ = current_ops.open_read(path);
+    if (file_ != nullptr) return SHD_OK;
+    DBG_LOG(kLogErrors, "CShdFile: cannot open %s: %s\n", path, std::strerror(errno));
+    return SHD_FAILED;
 }
 
 int CShdFile::Open(char* buffer, int size, int)
@@ -193,13 +269,15 @@ int CShdFile::Flush()
     put_u16le(image() + kChecksumAt, CRC16_BlockChecksum(image() + SHD_HEADER_SIZE, size_ - SHD_HEADER_SIZE));
     std::string temp;
     try {
+        // Leftovers of killed writers go first: they may be what fills the disk.
+        remove_stale_temporaries(path_);
         temp = path_ + ".XXXXXX";
     } catch (const std::bad_alloc&) {
         return SHD_FAILED;
     }
     FILE* t = ops.open_temp(temp);
     if (t == nullptr) {
-        DBG_LOG(kLogErrors, "CShdFile::Flush: no temporary file for %s\n", path_.c_str());
+        DBG_LOG(kLogErrors, "CShdFile::Flush: no temporary file for %s: %s\n", path_.c_str(), std::strerror(errno));
         return SHD_FAILED;
     }
     // The new file keeps the permissions of the one it replaces.
@@ -211,7 +289,8 @@ int CShdFile::Flush()
     ok = ops.close(t) == 0 && ok;
     ok = ok && ops.rename(temp.c_str(), path_.c_str()) == 0;
     if (!ok) {
-        DBG_LOG(kLogErrors, "CShdFile::Flush: writing %s failed; the store is unchanged\n", path_.c_str());
+        DBG_LOG(kLogErrors, "CShdFile::Flush: writing %s failed (%s); the store is unchanged\n", path_.c_str(),
+                std::strerror(errno));
         ops.unlink(temp.c_str());
         return SHD_FAILED;
     }
@@ -243,6 +322,10 @@ int CShdFile::GetFileBuffer(const Shd_entry_hdr* room_for)
             return SHD_OK;
         }
         if (static_cast<uint64_t>(n) > UINT32_MAX) return SHD_DAMAGED; // no offset could reach its end
+        if (const int r = check_described_size(static_cast<uint64_t>(n)); r != SHD_OK) {
+            if (r == SHD_DAMAGED) DBG_LOG(kLogErrors, "CShdFile: %s is damaged\n", path_.c_str());
+            return r;
+        }
         image_.reserve(static_cast<size_t>(n) + 1 + room);
     } catch (const std::bad_alloc&) {
         return SHD_NO_MEMORY;
@@ -262,6 +345,43 @@ int CShdFile::GetFileBuffer(const Shd_entry_hdr* room_for)
         size_ = 0;
     }
     return valid;
+}
+
+// Before a store is read whole, its header and its table alone must account for its size: the
+// data area holds the blobs the headers name (deleted ones too, until a compaction), and the
+// table holds whole headers, as many of them live as the header counts. A file far larger than
+// that - a sparse or padded file, an offset pointing anywhere - is damage, found by reading the
+// table in small pieces rather than the whole file into memory.
+int CShdFile::check_described_size(uint64_t n)
+{
+    if (n < SHD_HEADER_SIZE) return SHD_DAMAGED;
+    uint8_t head[SHD_HEADER_SIZE];
+    std::rewind(file_);
+    if (std::fread(head, 1, sizeof head, file_) != sizeof head) {
+        std::clearerr(file_);
+        return SHD_FAILED;
+    }
+    if (std::memcmp(head, SHD_MAGIC, kMagicSize) != 0 || head[kMagicSize] != 0) return SHD_DAMAGED;
+    const uint32_t t = get_u32le(head + kTableOffsetAt), count = get_u32le(head + kLiveCountAt);
+    if (t < SHD_HEADER_SIZE || t > n || (n - t) % SHD_ENTRY_SIZE != 0) return SHD_DAMAGED;
+    std::vector<uint8_t> chunk(kHeadersPerRead * SHD_ENTRY_SIZE);
+    if (::fseeko(file_, static_cast<off_t>(t), SEEK_SET) != 0) return SHD_FAILED;
+    uint64_t described = 0, live = 0;
+    for (uint64_t left = (n - t) / SHD_ENTRY_SIZE; left > 0;) {
+        const size_t k = static_cast<size_t>(std::min<uint64_t>(left, kHeadersPerRead));
+        if (std::fread(chunk.data(), SHD_ENTRY_SIZE, k, file_) != k) {
+            std::clearerr(file_);
+            return SHD_FAILED;
+        }
+        for (size_t i = 0; i < k; ++i) {
+            const auto* h = reinterpret_cast<const Shd_entry_hdr*>(chunk.data() + i * SHD_ENTRY_SIZE);
+            described += uint64_t{h->size1()} + h->size2();
+            if (!deleted(h) && ++live > count) return SHD_DAMAGED;
+        }
+        left -= k;
+    }
+    if (live != count || t - SHD_HEADER_SIZE > described + kUndescribedAllowance) return SHD_DAMAGED;
+    return SHD_OK;
 }
 
 int CShdFile::validate() const

@@ -2,7 +2,9 @@
 // entry headers at the end, each naming two blobs and carrying a 256-byte parameter area. The
 // whole file is loaded on first use, edited in memory and written back at Close: into a temporary
 // file in the same folder that then replaces the original, so a failed write-back leaves the old
-// store as it was. Every load is validated first; a store that fails is damaged (-5).
+// store as it was. Every load is validated first, its size against its table before the file is
+// read whole; a store that fails is damaged (-5). Temporaries a killed writer left are removed at
+// the next write-back.
 //
 // Header: "FILE HEADER v1.5" and a NUL at 0-16, u16 checksum at 32 (CRC-16 of bytes 64 to the end,
 // or 0), u32 table offset at 56, u32 live count at 60. All integers little-endian.
@@ -62,6 +64,8 @@ struct ShdFileOps {
     int (*close)(FILE* f);
     int (*rename)(const char* from, const char* to);
     int (*unlink)(const char* path);
+    // Renames onto a free name only: -1 with EEXIST when `to` exists, which is left as it was.
+    int (*rename_new)(const char* from, const char* to);
 };
 const ShdFileOps& shd_file_default_ops();
 const ShdFileOps& shd_file_ops();
@@ -77,8 +81,8 @@ public:
     virtual ~CShdFile();
 
     // Closes an open store first. Mode 1 is read-only, anything else writable. Opens the file for
-    // reading; a missing file is created empty (never truncated). A path over 250 bytes, or any
-    // other open failure, gives 0.
+    // reading, without waiting, and only a regular file; a missing file is created empty (never
+    // truncated). A path over 250 bytes, or any other open failure, gives 0.
     int Open(const char* path, int mode);
     // Memory mode over a caller's store image: only GetEntry works, and Close neither writes nor
     // frees the buffer. 0 for a null buffer or a negative size.
@@ -113,6 +117,7 @@ public:
 private:
     int guard_edit() const;
     int ensure_image(const Shd_entry_hdr* room_for);
+    int check_described_size(uint64_t n);
     int validate() const;
     uint8_t* image() { return memory_mode_ != 0 ? memory_ : image_.data(); }
     const uint8_t* image() const { return memory_mode_ != 0 ? memory_ : image_.data(); }

@@ -43,6 +43,22 @@ uint32_t channels_of(const _IMAGE_SETTING* st)
     return st->image_type == IMAGE_TYPE_COLOUR ? 3 : 1;
 }
 
+// The frame's part of the device's image, which the scan stage passes on.
+uint32_t frame_width_of(const _IMAGE_SETTING* st)
+{
+    return st->frame_width != 0 ? std::min(st->frame_width, st->scan_width) : st->scan_width;
+}
+
+uint32_t frame_lines_of(const _IMAGE_SETTING* st)
+{
+    return st->frame_lines != 0 ? std::min(st->frame_lines, st->scan_lines) : st->scan_lines;
+}
+
+uint32_t frame_row_bytes_of(const _IMAGE_SETTING* st)
+{
+    return get_scan_bytes(st->image_type == IMAGE_TYPE_COLOUR, static_cast<int>(st->depth), frame_width_of(st));
+}
+
 void reset_timers()
 {
     measure_scan_process = 0;
@@ -146,7 +162,9 @@ int initial_scan_task(_IMAGE_SETTING* st)
 {
     st->last_buffer = nullptr;
     free_fifo(st->scan_buffer);
-    const data_buffer_desc_t desc{st->scan_row_bytes, st->scan_width, channels_of(st), st->scan_lines, st->depth};
+    // The FIFO takes a chunk of whole device lines and holds the frame's part of them.
+    const data_buffer_desc_t desc{frame_row_bytes_of(st), frame_width_of(st), channels_of(st), frame_lines_of(st),
+                                  st->depth};
     if (const int r = make_fifo(uint64_t{kChunkLines} * st->scan_row_bytes, desc, &st->scan_buffer); r != DRV_SUCCESS)
         return r;
     st->last_buffer = st->scan_buffer;
@@ -254,9 +272,16 @@ int scan_process(_IMAGE_SETTING* st, GLScanner* g, int side)
         DBG_LOG(kLogErrors, "scan_process() - status %u, code %d\n", static_cast<unsigned>(status), code);
         return code;
     }
+    // Padding columns on the right and padding lines at the bottom are dropped here.
+    const uint32_t kept = std::min(chunk, frame_lines_of(st) - std::min(st->frame_lines_kept, frame_lines_of(st)));
+    const uint32_t row_bytes = b->row_bytes;
+    if (row_bytes != st->scan_row_bytes)
+        for (uint32_t l = 1; l < kept; ++l)
+            std::memmove(b->data + size_t{l} * row_bytes, b->data + size_t{l} * st->scan_row_bytes, row_bytes);
     b->head = 0;
-    b->fill = chunk * st->scan_row_bytes;
+    b->fill = kept * row_bytes;
     st->lines_scanned += chunk;
+    st->frame_lines_kept += kept;
     clock.add(measure_scan_process);
     return DRV_SUCCESS;
 }
@@ -333,6 +358,7 @@ int write_pass(_SCAN_SETTING* s, _IMAGE_SETTING* st, GLScanner* g, int side)
 {
     if (const int r = scan_process(st, g, side); r != DRV_SUCCESS) return r;
     data_buffer_t* current = st->scan_buffer;
+    if (current->fill == 0) return DRV_SUCCESS; // only padding lines
     if (s->magnification != nullptr) current = horizontal_correction_process(s, st, current);
     if (st->resize_handle != nullptr) {
         if (const int r = interpolation_process(st, current, &current); r != DRV_SUCCESS) return r;
@@ -369,6 +395,7 @@ int ip_initial(_SCAN_SETTING* s, GLScanner*, int side)
     }
     st->gamma_identity = s->gamma_switch != 0 && gamma_is_identity(st) ? 1 : 0;
     st->lines_scanned = 0;
+    st->frame_lines_kept = 0;
     st->built = 1;
     reset_timers();
     return DRV_SUCCESS;

@@ -21,11 +21,16 @@ struct _IMAGE_SETTING {
     uint32_t depth = 0;    // bits per sample of the scanned data: 8 or 16 (8 for line art)
     uint16_t mirror = 0;   // the mirror stage runs when the low byte is nonzero
 
-    // The image as the device delivers it: scan_width is the width the device reported at the
-    // start, scan_lines the height sent to the device.
+    // The image as the device delivers it: the window the device was asked for (scan_lines, a
+    // multiple of 8 where the glass allows it) and reported scanning.
     uint32_t scan_row_bytes = 0;
     uint32_t scan_width = 0;
     uint32_t scan_lines = 0;
+    // The frame's part of each device line and of the device's lines: the leftmost frame_width
+    // pixels of the first frame_lines lines. The rest is padding that the scan stage drops, so
+    // that the frame is never resized to make room for it. 0 takes the whole line or every line.
+    uint32_t frame_width = 0;
+    uint32_t frame_lines = 0;
     // The image the host receives.
     uint32_t output_width = 0;
     uint32_t output_row_bytes = 0;
@@ -41,6 +46,7 @@ struct _IMAGE_SETTING {
     data_buffer_t* last_buffer = nullptr; // not owned: the FIFO the host's reads drain
 
     uint32_t lines_scanned = 0; // scan lines read from the device so far
+    uint32_t frame_lines_kept = 0; // of them, lines of the frame handed to the next stage
 
     GAMMA_INFO gamma{};           // the lookup tables of this side
     void* gamma_block = nullptr;  // the one allocation behind gamma's tables (the scan set-up's)

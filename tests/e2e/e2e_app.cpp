@@ -5,12 +5,14 @@
 //
 // It connects, previews, draws and moves a frame, sets the suffix, scans, checks the saved file,
 // opens the preferences and closes the main window, then checks what the program stored and printed.
-// At the first show of the main window it writes the Settings button's centre (main-window
-// coordinates) for the smoke test of the real program.
+// At the first show of the main window it writes the Settings and Preview buttons' centres
+// (main-window coordinates) for the smoke test of the real program.
 #include "app_data_folder.h"
 #include "app_settings_view.h"
 #include "chart_scan_engine.h"
 #include "content_view.h"
+#include "e2e_main.h"
+#include "file_permissions.h"
 #include "gui_test.h"
 #include "lumenfield_app.h"
 #include "output_settings.h"
@@ -20,6 +22,7 @@
 #include "scan_manager.h"
 #include "scan_settings.h"
 #include "scanner_model.h"
+#include "scanner_plug.h"
 #include "scanner_profiles.h"
 #include "scan_chart.h"
 #include "splash_screen_view.h"
@@ -30,17 +33,22 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
+#include <libusb.h>
 #include <tiffio.h>
 #include <vips/vips8>
 
@@ -50,6 +58,7 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -159,11 +168,71 @@ TiffFacts readTiff(const QString& path)
     return facts;
 }
 
+// Acts on the next modal dialog named `name` once it shows: a flow waits inside the dialog's own
+// event loop, so the answer has to come from a timer.
+class ModalAnswer : public QObject {
+public:
+    ModalAnswer(const char* name, std::function<void(QWidget*)> act) : name_(QLatin1String(name)), act_(std::move(act))
+    {
+        timer_.setInterval(50);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (!window->isVisible() || window->objectName() != name_ || done_) continue;
+                done_ = true;
+                timer_.stop();
+                act_(window);
+                return;
+            }
+        });
+        timer_.start();
+    }
+    bool done() const { return done_; }
+
+private:
+    QString name_;
+    std::function<void(QWidget*)> act_;
+    QTimer timer_;
+    bool done_ = false;
+};
+
+QString withoutBreaks(const QString& text)
+{
+    return QString(text).remove(QChar(0x200B));
+}
+
+// Claims the simulated scanner's interface from a USB handle of its own, as another program would.
+class OtherProgram {
+public:
+    OtherProgram()
+    {
+        if (libusb_init(&context_) != 0) return;
+        handle_ = libusb_open_device_with_vid_pid(context_, 0xF0A2, 0x6204);
+        if (handle_ && libusb_claim_interface(handle_, 0) == 0) claimed_ = true;
+    }
+    ~OtherProgram() { release(); }
+    bool claimed() const { return claimed_; }
+    void release()
+    {
+        if (handle_) {
+            if (claimed_) libusb_release_interface(handle_, 0);
+            libusb_close(handle_);
+            handle_ = nullptr;
+        }
+        if (context_) libusb_exit(context_);
+        context_ = nullptr;
+        claimed_ = false;
+    }
+
+private:
+    libusb_context* context_ = nullptr;
+    libusb_device_handle* handle_ = nullptr;
+    bool claimed_ = false;
+};
+
 class EndToEnd : public testing::Test {
 protected:
     void SetUp() override
     {
-        QFile::remove(QStringLiteral(LF_E2E_POSITION_FILE));
         ASSERT_TRUE(drivers_.isValid());
         bundle_ = std::filesystem::path(drivers_.path().toStdString()) / "Varnoth.bundle";
         std::error_code error;
@@ -177,6 +246,7 @@ protected:
 
 TEST_F(EndToEnd, ConnectPreviewFrameScanSaveAndQuit)
 {
+    QFile::remove(QStringLiteral(LF_E2E_POSITION_FILE));
     // The simulated scanner with the default profile, scanning the demonstration page.
     sim::Testbed testbed;
     const std::optional<sim::ScannerRecords> records = sim::scanner_profile("default");
@@ -220,6 +290,11 @@ TEST_F(EndToEnd, ConnectPreviewFrameScanSaveAndQuit)
         ASSERT_TRUE(position.open(QIODevice::WriteOnly | QIODevice::Truncate));
         const QPoint centre = settingsButton->mapTo(window, settingsButton->rect().center());
         position.write(QStringLiteral("%1 %2\n").arg(centre.x()).arg(centre.y()).toLatin1());
+        // The Preview button's on the second line.
+        QWidget* previewButton = inWindow("main-window", "previewButton");
+        ASSERT_TRUE(previewButton);
+        const QPoint preview = previewButton->mapTo(window, previewButton->rect().center());
+        position.write(QStringLiteral("%1 %2\n").arg(preview.x()).arg(preview.y()).toLatin1());
     }
 
     // 2. A preview of the page.
@@ -325,19 +400,190 @@ TEST_F(EndToEnd, ConnectPreviewFrameScanSaveAndQuit)
     for (const QString& line : printed.split('\n')) EXPECT_FALSE(line.startsWith(QStringLiteral("Failed"))) << qPrintable(line);
 }
 
+// A save into a read-only folder, the settings and quit shortcuts, and a scanner unplugged during a
+// scan and plugged back: each failure is said in the window, and the program goes on to a scan
+// that is saved.
+TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
+{
+    sim::Testbed testbed;
+    const std::optional<sim::ScannerRecords> records = sim::scanner_profile("default");
+    ASSERT_TRUE(records);
+    std::string chartError;
+    std::shared_ptr<const sim::Chart> chart = sim::parse_chart("file:" LF_DEMO_CHART "@100", &chartError);
+    ASSERT_TRUE(chart) << chartError;
+    sim::ScannerPlug plug(testbed, *records, [chart](sim::ScannerModel& scanner) {
+        scanner.with_chart_engine([&](sim::ChartScanEngine& engine) {
+            engine.set_chart(chart);
+            engine.set_sensor(sim::Sensor::Realistic);
+        });
+    });
+    plug.plug();
+
+    QTemporaryDir folders;
+    ASSERT_TRUE(folders.isValid());
+    const QString readOnly = folders.filePath(QStringLiteral("read-only"));
+    const QString elsewhere = folders.filePath(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QDir().mkpath(readOnly) && QDir().mkpath(elsewhere));
+    ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0555), 0);
+
+    CapturedOutput output(QDir::temp().filePath(QStringLiteral("e2e-failures-%1.txt").arg(::getpid())));
+    LumenfieldApp app;
+    {
+        // After the application object, which names the store.
+        QSettings store;
+        store.clear();
+        store.setValue("openImageAfterScan", false);
+        store.setValue("directoryPath", readOnly);
+        store.setValue("prefixType", 1);
+        store.setValue("prefix", "Failure");
+    }
+    app.scanManager().setScanner(std::make_shared<QuorvaneScanner>(bundle_.parent_path()));
+    ScanManager& manager = app.scanManager();
+    app.start();
+    ASSERT_TRUE(QTest::qWaitFor([] { return topLevel("main-window") && !topLevel("splash-window"); }, kConnectMs));
+    auto* window = static_cast<ContentView*>(topLevel("main-window"));
+
+    // The settings shortcut opens the preferences.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keySequence(window, QKeySequence(QStringLiteral("Ctrl+,")));
+    ASSERT_TRUE(QTest::qWaitFor([] { return topLevel("settings-window"); }, 5000));
+    topLevel("settings-window")->close();
+
+    QTest::mouseClick(inWindow("main-window", "previewButton"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->controller().isFlowBusy(); }, kScanMs));
+    ASSERT_TRUE(window->controller().rawPreview(1).has_value());
+
+    // 1. The scan cannot be written where the settings say: the box tells why and where, and the
+    //    scan is saved in the folder chosen next.
+    QString told;
+    ModalAnswer failed("saveFailureMessage", [&](QWidget* box) {
+        told = withoutBreaks(static_cast<QMessageBox*>(box)->informativeText());
+        saveSnapshot(box, QStringLiteral("e2e-save-failed"));
+        QTest::mouseClick(box->findChild<QPushButton*>(QStringLiteral("chooseFolderButton")), Qt::LeftButton);
+    });
+    QTimer folderDialog;
+    folderDialog.setInterval(50);
+    QObject::connect(&folderDialog, &QTimer::timeout, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(top); dialog && dialog->isVisible()) {
+                folderDialog.stop();
+                // The dialog lists folders in the background; a selection made while it loads can
+                // be lost, so the folder is typed whole, as a user can.
+                dialog->setDirectory(elsewhere);
+                auto* typed = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                ASSERT_TRUE(typed);
+                typed->setText(elsewhere);
+                QMetaObject::invokeMethod(dialog, "accept");
+                return;
+            }
+        }
+    });
+    folderDialog.start();
+    QTest::mouseClick(inWindow("main-window", "scanButton"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failed.done() && !window->controller().isFlowBusy(); }, kScanMs));
+    EXPECT_TRUE(told.contains(readOnly + QStringLiteral("/failure-001.tiff failed: Permission denied")))
+        << qPrintable(told);
+    EXPECT_EQ(QDir(readOnly).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    EXPECT_EQ(QDir(elsewhere).entryList(QDir::Files), QStringList{QStringLiteral("failure-001.tiff")});
+    EXPECT_EQ(app.outputSettings().directoryPath(), elsewhere);
+    EXPECT_EQ(manager.scanStatus(), 0);
+
+    // 2. The cable pulled during the next scan: the connect screen says so; Connect after the
+    //    scanner is back brings the main window, and a scan is saved.
+    // A frame of 4 × 4 inches, whose image comes in many transfers: the cable goes after the first.
+    app.scanSettings().setPreviewRect(QRectF(0, 0, 600, 600));
+    plug.unplug_after_image_bytes(4096);
+    QTest::mouseClick(inWindow("main-window", "scanButton"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([] { return topLevel("splash-window") != nullptr; }, kScanMs));
+    ASSERT_TRUE(plug.wait_for_cycle(std::chrono::seconds(10)));
+    auto* splash = static_cast<SplashScreenView*>(topLevel("splash-window"));
+    auto* message = inWindow<QLabel>("splash-window", "statusMessage");
+    ASSERT_TRUE(message);
+    EXPECT_TRUE(message->text().startsWith(QStringLiteral("The connection to the scanner was lost (driver code ")))
+        << qPrintable(message->text());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(manager.scanStatus(), 7);
+    saveSnapshot(splash, QStringLiteral("e2e-connect-lost"));
+    plug.plug();
+    QTest::mouseClick(inWindow("splash-window", "connectButton"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->isVisible() && !topLevel("splash-window"); }, kConnectMs))
+        << "the main window did not come back";
+    EXPECT_EQ(plug.plugs(), 2);
+    QTest::mouseClick(inWindow("main-window", "scanButton"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !window->controller().isFlowBusy() && QDir(elsewhere).entryList(QDir::Files).size() == 2; },
+        kScanMs))
+        << "no scan after the scanner came back";
+    EXPECT_EQ(manager.scanStatus(), 0);
+
+    // 3. The quit shortcut ends the program and stores the settings, as closing the window does.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_EQ(runEventLoopUntilQuit([window] { QTest::keySequence(window, QKeySequence(QStringLiteral("Ctrl+Q"))); },
+                                    kConnectMs),
+              0);
+    ::chmod(QFile::encodeName(readOnly).constData(), 0755);
+    QSettings store;
+    EXPECT_EQ(store.value("directoryPath").toString(), elsewhere);
+    EXPECT_EQ(store.value("suffixNumber").toString(), QStringLiteral("3"));
+    const QString printed = output.finish();
+    EXPECT_TRUE(printed.contains(QStringLiteral("Failed to save scanned image file!")));
+    EXPECT_TRUE(printed.contains(QStringLiteral("Failed to scan!")));
+}
+
+// The connect screen tells a scanner that another program holds, and a driver that does not load.
+TEST_F(EndToEnd, ConnectScreenTellsABusyScannerAndABrokenDriver)
+{
+    sim::Testbed testbed;
+    const std::optional<sim::ScannerRecords> records = sim::scanner_profile("default");
+    ASSERT_TRUE(records);
+    testbed.add_with<sim::ScannerModel>(sim::scanner_device(), *records);
+    const auto failedText = [](LumenfieldApp& app) {
+        [&] { ASSERT_TRUE(QTest::qWaitFor([&] { return app.splashWindow() && !app.splashWindow()->isConnecting(); },
+                                           kConnectMs)); }();
+        auto* message = inWindow<QLabel>("splash-window", "statusMessage");
+        // The bar's fade out, for the snapshot.
+        QTest::qWait(400);
+        return message ? withoutBreaks(message->text()) : QString();
+    };
+    {
+        OtherProgram other;
+        ASSERT_TRUE(other.claimed());
+        LumenfieldApp app;
+        app.scanManager().setScanner(std::make_shared<QuorvaneScanner>(bundle_.parent_path()));
+        app.start();
+        EXPECT_EQ(failedText(app),
+                  QStringLiteral("The scanner is in use by another program. Close that program, then press Connect."));
+        saveSnapshot(app.splashWindow(), QStringLiteral("e2e-connect-busy"));
+        // Once the other program lets go, Connect finds it.
+        other.release();
+        QTest::mouseClick(inWindow("splash-window", "connectButton"), Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([] { return topLevel("main-window") && !topLevel("splash-window"); }, kConnectMs));
+    }
+    {
+        const std::filesystem::path code = bundle_ / "Contents" / "Linux" / "Varnoth.so";
+        {
+            QFile file(QString::fromStdString(code.string()));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write("damaged");
+        }
+        LumenfieldApp app;
+        app.scanManager().setScanner(std::make_shared<QuorvaneScanner>(bundle_.parent_path()));
+        app.start();
+        const QString text = failedText(app);
+        EXPECT_TRUE(text.startsWith(QStringLiteral("The scanner driver could not be loaded from %1: ")
+                                        .arg(QString::fromStdString(bundle_.string()))))
+            << qPrintable(text);
+        saveSnapshot(app.splashWindow(), QStringLiteral("e2e-connect-driver-failed"));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // The virtual USB device reaches only a process that starts with its preload.
-    sim::reexec_with_preload(argc, argv);
-    GuiTestSetUp setUp(QStringLiteral(LF_E2E_SCREENSHOTS));
-    if (!setUp.valid()) return 1;
-    QApplication application(argc, argv);
-    if (VIPS_INIT(argv[0]) != 0) return 1;
-    vips_cache_set_max(0);
-    testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    vips_shutdown();
-    return result;
+    // As root a read-only folder would still take files.
+    return runEndToEndTests(argc, argv, QStringLiteral(LF_E2E_SCREENSHOTS),
+                            [] { dropFilePermissionOverride(); });
 }

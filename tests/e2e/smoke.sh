@@ -4,8 +4,9 @@
 # A run on the scanner: the connect window, the main window, Settings clicked at the position the
 # in-process test wrote, then the main window's close request; the program ends with status 0 and
 # stores its settings. A second run with no device: the failure text, then the connect window's close
-# request ends the program with status 0 and leaves the store as it was. Screenshots are saved for
-# review, not compared.
+# request ends the program with status 0 and leaves the store as it was. A third run pulls the
+# scanner's cable during a preview: the connect screen says the scanner was lost, and its close
+# request ends the program. Screenshots are saved for review, not compared.
 set -euo pipefail
 launcher="$1" app_bundle="$2" chart="$3" x11_close="$4" position_file="$5" shots="$6"
 
@@ -66,11 +67,14 @@ lumenfield_windows() {
 }
 splash_shows() { splash="$(lumenfield_windows splash | head -1)"; [[ -n "$splash" ]]; }
 main_shows_alone() { main="$(lumenfield_windows main | head -1)"; [[ -n "$main" && -z "$(lumenfield_windows splash)" ]]; }
+splash_shows_alone() { splash="$(lumenfield_windows splash | head -1)"; [[ -n "$splash" && -z "$(lumenfield_windows main)" ]]; }
 preferences_show() { [[ -n "$(visible_named General)" ]]; }
 shot() { import -window root "$shots/$1"; echo "screenshot: $shots/$1"; }
 
+# start MODEL [LAUNCHER OPTIONS...]
 start() {
-  "$launcher" --model "$1" --chart "file:$chart@100" -- "$program" >"$work/out.log" 2>&1 &
+  local model="$1"; shift
+  "$launcher" --model "$model" --chart "file:$chart@100" "$@" -- "$program" >"$work/out.log" 2>&1 &
   launcher_pid=$!
 }
 # ends_within SECONDS: the launcher has exited with status 0 within that time.
@@ -86,7 +90,7 @@ no_failure_lines() {
   ! grep -q '^Failed' "$work/out.log" || fail "the output has a failure line"
 }
 
-rm -f "$shots"/{splash,main,preferences,splash-failed}.png
+rm -f "$shots"/{splash,main,preferences,splash-failed,splash-lost}.png
 
 # A run on the scanner.
 start scanner:default
@@ -95,7 +99,7 @@ shot splash.png
 waits 120 main_shows_alone || fail "no main window, or the connect window stayed"
 sleep 1
 shot main.png
-read -r x y <"$position_file" || fail "no Settings position in $position_file"
+{ read -r x y && read -r preview_x preview_y; } <"$position_file" || fail "no button positions in $position_file"
 xdotool mousemove --window "$main" "$x" "$y" click 1
 waits 10 preferences_show || fail "no preferences window"
 shot preferences.png
@@ -117,4 +121,17 @@ shot splash-failed.png
 "$x11_close" "$splash"
 ends_within 10
 cmp -s "$store" "$work/store-before" || fail "the store changed"
+
+# A run in which the cable is pulled once the preview's first image bytes have gone: the connect
+# screen returns and says why; its close request ends the program.
+start scanner:default --unplug-after-bytes 1
+waits 120 main_shows_alone || fail "no main window"
+sleep 1
+xdotool mousemove --window "$main" "$preview_x" "$preview_y" click 1
+waits 120 splash_shows_alone || fail "the connect window did not come back after the unplug"
+sleep 1
+shot splash-lost.png
+grep -q '^Failed to preview!' "$work/out.log" || fail "no failure line for the preview"
+"$x11_close" "$splash"
+ends_within 10
 echo "smoke: passed"

@@ -11,8 +11,10 @@
 #include "kzd_records.h"
 #include "kzd_scanner.h"
 #include "magnification_module.h"
+#include "module_folder.h"
 #include "param_convert.h"
 #include "scan_setting.h"
+#include "scratch_folder.h"
 #include "scanner_storage.h"
 #include "vek_cmd.h"
 
@@ -240,6 +242,11 @@ void make_driver_time_instant()
 {
     driver_set_sleep_function(no_sleep);
     driver_set_clock_function(advancing_clock);
+}
+
+void use_scratch_module_folder()
+{
+    driver_set_module_folder(scratch_folder());
 }
 
 void run_device_session()

@@ -9,6 +9,9 @@ namespace fuzz {
 
 // Makes the driver's waits instant and its clock advance by itself, so that no wait is real.
 void make_driver_time_instant();
+// Gives the driver the scratch folder as its module folder, so that opening a device neither
+// looks up the driver's own file nor finds a configuration file.
+void use_scratch_module_folder();
 
 void run_device_session();
 

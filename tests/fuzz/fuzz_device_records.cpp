@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const bool ready = (fuzz::make_driver_time_instant(), true);
+    static const bool ready = (fuzz::make_driver_time_instant(), fuzz::use_scratch_module_folder(), true);
     (void)ready;
     fuzz::StreamTransport stream(data, size);
     fuzz::set_transport(&stream);

@@ -8,16 +8,20 @@
 #include "calibration.h"
 #include "device_model.h"
 #include "device_session.h"
+#include "host_session.h"
+#include "se_boundary.h"
 #include "image_file.h"
 #include "image_settings.h"
 #include "output_settings.h"
 #include "preview_cache.h"
 #include "raw_image.h"
 #include "replay_usb.h"
+#include "scan_session.h"
 #include "scan_settings.h"
 #include "scanner_model.h"
 #include "scanner_profiles.h"
 #include "scratch_folder.h"
+#include "bytes.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -27,6 +31,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -81,19 +86,128 @@ private:
     sim::ScannerModel& model_;
 };
 
+// The replies of the simulated scanner with this profile to a driver session. A narrow scanner's
+// sensor is 1024 pixels wide at 4800 dpi: the driver's tables of the sensor's width then take a
+// fortieth of the time, and its shading pages stay small enough for a fuzzer.
+std::string replies_to(const std::string& profile, bool narrow, const std::function<void()>& session)
+{
+    sim::ScannerModel model(*sim::scanner_profile(profile));
+    ModelLink link;
+    model.attach(&link);
+    if (narrow)
+        model.edit([](sim::ScannerRecords& r) {
+            for (auto& a : r.attributes) sim::set_le32(a.data() + 16, 1024);
+        });
+    ModelTransport transport(model);
+    fuzz::set_transport(&transport);
+    session();
+    fuzz::set_transport(nullptr);
+    return transport.replies;
+}
+
+// Every profile as it is, and again with a narrow sensor.
 bool device_seeds(const fs::path& out)
 {
     fuzz::make_driver_time_instant();
+    fuzz::use_scratch_module_folder();
     bool ok = true;
-    for (const std::string& profile : sim::scanner_profile_names()) {
-        sim::ScannerModel model(*sim::scanner_profile(profile));
-        ModelLink link;
-        model.attach(&link);
-        ModelTransport transport(model);
-        fuzz::set_transport(&transport);
-        fuzz::run_device_session();
-        fuzz::set_transport(nullptr);
-        ok = save(out / "fuzz_device_records" / (profile + ".bin"), transport.replies) && ok;
+    for (const std::string& profile : sim::scanner_profile_names())
+        for (const bool narrow : {false, true})
+            ok = save(out / "fuzz_device_records" / (profile + (narrow ? "_narrow.bin" : ".bin")),
+                      replies_to(profile, narrow, [] { fuzz::run_device_session(); })) && ok;
+    return ok;
+}
+
+// The first choice byte that asks for this source, channel count and depth.
+uint8_t choice_byte(uint16_t source, uint16_t planes, uint16_t bits)
+{
+    for (unsigned v = 0; v < 256; ++v) {
+        const uint8_t b[fuzz::kScanChoiceBytes] = {static_cast<uint8_t>(v), 0, 0, 0};
+        const fuzz::ScanChoice c = fuzz::scan_choice(b);
+        if (c.source == source && c.planes == planes && c.bits == bits) return static_cast<uint8_t>(v);
+    }
+    return 0;
+}
+
+// Whole scans on a narrow scanner: the choice bytes, then the scanner's replies.
+bool scan_seeds(const fs::path& out)
+{
+    fuzz::make_driver_time_instant();
+    struct Seed {
+        const char* name;
+        const char* profile;
+        uint8_t choice[fuzz::kScanChoiceBytes];
+    };
+    const Seed seeds[] = {
+        {"colour_75", "default", {choice_byte(0, 14, 8), 0, 100, 60}},
+        {"grey16_150", "default", {choice_byte(0, 1, 16), 1, 90, 30}},
+        {"grey_75_gamma", "default", {choice_byte(0, 1, 8), 0x40, 90, 30}},
+        {"lineart_150", "default", {choice_byte(0, 1, 1), 1, 120, 20}},
+        {"film_colour_75", "default", {choice_byte(4, 14, 8), 0, 64, 64}},
+        {"colour_75_preview", "default", {choice_byte(0, 14, 8), 0x80, 64, 64}},
+        {"colour16_150", "default", {choice_byte(0, 14, 16), 1, 40, 10}},
+        {"feeder_grey_75", "feeder", {choice_byte(2, 1, 8), 0, 100, 40}},
+    };
+    bool ok = true;
+    for (const Seed& seed : seeds) {
+        const std::string replies =
+            replies_to(seed.profile, true, [&] { fuzz::run_scan_session(fuzz::scan_choice(seed.choice)); });
+        const std::string bytes = std::string(reinterpret_cast<const char*>(seed.choice), sizeof seed.choice) + replies;
+        ok = save(out / "fuzz_scan_path" / (std::string(seed.name) + ".bin"), bytes) && ok;
+    }
+    return ok;
+}
+
+template <typename T>
+std::vector<uint8_t> bytes_of(const T& record)
+{
+    const auto* p = reinterpret_cast<const uint8_t*>(&record);
+    return std::vector<uint8_t>(p, p + sizeof record);
+}
+
+// A host's session as scripts: enumerate with the host's callbacks, describe and open the
+// scanner, set up a scan, start it, read its lines, stop and close; the scanner's replies follow.
+bool host_seeds(const fs::path& out)
+{
+    using fuzz::HostCommand;
+    const auto scan = [](uint16_t source, uint16_t depth, uint32_t type, uint32_t resolution, bool gamma) {
+        std::vector<HostCommand> c = {
+            {SE_CMD_DEVICE_LIST, 0, 1, 0, {}},
+            {SE_CMD_DEVICE_INFO, 0, 0, 0, {}},
+            {SE_CMD_OPEN_DEVICE, 0, 0, 0, {}},
+            {SE_CMD_SCANNER_INFO, 0, 0, 0, {}},
+            {SE_CMD_SOURCE, 3, source, 0, {}},
+            {SE_CMD_DEPTH, 3, depth, 0, {}},
+            {SE_CMD_IMAGE_TYPE, 3, 0, 0, bytes_of(SEImageType{type, 0, {}})},
+            {SE_CMD_RESOLUTION, 3, resolution, 0, {}},
+            {SE_CMD_SCAN_FRAME, 3, 0, 0, bytes_of(SEFrame{0, 0, 479, 319})},
+            {SE_CMD_CALIBRATION, 3, static_cast<uint32_t>(SE_CALIBRATION_SET_MODE), fuzz::kNoRecord, {}},
+            {SE_CMD_IMAGE_INFO, 0, 0, 0, {}},
+        };
+        if (gamma) {
+            SEGammaDescriptor d{};
+            d.table[0] = d.table[1] = d.table[2] = 1;
+            d.entries = 256;
+            d.bytesPerEntry = 1;
+            c.push_back({SE_CMD_GAMMA, 3, static_cast<uint32_t>(SE_GAMMA_ALL_CHANNELS), 0, bytes_of(d)});
+        }
+        c.push_back({SE_CMD_START_SCAN, 0, 0, fuzz::kEffectiveCode, {}});
+        for (int i = 0; i < 4; ++i) c.push_back({SE_CMD_READ_LINES, 0, 0, 0, bytes_of(SELineTransfer{1, {}, 2, 0})});
+        c.push_back({SE_CMD_STOP_SCAN, 0, 0, 0, {}});
+        c.push_back({SE_CMD_LAST_ERROR, 1, 0, 0, {}});
+        c.push_back({SE_CMD_CLOSE_DEVICE, 0, 0, 0, {}});
+        return c;
+    };
+    const std::pair<const char*, std::vector<HostCommand>> scripts[] = {
+        {"colour_75", scan(SE_SOURCE_REFLECTIVE, SE_DEPTH_8_BITS, SE_IMAGE_COLOR, 75, false)},
+        {"grey_150_gamma", scan(SE_SOURCE_REFLECTIVE, SE_DEPTH_8_BITS, SE_IMAGE_GRAY, 150, true)},
+        {"film_colour16_75", scan(SE_SOURCE_POSITIVE_FILM, SE_DEPTH_16_BITS, SE_IMAGE_COLOR, 75, false)},
+        {"line_art_150", scan(SE_SOURCE_REFLECTIVE, SE_DEPTH_1_BIT, SE_IMAGE_LINE_ART, 150, false)},
+    };
+    bool ok = true;
+    for (const auto& [name, commands] : scripts) {
+        const std::string replies = replies_to("default", true, [&] { fuzz::run_host_session(commands); });
+        ok = save(out / "fuzz_host_commands" / (std::string(name) + ".bin"), fuzz::encode_script(commands) + replies) && ok;
     }
     return ok;
 }
@@ -198,7 +312,7 @@ bool image_seeds(const fs::path& out)
         ok = false;
     if (std::optional<RawCanvas> canvas = RawCanvas::create(8, 6)) {
         if (std::optional<BlockImage> block = makeBlockImage(pixels.data(), 8, 6, 24)) canvas->place(*block, 0);
-        ok = writeTIFF(*canvas, QString::fromStdString((folder / "raw.tiff").string())).has_value() && ok;
+        ok = writeTIFF(*canvas, QString::fromStdString((folder / "raw.tiff").string()), 150).has_value() && ok;
     } else {
         ok = false;
     }
@@ -217,7 +331,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (VIPS_INIT(argv[0]) != 0) return 1;
     const fs::path out(argv[1]);
-    const bool ok = device_seeds(out) && calibration_seeds(out) && config_seeds(out) && plist_seeds(out) &&
+    const bool ok = device_seeds(out) && scan_seeds(out) && host_seeds(out) && calibration_seeds(out) && config_seeds(out) && plist_seeds(out) &&
                     settings_seeds(out) && image_seeds(out);
     if (!ok) std::fprintf(stderr, "make_seeds: a seed could not be made\n");
     return ok ? 0 : 1;

@@ -9,6 +9,7 @@
 #include <vips/vips.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
@@ -183,10 +184,20 @@ TEST_F(ScanEngineTest, CalibrationWindowsScanTheWholeSensor)
     }
 }
 
-// A 4 × 3 16-bit RGB file whose samples are all distinct.
+// A 4 × 3 16-bit RGB file whose samples are all distinct, the first three being black, mid grey
+// (128 × 257) and white.
 uint16_t file_sample(int64_t fx, int64_t fy, int c)
 {
-    return static_cast<uint16_t>(1000 * (fy * 4 + fx) + 100 * c + 7);
+    constexpr uint16_t anchors[3] = {0, 32896, 65535};
+    if (fy == 0 && fx == 0) return anchors[c];
+    return static_cast<uint16_t>(5000 * (fy * 4 + fx) + 1000 * c + 7);
+}
+
+// What the sensor sees of a file sample: the sRGB value decoded to light.
+uint16_t file_reflectance(uint16_t v)
+{
+    const double u = v / 65535.0;
+    return static_cast<uint16_t>(std::lround(65535.0 * (u <= 0.04045 ? u / 12.92 : std::pow((u + 0.055) / 1.055, 2.4))));
 }
 
 std::string write_chart_file()
@@ -233,12 +244,18 @@ TEST_F(ScanEngineTest, AFileChartIsSampledAtTheScanResolution)
                     const int64_t x = mirrored ? sensor - 1 - i : i;
                     const bool inside = x >= 0 && x / scale < 4 && y / scale < 3;
                     for (int c = 0; c < 3; ++c)
-                        EXPECT_EQ(samples[3 * i + c], inside ? file_sample(x / scale, y / scale, c) : 65535)
+                        EXPECT_EQ(samples[3 * i + c],
+                                  inside ? file_reflectance(file_sample(x / scale, y / scale, c)) : 65535)
                             << "mirrored " << mirrored << " scale " << scale << " at " << i << "," << y;
                 }
             }
         }
     }
+    // The file holds sRGB values and the sensor reads light: black and white stay, mid grey 128 is
+    // 21.6 % of white's light.
+    media[1] = 0;
+    ASSERT_FALSE(scan({.width = 1, .height = 1, .xres = 300}).refused());
+    EXPECT_EQ(line(0, 1), (std::vector<uint16_t>{0, 14146, 65535}));
 }
 
 TEST_F(ScanEngineTest, PerPollProductionAndReadyBytes)

@@ -195,6 +195,31 @@ TEST_F(ScannerModelTest, DataThatCannotBeServedIsAViolationAndNeverAWait)
     EXPECT_NE(v[3].find("IMG of 4 bytes with 3 ready on side 1"), std::string::npos);
 }
 
+// The two faults the soak injects into replies: one that never comes, and image bytes changed on
+// the way (offsets wrap around the reply, across the transfers that take it).
+TEST_F(ScannerModelTest, AnUnansweredReplyAndCorruptedImageBytes)
+{
+    model().inject(sim::Injection::no_answer(sim::Target::next("SENS")));
+    ASSERT_EQ(send(request_header("VEKR", 256)), 0);
+    ASSERT_EQ(send(own_block("SENS", 0x03)), 0);
+    int status = 0;
+    EXPECT_TRUE(receive(256, &status).empty());
+    EXPECT_EQ(status, LIBUSB_ERROR_TIMEOUT);
+    EXPECT_EQ(sense(), Key(0, 0)) << "the next request is answered";
+
+    EXPECT_EQ(exchange(job_frame("JOB", 'C', 0, 0, 0))[4], 'A');
+    const Bytes image = {10, 11, 12, 13, 14, 15};
+    model().feed_image(0, image);
+    model().feed_image(0, image);
+    model().inject(sim::Injection::image_bytes(sim::Target::next("IMG"), {{1, 0xFF}, {10, 0x01}}));
+    ASSERT_EQ(send(job_frame("IMG", 6, 0, 0, 0)), 0);
+    EXPECT_EQ(receive(3), (Bytes{10, 11 ^ 0xFF, 12}));
+    EXPECT_EQ(receive(3), (Bytes{13, 14 ^ 0x01, 15}));
+    ASSERT_EQ(send(job_frame("IMG", 6, 0, 0, 0)), 0);
+    EXPECT_EQ(receive(6), image) << "the next reply is whole";
+    EXPECT_TRUE(model().violations().empty());
+}
+
 TEST_F(ScannerModelTest, FramingBreachesAreViolations)
 {
     ASSERT_EQ(send(job_frame("JOB", 'C', 0, 0, 0)), 0);

@@ -1,5 +1,7 @@
 #include "gui_test.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -59,6 +61,17 @@ void settleLayout(QWidget* widget)
 }
 
 } // namespace
+
+bool chooseComboItem(QComboBox* combo, const QString& text)
+{
+    const int index = combo->findText(text);
+    if (index < 0) return false;
+    combo->showPopup();
+    QAbstractItemView* list = combo->view();
+    list->setCurrentIndex(list->model()->index(index, 0));
+    QTest::keyClick(list, Qt::Key_Return);
+    return true;
+}
 
 void showForSnapshot(QWidget* widget, int width)
 {

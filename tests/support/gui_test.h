@@ -14,6 +14,7 @@
 
 #include <functional>
 
+class QComboBox;
 class QWidget;
 
 class GuiTestSetUp {
@@ -32,6 +33,10 @@ void showForSnapshot(QWidget* widget, int width = 400);
 // Saves what `widget` shows as "<name>.png" in the snapshot folder; answers the file's path, or an
 // empty text (with a warning) when it could not be written.
 QString saveSnapshot(QWidget* widget, const QString& name);
+
+// Picks the item `text` from the open list of `combo` with the keyboard, as a user does; false when
+// the list has no such item.
+bool chooseComboItem(QComboBox* combo, const QString& text);
 
 // Runs the application's event loop with `first` as its first event, as a program's main() does;
 // answers the exit status, or -1 when the loop has not ended within `limitMs`.

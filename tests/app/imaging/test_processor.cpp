@@ -1,6 +1,7 @@
 #include "image_helpers.h"
 #include "image_processor.h"
 #include "point_filters.h"
+#include "transfer_curves.h"
 #include "working_color.h"
 
 #include <gtest/gtest.h>
@@ -61,9 +62,9 @@ TEST(Processor, EachMethodAndColourTypeRunsItsStages) {
                       otsu = "CIColorThresholdOtsu";
     const std::map<std::pair<AdjustmentMethod, VekColorType>, Names> expected{
         {{AdjustmentMethod::manual, VekColorType::color},
-         {curve, "levels", "CIExposureAdjust", "CIColorControls", "CIHueAdjust", "CIUnsharpMask", "levels"}},
+         {curve, "levels", "levels", "CIExposureAdjust", "CIColorControls", "CIHueAdjust", "CIUnsharpMask"}},
         {{AdjustmentMethod::manual, VekColorType::gray},
-         {curve, "levels", noir, "CIExposureAdjust", "CIColorControls", "CIUnsharpMask", "levels"}},
+         {curve, "levels", noir, "levels", "CIExposureAdjust", "CIColorControls", "CIUnsharpMask"}},
         {{AdjustmentMethod::manual, VekColorType::blackAndWhite},
          {curve, "levels", noir, otsu, "levels", "bilevel"}},
         {{AdjustmentMethod::photo, VekColorType::color}, {curve, "levels", "levels"}},
@@ -153,9 +154,9 @@ TEST(Processor, GreyManualDropsSaturationAndHue) {
     // A colour type the system does not know gets no conversion, but no saturation either.
     ProcessTrace unknown;
     ImageProcessor::processImage(testChart(60, 40), scanOf(VekColorType(3)), settings, &unknown);
-    EXPECT_EQ(unknown.names(), (Names{"CILinearToSRGBToneCurve", "levels", "CIExposureAdjust",
-                                      "CIColorControls", "CIUnsharpMask", "levels"}));
-    EXPECT_EQ(unknown.stages[3].parameters.at("inputSaturation"), 0.0);
+    ASSERT_EQ(unknown.names(), (Names{"CILinearToSRGBToneCurve", "levels", "levels", "CIExposureAdjust",
+                                      "CIColorControls", "CIUnsharpMask"}));
+    EXPECT_EQ(unknown.stages[4].parameters.at("inputSaturation"), 0.0);
 }
 
 TEST(Processor, ColourDefaultsRunOnlyNeutralColourControls) {
@@ -167,7 +168,7 @@ TEST(Processor, ColourDefaultsRunOnlyNeutralColourControls) {
     const FilterStep expected{"CIColorControls",
                               {{"inputBrightness", 0.0}, {"inputContrast", 1.0}, {"inputSaturation", 1.0}}};
     EXPECT_EQ(trace.stages, (std::vector<FilterStep>{{"CILinearToSRGBToneCurve", {}}, {"levels", {}},
-                                                     expected, {"levels", {}}}));
+                                                     {"levels", {}}, expected}));
     EXPECT_EQ(withBrightness, processedBytes(chart, scanOf(VekColorType::color), defaults()));
 }
 
@@ -318,5 +319,132 @@ TEST(Processor, FailingMeasurementIsReportedAndTheChainGoesOn) {
         EXPECT_EQ(out.find("areaMaximum"), std::string::npos);
         EXPECT_EQ(trace.count("levels"), 2);
         EXPECT_EQ(vips_error_buffer(), std::string());
+    }
+}
+
+namespace {
+
+// One row of pixels, channel by channel.
+Image rowImage(const std::array<std::vector<int>, 3>& channels) {
+    const int width = static_cast<int>(channels[0].size());
+    return byteImage(width, 1, [&](int x, int) -> Bytes3 {
+        return {std::uint8_t(channels[0][x]), std::uint8_t(channels[1][x]), std::uint8_t(channels[2][x])};
+    });
+}
+
+std::array<std::vector<int>, 3> channelsOf(const std::vector<std::uint8_t>& bytes) {
+    std::array<std::vector<int>, 3> channels;
+    for (size_t i = 0; i < bytes.size(); ++i) channels[i % 3].push_back(bytes[i]);
+    return channels;
+}
+
+}  // namespace
+
+// With the default settings each channel's span of raw bytes [lo, hi] becomes the whole range:
+// out = round(255 E((x - lo) / (hi - lo))), E the sRGB encoding.
+TEST(Processor, LevelsStretchEachChannelToTheFullRange) {
+    const std::array<std::vector<int>, 3> raw{{{40, 50, 71, 100, 132, 160, 190, 220},
+                                               {20, 45, 81, 110, 140, 170, 201, 240},
+                                               {60, 71, 90, 110, 130, 150, 171, 180}}};
+    const std::array<std::vector<int>, 3> expected{{{0, 67, 115, 156, 189, 213, 235, 255},
+                                                    {0, 95, 144, 171, 195, 215, 234, 255},
+                                                    {0, 85, 137, 173, 201, 225, 246, 255}}};
+    for (ProcessPath path : {ProcessPath::fused, ProcessPath::reference})
+        EXPECT_EQ(channelsOf(processedBytes(rowImage(raw), scanOf(VekColorType::color), defaults(), nullptr, path)),
+                  expected);
+    // The public pair measures and stretches the same way, here on working values 0.2 .. 0.6.
+    const Image working = floatImage(3, 1, [](int x, int) -> Floats3 {
+        const float v = 0.2f + 0.2f * float(x);
+        return {v, v, v};
+    });
+    const std::optional<ChannelLevels> levels = ImageProcessor::detectChannelLevels(working);
+    ASSERT_TRUE(levels);
+    EXPECT_EQ(levels->minimum.red, 51 / 255.0);
+    EXPECT_EQ(levels->maximum.blue, 153 / 255.0);
+    const std::optional<Image> stretched =
+        ImageProcessor::stretchChannelLevels(working, levels->minimum, levels->maximum);
+    ASSERT_TRUE(stretched);
+    const std::vector<float> values = floatsOf(*stretched);
+    for (int x = 0; x < 3; ++x) EXPECT_NEAR(values[3 * x], 0.5 * x, 1e-5) << x;
+}
+
+// A nearly flat channel is left as it is: below 32 levels of span the stretch would only blow up
+// noise. A raw byte x then comes out as round(255 E(x / 255)), as on an exactly flat page.
+TEST(Processor, NearlyFlatChannelsKeepTheirTone) {
+    const struct {
+        int lo, hi;
+        bool stretched;
+    } cases[] = {{100, 100, false}, {100, 101, false}, {100, 115, false}, {100, 131, false},
+                 {100, 132, true},  {100, 164, true},  {0, 31, false},    {224, 255, false}};
+    for (const auto& c : cases) {
+        // Red has the span under test; green and blue span the whole range.
+        const Image image = rowImage({{{c.lo, c.hi}, {0, 255}, {0, 255}}});
+        const std::vector<int> red = channelsOf(processedBytes(image, scanOf(VekColorType::color), defaults()))[0];
+        const auto unchanged = [](int x) { return int(255.0 * srgb::encode(x / 255.0) + 0.5); };
+        const std::vector<int> want =
+            c.stretched ? std::vector<int>{0, 255} : std::vector<int>{unchanged(c.lo), unchanged(c.hi)};
+        EXPECT_EQ(red, want) << c.lo << ".." << c.hi;
+    }
+
+    // A grey card: raw bytes 127 and 128 at random. It stays as uniform as it came, where a flat
+    // grey of either byte would be.
+    const Image card = byteImage(97, 61, [](int x, int y) -> Bytes3 {
+        const unsigned h = (unsigned(x) * 2654435761u) ^ (unsigned(y) * 40503u + 17u);
+        return {std::uint8_t(127 + (h >> 7) % 2), std::uint8_t(127 + (h >> 11) % 2), std::uint8_t(127 + (h >> 13) % 2)};
+    });
+    const std::vector<std::uint8_t> raw = bytesOf(card);
+    for (AdjustmentMethod m : {AdjustmentMethod::manual, AdjustmentMethod::photo}) {
+        const std::vector<std::uint8_t> out = processedBytes(card, scanOf(VekColorType::color), method(m));
+        ASSERT_EQ(out.size(), raw.size());
+        for (size_t i = 0; i < out.size(); ++i)
+            ASSERT_EQ(out[i], raw[i] == 127 ? 187 : 188) << i << " " << displayName(m).toStdString();
+    }
+}
+
+// A low-contrast photo, each channel spanning 64 to 70 levels, is still stretched to the full range.
+TEST(Processor, LowContrastPhotosAreStillStretched) {
+    const Image photo = byteImage(200, 150, [](int x, int y) -> Bytes3 {
+        const int noise = int(((unsigned(x) * 2654435761u) ^ (unsigned(y) * 40503u)) >> 29);
+        return {std::uint8_t(96 + x * 57 / 199 + noise), std::uint8_t(80 + y * 62 / 149 + noise % 4),
+                std::uint8_t(100 + (x + y) * 64 / 347)};
+    });
+    for (AdjustmentMethod m : {AdjustmentMethod::manual, AdjustmentMethod::photo}) {
+        const Image out = encode8(ImageProcessor::processImage(photo, scanOf(VekColorType::color), method(m)),
+                                  EncodeSpace::sRGB);
+        const Image stats = out.stats();
+        for (int band = 1; band <= 3; ++band) {
+            EXPECT_EQ(stats.getpoint(0, band)[0], 0.0) << band << " " << displayName(m).toStdString();
+            EXPECT_EQ(stats.getpoint(1, band)[0], 255.0) << band << " " << displayName(m).toStdString();
+        }
+    }
+}
+
+// The manual sliders act on the levelled image and stay in the result, in both directions. On a
+// grey ramp that spans the whole range, working value c = x / 255 becomes round(255 E(f(c))):
+// exposure f = c 2^ev, contrast f = (c - 0.5) k + 0.5, clamped to 0..1.
+TEST(Processor, ExposureAndContrastWorkInBothDirections) {
+    const std::vector<int> ramp{0, 30, 70, 96, 128, 160, 200, 255};
+    const Image grey = rowImage({ramp, ramp, ramp});
+    const struct {
+        double exposure, contrast;
+        std::vector<int> expected;
+    } cases[] = {
+        {0.0, 1.0, {0, 96, 143, 165, 188, 208, 229, 255}},
+        {-1.0, 1.0, {0, 69, 104, 120, 137, 152, 168, 188}},  // darker
+        {1.0, 1.0, {0, 133, 196, 225, 255, 255, 255, 255}},  // lighter
+        {0.0, 0.5, {137, 151, 167, 177, 188, 198, 210, 225}},  // narrower about linear 0.5
+        {0.0, 2.0, {0, 0, 63, 138, 188, 225, 255, 255}},       // wider
+    };
+    for (const auto& c : cases) {
+        ImageSettings::Values settings = defaults();
+        settings.exposure = c.exposure;
+        settings.contrast = c.contrast;
+        for (ProcessPath path : {ProcessPath::fused, ProcessPath::reference}) {
+            const auto channels =
+                channelsOf(processedBytes(grey, scanOf(VekColorType::color), settings, nullptr, path));
+            for (int band = 0; band < 3; ++band)
+                EXPECT_EQ(channels[band], c.expected)
+                    << "exposure " << c.exposure << " contrast " << c.contrast << " band " << band;
+        }
     }
 }

@@ -9,6 +9,7 @@
 #include "symbol_icon.h"
 #include "toggle_view.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
@@ -63,6 +64,23 @@ private Q_SLOTS:
         slider->setValue(5925); // a key press or a drag to the position of 0.37
         QVERIFY(std::abs(settings.exposure() - 0.37) < 1e-12);
         QCOMPARE(labelText(&view, "badge"), QStringLiteral("0.4"));
+    }
+
+    // Offered far more height than it needs, the row keeps the badge at its line and padding and
+    // centres it beside the caption.
+    void sliderBadgeKeepsItsHeight()
+    {
+        ImageSettings settings;
+        SliderView view(exposureOf(settings), QStringLiteral("Exposure:"), -2.0, 2.0, 0.1);
+        view.resize(400, 120);
+        view.show();
+        QCoreApplication::processEvents();
+        QLabel* badge = view.badge();
+        QCOMPARE(badge->height(), QFontMetrics(badge->font()).height() + 2 * 3);
+        QCOMPARE(badge->width(), 50);
+        const QWidget* caption = view.findChild<QLabel*>(QStringLiteral("caption"));
+        QCOMPARE(badge->geometry().center().y(), caption->geometry().center().y());
+        QVERIFY(view.sizeHint().height() < 120);
     }
 
     void modelChangesAreShownWithoutWritingBack()

@@ -39,6 +39,14 @@ public:
         if (before) before();
         return answer;
     }
+    // The outcomes told, in order.
+    QStringList results;
+    QList<bool> cleared;
+    void showClearResult(QWidget*, bool done, const QString& text) override
+    {
+        cleared << done;
+        results << text;
+    }
 };
 
 // The erase commands: code 168, verb 3, value 0.
@@ -123,6 +131,12 @@ private Q_SLOTS:
         }
         QCOMPARE(erases().size(), std::size_t(3));
         QCOMPARE((std::pair{output->lines(cleared), output->lines(failed)}), (std::pair{1, 2}));
+        // Each erase ends with words for the user, a refusal with the driver's code.
+        QCOMPARE(confirm.cleared, (QList<bool>{true, false, false}));
+        QCOMPARE(confirm.results,
+                 (QStringList{QStringLiteral("The calibration data were cleared."),
+                              QStringLiteral("The calibration data could not be cleared (driver code -2003)."),
+                              QStringLiteral("The calibration data could not be cleared (driver code 0).")}));
     }
 
     void scannerGoneBeforeTheAnswer()
@@ -130,6 +144,8 @@ private Q_SLOTS:
         confirm.before = [this] { manager->setScanner(nullptr); };
         clickClear();
         QVERIFY(confirm.asked == 1 && driver.traceSize() == 0 && output->text().empty());
+        QCOMPARE(confirm.results,
+                 QStringList{QStringLiteral("The calibration data could not be cleared: no scanner is connected.")});
     }
 
     void eraseDuringAScanWaitsBehindIt()

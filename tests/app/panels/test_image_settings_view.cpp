@@ -1,5 +1,6 @@
 // The image settings panel: which rows show for each colour type, method and mode, the user's
 // clicks, load, save and reset through the panel, and the busy rule.
+#include "group_box.h"
 #include "gui_test.h"
 #include "image_settings.h"
 #include "image_settings_view.h"
@@ -9,6 +10,7 @@
 #include "segmented_control.h"
 #include "slider_view.h"
 
+#include <QFontMetrics>
 #include <QSlider>
 #include <QToolButton>
 
@@ -122,18 +124,18 @@ private Q_SLOTS:
                                              0.5, AdjustmentMethod::manual, false, false, false};
         QVERIFY(tied(p->settings.values()) == tied(defaults));
 
-        // Unknown cases keep the values; a double beyond the slider's range is taken as it is.
+        // Unknown cases keep the values, and so does a number beyond its slider's range; a number
+        // within it is taken and shown.
         p->settings.setAdjustmentMethod(AdjustmentMethod::doc);
         p->settings.setBwMode(BWMode::manual);
-        p->view.loadImageSettings(*stores.make("adjustmentMethod=7\nbwMode=5\nexposure=5.0\n"));
+        p->view.loadImageSettings(*stores.make("adjustmentMethod=7\nbwMode=5\nexposure=5.0\ncontrast=1.5\n"));
         QCOMPARE(p->settings.adjustmentMethod(), AdjustmentMethod::doc);
         QCOMPARE(p->settings.bwMode(), BWMode::manual);
         p->settings.setAdjustmentMethod(AdjustmentMethod::manual);
-        QCOMPARE(p->settings.exposure(), 5.0);
-        QCOMPARE(p->sliderTexts("badge").value(0), QStringLiteral("5.0"));
-        p->scan.setColorType(VekColorType::gray); // a refresh
-        QCOMPARE(p->settings.exposure(), 5.0);
-        QCOMPARE(p->sliderTexts("badge").value(0), QStringLiteral("5.0"));
+        QCOMPARE(p->settings.exposure(), 0.0);
+        QCOMPARE(p->settings.contrast(), 1.5);
+        QCOMPARE(p->sliderTexts("badge").value(0), QStringLiteral("0.0"));
+        QCOMPARE(p->sliderTexts("badge").value(1), QStringLiteral("1.5"));
     }
 
     void resetAndSave()
@@ -176,6 +178,48 @@ private Q_SLOTS:
                 QCOMPARE(p->control(name)->isEnabled(), expected);
             for (const SliderView* slider : p->view.findChildren<SliderView*>())
                 QCOMPARE(slider->slider()->isEnabled(), expected);
+        }
+    }
+
+    // In a column far taller than the panel, the panel is as tall as it asks to be whichever rows
+    // show, sits at the top, and each of its rows and badges keeps its own height.
+    void keepsItsNaturalHeightInATallColumn()
+    {
+        TallColumn column(&p->view);
+        const struct {
+            VekColorType colorType;
+            AdjustmentMethod method;
+            BWMode mode;
+            int sliders;
+        } cases[] = {{VekColorType::color, AdjustmentMethod::manual, BWMode::automatic, 5},
+                     {VekColorType::gray, AdjustmentMethod::manual, BWMode::automatic, 3},
+                     {VekColorType::blackAndWhite, AdjustmentMethod::manual, BWMode::manual, 1},
+                     {VekColorType::blackAndWhite, AdjustmentMethod::manual, BWMode::automatic, 0},
+                     {VekColorType::color, AdjustmentMethod::photo, BWMode::automatic, 0},
+                     {VekColorType::gray, AdjustmentMethod::raw, BWMode::automatic, 0},
+                     {VekColorType::color, AdjustmentMethod::doc, BWMode::automatic, 0},
+                     {VekColorType::color, AdjustmentMethod::manual, BWMode::automatic, 5}};
+        for (const auto& c : cases) {
+            p->scan.setColorType(c.colorType);
+            p->settings.setAdjustmentMethod(c.method);
+            p->settings.setBwMode(c.mode);
+            settleLayouts();
+            const QString what = QStringLiteral("colour type %1, method %2, mode %3")
+                                     .arg(rawValue(c.colorType))
+                                     .arg(rawValue(c.method))
+                                     .arg(rawValue(c.mode));
+            const QString mismatch = heightMismatch(&p->view, p->view.groupBox()->content());
+            QVERIFY2(mismatch.isEmpty(), qPrintable(what + ": " + mismatch));
+            int sliders = 0;
+            for (SliderView* slider : p->view.findChildren<SliderView*>()) {
+                if (!slider->isVisible()) continue;
+                sliders++;
+                QVERIFY2(slider->height() == naturalHeight(slider), qPrintable(what + ": " + slider->objectName()));
+                // The value's line and 3 px above and below it.
+                QVERIFY2(slider->badge()->height() == QFontMetrics(slider->badge()->font()).height() + 2 * 3,
+                         qPrintable(what + QStringLiteral(": badge %1 high").arg(slider->badge()->height())));
+            }
+            QVERIFY2(sliders == c.sliders, qPrintable(what));
         }
     }
 

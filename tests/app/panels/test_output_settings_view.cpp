@@ -4,6 +4,7 @@
 #include "app_settings.h"
 #include "elided_label.h"
 #include "folder_chooser.h"
+#include "group_box.h"
 #include "gui_test.h"
 #include "output_settings.h"
 #include "output_settings_view.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
@@ -28,13 +30,15 @@ namespace {
 
 class FakeChooser : public FolderChooser {
 public:
-    std::optional<QString> chooseFolder(QWidget*) override
+    std::optional<QString> chooseFolder(QWidget*, const QString& current) override
     {
         calls++;
+        startedAt = current;
         return answer;
     }
     std::optional<QString> answer;
     int calls = 0;
+    QString startedAt;
 };
 
 auto valuesOf(const OutputSettings& s)
@@ -142,8 +146,12 @@ private Q_SLOTS:
         QCOMPARE(p->sampleName(), QStringLiteral("Scan-100.jpeg"));
         QCOMPARE(p->control<QLineEdit>("suffixNumberEdit")->text(), QStringLiteral("100"));
 
-        // A stored length beyond the offered ones: ten digits at most, and no segment selected.
+        // A stored length beyond the offered ones is not taken: the length in force stays selected.
         p->view.loadOutputSettings(*stores.make("suffixLength=12\nsuffixNumber=7\n"));
+        QCOMPARE(p->sampleName(), QStringLiteral("Scan-07.jpeg"));
+        QCOMPARE(p->control<SegmentedControl>("suffixLengthSegmented")->currentTag(), std::optional<qint64>(2));
+        // One set directly still names at most ten digits, and selects no segment.
+        p->settings.setSuffixLength(12);
         QCOMPARE(p->sampleName(), QStringLiteral("Scan-0000000007.jpeg"));
         QCOMPARE(p->control<SegmentedControl>("suffixLengthSegmented")->currentTag(), std::nullopt);
     }
@@ -238,10 +246,13 @@ private Q_SLOTS:
         const QString before = p->settings.directoryPath();
         QTest::mouseClick(button, Qt::LeftButton);
         QVERIFY(chooser.calls == 1 && p->settings.directoryPath() == before);
+        QCOMPARE(chooser.startedAt, before);
 
         chooser.answer = QStringLiteral("/media/Film Scans/2024");
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(p->settings.directoryPath(), *chooser.answer);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(chooser.startedAt, *chooser.answer);
         QVERIFY(button->text() == *chooser.answer && button->toolTip() == *chooser.answer);
         QVERIFY(!QFileInfo::exists(*chooser.answer)); // neither checked nor created
 
@@ -250,21 +261,38 @@ private Q_SLOTS:
         p->view.chooseDirectory();
         QCOMPARE(p->samplePath(), QStringLiteral("/Scan-001.tiff"));
 
-        // The production chooser: a folder dialog, rejected.
+        // The production chooser: a folder dialog that opens in the folder in use, or as near to it
+        // as exists; rejected.
+        QTemporaryDir folders;
+        QVERIFY(QDir(folders.path()).mkpath(QStringLiteral("Film Scans/2024")));
+        const QString existing = folders.filePath(QStringLiteral("Film Scans/2024"));
         DialogFolderChooser dialogs;
         OutputSettingsView other(p->settings, p->appSettings, p->manager, dialogs);
-        bool rejected = false;
+        QString openedAt;
+        bool foldersOnly = false;
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
             if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                rejected = dialog->fileMode() == QFileDialog::Directory && dialog->testOption(QFileDialog::ShowDirsOnly);
+                foldersOnly = dialog->fileMode() == QFileDialog::Directory && dialog->testOption(QFileDialog::ShowDirsOnly);
+                openedAt = dialog->directory().absolutePath();
                 dialog->reject();
             }
         });
         poll.start(20);
-        other.chooseDirectory();
-        QVERIFY(rejected);
-        QCOMPARE(p->settings.directoryPath(), QString());
+        const std::pair<QString, QString> starts[] = {
+            {existing, existing},
+            {existing + "/March/Roll 3", existing},
+            {folders.filePath(QStringLiteral("Gone")), folders.path()},
+            {QString(), QDir::homePath()},
+            {QStringLiteral("relative/folder"), QDir::homePath()}};
+        for (const auto& [current, expected] : starts) {
+            p->settings.setDirectoryPath(current);
+            openedAt.clear();
+            other.chooseDirectory();
+            QVERIFY(foldersOnly);
+            QCOMPARE(openedAt, QDir(expected).absolutePath());
+            QCOMPARE(p->settings.directoryPath(), current);
+        }
     }
 
     void numberField()
@@ -325,6 +353,19 @@ private Q_SLOTS:
         settle();
         QVERIFY(valuesOf(other.settings) == valuesOf(p->settings));
         QCOMPARE(other.control<QLineEdit>("prefixEdit")->text(), QStringLiteral("Film"));
+    }
+
+    // At the top of a far taller column the panel is as tall as its rows, whichever format's rows
+    // are shown.
+    void keepsItsNaturalHeightInATallColumn()
+    {
+        TallColumn column(&p->view);
+        for (OutputFormat format : {OutputFormat::png, OutputFormat::tiff, OutputFormat::jpeg, OutputFormat::png}) {
+            p->settings.setFormat(format);
+            settleLayouts();
+            const QString mismatch = heightMismatch(&p->view, p->view.groupBox()->content());
+            QVERIFY2(mismatch.isEmpty(), qPrintable(displayName(format) + ": " + mismatch));
+        }
     }
 
     void snapshots()

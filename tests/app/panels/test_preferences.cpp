@@ -32,6 +32,7 @@ namespace {
 class NoConfirm : public ClearCalibrationConfirm {
 public:
     bool confirmClear(QWidget*) override { return false; }
+    void showClearResult(QWidget*, bool, const QString&) override {}
 };
 
 std::shared_ptr<QuorvaneScanner> makeScanner(uint8_t shrink = 1, uint8_t smart = 1, ScannerRange range = {50, 200, 3},

@@ -21,7 +21,9 @@
 namespace {
 
 struct Perform : ClearCalibrationConfirm {
+    QStringList results;
     bool confirmClear(QWidget*) override { return true; }
+    void showClearResult(QWidget*, bool, const QString& text) override { results << text; }
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -145,6 +146,55 @@ TEST(ScanSettingsRules, ClampKeepsTheFrameWithinTheResolution)
         const QRectF frame = resolution == 600 ? QRectF(10, 10, 300, 300) : QRectF(0, 0, 1000, 1500);
         EXPECT_EQ(clampScanFrame(frame, s, resolution, fullArea), (FrameUpdate{frame, false})) << resolution;
     }
+}
+
+TEST(ScanSettingsRules, NearestListedResolution)
+{
+    const std::vector<qint64> upTo1200{150, 300, 600, 1200};
+    const std::pair<qint64, qint64> cases[] = {{4800, 1200}, {2400, 1200}, {1200, 1200}, {700, 600}, {900, 600},
+                                               {901, 1200}, {225, 150},   {75, 150},    {0, 150},   {-5, 150},
+                                               {std::numeric_limits<qint64>::max(), 1200},
+                                               {std::numeric_limits<qint64>::min(), 150}};
+    for (const auto& [stored, offered] : cases) EXPECT_EQ(nearestResolution(upTo1200, stored), offered) << stored;
+    EXPECT_EQ(nearestResolution({}, 4800), 4800);
+}
+
+// The frame on a film unit of 1.5 × 9 inches (225 × 1350 points).
+TEST(ScanFrameRules, FitToTheAreaOfTheSource)
+{
+    const QRectF film(0, 0, 1.5, 9);
+    const QRectF defaultFrame(0, 0, 100, 100);
+    const qint64 custom = rawValue(VekScanFrameType::customized);
+    const qint64 letter = rawValue(VekScanFrameType::letter);
+    const qint64 full = rawValue(VekScanFrameType::fullArea);
+    const struct {
+        QRectF frame;
+        qint64 type;
+        QRectF fitted;
+        bool customized;
+    } cases[] = {
+        {QRectF(10, 20, 100, 200), letter, QRectF(10, 20, 100, 200), false},         // within: untouched
+        {QRectF(0, 0, 225 + 1e-7, 1350), letter, QRectF(0, 0, 225 + 1e-7, 1350), false}, // past by a rounding
+        {QRectF(0, 0, 1275, 1650), letter, QRectF(0, 0, 225, 1350), true},          // cut to the unit
+        {QRectF(100, 1300, 300, 300), custom, QRectF(100, 1300, 125, 50), true},
+        {QRectF(450, 0, 100, 100), custom, defaultFrame, true},                     // wholly beside it
+        {QRectF(225, 0, 100, 100), custom, defaultFrame, true},                     // touching its edge
+        {QRectF(0, 1400, 100, 100), letter, defaultFrame, true},                    // wholly below it
+        {QRectF(450, 0, 100, 100), full, QRectF(0, 0, 225, 1350), false},           // "Full Area" is the unit
+        {QRectF(0, 0, 1275, 1755), full, QRectF(0, 0, 225, 1350), false},
+    };
+    for (const auto& c : cases) {
+        const FrameUpdate update = fitFrameToArea(c.frame, scale, c.type, film, defaultFrame);
+        expectFrame(update.previewRect, c.fitted);
+        EXPECT_EQ(update.customized, c.customized) << c.type;
+    }
+    // A default frame larger than the unit (a small scale) is cut as well.
+    const FrameUpdate small = fitFrameToArea(QRectF(500, 500, 5, 5), 50, custom, film, defaultFrame);
+    expectFrame(small.previewRect, QRectF(0, 0, 75, 100));
+    // Without a usable scale or an area, nothing is known to fit to.
+    const QRectF outside(450, 0, 100, 100);
+    for (const auto& [s, area] : std::vector<std::pair<double, QRectF>>{{0, film}, {NAN, film}, {scale, QRectF()}})
+        EXPECT_EQ(fitFrameToArea(outside, s, custom, area, defaultFrame), (FrameUpdate{outside, false}));
 }
 
 } // namespace

@@ -2,13 +2,14 @@
 // the reactions they run, load, save and reset, and the busy rule.
 #include "gui_test.h"
 #include "group_box.h"
+#include "panel_test.h"
+#include "property_update.h"
 #include "scan_frame_picker.h"
 #include "scan_manager.h"
 #include "scan_settings.h"
 #include "scan_settings_view.h"
 #include "segmented_control.h"
 
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -44,15 +45,9 @@ QStringList rowTexts(const ScanSettingsView& view)
     return texts;
 }
 
-// Picks the item `text` from the open list, as a user does.
 void choose(QComboBox* combo, const QString& text)
 {
-    const int index = combo->findText(text);
-    QVERIFY2(index >= 0, qPrintable(text));
-    combo->showPopup();
-    QAbstractItemView* list = combo->view();
-    list->setCurrentIndex(list->model()->index(index, 0));
-    QTest::keyClick(list, Qt::Key_Return);
+    QVERIFY2(chooseComboItem(combo, text), qPrintable(text));
 }
 
 bool operator==(const ScanSettings::Values& a, const ScanSettings::Values& b)
@@ -61,12 +56,6 @@ bool operator==(const ScanSettings::Values& a, const ScanSettings::Values& b)
         return std::tie(v.scanSource, v.colorType, v.resolution, v.scanFrameType, v.previewImageScale, v.previewRect);
     };
     return tied(a) == tied(b);
-}
-
-void settle()
-{
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
 }
 
 const QStringList noScannerRows = {"No Scanner Connected", "Color Type:", "No Scanner Connected", "No Scanner Connected"};
@@ -82,14 +71,16 @@ private:
     std::unique_ptr<ScanSettingsView> view;
     QTemporaryDir stores;
 
-    // A scanner of id 0x6204, sub-model 0, with both film sources and a full area of 8.5 × 11.7.
-    void connectScanner()
+    // A scanner of id 0x6204 (sub-model 0 lists up to 4800 dpi, 1 up to 1200), with both film sources,
+    // a full area of 8.5 × 11.7 and a film unit of 1.5 × 9 inches.
+    void connectScanner(uint8_t subModel = 0)
     {
         auto scanner = std::make_shared<QuorvaneScanner>();
-        scanner->setInfo(SCANNERINFO{0x6204, 0, "Fake Scanner", 100, 0x105});
+        scanner->setInfo(SCANNERINFO{0x6204, subModel, "Fake Scanner", 100, 0x105});
         ScannerCapabilities capabilities;
         capabilities.sources = 0x0104;
         capabilities.fullScanRect = QRectF(0, 0, 8.5, 11.7);
+        capabilities.filmFrameCap = ScannerFrameCap{4800, ScannerFrameLimits{0, 0, 7200, 43200}};
         scanner->setCapabilities(capabilities);
         manager->setScanner(scanner);
         manager->setScanStatus(rawValue(VekScanStatus::ready));
@@ -170,7 +161,8 @@ private Q_SLOTS:
         QCOMPARE(settings->scanSource(), VekScanSource::negativeFilm);
         QCOMPARE(settings->colorType(), VekColorType::gray);
 
-        // "Letter" from (1, 1) inches: cut at the full area, then customized.
+        // "Letter" from (1, 1) inches on the glass: cut at the full area, then customized.
+        choose(control("scanSourceCombo"), QStringLiteral("Reflective"));
         choose(control("resolutionCombo"), QStringLiteral("300 DPI"));
         settle();
         settings->setPreviewRect(QRectF(150, 150, 100, 100));
@@ -198,24 +190,31 @@ private Q_SLOTS:
         QCOMPARE(settings->previewRect(), QRectF(0, 0, 625, 625));
         QCOMPARE(settings->scanFrameType(), VekScanFrameType::customized);
 
-        // Resolution and frame type as they are: a frame that a clamp would cut stays.
+        // Resolution and frame type as they are: the stored frame is still held to the glass and to
+        // 10000 pixels a side at the resolution, as the pickers and gestures would hold it.
         auto stored = store(QStringLiteral("same.ini"));
         stored->setValue("resolution", 2400);
         stored->setValue("frameType", 18);
         stored->setValue("previewRect", QRectF(0, 0, 2000, 2000));
         view->loadScanSettings(*stored);
         settle();
-        QCOMPARE(settings->previewRect(), QRectF(0, 0, 2000, 2000));
+        QCOMPARE(settings->previewRect(), QRectF(0, 0, 625, 625));
+        // One wholly beside the glass is refused for the default frame.
+        stored->setValue("previewRect", QRectF(1275, 100, 150, 150));
+        view->loadScanSettings(*stored);
+        settle();
+        QCOMPARE(settings->previewRect(), ScanSettings::defaultPreviewRect());
 
-        // Without a scanner the clamp does nothing.
+        // Without a scanner nothing is known to hold it to.
         manager->setScanner(nullptr);
         stored->setValue("resolution", 1200);
+        stored->setValue("previewRect", QRectF(0, 0, 2000, 2000));
         view->loadScanSettings(*stored);
         settle();
         QCOMPARE(settings->previewRect(), QRectF(0, 0, 2000, 2000));
     }
 
-    void unlistedValuesShowBlankCombos()
+    void storedValuesNoPickerOffersAreNotShownOrScanned()
     {
         connectScanner();
         auto stored = store(QStringLiteral("unlisted.ini"));
@@ -224,14 +223,100 @@ private Q_SLOTS:
         stored->setValue("colorType", 9);
         stored->setValue("frameType", 25);
         view->loadScanSettings(*stored);
-        for (const char* name : {"resolutionCombo", "scanSourceCombo", "colorTypeCombo", "frameTypeCombo"}) {
-            QCOMPARE(control(name)->currentIndex(), -1);
-            QCOMPARE(control(name)->currentText(), QString());
-        }
-        // A type that the resolution does not list shows blank too.
+        settle();
+        const struct {
+            const char* combo;
+            const char* shown;
+        } shown[] = {{"resolutionCombo", "150 DPI"},
+                     {"scanSourceCombo", "Reflective"},
+                     {"colorTypeCombo", "RGB Color"},
+                     {"frameTypeCombo", "Customized"}};
+        for (const auto& row : shown) QCOMPARE(control(row.combo)->currentText(), QString::fromLatin1(row.shown));
+        QVERIFY(settings->values() == ScanSettings().values());
+        // A type that the resolution does not list shows blank.
         settings->setResolution(4800);
         settings->setScanFrameType(VekScanFrameType::a4);
         QCOMPARE(control("frameTypeCombo")->currentIndex(), -1);
+    }
+
+    // A resolution that the scanner's list does not hold (stored for a model that goes up to 4800 dpi,
+    // now on one that ends at 1200) gives way to the nearest one listed: shown, and scanned.
+    void resolutionOfAnotherModelFallsBackToTheNearestListed()
+    {
+        connectScanner(1);
+        settings->setPreviewRect(QRectF(0, 0, 1275, 1650));
+        auto stored = store(QStringLiteral("model.ini"));
+        stored->setValue("resolution", 4800);
+        view->loadScanSettings(*stored);
+        QCOMPARE(settings->resolution(), 1200);
+        QCOMPARE(control("resolutionCombo")->currentText(), QStringLiteral("1200 DPI"));
+        settle();
+        // Its limit holds the frame as choosing 1200 would: 10000 pixels are 8.33 inches.
+        QCOMPARE(settings->previewRect(), QRectF(0, 0, 1250, 1250));
+        QCOMPARE(readOut(), QStringLiteral("8.3 x 8.3"));
+
+        // A scanner of a smaller list taking over, and a value set directly, fall back the same way.
+        manager->setScanner(nullptr);
+        connectScanner(0);
+        settings->setResolution(2400);
+        QCOMPARE(control("resolutionCombo")->currentText(), QStringLiteral("2400 DPI"));
+        connectScanner(1);
+        QCOMPARE(settings->resolution(), 1200);
+        settings->setResolution(700);
+        QCOMPARE(settings->resolution(), 600);
+        settings->setResolution(225);
+        QCOMPARE(settings->resolution(), 150);
+        QCOMPARE(control("resolutionCombo")->currentText(), QStringLiteral("150 DPI"));
+    }
+
+    // On the film sources the frame, "Full Area" and the listed sizes are those of the film unit
+    // (1.5 × 9 inches), and the read-out says so; back on the glass the frame stays as it was cut.
+    void frameFollowsTheAreaOfTheSource()
+    {
+        connectScanner();
+        choose(control("frameTypeCombo"), QStringLiteral("Full Area"));
+        settle();
+        QCOMPARE(readOut(), QStringLiteral("8.5 x 11.7"));
+
+        const struct {
+            const char* source;
+            const char* readOut;
+            QRectF frame;
+        } fullArea[] = {{"Positive", "1.5 x 9.0", QRectF(0, 0, 225, 1350)},
+                        {"Reflective", "8.5 x 11.7", QRectF(0, 0, 1275, 1755)},
+                        {"Negative", "1.5 x 9.0", QRectF(0, 0, 225, 1350)}};
+        for (const auto& row : fullArea) {
+            choose(control("scanSourceCombo"), QString::fromLatin1(row.source));
+            settle();
+            QCOMPARE(readOut(), QString::fromLatin1(row.readOut));
+            QCOMPARE(settings->previewRect(), row.frame);
+            QCOMPARE(control("frameTypeCombo")->currentText(), QStringLiteral("Full Area"));
+        }
+        // Every size listed on film is cut to the film unit when chosen.
+        QVERIFY(itemTexts(control("frameTypeCombo")).contains(QStringLiteral("Portrait: 4 x 6")));
+        QVERIFY(!itemTexts(control("frameTypeCombo")).contains(QStringLiteral("Letter")));
+        choose(control("frameTypeCombo"), QStringLiteral("Portrait: 4 x 6"));
+        settle();
+        QCOMPARE(settings->previewRect(), QRectF(0, 0, 225, 900));
+        QCOMPARE(readOut(), QStringLiteral("1.5 x 6.0"));
+        QCOMPARE(control("frameTypeCombo")->currentText(), QStringLiteral("Customized"));
+
+        // A frame of the glass wholly beside the film unit gives the default frame there.
+        choose(control("scanSourceCombo"), QStringLiteral("Reflective"));
+        settings->setPreviewRect(QRectF(450, 300, 150, 150));
+        choose(control("scanSourceCombo"), QStringLiteral("Positive"));
+        settle();
+        QCOMPARE(settings->previewRect(), ScanSettings::defaultPreviewRect());
+        QCOMPARE(readOut(), QStringLiteral("0.7 x 0.7"));
+
+        // A frame within the film unit is left alone, bit for bit.
+        const QRectF within(10.1, 20.2, 150.3, 300.4);
+        settings->setPreviewRect(within);
+        for (const char* source : {"Reflective", "Negative"}) {
+            choose(control("scanSourceCombo"), QString::fromLatin1(source));
+            settle();
+            QVERIFY(sameValue(settings->previewRect(), within));
+        }
     }
 
     void resetKeepsTheScaleAndStoresNothing()
@@ -310,10 +395,11 @@ private Q_SLOTS:
         settings->setResolution(600);
         settings->setPreviewImageScale(1.5);
         settings->setPreviewRect(QRectF(15, 30, 10, 10));
-        choose(control("frameTypeCombo"), QStringLiteral("A5"));
+        choose(control("frameTypeCombo"), QStringLiteral("Full Area"));
         settle();
         const ScanSettings::Values saved = settings->values();
-        QCOMPARE(saved.scanFrameType, VekScanFrameType::a5);
+        QCOMPARE(saved.scanFrameType, VekScanFrameType::fullArea);
+        QCOMPARE(saved.previewRect, QRectF(0, 0, 337.5, 2025)); // the film unit, 1.5 × 9 inches
         auto stored = store(QStringLiteral("round.ini"));
         view->saveScanSettings(*stored);
 
@@ -322,6 +408,21 @@ private Q_SLOTS:
         other.loadScanSettings(*stored);
         settle();
         QVERIFY(loaded.values() == saved);
+    }
+
+    // At the top of a far taller column the panel is as tall as its rows, with and without a scanner.
+    void keepsItsNaturalHeightInATallColumn()
+    {
+        TallColumn column(view.get());
+        for (bool scanner : {false, true, false}) {
+            if (scanner)
+                connectScanner();
+            else
+                manager->setScanner(nullptr);
+            settleLayouts();
+            const QString mismatch = heightMismatch(view.get(), view->groupBox()->content());
+            QVERIFY2(mismatch.isEmpty(), qPrintable(QStringLiteral("scanner %1: ").arg(scanner) + mismatch));
+        }
     }
 
     void snapshots()

@@ -112,6 +112,18 @@ TEST_F(ScannerTest, AFilmOnlyScannerIsDescribedByItsFilmUnit)
     EXPECT_EQ(caps.filmFrameCap.Max.Bottom, 9599);
 }
 
+// A source other than film, or film on a scanner without a film unit, scans the glass.
+TEST(SourceScanArea, WithoutFilmTheGlass)
+{
+    ScannerCapabilities caps;
+    caps.fullScanRect = QRectF(0, 0, 8.5, 11.7);
+    caps.filmFrameCap = ScannerFrameCap{4800, ScannerFrameLimits{0, 0, 7199, 43199}};
+    EXPECT_EQ(sourceScanArea(caps, 4), QRectF(0, 0, 7199.0f / 4800.0f, 43199.0f / 4800.0f));
+    EXPECT_EQ(sourceScanArea(caps, 2), caps.fullScanRect);
+    caps.filmFrameCap = ScannerFrameCap{};
+    EXPECT_EQ(sourceScanArea(caps, 3), caps.fullScanRect);
+}
+
 TEST_F(ScannerTest, WhatMakesLoadDriverAnswerNo)
 {
     const auto loadFails = [&](const char* why) {
@@ -323,6 +335,42 @@ TEST_F(ScannerTest, ScanRectIsCutAtTheFarEdgesAndUnsafeRectanglesSendNothing)
         EXPECT_FALSE(scanner->setScanRect(rect, 1)) << rect.x() << " " << rect.y();
     EXPECT_FALSE(scanner->setScanRect(QRectF(60, 0, 1, 1), 0)); // 72000 pixels
     EXPECT_TRUE(driver.trace().empty());
+}
+
+// A frame the application limits to 10000 pixels a side in inches must stay within the limit once
+// the driver has made whole thousandths of an inch of its edges ((far - near + 1) thousandths at
+// the resolution): its far edges are drawn in as far as that takes, and no further.
+TEST_F(ScannerTest, FramesAtTheLimitStayWithinItAsTheDriverCountsThem)
+{
+    load();
+    ASSERT_TRUE(scanner->setScanSource(1)); // frames in pixels at 1200 dpi
+    const auto driverPixels = [](uint32_t near, uint32_t far, int64_t resolution) {
+        return (int64_t(far) * 1000 / 1200 - int64_t(near) * 1000 / 1200 + 1) * resolution / 1000;
+    };
+    struct Case {
+        int64_t resolution;
+        double x, y;
+    };
+    for (const Case c : {Case{2400, 0.3, 0.7}, Case{4800, 0.3001, 1.0}, Case{4800, 0, 0}, Case{9600, 0.25, 0.5}}) {
+        SCOPED_TRACE(testing::Message() << c.resolution << " dpi at " << c.x << ", " << c.y);
+        ASSERT_TRUE(scanner->setResolution(c.resolution));
+        const double side = 10000.0 / double(c.resolution);
+        ASSERT_TRUE(scanner->setScanRect(QRectF(c.x, c.y, side, side), 0));
+        const SEFrame f = driver.calls(SE_CMD_SCAN_FRAME).back().as<SEFrame>();
+        EXPECT_EQ(f.left, uint16_t(c.x * 1200));
+        EXPECT_EQ(f.top, uint16_t(c.y * 1200));
+        EXPECT_LE(driverPixels(f.left, f.right, c.resolution), 10000);
+        EXPECT_LE(driverPixels(f.top, f.bottom, c.resolution), 10000);
+        // Only as far in as needed: one pixel more passes the limit or the rectangle.
+        EXPECT_TRUE(driverPixels(f.left, f.right + 1, c.resolution) > 10000 || f.right + 1 > (c.x + side) * 1200);
+        EXPECT_TRUE(driverPixels(f.top, f.bottom + 1, c.resolution) > 10000 || f.bottom + 1 > (c.y + side) * 1200);
+    }
+    // Frames below the limit are sent as they are.
+    ASSERT_TRUE(scanner->setResolution(300));
+    ASSERT_TRUE(scanner->setScanRect(QRectF(1, 2, 3, 4), 0));
+    const SEFrame f = driver.calls(SE_CMD_SCAN_FRAME).back().as<SEFrame>();
+    EXPECT_EQ(f.right, 4800);
+    EXPECT_EQ(f.bottom, 7200);
 }
 
 TEST_F(ScannerTest, InchesOnASourceTheScannerLacksSendNoFrame)

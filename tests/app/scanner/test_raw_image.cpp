@@ -80,11 +80,15 @@ TEST(RawImage, WrittenAsTheCanvasOrNotAtAll)
     canvas->place(*makeBlockImage(line.data(), 5, 1, line.size()), 1);
 
     for (const bool big : {false, true}) {
-        EXPECT_EQ(printed([&] { EXPECT_EQ(writeTIFF(*canvas, path, big), path); }), "");
+        EXPECT_EQ(printed([&] { EXPECT_EQ(writeTIFF(*canvas, path, 300, big), path); }), "");
         EXPECT_EQ(fileBytes(path).left(4), big ? QByteArray("II\x2B\0", 4) : QByteArray("II\x2A\0", 4));
         vips::VImage image = vips::VImage::new_from_file(QFile::encodeName(path).constData());
         EXPECT_EQ(image.interpretation(), VIPS_INTERPRETATION_sRGB);
         EXPECT_FALSE(image.get_typeof(VIPS_META_ICC_NAME)); // the driver's bytes, no profile
+        // The scan's resolution, in inches.
+        EXPECT_STREQ(image.get_string("resolution-unit"), "in");
+        EXPECT_NEAR(image.xres() * 25.4, 300.0, 1e-3);
+        EXPECT_NEAR(image.yres() * 25.4, 300.0, 1e-3);
         std::size_t size = 0;
         std::unique_ptr<void, decltype(&g_free)> pixels(image.write_to_memory(&size), g_free);
         ASSERT_EQ(size, canvas->byteCount());
@@ -95,7 +99,7 @@ TEST(RawImage, WrittenAsTheCanvasOrNotAtAll)
     const QByteArray previous = fileBytes(path);
     ASSERT_TRUE(QFile::link("/dev/full", path + ".part"));
     for (const QString& to : {path, dir.path() + "/missing/raw_image.tiff"})
-        EXPECT_EQ(printed([&] { EXPECT_FALSE(writeTIFF(*canvas, to)); }), "Failed to write image to file\n");
+        EXPECT_EQ(printed([&] { EXPECT_FALSE(writeTIFF(*canvas, to, 300)); }), "Failed to write image to file\n");
     EXPECT_EQ(fileBytes(path), previous);
     EXPECT_FALSE(QFileInfo(path + ".part").isSymLink());
 }

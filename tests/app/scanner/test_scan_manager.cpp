@@ -249,8 +249,14 @@ TEST_F(ScanManagerTest, StopEndsTheScanAfterTheCallInFlight)
 
 TEST_F(ScanManagerTest, PreviewAndFinalScanRequests)
 {
+    // The raw image carries the resolution it was scanned at, in inches.
+    const auto rawDpi = [] {
+        const vips::VImage image = vips::VImage::new_from_file(QFile::encodeName(rawPath()).constData());
+        return image.get_string("resolution-unit") == std::string("in") ? image.xres() * 25.4 : 0.0;
+    };
     ASSERT_TRUE(scan(ScanMode::preview).has_value());
     EXPECT_EQ(driver.calls(SE_CMD_RESOLUTION).back().value, 150u);
+    EXPECT_NEAR(rawDpi(), 150.0, 1e-3);
     // The whole reflective area, 10199 × 14039 pixels at 1200, through inches of single precision.
     const SEFrame whole = driver.calls(SE_CMD_SCAN_FRAME).back().as<SEFrame>();
     EXPECT_EQ(whole.left + whole.top, 0);
@@ -260,6 +266,7 @@ TEST_F(ScanManagerTest, PreviewAndFinalScanRequests)
     // 1 × 0.5 inches at (0.5, 0.25).
     ASSERT_TRUE(scan().has_value());
     EXPECT_EQ(driver.calls(SE_CMD_RESOLUTION).back().value, 600u);
+    EXPECT_NEAR(rawDpi(), 600.0, 1e-3);
     const SEFrame frame = driver.calls(SE_CMD_SCAN_FRAME).back().as<SEFrame>();
     EXPECT_EQ((std::vector<int>{frame.left, frame.top, frame.right, frame.bottom}), (std::vector<int>{600, 300, 1800, 900}));
 }

@@ -149,6 +149,32 @@ TEST_F(VarnothTest, ConnectsAndReadsTheScannersInformationAndCapabilities)
     scanner.unloadDriver();
 }
 
+// A frame at the application's limit of 10000 pixels a side, at the highest resolutions and away
+// from the origin: the image the plug-in announces never passes the limit, nor falls short of it
+// by more than the thousandth of an inch the plug-in's frame is counted in.
+TEST_F(VarnothTest, AFrameAtThePixelLimitStaysWithinIt)
+{
+    add_scanner();
+    QuorvaneScanner scanner(folder->path());
+    ASSERT_TRUE(scanner.loadDriver());
+    ASSERT_TRUE(scanner.setScanSource(1));
+    struct Case {
+        int64_t resolution;
+        double x, y;
+    };
+    for (const Case c : {Case{2400, 0, 0}, Case{2400, 0.3, 1.7}, Case{4800, 0.3001, 2.5}, Case{4800, 1.1, 0.05}}) {
+        SCOPED_TRACE(testing::Message() << c.resolution << " dpi at " << c.x << ", " << c.y);
+        ASSERT_TRUE(scanner.setResolution(c.resolution));
+        const double side = 10000.0 / double(c.resolution);
+        ASSERT_TRUE(scanner.setScanRect(QRectF(c.x, c.y, side, side), 0));
+        const EIMAGEINFO info = scanner.getImageInfo();
+        EXPECT_LE(info.WidthPixels, 10000);
+        EXPECT_LE(info.HeightLines, 10000);
+        EXPECT_GE(info.WidthPixels, 10000 - c.resolution / 1000 - 1);
+        EXPECT_GE(info.HeightLines, 10000 - c.resolution / 1000 - 1);
+    }
+}
+
 TEST_F(VarnothTest, TheSubmodelComesFromTheScanner)
 {
     add_scanner("submodel2");

@@ -38,6 +38,10 @@ struct PageWindow {
 class HookedScannerModel : public sim::ScannerModel {
 public:
     void delayImageReads(std::chrono::milliseconds delay) { delayMs_ = delay.count(); }
+    // Once this many more bytes of image data have gone to the host, the device holds every further
+    // read back (heldBack), until the test takes it off the bus.
+    void holdBackAfterImageBytes(int64_t bytes) { holdAfter_ = bytes; }
+    bool heldBack() const { return heldBack_; }
     void refuseImageRead(int occurrence) { refuseAt_ = occurrence; }
     // Image reads asked for so far (each job frame "IMG" of an image page).
     int imageReads() const { return imageReads_; }
@@ -70,7 +74,13 @@ public:
             if (now - *heldSince_ < delay) return sim::kPending;
             heldSince_.reset();
         }
-        return sim::ScannerModel::in(endpoint, buffer);
+        if (endpoint == 0x81 && heldBack_) return sim::kPending;
+        const int delivered = sim::ScannerModel::in(endpoint, buffer);
+        if (endpoint == 0x81 && imageReading_ && delivered > 0 && holdAfter_ > 0 && (holdAfter_ -= delivered) <= 0) {
+            holdAfter_ = 0;
+            heldBack_ = true;
+        }
+        return delivered;
     }
 
 private:
@@ -99,6 +109,8 @@ private:
 
     std::atomic<int64_t> delayMs_{0};
     std::atomic<int> refuseAt_{0};
+    std::atomic<int64_t> holdAfter_{0};
+    std::atomic<bool> heldBack_{false};
     std::atomic<int> imageReads_{0};
     bool imageReading_ = false;
     std::optional<std::chrono::steady_clock::time_point> heldSince_;
@@ -132,11 +144,16 @@ public:
     // with this profile: the device returning after a disconnect. The old models are destroyed.
     HookedScannerModel& replugScanner(const std::string& profile = "default")
     {
+        unplugAll();
+        ++replugs_;
+        return addScanner(profile);
+    }
+    // Takes every scanner off the bus.
+    void unplugAll()
+    {
         for (sim::VirtualDevice* device : testbed_->devices())
             if (!device->gone()) testbed_->unplug(*device);
         testbed_->settle();
-        ++replugs_;
-        return addScanner(profile);
     }
     // Whether the scanner last plugged in has left the bus (after an injected disconnect).
     bool scannerGone() const

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace {
 
 struct Snapshot {
@@ -40,15 +42,46 @@ TEST(AppSettingsLoad, MissingKeysSetDefaultsAndCalibrationFollowsSupport) {
     EXPECT_EQ(snapshot(unsupported), (Snapshot{true, true, true, 100, 8, 1}));
 }
 
-TEST(AppSettingsLoad, StoredValuesAreTakenUnchecked) {
+TEST(AppSettingsLoad, StoredValuesAreTakenWhenTheirPickersOfferThem) {
     StoreFiles files;
     AppSettings s;
     s.load(*files.withText("showPreviousPreview=false\nopenImageAfterScan=FALSE\n"
-                           "resetFilenameSuffix=0\nexposureRatio=0\nscanQuality=3\ncalibrationMode=1"),
+                           "resetFilenameSuffix=0\nexposureRatio=0\nscanQuality=1\ncalibrationMode=1"),
            true);
-    EXPECT_EQ(snapshot(s), (Snapshot{false, false, false, 0, 3, 1}));
-    s.load(*files.withText("showPreviousPreview=True\nexposureRatio=1000\ncalibrationMode=-7"), true);
-    EXPECT_EQ(snapshot(s), (Snapshot{true, true, true, 1000, 8, -7}));
+    EXPECT_EQ(snapshot(s), (Snapshot{false, false, false, 0, 1, 1}));
+    s.load(*files.withText("showPreviousPreview=True\nexposureRatio=1000\ncalibrationMode=0"), true);
+    EXPECT_EQ(snapshot(s), (Snapshot{true, true, true, 1000, 8, 0}));
+}
+
+// A value no picker can give is not taken: a fresh object keeps its default. With the scanner's
+// exposure-ratio picker the ratio must lie between its smallest and largest value; without it,
+// within what the scanner's field carries.
+TEST(AppSettingsLoad, ValuesNoPickerOffersGiveTheDefault) {
+    const std::optional<ValueRange<qint64>> noPicker;
+    const std::optional<ValueRange<qint64>> picker = ValueRange<qint64>{50, 200};
+    const struct {
+        const char* stored;
+        std::optional<ValueRange<qint64>> exposureRatios;
+        Snapshot expected;
+    } cases[] = {
+        {"scanQuality=3", noPicker, {true, true, true, 100, 8, 0}},
+        {"scanQuality=0\ncalibrationMode=2", noPicker, {true, true, true, 100, 8, 0}},
+        {"calibrationMode=-7", noPicker, {true, true, true, 100, 8, 0}},
+        {"exposureRatio=-1", noPicker, {true, true, true, 100, 8, 0}},
+        {"exposureRatio=65536", noPicker, {true, true, true, 100, 8, 0}},
+        {"exposureRatio=65535", noPicker, {true, true, true, 65535, 8, 0}},
+        {"exposureRatio=49", picker, {true, true, true, 100, 8, 0}},
+        {"exposureRatio=201", picker, {true, true, true, 100, 8, 0}},
+        {"exposureRatio=0", picker, {true, true, true, 100, 8, 0}},
+        {"exposureRatio=50", picker, {true, true, true, 50, 8, 0}},
+        {"exposureRatio=200", picker, {true, true, true, 200, 8, 0}},
+    };
+    StoreFiles files;
+    for (const auto& c : cases) {
+        AppSettings s;
+        s.load(*files.withText(c.stored), true, c.exposureRatios);
+        EXPECT_EQ(snapshot(s), c.expected) << c.stored;
+    }
 }
 
 TEST(AppSettingsLoad, UnusableValuesKeepTheCurrentOnes) {
@@ -67,7 +100,7 @@ TEST(AppSettingsSave, RoundTripsEveryValue) {
     StoreFiles files;
     AppSettings saved;
     setAwayFromDefaults(saved);
-    saved.setExposureRatio(-42);
+    saved.setExposureRatio(42);
     auto store = files.empty();
     saved.save(*store);
     QStringList expected{"showPreviousPreview", "openImageAfterScan", "resetFilenameSuffix",

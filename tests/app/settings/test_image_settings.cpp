@@ -60,10 +60,45 @@ TEST(ImageSettingsLoad, UnknownCasesAndUnusableNumbersKeepTheCurrentValue) {
     EXPECT_EQ(doubles(s), kDefaults);
 }
 
+// A number outside its slider's range (±1e308 made a black image) is not taken; the slider's ends
+// are. Brightness, which no control sets, is an offset within ±1.
+TEST(ImageSettingsLoad, NumbersOutsideTheirSliderGiveTheDefault) {
+    const struct {
+        const char* key;
+        double (ImageSettings::*get)() const;
+        double low, high;
+    } sliders[] = {
+        {"exposure", &ImageSettings::exposure, -2.0, 2.0},
+        {"brightness", &ImageSettings::brightness, -1.0, 1.0},
+        {"contrast", &ImageSettings::contrast, 0.5, 1.5},
+        {"saturation", &ImageSettings::saturation, 0.0, 2.0},
+        {"hue", &ImageSettings::hue, -1.0, 1.0},
+        {"sharpeness", &ImageSettings::sharpeness, -2.0, 2.0},
+        {"threshold", &ImageSettings::threshold, 0.2, 0.8},
+    };
+    StoreFiles files;
+    const ImageSettings defaults;
+    for (const auto& slider : sliders) {
+        const double fallback = (defaults.*slider.get)();
+        const double nudge = 1e-9;
+        const struct {
+            double stored;
+            double expected;
+        } cases[] = {{1e308, fallback},         {-1e308, fallback},          {slider.low - nudge, fallback},
+                     {slider.high + nudge, fallback}, {slider.low, slider.low}, {slider.high, slider.high}};
+        for (const auto& c : cases) {
+            ImageSettings s;
+            const QByteArray line = QByteArray(slider.key) + '=' + QByteArray::number(c.stored, 'g', 17);
+            s.load(*files.withText(line));
+            EXPECT_EQ((s.*slider.get)(), c.expected) << line.toStdString();
+        }
+    }
+}
+
 TEST(ImageSettingsSave, RoundTripsDoublesExactlyAndStoresOnlyTheTenValues) {
     StoreFiles files;
     ImageSettings saved;
-    const Doubles values{1.0 / 3.0, -0.1, 1e-300, 5.0, -0.75, 2.0 / 7.0, 0.2};
+    const Doubles values{1.0 / 3.0, -0.1, 0.5 + 1e-15, 1.9, -0.75, 2.0 / 7.0, 0.2};
     setDoubles(saved, values);
     saved.setAdjustmentMethod(AdjustmentMethod::doc);
     saved.setGrayMode(GrayMode::mono);

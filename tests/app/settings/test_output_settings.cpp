@@ -81,7 +81,7 @@ TEST(OutputSettingsLoad, UnknownOrUnusableValuesKeepTheCurrentOnes) {
     EXPECT_EQ(s.jpegQuality(), JPEGQuality::medium);
     EXPECT_EQ(s.format(), OutputFormat::tiff);
     EXPECT_EQ(s.suffixNumber(), 1);
-    EXPECT_EQ(s.suffixLength(), 9);
+    EXPECT_EQ(s.suffixLength(), 3);
     EXPECT_TRUE(s.isAutoSuffix());
     EXPECT_EQ(s.directoryPath(), folder);
 
@@ -89,6 +89,47 @@ TEST(OutputSettingsLoad, UnknownOrUnusableValuesKeepTheCurrentOnes) {
     s.load(*files.withText("prefixType=2\ntiffCompression=6"), true, kToday);
     EXPECT_EQ(s.prefixType(), PrefixType::text);
     EXPECT_EQ(s.tiffCompression(), TIFFCompression::lzw);
+}
+
+// An empty folder planned "/scan-001.tiff" and a relative one wrote into the working folder: a stored
+// folder that is not an absolute path gives the default folder, also over a usable one in memory.
+TEST(OutputSettingsLoad, FoldersThatAreNotAbsoluteGiveTheDefaultFolder) {
+    StoreFiles files;
+    const QString folder = OutputSettings().directoryPath();
+    ASSERT_TRUE(folder.startsWith('/'));
+    const struct {
+        QByteArray stored;
+        QString expected;
+    } cases[] = {
+        {"directoryPath=", folder},
+        {"directoryPath=scans", folder},
+        {"directoryPath=./scans", folder},
+        {"directoryPath=~/scans", folder},
+        {"directoryPath=:/scans", folder},
+        {"directoryPath=/srv/a\\0b", folder},  // "\0" in the file is a NUL in the text
+        {"directoryPath=/srv/scans", "/srv/scans"},
+        {"directoryPath=/", "/"},
+    };
+    for (const auto& c : cases) {
+        OutputSettings s;
+        s.setDirectoryPath("/elsewhere");
+        s.load(*files.withText(c.stored), true, kToday);
+        EXPECT_EQ(s.directoryPath(), c.expected) << c.stored.toStdString();
+    }
+    // Nothing usable stored: a folder in memory that cannot be used gives way too.
+    OutputSettings s;
+    s.setDirectoryPath("");
+    s.load(*files.withText("directoryPath=@Size(1 2)"), true, kToday);
+    EXPECT_EQ(s.directoryPath(), folder);
+}
+
+TEST(OutputSettingsLoad, OnlyTheSuffixLengthsOfThePickerAreTaken) {
+    StoreFiles files;
+    for (qint64 length : {-1, 0, 1, 2, 5, 6, 1000}) {
+        OutputSettings s;
+        s.load(*files.withText("suffixLength=" + QByteArray::number(length)), true, kToday);
+        EXPECT_EQ(s.suffixLength(), length == 2 || length == 5 ? length : 3) << length;
+    }
 }
 
 TEST(OutputSettingsSave, WritesTheElevenKeysAndRoundTrips) {

@@ -22,7 +22,7 @@ void expectSameBits(const QRectF& a, const QRectF& b) {
 
 static_assert(ScanSettings::previewResolution == 150.0);
 
-TEST(ScanSettingsLoad, EmptyStoreKeepsDefaultsAndIntegersAreTakenAsTheyStand) {
+TEST(ScanSettingsLoad, EmptyStoreKeepsDefaultsAndOfferedValuesAreTaken) {
     StoreFiles files;
     ScanSettings s;
     s.load(*files.empty());
@@ -34,17 +34,65 @@ TEST(ScanSettingsLoad, EmptyStoreKeepsDefaultsAndIntegersAreTakenAsTheyStand) {
     EXPECT_EQ(v.previewImageScale, 1.0);
     EXPECT_EQ(v.previewRect, QRectF(0, 0, 100, 100));
 
-    s.load(*files.withText("frameType=5\nscanSource=2\ncolorType=9\nresolution=123456"));
+    s.load(*files.withText("frameType=5\nscanSource=4\ncolorType=2\nresolution=4800"));
     EXPECT_EQ(s.scanFrameTypeRawValue(), 5);
-    EXPECT_EQ(s.scanSourceRawValue(), 2);
-    EXPECT_EQ(s.colorTypeRawValue(), 9);
-    EXPECT_EQ(s.resolution(), 123456);
+    EXPECT_EQ(s.scanSourceRawValue(), 4);
+    EXPECT_EQ(s.colorTypeRawValue(), 2);
+    EXPECT_EQ(s.resolution(), 4800);
+}
+
+// What no picker offers would reach the scanner as it stands (a colour type 7 scans as colour, a
+// frame type 999 as the full area): a fresh object keeps its default instead.
+TEST(ScanSettingsLoad, ValuesNoPickerOffersGiveTheDefault) {
+    const char* stores[] = {
+        "scanSource=2", "scanSource=0", "scanSource=5", "colorType=7", "colorType=-1", "colorType=3",
+        "frameType=999", "frameType=19", "frameType=-1", "resolution=4801", "resolution=75",
+        "resolution=0", "resolution=-150", "resolution=123456", "resolution=700",
+    };
+    StoreFiles files;
+    const ScanSettings::Values defaults = ScanSettings().values();
+    const auto expectDefaults = [&](const ScanSettings& s, const std::string& stored) {
+        const ScanSettings::Values v = s.values();
+        EXPECT_EQ(v.scanSource, defaults.scanSource) << stored;
+        EXPECT_EQ(v.colorType, defaults.colorType) << stored;
+        EXPECT_EQ(v.resolution, defaults.resolution) << stored;
+        EXPECT_EQ(v.scanFrameType, defaults.scanFrameType) << stored;
+        EXPECT_EQ(v.previewRect, defaults.previewRect) << stored;
+    };
+    for (const char* stored : stores) {
+        ScanSettings s;
+        s.load(*files.withText(stored));
+        expectDefaults(s, stored);
+    }
+    // A frame that no gesture draws: without an area, or left of or above the preview.
+    for (const QRectF frame : {QRectF(-1, 0, 10, 10), QRectF(0, -0.5, 10, 10), QRectF(0, 0, 0, 10),
+                               QRectF(0, 0, 10, -10), QRectF(5, 5, -2.5, 100)}) {
+        auto written = files.empty();
+        written->setValue("previewRect", frame);
+        ScanSettings s;
+        s.load(*files.copyOf(*written));
+        expectDefaults(s, "a frame");
+    }
+    // Every value a picker offers is taken, the ends of each list included.
+    for (qint64 resolution : ScanSettings::resolutions) {
+        ScanSettings s;
+        s.load(*files.withText("resolution=" + QByteArray::number(resolution) + "\nframeType=0"));
+        EXPECT_EQ(s.resolution(), resolution);
+        EXPECT_EQ(s.scanFrameType(), VekScanFrameType::fullArea);
+    }
+    auto written = files.withText("scanSource=3\ncolorType=1\nframeType=18");
+    written->setValue("previewRect", QRectF(0, 0, 0.5, 0.5));
+    ScanSettings s;
+    s.load(*files.copyOf(*written));
+    EXPECT_EQ(s.scanSource(), VekScanSource::positiveFilm);
+    EXPECT_EQ(s.colorType(), VekColorType::gray);
+    EXPECT_EQ(s.previewRect(), QRectF(0, 0, 0.5, 0.5));
 }
 
 TEST(ScanSettingsSave, RoundTripsTheFrameBitExact) {
     StoreFiles files;
     ScanSettings saved;
-    const QRectF frame(0.1, 1.0 / 3.0, -2.5, 100);
+    const QRectF frame(0.1, 1.0 / 3.0, 2.5 / 3.0, 100);
     saved.setPreviewRect(frame);
     saved.setPreviewImageScale(0.7);
     saved.setScanSource(VekScanSource::negativeFilm);

@@ -6,30 +6,39 @@
 #include "content_view.h"
 #include "fake_driver.h"
 #include "gui_test.h"
+#include "hand_made_scanner.h"
 #include "image_settings.h"
 #include "lumenfield_app.h"
 #include "output_settings.h"
 #include "panel_style.h"
+#include "preview_geometry.h"
 #include "preview_image_view.h"
 #include "preview_images.h"
 #include "scan_manager.h"
+#include "scan_frame_rules.h"
 #include "scan_settings.h"
 #include "splash_screen_view.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGraphicsOpacityEffect>
 #include <QLayout>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QToolBar>
 #include <QToolButton>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -63,7 +72,23 @@ bool failureButtonsShown(const SplashScreenView& splash)
            child(&splash, "connectButton")->isVisibleTo(&splash);
 }
 
-const QString failureText = QStringLiteral("Please make sure the scanner is turned on, and connected to your mac.");
+const QString failureText =
+    QStringLiteral("No scanner was found. Please make sure the scanner is turned on, and connected to this computer.");
+
+// The label's text without the breaks it may make after each '/' of a path.
+QString plainText(const QString& text)
+{
+    return QString(text).remove(QChar(0x200B));
+}
+
+// A new file in place of the one at `path` (never written through: the old one may be mapped).
+void overwrite(const std::filesystem::path& path, const QByteArray& bytes)
+{
+    std::filesystem::remove(path);
+    QFile file(QString::fromStdString(path.string()));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
 
 // The program's event loop with `action` as its first event, for at most 20 s.
 int runUntilQuit(const std::function<void()>& action)
@@ -77,20 +102,6 @@ QByteArray storeBytes()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// A scanner with information and capabilities set by hand and no driver.
-std::shared_ptr<QuorvaneScanner> handMadeScanner(uint8_t smartCalibration, uint8_t subModel = 0)
-{
-    auto scanner = std::make_shared<QuorvaneScanner>();
-    scanner->setInfo(SCANNERINFO{0x6204, subModel, "Hand Made", 100, 0x105});
-    ScannerCapabilities capabilities;
-    capabilities.sources = 0x104;
-    capabilities.fullScanRect = QRectF(0, 0, 8.5, 11.7);
-    capabilities.isSupportSmartCalibration = smartCalibration;
-    capabilities.resolutionRange = ScannerRange{50, 4800, 1};
-    scanner->setCapabilities(capabilities);
-    return scanner;
-}
-
 } // namespace
 
 class AppTest : public QObject {
@@ -102,6 +113,22 @@ class AppTest : public QObject {
     std::shared_ptr<QuorvaneScanner> fakeScanner() const
     {
         return std::make_shared<QuorvaneScanner>(drivers->path());
+    }
+
+    // Reads of 50 lines of a 400-line image, 300 ms each: a scan that runs long enough to act on.
+    void slowScans()
+    {
+        driver.scan.geometry = SEImageInfo{120, 400, 360};
+        driver.scan.linesPerRead = 50;
+        driver.scan.delay = 300ms;
+    }
+    // The program started on the fake driver, until its main window shows alone.
+    bool startConnected(LumenfieldApp& app)
+    {
+        app.scanManager().setScanner(fakeScanner());
+        app.start();
+        return QTest::qWaitFor(
+            [&] { return app.mainWindow() && app.mainWindow()->isVisible() && !app.splashWindow(); }, 5000);
     }
 
     // The shared objects of a main window, with its scanner made by hand.
@@ -204,6 +231,46 @@ private Q_SLOTS:
         manager.waitForWorker();
     }
 
+    // Each way a connect can fail has its own words, and none names another platform.
+    void connectTellsWhyItFailed()
+    {
+        ScanManager manager;
+        const auto attempt = [&](const std::filesystem::path& folder) {
+            manager.setScanner(std::make_shared<QuorvaneScanner>(folder));
+            auto splash = std::make_unique<SplashScreenView>(manager, [] {});
+            splash->show();
+            [&] { QVERIFY(QTest::qWaitFor([&] { return !splash->isConnecting(); }, 5000)); }();
+            manager.waitForWorker();
+            return plainText(statusMessage(*splash));
+        };
+
+        // A bundle whose code is damaged.
+        overwrite(drivers->code("FakeAlpha", "FakeAlpha"), "not a shared object");
+        QString text = attempt(drivers->path());
+        const std::string bundle = (drivers->path() / "FakeAlpha.bundle").string();
+        QVERIFY2(text.startsWith(QStringLiteral("The scanner driver could not be loaded from %1: ")
+                                     .arg(QString::fromStdString(bundle))),
+                 qPrintable(text));
+        // A bundle without the entry point.
+        fake::DriverFolder noEntry;
+        noEntry.add("FakeNoEntry");
+        text = attempt(noEntry.path());
+        QVERIFY2(text.contains(QStringLiteral("FakeNoEntry.bundle: the driver's code has no entry point SE_main.")),
+                 qPrintable(text));
+        // No bundle at all: the folder is named.
+        QTemporaryDir empty;
+        text = attempt(empty.path().toStdString());
+        QCOMPARE(text, QStringLiteral("The scanner driver could not be loaded from %1: no driver bundle was found there.")
+                           .arg(empty.path()));
+        // A driver that lists no scanner (and nothing on the bus).
+        fake::DriverFolder working;
+        working.add("FakeAlpha");
+        driver.defaults.devices.clear();
+        text = attempt(working.path());
+        QCOMPARE(text, failureText);
+        QVERIFY(!text.contains(QStringLiteral("mac")));
+    }
+
     void exposureIndicator()
     {
         const std::unique_ptr<Window> w = makeWindow();
@@ -290,8 +357,13 @@ private Q_SLOTS:
         for (const QSize size : {w->view.minimumSizeHint(), QSize(2600, 1500)}) {
             w->view.resize(size);
             QCoreApplication::processEvents();
-            for (const char* column : {"leftColumn", "rightColumn"})
-                QCOMPARE(child(&w->view, column)->layout()->contentsRect().width(), 400);
+            // The column's own width less its padding: its layout may still be waiting to be redone
+            // for what the resize changed in the panels.
+            for (const char* column : {"leftColumn", "rightColumn"}) {
+                const QWidget* box = child(&w->view, column);
+                const QMargins padding = box->layout()->contentsMargins();
+                QCOMPARE(box->width() - padding.left() - padding.right(), 400);
+            }
             const QSize area = child(&w->view, "previewArea")->size();
             QVERIFY(area.width() >= 600 && area.height() >= 800);
         }
@@ -319,11 +391,118 @@ private Q_SLOTS:
         app.loadAppSettings(store);
         QCOMPARE(options.calibrationModeRawValue(), 1);
 
+        // What the pickers do not offer is not taken: a quality of 3, and with the scanner's
+        // exposure-ratio picker (0.5 to 2.0) a ratio of 10.0.
         store.setValue("scanQuality", 3);
+        store.setValue("exposureRatio", 1000);
         options.setExposureRatio(150);
         app.loadAppSettings(store);
-        QCOMPARE(options.scanQualityRawValue(), 3);
+        QCOMPARE(options.scanQualityRawValue(), 8);
+        QCOMPARE(options.exposureRatio(), 1000); // no picker: within what the scanner's field holds
+        auto scanner = handMadeScanner(1);
+        ScannerCapabilities capabilities = scanner->capabilities();
+        capabilities.isSupportShrinkableExposureRatio = 1;
+        capabilities.shrinkableExposureRange = ScannerRange{50, 200, 3};
+        scanner->setCapabilities(capabilities);
+        app.scanManager().setScanner(scanner);
+        options.setExposureRatio(150);
+        app.loadAppSettings(store);
         QCOMPARE(options.exposureRatio(), 150);
+        store.setValue("exposureRatio", 200);
+        app.loadAppSettings(store);
+        QCOMPARE(options.exposureRatio(), 200);
+    }
+
+    // What the scan panel shows is what the scanner is asked for: a stored resolution of another
+    // model, a stored frame beside the glass, and frames carried over to the film unit (the fake's is
+    // 1.5 × 2 inches), checked in the panel, on the pane and in the commands sent to the driver.
+    void whatThePanelShowsIsScanned()
+    {
+        driver.subModel = 1; // its resolutions end at 1200
+        const std::shared_ptr<QuorvaneScanner> scanner = fakeScanner();
+        QVERIFY(scanner->loadDriver());
+        const auto w = std::make_unique<Window>();
+        w->manager.setScanner(scanner);
+        w->manager.setScanStatus(rawValue(VekScanStatus::ready));
+        QTemporaryDir outputFolder;
+        w->output.setDirectoryPath(outputFolder.path());
+        w->app.setOpenImageAfterScan(false);
+        ContentController& controller = w->view.controller();
+        controller.setRawPreview(1, gradientPreview(1275, 1755));
+        controller.setRawPreview(3, gradientPreview(225, 300));
+        const auto combo = [&](const char* name) { return child<QComboBox>(&w->view, name); };
+        const auto readOut = [&] { return child<QLabel>(&w->view, "frameSizeLabel")->text(); };
+        const auto settle = [] {
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+        };
+        // The resolution and the frame (in the source's base pixels) that a scan sends.
+        const auto scanned = [&](int16_t& resolution, SEFrame& frame) {
+            driver.clearTrace();
+            QVERIFY(controller.scanImage());
+            QVERIFY(QTest::qWaitFor([&] { return !controller.isFlowBusy(); }, 20000));
+            const std::vector<fake::Call> resolutions = driver.calls(SE_CMD_RESOLUTION);
+            const std::vector<fake::Call> frames = driver.calls(SE_CMD_SCAN_FRAME);
+            QVERIFY(!resolutions.empty() && !frames.empty());
+            resolution = int16_t(resolutions.back().value);
+            frame = frames.back().as<SEFrame>();
+        };
+        const auto near = [](int value, int expected) { return std::abs(value - expected) <= 1; };
+
+        {
+            QSettings store;
+            store.setValue("resolution", 4800);
+            store.setValue("previewImageScale", 1.0);
+            store.setValue("previewRect", QRectF(1500, 2000, 100, 100));
+            w->view.loadSettings(store);
+        }
+        settle();
+        QCOMPARE(combo("resolutionCombo")->currentText(), QStringLiteral("1200 DPI"));
+        QCOMPARE(w->scan.previewRect(), QRectF(0, 0, 100, 100));
+        QCOMPARE(readOut(), QStringLiteral("0.7 x 0.7"));
+        int16_t resolution = 0;
+        SEFrame frame{};
+        scanned(resolution, frame);
+        QCOMPARE(resolution, int16_t(1200));
+        // 100 points at 150 per inch, in pixels of the glass's 1200 dpi.
+        QVERIFY(frame.left == 0 && frame.top == 0 && near(frame.right, 800) && near(frame.bottom, 800));
+
+        // "Full Area" carried over to positive film is the film unit's.
+        w->view.show();
+        w->view.resize(w->view.minimumSizeHint());
+        QVERIFY(chooseComboItem(combo("resolutionCombo"), QStringLiteral("300 DPI")));
+        QVERIFY(chooseComboItem(combo("frameTypeCombo"), QStringLiteral("Full Area")));
+        settle();
+        QCOMPARE(readOut(), QStringLiteral("8.5 x 11.7"));
+        QVERIFY(chooseComboItem(combo("scanSourceCombo"), QStringLiteral("Positive")));
+        settle();
+        QCOMPARE(readOut(), QStringLiteral("1.5 x 2.0"));
+        QCOMPARE(combo("frameTypeCombo")->currentText(), QStringLiteral("Full Area"));
+        const PreviewImageView* pane = w->view.previewPane();
+        QCOMPARE(pane->previewImage().size(), QSize(225, 300));
+        const QRectF drawn = drawnImageRect(QSizeF(225, 300), w->scan.previewImageScale());
+        QVERIFY(drawn.adjusted(-1e-6, -1e-6, 1e-6, 1e-6).contains(w->scan.previewRect()));
+        scanned(resolution, frame);
+        QVERIFY(frame.left == 0 && frame.top == 0 && near(frame.right, 7199) && near(frame.bottom, 9599));
+        QVERIFY(frame.right <= 7199 && frame.bottom <= 9599);
+
+        // A frame of the glass beside the film unit gives the default frame there.
+        QVERIFY(chooseComboItem(combo("scanSourceCombo"), QStringLiteral("Reflective")));
+        settle();
+        const double scale = ScanSettings::previewResolution * w->scan.previewImageScale();
+        w->scan.setScanFrameType(VekScanFrameType::customized);
+        w->scan.setPreviewRect(QRectF(3 * scale, 3 * scale, scale, scale));
+        QVERIFY(chooseComboItem(combo("scanSourceCombo"), QStringLiteral("Positive")));
+        settle();
+        QCOMPARE(w->scan.scanFrameType(), VekScanFrameType::customized);
+        const double filmScale = ScanSettings::previewResolution * w->scan.previewImageScale();
+        const QRectF inches = physicalFrameSize(w->scan.previewRect(), filmScale, Unit::inch);
+        QCOMPARE(inches.topLeft(), QPointF(0, 0));
+        QVERIFY(inches.width() > 0 && inches.right() <= 1.5 && inches.bottom() <= 2.0);
+        scanned(resolution, frame);
+        QVERIFY(frame.left == 0 && frame.top == 0 && near(frame.right, int(inches.width() * 4800)) &&
+                near(frame.bottom, int(inches.height() * 4800)));
+        scanner->unloadDriver();
     }
 
     // Close on the connect screen quits and leaves the store as it was.
@@ -355,6 +534,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("way");
         QTest::newRow("close") << QStringLiteral("close");
         QTest::newRow("quit") << QStringLiteral("quit");
+        QTest::newRow("quit shortcut") << QStringLiteral("shortcut");
         QTest::newRow("sigterm") << QStringLiteral("sigterm");
         QTest::newRow("close during a read") << QStringLiteral("scan");
     }
@@ -369,13 +549,9 @@ private Q_SLOTS:
             seeded.setValue("prefix", "20000101");
             seeded.setValue("suffixNumber", 9);
         }
-        driver.scan.geometry = SEImageInfo{120, 400, 360};
-        driver.scan.linesPerRead = 50;
-        driver.scan.delay = 300ms;
+        slowScans();
         LumenfieldApp app;
-        app.scanManager().setScanner(fakeScanner());
-        app.start();
-        QTRY_VERIFY_WITH_TIMEOUT(app.mainWindow() && app.mainWindow()->isVisible() && !app.splashWindow(), 5000);
+        QVERIFY(startConnected(app));
         ContentView* window = app.mainWindow();
         QCOMPARE(window->objectName(), QStringLiteral("main-window"));
         QCOMPARE(app.outputSettings().suffixNumber(), 9);
@@ -399,6 +575,8 @@ private Q_SLOTS:
         const int status = runUntilQuit([&] {
             if (way == "sigterm")
                 ::kill(::getpid(), SIGTERM);
+            else if (way == "shortcut")
+                QTest::keySequence(window, window->quitAction()->shortcut());
             else if (way == "quit")
                 QCoreApplication::quit();
             else
@@ -423,6 +601,74 @@ private Q_SLOTS:
         const bool stopped =
             std::any_of(trace.begin(), trace.end(), [](const std::string& call) { return call.starts_with("33"); });
         QCOMPARE(stopped, way == "scan");
+    }
+
+    // The menu bar's settings command and Escape, which stops a preview or scan without a word.
+    void menuCommands()
+    {
+        slowScans();
+        LumenfieldApp app;
+        QVERIFY(startConnected(app));
+        ContentView* window = app.mainWindow();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QCOMPARE(window->settingsAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
+        QCOMPARE(window->quitAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+
+        QVERIFY(!window->stopAction()->isEnabled());
+        QTest::keySequence(window, window->settingsAction()->shortcut());
+        QTRY_VERIFY(app.settingsWindow() && app.settingsWindow()->isVisible());
+        app.settingsWindow()->close();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+
+        QTest::mouseClick(child<QToolButton>(window, "previewButton"), Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return driver.entered(SE_CMD_READ_LINES) > 0; }, 5000));
+        QTRY_VERIFY(window->stopAction()->isEnabled());
+        QVERIFY(!window->settingsAction()->isEnabled());
+        QTest::keyClick(window, Qt::Key_Escape);
+        QVERIFY(QTest::qWaitFor([&] { return !window->controller().isFlowBusy(); }, 10000));
+        QCOMPARE(app.scanManager().scanStatus(), rawValue(VekScanStatus::stopped));
+        QVERIFY(!window->controller().rawPreview(1));
+        QVERIFY(!window->findChild<QMessageBox*>(QStringLiteral("failureMessage")));
+        QVERIFY(driver.calls(SE_CMD_READ_LINES).size() < 8);
+    }
+
+    // A scanner lost during a preview: the connect screen says so, with the main window hidden, and
+    // Connect brings the same main window back once the scanner answers again.
+    void aLostScannerReturnsToTheConnectScreen()
+    {
+        LumenfieldApp app;
+        QVERIFY(startConnected(app));
+        QPointer<ContentView> window = app.mainWindow();
+        QTest::mouseClick(child<QToolButton>(window, "settingsButton"), Qt::LeftButton);
+        QVERIFY(app.settingsWindow());
+
+        driver.scan.errorAtLine = 0;
+        driver.scan.errorCode = SE_ERR_TRANSFER;
+        QTest::mouseClick(child<QToolButton>(window, "previewButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(app.splashWindow() && app.splashWindow()->isVisible(), 5000);
+        SplashScreenView* splash = app.splashWindow();
+        QVERIFY(!splash->isConnecting());
+        QVERIFY(statusMessage(*splash).startsWith(
+            QStringLiteral("The connection to the scanner was lost (driver code -188).")));
+        QVERIFY(failureButtonsShown(*splash));
+        QVERIFY(!window->isVisible());
+        QVERIFY(!app.settingsWindow() || !app.settingsWindow()->isVisible());
+        QCOMPARE(app.scanManager().scanStatus(), rawValue(VekScanStatus::notConnected));
+        QTRY_COMPARE(driver.trace().back().compact(), std::string("close"));
+        saveSnapshot(splash, QStringLiteral("connect-lost"));
+
+        // No attempt until Connect.
+        driver.scan.errorAtLine.reset();
+        QTest::qWait(1500);
+        QVERIFY(!splash->isConnecting());
+        QTest::mouseClick(child<QPushButton>(splash, "connectButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(window->isVisible() && !app.splashWindow(), 5000);
+        QCOMPARE(app.mainWindow(), window.data());
+        QCOMPARE(app.scanManager().scanStatus(), rawValue(VekScanStatus::ready));
+        QTest::mouseClick(child<QToolButton>(window, "previewButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(window->controller().rawPreview(1).has_value(), 5000);
     }
 };
 

@@ -1,8 +1,10 @@
 // The main window's working half without a window: the toolbar's rules, the preview flow and its
 // cache files, the final scan with its save step, and the question box, on the real scan session
 // against the scriptable fake driver.
+#include "atomic_file.h"
 #include "content_controller.h"
 #include "fake_driver.h"
+#include "file_permissions.h"
 #include "gui_test.h"
 #include "image_file.h"
 #include "preview_cache.h"
@@ -23,6 +25,9 @@
 #include <limits>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -95,10 +100,22 @@ private:
 struct ScriptedDialogs : SaveDialogs {
     QList<ReplaceAnswer> answers;
     int asked = 0;
+    // The failures shown, and those of saves that asked for another folder.
+    QList<FailureMessage> failures;
+    QList<FailureMessage> saveFailures;
+    // The answers to the folder question; none (give up) when it runs out.
+    QList<QString> folders;
     ReplaceAnswer askReplace() override
     {
         ++asked;
         return answers.isEmpty() ? ReplaceAnswer::cancel : answers.takeFirst();
+    }
+    void showFailure(const FailureMessage& message) override { failures << message; }
+    std::optional<QString> askForAnotherFolder(const FailureMessage& message, const QString&) override
+    {
+        saveFailures << message;
+        if (folders.isEmpty()) return std::nullopt;
+        return folders.takeFirst();
     }
 };
 
@@ -160,9 +177,9 @@ class FlowsTest : public QObject {
     {
         return [manager = manager](const ScanSettings::Values& s, ScanMode m, qint64 e, VekScanQuality q,
                                           VekCalibrationMode c) {
-            std::optional<QString> path = manager->scan(s, m, e, q, c);
-            if (path) writeFile(*path, kDamaged);
-            return path;
+            ScanResult result{manager->scan(s, m, e, q, c), manager->lastFailure()};
+            if (result.path) writeFile(*result.path, kDamaged);
+            return result;
         };
     }
 
@@ -287,6 +304,10 @@ private Q_SLOTS:
         QVERIFY(has(console->take(), "Failed to preview!\n"));
         QCOMPARE(changed.count(), 1);
         QCOMPARE(fileBytes(positive), kept);
+        QCOMPARE(dialogs->failures.size(), 1);
+        QCOMPARE(dialogs->failures[0].title, QStringLiteral("The preview failed."));
+        QCOMPARE(dialogs->failures[0].detail, QStringLiteral("The scanner did not start the scan (driver code -190)."));
+        QVERIFY(controller->isPreviewEnabled());
     }
 
     void previewKeepsTheClickedSource()
@@ -309,6 +330,9 @@ private Q_SLOTS:
         QVERIFY(controller->previewScan());
         QVERIFY(finished());
         QVERIFY(has(console->take(), "Failed to save preview image file: Is a directory\n"));
+        QCOMPARE(dialogs->failures.size(), 1);
+        QCOMPARE(dialogs->failures[0].title, QStringLiteral("The preview could not be stored."));
+        QVERIFY(dialogs->failures[0].detail.contains(dataFolder() + "/reflecive_preview.tiff failed: Is a directory"));
         QVERIFY(!controller->rawPreview(1));
         QVERIFY(QFileInfo(dataFolder() + "/reflecive_preview.tiff/inside").isDir());
         QVERIFY(QFile::exists(dataFolder() + "/raw_image.tiff"));
@@ -321,6 +345,8 @@ private Q_SLOTS:
         QVERIFY(!has(console->take(), "Failed"));
         QVERIFY(!controller->rawPreview(4));
         QCOMPARE(fileBytes(dataFolder() + "/negative_preview.tiff"), kDamaged);
+        QCOMPARE(dialogs->failures.size(), 2);
+        QCOMPARE(dialogs->failures[1].title, QStringLiteral("The preview could not be shown."));
     }
 
     void previewCaches()
@@ -406,6 +432,29 @@ private Q_SLOTS:
         QCOMPARE(output->suffixNumber(), std::numeric_limits<qint64>::max());
     }
 
+    // An empty folder (a folder dialog without a URL) planned "/scan-012.tiff", and a relative one a
+    // file in the working folder: both give way to the default folder before the file is planned.
+    void folderThatIsNotAbsolute()
+    {
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        const QString folder = OutputSettings::defaultOutputDirectoryPath();
+        QVERIFY(folder.startsWith('/'));
+        const struct {
+            QString folder;
+            const char* written;
+        } rows[] = {{QStringLiteral("relative-scans"), "scan-012.tiff"}, {QString(), "scan-013.tiff"}};
+        for (const auto& row : rows) {
+            output->setDirectoryPath(row.folder);
+            QVERIFY(controller->scanImage());
+            QVERIFY(finished());
+            QCOMPARE(output->directoryPath(), folder);
+            QCOMPARE(opener->opened.last(), folder + '/' + row.written);
+            QVERIFY(readImageFile(folder + '/' + row.written).has_value());
+            QVERIFY(QFile::remove(folder + '/' + row.written));
+        }
+        QVERIFY(!QFile::exists(QStringLiteral("relative-scans")));
+    }
+
     void takenNames()
     {
         controller->setRawPreview(1, pattern(8, 8, 0));
@@ -463,6 +512,11 @@ private Q_SLOTS:
         QVERIFY(opener->opened.isEmpty());
         QCOMPARE(output->suffixNumber(), 12);
         QCOMPARE(manager->scanStatus(), 0);
+        // Asked for another folder, and given up.
+        QCOMPARE(dialogs->saveFailures.size(), 1);
+        QCOMPARE(dialogs->saveFailures[0].title, QStringLiteral("The scan could not be saved."));
+        QVERIFY(dialogs->saveFailures[0].detail.contains(QStringLiteral("scan-\u200B012.tiff failed")) ||
+                dialogs->saveFailures[0].detail.contains(QStringLiteral("scan-012.tiff failed")));
 
         // A folder at the name is never replaced.
         controller->setImageWriter(&writeImage);
@@ -475,6 +529,8 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(planned + "/inside").isDir());
         QCOMPARE(output->suffixNumber(), 12);
         QCOMPARE(manager->scanStatus(), 0);
+        QCOMPARE(dialogs->saveFailures.size(), 2);
+        QVERIFY(dialogs->saveFailures[1].detail.contains(QStringLiteral("Is a directory")));
 
         // An unreadable raw image ends the flow at ready, without a file.
         statusesSeen->clear();
@@ -483,6 +539,8 @@ private Q_SLOTS:
         QVERIFY(finished());
         QVERIFY(has(console->take(), "Failed to load scanned image!\n"));
         QCOMPARE(*statusesSeen, (QList<qint64>{1, 2, 5, 3, 0}));
+        QCOMPARE(dialogs->failures.last().title, QStringLiteral("The scan failed."));
+        QVERIFY(dialogs->failures.last().detail.contains(dataFolder() + "/raw_image.tiff"));
         QCOMPARE(QDir(window->outputFolder.path()).entryList(QDir::Files), QStringList{});
         QCOMPARE(output->suffixNumber(), 12);
 
@@ -490,7 +548,7 @@ private Q_SLOTS:
         statusesSeen->clear();
         controller->setScanFunction([manager = manager](const ScanSettings::Values& s, ScanMode m, qint64 e,
                                                               VekScanQuality q, VekCalibrationMode c) {
-            return manager->scan(s, m, e, q, c);
+            return ScanResult{manager->scan(s, m, e, q, c), manager->lastFailure()};
         });
         driver.reply(SE_CMD_START_SCAN, SE_VERB_SET, SE_ERR_DEVICE_REFUSED);
         QVERIFY(controller->scanImage());
@@ -498,6 +556,150 @@ private Q_SLOTS:
         QVERIFY(has(console->take(), "Failed to scan!\n"));
         QCOMPARE(*statusesSeen, (QList<qint64>{1, 5}));
         QCOMPARE(dialogs->asked, 2);
+        QCOMPARE(dialogs->failures.last().detail,
+                 QStringLiteral("The scanner did not start the scan (driver code -190)."));
+        // A setting the driver refuses is named.
+        driver.reply(SE_CMD_RESOLUTION, SE_VERB_SET, SE_ERR_RANGE);
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QCOMPARE(dialogs->failures.last().detail,
+                 QStringLiteral("The scanner refused the resolution (driver code -108)."));
+        QVERIFY(controller->isScanEnabled());
+    }
+
+    void aFailedSaveKeepsTheScanUntilAnotherFolderIsChosen()
+    {
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        const QString readOnly = window->outputFolder.filePath("read-only");
+        QVERIFY(QDir().mkpath(readOnly));
+        QVERIFY(::chmod(QFile::encodeName(readOnly).constData(), 0555) == 0);
+        output->setDirectoryPath(readOnly);
+        QTemporaryDir elsewhere;
+        dialogs->folders = {elsewhere.path()};
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        ::chmod(QFile::encodeName(readOnly).constData(), 0755);
+
+        QCOMPARE(dialogs->saveFailures.size(), 1);
+        QCOMPARE(dialogs->saveFailures[0].detail,
+                 QStringLiteral("Writing %1 failed: Permission denied.\nChoose another folder to save the scan in, or "
+                                "discard the scan.")
+                     .arg(QString(readOnly + "/scan-012.tiff").replace(u'/', QStringLiteral("/\u200B"))));
+        QVERIFY(has(console->take(), "Failed to save scanned image file!\n"));
+        // The same scan, saved in the folder chosen, which the output settings now name.
+        QCOMPARE(output->directoryPath(), elsewhere.path());
+        const std::optional<Image> saved = readImageFile(elsewhere.filePath("scan-012.tiff"));
+        QVERIFY(saved && saved->width() == 120);
+        QCOMPARE(QDir(readOnly).entryList(QDir::Files | QDir::Hidden), QStringList{});
+        QCOMPARE(output->suffixNumber(), 13);
+        QCOMPARE(opener->opened, QStringList{elsewhere.filePath("scan-012.tiff")});
+        QCOMPARE(*statusesSeen, (QList<qint64>{1, 2, 5, 3, 4, 0}));
+        QVERIFY(controller->isScanEnabled());
+    }
+
+    void cancelKeepsEveryFile()
+    {
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        const QDateTime now(QDate(2024, 3, 15), QTime(10, 30, 5));
+        controller->setClock([now] { return now; });
+        const QString planned = outputPath("scan-012.tiff");
+        const QString stamped = QStringLiteral("scan-012 (20240315_%1)").arg(now.toSecsSinceEpoch());
+        // The planned name and the timestamped name are both taken.
+        writeFile(planned, "older scan");
+        writeFile(outputPath(stamped + ".tiff"), "scan of the same second");
+        writeFile(outputPath(stamped + " (2).tiff"), "and another");
+        dialogs->answers = {ReplaceAnswer::cancel};
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QCOMPARE(fileBytes(planned), QByteArray("older scan"));
+        QCOMPARE(fileBytes(outputPath(stamped + ".tiff")), QByteArray("scan of the same second"));
+        QCOMPARE(fileBytes(outputPath(stamped + " (2).tiff")), QByteArray("and another"));
+        QCOMPARE(opener->opened, QStringList{outputPath(stamped + " (3).tiff")});
+        QVERIFY(readImageFile(outputPath(stamped + " (3).tiff")).has_value());
+        QCOMPARE(output->suffixNumber(), 13);
+        QCOMPARE(numberedPath(QStringLiteral("/a.b/name"), 1), QStringLiteral("/a.b/name (2)"));
+        QCOMPARE(numberedPath(QStringLiteral("/a/.hidden"), 2), QStringLiteral("/a/.hidden (3)"));
+    }
+
+    void aLongPrefixIsSaved()
+    {
+        // 245 characters and "-012.tiff": 254 bytes, one short of the longest name.
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        const QString prefix(245, u'p');
+        output->setPrefix(prefix);
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QVERIFY(dialogs->saveFailures.isEmpty());
+        QVERIFY(readImageFile(outputPath(prefix + "-012.tiff")).has_value());
+        QCOMPARE(QDir(window->outputFolder.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{prefix + "-012.tiff"});
+    }
+
+    void staleTemporariesOfOurOwnGo()
+    {
+        const QString folder = window->outputFolder.path();
+        const auto make = [&](const QString& name, qint64 ageSeconds) {
+            writeFile(folder + '/' + name, "left behind");
+            const timespec times[2] = {{time(nullptr) - ageSeconds, 0}, {time(nullptr) - ageSeconds, 0}};
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(folder + '/' + name).constData(), times, 0) == 0);
+        };
+        const qint64 old = 3600;
+        make(".lumenfield-Ab12Cd", old);
+        make(".scan-007.tiff.X1y2Z3", old);
+        make(".reflecive_preview.tiff.abcDEF", old);
+        make("raw_image.tiff.part", old);
+        make(".lumenfield-young1", 10);          // still being written, maybe
+        make(".lumenfield-Locked", old);         // held by a running writer
+        make(".bashrc.abc123", old);             // not ours
+        make(".scan.tiff.tooLongSuffix", old);   // not ours
+        make("scan-001.tiff", old);              // the user's
+        QVERIFY(QFile::link(folder + "/scan-001.tiff", folder + "/.lumenfield-Linked"));
+        const int held = ::open(QFile::encodeName(folder + "/.lumenfield-Locked").constData(), O_RDONLY);
+        QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+
+        // The next save into the folder clears them.
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        ::close(held);
+        QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        left.sort();
+        QStringList expected = {".bashrc.abc123", ".lumenfield-Linked", ".lumenfield-Locked", ".lumenfield-young1",
+                                ".scan.tiff.tooLongSuffix", "scan-001.tiff", "scan-012.tiff"};
+        expected.sort();
+        QCOMPARE(left, expected);
+        // Once the writer is gone, the locked one goes too.
+        QCOMPARE(removeStaleTemporaries(folder), 1);
+        QVERIFY(!QFile::exists(folder + "/.lumenfield-Locked"));
+    }
+
+    void aLostScannerIsReleased()
+    {
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        QSignalSpy lost(controller, &ContentController::scannerLost);
+        driver.reply(SE_CMD_READ_LINES, SE_VERB_SET, SE_ERR_TRANSFER);
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(lost.at(0).at(0).toString().startsWith(
+            QStringLiteral("The connection to the scanner was lost (driver code -188).")));
+        QVERIFY(dialogs->failures.isEmpty());
+        QCOMPARE(manager->scanStatus(), rawValue(VekScanStatus::notConnected));
+        // Its driver is unloaded, so the device is free for the next connect.
+        QVERIFY(QTest::qWaitFor([&] { return driver.trace().back().compact() == "close"; }, 5000));
+        QVERIFY(!controller->isFlowBusy());
+        QVERIFY(scanner->loadDriver());
+    }
+
+    void aStopIsNoFailure()
+    {
+        driver.scan.delay = 300ms;
+        QVERIFY(controller->previewScan());
+        QVERIFY(QTest::qWaitFor([&] { return driver.entered(SE_CMD_READ_LINES) > 0; }, 20000));
+        manager->stopScan();
+        QVERIFY(finished());
+        QVERIFY(dialogs->failures.isEmpty());
+        QVERIFY(!controller->rawPreview(1));
     }
 
     void oneFlowAtATime()
@@ -571,5 +773,5 @@ private Q_SLOTS:
     }
 };
 
-LF_GUI_TEST_MAIN(FlowsTest)
+LF_GUI_TEST_MAIN_AFTER(FlowsTest, dropFilePermissionOverride())
 #include "test_flows.moc"

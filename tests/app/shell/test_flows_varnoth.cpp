@@ -19,10 +19,17 @@ namespace {
 
 struct NoDialogs : SaveDialogs {
     int asked = 0;
+    QList<FailureMessage> failures;
     ReplaceAnswer askReplace() override
     {
         ++asked;
         return ReplaceAnswer::cancel;
+    }
+    void showFailure(const FailureMessage& message) override { failures << message; }
+    std::optional<QString> askForAnotherFolder(const FailureMessage& message, const QString&) override
+    {
+        failures << message;
+        return std::nullopt;
     }
 };
 

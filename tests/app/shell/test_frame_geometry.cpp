@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QPainter>
+
 #include <cmath>
 
 namespace {
@@ -139,6 +142,82 @@ TEST(PreviewGeometry, CropIsTheScaledPreviewInsideTheFrameInWholePixels)
     EXPECT_EQ(whole->get_image(), preview.scaled(0.5)->get_image());  // kept, not made again
     EXPECT_EQ(QSize(crop->width(), crop->height()), QSize(100, 50));
     EXPECT_EQ(bytesOf(*crop), bytesOf(whole->extract_area(10, 20, 100, 50)));
+}
+
+// Pixels painted other than white on a white image of `size`.
+QImage white(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    return image;
+}
+
+TEST(PreviewGeometry, DashesAreThoseOfADashedPenAlongTheOutline)
+{
+    // 2 points wide, 5 on and 5 off, square ends and mitred corners, as a pen draws them.
+    const QRectF frames[] = {QRectF(10, 10, 100, 50), QRectF(7, 13, 93, 37), QRectF(20, 20, 4, 6)};
+    for (const QRectF& frame : frames)
+        for (int phase = 0; phase < 10; phase++) {
+            QImage pen = white(QSize(140, 90));
+            {
+                QPainter painter(&pen);
+                QPen dashed(Qt::black, 2, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
+                dashed.setDashPattern({2.5, 2.5});
+                dashed.setDashOffset(phase / 2.0);
+                painter.setPen(dashed);
+                painter.drawRect(frame);
+            }
+            QImage rects = white(pen.size());
+            {
+                QPainter painter(&rects);
+                for (const QRectF& dash : frameDashes(frame, 2, 5, phase, QRectF(QPointF(), pen.size())))
+                    painter.fillRect(dash, Qt::black);
+            }
+            // The pen leaves the corner where the outline begins and ends open; elsewhere they agree.
+            const QRectF start(frame.topLeft() - QPointF(2, 2), QSizeF(4, 4));
+            for (int y = 0; y < pen.height(); y++)
+                for (int x = 0; x < pen.width(); x++) {
+                    if (pen.pixel(x, y) == rects.pixel(x, y)) continue;
+                    EXPECT_TRUE(start.contains(QPointF(x + 0.5, y + 0.5)))
+                        << "frame " << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height()
+                        << ", phase " << phase << ": pixel (" << x << ", " << y << ")";
+                }
+        }
+
+    // A frame far larger than the pane gives the dashes of what the pane shows, nothing more.
+    const QRectF pane(0, 0, 600, 800);
+    const std::vector<QRectF> dashes = frameDashes(QRectF(-1e7, 10, 2e7, 1e7), 2, 5, 3, pane);
+    EXPECT_LT(dashes.size(), 100u);
+    for (const QRectF& dash : dashes) EXPECT_TRUE(dash.intersects(pane.adjusted(-2, -2, 2, 2)));
+    EXPECT_TRUE(frameDashes(QRectF(std::nan(""), 0, 10, 10), 2, 5, 0, pane).empty());
+}
+
+TEST(PreviewGeometry, OutlineRegionHoldsWhatTheDashesPaintAndLittleElse)
+{
+    const QRectF frames[] = {QRectF(10.3, 20.7, 300.4, 150.2), QRectF(0, 0, 567.6, 781.9), QRectF(50.5, 60.5, 3, 2)};
+    for (const QRectF& frame : frames) {
+        const QRegion band = frameOutlineRegion(frame, 2);
+        // Every pixel that an antialiased stroke of the whole outline touches, at any phase.
+        QImage painted = white(QSize(640, 800));
+        {
+            QPainter painter(&painted);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(QPen(Qt::black, 2, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+            painter.drawRect(frame);
+            for (const QRectF& dash : frameDashes(frame, 2, 5, 0, QRectF(0, 0, 640, 800))) painter.fillRect(dash, Qt::black);
+        }
+        for (int y = 0; y < painted.height(); y++)
+            for (int x = 0; x < painted.width(); x++) {
+                if (painted.pixel(x, y) == qRgb(255, 255, 255)) continue;
+                EXPECT_TRUE(band.contains(QPoint(x, y))) << "pixel (" << x << ", " << y << ")";
+            }
+        // A band about four points wide.
+        qint64 area = 0;
+        for (const QRect& r : band) area += qint64(r.width()) * r.height();
+        EXPECT_LE(area, qint64((2 * (frame.width() + frame.height()) + 32) * 6));
+    }
+    EXPECT_FALSE(frameOutlineRegion(QRectF(10, 10, 300, 200), 2).contains(QPoint(160, 110)));
+    EXPECT_TRUE(frameOutlineRegion(QRectF(std::nan(""), 0, 10, 10), 2).isEmpty());
 }
 
 } // namespace

@@ -332,8 +332,23 @@ TEST_F(ScanFlow, PagesProducedPollByPollAreReadWhole)
     EXPECT_EQ(r.status, STATUS_GOOD);
     EXPECT_EQ(r.end, 1);
     EXPECT_EQ(r.bytes, expected(p, 0));
-    EXPECT_EQ(sleeps(), std::vector<uint32_t>(5, 100)) << "two more polls until the whole request is ready";
+    EXPECT_EQ(sleeps().size(), 3u) << "no pause while the device keeps adding lines";
     EXPECT_EQ(briefs(), (Briefs{"INFO", "INFO", "INFO", "IMG 0 1000"}));
+}
+
+// Fewer bytes than asked: the device is asked again at once while their count grows (here a line
+// a poll), and after a pause only once it stops growing (ADeviceBufferBelowTheRequestTimesOut).
+TEST_F(ScanFlow, NoPauseWhileTheReadyCountGrows)
+{
+    engine([](sim::ChartScanEngine& e) { e.set_production({.mode = sim::Production::Mode::PerPoll, .lines_per_poll = 1}); });
+    const Page p{.width = 100, .height = 10};
+    start(p);
+    const size_t before = sleeps().size();
+    const Read r = read(0, 1000);
+    EXPECT_EQ(r.status, STATUS_GOOD);
+    EXPECT_EQ(r.bytes, expected(p, 0));
+    EXPECT_EQ(sleeps().size(), before);
+    EXPECT_GE(count("INFO"), 9u) << "a poll for every line the device added";
 }
 
 TEST_F(ScanFlow, OtherDepthsAreReadStraightInPiecesOfAtMostOneMiB)
@@ -383,33 +398,52 @@ TEST_F(ScanFlow, ScannedDarkAndWhiteLinesMakeARealisticScanFlat)
 
 // ---- Mended faults ----
 
-TEST_F(ScanFlow, APageEndingShortLeavesNoStaleBytes)
+TEST_F(ScanFlow, APageEndingShortDeliversWhatItHasThenTheEnd)
 {
-    // The device ends the page after 4 of 10 lines.
+    // The device ends the page after 4 of 10 lines: the 4 lines, zeros after them, and the end.
     engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.end_after = 4}); });
     const Page p{.width = 100, .height = 10};
     start(p);
     Read r = read(0, 1000);
-    EXPECT_EQ(r.status, STATUS_UNEXPECTED_JOB_REPLY);
-    EXPECT_EQ(r.end, 0);
+    EXPECT_EQ(r.status, STATUS_GOOD);
+    EXPECT_EQ(r.end, 1);
     Bytes want = expected(p, 0, 0, 4);
     want.resize(1000, 0);
     EXPECT_EQ(r.bytes, want);
+    model().clear_transcript();
     r = read(0, 100);
     EXPECT_EQ(r.status, STATUS_GOOD);
     EXPECT_EQ(r.bytes, Bytes(100, 0));
+    EXPECT_TRUE(briefs().empty()) << "nothing more is asked of the device";
     EXPECT_EQ(scanner_stop_scan(g(), job()), STATUS_GOOD);
 
-    // The device reports 5 lines: a request past that page total is zero-filled beyond it.
-    engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.height = 5}); });
-    model().clear_transcript();
-    start(p);
-    r = read(0, 800);
-    EXPECT_EQ(r.status, STATUS_UNEXPECTED_JOB_REPLY);
-    want = expected(p, 0, 0, 5);
-    want.resize(800, 0);
+    // The same through the direct read.
+    const Page odd{.width = 100, .height = 10, .bits = 32};
+    start(odd);
+    r = read(0, 4000);
+    EXPECT_EQ(r.status, STATUS_GOOD);
+    EXPECT_EQ(r.end, 1);
+    want = expected(odd, 0, 0, 4);
+    want.resize(4000, 0);
     EXPECT_EQ(r.bytes, want);
-    EXPECT_EQ(image_reads(), std::vector<uint32_t>{500}) << "nothing beyond the page total is fetched";
+    EXPECT_EQ(scanner_stop_scan(g(), job()), STATUS_GOOD);
+}
+
+TEST_F(ScanFlow, AnImageSideReportingAnotherGeometryFailsTheRead)
+{
+    // The window is 100 × 10; a report of 5 lines or 99 pixels is not that image.
+    for (const sim::GeometryFault& fault : {sim::GeometryFault{.height = 5}, sim::GeometryFault{.width = 99}}) {
+        engine([&fault](sim::ChartScanEngine& e) { e.set_geometry_fault(fault); });
+        start({.width = 100, .height = 10});
+        const Read r = read(0, 1000);
+        EXPECT_EQ(r.status, STATUS_UNEXPECTED_JOB_REPLY);
+        EXPECT_TRUE(image_reads().empty());
+        EXPECT_EQ(scanner_stop_scan(g(), job()), STATUS_GOOD);
+    }
+    // A calibration window reports the sensor's geometry, not its own.
+    engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.width = 99}); });
+    start({.width = 100, .height = 10, .kind = 2});
+    EXPECT_EQ(read(0, 990).status, STATUS_GOOD);
 }
 
 TEST_F(ScanFlow, ADeviceBufferBelowTheRequestTimesOut)
@@ -420,18 +454,26 @@ TEST_F(ScanFlow, ADeviceBufferBelowTheRequestTimesOut)
     start({.width = 100, .height = 20});
     const size_t before = sleeps().size();
     EXPECT_EQ(read(0, 1000).status, STATUS_TRANSFER_FAILED);
-    // One wait while the device filled up, then the limit.
-    EXPECT_EQ(sleeps().size() - before, 1 + SCAN_POLL_LIMIT);
+    // No pause while the device filled up, then the limit.
+    EXPECT_EQ(sleeps().size() - before, SCAN_POLL_LIMIT);
     EXPECT_TRUE(image_reads().empty());
 }
 
-TEST_F(ScanFlow, APageEndWithoutDataTimesOut)
+TEST_F(ScanFlow, APageEndWithoutDataFailsAtOnce)
 {
     engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.end_without_data = true}); });
-    start({.kind = 1}); // a calibration window is ready on its reported lines
+    // An image window: the start polls once and gives up.
+    fill({});
+    EXPECT_EQ(scanner_start_scan(g(), job()), STATUS_UNEXPECTED_JOB_REPLY);
+    EXPECT_EQ(count("INFO"), 1u);
+    EXPECT_EQ(sleeps().size(), 2u) << "SCAN's pause and STOP's; no polls";
+    EXPECT_EQ(g()->scan_started, 0);
+    EXPECT_EQ(g()->job_id, 0u);
+    // A calibration window is ready on its reported lines; its read gives up at once.
+    start({.kind = 1});
     const size_t before = sleeps().size();
-    EXPECT_EQ(read(0, 100).status, STATUS_TRANSFER_FAILED);
-    EXPECT_EQ(sleeps().size() - before, SCAN_POLL_LIMIT);
+    EXPECT_EQ(read(0, 100).status, STATUS_UNEXPECTED_JOB_REPLY);
+    EXPECT_EQ(sleeps().size(), before);
 }
 
 TEST_F(ScanFlow, ALineOfNoBytesFailsAtOnce)

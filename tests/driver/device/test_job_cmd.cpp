@@ -39,6 +39,24 @@ TEST_F(JobCmd, ACreateReplyOtherThanJobOneGives18)
     EXPECT_FALSE(model().job_open());
 }
 
+// Only a create or end cut off by a broken transfer makes the driver end a job it may not know
+// of; a plain refusal is answered 18 with nothing else sent, whether a job is open or not.
+TEST_F(JobCmd, APlainRefusalOfACreateIsNotRetried)
+{
+    for (const bool open : {false, true}) {
+        SCOPED_TRACE(open ? "a job open" : "no job");
+        if (open) open_job();
+        model().clear_transcript();
+        model().inject(Injection::refuse(Target::next("JOB"), 5, 0x2C));
+        EXPECT_EQ(cmd_job_create(g()), STATUS_REFUSED_REQUEST);
+        std::vector<std::string> sent;
+        for (const sim::Transaction& tx : model().transactions()) sent.push_back(tx.brief());
+        EXPECT_EQ(sent, std::vector<std::string>{"JOB C"});
+        EXPECT_EQ(g()->job_id, open ? 1u : 0u);
+        EXPECT_EQ(model().job_open(), open);
+    }
+}
+
 TEST_F(JobCmd, AnEndWithABadReplyKeepsTheJobId)
 {
     open_job();

@@ -1,17 +1,20 @@
 // Transfers through the USB layer and GLDevice, on the virtual bus.
 #include "dbg_log.h"
+#include "driver_sleep.h"
 #include "gl_device.h"
 #include "usbio.h"
 #include "virtual_usb_test.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 using lftest::find_scanners;
 using sim::EventKind;
@@ -142,9 +145,50 @@ TEST_F(UsbioTransfer, AnUnansweredReadTimesOut)
     size_t size = buffer.size();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(usbio_read_bulk(dn_, buffer.data(), &size), USBIO_STATUS_IO_ERROR);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    EXPECT_EQ(device_->transcript().count(EventKind::Discard), 1u);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(200));
+    EXPECT_LT(waited, std::chrono::seconds(1));
+    EXPECT_EQ(device_->transcript().count(EventKind::Discard), 2u) << "two slices of 100 ms";
     EXPECT_EQ(model.queued(), 0u);
+    usbio_set_timeout(60000);
+    close_scanner();
+}
+
+// A transfer waits in slices of 100 ms: a reply later than a slice still arrives whole, and the
+// host's giving up ends the wait after the slice it comes in, with the halt cleared so that a late
+// reply cannot pass for the next one.
+TEST_F(UsbioTransfer, ATransferWaitsInSlicesTheHostCanGiveUp)
+{
+    auto& model = open_scanner();
+    const std::vector<uint8_t> bytes = pattern(512, 3);
+    model.reply_late(std::chrono::milliseconds(250));
+    model.reply(bytes);
+    std::vector<uint8_t> buffer(512);
+    size_t size = buffer.size();
+    EXPECT_EQ(usbio_read_bulk(dn_, buffer.data(), &size), USBIO_STATUS_GOOD);
+    EXPECT_EQ(size, 512u);
+    EXPECT_EQ(buffer, bytes);
+    EXPECT_GE(device_->transcript().count(EventKind::Discard), 1u) << "at least one slice ran out";
+
+    static std::atomic<bool> given_up{false};
+    const driver_cancel_fn before = driver_set_cancel_function([] { return given_up.load(); });
+    model.reply_none();
+    const size_t discards = device_->transcript().count(EventKind::Discard);
+    std::thread host([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        given_up = true;
+    });
+    size = buffer.size();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(usbio_read_bulk(dn_, buffer.data(), &size), USBIO_STATUS_IO_ERROR);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    host.join();
+    EXPECT_EQ(size, 0u);
+    EXPECT_GE(waited, std::chrono::milliseconds(250));
+    EXPECT_LT(waited, std::chrono::seconds(2)) << "not the minute of the time-out";
+    EXPECT_GE(device_->transcript().count(EventKind::Discard) - discards, 2u) << "slices before the host gave up";
+    EXPECT_EQ(device_->transcript().count(EventKind::ClearHalt), 1u);
+    driver_set_cancel_function(before);
     close_scanner();
 }
 

@@ -23,3 +23,9 @@ lf_add_gtest(test_plugin_host LABEL engine
   TIMEOUT 300)
 target_compile_definitions(test_plugin_host PRIVATE VARNOTH_BUNDLE_PATH="${LF_DRIVER_BUNDLE}")
 add_dependencies(test_plugin_host Varnoth)
+
+# A chart of lines scanned through SE_main at every listed resolution, colour type and source.
+lf_add_gtest(test_line_chart LABEL engine
+  SOURCES test_line_chart.cpp
+  LIBS lf_entry_test lf_sim_gtest_main varnoth_sim_fast_usleep
+  TIMEOUT 600)

@@ -344,6 +344,7 @@ TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
         ASSERT_EQ(read_bytes(file()), bytes) << "a damaged store is never written back";
         ASSERT_EQ(load(records[0]), -2003);
 
+        fs::remove(file() + CALI_CORRUPT_SUFFIX);
         ASSERT_EQ(save_calibration_to_file(&fresh), 1);
         ASSERT_EQ(read_bytes(file() + CALI_CORRUPT_SUFFIX), bytes);
         ASSERT_EQ(live_entries(file()), 1);
@@ -369,6 +370,38 @@ TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
     shd_file_set_ops(&quick);
     EXPECT_EQ(read_bytes(file()), before);
     EXPECT_FALSE(exists(file() + CALI_CORRUPT_SUFFIX));
+}
+
+// A second damaged store set aside used to replace the first one set aside.
+TEST_F(CaliFileTest, EveryDamagedStoreSetAsideIsKept)
+{
+    _CALI_PARAM fresh = record(300, 9);
+    std::vector<Bytes> damaged;
+    for (uint8_t i = 0; i < 4; ++i) {
+        damaged.push_back(Bytes(100 + i, static_cast<uint8_t>('a' + i)));
+        write_bytes(file(), damaged.back());
+        ASSERT_EQ(save_calibration_to_file(&fresh), 1) << int{i};
+    }
+    // Something else under the next name is not replaced either.
+    write_bytes(file() + ".corrupt.5", {42});
+    write_bytes(file(), {1, 2, 3});
+    ASSERT_EQ(save_calibration_to_file(&fresh), 1);
+    EXPECT_EQ(read_bytes(file() + ".corrupt"), damaged[0]);
+    EXPECT_EQ(read_bytes(file() + ".corrupt.2"), damaged[1]);
+    EXPECT_EQ(read_bytes(file() + ".corrupt.3"), damaged[2]);
+    EXPECT_EQ(read_bytes(file() + ".corrupt.4"), damaged[3]);
+    EXPECT_EQ(read_bytes(file() + ".corrupt.5"), Bytes{42});
+    EXPECT_EQ(read_bytes(file() + ".corrupt.6"), (Bytes{1, 2, 3}));
+    _CALI_PARAM back;
+    ASSERT_EQ(load(fresh, &back), 1);
+    EXPECT_EQ(back.white_line, fresh.white_line);
+
+    // With every name taken the damaged store stays where it is and the save fails.
+    for (int n = 7; n <= 99; ++n) write_bytes(file() + ".corrupt." + std::to_string(n), {});
+    write_bytes(file(), {7});
+    EXPECT_EQ(save_calibration_to_file(&fresh), -2003);
+    EXPECT_EQ(read_bytes(file()), Bytes{7});
+    EXPECT_EQ(read_bytes(file() + ".corrupt"), damaged[0]);
 }
 
 } // namespace

@@ -12,8 +12,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+
+namespace fs = std::filesystem;
 
 using namespace lftest;
 using Briefs = std::vector<std::string>;
@@ -109,6 +116,12 @@ protected:
         return out;
     }
 
+    // Samples of an 8-bit page more than 2 % off the level a flat chart of 0.8 gives.
+    static long off_level(const Bytes& page)
+    {
+        return std::count_if(page.begin(), page.end(), [](uint8_t v) { return std::abs(v - 204) > 0.02 * 204; });
+    }
+
     _SCAN_SETTING s_{};
     TempFolder dir_;
 };
@@ -168,6 +181,30 @@ TEST_F(Calibration, AFreshCalibrationTakesSendsAndStoresBothShadings)
         EXPECT_EQ(active.resolution, 300);
         EXPECT_EQ(active.line_bytes, c.line_bytes);
         EXPECT_TRUE(active.dark_line.empty() && active.params.empty()) << "the active calibration holds no buffers";
+    }
+}
+
+// Both shading windows start at the frame's corner taken at the scan's x resolution, also in y,
+// whatever the y resolution (1000 dpi scans at 1200 × 1000).
+TEST_F(Calibration, TheWindowStartsAtTheFrameCornerAtTheXResolution)
+{
+    struct Case {
+        uint32_t x, y;
+        uint32_t dot_x, dot_y;
+    };
+    for (const Case c : {Case{1200, 1000, 300, 600}, Case{300, 300, 75, 150}, Case{600, 1200, 150, 300}}) {
+        SCOPED_TRACE(testing::Message() << c.x << " × " << c.y);
+        s_.x_resolution = c.x;
+        s_.y_resolution = c.y;
+        s_.frame = {250, 500, 1249, 1499};
+        model().clear_transcript();
+        ASSERT_EQ(calibrate(), 1);
+        const auto pars = sent("PAR");
+        ASSERT_EQ(pars.size(), 2u);
+        for (const sim::Transaction& par : pars) {
+            EXPECT_EQ(get_u32le(&par.data[24]), c.dot_x);
+            EXPECT_EQ(get_u32le(&par.data[28]), c.dot_y);
+        }
     }
 }
 
@@ -238,6 +275,64 @@ TEST_F(Calibration, AStoredRecordTheDeviceRejectsIsReplaced)
     }
 }
 
+// A well-formed stored record that cannot calibrate the scan was used as it was: all-white or
+// all-black images called successes. Such a record is made again and replaced.
+TEST_F(Calibration, AStoredRecordThatDoesNotFitTheScanIsMadeAgain)
+{
+    use_calibrator_list({1200, 600, 300});
+    s_.x_resolution = 150;
+    s_.smart_calibration = 1;
+    engine([](sim::ChartScanEngine& e) { e.set_chart(sim::flat_chart(0.8)); });
+    ASSERT_EQ(calibrate(), 1);
+    const _CALI_PARAM good = stored();
+    ASSERT_GT(good.pixels, 1000u);
+    const auto fill = [](std::vector<uint16_t>& line, uint16_t v) { std::fill(line.begin(), line.end(), v); };
+    struct Case {
+        const char* what;
+        std::function<void(_CALI_PARAM&)> spoil;
+    };
+    const Case cases[] = {
+        {"lines of 2 pixels",
+         [](_CALI_PARAM& c) {
+             c.pixels = 2;
+             c.line_bytes = 12;
+             c.dark_line.resize(6);
+             c.white_line.resize(6);
+         }},
+        {"dark 65535", [&](_CALI_PARAM& c) { fill(c.dark_line, 65535); }},
+        {"dark equal to white", [](_CALI_PARAM& c) { c.dark_line = c.white_line; }},
+        {"dark 0, white barely above", [&](_CALI_PARAM& c) { fill(c.dark_line, 0), fill(c.white_line, 1000); }},
+        {"one sample of dark above white",
+         [](_CALI_PARAM& c) { c.dark_line[c.dark_line.size() / 2] = static_cast<uint16_t>(c.white_line[c.white_line.size() / 2] + 1); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        _CALI_PARAM bad = good;
+        c.spoil(bad);
+        ASSERT_EQ(save_calibration_to_file(&bad), 1);
+        model().clear_shading();
+        model().clear_transcript();
+        ASSERT_EQ(calibrate(), 1);
+        EXPECT_EQ(sent("SWIN send").size(), 2u) << "calibrated again";
+        EXPECT_EQ(off_level(scan_page(8)), 0);
+        const _CALI_PARAM now = stored();
+        EXPECT_EQ(now.dark_line, good.dark_line) << "and replaced";
+        EXPECT_EQ(now.white_line, good.white_line);
+        EXPECT_EQ(live_entries(file()), 1);
+    }
+
+    // What a sound device gives is reused: the ideal sensor's zero dark and full-scale white too.
+    for (const sim::Sensor sensor : {sim::Sensor::Realistic, sim::Sensor::Ideal}) {
+        engine([&](sim::ChartScanEngine& e) { e.set_sensor(sensor); });
+        s_.smart_calibration = 0;
+        ASSERT_EQ(calibrate(), 1);
+        s_.smart_calibration = 1;
+        model().clear_transcript();
+        ASSERT_EQ(calibrate(), 1);
+        EXPECT_TRUE(sent("SWIN send").empty()) << (sensor == sim::Sensor::Ideal ? "ideal" : "realistic");
+    }
+}
+
 TEST_F(Calibration, FailuresAfterTheStartStopTheDevice)
 {
     struct Case {
@@ -284,18 +379,70 @@ TEST_F(Calibration, NoCalibratorResolutionSendsNothing)
     EXPECT_TRUE(briefs().empty());
 }
 
-TEST_F(Calibration, AFailedSaveFailsAndKeepsTheActiveCalibration)
+// The file is a cache. A calibration that could not be stored, or a store that could not be
+// read, once failed every scan with -2003 (a FIFO in its place held the scan for ever); the scan
+// now goes on with the calibration just made, and whatever lies in the file's place stays.
+TEST_F(Calibration, AStoreThatCannotBeUsedLeavesTheScanWithTheFreshCalibration)
 {
     ASSERT_EQ(calibrate(), 1);
-    s_.exposure_ratio = 110;
-    ShdFileOps ops = shd_file_default_ops();
-    ops.rename = [](const char*, const char*) { return -1; };
-    {
-        ScopedFileOps scoped(ops);
-        EXPECT_EQ(calibrate(), -2003);
+    const Bytes stored_before = read_bytes(file());
+    const auto failing = [](auto change) {
+        ShdFileOps o = shd_file_default_ops();
+        change(o);
+        return o;
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        std::optional<ShdFileOps> ops;
+    };
+    const Case cases[] = {
+        {"a failed write-back", {}, failing([](ShdFileOps& o) { o.rename = [](const char*, const char*) { return -1; }; })},
+        {"a full disk", {},
+         failing([](ShdFileOps& o) {
+             o.write = [](const void*, size_t, FILE*) -> size_t { return errno = ENOSPC, 0; };
+         })},
+        {"an unreadable file", {},
+         failing([](ShdFileOps& o) { o.open_read = [](const char*) -> FILE* { return errno = EACCES, nullptr; }; })},
+        {"no writable folder", [&] { set_folder(""); }, std::nullopt},
+        {"a dangling symbolic link", [&] { fs::remove(file()), fs::create_symlink(dir_.file("gone/x.dat"), file()); },
+         std::nullopt},
+        {"a FIFO", [&] { fs::remove(file()), ::mkfifo(file().c_str(), 0600); }, std::nullopt},
+        {"a folder", [&] { fs::remove(file()), fs::create_directory(file()); }, std::nullopt},
+    };
+    s_.smart_calibration = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        s_.exposure_ratio = 110; // a key the store does not hold
+        if (c.arrange) c.arrange();
+        std::optional<ScopedFileOps> scoped;
+        if (c.ops) scoped.emplace(*c.ops);
+        model().clear_shading();
+        model().clear_transcript();
+        auto calibrated = std::async(std::launch::async, [&] { return calibrate(); });
+        if (calibrated.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            ADD_FAILURE() << "the calibration blocks";
+            const int writer = ::open(file().c_str(), O_WRONLY | O_NONBLOCK);
+            calibrated.wait();
+            if (writer >= 0) ::close(writer);
+        }
+        EXPECT_EQ(calibrated.get(), 1);
+        scoped.reset();
+        EXPECT_EQ(sent("SWIN send").size(), 2u) << "a fresh calibration";
+        EXPECT_TRUE(model().calibration_valid()) << "handed to the device";
+        EXPECT_EQ(s_.active_calibration.exposure_ratio, 110);
+        if (fs::is_regular_file(file())) {
+            EXPECT_EQ(read_bytes(file()), stored_before);
+        } else {
+            EXPECT_TRUE(fs::is_symlink(file()) || fs::is_fifo(file()) || fs::is_directory(file()));
+        }
+        EXPECT_FALSE(exists(file() + CALI_CORRUPT_SUFFIX));
+        set_folder(dir_.path());
+        if (!fs::is_regular_file(file())) {
+            fs::remove(file());
+            write_bytes(file(), stored_before);
+        }
     }
-    EXPECT_EQ(s_.active_calibration.exposure_ratio, 100);
-    EXPECT_EQ(live_entries(file()), 1);
 }
 
 class FeederCalibration : public Calibration {
@@ -323,9 +470,6 @@ TEST_F(Calibration, AFlatTargetScansFlat)
     use_calibrator_list({1200, 600, 300});
     s_.x_resolution = 150;
     engine([](sim::ChartScanEngine& e) { e.set_chart(sim::flat_chart(0.8)); });
-    const auto off_level = [](const Bytes& page) {
-        return std::count_if(page.begin(), page.end(), [](uint8_t v) { return std::abs(v - 204) > 0.02 * 204; });
-    };
     ASSERT_EQ(calibrate(), 1);
     EXPECT_EQ(s_.working_calibration.resolution, 300);
     EXPECT_EQ(off_level(scan_page(8)), 0);

@@ -294,6 +294,25 @@ TEST_F(Handlers, ExposureRatio)
     EXPECT_EQ(range.third, 3u);
 }
 
+// Without a transparency unit the range comes from the reflective unit's capability record (a
+// scanner with one gives both records the same range).
+TEST_F(Handlers, ExposureRangeOfAFlatbedWithoutTransparencyUnit)
+{
+    model().edit([](sim::ScannerRecords& r) {
+        r.media[1] = 0;
+        r.attributes[1].fill(0);
+    });
+    open_first();
+    uint16_t masks[2] = {};
+    EXPECT_EQ(command(SE_CMD_SOURCE, 1, 0, masks), 1);
+    ASSERT_EQ(masks[0], 1) << "a flatbed alone";
+    SERange range{};
+    EXPECT_EQ(command(SE_CMD_EXPOSURE_RATIO, 0, 0, &range), 1);
+    EXPECT_EQ(range.minimum, 50);
+    EXPECT_EQ(range.maximum, 200);
+    EXPECT_EQ(range.third, 3u);
+}
+
 TEST_F(Handlers, ExposureRangeWithoutStepWhenInverted)
 {
     model().edit([](sim::ScannerRecords& r) {
@@ -306,32 +325,69 @@ TEST_F(Handlers, ExposureRangeWithoutStepWhenInverted)
     EXPECT_EQ(range.third, 0u);
 }
 
-TEST_F(Handlers, SetTimeRefusals)
+// Depth, resolution and image type are kept as they come (the image type needs a bit of the
+// offered 71); what the driver cannot deliver is refused when the image is asked for or started,
+// before any traffic.
+TEST_F(Handlers, SettingsAreKeptAsTheyComeAndRefusedAtTheStart)
 {
     open_first();
-    for (uint64_t bad : {0ull, 2ull, 8ull, 129ull, 0x8080ull, 0x10000ull | 128})
-        EXPECT_EQ(command(SE_CMD_DEPTH, 3, bad), SE_ERR_RANGE) << bad;
-    uint16_t depth = 0;
-    EXPECT_EQ(command(SE_CMD_DEPTH, 1, 0, &depth), 1);
-    EXPECT_EQ(depth, 128) << "a refused depth changes nothing";
-    for (uint64_t good : {1ull, 32768ull, 128ull}) EXPECT_EQ(command(SE_CMD_DEPTH, 3, good), 1) << good;
-
-    for (uint64_t bad : {0ull, 14ull, 9601ull, 0xFFFFFFFFull})
-        EXPECT_EQ(command(SE_CMD_RESOLUTION, 3, bad), SE_ERR_RANGE) << bad;
-    uint32_t resolution = 0;
-    EXPECT_EQ(command(SE_CMD_RESOLUTION, 1, 0, &resolution), 1);
-    EXPECT_EQ(resolution, 75u);
-    EXPECT_EQ(command(SE_CMD_RESOLUTION, 3, 15), 1);
-    EXPECT_EQ(command(SE_CMD_RESOLUTION, 3, 9600), 1);
-
-    for (uint32_t bad : {0u, 3u, 8u, 16u, 71u, 0x10040u}) {
+    ASSERT_EQ(command(SE_CMD_SOURCE, 3, SE_SOURCE_REFLECTIVE), 1);
+    SEFrame f{0, 0, 479, 479}; // a tenth of an inch
+    ASSERT_EQ(command(SE_CMD_SCAN_FRAME, 3, 0, &f), 1);
+    struct Case {
+        const char* name;
+        uint16_t depth;
+        uint32_t type;
+        uint32_t resolution;
+        int16_t start; // code 113 and code 32
+    };
+    const Case cases[] = {
+        {"depth 0", 0, SE_IMAGE_COLOR, 150, SE_ERR_IMAGE_TYPE},
+        {"depth 129", 129, SE_IMAGE_COLOR, 150, SE_ERR_IMAGE_TYPE},
+        {"depth 0x8080", 0x8080, SE_IMAGE_COLOR, 150, SE_ERR_IMAGE_TYPE},
+        {"type 3", SE_DEPTH_8_BITS, 3, 150, SE_ERR_IMAGE_TYPE},
+        {"type 65", SE_DEPTH_8_BITS, 65, 150, SE_ERR_IMAGE_TYPE},
+        {"type 71", SE_DEPTH_8_BITS, 71, 150, SE_ERR_IMAGE_TYPE},
+        {"resolution 0", SE_DEPTH_8_BITS, SE_IMAGE_COLOR, 0, SE_ERR_RANGE},
+        {"resolution 14", SE_DEPTH_8_BITS, SE_IMAGE_COLOR, 14, SE_ERR_RANGE},
+        {"resolution 9601", SE_DEPTH_8_BITS, SE_IMAGE_COLOR, 9601, SE_ERR_RANGE},
+        {"resolution 2^32 - 1", SE_DEPTH_8_BITS, SE_IMAGE_COLOR, 0xFFFFFFFF, SE_ERR_RANGE},
+        {"16-bit grey", SE_DEPTH_16_BITS, SE_IMAGE_GRAY, 15, 1},
+        {"line art at the highest resolution", SE_DEPTH_1_BIT, SE_IMAGE_LINE_ART, 9600, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(command(SE_CMD_DEPTH, 3, c.depth), 1);
+        SEImageType t{c.type, 7, {}};
+        EXPECT_EQ(command(SE_CMD_IMAGE_TYPE, 3, 0, &t), 1);
+        EXPECT_EQ(command(SE_CMD_RESOLUTION, 3, c.resolution), 1);
+        uint16_t depth = 0;
+        EXPECT_EQ(command(SE_CMD_DEPTH, 1, 0, &depth), 1);
+        EXPECT_EQ(depth, c.depth);
+        SEImageType kept{};
+        EXPECT_EQ(command(SE_CMD_IMAGE_TYPE, 1, 0, &kept), 1);
+        EXPECT_EQ(kept.type, c.type);
+        EXPECT_EQ(kept.second, 7);
+        uint32_t resolution = 0;
+        EXPECT_EQ(command(SE_CMD_RESOLUTION, 1, 0, &resolution), 1);
+        EXPECT_EQ(resolution, c.resolution);
+        model().clear_transcript();
+        SEImageInfo info{};
+        EXPECT_EQ(command(SE_CMD_IMAGE_INFO, 1, 0, &info), c.start);
+        EXPECT_EQ(command(SE_CMD_START_SCAN, 0, 0, &info), c.start);
+        if (c.start != 1) {
+            EXPECT_TRUE(model().transactions().empty());
+        }
+        EXPECT_EQ(command(SE_CMD_STOP_SCAN), 1);
+    }
+    // A type without a bit of the offered ones is refused when set and changes nothing.
+    for (uint32_t bad : {0u, 8u, 16u, 32u, 0x10000u, 0x80u}) {
         SEImageType t{bad, 0, {}};
         EXPECT_EQ(command(SE_CMD_IMAGE_TYPE, 3, 0, &t), SE_ERR_IMAGE_TYPE) << bad;
     }
-    for (uint32_t good : {1u, 2u, 4u, 64u}) {
-        SEImageType t{good, 0, {}};
-        EXPECT_EQ(command(SE_CMD_IMAGE_TYPE, 3, 0, &t), 1) << good;
-    }
+    SEImageType kept{};
+    EXPECT_EQ(command(SE_CMD_IMAGE_TYPE, 1, 0, &kept), 1);
+    EXPECT_EQ(kept.type, SE_IMAGE_LINE_ART);
 }
 
 TEST_F(Handlers, GammaTablesAreCheckedAndCopied)

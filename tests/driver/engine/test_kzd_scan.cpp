@@ -6,6 +6,8 @@
 #include "chart_scan_engine.h"
 #include "dbg_log.h"
 #include "driver_object_test.h"
+#include "driver_sleep.h"
+#include "host_callbacks.h"
 #include "le_bytes.h"
 #include "param_convert.h"
 #include "scan_start.h"
@@ -14,9 +16,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -267,19 +272,47 @@ TEST_F(KzdScan, AMirroredFlatbedGivesTheSameImage)
     EXPECT_EQ(drv().scan_setting().frame.left, 8500u - 3199u - 1u);
 }
 
-TEST_F(KzdScan, AFullAreaPreviewIsResizedToTheRequestedSize)
+// The whole glass: the window is the glass at the scan's resolution, not rounded past it, and the
+// image is the chart as it lies, unresized.
+TEST_F(KzdScan, AFullAreaPreviewIsTheWholeGlassAndNoMore)
 {
     ideal();
-    auto a = attributes(14, 8, 150, {0, 0, 0, 0});
-    const Bytes image = scan(a, 1);
-    EXPECT_EQ(a.dwLineWidth, 1275u);
-    EXPECT_EQ(a.dwLineHeight, 1755u);
-    EXPECT_EQ(image.size(), size_t{1275} * 3 * 1755);
-    EXPECT_EQ(drv().scan_setting().interpolation_switch, 1);
+    struct Case {
+        uint16_t dpi;
+        uint32_t width, height; // the glass at that resolution
+    };
+    for (const Case c : {Case{150, 1275, 1755}, Case{75, 637, 877}}) {
+        SCOPED_TRACE(c.dpi);
+        model().clear_transcript();
+        auto a = attributes(14, 8, c.dpi, {0, 0, 0, 0});
+        const Bytes image = scan(a, 1);
+        EXPECT_EQ(a.dwLineWidth, c.width);
+        EXPECT_EQ(a.dwLineHeight, c.height);
+        EXPECT_EQ(drv().scan_setting().interpolation_switch, 0);
+        const auto pars = sent("PAR");
+        ASSERT_FALSE(pars.empty());
+        EXPECT_EQ(get_u32le(&pars.back().data[24]), 0u);
+        EXPECT_EQ(get_u32le(&pars.back().data[32]), c.width) << "a multiple of 8 would pass the glass";
+        EXPECT_EQ(get_u32le(&pars.back().data[36]), c.height);
+        EXPECT_TRUE(image == colour_chart(c.width, c.height));
+    }
+}
+
+// 1002 × 507 pixels at 300 dpi: the device scans 1008 × 512, the host gets the frame's own pixels,
+// and the start reports the image it delivers.
+TEST_F(KzdScan, AFrameOfOddSizeIsDeliveredAsItLies)
+{
+    ideal();
+    auto a = attributes(14, 8, 300, {0, 0, 3339, 1689});
+    const Bytes image = scan(a);
+    EXPECT_EQ(a.dwLineWidth, 1002u);
+    EXPECT_EQ(a.dwLineHeight, 507u);
+    EXPECT_EQ(a.LineHeight, 507);
     const auto pars = sent("PAR");
     ASSERT_FALSE(pars.empty());
-    EXPECT_EQ(get_u32le(&pars.back().data[32]), 1280u);
-    EXPECT_EQ(get_u32le(&pars.back().data[36]), 1760u);
+    EXPECT_EQ(get_u32le(&pars.back().data[32]), 1008u);
+    EXPECT_EQ(get_u32le(&pars.back().data[36]), 512u);
+    EXPECT_TRUE(image == colour_chart(1002, 507));
 }
 
 TEST_F(KzdScan, ReadsAreClampedAndEndCleanly)
@@ -394,6 +427,13 @@ TEST_F(KzdScan, DeviceFailuresAtTheStartAreMapped)
         {"never ready",
          [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.never_ready = true}); }); },
          -1000},
+        {"a page that ends without data",
+         [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.end_without_data = true}); }); },
+         -1008},
+        {"another width", [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.width = 952}); }); },
+         -1008},
+        {"another height", [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.height = 488}); }); },
+         -1008},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -402,6 +442,9 @@ TEST_F(KzdScan, DeviceFailuresAtTheStartAreMapped)
         model().clear_transcript();
         auto a = calibrated();
         EXPECT_EQ(start(a), c.want);
+        if (c.want == -1008) {
+            EXPECT_LE(count("INFO"), 3u) << "no waiting for what cannot come: one poll and the stop's";
+        }
         abort();
         EXPECT_FALSE(model().job_open()) << "the abort ends what the start left open";
         EXPECT_EQ(rec()->scan_started, 0);
@@ -447,8 +490,6 @@ TEST_F(KzdScan, TransferFailuresWhileReading)
         {"short IMG", [&] { model().inject(sim::Injection::short_reply(sim::Target::next("IMG"), 1000)); }, false, -1000},
         {"stalled IMG", [&] { model().inject(sim::Injection::stall(sim::Target::next("IMG"), sim::Phase::Reply)); },
          false, -1000},
-        {"a page that ends early",
-         [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.end_after = 10u}); }); }, true, -1008},
         {"a device error while reading",
          [&] {
              engine([](sim::ChartScanEngine& e) {
@@ -514,6 +555,94 @@ TEST_F(KzdScan, ADisconnectWhileReadingEndsCleanly)
     EXPECT_EQ(r.dwEndOfImage, 0u);
     abort();
     drv_.reset();
+    allow_violations();
+}
+
+TEST_F(KzdScan, APageThatEndsEarlyDeliversItsLinesThenZeros)
+{
+    ideal();
+    auto a = attributes(14, 8, 300);
+    scan(a);
+    engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.end_after = 10u}); });
+    a = attributes(14, 8, 300);
+    a.byForceCalibration = 2;
+    ASSERT_EQ(start(a), 1);
+    const Bytes image = read_all(a, 32);
+    ASSERT_EQ(image.size(), size_t{480} * 2880);
+    const Bytes chart = colour_chart(960, 10);
+    EXPECT_TRUE(std::equal(chart.begin(), chart.end(), image.begin()));
+    EXPECT_TRUE(std::all_of(image.begin() + chart.size(), image.end(), [](uint8_t v) { return v == 0; }));
+    abort();
+}
+
+// The host's yield service says whether to give up (index 9): Stop.
+std::atomic<bool> stop_pressed{false};
+extern "C" int16_t host_yield(int16_t, void*)
+{
+    return stop_pressed ? 0 : 1;
+}
+
+// A device that stops answering, or never has data, in each state of a scan: once the host's
+// service says stop, the operation in progress returns within a second, and so does the abort
+// after it. The device, back again, then scans cleanly.
+TEST_F(KzdScan, StopEndsAScanWithinASecondInEveryState)
+{
+    using Clock = std::chrono::steady_clock;
+    ideal();
+    auto first = attributes(14, 8, 300);
+    scan(first); // a stored calibration for the states after it
+    // Real 100 ms polls: a wait on the device is a wait in time.
+    const driver_sleep_fn counting = driver_set_sleep_function(nullptr);
+    ASSERT_EQ(SetCallBackfunc(reinterpret_cast<void*>(&host_yield), SE_SERVICE_YIELD), 1);
+    struct Case {
+        const char* name;
+        std::function<void()> fault;
+        bool fresh_calibration; // else the stored one is reused
+        bool started;           // the fault strikes while reading, after a successful start
+    };
+    const Case cases[] = {
+        {"a read the device never answers", [&] { model().inject(sim::Injection::silence(sim::Target::next("IMG"))); },
+         false, true},
+        {"a start whose status reply never comes", [&] { model().inject(sim::Injection::silence(sim::Target::next("INFO"))); },
+         false, false},
+        {"a start waiting for data that never come",
+         [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.never_ready = true}); }); }, false, false},
+        {"a calibration the device never answers", [&] { model().inject(sim::Injection::silence(sim::Target::next("IMG"))); },
+         true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        stop_pressed = false;
+        auto a = attributes(14, 8, 300);
+        a.byForceCalibration = c.fresh_calibration ? 0 : 2;
+        if (c.started) {
+            ASSERT_EQ(start(a), 1);
+        }
+        c.fault();
+        Bytes buffer(32 * 2880);
+        int32_t status = 0;
+        std::thread worker([&] { status = c.started ? read(buffer.data(), 32).header.FUNC_STATUS : start(a); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const Clock::time_point pressed = Clock::now();
+        stop_pressed = true;
+        worker.join();
+        const Clock::time_point returned = Clock::now();
+        abort();
+        const Clock::time_point aborted = Clock::now();
+        EXPECT_LT(status, 0);
+        EXPECT_LT(returned - pressed, std::chrono::seconds(1));
+        EXPECT_LT(aborted - returned, std::chrono::seconds(1));
+        EXPECT_EQ(rec()->scan_started, 0);
+
+        stop_pressed = false;
+        model().wake();
+        engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({}); });
+        auto after = attributes(14, 8, 300);
+        after.byForceCalibration = 2;
+        EXPECT_EQ(scan(after), colour_chart(960, 480)) << "a clean scan afterwards";
+    }
+    SetCallBackfunc(nullptr, SE_SERVICE_YIELD);
+    driver_set_sleep_function(counting);
     allow_violations();
 }
 
@@ -635,13 +764,15 @@ protected:
     std::string long_;
 };
 
-TEST_F(KzdLongFolder, AFreshCalibrationFailsAndWritesNothing)
+// Without a calibration file the scan still calibrates and runs: the file is only a cache.
+TEST_F(KzdLongFolder, AScanCalibratesAfreshAndWritesNothing)
 {
     ASSERT_GT(long_.size(), 255u);
     EXPECT_EQ(drv().writable_folder(), long_);
     EXPECT_EQ(rec()->module_path[0], '\0');
     auto a = attributes(14, 8, 300);
-    EXPECT_EQ(start(a), -2003);
+    ASSERT_EQ(start(a), 1);
+    EXPECT_EQ(read_all(a).size(), 960u * 3 * 480);
     abort();
     EXPECT_TRUE(std::filesystem::is_empty(long_));
     EXPECT_FALSE(exists(kCaliFile));

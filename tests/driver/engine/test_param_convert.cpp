@@ -144,10 +144,28 @@ TEST(ParameterConversion, TheResolutionWalk)
     EXPECT_EQ(get_scanner_resolution(g.get(), 0, 2000, 1), 2400u);
     EXPECT_EQ(get_scanner_resolution(g.get(), 0, 700, 1), 800u);
     EXPECT_EQ(get_scanner_resolution(g.get(), 0, 200, 1), 800u);
-    // Requests of 1000 and 1200 dpi keep their y resolution.
-    EXPECT_EQ(get_scanner_resolution(g.get(), 0, 1000, 0), 1200u);
-    EXPECT_EQ(get_scanner_y_resolution(g.get(), 0, 1000, 0), 1000u);
-    EXPECT_EQ(get_scanner_y_resolution(g.get(), 0, 1200, 0), 1200u);
+    // Requests of 1000 and 1200 dpi keep their y resolution, whether the list has them or not.
+    struct Case {
+        std::initializer_list<uint16_t> list;
+        uint32_t request, x, y;
+    };
+    const Case cases[] = {
+        {{1200, 600, 300}, 1000, 1200, 1000},
+        {{1200, 600, 300}, 1200, 1200, 1200},
+        {{2400, 600, 300}, 1200, 2400, 1200},
+        {{2400, 600, 300}, 1000, 2400, 1000},
+        {{2400, 600, 300}, 1100, 2400, 2400},
+        {{600, 300}, 1200, 600, 1200},
+        {{1000, 500}, 1000, 1000, 1000},
+        {{1000, 500}, 999, 1000, 1000},
+    };
+    for (const Case& c : cases) {
+        auto h = scanner();
+        h->resolutions[0].fill(0);
+        put_list(*h, 0, 8, c.list);
+        EXPECT_EQ(get_scanner_resolution(h.get(), 0, c.request, 0), c.x) << *c.list.begin() << " " << c.request;
+        EXPECT_EQ(get_scanner_y_resolution(h.get(), 0, c.request, 0), c.y) << *c.list.begin() << " " << c.request;
+    }
     // The transparency's list is empty.
     EXPECT_EQ(get_scanner_resolution(g.get(), 0x04, 300, 0), 0u);
 }
@@ -243,16 +261,40 @@ TEST(ParameterConversion, WidthHeightAndSampling)
 {
     auto g = scanner();
     auto s = reference_setting();
-    // The media's maximum caps the width before it is raised to a multiple of 8.
+    // A glass of 1001 × 100 pixels at 4800 dpi. The window is raised to multiples of 8 only where
+    // the glass leaves room, at the scan's own resolution.
     put_u32le(g->attributes[0].data() + 16, 1001);
     put_u32le(g->attributes[0].data() + 12, 100);
-    s->frame = {0, 0, kMax, kMax};
-    EXPECT_EQ(convert_to_par_width(g.get(), s.get(), 4800, false), 1001u);
-    EXPECT_EQ(convert_to_par_height(g.get(), s.get(), 4800), 100u);
+    struct Case {
+        uint32_t dpi;
+        stExtFrame frame;
+        uint32_t dot_x, dot_y, width, height;
+    };
+    const Case cases[] = {
+        {4800, {0, 0, kMax, kMax}, 0, 0, 1001, 100},      // the frame capped at the glass
+        {300, {0, 0, kMax, kMax}, 0, 0, 62, 6},           // 1001 × 300 / 4800, 100 × 300 / 4800
+        {4800, {0, 0, 99, 9}, 0, 0, 480, 48},             // multiples of 8 already
+        {4800, {0, 0, 100, 10}, 0, 0, 488, 56},           // 484 × 52, raised
+        {4800, {100, 5, 203, 14}, 480, 24, 504, 48},      // 499 × 48: 504 still fits
+        {4800, {105, 11, 208, 19}, 504, 52, 497, 48},     // 499 × 43: both stop at the glass's edges
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.dpi << " dpi, left " << c.frame.left << ", top " << c.frame.top);
+        s->x_resolution = s->y_resolution = c.dpi;
+        s->frame = c.frame;
+        ScanJob job;
+        convert_to_scan_job(g.get(), s.get(), &job);
+        EXPECT_EQ(job.dot_x(), c.dot_x);
+        EXPECT_EQ(job.dot_y(), c.dot_y);
+        EXPECT_EQ(job.width(), c.width);
+        EXPECT_EQ(job.height(), c.height);
+        EXPECT_LE(job.dot_x() + job.width(), get_glass_width(g.get(), 0, c.dpi));
+        EXPECT_LE(job.dot_y() + job.height(), get_glass_length(g.get(), 0, c.dpi));
+    }
+    s->x_resolution = s->y_resolution = 300;
+    put_u32le(g->attributes[0].data() + 16, 40800);
+    put_u32le(g->attributes[0].data() + 12, 56160);
     ScanJob job;
-    convert_to_scan_job(g.get(), s.get(), &job);
-    EXPECT_EQ(job.width(), 1008u);
-    EXPECT_EQ(job.height(), 104u);
 
     // With the correction on the window spans the corrected range and two more pixels.
     horizontal_magnification_correction_t model{};
@@ -276,8 +318,21 @@ TEST(ParameterConversion, WidthHeightAndSampling)
     EXPECT_EQ(convert_to_par_sampling_line(g.get(), s.get()), 32);
     s->color_switch = 0;
     EXPECT_EQ(convert_to_par_bit(g.get(), s.get()), 8);
-    s->color_planes = 0x401;
-    EXPECT_EQ(convert_to_par_mono(g.get(), s.get()), 1);
+}
+
+TEST(ParameterConversion, TheMonoCodeOfEveryChannelMask)
+{
+    auto g = scanner();
+    auto s = reference_setting();
+    // Colour bits first, then the first channel (bits 8 and 0), the second (9), the third (10).
+    const std::pair<uint16_t, uint8_t> masks[] = {
+        {14, 0}, {2, 0}, {0x10E, 0}, {1, 1}, {0x100, 1}, {0x300, 1}, {0x401, 1},
+        {0x200, 2}, {0x600, 2}, {0x400, 3}, {0, 0}, {0x800, 0},
+    };
+    for (auto [planes, mono] : masks) {
+        s->color_planes = planes;
+        EXPECT_EQ(convert_to_par_mono(g.get(), s.get()), mono) << std::hex << planes;
+    }
 }
 
 TEST(ParameterConversion, TheConfigurationAsksToScanFromHome)

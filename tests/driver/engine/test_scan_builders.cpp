@@ -59,9 +59,10 @@ TEST_F(ScanBuilders, FramesAreClampedAndRepaired)
         {"right beyond the media", {0, 0, 9000, 1000}, {}, {0, 0, 8499, 1000}},
         {"top below bottom", {0, 500, 999, 200}, {}, {0, 0, 999, 200}},
         {"an ordinary frame", {}, {100, 200, 3199, 1599}, {100, 200, 3199, 1599}},
-        {"top and bottom beyond the media", {}, {0, 20000, 999, 30000}, {0, 0, 999, 11700}},
+        // The last thousandth inside the glass: its far edges are inclusive.
+        {"top and bottom beyond the media", {}, {0, 20000, 999, 30000}, {0, 0, 999, 11699}},
         {"left and right beyond the media", {}, {9000, 0, 9500, 999}, {0, 0, 8499, 999}},
-        {"bottom beyond, top inside", {}, {0, 300, 999, 30000}, {0, 300, 999, 11700}},
+        {"bottom beyond, top inside", {}, {0, 300, 999, 30000}, {0, 300, 999, 11699}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -238,20 +239,30 @@ TEST_F(ScanBuilders, ThresholdMapsStepThroughTheTableTheyHave)
 {
     std::vector<uint8_t> table(65536);
     for (size_t i = 0; i < table.size(); ++i) table[i] = static_cast<uint8_t>((255 - (i & 0xFF)) ^ (i >> 8));
+    // The entry codes 4, 16 and 128 stand for tables of 1024, 4096 and 65536 entries; the map takes
+    // every step-th byte. A size of 0 is the size the code implies; a given size must reach the
+    // map's last byte.
     struct Case {
         uint16_t entry_code;
         size_t step;
     };
-    for (const Case c : {Case{4, 1}, Case{16, 1}, Case{0, 1}, Case{128, 256}}) {
-        auto a = attributes(1, 1, 300, {0, 0, 999, 999});
-        a.ImageEnhanced = 0x08;
-        a.NumofGammaEntry = c.entry_code;
-        a.GammaTable = table.data();
-        a.dwGammaTableBytes = c.step == 256 ? 65536 : 256;
-        ASSERT_EQ(basic(a), 1);
-        ASSERT_EQ(get_halftone_setting(g(), &a, &s_, 0), 1);
-        ASSERT_NE(s_.halftone, nullptr);
-        for (size_t i = 0; i < 256; ++i) ASSERT_EQ(s_.threshold_map[i], table[i * c.step]) << c.entry_code << " " << i;
+    for (const Case c : {Case{4, 4}, Case{16, 16}, Case{0, 1}, Case{1, 1}, Case{128, 256}}) {
+        for (const uint32_t bytes : {0u, static_cast<uint32_t>(255 * c.step + 1), static_cast<uint32_t>(255 * c.step)}) {
+            SCOPED_TRACE(testing::Message() << "entry code " << c.entry_code << ", " << bytes << " bytes");
+            auto a = attributes(1, 1, 300, {0, 0, 999, 999});
+            a.ImageEnhanced = 0x08;
+            a.NumofGammaEntry = c.entry_code;
+            a.GammaTable = table.data();
+            a.dwGammaTableBytes = bytes;
+            ASSERT_EQ(basic(a), 1);
+            if (bytes == 255 * c.step) {
+                EXPECT_EQ(get_halftone_setting(g(), &a, &s_, 0), -1010) << "a table that ends before the map's last byte";
+                continue;
+            }
+            ASSERT_EQ(get_halftone_setting(g(), &a, &s_, 0), 1);
+            ASSERT_NE(s_.halftone, nullptr);
+            for (size_t i = 0; i < 256; ++i) ASSERT_EQ(s_.threshold_map[i], table[i * c.step]) << i;
+        }
     }
     auto plain = attributes(1, 1, 300, {0, 0, 999, 999});
     ASSERT_EQ(basic(plain), 1);
@@ -290,8 +301,11 @@ TEST_F(ScanBuilders, AttributesTheDriverCannotDeliverAreRefusedBeforeAnyTraffic)
     small.dwGammaTableBytes = 3 * 256 - 1;
     ASSERT_EQ(basic(small), 1);
     EXPECT_EQ(get_adv_scan_setting(g(), &small, &s_, 0), -1010);
+    // A caller that does not give the size passes the one the entry code implies.
     small.dwGammaTableBytes = 0;
-    EXPECT_EQ(get_adv_scan_setting(g(), &small, &s_, 0), -1010);
+    EXPECT_EQ(get_adv_scan_setting(g(), &small, &s_, 0), 1);
+    EXPECT_EQ(s_.front_side.gamma.entries, 256u);
+    EXPECT_EQ(get_adv_scan_setting(g(), &small, &s_, 0), 1) << "a second set-up replaces the first";
     auto short_deep = attributes(1, 16, 300, frame);
     short_deep.GammaTable = table.data();
     short_deep.dwGammaTableBytes = static_cast<uint32_t>(table.size());

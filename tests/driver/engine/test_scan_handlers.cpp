@@ -1,6 +1,7 @@
 // The scan handlers through SE_main on the simulated scanner: image size, start, line reads into
 // exactly sized buffers, the end of the image, and stop.
 #include "entry_fixture.h"
+#include "le_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -311,6 +312,89 @@ TEST_F(DirectScan, TheStartTakesTheToneTablesOnce)
     ASSERT_EQ(b.entry(SE_CMD_START_SCAN, 0, 0, &info), 1);
     EXPECT_EQ(b->driverObject()->scan_setting().gamma_switch, 0) << "the second start carries no table";
     EXPECT_EQ(b.entry(SE_CMD_STOP_SCAN), 1);
+}
+
+
+// Every setting that reaches the device, from the command that sets it to the bytes of the window
+// ("SWIN", record offsets 40-71) and parameter block ("PAR") the start sends. Each case begins
+// from the same settings: reflective colour at 150 dpi, no preview, no ultrasound, normal quality.
+class SettingsReachTheDevice : public EntryTest {
+protected:
+    void SetUp() override
+    {
+        EntryTest::SetUp();
+        if (HasFatalFailure()) return;
+        add_scanner("feeder"); // flatbed, transparency unit and a two-sided feeder
+        open_first();
+    }
+};
+
+TEST_F(SettingsReachTheDevice, FromTheCommandToTheWindowAndParameterBytes)
+{
+    // A command: `value` itself, or with `by_address` the address of a word holding it.
+    struct Step {
+        int16_t code;
+        uint64_t value;
+        bool by_address = false;
+        int16_t answer = 1;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+        std::vector<std::pair<size_t, uint32_t>> window;     // record offset, byte
+        std::vector<std::pair<size_t, uint32_t>> parameters; // offset, byte (source: its u32)
+    };
+    constexpr uint32_t kFlatbed = 0x424C46, kFeeder = 0x464441;
+    const Case cases[] = {
+        {"the reflective defaults", {}, {{40, 0}, {45, 1}, {46, 0}, {48, 0}, {56, 0}, {53, 1}, {54, 3}}, {{0, kFlatbed}, {10, 1}, {11, 0}, {18, 24}, {19, 0}}},
+        {"preview", {{SE_CMD_PREVIEW_MODE, 1, true}}, {{56, 1}}, {{11, 1}}},
+        {"ultrasound", {{SE_CMD_ULTRASOUND, 1, true, 0}}, {{48, 1}}, {}},
+        {"draft quality", {{SE_CMD_SCAN_QUALITY, 1}}, {{45, 0}}, {}},
+        {"normal quality again", {{SE_CMD_SCAN_QUALITY, 1}, {SE_CMD_SCAN_QUALITY, 8}}, {{45, 1}}, {}},
+        {"exposure ratio", {{SE_CMD_EXPOSURE_RATIO, 150}}, {{41, 150}, {42, 0}}, {}},
+        {"positive film", {{SE_CMD_SOURCE, SE_SOURCE_POSITIVE_FILM}}, {{46, 1}}, {{0, kFlatbed}, {10, 1}}},
+        {"negative film", {{SE_CMD_SOURCE, SE_SOURCE_NEGATIVE_FILM}}, {{46, 1}}, {{0, kFlatbed}, {10, 1}}},
+        {"the feeder by bit 1", {{SE_CMD_SOURCE, 2}}, {{46, 2}}, {{0, kFeeder}, {10, 1}}},
+        {"the feeder, both sides", {{SE_CMD_SOURCE, 16}}, {{46, 3}}, {{0, kFeeder}, {10, 3}}},
+        {"grey", {{SE_CMD_IMAGE_TYPE, SE_IMAGE_GRAY, true}}, {}, {{18, 8}, {19, 1}}},
+    };
+    const Step baseline[] = {
+        {SE_CMD_SOURCE, SE_SOURCE_REFLECTIVE}, {SE_CMD_DEPTH, SE_DEPTH_8_BITS},    {SE_CMD_IMAGE_TYPE, SE_IMAGE_COLOR, true},
+        {SE_CMD_RESOLUTION, 150},              {SE_CMD_PREVIEW_MODE, 0, true},     {SE_CMD_ULTRASOUND, 0, true, 0},
+        {SE_CMD_SCAN_QUALITY, 8},              {SE_CMD_EXPOSURE_RATIO, 100},
+    };
+    SEFrame frame{480, 480, 1919, 1439}; // 0.3 × 0.2 inch, 0.1 inch in
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Step> steps(std::begin(baseline), std::end(baseline));
+        steps.insert(steps.end(), c.steps.begin(), c.steps.end());
+        for (const Step& step : steps) {
+            // Image types travel in a record; the preview and ultrasound switches at an address.
+            SEImageType type{static_cast<uint32_t>(step.value), 0, {}};
+            uint32_t word = static_cast<uint32_t>(step.value);
+            const bool typed = step.code == SE_CMD_IMAGE_TYPE;
+            const int16_t r = typed ? command(step.code, 3, 0, &type)
+                                    : command(step.code, 3, step.by_address ? address(&word) : step.value);
+            ASSERT_EQ(r, step.answer) << "code " << step.code;
+        }
+        ASSERT_EQ(command(SE_CMD_SCAN_FRAME, 3, 0, &frame), 1);
+        SEImageInfo info{};
+        ASSERT_EQ(command(SE_CMD_START_SCAN, 0, 0, &info), 1);
+        const auto window = model().window();
+        const auto par = model().parameters();
+        ASSERT_TRUE(window.has_value());
+        ASSERT_TRUE(par.has_value());
+        for (auto [at, byte] : c.window) EXPECT_EQ((*window)[at - 40], byte) << "window byte " << at;
+        for (auto [at, byte] : c.parameters) {
+            const uint32_t value = at == 0 ? get_u32le(par->data()) : (*par)[at];
+            EXPECT_EQ(value, byte) << "parameter byte " << at;
+        }
+        EXPECT_EQ(command(SE_CMD_STOP_SCAN), 1);
+    }
+    // The qualities code 102 offers: 1 and 8.
+    uint16_t qualities = 0;
+    EXPECT_EQ(command(SE_CMD_SCAN_QUALITY, 0, 0, &qualities), 1);
+    EXPECT_EQ(qualities, 9);
 }
 
 } // namespace

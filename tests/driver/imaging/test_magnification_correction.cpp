@@ -162,12 +162,19 @@ TEST(MagnificationModel, IntegerStepAndGreyRange)
     EXPECT_NE(std::floor(s10), s10); // the grey range comes from a fractional column
 }
 
-TEST(MagnificationModel, RgbAlignmentAtBothEnds)
+// An identity over 100 table pixels with marks every 4, aligned up to pixel 20 and from pixel 80.
+CoordinateCorrectionParameter aligned()
 {
     auto p = identity(100, 3, 0, 99);
     for (uint32_t i = 0; i < kMagnificationMarks; ++i) p.coords_data.ideal[i] = p.coords_data.measured[i] = 4 * i;
     p.pixel_position_left = 20;
     p.pixel_position_right = 80;
+    return p;
+}
+
+TEST(MagnificationModel, RgbAlignmentAtBothEnds)
+{
+    auto p = aligned();
     p.red_offset_left = 0.5;
     p.red_offset_right = 0.0;
     p.green_offset_right = 0.3;
@@ -192,6 +199,26 @@ TEST(MagnificationModel, RgbAlignmentAtBothEnds)
     ScaleRGBData(rows, a, b, 3);
     EXPECT_EQ(rows[3], 3.4066666666666663);
     EXPECT_NE(rows[3], 3.4066666666666667);
+}
+
+// Left-end shifts of 1.5, 0 and 0.3 table pixels: the range starts at the first column of the
+// smallest channel (green, 0; red's would be 1), every position is measured from that channel, and
+// positions are rounded to the nearest 1/65536 (0.3 is 19660.8 of them).
+TEST(MagnificationModel, PositionsAreRoundedFromTheSmallestChannel)
+{
+    auto p = aligned();
+    p.red_offset_left = 1.5;
+    p.blue_offset_left = 0.3;
+    Model m;
+    ASSERT_EQ(m.init(p), 1);
+    EXPECT_EQ(m.info.corrected_start_x, 0u);
+    EXPECT_EQ(m.c->positions[0], 98304u);
+    EXPECT_EQ(m.c->positions[1], 0u);
+    EXPECT_EQ(m.c->positions[2], 19661u);
+    for (uint32_t i = 0; i < 100 * 3; ++i) {
+        const double want = m.x(i / 3, i % 3) * 65536.0;
+        ASSERT_LE(std::abs(double(m.c->positions[i]) - want), 0.5) << i;
+    }
 }
 
 TEST(MagnificationModel, UnusableParametersTouchNoTable)

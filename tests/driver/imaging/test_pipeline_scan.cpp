@@ -10,6 +10,7 @@
 #include "param_convert.h"
 #include "pipeline_setup.h"
 #include "scan_setting.h"
+#include "scan_start.h"
 #include "scanner_test.h"
 
 #include <gtest/gtest.h>
@@ -127,21 +128,16 @@ protected:
         }
     }
 
-    // Fills the job from the setting and starts the device; on success the side takes the
-    // geometry the device reported, as the scan start does.
+    // Fills the job from the setting and starts the device; on success the sides take the
+    // geometry of the window the device reported, as the scan start does (its result in
+    // geometry_).
     eStatus start()
     {
         ScanJob* job = g()->scan_job;
         convert_to_scan_job(g(), setting_.get(), job);
         const eStatus status = scanner_start_scan(g(), job);
         started_ = true;
-        if (status == STATUS_GOOD) {
-            _IMAGE_SETTING& f = setting_->front_side;
-            f.scan_lines = job->height();
-            f.scan_width = job->image_width(0);
-            f.scan_row_bytes = get_scan_bytes(setting_->color_switch, static_cast<int>(f.depth), f.scan_width);
-            f.lines_scanned = 0;
-        }
+        geometry_ = status == STATUS_GOOD ? take_scan_geometry(setting_.get(), job) : 0;
         return status;
     }
 
@@ -176,7 +172,8 @@ protected:
         if (HasFatalFailure()) return {};
         const eStatus status = start();
         EXPECT_EQ(status, STATUS_GOOD);
-        if (status != STATUS_GOOD) return {};
+        EXPECT_EQ(geometry_, 1);
+        if (status != STATUS_GOOD || geometry_ != 1) return {};
         Outcome o = read_image(host_lines);
         EXPECT_EQ(end_scan(), STATUS_GOOD);
         return o;
@@ -215,6 +212,7 @@ protected:
     std::unique_ptr<_SCAN_SETTING> setting_;
     Bytes tables_;
     bool started_ = false;
+    int geometry_ = 0;
 };
 
 // 960 × 480 pixels at 300 dpi, 300 pixels from the left edge and 150 lines down.
@@ -285,47 +283,68 @@ TEST_F(PipelineScan, SixteenBitColourKeepsItsByteOrder)
     }
 }
 
-TEST_F(PipelineScan, ReportedWidthsThatDifferFromThePage)
+TEST_F(PipelineScan, AReportedGeometryOtherThanTheWindowIsRefused)
 {
-    // The page is 960 pixels wide whatever the device reports; the pipeline follows the report.
-    for (const uint16_t reported : {8, 952, 968}) {
-        geometry({.width = reported});
-        const Outcome o = scan({.dpi = 300, .frame = kFrame300});
-        EXPECT_EQ(front().scan_width, reported);
-        if (reported < 960) {
-            // The driver reads a shorter page and the resize brings it to the requested width.
-            EXPECT_EQ(o.result, 1) << reported;
-            EXPECT_EQ(o.served, 480u) << reported;
-        } else {
-            // The device's page is short of the reported one.
-            EXPECT_EQ(o.result, kStageFailure) << reported;
-            EXPECT_EQ(o.end, 0) << reported;
-        }
+    // The window is 960 × 480; any other report would scramble or cut the image.
+    const sim::GeometryFault faults[] = {
+        {.width = uint16_t{8}}, {.width = uint16_t{952}}, {.width = uint16_t{968}}, {.width = uint16_t{0}},
+        {.height = uint16_t{479}}, {.height = uint16_t{488}},
+    };
+    for (const sim::GeometryFault& fault : faults) {
+        geometry(fault);
+        build({.dpi = 300, .frame = kFrame300});
+        ASSERT_EQ(start(), STATUS_GOOD);
+        EXPECT_EQ(geometry_, kStageFailure) << fault.width.value_or(960) << " x " << fault.height.value_or(480);
+        EXPECT_EQ(end_scan(), STATUS_GOOD);
     }
-    geometry({.width = 0});
-    build({.dpi = 300, .frame = kFrame300});
-    ASSERT_EQ(start(), STATUS_GOOD);
-    const Outcome o = read_image();
-    EXPECT_EQ(o.result, kStageFailure) << "a width of 0 is refused";
-    EXPECT_EQ(o.image, Bytes(o.image.size(), 0xAA));
-    Bytes line(2880, 0xAA);
-    int left = 0, end = 0;
-    EXPECT_EQ(ip_read(&setting(), g(), 0, line.data(), 1, &left, &end), kStageFailure) << "nor can it be read";
-    EXPECT_EQ(line, Bytes(2880, 0xAA));
-    EXPECT_EQ(end_scan(), STATUS_GOOD);
+    geometry({});
+    const Outcome o = scan({.dpi = 300, .frame = kFrame300});
+    EXPECT_TRUE(o.image == chart(300, 150, 960, 480, 8)) << "the same window reported as asked";
 }
 
-TEST_F(PipelineScan, AShortPageEndsTheReadWithNothingStale)
+// Frames whose sizes are not multiples of 8: the device scans a window raised to multiples of 8,
+// and the frame's pixels come through unresized, the padding dropped.
+TEST_F(PipelineScan, PaddingIsDroppedNotResizedAway)
+{
+    const stExtFrame frames[] = {
+        {1000, 500, 1000 + 1006, 500 + 1009}, // 302 × 303 pixels at 300 dpi
+        {1000, 500, 1000 + 3332, 500 + 1016}, // 1000 × 305
+        {3, 7, 3 + 3, 7 + 3},                 // 1 × 1
+    };
+    for (const stExtFrame& frame : frames) {
+        const Outcome o = scan({.dpi = 300, .frame = frame});
+        const uint32_t w = get_scan_width(300, frame), h = get_scan_height(300, frame);
+        SCOPED_TRACE(testing::Message() << w << " × " << h);
+        EXPECT_EQ(g()->scan_job->width() % 8, 0u);
+        EXPECT_EQ(g()->scan_job->height() % 8, 0u);
+        EXPECT_EQ(setting().interpolation_switch, 0) << "nothing to resize at the device's own resolution";
+        EXPECT_EQ(o.result, 1);
+        ASSERT_EQ(o.served, h);
+        EXPECT_TRUE(o.image == chart(frame.left * 300 / 1000, frame.top * 300 / 1000, w, h, 8));
+    }
+    // At a resolution the device does not have, only the frame's part of the window is resized:
+    // 0.5 × 0.5 inch at 500 dpi is 300 × 300 pixels at 600 dpi, in a window of 304 × 304.
+    const Outcome o = scan({.dpi = 500, .frame = {0, 0, 499, 499}});
+    EXPECT_EQ(g()->scan_job->width(), 304u);
+    EXPECT_EQ(front().frame_width, 300u);
+    EXPECT_EQ(front().frame_lines, 300u);
+    EXPECT_EQ(o.served, 250u);
+    _IMAGE_SETTING unpadded = front();
+    unpadded.scan_width = unpadded.frame_width;
+    unpadded.scan_lines = unpadded.frame_lines;
+    EXPECT_TRUE(o.image == lftest::reference_chain(&setting(), unpadded, -1, chart(0, 0, 300, 300, 8)));
+}
+
+TEST_F(PipelineScan, AShortPageDeliversWhatWasScannedAndZeros)
 {
     geometry({.end_after = 100});
     const Outcome o = scan({.dpi = 300, .frame = kFrame300}, 50);
-    EXPECT_EQ(o.result, kStageFailure);
-    EXPECT_EQ(o.end, 0);
-    // Three whole chunks of 32 lines; the fourth would have run past the page's end.
-    ASSERT_EQ(o.served, 96u);
-    const size_t good = size_t{96} * 960 * 3;
-    EXPECT_TRUE(Bytes(o.image.begin(), o.image.begin() + good) == chart(300, 150, 960, 96, 8));
-    EXPECT_TRUE(Bytes(o.image.begin() + good, o.image.end()) == Bytes(o.image.size() - good, 0xAA));
+    EXPECT_EQ(o.result, 1);
+    EXPECT_EQ(o.end, 1);
+    ASSERT_EQ(o.served, 480u);
+    const size_t good = size_t{100} * 960 * 3;
+    EXPECT_TRUE(Bytes(o.image.begin(), o.image.begin() + good) == chart(300, 150, 960, 100, 8));
+    EXPECT_TRUE(Bytes(o.image.begin() + good, o.image.end()) == Bytes(o.image.size() - good, 0));
 }
 
 TEST_F(PipelineScan, ErrorRepliesAtTheStart)

@@ -1,0 +1,128 @@
+#include "failure_messages.h"
+
+#include "se_boundary.h"
+
+#include <cstring>
+
+namespace {
+
+const char* const kCheckConnection =
+    "Please make sure the scanner is turned on, and connected to this computer.";
+
+// What the user set that a command carries.
+QString commandName(int command)
+{
+    switch (command) {
+    case SE_CMD_SOURCE: return QStringLiteral("scan source");
+    case SE_CMD_DEPTH: return QStringLiteral("colour depth");
+    case SE_CMD_IMAGE_TYPE: return QStringLiteral("colour type");
+    case SE_CMD_GAMMA: return QStringLiteral("tone tables");
+    case SE_CMD_RESOLUTION: return QStringLiteral("resolution");
+    case SE_CMD_SCAN_FRAME: return QStringLiteral("scan frame");
+    case SE_CMD_EXPOSURE_RATIO: return QStringLiteral("exposure ratio");
+    case SE_CMD_SCAN_QUALITY: return QStringLiteral("scan quality");
+    case SE_CMD_CALIBRATION: return QStringLiteral("calibration mode");
+    case SE_CMD_IMAGE_INFO: return QStringLiteral("image size");
+    default: return QStringLiteral("command %1").arg(command);
+    }
+}
+
+QString driverCode(int code)
+{
+    return QStringLiteral("driver code %1").arg(code);
+}
+
+// A path the label may break after each folder.
+QString breakablePath(const QString& path)
+{
+    QString out = path;
+    return out.replace(u'/', QStringLiteral("/\u200B"));
+}
+
+} // namespace
+
+FailureMessage scanFailureMessage(const ScanFailure& failure, ScanMode mode)
+{
+    using Kind = ScanFailure::Kind;
+    if (failure.kind == Kind::stopped) return {};
+    FailureMessage message;
+    message.title =
+        mode == ScanMode::preview ? QStringLiteral("The preview failed.") : QStringLiteral("The scan failed.");
+    switch (failure.kind) {
+    case Kind::none:
+    case Kind::stopped: message.detail = QStringLiteral("The scan gave no image."); break;
+    case Kind::alreadyRunning: message.detail = QStringLiteral("Another scan is still running."); break;
+    case Kind::noScanner: message.detail = QStringLiteral("No scanner is connected."); break;
+    case Kind::unusableSettings:
+        message.detail = QStringLiteral("The scan settings cannot be used: check the scan source, the resolution and "
+                                        "the scan frame.");
+        break;
+    case Kind::refused:
+        message.detail = failure.command == SE_CMD_START_SCAN
+                             ? QStringLiteral("The scanner did not start the scan (%1).").arg(driverCode(failure.code))
+                             : QStringLiteral("The scanner refused the %1 (%2).")
+                                   .arg(commandName(failure.command), driverCode(failure.code));
+        break;
+    case Kind::deviceLost:
+        message.detail = QStringLiteral("The connection to the scanner was lost (%1).").arg(driverCode(failure.code));
+        break;
+    case Kind::badImageInfo:
+        message.detail = QStringLiteral("The scanner reported an image size that cannot be read (%1 × %2 pixels, %3 "
+                                        "bytes a line).")
+                             .arg(failure.width)
+                             .arg(failure.height)
+                             .arg(failure.rowBytes);
+        break;
+    case Kind::noMemory: message.detail = QStringLiteral("There is not enough memory for the scanned image."); break;
+    case Kind::readFailed:
+        message.detail =
+            QStringLiteral("Reading the image from the scanner failed (%1).").arg(driverCode(failure.code));
+        break;
+    case Kind::noDataFolder:
+        message.detail = QStringLiteral("The application's data folder could not be made, so the scanned image has "
+                                        "nowhere to go.");
+        break;
+    case Kind::writeFailed:
+        message.detail =
+            QStringLiteral("The scanned image could not be written to %1.").arg(breakablePath(failure.path));
+        break;
+    }
+    return message;
+}
+
+FailureMessage saveFailureMessage(const QString& path, int error)
+{
+    FailureMessage message;
+    message.title = QStringLiteral("The scan could not be saved.");
+    const QString reason = error != 0 ? QString::fromLocal8Bit(std::strerror(error))
+                                      : QStringLiteral("the image could not be encoded");
+    message.detail = QStringLiteral("Writing %1 failed: %2.\nChoose another folder to save the scan in, or discard "
+                                    "the scan.")
+                         .arg(breakablePath(path), reason);
+    return message;
+}
+
+QString connectFailureText(const ConnectFailure& failure)
+{
+    using Kind = ConnectFailure::Kind;
+    switch (failure.kind) {
+    case Kind::driverNotLoaded:
+        return QStringLiteral("The scanner driver could not be loaded from %1: %2.")
+            .arg(breakablePath(QString::fromStdString(failure.path)), QString::fromStdString(failure.detail));
+    case Kind::scannerBusy:
+        return QStringLiteral("The scanner is in use by another program. Close that program, then press Connect.");
+    case Kind::scannerNotOpened:
+        return QStringLiteral("The scanner was found but could not be opened: %1. Turn it off and on again, then "
+                              "press Connect.")
+            .arg(QString::fromStdString(failure.detail));
+    case Kind::none:
+    case Kind::noScanner: break;
+    }
+    return QStringLiteral("No scanner was found. ") + QLatin1String(kCheckConnection);
+}
+
+QString lostScannerText(const ScanFailure& failure)
+{
+    return QStringLiteral("The connection to the scanner was lost (%1). %2 Then press Connect.")
+        .arg(driverCode(failure.code), QLatin1String(kCheckConnection));
+}
