@@ -22,7 +22,10 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <time.h>
 
 namespace {
 
@@ -86,8 +89,20 @@ std::vector<Case> cases()
     return all;
 }
 
+// The process's processor time, all its threads: what the work cost on the core it ran on,
+// however much of that core other processes took meanwhile. The whole process rather than the
+// calling thread, because libvips computes on a worker of its own even with one thread.
+double cpu_seconds_now()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
 struct Figures {
     double device_mbps = 0;
+    double device_cpu_mbps = 0;
+    double libvips_cpu_mbps = 0;
     double output_mbps = 0;
     double libvips_mbps = 0;
     std::map<std::string, double> stage_share; // of the pipeline's own stage time
@@ -97,8 +112,8 @@ std::map<std::string, Figures> medians;
 using vips::VImage;
 
 // The libvips form of a case: from the scan lines the line source serves (its ring repeated) to
-// the output size, in a memory image. Seconds of one run on one thread.
-double libvips_run(const Case& c, lftest::PipelineSetting& setting, const std::vector<uint8_t>& ring)
+// the output size, in a memory image. Seconds of one run on one thread, wall and processor time.
+std::pair<double, double> libvips_run(const Case& c, lftest::PipelineSetting& setting, const std::vector<uint8_t>& ring)
 {
     const _IMAGE_SETTING& f = setting.front();
     const PipelineConfig& cfg = c.config;
@@ -111,6 +126,7 @@ double libvips_run(const Case& c, lftest::PipelineSetting& setting, const std::v
     const VImage scan = lines.replicate(1, repeats).crop(0, 0, width, static_cast<int>(f.scan_lines)).copy_memory();
 
     const auto started = std::chrono::steady_clock::now();
+    const double cpu_started = cpu_seconds_now();
     VImage x = scan;
     const int out_width = static_cast<int>(f.output_width), out_lines = static_cast<int>(f.output_lines);
     if (out_width != width || out_lines != static_cast<int>(f.scan_lines))
@@ -144,7 +160,8 @@ double libvips_run(const Case& c, lftest::PipelineSetting& setting, const std::v
     }
     const VImage done = x.copy_memory();
     benchmark::DoNotOptimize(done.get_image());
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+            cpu_seconds_now() - cpu_started};
 }
 
 void run_case(benchmark::State& state, const Case& c)
@@ -154,7 +171,9 @@ void run_case(benchmark::State& state, const Case& c)
     lftest::LineSource source(lftest::test_image(uint64_t{kRingLines} * f.scan_row_bytes, 3));
     std::vector<uint8_t> buffer(size_t{f.output_row_bytes} * c.host_lines);
     double stage_time[7] = {};
+    double cpu_seconds = 0;
     for (auto _ : state) {
+        const double cpu_started = cpu_seconds_now();
         f.lines_to_deliver = f.output_lines;
         if (ip_initial(setting.get(), nullptr, 0) != 1) {
             state.SkipWithError("ip_initial failed");
@@ -174,6 +193,7 @@ void run_case(benchmark::State& state, const Case& c)
                              measure_lineart_process};
         for (int i = 0; i < 7; ++i) stage_time[i] += t[i];
         ip_release(setting.get());
+        cpu_seconds += cpu_seconds_now() - cpu_started;
     }
     const double iterations = static_cast<double>(state.iterations());
     const double device = static_cast<double>(setting.scan_bytes());
@@ -186,8 +206,10 @@ void run_case(benchmark::State& state, const Case& c)
     for (int i = 0; i < 7; ++i)
         if (stage_time[i] > 0) state.counters[kStages[i]] = device * iterations / stage_time[i] / 1e6;
     // libvips' run after ours in every repetition, so that both meet the same machine.
-    const double seconds = libvips_run(c, setting, source.image());
+    state.counters["cpu_MB/s"] = device * iterations / cpu_seconds / 1e6;
+    const auto [seconds, libvips_cpu] = libvips_run(c, setting, source.image());
     state.counters["libvips_MB/s"] = device / 1e6 / seconds;
+    state.counters["libvips_cpu_MB/s"] = device / 1e6 / libvips_cpu;
 }
 
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -202,6 +224,8 @@ public:
                 if (name == "dev_MB/s") f.device_mbps = counter.value;
                 else if (name == "out_MB/s") f.output_mbps = counter.value;
                 else if (name == "libvips_MB/s") f.libvips_mbps = counter.value;
+                else if (name == "cpu_MB/s") f.device_cpu_mbps = counter.value;
+                else if (name == "libvips_cpu_MB/s") f.libvips_cpu_mbps = counter.value;
                 else if (name != "x53") f.stage_share[name] = counter.value;
             }
         }
@@ -235,19 +259,23 @@ int main(int argc, char** argv)
 
     std::printf("\nProcessor: %s (one thread)\n", model.c_str());
     std::printf("Medians; stage columns are MB/s of device data over that stage's own time; libvips is\n"
-                "its MB/s of device data for the same stages on one thread, and x vips our speed over it.\n");
-    std::printf("%-44s %9s %9s %6s %8s %6s  %s\n", "case", "dev MB/s", "out MB/s", "x53", "libvips", "x vips",
-                "stages");
+                "its MB/s of device data for the same stages on one thread, and x vips our speed over it.\n"
+                "per core is MB/s of device data over the process's processor time (beside libvips' in the\n"
+                "same terms): on a machine shared with other work, the wall-clock figures fall with the\n"
+                "share of the core the benchmark gets, these do not, and the goals are held to them.\n");
+    std::printf("%-44s %9s %9s %6s %8s %6s %9s %8s  %s\n", "case", "dev MB/s", "out MB/s", "x53", "libvips",
+                "x vips", "per core", "libvips", "stages");
     bool all_met = true;
     for (const Case& c : all) {
         const auto it = medians.find(c.name);
         if (it == medians.end()) continue;
         const Figures& f = it->second;
         const double floor = c.goal ? kGoal : kUsbRate;
-        const bool met = f.device_mbps >= floor;
+        const bool met = f.device_cpu_mbps >= floor;
         all_met = all_met && met;
-        std::printf("%-44s %9.1f %9.1f %6.1f %8.1f %6.2f ", c.name, f.device_mbps, f.output_mbps,
-                    f.device_mbps / kUsbRate, f.libvips_mbps, f.device_mbps / f.libvips_mbps);
+        std::printf("%-44s %9.1f %9.1f %6.1f %8.1f %6.2f %9.1f %8.1f ", c.name, f.device_mbps, f.output_mbps,
+                    f.device_mbps / kUsbRate, f.libvips_mbps, f.device_mbps / f.libvips_mbps, f.device_cpu_mbps,
+                    f.libvips_cpu_mbps);
         for (const auto& [stage, mbps] : f.stage_share) std::printf(" %s %.0f", stage.c_str(), mbps);
         std::printf("  [%s %.0f MB/s]\n", met ? "meets" : "BELOW", floor);
     }
