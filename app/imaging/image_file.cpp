@@ -3,7 +3,9 @@
 #include "atomic_file.h"
 #include "color_space.h"
 #include "output_settings.h"
+#include "png_writer.h"
 #include "scan_settings.h"
+#include "tiff_writer.h"
 #include "vips_save_options.h"
 #include "working_color.h"
 
@@ -126,21 +128,33 @@ void saveJpeg(const Image& pixels, int descriptor, const EncoderProperties& prop
     if (!inserter.inserted) throw vips::VError("writer: the encoder wrote no image");
 }
 
-void saveTiff(const Image& pixels, int descriptor, TIFFCompression compression, double xres) {
+void saveTiff(const Image& pixels, int descriptor, TIFFCompression compression) {
     // BigTIFF where plain TIFF's 32-bit offsets could run out, as for the raw scan.
     const double bytes = double(pixels.width()) * pixels.height() * pixels.bands();
+    const bool bigTiff = bytes >= 4294967296.0 - 1048576.0;
+    if (compression == TIFFCompression::lzw || compression == TIFFCompression::zip) {
+        writeCompressedTiff(pixels, descriptor, compression, bigTiff);
+        return;
+    }
     const vips::VTarget target = vips::VTarget::new_to_descriptor(descriptor);
     pixels.tiffsave_target(target, Image::option()
                                        ->set("compression", vipsTiffCompression(compression))
                                        ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)
-                                       ->set("xres", xres)
-                                       ->set("yres", xres)
-                                       ->set("bigtiff", bytes >= 4294967296.0 - 1048576.0));
+                                       ->set("xres", pixels.xres())
+                                       ->set("yres", pixels.yres())
+                                       ->set("bigtiff", bigTiff));
 }
 
-void savePng(const Image& pixels, int descriptor) {
-    const vips::VTarget target = vips::VTarget::new_to_descriptor(descriptor);
-    pixels.pngsave_target(target);
+// Whether the file of `format` with `compression` gets an opaque alpha band.
+bool hasAlpha(OutputFormat format, TIFFCompression compression) {
+    if (format == OutputFormat::png) return true;
+    return format == OutputFormat::tiff && compression != TIFFCompression::jpeg;
+}
+
+TIFFCompression compressionOf(const EncoderProperties& properties) {
+    // An entry that does not belong to the chosen saver is ignored: a TIFF without a compression
+    // entry is written uncompressed.
+    return fromRawValue<TIFFCompression>(properties.tiffCompression.value_or(1)).value_or(TIFFCompression::none);
 }
 
 }  // namespace
@@ -160,29 +174,23 @@ EncoderProperties encoderProperties(const WriteOptions& options) {
     return properties;
 }
 
+Image fileRendering(const Image& image, OutputFormat format, const WriteOptions& options) {
+    const EncoderProperties properties = encoderProperties(options);
+    return renderForFile(image, options, double(properties.dpiWidth) / 25.4,
+                         hasAlpha(format, compressionOf(properties)));
+}
+
 std::optional<QString> writeImage(const Image& image, const QString& path, OutputFormat format,
                                   const WriteOptions& options) {
     const EncoderProperties properties = encoderProperties(options);
-    const double pixelsPerMillimetre = double(properties.dpiWidth) / 25.4;
-    // An entry that does not belong to the chosen saver is ignored: a TIFF without a compression
-    // entry is written uncompressed.
-    const auto compression =
-        fromRawValue<TIFFCompression>(properties.tiffCompression.value_or(1)).value_or(TIFFCompression::none);
+    const TIFFCompression compression = compressionOf(properties);
     const auto encode = [&](int descriptor) {
         try {
+            const Image pixels = fileRendering(image, format, options);
             switch (format) {
-                case OutputFormat::png:
-                    savePng(renderForFile(image, options, pixelsPerMillimetre, true), descriptor);
-                    break;
-                case OutputFormat::tiff:
-                    saveTiff(renderForFile(image, options, pixelsPerMillimetre,
-                                           compression != TIFFCompression::jpeg),
-                             descriptor, compression, pixelsPerMillimetre);
-                    break;
-                default:
-                    saveJpeg(renderForFile(image, options, pixelsPerMillimetre, false), descriptor,
-                             properties);
-                    break;
+                case OutputFormat::png: writePng(pixels, descriptor); break;
+                case OutputFormat::tiff: saveTiff(pixels, descriptor, compression); break;
+                default: saveJpeg(pixels, descriptor, properties); break;
             }
             return true;
         } catch (const vips::VError&) {

@@ -42,14 +42,20 @@ struct EncoderProperties {
 
 EncoderProperties encoderProperties(const WriteOptions& options);
 
+// The 8-bit image the writer encodes for `format` and `options`: the pixels rendered in the space
+// of the options' profile with that profile attached (sRGB without a profile when embedding is
+// off), the resolution in the header, and an opaque alpha band for PNG and for TIFF that is not
+// JPEG-compressed. Lazy. Throws vips::VError when libvips cannot build it.
+Image fileRendering(const Image& image, OutputFormat format, const WriteOptions& options);
+
 // Writes the image to `path` with the saver of `format` (png, tiff, anything else JPEG) and the
 // properties of `options`, replacing any file there atomically (or beside it, see replaceExisting).
-// The pixels are rendered to 8 bits in the space of the options' profile (generic: linear, sRGB,
-// Adobe RGB (1998)) with that profile embedded, or in sRGB without a profile; PNG and TIFF without
-// JPEG compression get an opaque alpha band. The pixels stream from the lazy image to the file: no
-// whole-image copy is made. Gives the path written, or nothing (errno telling why, where the system
-// gave a reason) when anything failed, in which case an earlier file at `path` is unchanged. Prints
-// nothing.
+// The pixels are those of fileRendering: in the space of the options' profile (generic: linear,
+// sRGB, Adobe RGB (1998)) with that profile embedded, or in sRGB without a profile. PNG, LZW and ZIP
+// TIFF are compressed on every core in strips of rows. The pixels stream from the lazy image to the
+// file: no whole-image copy is made. Gives the path written, or nothing (errno telling why, where
+// the system gave a reason) when anything failed, in which case an earlier file at `path` is
+// unchanged. Prints nothing.
 std::optional<QString> writeImage(const Image& image, const QString& path, OutputFormat format,
                                   const WriteOptions& options);
 

@@ -1,10 +1,15 @@
 // Post-processing of a 10000 x 10000 scan: processImage plus one streaming pass of the sRGB
-// rendering into a sink that keeps no pixels, per adjustment case. Seconds per run (median of 5)
-// and the process's peak resident memory. Run every case in a process of its own:
+// rendering into a sink that keeps no pixels, per adjustment case, beside the same steps built
+// from stock libvips operations (stock_chain.h) streamed the same way in the same run. Seconds per
+// run of each (median of 5), their ratio, and the process's peak resident memory. Run every case
+// in a process of its own:
 //   bench/app_imaging/run_cases build
 #include "bench_input.h"
 #include "image_processor.h"
+#include "stock_chain.h"
 #include "working_color.h"
+
+#include <chrono>
 
 namespace {
 
@@ -25,23 +30,39 @@ constexpr Case kCases[] = {
     {"raw_colour", VekScanSource::reflective, VekColorType::color, AdjustmentMethod::raw},
 };
 
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
 void processCase(benchmark::State& state, const Case& c) {
     const Image& chart = benchmarkChart();
     ScanSettings::Values scan = ScanSettings().values();
     scan.scanSource = c.source;
     scan.colorType = c.colorType;
     const ImageSettings::Values settings = benchmarkSettings(c.method);
-    double mean = 0.0;
-    const double cpuBefore = processCpuSeconds();
+    ProcessTrace trace;
+    ImageProcessor::processImage(chart, scan, settings, &trace);
+    double mean = 0.0, libvipsMean = 0.0, ours = 0.0, libvips = 0.0, cpu = 0.0;
     for (auto _ : state) {
+        auto started = std::chrono::steady_clock::now();
+        const double cpuBefore = processCpuSeconds();
         const Image processed = ImageProcessor::processImage(chart, scan, settings);
         mean = encode8(processed, EncodeSpace::sRGB).avg();
+        ours = seconds(started);
+        cpu += processCpuSeconds() - cpuBefore;
         benchmark::DoNotOptimize(mean);
+        state.SetIterationTime(ours);
+        started = std::chrono::steady_clock::now();
+        libvipsMean = stockChain(chart, trace).avg();
+        libvips = seconds(started);
     }
-    // All threads' CPU time: on a busy machine a steadier measure of the work than wall time.
-    state.counters["all_threads_cpu_s"] =
-        (processCpuSeconds() - cpuBefore) / double(state.iterations());
+    // All threads' CPU time of our runs: on a busy machine a steadier measure of the work than
+    // wall time.
+    state.counters["all_threads_cpu_s"] = cpu / double(state.iterations());
     state.counters["mean"] = mean;
+    state.counters["libvips_mean"] = libvipsMean;
+    state.counters["libvips_s"] = libvips;
+    state.counters["ratio"] = ours / libvips;
     reportPeakMemory(state);
 }
 
@@ -49,7 +70,7 @@ const bool registered = [] {
     for (const Case& c : kCases) {
         benchmark::RegisterBenchmark((std::string("process/") + c.name).c_str(), processCase, c)
             ->Unit(benchmark::kSecond)
-            ->UseRealTime()
+            ->UseManualTime()
             ->Iterations(1)
             ->Repetitions(5);
     }

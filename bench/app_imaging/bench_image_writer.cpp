@@ -1,14 +1,29 @@
-// Writing a 10000 x 10000 scan: each format and compression, seconds per file (median of 3) and
-// the process's peak resident memory. The input is the chart processed with raw, that is the
-// 8-bit image itself, except for the last case, which writes the manual colour chain's result.
-// Run every case in a process of its own:
+// Writing a 10000 x 10000 scan, each format and compression: the chart processed and written by
+// writeImage, beside the same work in stock libvips in the same run, so that a busy machine slows
+// both alike: the chain's steps from stock operations (stock_chain.h) and libvips' own saver with
+// the options the writer once handed it.
+// Seconds of each (median of 3), their ratio, the file sizes and the memory each write added at
+// its peak. The input is the chart processed with raw, that is the 8-bit image itself, except for
+// the last case, which writes the manual colour chain's result. Run every case in a process of
+// its own:
 //   bench/app_imaging/run_cases build
+#include "../cpu_model.h"
+#include "atomic_file.h"
 #include "bench_input.h"
 #include "image_file.h"
 #include "image_processor.h"
+#include "stock_chain.h"
+#include "vips_save_options.h"
 
 #include <QDir>
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <thread>
 
 namespace {
 
@@ -32,6 +47,69 @@ constexpr Case kCases[] = {
     {"tiff_none_manual_chain", OutputFormat::tiff, TIFFCompression::none, ICCProfile::sRGB, true},
 };
 
+// The process's resident memory, sampled every millisecond between start() and stop(): the most
+// it rose above where it was at start().
+class ResidentPeak {
+public:
+    void start() {
+        base_ = resident();
+        peak_ = base_.load();
+        running_ = true;
+        sampler_ = std::thread([this] {
+            while (running_) {
+                peak_ = std::max(peak_.load(), resident());
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+    }
+    double stop() {
+        running_ = false;
+        sampler_.join();
+        return double(std::max(peak_.load(), resident()) - base_);
+    }
+
+private:
+    static long long resident() {
+        std::ifstream statm("/proc/self/statm");
+        long long size = 0, pages = 0;
+        statm >> size >> pages;
+        return pages * 4096;
+    }
+    std::atomic<long long> base_ = 0, peak_ = 0;
+    std::atomic<bool> running_ = false;
+    std::thread sampler_;
+};
+
+// What the writer did before: libvips' saver of the format on the rendering, into the file
+// replaced as the writer replaces it.
+bool writeWithLibvips(const Image& image, const QString& path, const Case& c, const WriteOptions& options) {
+    return replaceFileAtomically(path, [&](int descriptor) {
+        const Image pixels = fileRendering(image, c.format, options);
+        const vips::VTarget target = vips::VTarget::new_to_descriptor(descriptor);
+        switch (c.format) {
+            case OutputFormat::png: pixels.pngsave_target(target); break;
+            case OutputFormat::tiff: {
+                const double bytes = double(pixels.width()) * pixels.height() * pixels.bands();
+                pixels.tiffsave_target(target, Image::option()
+                                                   ->set("compression", vipsTiffCompression(c.compression))
+                                                   ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)
+                                                   ->set("xres", pixels.xres())
+                                                   ->set("yres", pixels.yres())
+                                                   ->set("bigtiff", bytes >= 4294967296.0 - 1048576.0));
+                break;
+            }
+            default:
+                pixels.jpegsave_target(target, Image::option()->set("Q", vipsJpegQuality(options.jpegQuality)));
+                break;
+        }
+        return true;
+    });
+}
+
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
 void writeCase(benchmark::State& state, const Case& c) {
     const Image& chart = benchmarkChart();
     ScanSettings::Values scan = ScanSettings().values();
@@ -45,33 +123,94 @@ void writeCase(benchmark::State& state, const Case& c) {
     options.iccProfile = c.profile;
     options.dpi = 300;
     QTemporaryDir folder(QDir::tempPath() + "/lumenfield-bench-XXXXXX");
-    const QString path = folder.path() + "/out." + displayName(c.format).toLower();
+    const QString extension = "." + displayName(c.format).toLower();
+    const QString ours = folder.path() + "/ours" + extension, theirs = folder.path() + "/libvips" + extension;
+    ProcessTrace trace;
+    ImageProcessor::processImage(chart, scan, settings, &trace);
     bool ok = true;
-    const double cpuBefore = processCpuSeconds();
+    double oursSeconds = 0, libvipsSeconds = 0, oursPeak = 0, libvipsPeak = 0, oursCpu = 0, libvipsCpu = 0;
+    ResidentPeak peak;
+    // Which of the two goes first alternates, so that neither always meets a warmer machine.
+    static int turn = 0;
     for (auto _ : state) {
-        const Image processed = ImageProcessor::processImage(chart, scan, settings);
-        ok = writeImage(processed, path, c.format, options).has_value() && ok;
+        for (int k = 0; k < 2; ++k) {
+            const bool writer = (k + turn) % 2 == 0;
+            peak.start();
+            const auto started = std::chrono::steady_clock::now();
+            const double cpuBefore = processCpuSeconds();
+            if (writer)
+                ok = writeImage(ImageProcessor::processImage(chart, scan, settings), ours, c.format, options)
+                         .has_value() &&
+                     ok;
+            else
+                ok = writeWithLibvips(stockChain(chart, trace), theirs, c, options) && ok;
+            (writer ? oursSeconds : libvipsSeconds) = seconds(started);
+            (writer ? oursCpu : libvipsCpu) = processCpuSeconds() - cpuBefore;
+            (writer ? oursPeak : libvipsPeak) = peak.stop();
+        }
+        ++turn;
+        state.SetIterationTime(oursSeconds);
     }
-    state.counters["all_threads_cpu_s"] =
-        (processCpuSeconds() - cpuBefore) / double(state.iterations());
-    state.counters["file_bytes"] = double(QFileInfo(path).size());
-    if (!ok) state.SkipWithError("the file was not written");
-    reportPeakMemory(state);
+    state.counters["libvips_s"] = libvipsSeconds;
+    // All threads' processor time: what the work costs, whatever share of a busy machine it got.
+    state.counters["cpu_s"] = oursCpu;
+    state.counters["libvips_cpu_s"] = libvipsCpu;
+    state.counters["ratio"] = oursSeconds / libvipsSeconds;
+    state.counters["file_MB"] = double(QFileInfo(ours).size()) / 1e6;
+    state.counters["libvips_file_MB"] = double(QFileInfo(theirs).size()) / 1e6;
+    state.counters["peak_MB"] = oursPeak / 1e6;
+    state.counters["libvips_peak_MB"] = libvipsPeak / 1e6;
+    if (!ok) state.SkipWithError("a file was not written");
+}
+
+std::map<std::string, std::map<std::string, double>> medians;
+
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            if (r.run_type != Run::RT_Aggregate || r.aggregate_name != "median") continue;
+            auto& figures = medians[r.run_name.function_name];
+            figures["s"] = r.GetAdjustedRealTime();
+            for (const auto& [name, counter] : r.counters) figures[name] = counter.value;
+        }
+    }
+};
+
+// The table of medians, after the runs.
+void printSummary() {
+    std::printf("\nProcessor: %s, %d threads for libvips and the writer\n", lfbench::cpu_model().c_str(),
+                vips_concurrency_get());
+    std::printf("Medians. Seconds include processing; cpu is the processor time of all threads; peak is the\n"
+                "memory a write added.\n");
+    std::printf("%-30s %7s %7s %6s  %7s %7s  %7s %7s %6s  %7s %7s\n", "case", "ours s", "libvips", "ratio",
+                "cpu s", "libvips", "ours MB", "libvips", "size", "peak MB", "libvips");
+    for (const auto& [name, f] : medians)
+        std::printf("%-30s %7.2f %7.2f %6.3f  %7.2f %7.2f  %7.1f %7.1f %6.3f  %7.0f %7.0f\n", name.c_str(), f.at("s"),
+                    f.at("libvips_s"), f.at("ratio"), f.at("cpu_s"), f.at("libvips_cpu_s"), f.at("file_MB"),
+                    f.at("libvips_file_MB"), f.at("file_MB") / f.at("libvips_file_MB"), f.at("peak_MB"),
+                    f.at("libvips_peak_MB"));
 }
 
 const bool registered = [] {
     for (const Case& c : kCases) {
         benchmark::RegisterBenchmark((std::string("write/") + c.name).c_str(), writeCase, c)
             ->Unit(benchmark::kSecond)
-            ->UseRealTime()
+            ->UseManualTime()
             ->Iterations(1)
-            ->Repetitions(3);
+            ->Repetitions(3)
+            ->ReportAggregatesOnly(true);
     }
+    benchmark::AddCustomContext("cpu_model", lfbench::cpu_model());
     return true;
 }();
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    return runBenchmarks(argc, argv);
+    SummaryReporter reporter;
+    const int status = runBenchmarks(argc, argv, &reporter);
+    if (status == 0) printSummary();
+    return status;
 }

@@ -76,13 +76,14 @@ double processCpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-int runBenchmarks(int argc, char** argv) {
+int runBenchmarks(int argc, char** argv, benchmark::BenchmarkReporter* reporter) {
     if (VIPS_INIT(argv[0]) != 0) return 1;
     // Cached operations would keep whole images alive between runs.
     vips_cache_set_max(0);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
+    if (reporter) benchmark::RunSpecifiedBenchmarks(reporter);
+    else benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     vips_shutdown();
     return 0;

@@ -21,5 +21,6 @@ void reportPeakMemory(benchmark::State& state);
 // CPU seconds of the whole process (all threads, user and system) since the process started.
 double processCpuSeconds();
 
-// Starts libvips with its operation cache off, then runs the selected benchmarks.
-int runBenchmarks(int argc, char** argv);
+// Starts libvips with its operation cache off, then runs the selected benchmarks, reporting
+// through `reporter` when one is given.
+int runBenchmarks(int argc, char** argv, benchmark::BenchmarkReporter* reporter = nullptr);

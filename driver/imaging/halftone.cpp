@@ -1,6 +1,11 @@
 #include "halftone.h"
 
+#include <array>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -112,11 +117,11 @@ const uint8_t* identity_map()
 
 // Packs one bit per pixel, most significant first, eight to a byte, each byte XORed with the
 // mask; a short last byte holds its bits at the top with zeros below them before the XOR.
-// `bit(i, column)` gives pixel i's bit; `column` runs 0..side-1 and wraps.
+// `bit(i, column)` gives pixel i's bit; `column` runs 0..side-1 from `first_column` and wraps.
 template <typename Bit>
-void pack_line(uint8_t* dst, int width, uint8_t xor_mask, uint32_t side, Bit bit)
+void pack_line(uint8_t* dst, int width, uint8_t xor_mask, uint32_t side, uint32_t first_column, Bit bit)
 {
-    uint32_t col = 0;
+    uint32_t col = first_column;
     auto gather = [&](int i, int n) {
         uint32_t byte = 0;
         for (int b = 0; b < n; ++b) {
@@ -131,6 +136,76 @@ void pack_line(uint8_t* dst, int width, uint8_t xor_mask, uint32_t side, Bit bit
         const int rest = width - i;
         *dst = static_cast<uint8_t>((gather(i, rest) << (8 - rest)) ^ xor_mask);
     }
+}
+
+#if defined(__SSE2__)
+// Byte b with its bit order turned round.
+const auto kReversed = [] {
+    std::array<uint8_t, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+        int r = 0;
+        for (int k = 0; k < 8; ++k) r |= ((b >> k) & 1) << (7 - k);
+        table[static_cast<size_t>(b)] = static_cast<uint8_t>(r);
+    }
+    return table;
+}();
+
+// Sixteen grey values through the map.
+inline __m128i mapped(const uint8_t* src, const uint8_t* map, bool identity)
+{
+    if (identity) return _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    uint64_t low = 0, high = 0;
+    for (int k = 7; k >= 0; --k) {
+        low = (low << 8) | map[src[k]];
+        high = (high << 8) | map[src[8 + k]];
+    }
+    return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
+}
+
+// Whole groups of 16 pixels: map, compare with the thresholds of the pixels' columns (unsigned:
+// a value at or above its threshold is where max(value, threshold) is the value), and turn the
+// comparison mask, first pixel in its lowest bit, into bytes with the first pixel at the top.
+// Gives the pixels done.
+int convert_groups(uint8_t* dst, const uint8_t* src, int width, const uint8_t* map, const uint8_t* row,
+                   uint32_t side, uint8_t xor_mask)
+{
+    if (side > kHalftoneMaxUserSide) return 0;
+    bool identity = true;
+    for (int v = 0; v < 256 && identity; ++v) identity = map[v] == v;
+    // The thresholds of 16 pixels whose first one is in column c, for every c.
+    __m128i thresholds[kHalftoneMaxUserSide];
+    for (uint32_t c = 0; c < side; ++c) {
+        alignas(16) uint8_t t[16];
+        for (uint32_t k = 0; k < 16; ++k) t[k] = row[(c + k) % side];
+        thresholds[c] = _mm_load_si128(reinterpret_cast<const __m128i*>(t));
+    }
+    const uint32_t step = 16 % side;
+    uint32_t column = 0;
+    int i = 0;
+    for (; i + 16 <= width; i += 16) {
+        const __m128i v = mapped(src + i, map, identity);
+        const __m128i at_or_above = _mm_cmpeq_epi8(_mm_max_epu8(v, thresholds[column]), v);
+        const auto below = static_cast<uint32_t>(~_mm_movemask_epi8(at_or_above));
+        dst[i / 8] = static_cast<uint8_t>(kReversed[below & 0xFF] ^ xor_mask);
+        dst[i / 8 + 1] = static_cast<uint8_t>(kReversed[(below >> 8) & 0xFF] ^ xor_mask);
+        column += step;
+        if (column >= side) column -= side;
+    }
+    return i;
+}
+#endif
+
+// One line: bit = map[grey] < threshold of the pixel's column, the columns running through `row`
+// of `side` thresholds from the line's first pixel.
+void convert_line(uint8_t* dst, const uint8_t* src, int width, const uint8_t* map, const uint8_t* row,
+                  uint32_t side, uint8_t xor_mask)
+{
+    int done = 0;
+#if defined(__SSE2__)
+    done = convert_groups(dst, src, width, map, row, side, xor_mask);
+#endif
+    pack_line(dst + done / 8, width - done, xor_mask, side, static_cast<uint32_t>(done) % side,
+              [&](int i, uint32_t col) { return static_cast<uint32_t>(map[src[done + i]] < row[col]); });
 }
 
 }  // namespace
@@ -217,8 +292,7 @@ void halftoneProcess(_HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, i
     if (dst != nullptr && src != nullptr && width > 0) {
         const uint8_t* map = param->map != nullptr ? param->map : identity_map();
         const uint8_t* row = param->pattern + static_cast<size_t>(param->row % side) * side;
-        pack_line(dst, width, param->xor_mask, side,
-                  [&](int i, uint32_t col) { return static_cast<uint32_t>(map[src[i]] < row[col]); });
+        convert_line(dst, src, width, map, row, side, param->xor_mask);
     }
     param->row = static_cast<uint16_t>((param->row % side + 1) % side);
 }
@@ -227,6 +301,6 @@ void lineartProcess(_HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, in
 {
     if (param == nullptr || dst == nullptr || src == nullptr || width <= 0) return;
     const uint8_t* map = param->map != nullptr ? param->map : identity_map();
-    pack_line(dst, width, param->xor_mask, 1,
-              [&](int i, uint32_t) { return static_cast<uint32_t>(map[src[i]] < 128); });
+    static const uint8_t kMiddle = 128;
+    convert_line(dst, src, width, map, &kMiddle, 1, param->xor_mask);
 }

@@ -171,28 +171,37 @@ TEST(Halftone, PackingOfAShortLastByte)
 TEST(Halftone, EveryPatternMatchesTheDefinitionAndWrapsItsRows)
 {
     std::mt19937 rng(21);
-    uint8_t map[256];
-    for (auto& m : map) m = static_cast<uint8_t>(rng());
-    uint8_t user[7 * 7];
+    uint8_t random_map[256];
+    for (auto& m : random_map) m = static_cast<uint8_t>(rng());
+    uint8_t user[16 * 16];
     for (auto& u : user) u = static_cast<uint8_t>(rng());
-    for (int index = -1; index < 13; ++index) {
-        for (int type : {1, 0}) {
-            const bool host = index == 12;
-            Record r;
-            r.p = SingleBitProcessPrologue(type, map, index, host ? user : nullptr, host ? 7 : 0, nullptr);
-            ASSERT_NE(r.p, nullptr);
-            const int side = index >= 0 && index < 12 ? side_of(index) : (host ? 7 : 1);
-            const uint8_t* pattern = index >= 0 && index < 12 ? getPattern(index) : (host ? user : nullptr);
-            for (int line = 0; line < 19; ++line) {
-                const int width = 1 + static_cast<int>(rng() % 45);
-                std::vector<uint8_t> src(static_cast<size_t>(width));
-                for (auto& s : src) s = static_cast<uint8_t>(rng());
-                std::vector<uint8_t> out((width + 7) / 8 + 1, 0x5A);
-                SingleBitProcess(r.p, out.data(), src.data(), width);
-                EXPECT_EQ(out.back(), 0x5A);
-                out.pop_back();
-                EXPECT_EQ(out, ref_convert(src, map, pattern, side, line % side, type == 1 ? 0 : 0xFF))
-                    << "pattern " << index << " line " << line;
+    // Built-in patterns, the plain threshold (-1) and host patterns of several sides (12 and up),
+    // through a map and through none; lines short, at the edges of whole groups of pixels, and
+    // long.
+    const int user_sides[] = {1, 3, 7, 16};
+    for (const uint8_t* map : {static_cast<const uint8_t*>(random_map), static_cast<const uint8_t*>(identity)}) {
+        for (int index = -1; index < 12 + 4; ++index) {
+            for (int type : {1, 0}) {
+                const bool host = index >= 12;
+                const int host_side = host ? user_sides[index - 12] : 0;
+                Record r;
+                r.p = SingleBitProcessPrologue(type, map, host ? -1 : index, host ? user : nullptr, host_side, nullptr);
+                ASSERT_NE(r.p, nullptr);
+                const int side = index >= 0 && index < 12 ? side_of(index) : (host ? host_side : 1);
+                const uint8_t* pattern = index >= 0 && index < 12 ? getPattern(index) : (host ? user : nullptr);
+                for (int line = 0; line < 40; ++line) {
+                    static const int kEdges[] = {15, 16, 17, 31, 32, 33, 48, 200, 1021};
+                    const int width = line < 31 ? 1 + static_cast<int>(rng() % 45) : kEdges[line - 31];
+                    std::vector<uint8_t> src(static_cast<size_t>(width));
+                    for (auto& s : src) s = static_cast<uint8_t>(rng());
+                    std::vector<uint8_t> out((width + 7) / 8 + 1, 0x5A);
+                    SingleBitProcess(r.p, out.data(), src.data(), width);
+                    EXPECT_EQ(out.back(), 0x5A);
+                    out.pop_back();
+                    EXPECT_EQ(out, ref_convert(src, map, pattern, side, line % side, type == 1 ? 0 : 0xFF))
+                        << "pattern " << index << " line " << line << " width " << width
+                        << (map == identity ? " identity" : " mapped");
+                }
             }
         }
     }
