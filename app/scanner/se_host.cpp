@@ -452,36 +452,6 @@ int16_t SEHost::command(int16_t code, uint16_t verb, SEField value, SEField reco
     return answer;
 }
 
-int16_t SEHost::getCapability(int16_t code, SEField value, SEField record, int16_t* status)
-{
-    return command(code, SE_VERB_CAPABILITY, value, record, status);
-}
-
-int16_t SEHost::getCurrent(int16_t code, SEField value, SEField record, int16_t* status)
-{
-    return command(code, SE_VERB_CURRENT, value, record, status);
-}
-
-int16_t SEHost::getDefault(int16_t code, SEField value, SEField record, int16_t* status)
-{
-    return command(code, SE_VERB_DEFAULT, value, record, status);
-}
-
-int16_t SEHost::setValue(int16_t code, SEField value, SEField record, int16_t* status)
-{
-    return command(code, SE_VERB_SET, value, record, status);
-}
-
-int16_t SEHost::indexToValue(int16_t code, SEField value, SEField record, int16_t* status)
-{
-    return command(code, SE_VERB_INDEX_TO_VALUE, value, record, status);
-}
-
-int16_t SEHost::valueToIndex(int16_t code, SEField value, SEField record, int16_t* status)
-{
-    return command(code, SE_VERB_VALUE_TO_INDEX, value, record, status);
-}
-
 SECallbackBlock SEHost::callbacks()
 {
     auto held = lock();

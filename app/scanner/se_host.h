@@ -140,12 +140,30 @@ public:
     // sent. Code 2 or 8 answered 1 marks a device open; code 3 marks it closed.
     int16_t command(int16_t code, uint16_t verb, SEField value, SEField record, int16_t* status = nullptr);
     // The same with verb 0 to 5.
-    int16_t getCapability(int16_t code, SEField value, SEField record, int16_t* status = nullptr);
-    int16_t getCurrent(int16_t code, SEField value, SEField record, int16_t* status = nullptr);
-    int16_t getDefault(int16_t code, SEField value, SEField record, int16_t* status = nullptr);
-    int16_t setValue(int16_t code, SEField value, SEField record, int16_t* status = nullptr);
-    int16_t indexToValue(int16_t code, SEField value, SEField record, int16_t* status = nullptr);
-    int16_t valueToIndex(int16_t code, SEField value, SEField record, int16_t* status = nullptr);
+    int16_t getCapability(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    {
+        return command(code, SE_VERB_CAPABILITY, value, record, status);
+    }
+    int16_t getCurrent(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    {
+        return command(code, SE_VERB_CURRENT, value, record, status);
+    }
+    int16_t getDefault(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    {
+        return command(code, SE_VERB_DEFAULT, value, record, status);
+    }
+    int16_t setValue(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    {
+        return command(code, SE_VERB_SET, value, record, status);
+    }
+    int16_t indexToValue(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    {
+        return command(code, SE_VERB_INDEX_TO_VALUE, value, record, status);
+    }
+    int16_t valueToIndex(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    {
+        return command(code, SE_VERB_VALUE_TO_INDEX, value, record, status);
+    }
 
     // The driver's device information: code 6 (or 7 for the second), in the chain form; when the
     // first is not answered with status 1, code 0 (or 1) in the single form. `value` is sent with

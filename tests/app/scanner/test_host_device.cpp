@@ -240,6 +240,26 @@ TEST_F(HostDeviceTest, EnumeratingAgainGivesTheSameTable)
     ASSERT_EQ(host.selectDevice(0), 1);
 }
 
+TEST_F(HostDeviceTest, ALoadFailureIsTheLastEnumerationsOnly)
+{
+    folder.add("FakeNoEntry", "0NoEntry");
+    ASSERT_EQ(init(), 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(enumerate(), 1); // the walk goes on to FakeAlpha
+    testing::internal::GetCapturedStdout();
+    const std::optional<SELoadFailure> failure = host.lastLoadFailure();
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->bundle, folder.path() / "0NoEntry.bundle");
+    EXPECT_EQ(failure->reason, "the driver's code has no entry point SE_main");
+    // The bundle's code mended in place: the next walk loads it, and nothing stale is reported.
+    std::filesystem::copy_file(folder.code("FakeAlpha", "FakeAlpha"), folder.code("0NoEntry", "FakeNoEntry"),
+                               std::filesystem::copy_options::overwrite_existing);
+    driver.clearTrace();
+    EXPECT_EQ(enumerate(), 1); // the same scanner twice is one entry
+    EXPECT_EQ(driver.trace().front().bundle, "0NoEntry");
+    EXPECT_FALSE(host.lastLoadFailure().has_value());
+}
+
 TEST_F(HostDeviceTest, HostCallbacks)
 {
     ASSERT_EQ(init(), 1);

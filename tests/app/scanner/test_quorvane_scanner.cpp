@@ -28,7 +28,10 @@ protected:
         folder.add("FakeAlpha");
         scanner = std::make_shared<QuorvaneScanner>(folder.path());
     }
-    void TearDown() override { scanner->unloadDriver(); }
+    void TearDown() override
+    {
+        if (scanner) scanner->unloadDriver();
+    }
 
     void load()
     {
@@ -488,6 +491,17 @@ TEST_F(ScannerTest, StopAndCalibrationErasureSucceedOnlyOnOne)
     scanner->unloadDriver();
     EXPECT_FALSE(scanner->stopScan()); // refused by the session: status 0
     EXPECT_FALSE(scanner->clearAllCalibrationData());
+}
+
+TEST_F(ScannerTest, AnObjectLetGoWithItsDriverLoadedUnloadsIt)
+{
+    load();
+    const std::filesystem::path code = folder.code("FakeAlpha", "FakeAlpha");
+    ASSERT_TRUE(fake::moduleMapped(code));
+    scanner.reset();
+    // The root object goes (and takes the open device with it), then the code.
+    EXPECT_EQ(driver.compactTrace(), Trace{"close"});
+    EXPECT_FALSE(fake::moduleMapped(code));
 }
 
 TEST_F(ScannerTest, ConnectingAgainAfterUnloading)
