@@ -2,7 +2,6 @@
 
 #include "se_boundary.h"
 #include "se_host.h"
-#include "se_host_session.h"
 #include "shared_support.h"
 #include "usb_presence.h"
 
@@ -15,12 +14,6 @@
 #include <vector>
 
 namespace {
-
-template <typename T>
-uint64_t address(T* pointer)
-{
-    return reinterpret_cast<uint64_t>(pointer);
-}
 
 uint64_t asValue(int64_t value)
 {
@@ -54,14 +47,14 @@ struct SourceFrame {
     ScannerFrameCap frameCap;
 };
 
-bool readSourceFrame(uint16_t source, SourceFrame& out)
+bool readSourceFrame(SEHost& host, uint16_t source, SourceFrame& out)
 {
     int16_t status = 0;
-    if (SE_SetValue(SE_CMD_SOURCE, source, 0, &status) != SE_OK) return false;
+    if (host.setValue(SE_CMD_SOURCE, source, 0, &status) != SE_OK) return false;
     SEOpticalResolution optical{};
-    if (SE_GetCapability(SE_CMD_OPTICAL_RESOLUTION, 0, address(&optical), &status) != SE_OK) return false;
+    if (host.getCapability(SE_CMD_OPTICAL_RESOLUTION, 0, &optical, &status) != SE_OK) return false;
     SEFrameCap frame{};
-    if (SE_GetCapability(SE_CMD_SCAN_FRAME, 0, address(&frame), &status) != SE_OK) return false;
+    if (host.getCapability(SE_CMD_SCAN_FRAME, 0, &frame, &status) != SE_OK) return false;
     out.opticalResolution = optical.resolution;
     if (frame.resolution == 0 || frame.resolution > uint32_t(std::numeric_limits<int32_t>::max())) return false;
     out.frameCap.SampleRes = static_cast<int32_t>(frame.resolution);
@@ -88,9 +81,11 @@ QRectF sourceScanArea(const ScannerCapabilities& capabilities, int64_t source)
 }
 
 QuorvaneScanner::QuorvaneScanner(std::optional<std::filesystem::path> driverFolder)
-    : driverFolder_(std::move(driverFolder))
+    : driverFolder_(std::move(driverFolder)), host_(std::make_unique<SEHost>())
 {
 }
+
+QuorvaneScanner::~QuorvaneScanner() = default;
 
 std::filesystem::path QuorvaneScanner::driverURL() const
 {
@@ -106,22 +101,19 @@ bool QuorvaneScanner::failConnect(ConnectFailure failure)
 
 bool QuorvaneScanner::loadDriver()
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     const std::filesystem::path folder = driverURL();
-    SE_ClearLoadFailure();
-    if (SEHost_Init(&folder) != 1) {
+    if (host_->init(folder) != 1) {
         unloadDriver();
         std::printf("Failed to load driver!\n");
         return failConnect(
             {ConnectFailure::Kind::driverNotLoaded, folder.string(), "no driver bundle was found there"});
     }
     uint16_t count = 0;
-    SEHost_EnumerateDevices(&count);
-    std::filesystem::path bundle;
-    std::string reason;
-    const bool loadFailed = SE_LastLoadFailure(&bundle, &reason);
+    host_->enumerateDevices(&count);
+    const std::optional<SELoadFailure> loadFailure = host_->lastLoadFailure();
     int16_t selected = 0;
-    if (count >= 1 && (selected = SEHost_SelectDevice(0)) >= 1) {
+    if (count >= 1 && (selected = host_->selectDevice(0)) >= 1) {
         prepareScannerInfo();
         if (prepareScannerCapabilities()) {
             failConnect({});
@@ -132,7 +124,8 @@ bool QuorvaneScanner::loadDriver()
     }
     unloadDriver();
     // Only a driver that did load can have listed the scanner.
-    if (count == 0 && loadFailed) return failConnect({ConnectFailure::Kind::driverNotLoaded, bundle.string(), reason});
+    if (count == 0 && loadFailure)
+        return failConnect({ConnectFailure::Kind::driverNotLoaded, loadFailure->bundle.string(), loadFailure->reason});
     // The driver leaves out a scanner it cannot open; the bus says whether one is there.
     const UsbPresence presence = probeScannersOnBus();
     if (presence.busy) return failConnect({ConnectFailure::Kind::scannerBusy, {}, {}});
@@ -152,23 +145,22 @@ ConnectFailure QuorvaneScanner::connectFailure() const
 
 void QuorvaneScanner::unloadDriver()
 {
-    SEHost_Shutdown();
+    host_->shutdown();
 }
 
 void QuorvaneScanner::prepareScannerInfo()
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     SCANNERINFO next = info();
-    next.masterModelCode = static_cast<uint16_t>(SEHost_CurrentDeviceId());
+    next.masterModelCode = static_cast<uint16_t>(host_->currentDeviceId());
     SEScannerInfo reply{};
     int16_t status = 0;
-    SE_GetCapability(SE_CMD_SCANNER_INFO, 0, address(&reply), &status);
+    host_->getCapability(SE_CMD_SCANNER_INFO, 0, &reply, &status);
     next.subModelCode = reply.subModel;
-    SEDeviceEntry entry{};
-    if (SEHost_CopyDeviceEntry(0, &entry)) {
-        next.scannerName = entry.deviceName; // terminated by the device layer
-        next.driverPrivilege = entry.version;
-        if (reply.firmware != 0) next.firmwareRevision = entry.firmwareVersion;
+    if (const std::optional<SEDeviceEntry> entry = host_->deviceEntry(0)) {
+        next.scannerName = entry->deviceName; // terminated by the device layer
+        next.driverPrivilege = entry->version;
+        if (reply.firmware != 0) next.firmwareRevision = entry->firmwareVersion;
     }
     std::lock_guard guard(mutex_);
     info_ = std::move(next);
@@ -176,7 +168,7 @@ void QuorvaneScanner::prepareScannerInfo()
 
 bool QuorvaneScanner::prepareScannerCapabilities()
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     ScannerCapabilities caps;
     caps.depth = 8;
     const auto finish = [&](bool succeeded) {
@@ -186,7 +178,7 @@ bool QuorvaneScanner::prepareScannerCapabilities()
     };
     int16_t status = 0;
     uint16_t sources = 0;
-    if (SE_GetCapability(SE_CMD_SOURCE, 0, address(&sources), &status) != SE_OK) return finish(false);
+    if (host_->getCapability(SE_CMD_SOURCE, 0, &sources, &status) != SE_OK) return finish(false);
     caps.sources = sources;
 
     // Each source describes its own area: select it before asking. The main description is the
@@ -195,8 +187,8 @@ bool QuorvaneScanner::prepareScannerCapabilities()
     const bool hasReflective = (sources & 0x0001) != 0;
     SourceFrame film;
     SourceFrame reflective;
-    if (hasFilm && !readSourceFrame(SE_SOURCE_POSITIVE_FILM, film)) return finish(false);
-    if (hasReflective && !readSourceFrame(SE_SOURCE_REFLECTIVE, reflective)) return finish(false);
+    if (hasFilm && !readSourceFrame(*host_, SE_SOURCE_POSITIVE_FILM, film)) return finish(false);
+    if (hasReflective && !readSourceFrame(*host_, SE_SOURCE_REFLECTIVE, reflective)) return finish(false);
     if (!hasFilm && !hasReflective) return finish(false);
     const SourceFrame& main = hasReflective ? reflective : film;
     caps.opticalResolution = static_cast<uint16_t>(std::min<uint32_t>(main.opticalResolution, 0xFFFF));
@@ -205,30 +197,30 @@ bool QuorvaneScanner::prepareScannerCapabilities()
     caps.fullScanRect = frameCapArea(main.frameCap);
 
     SEImageType types{};
-    if (SE_GetCapability(SE_CMD_IMAGE_TYPE, 0, address(&types), &status) != SE_OK) return finish(false);
+    if (host_->getCapability(SE_CMD_IMAGE_TYPE, 0, &types, &status) != SE_OK) return finish(false);
     caps.imageTypes = static_cast<uint16_t>(types.type);
 
-    if (SE_GetCapability(SE_CMD_INTERPOLATION, 0, 0, &status) != 0) {
+    if (host_->getCapability(SE_CMD_INTERPOLATION, 0, 0, &status) != 0) {
         SEInterpolation interpolation{};
-        SE_GetCurrent(SE_CMD_INTERPOLATION, 0, address(&interpolation), &status);
+        host_->getCurrent(SE_CMD_INTERPOLATION, 0, &interpolation, &status);
         caps.interpolation = ScannerInterpolation{static_cast<int16_t>(interpolation.enabled),
                                                   static_cast<int16_t>(interpolation.xResolution),
                                                   static_cast<int16_t>(interpolation.yResolution)};
     }
-    SE_GetCapability(SE_CMD_WHOLE_CALIBRATION, 0, 0, &status);
+    host_->getCapability(SE_CMD_WHOLE_CALIBRATION, 0, 0, &status);
     caps.isSupportWholeCalibration = status == 1 ? 1 : 0;
-    SE_GetCapability(SE_CMD_CALIBRATION, 0, 0, &status);
+    host_->getCapability(SE_CMD_CALIBRATION, 0, 0, &status);
     caps.isSupportSmartCalibration = status == 1 ? 1 : 0;
-    caps.isSupportEnhanceColorConsistency = SE_GetCapability(SE_CMD_COLOR_CONSISTENCY, 0, 0, &status) == SE_OK ? 1 : 0;
+    caps.isSupportEnhanceColorConsistency = host_->getCapability(SE_CMD_COLOR_CONSISTENCY, 0, 0, &status) == SE_OK ? 1 : 0;
     SERange resolutions{};
-    SE_GetCapability(SE_CMD_RESOLUTION, 0, address(&resolutions), &status);
+    host_->getCapability(SE_CMD_RESOLUTION, 0, &resolutions, &status);
     caps.resolutionRange = ScannerRange{resolutions.minimum, resolutions.maximum, static_cast<int32_t>(resolutions.third)};
     uint8_t paperSensor = 0;
-    const int16_t paperAnswer = SE_GetCapability(SE_CMD_PAPER_SENSOR, 0, address(&paperSensor), &status);
+    const int16_t paperAnswer = host_->getCapability(SE_CMD_PAPER_SENSOR, 0, &paperSensor, &status);
     caps.isSupportPaperSensor = paperAnswer == SE_OK && paperSensor == 1 ? 1 : 0;
     SERange exposure{};
     caps.isSupportShrinkableExposureRatio =
-        SE_GetCapability(SE_CMD_EXPOSURE_RATIO, 0, address(&exposure), &status) == SE_OK ? 1 : 0;
+        host_->getCapability(SE_CMD_EXPOSURE_RATIO, 0, &exposure, &status) == SE_OK ? 1 : 0;
     caps.shrinkableExposureRange = ScannerRange{exposure.minimum, exposure.maximum, static_cast<int32_t>(exposure.third)};
     return finish(true);
 }
@@ -260,7 +252,7 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyScanSource(int64_t source)
     case 4: value = SE_SOURCE_NEGATIVE_FILM; break;
     default: return notSent();
     }
-    return answered(SE_CMD_SOURCE, SE_SetValue(SE_CMD_SOURCE, value, 0, nullptr));
+    return answered(SE_CMD_SOURCE, host_->setValue(SE_CMD_SOURCE, value, 0, nullptr));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyColorType(int64_t colorType)
@@ -272,11 +264,11 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyColorType(int64_t colorType)
         source = s.source;
     });
     // The driver is always asked for 8-bit colour; the colour type is made from it afterwards.
-    Outcome depth = answered(SE_CMD_DEPTH, SE_SetValue(SE_CMD_DEPTH, SE_DEPTH_8_BITS, 0, nullptr));
+    Outcome depth = answered(SE_CMD_DEPTH, host_->setValue(SE_CMD_DEPTH, SE_DEPTH_8_BITS, 0, nullptr));
     if (!depth.succeeded) return depth;
     SEImageType type{};
     type.type = SE_IMAGE_COLOR;
-    Outcome image = answered(SE_CMD_IMAGE_TYPE, SE_SetValue(SE_CMD_IMAGE_TYPE, 0, address(&type), nullptr));
+    Outcome image = answered(SE_CMD_IMAGE_TYPE, host_->setValue(SE_CMD_IMAGE_TYPE, 0, &type, nullptr));
     if (!image.succeeded) return image;
     return applyLinearLUT(SE_DEPTH_8_BITS, source);
 }
@@ -284,7 +276,7 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyColorType(int64_t colorType)
 QuorvaneScanner::Outcome QuorvaneScanner::applyResolution(int64_t resolution)
 {
     updateSettings([&](ScannerSettings& s) { s.resolution = resolution; });
-    return answered(SE_CMD_RESOLUTION, SE_SetValue(SE_CMD_RESOLUTION, asValue(resolution), 0, nullptr));
+    return answered(SE_CMD_RESOLUTION, host_->setValue(SE_CMD_RESOLUTION, asValue(resolution), 0, nullptr));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyScanRect(const QRectF& rect, int64_t unit)
@@ -320,32 +312,32 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyScanRect(const QRectF& rect, int6
     });
     SEFrame frame{static_cast<uint16_t>(left), static_cast<uint16_t>(top), static_cast<uint16_t>(right),
                   static_cast<uint16_t>(bottom)};
-    return answered(SE_CMD_SCAN_FRAME, SE_SetValue(SE_CMD_SCAN_FRAME, 0, address(&frame), nullptr));
+    return answered(SE_CMD_SCAN_FRAME, host_->setValue(SE_CMD_SCAN_FRAME, 0, &frame, nullptr));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyExposureRatio(int64_t ratio)
 {
     if (capabilities().isSupportShrinkableExposureRatio != 1) return notSent();
-    return answered(SE_CMD_EXPOSURE_RATIO, SE_SetValue(SE_CMD_EXPOSURE_RATIO, asValue(ratio), 0, nullptr));
+    return answered(SE_CMD_EXPOSURE_RATIO, host_->setValue(SE_CMD_EXPOSURE_RATIO, asValue(ratio), 0, nullptr));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyScanQuality(int64_t quality)
 {
     updateSettings([&](ScannerSettings& s) { s.quality = quality; });
-    return answered(SE_CMD_SCAN_QUALITY, SE_SetValue(SE_CMD_SCAN_QUALITY, asValue(quality), 0, nullptr));
+    return answered(SE_CMD_SCAN_QUALITY, host_->setValue(SE_CMD_SCAN_QUALITY, asValue(quality), 0, nullptr));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyCalibrationMode(int64_t mode)
 {
     if (capabilities().isSupportSmartCalibration != 1) return notSent();
     return answered(SE_CMD_CALIBRATION,
-                    SE_SetValue(SE_CMD_CALIBRATION, SE_CALIBRATION_SET_MODE, asValue(mode), nullptr));
+                    host_->setValue(SE_CMD_CALIBRATION, SE_CALIBRATION_SET_MODE, asValue(mode), nullptr));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyLinearLUT(uint32_t depth, int64_t source)
 {
     SEGammaDescriptor gamma{};
-    Outcome size = answered(SE_CMD_GAMMA, SE_GetDefault(SE_CMD_GAMMA, SE_GAMMA_ALL_CHANNELS, address(&gamma), nullptr));
+    Outcome size = answered(SE_CMD_GAMMA, host_->getDefault(SE_CMD_GAMMA, SE_GAMMA_ALL_CHANNELS, &gamma, nullptr));
     if (!size.succeeded) return size;
     const uint32_t entries = gamma.entries;
     const uint16_t entryBytes = gamma.bytesPerEntry;
@@ -380,57 +372,57 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyLinearLUT(uint32_t depth, int64_t
             }
         }
     }
-    for (int channel = 0; channel < 3; channel++) gamma.table[channel] = address(tables[channel].data());
-    return answered(SE_CMD_GAMMA, SE_SetValue(SE_CMD_GAMMA, SE_GAMMA_ALL_CHANNELS, address(&gamma), nullptr));
+    for (int channel = 0; channel < 3; channel++) gamma.table[channel] = SE_Address(tables[channel].data());
+    return answered(SE_CMD_GAMMA, host_->setValue(SE_CMD_GAMMA, SE_GAMMA_ALL_CHANNELS, &gamma, nullptr));
 }
 
 bool QuorvaneScanner::setScanSource(int64_t source)
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     return applyScanSource(source).succeeded;
 }
 
 bool QuorvaneScanner::setColorType(int64_t colorType)
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     return applyColorType(colorType).succeeded;
 }
 
 bool QuorvaneScanner::setResolution(int64_t resolution)
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     return applyResolution(resolution).succeeded;
 }
 
 bool QuorvaneScanner::setScanRect(const QRectF& rect, int64_t unit)
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     return applyScanRect(rect, unit).succeeded;
 }
 
 bool QuorvaneScanner::setShrinkableExposureRatio(int64_t ratio)
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     return applyExposureRatio(ratio).succeeded;
 }
 
 bool QuorvaneScanner::setScanQuality(int64_t quality)
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     return applyScanQuality(quality).succeeded;
 }
 
 bool QuorvaneScanner::setCalibrationMode(int64_t mode)
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     return applyCalibrationMode(mode).succeeded;
 }
 
 bool QuorvaneScanner::clearCalibrationData(int resolution)
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     int16_t status = 0;
-    const int16_t answer = SE_SetValue(SE_CMD_CALIBRATION, SE_CALIBRATION_ERASE, asValue(resolution), &status);
+    const int16_t answer = host_->setValue(SE_CMD_CALIBRATION, SE_CALIBRATION_ERASE, asValue(resolution), &status);
     setLastError(SE_CMD_CALIBRATION, status == 1 ? int16_t{SE_OK} : answer);
     return status == 1;
 }
@@ -442,20 +434,20 @@ bool QuorvaneScanner::clearAllCalibrationData()
 
 bool QuorvaneScanner::setEnhanceColorConsistency(bool enable)
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     if (capabilities().isSupportEnhanceColorConsistency != 1) return false;
-    return SE_SetValue(SE_CMD_COLOR_CONSISTENCY, enable ? 1 : 0, 0, nullptr) == SE_OK;
+    return host_->setValue(SE_CMD_COLOR_CONSISTENCY, enable ? 1 : 0, 0, nullptr) == SE_OK;
 }
 
 bool QuorvaneScanner::setLinearLUT(uint32_t depth, int64_t source)
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     return applyLinearLUT(depth, source).succeeded;
 }
 
 bool QuorvaneScanner::startScan(const ScanRequest& request)
 {
-    auto lock = SEHost_Lock();
+    auto lock = host_->lock();
     // One setting the driver refuses ends the start: scanning with the previous source or frame
     // would give the user a scan of something else. Settings refused here without a command (a
     // source or frame that cannot be, a capability the scanner lacks) are left out silently.
@@ -475,7 +467,7 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     if (refused(applyCalibrationMode(request.calibrationMode))) return false;
 
     SEImageInfo geometry{};
-    int16_t answer = SE_GetCurrent(SE_CMD_IMAGE_INFO, 0, address(&geometry), nullptr);
+    int16_t answer = host_->getCurrent(SE_CMD_IMAGE_INFO, 0, &geometry, nullptr);
     if (answer != SE_OK) {
         std::printf("Error: Get Image Info: %d\n", answer);
         setLastError(SE_CMD_IMAGE_INFO, answer);
@@ -485,7 +477,7 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
         std::lock_guard guard(mutex_);
         imageInfo_ = imageInfoFrom(geometry);
     }
-    answer = SE_SetValue(SE_CMD_START_SCAN, 0, address(&geometry), nullptr);
+    answer = host_->setValue(SE_CMD_START_SCAN, 0, &geometry, nullptr);
     if (answer != SE_OK) {
         std::printf("Error: Start Scan: %d\n", answer);
         setLastError(SE_CMD_START_SCAN, answer);
@@ -512,18 +504,18 @@ ScannerCommandError QuorvaneScanner::lastError() const
 EIMAGEINFO QuorvaneScanner::getImageInfo()
 {
     SEImageInfo geometry{};
-    SE_GetCurrent(SE_CMD_IMAGE_INFO, 0, address(&geometry), nullptr);
+    host_->getCurrent(SE_CMD_IMAGE_INFO, 0, &geometry, nullptr);
     return imageInfoFrom(geometry);
 }
 
 int16_t QuorvaneScanner::getImage(void* buffer, int16_t lines, int16_t* status)
 {
     SELineTransfer transfer{};
-    transfer.buffer = address(buffer);
+    transfer.buffer = SE_Address(buffer);
     const uint32_t wanted = lines > 0 ? static_cast<uint32_t>(lines) : 0;
     transfer.wanted = wanted;
     int16_t result = 0;
-    SE_SetValue(SE_CMD_READ_LINES, 0, address(&transfer), &result);
+    host_->setValue(SE_CMD_READ_LINES, 0, &transfer, &result);
     if (status != nullptr) *status = result;
     if (result == 0) return 0;
     // More lines than the buffer holds cannot have been delivered into it: no count at all, so that
@@ -535,7 +527,7 @@ int16_t QuorvaneScanner::getImage(void* buffer, int16_t lines, int16_t* status)
 bool QuorvaneScanner::stopScan()
 {
     int16_t status = 0;
-    SE_SetValue(SE_CMD_STOP_SCAN, 0, 0, &status);
+    host_->setValue(SE_CMD_STOP_SCAN, 0, 0, &status);
     return status == 1;
 }
 

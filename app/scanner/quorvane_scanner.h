@@ -2,10 +2,10 @@
 // fixed sequence of driver commands sent through the host device layer; the object also keeps
 // what the application reads about the connected scanner.
 //
-// Owned through std::shared_ptr. Every operation holds the host layer's lock for its whole
-// sequence, so a connect or a calibration erase waits for a scan start rather than interleaving
-// with it. imageInfo, info, settings and capabilities are read as whole copies under the object's
-// own lock.
+// Owned through std::shared_ptr; it owns its host library, and so the driver while one is loaded.
+// Every operation holds the host layer's lock for its whole sequence, so a connect or a
+// calibration erase waits for a scan start rather than interleaving with it. imageInfo, info,
+// settings and capabilities are read as whole copies under the object's own lock.
 #pragma once
 
 #include "enumerations.h"
@@ -14,9 +14,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+
+class SEHost;
 
 // The image of the scan in progress.
 struct EIMAGEINFO {
@@ -132,6 +135,8 @@ class QuorvaneScanner {
 public:
     // `driverFolder` replaces the program's own driver folder (for tests).
     explicit QuorvaneScanner(std::optional<std::filesystem::path> driverFolder = std::nullopt);
+    // Unloads the driver.
+    ~QuorvaneScanner();
     QuorvaneScanner(const QuorvaneScanner&) = delete;
     QuorvaneScanner& operator=(const QuorvaneScanner&) = delete;
 
@@ -186,6 +191,8 @@ public:
     // scanner with given information and capabilities but no driver.
     void setInfo(const SCANNERINFO& info);
     void setCapabilities(const ScannerCapabilities& capabilities);
+    // The host library this object talks to its driver through.
+    SEHost& host() { return *host_; }
 
 private:
     // What a setter did: nothing sent, or a command answered.
@@ -214,6 +221,7 @@ private:
     void setLastError(int16_t command, int16_t answer);
 
     const std::optional<std::filesystem::path> driverFolder_;
+    const std::unique_ptr<SEHost> host_; // holds the driver from loadDriver to unloadDriver
     mutable std::mutex mutex_; // guards the fields below
     ConnectFailure connectFailure_;
     ScannerCommandError lastError_;

@@ -1,8 +1,5 @@
 #include "se_host.h"
 
-#include "se_host_session.h"
-#include "toolbox.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,32 +9,11 @@ namespace {
 
 constexpr int32_t kFreeSpace = 28;
 
-std::recursive_mutex& hostMutex()
+// One for the process: the driver behind every host is.
+std::recursive_mutex& driverMutex()
 {
     static std::recursive_mutex mutex;
     return mutex;
-}
-
-struct HostState {
-    Handle session = nullptr;
-    int16_t lastOpenResult = -1;
-    int16_t initialized = 0;
-    SEDeviceEntry devices[SE_HOST_MAX_DEVICES] = {};
-    int16_t deviceCount = 0;
-    int16_t currentDevice = -1;
-    uint16_t chained = 0;
-    int16_t deviceOpen = 0;
-    SECallbackBlock callbacks = {};
-    SECommandHook before = nullptr;
-    SECommandHook after = nullptr;
-};
-
-HostState host;
-
-template <typename T>
-uint64_t address(T* pointer)
-{
-    return reinterpret_cast<uint64_t>(pointer);
 }
 
 // ---- host callbacks: C linkage, never throwing, exactly the boundary's types ----
@@ -77,29 +53,6 @@ static void hostProgress(uint64_t, int32_t, int32_t) noexcept {}
 
 } // extern "C"
 
-template <typename F>
-uint64_t functionAddress(F* function)
-{
-    return reinterpret_cast<uint64_t>(function);
-}
-
-void installCallbacks()
-{
-    host.callbacks = SECallbackBlock{};
-    host.callbacks.count = SE_CALLBACK_COUNT;
-    uint64_t* slot = host.callbacks.function;
-    slot[SE_CALLBACK_FREE_SPACE] = functionAddress<SECallbackFreeSpace>(hostFreeSpace);
-    slot[SE_CALLBACK_ALLOCATE] = functionAddress<SECallbackAllocate>(hostAllocate);
-    slot[SE_CALLBACK_FREE] = functionAddress<SECallbackFree>(hostFree);
-    slot[SE_CALLBACK_LOCK] = functionAddress<SECallbackLock>(hostLock);
-    slot[SE_CALLBACK_UNLOCK] = functionAddress<SECallbackUnlock>(hostUnlock);
-    slot[SE_CALLBACK_YIELD] = functionAddress<SECallbackYield>(hostYield);
-    slot[SE_CALLBACK_ERROR] = functionAddress<SECallbackError>(hostError);
-    slot[SE_CALLBACK_PROGRESS] = functionAddress<SECallbackProgress>(hostProgress);
-}
-
-// ---- device information ----
-
 void copyChainReply(const SEChainReply& reply, SEDeviceInfo& info)
 {
     SE_CopyName(info.name, reply.name, sizeof reply.name);
@@ -128,78 +81,153 @@ void copySingleReply(const SESingleReply& reply, SEDeviceInfo& info)
     for (uint32_t& number : info.deviceNumbers) number = 0;
 }
 
-// Device operations 0 and 1: the chain form when the driver answers it, else the single form.
-int16_t deviceInformation(bool second, uint64_t value, SEDeviceInfo* info, int16_t* status)
+// Each step a signed 16-bit difference, as the table has always been ordered.
+int16_t difference(uint32_t a, uint32_t b)
 {
-    SEDeviceInfo ignored{};
-    SEDeviceInfo& out = info != nullptr ? *info : ignored;
+    return static_cast<int16_t>(static_cast<uint16_t>(a - b));
+}
+
+int compareEntries(const SEDeviceEntry& a, const SEDeviceEntry& b)
+{
+    if (int16_t d = difference(a.kind, b.kind)) return d;
+    if (a.kind == 1) {
+        if (int16_t d = difference(a.port, b.port)) return d;
+        return difference(a.slot, b.slot);
+    }
+    if (int16_t d = difference(a.deviceId, b.deviceId)) return d;
+    return difference(a.slot, b.slot);
+}
+
+} // namespace
+
+SEHost::SEHost() : clock_(&steadyTickClock())
+{
+    devices_.reserve(SE_HOST_MAX_DEVICES);
+}
+
+SEHost::~SEHost()
+{
+    shutdown();
+}
+
+std::unique_lock<std::recursive_mutex> SEHost::lock()
+{
+    return std::unique_lock<std::recursive_mutex>(driverMutex());
+}
+
+void SEHost::installCallbacks()
+{
+    callbacks_ = SECallbackBlock{};
+    callbacks_.count = SE_CALLBACK_COUNT;
+    uint64_t* slot = callbacks_.function;
+    slot[SE_CALLBACK_FREE_SPACE] = SE_Address<SECallbackFreeSpace>(hostFreeSpace);
+    slot[SE_CALLBACK_ALLOCATE] = SE_Address<SECallbackAllocate>(hostAllocate);
+    slot[SE_CALLBACK_FREE] = SE_Address<SECallbackFree>(hostFree);
+    slot[SE_CALLBACK_LOCK] = SE_Address<SECallbackLock>(hostLock);
+    slot[SE_CALLBACK_UNLOCK] = SE_Address<SECallbackUnlock>(hostUnlock);
+    slot[SE_CALLBACK_YIELD] = SE_Address<SECallbackYield>(hostYield);
+    slot[SE_CALLBACK_ERROR] = SE_Address<SECallbackError>(hostError);
+    slot[SE_CALLBACK_PROGRESS] = SE_Address<SECallbackProgress>(hostProgress);
+}
+
+int16_t SEHost::init(const std::filesystem::path& folder)
+{
+    auto held = lock();
+    if (session_ != nullptr) return 1;
+    if (SEHostSession::open(folder, session_) != 0) return 0;
+    installCallbacks();
+    return 1;
+}
+
+void SEHost::shutdown()
+{
+    auto held = lock();
+    if (session_ == nullptr) return;
+    callbacks_ = SECallbackBlock{};
+    // The session's driver closes the device as it goes; nothing may reach either again.
+    session_.reset();
+    deviceOpen_ = false;
+}
+
+// ---- device information ----
+
+int16_t SEHost::deviceInformation(SEField value, SEDeviceInfo& info, int16_t* status, bool second)
+{
+    auto held = lock();
     int16_t answer = 0;
     int16_t result = 0;
-    if (!second || host.chained == 1) {
+    if (!second || chained_ == 1) {
         SEChainReply chain{};
-        chain.hostRef = out.hostRef;
-        answer = SE_Command(second ? SE_CMD_DEVICE_LIST_2 : SE_CMD_DEVICE_LIST, 0, value, address(&chain), &result);
-        if (!second) host.chained = result == 1 ? 1 : 0;
-        if (host.chained == 1) copyChainReply(chain, out);
+        chain.hostRef = info.hostRef;
+        answer = command(second ? SE_CMD_DEVICE_LIST_2 : SE_CMD_DEVICE_LIST, 0, value, &chain, &result);
+        if (!second) chained_ = result == 1 ? 1 : 0;
+        if (chained_ == 1) copyChainReply(chain, info);
     }
-    if (host.chained != 1) {
+    if (chained_ != 1) {
         SESingleReply single{};
-        single.portMask = out.portMask;
-        answer = SE_Command(second ? SE_CMD_SLOT_INFO_2 : SE_CMD_SLOT_INFO, 0, value, address(&single), &result);
-        copySingleReply(single, out);
+        single.portMask = info.portMask;
+        answer = command(second ? SE_CMD_SLOT_INFO_2 : SE_CMD_SLOT_INFO, 0, value, &single, &result);
+        copySingleReply(single, info);
     }
-    out.chained = host.chained;
+    info.chained = chained_;
     if (status != nullptr) *status = result;
     return answer;
 }
 
+int16_t SEHost::openDevice(const SEOpenRequest& request, int16_t* status)
+{
+    auto held = lock();
+    if (chained_ == 1) return command(SE_CMD_OPEN_DEVICE, 0, request.deviceNumber, 0, status);
+    return command(SE_CMD_OPEN_SLOT, 0, 0, request.slotBits, status);
+}
+
 // ---- enumeration ----
 
-void probe(SEDeviceEntry& entry, const SEOpenRequest& request)
+void SEHost::probe(SEDeviceEntry& entry, const SEOpenRequest& request)
 {
     int16_t status = 0;
-    if (SEHost_DeviceOp(SE_DEVICE_OP_OPEN, 0, const_cast<SEOpenRequest*>(&request), &status) != SE_OK) {
+    if (openDevice(request, &status) != SE_OK) {
         entry.depthCaps = 0;
         entry.status = SE_HOST_PROBE_FAILED;
         return;
     }
     entry.status = 1;
     uint16_t depth = 0;
-    if (SE_GetCapability(SE_CMD_DEPTH, 0, address(&depth), &status) == SE_OK) {
+    if (getCapability(SE_CMD_DEPTH, 0, &depth, &status) == SE_OK) {
         entry.depthCaps = depth;
     } else {
         entry.depthCaps = 0;
         entry.status = SE_HOST_PROBE_FAILED;
     }
     SEScannerInfo information{};
-    if (SE_GetCapability(SE_CMD_SCANNER_INFO, 0, address(&information), &status) == SE_OK) {
+    if (getCapability(SE_CMD_SCANNER_INFO, 0, &information, &status) == SE_OK) {
         entry.firmwareVersion = information.firmware;
     } else {
         entry.firmwareVersion = 0;
         entry.status = SE_HOST_PROBE_FAILED;
     }
-    SEHost_DeviceOp(SE_CMD_CLOSE_DEVICE, 0, nullptr, &status);
+    command(SE_CMD_CLOSE_DEVICE, 0, 0, 0, &status);
 }
 
 // The sub-device record of a device number, zero-filled before each send.
-SESubDevice subDevice(uint32_t number, int16_t& status)
+SESubDevice SEHost::subDevice(uint32_t number, int16_t& status)
 {
     SESubDevice record{};
-    SEHost_DeviceOp(SE_CMD_DEVICE_INFO, number, &record, &status);
+    command(SE_CMD_DEVICE_INFO, 0, number, &record, &status);
     return record;
 }
 
 // A new entry at the end of the table; null when the table is full.
-SEDeviceEntry* appendEntry()
+SEDeviceEntry* SEHost::appendEntry()
 {
-    if (host.deviceCount >= SE_HOST_MAX_DEVICES) {
+    if (devices_.size() >= SE_HOST_MAX_DEVICES) {
         std::printf("Device table full: a device of the driver is left out\n");
         return nullptr;
     }
-    return &host.devices[host.deviceCount++];
+    return &devices_.emplace_back();
 }
 
-void addChainDevices(const char* driverName, const SEDeviceInfo& info, uint16_t kind)
+void SEHost::addChainDevices(const char* driverName, const SEDeviceInfo& info, uint16_t kind)
 {
     if (info.chained == 0 || info.chainCount == 0) return;
     for (int i = 0; i < info.chainCount; i++) {
@@ -207,8 +235,8 @@ void addChainDevices(const char* driverName, const SEDeviceInfo& info, uint16_t 
         const uint32_t number = info.deviceNumbers[i];
         SEDeviceEntry* target = nullptr;
         bool skip = false;
-        for (int j = 0; j < host.deviceCount && target == nullptr && !skip; j++) {
-            SEDeviceEntry& entry = host.devices[j];
+        for (std::size_t j = 0; j < devices_.size() && target == nullptr && !skip; j++) {
+            SEDeviceEntry& entry = devices_[j];
             if (entry.kind != kind || entry.deviceId != id) continue;
             if (entry.version < info.version) {
                 target = &entry;
@@ -239,7 +267,7 @@ void addChainDevices(const char* driverName, const SEDeviceInfo& info, uint16_t 
     }
 }
 
-void addSlotDevices(const char* driverName, const SEDeviceInfo& info)
+void SEHost::addSlotDevices(const char* driverName, const SEDeviceInfo& info)
 {
     if (info.chained != 0 && info.chainCount != 0) {
         addChainDevices(driverName, info, 1);
@@ -251,8 +279,8 @@ void addSlotDevices(const char* driverName, const SEDeviceInfo& info)
         if ((info.slotMask & (1u << n)) == 0) continue;
         SEDeviceEntry* target = nullptr;
         bool skip = false;
-        for (int j = 0; j < host.deviceCount && target == nullptr && !skip; j++) {
-            SEDeviceEntry& entry = host.devices[j];
+        for (std::size_t j = 0; j < devices_.size() && target == nullptr && !skip; j++) {
+            SEDeviceEntry& entry = devices_[j];
             if ((entry.kind != 1 && entry.kind != 255) || entry.slot != n) continue;
             if (entry.port != SE_HOST_ANY_PORT && entry.port != port) continue;
             if (entry.deviceId == id) {
@@ -276,38 +304,51 @@ void addSlotDevices(const char* driverName, const SEDeviceInfo& info)
     }
 }
 
-// Each step a signed 16-bit difference, as the table has always been ordered.
-int16_t difference(uint32_t a, uint32_t b)
+void SEHost::sortTable()
 {
-    return static_cast<int16_t>(static_cast<uint16_t>(a - b));
-}
-
-int compareEntries(const SEDeviceEntry& a, const SEDeviceEntry& b)
-{
-    if (int16_t d = difference(a.kind, b.kind)) return d;
-    if (a.kind == 1) {
-        if (int16_t d = difference(a.port, b.port)) return d;
-        return difference(a.slot, b.slot);
-    }
-    if (int16_t d = difference(a.deviceId, b.deviceId)) return d;
-    return difference(a.slot, b.slot);
-}
-
-void sortTable()
-{
-    for (int pass = host.deviceCount - 1; pass > 0; pass--) {
-        for (int i = 0; i < pass; i++) {
-            if (compareEntries(host.devices[i + 1], host.devices[i]) < 0) std::swap(host.devices[i], host.devices[i + 1]);
+    // A bubble sort that swaps neighbours only when the later one compares lower: stable.
+    for (std::size_t pass = devices_.size(); pass > 1; pass--) {
+        for (std::size_t i = 0; i + 1 < pass; i++) {
+            if (compareEntries(devices_[i + 1], devices_[i]) < 0) std::swap(devices_[i], devices_[i + 1]);
         }
     }
-    for (int i = 1; i < host.deviceCount; i++) {
-        const bool sameRun = host.devices[i].deviceId == host.devices[i - 1].deviceId;
-        host.devices[i].ordinal = sameRun ? static_cast<uint16_t>(host.devices[i - 1].ordinal + 1) : 0;
+    for (std::size_t i = 1; i < devices_.size(); i++) {
+        const bool sameRun = devices_[i].deviceId == devices_[i - 1].deviceId;
+        devices_[i].ordinal = sameRun ? static_cast<uint16_t>(devices_[i - 1].ordinal + 1) : 0;
     }
+}
+
+int16_t SEHost::enumerateDevices(uint16_t* count)
+{
+    auto held = lock();
+    devices_.clear();
+    SECallbackBlock callbacks = callbacks_;
+    callbacks.count = SE_CALLBACK_COUNT;
+    if (session_ != nullptr) {
+        session_->clearLoadFailure();
+        // From the first driver, also when an earlier enumeration walked the list to its end.
+        session_->rewind();
+        for (;;) {
+            char driverName[SE_NAME_SIZE] = {};
+            const int16_t opened = session_->openNextDriver(driverName);
+            if (opened == SE_HOST_LOAD_FAILED) continue; // the next one
+            if (opened != 1) break;
+            SEDeviceInfo info{};
+            int16_t status = 0;
+            deviceInformation(&callbacks, info, &status);
+            if (status != 1) continue;
+            if (info.kind == 2 || info.kind == 3) addChainDevices(driverName, info, info.kind);
+            else addSlotDevices(driverName, info);
+        }
+    }
+    currentDevice_ = 0;
+    if (count != nullptr) *count = static_cast<uint16_t>(devices_.size());
+    sortTable();
+    return devices_.empty() ? 0 : 1;
 }
 
 // The device list request for the selected entry, as a select sends it.
-int16_t selectedDeviceInformation(const SEDeviceEntry& entry, SEDeviceInfo& info)
+int16_t SEHost::selectedDeviceInformation(const SEDeviceEntry& entry, SEDeviceInfo& info)
 {
     // The record the driver may read through hostRef: port and slot at offsets 8 and 12.
     SESubDevice where{};
@@ -315,91 +356,20 @@ int16_t selectedDeviceInformation(const SEDeviceEntry& entry, SEDeviceInfo& info
     where.slot = entry.slot;
     info = SEDeviceInfo{};
     info.portMask = static_cast<uint16_t>(1u << (entry.slot & 15));
-    info.hostRef = address(&where);
-    SECallbackBlock callbacks = host.callbacks;
+    info.hostRef = SE_Address(&where);
+    SECallbackBlock callbacks = callbacks_;
     callbacks.count = SE_CALLBACK_COUNT;
     int16_t status = 0;
-    SEHost_DeviceOp(SE_DEVICE_OP_INFO, address(&callbacks), &info, &status);
+    deviceInformation(&callbacks, info, &status);
     return status;
 }
 
-uint16_t sourceMask()
+int16_t SEHost::selectDevice(int16_t index)
 {
-    uint16_t mask = 0;
-    int16_t status = 0;
-    SE_GetCapability(SE_CMD_SOURCE, 0, address(&mask), &status);
-    return mask;
-}
-
-} // namespace
-
-std::unique_lock<std::recursive_mutex> SEHost_Lock()
-{
-    return std::unique_lock<std::recursive_mutex>(hostMutex());
-}
-
-int16_t SEHost_Init(const std::filesystem::path* folder)
-{
-    auto lock = SEHost_Lock();
-    if (host.initialized == 1) return 1;
-    host.lastOpenResult = SE_ProCall(&host.session, SE_PROC_OPEN, const_cast<std::filesystem::path*>(folder));
-    if (host.lastOpenResult != 0) {
-        host.session = nullptr;
-        return 0;
-    }
-    installCallbacks();
-    host.initialized = 1;
-    return 1;
-}
-
-void SEHost_Shutdown()
-{
-    auto lock = SEHost_Lock();
-    if (host.initialized != 1) return;
-    host.callbacks = SECallbackBlock{};
-    if (host.lastOpenResult == 0) SE_ProCall(host.session, SE_PROC_CLOSE, nullptr);
-    // The session is gone: nothing may reach it again, and its driver closed the device.
-    host.session = nullptr;
-    host.lastOpenResult = -1;
-    host.deviceOpen = 0;
-    host.initialized = 0;
-}
-
-int16_t SEHost_EnumerateDevices(uint16_t* count)
-{
-    auto lock = SEHost_Lock();
-    for (SEDeviceEntry& entry : host.devices) entry = SEDeviceEntry{};
-    host.deviceCount = 0;
-    SECallbackBlock callbacks = host.callbacks;
-    callbacks.count = SE_CALLBACK_COUNT;
-    // From the first driver, also when an earlier enumeration walked the list to its end.
-    SE_ProCall(host.session, SE_PROC_REWIND, nullptr);
-    for (;;) {
-        char driverName[SE_NAME_SIZE] = {};
-        const int16_t opened = SE_ProCall(host.session, SE_PROC_NEXT_DRIVER, driverName);
-        if (opened == SE_HOST_LOAD_FAILED || opened == SE_HOST_NO_BUNDLE_URL) continue; // the next one
-        if (opened != 1) break;
-        SEDeviceInfo info{};
-        int16_t status = 0;
-        SEHost_DeviceOp(SE_DEVICE_OP_INFO, address(&callbacks), &info, &status);
-        if (status != 1) continue;
-        if (info.kind == 2 || info.kind == 3) addChainDevices(driverName, info, info.kind);
-        else addSlotDevices(driverName, info);
-    }
-    host.currentDevice = 0;
-    if (count != nullptr) *count = static_cast<uint16_t>(host.deviceCount);
-    sortTable();
-    return host.deviceCount != 0 ? 1 : 0;
-}
-
-int16_t SEHost_SelectDevice(int16_t index)
-{
-    auto lock = SEHost_Lock();
-    if (index < 0 || index >= host.deviceCount) return SE_HOST_BAD_INDEX;
-    const SEDeviceEntry entry = host.devices[index];
-    char driverName[SE_NAME_SIZE];
-    std::memcpy(driverName, entry.driverName, SE_NAME_SIZE);
-    if (SE_ProCall(host.session, SE_PROC_OPEN_DRIVER, driverName) != 0) return SE_HOST_BAD_INDEX;
+    auto held = lock();
+    if (index < 0 || static_cast<std::size_t>(index) >= devices_.size()) return SE_HOST_BAD_INDEX;
+    const SEDeviceEntry entry = devices_[index];
+    if (session_ == nullptr || session_->openDriver(entry.driverName) != 0) return SE_HOST_BAD_INDEX;
     SEDeviceInfo info{};
     if (selectedDeviceInformation(entry, info) != 1) return SE_HOST_NO_DEVICE_INFO;
     SEOpenRequest request{};
@@ -411,142 +381,117 @@ int16_t SEHost_SelectDevice(int16_t index)
         request.slotBits = info.slotMask;
     }
     int16_t status = 0;
-    SEHost_DeviceOp(SE_DEVICE_OP_OPEN, 0, &request, &status);
+    openDevice(request, &status);
     if (status != 1) return SE_HOST_OPEN_FAILED;
-    host.currentDevice = index;
+    currentDevice_ = index;
     return 1;
 }
 
-const SEDeviceEntry* SEHost_DeviceTable()
+std::vector<SEDeviceEntry> SEHost::devices()
 {
-    return host.devices;
+    auto held = lock();
+    return devices_;
 }
 
-int16_t SEHost_DeviceCount()
+int16_t SEHost::deviceCount()
 {
-    auto lock = SEHost_Lock();
-    return host.deviceCount;
+    auto held = lock();
+    return static_cast<int16_t>(devices_.size());
 }
 
-bool SEHost_CopyDeviceEntry(int16_t index, SEDeviceEntry* out)
+std::optional<SEDeviceEntry> SEHost::deviceEntry(int16_t index)
 {
-    auto lock = SEHost_Lock();
-    if (index < 0 || index >= host.deviceCount || out == nullptr) return false;
-    *out = host.devices[index];
-    return true;
+    auto held = lock();
+    if (index < 0 || static_cast<std::size_t>(index) >= devices_.size()) return std::nullopt;
+    return devices_[index];
 }
 
-int16_t SEHost_CurrentDeviceId()
+bool SEHost::hasCurrentDevice() const
 {
-    auto lock = SEHost_Lock();
-    if (host.deviceOpen == 0 || host.currentDevice < 0 || host.currentDevice >= host.deviceCount) return -1;
-    return static_cast<int16_t>(host.devices[host.currentDevice].deviceId);
+    return currentDevice_ >= 0 && static_cast<std::size_t>(currentDevice_) < devices_.size();
 }
 
-int16_t SE_Command(int16_t code, uint16_t verb, uint64_t value, uint64_t record, int16_t* status)
+int16_t SEHost::currentDeviceId()
 {
-    auto lock = SEHost_Lock();
+    auto held = lock();
+    if (!deviceOpen_ || !hasCurrentDevice()) return -1;
+    return static_cast<int16_t>(devices_[currentDevice_].deviceId);
+}
+
+std::optional<SELoadFailure> SEHost::lastLoadFailure()
+{
+    auto held = lock();
+    if (session_ == nullptr) return std::nullopt;
+    return session_->lastLoadFailure();
+}
+
+// ---- commands ----
+
+int16_t SEHost::command(int16_t code, uint16_t verb, SEField value, SEField record, int16_t* status)
+{
+    auto held = lock();
     if (status != nullptr) *status = 0;
-    if (host.session == nullptr) return SE_HOST_SESSION_NOT_OPEN;
+    if (session_ == nullptr) return SE_HOST_SESSION_NOT_OPEN;
     ECDB block{};
     block.code = code;
     block.verb = verb;
-    block.value = value;
-    block.record = record;
-    if (host.before != nullptr) {
+    block.value = value.bits;
+    block.record = record.bits;
+    if (before_ != nullptr) {
         const ECDB copy = block;
-        host.before(&copy, 0);
+        before_(&copy, 0);
     }
-    const int16_t answer = SE_ProCall(host.session, SE_PROC_COMMAND, &block);
-    if (host.after != nullptr) {
+    const int16_t answer = session_->command(block);
+    if (after_ != nullptr) {
         const ECDB copy = block;
-        host.after(&copy, 0);
+        after_(&copy, 0);
     }
-    if ((code == SE_CMD_OPEN_SLOT || code == SE_CMD_OPEN_DEVICE) && answer == SE_OK) host.deviceOpen = 1;
-    if (code == SE_CMD_CLOSE_DEVICE) host.deviceOpen = 0;
+    if ((code == SE_CMD_OPEN_SLOT || code == SE_CMD_OPEN_DEVICE) && answer == SE_OK) deviceOpen_ = true;
+    if (code == SE_CMD_CLOSE_DEVICE) deviceOpen_ = false;
     if (status != nullptr) *status = block.result;
     return answer;
 }
 
-int16_t SE_GetCapability(int16_t code, uint64_t value, uint64_t record, int16_t* status)
+SECallbackBlock SEHost::callbacks()
 {
-    return SE_Command(code, SE_VERB_CAPABILITY, value, record, status);
+    auto held = lock();
+    return callbacks_;
 }
 
-int16_t SE_GetCurrent(int16_t code, uint64_t value, uint64_t record, int16_t* status)
+// ---- operations the application does not call ----
+
+void SEHost::setCommandHooks(SECommandHook before, SECommandHook after)
 {
-    return SE_Command(code, SE_VERB_CURRENT, value, record, status);
+    auto held = lock();
+    before_ = before;
+    after_ = after;
 }
 
-int16_t SE_GetDefault(int16_t code, uint64_t value, uint64_t record, int16_t* status)
+void SEHost::setTickClock(TickClock* clock)
 {
-    return SE_Command(code, SE_VERB_DEFAULT, value, record, status);
+    auto held = lock();
+    clock_ = clock != nullptr ? clock : &steadyTickClock();
 }
 
-int16_t SE_SetValue(int16_t code, uint64_t value, uint64_t record, int16_t* status)
+int16_t SEHost::findDeviceById(uint16_t id)
 {
-    return SE_Command(code, SE_VERB_SET, value, record, status);
-}
-
-int16_t SE_IndexToValue(int16_t code, uint64_t value, uint64_t record, int16_t* status)
-{
-    return SE_Command(code, SE_VERB_INDEX_TO_VALUE, value, record, status);
-}
-
-int16_t SE_ValueToIndex(int16_t code, uint64_t value, uint64_t record, int16_t* status)
-{
-    return SE_Command(code, SE_VERB_VALUE_TO_INDEX, value, record, status);
-}
-
-int16_t SEHost_DeviceOp(int16_t op, uint64_t value, void* record, int16_t* status)
-{
-    auto lock = SEHost_Lock();
-    switch (op) {
-    case SE_DEVICE_OP_INFO:
-    case SE_DEVICE_OP_INFO_2:
-        return deviceInformation(op == SE_DEVICE_OP_INFO_2, value, static_cast<SEDeviceInfo*>(record), status);
-    case SE_DEVICE_OP_OPEN: {
-        const SEOpenRequest request = record != nullptr ? *static_cast<const SEOpenRequest*>(record) : SEOpenRequest{};
-        if (host.chained == 1) return SE_Command(SE_CMD_OPEN_DEVICE, 0, request.deviceNumber, 0, status);
-        return SE_Command(SE_CMD_OPEN_SLOT, 0, 0, request.slotBits, status);
-    }
-    default:
-        return SE_Command(op, 0, value, address(record), status);
-    }
-}
-
-SECallbackBlock SEHost_Callbacks()
-{
-    auto lock = SEHost_Lock();
-    return host.callbacks;
-}
-
-void SEHost_SetCommandHooks(SECommandHook before, SECommandHook after)
-{
-    auto lock = SEHost_Lock();
-    host.before = before;
-    host.after = after;
-}
-
-int16_t SEHost_FindDeviceById(uint16_t id)
-{
-    auto lock = SEHost_Lock();
-    for (int16_t i = 0; i < host.deviceCount; i++)
-        if (host.devices[i].deviceId == id) return i;
+    auto held = lock();
+    for (std::size_t i = 0; i < devices_.size(); i++)
+        if (devices_[i].deviceId == id) return static_cast<int16_t>(i);
     return -1;
 }
 
-int16_t SEHost_OpenDeviceIndex()
+int16_t SEHost::openDeviceIndex()
 {
-    auto lock = SEHost_Lock();
-    return host.deviceOpen != 0 ? host.currentDevice : -1;
+    auto held = lock();
+    return deviceOpen_ ? currentDevice_ : -1;
 }
 
-int16_t SEHost_CurrentDeviceInfo(SEHostDeviceSummary* out)
+int16_t SEHost::currentDeviceInfo(SEHostDeviceSummary* out)
 {
-    auto lock = SEHost_Lock();
-    if (out == nullptr || host.currentDevice < 0 || host.currentDevice >= host.deviceCount) return 0;
-    const SEDeviceEntry& entry = host.devices[host.currentDevice];
+    auto held = lock();
+    if (out == nullptr || !hasCurrentDevice()) return 0;
+    const SEDeviceEntry& entry = devices_[currentDevice_];
     *out = SEHostDeviceSummary{};
     SE_CopyName(out->name, entry.deviceName);
     const std::size_t length = std::strlen(out->name);
@@ -573,71 +518,71 @@ uint16_t SEHost_HighestDepth(uint16_t depthCaps)
     return 0;
 }
 
-uint32_t SEHost_ClampValue(int16_t code, uint32_t value)
+uint32_t SEHost::clampValue(int16_t code, uint32_t value)
 {
-    auto lock = SEHost_Lock();
+    auto held = lock();
     SERange range{};
     int16_t status = 0;
-    if (SE_GetCapability(code, 0, address(&range), &status) != SE_OK) return value;
+    if (getCapability(code, 0, &range, &status) != SE_OK) return value;
     const auto minimum = static_cast<uint32_t>(range.minimum);
     const auto maximum = static_cast<uint32_t>(range.maximum);
     if (value >= maximum) return maximum;
     if (value <= minimum) return minimum;
     uint32_t index = 0;
-    if (SE_ValueToIndex(code, value, address(&index), &status) != SE_OK) return value;
+    if (valueToIndex(code, value, &index, &status) != SE_OK) return value;
     uint32_t conformed = 0;
-    if (SE_IndexToValue(code, index, address(&conformed), &status) != SE_OK) return value;
+    if (indexToValue(code, index, &conformed, &status) != SE_OK) return value;
     return conformed;
 }
 
-uint16_t SEHost_ImageTypes()
+uint16_t SEHost::imageTypes()
 {
-    auto lock = SEHost_Lock();
+    auto held = lock();
     SEImageType types{};
     int16_t status = 0;
-    SE_GetCapability(SE_CMD_IMAGE_TYPE, 0, address(&types), &status);
+    getCapability(SE_CMD_IMAGE_TYPE, 0, &types, &status);
     return status > 0 ? static_cast<uint16_t>(types.type) : 0xFFFF;
 }
 
-int16_t SEHost_Poll(SEHostPollTest test, void* context, uint32_t ticks)
+int16_t SEHost::poll(PollTest test, void* context, uint32_t ticks)
 {
-    auto lock = SEHost_Lock();
-    const uint32_t start = TickCount();
+    auto held = lock();
+    const uint32_t start = clock_->tickCount();
     for (;;) {
         int16_t status = 0;
         if (test != nullptr) status = test(context);
-        else SE_GetCapability(SE_CMD_TEST_READY, 0, 0, &status);
+        else getCapability(SE_CMD_TEST_READY, 0, 0, &status);
         if (status == 1) return 1;
-        if (TickCount() - start >= ticks) return status;
-        const uint32_t asked = TickCount();
-        while (TickCount() - asked < 60 && TickCount() - start < ticks) YieldToAnyThread();
+        if (clock_->tickCount() - start >= ticks) return status;
+        const uint32_t asked = clock_->tickCount();
+        while (clock_->tickCount() - asked < 60 && clock_->tickCount() - start < ticks) clock_->yield();
     }
 }
 
-int16_t SEHost_WaitForDevice(uint32_t ticks)
+int16_t SEHost::waitForDevice(uint32_t ticks)
 {
-    auto lock = SEHost_Lock();
-    if (host.currentDevice < 0 || host.currentDevice >= host.deviceCount) return 0;
-    const SEDeviceEntry entry = host.devices[host.currentDevice];
-    const uint32_t start = TickCount();
+    auto held = lock();
+    if (!hasCurrentDevice()) return 0;
+    const SEDeviceEntry entry = devices_[currentDevice_];
+    const uint32_t start = clock_->tickCount();
     for (;;) {
         SEDeviceInfo info{};
         selectedDeviceInformation(entry, info);
         if (info.slotMask != 0 || info.chainCount != 0) return 1;
-        if (TickCount() - start >= ticks) return 0;
-        YieldToAnyThread();
+        if (clock_->tickCount() - start >= ticks) return 0;
+        clock_->yield();
     }
 }
 
-int16_t SEHost_DefaultExposures(uint32_t out[4])
+int16_t SEHost::defaultExposures(uint32_t out[4])
 {
-    auto lock = SEHost_Lock();
+    auto held = lock();
     static constexpr uint32_t kPlanes[4] = {4, SE_PLANE_FIRST, SE_PLANE_SECOND, SE_PLANE_THIRD};
     int16_t result = SE_OK;
     for (int i = 0; i < 4; i++) {
         uint32_t exposure = 0;
         int16_t status = 0;
-        const int16_t answer = SE_GetDefault(SE_CMD_EXPOSURE, kPlanes[i], address(&exposure), &status);
+        const int16_t answer = getDefault(SE_CMD_EXPOSURE, kPlanes[i], &exposure, &status);
         if (out != nullptr) out[i] = exposure;
         if (answer != SE_OK && result == SE_OK) result = answer;
     }
@@ -650,29 +595,37 @@ int32_t SEHost_CombinePercentages(int32_t a, int32_t b)
     return static_cast<int32_t>(combined);
 }
 
-bool SEHost_ReflectiveAvailable()
+uint16_t SEHost::sourceMask()
+{
+    uint16_t mask = 0;
+    int16_t status = 0;
+    getCapability(SE_CMD_SOURCE, 0, &mask, &status);
+    return mask;
+}
+
+bool SEHost::reflectiveAvailable()
 {
     return (sourceMask() & 0x1) != 0;
 }
 
-bool SEHost_FilmOnly()
+bool SEHost::filmOnly()
 {
     const uint16_t mask = sourceMask();
     return (mask & 0x4) != 0 && (mask & 0x1) == 0;
 }
 
-bool SEHost_CurrentSourceHasBit3()
+bool SEHost::currentSourceHasBit3()
 {
     uint16_t reply[2] = {};
     int16_t status = 0;
-    SE_GetCurrent(SE_CMD_SOURCE, 0, address(reply), &status);
+    getCurrent(SE_CMD_SOURCE, 0, reply, &status);
     return (reply[0] & 0x8) != 0;
 }
 
-int16_t SEHost_SourceSummary()
+int16_t SEHost::sourceSummary()
 {
-    auto lock = SEHost_Lock();
-    SEHost_Poll(nullptr, nullptr, 1200);
+    auto held = lock();
+    poll(nullptr, nullptr, 1200);
     const uint16_t mask = sourceMask();
     int16_t summary = 0;
     if ((mask & 0x1) != 0 || (mask & 0xA) != 0) summary += 1;
@@ -680,8 +633,8 @@ int16_t SEHost_SourceSummary()
     return summary;
 }
 
-int16_t SEHost_CloseDriver()
+void SEHost::closeDriver()
 {
-    auto lock = SEHost_Lock();
-    return SE_ProCall(host.session, SE_PROC_CLOSE_DRIVER, nullptr);
+    auto held = lock();
+    if (session_ != nullptr) session_->closeDriver();
 }

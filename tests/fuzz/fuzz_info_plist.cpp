@@ -40,16 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(bundle->infoString(SE_KEY_FUNCTION_SET_ID) == std::string(id));
     }
 
-    Handle session = nullptr;
-    const int16_t opened = SE_ProCall(&session, SE_PROC_OPEN, const_cast<fs::path*>(&folder));
+    std::unique_ptr<SEHostSession> session;
+    const int16_t opened = SEHostSession::open(folder, session);
     if (opened == 0) {
         // Only a bundle of our interface with a usable id joins the list.
         FUZZ_CHECK(bundle->infoString(SE_KEY_INTERFACE_ID) == std::string(SE_INTERFACE_ID));
         const std::optional<std::string> name = bundle->infoString(SE_KEY_FUNCTION_SET_ID);
         FUZZ_CHECK(name && !name->empty() && name->size() < SE_NAME_SIZE);
         fs::path found;
-        FUZZ_CHECK(SE_DriverBundlePath(session, name->c_str(), &found) && found == bundlePath);
-        FUZZ_CHECK(SE_ProCall(session, SE_PROC_CLOSE, nullptr) == 0);
+        FUZZ_CHECK(session->driverBundlePath(name->c_str(), &found) && found == bundlePath);
     } else {
         FUZZ_CHECK(session == nullptr);
     }

@@ -2,8 +2,7 @@
 // and the operations the application does not call.
 #include "fake_driver.h"
 #include "se_host.h"
-#include "se_host_session.h"
-#include "toolbox.h"
+#include "tick_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -22,24 +21,19 @@ protected:
         FakeDriver::instance().reset();
         folder.add("FakeAlpha");
     }
-    void TearDown() override { SEHost_Shutdown(); }
 
-    int16_t init()
-    {
-        const std::filesystem::path path = folder.path();
-        return SEHost_Init(&path);
-    }
+    int16_t init() { return host.init(folder.path()); }
     uint16_t enumerate(int16_t expected = 1)
     {
         uint16_t count = 0xFFFF;
-        EXPECT_EQ(SEHost_EnumerateDevices(&count), expected);
+        EXPECT_EQ(host.enumerateDevices(&count), expected);
         return count;
     }
     SEDeviceEntry entry(int16_t index)
     {
-        SEDeviceEntry out{};
-        EXPECT_TRUE(SEHost_CopyDeviceEntry(index, &out)) << index;
-        return out;
+        const std::optional<SEDeviceEntry> out = host.deviceEntry(index);
+        EXPECT_TRUE(out.has_value()) << index;
+        return out.value_or(SEDeviceEntry{});
     }
     static std::vector<fake::Device> devices(std::initializer_list<uint32_t> numbers, uint16_t id = 0x6204)
     {
@@ -50,6 +44,7 @@ protected:
 
     DriverFolder folder;
     FakeDriver& driver = FakeDriver::instance();
+    SEHost host; // shut down by its end, before the folder goes
 };
 
 TEST_F(HostDeviceTest, OneScannerIsListedProbedAndOpened)
@@ -69,14 +64,14 @@ TEST_F(HostDeviceTest, OneScannerIsListedProbedAndOpened)
     EXPECT_EQ(e.slot, 1u);
     EXPECT_EQ(e.firmwareVersion, 105);
     EXPECT_EQ(e.depthCaps, 0x8081);
-    EXPECT_EQ(SEHost_DeviceCount(), 1);
-    EXPECT_EQ(SEHost_CurrentDeviceId(), -1); // the probe closed it again
+    EXPECT_EQ(host.deviceCount(), 1);
+    EXPECT_EQ(host.currentDeviceId(), -1); // the probe closed it again
 
     driver.clearTrace();
-    EXPECT_EQ(SEHost_SelectDevice(0), 1);
+    EXPECT_EQ(host.selectDevice(0), 1);
     EXPECT_EQ(driver.compactTrace(), (std::vector<std::string>{"open", "6", "8"}));
-    EXPECT_EQ(SEHost_CurrentDeviceId(), 0x6204);
-    EXPECT_EQ(SEHost_OpenDeviceIndex(), 0);
+    EXPECT_EQ(host.currentDeviceId(), 0x6204);
+    EXPECT_EQ(host.openDeviceIndex(), 0);
     // The driver reached the host's free-space service once per device list request.
     EXPECT_EQ(driver.freeSpaceAnswers(), (std::vector<int32_t>{28, 28}));
 }
@@ -91,7 +86,7 @@ TEST_F(HostDeviceTest, TwoScannersOfOneIdAreToldApartBySubDeviceRecord)
     EXPECT_EQ(entry(1).slot, 9u);
     EXPECT_EQ(entry(1).ordinal, 1);
     driver.clearTrace();
-    ASSERT_EQ(SEHost_SelectDevice(1), 1);
+    ASSERT_EQ(host.selectDevice(1), 1);
     const std::vector<fake::Call> opens = driver.calls(SE_CMD_OPEN_DEVICE);
     ASSERT_EQ(opens.size(), 1u);
     EXPECT_EQ(opens[0].value, 9u);
@@ -104,9 +99,9 @@ TEST_F(HostDeviceTest, AScannerGoneSinceTheTableWasMadeIsNotReplacedByAnother)
     EXPECT_EQ(enumerate(), 2);
     driver.bundle("FakeAlpha").devices = devices({5}); // the second one was unplugged
     driver.clearTrace();
-    EXPECT_EQ(SEHost_SelectDevice(1), SE_HOST_OPEN_FAILED);
+    EXPECT_EQ(host.selectDevice(1), SE_HOST_OPEN_FAILED);
     EXPECT_TRUE(driver.calls(SE_CMD_OPEN_DEVICE).empty());
-    EXPECT_EQ(SEHost_CurrentDeviceId(), -1);
+    EXPECT_EQ(host.currentDeviceId(), -1);
 }
 
 TEST_F(HostDeviceTest, WithoutSubDeviceRecordsOneEntryIsKept)
@@ -124,8 +119,8 @@ TEST_F(HostDeviceTest, NoScanner)
     driver.defaults.devices.clear();
     ASSERT_EQ(init(), 1);
     EXPECT_EQ(enumerate(0), 0);
-    EXPECT_EQ(SEHost_SelectDevice(0), SE_HOST_BAD_INDEX);
-    EXPECT_EQ(SEHost_SelectDevice(-1), SE_HOST_BAD_INDEX);
+    EXPECT_EQ(host.selectDevice(0), SE_HOST_BAD_INDEX);
+    EXPECT_EQ(host.selectDevice(-1), SE_HOST_BAD_INDEX);
 }
 
 TEST_F(HostDeviceTest, InitTwiceOpensOneSession)
@@ -133,26 +128,26 @@ TEST_F(HostDeviceTest, InitTwiceOpensOneSession)
     ASSERT_EQ(init(), 1);
     // A second open would fail on this folder: the answer 1 shows none was made.
     const std::filesystem::path missing = "/nonexistent/drivers";
-    EXPECT_EQ(SEHost_Init(&missing), 1);
+    EXPECT_EQ(host.init(missing), 1);
     EXPECT_EQ(enumerate(), 1);
-    SEHost_Shutdown();
-    EXPECT_EQ(SEHost_Init(&missing), 0);
+    host.shutdown();
+    EXPECT_EQ(host.init(missing), 0);
 }
 
 TEST_F(HostDeviceTest, CurrentDeviceIdOnlyWhileADeviceIsOpen)
 {
     ASSERT_EQ(init(), 1);
     enumerate();
-    EXPECT_EQ(SEHost_CurrentDeviceId(), -1);
-    ASSERT_EQ(SEHost_SelectDevice(0), 1);
+    EXPECT_EQ(host.currentDeviceId(), -1);
+    ASSERT_EQ(host.selectDevice(0), 1);
     int16_t status = 0;
-    SEHost_DeviceOp(SE_CMD_CLOSE_DEVICE, 0, nullptr, &status);
-    EXPECT_EQ(SEHost_CurrentDeviceId(), -1);
-    EXPECT_EQ(SEHost_OpenDeviceIndex(), -1);
+    host.command(SE_CMD_CLOSE_DEVICE, 0, 0, 0, &status);
+    EXPECT_EQ(host.currentDeviceId(), -1);
+    EXPECT_EQ(host.openDeviceIndex(), -1);
     // A refused open is no open device, whatever the number it is refused with.
     driver.reply(SE_CMD_OPEN_DEVICE, 0, SE_ERR_BUSY);
-    EXPECT_EQ(SEHost_SelectDevice(0), SE_HOST_OPEN_FAILED);
-    EXPECT_EQ(SEHost_CurrentDeviceId(), -1);
+    EXPECT_EQ(host.selectDevice(0), SE_HOST_OPEN_FAILED);
+    EXPECT_EQ(host.currentDeviceId(), -1);
 }
 
 TEST_F(HostDeviceTest, AProbeThatCannotOpenLeavesAFailedEntry)
@@ -178,7 +173,7 @@ TEST_F(HostDeviceTest, TheTableHoldsSixteenDevicesWhateverTheDriverClaims)
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_NE(printed.find("Driver lists 200 devices; the table takes 16"), std::string::npos) << printed;
     EXPECT_NE(printed.find("Device table full"), std::string::npos) << printed;
-    EXPECT_EQ(SEHost_FindDeviceById(0x7000), -1);
+    EXPECT_EQ(host.findDeviceById(0x7000), -1);
     for (int16_t i = 0; i < 16; i++) {
         EXPECT_EQ(entry(i).ordinal, i);
         EXPECT_EQ(std::string(entry(i).deviceName), std::string(31, 'N'));
@@ -208,7 +203,7 @@ TEST_F(HostDeviceTest, SingleFormSlotsAreListedAndSortedByPortThenSlot)
     for (const fake::Call& call : driver.calls(SE_CMD_OPEN_SLOT)) slotBits.push_back(call.record);
     EXPECT_EQ(slotBits, (std::vector<uint64_t>{0b001, 0b100, 0b010}));
     driver.clearTrace();
-    ASSERT_EQ(SEHost_SelectDevice(1), 1);
+    ASSERT_EQ(host.selectDevice(1), 1);
     EXPECT_EQ(driver.compactTrace(), (std::vector<std::string>{"open", "6", "0", "2"}));
     EXPECT_EQ(driver.trace().back().bundle, "FakeBeta");
 }
@@ -217,16 +212,16 @@ TEST_F(HostDeviceTest, CommandsAfterShutdownAreRefusedWithStatusZero)
 {
     ASSERT_EQ(init(), 1);
     enumerate();
-    ASSERT_EQ(SEHost_SelectDevice(0), 1);
-    SEHost_Shutdown();
+    ASSERT_EQ(host.selectDevice(0), 1);
+    host.shutdown();
     EXPECT_EQ(driver.trace().back().compact(), "close");
     int16_t status = 77;
-    EXPECT_EQ(SE_Command(SE_CMD_SCANNER_INFO, 0, 0, 0, &status), SE_HOST_SESSION_NOT_OPEN);
+    EXPECT_EQ(host.command(SE_CMD_SCANNER_INFO, 0, 0, 0, &status), SE_HOST_SESSION_NOT_OPEN);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(SEHost_CurrentDeviceId(), -1);
+    EXPECT_EQ(host.currentDeviceId(), -1);
     // Without a session the driver walk ends at once instead of skipping on for ever.
     EXPECT_EQ(enumerate(0), 0);
-    EXPECT_EQ(SEHost_SelectDevice(0), SE_HOST_BAD_INDEX);
+    EXPECT_EQ(host.selectDevice(0), SE_HOST_BAD_INDEX);
 }
 
 TEST_F(HostDeviceTest, EnumeratingAgainGivesTheSameTable)
@@ -237,18 +232,38 @@ TEST_F(HostDeviceTest, EnumeratingAgainGivesTheSameTable)
     SEDeviceEntry first[2] = {entry(0), entry(1)};
     // Again in the same session, and after a shutdown and a new start.
     EXPECT_EQ(enumerate(), 2);
-    EXPECT_EQ(std::memcmp(first, SEHost_DeviceTable(), sizeof first), 0);
-    SEHost_Shutdown();
+    EXPECT_EQ(std::memcmp(first, host.devices().data(), sizeof first), 0);
+    host.shutdown();
     ASSERT_EQ(init(), 1);
     EXPECT_EQ(enumerate(), 2);
-    EXPECT_EQ(std::memcmp(first, SEHost_DeviceTable(), sizeof first), 0);
-    ASSERT_EQ(SEHost_SelectDevice(0), 1);
+    EXPECT_EQ(std::memcmp(first, host.devices().data(), sizeof first), 0);
+    ASSERT_EQ(host.selectDevice(0), 1);
+}
+
+TEST_F(HostDeviceTest, ALoadFailureIsTheLastEnumerationsOnly)
+{
+    folder.add("FakeNoEntry", "0NoEntry");
+    ASSERT_EQ(init(), 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(enumerate(), 1); // the walk goes on to FakeAlpha
+    testing::internal::GetCapturedStdout();
+    const std::optional<SELoadFailure> failure = host.lastLoadFailure();
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->bundle, folder.path() / "0NoEntry.bundle");
+    EXPECT_EQ(failure->reason, "the driver's code has no entry point SE_main");
+    // The bundle's code mended in place: the next walk loads it, and nothing stale is reported.
+    std::filesystem::copy_file(folder.code("FakeAlpha", "FakeAlpha"), folder.code("0NoEntry", "FakeNoEntry"),
+                               std::filesystem::copy_options::overwrite_existing);
+    driver.clearTrace();
+    EXPECT_EQ(enumerate(), 1); // the same scanner twice is one entry
+    EXPECT_EQ(driver.trace().front().bundle, "0NoEntry");
+    EXPECT_FALSE(host.lastLoadFailure().has_value());
 }
 
 TEST_F(HostDeviceTest, HostCallbacks)
 {
     ASSERT_EQ(init(), 1);
-    const SECallbackBlock block = SEHost_Callbacks();
+    const SECallbackBlock block = host.callbacks();
     EXPECT_EQ(block.count, SE_CALLBACK_COUNT);
     auto* freeSpace = reinterpret_cast<SECallbackFreeSpace*>(block.function[SE_CALLBACK_FREE_SPACE]);
     auto* allocate = reinterpret_cast<SECallbackAllocate*>(block.function[SE_CALLBACK_ALLOCATE]);
@@ -266,29 +281,29 @@ TEST_F(HostDeviceTest, HostCallbacks)
     EXPECT_EQ(lock(0, memory), memory);
     EXPECT_EQ(release(0, memory), 1);
     EXPECT_EQ(release(0, nullptr), 1);
-    SEHost_Shutdown();
-    EXPECT_EQ(SEHost_Callbacks().function[SE_CALLBACK_FREE_SPACE], 0u);
+    host.shutdown();
+    EXPECT_EQ(host.callbacks().function[SE_CALLBACK_FREE_SPACE], 0u);
 }
 
 TEST_F(HostDeviceTest, SmallOperations)
 {
     ASSERT_EQ(init(), 1);
     enumerate();
-    ASSERT_EQ(SEHost_SelectDevice(0), 1);
+    ASSERT_EQ(host.selectDevice(0), 1);
     driver.replyRecord(SE_CMD_CONTRAST, SE_VERB_CAPABILITY, SE_OK, SERange{10, 50, 0});
     driver.replyRecord(SE_CMD_CONTRAST, SE_VERB_VALUE_TO_INDEX, SE_OK, uint32_t{3});
     driver.replyRecord(SE_CMD_CONTRAST, SE_VERB_INDEX_TO_VALUE, SE_OK, uint32_t{40});
-    EXPECT_EQ(SEHost_ClampValue(SE_CMD_CONTRAST, 60), 50u);
-    EXPECT_EQ(SEHost_ClampValue(SE_CMD_CONTRAST, 5), 10u);
+    EXPECT_EQ(host.clampValue(SE_CMD_CONTRAST, 60), 50u);
+    EXPECT_EQ(host.clampValue(SE_CMD_CONTRAST, 5), 10u);
     driver.clearTrace();
-    EXPECT_EQ(SEHost_ClampValue(SE_CMD_CONTRAST, 33), 40u);
+    EXPECT_EQ(host.clampValue(SE_CMD_CONTRAST, 33), 40u);
     const std::vector<fake::Call> trace = driver.trace();
     ASSERT_EQ(trace.size(), 3u);
     EXPECT_EQ(trace[1].verb, SE_VERB_VALUE_TO_INDEX);
     EXPECT_EQ(trace[1].value, 33u);
     EXPECT_EQ(trace[2].verb, SE_VERB_INDEX_TO_VALUE);
     EXPECT_EQ(trace[2].value, 3u);
-    EXPECT_EQ(SEHost_ClampValue(SE_CMD_THRESHOLD, 33), 33u); // no range
+    EXPECT_EQ(host.clampValue(SE_CMD_THRESHOLD, 33), 33u); // no range
 
     EXPECT_EQ(SEHost_CombinePercentages(10, 20), 32);
     EXPECT_EQ(SEHost_CombinePercentages(0, 0), 0);
@@ -298,14 +313,14 @@ TEST_F(HostDeviceTest, SmallOperations)
     EXPECT_EQ(SEHost_HighestDepth(0x0009), 4);
     EXPECT_EQ(SEHost_HighestDepth(0x0001), 1);
     EXPECT_EQ(SEHost_HighestDepth(0), 0);
-    EXPECT_EQ(SEHost_FindDeviceById(0x6204), 0);
-    EXPECT_EQ(SEHost_FindDeviceById(0x6205), -1);
-    EXPECT_EQ(SEHost_ImageTypes(), 71);
-    EXPECT_TRUE(SEHost_ReflectiveAvailable());
-    EXPECT_FALSE(SEHost_FilmOnly());
+    EXPECT_EQ(host.findDeviceById(0x6204), 0);
+    EXPECT_EQ(host.findDeviceById(0x6205), -1);
+    EXPECT_EQ(host.imageTypes(), 71);
+    EXPECT_TRUE(host.reflectiveAvailable());
+    EXPECT_FALSE(host.filmOnly());
 
     SEHostDeviceSummary summary{};
-    ASSERT_EQ(SEHost_CurrentDeviceInfo(&summary), 1);
+    ASSERT_EQ(host.currentDeviceInfo(&summary), 1);
     EXPECT_STREQ(summary.name, "Fake Scanner");
     EXPECT_EQ(summary.pascalName[0], 12);
     EXPECT_EQ(std::memcmp(summary.pascalName + 1, "Fake Scanner", 12), 0);
@@ -313,7 +328,7 @@ TEST_F(HostDeviceTest, SmallOperations)
 }
 
 // Ticks that pass only when the code under test yields.
-class ManualClock final : public ToolboxClock {
+class ManualClock final : public TickClock {
 public:
     uint32_t tickCount() override { return ticks; }
     void yield() override { ticks++; }
@@ -323,20 +338,19 @@ public:
 TEST_F(HostDeviceTest, PollingCountsTicksWithoutWaiting)
 {
     ManualClock clock;
-    SetToolboxClock(&clock);
+    host.setTickClock(&clock);
     ASSERT_EQ(init(), 1);
     enumerate();
-    ASSERT_EQ(SEHost_SelectDevice(0), 1);
+    ASSERT_EQ(host.selectDevice(0), 1);
     driver.reply(SE_CMD_TEST_READY, 0, 0);
     driver.clearTrace();
-    EXPECT_EQ(SEHost_Poll(nullptr, nullptr, 300), 0);
+    EXPECT_EQ(host.poll(nullptr, nullptr, 300), 0);
     EXPECT_EQ(driver.calls(SE_CMD_TEST_READY).size(), 6u); // at 0, 60, ..., 300 ticks
     int asked = 0;
     auto readyOnThird = [](void* count) -> int16_t { return ++*static_cast<int*>(count) == 3 ? 1 : 0; };
-    EXPECT_EQ(SEHost_Poll(readyOnThird, &asked, 1200), 1);
+    EXPECT_EQ(host.poll(readyOnThird, &asked, 1200), 1);
     EXPECT_EQ(asked, 3);
-    EXPECT_EQ(SEHost_WaitForDevice(120), 1);
-    SetToolboxClock(nullptr);
+    EXPECT_EQ(host.waitForDevice(120), 1);
 }
 
 } // namespace

@@ -28,7 +28,10 @@ protected:
         folder.add("FakeAlpha");
         scanner = std::make_shared<QuorvaneScanner>(folder.path());
     }
-    void TearDown() override { scanner->unloadDriver(); }
+    void TearDown() override
+    {
+        if (scanner) scanner->unloadDriver();
+    }
 
     void load()
     {
@@ -131,7 +134,7 @@ TEST_F(ScannerTest, WhatMakesLoadDriverAnswerNo)
         EXPECT_FALSE(scanner->loadDriver()) << why;
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << why;
         // Everything is unloaded again: the next command reaches no session.
-        EXPECT_EQ(SE_Command(SE_CMD_SCANNER_INFO, 0, 0, 0, nullptr), -8100) << why;
+        EXPECT_EQ(scanner->host().command(SE_CMD_SCANNER_INFO, 0, 0, 0), -8100) << why;
         EXPECT_EQ(driver.trace().back().compact(), "close") << why;
         driver.reset();
     };
@@ -490,6 +493,17 @@ TEST_F(ScannerTest, StopAndCalibrationErasureSucceedOnlyOnOne)
     EXPECT_FALSE(scanner->clearAllCalibrationData());
 }
 
+TEST_F(ScannerTest, AnObjectLetGoWithItsDriverLoadedUnloadsIt)
+{
+    load();
+    const std::filesystem::path code = folder.code("FakeAlpha", "FakeAlpha");
+    ASSERT_TRUE(fake::moduleMapped(code));
+    scanner.reset();
+    // The root object goes (and takes the open device with it), then the code.
+    EXPECT_EQ(driver.compactTrace(), Trace{"close"});
+    EXPECT_FALSE(fake::moduleMapped(code));
+}
+
 TEST_F(ScannerTest, ConnectingAgainAfterUnloading)
 {
     ASSERT_TRUE(scanner->loadDriver());
@@ -498,7 +512,7 @@ TEST_F(ScannerTest, ConnectingAgainAfterUnloading)
     ASSERT_TRUE(scanner->loadDriver());
     const Trace trace = driver.compactTrace();
     EXPECT_EQ(Trace(trace.begin(), trace.begin() + 11), (Trace{"open", "6", "9", "8", "65", "64", "3", "close", "open", "6", "8"}));
-    EXPECT_EQ(SEHost_DeviceCount(), 1);
+    EXPECT_EQ(scanner->host().deviceCount(), 1);
     // An unconnected object on the same host library stays harmless.
     QuorvaneScanner unconnected(folder.path());
     scanner->unloadDriver();

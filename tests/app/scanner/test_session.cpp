@@ -15,59 +15,49 @@ using fake::FakeDriver;
 class SessionTest : public ::testing::Test {
 protected:
     void SetUp() override { FakeDriver::instance().reset(); }
-    void TearDown() override
-    {
-        if (session != nullptr) {
-            EXPECT_EQ(SE_ProCall(session, SE_PROC_CLOSE, nullptr), 0);
-        }
-    }
 
-    int16_t open(const DriverFolder& folder)
-    {
-        const std::filesystem::path path = folder.path();
-        return SE_ProCall(&session, SE_PROC_OPEN, const_cast<std::filesystem::path*>(&path));
-    }
-    // Op 2; the name it opened, or the answer when it opened none.
+    int16_t open(const DriverFolder& folder) { return SEHostSession::open(folder.path(), session); }
+    // The next driver; the name it opened, or the answer when it opened none.
     std::string next()
     {
         char name[SE_NAME_SIZE] = {};
-        const int16_t answer = SE_ProCall(session, SE_PROC_NEXT_DRIVER, name);
+        const int16_t answer = session->openNextDriver(name);
         return answer == 1 ? std::string(name) : std::to_string(answer);
     }
-    int16_t openByName(const char* name) { return SE_ProCall(session, SE_PROC_OPEN_DRIVER, const_cast<char*>(name)); }
+    int16_t openByName(const char* name) { return session->openDriver(name); }
     int16_t send(int16_t code)
     {
         ECDB block{};
         block.code = code;
-        return SE_ProCall(session, SE_PROC_COMMAND, &block);
+        return session->command(block);
     }
 
-    Handle session = nullptr;
+    std::unique_ptr<SEHostSession> session;
 };
 
 TEST_F(SessionTest, AFolderOfOnlyUnacceptableBundlesIsRefused)
 {
     DriverFolder folder;
     folder.add("FakeNextVersion").add("FakeNoInfo").add("FakeMalformed").add("FakeLongId");
-    Handle sentinel = reinterpret_cast<Handle>(std::uintptr_t{0x5e55});
-    session = sentinel;
+    // A failed open leaves the caller's session as it was.
+    DriverFolder good;
+    good.add("FakeAlpha");
+    ASSERT_EQ(open(good), 0);
+    const SEHostSession* before = session.get();
     testing::internal::CaptureStdout();
     EXPECT_EQ(open(folder), SE_HOST_NO_DRIVER_LIST);
     const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(session, sentinel);
+    EXPECT_EQ(session.get(), before);
     EXPECT_NE(printed.find("FakeLongId.bundle: function-set id of 32 bytes skipped"), std::string::npos) << printed;
-    session = nullptr;
 }
 
 TEST_F(SessionTest, AFolderThatIsNoDirectoryIsRefused)
 {
-    EXPECT_EQ(SE_ProCall(&session, SE_PROC_OPEN, nullptr), SE_HOST_SESSION_NOT_OPEN);
-    std::filesystem::path missing = "/nonexistent/drivers";
-    EXPECT_EQ(SE_ProCall(&session, SE_PROC_OPEN, &missing), SE_HOST_SESSION_NOT_OPEN);
+    EXPECT_EQ(SEHostSession::open("/nonexistent/drivers", session), SE_HOST_SESSION_NOT_OPEN);
     DriverFolder folder;
     folder.add("FakeAlpha");
-    std::filesystem::path file = folder.path() / "FakeAlpha.bundle" / "Contents" / "Info.plist";
-    EXPECT_EQ(SE_ProCall(&session, SE_PROC_OPEN, &file), SE_HOST_SESSION_NOT_OPEN);
+    const std::filesystem::path file = folder.path() / "FakeAlpha.bundle" / "Contents" / "Info.plist";
+    EXPECT_EQ(SEHostSession::open(file, session), SE_HOST_SESSION_NOT_OPEN);
     EXPECT_EQ(session, nullptr);
 }
 
@@ -94,21 +84,19 @@ TEST_F(SessionTest, NextDriverWalksTheListAndDestroysEachRootBeforeUnloading)
         EXPECT_EQ(trace[i].compact(), expected[i].second) << i;
     }
     EXPECT_EQ(next(), "0"); // stays exhausted until a rewind
-    EXPECT_EQ(SE_ProCall(session, SE_PROC_REWIND, nullptr), 0);
+    session->rewind();
     EXPECT_EQ(next(), "FakeAlpha");
 }
 
-TEST_F(SessionTest, RefusalsAndOperationsWithoutEffect)
+TEST_F(SessionTest, Refusals)
 {
     DriverFolder folder;
     folder.add("FakeAlpha").add("FakeBeta");
     ASSERT_EQ(open(folder), 0);
     EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_HOST_NO_DRIVER_OPEN);
-    EXPECT_EQ(SE_ProCall(session, -1, nullptr), SE_HOST_BAD_OPERATION);
-    EXPECT_EQ(SE_ProCall(session, 8, nullptr), 0);
     EXPECT_EQ(openByName("Unknown"), SE_HOST_LOAD_FAILED);
     EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_HOST_NO_DRIVER_OPEN);
-    EXPECT_EQ(next(), "FakeAlpha"); // op 8 moved nothing
+    EXPECT_EQ(next(), "FakeAlpha"); // opening by name moved no cursor
     // A driver open by name closes the one that was open and is answered by its own code.
     EXPECT_EQ(openByName("FakeBeta"), 0);
     EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_ERR_NO_DEVICE);
@@ -116,17 +104,6 @@ TEST_F(SessionTest, RefusalsAndOperationsWithoutEffect)
     EXPECT_EQ(FakeDriver::instance().trace().back().bundle, "FakeBeta");
     EXPECT_EQ(openByName("Unknown"), SE_HOST_LOAD_FAILED);
     EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_HOST_NO_DRIVER_OPEN);
-}
-
-TEST_F(SessionTest, ANullOrClosedSessionIsNeverFollowed)
-{
-    for (int16_t op = SE_PROC_CLOSE; op <= 8; op++) EXPECT_EQ(SE_ProCall(nullptr, op, nullptr), SE_HOST_SESSION_NOT_OPEN) << op;
-    Handle tooSmall = NewHandleClear(4);
-    EXPECT_EQ(SE_ProCall(tooSmall, SE_PROC_COMMAND, nullptr), SE_HOST_SESSION_NOT_OPEN);
-    Handle closed = NewHandleClear(sizeof(SESession));
-    EXPECT_EQ(SE_ProCall(closed, SE_PROC_NEXT_DRIVER, nullptr), SE_HOST_SESSION_NOT_OPEN);
-    DisposeHandle(tooSmall);
-    DisposeHandle(closed);
 }
 
 TEST_F(SessionTest, ABundleWithoutEntryIsUnloadedAndTheWalkGoesOn)
@@ -155,14 +132,13 @@ TEST_F(SessionTest, LoadCloseAndLoadAgainMapsTheCodeAfresh)
     for (int i = 0; i < 100; i++) {
         ASSERT_EQ(openByName("FakeAlpha"), 0) << i;
         ASSERT_TRUE(fake::moduleMapped(code)) << i;
-        ASSERT_EQ(SE_ProCall(session, SE_PROC_CLOSE_DRIVER, nullptr), 0) << i;
+        session->closeDriver();
         ASSERT_FALSE(fake::moduleMapped(code)) << i;
     }
     EXPECT_EQ(FakeDriver::instance().traceSize(), 200u);
     // Closing the session with a driver open destroys its root object, then unloads it.
     ASSERT_EQ(openByName("FakeAlpha"), 0);
-    EXPECT_EQ(SE_ProCall(session, SE_PROC_CLOSE, nullptr), 0);
-    session = nullptr;
+    session.reset();
     EXPECT_EQ(FakeDriver::instance().trace().back().compact(), "close");
     EXPECT_FALSE(fake::moduleMapped(code));
 }
@@ -174,13 +150,7 @@ TEST_F(SessionTest, APresetListReplacesTheFolderScan)
     DriverFolder elsewhere;
     elsewhere.add("FakeBeta");
     const std::filesystem::path preset[] = {elsewhere.path() / "FakeBeta.bundle"};
-    SE_SetPresetBundles(preset);
-    SE_SetPresetBundleCount(1);
-    EXPECT_EQ(SE_PresetBundles(), preset);
-    const int16_t opened = open(folder);
-    SE_SetPresetBundleCount(0);
-    SE_SetPresetBundles(nullptr);
-    ASSERT_EQ(opened, 0);
+    ASSERT_EQ(SEHostSession::open(folder.path(), session, preset), 0);
     EXPECT_EQ(next(), "FakeBeta");
     EXPECT_EQ(next(), "0");
 }
@@ -201,13 +171,13 @@ TEST_F(SessionTest, OperationsToldByRole)
     testing::internal::CaptureStdout();
     ASSERT_EQ(open(folder), 0);
     testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(SE_DriverNameById(session, 0, name));
+    ASSERT_TRUE(session->driverNameById(0, name));
     EXPECT_STREQ(name, "FakeAlpha"); // ids are never set: the cursor's node, the head
-    EXPECT_FALSE(SE_DriverNameById(session, 7, name));
+    EXPECT_FALSE(session->driverNameById(7, name));
     std::filesystem::path bundle;
-    ASSERT_TRUE(SE_DriverBundlePath(session, "FakeBeta", &bundle));
+    ASSERT_TRUE(session->driverBundlePath("FakeBeta", &bundle));
     EXPECT_EQ(bundle, folder.path() / "FakeBeta.bundle");
-    EXPECT_FALSE(SE_DriverBundlePath(session, "FakeLongId", &bundle));
+    EXPECT_FALSE(session->driverBundlePath("FakeLongId", &bundle));
 }
 
 TEST(SessionNames, NamesAreCutAndTerminated)

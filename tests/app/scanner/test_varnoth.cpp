@@ -7,7 +7,6 @@
 #include "fake_driver.h"
 #include "plugin_bundle.h"
 #include "quorvane_scanner.h"
-#include "se_host.h"
 #include "se_host_session.h"
 #include "scanner_model.h"
 #include "testbed.h"
@@ -30,8 +29,8 @@ protected:
     }
     void TearDown() override
     {
-        // The driver's USB layer ends with its op 2, before the bus goes.
-        SEHost_Shutdown();
+        // Every scanner object of a test has unloaded its driver (the driver's USB layer ends with
+        // its op 2) before the bus goes.
         testbed.reset();
         folder.reset();
     }
@@ -99,13 +98,11 @@ TEST_F(VarnothTest, TheBuiltBundleIsAcceptedAsDriverVarnoth)
     ASSERT_TRUE(opened->executablePath().has_value());
     EXPECT_TRUE(std::filesystem::is_regular_file(*opened->executablePath()));
 
-    Handle session = nullptr;
-    const std::filesystem::path path = folder->path();
-    ASSERT_EQ(SE_ProCall(&session, SE_PROC_OPEN, const_cast<std::filesystem::path*>(&path)), 0);
+    std::unique_ptr<SEHostSession> session;
+    ASSERT_EQ(SEHostSession::open(folder->path(), session), 0);
     std::filesystem::path found;
-    EXPECT_TRUE(SE_DriverBundlePath(session, "Varnoth", &found));
+    EXPECT_TRUE(session->driverBundlePath("Varnoth", &found));
     EXPECT_EQ(found, bundle());
-    EXPECT_EQ(SE_ProCall(session, SE_PROC_CLOSE, nullptr), 0);
 }
 
 TEST_F(VarnothTest, ConnectsAndReadsTheScannersInformationAndCapabilities)

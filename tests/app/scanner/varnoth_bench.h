@@ -3,14 +3,14 @@
 // its module folder), a virtual USB bus, and a scanner model whose image reads a test can slow
 // down or make fail part way through a page.
 //
-// Life cycle: make the bench before any driver is loaded and destroy it after the last driver call
-// has ended (shutdown() ends the driver's USB layer, which must go before the bus).
+// Life cycle: make the bench before any driver is loaded, and shut it down after every scanner
+// object has unloaded its driver (the driver's USB layer must end before the bus).
 #pragma once
 
 #include "bytes.h"
 #include "fake_driver.h"
 #include "scanner_model.h"
-#include "se_host.h"
+#include "se_boundary.h"
 #include "testbed.h"
 
 #include <atomic>
@@ -161,13 +161,8 @@ public:
         const std::vector<sim::VirtualDevice*> devices = testbed_->devices();
         return !devices.empty() && devices.back()->gone();
     }
-    // Ends the driver's USB layer, then the bus.
-    void shutdown()
-    {
-        if (!testbed_) return;
-        SEHost_Shutdown();
-        testbed_.reset();
-    }
+    // Ends the bus.
+    void shutdown() { testbed_.reset(); }
 
     // The folder to hand to the scanner object.
     const std::filesystem::path& driverFolder() const { return folder_.path(); }
