@@ -77,11 +77,20 @@ TEST_F(JobCmd, AnEndWithABadReplyKeepsTheJobId)
     model().inject(Injection::refuse(Target::next("JOB"), 5, 0x2C));
     EXPECT_EQ(cmd_job_end(g()), STATUS_REFUSED_REQUEST);
     EXPECT_EQ(g()->job_id, 1u);
-    // The device ends its job but answers for another one: the job is no longer taken for open,
-    // and the next create opens a new one.
+    // The device ends its job but answers for another one.
     model().inject(Injection::job_reply_id(Target::next("JOB"), 0));
     EXPECT_EQ(cmd_job_end(g()), STATUS_REFUSED_REQUEST);
     EXPECT_EQ(g()->job_id, 1u);
+}
+
+// An end answered for another job may have ended the device's job: the job is no longer taken for
+// open, so the next start creates one instead of sending its frames into none.
+TEST_F(JobCmd, AnEndAnsweredForAnotherJobLeavesTheJobUnsure)
+{
+    open_job();
+    ASSERT_TRUE(job_surely_open(g()));
+    model().inject(Injection::job_reply_id(Target::next("JOB"), 0));
+    EXPECT_EQ(cmd_job_end(g()), STATUS_REFUSED_REQUEST);
     EXPECT_FALSE(model().job_open());
     EXPECT_FALSE(job_surely_open(g()));
     EXPECT_EQ(cmd_job_create(g()), STATUS_GOOD);
