@@ -97,8 +97,13 @@ eStatus cmd_job_create(GLScanner* g)
         if (const eStatus s = exchange(g, frame("JOB", 'E', 0, 0, 1), ended)) return s;
         if (const eStatus s = exchange(g, frame("JOB", 'C', 0, 0, 0), reply)) return s;
     }
-    // A plain refusal changes nothing.
-    if (reply[4] == VEK_REPLY_REFUSED || reply[7] != 1) return STATUS_REFUSED_REQUEST;
+    // A plain refusal changes nothing. An acceptance for another job than 1 may still have opened
+    // one on the device, which the next create then ends first.
+    if (reply[4] == VEK_REPLY_REFUSED) return STATUS_REFUSED_REQUEST;
+    if (reply[7] != 1) {
+        g->job_unsure = true;
+        return STATUS_REFUSED_REQUEST;
+    }
     g->job_unsure = false;
     g->job_id = 1;
     return STATUS_GOOD;
@@ -108,9 +113,16 @@ eStatus cmd_job_end(GLScanner* g)
 {
     DBG_LOG(kLogCommands, "cmd_job_end\n");
     if (!usable(g)) return STATUS_TRANSFER_FAILED;
-    if (const eStatus s = simple_command(g, frame("JOB", 'E', 0, 0, job_byte(g)))) {
+    Reply reply{};
+    if (const eStatus s = exchange(g, frame("JOB", 'E', 0, 0, job_byte(g)), reply)) {
         if (s == STATUS_TRANSFER_FAILED) g->job_unsure = true;
         return s;
+    }
+    if (!good_reply(g, reply)) {
+        // An acceptance for another job may have ended this one: the next start creates a job
+        // rather than sending frames into none.
+        if (reply[4] != VEK_REPLY_REFUSED) g->job_unsure = true;
+        return STATUS_REFUSED_REQUEST;
     }
     g->job_id = 0;
     return STATUS_GOOD;

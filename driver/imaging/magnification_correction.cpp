@@ -109,10 +109,27 @@ int InitailCoordsCorrectionTable(Context* c)
     c->x_table = alloc_table<double>(static_cast<uint64_t>(n) * ch);
     if (c->x_table == nullptr) return kMagnificationNoMemory;
     double* x = c->x_table;
-    for (uint32_t i = 1; i < n; ++i) {
+    // The zoom changes only where a segment starts or ends, so it is looked up once for each run of
+    // pixels between two such edges rather than for every pixel of a table of up to 2^20.
+    const auto& d = c->parameters.coords_data;
+    int64_t edges[2 * kMagnificationSegments];
+    for (int s = 0; s < kMagnificationSegments; ++s) {
+        edges[2 * s] = static_cast<int32_t>(d.measured[s]);
+        edges[2 * s + 1] = static_cast<int32_t>(d.measured[s + 1]);
+    }
+    std::sort(std::begin(edges), std::end(edges));
+    for (uint32_t i = 1; i < n;) {
         const double zoom = GetZoomValue(c, i);
-        for (uint32_t k = 0; k < ch; ++k)
-            x[static_cast<size_t>(i) * ch + k] = x[static_cast<size_t>(i - 1) * ch + k] + zoom;
+        // Pixel i lies at i + side_edge (at side_edge for all of them without a resolution).
+        uint32_t end = n;
+        if (d.coords_resolution != 0) {
+            const int64_t at = int64_t{i} + d.side_edge;
+            const int64_t* next = std::upper_bound(std::begin(edges), std::end(edges), at);
+            if (next != std::end(edges)) end = static_cast<uint32_t>(std::min<int64_t>(n, *next - d.side_edge));
+        }
+        for (; i < end; ++i)
+            for (uint32_t k = 0; k < ch; ++k)
+                x[static_cast<size_t>(i) * ch + k] = x[static_cast<size_t>(i - 1) * ch + k] + zoom;
     }
     DBG_CORRECTION_TABLE_CSV_FIE(10, "CorrectionTable_X", n, ch, x);
     return kMagnificationOk;

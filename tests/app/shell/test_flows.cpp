@@ -654,6 +654,16 @@ private Q_SLOTS:
         make(".scan.tiff.tooLongSuffix", old);   // not ours
         make("scan-001.tiff", old);              // the user's
         QVERIFY(QFile::link(folder + "/scan-001.tiff", folder + "/.lumenfield-Linked"));
+        // The data folder's, which a killed scan or preview left there, go when a scan starts.
+        const auto makeData = [&](const QString& name, qint64 ageSeconds) {
+            const QString path = dataFolder() + '/' + name;
+            writeFile(path, "left behind");
+            const timespec times[2] = {{time(nullptr) - ageSeconds, 0}, {time(nullptr) - ageSeconds, 0}};
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+        };
+        makeData("raw_image.tiff.part", old);
+        makeData(".positive_preview.tiff.Ab12Cd", old);
+        makeData(".negative_preview.tiff.young1", 10);
         const int held = ::open(QFile::encodeName(folder + "/.lumenfield-Locked").constData(), O_RDONLY);
         QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
 
@@ -668,6 +678,9 @@ private Q_SLOTS:
                                 ".scan.tiff.tooLongSuffix", "scan-001.tiff", "scan-012.tiff"};
         expected.sort();
         QCOMPARE(left, expected);
+        QVERIFY(!QFile::exists(dataFolder() + "/raw_image.tiff.part"));
+        QVERIFY(!QFile::exists(dataFolder() + "/.positive_preview.tiff.Ab12Cd"));
+        QVERIFY(QFile::exists(dataFolder() + "/.negative_preview.tiff.young1"));
         // Once the writer is gone, the locked one goes too.
         QCOMPARE(removeStaleTemporaries(folder), 1);
         QVERIFY(!QFile::exists(folder + "/.lumenfield-Locked"));

@@ -35,6 +35,17 @@ TEST_F(JobCmd, ACreateReplyOtherThanJobOneGives18)
     model().inject(Injection::job_reply_id(Target::next("JOB"), 2));
     EXPECT_EQ(cmd_job_create(g()), STATUS_REFUSED_REQUEST);
     EXPECT_EQ(g()->job_id, 0u);
+    // The device opened a job all the same: the next create ends it first instead of being refused
+    // for good.
+    ASSERT_TRUE(model().job_open());
+    model().clear_transcript();
+    EXPECT_EQ(cmd_job_create(g()), STATUS_GOOD);
+    EXPECT_EQ(g()->job_id, 1u);
+    std::vector<std::string> sent;
+    for (const sim::Transaction& tx : model().transactions()) sent.push_back(tx.brief());
+    EXPECT_EQ(sent, (std::vector<std::string>{"JOB C", "JOB E", "JOB C"}));
+    ASSERT_EQ(model().violations().size(), 1u); // the refused create, as the device sees it
+    model().clear_transcript();
     close_device(); // the device drops its job when released
     EXPECT_FALSE(model().job_open());
 }
@@ -70,6 +81,21 @@ TEST_F(JobCmd, AnEndWithABadReplyKeepsTheJobId)
     model().inject(Injection::job_reply_id(Target::next("JOB"), 0));
     EXPECT_EQ(cmd_job_end(g()), STATUS_REFUSED_REQUEST);
     EXPECT_EQ(g()->job_id, 1u);
+}
+
+// An end answered for another job may have ended the device's job: the job is no longer taken for
+// open, so the next start creates one instead of sending its frames into none.
+TEST_F(JobCmd, AnEndAnsweredForAnotherJobLeavesTheJobUnsure)
+{
+    open_job();
+    ASSERT_TRUE(job_surely_open(g()));
+    model().inject(Injection::job_reply_id(Target::next("JOB"), 0));
+    EXPECT_EQ(cmd_job_end(g()), STATUS_REFUSED_REQUEST);
+    EXPECT_FALSE(model().job_open());
+    EXPECT_FALSE(job_surely_open(g()));
+    EXPECT_EQ(cmd_job_create(g()), STATUS_GOOD);
+    EXPECT_TRUE(model().job_open());
+    EXPECT_TRUE(job_surely_open(g()));
 }
 
 // A job whose end was lost with a stalled transfer stays open on the device; the next create ends

@@ -125,6 +125,42 @@ TEST(MagnificationModel, ZoomFactorsAndSegments)
     }
 }
 
+// Every table pixel against the rule read literally: pixel i (at i + side_edge, or at side_edge
+// for every pixel without a resolution) advances by the zoom of the first segment, in order, whose
+// marks hold it, and by 1.0 outside them all; marks in any order, overlapping or repeated.
+TEST(MagnificationModel, EveryPixelAdvancesByTheZoomOfItsFirstSegment)
+{
+    std::mt19937 rng(7);
+    for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE(round);
+        auto p = identity(1 + rng() % 4000, round % 2 == 0 ? 3 : 1, 0, 0);
+        auto& d = p.coords_data;
+        d.coords_resolution = round % 5 == 0 ? 0 : 600;
+        d.side_edge = round % 3 == 0 ? 0 : rng() % 300;
+        const uint32_t spread = round % 4 == 0 ? 60 : 4400;
+        for (uint32_t i = 0; i < kMagnificationMarks; ++i) {
+            d.ideal[i] = 150 * i;
+            d.measured[i] = round % 7 == 0 ? 150 * i + rng() % 6 : rng() % spread;
+        }
+        p.settings.end_x = std::min<uint32_t>(d.table_length - 1, 10);
+        Model m;
+        if (m.init(p) != 1) continue;
+        const uint32_t ch = p.settings.channel;
+        std::vector<double> want(size_t{d.table_length} * ch, 0.0);
+        for (uint32_t i = 1; i < d.table_length; ++i) {
+            const int64_t at = (d.coords_resolution == 0 ? 0 : int64_t{i}) + d.side_edge;
+            double zoom = 1.0;
+            for (int s = 0; s < kMagnificationSegments; ++s)
+                if (int32_t(d.measured[s]) <= at && at < int32_t(d.measured[s + 1])) {
+                    zoom = m.c->zoom[s];
+                    break;
+                }
+            for (uint32_t k = 0; k < ch; ++k) want[size_t{i} * ch + k] = want[size_t{i - 1} * ch + k] + zoom;
+        }
+        for (size_t k = 0; k < want.size(); ++k) ASSERT_EQ(m.c->x_table[k], want[k]) << "entry " << k;
+    }
+}
+
 TEST(MagnificationModel, MissingMarksActAsAbsent)
 {
     // Twenty marks (zero entries after them) build the tables of the same marks continued as the
