@@ -39,28 +39,6 @@ std::unique_ptr<uint8_t[]> allocate(std::size_t bytes)
 
 } // namespace
 
-std::optional<BlockImage> makeBlockImage(const uint8_t* bytes, int32_t width, int32_t lines, std::size_t rowBytes)
-{
-    const std::optional<std::size_t> size = rgbBytes(width, lines);
-    const std::size_t packedRow = std::size_t(width) * 3;
-    if (bytes == nullptr || !size || rowBytes < packedRow) {
-        std::printf("Failed to create CGImage\n");
-        return std::nullopt;
-    }
-    BlockImage block{width, lines, allocate(*size)};
-    if (!block.pixels) {
-        std::printf("Failed to initialize vImage buffer\n");
-        return std::nullopt;
-    }
-    if (rowBytes == packedRow) {
-        std::memcpy(block.pixels.get(), bytes, *size);
-    } else {
-        for (int32_t row = 0; row < lines; row++)
-            std::memcpy(block.pixels.get() + std::size_t(row) * packedRow, bytes + std::size_t(row) * rowBytes, packedRow);
-    }
-    return block;
-}
-
 RawCanvas::RawCanvas(int32_t width, int32_t height, std::unique_ptr<uint8_t[]> pixels)
     : width_(width), height_(height), pixels_(std::move(pixels))
 {
@@ -73,25 +51,56 @@ std::optional<RawCanvas> RawCanvas::create(int64_t width, int64_t height)
     if (!size) return std::nullopt;
     std::unique_ptr<uint8_t[]> pixels = allocate(*size);
     if (!pixels) return std::nullopt;
-    std::memset(pixels.get(), 0xFF, *size);
     return RawCanvas(static_cast<int32_t>(width), static_cast<int32_t>(height), std::move(pixels));
 }
 
-void RawCanvas::place(const BlockImage& block, int64_t first)
+void RawCanvas::copyLines(const uint8_t* bytes, int64_t first, int64_t lines, std::size_t lineBytes)
 {
-    if (!block.pixels || block.width <= 0) return;
+    if (bytes == nullptr || lineBytes < rowBytes()) return;
     const int64_t begin = std::max<int64_t>(first, 0);
-    const int64_t end = std::min<int64_t>(first + block.lines, height_);
-    if (begin >= end) return;
-    const std::size_t blockRow = std::size_t(block.width) * 3;
-    const std::size_t copied = std::min(blockRow, rowBytes());
-    const uint8_t* from = block.pixels.get() + std::size_t(begin - first) * blockRow;
-    uint8_t* to = pixels_.get() + std::size_t(begin) * rowBytes();
-    if (copied == rowBytes() && blockRow == rowBytes()) {
-        std::memcpy(to, from, std::size_t(end - begin) * blockRow);
-        return;
-    }
-    for (int64_t row = begin; row < end; row++, from += blockRow, to += rowBytes()) std::memcpy(to, from, copied);
+    const int64_t end = std::min<int64_t>(first + lines, height_);
+    const uint8_t* from = bytes + std::size_t(begin - first) * lineBytes;
+    for (int64_t line = begin; line < end; line++, from += lineBytes) std::memcpy(row(line), from, rowBytes());
+}
+
+void RawCanvas::whiten(int64_t first)
+{
+    first = std::max<int64_t>(first, 0);
+    if (first < height_) std::memset(row(first), 0xFF, std::size_t(height_ - first) * rowBytes());
+}
+
+namespace {
+
+void freePixels(VipsImage*, gpointer pixels)
+{
+    delete[] static_cast<uint8_t*>(pixels);
+}
+
+// The pixels of `image` as the raw TIFF file holds them: sRGB, `dpi` pixels per inch.
+vips::VImage withResolution(const vips::VImage& image, int64_t dpi)
+{
+    // libvips keeps resolutions in pixels per millimetre and writes them in the unit asked for.
+    const double pixelsPerMillimetre = double(std::clamp<int64_t>(dpi, 1, 65535)) / 25.4;
+    return image.copy(vips::VImage::option()
+                          ->set("interpretation", VIPS_INTERPRETATION_sRGB)
+                          ->set("xres", pixelsPerMillimetre)
+                          ->set("yres", pixelsPerMillimetre));
+}
+
+} // namespace
+
+vips::VImage RawCanvas::intoImage(int64_t dpi) &&
+{
+    VipsImage* wrapped = vips_image_new_from_memory(pixels_.get(), byteCount(), width_, height_, 3, VIPS_FORMAT_UCHAR);
+    if (!wrapped) throw vips::VError();
+    uint8_t* pixels = pixels_.release();
+    width_ = height_ = 0;
+    g_signal_connect(wrapped, "postclose", G_CALLBACK(freePixels), pixels);
+    const vips::VImage owner(wrapped); // takes the reference
+    vips::VImage image = withResolution(owner, dpi);
+    // As the TIFF loader names the unit the file gives its resolution in.
+    image.set(VIPS_META_RESOLUTION_UNIT, "in");
+    return image;
 }
 
 bool needsBigTIFF(int64_t width, int64_t height)
@@ -115,14 +124,10 @@ std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, i
     bool written = false;
     try {
         // The canvas is wrapped, not copied; libvips only reads it.
-        vips::VImage image = vips::VImage::new_from_memory(const_cast<uint8_t*>(canvas.data()), canvas.byteCount(),
-                                                           canvas.width(), canvas.height(), 3, VIPS_FORMAT_UCHAR);
-        // libvips keeps resolutions in pixels per millimetre and writes them in the unit asked for.
-        const double pixelsPerMillimetre = double(std::clamp<int64_t>(dpi, 1, 65535)) / 25.4;
-        image = image.copy(vips::VImage::option()
-                               ->set("interpretation", VIPS_INTERPRETATION_sRGB)
-                               ->set("xres", pixelsPerMillimetre)
-                               ->set("yres", pixelsPerMillimetre));
+        const vips::VImage image =
+            withResolution(vips::VImage::new_from_memory(const_cast<uint8_t*>(canvas.data()), canvas.byteCount(),
+                                                         canvas.width(), canvas.height(), 3, VIPS_FORMAT_UCHAR),
+                           dpi);
         image.tiffsave(partial.constData(), vips::VImage::option()
                                                 ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_NONE)
                                                 ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)

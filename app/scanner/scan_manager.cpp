@@ -41,6 +41,7 @@ struct ScanManager::Run {
     int64_t height = 0;
     int64_t rowBytes = 0;
     int64_t linesRead = 0;
+    int64_t dpi = 0;
 };
 
 ScanManager::ScanManager(QObject* parent) : QObject(parent)
@@ -138,7 +139,8 @@ void ScanManager::stopScan()
 }
 
 std::optional<QString> ScanManager::scan(const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
-                                         VekScanQuality scanQuality, VekCalibrationMode calibrationMode)
+                                         VekScanQuality scanQuality, VekCalibrationMode calibrationMode,
+                                         std::optional<vips::VImage>* image)
 {
     Q_ASSERT_X(QThread::currentThread() != thread(), "ScanManager::scan", "called on the GUI thread");
     if (running_.exchange(true)) {
@@ -149,7 +151,16 @@ std::optional<QString> ScanManager::scan(const ScanSettings::Values& settings, S
         return std::nullopt;
     }
     Run run;
-    const std::optional<QString> result = runScan(run, settings, mode, exposureRatio, scanQuality, calibrationMode);
+    std::optional<QString> result = runScan(run, settings, mode, exposureRatio, scanQuality, calibrationMode);
+    if (result && image) {
+        try {
+            *image = std::move(*run.canvas).intoImage(run.dpi);
+        } catch (const vips::VError&) {
+            // The file is there to be read back instead.
+            vips_error_clear();
+        }
+    }
+    run.canvas.reset();
     // Every other way to no image names its reason; this one is the user's Stop.
     if (!result && run.failure.kind == ScanFailure::Kind::none) run.failure.kind = ScanFailure::Kind::stopped;
     // Every scan ends here, however it ended: the scanner gets the stop command once, after the
@@ -265,7 +276,8 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
         return std::nullopt;
     }
     const QString path = *folder + QStringLiteral("/raw_image.tiff");
-    std::optional<QString> written = writeTIFF(*run.canvas, path, request.resolution);
+    run.dpi = request.resolution;
+    std::optional<QString> written = writeTIFF(*run.canvas, path, run.dpi);
     if (!written) {
         run.failure.kind = ScanFailure::Kind::writeFailed;
         run.failure.path = path;
@@ -275,17 +287,23 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
 
 bool ScanManager::readBlocks(Run& run)
 {
-    while (run.linesRead < run.height && !stopRequested_) {
-        const int64_t wanted = std::min(kBlockLines, run.height - run.linesRead);
-        const std::size_t bytes = std::size_t(wanted) * std::size_t(run.rowBytes);
-        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bytes]());
-        if (!buffer) {
+    // Lines as wide as the canvas's rows are read straight into them. Wider lines go through one
+    // block buffer, from which each line's pixels are copied into its row.
+    const bool packed = std::size_t(run.rowBytes) == run.canvas->rowBytes();
+    std::unique_ptr<uint8_t[]> block;
+    if (!packed) {
+        block.reset(new (std::nothrow) uint8_t[std::size_t(kBlockLines) * std::size_t(run.rowBytes)]);
+        if (!block) {
             std::printf("Failed to allocate the scan image\n");
             run.failure.kind = ScanFailure::Kind::noMemory;
             return false;
         }
+    }
+    while (run.linesRead < run.height && !stopRequested_) {
+        const int64_t wanted = std::min(kBlockLines, run.height - run.linesRead);
+        uint8_t* into = packed ? run.canvas->row(run.linesRead) : block.get();
         int16_t status = 0;
-        const int16_t got = run.scanner->getImage(buffer.get(), static_cast<int16_t>(wanted), &status);
+        const int16_t got = run.scanner->getImage(into, static_cast<int16_t>(wanted), &status);
         // The end of the image comes with the last lines; any other status below 1 is a failed read,
         // and a count the buffer cannot hold is no answer at all.
         const bool lastLines = status == SE_END_OF_IMAGE;
@@ -297,13 +315,13 @@ bool ScanManager::readBlocks(Run& run)
             return false;
         }
         if (got == 0) break;
-        if (std::optional<BlockImage> block = makeBlockImage(buffer.get(), static_cast<int32_t>(run.width), got,
-                                                             std::size_t(run.rowBytes)))
-            run.canvas->place(*block, run.linesRead);
-        buffer.reset();
+        if (!packed) run.canvas->copyLines(block.get(), run.linesRead, got, std::size_t(run.rowBytes));
         run.linesRead += got;
         postProgress(double(run.linesRead) / double(run.height));
         if (lastLines) break;
     }
+    // An image that ended early is white below its last line, also where the read that ended it
+    // left bytes of its own.
+    if (!stopRequested_) run.canvas->whiten(run.linesRead);
     return true;
 }

@@ -19,6 +19,8 @@
 #include <QString>
 #include <QThreadPool>
 
+#include <vips/vips8>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -91,9 +93,12 @@ public:
     // `settings` is a snapshot taken on the GUI thread. A preview scans the scanner's whole area at
     // the preview resolution; a final scan the frame drawn on the preview at the set resolution.
     // A scan ends with status 5 and progress 0 however it ends. While one runs, another answers none
-    // at once with "Scan already running" and changes nothing.
+    // at once with "Scan already running" and changes nothing. With `image`, a scan that wrote its
+    // file also hands over the image it wrote, in memory (the 8-bit image reading the file back
+    // gives), so that it need not be read back; the scan keeps no copy.
     std::optional<QString> scan(const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
-                                VekScanQuality scanQuality, VekCalibrationMode calibrationMode);
+                                VekScanQuality scanQuality, VekCalibrationMode calibrationMode,
+                                std::optional<vips::VImage>* image = nullptr);
     // Why the last scan gave no image; kind none after a success. Read it on the worker right
     // after scan() returned.
     ScanFailure lastFailure() const;

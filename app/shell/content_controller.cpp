@@ -15,6 +15,10 @@
 #include <QMetaObject>
 #include <QThread>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -70,7 +74,9 @@ ContentController::ContentController(ScanManager& scanManager, AppSettings& appS
       scan_([manager = &scanManager](const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
                                      VekScanQuality scanQuality, VekCalibrationMode calibrationMode) {
           ScanResult result;
-          result.path = manager->scan(settings, mode, exposureRatio, scanQuality, calibrationMode);
+          // A preview is read from its cache file; a final scan is processed from memory.
+          result.path = manager->scan(settings, mode, exposureRatio, scanQuality, calibrationMode,
+                                      mode == ScanMode::scan ? &result.image : nullptr);
           if (!result.path) result.failure = manager->lastFailure();
           return result;
       }),
@@ -250,6 +256,16 @@ void ContentController::failScan(ScanManager* manager, QPointer<ContentControlle
 
 namespace {
 
+// Hands the memory that freed images leave in the allocator's arenas back to the system. A scan's
+// image is hundreds of megabytes, and the processing threads free their pieces of it in arenas of
+// their own, which the allocator would otherwise keep for the life of the program.
+void returnFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
 // Temporary files that a killed run left in the data folder go before the scan writes there.
 void removeStaleDataTemporaries()
 {
@@ -305,8 +321,8 @@ bool ContentController::scanImage()
     scanManager_.runOnWorker([scan = scan_, snapshot = takeSnapshot(), manager = &scanManager_,
                               self = QPointer<ContentController>(this)] {
         removeStaleDataTemporaries();
-        const ScanResult result = scan(snapshot.scan, ScanMode::scan, snapshot.exposureRatio, snapshot.scanQuality,
-                                       snapshot.calibrationMode);
+        ScanResult result = scan(snapshot.scan, ScanMode::scan, snapshot.exposureRatio, snapshot.scanQuality,
+                                 snapshot.calibrationMode);
         if (!result.path) {
             printLine("Failed to scan!");
             return failScan(manager, self, result.failure, ScanMode::scan);
@@ -314,7 +330,7 @@ bool ContentController::scanImage()
         postTo(manager, self, [manager](ContentController&) {
             manager->setScanStatus(rawValue(VekScanStatus::processingImage));
         });
-        const std::optional<Image> image = readImageFile(*result.path);
+        const std::optional<Image> image = result.image ? std::move(result.image) : readImageFile(*result.path);
         if (!image) {
             // Without an image there is nothing to save: back to ready rather than processing for good.
             printLine("Failed to load scanned image!");
@@ -380,15 +396,24 @@ void ContentController::saveScannedImage(const Image& image)
         }
     }
     const OutputFormat format = outputSettings_.format();
-    scanManager_.runOnWorker([writer = writer_, image, target, format, options, manager = &scanManager_,
-                              self = QPointer<ContentController>(this)] {
+    scanManager_.runOnWorker([writer = writer_, image = std::optional<Image>(image), target, format, options,
+                              manager = &scanManager_, self = QPointer<ContentController>(this)]() mutable {
         errno = 0;
-        const std::optional<QString> written = writer(image, target, format, options);
+        const std::optional<QString> written = writer(*image, target, format, options);
         const int error = written ? 0 : errno;
-        postTo(manager, self, [written, image, target, error](ContentController& controller) {
+        // A saved scan is let go of here, on the thread that wrote it, and the memory it took goes
+        // back to the system; a scan that could not be saved is kept for another folder.
+        std::optional<Image> unsaved;
+        if (written) {
+            image.reset();
+            returnFreedMemory();
+        } else {
+            unsaved = std::move(image);
+        }
+        postTo(manager, self, [written, unsaved = std::move(unsaved), target, error](ContentController& controller) {
             if (!written) {
                 printLine("Failed to save scanned image file!");
-                return controller.saveFailed(image, target, error);
+                return controller.saveFailed(*unsaved, target, error);
             }
             if (controller.appSettings_.isOpenImageAfterScan()) controller.opener_->open(*written);
             const qint64 number = controller.outputSettings_.suffixNumber();

@@ -19,10 +19,13 @@
 
 class QWidget;
 
-// What one scan gave: the path of its raw image file, or none and why.
+// What one scan gave: the path of its raw image file, or none and why. A final scan also gives the
+// image it wrote, in memory, so that its processing need not read the file back; without it the
+// flow reads the file.
 struct ScanResult {
     std::optional<QString> path;
     ScanFailure failure;
+    std::optional<Image> image = std::nullopt;
 };
 
 // One scan from a snapshot of the settings to its raw image file (it runs on the scan worker

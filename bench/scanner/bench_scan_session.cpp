@@ -1,8 +1,9 @@
-// The scan session's share of a scan: 256-line blocks of an RGB image, each read into a fresh
-// zero-filled buffer, made into a block image and placed on the white canvas, then the canvas
-// written as raw_image.tiff. Reports seconds and the peak resident memory of each run (the
-// high-water mark is reset before it), also as the growth over the memory held before the run.
+// The scan session's share of a scan: 256-line blocks of an RGB image read straight into the
+// canvas's rows, then the canvas written as raw_image.tiff. Reports seconds and the peak resident
+// memory of each run (the high-water mark is reset before it), also as the growth over the memory
+// held before the run.
 // Run: build/bench/scanner/bench_scan_session
+#include "process_memory.h"
 #include "raw_image.h"
 
 #include <benchmark/benchmark.h>
@@ -21,26 +22,6 @@
 namespace {
 
 constexpr int kBlockLines = 256;
-
-// A value of /proc/self/status in bytes ("VmHWM", "VmRSS").
-double statusBytes(const char* key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(status, line))
-        if (line.rfind(prefix, 0) == 0) return std::stod(line.substr(prefix.size())) * 1024.0;
-    return 0;
-}
-
-// Sets the high-water mark back to the memory held now; false where the kernel does not allow it.
-bool resetPeak()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return bool(clear);
-}
 
 void scanSession(benchmark::State& state)
 {
@@ -65,14 +46,13 @@ void scanSession(benchmark::State& state)
         }
         for (int first = 0; first < height; first += kBlockLines) {
             const int lines = std::min(kBlockLines, height - first);
-            std::unique_ptr<uint8_t[]> buffer(new uint8_t[std::size_t(lines) * rowBytes]());
+            uint8_t* rows = canvas->row(first);
             state.PauseTiming(); // the driver's share: filling the lines
             for (int line = 0; line < lines; line++)
-                std::memset(buffer.get() + std::size_t(line) * rowBytes, (first + line) & 0xFF, rowBytes);
+                std::memset(rows + std::size_t(line) * rowBytes, (first + line) & 0xFF, rowBytes);
             state.ResumeTiming();
-            std::optional<BlockImage> block = makeBlockImage(buffer.get(), width, lines, rowBytes);
-            if (block) canvas->place(*block, first);
         }
+        canvas->whiten(height);
         const auto placed = std::chrono::steady_clock::now();
         if (!writeTIFF(*canvas, path, 300)) {
             state.SkipWithError("writing failed");

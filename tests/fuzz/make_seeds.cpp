@@ -311,7 +311,7 @@ bool image_seeds(const fs::path& out)
     else
         ok = false;
     if (std::optional<RawCanvas> canvas = RawCanvas::create(8, 6)) {
-        if (std::optional<BlockImage> block = makeBlockImage(pixels.data(), 8, 6, 24)) canvas->place(*block, 0);
+        canvas->copyLines(pixels.data(), 0, 6, 24);
         ok = writeTIFF(*canvas, QString::fromStdString((folder / "raw.tiff").string()), 150).has_value() && ok;
     } else {
         ok = false;

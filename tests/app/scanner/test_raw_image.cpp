@@ -32,7 +32,7 @@ std::string printed(Call call)
     return testing::internal::GetCapturedStdout();
 }
 
-TEST(RawImage, BlocksTakeThreeBytesPerPixelOfEachLineAndLandAtTheirLine)
+TEST(RawImage, LinesLandAtTheirRowsAndTheRestIsWhite)
 {
     // 256 lines of a 2000-pixel image in lines of 6004 bytes, the padding unlike any pixel.
     const std::size_t width = 2000, lines = 256, rowBytes = 3 * width + 4;
@@ -40,25 +40,53 @@ TEST(RawImage, BlocksTakeThreeBytesPerPixelOfEachLineAndLandAtTheirLine)
     std::vector<uint8_t> buffer(rowBytes * lines, 0xEE);
     for (std::size_t line = 0; line < lines; line++)
         for (std::size_t i = 0; i < 3 * width; i++) buffer[line * rowBytes + i] = component(line, i);
-    const std::optional<BlockImage> block = makeBlockImage(buffer.data(), width, lines, rowBytes);
-    ASSERT_TRUE(block.has_value());
-    EXPECT_EQ(std::make_pair(block->width, block->lines), std::make_pair(2000, 256));
 
     std::optional<RawCanvas> canvas = RawCanvas::create(width, 600);
     ASSERT_TRUE(canvas.has_value());
-    canvas->place(*block, 300);
-    canvas->place(*block, 500); // cut at the bottom
+    ASSERT_EQ(canvas->rowBytes(), 3 * width);
+    // Rows 0..299 read straight in, as lines of the canvas's own width.
+    for (std::size_t row = 0; row < 300; row++)
+        for (std::size_t i = 0; i < 3 * width; i++) canvas->row(0)[row * 3 * width + i] = component(row + 1000, i);
+    canvas->copyLines(buffer.data(), 300, lines, rowBytes);
+    canvas->whiten(400);
+    canvas->copyLines(buffer.data(), 500, lines, rowBytes); // cut at the bottom
     for (std::size_t row = 0; row < 600; row++)
         for (std::size_t i = 0; i < canvas->rowBytes(); i++) {
-            const uint8_t expected = row >= 500 ? component(row - 500, i) : row >= 300 ? component(row - 300, i) : 0xFF;
+            const uint8_t expected = row >= 500   ? component(row - 500, i)
+                                     : row >= 400 ? 0xFF
+                                     : row >= 300 ? component(row - 300, i)
+                                                  : component(row + 1000, i);
             ASSERT_EQ(canvas->data()[row * canvas->rowBytes() + i], expected) << row << ", " << i;
         }
 
-    // Sizes that describe no image.
-    EXPECT_EQ(printed([&] { EXPECT_FALSE(makeBlockImage(buffer.data(), width, lines, 3 * width - 1)); }),
-              "Failed to create CGImage\n");
+    // Lines narrower than the canvas's rows describe no part of it.
+    canvas->copyLines(buffer.data(), 0, 1, 3 * width - 1);
+    EXPECT_EQ(canvas->data()[0], component(1000, 0));
     EXPECT_FALSE(RawCanvas::create(0, 10));
     EXPECT_FALSE(RawCanvas::create(10, -1));
+}
+
+// The canvas handed over as an image, with what reading its TIFF file back gives: the pixels, the
+// colour space, the resolution and its unit. The image frees the pixels when it goes.
+TEST(RawImage, TheCanvasBecomesTheImageItsFileHolds)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/raw_image.tiff";
+    std::optional<RawCanvas> canvas = RawCanvas::create(7, 5);
+    ASSERT_TRUE(canvas);
+    for (std::size_t i = 0; i < canvas->byteCount(); i++) canvas->row(0)[i] = uint8_t(i * 37 + 11);
+    ASSERT_EQ(writeTIFF(*canvas, path, 600), path);
+    const vips::VImage file = vips::VImage::new_from_file(QFile::encodeName(path).constData());
+
+    const vips::VImage image = std::move(*canvas).intoImage(600);
+    EXPECT_EQ(canvas->data(), nullptr);
+    ASSERT_EQ((std::vector<int>{image.width(), image.height(), image.bands(), image.format()}),
+              (std::vector<int>{7, 5, 3, VIPS_FORMAT_UCHAR}));
+    EXPECT_EQ(image.interpretation(), file.interpretation());
+    EXPECT_NEAR(image.xres(), file.xres(), 1e-6);
+    EXPECT_NEAR(image.yres(), file.yres(), 1e-6);
+    EXPECT_STREQ(image.get_string("resolution-unit"), file.get_string("resolution-unit"));
+    EXPECT_EQ((image == file).min(), 255.0);
 }
 
 TEST(RawImage, BigTIFFFromTheSizeWhereClassicOffsetsRunOut)
@@ -77,7 +105,8 @@ TEST(RawImage, WrittenAsTheCanvasOrNotAtAll)
     std::optional<RawCanvas> canvas = RawCanvas::create(5, 3);
     std::vector<uint8_t> line(15);
     for (std::size_t i = 0; i < line.size(); i++) line[i] = uint8_t(i * 16);
-    canvas->place(*makeBlockImage(line.data(), 5, 1, line.size()), 1);
+    canvas->whiten(0);
+    canvas->copyLines(line.data(), 1, 1, line.size());
 
     for (const bool big : {false, true}) {
         EXPECT_EQ(printed([&] { EXPECT_EQ(writeTIFF(*canvas, path, 300, big), path); }), "");

@@ -432,6 +432,68 @@ private Q_SLOTS:
         QCOMPARE(output->suffixNumber(), std::numeric_limits<qint64>::max());
     }
 
+    // A final scan is processed from the image the scan session kept in memory, and what it writes is
+    // the very file that reading raw_image.tiff back gave before: in each colour type, and for an
+    // image that ended early (white below its last line).
+    void scanFromMemoryWritesWhatTheFileReadBackGave()
+    {
+        controller->setRawPreview(1, pattern(8, 8, 0));
+        driver.scan.geometry = SEImageInfo{120, 300, 360};
+        const QString raw = dataFolder() + "/raw_image.tiff";
+        // With the raw file gone once the scan has written it, only the image in memory is left.
+        const ScanFunction inMemory = [manager = manager, raw](const ScanSettings::Values& s, ScanMode m, qint64 e,
+                                                               VekScanQuality q, VekCalibrationMode c) {
+            ScanResult result;
+            result.path = manager->scan(s, m, e, q, c, &result.image);
+            result.failure = manager->lastFailure();
+            if (result.path) QFile::remove(raw);
+            return result;
+        };
+        // Without the image the flow reads the file back, as it always did.
+        const ScanFunction fromFile = [manager = manager](const ScanSettings::Values& s, ScanMode m, qint64 e,
+                                                          VekScanQuality q, VekCalibrationMode c) {
+            return ScanResult{manager->scan(s, m, e, q, c), manager->lastFailure()};
+        };
+        const struct {
+            const char* name;
+            VekColorType colorType;
+            AdjustmentMethod method;
+            OutputFormat format;
+            std::optional<uint32_t> endsAt;
+        } cases[] = {
+            {"colour, manual, TIFF", VekColorType::color, AdjustmentMethod::manual, OutputFormat::tiff, {}},
+            {"grey, photo, PNG", VekColorType::gray, AdjustmentMethod::photo, OutputFormat::png, {}},
+            {"line art, doc, JPEG", VekColorType::blackAndWhite, AdjustmentMethod::doc, OutputFormat::jpeg, {}},
+            {"colour ending at line 200, JPEG", VekColorType::color, AdjustmentMethod::manual, OutputFormat::jpeg, 200},
+        };
+        imageSettings->setSharpeness(0.5);
+        imageSettings->setSaturation(1.4);
+        // An embedded profile carries the time it was made; without one, the two files are
+        // byte for byte the same when their pixels and headers are.
+        output->setEmbeddedICCProfile(false);
+        for (const auto& c : cases) {
+            scanSettings->setColorType(c.colorType);
+            imageSettings->setAdjustmentMethod(c.method);
+            output->setFormat(c.format);
+            driver.scan.errorAtLine = c.endsAt;
+            driver.scan.errorCode = SE_END_OF_IMAGE;
+            QByteArray written[2];
+            for (int path = 0; path < 2; ++path) {
+                controller->setScanFunction(path == 0 ? inMemory : fromFile);
+                QVERIFY(controller->scanImage());
+                QVERIFY(finished());
+                QCOMPARE(manager->scanStatus(), rawValue(VekScanStatus::ready));
+                written[path] = fileBytes(opener->opened.last());
+            }
+            QVERIFY2(!written[0].isEmpty(), c.name);
+            QVERIFY2(written[0] == written[1], c.name);
+            const std::optional<Image> image = readImageFile(opener->opened.last());
+            QVERIFY2(image && image->height() == 300, c.name);
+            // Below the last line read the scan is white, whatever the processing made of white.
+            if (c.endsAt) QVERIFY2(image->extract_area(0, 210, 120, 90).min() > 200, c.name);
+        }
+    }
+
     // An empty folder (a folder dialog without a URL) planned "/scan-012.tiff", and a relative one a
     // file in the working folder: both give way to the default folder before the file is planned.
     void folderThatIsNotAbsolute()

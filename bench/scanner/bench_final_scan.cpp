@@ -1,0 +1,234 @@
+// A final scan as the Scan button runs it, on the simulated scanner with the driver bundle as built:
+// the scan session reads the image, the post-processing chain runs and the output file is written,
+// all through the main window's flow. Reports the seconds of each phase, the process's peak resident
+// memory (VmHWM) during the scan and save, as bytes and as a multiple of the image's bytes, and the
+// resident memory (VmRSS) before the scan and after the save.
+//
+// Run: build/bench/scanner/bench_final_scan [--side N] [--format jpeg|png|tiff]
+//                                           [--colour colour|grey|bw] [--method manual|photo|doc|raw]
+// The default is a 10000 × 10000 colour scan at 1200 dpi, manual adjustments, written as JPEG.
+#include "content_controller.h"
+#include "preload.h"
+#include "process_memory.h"
+#include "scan_chart.h"
+#include "chart_scan_engine.h"
+#include "varnoth_session.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <vips/vips8>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+struct NoDialogs : SaveDialogs {
+    ReplaceAnswer askReplace() override { return ReplaceAnswer::replace; }
+    void showFailure(const FailureMessage& message) override
+    {
+        std::fprintf(stderr, "failure: %s %s\n", qPrintable(message.title), qPrintable(message.detail));
+    }
+    std::optional<QString> askForAnotherFolder(const FailureMessage& message, const QString&) override
+    {
+        showFailure(message);
+        return std::nullopt;
+    }
+};
+
+struct NoOpener : FileOpener {
+    void open(const QString&) override {}
+};
+
+bool waitFor(const std::function<bool()>& done, int seconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > seconds * 1000LL) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+std::string argument(int argc, char** argv, const char* name, const char* fallback)
+{
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
+    return fallback;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    sim::reexec_with_preload(argc, argv);
+    const int side = std::stoi(argument(argc, argv, "--side", "10000"));
+    const std::string format = argument(argc, argv, "--format", "jpeg");
+    const std::string colour = argument(argc, argv, "--colour", "colour");
+    const std::string method = argument(argc, argv, "--method", "manual");
+    const std::map<std::string, OutputFormat> formats{
+        {"jpeg", OutputFormat::jpeg}, {"png", OutputFormat::png}, {"tiff", OutputFormat::tiff}};
+    const std::map<std::string, VekColorType> colours{
+        {"colour", VekColorType::color}, {"grey", VekColorType::gray}, {"bw", VekColorType::blackAndWhite}};
+    const std::map<std::string, AdjustmentMethod> methods{{"manual", AdjustmentMethod::manual},
+                                                          {"photo", AdjustmentMethod::photo},
+                                                          {"doc", AdjustmentMethod::doc},
+                                                          {"raw", AdjustmentMethod::raw}};
+    if (!formats.count(format) || !colours.count(colour) || !methods.count(method) || side < 16) {
+        std::fprintf(stderr, "usage: %s [--side N] [--format jpeg|png|tiff] [--colour colour|grey|bw] "
+                             "[--method manual|photo|doc|raw]\n", argv[0]);
+        return 2;
+    }
+
+    // A home of its own: the raw image, the caches and the output stay out of the user's folders.
+    QTemporaryDir home(QDir::tempPath() + "/bench_final_scan.XXXXXX");
+    if (!home.isValid()) return 1;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
+    qputenv("XDG_CACHE_HOME", (home.path() + "/.cache").toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Lumenfield"));
+    QCoreApplication::setApplicationName(QStringLiteral("Lumenfield"));
+    if (VIPS_INIT(argv[0]) != 0) return 1;
+    vips_cache_set_max(0); // as the program does
+
+    int status = 0;
+    {
+        varnoth_test::Bench bench;
+        bench.addScanner().with_chart_engine([](sim::ChartScanEngine& engine) {
+            engine.set_chart(sim::pattern_chart());
+        });
+        ScanManager manager;
+        const std::shared_ptr<QuorvaneScanner> scanner = varnoth_test::connectManager(bench, manager);
+        if (!scanner) {
+            std::fprintf(stderr, "the driver did not load\n");
+            return 1;
+        }
+        {
+            AppSettings app;
+            ScanSettings scanSettings;
+            ImageSettings imageSettings;
+            OutputSettings output;
+            app.setOpenImageAfterScan(false);
+            output.setDirectoryPath(home.path());
+            output.setFormat(formats.at(format));
+            imageSettings.setAdjustmentMethod(methods.at(method));
+            imageSettings.setSharpeness(0.8);
+            imageSettings.setContrast(1.2);
+            imageSettings.setSaturation(1.3);
+            ContentController controller(manager, app, scanSettings, imageSettings, output);
+            controller.setSaveDialogs(std::make_shared<NoDialogs>());
+            controller.setFileOpener(std::make_shared<NoOpener>());
+
+            // The Scan button needs a preview of the source.
+            if (!controller.previewScan() || !waitFor([&] { return !controller.isFlowBusy(); }, 300) ||
+                !controller.currentRawPreview()) {
+                std::fprintf(stderr, "the preview failed\n");
+                return 1;
+            }
+            // `side` pixels square at 1200 dpi, from the glass's top left corner.
+            constexpr int kResolution = 1200;
+            scanSettings.setColorTypeRawValue(rawValue(colours.at(colour)));
+            scanSettings.setResolution(kResolution);
+            scanSettings.setPreviewImageScale(1.0);
+            const double points = double(side) / kResolution * ScanSettings::previewResolution;
+            scanSettings.setPreviewRect(QRectF(0, 0, points, points));
+
+            std::map<qint64, double> entered; // status → seconds since the click
+            QElapsedTimer clock;
+            // The largest resident memory seen in each phase, sampled every 10 ms.
+            std::atomic<qint64> phase{rawValue(VekScanStatus::starting)};
+            std::atomic<bool> sampling{true};
+            std::mutex highestGuard;
+            std::map<qint64, double> highest;
+            std::thread sampler([&] {
+                while (sampling) {
+                    const double rss = statusBytes("VmRSS");
+                    {
+                        std::lock_guard guard(highestGuard);
+                        double& top = highest[phase];
+                        top = std::max(top, rss);
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+            });
+            QObject::connect(&manager, &ScanManager::scanStatusChanged, [&](qint64 s) {
+                entered.emplace(s, clock.nsecsElapsed() / 1e9);
+                phase = s;
+            });
+            QCoreApplication::processEvents();
+            const double before = statusBytes("VmRSS");
+            const bool peakReset = resetPeak();
+            clock.start();
+            if (!controller.scanImage() || !waitFor([&] { return !controller.isFlowBusy(); }, 3600)) {
+                std::fprintf(stderr, "the scan did not finish\n");
+                return 1;
+            }
+            const double total = clock.nsecsElapsed() / 1e9;
+            // What the flow's last queued calls free.
+            QCoreApplication::processEvents();
+            const double peak = statusBytes("VmHWM");
+            const double after = statusBytes("VmRSS");
+            sampling = false;
+            sampler.join();
+
+            const EIMAGEINFO info = manager.imageInfo();
+            const double imageBytes = double(info.WidthPixels) * info.HeightLines * 3;
+            const QFileInfoList written = QDir(home.path()).entryInfoList(QDir::Files);
+            if (written.isEmpty() || manager.scanStatus() != rawValue(VekScanStatus::ready)) {
+                std::fprintf(stderr, "no output file was written\n");
+                status = 1;
+            }
+            const auto at = [&](VekScanStatus s) {
+                const auto found = entered.find(rawValue(s));
+                return found == entered.end() ? -1.0 : found->second;
+            };
+            std::printf("final scan %d x %d, %s, %s, %s\n", info.WidthPixels, info.HeightLines, colour.c_str(),
+                        method.c_str(), format.c_str());
+            std::printf("  image bytes          %10.1f MB\n", imageBytes / 1e6);
+            std::printf("  reading              %10.2f s\n", at(VekScanStatus::stopped) - at(VekScanStatus::reading));
+            std::printf("  processing           %10.2f s\n",
+                        at(VekScanStatus::writingFile) - at(VekScanStatus::processingImage));
+            std::printf("  writing              %10.2f s\n", total - at(VekScanStatus::writingFile));
+            std::printf("  total                %10.2f s\n", total);
+            std::printf("  RSS before the scan  %10.1f MB\n", before / 1e6);
+            std::printf("  peak RSS (VmHWM)     %10.1f MB  = %.3f x the image%s\n", peak / 1e6, peak / imageBytes,
+                        peakReset ? "" : " (peak since start: the kernel refused to reset it)");
+            std::printf("  peak growth          %10.1f MB  = %.3f x the image\n", (peak - before) / 1e6,
+                        (peak - before) / imageBytes);
+            std::printf("  RSS after the save   %10.1f MB  (%+.1f MB over before)\n", after / 1e6,
+                        (after - before) / 1e6);
+            const std::pair<VekScanStatus, const char*> phases[] = {
+                {VekScanStatus::starting, "starting"},       {VekScanStatus::reading, "reading"},
+                {VekScanStatus::stopped, "scan ended"},      {VekScanStatus::processingImage, "processing"},
+                {VekScanStatus::writingFile, "writing"},     {VekScanStatus::ready, "saved"}};
+            for (const auto& [s, name] : phases)
+                if (highest.count(rawValue(s)))
+                    std::printf("  sampled RSS, %-10s %8.1f MB\n", name, highest[rawValue(s)] / 1e6);
+            if (!written.isEmpty())
+                std::printf("  output               %10.1f MB  %s\n", written.first().size() / 1e6,
+                            qPrintable(written.first().fileName()));
+        }
+        varnoth_test::disconnectManager(manager, scanner);
+        QCoreApplication::processEvents();
+        bench.shutdown();
+    }
+    vips_shutdown();
+    return status;
+}
