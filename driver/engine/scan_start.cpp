@@ -1,6 +1,7 @@
 // Scan start: the scan setting, its gamma and halftone data, the device job and the back side.
 #include "scan_start.h"
 
+#include "calibration.h"
 #include "dbg_log.h"
 #include "driver_utils.h"
 #include "external_config.h"
