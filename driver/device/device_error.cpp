@@ -16,17 +16,17 @@ struct StatusCode {
 
 constexpr StatusCode kStatusCodes[] = {
     {static_cast<eStatus>(0), DRV_SUCCESS},
-    {static_cast<eStatus>(1), -8000},
+    {static_cast<eStatus>(1), DRV_DEVICE_STATUS_1},
     {STATUS_NO_MEMORY, DRV_NO_MEMORY},
     {STATUS_TRANSFER_FAILED, DRV_TRANSFER_FAILURE},
-    {static_cast<eStatus>(6), -2},
-    {static_cast<eStatus>(7), -1002},
-    {static_cast<eStatus>(9), -600},
-    {STATUS_DEVICE_ERROR, -502},
-    {STATUS_PAPER_JAM, -206},
-    {STATUS_DOUBLE_FEED, -8001},
-    {STATUS_NO_PAPER, -309},
-    {static_cast<eStatus>(19), -602},
+    {static_cast<eStatus>(6), DRV_DEVICE_STATUS_6},
+    {static_cast<eStatus>(7), DRV_DEVICE_BUSY},
+    {static_cast<eStatus>(9), DRV_DEVICE_STATUS_9},
+    {STATUS_DEVICE_ERROR, DRV_DEVICE_ERROR},
+    {STATUS_PAPER_JAM, DRV_PAPER_JAM},
+    {STATUS_DOUBLE_FEED, DRV_DOUBLE_FEED},
+    {STATUS_NO_PAPER, DRV_NO_PAPER},
+    {static_cast<eStatus>(19), DRV_DEVICE_STATUS_19},
 };
 
 // The table alone: a refused request maps to a stage failure here.
@@ -41,7 +41,7 @@ int32_t table_code(eStatus status)
 
 int32_t combine_sense_key_code(uint8_t key, uint8_t code)
 {
-    return -1000000 - int32_t{key} * 1000 - int32_t{code};
+    return DRV_SENSE_BASE - int32_t{key} * 1000 - int32_t{code};
 }
 
 int32_t get_scanner_error_code(GLScanner* g, eStatus status)

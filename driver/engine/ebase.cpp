@@ -1,19 +1,40 @@
 #include "ebase.h"
 
 #include "cali_file.h"
+#include "driver_result.h"
+#include "frame_convert.h"
 #include "driver_utils.h"
 #include "scan_start.h"
 
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <span>
 
 namespace {
 
-// Boundary answers the handlers give before translation.
-constexpr int32_t kOk = 1;
-constexpr int32_t kNothing = 0;
-constexpr int32_t kRange = -108;
+
+// Handlers answer the host's codes (SE_OK, SE_NOT_SUPPORTED, SE_ERR_RANGE, SE_END_OF_IMAGE) or
+// pass a driver code through; Entry translates the latter.
+
+// The one mapping of driver codes to the host's at the plug-in boundary. Driver codes not listed
+// pass as their low 16 bits (SE_ERR_STAGE and the other codes the two vocabularies share).
+struct CodeMapping {
+    int32_t driver;
+    int16_t host;
+};
+constexpr CodeMapping kDriverToHost[] = {
+    {DRV_DEVICE_STATUS_1, SE_ERR_DEVICE_STATUS},
+    {DRV_CODE_2000, SE_ERR_CODE_184},
+    {DRV_NO_MEMORY, SE_ERR_NO_MEMORY},
+    {DRV_CODE_1004, SE_ERR_TRANSFER},
+    {DRV_NO_MORE_LINES, SE_ERR_NO_MORE_LINES},
+    {DRV_DEVICE_BUSY, SE_ERR_BUSY},
+    {DRV_BUSY, SE_ERR_BUSY},
+    {DRV_TRANSFER_FAILURE, SE_ERR_TRANSFER},
+    {DRV_CODE_704, SE_ERR_CODE_122},
+    {DRV_CODE_3, SE_ERR_CODE_143},
+};
 
 // Source flags of the initialisation record's model word.
 constexpr uint16_t kFlagReflective = 0x01;
@@ -56,13 +77,6 @@ void mark_effective_code(const ECDB* block)
         const uint16_t all = 0xFFFF;
         std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(block->effectiveCode)), &all, sizeof all);
     }
-}
-
-// Pixels at the optical resolution to thousandths of an inch, truncating; 0 without a resolution.
-uint32_t to_thousandths(uint32_t pixels, uint32_t optical)
-{
-    if (optical == 0) return 0;
-    return static_cast<uint32_t>(static_cast<uint64_t>(pixels) * 1000 / optical);
 }
 
 // The image types code 85 offers (1, 2, 4 and 64) and the resolutions code 67 reports.
@@ -169,7 +183,7 @@ void EBase::InitVariable()
     init_ = stScannerInit{};
     init_.header.wFunctionCode = KZD_INITIALIZE_SCANNER;
     scanner_->vInitializeScanner(&init_);
-    initialised_ = init_.header.FUNC_STATUS == 1 ? 1 : 0;
+    initialised_ = init_.header.FUNC_STATUS == DRV_SUCCESS ? 1 : 0;
     const uint16_t flags = initialised_ ? init_.ScannerModel : 0;
 
     bool ok = initialised_ != 0;
@@ -197,7 +211,7 @@ void EBase::InitVariable()
         serial_ = DEVICESN{};
         serial_.header.wFunctionCode = 111;
         scanner_->vDeviceSeriesNumber(&serial_);
-        ok = serial_.header.FUNC_STATUS == 1;
+        ok = serial_.header.FUNC_STATUS == DRV_SUCCESS;
     }
     if (ok) {
         extParams_ = stScannerExtParams{};
@@ -338,72 +352,73 @@ SEScannerInfo EBase::getScannerInformationCap() const
 
 int16_t EBase::TransferErrCodePC2Mac(int32_t code)
 {
-    if (code <= -1000000) return -190;
-    switch (code) {
-    case -8000: return -183;
-    case -2000: return -184;
-    case -1007: return -109;
-    case -1004: return -188;
-    case -1003: return -185;
-    case -1002: return -100;
-    case -1001: return -100;
-    case -1000: return -188;
-    case -704: return -122;
-    case -3: return -143;
-    default: break;
-    }
+    if (code <= DRV_SENSE_BASE) return SE_ERR_DEVICE_REFUSED;
+    for (const CodeMapping& m : kDriverToHost)
+        if (m.driver == code) return m.host;
     // Other device refusals below the 16-bit range must stay errors, never wrap to success.
-    if (code < -32768) return -190;
+    if (code < INT16_MIN) return SE_ERR_DEVICE_REFUSED;
     return static_cast<int16_t>(static_cast<uint32_t>(code) & 0xFFFF);
+}
+
+const std::span<const EBase::CommandHandler> EBase::commandHandlers()
+{
+    // Every command code a device's handler answers, with its handler; any other code is not
+    // supported. Sorted by code.
+    static constexpr CommandHandler kHandlers[] = {
+        {SE_CMD_START_SCAN, &EBase::StartScan},
+        {SE_CMD_STOP_SCAN, &EBase::StopScan},
+        {SE_CMD_READ_LINES, &EBase::ScanImage},
+        {SE_CMD_START_SCAN_BACK, &EBase::StartScanBack},
+        {SE_CMD_READ_LINES_BACK, &EBase::ScanImageBack},
+        {SE_CMD_READ_JPEG, &EBase::ScanJpegImage},
+        {SE_CMD_READ_JPEG_BACK, &EBase::ScanJpegImageBack},
+        {SE_CMD_SCANNER_INFO, &EBase::DoScannerInfo},
+        {SE_CMD_DEPTH, &EBase::DoDepth},
+        {SE_CMD_SOURCE, &EBase::DoAttached},
+        {SE_CMD_RESOLUTION, &EBase::DoResolution},
+        {SE_CMD_PAGE_LENGTH, &EBase::DoPageLength},
+        {SE_CMD_SCAN_FRAME, &EBase::DoScanFrame},
+        {SE_CMD_CONTRAST, &EBase::DoContrast},
+        {SE_CMD_THRESHOLD, &EBase::DoThreshold},
+        {SE_CMD_EXPOSURE, &EBase::DoExposure},
+        {SE_CMD_GAMMA, &EBase::DoGamma},
+        {SE_CMD_SMH_INPUT, &EBase::DoSmhInput},
+        {SE_CMD_SMH_OUTPUT, &EBase::DoSmhOutput},
+        {SE_CMD_DITHER, &EBase::DoDither},
+        {SE_CMD_IMAGE_TYPE, &EBase::DoImage},
+        {SE_CMD_ERROR_STRING, &EBase::DoErrString},
+        {SE_CMD_INTERNAL_LUT, &EBase::DoInternalLUT},
+        {SE_CMD_OPTICAL_RESOLUTION, &EBase::DoOpticalRes},
+        {SE_CMD_TEST_READY, &EBase::DoTestReady},
+        {SE_CMD_SCAN_QUALITY, &EBase::ScanQualitySetting},
+        {SE_CMD_EXPOSURE_MODE, &EBase::DoExpMode},
+        {SE_CMD_PAPER_PRESENT, &EBase::DoAPD},
+        {SE_CMD_IMAGE_INFO, &EBase::DoGetScanImageInfo},
+        {SE_CMD_AUTO_LAMP, &EBase::DoAutoLamp},
+        {SE_CMD_BUTTONS, &EBase::DoButtonStatus},
+        {SE_CMD_INTERPOLATION, &EBase::DoInterPolation},
+        {SE_CMD_LAMP_CONTROL, &EBase::DoNewLampControl},
+        {SE_CMD_CALIBRATION, &EBase::DoSmartCalibration},
+        {SE_CMD_ULTRASOUND, &EBase::DoUltraSound},
+        {SE_CMD_AUTO_CROP, &EBase::DoAutoCrop},
+        {SE_CMD_PREVIEW_MODE, &EBase::DoPreviewScanMode},
+        {SE_CMD_PAPER_TYPE, &EBase::DoPaperType},
+        {SE_CMD_HW_JPEG, &EBase::DoHWJpeg},
+        {SE_CMD_HW_CROP_DESKEW, &EBase::DoHWCropDeskew},
+        {SE_CMD_LAST_ERROR, &EBase::DoScannerLastError},
+        {SE_CMD_EXPOSURE_RATIO, &EBase::DoShrinkableExposureRatio},
+    };
+    return kHandlers;
 }
 
 int16_t EBase::Entry(ECDB* block)
 {
-    int32_t r = kNothing;
-    switch (block->code) {
-    case 32: r = StartScan(block); break;
-    case 33: r = StopScan(block); break;
-    case 34: r = ScanImage(block); break;
-    case 37: r = StartScanBack(block); break;
-    case 38: r = ScanImageBack(block); break;
-    case 39: r = ScanJpegImage(block); break;
-    case 40: r = ScanJpegImageBack(block); break;
-    case 64: r = DoScannerInfo(block); break;
-    case 65: r = DoDepth(block); break;
-    case 66: r = DoAttached(block); break;
-    case 67: r = DoResolution(block); break;
-    case 68: r = DoPageLength(block); break;
-    case 69: r = DoScanFrame(block); break;
-    case 72: r = DoContrast(block); break;
-    case 73: r = DoThreshold(block); break;
-    case 80: r = DoExposure(block); break;
-    case 81: r = DoGamma(block); break;
-    case 82: r = DoSmhInput(block); break;
-    case 83: r = DoSmhOutput(block); break;
-    case 84: r = DoDither(block); break;
-    case 85: r = DoImage(block); break;
-    case 96: r = DoErrString(block); break;
-    case 97: r = DoInternalLUT(block); break;
-    case 99: r = DoOpticalRes(block); break;
-    case 100: r = DoTestReady(block); break;
-    case 102: r = ScanQualitySetting(block); break;
-    case 103: r = DoExpMode(block); break;
-    case 105: r = DoAPD(block); break;
-    case 113: r = DoGetScanImageInfo(block); break;
-    case 130: r = DoAutoLamp(block); break;
-    case 134: r = DoButtonStatus(block); break;
-    case 149: r = DoInterPolation(block); break;
-    case 151: r = DoNewLampControl(block); break;
-    case 168: r = DoSmartCalibration(block); break;
-    case 176: r = DoUltraSound(block); break;
-    case 177: r = DoAutoCrop(block); break;
-    case 179: r = DoPreviewScanMode(block); break;
-    case 181: r = DoPaperType(block); break;
-    case 183: r = DoHWJpeg(block); break;
-    case 184: r = DoHWCropDeskew(block); break;
-    case 186: r = DoScannerLastError(block); break;
-    case 187: r = DoShrinkableExposureRatio(block); break;
-    default: break;
+    int32_t r = SE_NOT_SUPPORTED;
+    for (const CommandHandler& h : commandHandlers()) {
+        if (h.code == block->code) {
+            r = (this->*h.handler)(block);
+            break;
+        }
     }
     return TransferErrCodePC2Mac(r);
 }
@@ -459,8 +474,8 @@ int32_t EBase::PrepareStartScan(stScannerAttri* a)
     a->Resolution = clamp16(resolution_);
     a->wResolutionCopy[0] = a->wResolutionCopy[1] = clamp16(resolution_);
     const uint32_t optical = getOpticalResolutionCap(currentSource_);
-    const uint32_t l = to_thousandths(frame_.left, optical), t = to_thousandths(frame_.top, optical);
-    const uint32_t r = to_thousandths(frame_.right, optical), b = to_thousandths(frame_.bottom, optical);
+    const uint32_t l = PixeltoInchIn1000(frame_.left, optical), t = PixeltoInchIn1000(frame_.top, optical);
+    const uint32_t r = PixeltoInchIn1000(frame_.right, optical), b = PixeltoInchIn1000(frame_.bottom, optical);
     a->Frame = stFrame16{clamp16(l), clamp16(t), clamp16(r), clamp16(b)};
     a->ExtFrame = stExtFrame{l, t, r, b};
     a->wUnusedA = 0;
@@ -485,8 +500,8 @@ int32_t EBase::PrepareStartScan(stScannerAttri* a)
 
 int32_t EBase::checkScanSettings() const
 {
-    if (getOpticalResolutionCap(currentSource_) == 0) return kRange;
-    if (resolution_ < kLowestResolution || resolution_ > kHighestResolution) return kRange;
+    if (getOpticalResolutionCap(currentSource_) == 0) return SE_ERR_RANGE;
+    if (resolution_ < kLowestResolution || resolution_ > kHighestResolution) return SE_ERR_RANGE;
     if (!deliverable(imageType_, depth_)) return -106;
     return 1;
 }
@@ -495,16 +510,16 @@ int32_t EBase::buildAttributes(stScannerAttri& a)
 {
     a.header.wFunctionCode = KZD_DEFAULT_ATTRIBUTE;
     scanner_->vDefaultAttribute(&a);
-    if (a.header.FUNC_STATUS != 1) return a.header.FUNC_STATUS;
+    if (a.header.FUNC_STATUS != DRV_SUCCESS) return a.header.FUNC_STATUS;
     return PrepareStartScan(&a);
 }
 
 int32_t EBase::DoGetScanImageInfo(ECDB* block)
 {
     mark_effective_code(block);
-    if (block->verb == 0) return kOk;
-    if (block->verb != 1) return kNothing;
-    if (block->record == 0) return kNothing;
+    if (block->verb == 0) return SE_OK;
+    if (block->verb != 1) return SE_NOT_SUPPORTED;
+    if (block->record == 0) return SE_NOT_SUPPORTED;
     const int32_t check = checkScanSettings();
     if (check != 1) return check;
     // A scratch record completed exactly as the start completes its own, so that this answer and
@@ -516,7 +531,7 @@ int32_t EBase::DoGetScanImageInfo(ECDB* block)
     r = get_scan_output_geometry(scanner_->scanner(), &scratch, &g);
     if (r != 1) return r;
     put(block, SEImageInfo{g.width, g.lines, g.row_bytes});
-    return kOk;
+    return SE_OK;
 }
 
 void EBase::releaseGammaBuffer(stScannerAttri& a)
@@ -531,14 +546,14 @@ void EBase::releaseGammaBuffer(stScannerAttri& a)
 
 int32_t EBase::StartScan(ECDB* block)
 {
-    if (block->record == 0) return kNothing;
+    if (block->record == 0) return SE_NOT_SUPPORTED;
     int32_t status = checkScanSettings();
-    if (status != 1) return lastStatus_ = status;
+    if (status != DRV_SUCCESS) return lastStatus_ = status;
 
     stScannerAttri& a = frontAttri_;
     a.header.wFunctionCode = KZD_DEFAULT_ATTRIBUTE;
     scanner_->vDefaultAttribute(&a);
-    if (a.header.FUNC_STATUS != 1) return lastStatus_ = a.header.FUNC_STATUS;
+    if (a.header.FUNC_STATUS != DRV_SUCCESS) return lastStatus_ = a.header.FUNC_STATUS;
 
     stSetScannerScanMode mode{};
     mode.header.wFunctionCode = 35;
@@ -555,10 +570,10 @@ int32_t EBase::StartScan(ECDB* block)
     mode.dwScanPaperType = 1;
     mode.cLightCount = 3;
     scanner_->vSetScannerScanMode(&mode);
-    if (mode.header.FUNC_STATUS != 1) return lastStatus_ = mode.header.FUNC_STATUS;
+    if (mode.header.FUNC_STATUS != DRV_SUCCESS) return lastStatus_ = mode.header.FUNC_STATUS;
 
     status = PrepareStartScan(&a);
-    if (status != 1) return status;
+    if (status != DRV_SUCCESS) return status;
     scan_output_geometry_t g{};
     const int32_t geometry = get_scan_output_geometry(scanner_->scanner(), &a, &g);
 
@@ -568,44 +583,44 @@ int32_t EBase::StartScan(ECDB* block)
     status = a.header.FUNC_STATUS;
     releaseGammaBuffer(a);
 
-    if (status == 1 && geometry != 1) status = geometry;
-    if (status >= 0 && status != 1) status = SE_ERR_STAGE;
-    put(block, status == 1 ? SEImageInfo{g.width, g.lines, g.row_bytes} : SEImageInfo{});
+    if (status == DRV_SUCCESS && geometry != DRV_SUCCESS) status = geometry;
+    if (status >= 0 && status != DRV_SUCCESS) status = SE_ERR_STAGE;
+    put(block, status == DRV_SUCCESS ? SEImageInfo{g.width, g.lines, g.row_bytes} : SEImageInfo{});
     return lastStatus_ = status;
 }
 
 int32_t EBase::StartScanBack(ECDB* block)
 {
-    if (block->record == 0) return kNothing;
+    if (block->record == 0) return SE_NOT_SUPPORTED;
     stScannerAttri& a = backAttri_;
     a.header.wFunctionCode = KZD_DEFAULT_ATTRIBUTE;
     scanner_->vDefaultAttribute(&a);
-    if (a.header.FUNC_STATUS != 1) return lastStatus_ = a.header.FUNC_STATUS;
+    if (a.header.FUNC_STATUS != DRV_SUCCESS) return lastStatus_ = a.header.FUNC_STATUS;
     int32_t status = PrepareStartScan(&a);
-    if (status != 1) return status;
+    if (status != DRV_SUCCESS) return status;
     a.header.wFunctionCode = 34;
     scanner_->vScannerReturnCISInfo(&a);
     status = a.header.FUNC_STATUS;
     releaseGammaBuffer(a);
     scan_output_geometry_t g{};
-    if (status == 1) status = get_scan_output_geometry(scanner_->scanner(), &a, &g);
-    if (status >= 0 && status != 1) status = SE_ERR_STAGE;
-    put(block, status == 1 ? SEImageInfo{g.width, g.lines, g.row_bytes} : SEImageInfo{});
+    if (status == DRV_SUCCESS) status = get_scan_output_geometry(scanner_->scanner(), &a, &g);
+    if (status >= 0 && status != DRV_SUCCESS) status = SE_ERR_STAGE;
+    put(block, status == DRV_SUCCESS ? SEImageInfo{g.width, g.lines, g.row_bytes} : SEImageInfo{});
     return lastStatus_ = status;
 }
 
 int32_t EBase::readLines(ECDB* block, uint16_t function, bool jpeg, bool back)
 {
     SELineTransfer t{};
-    if (!get(block, t)) return kNothing;
+    if (!get(block, t)) return SE_NOT_SUPPORTED;
     auto deliver = [&](uint32_t n) {
         t.delivered = n;
         put(block, t);
     };
-    if (static_cast<int32_t>(t.wanted) <= 0) return kOk;
+    if (static_cast<int32_t>(t.wanted) <= 0) return SE_OK;
     if (t.buffer == 0) {
         deliver(0);
-        return kRange;
+        return SE_ERR_RANGE;
     }
     if (!jpeg && !back && imageEnded_) {
         deliver(0);
@@ -640,8 +655,8 @@ int32_t EBase::readLines(ECDB* block, uint16_t function, bool jpeg, bool back)
         end = r.dwEndOfImage == 1;
     }
     deliver(delivered);
-    if (status == -1003 && left == 0) return kOk;
-    if (status == 1 && end) {
+    if (status == DRV_NO_MORE_LINES && left == 0) return SE_OK;
+    if (status == DRV_SUCCESS && end) {
         if (!back) imageEnded_ = true;
         return SE_END_OF_IMAGE;
     }
@@ -682,22 +697,22 @@ int32_t EBase::StopScan(ECDB*)
 
 int32_t EBase::DoScannerInfo(ECDB* block)
 {
-    if (block->verb != 0) return kNothing;
-    return put(block, getScannerInformationCap()) ? kOk : kNothing;
+    if (block->verb != 0) return SE_NOT_SUPPORTED;
+    return put(block, getScannerInformationCap()) ? SE_OK : SE_NOT_SUPPORTED;
 }
 
 int32_t EBase::DoDepth(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return put(block, getDepthCap(currentSource_)) ? kOk : kNothing;
-    case 1: return put(block, depth_) ? kOk : kNothing;
-    case 2: return put(block, uint16_t{128}) ? kOk : kNothing;
+    case 0: return put(block, getDepthCap(currentSource_)) ? SE_OK : SE_NOT_SUPPORTED;
+    case 1: return put(block, depth_) ? SE_OK : SE_NOT_SUPPORTED;
+    case 2: return put(block, uint16_t{128}) ? SE_OK : SE_NOT_SUPPORTED;
     case 3:
         // Kept as it comes: whether the driver can deliver it with the image type is decided at
         // the scan start (-106).
         depth_ = static_cast<uint16_t>(block->value);
-        return kOk;
-    default: return kNothing;
+        return SE_OK;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
@@ -706,19 +721,19 @@ int32_t EBase::DoAttached(ECDB* block)
     mark_effective_code(block);
     switch (block->verb) {
     case 0:
-    case 2: return put(block, availableSources_) ? kOk : kNothing;
+    case 2: return put(block, availableSources_) ? SE_OK : SE_NOT_SUPPORTED;
     case 1: {
         const uint16_t both[2] = {availableSources_, availableSources_};
-        return put(block, both) ? kOk : kNothing;
+        return put(block, both) ? SE_OK : SE_NOT_SUPPORTED;
     }
     case 3: {
         const uint16_t v = static_cast<uint16_t>(block->value);
         currentSource_ = (v & 2) ? 8 : v;
-        if (currentSource_ & availableSources_) return kOk;
+        if (currentSource_ & availableSources_) return SE_OK;
         currentSource_ = 0;
-        return kRange;
+        return SE_ERR_RANGE;
     }
-    default: return kNothing;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
@@ -727,26 +742,26 @@ int32_t EBase::DoResolution(ECDB* block)
     switch (block->verb) {
     case 0:
         return put(block, SERange{kLowestResolution, kHighestResolution, kHighestResolution - kLowestResolution + 1})
-                   ? kOk
-                   : kNothing;
-    case 1: return put(block, resolution_) ? kOk : kNothing;
-    case 2: return put(block, uint32_t{75}) ? kOk : kNothing;
+                   ? SE_OK
+                   : SE_NOT_SUPPORTED;
+    case 1: return put(block, resolution_) ? SE_OK : SE_NOT_SUPPORTED;
+    case 2: return put(block, uint32_t{75}) ? SE_OK : SE_NOT_SUPPORTED;
     case 3:
         // Kept as it comes; the scan start refuses one outside the reported range (-108).
         resolution_ = low32(block->value);
-        return kOk;
-    default: return kNothing;
+        return SE_OK;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoPageLength(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return put(block, getPageLengthCap(currentSource_)) ? kOk : kNothing;
-    case 1: return put(block, pageLength_) ? kOk : kNothing;
-    case 2: return put(block, getPageLengthCap(currentSource_).maximumLength) ? kOk : kNothing;
-    case 3: pageLength_ = low32(block->value); return kOk;
-    default: return kNothing;
+    case 0: return put(block, getPageLengthCap(currentSource_)) ? SE_OK : SE_NOT_SUPPORTED;
+    case 1: return put(block, pageLength_) ? SE_OK : SE_NOT_SUPPORTED;
+    case 2: return put(block, getPageLengthCap(currentSource_).maximumLength) ? SE_OK : SE_NOT_SUPPORTED;
+    case 3: pageLength_ = low32(block->value); return SE_OK;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
@@ -754,29 +769,29 @@ int32_t EBase::DoScanFrame(ECDB* block)
 {
     const SEFrameCap cap = getMaxScanFrameCap(currentSource_);
     switch (block->verb) {
-    case 0: return put(block, cap) ? kOk : kNothing;
-    case 1: return put(block, frame_) ? kOk : kNothing;
-    case 2: return put(block, SEFrame{cap.left, cap.top, cap.right, cap.bottom}) ? kOk : kNothing;
+    case 0: return put(block, cap) ? SE_OK : SE_NOT_SUPPORTED;
+    case 1: return put(block, frame_) ? SE_OK : SE_NOT_SUPPORTED;
+    case 2: return put(block, SEFrame{cap.left, cap.top, cap.right, cap.bottom}) ? SE_OK : SE_NOT_SUPPORTED;
     case 3: {
         SEFrame f{};
-        if (!get(block, f)) return kNothing;
+        if (!get(block, f)) return SE_NOT_SUPPORTED;
         if (f.top > cap.bottom) f.top = 0;
         if (f.left > cap.right) f.left = 0;
         f.bottom = std::min(f.bottom, cap.bottom);
         f.right = std::min(f.right, cap.right);
         frame_ = f;
-        return kOk;
+        return SE_OK;
     }
-    default: return kNothing;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::toneChannelValue(uint32_t plane, const uint32_t* values, uint32_t master, uint32_t* out) const
 {
     int index = 0;
-    if (PlaneToIndex(static_cast<int>(plane), &index) != 1) return kRange;
+    if (PlaneToIndex(static_cast<int>(plane), &index) != 1) return SE_ERR_RANGE;
     *out = index == 3 ? master : values[index];
-    return kOk;
+    return SE_OK;
 }
 
 int32_t EBase::convertIndex(ECDB* block, const _ERANGE* table) const
@@ -786,25 +801,25 @@ int32_t EBase::convertIndex(ECDB* block, const _ERANGE* table) const
     const int r = block->verb == 4 ? Index2Value(v, &out, table) : Value2Index(v, &out, table);
     if (r != 1) return r;
     put(block, out);
-    return kOk;
+    return SE_OK;
 }
 
 int32_t EBase::DoContrast(ECDB* block)
 {
     const uint16_t verb = block->verb;
-    if (verb == 0 || verb == 2 || verb > 5) return kNothing;
-    if (block->record == 0) return kNothing;
+    if (verb == 0 || verb == 2 || verb > 5) return SE_NOT_SUPPORTED;
+    if (block->record == 0) return SE_NOT_SUPPORTED;
     const uint32_t v = low32(block->value);
     if (verb == 1) {
         uint32_t out = 0;
         const int32_t r = toneChannelValue(v, contrast_, contrastMaster_, &out);
-        if (r != kOk) return r;
+        if (r != SE_OK) return r;
         put(block, out);
-        return kOk;
+        return SE_OK;
     }
     if (verb == 3) {
         int index = 0;
-        if (PlaneToIndex(static_cast<int>(v), &index) != 1) return kRange;
+        if (PlaneToIndex(static_cast<int>(v), &index) != 1) return SE_ERR_RANGE;
         int32_t wanted = 0;
         get(block, wanted);
         int32_t conformed = 0;
@@ -813,27 +828,27 @@ int32_t EBase::DoContrast(ECDB* block)
         put(block, conformed);
         contrastMaster_ = static_cast<uint32_t>(conformed);
         if (index < 3) contrast_[index] = static_cast<uint32_t>(conformed);
-        return kOk;
+        return SE_OK;
     }
     return convertIndex(block, contrastRange_);
 }
 
 int32_t EBase::DoThreshold(ECDB*)
 {
-    return kOk;
+    return SE_OK;
 }
 
 int32_t EBase::DoExposure(ECDB* block)
 {
     const uint16_t verb = block->verb;
-    if (verb > 5) return kNothing;
-    if (block->record == 0) return kNothing;
+    if (verb > 5) return SE_NOT_SUPPORTED;
+    if (block->record == 0) return SE_NOT_SUPPORTED;
     const uint32_t v = low32(block->value);
     if (verb == 0) {
         ERangeCap cap{};
         if (GetCapab(cap, exposureRange_) == 0) cap = ERangeCap{};
         put(block, SERange{cap.minimum, cap.maximum, cap.count});
-        return kOk;
+        return SE_OK;
     }
     if (verb == 1 || verb == 2) {
         const uint32_t* channels = verb == 1 ? exposure_ : exposureRecord_.channel;
@@ -841,13 +856,13 @@ int32_t EBase::DoExposure(ECDB* block)
         if (v == 56) {
             const uint32_t three[3] = {channels[0], channels[1], channels[2]};
             put(block, three);
-            return kOk;
+            return SE_OK;
         }
         uint32_t out = 0;
         const int32_t r = toneChannelValue(v, channels, master, &out);
-        if (r != kOk) return r;
+        if (r != SE_OK) return r;
         put(block, out);
-        return kOk;
+        return SE_OK;
     }
     if (verb == 3) {
         if (v == 56) {
@@ -859,10 +874,10 @@ int32_t EBase::DoExposure(ECDB* block)
                 if (r != 1) return r;
             }
             for (int i = 0; i < 3; ++i) exposure_[i] = static_cast<uint32_t>(conformed[i]);
-            return kOk;
+            return SE_OK;
         }
         int index = 0;
-        if (PlaneToIndex(static_cast<int>(v), &index) != 1) return kRange;
+        if (PlaneToIndex(static_cast<int>(v), &index) != 1) return SE_ERR_RANGE;
         int32_t wanted = 0;
         get(block, wanted);
         int32_t conformed = 0;
@@ -872,7 +887,7 @@ int32_t EBase::DoExposure(ECDB* block)
             exposureMaster_ = static_cast<uint32_t>(conformed);
         else
             exposure_[index] = static_cast<uint32_t>(conformed);
-        return kOk;
+        return SE_OK;
     }
     return convertIndex(block, exposureRange_);
 }
@@ -895,29 +910,29 @@ int32_t EBase::DoGamma(ECDB* block)
     const uint32_t mask = static_cast<uint32_t>(block->value >> 16) & 7;
     const uint32_t deviceEntries = depth_ == 32768 ? 65536 : 256;
     switch (block->verb) {
-    case 0: return put(block, getGammaCap(currentSource_)) ? kOk : kNothing;
+    case 0: return put(block, getGammaCap(currentSource_)) ? SE_OK : SE_NOT_SUPPORTED;
     case 2: {
         SEGammaDescriptor d{};
-        if (!get(block, d)) return kNothing;
+        if (!get(block, d)) return SE_NOT_SUPPORTED;
         if (d.table[0] == 0 && d.table[1] == 0 && d.table[2] == 0) {
             d.entries = deviceEntries;
             d.bytesPerEntry = depth_ <= 128 ? 1 : 2;
             put(block, d);
-            return kOk;
+            return SE_OK;
         }
-        if ((d.bytesPerEntry != 1 && d.bytesPerEntry != 2) || d.entries == 0 || d.entries > 65536) return kRange;
+        if ((d.bytesPerEntry != 1 && d.bytesPerEntry != 2) || d.entries == 0 || d.entries > 65536) return SE_ERR_RANGE;
         for (int c = 0; c < 3; ++c) {
             if (!(mask & (1u << c))) continue;
             if (d.table[c] == 0) return SE_ERR_NO_TABLE;
             SetLinearLUT(d.entries, d.bytesPerEntry, reinterpret_cast<void*>(static_cast<uintptr_t>(d.table[c])),
                          deviceEntries);
         }
-        return kOk;
+        return SE_OK;
     }
     case 3: {
         SEGammaDescriptor d{};
-        if (!get(block, d)) return kNothing;
-        if ((d.bytesPerEntry != 1 && d.bytesPerEntry != 2) || d.entries == 0 || d.entries > 65536) return kRange;
+        if (!get(block, d)) return SE_NOT_SUPPORTED;
+        if ((d.bytesPerEntry != 1 && d.bytesPerEntry != 2) || d.entries == 0 || d.entries > 65536) return SE_ERR_RANGE;
         const int channels = imageType_ == 64 ? 3 : 1;
         for (int c = 0; c < channels; ++c)
             if (d.table[c] == 0) return SE_ERR_NO_TABLE;
@@ -934,172 +949,172 @@ int32_t EBase::DoGamma(ECDB* block)
             std::memcpy(gammaBuffer_.data() + perTable * c, reinterpret_cast<const void*>(static_cast<uintptr_t>(d.table[c])),
                         perTable);
         gammaSet_ = 1;
-        return kOk;
+        return SE_OK;
     }
-    default: return kNothing;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoSmhInput(ECDB*)
 {
-    return kOk;
+    return SE_OK;
 }
 
 int32_t EBase::DoSmhOutput(ECDB*)
 {
-    return kOk;
+    return SE_OK;
 }
 
 int32_t EBase::DoErrString(ECDB*)
 {
-    return kOk;
+    return SE_OK;
 }
 
 int32_t EBase::DoDither(ECDB* block)
 {
     const uint32_t v = low32(block->value);
     switch (block->verb) {
-    case 0: return put(block, static_cast<uint16_t>(ditherCount_)) ? kOk : kNothing;
-    case 1: return put(block, ditherIndex_) ? kOk : kNothing;
-    case 2: return put(block, static_cast<uint16_t>(ditherDefault_)) ? kOk : kNothing;
+    case 0: return put(block, static_cast<uint16_t>(ditherCount_)) ? SE_OK : SE_NOT_SUPPORTED;
+    case 1: return put(block, ditherIndex_) ? SE_OK : SE_NOT_SUPPORTED;
+    case 2: return put(block, static_cast<uint16_t>(ditherDefault_)) ? SE_OK : SE_NOT_SUPPORTED;
     case 3:
-        if (v < 1 || v >= static_cast<uint32_t>(std::max<short>(ditherCount_, 0))) return kRange;
+        if (v < 1 || v >= static_cast<uint32_t>(std::max<short>(ditherCount_, 0))) return SE_ERR_RANGE;
         ditherIndex_ = static_cast<uint16_t>(v);
-        return kOk;
+        return SE_OK;
     case 4: {
-        if (block->record == 0) return kNothing;
+        if (block->record == 0) return SE_NOT_SUPPORTED;
         if (dithers_ == nullptr || v >= static_cast<uint32_t>(std::max<short>(ditherCount_, 0))) return SE_ERR_DITHER_INDEX;
         get(block, dithers_[v]);
-        return kOk;
+        return SE_OK;
     }
     case 5: {
         const auto* wanted = reinterpret_cast<const EDITHER*>(static_cast<uintptr_t>(block->value));
-        if (wanted == nullptr || block->record == 0) return kNothing;
+        if (wanted == nullptr || block->record == 0) return SE_NOT_SUPPORTED;
         for (short i = 0; dithers_ != nullptr && i < ditherCount_; ++i) {
             if (StrCmp(dithers_[i].bytes + 2, wanted->bytes + 2, 32) == 1) {
                 put(block, static_cast<uint16_t>(i));
-                return kOk;
+                return SE_OK;
             }
         }
         return SE_ERR_DITHER_NAME;
     }
-    default: return kNothing;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoImage(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return put(block, SEImageType{kImageTypesOffered, 0, {}}) ? kOk : kNothing;
-    case 1: return put(block, SEImageType{imageType_, imageTypeSecond_, {}}) ? kOk : kNothing;
-    case 2: return put(block, SEImageType{64, 0, {}}) ? kOk : kNothing;
+    case 0: return put(block, SEImageType{kImageTypesOffered, 0, {}}) ? SE_OK : SE_NOT_SUPPORTED;
+    case 1: return put(block, SEImageType{imageType_, imageTypeSecond_, {}}) ? SE_OK : SE_NOT_SUPPORTED;
+    case 2: return put(block, SEImageType{64, 0, {}}) ? SE_OK : SE_NOT_SUPPORTED;
     case 3: {
         SEImageType t{};
-        if (!get(block, t)) return kNothing;
+        if (!get(block, t)) return SE_NOT_SUPPORTED;
         // Any type of the offered ones (71) is kept; a pair of type and depth the driver cannot
         // deliver is refused at the scan start (-106).
         if ((t.type & 0xFFFF & kImageTypesOffered) == 0) return SE_ERR_IMAGE_TYPE;
         imageType_ = t.type;
         imageTypeSecond_ = t.second;
-        return kOk;
+        return SE_OK;
     }
-    default: return kNothing;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoCallback(ECDB* block)
 {
-    return block->verb == 3 ? kOk : kNothing;
+    return block->verb == 3 ? SE_OK : SE_NOT_SUPPORTED;
 }
 
 int32_t EBase::DoInternalLUT(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return kOk;
-    case 1: return put(block, internalLut_) ? kOk : kNothing;
-    case 2: return put(block, uint16_t{0}) ? kOk : kNothing;
-    case 3: internalLut_ = static_cast<uint16_t>(block->value); return kOk;
-    default: return kNothing;
+    case 0: return SE_OK;
+    case 1: return put(block, internalLut_) ? SE_OK : SE_NOT_SUPPORTED;
+    case 2: return put(block, uint16_t{0}) ? SE_OK : SE_NOT_SUPPORTED;
+    case 3: internalLut_ = static_cast<uint16_t>(block->value); return SE_OK;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoOpticalRes(ECDB* block)
 {
-    if (block->verb != 0) return kNothing;
-    return put(block, getOpticalResolutionCap(currentSource_)) ? kOk : kNothing;
+    if (block->verb != 0) return SE_NOT_SUPPORTED;
+    return put(block, getOpticalResolutionCap(currentSource_)) ? SE_OK : SE_NOT_SUPPORTED;
 }
 
 int32_t EBase::DoTestReady(ECDB* block)
 {
     mark_effective_code(block);
-    return block->verb == 0 ? kOk : kNothing;
+    return block->verb == 0 ? SE_OK : SE_NOT_SUPPORTED;
 }
 
 int32_t EBase::ScanQualitySetting(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return put(block, uint16_t{9}) ? kOk : kNothing;
-    case 1: return put(block, scanQuality_) ? kOk : kNothing;
-    case 2: return put(block, uint16_t{1}) ? kOk : kNothing;
-    case 3: scanQuality_ = static_cast<uint16_t>(block->value); return kOk;
-    default: return kNothing;
+    case 0: return put(block, uint16_t{9}) ? SE_OK : SE_NOT_SUPPORTED;
+    case 1: return put(block, scanQuality_) ? SE_OK : SE_NOT_SUPPORTED;
+    case 2: return put(block, uint16_t{1}) ? SE_OK : SE_NOT_SUPPORTED;
+    case 3: scanQuality_ = static_cast<uint16_t>(block->value); return SE_OK;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoExpMode(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return kOk;
-    case 1: return put(block, exposureMode_) ? kOk : kNothing;
-    case 2: return put(block, static_cast<uint16_t>(exposureModeDefault_)) ? kOk : kNothing;
+    case 0: return SE_OK;
+    case 1: return put(block, exposureMode_) ? SE_OK : SE_NOT_SUPPORTED;
+    case 2: return put(block, static_cast<uint16_t>(exposureModeDefault_)) ? SE_OK : SE_NOT_SUPPORTED;
     case 3: {
         const uint32_t v = low32(block->value);
-        if (v > 1) return kRange;
+        if (v > 1) return SE_ERR_RANGE;
         exposureMode_ = static_cast<uint16_t>(v);
-        return kOk;
+        return SE_OK;
     }
-    default: return kNothing;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoAPD(ECDB* block)
 {
-    if (block->verb == 0) return kOk;
-    if (block->verb != 1 || block->record == 0) return kNothing;
+    if (block->verb == 0) return SE_OK;
+    if (block->verb != 1 || block->record == 0) return SE_NOT_SUPPORTED;
     stScannerInit fresh{};
     fresh.header.wFunctionCode = KZD_INITIALIZE_SCANNER;
     scanner_->vInitializeScanner(&fresh);
-    if (fresh.header.FUNC_STATUS != 1) return fresh.header.FUNC_STATUS;
+    if (fresh.header.FUNC_STATUS != DRV_SUCCESS) return fresh.header.FUNC_STATUS;
     init_ = fresh;
     const uint16_t loaded = (fresh.ScannerModel & 0x80) ? 1 : 0;
     std::memcpy(record_of<uint8_t>(block) + 4, &loaded, sizeof loaded);
-    return kOk;
+    return SE_OK;
 }
 
 int32_t EBase::DoAutoLamp(ECDB*)
 {
-    return kNothing;
+    return SE_NOT_SUPPORTED;
 }
 
 int32_t EBase::DoNewLampControl(ECDB*)
 {
-    return kNothing;
+    return SE_NOT_SUPPORTED;
 }
 
 int32_t EBase::DoButtonStatus(ECDB* block)
 {
     switch (block->verb) {
     case 0: {
-        if (block->record == 0) return kNothing;
+        if (block->record == 0) return SE_NOT_SUPPORTED;
         GET_SUPPORTED_BUTTONS r{};
         r.header.wFunctionCode = KZD_GET_SUPPORTED_BUTTONS;
         scanner_->vScannerGetSupportedButtons(&r);
-        if (r.header.FUNC_STATUS != 1) return kNothing;
+        if (r.header.FUNC_STATUS != DRV_SUCCESS) return SE_NOT_SUPPORTED;
         put(block, map_bits(r.dwButtonMask, kSupportedButtons));
-        return kOk;
+        return SE_OK;
     }
     case 1: {
-        if (block->record == 0) return kNothing;
+        if (block->record == 0) return SE_NOT_SUPPORTED;
         const int32_t state = scanner_->vPaperReady();
         if (state == -1) {
             // A failed status read is not "every button pressed".
@@ -1107,21 +1122,21 @@ int32_t EBase::DoButtonStatus(ECDB* block)
             return SE_ERR_TRANSFER;
         }
         put(block, map_bits(static_cast<uint32_t>(state), kButtonState));
-        return kOk;
+        return SE_OK;
     }
-    case 3: return kOk;
-    default: return kNothing;
+    case 3: return SE_OK;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoTMABacktracking(ECDB*)
 {
-    return kOk;
+    return SE_OK;
 }
 
 int32_t EBase::DoScannerInfo2(ECDB* block)
 {
-    return block->verb == 0 ? kOk : kNothing;
+    return block->verb == 0 ? SE_OK : SE_NOT_SUPPORTED;
 }
 
 int32_t EBase::Prepare2Ah(uint8_t* buffer, uint32_t length)
@@ -1139,23 +1154,23 @@ int32_t EBase::DoSmartCalibration(ECDB* block)
 {
     switch (block->verb) {
     case 0: return isScannerSupportSmartCalibration(currentSource_);
-    case 1: return put(block, uint32_t{calibrationReuse_ ? 0u : 1u}) ? kOk : kNothing;
+    case 1: return put(block, uint32_t{calibrationReuse_ ? 0u : 1u}) ? SE_OK : SE_NOT_SUPPORTED;
     case 3: {
         const uint64_t what = block->value;
         if (what == 1) {
             calibrationReuse_ = low32(block->record) == 0 ? 1 : 0;
-            return kOk;
+            return SE_OK;
         }
         if (what == 0) {
             stEraseCaliData r{};
             r.status = 0;
             r.resolution = static_cast<uint16_t>(block->record);
             scanner_->vEraseCaliData(&r);
-            return r.status == 1 ? kOk : SE_ERR_CALIBRATION_FILE;
+            return r.status == DRV_SUCCESS ? SE_OK : SE_ERR_CALIBRATION_FILE;
         }
-        return kOk;
+        return SE_OK;
     }
-    default: return kNothing;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
@@ -1164,68 +1179,68 @@ int32_t EBase::DoUltraSound(ECDB* block)
     auto* word = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(block->value));
     switch (block->verb) {
     case 0:
-        if (word == nullptr) return kNothing;
+        if (word == nullptr) return SE_NOT_SUPPORTED;
         *word = 0;
-        return extParams_.bIsSupportUltrasonic ? kOk : kNothing;
+        return extParams_.bIsSupportUltrasonic ? SE_OK : SE_NOT_SUPPORTED;
     case 3:
-        if (word == nullptr) return kNothing;
+        if (word == nullptr) return SE_NOT_SUPPORTED;
         ultraSound_ = *word != 0 ? 1 : 0;
-        return kNothing;
-    default: return kNothing;
+        return SE_NOT_SUPPORTED;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoPaperType(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return extParams_.bIsSupportUltrasonic ? kOk : kNothing;
-    case 3: return kOk;
-    default: return kNothing;
+    case 0: return extParams_.bIsSupportUltrasonic ? SE_OK : SE_NOT_SUPPORTED;
+    case 3: return SE_OK;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoAutoCrop(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return kOk;
+    case 0: return SE_OK;
     case 1: {
         const uint16_t reply[3] = {autoCrop_, 0, 0};
-        return put(block, reply) ? kOk : kNothing;
+        return put(block, reply) ? SE_OK : SE_NOT_SUPPORTED;
     }
-    case 3: autoCrop_ = static_cast<uint16_t>(block->value); return kOk;
-    default: return kNothing;
+    case 3: autoCrop_ = static_cast<uint16_t>(block->value); return SE_OK;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoPreviewScanMode(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return kOk;
-    case 1: return put(block, preview_) ? kOk : kNothing;
+    case 0: return SE_OK;
+    case 1: return put(block, preview_) ? SE_OK : SE_NOT_SUPPORTED;
     case 3: {
         const auto* from = reinterpret_cast<const uint16_t*>(static_cast<uintptr_t>(block->value));
-        if (from == nullptr) return kNothing;
+        if (from == nullptr) return SE_NOT_SUPPORTED;
         std::memcpy(&preview_, from, sizeof preview_);
-        return kOk;
+        return SE_OK;
     }
-    default: return kNothing;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoInterPolation(ECDB* block)
 {
-    if (block->verb != 1) return kNothing;
+    if (block->verb != 1) return SE_NOT_SUPPORTED;
     const uint16_t r = clamp16(resolution_);
-    return put(block, SEInterpolation{0, r, r}) ? kOk : kNothing;
+    return put(block, SEInterpolation{0, r, r}) ? SE_OK : SE_NOT_SUPPORTED;
 }
 
 int32_t EBase::DoHWJpeg(ECDB* block)
 {
     switch (block->verb) {
     case 0: return getHWJpegCap();
-    case 1: return put(block, hwJpeg_) ? kOk : kNothing;
-    case 3: hwJpeg_ = static_cast<uint16_t>(block->value); return kOk;
-    default: return kNothing;
+    case 1: return put(block, hwJpeg_) ? SE_OK : SE_NOT_SUPPORTED;
+    case 3: hwJpeg_ = static_cast<uint16_t>(block->value); return SE_OK;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
@@ -1233,18 +1248,18 @@ int32_t EBase::DoHWCropDeskew(ECDB* block)
 {
     switch (block->verb) {
     case 0: return getHWCropDeskewCap();
-    case 1: return put(block, hwCropSwitch_) ? kOk : kNothing;
-    case 3: hwCropSwitch_ = static_cast<uint16_t>(block->value); return kOk;
-    default: return kNothing;
+    case 1: return put(block, hwCropSwitch_) ? SE_OK : SE_NOT_SUPPORTED;
+    case 3: hwCropSwitch_ = static_cast<uint16_t>(block->value); return SE_OK;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
 int32_t EBase::DoScannerLastError(ECDB* block)
 {
     switch (block->verb) {
-    case 0: return kOk;
-    case 1: return put(block, static_cast<uint32_t>(lastStatus_)) ? kOk : kNothing;
-    default: return kNothing;
+    case 0: return SE_OK;
+    case 1: return put(block, static_cast<uint32_t>(lastStatus_)) ? SE_OK : SE_NOT_SUPPORTED;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 
@@ -1254,18 +1269,18 @@ int32_t EBase::DoShrinkableExposureRatio(ECDB* block)
     const stScannerCapab& cap = transparency ? transparencyCap_ : reflectiveCap_;
     switch (block->verb) {
     case 0: {
-        if (!cap.cIsSupportShrinkableExposureRatio) return kNothing;
+        if (!cap.cIsSupportShrinkableExposureRatio) return SE_NOT_SUPPORTED;
         const int32_t lo = cap.stShrinkableExposureRange.nMin, hi = cap.stShrinkableExposureRange.nMax;
         const uint32_t step = hi > lo ? static_cast<uint32_t>((hi - lo) / 50) : 0;
-        return put(block, SERange{lo, hi, step}) ? kOk : kNothing;
+        return put(block, SERange{lo, hi, step}) ? SE_OK : SE_NOT_SUPPORTED;
     }
-    case 1: return put(block, exposureRatio_) ? kOk : kNothing;
-    case 2: return put(block, uint32_t{100}) ? kOk : kNothing;
+    case 1: return put(block, exposureRatio_) ? SE_OK : SE_NOT_SUPPORTED;
+    case 2: return put(block, uint32_t{100}) ? SE_OK : SE_NOT_SUPPORTED;
     case 3: {
         const int64_t v = static_cast<int32_t>(low32(block->value));
         exposureRatio_ = static_cast<uint32_t>(std::clamp<int64_t>(v, 0, 65535));
-        return kOk;
+        return SE_OK;
     }
-    default: return kNothing;
+    default: return SE_NOT_SUPPORTED;
     }
 }

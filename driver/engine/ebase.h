@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 // One dither pattern; bytes 2 to 33 hold its NUL-terminated name.
@@ -49,6 +50,12 @@ public:
 
     // Routes one block and answers the translated result.
     int16_t Entry(ECDB* block);
+    // Entry's dispatch table: a command code and the handler that answers it.
+    struct CommandHandler {
+        int16_t code;
+        int32_t (EBase::*handler)(ECDB*);
+    };
+    static const std::span<const CommandHandler> commandHandlers();
 
     virtual int16_t TransferErrCodePC2Mac(int32_t code);
     virtual int32_t PrepareStartScan(stScannerAttri* attri);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "cali_file.h"
+#include "driver_result.h"
 #include "kzd_records.h"
 #include "scan_setting.h"
 
@@ -100,7 +101,3 @@ private:
     std::string writable_folder_;
 };
 
-// Driver result code of an operation that needs the device record and has none.
-constexpr int32_t KZD_NO_DEVICE = -1000;
-// Flash area the driver does not know.
-constexpr int32_t KZD_UNSUPPORTED_FLASH_AREA = -601;
