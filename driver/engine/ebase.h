@@ -2,6 +2,10 @@
 // for everything the device can do, keeps the host's settings between commands, and answers every
 // command block the root object does not handle itself: Entry picks the handler by code, runs it
 // and translates its result into the 16-bit code the host receives.
+//
+// Its members live in three files by concern: ebase.cpp (construction, the capability queries,
+// Entry, its handler table and the result translation), ebase_scan.cpp (the handlers that start,
+// read and stop a scan) and ebase_settings.cpp (the handlers of settings and switches).
 #pragma once
 
 #include "kzd_interface.h"
