@@ -149,6 +149,12 @@ inline constexpr int16_t SE_ERR_NO_MEMORY = -109;
 inline constexpr int16_t SE_ERR_NO_TABLE = -111;
 inline constexpr int16_t SE_ERR_DEVICE_REFUSED = -190; // a refused device request
 inline constexpr int16_t SE_ERR_TRANSFER = -188;
+// Answers of driver codes the boundary maps one to one (EBase::TransferErrCodePC2Mac).
+inline constexpr int16_t SE_ERR_DEVICE_STATUS = -183; // the device's status 1
+inline constexpr int16_t SE_ERR_CODE_184 = -184;
+inline constexpr int16_t SE_ERR_NO_MORE_LINES = -185;
+inline constexpr int16_t SE_ERR_CODE_122 = -122;
+inline constexpr int16_t SE_ERR_CODE_143 = -143;
 inline constexpr int16_t SE_END_OF_IMAGE = -801;    // the last lines came with this answer
 // Driver codes that pass the translation unchanged.
 inline constexpr int16_t SE_ERR_STAGE = -1008;

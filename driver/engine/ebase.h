@@ -2,6 +2,10 @@
 // for everything the device can do, keeps the host's settings between commands, and answers every
 // command block the root object does not handle itself: Entry picks the handler by code, runs it
 // and translates its result into the 16-bit code the host receives.
+//
+// Its members live in three files by concern: ebase.cpp (construction, the capability queries,
+// Entry, its handler table and the result translation), ebase_scan.cpp (the handlers that start,
+// read and stop a scan) and ebase_settings.cpp (the handlers of settings and switches).
 #pragma once
 
 #include "kzd_interface.h"
@@ -13,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 // One dither pattern; bytes 2 to 33 hold its NUL-terminated name.
@@ -49,6 +54,12 @@ public:
 
     // Routes one block and answers the translated result.
     int16_t Entry(ECDB* block);
+    // Entry's dispatch table: a command code and the handler that answers it.
+    struct CommandHandler {
+        int16_t code;
+        int32_t (EBase::*handler)(ECDB*);
+    };
+    static const std::span<const CommandHandler> commandHandlers();
 
     virtual int16_t TransferErrCodePC2Mac(int32_t code);
     virtual int32_t PrepareStartScan(stScannerAttri* attri);

@@ -28,7 +28,7 @@ void CKzdScanner::vScannerGetImage(stGetImage* r)
     _IMAGE_SETTING& front = setting_.front_side;
     int status = DRV_SUCCESS;
     if (scanner_ == nullptr) {
-        status = KZD_NO_DEVICE;
+        status = DRV_TRANSFER_FAILURE;
     } else if (!setting_.pipeline_built || !front.built) {
         if (r->pBuffer != nullptr) std::memset(r->pBuffer, 0, size_t{r->ScanLineNo} * front.output_row_bytes);
         status = DRV_STAGE_FAILURE;
@@ -107,7 +107,7 @@ void CKzdScanner::vGetSampleLines(IMAGE_SAMPLE_LINES* r)
         r->SampleLines = setting_.sample_line_setting.SampleLines;
         r->MaxSampleLines = max;
     } else {
-        status = KZD_NO_DEVICE;
+        status = DRV_TRANSFER_FAILURE;
     }
     r->header.FUNC_STATUS = status;
     DBG_LOG(kLogParameters, "vGetSampleLines() SampleLines = %u, MaxSampleLines = %u, FUNC_STATUS = %d\n",

@@ -53,7 +53,7 @@ void answer(stKzdHeader& header, int32_t status, const char* name)
 bool refused_without_device(const GLScanner* g, stKzdHeader& header, const char* name)
 {
     if (g != nullptr) return false;
-    answer(header, KZD_NO_DEVICE, name);
+    answer(header, DRV_TRANSFER_FAILURE, name);
     return true;
 }
 
@@ -388,7 +388,7 @@ void CKzdScanner::vDeviceSeriesNumber(DEVICESN* r)
         r->header.FUNC_STATUS = DRV_SUCCESS;
     } else if (open_status_ == STATUS_REFUSED_REQUEST || scanner_ == nullptr) {
         // Without a device record there is nobody to ask for sense data.
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
+        r->header.FUNC_STATUS = DRV_TRANSFER_FAILURE;
     } else {
         r->header.FUNC_STATUS = get_scanner_error_code(scanner_, static_cast<eStatus>(open_status_));
     }
@@ -399,7 +399,7 @@ void CKzdScanner::vDeviceModelName(DEVICENAME* r)
 {
     std::memset(r->szModelName, 0, sizeof r->szModelName);
     if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_DEVICE;
+        r->header.FUNC_STATUS = DRV_TRANSFER_FAILURE;
     } else if (is_scanner_support_model_name(scanner_)) {
         get_scanner_model_name(scanner_, r->szModelName, sizeof r->szModelName);
         r->header.FUNC_STATUS = DRV_SUCCESS;
@@ -532,7 +532,7 @@ void CKzdScanner::vScannerFlashRead(stFlashRWParams* r)
     int32_t status = DRV_SUCCESS;
     switch (r->wArea) {
     case FLASH_AREA_PARTITION_FLAG:
-        if (r->pPartitionFlag == nullptr) status = KZD_UNSUPPORTED_FLASH_AREA;
+        if (r->pPartitionFlag == nullptr) status = DRV_UNSUPPORTED_FLASH_AREA;
         else *r->pPartitionFlag = scanner_get_flash_partition_flag(g);
         break;
     case FLASH_AREA_COMPUTER_NAME: {
@@ -543,7 +543,7 @@ void CKzdScanner::vScannerFlashRead(stFlashRWParams* r)
     }
     case FLASH_AREA_USER_SETTING: {
         if (r->pReadData == nullptr || r->pReadLength == nullptr) {
-            status = KZD_UNSUPPORTED_FLASH_AREA;
+            status = DRV_UNSUPPORTED_FLASH_AREA;
             break;
         }
         uint32_t length = *r->pReadLength;
@@ -552,7 +552,7 @@ void CKzdScanner::vScannerFlashRead(stFlashRWParams* r)
         status = get_scanner_error_code(g, st);
         break;
     }
-    default: status = KZD_UNSUPPORTED_FLASH_AREA; break;
+    default: status = DRV_UNSUPPORTED_FLASH_AREA; break;
     }
     r->header.FUNC_STATUS = status;
     log_status("vScannerFlashRead", r->header.FUNC_STATUS);
@@ -573,12 +573,12 @@ void CKzdScanner::vScannerFlashWrite(stFlashRWParams* r)
     }
     case FLASH_AREA_USER_SETTING:
         if (r->pWriteData == nullptr && r->dwWriteLength != 0) {
-            status = KZD_UNSUPPORTED_FLASH_AREA;
+            status = DRV_UNSUPPORTED_FLASH_AREA;
             break;
         }
         status = get_scanner_error_code(g, scanner_set_flash_user_setting(g, r->pWriteData, r->dwWriteLength));
         break;
-    default: status = KZD_UNSUPPORTED_FLASH_AREA; break;
+    default: status = DRV_UNSUPPORTED_FLASH_AREA; break;
     }
     r->header.FUNC_STATUS = status;
     log_status("vScannerFlashWrite", r->header.FUNC_STATUS);

@@ -3,9 +3,20 @@
 // nothing else; vPaperReady returns its state code. No operation throws.
 //
 // The operations are virtual, in a fixed slot order (the destructor takes slots 0 and 1).
+//
+// Where the members are defined, by concern:
+//   kzd_scanner.cpp     construction, KzdEntry and every operation that does not scan: device
+//                       information, lamps, flash, counters, buttons, calibration requests
+//   scan_start.cpp      starting a scan: the scan mode, the scan setting, its gamma and halftone
+//                       data, the device job and the back side (vScannerStartScan and friends)
+//   image_transfer.cpp during and after a scan: image reads, abort, freeing the scan's buffers
+//                       and the sample-line setting
+//   kzd_exports.cpp     not members: the exported C functions that forward to one object
+// A new operation goes to the file of its concern; keep each file below 800 lines.
 #pragma once
 
 #include "cali_file.h"
+#include "driver_result.h"
 #include "kzd_records.h"
 #include "scan_setting.h"
 
@@ -100,7 +111,3 @@ private:
     std::string writable_folder_;
 };
 
-// Driver result code of an operation that needs the device record and has none.
-constexpr int32_t KZD_NO_DEVICE = -1000;
-// Flash area the driver does not know.
-constexpr int32_t KZD_UNSUPPORTED_FLASH_AREA = -601;

@@ -6,7 +6,6 @@
 #include "le_bytes.h"
 #include "scan_job.h"
 #include "scan_setting.h"
-#include "vek_cmd.h"
 
 #include <algorithm>
 
@@ -19,27 +18,9 @@ bool media_present(const GLScanner* g, int media)
     return get_u32le(g->attributes[static_cast<size_t>(media)].data() + 20) != 0;
 }
 
-uint32_t saturate(uint64_t v)
-{
-    return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
-}
-
-// length × resolution / 1000 in 64 bits.
-uint64_t pixels_of(uint64_t thousandths, uint32_t resolution)
-{
-    return thousandths * resolution / 1000;
-}
-
-// (last - first + 1) inch/1000 at the resolution; 0 for a range that runs backwards.
-uint64_t span_pixels(uint32_t first, uint32_t last, uint32_t resolution)
-{
-    if (last < first) return 0;
-    return pixels_of(uint64_t{last} - first + 1, resolution);
-}
-
 uint32_t round_up_to_8(uint32_t v)
 {
-    return saturate((uint64_t{v} + 7) / 8 * 8);
+    return saturate_u32((uint64_t{v} + 7) / 8 * 8);
 }
 
 constexpr size_t kResolutionListAt = 8;
@@ -131,67 +112,7 @@ void fill_calibration_action(GLScanner* g, const _SCAN_SETTING* s)
     for (size_t i = 0; i < 4; ++i) put_u16le(a + 16 + 2 * i, static_cast<uint16_t>(s->bqm_params[2 + i]));
 }
 
-struct StatusCode {
-    eStatus status;
-    int32_t code;
-};
-
-constexpr StatusCode kStatusCodes[] = {
-    {static_cast<eStatus>(0), DRV_SUCCESS},
-    {static_cast<eStatus>(1), -8000},
-    {STATUS_NO_MEMORY, DRV_NO_MEMORY},
-    {STATUS_TRANSFER_FAILED, DRV_TRANSFER_FAILURE},
-    {static_cast<eStatus>(6), -2},
-    {static_cast<eStatus>(7), -1002},
-    {static_cast<eStatus>(9), -600},
-    {STATUS_DEVICE_ERROR, -502},
-    {STATUS_PAPER_JAM, -206},
-    {STATUS_DOUBLE_FEED, -8001},
-    {STATUS_NO_PAPER, -309},
-    {static_cast<eStatus>(19), -602},
-};
-
-// The table alone: a refused request maps to a stage failure here.
-int32_t table_code(eStatus status)
-{
-    for (const StatusCode& row : kStatusCodes)
-        if (row.status == status) return row.code;
-    return DRV_STAGE_FAILURE;
-}
-
 } // namespace
-
-uint32_t PixeltoInchIn1000(uint32_t pixels, uint32_t resolution)
-{
-    if (resolution == 0) return 0;
-    return saturate(uint64_t{pixels} * 1000 / resolution);
-}
-
-uint32_t get_scan_width(uint32_t resolution, stExtFrame frame)
-{
-    return saturate(span_pixels(frame.left, frame.right, resolution));
-}
-
-uint32_t get_scan_height(uint32_t resolution, stExtFrame frame)
-{
-    return saturate(span_pixels(frame.top, frame.bottom, resolution));
-}
-
-uint32_t get_scan_start(uint32_t resolution, stExtFrame frame)
-{
-    return saturate(pixels_of(frame.left, resolution));
-}
-
-uint32_t get_scan_end(uint32_t resolution, stExtFrame frame)
-{
-    return saturate(pixels_of(uint64_t{frame.right} + 1, resolution));
-}
-
-uint32_t get_scan_bytes(int colour, int depth, uint32_t width)
-{
-    const uint64_t bytes = depth == 1 ? (uint64_t{width} + 7) / 8 : depth == 16 ? uint64_t{width} * 2 : width;
-    return saturate(colour != 0 ? bytes * 3 : bytes);
-}
 
 uint16_t get_scan_quality(uint32_t image_enhanced)
 {
@@ -271,40 +192,38 @@ uint8_t convert_to_par_mono(const GLScanner*, const _SCAN_SETTING* s)
 uint32_t convert_to_par_dot_x(const _SCAN_SETTING* s, uint32_t x_resolution, bool correction_on)
 {
     if (correction_on) return s->corrected_start_x;
-    return saturate(pixels_of(s->frame.left, x_resolution));
+    return get_scan_start(x_resolution, s->frame);
 }
 
 uint32_t convert_to_par_dot_y(const GLScanner*, const _SCAN_SETTING* s, uint32_t y_resolution)
 {
-    return saturate(pixels_of(s->frame.top, y_resolution));
+    return saturate_u32(thousandths_to_pixels(s->frame.top, y_resolution));
 }
 
 uint32_t get_glass_width(const GLScanner* g, int media, uint32_t resolution)
 {
     const uint64_t pixels = get_scanner_max_scan_width(g, media);
-    return saturate(pixels * resolution / get_scanner_max_x_resolution(g, media));
+    return saturate_u32(pixels * resolution / get_scanner_max_x_resolution(g, media));
 }
 
 uint32_t get_glass_length(const GLScanner* g, int media, uint32_t resolution)
 {
     const uint64_t pixels = get_scanner_max_scan_height(g, media);
-    return saturate(pixels * resolution / get_scanner_max_y_resolution(g, media));
+    return saturate_u32(pixels * resolution / get_scanner_max_y_resolution(g, media));
 }
 
 uint32_t convert_to_par_width(const GLScanner* g, const _SCAN_SETTING* s, uint32_t x_resolution, bool correction_on)
 {
     if (correction_on) {
         const int64_t width = int64_t{s->corrected_end_x} - int64_t{s->corrected_start_x} + 2;
-        return saturate(static_cast<uint64_t>(std::max<int64_t>(width, 0)));
+        return saturate_u32(static_cast<uint64_t>(std::max<int64_t>(width, 0)));
     }
-    const uint64_t width = span_pixels(s->frame.left, s->frame.right, x_resolution);
-    return saturate(std::min<uint64_t>(width, get_glass_width(g, get_scanner_media(g, s->source), x_resolution)));
+    return std::min(get_scan_width(x_resolution, s->frame), get_glass_width(g, get_scanner_media(g, s->source), x_resolution));
 }
 
 uint32_t convert_to_par_height(const GLScanner* g, const _SCAN_SETTING* s, uint32_t y_resolution)
 {
-    const uint64_t height = span_pixels(s->frame.top, s->frame.bottom, y_resolution);
-    return saturate(std::min<uint64_t>(height, get_glass_length(g, get_scanner_media(g, s->source), y_resolution)));
+    return std::min(get_scan_height(y_resolution, s->frame), get_glass_length(g, get_scanner_media(g, s->source), y_resolution));
 }
 
 uint8_t convert_to_par_bit(const GLScanner*, const _SCAN_SETTING* s)
@@ -366,20 +285,4 @@ int convert_to_scanner_gamma_table(GLScanner* g, const _SCAN_SETTING* s)
         }
     }
     return DRV_SUCCESS;
-}
-
-int32_t combine_sense_key_code(uint8_t key, uint8_t code)
-{
-    return -1000000 - int32_t{key} * 1000 - int32_t{code};
-}
-
-int32_t get_scanner_error_code(GLScanner* g, eStatus status)
-{
-    if (status != STATUS_REFUSED_REQUEST) return table_code(status);
-    const eStatus sense = vek_cmd_read_firmware_error(g);
-    if (sense != STATUS_GOOD) {
-        DBG_LOG(kLogDetails, "get_scanner_error_code: the sense read failed with %u\n", static_cast<unsigned>(sense));
-        return table_code(sense);
-    }
-    return combine_sense_key_code(g->sense_key, g->sense_code);
 }

@@ -1,11 +1,14 @@
 // From the host's units (thousandths of an inch, dpi, source and channel bit masks) to the
 // device's (pixel counts at the device's resolutions, packed source and format codes, one-byte
-// option codes), and from device statuses to driver result codes. Products are formed in 64 bits;
-// a pixel count that does not fit 32 bits saturates.
+// option codes). Products are formed in 64 bits; a pixel count that does not fit 32 bits
+// saturates. The frame and line conversions live in frame_convert.h, the mapping of device
+// statuses in device_error.h; both are included here for the engine's callers.
 #pragma once
 
-#include "device_status.h"
+#include "device_error.h"
+#include "driver_result.h"
 #include "ext_frame.h"
+#include "frame_convert.h"
 
 #include <cstdint>
 
@@ -13,32 +16,10 @@ struct GLScanner;
 struct ScanJob;
 struct _SCAN_SETTING;
 
-// Driver result codes.
-constexpr int32_t DRV_SUCCESS = 1;
-constexpr int32_t DRV_TRANSFER_FAILURE = -1000;
-constexpr int32_t DRV_NO_MEMORY = -1007;
-constexpr int32_t DRV_STAGE_FAILURE = -1008;
-constexpr int32_t DRV_NOT_SUPPORTED = -1010;
-constexpr int32_t DRV_CALIBRATION_FILE = -2003;
-
 // Packed three-character codes of the parameter block.
 constexpr uint32_t PAR_SOURCE_FLATBED = 0x424C46; // "FLB"
 constexpr uint32_t PAR_SOURCE_FEEDER = 0x464441;  // "ADF"
 constexpr uint32_t PAR_FORMAT_RAW = 0x574152;     // "RAW"
-
-// Pixel counts and frames. Every division truncates; right < left (bottom < top) gives 0.
-// pixels × 1000 / resolution; 0 when the resolution is 0.
-uint32_t PixeltoInchIn1000(uint32_t pixels, uint32_t resolution);
-// (right - left + 1) × resolution / 1000.
-uint32_t get_scan_width(uint32_t resolution, stExtFrame frame);
-// (bottom - top + 1) × resolution / 1000.
-uint32_t get_scan_height(uint32_t resolution, stExtFrame frame);
-// left × resolution / 1000: the frame's first pixel.
-uint32_t get_scan_start(uint32_t resolution, stExtFrame frame);
-// (right + 1) × resolution / 1000: the pixel one past the frame's last.
-uint32_t get_scan_end(uint32_t resolution, stExtFrame frame);
-// Bytes per line: (width + 7) / 8 at depth 1, 2 × width at depth 16, else width; × 3 for colour.
-uint32_t get_scan_bytes(int colour, int depth, uint32_t width);
 
 // From the host's ImageEnhanced bits: 2 (high) for bit 8, else 0 (draft) for bit 7, else 1.
 uint16_t get_scan_quality(uint32_t image_enhanced);
@@ -108,10 +89,3 @@ void convert_to_scan_job(GLScanner* g, const _SCAN_SETTING* s, ScanJob* job);
 // right by 8), three tables one after the other. Sets of 65536 entries are sampled every 256th.
 // 1, or -1010 (nothing written) for a set without its tables or of another size.
 int convert_to_scanner_gamma_table(GLScanner* g, const _SCAN_SETTING* s);
-
-// -1000000 - key × 1000 - code.
-int32_t combine_sense_key_code(uint8_t key, uint8_t code);
-// The driver code of a device status. A refused request (18) reads the device's sense data and
-// answers their combined code; a sense read that fails itself is mapped without another sense
-// read, 18 then giving -1008.
-int32_t get_scanner_error_code(GLScanner* g, eStatus status);

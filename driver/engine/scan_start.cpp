@@ -1,6 +1,7 @@
 // Scan start: the scan setting, its gamma and halftone data, the device job and the back side.
 #include "scan_start.h"
 
+#include "calibration.h"
 #include "dbg_log.h"
 #include "driver_utils.h"
 #include "external_config.h"
@@ -429,7 +430,7 @@ int CKzdScanner::start_scan(stScannerAttri* r)
 
 void CKzdScanner::vScannerStartScan(stScannerAttri* r)
 {
-    int status = KZD_NO_DEVICE;
+    int status = DRV_TRANSFER_FAILURE;
     if (scanner_ != nullptr) {
         try {
             status = start_scan(r);
@@ -448,7 +449,7 @@ void CKzdScanner::vScannerReturnCISInfo(stScannerAttri* r)
     log_attributes("vScannerReturnCISInfo", r);
     int status = DRV_SUCCESS;
     if (scanner_ == nullptr) {
-        status = KZD_NO_DEVICE;
+        status = DRV_TRANSFER_FAILURE;
     } else if (!setting_.pipeline_built || (setting_.source & 0x08) == 0) {
         // Only a two-sided scan that started has a back side.
         status = DRV_NOT_SUPPORTED;

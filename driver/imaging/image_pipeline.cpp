@@ -6,7 +6,9 @@
 #include "image_mirror.h"
 #include "lookup_table.h"
 #include "magnification_correction.h"
-#include "param_convert.h"
+#include "device_error.h"
+#include "driver_result.h"
+#include "frame_convert.h"
 #include "scan_setting.h"
 
 #include <algorithm>

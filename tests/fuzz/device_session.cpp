@@ -1,6 +1,7 @@
 #include "device_session.h"
 
 #include "cali_file.h"
+#include "calibration.h"
 #include "driver_sleep.h"
 #include "fuzz_check.h"
 #include "gl_device.h"

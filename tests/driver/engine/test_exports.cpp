@@ -68,11 +68,11 @@ TEST(ExportedSet, InstancesAnswerThroughTheirEntry)
     stScannerInit init{};
     init.header.wFunctionCode = 0;
     object->KzdEntry(&init);
-    EXPECT_EQ(init.header.FUNC_STATUS, KZD_NO_DEVICE);
+    EXPECT_EQ(init.header.FUNC_STATUS, DRV_TRANSFER_FAILURE);
     stFirmwareFullVersionNumber versions{};
     versions.header.wFunctionCode = 137;
     object->KzdEntry(&versions);
-    EXPECT_EQ(versions.header.FUNC_STATUS, KZD_NO_DEVICE);
+    EXPECT_EQ(versions.header.FUNC_STATUS, DRV_TRANSFER_FAILURE);
     DRIVER_VERSION version{};
     version.header.wFunctionCode = 33;
     object->KzdEntry(&version);

@@ -39,6 +39,56 @@ TEST_F(Handlers, ResultTranslation)
     for (auto [in, out] : table) EXPECT_EQ(b->TransferErrCodePC2Mac(in), out) << in;
 }
 
+// Every code reaches the handler of its name: each read verb answers through Entry exactly what
+// the named handler answers when called directly, after the scalar settings were given values
+// that tell the handlers apart. A handler table with two entries swapped fails here.
+TEST_F(Handlers, EveryCodeReachesItsNamedHandler)
+{
+    using Handler = int32_t (EBase::*)(ECDB*);
+    const std::pair<int16_t, Handler> named[] = {
+        {64, &EBase::DoScannerInfo},      {65, &EBase::DoDepth},
+        {66, &EBase::DoAttached},         {67, &EBase::DoResolution},
+        {68, &EBase::DoPageLength},       {69, &EBase::DoScanFrame},
+        {72, &EBase::DoContrast},         {73, &EBase::DoThreshold},
+        {80, &EBase::DoExposure},         {81, &EBase::DoGamma},
+        {82, &EBase::DoSmhInput},         {83, &EBase::DoSmhOutput},
+        {84, &EBase::DoDither},           {85, &EBase::DoImage},
+        {96, &EBase::DoErrString},        {97, &EBase::DoInternalLUT},
+        {99, &EBase::DoOpticalRes},       {100, &EBase::DoTestReady},
+        {102, &EBase::ScanQualitySetting}, {103, &EBase::DoExpMode},
+        {105, &EBase::DoAPD},             {113, &EBase::DoGetScanImageInfo},
+        {130, &EBase::DoAutoLamp},        {134, &EBase::DoButtonStatus},
+        {149, &EBase::DoInterPolation},   {151, &EBase::DoNewLampControl},
+        {168, &EBase::DoSmartCalibration}, {176, &EBase::DoUltraSound},
+        {177, &EBase::DoAutoCrop},        {179, &EBase::DoPreviewScanMode},
+        {181, &EBase::DoPaperType},       {183, &EBase::DoHWJpeg},
+        {184, &EBase::DoHWCropDeskew},    {186, &EBase::DoScannerLastError},
+        {187, &EBase::DoShrinkableExposureRatio},
+    };
+    DirectBase b;
+    b.open();
+    // Distinct values in the switches that hold a plain number.
+    for (auto [code, value] : {std::pair{97, 3}, {102, 2}, {103, 1}, {84, 5}, {177, 7}, {183, 4}, {184, 6}})
+        ASSERT_EQ(b.entry(static_cast<int16_t>(code), SE_VERB_SET, static_cast<uint64_t>(value)), SE_OK) << code;
+
+    // Room for the largest record a read verb writes (a 16-bit gamma set).
+    std::vector<uint8_t> via_entry(1 << 20), direct(1 << 20);
+    for (const auto& [code, handler] : named) {
+        for (uint16_t verb : {SE_VERB_CAPABILITY, SE_VERB_CURRENT, SE_VERB_DEFAULT}) {
+            std::fill(via_entry.begin(), via_entry.end(), 0x5A);
+            std::fill(direct.begin(), direct.end(), 0x5A);
+            const int16_t answer = b.entry(code, verb, 0, via_entry.data());
+            ECDB block{};
+            block.code = code;
+            block.verb = verb;
+            block.record = reinterpret_cast<uintptr_t>(direct.data());
+            const int16_t expected = b->TransferErrCodePC2Mac(((*b).*handler)(&block));
+            EXPECT_EQ(answer, expected) << "code " << code << " verb " << verb;
+            EXPECT_TRUE(via_entry == direct) << "code " << code << " verb " << verb;
+        }
+    }
+}
+
 TEST_F(Handlers, CodesWithoutHandlerAnswerZero)
 {
     open_first();

@@ -4,7 +4,7 @@
 // every buffer empty), and is not cleared between scans.
 #pragma once
 
-#include "calibration.h"
+#include "cali_param.h"
 #include "driver_utils.h"
 #include "ext_frame.h"
 #include "image_setting.h"

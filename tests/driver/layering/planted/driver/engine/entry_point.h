@@ -1,0 +1,2 @@
+// An engine header, included from below by the planted breach.
+#pragma once
