@@ -14,10 +14,10 @@ constexpr uint32_t kPixels = 40800;
 constexpr uint32_t kChannels = 3;
 constexpr uint32_t kLines = 256;
 
-_CALI_PARAM& record()
+CALI_PARAM& record()
 {
-    static _CALI_PARAM c = [] {
-        _CALI_PARAM r{};
+    static CALI_PARAM c = [] {
+        CALI_PARAM r{};
         r.colour = 1;
         r.pixels = kPixels;
         r.lines = kLines;
@@ -40,9 +40,9 @@ _CALI_PARAM& record()
     return c;
 }
 
-void run(benchmark::State& state, void (*reduction)(_CALI_PARAM*))
+void run(benchmark::State& state, void (*reduction)(CALI_PARAM*))
 {
-    _CALI_PARAM& c = record();
+    CALI_PARAM& c = record();
     for (auto _ : state) {
         reduction(&c);
         benchmark::ClobberMemory();

@@ -133,7 +133,7 @@ void single_bit(benchmark::State& state, int index)
     uint8_t map[256];
     for (int i = 0; i < 256; ++i) map[i] = static_cast<uint8_t>(i);
     uint8_t pattern[1 + 16 * 16];
-    _HALFTONE_PARAM* p = SingleBitProcessPrologue(1, map, index, pattern, 0, nullptr);
+    HALFTONE_PARAM* p = SingleBitProcessPrologue(1, map, index, pattern, 0, nullptr);
     for (auto _ : state) {
         for (int l = 0; l < kChunkLines; ++l)
             SingleBitProcess(p, &dst[static_cast<size_t>(l) * ((kGreyWidth + 7) / 8)],

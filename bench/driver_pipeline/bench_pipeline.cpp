@@ -115,7 +115,7 @@ using vips::VImage;
 // the output size, in a memory image. Seconds of one run on one thread, wall and processor time.
 std::pair<double, double> libvips_run(const Case& c, lftest::PipelineSetting& setting, const std::vector<uint8_t>& ring)
 {
-    const _IMAGE_SETTING& f = setting.front();
+    const IMAGE_SETTING& f = setting.front();
     const PipelineConfig& cfg = c.config;
     const int bands = cfg.image_type == IMAGE_TYPE_COLOUR ? 3 : 1;
     const VipsBandFormat format = cfg.depth == 16 ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR;
@@ -167,7 +167,7 @@ std::pair<double, double> libvips_run(const Case& c, lftest::PipelineSetting& se
 void run_case(benchmark::State& state, const Case& c)
 {
     lftest::PipelineSetting setting(c.config);
-    _IMAGE_SETTING& f = setting.front();
+    IMAGE_SETTING& f = setting.front();
     lftest::LineSource source(lftest::test_image(uint64_t{kRingLines} * f.scan_row_bytes, 3));
     std::vector<uint8_t> buffer(size_t{f.output_row_bytes} * c.host_lines);
     double stage_time[7] = {};

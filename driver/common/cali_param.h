@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-struct _CALI_PARAM;
+struct CALI_PARAM;
 
 constexpr uint32_t CALI_SAMPLE_LINES = 256; // lines of one shading scan
 constexpr uint32_t CALI_MAX_LINES = 1024;   // the most sample lines a column holds
@@ -15,12 +15,12 @@ constexpr size_t CALI_PARAMS_SIZE = 128;    // the device's calibration paramete
 constexpr size_t CALI_PATH_SIZE = 256;
 constexpr uint16_t CALI_MARKER = 0xFFFF;
 
-using cali_reduce_fn = void (*)(_CALI_PARAM*);
-using cali_column_fn = uint16_t (*)(_CALI_PARAM*);
+using cali_reduce_fn = void (*)(CALI_PARAM*);
+using cali_column_fn = uint16_t (*)(CALI_PARAM*);
 
 // The calibration record. Shading lines are chunky (pixel by pixel, channel by channel within a
 // pixel for colour), 16 bits per sample; both have line_bytes bytes.
-struct _CALI_PARAM {
+struct CALI_PARAM {
     char path[CALI_PATH_SIZE]{}; // the calibration file; empty when it has no usable name
     uint16_t source = 0;         // the key's parts: SRC
     uint16_t quality = 0;        // QT

@@ -33,13 +33,13 @@ bool name_byte(char c)
 }
 
 // A terminated, non-empty file name.
-bool has_path(const _CALI_PARAM* c)
+bool has_path(const CALI_PARAM* c)
 {
     const size_t length = strnlen(c->path, sizeof c->path);
     return length > 0 && length < sizeof c->path;
 }
 
-void make_key(const _CALI_PARAM* c, char* key)
+void make_key(const CALI_PARAM* c, char* key)
 {
     get_cali_data_key(c->source, c->quality, c->resolution, c->colour != 0 ? 1 : 0, c->exposure_ratio, c->bqm, c->ecc,
                       key, CALI_KEY_SIZE);
@@ -135,7 +135,7 @@ uint16_t get_calibrator_resolution(const GLScanner* g, uint16_t source, int reso
     return chosen;
 }
 
-int load_calibration_from_file(_CALI_PARAM* c)
+int load_calibration_from_file(CALI_PARAM* c)
 {
     DBG_LOG(kLogParameters, "load_calibration_from_file\n");
     if (c == nullptr) return DRV_CALIBRATION_FILE;
@@ -180,7 +180,7 @@ int load_calibration_from_file(_CALI_PARAM* c)
     return DRV_SUCCESS;
 }
 
-int save_calibration_to_file(_CALI_PARAM* c)
+int save_calibration_to_file(CALI_PARAM* c)
 {
     DBG_LOG(kLogParameters, "save_calibration_to_file\n");
     if (c == nullptr) return DRV_CALIBRATION_FILE;
@@ -234,11 +234,11 @@ int save_calibration_to_file(_CALI_PARAM* c)
     return DRV_SUCCESS;
 }
 
-void erase_cali_data(GLScanner* g, _SCAN_SETTING* s, stEraseCaliData* request)
+void erase_cali_data(GLScanner* g, SCAN_SETTING* s, stEraseCaliData* request)
 {
     DBG_LOG(kLogParameters, "erase_cali_data\n");
     if (g == nullptr || request == nullptr) return;
-    if (s != nullptr) s->active_calibration = _CALI_PARAM{};
+    if (s != nullptr) s->active_calibration = CALI_PARAM{};
     char path[CALI_PATH_SIZE];
     if (!get_scanner_cali_data_file_path(g, path)) {
         DBG_LOG(kLogErrors, "erase_cali_data: no calibration file name\n");

@@ -8,8 +8,8 @@
 #include <cstdint>
 
 struct GLScanner;
-struct _SCAN_SETTING;
-struct _CALI_PARAM;
+struct SCAN_SETTING;
+struct CALI_PARAM;
 
 constexpr size_t CALI_KEY_SIZE = 64;
 constexpr char CALI_CORRUPT_SUFFIX[] = ".corrupt";
@@ -39,11 +39,11 @@ uint16_t get_calibrator_resolution(const GLScanner* g, uint16_t source, int reso
 // Replaces the record's lines and parameter block with the stored ones for its key. 1; -2003 when
 // there is no usable record (no file name, no file, a damaged store, no entry, or blobs that are
 // not two equal, non-empty lines of whole pixels); -1007 for memory.
-int load_calibration_from_file(_CALI_PARAM* c);
+int load_calibration_from_file(CALI_PARAM* c);
 // Stores the record under its key. A damaged store is first moved aside to "<name>.corrupt", or,
 // when that name is taken, to the first free "<name>.corrupt.N" (N from 2 to 99). 1 or -2003; a
 // failure leaves the file as it was.
-int save_calibration_to_file(_CALI_PARAM* c);
+int save_calibration_to_file(CALI_PARAM* c);
 // Clears the active calibration, then removes the records of the request's calibrator resolution
 // (at source code 1), or the whole file for resolution 0. A missing file counts as erased.
-void erase_cali_data(GLScanner* g, _SCAN_SETTING* s, stEraseCaliData* request);
+void erase_cali_data(GLScanner* g, SCAN_SETTING* s, stEraseCaliData* request);

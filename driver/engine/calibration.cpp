@@ -38,7 +38,7 @@ int finish(int status)
     return status;
 }
 
-unsigned channels_of(const _CALI_PARAM* c)
+unsigned channels_of(const CALI_PARAM* c)
 {
     return c->colour != 0 ? 3 : 1;
 }
@@ -66,7 +66,7 @@ uint32_t select_rank(const uint16_t* v, uint32_t n, uint32_t rank)
 }
 
 // Every pixel column of `samples` through the column statistic into `line`.
-void reduce(_CALI_PARAM* c, const std::vector<uint16_t>& samples, std::vector<uint16_t>& line)
+void reduce(CALI_PARAM* c, const std::vector<uint16_t>& samples, std::vector<uint16_t>& line)
 {
     const size_t width = size_t{c->pixels} * channels_of(c);
     const uint32_t lines = std::min(c->lines, CALI_MAX_LINES);
@@ -80,9 +80,9 @@ void reduce(_CALI_PARAM* c, const std::vector<uint16_t>& samples, std::vector<ui
     }
 }
 
-void fill_window(GLScanner* g, _SCAN_SETTING* s, ScanJob* job, uint8_t kind)
+void fill_window(GLScanner* g, SCAN_SETTING* s, ScanJob* job, uint8_t kind)
 {
-    const _CALI_PARAM& c = s->working_calibration;
+    const CALI_PARAM& c = s->working_calibration;
     const auto resolution = static_cast<uint16_t>(c.resolution);
     uint16_t lights = 3;
     if (is_scanner_support_multi_light(g) && s->scan_mode.cLightCount != 0) lights = s->scan_mode.cLightCount;
@@ -123,14 +123,14 @@ void fill_window(GLScanner* g, _SCAN_SETTING* s, ScanJob* job, uint8_t kind)
 }
 
 // One shading scan of `kind` into the working record's line of that kind.
-int take_shading(GLScanner* g, _SCAN_SETTING* s, uint8_t kind)
+int take_shading(GLScanner* g, SCAN_SETTING* s, uint8_t kind)
 {
     const bool white = kind == kWhiteWindow;
     const char* name = white ? "do_white()" : "do_dark()";
     DBG_LOG(kLogParameters, "%s\n", name);
     ScanJob* job = g == nullptr ? nullptr : white ? g->white_job : g->dark_job;
     if (s == nullptr || job == nullptr) return finish(DRV_STAGE_FAILURE);
-    _CALI_PARAM* c = &s->working_calibration;
+    CALI_PARAM* c = &s->working_calibration;
     std::vector<uint16_t>& samples = white ? c->white_samples : c->dark_samples;
     std::vector<uint16_t>& line = white ? c->white_line : c->dark_line;
 
@@ -185,7 +185,7 @@ int take_shading(GLScanner* g, _SCAN_SETTING* s, uint8_t kind)
 }
 
 // Points the device record's shading state at the record's lines and sends them.
-int send_shading(GLScanner* g, _CALI_PARAM* c)
+int send_shading(GLScanner* g, CALI_PARAM* c)
 {
     const uint64_t have = std::min(c->dark_line.size(), c->white_line.size()) * uint64_t{2};
     if (c->line_bytes == 0 || have < c->line_bytes) return DRV_STAGE_FAILURE;
@@ -210,7 +210,7 @@ int device_code(GLScanner* g, eStatus st)
 // white level must lie well above the dark: a span below kLeastShadingSpan amplifies a column more
 // than sixteen times, which no lamp-lit white strip calls for, and a span of zero or less turns it
 // black. A record that fails is damage the store cannot see, and is made again.
-const char* unfit_record(GLScanner* g, const _SCAN_SETTING* s, const _CALI_PARAM* c)
+const char* unfit_record(GLScanner* g, const SCAN_SETTING* s, const CALI_PARAM* c)
 {
     const size_t width = size_t{c->pixels} * channels_of(c);
     if (c->pixels == 0 || c->dark_line.size() != width || c->white_line.size() != width) return "no lines";
@@ -223,12 +223,12 @@ const char* unfit_record(GLScanner* g, const _SCAN_SETTING* s, const _CALI_PARAM
 
 } // namespace
 
-int do_calibrate(GLScanner* g, _SCAN_SETTING* s)
+int do_calibrate(GLScanner* g, SCAN_SETTING* s)
 {
     DBG_LOG(kLogParameters, "do_calibrate\n");
     if (g == nullptr || s == nullptr) return finish(DRV_STAGE_FAILURE);
     get_calibration_setting(g, s);
-    _CALI_PARAM* c = &s->working_calibration;
+    CALI_PARAM* c = &s->working_calibration;
     if (c->resolution == 0) {
         DBG_LOG(kLogErrors, "do_calibrate: no calibrator resolution for %u dpi\n", s->x_resolution);
         return finish(DRV_STAGE_FAILURE);
@@ -255,9 +255,9 @@ int do_calibrate(GLScanner* g, _SCAN_SETTING* s)
     return finish(DRV_SUCCESS);
 }
 
-void get_calibration_setting(GLScanner* g, _SCAN_SETTING* s)
+void get_calibration_setting(GLScanner* g, SCAN_SETTING* s)
 {
-    _CALI_PARAM* c = &s->working_calibration;
+    CALI_PARAM* c = &s->working_calibration;
     if (!get_scanner_cali_data_file_path(g, c->path))
         DBG_LOG(kLogErrors, "get_calibration_setting: no calibration file name in the module folder\n");
     c->source = s->source;
@@ -288,17 +288,17 @@ uint16_t get_calibrator_factor(const GLScanner* g, uint16_t source, int, int typ
     return get_u16le(g->resolutions[static_cast<size_t>(get_scanner_media(g, source))].data() + at);
 }
 
-int do_dark(GLScanner* g, _SCAN_SETTING* s)
+int do_dark(GLScanner* g, SCAN_SETTING* s)
 {
     return take_shading(g, s, kDarkWindow);
 }
 
-int do_white(GLScanner* g, _SCAN_SETTING* s)
+int do_white(GLScanner* g, SCAN_SETTING* s)
 {
     return take_shading(g, s, kWhiteWindow);
 }
 
-int update_calibrator_from_scanner(GLScanner* g, _CALI_PARAM* c)
+int update_calibrator_from_scanner(GLScanner* g, CALI_PARAM* c)
 {
     DBG_LOG(kLogParameters, "update_calibrator_from_scanner\n");
     if (g == nullptr || c == nullptr) return finish(DRV_STAGE_FAILURE);
@@ -316,7 +316,7 @@ int update_calibrator_from_scanner(GLScanner* g, _CALI_PARAM* c)
     return finish(send_shading(g, c));
 }
 
-int update_calibrator_to_scanner(GLScanner* g, _CALI_PARAM* c)
+int update_calibrator_to_scanner(GLScanner* g, CALI_PARAM* c)
 {
     DBG_LOG(kLogParameters, "update_calibrator_to_scanner\n");
     if (g == nullptr || c == nullptr) return finish(DRV_STAGE_FAILURE);
@@ -340,22 +340,22 @@ int check_calibration_status(GLScanner* g)
     return finish((g->system_status[kStatusCheckByte] & kCalibrationValid) != 0 ? DRV_SUCCESS : DRV_CALIBRATION_FILE);
 }
 
-void cali_shadingForDarkChunky(_CALI_PARAM* c)
+void cali_shadingForDarkChunky(CALI_PARAM* c)
 {
     reduce(c, c->dark_samples, c->dark_line);
 }
 
-void cali_shadingForWhiteChunky(_CALI_PARAM* c)
+void cali_shadingForWhiteChunky(CALI_PARAM* c)
 {
     reduce(c, c->white_samples, c->white_line);
 }
 
-void cali_white_shading_for_multiple_exposure_mode(_CALI_PARAM* c)
+void cali_white_shading_for_multiple_exposure_mode(CALI_PARAM* c)
 {
     cali_shadingForWhiteChunky(c);
 }
 
-uint16_t cali_sortMid(_CALI_PARAM* c)
+uint16_t cali_sortMid(CALI_PARAM* c)
 {
     const uint32_t n = std::min(c->lines, CALI_MAX_LINES);
     if (n == 0) return 0;
@@ -374,7 +374,7 @@ uint16_t cali_sortMid(_CALI_PARAM* c)
     return count > 0 ? static_cast<uint16_t>(sum / count) : cali_average(c);
 }
 
-uint16_t cali_average(_CALI_PARAM* c)
+uint16_t cali_average(CALI_PARAM* c)
 {
     const uint32_t n = std::min(c->lines, CALI_MAX_LINES);
     if (n == 0) return 0;
@@ -389,10 +389,10 @@ int compare(const void* a, const void* b)
     return (x > y) - (x < y);
 }
 
-void copy_calibration_scalars(_CALI_PARAM* to, const _CALI_PARAM* from)
+void copy_calibration_scalars(CALI_PARAM* to, const CALI_PARAM* from)
 {
     if (to == nullptr || from == nullptr || to == from) return;
-    *to = _CALI_PARAM{};
+    *to = CALI_PARAM{};
     std::memcpy(to->path, from->path, sizeof to->path);
     to->source = from->source;
     to->quality = from->quality;
@@ -412,7 +412,7 @@ void copy_calibration_scalars(_CALI_PARAM* to, const _CALI_PARAM* from)
     to->marker = from->marker;
 }
 
-void release_calibration_buffers(_CALI_PARAM* c)
+void release_calibration_buffers(CALI_PARAM* c)
 {
     if (c == nullptr) return;
     release(c->white_samples);

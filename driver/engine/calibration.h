@@ -11,7 +11,7 @@
 #include <cstdint>
 
 struct GLScanner;
-struct _SCAN_SETTING;
+struct SCAN_SETTING;
 
 // Reuses a stored calibration when the scan setting allows it, the record fits the scan (lines as
 // wide as the calibration window, white well above dark in every column) and the device and its
@@ -20,23 +20,23 @@ struct _SCAN_SETTING;
 // calibration just made. On success the active calibration becomes a copy of the working
 // record's scalar fields. 1, or the first failure: -1008 for a calibrator resolution of 0 (before
 // any device traffic), -1007 for memory, or a mapped device status.
-int do_calibrate(GLScanner* g, _SCAN_SETTING* s);
+int do_calibrate(GLScanner* g, SCAN_SETTING* s);
 // Fills the working record: file path, key parts, factors and reduction functions.
-void get_calibration_setting(GLScanner* g, _SCAN_SETTING* s);
+void get_calibration_setting(GLScanner* g, SCAN_SETTING* s);
 // The u16 of the source's media resolution payload at byte 88 (type 1), 92 (type 3) or 90.
 uint16_t get_calibrator_factor(const GLScanner* g, uint16_t source, int resolution, int type);
 // One dark or white shading scan, reduced into the working record's dark or white line. Once the
 // device scan was started, every failure stops it. 1, -1007, or -1008 for a reply with no pixels
 // or not 1 to 1024 lines, a short page or a failed read; else the mapped device status.
-int do_dark(GLScanner* g, _SCAN_SETTING* s);
-int do_white(GLScanner* g, _SCAN_SETTING* s);
+int do_dark(GLScanner* g, SCAN_SETTING* s);
+int do_white(GLScanner* g, SCAN_SETTING* s);
 
 // After a fresh shading: reads the device's parameter block into the record, then sends both
 // shading lines. 1, -1008 for a failed parameter read, -1007, or the mapped status of the send.
-int update_calibrator_from_scanner(GLScanner* g, _CALI_PARAM* c);
+int update_calibrator_from_scanner(GLScanner* g, CALI_PARAM* c);
 // For a stored record: sends its parameter block, then both shading lines. 1, -2003 without a
 // parameter block, -1008 for a failed parameter send, or the mapped status of the shading send.
-int update_calibrator_to_scanner(GLScanner* g, _CALI_PARAM* c);
+int update_calibrator_to_scanner(GLScanner* g, CALI_PARAM* c);
 // Asks the device to check its calibration (system status byte 11 bit 0) and reads the answer
 // (bit 4). 1 when valid, -2003 when not, or a mapped device status.
 int check_calibration_status(GLScanner* g);
@@ -44,18 +44,18 @@ int check_calibration_status(GLScanner* g);
 // The reductions: every pixel column of the samples (colour or grey) goes through the column
 // statistic into the next position of the line. The multiple-exposure white reduction is the
 // white chunky one (one exposure segment per line).
-void cali_shadingForDarkChunky(_CALI_PARAM* c);
-void cali_shadingForWhiteChunky(_CALI_PARAM* c);
-void cali_white_shading_for_multiple_exposure_mode(_CALI_PARAM* c);
+void cali_shadingForDarkChunky(CALI_PARAM* c);
+void cali_shadingForWhiteChunky(CALI_PARAM* c);
+void cali_white_shading_for_multiple_exposure_mode(CALI_PARAM* c);
 // The mean of the column's samples strictly inside 95 %-105 % of its median (the sample at index
 // n / 2 of the sorted column); the plain mean when none is. n = lines, at most 1024.
-uint16_t cali_sortMid(_CALI_PARAM* c);
+uint16_t cali_sortMid(CALI_PARAM* c);
 // The truncated mean of the column's n samples; 0 when n is 0.
-uint16_t cali_average(_CALI_PARAM* c);
+uint16_t cali_average(CALI_PARAM* c);
 // Ascending order of u16 for qsort.
 int compare(const void* a, const void* b);
 
 // The scalar fields of a record (key parts, sizes, path), without any buffer.
-void copy_calibration_scalars(_CALI_PARAM* to, const _CALI_PARAM* from);
+void copy_calibration_scalars(CALI_PARAM* to, const CALI_PARAM* from);
 // Releases the record's line, sample and parameter buffers.
-void release_calibration_buffers(_CALI_PARAM* c);
+void release_calibration_buffers(CALI_PARAM* c);

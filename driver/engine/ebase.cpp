@@ -51,7 +51,7 @@ uint32_t calculateRowBytes(uint32_t width, uint32_t type, uint16_t depth)
     return 0;
 }
 
-EBase::EBase(_ERANGE* contrast, short ditherCount, EDITHER* dithers, _ERANGE* exposure, _ERANGE* offset,
+EBase::EBase(ERangeEntry* contrast, short ditherCount, EDITHER* dithers, ERangeEntry* exposure, ERangeEntry* offset,
              short /*deviceIndex*/, int brightness, int contrastDefault, short ditherDefault, int exposureDefault,
              int offsetDefault, stEXPOSURETIME* exposureRecord, short exposureMode, CInterface* iface)
     : interface_(iface), contrastRange_(contrast), ditherCount_(ditherCount), dithers_(dithers),

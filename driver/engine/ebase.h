@@ -45,7 +45,7 @@ struct EImageGeometry {
 
 class EBase {
 public:
-    EBase(_ERANGE* contrast, short ditherCount, EDITHER* dithers, _ERANGE* exposure, _ERANGE* offset,
+    EBase(ERangeEntry* contrast, short ditherCount, EDITHER* dithers, ERangeEntry* exposure, ERangeEntry* offset,
           short deviceIndex, int brightness, int contrastDefault, short ditherDefault, int exposureDefault,
           int offsetDefault, stEXPOSURETIME* exposureRecord, short exposureMode, CInterface* iface);
     virtual ~EBase();
@@ -160,7 +160,7 @@ private:
     // The channel value of a plane (the master for planes 4, 2 and 1), or -108 for another plane.
     int32_t toneChannelValue(uint32_t plane, const uint32_t* values, uint32_t master, uint32_t* out) const;
     // Verbs 4 and 5 of the tone codes: `value` as a table index or a value, its counterpart written.
-    int32_t convertIndex(ECDB* block, const _ERANGE* table) const;
+    int32_t convertIndex(ECDB* block, const ERangeEntry* table) const;
     // Forgets the tone tables once a start has handed them over.
     void releaseGammaBuffer(stScannerAttri& a);
 
@@ -217,11 +217,11 @@ private:
     uint16_t exposureMode_ = 0;
     stEXPOSURETIME exposureRecord_{};
 
-    _ERANGE* contrastRange_;
+    ERangeEntry* contrastRange_;
     short ditherCount_;
     EDITHER* dithers_;
-    _ERANGE* exposureRange_;
-    _ERANGE* offsetRange_;
+    ERangeEntry* exposureRange_;
+    ERangeEntry* offsetRange_;
     int brightnessDefault_;
     int contrastDefault_;
     short ditherDefault_;

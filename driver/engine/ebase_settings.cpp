@@ -114,7 +114,7 @@ int32_t EBase::toneChannelValue(uint32_t plane, const uint32_t* values, uint32_t
     return SE_OK;
 }
 
-int32_t EBase::convertIndex(ECDB* block, const _ERANGE* table) const
+int32_t EBase::convertIndex(ECDB* block, const ERangeEntry* table) const
 {
     const auto v = static_cast<int32_t>(low32(block->value));
     int32_t out = 0;

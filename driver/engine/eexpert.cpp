@@ -17,9 +17,9 @@ namespace {
 
 // Tone tables and defaults handed to every opened device. Nothing fills them: the handlers answer
 // from empty tables.
-_ERANGE gContrastRange[ERANGE_MAX_ENTRIES] = {};
-_ERANGE gExposureRange[ERANGE_MAX_ENTRIES] = {};
-_ERANGE gOffsetRange[ERANGE_MAX_ENTRIES] = {};
+ERangeEntry gContrastRange[ERANGE_MAX_ENTRIES] = {};
+ERangeEntry gExposureRange[ERANGE_MAX_ENTRIES] = {};
+ERangeEntry gOffsetRange[ERANGE_MAX_ENTRIES] = {};
 constexpr short kDitherCount = 12;
 EDITHER gDitherTable[kDitherCount] = {};
 stEXPOSURETIME gDefExposureTime = {};

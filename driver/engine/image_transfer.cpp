@@ -25,7 +25,7 @@ void CKzdScanner::vScannerGetImage(stGetImage* r)
     DBG_LOG(kLogParameters, "vScannerGetImage() ScanLineNo = %u\n", r->ScanLineNo);
     r->dwLinesDone = 0;
     r->dwEndOfImage = 0;
-    _IMAGE_SETTING& front = setting_.front_side;
+    IMAGE_SETTING& front = setting_.front_side;
     int status = DRV_SUCCESS;
     if (scanner_ == nullptr) {
         status = DRV_TRANSFER_FAILURE;
@@ -68,7 +68,7 @@ void CKzdScanner::vScannerAbortScan(stAbort* r)
 
 void CKzdScanner::free_disposable_buffers()
 {
-    for (_IMAGE_SETTING* side : {&setting_.front_side, &setting_.back_side}) {
+    for (IMAGE_SETTING* side : {&setting_.front_side, &setting_.back_side}) {
         vMyGlobalFree(nullptr, &side->gamma_block);
         side->gamma = GAMMA_INFO{};
     }

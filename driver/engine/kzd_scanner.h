@@ -88,7 +88,7 @@ public:
     // (0 open, 4 not open, else the status scanner_new answered), the scan setting and the folders.
     GLScanner* scanner() const { return scanner_; }
     int32_t open_status() const { return open_status_; }
-    const _SCAN_SETTING& scan_setting() const { return setting_; }
+    const SCAN_SETTING& scan_setting() const { return setting_; }
     const std::string& module_folder() const { return module_folder_; }
     const std::string& writable_folder() const { return writable_folder_; }
 
@@ -104,7 +104,7 @@ private:
 
     GLScanner* scanner_ = nullptr;
     char version_[16] = {};
-    _SCAN_SETTING setting_{};
+    SCAN_SETTING setting_{};
     stPaperSensorParams paper_sensor_{};
     int32_t open_status_ = 4;
     std::string module_folder_;

@@ -22,7 +22,7 @@ constexpr size_t kMeasuredAt = 104;
 
 constexpr uint32_t kColourPlanes = 14;
 
-void skip_correction(_SCAN_SETTING* setting)
+void skip_correction(SCAN_SETTING* setting)
 {
     free_magnification_correction_module(setting);
     DBG_LOG(1, "init_magnification_correction_module() - correction skipped\n");
@@ -56,7 +56,7 @@ int init_magnification_correction_coords(GLScanner* g, stScannerAttri* attribute
     return 1;
 }
 
-int init_magnification_correction_settings(GLScanner*, _SCAN_SETTING* setting,
+int init_magnification_correction_settings(GLScanner*, SCAN_SETTING* setting,
                                            CoordinateCorrectionParameter* parameter)
 {
     auto& s = parameter->settings;
@@ -111,7 +111,7 @@ int init_magnification_rgb_alignment_settings(GLScanner* g, CoordinateCorrection
     return 1;
 }
 
-int init_magnification_correction_module(GLScanner* g, stScannerAttri* attributes, _SCAN_SETTING* setting)
+int init_magnification_correction_module(GLScanner* g, stScannerAttri* attributes, SCAN_SETTING* setting)
 {
     // A context left over from a scan that was not released is freed, not lost; the record and
     // the range start cleared, so nothing of an earlier scan is carried over.
@@ -142,7 +142,7 @@ int init_magnification_correction_module(GLScanner* g, stScannerAttri* attribute
     return 1;
 }
 
-void free_magnification_correction_module(_SCAN_SETTING* setting)
+void free_magnification_correction_module(SCAN_SETTING* setting)
 {
     if (setting == nullptr || setting->magnification == nullptr) return;
     MagnificationCorrectionExit(setting->magnification);

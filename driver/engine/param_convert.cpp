@@ -41,7 +41,7 @@ uint32_t walk_resolutions(const uint8_t* list, uint32_t request, uint32_t value)
     return value;
 }
 
-uint16_t light_channels(const GLScanner* g, const _SCAN_SETTING* s)
+uint16_t light_channels(const GLScanner* g, const SCAN_SETTING* s)
 {
     const uint8_t count = s->scan_mode.cLightCount;
     return is_scanner_support_multi_light(g) && count != 0 ? count : kDefaultLights;
@@ -56,7 +56,7 @@ uint32_t window_size(uint32_t size, uint32_t start, uint32_t glass)
     return std::min(round_up_to_8(size), room);
 }
 
-void fill_parameters(GLScanner* g, const _SCAN_SETTING* s, ScanJob* job, bool correction_on)
+void fill_parameters(GLScanner* g, const SCAN_SETTING* s, ScanJob* job, bool correction_on)
 {
     const bool isp_flag = (get_u16le(g->isp_a.data()) & 1) != 0;
     const int media = get_scanner_media(g, s->source);
@@ -79,7 +79,7 @@ void fill_parameters(GLScanner* g, const _SCAN_SETTING* s, ScanJob* job, bool co
     job->set_source(convert_to_par_source(g, s));
 }
 
-void fill_window(GLScanner* g, const _SCAN_SETTING* s, ScanJob* job)
+void fill_window(GLScanner* g, const SCAN_SETTING* s, ScanJob* job)
 {
     const stSetScannerScanMode& mode = s->scan_mode;
     job->set_window_kind(0);
@@ -103,7 +103,7 @@ void fill_window(GLScanner* g, const _SCAN_SETTING* s, ScanJob* job)
 }
 
 // What the calibration action record carries of the multiple-exposure setting.
-void fill_calibration_action(GLScanner* g, const _SCAN_SETTING* s)
+void fill_calibration_action(GLScanner* g, const SCAN_SETTING* s)
 {
     uint8_t* a = g->calibration_action.data();
     a[8] = s->bqm_switch != 0 ? 1 : 0;
@@ -149,7 +149,7 @@ int32_t get_multiple_exposure_pixels_per_segment(int32_t segments, int32_t pixel
     return pixels / segments;
 }
 
-uint8_t is_preview_scan(const _SCAN_SETTING* s)
+uint8_t is_preview_scan(const SCAN_SETTING* s)
 {
     return s->scan_mode.ScanMode & 1;
 }
@@ -164,22 +164,22 @@ int get_scanner_media(const GLScanner* g, uint16_t source)
     return media;
 }
 
-uint32_t convert_to_par_source(const GLScanner*, const _SCAN_SETTING* s)
+uint32_t convert_to_par_source(const GLScanner*, const SCAN_SETTING* s)
 {
     return (s->source & 0x0A) != 0 ? PAR_SOURCE_FEEDER : PAR_SOURCE_FLATBED;
 }
 
-uint8_t convert_to_par_duplex(const GLScanner*, const _SCAN_SETTING* s)
+uint8_t convert_to_par_duplex(const GLScanner*, const SCAN_SETTING* s)
 {
     return (s->source & 0x08) != 0 ? 3 : 1;
 }
 
-uint32_t convert_to_par_format(const GLScanner*, const _SCAN_SETTING*)
+uint32_t convert_to_par_format(const GLScanner*, const SCAN_SETTING*)
 {
     return PAR_FORMAT_RAW;
 }
 
-uint8_t convert_to_par_mono(const GLScanner*, const _SCAN_SETTING* s)
+uint8_t convert_to_par_mono(const GLScanner*, const SCAN_SETTING* s)
 {
     const uint16_t planes = s->color_planes;
     if ((planes & 0x0E) != 0) return 0;
@@ -189,13 +189,13 @@ uint8_t convert_to_par_mono(const GLScanner*, const _SCAN_SETTING* s)
     return 0;
 }
 
-uint32_t convert_to_par_dot_x(const _SCAN_SETTING* s, uint32_t x_resolution, bool correction_on)
+uint32_t convert_to_par_dot_x(const SCAN_SETTING* s, uint32_t x_resolution, bool correction_on)
 {
     if (correction_on) return s->corrected_start_x;
     return get_scan_start(x_resolution, s->frame);
 }
 
-uint32_t convert_to_par_dot_y(const GLScanner*, const _SCAN_SETTING* s, uint32_t y_resolution)
+uint32_t convert_to_par_dot_y(const GLScanner*, const SCAN_SETTING* s, uint32_t y_resolution)
 {
     return saturate_u32(thousandths_to_pixels(s->frame.top, y_resolution));
 }
@@ -212,7 +212,7 @@ uint32_t get_glass_length(const GLScanner* g, int media, uint32_t resolution)
     return saturate_u32(pixels * resolution / get_scanner_max_y_resolution(g, media));
 }
 
-uint32_t convert_to_par_width(const GLScanner* g, const _SCAN_SETTING* s, uint32_t x_resolution, bool correction_on)
+uint32_t convert_to_par_width(const GLScanner* g, const SCAN_SETTING* s, uint32_t x_resolution, bool correction_on)
 {
     if (correction_on) {
         const int64_t width = int64_t{s->corrected_end_x} - int64_t{s->corrected_start_x} + 2;
@@ -221,17 +221,17 @@ uint32_t convert_to_par_width(const GLScanner* g, const _SCAN_SETTING* s, uint32
     return std::min(get_scan_width(x_resolution, s->frame), get_glass_width(g, get_scanner_media(g, s->source), x_resolution));
 }
 
-uint32_t convert_to_par_height(const GLScanner* g, const _SCAN_SETTING* s, uint32_t y_resolution)
+uint32_t convert_to_par_height(const GLScanner* g, const SCAN_SETTING* s, uint32_t y_resolution)
 {
     return std::min(get_scan_height(y_resolution, s->frame), get_glass_length(g, get_scanner_media(g, s->source), y_resolution));
 }
 
-uint8_t convert_to_par_bit(const GLScanner*, const _SCAN_SETTING* s)
+uint8_t convert_to_par_bit(const GLScanner*, const SCAN_SETTING* s)
 {
     return static_cast<uint8_t>(s->color_switch != 0 ? s->depth * 3 : s->depth);
 }
 
-uint8_t convert_to_par_sampling_line(const GLScanner* g, const _SCAN_SETTING* s)
+uint8_t convert_to_par_sampling_line(const GLScanner* g, const SCAN_SETTING* s)
 {
     if (s->sample_lines < 2) return 1;
     const int media = get_scanner_media(g, s->source);
@@ -240,17 +240,17 @@ uint8_t convert_to_par_sampling_line(const GLScanner* g, const _SCAN_SETTING* s)
         std::min<uint32_t>({s->sample_lines, get_scanner_max_multi_sampling_line(g), media_most}));
 }
 
-uint8_t convert_to_par_quality(const GLScanner*, const _SCAN_SETTING* s)
+uint8_t convert_to_par_quality(const GLScanner*, const SCAN_SETTING* s)
 {
     return s->quality == 2 ? 2 : s->quality != 0 ? 1 : 0;
 }
 
-uint8_t convert_to_par_media(const GLScanner* g, const _SCAN_SETTING* s)
+uint8_t convert_to_par_media(const GLScanner* g, const SCAN_SETTING* s)
 {
     return static_cast<uint8_t>(get_scanner_media(g, s->source));
 }
 
-void convert_to_scan_job(GLScanner* g, const _SCAN_SETTING* s, ScanJob* job)
+void convert_to_scan_job(GLScanner* g, const SCAN_SETTING* s, ScanJob* job)
 {
     *job = ScanJob{};
     const bool correction_on = s->magnification != nullptr;
@@ -261,7 +261,7 @@ void convert_to_scan_job(GLScanner* g, const _SCAN_SETTING* s, ScanJob* job)
             job->width(), job->height(), job->dot_x(), job->dot_y(), job->bits_per_pixel());
 }
 
-int convert_to_scanner_gamma_table(GLScanner* g, const _SCAN_SETTING* s)
+int convert_to_scanner_gamma_table(GLScanner* g, const SCAN_SETTING* s)
 {
     const GAMMA_INFO& set = s->front_side.gamma;
     const bool colour = set.channel_mask == 7;

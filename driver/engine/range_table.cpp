@@ -5,7 +5,7 @@ namespace {
 constexpr int kOutOfRange = -108;
 
 // Entries before the terminator, at most ERANGE_MAX_ENTRIES.
-int entries(const _ERANGE* table)
+int entries(const ERangeEntry* table)
 {
     if (table == nullptr) return 0;
     int n = 0;
@@ -14,7 +14,7 @@ int entries(const _ERANGE* table)
 }
 
 // Distance between neighbouring values of an entry; 0 for an entry of one value.
-int64_t step_of(const _ERANGE& e)
+int64_t step_of(const ERangeEntry& e)
 {
     if (e.count <= 1) return 0;
     return (static_cast<int64_t>(e.maximum) - e.minimum) / (static_cast<int64_t>(e.count) - 1);
@@ -22,7 +22,7 @@ int64_t step_of(const _ERANGE& e)
 
 } // namespace
 
-int GetCapab(ERangeCap& out, const _ERANGE* table)
+int GetCapab(ERangeCap& out, const ERangeEntry* table)
 {
     const int n = entries(table);
     if (n == 0 || n == ERANGE_MAX_ENTRIES) {
@@ -37,7 +37,7 @@ int GetCapab(ERangeCap& out, const _ERANGE* table)
     return n;
 }
 
-int Index2Value(int32_t index, int32_t* out, const _ERANGE* table)
+int Index2Value(int32_t index, int32_t* out, const ERangeEntry* table)
 {
     const int n = entries(table);
     if (n == 0 || index < 0) return kOutOfRange;
@@ -51,7 +51,7 @@ int Index2Value(int32_t index, int32_t* out, const _ERANGE* table)
     return 1;
 }
 
-int Value2Index(int32_t value, int32_t* out, const _ERANGE* table)
+int Value2Index(int32_t value, int32_t* out, const ERangeEntry* table)
 {
     const int n = entries(table);
     if (n == 0 || value > table[n - 1].maximum || value < table[0].minimum) return kOutOfRange;
@@ -66,7 +66,7 @@ int Value2Index(int32_t value, int32_t* out, const _ERANGE* table)
     return 1;
 }
 
-int DoConverSetting(int32_t value, int32_t* out, const _ERANGE* table)
+int DoConverSetting(int32_t value, int32_t* out, const ERangeEntry* table)
 {
     ERangeCap cap{};
     if (GetCapab(cap, table) == 0) return kOutOfRange;

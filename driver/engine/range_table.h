@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-struct _ERANGE {
+struct ERangeEntry {
     int32_t minimum;
     int32_t maximum;
     uint32_t count;
@@ -22,11 +22,11 @@ struct ERangeCap {
 
 // Fills `out` from the leading entries; an empty table (or one of 50 entries without end) writes
 // only out.count = 0. Answers the number of leading entries taken (0 for none).
-int GetCapab(ERangeCap& out, const _ERANGE* table);
+int GetCapab(ERangeCap& out, const ERangeEntry* table);
 // The value of a table index. -108 for an index at or beyond the total, or an empty table.
-int Index2Value(int32_t index, int32_t* out, const _ERANGE* table);
+int Index2Value(int32_t index, int32_t* out, const ERangeEntry* table);
 // The index of a value. -108 for a value outside the table, or an empty table.
-int Value2Index(int32_t value, int32_t* out, const _ERANGE* table);
+int Value2Index(int32_t value, int32_t* out, const ERangeEntry* table);
 // Conforms a value to the table: clamped to its range, then to the value of its index.
 // -108 for an empty table.
-int DoConverSetting(int32_t value, int32_t* out, const _ERANGE* table);
+int DoConverSetting(int32_t value, int32_t* out, const ERangeEntry* table);

@@ -62,7 +62,7 @@ media_limits limits_of(const GLScanner* g, uint16_t source)
     return m;
 }
 
-_IMAGE_SETTING& side_of(_SCAN_SETTING* s, int side)
+IMAGE_SETTING& side_of(SCAN_SETTING* s, int side)
 {
     return side == 0 ? s->front_side : s->back_side;
 }
@@ -156,7 +156,7 @@ uint16_t is_scan_smart_calibration(const GLScanner* g, uint8_t force_calibration
     return (image_enhanced & 0x100) ? 0 : reuse;
 }
 
-int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, _SCAN_SETTING* s)
+int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s)
 {
     scan_output_geometry_t geometry{};
     if (const int r = get_scan_output_geometry(g, a, &geometry); r != DRV_SUCCESS) {
@@ -221,7 +221,7 @@ int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, _SCAN_SETTING* s)
     s->frame = device_frame;
     if (single_bit) s->depth = 8;
 
-    for (_IMAGE_SETTING* side : {&s->front_side, &s->back_side}) {
+    for (IMAGE_SETTING* side : {&s->front_side, &s->back_side}) {
         side->depth = s->depth;
         side->image_type = s->color_switch ? IMAGE_TYPE_COLOUR : s->halftone_switch ? IMAGE_TYPE_LINE_ART : IMAGE_TYPE_GREY;
         side->reserved = 1;
@@ -248,9 +248,9 @@ int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, _SCAN_SETTING* s)
     return DRV_SUCCESS;
 }
 
-int get_adv_scan_setting(GLScanner*, stScannerAttri* a, _SCAN_SETTING* s, int side)
+int get_adv_scan_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int side)
 {
-    _IMAGE_SETTING& is = side_of(s, side);
+    IMAGE_SETTING& is = side_of(s, side);
     vMyGlobalFree(nullptr, &is.gamma_block);
     is.gamma = GAMMA_INFO{};
     if (a->GammaTable == nullptr) return DRV_SUCCESS;
@@ -287,7 +287,7 @@ int get_adv_scan_setting(GLScanner*, stScannerAttri* a, _SCAN_SETTING* s, int si
     return DRV_SUCCESS;
 }
 
-int get_halftone_setting(GLScanner*, stScannerAttri* a, _SCAN_SETTING* s, int)
+int get_halftone_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int)
 {
     SingleBitEpilogue(s->halftone_context, &s->halftone);
     if (!s->halftone_switch) return DRV_SUCCESS;
@@ -325,13 +325,13 @@ int get_halftone_setting(GLScanner*, stScannerAttri* a, _SCAN_SETTING* s, int)
     return DRV_SUCCESS;
 }
 
-int get_bqm_setting(GLScanner*, _SCAN_SETTING* s, int)
+int get_bqm_setting(GLScanner*, SCAN_SETTING* s, int)
 {
     s->bqm_switch = 0;
     return DRV_SUCCESS;
 }
 
-int do_scan(GLScanner* g, _SCAN_SETTING* s)
+int do_scan(GLScanner* g, SCAN_SETTING* s)
 {
     ScanJob* job = g->scan_job;
     convert_to_scan_job(g, s, job);
@@ -348,7 +348,7 @@ int do_scan(GLScanner* g, _SCAN_SETTING* s)
     return r;
 }
 
-int take_scan_geometry(_SCAN_SETTING* s, const ScanJob* job)
+int take_scan_geometry(SCAN_SETTING* s, const ScanJob* job)
 {
     const int sides = job->sides() == 3 ? 2 : 1;
     const uint64_t row_bytes = get_scan_bytes(s->color_switch, static_cast<int>(s->depth), job->width());
@@ -372,7 +372,7 @@ int take_scan_geometry(_SCAN_SETTING* s, const ScanJob* job)
     const uint32_t frame_width = s->magnification != nullptr ? job->width() : get_scan_width(s->x_resolution, s->frame);
     const uint32_t frame_lines = get_scan_height(s->y_resolution, s->frame);
     for (int side = 0; side < 2; ++side) {
-        _IMAGE_SETTING& is = side_of(s, side);
+        IMAGE_SETTING& is = side_of(s, side);
         is.scan_lines = job->height();
         is.scan_width = job->width();
         is.scan_row_bytes = static_cast<uint32_t>(row_bytes);
@@ -418,7 +418,7 @@ int CKzdScanner::start_scan(stScannerAttri* r)
     if (int st = do_scan(g, &setting_); st != DRV_SUCCESS) return st;
     if (int st = ip_initial(&setting_, g, 0); st != DRV_SUCCESS) return st;
     setting_.pipeline_built = true;
-    const _IMAGE_SETTING& front = setting_.front_side;
+    const IMAGE_SETTING& front = setting_.front_side;
     r->cExtMember = 1;
     // The image the host receives; the device's window may hold padding lines beyond it.
     r->dwLineWidth = front.output_width;
@@ -461,7 +461,7 @@ void CKzdScanner::vScannerReturnCISInfo(stScannerAttri* r)
             status = DRV_NO_MEMORY;
         }
         if (status == DRV_SUCCESS) {
-            const _IMAGE_SETTING& back = setting_.back_side;
+            const IMAGE_SETTING& back = setting_.back_side;
             r->cExtMember = 1;
             r->dwLineWidth = back.output_width;
             r->dwLineHeight = back.output_lines;

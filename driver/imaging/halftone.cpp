@@ -239,12 +239,12 @@ void* GetHTPattern(void* destination, int index)
     return destination;
 }
 
-_HALFTONE_PARAM* SingleBitProcessPrologue(int type, const uint8_t* map, int index,
+HALFTONE_PARAM* SingleBitProcessPrologue(int type, const uint8_t* map, int index,
                                           uint8_t* pattern_buffer, uint16_t side, MYHANDLE handle)
 {
     // A host pattern above 16 x 16 would not fit the record.
     if (!is_built_in(index) && side > kHalftoneMaxUserSide) return nullptr;
-    auto* p = static_cast<_HALFTONE_PARAM*>(lpMyGlobalAlloc(handle, sizeof(_HALFTONE_PARAM)));
+    auto* p = static_cast<HALFTONE_PARAM*>(lpMyGlobalAlloc(handle, sizeof(HALFTONE_PARAM)));
     if (p == nullptr) return nullptr;
     p->xor_mask = type == 1 ? 0x00 : 0xFF;
     p->row = 0;
@@ -269,19 +269,19 @@ _HALFTONE_PARAM* SingleBitProcessPrologue(int type, const uint8_t* map, int inde
     return p;
 }
 
-void SingleBitProcess(_HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width)
+void SingleBitProcess(HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width)
 {
     if (param == nullptr || param->process == nullptr) return;
     param->process(param, dst, src, width);
 }
 
-void SingleBitEpilogue(MYHANDLE handle, _HALFTONE_PARAM** param)
+void SingleBitEpilogue(MYHANDLE handle, HALFTONE_PARAM** param)
 {
     if (param == nullptr) return;
     vMyGlobalFreeT(handle, param);
 }
 
-void halftoneProcess(_HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width)
+void halftoneProcess(HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width)
 {
     if (param == nullptr) return;
     const uint32_t side = param->side;
@@ -297,7 +297,7 @@ void halftoneProcess(_HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, i
     param->row = static_cast<uint16_t>((param->row % side + 1) % side);
 }
 
-void lineartProcess(_HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width)
+void lineartProcess(HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width)
 {
     if (param == nullptr || dst == nullptr || src == nullptr || width <= 0) return;
     const uint8_t* map = param->map != nullptr ? param->map : identity_map();

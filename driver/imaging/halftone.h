@@ -7,12 +7,12 @@
 
 #include "driver_utils.h"
 
-struct _HALFTONE_PARAM;
+struct HALFTONE_PARAM;
 
-using single_bit_process_fn = void (*)(_HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src,
+using single_bit_process_fn = void (*)(HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src,
                                        int width);
 
-struct _HALFTONE_PARAM {
+struct HALFTONE_PARAM {
     uint8_t xor_mask;           // every output byte is XORed with it
     uint16_t row;               // pattern row of the next line
     uint16_t side;              // pattern side in pixels
@@ -44,16 +44,16 @@ const uint8_t* getPattern(int index);
 // pattern_buffer (1 + side x side bytes) when that is non-null. Other index with a pattern buffer
 // and a side of 1..16: the host's side x side pattern is copied into the record. Otherwise line
 // art. Null when the record cannot be allocated, or for a host side above 16 (nothing allocated).
-_HALFTONE_PARAM* SingleBitProcessPrologue(int type, const uint8_t* map, int index,
+HALFTONE_PARAM* SingleBitProcessPrologue(int type, const uint8_t* map, int index,
                                           uint8_t* pattern_buffer, uint16_t side, MYHANDLE handle);
 
 // Converts one line of `width` pixels into (width + 7) / 8 bytes through the record's process.
-void SingleBitProcess(_HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width);
+void SingleBitProcess(HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width);
 
 // Returns the record to the block allocator and nulls the caller's pointer. Null accepted.
-void SingleBitEpilogue(MYHANDLE handle, _HALFTONE_PARAM** param);
+void SingleBitEpilogue(MYHANDLE handle, HALFTONE_PARAM** param);
 
 // Bit 1 when map[src[i]] < pattern[row][i mod side]; the row moves on after the line.
-void halftoneProcess(_HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width);
+void halftoneProcess(HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width);
 // Bit 1 when map[src[i]] < 128.
-void lineartProcess(_HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width);
+void lineartProcess(HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width);

@@ -35,28 +35,28 @@ constexpr uint32_t kFullTable = 65536;
 
 scanner_read_fn scan_read_replacement = nullptr;
 
-_IMAGE_SETTING* side_of(_SCAN_SETTING* s, int side)
+IMAGE_SETTING* side_of(SCAN_SETTING* s, int side)
 {
     return side != 0 ? &s->back_side : &s->front_side;
 }
 
-uint32_t channels_of(const _IMAGE_SETTING* st)
+uint32_t channels_of(const IMAGE_SETTING* st)
 {
     return st->image_type == IMAGE_TYPE_COLOUR ? 3 : 1;
 }
 
 // The frame's part of the device's image, which the scan stage passes on.
-uint32_t frame_width_of(const _IMAGE_SETTING* st)
+uint32_t frame_width_of(const IMAGE_SETTING* st)
 {
     return st->frame_width != 0 ? std::min(st->frame_width, st->scan_width) : st->scan_width;
 }
 
-uint32_t frame_lines_of(const _IMAGE_SETTING* st)
+uint32_t frame_lines_of(const IMAGE_SETTING* st)
 {
     return st->frame_lines != 0 ? std::min(st->frame_lines, st->scan_lines) : st->scan_lines;
 }
 
-uint32_t frame_row_bytes_of(const _IMAGE_SETTING* st)
+uint32_t frame_row_bytes_of(const IMAGE_SETTING* st)
 {
     return get_scan_bytes(st->image_type == IMAGE_TYPE_COLOUR, static_cast<int>(st->depth), frame_width_of(st));
 }
@@ -109,7 +109,7 @@ void log_task(const char* name, const data_buffer_t* b)
 
 // Whether the gamma set fits the samples: one-byte tables of 256 or 65536 entries at depth 8,
 // two-byte tables of 65536 entries at depth 16, a table for every channel.
-bool gamma_usable(const _IMAGE_SETTING* st)
+bool gamma_usable(const IMAGE_SETTING* st)
 {
     const GAMMA_INFO& g = st->gamma;
     const bool shape = st->depth == 8 ? g.bytes_per_entry == 1 && (g.entries == kSmallTable || g.entries == kFullTable)
@@ -121,7 +121,7 @@ bool gamma_usable(const _IMAGE_SETTING* st)
 }
 
 // Whether every entry the stage reads maps a sample to itself (the set is usable).
-bool gamma_is_identity(const _IMAGE_SETTING* st)
+bool gamma_is_identity(const IMAGE_SETTING* st)
 {
     const GAMMA_INFO& g = st->gamma;
     for (uint32_t c = 0; c < channels_of(st); ++c) {
@@ -140,7 +140,7 @@ bool gamma_is_identity(const _IMAGE_SETTING* st)
     return true;
 }
 
-int check_side(const _SCAN_SETTING* s, const _IMAGE_SETTING* st)
+int check_side(const SCAN_SETTING* s, const IMAGE_SETTING* st)
 {
     if (st->scan_width == 0 || st->scan_lines == 0) return DRV_STAGE_FAILURE;
     if (st->output_width == 0 || st->output_lines == 0) return DRV_NOT_SUPPORTED;
@@ -160,7 +160,7 @@ int check_side(const _SCAN_SETTING* s, const _IMAGE_SETTING* st)
 
 // ---- the tasks of ip_initial -------------------------------------------------------------------
 
-int initial_scan_task(_IMAGE_SETTING* st)
+int initial_scan_task(IMAGE_SETTING* st)
 {
     st->last_buffer = nullptr;
     free_fifo(st->scan_buffer);
@@ -174,7 +174,7 @@ int initial_scan_task(_IMAGE_SETTING* st)
     return DRV_SUCCESS;
 }
 
-int initial_horizontal_correction_task(_SCAN_SETTING* s, _IMAGE_SETTING* st)
+int initial_horizontal_correction_task(SCAN_SETTING* s, IMAGE_SETTING* st)
 {
     if (s->magnification == nullptr) return DRV_SUCCESS;
     free_fifo(st->correction_buffer);
@@ -194,7 +194,7 @@ int initial_horizontal_correction_task(_SCAN_SETTING* s, _IMAGE_SETTING* st)
     return DRV_SUCCESS;
 }
 
-int initial_interpolation_task(_SCAN_SETTING* s, _IMAGE_SETTING* st)
+int initial_interpolation_task(SCAN_SETTING* s, IMAGE_SETTING* st)
 {
     const data_buffer_t* prev = st->last_buffer;
     const uint64_t factor = st->output_lines / prev->lines + 1;
@@ -219,7 +219,7 @@ int initial_interpolation_task(_SCAN_SETTING* s, _IMAGE_SETTING* st)
     return DRV_SUCCESS;
 }
 
-int initial_lineart_task(_SCAN_SETTING* s, _IMAGE_SETTING* st)
+int initial_lineart_task(SCAN_SETTING* s, IMAGE_SETTING* st)
 {
     if (st->image_type != IMAGE_TYPE_LINE_ART) return DRV_SUCCESS;
     if (s->halftone == nullptr) {
@@ -238,7 +238,7 @@ int initial_lineart_task(_SCAN_SETTING* s, _IMAGE_SETTING* st)
 
 // ---- releases ----------------------------------------------------------------------------------
 
-void release_side(_IMAGE_SETTING* st)
+void release_side(IMAGE_SETTING* st)
 {
     free_fifo(st->scan_buffer);
     free_fifo(st->bqm_buffer);
@@ -260,7 +260,7 @@ void hand_on(data_buffer_t* in, data_buffer_t* out, uint32_t lines)
     out->fill = lines * out->row_bytes;
 }
 
-int scan_process(_IMAGE_SETTING* st, GLScanner* g, int side)
+int scan_process(IMAGE_SETTING* st, GLScanner* g, int side)
 {
     const StageClock clock;
     data_buffer_t* b = st->scan_buffer;
@@ -288,7 +288,7 @@ int scan_process(_IMAGE_SETTING* st, GLScanner* g, int side)
     return DRV_SUCCESS;
 }
 
-data_buffer_t* horizontal_correction_process(const _SCAN_SETTING* s, _IMAGE_SETTING* st, data_buffer_t* in)
+data_buffer_t* horizontal_correction_process(const SCAN_SETTING* s, IMAGE_SETTING* st, data_buffer_t* in)
 {
     const StageClock clock;
     data_buffer_t* out = st->correction_buffer;
@@ -301,7 +301,7 @@ data_buffer_t* horizontal_correction_process(const _SCAN_SETTING* s, _IMAGE_SETT
     return out;
 }
 
-int interpolation_process(_IMAGE_SETTING* st, data_buffer_t* in, data_buffer_t** current)
+int interpolation_process(IMAGE_SETTING* st, data_buffer_t* in, data_buffer_t** current)
 {
     const StageClock clock;
     data_buffer_t* out = st->resize_buffer;
@@ -318,7 +318,7 @@ int interpolation_process(_IMAGE_SETTING* st, data_buffer_t* in, data_buffer_t**
     return DRV_SUCCESS;
 }
 
-void gamma_process(_IMAGE_SETTING* st, data_buffer_t* b)
+void gamma_process(IMAGE_SETTING* st, data_buffer_t* b)
 {
     const StageClock clock;
     const GAMMA_INFO& g = st->gamma;
@@ -330,7 +330,7 @@ void gamma_process(_IMAGE_SETTING* st, data_buffer_t* b)
     clock.add(measure_gamma_process);
 }
 
-void mirror_process(const _IMAGE_SETTING* st, data_buffer_t* b)
+void mirror_process(const IMAGE_SETTING* st, data_buffer_t* b)
 {
     const StageClock clock;
     const int lines = static_cast<int>(b->fill / b->row_bytes);
@@ -341,7 +341,7 @@ void mirror_process(const _IMAGE_SETTING* st, data_buffer_t* b)
     clock.add(measure_mirror_process);
 }
 
-data_buffer_t* lineart_process(_SCAN_SETTING* s, _IMAGE_SETTING* st, data_buffer_t* in)
+data_buffer_t* lineart_process(SCAN_SETTING* s, IMAGE_SETTING* st, data_buffer_t* in)
 {
     const StageClock clock;
     data_buffer_t* out = st->single_bit_buffer;
@@ -356,7 +356,7 @@ data_buffer_t* lineart_process(_SCAN_SETTING* s, _IMAGE_SETTING* st, data_buffer
 }
 
 // Reads the next chunk of scan lines and pushes it through every stage of the side.
-int write_pass(_SCAN_SETTING* s, _IMAGE_SETTING* st, GLScanner* g, int side)
+int write_pass(SCAN_SETTING* s, IMAGE_SETTING* st, GLScanner* g, int side)
 {
     if (const int r = scan_process(st, g, side); r != DRV_SUCCESS) return r;
     data_buffer_t* current = st->scan_buffer;
@@ -380,10 +380,10 @@ scanner_read_fn ip_set_scan_read_function(scanner_read_fn fn)
     return previous;
 }
 
-int ip_initial(_SCAN_SETTING* s, GLScanner*, int side)
+int ip_initial(SCAN_SETTING* s, GLScanner*, int side)
 {
     if (s == nullptr) return DRV_STAGE_FAILURE;
-    _IMAGE_SETTING* st = side_of(s, side);
+    IMAGE_SETTING* st = side_of(s, side);
     release_side(st);
     int r = check_side(s, st);
     if (r == DRV_SUCCESS) r = initial_scan_task(st);
@@ -403,10 +403,10 @@ int ip_initial(_SCAN_SETTING* s, GLScanner*, int side)
     return DRV_SUCCESS;
 }
 
-int ip_read(_SCAN_SETTING* s, GLScanner* g, int side, unsigned char* buffer, int lines, int* lines_left, int* end)
+int ip_read(SCAN_SETTING* s, GLScanner* g, int side, unsigned char* buffer, int lines, int* lines_left, int* end)
 {
     if (s == nullptr) return DRV_STAGE_FAILURE;
-    _IMAGE_SETTING* st = side_of(s, side);
+    IMAGE_SETTING* st = side_of(s, side);
     if (st->built == 0) return DRV_STAGE_FAILURE;
 
     const uint32_t asked = lines > 0 ? std::min(static_cast<uint32_t>(lines), st->lines_to_deliver) : 0;
@@ -441,7 +441,7 @@ int ip_read(_SCAN_SETTING* s, GLScanner* g, int side, unsigned char* buffer, int
     return result;
 }
 
-void ip_release(_SCAN_SETTING* s)
+void ip_release(SCAN_SETTING* s)
 {
     if (s != nullptr) {
         release_side(&s->front_side);

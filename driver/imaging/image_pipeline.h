@@ -10,7 +10,7 @@
 
 #include "gl_scanner.h"
 
-struct _SCAN_SETTING;
+struct SCAN_SETTING;
 
 // Builds the stages of one side, first releasing whatever the side holds. 1; -1008 for a scan
 // width or line count of 0 or scan row bytes that do not match them; -1010 for a geometry,
@@ -18,18 +18,18 @@ struct _SCAN_SETTING;
 // on; -1007 when a FIFO or the resize handle cannot be made (a FIFO above INT32_MAX bytes
 // included), or for line art without halftone parameters. Stages made before a failure stay
 // until ip_release; only a side whose every stage was built can be read.
-int ip_initial(_SCAN_SETTING* s, GLScanner* g, int side);
+int ip_initial(SCAN_SETTING* s, GLScanner* g, int side);
 
 // Fills buffer with min(lines, lines_to_deliver) finished lines. *lines_left receives the lines
 // still to deliver and *end 1 when that is 0 and the read succeeded, else 0. A request below one
 // line delivers nothing and answers 1. 1, or: -1008 for a side that is not built (then nothing
 // is touched), a pop that fails or a chain that runs dry before its last line; -1007 for a resize
 // that has no room; the mapped device status of a failed scan read.
-int ip_read(_SCAN_SETTING* s, GLScanner* g, int side, unsigned char* buffer, int lines, int* lines_left, int* end);
+int ip_read(SCAN_SETTING* s, GLScanner* g, int side, unsigned char* buffer, int lines, int* lines_left, int* end);
 
 // Releases the stages of both sides; when the scan stage took time, logs the seven stage totals
 // at level 20 and clears them.
-void ip_release(_SCAN_SETTING* s);
+void ip_release(SCAN_SETTING* s);
 
 // Seconds of processor time each stage took since the last successful ip_initial.
 extern double measure_scan_process;

@@ -15,7 +15,7 @@ enum : uint32_t {
     IMAGE_TYPE_GREY = 3,
 };
 
-struct _IMAGE_SETTING {
+struct IMAGE_SETTING {
     uint32_t image_type = 0;
     uint32_t reserved = 0; // set to 1 by the setting builder; nothing reads it
     uint32_t depth = 0;    // bits per sample of the scanned data: 8 or 16 (8 for line art)

@@ -7,27 +7,27 @@
 
 namespace {
 
-bool in_words(const _INTERP_STATE* st)
+bool in_words(const INTERP_STATE* st)
 {
     return st->param.depth > 8;
 }
 
-uint32_t channels_of(const _INTERP_STATE* st)
+uint32_t channels_of(const INTERP_STATE* st)
 {
     return st->param.color != 0 ? 3 : 1;
 }
 
-size_t sample_bytes(const _INTERP_STATE* st)
+size_t sample_bytes(const INTERP_STATE* st)
 {
     return in_words(st) ? 2 : 1;
 }
 
-size_t src_samples(const _INTERP_STATE* st)
+size_t src_samples(const INTERP_STATE* st)
 {
     return static_cast<size_t>(st->param.src_pixels) * channels_of(st);
 }
 
-size_t dst_samples(const _INTERP_STATE* st)
+size_t dst_samples(const INTERP_STATE* st)
 {
     return static_cast<size_t>(st->param.dst_pixels) * channels_of(st);
 }
@@ -54,17 +54,17 @@ T blend_linear(T prev, T cur, uint64_t wp, uint64_t wc, uint64_t div)
     return static_cast<T>((wp * prev + wc * cur) / div);
 }
 
-const uint8_t* line_of(const interp_src_block* src, const _INTERP_STATE* st, uint32_t i)
+const uint8_t* line_of(const interp_src_block* src, const INTERP_STATE* st, uint32_t i)
 {
     return src->data + static_cast<size_t>(i) * st->param.src_row_bytes;
 }
 
-uint8_t* line_of(const interp_dst_block* dst, const _INTERP_STATE* st, uint32_t i)
+uint8_t* line_of(const interp_dst_block* dst, const INTERP_STATE* st, uint32_t i)
 {
     return dst->data + static_cast<size_t>(i) * st->param.dst_row_bytes;
 }
 
-void keep_line(_INTERP_STATE* st, const uint8_t* line)
+void keep_line(INTERP_STATE* st, const uint8_t* line)
 {
     if (line != st->line_a) std::memmove(st->line_a, line, src_samples(st) * sample_bytes(st));
     st->prev_line = st->line_a;
@@ -73,7 +73,7 @@ void keep_line(_INTERP_STATE* st, const uint8_t* line)
 // The line before line 0 at source width into `out`: grey lines extrapolate sample by sample from
 // lines 0 and 1 (line 0 alone when there is no line 1); colour lines repeat line 0.
 template <typename T>
-void extrapolated_line(const _INTERP_STATE* st, const void* l0_v, const void* l1_v, void* out_v)
+void extrapolated_line(const INTERP_STATE* st, const void* l0_v, const void* l1_v, void* out_v)
 {
     const auto* l0 = static_cast<const T*>(l0_v);
     const auto* l1 = static_cast<const T*>(l1_v);
@@ -86,7 +86,7 @@ void extrapolated_line(const _INTERP_STATE* st, const void* l0_v, const void* l1
     for (size_t s = 0; s < n; ++s) out[s] = extrapolate(l0[s], l1[s], st->max_value);
 }
 
-void make_extrapolated_line(const _INTERP_STATE* st, const void* l0, const void* l1, void* out)
+void make_extrapolated_line(const INTERP_STATE* st, const void* l0, const void* l1, void* out)
 {
     if (in_words(st)) extrapolated_line<uint16_t>(st, l0, l1, out);
     else extrapolated_line<uint8_t>(st, l0, l1, out);
@@ -111,7 +111,7 @@ namespace {
 // Bilinear shrink: accumulators a = S, b = D; source pixel i makes a destination pixel from
 // pixels i - 1 and i with w = D - (b - a) whenever a <= b (then a grows by S); b grows by D.
 template <typename T, int CH>
-void bl_shrink(const _INTERP_STATE* st, const void* src_v, void* dst_v)
+void bl_shrink(const INTERP_STATE* st, const void* src_v, void* dst_v)
 {
     const auto* src = static_cast<const T*>(src_v);
     auto* dst = static_cast<T*>(dst_v);
@@ -135,7 +135,7 @@ void bl_shrink(const _INTERP_STATE* st, const void* src_v, void* dst_v)
 // takes D off t; the pixel is the blend with w = t, then t grows by S. The last pixel is the last
 // source pixel.
 template <typename T, int CH>
-void bl_enlarge(const _INTERP_STATE* st, const void* src_v, void* dst_v)
+void bl_enlarge(const INTERP_STATE* st, const void* src_v, void* dst_v)
 {
     const auto* src = static_cast<const T*>(src_v);
     auto* dst = static_cast<T*>(dst_v);
@@ -164,7 +164,7 @@ void bl_enlarge(const _INTERP_STATE* st, const void* src_v, void* dst_v)
 // Linear shrink: c starts at D; per source pixel c loses S when it can, the pixel survives when c
 // is then below D, and c gains D. D of every S pixels survive, evenly spread.
 template <typename T, int CH>
-void lin_shrink(const _INTERP_STATE* st, const void* src_v, void* dst_v)
+void lin_shrink(const INTERP_STATE* st, const void* src_v, void* dst_v)
 {
     const auto* src = static_cast<const T*>(src_v);
     auto* dst = static_cast<T*>(dst_v);
@@ -184,7 +184,7 @@ void lin_shrink(const _INTERP_STATE* st, const void* src_v, void* dst_v)
 // Linear enlarge: E = D - S extra pixels spread by error diffusion; source pixel i brings
 // n = (E + r) / S blends between the previous pixel and itself, then itself.
 template <typename T, int CH>
-void lin_enlarge(const _INTERP_STATE* st, const void* src_v, void* dst_v)
+void lin_enlarge(const INTERP_STATE* st, const void* src_v, void* dst_v)
 {
     const auto* src = static_cast<const T*>(src_v);
     auto* dst = static_cast<T*>(dst_v);
@@ -214,28 +214,28 @@ void lin_enlarge(const _INTERP_STATE* st, const void* src_v, void* dst_v)
 }  // namespace
 
 namespace bilinear {
-void _scaleHorColorInWord(const _INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint16_t, 3>(st, s, d); }
-void _interpHorColorInWord(const _INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint16_t, 3>(st, s, d); }
-void _scaleHorColorInByte(const _INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint8_t, 3>(st, s, d); }
-void _interpHorColorInByte(const _INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint8_t, 3>(st, s, d); }
-void _scaleHorGrayInWord(const _INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint16_t, 1>(st, s, d); }
-void _interpHorGrayInWord(const _INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint16_t, 1>(st, s, d); }
-void _scaleHorGrayInByte(const _INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint8_t, 1>(st, s, d); }
-void _interpHorGrayInByte(const _INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint8_t, 1>(st, s, d); }
+void _scaleHorColorInWord(const INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint16_t, 3>(st, s, d); }
+void _interpHorColorInWord(const INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint16_t, 3>(st, s, d); }
+void _scaleHorColorInByte(const INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint8_t, 3>(st, s, d); }
+void _interpHorColorInByte(const INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint8_t, 3>(st, s, d); }
+void _scaleHorGrayInWord(const INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint16_t, 1>(st, s, d); }
+void _interpHorGrayInWord(const INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint16_t, 1>(st, s, d); }
+void _scaleHorGrayInByte(const INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint8_t, 1>(st, s, d); }
+void _interpHorGrayInByte(const INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint8_t, 1>(st, s, d); }
 }  // namespace bilinear
 
 namespace linear {
-void _scaleHorColorInWord(const _INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint16_t, 3>(st, s, d); }
-void _interpHorColorInWord(const _INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint16_t, 3>(st, s, d); }
-void _scaleHorColorInByte(const _INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint8_t, 3>(st, s, d); }
-void _interpHorColorInByte(const _INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint8_t, 3>(st, s, d); }
-void _scaleHorGrayInWord(const _INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint16_t, 1>(st, s, d); }
-void _interpHorGrayInWord(const _INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint16_t, 1>(st, s, d); }
-void _scaleHorGrayInByte(const _INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint8_t, 1>(st, s, d); }
-void _interpHorGrayInByte(const _INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint8_t, 1>(st, s, d); }
+void _scaleHorColorInWord(const INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint16_t, 3>(st, s, d); }
+void _interpHorColorInWord(const INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint16_t, 3>(st, s, d); }
+void _scaleHorColorInByte(const INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint8_t, 3>(st, s, d); }
+void _interpHorColorInByte(const INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint8_t, 3>(st, s, d); }
+void _scaleHorGrayInWord(const INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint16_t, 1>(st, s, d); }
+void _interpHorGrayInWord(const INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint16_t, 1>(st, s, d); }
+void _scaleHorGrayInByte(const INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint8_t, 1>(st, s, d); }
+void _interpHorGrayInByte(const INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint8_t, 1>(st, s, d); }
 }  // namespace linear
 
-void horizontalInterp(const _INTERP_STATE* st, const void* src, void* dst)
+void horizontalInterp(const INTERP_STATE* st, const void* src, void* dst)
 {
     if (st->horizontal == nullptr) std::memmove(dst, src, src_samples(st) * sample_bytes(st));
     else st->horizontal(st, src, dst);
@@ -256,7 +256,7 @@ void blend_lines_bilinear(const void* prev_v, const void* cur_v, void* out_v, si
 }
 
 template <typename T>
-void blend_lines_linear(const _INTERP_STATE* st, const void* prev_v, const void* cur_v, void* out_v)
+void blend_lines_linear(const INTERP_STATE* st, const void* prev_v, const void* cur_v, void* out_v)
 {
     const auto* prev = static_cast<const T*>(prev_v);
     const auto* cur = static_cast<const T*>(cur_v);
@@ -269,13 +269,13 @@ void blend_lines_linear(const _INTERP_STATE* st, const void* prev_v, const void*
 }  // namespace
 
 namespace bilinear {
-void verticalInterp(const _INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w)
+void verticalInterp(const INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w)
 {
     if (in_words(st)) blend_lines_bilinear<uint16_t>(prev, cur, out, src_samples(st), w, st->param.dst_lines);
     else blend_lines_bilinear<uint8_t>(prev, cur, out, src_samples(st), w, st->param.dst_lines);
 }
 
-void verticalScale(const _INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w)
+void verticalScale(const INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w)
 {
     if (in_words(st)) blend_lines_bilinear<uint16_t>(prev, cur, out, dst_samples(st), w, st->param.dst_lines);
     else blend_lines_bilinear<uint8_t>(prev, cur, out, dst_samples(st), w, st->param.dst_lines);
@@ -283,7 +283,7 @@ void verticalScale(const _INTERP_STATE* st, const void* prev, const void* cur, v
 }  // namespace bilinear
 
 namespace linear {
-void verticalInterp(const _INTERP_STATE* st, const void* prev, const void* cur, void* out)
+void verticalInterp(const INTERP_STATE* st, const void* prev, const void* cur, void* out)
 {
     if (in_words(st)) blend_lines_linear<uint16_t>(st, prev, cur, out);
     else blend_lines_linear<uint8_t>(st, prev, cur, out);
@@ -300,12 +300,12 @@ void clear_counts(uint32_t* used, uint32_t* made)
     *made = 0;
 }
 
-uint32_t available_lines(const _INTERP_STATE* st, const interp_src_block* src)
+uint32_t available_lines(const INTERP_STATE* st, const interp_src_block* src)
 {
     return std::min(src->lines, st->lines_expected);
 }
 
-int copy_lines(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int copy_lines(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                uint32_t* used, uint32_t* made)
 {
     const uint32_t n = std::min(available_lines(st, src), dst->lines);
@@ -321,7 +321,7 @@ int copy_lines(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_
 // line 0). A line is taken only when all of its destination lines fit the room. `make(prev, cur,
 // first_pair)` returns how many lines taking `cur` makes, and with `out` non-null writes them.
 struct Enlarger {
-    _INTERP_STATE* st;
+    INTERP_STATE* st;
     const interp_dst_block* dst;
     const interp_src_block* src;
     uint32_t* used;
@@ -384,17 +384,17 @@ struct Enlarger {
 
 // Lines of one pair in the bilinear family: t runs over the positions between the two lines.
 struct BilinearLines {
-    static bool needs_line_before(const _INTERP_STATE* st)
+    static bool needs_line_before(const INTERP_STATE* st)
     {
         return st->param.color == 0 && st->param.src_lines > 1;
     }
     // t after moving on to the next line (line 0 keeps t = S).
-    static uint64_t start(const _INTERP_STATE* st)
+    static uint64_t start(const INTERP_STATE* st)
     {
         const uint64_t t = st->counter[1];
         return st->first_line != kInterpStarted ? t : t - st->param.dst_lines;
     }
-    static uint32_t count(const _INTERP_STATE* st)
+    static uint32_t count(const INTERP_STATE* st)
     {
         const uint64_t d = st->param.dst_lines, s = st->param.src_lines;
         uint64_t t = start(st);
@@ -405,7 +405,7 @@ struct BilinearLines {
         }
         return n;
     }
-    static void emit(_INTERP_STATE* st, const uint8_t* prev, const uint8_t* cur, const uint8_t* next,
+    static void emit(INTERP_STATE* st, const uint8_t* prev, const uint8_t* cur, const uint8_t* next,
                      uint8_t* out)
     {
         const uint64_t d = st->param.dst_lines, s = st->param.src_lines;
@@ -428,19 +428,19 @@ struct BilinearLines {
 
 // Lines of one source line in the linear family: n = (E + r) / S blends, then the line itself.
 struct LinearLines {
-    static uint64_t extras(const _INTERP_STATE* st)
+    static uint64_t extras(const INTERP_STATE* st)
     {
         return (static_cast<uint64_t>(st->counter[1]) + st->counter[3]) / st->param.src_lines;
     }
-    static bool needs_line_before(const _INTERP_STATE* st)
+    static bool needs_line_before(const INTERP_STATE* st)
     {
         return st->param.color == 0 && st->param.src_lines > 1 && extras(st) > 0;
     }
-    static uint32_t count(const _INTERP_STATE* st)
+    static uint32_t count(const INTERP_STATE* st)
     {
         return static_cast<uint32_t>(extras(st) + 1);
     }
-    static void emit(_INTERP_STATE* st, const uint8_t* prev, const uint8_t* cur, const uint8_t* next,
+    static void emit(INTERP_STATE* st, const uint8_t* prev, const uint8_t* cur, const uint8_t* next,
                      uint8_t* out)
     {
         const uint64_t sum = static_cast<uint64_t>(st->counter[1]) + st->counter[3];
@@ -466,25 +466,25 @@ struct LinearLines {
 
 }  // namespace
 
-int bilinearCopy(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int bilinearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                  uint32_t* used, uint32_t* made)
 {
     return copy_lines(st, dst, src, used, made);
 }
 
-int linearCopy(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int linearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                uint32_t* used, uint32_t* made)
 {
     return copy_lines(st, dst, src, used, made);
 }
 
-int bilinearInterpolate(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int bilinearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                         uint32_t* used, uint32_t* made)
 {
     return Enlarger{st, dst, src, used, made}.run(BilinearLines{});
 }
 
-int linearInterpolate(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int linearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                       uint32_t* used, uint32_t* made)
 {
     return Enlarger{st, dst, src, used, made}.run(LinearLines{});
@@ -494,7 +494,7 @@ int linearInterpolate(_INTERP_STATE* st, const interp_dst_block* dst, const inte
 // makes a destination line from line i - 1 (kept in buffer A, resized) and itself when a <= b;
 // a line is kept exactly when the next line makes one. Only the difference b - a matters, so both
 // are brought down by their minimum after each line and never grow without bound.
-int bilinearScale(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int bilinearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                   uint32_t* used, uint32_t* made)
 {
     clear_counts(used, made);
@@ -532,7 +532,7 @@ int bilinearScale(_INTERP_STATE* st, const interp_dst_block* dst, const interp_s
 }
 
 // Fewer lines, linear: the survival rule over lines (counter 0); survivors are resized.
-int linearScale(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int linearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                 uint32_t* used, uint32_t* made)
 {
     clear_counts(used, made);
@@ -562,7 +562,7 @@ int linearScale(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src
 
 namespace {
 
-interp_horizontal_fn choose_horizontal(const _INTERP_STATE* st, bool bilinear_family)
+interp_horizontal_fn choose_horizontal(const INTERP_STATE* st, bool bilinear_family)
 {
     const uint32_t s = st->param.src_pixels, d = st->param.dst_pixels;
     if (s == d) return nullptr;
@@ -585,7 +585,7 @@ interp_horizontal_fn choose_horizontal(const _INTERP_STATE* st, bool bilinear_fa
 
 }  // namespace
 
-void BilinearInterpPrologue(_INTERP_STATE* st)
+void BilinearInterpPrologue(INTERP_STATE* st)
 {
     const uint32_t s = st->param.src_lines, d = st->param.dst_lines;
     st->counter[0] = d;
@@ -596,7 +596,7 @@ void BilinearInterpPrologue(_INTERP_STATE* st)
     st->vertical = d > s ? bilinearInterpolate : (d < s ? bilinearScale : bilinearCopy);
 }
 
-void LinearInterpPrologue(_INTERP_STATE* st)
+void LinearInterpPrologue(INTERP_STATE* st)
 {
     const uint32_t s = st->param.src_lines, d = st->param.dst_lines;
     st->counter[0] = d < s ? d : 0;
@@ -607,10 +607,10 @@ void LinearInterpPrologue(_INTERP_STATE* st)
     st->vertical = d > s ? linearInterpolate : (d < s ? linearScale : linearCopy);
 }
 
-_INTERP_STATE* InterpStart(MYHANDLE handle, const _INTERP_PARAM* param)
+INTERP_STATE* InterpStart(MYHANDLE handle, const INTERP_PARAM* param)
 {
     if (param == nullptr) return nullptr;
-    const _INTERP_PARAM& p = *param;
+    const INTERP_PARAM& p = *param;
     if (p.src_pixels == 0 || p.src_lines == 0 || p.dst_pixels == 0 || p.dst_lines == 0) return nullptr;
     if (p.depth == 0 || p.depth > 16) return nullptr;
     const uint64_t bytes = (p.depth > 8 ? 2u : 1u) * (p.color != 0 ? 3u : 1u);
@@ -618,7 +618,7 @@ _INTERP_STATE* InterpStart(MYHANDLE handle, const _INTERP_PARAM* param)
         static_cast<uint64_t>(p.dst_pixels) * bytes > p.dst_row_bytes)
         return nullptr;
 
-    auto* st = static_cast<_INTERP_STATE*>(lpMyGlobalAlloc(handle, sizeof(_INTERP_STATE)));
+    auto* st = static_cast<INTERP_STATE*>(lpMyGlobalAlloc(handle, sizeof(INTERP_STATE)));
     if (st == nullptr) return nullptr;
     st->param = p;
     st->first_line = kInterpFirstLine;
@@ -639,7 +639,7 @@ _INTERP_STATE* InterpStart(MYHANDLE handle, const _INTERP_PARAM* param)
     return st;
 }
 
-int Interpolate(_INTERP_STATE* state, const interp_dst_block* dst, const interp_src_block* src,
+int Interpolate(INTERP_STATE* state, const interp_dst_block* dst, const interp_src_block* src,
                 uint32_t* used, uint32_t* made)
 {
     uint32_t used_here = 0, made_here = 0;
@@ -652,7 +652,7 @@ int Interpolate(_INTERP_STATE* state, const interp_dst_block* dst, const interp_
     return result;
 }
 
-void InterpEnd(MYHANDLE handle, _INTERP_STATE** state)
+void InterpEnd(MYHANDLE handle, INTERP_STATE** state)
 {
     if (state == nullptr || *state == nullptr) return;
     vMyGlobalFreeT(handle, &(*state)->line_a);

@@ -9,7 +9,7 @@
 #include "driver_utils.h"
 
 // The caller's description of the resize; copied into the state.
-struct _INTERP_PARAM {
+struct INTERP_PARAM {
     int16_t method;  // 1 bilinear, anything else linear
     uint16_t depth;  // bits per sample, 1..16; above 8 the samples are 16-bit words
     uint16_t color;  // nonzero: three interleaved samples per pixel
@@ -21,7 +21,7 @@ struct _INTERP_PARAM {
     uint32_t dst_row_bytes;
 };
 
-struct _INTERP_STATE;
+struct INTERP_STATE;
 
 struct interp_dst_block {
     uint8_t* data;
@@ -33,8 +33,8 @@ struct interp_src_block {
     uint32_t lines;
 };
 
-using interp_horizontal_fn = void (*)(const _INTERP_STATE* st, const void* src, void* dst);
-using interp_vertical_fn = int (*)(_INTERP_STATE* st, const interp_dst_block* dst,
+using interp_horizontal_fn = void (*)(const INTERP_STATE* st, const void* src, void* dst);
+using interp_vertical_fn = int (*)(INTERP_STATE* st, const interp_dst_block* dst,
                                    const interp_src_block* src, uint32_t* used, uint32_t* made);
 
 // First-line flag values.
@@ -48,8 +48,8 @@ enum : uint32_t {
 // (shrinking), the position counter t (enlarging) or the accumulator a (shrinking), 0, 0};
 // linear {survival counter c, extra lines E = D - S, index of the last source line taken
 // (all bits set before the first), insertion remainder r}.
-struct _INTERP_STATE {
-    _INTERP_PARAM param;
+struct INTERP_STATE {
+    INTERP_PARAM param;
     uint32_t first_line;
     uint32_t counter[4];
     MYHANDLE handle;
@@ -67,65 +67,65 @@ struct _INTERP_STATE {
 
 // The new state from the block allocator, or null: when it cannot be allocated, for a count of 0,
 // a depth of 0 or above 16, or a row size too small for its pixels.
-_INTERP_STATE* InterpStart(MYHANDLE handle, const _INTERP_PARAM* param);
+INTERP_STATE* InterpStart(MYHANDLE handle, const INTERP_PARAM* param);
 
 // Turns the next source lines into destination lines, never more than dst->lines. Stops before a
 // source line whose destination lines would not fit; *used receives the source lines taken and
 // *made the destination lines written; feed the rest of the block in the next call. Result 0, or
 // -1 when the call ended in the middle of a source pair: a kept line is still to be blended with
 // a source line of a later block.
-int Interpolate(_INTERP_STATE* state, const interp_dst_block* dst, const interp_src_block* src,
+int Interpolate(INTERP_STATE* state, const interp_dst_block* dst, const interp_src_block* src,
                 uint32_t* used, uint32_t* made);
 
 // Frees the line buffers and the state; nulls *state. Null accepted.
-void InterpEnd(MYHANDLE handle, _INTERP_STATE** state);
+void InterpEnd(MYHANDLE handle, INTERP_STATE** state);
 
-void BilinearInterpPrologue(_INTERP_STATE* st);
-void LinearInterpPrologue(_INTERP_STATE* st);
+void BilinearInterpPrologue(INTERP_STATE* st);
+void LinearInterpPrologue(INTERP_STATE* st);
 
 // 2a - b clamped to 0 and the largest sample value.
 uint8_t _calBDummy(uint8_t a, uint8_t b, uint16_t max_value);
 uint16_t _calWDummy(uint16_t a, uint16_t b, uint16_t max_value);
 
 // Copies a line when the widths are equal, else calls the state's horizontal worker.
-void horizontalInterp(const _INTERP_STATE* st, const void* src, void* dst);
+void horizontalInterp(const INTERP_STATE* st, const void* src, void* dst);
 
 namespace bilinear {
-void _scaleHorColorInWord(const _INTERP_STATE* st, const void* src, void* dst);
-void _interpHorColorInWord(const _INTERP_STATE* st, const void* src, void* dst);
-void _scaleHorColorInByte(const _INTERP_STATE* st, const void* src, void* dst);
-void _interpHorColorInByte(const _INTERP_STATE* st, const void* src, void* dst);
-void _scaleHorGrayInWord(const _INTERP_STATE* st, const void* src, void* dst);
-void _interpHorGrayInWord(const _INTERP_STATE* st, const void* src, void* dst);
-void _scaleHorGrayInByte(const _INTERP_STATE* st, const void* src, void* dst);
-void _interpHorGrayInByte(const _INTERP_STATE* st, const void* src, void* dst);
+void _scaleHorColorInWord(const INTERP_STATE* st, const void* src, void* dst);
+void _interpHorColorInWord(const INTERP_STATE* st, const void* src, void* dst);
+void _scaleHorColorInByte(const INTERP_STATE* st, const void* src, void* dst);
+void _interpHorColorInByte(const INTERP_STATE* st, const void* src, void* dst);
+void _scaleHorGrayInWord(const INTERP_STATE* st, const void* src, void* dst);
+void _interpHorGrayInWord(const INTERP_STATE* st, const void* src, void* dst);
+void _scaleHorGrayInByte(const INTERP_STATE* st, const void* src, void* dst);
+void _interpHorGrayInByte(const INTERP_STATE* st, const void* src, void* dst);
 // Blends of two lines with weight w / D of the second: at source width and at destination width.
-void verticalInterp(const _INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w);
-void verticalScale(const _INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w);
+void verticalInterp(const INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w);
+void verticalScale(const INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w);
 }  // namespace bilinear
 
 namespace linear {
-void _scaleHorColorInWord(const _INTERP_STATE* st, const void* src, void* dst);
-void _interpHorColorInWord(const _INTERP_STATE* st, const void* src, void* dst);
-void _scaleHorColorInByte(const _INTERP_STATE* st, const void* src, void* dst);
-void _interpHorColorInByte(const _INTERP_STATE* st, const void* src, void* dst);
-void _scaleHorGrayInWord(const _INTERP_STATE* st, const void* src, void* dst);
-void _interpHorGrayInWord(const _INTERP_STATE* st, const void* src, void* dst);
-void _scaleHorGrayInByte(const _INTERP_STATE* st, const void* src, void* dst);
-void _interpHorGrayInByte(const _INTERP_STATE* st, const void* src, void* dst);
+void _scaleHorColorInWord(const INTERP_STATE* st, const void* src, void* dst);
+void _interpHorColorInWord(const INTERP_STATE* st, const void* src, void* dst);
+void _scaleHorColorInByte(const INTERP_STATE* st, const void* src, void* dst);
+void _interpHorColorInByte(const INTERP_STATE* st, const void* src, void* dst);
+void _scaleHorGrayInWord(const INTERP_STATE* st, const void* src, void* dst);
+void _interpHorGrayInWord(const INTERP_STATE* st, const void* src, void* dst);
+void _scaleHorGrayInByte(const INTERP_STATE* st, const void* src, void* dst);
+void _interpHorGrayInByte(const INTERP_STATE* st, const void* src, void* dst);
 // (weight_prev x prev + weight_cur x cur) / divisor at source width, with the state's weights.
-void verticalInterp(const _INTERP_STATE* st, const void* prev, const void* cur, void* out);
+void verticalInterp(const INTERP_STATE* st, const void* prev, const void* cur, void* out);
 }  // namespace linear
 
-int bilinearInterpolate(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int bilinearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                         uint32_t* used, uint32_t* made);
-int bilinearScale(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int bilinearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                   uint32_t* used, uint32_t* made);
-int bilinearCopy(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int bilinearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                  uint32_t* used, uint32_t* made);
-int linearInterpolate(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int linearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                       uint32_t* used, uint32_t* made);
-int linearScale(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int linearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                 uint32_t* used, uint32_t* made);
-int linearCopy(_INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+int linearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
                uint32_t* used, uint32_t* made);

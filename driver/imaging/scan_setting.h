@@ -14,9 +14,9 @@
 #include <array>
 #include <cstdint>
 
-struct _HALFTONE_PARAM;
+struct HALFTONE_PARAM;
 
-struct _SCAN_SETTING {
+struct SCAN_SETTING {
     stSetScannerScanMode scan_mode{}; // verbatim copy of the last scan mode
     // Verbatim copy of the last sample-line record: the sample lines and their maximum.
     IMAGE_SAMPLE_LINES sample_line_setting{{}, 1, 32};
@@ -45,15 +45,15 @@ struct _SCAN_SETTING {
     // the back-side set-up are refused without it.
     bool pipeline_built = false;
     stExtFrame frame{}; // the frame as the device scans it, after mirroring and crop scaling
-    _IMAGE_SETTING front_side{}; // the pipeline's state of each side
-    _IMAGE_SETTING back_side{};
+    IMAGE_SETTING front_side{}; // the pipeline's state of each side
+    IMAGE_SETTING back_side{};
     // The single-bit conversion's record (null when none could be made) and the threshold map it
     // points to.
     MYHANDLE halftone_context = nullptr;
-    _HALFTONE_PARAM* halftone = nullptr;
+    HALFTONE_PARAM* halftone = nullptr;
     std::array<uint8_t, 256> threshold_map{};
-    _CALI_PARAM working_calibration{};
-    _CALI_PARAM active_calibration{}; // scalar fields of the calibration last applied
+    CALI_PARAM working_calibration{};
+    CALI_PARAM active_calibration{}; // scalar fields of the calibration last applied
     // The horizontal magnification correction: null means none. Its parameters are cleared at
     // every scan start; its window, in pixels, replaces the frame's when it is on.
     horizontal_magnification_correction_t* magnification = nullptr;

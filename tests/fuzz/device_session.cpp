@@ -186,9 +186,9 @@ void read_stored_data(GLScanner* g)
 }
 
 // A small colour scan of the flatbed at 300 dpi, as the driver object sets it up.
-std::unique_ptr<_SCAN_SETTING> small_scan()
+std::unique_ptr<SCAN_SETTING> small_scan()
 {
-    auto s = std::make_unique<_SCAN_SETTING>();
+    auto s = std::make_unique<SCAN_SETTING>();
     s->source = 0;
     s->color_planes = 14;
     s->color_switch = 1;
@@ -203,7 +203,7 @@ std::unique_ptr<_SCAN_SETTING> small_scan()
     return s;
 }
 
-void magnification(GLScanner* g, _SCAN_SETTING* s)
+void magnification(GLScanner* g, SCAN_SETTING* s)
 {
     stScannerAttri attributes{};
     attributes.ScanSource = s->source;
@@ -212,7 +212,7 @@ void magnification(GLScanner* g, _SCAN_SETTING* s)
     FUZZ_CHECK(s->magnification == nullptr);
 }
 
-void scan(GLScanner* g, _SCAN_SETTING* s)
+void scan(GLScanner* g, SCAN_SETTING* s)
 {
     ScanJob* job = g->scan_job;
     convert_to_scan_job(g, s, job);

@@ -15,7 +15,7 @@
 namespace {
 
 // The record the seeds were saved from; the second seed entry differs in resolution only.
-void set_key(_CALI_PARAM& c, const std::string& path, int32_t resolution)
+void set_key(CALI_PARAM& c, const std::string& path, int32_t resolution)
 {
     std::strncpy(c.path, path.c_str(), sizeof c.path - 1);
     c.source = 0;
@@ -25,7 +25,7 @@ void set_key(_CALI_PARAM& c, const std::string& path, int32_t resolution)
     c.exposure_ratio = 100;
 }
 
-std::string key_of(const _CALI_PARAM& c)
+std::string key_of(const CALI_PARAM& c)
 {
     char key[CALI_KEY_SIZE];
     get_cali_data_key(c.source, c.quality, c.resolution, c.colour != 0 ? 1 : 0, c.exposure_ratio, c.bqm, c.ecc, key,
@@ -61,7 +61,7 @@ int read_store(const std::string& path, const uint8_t* data, size_t size, const 
     return state;
 }
 
-void check_load(_CALI_PARAM& c)
+void check_load(CALI_PARAM& c)
 {
     const int loaded = load_calibration_from_file(&c);
     if (loaded == 1) {
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::filesystem::remove(aside);
     FUZZ_CHECK(fuzz::write_file(path, data, size));
 
-    _CALI_PARAM c{};
+    CALI_PARAM c{};
     set_key(c, path, 600);
     const std::string key = key_of(c);
     const int state = read_store(path, data, size, key);

@@ -217,7 +217,7 @@ bool calibration_seeds(const fs::path& out)
     char name[256];
     if (!get_cali_data_file_path(fuzz::scratch_folder().c_str(), 0x6204, 0, "FUZZ01", name)) return false;
     fs::remove(name);
-    _CALI_PARAM c{};
+    CALI_PARAM c{};
     std::strcpy(c.path, name);
     c.quality = 1;
     c.colour = 1;

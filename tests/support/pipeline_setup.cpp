@@ -54,7 +54,7 @@ std::vector<uint8_t> gamma_tables(const PipelineConfig& c)
     return t;
 }
 
-void add_correction(_SCAN_SETTING* s, uint8_t depth, uint8_t channels, uint32_t width, uint32_t resolution)
+void add_correction(SCAN_SETTING* s, uint8_t depth, uint8_t channels, uint32_t width, uint32_t resolution)
 {
     CoordinateCorrectionParameter& p = s->correction_parameters;
     p = {};
@@ -85,10 +85,10 @@ void add_correction(_SCAN_SETTING* s, uint8_t depth, uint8_t channels, uint32_t 
     s->frame = {0, 0, (width * 1000 + resolution - 1) / resolution - 1, 0};
 }
 
-PipelineSetting::PipelineSetting(const PipelineConfig& c) : config_(c), setting_(std::make_unique<_SCAN_SETTING>())
+PipelineSetting::PipelineSetting(const PipelineConfig& c) : config_(c), setting_(std::make_unique<SCAN_SETTING>())
 {
-    _SCAN_SETTING& s = *setting_;
-    _IMAGE_SETTING& f = s.front_side;
+    SCAN_SETTING& s = *setting_;
+    IMAGE_SETTING& f = s.front_side;
     const bool colour = c.image_type == IMAGE_TYPE_COLOUR;
     const uint32_t channels = channels_of(c.image_type);
     s.color_switch = colour ? 1 : 0;
@@ -189,7 +189,7 @@ eStatus LineSource::read(GLScanner*, ScanJob*, int, uint8_t* buffer, uint32_t* l
     return STATUS_GOOD;
 }
 
-std::vector<uint8_t> reference_chain(_SCAN_SETTING* s, const _IMAGE_SETTING& f, int halftone,
+std::vector<uint8_t> reference_chain(SCAN_SETTING* s, const IMAGE_SETTING& f, int halftone,
                                      const std::vector<uint8_t>& scan)
 {
     using Bytes = std::vector<uint8_t>;
@@ -235,7 +235,7 @@ std::vector<uint8_t> reference_chain(_SCAN_SETTING* s, const _IMAGE_SETTING& f, 
         uint8_t map[256];
         for (int i = 0; i < 256; ++i) map[i] = static_cast<uint8_t>(i);
         uint8_t pattern[1 + 256];
-        _HALFTONE_PARAM* p = SingleBitProcessPrologue(1, map, halftone, pattern, 0, nullptr);
+        HALFTONE_PARAM* p = SingleBitProcessPrologue(1, map, halftone, pattern, 0, nullptr);
         const uint32_t row = (f.output_width + 7) / 8;
         Bytes out(size_t{row} * f.output_lines);
         for (uint32_t l = 0; l < f.output_lines; ++l)

@@ -42,15 +42,15 @@ public:
     PipelineSetting(const PipelineSetting&) = delete;
     PipelineSetting& operator=(const PipelineSetting&) = delete;
 
-    _SCAN_SETTING* get() { return setting_.get(); }
-    _IMAGE_SETTING& front() { return setting_->front_side; }
+    SCAN_SETTING* get() { return setting_.get(); }
+    IMAGE_SETTING& front() { return setting_->front_side; }
     const PipelineConfig& config() const { return config_; }
     // Bytes of one scan line and of the whole scan.
     uint64_t scan_bytes() const;
 
 private:
     PipelineConfig config_;
-    std::unique_ptr<_SCAN_SETTING> setting_;
+    std::unique_ptr<SCAN_SETTING> setting_;
     std::vector<uint8_t> tables_;
 };
 
@@ -59,7 +59,7 @@ std::vector<uint8_t> gamma_tables(const PipelineConfig& config);
 
 // A magnification model over `width` output pixels at `resolution` (coordinates at four times
 // that), built into the setting with its corrected range and a frame `width` pixels wide.
-void add_correction(_SCAN_SETTING* s, uint8_t depth, uint8_t channels, uint32_t width, uint32_t resolution);
+void add_correction(SCAN_SETTING* s, uint8_t depth, uint8_t channels, uint32_t width, uint32_t resolution);
 
 // The stand-in line source: serves `image` (row after row, repeated when a read runs past its
 // end) to the scan stage. A read that would pass `end_after` bytes delivers up to there, zeroes
@@ -92,7 +92,7 @@ std::vector<uint8_t> test_image(uint64_t count, uint32_t seed);
 // The stage kernels chained over a whole scan of one side, in the pipeline's order (correction,
 // resize, gamma, mirror, single-bit with a fresh halftone record of `halftone`), with the side's
 // geometry, switches and tables: what the pipeline must deliver for `scan`.
-std::vector<uint8_t> reference_chain(_SCAN_SETTING* s, const _IMAGE_SETTING& side, int halftone,
+std::vector<uint8_t> reference_chain(SCAN_SETTING* s, const IMAGE_SETTING& side, int halftone,
                                      const std::vector<uint8_t>& scan);
 
 } // namespace lftest

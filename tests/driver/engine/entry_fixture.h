@@ -50,9 +50,9 @@ public:
 
 private:
     void make(uint32_t number);
-    _ERANGE contrast_[ERANGE_MAX_ENTRIES] = {};
-    _ERANGE exposure_[ERANGE_MAX_ENTRIES] = {};
-    _ERANGE offset_[ERANGE_MAX_ENTRIES] = {};
+    ERangeEntry contrast_[ERANGE_MAX_ENTRIES] = {};
+    ERangeEntry exposure_[ERANGE_MAX_ENTRIES] = {};
+    ERangeEntry offset_[ERANGE_MAX_ENTRIES] = {};
     EDITHER dithers_[12] = {};
     stEXPOSURETIME exposureTime_ = {};
     std::unique_ptr<CInterface> interface_;

@@ -42,9 +42,9 @@ protected:
     }
     std::string file() const { return dir_.file("CaliData6204_0001_AB12.dat"); }
     // A colour record at the given resolution whose lines and parameters encode `seed`.
-    _CALI_PARAM record(int resolution, uint8_t seed = 1, uint32_t pixels = 2)
+    CALI_PARAM record(int resolution, uint8_t seed = 1, uint32_t pixels = 2)
     {
-        _CALI_PARAM c{};
+        CALI_PARAM c{};
         get_scanner_cali_data_file_path(&g_, c.path);
         c.source = 1;
         c.quality = 1;
@@ -61,9 +61,9 @@ protected:
         return c;
     }
     // Loads into a record that holds only the key and path of `like`.
-    int load(const _CALI_PARAM& like, _CALI_PARAM* out = nullptr)
+    int load(const CALI_PARAM& like, CALI_PARAM* out = nullptr)
     {
-        _CALI_PARAM c{};
+        CALI_PARAM c{};
         copy_calibration_scalars(&c, &like);
         c.line_bytes = c.pixels = 0;
         const int r = load_calibration_from_file(&c);
@@ -123,12 +123,12 @@ TEST_F(CaliFileTest, TheCalibratorResolutionWalksTheList)
 
 TEST_F(CaliFileTest, ARecordRoundTripsExactly)
 {
-    const _CALI_PARAM saved = [&] {
-        _CALI_PARAM c = record(600, 3, 5);
+    const CALI_PARAM saved = [&] {
+        CALI_PARAM c = record(600, 3, 5);
         EXPECT_EQ(save_calibration_to_file(&c), 1);
         return c;
     }();
-    _CALI_PARAM loaded;
+    CALI_PARAM loaded;
     ASSERT_EQ(load(saved, &loaded), 1);
     EXPECT_EQ(loaded.dark_line, saved.dark_line);
     EXPECT_EQ(loaded.white_line, saved.white_line);
@@ -148,7 +148,7 @@ TEST_F(CaliFileTest, ARecordRoundTripsExactly)
 
 TEST_F(CaliFileTest, RecordsThatAreNotTwoEqualLinesAreAbsent)
 {
-    const _CALI_PARAM like = record(600);
+    const CALI_PARAM like = record(600);
     char key[CALI_KEY_SIZE];
     get_cali_data_key(1, 1, 600, 1, 100, 0, 0, key, sizeof key);
     const std::pair<uint32_t, uint32_t> sizes[] = {{12, 6}, {6, 12}, {0, 0}, {10, 10}, {65536 * 6, 65536 * 6}};
@@ -163,7 +163,7 @@ TEST_F(CaliFileTest, RecordsThatAreNotTwoEqualLinesAreAbsent)
         h.set_blob2(0, s2);
         ASSERT_EQ(f.AddEntry(&h, b1.data(), b2.data()), SHD_OK);
         ASSERT_EQ(f.Close(), SHD_OK);
-        _CALI_PARAM c = like;
+        CALI_PARAM c = like;
         EXPECT_EQ(load_calibration_from_file(&c), -2003) << s1 << " " << s2;
         EXPECT_EQ(c.dark_line, like.dark_line) << "an unusable record changes nothing";
     }
@@ -171,10 +171,10 @@ TEST_F(CaliFileTest, RecordsThatAreNotTwoEqualLinesAreAbsent)
 
 TEST_F(CaliFileTest, TheErase)
 {
-    _CALI_PARAM c300 = record(300, 1), c3000 = record(3000, 2), c600 = record(600, 3);
-    for (_CALI_PARAM* c : {&c300, &c3000, &c600}) ASSERT_EQ(save_calibration_to_file(c), 1);
+    CALI_PARAM c300 = record(300, 1), c3000 = record(3000, 2), c600 = record(600, 3);
+    for (CALI_PARAM* c : {&c300, &c3000, &c600}) ASSERT_EQ(save_calibration_to_file(c), 1);
     set_calibrator_list(g_, {4800, 3000, 1200, 600, 300, 150});
-    _SCAN_SETTING s{};
+    SCAN_SETTING s{};
     s.active_calibration = record(300);
 
     stEraseCaliData request{0, 300};
@@ -202,10 +202,10 @@ TEST_F(CaliFileTest, TheErase)
 
 TEST_F(CaliFileTest, AFailedEraseLeavesTheStatus)
 {
-    _CALI_PARAM c = record(600);
+    CALI_PARAM c = record(600);
     ASSERT_EQ(save_calibration_to_file(&c), 1);
     const Bytes before = read_bytes(file());
-    _SCAN_SETTING s{};
+    SCAN_SETTING s{};
     ShdFileOps ops = shd_file_default_ops();
     ops.unlink = [](const char*) {
         errno = EIO;
@@ -240,14 +240,14 @@ TEST_F(CaliFileTest, FoldersWithoutAUsableNameWriteNothing)
         if (length > 0) folder += std::string(length - folder.size() - 1, 'd') + "/";
         if (length > 0) fs::create_directory(folder);
         set_folder(length > 0 ? folder : "");
-        _SCAN_SETTING s{};
+        SCAN_SETTING s{};
         s.source = 1;
         s.quality = 1;
         s.x_resolution = 600;
         s.color_switch = 1;
         s.exposure_ratio = 100;
         get_calibration_setting(&g_, &s);
-        _CALI_PARAM c = record(600);
+        CALI_PARAM c = record(600);
         std::memcpy(c.path, s.working_calibration.path, sizeof c.path);
         EXPECT_EQ(save_calibration_to_file(&c), -2003) << length;
         EXPECT_EQ(load_calibration_from_file(&c), -2003) << length;
@@ -279,8 +279,8 @@ FILE* failing_stream(const char*)
 
 TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
 {
-    _CALI_PARAM records[] = {record(300, 1), record(600, 2), record(1200, 3)};
-    for (_CALI_PARAM& c : records) ASSERT_EQ(save_calibration_to_file(&c), 1);
+    CALI_PARAM records[] = {record(300, 1), record(600, 2), record(1200, 3)};
+    for (CALI_PARAM& c : records) ASSERT_EQ(save_calibration_to_file(&c), 1);
     Bytes good = read_bytes(file());
     const uint32_t t = get_u32le(&good[56]);
     const Bytes with_checksum = good;
@@ -319,7 +319,7 @@ TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
     ShdFileOps quick = shd_file_default_ops();
     quick.sync = [](int) { return 0; };
     ScopedFileOps scoped(quick);
-    _CALI_PARAM fresh = record(300, 9);
+    CALI_PARAM fresh = record(300, 9);
     const Shd_entry_hdr extra = [] {
         Shd_entry_hdr h{};
         h.set_key("X");
@@ -330,7 +330,7 @@ TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
         Bytes buffer = bytes;
         CShdFile f;
         ASSERT_EQ(f.Open(reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0), SHD_OK);
-        for (const _CALI_PARAM& c : records) {
+        for (const CALI_PARAM& c : records) {
             char key[CALI_KEY_SIZE];
             get_cali_data_key(1, 1, c.resolution, 1, 100, 0, 0, key, sizeof key);
             ASSERT_EQ(f.GetEntry(key, nullptr, nullptr), nullptr);
@@ -348,7 +348,7 @@ TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
         ASSERT_EQ(save_calibration_to_file(&fresh), 1);
         ASSERT_EQ(read_bytes(file() + CALI_CORRUPT_SUFFIX), bytes);
         ASSERT_EQ(live_entries(file()), 1);
-        _CALI_PARAM back;
+        CALI_PARAM back;
         ASSERT_EQ(load(fresh, &back), 1);
         ASSERT_EQ(back.white_line, fresh.white_line);
     }
@@ -375,7 +375,7 @@ TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
 // A second damaged store set aside used to replace the first one set aside.
 TEST_F(CaliFileTest, EveryDamagedStoreSetAsideIsKept)
 {
-    _CALI_PARAM fresh = record(300, 9);
+    CALI_PARAM fresh = record(300, 9);
     std::vector<Bytes> damaged;
     for (uint8_t i = 0; i < 4; ++i) {
         damaged.push_back(Bytes(100 + i, static_cast<uint8_t>('a' + i)));
@@ -392,7 +392,7 @@ TEST_F(CaliFileTest, EveryDamagedStoreSetAsideIsKept)
     EXPECT_EQ(read_bytes(file() + ".corrupt.4"), damaged[3]);
     EXPECT_EQ(read_bytes(file() + ".corrupt.5"), Bytes{42});
     EXPECT_EQ(read_bytes(file() + ".corrupt.6"), (Bytes{1, 2, 3}));
-    _CALI_PARAM back;
+    CALI_PARAM back;
     ASSERT_EQ(load(fresh, &back), 1);
     EXPECT_EQ(back.white_line, fresh.white_line);
 

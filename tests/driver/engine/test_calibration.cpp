@@ -72,9 +72,9 @@ protected:
         return Bytes(p, p + 2 * v.size());
     }
     // The stored record of the working record's key.
-    _CALI_PARAM stored()
+    CALI_PARAM stored()
     {
-        _CALI_PARAM c{};
+        CALI_PARAM c{};
         copy_calibration_scalars(&c, &s_.working_calibration);
         EXPECT_EQ(load_calibration_from_file(&c), 1);
         return c;
@@ -122,7 +122,7 @@ protected:
         return std::count_if(page.begin(), page.end(), [](uint8_t v) { return std::abs(v - 204) > 0.02 * 204; });
     }
 
-    _SCAN_SETTING s_{};
+    SCAN_SETTING s_{};
     TempFolder dir_;
 };
 
@@ -159,7 +159,7 @@ TEST_F(Calibration, AFreshCalibrationTakesSendsAndStoresBothShadings)
             EXPECT_EQ(get_u16le(&w[14]), 3);
             EXPECT_EQ(w[7], 0);
         }
-        const _CALI_PARAM& c = s_.working_calibration;
+        const CALI_PARAM& c = s_.working_calibration;
         const auto shading = sim::expected_shading(model().records(), 0, 300, 100, colour ? 3 : 1);
         EXPECT_EQ(c.dark_line, shading.dark);
         EXPECT_EQ(c.white_line, shading.white);
@@ -172,12 +172,12 @@ TEST_F(Calibration, AFreshCalibrationTakesSendsAndStoresBothShadings)
             EXPECT_EQ(payload(tx[0]), bytes_of(*line));
         }
 
-        const _CALI_PARAM file_record = stored();
+        const CALI_PARAM file_record = stored();
         EXPECT_EQ(file_record.dark_line, shading.dark);
         EXPECT_EQ(file_record.white_line, shading.white);
         for (size_t i = 0; i < CALI_PARAMS_SIZE; ++i)
             ASSERT_EQ(file_record.params[i], static_cast<uint8_t>(300 + (colour ? 1 : 0) + i)) << i;
-        const _CALI_PARAM& active = s_.active_calibration;
+        const CALI_PARAM& active = s_.active_calibration;
         EXPECT_EQ(active.resolution, 300);
         EXPECT_EQ(active.line_bytes, c.line_bytes);
         EXPECT_TRUE(active.dark_line.empty() && active.params.empty()) << "the active calibration holds no buffers";
@@ -213,7 +213,7 @@ TEST_F(Calibration, NoisySamplesReduceToWithinOnePercent)
     engine([](sim::ChartScanEngine& e) { e.set_calibration_noise(true); });
     ASSERT_EQ(calibrate(), 1);
     const auto shading = sim::expected_shading(model().records(), 0, 300, 100, 3);
-    const _CALI_PARAM& c = s_.working_calibration;
+    const CALI_PARAM& c = s_.working_calibration;
     ASSERT_EQ(c.white_line.size(), shading.white.size());
     size_t exact = 0;
     for (size_t k = 0; k < shading.white.size(); ++k) {
@@ -227,10 +227,10 @@ TEST_F(Calibration, NoisySamplesReduceToWithinOnePercent)
 TEST_F(Calibration, ReuseSendsTheStoredRecordAndAsksTheDevice)
 {
     ASSERT_EQ(calibrate(), 1);
-    const _CALI_PARAM first = stored();
+    const CALI_PARAM first = stored();
     model().clear_shading();
     model().clear_transcript();
-    s_.working_calibration = _CALI_PARAM{};
+    s_.working_calibration = CALI_PARAM{};
     s_.smart_calibration = 1;
     ASSERT_EQ(calibrate(), 1);
     EXPECT_EQ(briefs(), (Briefs{"JOB C", "CALI send 300 1", "JOB E", "JOB C", "SHAD send 1 1", "SHAD send 1 0", "JOB E",
@@ -243,7 +243,7 @@ TEST_F(Calibration, ReuseSendsTheStoredRecordAndAsksTheDevice)
     EXPECT_EQ(s_.active_calibration.resolution, 300);
 
     // Without the smart flag a stored record is never read, but the new one is written.
-    _CALI_PARAM other = first;
+    CALI_PARAM other = first;
     std::fill(other.white_line.begin(), other.white_line.end(), 7);
     ASSERT_EQ(save_calibration_to_file(&other), 1);
     s_.smart_calibration = 0;
@@ -284,30 +284,30 @@ TEST_F(Calibration, AStoredRecordThatDoesNotFitTheScanIsMadeAgain)
     s_.smart_calibration = 1;
     engine([](sim::ChartScanEngine& e) { e.set_chart(sim::flat_chart(0.8)); });
     ASSERT_EQ(calibrate(), 1);
-    const _CALI_PARAM good = stored();
+    const CALI_PARAM good = stored();
     ASSERT_GT(good.pixels, 1000u);
     const auto fill = [](std::vector<uint16_t>& line, uint16_t v) { std::fill(line.begin(), line.end(), v); };
     struct Case {
         const char* what;
-        std::function<void(_CALI_PARAM&)> spoil;
+        std::function<void(CALI_PARAM&)> spoil;
     };
     const Case cases[] = {
         {"lines of 2 pixels",
-         [](_CALI_PARAM& c) {
+         [](CALI_PARAM& c) {
              c.pixels = 2;
              c.line_bytes = 12;
              c.dark_line.resize(6);
              c.white_line.resize(6);
          }},
-        {"dark 65535", [&](_CALI_PARAM& c) { fill(c.dark_line, 65535); }},
-        {"dark equal to white", [](_CALI_PARAM& c) { c.dark_line = c.white_line; }},
-        {"dark 0, white barely above", [&](_CALI_PARAM& c) { fill(c.dark_line, 0), fill(c.white_line, 1000); }},
+        {"dark 65535", [&](CALI_PARAM& c) { fill(c.dark_line, 65535); }},
+        {"dark equal to white", [](CALI_PARAM& c) { c.dark_line = c.white_line; }},
+        {"dark 0, white barely above", [&](CALI_PARAM& c) { fill(c.dark_line, 0), fill(c.white_line, 1000); }},
         {"one sample of dark above white",
-         [](_CALI_PARAM& c) { c.dark_line[c.dark_line.size() / 2] = static_cast<uint16_t>(c.white_line[c.white_line.size() / 2] + 1); }},
+         [](CALI_PARAM& c) { c.dark_line[c.dark_line.size() / 2] = static_cast<uint16_t>(c.white_line[c.white_line.size() / 2] + 1); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        _CALI_PARAM bad = good;
+        CALI_PARAM bad = good;
         c.spoil(bad);
         ASSERT_EQ(save_calibration_to_file(&bad), 1);
         model().clear_shading();
@@ -315,7 +315,7 @@ TEST_F(Calibration, AStoredRecordThatDoesNotFitTheScanIsMadeAgain)
         ASSERT_EQ(calibrate(), 1);
         EXPECT_EQ(sent("SWIN send").size(), 2u) << "calibrated again";
         EXPECT_EQ(off_level(scan_page(8)), 0);
-        const _CALI_PARAM now = stored();
+        const CALI_PARAM now = stored();
         EXPECT_EQ(now.dark_line, good.dark_line) << "and replaced";
         EXPECT_EQ(now.white_line, good.white_line);
         EXPECT_EQ(live_entries(file()), 1);
@@ -454,7 +454,7 @@ TEST_F(FeederCalibration, BothSidesGetTheFrontLineAndZeros)
 {
     s_.source = 0x08;
     ASSERT_EQ(calibrate(), 1);
-    const _CALI_PARAM& c = s_.working_calibration;
+    const CALI_PARAM& c = s_.working_calibration;
     for (const auto& [brief, line] : {std::pair{"SHAD send 3 1", &c.dark_line}, {"SHAD send 3 0", &c.white_line}}) {
         const auto tx = sent(brief);
         ASSERT_EQ(tx.size(), 1u) << brief;

@@ -11,8 +11,8 @@
 namespace {
 
 // {10, 20, 11}, {30, 50, 3}, terminated: indices 0-10 are 10..20, 11-13 are 30, 40, 50.
-const _ERANGE kTable[] = {{10, 20, 11}, {30, 50, 3}, {0, 0, 0}};
-const _ERANGE kEmpty[] = {{0, 0, 0}};
+const ERangeEntry kTable[] = {{10, 20, 11}, {30, 50, 3}, {0, 0, 0}};
+const ERangeEntry kEmpty[] = {{0, 0, 0}};
 
 TEST(RangeTable, IndicesRunOnAcrossEntries)
 {
@@ -70,7 +70,7 @@ TEST(RangeTable, EmptyAndUnterminatedTablesRefuse)
     EXPECT_EQ(cap.minimum, 7); // only the count is written
 
     // Fifty entries without an end are no table at all.
-    std::vector<_ERANGE> full(ERANGE_MAX_ENTRIES, _ERANGE{0, 10, 11});
+    std::vector<ERangeEntry> full(ERANGE_MAX_ENTRIES, ERangeEntry{0, 10, 11});
     cap = {1, 2, 3};
     EXPECT_EQ(GetCapab(cap, full.data()), 0);
     EXPECT_EQ(cap.count, 0u);
@@ -78,7 +78,7 @@ TEST(RangeTable, EmptyAndUnterminatedTablesRefuse)
 
 TEST(RangeTable, WideEntriesDoNotOverflow)
 {
-    const _ERANGE wide[] = {{-2000000000, 2000000000, 5}, {0, 0, 0}};
+    const ERangeEntry wide[] = {{-2000000000, 2000000000, 5}, {0, 0, 0}};
     int32_t out = 0;
     EXPECT_EQ(Index2Value(4, &out, wide), 1);
     EXPECT_EQ(out, 2000000000);

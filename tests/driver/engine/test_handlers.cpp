@@ -517,7 +517,7 @@ TEST_F(Handlers, EmptyToneTables)
 TEST_F(Handlers, ToneTablesConformValues)
 {
     // A handler built directly, with a contrast and an exposure table (no device needed).
-    _ERANGE table[] = {{10, 20, 11}, {30, 50, 3}, {0, 0, 0}};
+    ERangeEntry table[] = {{10, 20, 11}, {30, 50, 3}, {0, 0, 0}};
     EBase direct(table, 12, nullptr, table, table, 0, 0, 0, 0, 0, 0, nullptr, 0, nullptr);
     ECDB block = make_block(SE_CMD_CONTRAST, 3, SE_PLANE_SECOND);
     int32_t value = 25;

@@ -131,9 +131,9 @@ protected:
             if (tx.brief() == brief) out.push_back(tx);
         return out;
     }
-    _CALI_PARAM stored()
+    CALI_PARAM stored()
     {
-        _CALI_PARAM c{};
+        CALI_PARAM c{};
         copy_calibration_scalars(&c, &drv().scan_setting().working_calibration);
         EXPECT_EQ(load_calibration_from_file(&c), 1);
         return c;
@@ -168,7 +168,7 @@ TEST_F(KzdScan, AFreshCalibrationThenTheChartExactly)
     EXPECT_EQ(count("SCAN"), 3u) << "dark, white and the image";
 
     // What was sent is what was stored and what the device's sensor asks for.
-    const _CALI_PARAM file = stored();
+    const CALI_PARAM file = stored();
     const auto shading = sim::expected_shading(model().records(), 0, 300, 100, 3, sim::Sensor::Ideal);
     EXPECT_EQ(file.dark_line, shading.dark);
     EXPECT_EQ(file.white_line, shading.white);
@@ -190,7 +190,7 @@ TEST_F(KzdScan, TheRealisticSensorCalibratesToWithinOnePercentThenReuses)
     int worst = 0;
     for (size_t k = 0; k < image.size(); ++k) worst = std::max(worst, std::abs(int{image[k]} - int{chart[k]}));
     EXPECT_LE(worst, 2) << "within 1 % of full scale";
-    const _CALI_PARAM first = stored();
+    const CALI_PARAM first = stored();
     const auto shading = sim::expected_shading(model().records(), 0, 300, 100, 3);
     EXPECT_EQ(first.dark_line, shading.dark);
     EXPECT_EQ(first.white_line, shading.white);
@@ -681,7 +681,7 @@ TEST_F(KzdScan, AStartWithoutAnAbortStopsTheRunningScanFirst)
     EXPECT_LT(stop, create);
     EXPECT_NE(std::find(stop, create, "JOB E"), create);
     const auto shading = sim::expected_shading(model().records(), 0, 300, 100, 3);
-    const _CALI_PARAM file = stored();
+    const CALI_PARAM file = stored();
     EXPECT_EQ(file.dark_line, shading.dark) << "dark samples, not image data";
     EXPECT_EQ(file.white_line, shading.white);
     abort();

@@ -27,9 +27,9 @@ constexpr uint16_t kFlatbed = 0;
 constexpr uint16_t kTransparency = 4;
 
 // A colour setting at `dpi` whose front frame covers scan pixels [start, end].
-std::unique_ptr<_SCAN_SETTING> colour_setting(uint32_t dpi, uint32_t start, uint32_t end)
+std::unique_ptr<SCAN_SETTING> colour_setting(uint32_t dpi, uint32_t start, uint32_t end)
 {
-    auto s = std::make_unique<_SCAN_SETTING>();
+    auto s = std::make_unique<SCAN_SETTING>();
     s->color_planes = 14;
     s->depth = 8;
     s->x_resolution = dpi;
@@ -122,7 +122,7 @@ protected:
         reopen_scanner();
     }
     const horizontal_magnification_correction_t* context() const { return setting_->magnification; }
-    std::unique_ptr<_SCAN_SETTING> setting_;
+    std::unique_ptr<SCAN_SETTING> setting_;
 };
 
 TEST_F(MagnificationModule, TheProfileBuildsTheModelFromTheDevice)

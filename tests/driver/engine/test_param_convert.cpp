@@ -48,9 +48,9 @@ std::unique_ptr<GLScanner> scanner()
 }
 
 // The reference setting: flatbed colour 8-bit at 300 dpi, frame 0..3199 × 0..1599.
-std::unique_ptr<_SCAN_SETTING> reference_setting()
+std::unique_ptr<SCAN_SETTING> reference_setting()
 {
-    auto s = std::make_unique<_SCAN_SETTING>();
+    auto s = std::make_unique<SCAN_SETTING>();
     s->color_planes = 14;
     s->color_switch = 1;
     s->depth = 8;
@@ -63,7 +63,7 @@ std::unique_ptr<_SCAN_SETTING> reference_setting()
     return s;
 }
 
-std::vector<uint8_t> job_bytes(GLScanner* g, const _SCAN_SETTING* s)
+std::vector<uint8_t> job_bytes(GLScanner* g, const SCAN_SETTING* s)
 {
     ScanJob job;
     job.record.fill(0xEE); // the filler clears the job first
@@ -124,7 +124,7 @@ TEST(ParameterConversion, SmallConversions)
     EXPECT_EQ(get_multiple_exposure_pixels_per_segment(3, -100), -33);
     EXPECT_EQ(get_multiple_exposure_pixels_per_segment(-1, INT32_MIN), INT32_MAX);
     EXPECT_EQ(combine_sense_key_code(3, 2), -1003002);
-    _SCAN_SETTING s{};
+    SCAN_SETTING s{};
     s.scan_mode.ScanMode = 0x03;
     EXPECT_EQ(is_preview_scan(&s), 1);
     s.scan_mode.ScanMode = 0x02;
@@ -355,7 +355,7 @@ TEST(ParameterConversion, TheConfigurationAsksToScanFromHome)
 TEST(ParameterConversion, DeviceGammaTables)
 {
     auto g = scanner();
-    _SCAN_SETTING s{};
+    SCAN_SETTING s{};
     std::vector<uint8_t> bytes(3 * 256);
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 256);
     GAMMA_INFO& set = s.front_side.gamma;

@@ -11,7 +11,7 @@ namespace {
 
 uint16_t sort_mid(std::vector<uint16_t> samples)
 {
-    _CALI_PARAM c{};
+    CALI_PARAM c{};
     c.lines = static_cast<uint32_t>(samples.size());
     std::copy(samples.begin(), samples.end(), c.column.begin());
     return cali_sortMid(&c);
@@ -57,7 +57,7 @@ TEST(Reductions, ChunkyColumnsForColourAndGrey)
 {
     for (const uint16_t colour : {0, 1}) {
         const unsigned channels = colour != 0 ? 3 : 1;
-        _CALI_PARAM c{};
+        CALI_PARAM c{};
         c.colour = colour;
         c.pixels = 5;
         c.lines = 7;
@@ -70,9 +70,9 @@ TEST(Reductions, ChunkyColumnsForColourAndGrey)
                 }
         c.dark_line.assign(c.pixels * channels, 0);
         c.white_line.assign(c.pixels * channels, 0);
-        c.column_statistic = [](_CALI_PARAM* r) { return r->column[r->lines - 1]; };
+        c.column_statistic = [](CALI_PARAM* r) { return r->column[r->lines - 1]; };
         cali_shadingForDarkChunky(&c);
-        c.column_statistic = [](_CALI_PARAM* r) { return r->column[0]; };
+        c.column_statistic = [](CALI_PARAM* r) { return r->column[0]; };
         cali_white_shading_for_multiple_exposure_mode(&c);
         for (size_t p = 0; p < c.pixels; ++p)
             for (size_t ch = 0; ch < channels; ++ch) {

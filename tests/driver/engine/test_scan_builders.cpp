@@ -23,7 +23,7 @@ class ScanBuilders : public ScannerTest {
 protected:
     void TearDown() override
     {
-        for (_IMAGE_SETTING* side : {&s_.front_side, &s_.back_side}) vMyGlobalFree(nullptr, &side->gamma_block);
+        for (IMAGE_SETTING* side : {&s_.front_side, &s_.back_side}) vMyGlobalFree(nullptr, &side->gamma_block);
         SingleBitEpilogue(nullptr, &s_.halftone);
         free_magnification_correction_module(&s_);
         ip_release(&s_);
@@ -44,7 +44,7 @@ protected:
     }
     int basic(stScannerAttri& a) { return get_basic_scan_setting(g(), &a, &s_); }
 
-    _SCAN_SETTING s_{};
+    SCAN_SETTING s_{};
 };
 
 TEST_F(ScanBuilders, FramesAreClampedAndRepaired)

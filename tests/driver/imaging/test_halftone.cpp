@@ -28,7 +28,7 @@ int side_of(int index)
 }
 
 struct Record {
-    _HALFTONE_PARAM* p = nullptr;
+    HALFTONE_PARAM* p = nullptr;
     ~Record() { SingleBitEpilogue(nullptr, &p); }
 };
 
@@ -125,7 +125,7 @@ TEST(Halftone, PrologueCopiesPatternsAndRefusesOversizedOnes)
     EXPECT_EQ(SingleBitProcessPrologue(1, map, -1, too_big.data(), 17, nullptr), nullptr);
     EXPECT_EQ(SingleBitProcessPrologue(1, map, 12, too_big.data(), 17, nullptr), nullptr);
 
-    _HALFTONE_PARAM* gone = SingleBitProcessPrologue(1, map, -1, too_big.data(), 16, nullptr);
+    HALFTONE_PARAM* gone = SingleBitProcessPrologue(1, map, -1, too_big.data(), 16, nullptr);
     ASSERT_NE(gone, nullptr);
     EXPECT_EQ(gone->pattern, gone->user_pattern);
     SingleBitEpilogue(nullptr, &gone);

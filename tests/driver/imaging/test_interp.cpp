@@ -111,7 +111,7 @@ std::vector<Line> ref_image(const Shape& sh, const std::vector<Line>& src)
 }
 
 struct Engine {
-    _INTERP_STATE* st = nullptr;
+    INTERP_STATE* st = nullptr;
     ~Engine() { InterpEnd(nullptr, &st); }
 };
 
@@ -173,7 +173,7 @@ std::vector<Line> run(const Shape& sh, const std::vector<Line>& src, std::mt1993
     const size_t src_row = sh.sw * ch * bytes_per_sample(sh) + 4;
     const size_t dst_row = sh.dw * ch * bytes_per_sample(sh) + 2;
     const auto packed = pack(sh, src, src_row);
-    const _INTERP_PARAM p{static_cast<int16_t>(sh.bilinear ? 1 : 0), static_cast<uint16_t>(sh.depth),
+    const INTERP_PARAM p{static_cast<int16_t>(sh.bilinear ? 1 : 0), static_cast<uint16_t>(sh.depth),
                           static_cast<uint16_t>(sh.colour), sh.sw, sh.sl, static_cast<uint32_t>(src_row),
                           sh.dw, sh.dl, static_cast<uint32_t>(dst_row)};
     Engine e;
@@ -253,7 +253,7 @@ TEST(InterpFamilies, KeptFirstGreyLineWaitsForItsNeighbour)
 {
     // A first block of one grey line cannot extrapolate the line before it: the line is kept and
     // the result says a pair is open.
-    const _INTERP_PARAM p{1, 8, 0, 1, 3, 1, 1, 5, 1};
+    const INTERP_PARAM p{1, 8, 0, 1, 3, 1, 1, 5, 1};
     Engine e;
     e.st = InterpStart(nullptr, &p);
     ASSERT_NE(e.st, nullptr);
@@ -276,7 +276,7 @@ TEST(InterpFamilies, KeptFirstGreyLineWaitsForItsNeighbour)
 
 TEST(InterpFamilies, StartRefusesWhatItCannotDivideOrHold)
 {
-    const _INTERP_PARAM ok{1, 8, 0, 4, 4, 4, 2, 2, 2};
+    const INTERP_PARAM ok{1, 8, 0, 4, 4, 4, 2, 2, 2};
     Engine e;
     e.st = InterpStart(nullptr, &ok);
     ASSERT_NE(e.st, nullptr);
@@ -284,7 +284,7 @@ TEST(InterpFamilies, StartRefusesWhatItCannotDivideOrHold)
     EXPECT_EQ(e.st->counter[0], 2u);
     EXPECT_EQ(e.st->counter[1], 4u);
     EXPECT_EQ(e.st->max_value, 255);
-    const _INTERP_PARAM lin{0, 12, 1, 4, 4, 24, 8, 8, 48};
+    const INTERP_PARAM lin{0, 12, 1, 4, 4, 24, 8, 8, 48};
     Engine l;
     l.st = InterpStart(nullptr, &lin);
     ASSERT_NE(l.st, nullptr);
@@ -293,7 +293,7 @@ TEST(InterpFamilies, StartRefusesWhatItCannotDivideOrHold)
     EXPECT_EQ(l.st->counter[2], 0xFFFFFFFFu);
     EXPECT_EQ(l.st->max_value, 4095);
 
-    _INTERP_PARAM bad[] = {ok, ok, ok, ok, ok, ok, ok, ok};
+    INTERP_PARAM bad[] = {ok, ok, ok, ok, ok, ok, ok, ok};
     bad[0].src_pixels = 0;
     bad[1].src_lines = 0;
     bad[2].dst_pixels = 0;
@@ -305,7 +305,7 @@ TEST(InterpFamilies, StartRefusesWhatItCannotDivideOrHold)
     for (const auto& b : bad) EXPECT_EQ(InterpStart(nullptr, &b), nullptr);
     EXPECT_EQ(InterpStart(nullptr, nullptr), nullptr);
     InterpEnd(nullptr, nullptr);
-    _INTERP_STATE* none = nullptr;
+    INTERP_STATE* none = nullptr;
     InterpEnd(nullptr, &none);
     EXPECT_EQ(_calBDummy(200, 10, 255), 255);
     EXPECT_EQ(_calBDummy(10, 200, 255), 0);

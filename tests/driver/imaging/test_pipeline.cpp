@@ -41,7 +41,7 @@ Read read(PipelineSetting& ps, Bytes& out, int lines, size_t at = 0)
 Bytes run(PipelineSetting& ps, int host_lines)
 {
     EXPECT_EQ(ip_initial(ps.get(), nullptr, 0), 1);
-    const _IMAGE_SETTING& f = ps.front();
+    const IMAGE_SETTING& f = ps.front();
     Bytes out(size_t{f.output_row_bytes} * f.output_lines);
     for (uint32_t done = 0; done < f.output_lines;) {
         const Read r = read(ps, out, host_lines, size_t{done} * f.output_row_bytes);
@@ -284,7 +284,7 @@ TEST(Pipeline, RefusedSides)
 {
     struct Case {
         const char* what;
-        std::function<void(_SCAN_SETTING&, _IMAGE_SETTING&)> change;
+        std::function<void(SCAN_SETTING&, IMAGE_SETTING&)> change;
         int result;
     };
     static uint8_t table[256];
@@ -386,7 +386,7 @@ TEST(Pipeline, TwoSidesThatDifferInResizing)
     c.output_lines = 57;
     PipelineSetting back(c);
     // The back side of the first setting gets the second's resized geometry and tables.
-    _SCAN_SETTING* s = front.get();
+    SCAN_SETTING* s = front.get();
     s->back_side = back.front();
     s->back_side.resize_handle = nullptr;
     LineSource source(lftest::test_image(front.scan_bytes(), 10));

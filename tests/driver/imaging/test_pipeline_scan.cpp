@@ -82,9 +82,9 @@ protected:
     {
         end_scan();
         discard();
-        setting_ = std::make_unique<_SCAN_SETTING>();
-        _SCAN_SETTING& s = *setting_;
-        _IMAGE_SETTING& f = s.front_side;
+        setting_ = std::make_unique<SCAN_SETTING>();
+        SCAN_SETTING& s = *setting_;
+        IMAGE_SETTING& f = s.front_side;
         s.color_planes = 14;
         s.color_switch = 1;
         s.quality = 1;
@@ -150,7 +150,7 @@ protected:
     // Builds the pipeline and reads until the end or the first failure.
     Outcome read_image(int host_lines = 256)
     {
-        _IMAGE_SETTING& f = setting_->front_side;
+        IMAGE_SETTING& f = setting_->front_side;
         Outcome o;
         o.image.assign(size_t{f.output_row_bytes} * f.output_lines, 0xAA);
         o.result = ip_initial(setting_.get(), g(), 0);
@@ -206,10 +206,10 @@ protected:
         return static_cast<size_t>(std::ranges::count_if(all, [](const std::string& b) { return b.rfind("SENS", 0) == 0; }));
     }
 
-    _SCAN_SETTING& setting() { return *setting_; }
-    _IMAGE_SETTING& front() { return setting_->front_side; }
+    SCAN_SETTING& setting() { return *setting_; }
+    IMAGE_SETTING& front() { return setting_->front_side; }
 
-    std::unique_ptr<_SCAN_SETTING> setting_;
+    std::unique_ptr<SCAN_SETTING> setting_;
     Bytes tables_;
     bool started_ = false;
     int geometry_ = 0;
@@ -329,7 +329,7 @@ TEST_F(PipelineScan, PaddingIsDroppedNotResizedAway)
     EXPECT_EQ(front().frame_width, 300u);
     EXPECT_EQ(front().frame_lines, 300u);
     EXPECT_EQ(o.served, 250u);
-    _IMAGE_SETTING unpadded = front();
+    IMAGE_SETTING unpadded = front();
     unpadded.scan_width = unpadded.frame_width;
     unpadded.scan_lines = unpadded.frame_lines;
     EXPECT_TRUE(o.image == lftest::reference_chain(&setting(), unpadded, -1, chart(0, 0, 300, 300, 8)));
