@@ -34,17 +34,17 @@ inline constexpr int16_t SE_OP_CLOSE = 2;   // destroy the root object
 // Command codes (ECDB.code)
 
 // Handled by the root object.
-inline constexpr int16_t SE_CMD_SLOT_INFO = 0;    // single-form device information
-inline constexpr int16_t SE_CMD_SLOT_INFO_2 = 1;  // second single-form device information
-inline constexpr int16_t SE_CMD_OPEN_SLOT = 2;    // open by slot bits (record = the bits)
+inline constexpr int16_t SE_CMD_SLOT_INFO = 0;   // single-form device information
+inline constexpr int16_t SE_CMD_SLOT_INFO_2 = 1; // second single-form device information
+inline constexpr int16_t SE_CMD_OPEN_SLOT = 2;   // open by slot bits (record = the bits)
 inline constexpr int16_t SE_CMD_CLOSE_DEVICE = 3;
 inline constexpr int16_t SE_CMD_CALLBACK_TEST = 4; // value = an SECallbackTest function
 // Code 6 probes every scanner by opening it briefly: a scanner this process already holds open
 // (code 8) is not listed again until it is closed.
-inline constexpr int16_t SE_CMD_DEVICE_LIST = 6;   // value = callback block, record = chain reply
+inline constexpr int16_t SE_CMD_DEVICE_LIST = 6; // value = callback block, record = chain reply
 inline constexpr int16_t SE_CMD_DEVICE_LIST_2 = 7;
-inline constexpr int16_t SE_CMD_OPEN_DEVICE = 8;   // value = device number
-inline constexpr int16_t SE_CMD_DEVICE_INFO = 9;   // value = device number, record = sub-device
+inline constexpr int16_t SE_CMD_OPEN_DEVICE = 8; // value = device number
+inline constexpr int16_t SE_CMD_DEVICE_INFO = 9; // value = device number, record = sub-device
 
 // Scan commands.
 inline constexpr int16_t SE_CMD_START_SCAN = 32;
@@ -82,7 +82,7 @@ inline constexpr int16_t SE_CMD_AUTO_LAMP = 130;
 inline constexpr int16_t SE_CMD_BUTTONS = 134;
 inline constexpr int16_t SE_CMD_INTERPOLATION = 149;
 inline constexpr int16_t SE_CMD_LAMP_CONTROL = 151;
-inline constexpr int16_t SE_CMD_CALIBRATION = 168;       // verb 3: value 1 mode, value 0 erase
+inline constexpr int16_t SE_CMD_CALIBRATION = 168; // verb 3: value 1 mode, value 0 erase
 inline constexpr int16_t SE_CMD_WHOLE_CALIBRATION = 169;
 inline constexpr int16_t SE_CMD_ULTRASOUND = 176;
 inline constexpr int16_t SE_CMD_AUTO_CROP = 177;
@@ -99,7 +99,7 @@ inline constexpr int16_t SE_CMD_EXPOSURE_RATIO = 187;
 inline constexpr uint16_t SE_VERB_CAPABILITY = 0; // the capability or range
 inline constexpr uint16_t SE_VERB_CURRENT = 1;
 inline constexpr uint16_t SE_VERB_DEFAULT = 2;
-inline constexpr uint16_t SE_VERB_SET = 3;        // set, or execute
+inline constexpr uint16_t SE_VERB_SET = 3; // set, or execute
 inline constexpr uint16_t SE_VERB_INDEX_TO_VALUE = 4;
 inline constexpr uint16_t SE_VERB_VALUE_TO_INDEX = 5;
 
@@ -139,12 +139,12 @@ inline constexpr int16_t SE_NOT_SUPPORTED = 0;
 // Nested or concurrent entry into SE_main, a second op 0, a second open device, and the driver
 // codes -1001 and -1002 all reach the host as -100.
 inline constexpr int16_t SE_ERR_BUSY = -100;
-inline constexpr int16_t SE_ERR_NO_ROOT = -102;     // op 1 without root object; unknown device
-inline constexpr int16_t SE_ERR_NO_DEVICE = -103;   // no open device, or it could not be made
+inline constexpr int16_t SE_ERR_NO_ROOT = -102;   // op 1 without root object; unknown device
+inline constexpr int16_t SE_ERR_NO_DEVICE = -103; // no open device, or it could not be made
 inline constexpr int16_t SE_ERR_DITHER_INDEX = -104;
 inline constexpr int16_t SE_ERR_DITHER_NAME = -105;
 inline constexpr int16_t SE_ERR_IMAGE_TYPE = -106;
-inline constexpr int16_t SE_ERR_RANGE = -108;       // value out of range, bad plane, no source
+inline constexpr int16_t SE_ERR_RANGE = -108; // value out of range, bad plane, no source
 inline constexpr int16_t SE_ERR_NO_MEMORY = -109;
 inline constexpr int16_t SE_ERR_NO_TABLE = -111;
 inline constexpr int16_t SE_ERR_DEVICE_REFUSED = -190; // a refused device request
@@ -155,7 +155,7 @@ inline constexpr int16_t SE_ERR_CODE_184 = -184;
 inline constexpr int16_t SE_ERR_NO_MORE_LINES = -185;
 inline constexpr int16_t SE_ERR_CODE_122 = -122;
 inline constexpr int16_t SE_ERR_CODE_143 = -143;
-inline constexpr int16_t SE_END_OF_IMAGE = -801;    // the last lines came with this answer
+inline constexpr int16_t SE_END_OF_IMAGE = -801; // the last lines came with this answer
 // Driver codes that pass the translation unchanged.
 inline constexpr int16_t SE_ERR_STAGE = -1008;
 inline constexpr int16_t SE_ERR_UNSUPPORTED = -1010;
@@ -273,8 +273,8 @@ struct SEScannerInfo {
 
 // Geometry of the image (codes 113, 32 and 37).
 struct SEImageInfo {
-    uint32_t width;        // pixels
-    uint32_t height;       // lines
+    uint32_t width;  // pixels
+    uint32_t height; // lines
     uint32_t bytesPerLine;
 };
 

@@ -82,7 +82,8 @@ ExpectedShading expected_shading(const ScannerRecords& records, uint8_t media, u
                                  uint16_t exposure_ratio, unsigned channels, Sensor sensor)
 {
     const uint64_t pixels = sensor_pixels(records, media, resolution);
-    return {levels(pixels, exposure_ratio, channels, false, sensor), levels(pixels, exposure_ratio, channels, true, sensor)};
+    return {levels(pixels, exposure_ratio, channels, false, sensor),
+            levels(pixels, exposure_ratio, channels, true, sensor)};
 }
 
 std::unique_ptr<PageGenerator> calibration_page(Sensor sensor, bool noisy)

@@ -91,8 +91,7 @@ public:
         const unsigned shading_channels = dark.deep == 4 ? 3 : 1;
         const size_t shading_pixels = dark.data.size() / (2 * shading_channels);
         const bool shaded = n > 0 && shading_channels == n && shading_pixels > 0 && !white.data.empty() &&
-                            white.data.size() == dark.data.size() && white.value == dark.value &&
-                            white.deep == dark.deep;
+            white.data.size() == dark.data.size() && white.value == dark.value && white.deep == dark.deep;
         const uint64_t xres = std::max<uint16_t>(page.xres, 1);
         const bool ideal = sensor_ == Sensor::Ideal;
 
@@ -104,8 +103,9 @@ public:
                 const int channel = n == 1 ? 1 : static_cast<int>(c);
                 const size_t k = size_t{i} * n + c;
                 int offset = ideal ? 0 : sensor_dark(channel, u);
-                gain_[k] = ideal ? 1.0f
-                                 : static_cast<float>(sensor_gain(channel, u) * sensor_white(page.exposure_ratio) / 65535.0);
+                gain_[k] = ideal
+                    ? 1.0f
+                    : static_cast<float>(sensor_gain(channel, u) * sensor_white(page.exposure_ratio) / 65535.0);
                 scale_[k] = 1.0f;
                 if (shaded) {
                     const size_t at = 2 * (column * n + c);
@@ -306,8 +306,7 @@ uint64_t ChartScanEngine::consumed(int side) const
 Sense ChartScanEngine::scan(std::span<const uint8_t, kParametersSize> parameters,
                             std::span<const uint8_t, kWindowSize> window, const ScannerRecords& records)
 {
-    if (le32(&parameters[32]) > kLargestSide || le32(&parameters[36]) > kLargestSide)
-        return sense::kInvalidParameter;
+    if (le32(&parameters[32]) > kLargestSide || le32(&parameters[36]) > kLargestSide) return sense::kInvalidParameter;
     polls_ = 0;
     const uint8_t sides = parameters[10];
     for (int side = 0; side < 2; ++side) {
@@ -321,8 +320,8 @@ Sense ChartScanEngine::scan(std::span<const uint8_t, kParametersSize> parameters
             const auto it = generators_.find(p.setup.kind);
             const bool calibration = p.setup.kind == 1 || p.setup.kind == 2;
             p.generator = it != generators_.end() ? it->second()
-                          : calibration            ? calibration_page(sensor_, noisy_)
-                                                   : chart_page(chart_, sensor_);
+                : calibration                     ? calibration_page(sensor_, noisy_)
+                                                  : chart_page(chart_, sensor_);
             p.generator->begin(p.setup, records);
             p.setup.width = std::min(p.setup.width, kLargestSide);
             p.setup.height = std::min(p.setup.height, kLargestSide);
@@ -330,7 +329,9 @@ Sense ChartScanEngine::scan(std::span<const uint8_t, kParametersSize> parameters
         }
         p.line_bytes = uint64_t{p.setup.width} * p.setup.bits / 8;
         p.line_buffer.resize(p.line_bytes);
-        p.lines = geometry_.end_without_data ? 0 : std::min<uint64_t>(p.setup.height, geometry_.end_after.value_or(UINT32_MAX));
+        p.lines = geometry_.end_without_data
+            ? 0
+            : std::min<uint64_t>(p.setup.height, geometry_.end_after.value_or(UINT32_MAX));
         p.never_ready = geometry_.never_ready;
         p.producing = !p.never_ready;
         p.produced_lines = production_.mode == Production::Mode::Instant && p.producing ? p.lines : 0;

@@ -15,10 +15,10 @@
 // (media = window byte 46); the chart column is Wpx(X) - 1 - s when the media is mirrored
 // (attribute byte 1), else s. The back side sees 65535 - P.
 //
-// Image data (window kind 0): the sensor reading (sensor_model.h) goes through the side's shading pair when one matches the scan,
-// out16 = clamp(round((raw - dark) × 65535 / (white - dark))), 0 when white <= dark; without one
-// out16 = raw, so a missing calibration shows. 8-bit samples are out16 >> 8. With window byte 51 set
-// and a "GAMA" set received, samples go through it (T[v] >> 8 for 8 bits, T[v >> 8] for 16).
+// Image data (window kind 0): the sensor reading (sensor_model.h) goes through the side's shading pair when one matches
+// the scan, out16 = clamp(round((raw - dark) × 65535 / (white - dark))), 0 when white <= dark; without one out16 = raw,
+// so a missing calibration shows. 8-bit samples are out16 >> 8. With window byte 51 set and a "GAMA" set received,
+// samples go through it (T[v] >> 8 for 8 bits, T[v >> 8] for 16).
 //
 // Calibration windows (kinds 1 and 2) scan the whole sensor (calibration_page.h).
 //
@@ -51,8 +51,8 @@ struct Production {
     } mode = Mode::Instant;
     uint32_t lines_per_poll = 0;
     uint64_t buffer_bytes = std::numeric_limits<uint64_t>::max(); // the most a side holds ready
-    uint32_t idle_polls = 0; // the first polls after "SCAN" add nothing
-    uint32_t back_delay = 0; // the back side starts this many polls later
+    uint32_t idle_polls = 0;                                      // the first polls after "SCAN" add nothing
+    uint32_t back_delay = 0;                                      // the back side starts this many polls later
 };
 
 // Status flags raised at the n-th "INFO" after "SCAN" (1 = the first); they stay until "CANC" 0.
@@ -71,17 +71,17 @@ struct StatusFault {
 
 // What the device reports and delivers other than the page it was asked for (both sides).
 struct GeometryFault {
-    std::optional<uint16_t> width{};   // reported in "INFO"; the data keep the real width
-    std::optional<uint16_t> height{};  // likewise
+    std::optional<uint16_t> width{};     // reported in "INFO"; the data keep the real width
+    std::optional<uint16_t> height{};    // likewise
     std::optional<uint32_t> end_after{}; // the page ends after this many lines
-    bool end_without_data = false;     // page end at once, nothing ever ready
-    bool never_ready = false;          // nothing ever ready, no page end
+    bool end_without_data = false;       // page end at once, nothing ever ready
+    bool never_ready = false;            // nothing ever ready, no page end
 };
 
 // One side's page as a page generator sees it, decoded from the parameter block and window.
 struct PageSetup {
-    int side = 0;      // 0 front, 1 back
-    uint8_t kind = 0;  // window byte 40: 0 image, 1 dark, 2 white calibration scan
+    int side = 0;     // 0 front, 1 back
+    uint8_t kind = 0; // window byte 40: 0 image, 1 dark, 2 white calibration scan
     uint32_t width = 0;
     uint32_t height = 0;
     uint8_t bits = 0;
@@ -161,7 +161,7 @@ private:
     std::vector<StatusFault> status_faults_;
     std::map<uint8_t, PageGeneratorFactory> generators_;
     std::array<std::unique_ptr<Page>, 2> pages_;
-    uint32_t polls_ = 0; // "INFO" replies since "SCAN"
+    uint32_t polls_ = 0;              // "INFO" replies since "SCAN"
     std::map<size_t, uint8_t> flags_; // raised status bytes by offset
 };
 

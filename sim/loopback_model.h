@@ -19,12 +19,12 @@ public:
 
     // IN actions, per IN endpoint (0x81 bulk, 0x83 interrupt), applied in order.
     void reply(std::vector<uint8_t> bytes, uint8_t endpoint = 0x81);
-    void reply_short(size_t n, uint8_t endpoint = 0x81);        // only n bytes of the next reply
+    void reply_short(size_t n, uint8_t endpoint = 0x81); // only n bytes of the next reply
     void reply_zero_length(uint8_t endpoint = 0x81);
     void reply_stall(uint8_t endpoint = 0x81);
-    void reply_none(uint8_t endpoint = 0x81);                   // pending until the client gives up
+    void reply_none(uint8_t endpoint = 0x81);                                  // pending until the client gives up
     void reply_late(std::chrono::milliseconds delay, uint8_t endpoint = 0x81); // next reply after delay
-    void disconnect_after(size_t n, uint8_t endpoint = 0x81);   // n more IN bytes, then gone
+    void disconnect_after(size_t n, uint8_t endpoint = 0x81);                  // n more IN bytes, then gone
 
     // OUT actions, applied to the next OUT URBs in order; with none queued, OUT data are accepted.
     void out_accept();
@@ -36,7 +36,7 @@ public:
     void refuse_set_configuration(bool refuse); // SET_CONFIGURATION is refused
 
     // State, for tests.
-    std::vector<uint8_t> received() const;      // every OUT byte accepted so far
+    std::vector<uint8_t> received() const; // every OUT byte accepted so far
     size_t queued(uint8_t endpoint = 0x81) const;
     int resets() const;
 
@@ -50,17 +50,29 @@ public:
     void discarded(uint8_t endpoint) override;
 
 private:
-    enum class InKind { Data, Short, ZeroLength, Stall, NoAnswer, Late, DisconnectAfter };
+    enum class InKind {
+        Data,
+        Short,
+        ZeroLength,
+        Stall,
+        NoAnswer,
+        Late,
+        DisconnectAfter
+    };
     struct InAction {
         InKind kind = InKind::Data;
         std::vector<uint8_t> bytes = {}; // Data: what is left of the reply
         size_t offset = 0;
-        size_t n = 0;                // Short, DisconnectAfter
+        size_t n = 0; // Short, DisconnectAfter
         std::chrono::milliseconds delay{0};
         std::chrono::steady_clock::time_point due{}; // Late: set when first offered
         bool armed = false;
     };
-    enum class OutKind { Accept, Stall, Disconnect };
+    enum class OutKind {
+        Accept,
+        Stall,
+        Disconnect
+    };
 
     void push(uint8_t endpoint, InAction action);
     int take_data(std::deque<InAction>& queue, std::span<uint8_t> buffer, size_t limit);

@@ -81,10 +81,10 @@ class FileChart final : public Chart {
 public:
     FileChart(std::vector<uint16_t> pixels, uint32_t width, uint32_t height, uint32_t dpi)
         : pixels_(std::move(pixels)), width_(width), height_(height), dpi_(dpi)
-    {
-    }
+    {}
 
-    void row(int64_t y, int64_t x0, int step, uint32_t count, uint32_t xres, uint32_t yres, uint16_t* rgb) const override
+    void row(int64_t y, int64_t x0, int step, uint32_t count, uint32_t xres, uint32_t yres,
+             uint16_t* rgb) const override
     {
         std::fill_n(rgb, size_t{count} * 3, kWhite);
         if (y < 0 || xres == 0 || yres == 0) return;

@@ -26,8 +26,8 @@ class ScanEngine {
 public:
     virtual ~ScanEngine() = default;
     // "SCAN" on an open job that holds a window and a parameter block; a refusal answers 'E'.
-    virtual Sense scan(std::span<const uint8_t, kParametersSize> parameters, std::span<const uint8_t, kWindowSize> window,
-                       const ScannerRecords& records) = 0;
+    virtual Sense scan(std::span<const uint8_t, kParametersSize> parameters,
+                       std::span<const uint8_t, kWindowSize> window, const ScannerRecords& records) = 0;
     virtual void stop() = 0;
     virtual void cancel(uint8_t how) = 0;
     // The 48-byte "INFO" reply, zeroed on entry.

@@ -27,14 +27,12 @@ constexpr size_t kHostStatusEnd = 16;
 constexpr uint8_t kCheckCalibration = 0x01;
 constexpr uint8_t kCalibrationValid = 0x10;
 
-template <size_t N>
-void answer(ScannerModel::Request& r, const std::array<uint8_t, N>& record)
+template <size_t N> void answer(ScannerModel::Request& r, const std::array<uint8_t, N>& record)
 {
     r.reply.assign(record.begin(), record.end());
 }
 
-template <size_t N>
-void store(std::array<uint8_t, N>& record, const ScannerModel::Request& r)
+template <size_t N> void store(std::array<uint8_t, N>& record, const ScannerModel::Request& r)
 {
     std::copy_n(r.payload.begin(), N, record.begin());
 }
@@ -42,7 +40,11 @@ void store(std::array<uint8_t, N>& record, const ScannerModel::Request& r)
 } // namespace
 
 struct ScannerModel::CommandEntry {
-    enum class Form { Read, Send, Own };
+    enum class Form {
+        Read,
+        Send,
+        Own
+    };
     TxKind kind;
     Form form;
     char tag[5];
@@ -132,7 +134,8 @@ void ScannerModel::dispatch(const CommandEntry* entry, std::span<const uint8_t> 
         s = sense::kUnknownCommand;
     } else if (const Armed* a = fault(tx.number, Injection::Action::Refuse)) {
         s = {a->injection.key, a->injection.code};
-    } else if (const Armed* h = tx.kind == TxKind::Read ? fault(tx.number, Injection::Action::RefuseHeaderOnly) : nullptr) {
+    } else if (const Armed* h =
+                   tx.kind == TxKind::Read ? fault(tx.number, Injection::Action::RefuseHeaderOnly) : nullptr) {
         s = {h->injection.key, h->injection.code};
         reply_size = kHeaderSize;
     } else if (entry->size != kAnySize && tx.length != frame + entry->size) {
@@ -277,7 +280,8 @@ Sense ScannerModel::send_shading(Request& r)
     if (r.tx.level < records_.front_shading.size()) {
         const auto half = static_cast<std::ptrdiff_t>(kind == 3 ? r.payload.size() / 2 : r.payload.size());
         if (kind == 1 || kind == 3)
-            records_.front_shading[r.tx.level] = {upload.value, upload.deep, {r.payload.begin(), r.payload.begin() + half}};
+            records_.front_shading[r.tx.level] = {
+                upload.value, upload.deep, {r.payload.begin(), r.payload.begin() + half}};
         if (kind == 2 || kind == 3)
             records_.back_shading[r.tx.level] = {upload.value, upload.deep, {r.payload.end() - half, r.payload.end()}};
     }
@@ -324,7 +328,8 @@ Sense ScannerModel::read_flash_user(Request& r)
 {
     const size_t asked = r.tx.length - kHeaderSize;
     r.reply.assign(records_.flash_user.begin(),
-                   records_.flash_user.begin() + static_cast<std::ptrdiff_t>(std::min(asked, records_.flash_user.size())));
+                   records_.flash_user.begin() +
+                       static_cast<std::ptrdiff_t>(std::min(asked, records_.flash_user.size())));
     return {};
 }
 

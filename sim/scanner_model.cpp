@@ -30,8 +30,7 @@ ScannerModel::ScannerModel() : ScannerModel(*scanner_profile("default")) {}
 
 ScannerModel::ScannerModel(ScannerRecords records)
     : records_(std::move(records)), engine_(std::make_unique<ChartScanEngine>())
-{
-}
+{}
 
 ScannerModel::~ScannerModel() = default;
 
@@ -79,7 +78,7 @@ bool ScannerModel::calibration_valid_locked() const
     const ShadingUpload& white = records_.front_shading[0];
     const ShadingUpload& dark = records_.front_shading[1];
     return value && !white.data.empty() && white.data.size() == dark.data.size() && white.value == *value &&
-           dark.value == *value;
+        dark.value == *value;
 }
 
 void ScannerModel::clear_shading()
@@ -255,9 +254,9 @@ int ScannerModel::begin(std::span<const uint8_t> header)
 
     if (request) {
         if (header[4] != 0) violation("request header byte 4 is not 0");
-        framing_ = current().kind == TxKind::Read    ? Framing::ReadBlock
-                   : current().kind == TxKind::Write ? Framing::WriteData
-                                                     : Framing::ControlBlock;
+        framing_ = current().kind == TxKind::Read ? Framing::ReadBlock
+            : current().kind == TxKind::Write     ? Framing::WriteData
+                                                  : Framing::ControlBlock;
     } else if (tag == "PAR") {
         framing_ = Framing::ParData;
     } else {
@@ -532,7 +531,8 @@ void ScannerModel::image_reply(uint32_t count, int side)
         current().payload = count;
         if (count > 0) {
             Pending image{.kind = Pending::Kind::Image, .total = count, .side = side};
-            if (const Armed* a = fault(current().number, Injection::Action::ImageBytes)) image.xors = a->injection.bytes;
+            if (const Armed* a = fault(current().number, Injection::Action::ImageBytes))
+                image.xors = a->injection.bytes;
             queue(std::move(image));
         }
         return;
@@ -551,7 +551,8 @@ void ScannerModel::request_reply(Sense refusal, const std::vector<uint8_t>& payl
     head[4] = refusal.refused() ? 'E' : 'A';
     head[7] = job_byte();
     if (!refusal.refused()) std::copy(payload.begin(), payload.end(), head.begin() + kHeaderSize);
-    current().reply.assign(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(head.size(), total)));
+    current().reply.assign(head.begin(),
+                           head.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(head.size(), total)));
     queue({.kind = Pending::Kind::Bytes, .head = std::move(head), .total = total});
 }
 
@@ -578,7 +579,8 @@ void ScannerModel::violation(const std::string& what)
 {
     Transaction& tx = current();
     tx.outcome = TxOutcome::Violation;
-    violations_.push_back(number_text(tx.number) + " " + (tx.tag.empty() ? tag_text(tx.header.data()) : tx.tag) + ": " + what);
+    violations_.push_back(number_text(tx.number) + " " + (tx.tag.empty() ? tag_text(tx.header.data()) : tx.tag) + ": " +
+                          what);
 }
 
 void ScannerModel::identify(const std::string& tag)

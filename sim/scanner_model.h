@@ -122,9 +122,21 @@ public:
     using Handler = Sense (ScannerModel::*)(Request&);
 
 private:
-    enum class Framing { Idle, ReadBlock, ControlBlock, WriteData, ParData };
+    enum class Framing {
+        Idle,
+        ReadBlock,
+        ControlBlock,
+        WriteData,
+        ParData
+    };
     struct Pending {
-        enum class Kind { None, Bytes, Image, Stall, Silent } kind = Kind::None;
+        enum class Kind {
+            None,
+            Bytes,
+            Image,
+            Stall,
+            Silent
+        } kind = Kind::None;
         std::vector<uint8_t> head = {}; // Bytes: the first bytes; zeros follow up to total
         uint64_t total = 0;
         uint64_t sent = 0;

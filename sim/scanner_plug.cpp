@@ -11,8 +11,7 @@ class ScannerPlug::Model : public ScannerModel {
 public:
     Model(ScannerRecords records, std::shared_ptr<Arming> arming)
         : ScannerModel(std::move(records)), arming_(std::move(arming))
-    {
-    }
+    {}
 
     int out(uint8_t endpoint, std::span<const uint8_t> data) override
     {
@@ -54,8 +53,7 @@ private:
 
 ScannerPlug::ScannerPlug(Testbed& testbed, ScannerRecords records, std::function<void(ScannerModel&)> setup)
     : testbed_(testbed), records_(std::move(records)), setup_(std::move(setup))
-{
-}
+{}
 
 ScannerPlug::~ScannerPlug()
 {
@@ -102,8 +100,10 @@ void ScannerPlug::unplug()
 
 void ScannerPlug::toggle()
 {
-    if (plugged()) unplug();
-    else plug();
+    if (plugged())
+        unplug();
+    else
+        plug();
 }
 
 bool ScannerPlug::plugged() const

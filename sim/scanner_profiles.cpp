@@ -15,20 +15,17 @@ namespace {
 constexpr uint16_t kModelCode = 0x6204;
 constexpr uint16_t kSideEdgeValue = 1600;
 
-template <size_t N>
-void put_text(std::array<uint8_t, N>& record, size_t at, const char* text)
+template <size_t N> void put_text(std::array<uint8_t, N>& record, size_t at, const char* text)
 {
     std::memcpy(record.data() + at, text, std::strlen(text));
 }
 
-template <size_t N>
-void put_le32(std::array<uint8_t, N>& record, size_t at, uint32_t v)
+template <size_t N> void put_le32(std::array<uint8_t, N>& record, size_t at, uint32_t v)
 {
     set_le32(record.data() + at, v);
 }
 
-template <size_t N>
-void put_le16(std::array<uint8_t, N>& record, size_t at, uint16_t v)
+template <size_t N> void put_le16(std::array<uint8_t, N>& record, size_t at, uint16_t v)
 {
     set_le16(record.data() + at, v);
 }
@@ -152,10 +149,10 @@ ScannerRecords feeder_profile()
 ScannerRecords hostile_profile()
 {
     ScannerRecords r = default_profile();
-    std::fill_n(r.inquiry.begin() + 48, 32, 'N');   // model name without a NUL
-    std::fill_n(r.inquiry.begin() + 104, 32, 'F');  // firmware
-    std::fill_n(r.inquiry.begin() + 136, 32, 'G');  // FPGA
-    std::fill_n(r.inquiry.begin() + 168, 40, 'M');  // MCU, to the end of the record
+    std::fill_n(r.inquiry.begin() + 48, 32, 'N');  // model name without a NUL
+    std::fill_n(r.inquiry.begin() + 104, 32, 'F'); // firmware
+    std::fill_n(r.inquiry.begin() + 136, 32, 'G'); // FPGA
+    std::fill_n(r.inquiry.begin() + 168, 40, 'M'); // MCU, to the end of the record
     std::fill_n(r.eeprom.begin() + 36, 16, 0);
     put_text(r.eeprom, 36, "../x");
     put_text(r.eeprom, 40, "/../");
@@ -180,8 +177,8 @@ ScannerRecords hostile_profile()
 const std::map<std::string, std::function<ScannerRecords()>>& profiles()
 {
     static const std::map<std::string, std::function<ScannerRecords()>> all = {
-        {"default", default_profile},     {"submodel1", submodel1_profile}, {"submodel2", submodel2_profile},
-        {"feeder", feeder_profile},       {"hostile", hostile_profile},
+        {"default", default_profile}, {"submodel1", submodel1_profile}, {"submodel2", submodel2_profile},
+        {"feeder", feeder_profile},   {"hostile", hostile_profile},
     };
     return all;
 }

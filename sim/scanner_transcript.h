@@ -11,7 +11,12 @@
 
 namespace sim {
 
-enum class TxKind { Read, Write, Control, Job };
+enum class TxKind {
+    Read,
+    Write,
+    Control,
+    Job
+};
 
 enum class TxOutcome {
     Accepted,
@@ -23,8 +28,8 @@ enum class TxOutcome {
 struct Transaction {
     uint64_t number = 0; // 1 for the model's first transaction
     TxKind kind = TxKind::Job;
-    std::string tag;     // command tag without padding ("INQU", "RES", "JOB", "IMG"); empty until known
-    uint8_t code = 0;    // subject code of a request; byte 4 of a job frame
+    std::string tag;  // command tag without padding ("INQU", "RES", "JOB", "IMG"); empty until known
+    uint8_t code = 0; // subject code of a request; byte 4 of a job frame
     // Decoded parameters: media index (RES, ATTR), value and index (CALI), value, deep, level and
     // kind in index (SHAD), the control bytes in value (GAMA), byte 6 in sub (MOTO), side (IMG)
     // or how (CANC) in index.
@@ -33,9 +38,9 @@ struct Transaction {
     uint8_t level = 0;
     uint8_t deep = 0;
     uint8_t sub = 0;
-    uint32_t length = 0;  // a request's header length, or a job frame's 24-bit operand
-    size_t payload = 0;   // payload bytes sent (write, "PAR") or answered (read, "INFO", "IMG")
-    uint32_t job_id = 0;  // the device's job id when the transaction began
+    uint32_t length = 0; // a request's header length, or a job frame's 24-bit operand
+    size_t payload = 0;  // payload bytes sent (write, "PAR") or answered (read, "INFO", "IMG")
+    uint32_t job_id = 0; // the device's job id when the transaction began
     TxOutcome outcome = TxOutcome::Accepted;
     uint8_t sense_key = 0;
     uint8_t sense_code = 0;
@@ -65,7 +70,11 @@ struct Target {
 
 // Where a transport fault strikes: the header or job frame, the data phase (a request's block or
 // write data, the "PAR" block), or the reply.
-enum class Phase { Header, Data, Reply };
+enum class Phase {
+    Header,
+    Data,
+    Reply
+};
 
 struct Injection {
     enum class Action {
@@ -76,9 +85,9 @@ struct Injection {
         ShortReply,       // deliver `keep` bytes of the reply and drop the rest
         Stall,
         Disconnect,
-        Silence, // from this reply on the device answers nothing (ScannerModel::wake ends it)
-        NoAnswer,         // the reply never comes; dropped when the client gives up on it
-        ImageBytes,       // XOR bytes of an "IMG" reply, at offsets taken modulo its length
+        Silence,    // from this reply on the device answers nothing (ScannerModel::wake ends it)
+        NoAnswer,   // the reply never comes; dropped when the client gives up on it
+        ImageBytes, // XOR bytes of an "IMG" reply, at offsets taken modulo its length
     };
     Target target;
     Action action = Action::Refuse;

@@ -14,7 +14,10 @@
 
 namespace sim {
 
-enum class Sensor { Realistic, Ideal };
+enum class Sensor {
+    Realistic,
+    Ideal
+};
 
 inline double sensor_position(uint64_t s, uint64_t pixels)
 {

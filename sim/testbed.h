@@ -31,7 +31,10 @@ namespace sim {
 
 // Where the libusb client runs. In-process, URB payloads are read and written in place; a child
 // process gets them through umockdev's ioctl-data path.
-enum class ClientMode { InProcess, ChildProcess };
+enum class ClientMode {
+    InProcess,
+    ChildProcess
+};
 
 struct TestbedOptions {
     ClientMode client = ClientMode::InProcess;

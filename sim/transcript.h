@@ -9,21 +9,36 @@
 
 namespace sim {
 
-enum class EventKind { Urb, Claim, Release, SetInterface, SetConfiguration, ClearHalt, Reset, Discard, Unplug };
+enum class EventKind {
+    Urb,
+    Claim,
+    Release,
+    SetInterface,
+    SetConfiguration,
+    ClearHalt,
+    Reset,
+    Discard,
+    Unplug
+};
 
 // URB transfer types as usbdevfs numbers them.
-enum class UrbType : uint8_t { Iso = 0, Interrupt = 1, Control = 2, Bulk = 3 };
+enum class UrbType : uint8_t {
+    Iso = 0,
+    Interrupt = 1,
+    Control = 2,
+    Bulk = 3
+};
 
 struct Event {
     EventKind kind = EventKind::Urb;
     uint8_t endpoint = 0; // URB, clear-halt and discard: the endpoint
     bool in = false;      // URB direction
     UrbType type = UrbType::Bulk;
-    size_t asked = 0;     // URB: bytes asked for (control: the data stage)
-    size_t moved = 0;     // URB: bytes moved
-    int status = 0;       // URB: 0 or a negative errno; requests: 0 or the errno answered
-    int value = 0;        // interface, configuration value, or control bRequest
-    int value2 = 0;       // alternate setting, or control bmRequestType
+    size_t asked = 0; // URB: bytes asked for (control: the data stage)
+    size_t moved = 0; // URB: bytes moved
+    int status = 0;   // URB: 0 or a negative errno; requests: 0 or the errno answered
+    int value = 0;    // interface, configuration value, or control bRequest
+    int value2 = 0;   // alternate setting, or control bmRequestType
 };
 
 struct Transcript {

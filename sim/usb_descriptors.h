@@ -42,8 +42,8 @@ struct DeviceDescription {
     uint8_t device_protocol = 0;
     uint8_t max_packet0 = 64;
     int bus = 1;
-    int address = 0; // 0: the next free address on the bus
-    int speed = 480; // Mbit/s, as sysfs shows it
+    int address = 0;              // 0: the next free address on the bus
+    int speed = 480;              // Mbit/s, as sysfs shows it
     int active_configuration = 1; // sysfs bConfigurationValue; 0 means unconfigured
     std::vector<ConfigDescription> configurations;
 };

@@ -54,11 +54,12 @@ void plug_signal(int)
 
 int usage(FILE* out)
 {
-    std::fprintf(out, "usage: varnoth-sim [--model NAME] [--chart CHART] [--sensor realistic|ideal]\n"
-                      "                   [--unplug-after-bytes N] [--replug-after SECONDS] -- PROGRAM [ARGS...]\n"
-                      "       varnoth-sim --list\n"
-                      "SIGUSR1 unplugs a scanner model, or plugs it back when it is out.\n"
-                      "charts: pattern (default), pattern16, flat:F (0 to 1), file:PATH[@DPI]\nmodels:\n");
+    std::fprintf(out,
+                 "usage: varnoth-sim [--model NAME] [--chart CHART] [--sensor realistic|ideal]\n"
+                 "                   [--unplug-after-bytes N] [--replug-after SECONDS] -- PROGRAM [ARGS...]\n"
+                 "       varnoth-sim --list\n"
+                 "SIGUSR1 unplugs a scanner model, or plugs it back when it is out.\n"
+                 "charts: pattern (default), pattern16, flat:F (0 to 1), file:PATH[@DPI]\nmodels:\n");
     for (const sim::ModelEntry& entry : sim::registered_models())
         std::fprintf(out, "  %-12s %s\n", entry.name.c_str(), entry.summary.c_str());
     std::fprintf(out, "scanner profiles:");
@@ -235,8 +236,10 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "varnoth-sim: %s wants a number, not '%s'\n", arg.c_str(), value.c_str());
                 return 2;
             }
-            if (arg == "--unplug-after-bytes") scan.unplug_after_bytes = static_cast<uint64_t>(number);
-            else scan.replug_after = std::chrono::milliseconds(static_cast<int64_t>(number * 1000));
+            if (arg == "--unplug-after-bytes")
+                scan.unplug_after_bytes = static_cast<uint64_t>(number);
+            else
+                scan.replug_after = std::chrono::milliseconds(static_cast<int64_t>(number * 1000));
         } else if (arg == "--sensor" && i + 1 < argc) {
             const std::string sensor = argv[++i];
             if (sensor != "realistic" && sensor != "ideal") {

@@ -57,8 +57,7 @@ struct VirtualDevice::Client {
 namespace {
 
 constexpr uint32_t kCapabilities = USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET |
-                                   USBDEVFS_CAP_BULK_CONTINUATION;
+    USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION;
 constexpr size_t kSetupSize = 8;
 
 // Client memory that `parent` points to at `offset`; the caller owns the result.
@@ -92,8 +91,7 @@ VirtualDevice::VirtualDevice(Testbed& owner, DeviceDescription desc, std::unique
     if (!model_) model_ = std::make_unique<DeviceModel>();
     model_->attach(this);
     char path[64];
-    std::snprintf(path, sizeof path, "/devices/platform/simhcd/usb%d/%d-%d", desc_.bus, desc_.bus,
-                  desc_.address - 1);
+    std::snprintf(path, sizeof path, "/devices/platform/simhcd/usb%d/%d-%d", desc_.bus, desc_.bus, desc_.address - 1);
     syspath_ = path;
     std::snprintf(path, sizeof path, "/dev/bus/usb/%03d/%03d", desc_.bus, desc_.address);
     devnode_ = path;
@@ -560,9 +558,8 @@ void VirtualDevice::discard(Client& client, UMockdevIoctlClient* handle)
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(handle);
     unsigned long address = 0;
     std::memcpy(&address, arg->data, std::min<size_t>(sizeof address, static_cast<size_t>(arg->data_len)));
-    auto it = std::find_if(pending_in_.begin(), pending_in_.end(), [&](Urb* u) {
-        return u->client == &client && u->client_addr == address;
-    });
+    auto it = std::find_if(pending_in_.begin(), pending_in_.end(),
+                           [&](Urb* u) { return u->client == &client && u->client_addr == address; });
     if (it == pending_in_.end()) {
         umockdev_ioctl_client_complete(handle, -1, EINVAL);
         return;

@@ -18,16 +18,16 @@ namespace {
 constexpr int kMaxCandidates = 1000;
 constexpr char kTemporaryPrefix[] = ".lumenfield-";
 
-QString randomSuffix() {
-    static constexpr char kCharacters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+QString randomSuffix()
+{
+    static constexpr char kCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     QString suffix;
-    for (int i = 0; i < 6; ++i)
-        suffix += QChar::fromLatin1(kCharacters[QRandomGenerator::global()->bounded(62)]);
+    for (int i = 0; i < 6; ++i) suffix += QChar::fromLatin1(kCharacters[QRandomGenerator::global()->bounded(62)]);
     return suffix;
 }
 
-QString folderOf(const QString& path) {
+QString folderOf(const QString& path)
+{
     const qsizetype slash = path.lastIndexOf(u'/');
     if (slash < 0) return QStringLiteral(".");
     return slash == 0 ? QStringLiteral("/") : path.left(slash);
@@ -37,7 +37,8 @@ QString folderOf(const QString& path) {
 // and locked, so that the clean-up of another instance leaves it alone while it is written.
 class Temporary {
 public:
-    explicit Temporary(const QString& folder) {
+    explicit Temporary(const QString& folder)
+    {
         // Earlier writers that were killed leave their files here; this is when they go.
         removeStaleTemporaries(folder);
         for (int attempt = 0; attempt < 16; ++attempt) {
@@ -52,7 +53,8 @@ public:
             if (errno != EEXIST) return;
         }
     }
-    ~Temporary() {
+    ~Temporary()
+    {
         const int reason = errno;
         if (descriptor_ >= 0) ::close(descriptor_);
         if (!placed_ && !path_.isEmpty()) ::unlink(path_.constData());
@@ -65,7 +67,8 @@ public:
     const QByteArray& path() const { return path_; }
 
     // Runs `write`, then flushes and closes the file (the lock goes with the close).
-    bool fill(const std::function<bool(int)>& write) {
+    bool fill(const std::function<bool(int)>& write)
+    {
         bool ok = false;
         try {
             ok = write(descriptor_);
@@ -89,7 +92,8 @@ private:
 };
 
 // Renames `from` to `to` unless something stands at `to` (then false with EEXIST).
-bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
+bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to)
+{
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
     // A file system without the exclusive rename: take the name with an exclusive create first,
@@ -104,9 +108,10 @@ bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
     return false;
 }
 
-}  // namespace
+} // namespace
 
-bool writeAll(int descriptor, const void* data, size_t size) {
+bool writeAll(int descriptor, const void* data, size_t size)
+{
     const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {
         const ssize_t written = ::write(descriptor, bytes, size);
@@ -118,7 +123,8 @@ bool writeAll(int descriptor, const void* data, size_t size) {
     return true;
 }
 
-bool replaceFileAtomically(const QString& path, const std::function<bool(int)>& write) {
+bool replaceFileAtomically(const QString& path, const std::function<bool(int)>& write)
+{
     Temporary temporary(folderOf(path));
     if (!temporary.opened()) return false;
     if (!temporary.fill(write)) return false;
@@ -128,7 +134,8 @@ bool replaceFileAtomically(const QString& path, const std::function<bool(int)>& 
 }
 
 std::optional<QString> createFileAtomically(const std::function<QString(int)>& candidate,
-                                            const std::function<bool(int)>& write) {
+                                            const std::function<bool(int)>& write)
+{
     const QString first = candidate(0);
     Temporary temporary(folderOf(first));
     if (!temporary.opened()) return std::nullopt;
@@ -145,7 +152,8 @@ std::optional<QString> createFileAtomically(const std::function<QString(int)>& c
     return std::nullopt;
 }
 
-QString numberedPath(const QString& path, int n) {
+QString numberedPath(const QString& path, int n)
+{
     if (n <= 0) return path;
     const qsizetype slash = path.lastIndexOf(u'/');
     const qsizetype dot = path.lastIndexOf(u'.');
@@ -155,13 +163,15 @@ QString numberedPath(const QString& path, int n) {
     return stem + QStringLiteral(" (") + QString::number(n + 1) + u')' + extension;
 }
 
-bool isOwnTemporaryName(const QString& name) {
+bool isOwnTemporaryName(const QString& name)
+{
     static const QRegularExpression pattern(QStringLiteral(
         "^(\\.lumenfield-[A-Za-z0-9]{6}|\\..+\\.(tiff|jpeg|png)\\.[A-Za-z0-9]{6}|raw_image\\.tiff\\.part)$"));
     return pattern.match(name).hasMatch();
 }
 
-int removeStaleTemporaries(const QString& folder, std::chrono::seconds age) {
+int removeStaleTemporaries(const QString& folder, std::chrono::seconds age)
+{
     const QByteArray encoded = QFile::encodeName(folder);
     const int directory = ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory < 0) return 0;
@@ -180,7 +190,7 @@ int removeStaleTemporaries(const QString& folder, std::chrono::seconds age) {
         if (file < 0) continue;
         struct stat status {};
         const bool stale = ::fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
-                           now - status.st_mtime >= age.count() && ::flock(file, LOCK_EX | LOCK_NB) == 0;
+            now - status.st_mtime >= age.count() && ::flock(file, LOCK_EX | LOCK_NB) == 0;
         if (stale && ::unlinkat(directory, entry->d_name, 0) == 0) ++removed;
         ::close(file);
     }

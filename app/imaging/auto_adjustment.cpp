@@ -9,55 +9,57 @@
 #include <memory>
 #include <vector>
 
-MonotoneCubic::MonotoneCubic(const CurvePoints& points) : m_points(points) {
+MonotoneCubic::MonotoneCubic(const CurvePoints& points) : points_(points)
+{
     for (int k = 0; k < 5; ++k) {
         if (!std::isfinite(points[k][0]) || !std::isfinite(points[k][1]))
             throw vips::VError("tone curve: point is not finite");
-        if (k > 0 && !(points[k][0] > points[k - 1][0]))
-            throw vips::VError("tone curve: x values must increase");
+        if (k > 0 && !(points[k][0] > points[k - 1][0])) throw vips::VError("tone curve: x values must increase");
     }
     std::array<double, 4> secants{};
-    for (int k = 0; k < 4; ++k)
-        secants[k] = (points[k + 1][1] - points[k][1]) / (points[k + 1][0] - points[k][0]);
-    m_slopes[0] = secants[0];
-    m_slopes[4] = secants[3];
+    for (int k = 0; k < 4; ++k) secants[k] = (points[k + 1][1] - points[k][1]) / (points[k + 1][0] - points[k][0]);
+    slopes_[0] = secants[0];
+    slopes_[4] = secants[3];
     for (int k = 1; k < 4; ++k)
-        m_slopes[k] = secants[k - 1] * secants[k] <= 0.0 ? 0.0 : (secants[k - 1] + secants[k]) / 2.0;
+        slopes_[k] = secants[k - 1] * secants[k] <= 0.0 ? 0.0 : (secants[k - 1] + secants[k]) / 2.0;
     // Limit the slopes so that no segment overshoots.
     for (int k = 0; k < 4; ++k) {
         if (secants[k] == 0.0) {
-            m_slopes[k] = m_slopes[k + 1] = 0.0;
+            slopes_[k] = slopes_[k + 1] = 0.0;
             continue;
         }
-        const double alpha = m_slopes[k] / secants[k];
-        const double beta = m_slopes[k + 1] / secants[k];
+        const double alpha = slopes_[k] / secants[k];
+        const double beta = slopes_[k + 1] / secants[k];
         const double length = alpha * alpha + beta * beta;
         if (length > 9.0) {
             const double tau = 3.0 / std::sqrt(length);
-            m_slopes[k] = tau * alpha * secants[k];
-            m_slopes[k + 1] = tau * beta * secants[k];
+            slopes_[k] = tau * alpha * secants[k];
+            slopes_[k + 1] = tau * beta * secants[k];
         }
     }
 }
 
-double MonotoneCubic::operator()(double x) const {
-    if (!(x > m_points[0][0])) return m_points[0][1];
-    if (x >= m_points[4][0]) return m_points[4][1];
+double MonotoneCubic::operator()(double x) const
+{
+    if (!(x > points_[0][0])) return points_[0][1];
+    if (x >= points_[4][0]) return points_[4][1];
     int k = 0;
-    while (x >= m_points[k + 1][0]) ++k;
-    const double h = m_points[k + 1][0] - m_points[k][0];
-    const double t = (x - m_points[k][0]) / h;
+    while (x >= points_[k + 1][0]) ++k;
+    const double h = points_[k + 1][0] - points_[k][0];
+    const double t = (x - points_[k][0]) / h;
     const double t2 = t * t, t3 = t2 * t;
-    return (2 * t3 - 3 * t2 + 1) * m_points[k][1] + (t3 - 2 * t2 + t) * h * m_slopes[k] +
-           (-2 * t3 + 3 * t2) * m_points[k + 1][1] + (t3 - t2) * h * m_slopes[k + 1];
+    return (2 * t3 - 3 * t2 + 1) * points_[k][1] + (t3 - 2 * t2 + t) * h * slopes_[k] +
+        (-2 * t3 + 3 * t2) * points_[k + 1][1] + (t3 - t2) * h * slopes_[k + 1];
 }
 
-PointOpPtr toneCurveOp(const CurvePoints& points) {
+PointOpPtr toneCurveOp(const CurvePoints& points)
+{
     const MonotoneCubic curve(points);
     return unitCurveOp([&curve](double c) { return srgb::decode(curve(srgb::encode(c))); });
 }
 
-Image toneCurve(const Image& image, const CurvePoints& points) {
+Image toneCurve(const Image& image, const CurvePoints& points)
+{
     return applyPointOp(image, toneCurveOp(points));
 }
 
@@ -65,23 +67,23 @@ namespace {
 
 class VibranceOp final : public PointOp {
 public:
-    explicit VibranceOp(float amount) : m_amount(amount) {}
+    explicit VibranceOp(float amount) : amount_(amount) {}
 
     // In three simple passes over the row rather than one long chain per pixel, so that the
     // processor overlaps the table lookups of many pixels.
-    void apply(float* rgb, int width, int, int) const override {
+    void apply(float* rgb, int width, int, int) const override
+    {
         const srgb::FastCurve& encode = srgb::fastEncode();
         const srgb::FastCurve& decode = srgb::fastDecode();
         const int n = 3 * width;
         for (int i = 0; i < n; ++i) rgb[i] = clampUnit(rgb[i]);
         encode.applyUnit(rgb, n);
-        constexpr float wr = float(kLumaWeights[0]), wg = float(kLumaWeights[1]),
-                        wb = float(kLumaWeights[2]);
+        constexpr float wr = float(kLumaWeights[0]), wg = float(kLumaWeights[1]), wb = float(kLumaWeights[2]);
         for (int i = 0; i < width; ++i) {
             float* e = rgb + 3 * i;
             const float luma = wr * e[0] + wg * e[1] + wb * e[2];
             const float spread = std::max({e[0], e[1], e[2]}) - std::min({e[0], e[1], e[2]});
-            const float factor = 1.0f + m_amount * (1.0f - spread);
+            const float factor = 1.0f + amount_ * (1.0f - spread);
             e[0] = luma + factor * (e[0] - luma);
             e[1] = luma + factor * (e[1] - luma);
             e[2] = luma + factor * (e[2] - luma);
@@ -90,11 +92,12 @@ public:
     }
 
 private:
-    float m_amount;
+    float amount_;
 };
 
 // The first bin at which the cumulative count reaches `share` of `total`.
-int quantileBin(const std::array<double, 256>& counts, double total, double share) {
+int quantileBin(const std::array<double, 256>& counts, double total, double share)
+{
     double cumulative = 0.0;
     for (int bin = 0; bin < 256; ++bin) {
         cumulative += counts[bin];
@@ -103,17 +106,20 @@ int quantileBin(const std::array<double, 256>& counts, double total, double shar
     return 255;
 }
 
-}  // namespace
+} // namespace
 
-PointOpPtr vibranceOp(double amount) {
+PointOpPtr vibranceOp(double amount)
+{
     return std::make_shared<VibranceOp>(static_cast<float>(amount));
 }
 
-Image vibrance(const Image& image, double amount) {
+Image vibrance(const Image& image, double amount)
+{
     return applyPointOp(image, vibranceOp(amount));
 }
 
-AutoAdjustment autoAdjustment(const Image& image) {
+AutoAdjustment autoAdjustment(const Image& image)
+{
     const Image working = toWorking(image);
     const int factor = static_cast<int>(std::ceil(std::max(working.width(), working.height()) / 1024.0));
     const Image reduced = (factor > 1 ? working.shrink(factor, factor) : working).copy_memory();
@@ -152,7 +158,6 @@ AutoAdjustment autoAdjustment(const Image& image) {
         result.toneCurve = points;
     }
     const double meanSaturation = saturationSum / total;
-    if (meanSaturation >= 0.01 && meanSaturation < 0.35)
-        result.vibranceAmount = 0.5 * (0.35 - meanSaturation) / 0.35;
+    if (meanSaturation >= 0.01 && meanSaturation < 0.35) result.vibranceAmount = 0.5 * (0.35 - meanSaturation) / 0.35;
     return result;
 }

@@ -18,8 +18,8 @@ public:
     double operator()(double x) const;
 
 private:
-    CurvePoints m_points;
-    std::array<double, 5> m_slopes{};
+    CurvePoints points_;
+    std::array<double, 5> slopes_{};
 };
 
 // CIToneCurve: c' = D(T(E(clamp(c)))), T the monotone cubic through the points.

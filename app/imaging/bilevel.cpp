@@ -15,33 +15,37 @@ struct BilevelRule {
     std::array<std::array<double, 256>, 3> weighted{};
     double bound = srgb::decode(0.5);
 
-    BilevelRule() {
+    BilevelRule()
+    {
         const auto& decoded = srgb::byteDecodeTableExact();
         for (int b = 0; b < 3; ++b)
             for (int x = 0; x < 256; ++x) weighted[b][x] = kLumaWeights[b] * decoded[x];
     }
-    bool white(std::uint8_t r, std::uint8_t g, std::uint8_t b) const {
+    bool white(std::uint8_t r, std::uint8_t g, std::uint8_t b) const
+    {
         return weighted[0][r] + weighted[1][g] + weighted[2][b] >= bound;
     }
 };
 
-const BilevelRule& rule() {
+const BilevelRule& rule()
+{
     static const BilevelRule instance;
     return instance;
 }
 
 class BilevelKernel final : public RowKernel {
 public:
-    void row(const VipsPel* in, VipsPel* out, int width, int, int) const override {
+    void row(const VipsPel* in, VipsPel* out, int width, int, int) const override
+    {
         const BilevelRule& r = rule();
-        for (int i = 0; i < width; ++i)
-            out[i] = r.white(in[3 * i], in[3 * i + 1], in[3 * i + 2]) ? 255 : 0;
+        for (int i = 0; i < width; ++i) out[i] = r.white(in[3 * i], in[3 * i + 1], in[3 * i + 2]) ? 255 : 0;
     }
 };
 
 class BilevelOp final : public PointOp {
 public:
-    void apply(float* rgb, int width, int, int) const override {
+    void apply(float* rgb, int width, int, int) const override
+    {
         const BilevelRule& r = rule();
         const srgb::ByteEncoder& encode = srgb::byteEncoder();
         for (int i = 0; i < width; ++i) {
@@ -51,17 +55,19 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
-std::uint8_t bilevelByte(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+std::uint8_t bilevelByte(std::uint8_t red, std::uint8_t green, std::uint8_t blue)
+{
     return rule().white(red, green, blue) ? 255 : 0;
 }
 
-Image bilevelImage(const Image& image) {
-    return pointOperation(encode8(image, EncodeSpace::sRGB), kByteRGB, kByteGrey,
-                          std::make_shared<BilevelKernel>());
+Image bilevelImage(const Image& image)
+{
+    return pointOperation(encode8(image, EncodeSpace::sRGB), kByteRGB, kByteGrey, std::make_shared<BilevelKernel>());
 }
 
-PointOpPtr bilevelOp() {
+PointOpPtr bilevelOp()
+{
     return std::make_shared<BilevelOp>();
 }

@@ -11,9 +11,9 @@ struct ColorMatrix {
     std::array<std::array<double, 3>, 3> rows{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
     std::array<double, 3> offset{0, 0, 0};
 
-    static ColorMatrix diagonal(const std::array<double, 3>& scale,
-                                const std::array<double, 3>& offset = {0, 0, 0});
-    static ColorMatrix uniform(double scale, double offset = 0.0) {
+    static ColorMatrix diagonal(const std::array<double, 3>& scale, const std::array<double, 3>& offset = {0, 0, 0});
+    static ColorMatrix uniform(double scale, double offset = 0.0)
+    {
         return diagonal({scale, scale, scale}, {offset, offset, offset});
     }
 

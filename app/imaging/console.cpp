@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <string>
 
-void printLine(std::string_view text) {
+void printLine(std::string_view text)
+{
     std::string line(text);
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);

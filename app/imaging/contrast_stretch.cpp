@@ -3,7 +3,8 @@
 #include "color_matrix.h"
 #include "reductions.h"
 
-LinearStretch stretchFromShares(const std::vector<double>& shares) {
+LinearStretch stretchFromShares(const std::vector<double>& shares)
+{
     int lo = -1, hi = -1;
     double cumulative = 0.0;
     for (int bin = 0; bin < static_cast<int>(shares.size()); ++bin) {
@@ -18,7 +19,8 @@ LinearStretch stretchFromShares(const std::vector<double>& shares) {
     return {256.0 / span, -lo / span};
 }
 
-std::optional<LinearStretch> measureContrastStretch(const Image& image) {
+std::optional<LinearStretch> measureContrastStretch(const Image& image)
+{
     const std::optional<AreaHistogram> histogram = areaHistogram(image, 256, 1.0);
     if (!histogram) return std::nullopt;
     std::vector<double> grey(histogram->shares.size());
@@ -29,7 +31,8 @@ std::optional<LinearStretch> measureContrastStretch(const Image& image) {
     return stretchFromShares(grey);
 }
 
-std::optional<Image> CIContrastStretch::outputImage() const {
+std::optional<Image> CIContrastStretch::outputImage() const
+{
     if (!inputImage) return std::nullopt;
     const std::optional<LinearStretch> stretch = measureContrastStretch(*inputImage);
     if (!stretch) return std::nullopt;

@@ -19,7 +19,7 @@ struct DocumentBackground {
     int height = 0;
     int fullWidth = 0;
     int fullHeight = 0;
-    std::vector<float> values;  // width x height x 3
+    std::vector<float> values; // width x height x 3
 };
 
 // e = E(clamp(c)).

@@ -17,8 +17,8 @@
 namespace {
 
 // Runs a step that builds an image; nothing when libvips fails.
-template <typename Body>
-std::optional<Image> attempt(Body&& body) {
+template <typename Body> std::optional<Image> attempt(Body&& body)
+{
     try {
         return body();
     } catch (const vips::VError&) {
@@ -28,11 +28,13 @@ std::optional<Image> attempt(Body&& body) {
 }
 
 // A working value read back through the device RGB space, / 255.0.
-double deviceComponent(double working) {
+double deviceComponent(double working)
+{
     return readBack(srgb::encode(working)) / 255.0;
 }
 
-std::vector<double> channelShares(const AreaHistogram& histogram, const std::array<double, 3>& weights) {
+std::vector<double> channelShares(const AreaHistogram& histogram, const std::array<double, 3>& weights)
+{
     std::vector<double> shares(histogram.shares.size());
     for (size_t i = 0; i < shares.size(); ++i) {
         const auto& s = histogram.shares[i];
@@ -41,7 +43,8 @@ std::vector<double> channelShares(const AreaHistogram& histogram, const std::arr
     return shares;
 }
 
-std::optional<Image> grayWorld(const Image& image, bool reportMissingAverage) {
+std::optional<Image> grayWorld(const Image& image, bool reportMissingAverage)
+{
     const std::optional<Color> average = ImageProcessor::averageColor(image);
     if (!average) {
         if (reportMissingAverage) printLine("無法獲取平均顏色");
@@ -54,47 +57,52 @@ std::optional<Image> grayWorld(const Image& image, bool reportMissingAverage) {
     return attempt([&] { return colorMatrix(image, ColorMatrix::diagonal(gains)); });
 }
 
-}  // namespace
+} // namespace
 
 namespace ImageProcessor {
 
-std::optional<Color> averageColor(const Image& image) {
+std::optional<Color> averageColor(const Image& image)
+{
     try {
         const std::array<double, 3> mean = areaAverage(image);
-        return Color{readBack(mean[0]) / 255.0, readBack(mean[1]) / 255.0, readBack(mean[2]) / 255.0,
-                     1.0};
+        return Color{readBack(mean[0]) / 255.0, readBack(mean[1]) / 255.0, readBack(mean[2]) / 255.0, 1.0};
     } catch (const vips::VError&) {
         vips_error_clear();
         return std::nullopt;
     }
 }
 
-std::optional<double> averageBrightness(const Image& image) {
+std::optional<double> averageBrightness(const Image& image)
+{
     const std::optional<Color> average = averageColor(image);
     if (!average) return std::nullopt;
     const int r = readBack(average->red), g = readBack(average->green), b = readBack(average->blue);
     const int a = readBack(average->alpha);
-    printLine("🎨 平均顏色 - R:" + std::to_string(r) + " G:" + std::to_string(g) +
-              " B:" + std::to_string(b) + " A:" + std::to_string(a));
+    printLine("🎨 平均顏色 - R:" + std::to_string(r) + " G:" + std::to_string(g) + " B:" + std::to_string(b) +
+              " A:" + std::to_string(a));
     return (r + g + b) / 3.0;
 }
 
-std::optional<Image> channelSumGray(const Image& image) {
+std::optional<Image> channelSumGray(const Image& image)
+{
     averageBrightness(image);
     ColorMatrix sum;
     for (auto& row : sum.rows) row = {1.0, 1.0, 1.0};
     return attempt([&] { return colorMatrix(image, sum); });
 }
 
-std::optional<Image> whiteBalanceGrayWorld(const Image& image) {
+std::optional<Image> whiteBalanceGrayWorld(const Image& image)
+{
     return grayWorld(image, true);
 }
 
-std::optional<Image> whiteBalanceGrayWorldFloored(const Image& image) {
+std::optional<Image> whiteBalanceGrayWorldFloored(const Image& image)
+{
     return grayWorld(image, false);
 }
 
-std::optional<Image> normalizeChannelsMinMax(const Image& image) {
+std::optional<Image> normalizeChannelsMinMax(const Image& image)
+{
     return attempt([&] {
         const ChannelExtremes extremes = areaMinMax(image);
         std::array<double, 3> scale{1, 1, 1}, offset{0, 0, 0};
@@ -111,7 +119,8 @@ std::optional<Image> normalizeChannelsMinMax(const Image& image) {
     });
 }
 
-std::optional<std::array<double, 4>> pixelComponents(const Image& image) {
+std::optional<std::array<double, 4>> pixelComponents(const Image& image)
+{
     try {
         const std::vector<double> pixel = toWorking(image).crop(0, 0, 1, 1).getpoint(0, 0);
         return std::array<double, 4>{deviceComponent(pixel.at(0)), deviceComponent(pixel.at(1)),
@@ -122,7 +131,8 @@ std::optional<std::array<double, 4>> pixelComponents(const Image& image) {
     }
 }
 
-std::optional<Image> histogramStretchPerChannel(const Image& image) {
+std::optional<Image> histogramStretchPerChannel(const Image& image)
+{
     const std::optional<AreaHistogram> histogram = areaHistogram(image, 256, 1.0);
     if (!histogram) return std::nullopt;
     std::array<double, 3> scale{}, offset{};
@@ -136,15 +146,16 @@ std::optional<Image> histogramStretchPerChannel(const Image& image) {
     return attempt([&] { return colorMatrix(image, ColorMatrix::diagonal(scale, offset)); });
 }
 
-std::optional<Image> histogramStretchLuma(const Image& image) {
+std::optional<Image> histogramStretchLuma(const Image& image)
+{
     const std::optional<AreaHistogram> histogram = areaHistogram(image, 256, 1.0);
     if (!histogram) return std::nullopt;
     const LinearStretch stretch = stretchFromShares(channelShares(*histogram, {0.3, 0.59, 0.11}));
-    return attempt(
-        [&] { return colorMatrix(image, ColorMatrix::uniform(stretch.scale, stretch.offset)); });
+    return attempt([&] { return colorMatrix(image, ColorMatrix::uniform(stretch.scale, stretch.offset)); });
 }
 
-std::optional<Image> thresholdToBilevel(const Image& image, double threshold) {
+std::optional<Image> thresholdToBilevel(const Image& image, double threshold)
+{
     const double t = std::clamp(threshold, 0.0, 1.0);
     return attempt([&] {
         const Image grey = colorMatrix(image, colorControlsMatrix(0.0, 0.0, 1.0));
@@ -152,7 +163,8 @@ std::optional<Image> thresholdToBilevel(const Image& image, double threshold) {
     });
 }
 
-Image negativeFilmTest(const Image& image) {
+Image negativeFilmTest(const Image& image)
+{
     Image current = image;
     const auto stageOf = [&current](auto&& body) {
         if (std::optional<Image> next = attempt([&] { return body(current); })) current = *next;
@@ -164,9 +176,10 @@ Image negativeFilmTest(const Image& image) {
     return current;
 }
 
-}  // namespace ImageProcessor
+} // namespace ImageProcessor
 
-std::string formatNumber(double value) {
+std::string formatNumber(double value)
+{
     char buffer[64];
     const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
     std::string text(buffer, error == std::errc() ? end : buffer);
@@ -174,7 +187,8 @@ std::string formatNumber(double value) {
     return text;
 }
 
-std::optional<Image> CINormalize::outputImage() const {
+std::optional<Image> CINormalize::outputImage() const
+{
     if (!inputImage) return std::nullopt;
     ChannelExtremes extremes;
     try {
@@ -193,6 +207,5 @@ std::optional<Image> CINormalize::outputImage() const {
     printLine("minGray: " + formatNumber(minGray) + ", maxGray: " + formatNumber(maxGray));
     printLine("scale: " + formatNumber(scale) + ", bias: " + formatNumber(bias));
     printLine(std::string(45, '-'));
-    return attempt(
-        [&] { return colorMatrix(*inputImage, ColorMatrix::uniform(scale, bias / 255.0)); });
+    return attempt([&] { return colorMatrix(*inputImage, ColorMatrix::uniform(scale, bias / 255.0)); });
 }

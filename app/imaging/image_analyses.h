@@ -51,7 +51,7 @@ std::optional<Image> thresholdToBilevel(const Image& image, double threshold);
 // each stage keeps the previous image when it fails.
 Image negativeFilmTest(const Image& image);
 
-}  // namespace ImageProcessor
+} // namespace ImageProcessor
 
 // Stretches the grey levels from the darkest to the brightest pixel.
 class CINormalize {

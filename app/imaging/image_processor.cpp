@@ -16,19 +16,22 @@
 #include <limits>
 #include <memory>
 
-int ProcessTrace::count(std::string_view name) const {
+int ProcessTrace::count(std::string_view name) const
+{
     int n = 0;
     for (const FilterStep& stage : stages) n += stage.name == name;
     return n;
 }
 
-std::vector<std::string> ProcessTrace::names() const {
+std::vector<std::string> ProcessTrace::names() const
+{
     std::vector<std::string> result;
     for (const FilterStep& stage : stages) result.push_back(stage.name);
     return result;
 }
 
-ColorMatrix levelsMatrix(const Color& minimum, const Color& maximum) {
+ColorMatrix levelsMatrix(const Color& minimum, const Color& maximum)
+{
     std::array<double, 3> scale{1, 1, 1}, offset{0, 0, 0};
     for (int c = 0; c < 3; ++c) {
         const double lo = minimum.component(c), hi = maximum.component(c);
@@ -49,19 +52,21 @@ using ByteCounts = std::array<std::array<double, 256>, 3>;
 
 constexpr double kDocumentAmount = 10.0;
 
-void record(ProcessTrace* trace, std::string name, Parameters parameters = {}) {
+void record(ProcessTrace* trace, std::string name, Parameters parameters = {})
+{
     if (trace) trace->stages.push_back({std::move(name), std::move(parameters)});
 }
 
-ChannelLevels levelsFromExtremes(const std::array<double, 3>& minimum,
-                                 const std::array<double, 3>& maximum) {
+ChannelLevels levelsFromExtremes(const std::array<double, 3>& minimum, const std::array<double, 3>& maximum)
+{
     const auto color = [](const std::array<double, 3>& v) {
         return Color{readBack(v[0]) / 255.0, readBack(v[1]) / 255.0, readBack(v[2]) / 255.0, 1.0};
     };
     return {color(minimum), color(maximum)};
 }
 
-void reportLevelsFailure() {
+void reportLevelsFailure()
+{
     vips_error_clear();
     printLine("Failed to get areaMinimum output image");
 }
@@ -70,58 +75,63 @@ void reportLevelsFailure() {
 // extend; reference, every step makes an image of its own. Copies are cheap.
 class Work {
 public:
-    Work(const Image& image, ProcessPath path) {
+    Work(const Image& image, ProcessPath path)
+    {
         if (path == ProcessPath::fused)
-            m_program.emplace(image);
+            program_.emplace(image);
         else
-            m_image = toWorking(image);
+            image_ = toWorking(image);
     }
 
-    bool fused() const { return m_program.has_value(); }
+    bool fused() const { return program_.has_value(); }
 
-    Image image() const { return fused() ? m_program->image() : *m_image; }
+    Image image() const { return fused() ? program_->image() : *image_; }
 
-    void replace(const Image& image) {
+    void replace(const Image& image)
+    {
         if (fused())
-            m_program.emplace(image);
+            program_.emplace(image);
         else
-            m_image = image;
+            image_ = image;
     }
 
-    void point(PointOpPtr op) {
+    void point(PointOpPtr op)
+    {
         if (fused())
-            m_program->append(std::move(op));
+            program_->append(std::move(op));
         else
-            m_image = applyPointOp(*m_image, std::move(op));
+            image_ = applyPointOp(*image_, std::move(op));
     }
 
-    void matrix(const ColorMatrix& matrix) {
+    void matrix(const ColorMatrix& matrix)
+    {
         if (fused())
-            m_program->append(matrixOp(matrix));
+            program_->append(matrixOp(matrix));
         else
-            m_image = colorMatrix(*m_image, matrix);
+            image_ = colorMatrix(*image_, matrix);
     }
 
     // Fused, 8-bit pixels seen only through byte tables are measured from the bytes' histogram,
     // which one pass over the input gives for every levels step of stage 1.
-    std::optional<ChannelLevels> measureLevels() {
-        const Image* bytes = fused() ? m_program->byteSource() : nullptr;
+    std::optional<ChannelLevels> measureLevels()
+    {
+        const Image* bytes = fused() ? program_->byteSource() : nullptr;
         if (!bytes) return ImageProcessor::detectChannelLevels(image());
         try {
-            if (!m_byteCounts || m_countedImage != bytes->get_image()) {
-                m_byteCounts = std::make_shared<const ByteCounts>(byteHistogram(*bytes));
-                m_countedImage = bytes->get_image();
+            if (!byteCounts_ || countedImage_ != bytes->get_image()) {
+                byteCounts_ = std::make_shared<const ByteCounts>(byteHistogram(*bytes));
+                countedImage_ = bytes->get_image();
             }
         } catch (const vips::VError&) {
             reportLevelsFailure();
             return std::nullopt;
         }
-        const ByteTables& tables = *m_program->tables();
+        const ByteTables& tables = *program_->tables();
         std::array<double, 3> minimum{}, maximum{};
         for (int b = 0; b < 3; ++b) {
             double lo = std::numeric_limits<double>::infinity(), hi = -lo;
             for (int x = 0; x < 256; ++x) {
-                if ((*m_byteCounts)[b][x] <= 0.0) continue;
+                if ((*byteCounts_)[b][x] <= 0.0) continue;
                 lo = std::min(lo, double(tables[b][x]));
                 hi = std::max(hi, double(tables[b][x]));
             }
@@ -131,9 +141,10 @@ public:
         return levelsFromExtremes(minimum, maximum);
     }
 
-    void otsuThreshold() {
+    void otsuThreshold()
+    {
         if (!fused()) {
-            m_image = colorThresholdOtsu(*m_image);
+            image_ = colorThresholdOtsu(*image_);
             return;
         }
         const std::vector<std::array<double, 3>> counts = histogramCounts(image(), 256);
@@ -142,35 +153,36 @@ public:
         point(binThresholdOp(::otsuThreshold(band0)));
     }
 
-    void documentEnhancer(double amount) {
+    void documentEnhancer(double amount)
+    {
         if (!fused()) {
-            m_image = ::documentEnhancer(*m_image, amount);
+            image_ = ::documentEnhancer(*image_, amount);
             return;
         }
-        PointProgram encoded = *m_program;
+        PointProgram encoded = *program_;
         encoded.append(clampedEncodeOp());
         point(documentEnhancerOp(documentBackground(encoded.image()), amount));
     }
 
-    void bilevel() {
+    void bilevel()
+    {
         if (fused()) {
             point(bilevelOp());
             return;
         }
-        if (const std::optional<Image> bits = ImageProcessor::convertToBilevel(*m_image))
-            m_image = toWorking(*bits);
+        if (const std::optional<Image> bits = ImageProcessor::convertToBilevel(*image_)) image_ = toWorking(*bits);
     }
 
 private:
-    std::optional<PointProgram> m_program;
-    std::optional<Image> m_image;
-    std::shared_ptr<const ByteCounts> m_byteCounts;
-    const VipsImage* m_countedImage = nullptr;
+    std::optional<PointProgram> program_;
+    std::optional<Image> image_;
+    std::shared_ptr<const ByteCounts> byteCounts_;
+    const VipsImage* countedImage_ = nullptr;
 };
 
 // Runs one stage; when libvips fails inside it, the working image stays as it was.
-template <typename Body>
-void stage(Work& work, Body&& body) {
+template <typename Body> void stage(Work& work, Body&& body)
+{
     Work saved = work;
     try {
         body();
@@ -180,7 +192,8 @@ void stage(Work& work, Body&& body) {
     }
 }
 
-void levelsStep(Work& work, ProcessTrace* trace) {
+void levelsStep(Work& work, ProcessTrace* trace)
+{
     record(trace, "levels");
     stage(work, [&] {
         if (const std::optional<ChannelLevels> levels = work.measureLevels())
@@ -188,7 +201,8 @@ void levelsStep(Work& work, ProcessTrace* trace) {
     });
 }
 
-double parameter(const Parameters& parameters, const char* key, double fallback) {
+double parameter(const Parameters& parameters, const char* key, double fallback)
+{
     const auto found = parameters.find(key);
     const double value = found == parameters.end() ? fallback : found->second;
     if (!std::isfinite(value)) throw vips::VError(std::string("parameter ") + key + " is not finite");
@@ -197,33 +211,30 @@ double parameter(const Parameters& parameters, const char* key, double fallback)
 
 using FilterFunction = void (*)(Work&, const Parameters&);
 
-const std::map<std::string, FilterFunction, std::less<>>& filterRegistry() {
+const std::map<std::string, FilterFunction, std::less<>>& filterRegistry()
+{
     static const std::map<std::string, FilterFunction, std::less<>> registry{
         {"CIExposureAdjust",
-         [](Work& work, const Parameters& p) {
-             work.matrix(exposureMatrix(parameter(p, "inputEV", 0.0)));
-         }},
+         [](Work& work, const Parameters& p) { work.matrix(exposureMatrix(parameter(p, "inputEV", 0.0))); }},
         {"CIColorControls",
          [](Work& work, const Parameters& p) {
-             work.matrix(colorControlsMatrix(parameter(p, "inputSaturation", 1.0),
-                                             parameter(p, "inputBrightness", 0.0),
+             work.matrix(colorControlsMatrix(parameter(p, "inputSaturation", 1.0), parameter(p, "inputBrightness", 0.0),
                                              parameter(p, "inputContrast", 1.0)));
          }},
         {"CIHueAdjust",
-         [](Work& work, const Parameters& p) {
-             work.matrix(hueMatrix(parameter(p, "inputAngle", 0.0)));
-         }},
+         [](Work& work, const Parameters& p) { work.matrix(hueMatrix(parameter(p, "inputAngle", 0.0))); }},
         {"CIUnsharpMask",
          [](Work& work, const Parameters& p) {
-             work.replace(unsharpMask(work.image(), parameter(p, "inputIntensity", 0.5),
-                                      parameter(p, "inputRadius", 2.5)));
+             work.replace(
+                 unsharpMask(work.image(), parameter(p, "inputIntensity", 0.5), parameter(p, "inputRadius", 2.5)));
          }},
     };
     return registry;
 }
 
 // Gives whether any step succeeded.
-bool runFilterSteps(Work& work, const std::vector<FilterStep>& steps, ProcessTrace* trace) {
+bool runFilterSteps(Work& work, const std::vector<FilterStep>& steps, ProcessTrace* trace)
+{
     bool succeeded = false;
     for (const FilterStep& step : steps) {
         const auto filter = filterRegistry().find(step.name);
@@ -245,30 +256,34 @@ bool runFilterSteps(Work& work, const std::vector<FilterStep>& steps, ProcessTra
     return succeeded;
 }
 
-PhotoEffect photoEffectOf(GrayMode mode) {
+PhotoEffect photoEffectOf(GrayMode mode)
+{
     switch (mode) {
-        case GrayMode::mono: return PhotoEffect::mono;
-        case GrayMode::noir: return PhotoEffect::noir;
-        case GrayMode::tonal: return PhotoEffect::tonal;
+    case GrayMode::mono: return PhotoEffect::mono;
+    case GrayMode::noir: return PhotoEffect::noir;
+    case GrayMode::tonal: return PhotoEffect::tonal;
     }
     return PhotoEffect::noir;
 }
 
-const char* photoEffectName(PhotoEffect effect) {
+const char* photoEffectName(PhotoEffect effect)
+{
     switch (effect) {
-        case PhotoEffect::mono: return "CIPhotoEffectMono";
-        case PhotoEffect::noir: return "CIPhotoEffectNoir";
-        case PhotoEffect::tonal: return "CIPhotoEffectTonal";
+    case PhotoEffect::mono: return "CIPhotoEffectMono";
+    case PhotoEffect::noir: return "CIPhotoEffectNoir";
+    case PhotoEffect::tonal: return "CIPhotoEffectTonal";
     }
     return "CIPhotoEffectNoir";
 }
 
-void photoEffectStep(Work& work, PhotoEffect effect, ProcessTrace* trace) {
+void photoEffectStep(Work& work, PhotoEffect effect, ProcessTrace* trace)
+{
     record(trace, photoEffectName(effect));
     stage(work, [&] { work.point(photoEffectOp(effect)); });
 }
 
-void toneCurveAndLevels(Work& work, VekScanSource source, ProcessTrace* trace) {
+void toneCurveAndLevels(Work& work, VekScanSource source, ProcessTrace* trace)
+{
     if (source == VekScanSource::negativeFilm) {
         levelsStep(work, trace);
         record(trace, "CISRGBToneCurveToLinear");
@@ -281,8 +296,8 @@ void toneCurveAndLevels(Work& work, VekScanSource source, ProcessTrace* trace) {
     }
 }
 
-void colorTypeStage(Work& work, VekColorType colorType, const ImageSettings::Values& settings,
-                    ProcessTrace* trace) {
+void colorTypeStage(Work& work, VekColorType colorType, const ImageSettings::Values& settings, ProcessTrace* trace)
+{
     if (colorType == VekColorType::gray) {
         photoEffectStep(work, photoEffectOf(settings.grayMode), trace);
     } else if (colorType == VekColorType::blackAndWhite) {
@@ -298,21 +313,22 @@ void colorTypeStage(Work& work, VekColorType colorType, const ImageSettings::Val
     }
 }
 
-std::vector<FilterStep> manualSteps(VekColorType colorType, const ImageSettings::Values& s) {
+std::vector<FilterStep> manualSteps(VekColorType colorType, const ImageSettings::Values& s)
+{
     std::vector<FilterStep> steps;
     if (colorType == VekColorType::blackAndWhite) return steps;
     const bool color = colorType == VekColorType::color;
     if (s.exposure != 0.0) steps.push_back({"CIExposureAdjust", {{"inputEV", s.exposure}}});
-    steps.push_back({"CIColorControls",
-                     {{"inputBrightness", 0.0},
-                      {"inputContrast", s.contrast},
-                      {"inputSaturation", color ? s.saturation : 0.0}}});
+    steps.push_back(
+        {"CIColorControls",
+         {{"inputBrightness", 0.0}, {"inputContrast", s.contrast}, {"inputSaturation", color ? s.saturation : 0.0}}});
     if (color && s.hue != 0.0) steps.push_back({"CIHueAdjust", {{"inputAngle", s.hue}}});
     if (s.sharpeness != 0.0) steps.push_back({"CIUnsharpMask", {{"inputIntensity", s.sharpeness}}});
     return steps;
 }
 
-void photoStage(Work& work, ProcessTrace* trace) {
+void photoStage(Work& work, ProcessTrace* trace)
+{
     stage(work, [&] {
         const AutoAdjustment adjustment = autoAdjustment(work.image());
         if (adjustment.toneCurve) {
@@ -332,33 +348,33 @@ void photoStage(Work& work, ProcessTrace* trace) {
     });
 }
 
-void adjustmentStage(Work& work, VekColorType colorType, const ImageSettings::Values& settings,
-                     ProcessTrace* trace) {
+void adjustmentStage(Work& work, VekColorType colorType, const ImageSettings::Values& settings, ProcessTrace* trace)
+{
     switch (settings.adjustmentMethod) {
-        case AdjustmentMethod::manual: {
-            const std::vector<FilterStep> steps = manualSteps(colorType, settings);
-            if (!steps.empty()) runFilterSteps(work, steps, trace);
-            break;
-        }
-        case AdjustmentMethod::photo: photoStage(work, trace); break;
-        case AdjustmentMethod::doc:
-            record(trace, "CIDocumentEnhancer", {{"inputAmount", kDocumentAmount}});
-            stage(work, [&] { work.documentEnhancer(kDocumentAmount); });
-            break;
-        case AdjustmentMethod::raw: break;
+    case AdjustmentMethod::manual: {
+        const std::vector<FilterStep> steps = manualSteps(colorType, settings);
+        if (!steps.empty()) runFilterSteps(work, steps, trace);
+        break;
+    }
+    case AdjustmentMethod::photo: photoStage(work, trace); break;
+    case AdjustmentMethod::doc:
+        record(trace, "CIDocumentEnhancer", {{"inputAmount", kDocumentAmount}});
+        stage(work, [&] { work.documentEnhancer(kDocumentAmount); });
+        break;
+    case AdjustmentMethod::raw: break;
     }
 }
 
-}  // namespace
+} // namespace
 
 namespace ImageProcessor {
 
-Image processImage(const Image& image, const ScanSettings::Values& scanSettings,
-                   const ImageSettings::Values& settings, ProcessTrace* trace, ProcessPath path) {
+Image processImage(const Image& image, const ScanSettings::Values& scanSettings, const ImageSettings::Values& settings,
+                   ProcessTrace* trace, ProcessPath path)
+{
     const AdjustmentMethod method = settings.adjustmentMethod;
     const VekColorType colorType = scanSettings.colorType;
-    if (method == AdjustmentMethod::raw && colorType == VekColorType::color &&
-        !settings.experiment && !settings.invert)
+    if (method == AdjustmentMethod::raw && colorType == VekColorType::color && !settings.experiment && !settings.invert)
         return image;
 
     std::optional<Work> work;
@@ -401,7 +417,8 @@ Image processImage(const Image& image, const ScanSettings::Values& scanSettings,
     }
 }
 
-std::optional<ChannelLevels> detectChannelLevels(const Image& image) {
+std::optional<ChannelLevels> detectChannelLevels(const Image& image)
+{
     try {
         const ChannelExtremes extremes = areaMinMax(image);
         return levelsFromExtremes(extremes.minimum, extremes.maximum);
@@ -411,8 +428,8 @@ std::optional<ChannelLevels> detectChannelLevels(const Image& image) {
     }
 }
 
-std::optional<Image> stretchChannelLevels(const Image& image, const Color& minimum,
-                                          const Color& maximum) {
+std::optional<Image> stretchChannelLevels(const Image& image, const Color& minimum, const Color& maximum)
+{
     try {
         return colorMatrix(image, levelsMatrix(minimum, maximum));
     } catch (const vips::VError&) {
@@ -421,7 +438,8 @@ std::optional<Image> stretchChannelLevels(const Image& image, const Color& minim
     }
 }
 
-Image applyFilters(const Image& image, const std::vector<FilterStep>& steps) {
+Image applyFilters(const Image& image, const std::vector<FilterStep>& steps)
+{
     try {
         Work work(image, ProcessPath::fused);
         if (!runFilterSteps(work, steps, nullptr)) return image;
@@ -432,7 +450,8 @@ Image applyFilters(const Image& image, const std::vector<FilterStep>& steps) {
     }
 }
 
-std::optional<Image> convertToBilevel(const std::optional<Image>& image) {
+std::optional<Image> convertToBilevel(const std::optional<Image>& image)
+{
     if (!image) return std::nullopt;
     try {
         return bilevelImage(*image);
@@ -442,10 +461,11 @@ std::optional<Image> convertToBilevel(const std::optional<Image>& image) {
     }
 }
 
-std::optional<Image> contrastStretch(const Image& image) {
+std::optional<Image> contrastStretch(const Image& image)
+{
     CIContrastStretch filter;
     filter.inputImage = image;
     return filter.outputImage();
 }
 
-}  // namespace ImageProcessor
+} // namespace ImageProcessor

@@ -37,7 +37,10 @@ struct ProcessTrace {
 // How processImage builds its result. Fused composes consecutive per-pixel steps into single
 // operations and measures 8-bit input directly; reference builds every filter as an image of its
 // own. Both compute the same image within a level.
-enum class ProcessPath { fused, reference };
+enum class ProcessPath {
+    fused,
+    reference
+};
 
 // The smallest span, in read-back bytes, over which the levels step stretches a channel. A channel
 // with fewer distinct levels is noise on a flat original, or would come out posterised in steps of
@@ -77,8 +80,7 @@ std::optional<ChannelLevels> detectChannelLevels(const Image& image);
 // Maps each channel's [minimum, maximum] onto [0, 1]: c' = (c - min) / max(max - min, 0.0001). A
 // nearly flat channel, whose minimum and maximum read back less than kSmallestLevelsSpan bytes
 // apart, is left as it is.
-std::optional<Image> stretchChannelLevels(const Image& image, const Color& minimum,
-                                          const Color& maximum);
+std::optional<Image> stretchChannelLevels(const Image& image, const Color& minimum, const Color& maximum);
 
 // The steps in order, each on the previous output. The filters known by name:
 //   "CIExposureAdjust"  "inputEV" (0)
@@ -97,7 +99,7 @@ std::optional<Image> convertToBilevel(const std::optional<Image>& image);
 // CIContrastStretch on the image; nothing when it gives nothing.
 std::optional<Image> contrastStretch(const Image& image);
 
-}  // namespace ImageProcessor
+} // namespace ImageProcessor
 
 // The colour matrix of the levels stretch (see stretchChannelLevels).
 ColorMatrix levelsMatrix(const Color& minimum, const Color& maximum);

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 
-QString composeOutputName(const QString& prefix, bool isAutoSuffix, qint64 suffixNumber,
-                          qint64 suffixLength, OutputFormat format) {
+QString composeOutputName(const QString& prefix, bool isAutoSuffix, qint64 suffixNumber, qint64 suffixLength,
+                          OutputFormat format)
+{
     QString name = prefix;
     for (QChar& c : name)
         if (c == u'/' || c == QChar(0)) c = u'_';
@@ -20,13 +21,15 @@ QString composeOutputName(const QString& prefix, bool isAutoSuffix, qint64 suffi
     return name + u'.' + displayName(format).toLower();
 }
 
-QString outputFileName(const QString& prefix, bool isAutoSuffix, qint64 suffixNumber,
-                       qint64 suffixLength, OutputFormat format) {
+QString outputFileName(const QString& prefix, bool isAutoSuffix, qint64 suffixNumber, qint64 suffixLength,
+                       OutputFormat format)
+{
     return composeOutputName(prefix, isAutoSuffix, suffixNumber, suffixLength, format).toLower();
 }
 
-QString outputFilePath(const OutputSettings& settings) {
+QString outputFilePath(const OutputSettings& settings)
+{
     return settings.directoryPath() + u'/' +
-           outputFileName(settings.prefix(), settings.isAutoSuffix(), settings.suffixNumber(),
-                          settings.suffixLength(), settings.format());
+        outputFileName(settings.prefix(), settings.isAutoSuffix(), settings.suffixNumber(), settings.suffixLength(),
+                       settings.format());
 }

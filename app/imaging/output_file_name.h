@@ -13,12 +13,12 @@ class OutputSettings;
 //              gives "--05");
 //   extension  the format's display name lower-cased: "jpeg", "png" or "tiff";
 //   prefix     with every '/' and NUL replaced by '_', so that the name stays a name.
-QString composeOutputName(const QString& prefix, bool isAutoSuffix, qint64 suffixNumber,
-                          qint64 suffixLength, OutputFormat format);
+QString composeOutputName(const QString& prefix, bool isAutoSuffix, qint64 suffixNumber, qint64 suffixLength,
+                          OutputFormat format);
 
 // The same name lower-cased (full Unicode mapping, independent of the locale).
-QString outputFileName(const QString& prefix, bool isAutoSuffix, qint64 suffixNumber,
-                       qint64 suffixLength, OutputFormat format);
+QString outputFileName(const QString& prefix, bool isAutoSuffix, qint64 suffixNumber, qint64 suffixLength,
+                       OutputFormat format);
 
 // directoryPath + "/" + the file name of the settings, as plain text: a folder ending in "/" gives
 // "//", the folder keeps its case, and the folder is neither examined nor created.

@@ -17,13 +17,14 @@ constexpr int kSlabRows = 16;
 struct Progress {
     std::mutex mutex;
     std::condition_variable changed;
-    int next = 0;     // the next strip a worker takes
-    int emitted = 0;  // strips handed to emit
+    int next = 0;    // the next strip a worker takes
+    int emitted = 0; // strips handed to emit
     std::map<int, std::vector<std::uint8_t>> done;
     std::atomic<bool> stop = false;
     std::exception_ptr failure;
 
-    void fail(std::exception_ptr error) {
+    void fail(std::exception_ptr error)
+    {
         {
             const std::lock_guard lock(mutex);
             if (!failure) failure = std::move(error);
@@ -37,8 +38,8 @@ struct RegionDeleter {
     void operator()(VipsRegion* region) const { g_object_unref(region); }
 };
 
-void computeAndEncode(VipsImage* in, int stripRows, int strips, int window, StripEncoder& encoder,
-                      Progress& progress) {
+void computeAndEncode(VipsImage* in, int stripRows, int strips, int window, StripEncoder& encoder, Progress& progress)
+{
     const std::unique_ptr<VipsRegion, RegionDeleter> region(vips_region_new(in));
     if (!region) throw vips::VError();
     const auto rowBytes = static_cast<std::size_t>(VIPS_IMAGE_SIZEOF_LINE(in));
@@ -47,8 +48,7 @@ void computeAndEncode(VipsImage* in, int stripRows, int strips, int window, Stri
         {
             std::unique_lock lock(progress.mutex);
             progress.changed.wait(lock, [&] {
-                return progress.stop || progress.next >= strips ||
-                       progress.next < progress.emitted + window;
+                return progress.stop || progress.next >= strips || progress.next < progress.emitted + window;
             });
             if (progress.stop || progress.next >= strips) return;
             strip = progress.next++;
@@ -61,12 +61,12 @@ void computeAndEncode(VipsImage* in, int stripRows, int strips, int window, Stri
             VipsRect rows{0, y, in->Xsize, std::min(kSlabRows, bottom - y)};
             if (vips_region_prepare(region.get(), &rows)) throw vips::VError();
             if (static_cast<std::size_t>(VIPS_REGION_LSKIP(region.get())) == rowBytes) {
-                encoder.add(reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(region.get(), 0, y)),
-                            rows.height, rowBytes);
+                encoder.add(reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(region.get(), 0, y)), rows.height,
+                            rowBytes);
             } else {
                 for (int row = y; row < y + rows.height; ++row)
-                    encoder.add(reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(region.get(), 0, row)),
-                                1, rowBytes);
+                    encoder.add(reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(region.get(), 0, row)), 1,
+                                rowBytes);
             }
         }
         std::vector<std::uint8_t> bytes = encoder.end();
@@ -78,15 +78,13 @@ void computeAndEncode(VipsImage* in, int stripRows, int strips, int window, Stri
     }
 }
 
-}  // namespace
+} // namespace
 
-void encodeStrips(const Image& image, int stripRows,
-                  const std::function<std::unique_ptr<StripEncoder>()>& makeEncoder,
-                  const std::function<void(int strip, std::vector<std::uint8_t>& bytes)>& emit,
-                  int workers) {
+void encodeStrips(const Image& image, int stripRows, const std::function<std::unique_ptr<StripEncoder>()>& makeEncoder,
+                  const std::function<void(int strip, std::vector<std::uint8_t>& bytes)>& emit, int workers)
+{
     VipsImage* in = image.get_image();
-    if (stripRows <= 0 || in->BandFmt != VIPS_FORMAT_UCHAR)
-        throw vips::VError("writer: strips need 8-bit samples");
+    if (stripRows <= 0 || in->BandFmt != VIPS_FORMAT_UCHAR) throw vips::VError("writer: strips need 8-bit samples");
     const int strips = (in->Ysize + stripRows - 1) / stripRows;
     if (workers <= 0) workers = vips_concurrency_get();
     workers = std::clamp(workers, 1, strips);

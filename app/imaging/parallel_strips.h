@@ -28,7 +28,5 @@ public:
 // calling thread. Only a few strips are in memory at a time: workers wait while the strip they
 // would take runs too far ahead of the one emitted last. Throws vips::VError when a strip cannot
 // be computed; an exception from an encoder or from `emit` ends the work and is passed on.
-void encodeStrips(const Image& image, int stripRows,
-                  const std::function<std::unique_ptr<StripEncoder>()>& makeEncoder,
-                  const std::function<void(int strip, std::vector<std::uint8_t>& bytes)>& emit,
-                  int workers = 0);
+void encodeStrips(const Image& image, int stripRows, const std::function<std::unique_ptr<StripEncoder>()>& makeEncoder,
+                  const std::function<void(int strip, std::vector<std::uint8_t>& bytes)>& emit, int workers = 0);

@@ -21,13 +21,15 @@ constexpr std::size_t kPieceBytes = std::size_t{2} << 20;
 // documents and line art larger, and rows with no filter give files as large as before.
 constexpr std::uint8_t kNoFilter = 0;
 
-void append32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+void append32(std::vector<std::uint8_t>& out, std::uint32_t value)
+{
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 // A chunk: length, type, data, and the CRC of type and data.
 std::vector<std::uint8_t> chunk(std::string_view type, const std::uint8_t* data, std::size_t size,
-                                std::string_view prefix = {}) {
+                                std::string_view prefix = {})
+{
     std::vector<std::uint8_t> out;
     out.reserve(12 + prefix.size() + size);
     append32(out, static_cast<std::uint32_t>(prefix.size() + size));
@@ -38,7 +40,8 @@ std::vector<std::uint8_t> chunk(std::string_view type, const std::uint8_t* data,
     return out;
 }
 
-void write(int descriptor, const std::vector<std::uint8_t>& bytes) {
+void write(int descriptor, const std::vector<std::uint8_t>& bytes)
+{
     if (!writeAll(descriptor, bytes.data(), bytes.size())) throw vips::VError("writer: cannot write the file");
 }
 
@@ -54,13 +57,15 @@ class PieceEncoder final : public StripEncoder {
 public:
     PieceEncoder(int pieces, std::vector<PieceCheck>& checks) : pieces_(pieces), checks_(checks) {}
 
-    void begin(int piece) override {
+    void begin(int piece) override
+    {
         piece_ = piece;
         check_ = PieceCheck{adler32_z(0, nullptr, 0), 0};
         deflater_.begin();
     }
 
-    void add(const std::uint8_t* rows, int count, std::size_t rowBytes) override {
+    void add(const std::uint8_t* rows, int count, std::size_t rowBytes) override
+    {
         const std::size_t line = rowBytes + 1;
         filtered_.resize(static_cast<std::size_t>(count) * line);
         for (int row = 0; row < count; ++row) {
@@ -73,7 +78,8 @@ public:
         deflater_.add(filtered_.data(), filtered_.size());
     }
 
-    std::vector<std::uint8_t> end() override {
+    std::vector<std::uint8_t> end() override
+    {
         const std::vector<std::uint8_t> data = deflater_.end(piece_ == pieces_ - 1);
         checks_[static_cast<std::size_t>(piece_)] = check_;
         std::array<char, 2> header{};
@@ -94,13 +100,14 @@ private:
     PieceCheck check_;
 };
 
-}  // namespace
+} // namespace
 
-void writePng(const Image& pixels, int descriptor) {
+void writePng(const Image& pixels, int descriptor)
+{
     VipsImage* in = pixels.get_image();
     if (in->BandFmt != VIPS_FORMAT_UCHAR || in->Bands < 1 || in->Bands > 4)
         throw vips::VError("writer: PNG takes 1 to 4 bands of 8 bits");
-    static constexpr std::uint8_t kColourTypes[] = {0, 4, 2, 6};  // grey, with alpha, RGB, RGBA
+    static constexpr std::uint8_t kColourTypes[] = {0, 4, 2, 6}; // grey, with alpha, RGB, RGBA
 
     write(descriptor, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
     std::vector<std::uint8_t> header;
@@ -123,7 +130,7 @@ void writePng(const Image& pixels, int descriptor) {
     }
 
     std::vector<std::uint8_t> density;
-    append32(density, static_cast<std::uint32_t>(std::lround(in->Xres * 1000.0)));  // per metre
+    append32(density, static_cast<std::uint32_t>(std::lround(in->Xres * 1000.0))); // per metre
     append32(density, static_cast<std::uint32_t>(std::lround(in->Yres * 1000.0)));
     density.push_back(1);
     write(descriptor, chunk("pHYs", density.data(), density.size()));
@@ -133,8 +140,7 @@ void writePng(const Image& pixels, int descriptor) {
     const int pieces = (in->Ysize + pieceRows - 1) / pieceRows;
     std::vector<PieceCheck> checks(static_cast<std::size_t>(pieces));
     encodeStrips(
-        pixels, pieceRows,
-        [&] { return std::make_unique<PieceEncoder>(pieces, checks); },
+        pixels, pieceRows, [&] { return std::make_unique<PieceEncoder>(pieces, checks); },
         [&](int, std::vector<std::uint8_t>& bytes) { write(descriptor, bytes); });
 
     uLong adler = checks[0].adler;

@@ -7,53 +7,61 @@
 #include <algorithm>
 #include <cmath>
 
-PointOpPtr encodeOp() {
+PointOpPtr encodeOp()
+{
     const srgb::FastCurve* encode = &srgb::fastEncode();
     return channelOp([encode](float c) { return (*encode)(c); });
 }
 
-Image linearToSRGBToneCurve(const Image& image) {
+Image linearToSRGBToneCurve(const Image& image)
+{
     return applyPointOp(image, encodeOp());
 }
 
-PointOpPtr decodeOp() {
+PointOpPtr decodeOp()
+{
     const srgb::FastCurve* decode = &srgb::fastDecode();
     return channelOp([decode](float c) { return (*decode)(c); });
 }
 
-Image sRGBToneCurveToLinear(const Image& image) {
+Image sRGBToneCurveToLinear(const Image& image)
+{
     return applyPointOp(image, decodeOp());
 }
 
-double photoEffectLightness(PhotoEffect effect, double lightness) {
+double photoEffectLightness(PhotoEffect effect, double lightness)
+{
     switch (effect) {
-        case PhotoEffect::tonal: return lightness;
-        case PhotoEffect::mono: return 0.08 + 0.84 * lightness;
-        case PhotoEffect::noir:
-            return 0.3 * lightness + 0.7 * lightness * lightness * (3.0 - 2.0 * lightness);
+    case PhotoEffect::tonal: return lightness;
+    case PhotoEffect::mono: return 0.08 + 0.84 * lightness;
+    case PhotoEffect::noir: return 0.3 * lightness + 0.7 * lightness * lightness * (3.0 - 2.0 * lightness);
     }
     return lightness;
 }
 
-PointOpPtr photoEffectOp(PhotoEffect effect) {
-    return lumaCurveOp([effect](double luma) {
-        return srgb::decode(photoEffectLightness(effect, srgb::encode(luma)));
-    });
+PointOpPtr photoEffectOp(PhotoEffect effect)
+{
+    return lumaCurveOp(
+        [effect](double luma) { return srgb::decode(photoEffectLightness(effect, srgb::encode(luma))); });
 }
 
-Image photoEffect(const Image& image, PhotoEffect effect) {
+Image photoEffect(const Image& image, PhotoEffect effect)
+{
     return applyPointOp(image, photoEffectOp(effect));
 }
 
-PointOpPtr colorThresholdOp(float threshold) {
+PointOpPtr colorThresholdOp(float threshold)
+{
     return channelOp([threshold](float c) { return static_cast<float>(c > threshold); });
 }
 
-Image colorThreshold(const Image& image, float threshold) {
+Image colorThreshold(const Image& image, float threshold)
+{
     return applyPointOp(image, colorThresholdOp(threshold));
 }
 
-int otsuThreshold(const std::vector<double>& counts) {
+int otsuThreshold(const std::vector<double>& counts)
+{
     double total = 0.0, weightedTotal = 0.0;
     for (size_t i = 0; i < counts.size() && i < 256; ++i) {
         total += counts[i];
@@ -69,8 +77,7 @@ int otsuThreshold(const std::vector<double>& counts) {
         if (lower <= 0.0 || upper <= 0.0) continue;
         const double meanLower = weightedLower / lower;
         const double meanUpper = (weightedTotal - weightedLower) / upper;
-        const double spread =
-            (lower / total) * (upper / total) * (meanLower - meanUpper) * (meanLower - meanUpper);
+        const double spread = (lower / total) * (upper / total) * (meanLower - meanUpper) * (meanLower - meanUpper);
         if (spread > bestSpread) {
             bestSpread = spread;
             best = k;
@@ -79,14 +86,16 @@ int otsuThreshold(const std::vector<double>& counts) {
     return best;
 }
 
-PointOpPtr binThresholdOp(int k) {
+PointOpPtr binThresholdOp(int k)
+{
     // For k in 0..254, bin(c) > k exactly when c >= (k + 1) / 256: scaling by 256 is exact, values
     // above 1 fall in the last bin and so above k, and NaN fails the comparison as it falls in bin 0.
     const float bound = float(std::clamp(k, 0, 254) + 1) / 256.0f;
     return channelOp([bound](float c) { return static_cast<float>(c >= bound); });
 }
 
-Image colorThresholdOtsu(const Image& image) {
+Image colorThresholdOtsu(const Image& image)
+{
     const Image working = toWorking(image);
     const std::vector<std::array<double, 3>> counts = histogramCounts(working, 256);
     std::vector<double> band0(counts.size());
@@ -94,13 +103,15 @@ Image colorThresholdOtsu(const Image& image) {
     return applyPointOp(working, binThresholdOp(otsuThreshold(band0)));
 }
 
-PointOpPtr gammaOp(double power) {
+PointOpPtr gammaOp(double power)
+{
     return channelOp([power](float c) {
         const double magnitude = std::pow(std::fabs(double(c)), power);
         return static_cast<float>(c < 0.0f ? -magnitude : magnitude);
     });
 }
 
-Image gammaAdjust(const Image& image, double power) {
+Image gammaAdjust(const Image& image, double power)
+{
     return applyPointOp(image, gammaOp(power));
 }

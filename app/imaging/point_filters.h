@@ -20,7 +20,11 @@ Image sRGBToneCurveToLinear(const Image& image);
 //   Mono   L' = 0.08 + 0.84 L
 //   Noir   L' = 0.3 L + 0.7 L^2 (3 - 2 L)
 // and r = g = b = D(L').
-enum class PhotoEffect { tonal, mono, noir };
+enum class PhotoEffect {
+    tonal,
+    mono,
+    noir
+};
 double photoEffectLightness(PhotoEffect effect, double lightness);
 PointOpPtr photoEffectOp(PhotoEffect effect);
 Image photoEffect(const Image& image, PhotoEffect effect);

@@ -42,13 +42,13 @@ public:
     Image image() const;
 
     // The 8-bit image the program starts from, when it has only byte tables so far.
-    const Image* byteSource() const { return m_tables && m_ops.empty() ? &m_base : nullptr; }
-    const ByteTables* tables() const { return m_tables.get(); }
+    const Image* byteSource() const { return tables_ && ops_.empty() ? &base_ : nullptr; }
+    const ByteTables* tables() const { return tables_.get(); }
 
 private:
-    Image m_base;  // 3-band uchar with tables, or 3-band float
-    std::shared_ptr<const ByteTables> m_tables;
-    std::vector<PointOpPtr> m_ops;
+    Image base_; // 3-band uchar with tables, or 3-band float
+    std::shared_ptr<const ByteTables> tables_;
+    std::vector<PointOpPtr> ops_;
 };
 
 // The step applied to the working form of `image`, as an image of its own.
@@ -57,48 +57,45 @@ Image applyPointOp(const Image& image, PointOpPtr op);
 // Generic steps.
 PointOpPtr matrixOp(const ColorMatrix& matrix);
 // Each channel through the same function of that channel alone.
-template <typename F>
-PointOpPtr channelOp(F f);
+template <typename F> PointOpPtr channelOp(F f);
 // Each channel through f(clamp(c)), tabulated at `steps` + 1 points over 0..1 and interpolated.
-template <typename F>
-PointOpPtr unitCurveOp(F&& f, int steps = 16384);
+template <typename F> PointOpPtr unitCurveOp(F&& f, int steps = 16384);
 // r = g = b = f(clamp(Y)), Y the luma of linear sRGB, tabulated at 65536 points over 0..1.
-template <typename F>
-PointOpPtr lumaCurveOp(F&& f);
+template <typename F> PointOpPtr lumaCurveOp(F&& f);
 
 namespace point_program_detail {
 PointOpPtr unitCurveOp(std::vector<float> table);
 PointOpPtr lumaCurveOp(std::vector<float> table);
-}  // namespace point_program_detail
+} // namespace point_program_detail
 
-template <typename F>
-class ChannelOp final : public PointOp {
+template <typename F> class ChannelOp final : public PointOp {
 public:
-    explicit ChannelOp(F f) : m_f(std::move(f)) {}
-    void apply(float* rgb, int width, int, int) const override {
-        for (int i = 0; i < 3 * width; ++i) rgb[i] = m_f(rgb[i]);
+    explicit ChannelOp(F f) : f_(std::move(f)) {}
+    void apply(float* rgb, int width, int, int) const override
+    {
+        for (int i = 0; i < 3 * width; ++i) rgb[i] = f_(rgb[i]);
     }
     bool isPerChannel() const override { return true; }
-    float channel(int, float value) const override { return m_f(value); }
+    float channel(int, float value) const override { return f_(value); }
 
 private:
-    F m_f;
+    F f_;
 };
 
-template <typename F>
-PointOpPtr channelOp(F f) {
+template <typename F> PointOpPtr channelOp(F f)
+{
     return std::make_shared<ChannelOp<F>>(std::move(f));
 }
 
-template <typename F>
-PointOpPtr unitCurveOp(F&& f, int steps) {
+template <typename F> PointOpPtr unitCurveOp(F&& f, int steps)
+{
     std::vector<float> table(static_cast<size_t>(steps) + 1);
     for (int i = 0; i <= steps; ++i) table[i] = static_cast<float>(f(double(i) / steps));
     return point_program_detail::unitCurveOp(std::move(table));
 }
 
-template <typename F>
-PointOpPtr lumaCurveOp(F&& f) {
+template <typename F> PointOpPtr lumaCurveOp(F&& f)
+{
     std::vector<float> table(65536);
     for (int i = 0; i < 65536; ++i) table[i] = static_cast<float>(f(double(i) / 65535.0));
     return point_program_detail::lumaCurveOp(std::move(table));

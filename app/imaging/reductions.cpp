@@ -12,29 +12,30 @@ namespace {
 
 // The bin of a working value: min(n - 1, floor(n clamp(v))).
 // Truncation is the floor here, since the clamped value is not negative.
-int binOf(double v, int bins) {
+int binOf(double v, int bins)
+{
     const int bin = static_cast<int>(bins * clampUnit(v));
     return bin < bins - 1 ? bin : bins - 1;
 }
 
-template <typename Bin>
-class QuantiseKernel final : public RowKernel {
+template <typename Bin> class QuantiseKernel final : public RowKernel {
 public:
-    explicit QuantiseKernel(int bins) : m_bins(bins) {}
-    void row(const VipsPel* in, VipsPel* out, int width, int, int) const override {
+    explicit QuantiseKernel(int bins) : bins_(bins) {}
+    void row(const VipsPel* in, VipsPel* out, int width, int, int) const override
+    {
         const auto* c = reinterpret_cast<const float*>(in);
         auto* q = reinterpret_cast<Bin*>(out);
-        for (int i = 0; i < 3 * width; ++i) q[i] = static_cast<Bin>(binOf(c[i], m_bins));
+        for (int i = 0; i < 3 * width; ++i) q[i] = static_cast<Bin>(binOf(c[i], bins_));
     }
 
 private:
-    int m_bins;
+    int bins_;
 };
 
 // The histogram image of each band as doubles, [entry][band].
-std::vector<std::array<double, 3>> readHistogram(const Image& quantised) {
-    const Image hist =
-        quantised.hist_find(Image::option()->set("band", -1)).cast(VIPS_FORMAT_DOUBLE);
+std::vector<std::array<double, 3>> readHistogram(const Image& quantised)
+{
+    const Image hist = quantised.hist_find(Image::option()->set("band", -1)).cast(VIPS_FORMAT_DOUBLE);
     size_t size = 0;
     void* memory = hist.write_to_memory(&size);
     const std::unique_ptr<void, decltype(&g_free)> owner(memory, g_free);
@@ -47,9 +48,10 @@ std::vector<std::array<double, 3>> readHistogram(const Image& quantised) {
     return counts;
 }
 
-}  // namespace
+} // namespace
 
-ChannelExtremes areaMinMax(const Image& image) {
+ChannelExtremes areaMinMax(const Image& image)
+{
     const Image stats = toWorking(image).stats();
     size_t size = 0;
     void* memory = stats.write_to_memory(&size);
@@ -65,14 +67,16 @@ ChannelExtremes areaMinMax(const Image& image) {
     return extremes;
 }
 
-std::array<double, 3> areaAverage(const Image& image) {
+std::array<double, 3> areaAverage(const Image& image)
+{
     const Image stats = toWorking(image).stats();
     std::array<double, 3> mean{};
     for (int band = 0; band < 3; ++band) mean[band] = stats.getpoint(4, band + 1)[0];
     return mean;
 }
 
-std::array<std::array<double, 256>, 3> byteHistogram(const Image& eightBit) {
+std::array<std::array<double, 256>, 3> byteHistogram(const Image& eightBit)
+{
     const std::vector<std::array<double, 3>> counts = readHistogram(threeBands(eightBit));
     std::array<std::array<double, 256>, 3> result{};
     for (size_t x = 0; x < counts.size() && x < 256; ++x)
@@ -80,7 +84,8 @@ std::array<std::array<double, 256>, 3> byteHistogram(const Image& eightBit) {
     return result;
 }
 
-std::vector<std::array<double, 3>> histogramCounts(const Image& image, int bins) {
+std::vector<std::array<double, 3>> histogramCounts(const Image& image, int bins)
+{
     std::vector<std::array<double, 3>> counts(static_cast<size_t>(bins));
     if (isEightBit(image)) {
         // The working value of a byte is fixed, so the bytes' histogram gives the bins directly.
@@ -93,18 +98,17 @@ std::vector<std::array<double, 3>> histogramCounts(const Image& image, int bins)
         return counts;
     }
     const Image working = toWorking(image);
-    const Image quantised =
-        bins <= 256 ? pointOperation(working, kFloatRGB, kByteRGB,
-                                     std::make_shared<QuantiseKernel<std::uint8_t>>(bins))
-                    : pointOperation(working, kFloatRGB,
-                                     {3, VIPS_FORMAT_USHORT, VIPS_INTERPRETATION_RGB16},
-                                     std::make_shared<QuantiseKernel<std::uint16_t>>(bins));
+    const Image quantised = bins <= 256
+        ? pointOperation(working, kFloatRGB, kByteRGB, std::make_shared<QuantiseKernel<std::uint8_t>>(bins))
+        : pointOperation(working, kFloatRGB, {3, VIPS_FORMAT_USHORT, VIPS_INTERPRETATION_RGB16},
+                         std::make_shared<QuantiseKernel<std::uint16_t>>(bins));
     const std::vector<std::array<double, 3>> entries = readHistogram(quantised);
     for (size_t i = 0; i < entries.size() && i < counts.size(); ++i) counts[i] = entries[i];
     return counts;
 }
 
-std::optional<AreaHistogram> areaHistogram(const Image& image, int bins, double scale) {
+std::optional<AreaHistogram> areaHistogram(const Image& image, int bins, double scale)
+{
     if (bins < 1 || bins > 65536) return std::nullopt;
     try {
         const std::vector<std::array<double, 3>> counts = histogramCounts(image, bins);

@@ -30,7 +30,7 @@ std::array<std::array<double, 256>, 3> byteHistogram(const Image& eightBit);
 
 // CIAreaHistogram with n bins and scale s: per channel, share_i = s count_i / N over the N pixels.
 struct AreaHistogram {
-    std::vector<std::array<double, 3>> shares;  // [bin][channel]
+    std::vector<std::array<double, 3>> shares; // [bin][channel]
 };
 
 // Nothing when `bins` lies outside 1..65536 or the pixels cannot be computed (libvips' error buffer

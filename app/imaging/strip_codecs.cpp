@@ -10,18 +10,21 @@ namespace {
 
 // Room for `more` bytes after the used ones. The buffer keeps its size between strips, so that
 // its pages are touched once per thread rather than once per strip.
-void reserveBytes(std::vector<std::uint8_t>& buffer, std::size_t used, std::size_t more) {
+void reserveBytes(std::vector<std::uint8_t>& buffer, std::size_t used, std::size_t more)
+{
     if (buffer.size() < used + more) buffer.resize(std::max(buffer.size() * 2, used + more));
 }
 
 // The used part of a buffer, as a vector of its own.
-std::vector<std::uint8_t> usedBytes(const std::vector<std::uint8_t>& buffer, std::size_t used) {
+std::vector<std::uint8_t> usedBytes(const std::vector<std::uint8_t>& buffer, std::size_t used)
+{
     return std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(used));
 }
 
-}  // namespace
+} // namespace
 
-void differenceRow(const std::uint8_t* row, std::uint8_t* out, std::size_t bytes, std::size_t pixelBytes) {
+void differenceRow(const std::uint8_t* row, std::uint8_t* out, std::size_t bytes, std::size_t pixelBytes)
+{
     const std::size_t first = std::min(bytes, pixelBytes);
     std::memcpy(out, row, first);
     for (std::size_t i = first; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(row[i] - row[i - pixelBytes]);
@@ -36,18 +39,20 @@ constexpr std::uint32_t kEndOfInformation = 257;
 constexpr std::uint32_t kFirstCode = 258;
 // The table is cleared once its next code would be 4094, so no code needs more than 12 bits.
 constexpr std::uint32_t kFullTable = 4094;
-constexpr int kSlotBits = 13;  // at most 3836 entries in 8192 slots
+constexpr int kSlotBits = 13; // at most 3836 entries in 8192 slots
 constexpr std::uint32_t kSlotMask = (1u << kSlotBits) - 1;
 
-inline std::uint32_t slotOf(std::uint32_t key) {
+inline std::uint32_t slotOf(std::uint32_t key)
+{
     return (key * 0x9E3779B1u) >> (32 - kSlotBits);
 }
 
-}  // namespace
+} // namespace
 
 LzwEncoder::LzwEncoder() : slots_(std::size_t{1} << kSlotBits, Slot{0, 0, 0}) {}
 
-void LzwEncoder::resetTable() {
+void LzwEncoder::resetTable()
+{
     if (++generation_ == 0) {
         std::fill(slots_.begin(), slots_.end(), Slot{0, 0, 0});
         generation_ = 1;
@@ -56,7 +61,8 @@ void LzwEncoder::resetTable() {
     width_ = 9;
 }
 
-void LzwEncoder::put(std::uint32_t code) {
+void LzwEncoder::put(std::uint32_t code)
+{
     bits_ = (bits_ << width_) | code;
     pending_ += width_;
     while (pending_ >= 8) {
@@ -65,7 +71,8 @@ void LzwEncoder::put(std::uint32_t code) {
     }
 }
 
-void LzwEncoder::begin() {
+void LzwEncoder::begin()
+{
     used_ = 0;
     bits_ = 0;
     pending_ = 0;
@@ -75,7 +82,8 @@ void LzwEncoder::begin() {
     put(kClear);
 }
 
-void LzwEncoder::add(const std::uint8_t* data, std::size_t size) {
+void LzwEncoder::add(const std::uint8_t* data, std::size_t size)
+{
     if (size == 0) return;
     // Room for a 12-bit code per byte and the Clear codes between them.
     reserveBytes(out_, used_, 2 * size + 16);
@@ -112,7 +120,8 @@ void LzwEncoder::add(const std::uint8_t* data, std::size_t size) {
     prefix_ = static_cast<std::int32_t>(prefix);
 }
 
-std::vector<std::uint8_t> LzwEncoder::end() {
+std::vector<std::uint8_t> LzwEncoder::end()
+{
     reserveBytes(out_, used_, 16);
     if (prefix_ >= 0) {
         put(static_cast<std::uint32_t>(prefix_));
@@ -136,18 +145,21 @@ namespace {
 
 constexpr int kLevel = 6;
 
-}  // namespace
+} // namespace
 
-Deflater::Deflater(Framing framing) {
+Deflater::Deflater(Framing framing)
+{
     if (deflateInit2(&stream_, kLevel, Z_DEFLATED, framing == Framing::raw ? -15 : 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw vips::VError("writer: cannot start the compressor");
 }
 
-Deflater::~Deflater() {
+Deflater::~Deflater()
+{
     deflateEnd(&stream_);
 }
 
-void Deflater::begin() {
+void Deflater::begin()
+{
     deflateReset(&stream_);
     // After the reset, which brings back the level's own search. Level 6 follows up to 128 earlier
     // matches and stops at a match of 128 bytes; here 40, and only a match as long as deflate
@@ -157,7 +169,8 @@ void Deflater::begin() {
     used_ = 0;
 }
 
-void Deflater::run(int flush) {
+void Deflater::run(int flush)
+{
     for (;;) {
         const std::size_t room = std::max<std::size_t>(deflateBound(&stream_, stream_.avail_in), 1 << 16);
         reserveBytes(out_, used_, room);
@@ -175,20 +188,23 @@ void Deflater::run(int flush) {
     }
 }
 
-void Deflater::add(const std::uint8_t* data, std::size_t size) {
+void Deflater::add(const std::uint8_t* data, std::size_t size)
+{
     stream_.next_in = const_cast<Bytef*>(data);
     stream_.avail_in = static_cast<uInt>(size);
     run(Z_NO_FLUSH);
 }
 
-std::vector<std::uint8_t> Deflater::end(bool last) {
+std::vector<std::uint8_t> Deflater::end(bool last)
+{
     stream_.next_in = nullptr;
     stream_.avail_in = 0;
     run(last ? Z_FINISH : Z_SYNC_FLUSH);
     return usedBytes(out_, used_);
 }
 
-std::uint16_t zlibHeader() {
+std::uint16_t zlibHeader()
+{
     // CMF: deflate with a 32 KiB window; FLG: the level's class (2 for level 6), then the check bits.
     constexpr unsigned kMethod = 0x78;
     unsigned flags = 2u << 6;

@@ -24,9 +24,9 @@ public:
 
 private:
     struct Slot {
-        std::uint32_t key;  // prefix code << 8 | next byte
+        std::uint32_t key; // prefix code << 8 | next byte
         std::uint16_t code;
-        std::uint16_t generation;  // the slot is empty unless this is the table's generation
+        std::uint16_t generation; // the slot is empty unless this is the table's generation
     };
 
     void put(std::uint32_t code);
@@ -34,13 +34,13 @@ private:
 
     std::vector<Slot> slots_;
     std::uint16_t generation_ = 0;
-    std::vector<std::uint8_t> out_;  // kept from strip to strip, only ever growing
+    std::vector<std::uint8_t> out_; // kept from strip to strip, only ever growing
     std::size_t used_ = 0;
-    std::uint64_t bits_ = 0;  // pending bits, the newest at the bottom
-    int pending_ = 0;         // how many of them
+    std::uint64_t bits_ = 0; // pending bits, the newest at the bottom
+    int pending_ = 0;        // how many of them
     int width_ = 9;
     std::uint32_t nextCode_ = 0;
-    std::int32_t prefix_ = -1;  // the code of the string matched so far, -1 for none
+    std::int32_t prefix_ = -1; // the code of the string matched so far, -1 for none
 };
 
 // deflate with zlib: `zlib` makes each strip a whole zlib stream (header, data, Adler-32), `raw`
@@ -50,7 +50,10 @@ private:
 // 8 % larger than level 6's, made about twice as fast.
 class Deflater {
 public:
-    enum class Framing { zlib, raw };
+    enum class Framing {
+        zlib,
+        raw
+    };
 
     explicit Deflater(Framing framing);
     ~Deflater();
@@ -65,7 +68,7 @@ private:
     void run(int flush);
 
     z_stream stream_{};
-    std::vector<std::uint8_t> out_;  // kept from strip to strip, only ever growing
+    std::vector<std::uint8_t> out_; // kept from strip to strip, only ever growing
     std::size_t used_ = 0;
 };
 

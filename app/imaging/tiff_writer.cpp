@@ -19,42 +19,50 @@ namespace {
 constexpr int kRowsPerStrip = 128;
 
 // libtiff reaches the caller's descriptor through these; closing it stays with the caller.
-int descriptorOf(thandle_t handle) {
+int descriptorOf(thandle_t handle)
+{
     return *static_cast<int*>(handle);
 }
 
-tmsize_t readFile(thandle_t handle, void* data, tmsize_t size) {
+tmsize_t readFile(thandle_t handle, void* data, tmsize_t size)
+{
     for (;;) {
         const ssize_t got = ::read(descriptorOf(handle), data, static_cast<size_t>(size));
         if (got >= 0 || errno != EINTR) return got;
     }
 }
 
-tmsize_t writeFile(thandle_t handle, void* data, tmsize_t size) {
+tmsize_t writeFile(thandle_t handle, void* data, tmsize_t size)
+{
     return writeAll(descriptorOf(handle), data, static_cast<size_t>(size)) ? size : -1;
 }
 
-toff_t seekFile(thandle_t handle, toff_t offset, int whence) {
+toff_t seekFile(thandle_t handle, toff_t offset, int whence)
+{
     return static_cast<toff_t>(::lseek(descriptorOf(handle), static_cast<off_t>(offset), whence));
 }
 
-int keepOpen(thandle_t) {
+int keepOpen(thandle_t)
+{
     return 0;
 }
 
-toff_t fileSize(thandle_t handle) {
+toff_t fileSize(thandle_t handle)
+{
     struct stat info {};
     return ::fstat(descriptorOf(handle), &info) == 0 ? static_cast<toff_t>(info.st_size) : 0;
 }
 
-int noMap(thandle_t, void**, toff_t*) {
+int noMap(thandle_t, void**, toff_t*)
+{
     return 0;
 }
 
 void noUnmap(thandle_t, void*, toff_t) {}
 
 // The writer prints nothing: a failure shows in its result.
-int quiet(TIFF*, void*, const char*, const char*, va_list) {
+int quiet(TIFF*, void*, const char*, const char*, va_list)
+{
     return 1;
 }
 
@@ -67,16 +75,17 @@ struct OptionsDeleter {
 };
 
 // Rows through the horizontal predictor, then through `Codec`, one strip per stream.
-template <typename Codec>
-class PredictedStrips final : public StripEncoder {
+template <typename Codec> class PredictedStrips final : public StripEncoder {
 public:
     template <typename... Arguments>
     explicit PredictedStrips(std::size_t pixelBytes, Arguments... arguments)
-        : pixelBytes_(pixelBytes), codec_(arguments...) {}
+        : pixelBytes_(pixelBytes), codec_(arguments...)
+    {}
 
     void begin(int) override { codec_.begin(); }
 
-    void add(const std::uint8_t* rows, int count, std::size_t rowBytes) override {
+    void add(const std::uint8_t* rows, int count, std::size_t rowBytes) override
+    {
         differenced_.resize(static_cast<std::size_t>(count) * rowBytes);
         for (std::size_t at = 0; at < differenced_.size(); at += rowBytes)
             differenceRow(rows + at, differenced_.data() + at, rowBytes, pixelBytes_);
@@ -91,13 +100,12 @@ private:
     std::vector<std::uint8_t> differenced_;
 };
 
-void setTags(TIFF* tiff, VipsImage* in, TIFFCompression compression) {
+void setTags(TIFF* tiff, VipsImage* in, TIFFCompression compression)
+{
     const int bands = in->Bands;
-    const bool ok =
-        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(in->Xsize)) &&
+    const bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(in->Xsize)) &&
         TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(in->Ysize)) &&
-        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) &&
-        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, bands) &&
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) && TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, bands) &&
         TIFFSetField(tiff, TIFFTAG_COMPRESSION,
                      compression == TIFFCompression::lzw ? COMPRESSION_LZW : COMPRESSION_ADOBE_DEFLATE) &&
         TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, bands >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK) &&
@@ -123,9 +131,10 @@ void setTags(TIFF* tiff, VipsImage* in, TIFFCompression compression) {
     }
 }
 
-}  // namespace
+} // namespace
 
-void writeCompressedTiff(const Image& pixels, int descriptor, TIFFCompression compression, bool bigTiff) {
+void writeCompressedTiff(const Image& pixels, int descriptor, TIFFCompression compression, bool bigTiff)
+{
     VipsImage* in = pixels.get_image();
     if (in->BandFmt != VIPS_FORMAT_UCHAR || in->Bands < 1 || in->Bands > 4)
         throw vips::VError("writer: TIFF takes 1 to 4 bands of 8 bits");
@@ -137,9 +146,9 @@ void writeCompressedTiff(const Image& pixels, int descriptor, TIFFCompression co
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
     int handle = descriptor;
-    const std::unique_ptr<TIFF, TiffCloser> tiff(TIFFClientOpenExt("image", bigTiff ? "w8" : "w", &handle,
-                                                                   readFile, writeFile, seekFile, keepOpen,
-                                                                   fileSize, noMap, noUnmap, options.get()));
+    const std::unique_ptr<TIFF, TiffCloser> tiff(TIFFClientOpenExt("image", bigTiff ? "w8" : "w", &handle, readFile,
+                                                                   writeFile, seekFile, keepOpen, fileSize, noMap,
+                                                                   noUnmap, options.get()));
     if (!tiff) throw vips::VError("writer: cannot start the TIFF file");
     setTags(tiff.get(), in, compression);
 

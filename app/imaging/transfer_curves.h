@@ -17,7 +17,8 @@
 
 // Clamping to 0..1; NaN becomes 0. The compiler would branch on the lower bound; maxss and maxsd
 // give their second operand for NaN, and so 0.
-inline double clampUnit(double v) {
+inline double clampUnit(double v)
+{
 #if defined(__SSE2__)
     return _mm_cvtsd_f64(_mm_min_sd(_mm_max_sd(_mm_set_sd(v), _mm_setzero_pd()), _mm_set_sd(1.0)));
 #else
@@ -25,7 +26,8 @@ inline double clampUnit(double v) {
     return low < 1.0 ? low : 1.0;
 #endif
 }
-inline float clampUnit(float v) {
+inline float clampUnit(float v)
+{
 #if defined(__SSE2__)
     return _mm_cvtss_f32(_mm_min_ss(_mm_max_ss(_mm_set_ss(v), _mm_setzero_ps()), _mm_set_ss(1.0f)));
 #else
@@ -35,14 +37,16 @@ inline float clampUnit(float v) {
 }
 
 // The byte that a working value reads back as: floor(255 clamp(v) + 0.5).
-inline int readBack(double v) {
+inline int readBack(double v)
+{
     return static_cast<int>(255.0 * clampUnit(v) + 0.5);
 }
 
 // An int as a float. The scalar conversion (cvtsi2ss) keeps the rest of its target register and so
 // waits for whatever last wrote it, chaining otherwise independent pixels together; the packed one
 // does not.
-inline float toFloat(int i) {
+inline float toFloat(int i)
+{
 #if defined(__SSE2__)
     return _mm_cvtss_f32(_mm_cvtepi32_ps(_mm_cvtsi32_si128(i)));
 #else
@@ -61,15 +65,16 @@ double encode(double u);
 // more than the whole table.
 class FastCurve {
 public:
-    static constexpr int kSteps = 8192;  // per unit
+    static constexpr int kSteps = 8192; // per unit
     static constexpr int kRange = 2;
 
     explicit FastCurve(double (*exact)(double));
 
-    float operator()(float u) const {
+    float operator()(float u) const
+    {
         const float magnitude = std::fabs(u);
         if (magnitude <= float(kRange)) return std::copysign(unit(magnitude), u);
-        return static_cast<float>(m_exact(u));
+        return static_cast<float>(exact_(u));
     }
     // Every value of v[0..n) through the curve, in place.
     void apply(float* v, int n) const;
@@ -77,17 +82,18 @@ public:
     void applyUnit(float* v, int n) const;
 
     // For u already within 0..2.
-    float unit(float u) const {
+    float unit(float u) const
+    {
         const float position = u * kSteps;
         const int i = static_cast<int>(position);
         const float f = position - toFloat(i);
-        return m_values[i] + f * (m_values[i + 1] - m_values[i]);
+        return values_[i] + f * (values_[i + 1] - values_[i]);
     }
 
 private:
-    double (*m_exact)(double);
+    double (*exact_)(double);
     // One entry more than the steps, repeating the last, so that the end needs no branch.
-    std::array<float, kRange * kSteps + 2> m_values;
+    std::array<float, kRange * kSteps + 2> values_;
 };
 
 const FastCurve& fastDecode();
@@ -100,12 +106,10 @@ public:
     static constexpr int kSteps = 65535;
 
     ByteEncoder();
-    std::uint8_t operator()(float c) const {
-        return m_bytes[static_cast<int>(clampUnit(c) * float(kSteps) + 0.5f)];
-    }
+    std::uint8_t operator()(float c) const { return bytes_[static_cast<int>(clampUnit(c) * float(kSteps) + 0.5f)]; }
 
 private:
-    std::vector<std::uint8_t> m_bytes;
+    std::vector<std::uint8_t> bytes_;
 };
 
 const ByteEncoder& byteEncoder();
@@ -114,4 +118,4 @@ const ByteEncoder& byteEncoder();
 const std::array<float, 256>& byteDecodeTable();
 const std::array<double, 256>& byteDecodeTableExact();
 
-}  // namespace srgb
+} // namespace srgb

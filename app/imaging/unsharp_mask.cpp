@@ -11,8 +11,8 @@
 namespace {
 
 // out[i] = sum over k of taps[k] in[i + k stride] for i in 0..n-1.
-inline void convolve(const float* in, size_t stride, const float* taps, int count, float* out,
-                     int n) {
+inline void convolve(const float* in, size_t stride, const float* taps, int count, float* out, int n)
+{
     int i = 0;
     for (; i + 16 <= n; i += 16) {
         Floats4 a = taps[0] * loadFloats4(in + i), b = taps[0] * loadFloats4(in + i + 4),
@@ -44,45 +44,45 @@ inline void convolve(const float* in, size_t stride, const float* taps, int coun
 class UnsharpKernel final : public TileKernel {
 public:
     UnsharpKernel(std::vector<float> taps, float intensity)
-        : m_taps(std::move(taps)), m_margin(static_cast<int>(m_taps.size() / 2)),
-          m_intensity(intensity) {}
+        : taps_(std::move(taps)), margin_(static_cast<int>(taps_.size() / 2)), intensity_(intensity)
+    {}
 
-    int margin() const override { return m_margin; }
+    int margin() const override { return margin_; }
 
-    void tile(VipsRegion* in, VipsRegion* out, std::vector<float>& scratch) const override {
+    void tile(VipsRegion* in, VipsRegion* out, std::vector<float>& scratch) const override
+    {
         const VipsRect area = out->valid;
-        const int n = 3 * area.width;           // floats per output row
-        const int rows = area.height + 2 * m_margin;  // input rows
-        const int taps = static_cast<int>(m_taps.size());
+        const int n = 3 * area.width;               // floats per output row
+        const int rows = area.height + 2 * margin_; // input rows
+        const int taps = static_cast<int>(taps_.size());
         scratch.resize(static_cast<size_t>(rows) * n);
 
         // Horizontal pass: each input row to `n` blurred values.
         for (int j = 0; j < rows; ++j) {
-            const auto* src =
-                reinterpret_cast<const float*>(VIPS_REGION_ADDR(in, area.left, area.top + j));
-            convolve(src, 3, m_taps.data(), taps, scratch.data() + static_cast<size_t>(j) * n, n);
+            const auto* src = reinterpret_cast<const float*>(VIPS_REGION_ADDR(in, area.left, area.top + j));
+            convolve(src, 3, taps_.data(), taps, scratch.data() + static_cast<size_t>(j) * n, n);
         }
 
         // Vertical pass into the output row, then c + I (c - blur) in place.
         for (int y = 0; y < area.height; ++y) {
-            const auto* centre = reinterpret_cast<const float*>(VIPS_REGION_ADDR(
-                                     in, area.left, area.top + y + m_margin)) +
-                                 3 * m_margin;
+            const auto* centre =
+                reinterpret_cast<const float*>(VIPS_REGION_ADDR(in, area.left, area.top + y + margin_)) + 3 * margin_;
             auto* dst = reinterpret_cast<float*>(VIPS_REGION_ADDR(out, area.left, area.top + y));
-            convolve(scratch.data() + static_cast<size_t>(y) * n, n, m_taps.data(), taps, dst, n);
-            for (int i = 0; i < n; ++i) dst[i] = centre[i] + m_intensity * (centre[i] - dst[i]);
+            convolve(scratch.data() + static_cast<size_t>(y) * n, n, taps_.data(), taps, dst, n);
+            for (int i = 0; i < n; ++i) dst[i] = centre[i] + intensity_ * (centre[i] - dst[i]);
         }
     }
 
 private:
-    std::vector<float> m_taps;
-    int m_margin;
-    float m_intensity;
+    std::vector<float> taps_;
+    int margin_;
+    float intensity_;
 };
 
-}  // namespace
+} // namespace
 
-std::vector<float> gaussianTaps(double sigma) {
+std::vector<float> gaussianTaps(double sigma)
+{
     if (!(sigma > 0.0)) return {1.0f};
     const double twoSigmaSquared = 2.0 * sigma * sigma;
     int half = 0;
@@ -98,12 +98,12 @@ std::vector<float> gaussianTaps(double sigma) {
     return taps;
 }
 
-Image unsharpMask(const Image& image, double intensity, double radius) {
+Image unsharpMask(const Image& image, double intensity, double radius)
+{
     if (!std::isfinite(intensity) || !std::isfinite(radius) || radius < 0.0 || radius > 100.0)
         throw vips::VError("unsharp mask: radius or intensity out of range");
     const Image working = toWorking(image);
     if (radius == 0.0) return working;
-    return neighbourhoodOperation(
-        working, kFloatRGB, kFloatRGB,
-        std::make_shared<UnsharpKernel>(gaussianTaps(radius), static_cast<float>(intensity)));
+    return neighbourhoodOperation(working, kFloatRGB, kFloatRGB,
+                                  std::make_shared<UnsharpKernel>(gaussianTaps(radius), static_cast<float>(intensity)));
 }

@@ -10,7 +10,8 @@
 namespace {
 
 #if defined(__x86_64__)
-__attribute__((target("avx"))) void zeroUpperAvx() {
+__attribute__((target("avx"))) void zeroUpperAvx()
+{
     _mm256_zeroupper();
 }
 #endif
@@ -19,7 +20,8 @@ __attribute__((target("avx"))) void zeroUpperAvx() {
 // holds dirty upper halves of AVX registers (left by library code on the creating thread), every
 // SSE instruction of the kernels pays for merging them, which makes the kernels several times
 // slower. Clearing them on entry costs nothing measurable.
-void clearUpperVectorState() {
+void clearUpperVectorState()
+{
 #if defined(__x86_64__)
     static const bool hasAvx = __builtin_cpu_supports("avx");
     if (hasAvx) zeroUpperAvx();
@@ -27,7 +29,7 @@ void clearUpperVectorState() {
 }
 
 struct Operation {
-    VipsImage* input = nullptr;  // referenced until the output closes
+    VipsImage* input = nullptr; // referenced until the output closes
     std::shared_ptr<const RowKernel> rowKernel;
     std::shared_ptr<const TileKernel> tileKernel;
 };
@@ -37,17 +39,20 @@ struct TileState {
     std::vector<float> scratch;
 };
 
-void closeOperation(VipsImage*, Operation* operation) {
+void closeOperation(VipsImage*, Operation* operation)
+{
     g_object_unref(operation->input);
     delete operation;
 }
 
-int failEvaluation(const char* what) {
+int failEvaluation(const char* what)
+{
     vips_error("lumenfield", "%s", what);
     return -1;
 }
 
-int generateRows(VipsRegion* out, void* sequence, void*, void* client, gboolean*) {
+int generateRows(VipsRegion* out, void* sequence, void*, void* client, gboolean*)
+{
     auto* in = static_cast<VipsRegion*>(sequence);
     const auto* operation = static_cast<const Operation*>(client);
     const VipsRect area = out->valid;
@@ -55,9 +60,8 @@ int generateRows(VipsRegion* out, void* sequence, void*, void* client, gboolean*
     clearUpperVectorState();
     try {
         for (int y = area.top; y < area.top + area.height; ++y) {
-            operation->rowKernel->row(VIPS_REGION_ADDR(in, area.left, y),
-                                      VIPS_REGION_ADDR(out, area.left, y), area.width, area.left,
-                                      y);
+            operation->rowKernel->row(VIPS_REGION_ADDR(in, area.left, y), VIPS_REGION_ADDR(out, area.left, y),
+                                      area.width, area.left, y);
         }
     } catch (const std::exception& error) {
         return failEvaluation(error.what());
@@ -65,7 +69,8 @@ int generateRows(VipsRegion* out, void* sequence, void*, void* client, gboolean*
     return 0;
 }
 
-void* startTile(VipsImage*, void* input, void*) {
+void* startTile(VipsImage*, void* input, void*)
+{
     auto* state = new (std::nothrow) TileState;
     if (!state) return nullptr;
     state->region = vips_region_new(static_cast<VipsImage*>(input));
@@ -76,14 +81,16 @@ void* startTile(VipsImage*, void* input, void*) {
     return state;
 }
 
-int stopTile(void* sequence, void*, void*) {
+int stopTile(void* sequence, void*, void*)
+{
     auto* state = static_cast<TileState*>(sequence);
     g_object_unref(state->region);
     delete state;
     return 0;
 }
 
-int generateTile(VipsRegion* out, void* sequence, void*, void* client, gboolean*) {
+int generateTile(VipsRegion* out, void* sequence, void*, void* client, gboolean*)
+{
     auto* state = static_cast<TileState*>(sequence);
     const auto* operation = static_cast<const Operation*>(client);
     const int margin = operation->tileKernel->margin();
@@ -99,13 +106,14 @@ int generateTile(VipsRegion* out, void* sequence, void*, void* client, gboolean*
     return 0;
 }
 
-void requireLayout(const Image& in, const PixelLayout& layout) {
+void requireLayout(const Image& in, const PixelLayout& layout)
+{
     if (!hasLayout(in, layout)) throw vips::VError("lumenfield: kernel input has the wrong layout");
 }
 
-Image makeOperation(const PixelLayout& output, int width, int height,
-                    Operation* operation, VipsStartFn start, VipsGenerateFn generate,
-                    VipsStopFn stop) {
+Image makeOperation(const PixelLayout& output, int width, int height, Operation* operation, VipsStartFn start,
+                    VipsGenerateFn generate, VipsStopFn stop)
+{
     VipsImage* input = operation->input;
     VipsImage* out = vips_image_new();
     // Small tiles: with thin strips every step would hold a full-width float strip per thread.
@@ -122,35 +130,35 @@ Image makeOperation(const PixelLayout& output, int width, int height,
     g_object_ref(input);
     g_signal_connect(out, "close", G_CALLBACK(closeOperation), operation);
     if (vips_image_generate(out, start, generate, stop, input, operation)) {
-        g_object_unref(out);  // closes, which frees the operation
+        g_object_unref(out); // closes, which frees the operation
         throw vips::VError();
     }
     return Image(out);
 }
 
-}  // namespace
+} // namespace
 
-bool hasLayout(const Image& image, const PixelLayout& layout) {
+bool hasLayout(const Image& image, const PixelLayout& layout)
+{
     return image.bands() == layout.bands && image.format() == layout.format;
 }
 
 Image pointOperation(const Image& in, const PixelLayout& input, const PixelLayout& output,
-                     std::shared_ptr<const RowKernel> kernel) {
+                     std::shared_ptr<const RowKernel> kernel)
+{
     requireLayout(in, input);
     auto* operation = new Operation{in.get_image(), std::move(kernel), nullptr};
-    return makeOperation(output, in.width(), in.height(), operation, vips_start_one,
-                         generateRows, vips_stop_one);
+    return makeOperation(output, in.width(), in.height(), operation, vips_start_one, generateRows, vips_stop_one);
 }
 
 Image neighbourhoodOperation(const Image& in, const PixelLayout& input, const PixelLayout& output,
-                             std::shared_ptr<const TileKernel> kernel) {
+                             std::shared_ptr<const TileKernel> kernel)
+{
     requireLayout(in, input);
     const int margin = kernel->margin();
-    const Image extended =
-        margin == 0 ? in
-                    : in.embed(margin, margin, in.width() + 2 * margin, in.height() + 2 * margin,
-                               vips::VImage::option()->set("extend", VIPS_EXTEND_COPY));
+    const Image extended = margin == 0 ? in
+                                       : in.embed(margin, margin, in.width() + 2 * margin, in.height() + 2 * margin,
+                                                  vips::VImage::option()->set("extend", VIPS_EXTEND_COPY));
     auto* operation = new Operation{extended.get_image(), nullptr, std::move(kernel)};
-    return makeOperation(output, in.width(), in.height(), operation, startTile,
-                         generateTile, stopTile);
+    return makeOperation(output, in.width(), in.height(), operation, startTile, generateTile, stopTile);
 }

@@ -5,9 +5,9 @@
 
 // The spaces an image can be rendered to bytes in.
 enum class EncodeSpace {
-    sRGB,      // q = round(255 E(clamp(c))); also for display and the device RGB space
-    linear,    // "Generic RGB": q = round(255 clamp(c))
-    adobeRGB,  // Adobe RGB (1998): linear Adobe RGB v from linear sRGB, q = round(255 clamp(v)^(256/563))
+    sRGB,     // q = round(255 E(clamp(c))); also for display and the device RGB space
+    linear,   // "Generic RGB": q = round(255 clamp(c))
+    adobeRGB, // Adobe RGB (1998): linear Adobe RGB v from linear sRGB, q = round(255 clamp(v)^(256/563))
 };
 
 // Exactly three bands: one band is repeated, bands beyond three are dropped.
@@ -26,5 +26,4 @@ Image toWorking(const Image& image);
 Image encode8(const Image& image, EncodeSpace space);
 
 // Linear sRGB to linear Adobe RGB (1998), both with white D65.
-inline constexpr double kSRGBToAdobeRGB[3][3] = {
-    {0.715126, 0.284874, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.041162, 0.958838}};
+inline constexpr double kSRGBToAdobeRGB[3][3] = {{0.715126, 0.284874, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.041162, 0.958838}};

@@ -28,16 +28,16 @@ QCheckBox* boundCheck(const QString& name, const QString& text, PropertyBinding<
 AppSettingsGeneralTabView::AppSettingsGeneralTabView(AppSettings& settings, QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("generalTab"));
-    openImage_ = boundCheck(QStringLiteral("openImageCheck"), QStringLiteral("Open the image or folder after scanning"),
-                            bindProperty(settings, &AppSettings::isOpenImageAfterScan, &AppSettings::setOpenImageAfterScan,
-                                         &AppSettings::isOpenImageAfterScanChanged),
-                            this);
-    resetSuffix_ = boundCheck(QStringLiteral("resetSuffixCheck"),
-                              QStringLiteral("Reset the suffix value of filename for a new day"),
-                              bindProperty(settings, &AppSettings::isResetSuffixForNewDay,
-                                           &AppSettings::setResetSuffixForNewDay,
-                                           &AppSettings::isResetSuffixForNewDayChanged),
-                              this);
+    openImage_ =
+        boundCheck(QStringLiteral("openImageCheck"), QStringLiteral("Open the image or folder after scanning"),
+                   bindProperty(settings, &AppSettings::isOpenImageAfterScan, &AppSettings::setOpenImageAfterScan,
+                                &AppSettings::isOpenImageAfterScanChanged),
+                   this);
+    resetSuffix_ = boundCheck(
+        QStringLiteral("resetSuffixCheck"), QStringLiteral("Reset the suffix value of filename for a new day"),
+        bindProperty(settings, &AppSettings::isResetSuffixForNewDay, &AppSettings::setResetSuffixForNewDay,
+                     &AppSettings::isResetSuffixForNewDayChanged),
+        this);
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(rowSpacing);
     layout->setContentsMargins(ui::defaultPadding, ui::defaultPadding, ui::defaultPadding, ui::defaultPadding);

@@ -40,17 +40,17 @@ QVariant storedForm(ICCProfile value)
 } // namespace
 
 AppSettingsImageTabView::AppSettingsImageTabView(QSettings& store, QWidget* parent)
-    : QWidget(parent),
-      store_(store),
-      nativeRGBMatching_(readStored<bool>(store, nativeRGBMatchingKey).value_or(true)),
-      embedICCProfile_(readStored<bool>(store, embedICCProfileKey).value_or(true)),
-      selectedProfile_(readStored<ICCProfile>(store, selectedProfileKey).value_or(ICCProfile::adobeRGB))
+    : QWidget(parent)
+    , store_(store)
+    , nativeRGBMatching_(readStored<bool>(store, nativeRGBMatchingKey).value_or(true))
+    , embedICCProfile_(readStored<bool>(store, embedICCProfileKey).value_or(true))
+    , selectedProfile_(readStored<ICCProfile>(store, selectedProfileKey).value_or(ICCProfile::adobeRGB))
 {
     setObjectName(QStringLiteral("imageTab"));
-    nativeRGBMatchingCheck_ =
-        makeCheck(QStringLiteral("nativeRGBMatchingCheck"), QStringLiteral("Native Mode RGB Color Matching"), nativeRGBMatching_);
-    embedICCProfileCheck_ =
-        makeCheck(QStringLiteral("embedICCProfileCheck"), QStringLiteral("Embed ICC Destination Profile:"), embedICCProfile_);
+    nativeRGBMatchingCheck_ = makeCheck(QStringLiteral("nativeRGBMatchingCheck"),
+                                        QStringLiteral("Native Mode RGB Color Matching"), nativeRGBMatching_);
+    embedICCProfileCheck_ = makeCheck(QStringLiteral("embedICCProfileCheck"),
+                                      QStringLiteral("Embed ICC Destination Profile:"), embedICCProfile_);
     // Always enabled, whether or not a profile is embedded.
     selectedProfileCombo_ = makeCombo(QStringLiteral("selectedProfileCombo"));
     std::vector<ComboItem> profiles;
@@ -79,8 +79,7 @@ AppSettingsImageTabView::AppSettingsImageTabView(QSettings& store, QWidget* pare
     });
 }
 
-template <typename T>
-void AppSettingsImageTabView::write(const char* key, T& field, const T& value)
+template <typename T> void AppSettingsImageTabView::write(const char* key, T& field, const T& value)
 {
     field = value;
     store_.setValue(key, storedForm(value));

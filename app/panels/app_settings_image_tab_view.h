@@ -25,8 +25,7 @@ public:
     ICCProfile selectedProfile() const { return selectedProfile_; }
 
 private:
-    template <typename T>
-    void write(const char* key, T& field, const T& value);
+    template <typename T> void write(const char* key, T& field, const T& value);
 
     QSettings& store_;
     bool nativeRGBMatching_;

@@ -115,7 +115,8 @@ AppSettingsScannerTabView::AppSettingsScannerTabView(AppSettings& settings, Scan
     noteText->setWordWrap(true);
     noteLayout->addWidget(noteText, 1, Qt::AlignTop);
     exposureColumn_->addWidget(note);
-    QWidget* exposureCaption = captionCell(QStringLiteral("Exposure Ratio:"), symbolLabel(QStringLiteral("microbe"), primary));
+    QWidget* exposureCaption =
+        captionCell(QStringLiteral("Exposure Ratio:"), symbolLabel(QStringLiteral("microbe"), primary));
     exposureRow_ = makeRow(QStringLiteral("exposureRatioRow"), exposureCaption, exposureContent, Qt::AlignTop);
 
     // B
@@ -153,8 +154,8 @@ AppSettingsScannerTabView::AppSettingsScannerTabView(AppSettings& settings, Scan
     clearLayout->setContentsMargins(9, 3, 0, 3);
     clearLayout->addWidget(clearButton_);
     clearLayout->addStretch(1);
-    dataRow_ = makeRow(QStringLiteral("calibrationDataRow"), captionCell(QStringLiteral("Calibration Data:")), clearCell,
-                       Qt::AlignVCenter);
+    dataRow_ = makeRow(QStringLiteral("calibrationDataRow"), captionCell(QStringLiteral("Calibration Data:")),
+                       clearCell, Qt::AlignVCenter);
 
     auto* rowsLayout = new QVBoxLayout;
     rowsLayout->setSpacing(rowSpacing);
@@ -169,7 +170,8 @@ AppSettingsScannerTabView::AppSettingsScannerTabView(AppSettings& settings, Scan
     layout->addStretch(1);
     layout->addLayout(infoRow_);
 
-    connect(quality_, &SegmentedControl::activated, this, [this](qint64 tag) { settings_.setScanQualityRawValue(tag); });
+    connect(quality_, &SegmentedControl::activated, this,
+            [this](qint64 tag) { settings_.setScanQualityRawValue(tag); });
     connect(calibrationMode_, &SegmentedControl::activated, this,
             [this](qint64 tag) { settings_.setCalibrationModeRawValue(tag); });
     connect(clearButton_, &QToolButton::clicked, this, &AppSettingsScannerTabView::confirmClearCalibrationData);
@@ -205,10 +207,9 @@ void AppSettingsScannerTabView::refresh()
     const std::shared_ptr<QuorvaneScanner> scanner = manager_.scanner();
     // Read anew each time: the capabilities are not watched.
     const ScannerCapabilities capabilities = scanner ? scanner->capabilities() : ScannerCapabilities{};
-    const std::vector<ExposureRatioSegment> segments =
-        scanner && capabilities.isSupportShrinkableExposureRatio == 1
-            ? exposureRatioSegments(capabilities.shrinkableExposureRange)
-            : std::vector<ExposureRatioSegment>{};
+    const std::vector<ExposureRatioSegment> segments = scanner && capabilities.isSupportShrinkableExposureRatio == 1
+        ? exposureRatioSegments(capabilities.shrinkableExposureRange)
+        : std::vector<ExposureRatioSegment>{};
     setExposureSegments(segments);
     if (exposureRatio_) exposureRatio_->setCurrentTag(settings_.exposureRatio());
     exposureRow_->setVisible(!segments.empty());
@@ -238,7 +239,8 @@ void AppSettingsScannerTabView::setExposureSegments(const std::vector<ExposureRa
     if (wanted.empty()) return;
     exposureRatio_ = makeSegmented(QStringLiteral("exposureRatioSegmented"));
     for (const auto& [label, value] : wanted) exposureRatio_->addItem(label, value);
-    connect(exposureRatio_, &SegmentedControl::activated, this, [this](qint64 tag) { settings_.setExposureRatio(tag); });
+    connect(exposureRatio_, &SegmentedControl::activated, this,
+            [this](qint64 tag) { settings_.setExposureRatio(tag); });
     exposureColumn_->insertWidget(0, exposureRatio_);
 }
 

@@ -36,7 +36,8 @@ AppSettingsView::AppSettingsView(AppSettings& settings, ScanManager& manager, Cl
     scanner_ = new AppSettingsScannerTabView(settings, manager, confirm);
     // The tab index is the raw value of its SettingsTab.
     tabs_->addTab(general_, symbolIcon(QStringLiteral("gear"), iconColour, iconSize), tabTitle(SettingsTab::general));
-    tabs_->addTab(scanner_, symbolIcon(QStringLiteral("scanner"), iconColour, iconSize), tabTitle(SettingsTab::scanner));
+    tabs_->addTab(scanner_, symbolIcon(QStringLiteral("scanner"), iconColour, iconSize),
+                  tabTitle(SettingsTab::scanner));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(ui::defaultPadding, ui::defaultPadding, ui::defaultPadding, ui::defaultPadding);

@@ -45,5 +45,5 @@ private:
 
 // Opens a new preferences window (a top-level window that deletes itself when closed) and
 // answers it.
-AppSettingsView* openAppSettingsWindow(AppSettings& settings, ScanManager& manager,
-                                       ClearCalibrationConfirm& confirm, QWidget* parent = nullptr);
+AppSettingsView* openAppSettingsWindow(AppSettings& settings, ScanManager& manager, ClearCalibrationConfirm& confirm,
+                                       QWidget* parent = nullptr);

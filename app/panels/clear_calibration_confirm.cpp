@@ -10,8 +10,8 @@ bool ClearCalibrationMessageBox::confirmClear(QWidget* parent)
     box.setWindowModality(Qt::ApplicationModal);
     box.setIcon(QMessageBox::Warning);
     box.setText(QStringLiteral("The action will delete the sets of calibration data, are you sure to preform it?"));
-    box.setInformativeText(QStringLiteral(
-        "Calibration data is essential for Smart Mode scanning. It will be recreated with new scans if not available."));
+    box.setInformativeText(QStringLiteral("Calibration data is essential for Smart Mode scanning. It will be recreated "
+                                          "with new scans if not available."));
     QPushButton* perform = box.addButton(QStringLiteral("Perform"), QMessageBox::AcceptRole);
     perform->setObjectName(QStringLiteral("performButton"));
     QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);

@@ -7,7 +7,7 @@ void setComboItems(QComboBox* combo, const std::vector<ComboItem>& items)
     bool same = combo->count() == int(items.size());
     for (int i = 0; same && i < combo->count(); i++) {
         same = combo->itemText(i) == items[std::size_t(i)].text &&
-               combo->itemData(i).toLongLong() == items[std::size_t(i)].tag;
+            combo->itemData(i).toLongLong() == items[std::size_t(i)].tag;
     }
     if (same) return;
     showing(combo, [&] {

@@ -13,7 +13,8 @@
 #include <vector>
 
 struct ComboItem {
-    ComboItem(QString text, qint64 tag, QIcon icon = QIcon()) : text(std::move(text)), tag(tag), icon(std::move(icon)) {}
+    ComboItem(QString text, qint64 tag, QIcon icon = QIcon()) : text(std::move(text)), tag(tag), icon(std::move(icon))
+    {}
 
     QString text;
     qint64 tag;

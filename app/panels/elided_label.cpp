@@ -44,7 +44,8 @@ void ElidedLabel::elide()
 {
     // Cut only what does not fit by the measure the size hint asks with.
     const int room = contentsRect().width() - 2 * margin();
-    const QString shown =
-        fontMetrics().horizontalAdvance(fullText_) <= room ? fullText_ : fontMetrics().elidedText(fullText_, mode_, room);
+    const QString shown = fontMetrics().horizontalAdvance(fullText_) <= room
+        ? fullText_
+        : fontMetrics().elidedText(fullText_, mode_, room);
     if (shown != text()) QLabel::setText(shown);
 }

@@ -24,5 +24,6 @@ SegmentedControl* makeEnumSegmented(const QString& objectName, Text text, Choose
 template <DisplayedEnum E, typename Choose>
 SegmentedControl* makeEnumSegmented(const QString& objectName, Choose choose)
 {
-    return makeEnumSegmented<E>(objectName, [](E value) { return displayName(value); }, choose);
+    return makeEnumSegmented<E>(
+        objectName, [](E value) { return displayName(value); }, choose);
 }

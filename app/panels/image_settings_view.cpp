@@ -52,8 +52,7 @@ QString ImageSettingsView::methodDescription(AdjustmentMethod method)
         return QStringLiteral("Raw mode does not apply any image processing; it provides the native scanned image "
                               "exactly as captured by the scanner. Choose this mode if you need the untouched "
                               "original for custom workflows or advanced editing.");
-    case AdjustmentMethod::manual:
-        break;
+    case AdjustmentMethod::manual: break;
     }
     return QString();
 }
@@ -73,9 +72,9 @@ ImageSettingsView::ImageSettingsView(ImageSettings& imageSettings, ScanSettings&
         [](BWMode mode) { return mode == BWMode::manual ? QStringLiteral("Manual") : QStringLiteral("Automatic"); },
         [&s](BWMode mode) { s.setBwMode(mode); });
     bwModeRow_ = named(makeCaptionRow(QStringLiteral("B&W Mode:"), bwModeSegmented_), QStringLiteral("bwModeRow"));
-    thresholdSlider_ = makeSlider(s, &ImageSettings::threshold, &ImageSettings::setThreshold,
-                                  &ImageSettings::thresholdChanged, QStringLiteral("Threshold"),
-                                  ImageSettings::thresholdRange, QStringLiteral("thresholdSlider"));
+    thresholdSlider_ =
+        makeSlider(s, &ImageSettings::threshold, &ImageSettings::setThreshold, &ImageSettings::thresholdChanged,
+                   QStringLiteral("Threshold"), ImageSettings::thresholdRange, QStringLiteral("thresholdSlider"));
 
     adjustmentSegmented_ = makeEnumSegmented<AdjustmentMethod>(
         QStringLiteral("adjustmentSegmented"), [&s](AdjustmentMethod method) { s.setAdjustmentMethod(method); });
@@ -92,9 +91,9 @@ ImageSettingsView::ImageSettingsView(ImageSettings& imageSettings, ScanSettings&
     sliderRows->addWidget(makeSlider(s, &ImageSettings::contrast, &ImageSettings::setContrast,
                                      &ImageSettings::contrastChanged, QStringLiteral("Contrast:"),
                                      ImageSettings::contrastRange, QStringLiteral("contrastSlider")));
-    saturationSlider_ = makeSlider(s, &ImageSettings::saturation, &ImageSettings::setSaturation,
-                                   &ImageSettings::saturationChanged, QStringLiteral("Saturation:"),
-                                   ImageSettings::saturationRange, QStringLiteral("saturationSlider"));
+    saturationSlider_ =
+        makeSlider(s, &ImageSettings::saturation, &ImageSettings::setSaturation, &ImageSettings::saturationChanged,
+                   QStringLiteral("Saturation:"), ImageSettings::saturationRange, QStringLiteral("saturationSlider"));
     sliderRows->addWidget(saturationSlider_);
     hueSlider_ = makeSlider(s, &ImageSettings::hue, &ImageSettings::setHue, &ImageSettings::hueChanged,
                             QStringLiteral("Hue:"), ImageSettings::hueRange, QStringLiteral("hueSlider"));
@@ -118,7 +117,8 @@ ImageSettingsView::ImageSettingsView(ImageSettings& imageSettings, ScanSettings&
     icon->setObjectName(QStringLiteral("methodIcon"));
     icon->setFixedWidth(iconCellWidth);
     icon->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    icon->setPixmap(symbolIcon(QStringLiteral("wand.and.stars"), ui::accentColor(palette()), iconSize).pixmap(iconSize));
+    icon->setPixmap(
+        symbolIcon(QStringLiteral("wand.and.stars"), ui::accentColor(palette()), iconSize).pixmap(iconSize));
     text->addWidget(icon, 0, Qt::AlignTop);
     methodDescription_ = new QLabel;
     methodDescription_->setObjectName(QStringLiteral("methodDescription"));
@@ -131,10 +131,13 @@ ImageSettingsView::ImageSettingsView(ImageSettings& imageSettings, ScanSettings&
     text->addWidget(methodDescription_, 1);
     descriptionLayout->addLayout(text, 1);
 
-    for (QWidget* row : {bwModeRow_, static_cast<QWidget*>(thresholdSlider_), adjustmentRow_, sliders_, descriptionRow_})
+    for (QWidget* row :
+         {bwModeRow_, static_cast<QWidget*>(thresholdSlider_), adjustmentRow_, sliders_, descriptionRow_})
         rows->addWidget(row);
 
-    groupBox_ = makeGroupBox(content, makePanelLabel(QStringLiteral("Image Settings:"), [this] { resetImageSettings(); }, true));
+    groupBox_ = makeGroupBox(content,
+                             makePanelLabel(
+                                 QStringLiteral("Image Settings:"), [this] { resetImageSettings(); }, true));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(groupBox_);

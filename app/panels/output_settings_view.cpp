@@ -86,8 +86,9 @@ private:
     void elide()
     {
         const int room = qMax(width() - sizeFor(QString()).width(), 0);
-        setText(fontMetrics().horizontalAdvance(path_) <= room ? path_
-                                                                : fontMetrics().elidedText(path_, Qt::ElideMiddle, room));
+        setText(fontMetrics().horizontalAdvance(path_) <= room
+                    ? path_
+                    : fontMetrics().elidedText(path_, Qt::ElideMiddle, room));
     }
 
     QString path_;
@@ -165,9 +166,10 @@ SampleFileBanner::SampleFileBanner(QWidget* parent) : QWidget(parent)
     warning_ = new QLabel;
     warning_->setObjectName(QStringLiteral("sampleWarningIcon"));
     const int iconSize = QFontInfo(ui::captionFont()).pixelSize() + 2;
-    warning_->setPixmap(symbolIcon(QStringLiteral("exclamationmark.triangle"), ui::yellow(), iconSize).pixmap(iconSize));
-    warning_->setToolTip(QStringLiteral(
-        "The file already exists, you will be asked whether to overwrite after scanning is completed"));
+    warning_->setPixmap(
+        symbolIcon(QStringLiteral("exclamationmark.triangle"), ui::yellow(), iconSize).pixmap(iconSize));
+    warning_->setToolTip(
+        QStringLiteral("The file already exists, you will be asked whether to overwrite after scanning is completed"));
     warning_->hide();
 
     auto* layout = new QVBoxLayout(this);
@@ -218,12 +220,12 @@ void SampleFileBanner::paintEvent(QPaintEvent*)
 
 OutputSettingsView::OutputSettingsView(OutputSettings& outputSettings, AppSettings& appSettings, ScanManager& manager,
                                        FolderChooser& folderChooser, QWidget* parent)
-    : QWidget(parent),
-      settings_(outputSettings),
-      appSettings_(appSettings),
-      folderChooser_(folderChooser),
-      today_([] { return QDate::currentDate(); }),
-      prefixTypeReaction_(
+    : QWidget(parent)
+    , settings_(outputSettings)
+    , appSettings_(appSettings)
+    , folderChooser_(folderChooser)
+    , today_([] { return QDate::currentDate(); })
+    , prefixTypeReaction_(
           this, [this] { return settings_.prefixType(); }, [this](PrefixType type) { prefixTypeChanged(type); })
 {
     OutputSettings& s = settings_;
@@ -254,8 +256,8 @@ OutputSettingsView::OutputSettingsView(OutputSettings& outputSettings, AppSettin
     rows->addWidget(makeDivider());
 
     // 3, 4. The prefix.
-    prefixTypeSegmented_ =
-        makeEnumSegmented<PrefixType>(QStringLiteral("prefixTypeSegmented"), [&s](PrefixType type) { s.setPrefixType(type); });
+    prefixTypeSegmented_ = makeEnumSegmented<PrefixType>(QStringLiteral("prefixTypeSegmented"),
+                                                         [&s](PrefixType type) { s.setPrefixType(type); });
     rows->addWidget(makeRow(QStringLiteral("Prefix Type:"), prefixTypeSegmented_));
     prefixEdit_ = new QLineEdit;
     prefixEdit_->setObjectName(QStringLiteral("prefixEdit"));
@@ -296,22 +298,25 @@ OutputSettingsView::OutputSettingsView(OutputSettings& outputSettings, AppSettin
     suffixLayout->addLayout(suffixControls, 1);
     connect(suffixCheck_, &QCheckBox::clicked, this, [&s](bool on) { s.setAutoSuffix(on); });
     connect(suffixNumberEdit_, &QLineEdit::editingFinished, this, &OutputSettingsView::takeSuffixNumber);
-    connect(suffixLengthSegmented_, &SegmentedControl::activated, this, [&s](qint64 length) { s.setSuffixLength(length); });
+    connect(suffixLengthSegmented_, &SegmentedControl::activated, this,
+            [&s](qint64 length) { s.setSuffixLength(length); });
     rows->addWidget(suffixRow);
     rows->addWidget(makeDivider(dividerPadding));
 
     // 7 to 9. The format and its options.
-    formatSegmented_ =
-        makeEnumSegmented<OutputFormat>(QStringLiteral("formatSegmented"), [&s](OutputFormat format) { s.setFormat(format); });
+    formatSegmented_ = makeEnumSegmented<OutputFormat>(QStringLiteral("formatSegmented"),
+                                                       [&s](OutputFormat format) { s.setFormat(format); });
     rows->addWidget(makeRow(QStringLiteral("Format:"), formatSegmented_));
-    compressionSegmented_ = makeEnumSegmented<TIFFCompression>(
-        QStringLiteral("compressionSegmented"), [&s](TIFFCompression compression) { s.setTiffCompression(compression); });
+    compressionSegmented_ =
+        makeEnumSegmented<TIFFCompression>(QStringLiteral("compressionSegmented"),
+                                           [&s](TIFFCompression compression) { s.setTiffCompression(compression); });
     compressionRow_ = makeRow(QStringLiteral("Compression:"), compressionSegmented_);
     compressionRow_->setObjectName(QStringLiteral("compressionRow"));
     rows->addWidget(compressionRow_);
     qualityCombo_ = makeCombo(QStringLiteral("qualityCombo"));
     for (JPEGQuality quality : allCases<JPEGQuality>()) {
-        if (quality == JPEGQuality::high || quality == JPEGQuality::lowest) qualityCombo_->insertSeparator(qualityCombo_->count());
+        if (quality == JPEGQuality::high || quality == JPEGQuality::lowest)
+            qualityCombo_->insertSeparator(qualityCombo_->count());
         qualityCombo_->addItem(displayName(quality), rawValue(quality));
     }
     onComboChosen(qualityCombo_, [&s](qint64 tag) {
@@ -354,7 +359,9 @@ OutputSettingsView::OutputSettingsView(OutputSettings& outputSettings, AppSettin
     });
     rows->addWidget(profileRow);
 
-    groupBox_ = makeGroupBox(content, makePanelLabel(QStringLiteral("Output Settings:"), [this] { resetOutputSettings(); }, false));
+    groupBox_ = makeGroupBox(content,
+                             makePanelLabel(
+                                 QStringLiteral("Output Settings:"), [this] { resetOutputSettings(); }, false));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(groupBox_);

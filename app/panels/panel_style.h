@@ -28,11 +28,26 @@ QColor primaryColor(const QPalette& palette);
 QColor secondaryColor(const QPalette& palette);
 QColor accentColor(const QPalette& palette);
 
-inline QColor yellow() { return QColor(0xFF, 0xCC, 0x00); }
-inline QColor red() { return QColor(0xFF, 0x3B, 0x30); }
-inline QColor pink() { return QColor(0xFF, 0x2D, 0x55); }
-inline QColor blue() { return QColor(0x00, 0x7A, 0xFF); }
-inline QColor gray() { return QColor(0x8E, 0x8E, 0x93); }
+inline QColor yellow()
+{
+    return QColor(0xFF, 0xCC, 0x00);
+}
+inline QColor red()
+{
+    return QColor(0xFF, 0x3B, 0x30);
+}
+inline QColor pink()
+{
+    return QColor(0xFF, 0x2D, 0x55);
+}
+inline QColor blue()
+{
+    return QColor(0x00, 0x7A, 0xFF);
+}
+inline QColor gray()
+{
+    return QColor(0x8E, 0x8E, 0x93);
+}
 // Black with alpha `opacity` (0 to 1).
 inline QColor blackAtOpacity(double opacity)
 {

@@ -12,11 +12,10 @@
 #include <QVBoxLayout>
 
 ScanFramePicker::ScanFramePicker(ScanSettings& settings, QWidget* parent)
-    : QWidget(parent),
-      settings_(settings),
-      frameTypeReaction_(
-          this, [this] { return settings_.scanFrameTypeRawValue(); },
-          [this](qint64 type) { applyFrameType(type); })
+    : QWidget(parent)
+    , settings_(settings)
+    , frameTypeReaction_(
+          this, [this] { return settings_.scanFrameTypeRawValue(); }, [this](qint64 type) { applyFrameType(type); })
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

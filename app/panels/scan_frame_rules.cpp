@@ -82,8 +82,8 @@ std::optional<FrameUpdate> frameForType(qint64 type, const QRectF& previewRect, 
 
     // Measured against the full area's width and height, not its right and bottom edges.
     FrameUpdate update;
-    update.customized = fullScanRect.width() < frame.x() + frame.width() ||
-                        fullScanRect.height() < frame.y() + frame.height();
+    update.customized =
+        fullScanRect.width() < frame.x() + frame.width() || fullScanRect.height() < frame.y() + frame.height();
     QRectF cut = fullScanRect.intersected(frame);
     if (!(cut.width() > 0.0 && cut.height() > 0.0)) {
         // Nothing of the size lies on the full area: start it at the area's origin instead.
@@ -106,13 +106,12 @@ FrameUpdate fitFrameToArea(const QRectF& previewRect, double scale, qint64 frame
     if (frameType == rawValue(T::fullArea)) {
         const QRectF full = frameForType(frameType, previewRect, scale, area)->previewRect;
         const bool same = near(previewRect.left(), full.left()) && near(previewRect.top(), full.top()) &&
-                          near(previewRect.right(), full.right()) && near(previewRect.bottom(), full.bottom());
+            near(previewRect.right(), full.right()) && near(previewRect.bottom(), full.bottom());
         if (!same) update.previewRect = full;
         return update;
     }
     const bool inside = previewRect.left() >= onArea.left() - slack && previewRect.top() >= onArea.top() - slack &&
-                        previewRect.right() <= onArea.right() + slack &&
-                        previewRect.bottom() <= onArea.bottom() + slack;
+        previewRect.right() <= onArea.right() + slack && previewRect.bottom() <= onArea.bottom() + slack;
     if (inside) return update;
     QRectF cut = previewRect.intersected(onArea);
     if (!(cut.width() > 0.0 && cut.height() > 0.0)) cut = defaultFrame.intersected(onArea);

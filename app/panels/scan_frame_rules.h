@@ -65,7 +65,10 @@ std::optional<FrameUpdate> frameForType(qint64 type, const QRectF& previewRect, 
 FrameUpdate fitFrameToArea(const QRectF& previewRect, double scale, qint64 frameType, const QRectF& area,
                            const QRectF& defaultFrame);
 
-enum class Unit { inch, centimeter };
+enum class Unit {
+    inch,
+    centimeter
+};
 
 constexpr std::array<Unit, 2> allUnits{Unit::inch, Unit::centimeter};
 // "inch" or "centimeter".

@@ -41,8 +41,10 @@ std::vector<ComboItem> resolutionItems(const std::vector<qint64>& choices)
 std::vector<ComboItem> scanSourceItems(std::uint16_t sources)
 {
     std::vector<ComboItem> items{{QStringLiteral("Reflective"), rawValue(VekScanSource::reflective)}};
-    if ((sources & 0x0004) == 0x0004) items.push_back({QStringLiteral("Positive"), rawValue(VekScanSource::positiveFilm)});
-    if ((sources & 0x0100) == 0x0100) items.push_back({QStringLiteral("Negative"), rawValue(VekScanSource::negativeFilm)});
+    if ((sources & 0x0004) == 0x0004)
+        items.push_back({QStringLiteral("Positive"), rawValue(VekScanSource::positiveFilm)});
+    if ((sources & 0x0100) == 0x0100)
+        items.push_back({QStringLiteral("Negative"), rawValue(VekScanSource::negativeFilm)});
     return items;
 }
 

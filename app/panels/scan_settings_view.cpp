@@ -24,10 +24,10 @@ QLabel* noScanner()
 } // namespace
 
 ScanSettingsView::ScanSettingsView(ScanSettings& settings, ScanManager& manager, QWidget* parent)
-    : QWidget(parent),
-      settings_(settings),
-      manager_(manager),
-      resolutionReaction_(
+    : QWidget(parent)
+    , settings_(settings)
+    , manager_(manager)
+    , resolutionReaction_(
           this, [this] { return settings_.resolution(); }, [this](qint64) { fitFrame(); })
 {
     auto* content = new QWidget;
@@ -43,7 +43,9 @@ ScanSettingsView::ScanSettingsView(ScanSettings& settings, ScanManager& manager,
     rows_->addWidget(resolutionRow_);
     rows_->addWidget(frameRow_);
 
-    groupBox_ = makeGroupBox(content, makePanelLabel(QStringLiteral("Scan Settings:"), [this] { resetScanSettings(); }, true));
+    groupBox_ = makeGroupBox(content,
+                             makePanelLabel(
+                                 QStringLiteral("Scan Settings:"), [this] { resetScanSettings(); }, true));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(groupBox_);
@@ -124,7 +126,8 @@ void ScanSettingsView::scheduleFit()
 {
     if (fitScheduled_) return;
     fitScheduled_ = true;
-    QMetaObject::invokeMethod(this, [this] { fitFrame(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { fitFrame(); }, Qt::QueuedConnection);
 }
 
 void ScanSettingsView::fitFrame()

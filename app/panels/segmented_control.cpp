@@ -33,8 +33,8 @@ protected:
         // The style puts 4 px between symbol and text.
         const int width = std::min(option.rect.width(),
                                    option.iconSize.width() + 4 + option.fontMetrics.horizontalAdvance(option.text) + 2);
-        option.rect = QRect(option.rect.x() + (option.rect.width() - width) / 2, option.rect.y(), width,
-                            option.rect.height());
+        option.rect =
+            QRect(option.rect.x() + (option.rect.width() - width) / 2, option.rect.y(), width, option.rect.height());
         painter.drawControl(QStyle::CE_ToolButtonLabel, option);
     }
 };

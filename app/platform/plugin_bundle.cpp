@@ -33,9 +33,8 @@ std::vector<std::filesystem::path> findBundles(const std::filesystem::path& fold
         if (endsWith(name, kBundleSuffix) && it->is_directory(typeError)) bundles.push_back(it->path());
     }
     // Bytewise order of the names (std::string compares as unsigned bytes through char_traits).
-    std::sort(bundles.begin(), bundles.end(), [](const auto& a, const auto& b) {
-        return a.filename().string() < b.filename().string();
-    });
+    std::sort(bundles.begin(), bundles.end(),
+              [](const auto& a, const auto& b) { return a.filename().string() < b.filename().string(); });
     return bundles;
 }
 
@@ -48,8 +47,7 @@ std::unique_ptr<PluginBundle> PluginBundle::create(const std::filesystem::path& 
 
 PluginBundle::PluginBundle(std::filesystem::path path)
     : path_(std::move(path)), info_(readInfoDictionary(path_ / "Contents" / "Info.plist"))
-{
-}
+{}
 
 PluginBundle::~PluginBundle()
 {

@@ -82,8 +82,7 @@ QRectF sourceScanArea(const ScannerCapabilities& capabilities, int64_t source)
 
 QuorvaneScanner::QuorvaneScanner(std::optional<std::filesystem::path> driverFolder)
     : driverFolder_(std::move(driverFolder)), host_(std::make_unique<SEHost>())
-{
-}
+{}
 
 QuorvaneScanner::~QuorvaneScanner() = default;
 
@@ -130,10 +129,10 @@ bool QuorvaneScanner::loadDriver()
     const UsbPresence presence = probeScannersOnBus();
     if (presence.busy) return failConnect({ConnectFailure::Kind::scannerBusy, {}, {}});
     if (presence.found == 0 && count == 0) return failConnect({ConnectFailure::Kind::noScanner, {}, {}});
-    std::string detail = presence.denied          ? std::string("this user may not use it")
-                         : !presence.detail.empty() ? presence.detail
-                         : count == 0               ? std::string("the driver could not set it up")
-                                                    : "the driver answered " + std::to_string(selected);
+    std::string detail = presence.denied ? std::string("this user may not use it")
+        : !presence.detail.empty()       ? presence.detail
+        : count == 0                     ? std::string("the driver could not set it up")
+                                         : "the driver answered " + std::to_string(selected);
     return failConnect({ConnectFailure::Kind::scannerNotOpened, {}, std::move(detail)});
 }
 
@@ -211,17 +210,20 @@ bool QuorvaneScanner::prepareScannerCapabilities()
     caps.isSupportWholeCalibration = status == 1 ? 1 : 0;
     host_->getCapability(SE_CMD_CALIBRATION, 0, 0, &status);
     caps.isSupportSmartCalibration = status == 1 ? 1 : 0;
-    caps.isSupportEnhanceColorConsistency = host_->getCapability(SE_CMD_COLOR_CONSISTENCY, 0, 0, &status) == SE_OK ? 1 : 0;
+    caps.isSupportEnhanceColorConsistency =
+        host_->getCapability(SE_CMD_COLOR_CONSISTENCY, 0, 0, &status) == SE_OK ? 1 : 0;
     SERange resolutions{};
     host_->getCapability(SE_CMD_RESOLUTION, 0, &resolutions, &status);
-    caps.resolutionRange = ScannerRange{resolutions.minimum, resolutions.maximum, static_cast<int32_t>(resolutions.third)};
+    caps.resolutionRange =
+        ScannerRange{resolutions.minimum, resolutions.maximum, static_cast<int32_t>(resolutions.third)};
     uint8_t paperSensor = 0;
     const int16_t paperAnswer = host_->getCapability(SE_CMD_PAPER_SENSOR, 0, &paperSensor, &status);
     caps.isSupportPaperSensor = paperAnswer == SE_OK && paperSensor == 1 ? 1 : 0;
     SERange exposure{};
     caps.isSupportShrinkableExposureRatio =
         host_->getCapability(SE_CMD_EXPOSURE_RATIO, 0, &exposure, &status) == SE_OK ? 1 : 0;
-    caps.shrinkableExposureRange = ScannerRange{exposure.minimum, exposure.maximum, static_cast<int32_t>(exposure.third)};
+    caps.shrinkableExposureRange =
+        ScannerRange{exposure.minimum, exposure.maximum, static_cast<int32_t>(exposure.third)};
     return finish(true);
 }
 
@@ -235,8 +237,7 @@ QuorvaneScanner::Outcome QuorvaneScanner::answered(int16_t code, int16_t answer)
     return outcome;
 }
 
-template <typename Update>
-void QuorvaneScanner::updateSettings(Update update)
+template <typename Update> void QuorvaneScanner::updateSettings(Update update)
 {
     std::lock_guard guard(mutex_);
     update(settings_);

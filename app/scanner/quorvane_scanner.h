@@ -72,13 +72,13 @@ struct ScannerRange {
 };
 
 struct ScannerCapabilities {
-    int16_t depth = 0;               // always 8
-    uint16_t sources = 0;            // source bits of the scanner
+    int16_t depth = 0;    // always 8
+    uint16_t sources = 0; // source bits of the scanner
     // The reflective source when the scanner has one, else the film unit.
     uint16_t opticalResolution = 0;
     uint16_t imageTypes = 0;
     ScannerFrameCap frameCap;
-    QRectF fullScanRect;             // the largest area in inches, computed in single precision
+    QRectF fullScanRect; // the largest area in inches, computed in single precision
     // The film unit's frame, for frames on film (all zero without a film unit).
     ScannerFrameCap filmFrameCap;
     ScannerInterpolation interpolation;
@@ -101,13 +101,13 @@ QRectF sourceScanArea(const ScannerCapabilities& capabilities, int64_t source);
 
 // What a scan is to be. A field left alone reads as 0, or as an empty rectangle.
 struct ScanRequest {
-    int64_t scanSource = 0;      // VekScanSource raw value
-    int64_t colorType = 0;       // VekColorType raw value
-    int64_t resolution = 0;      // dots per inch
-    QRectF scanRect;             // inches
-    int64_t exposureRatio = 0;   // percent
-    int64_t scanQuality = 0;     // VekScanQuality raw value
-    int64_t calibrationMode = 0; // VekCalibrationMode raw value
+    int64_t scanSource = 0;                // VekScanSource raw value
+    int64_t colorType = 0;                 // VekColorType raw value
+    int64_t resolution = 0;                // dots per inch
+    QRectF scanRect;                       // inches
+    int64_t exposureRatio = 0;             // percent
+    int64_t scanQuality = 0;               // VekScanQuality raw value
+    int64_t calibrationMode = 0;           // VekCalibrationMode raw value
     ScanMode scanMode = ScanMode::preview; // not sent to the scanner
 };
 
@@ -214,15 +214,14 @@ private:
     Outcome applyScanQuality(int64_t quality);
     Outcome applyCalibrationMode(int64_t mode);
     Outcome applyLinearLUT(uint32_t depth, int64_t source);
-    template <typename Update>
-    void updateSettings(Update update);
+    template <typename Update> void updateSettings(Update update);
 
     bool failConnect(ConnectFailure failure);
     void setLastError(int16_t command, int16_t answer);
 
     const std::optional<std::filesystem::path> driverFolder_;
     const std::unique_ptr<SEHost> host_; // holds the driver from loadDriver to unloadDriver
-    mutable std::mutex mutex_; // guards the fields below
+    mutable std::mutex mutex_;           // guards the fields below
     ConnectFailure connectFailure_;
     ScannerCommandError lastError_;
     int64_t status_ = 0;

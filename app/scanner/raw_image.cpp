@@ -41,12 +41,12 @@ std::unique_ptr<uint8_t[]> allocate(std::size_t bytes)
 
 RawCanvas::RawCanvas(int32_t width, int32_t height, std::unique_ptr<uint8_t[]> pixels)
     : width_(width), height_(height), pixels_(std::move(pixels))
-{
-}
+{}
 
 std::optional<RawCanvas> RawCanvas::create(int64_t width, int64_t height)
 {
-    if (width > std::numeric_limits<int32_t>::max() || height > std::numeric_limits<int32_t>::max()) return std::nullopt;
+    if (width > std::numeric_limits<int32_t>::max() || height > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
     const std::optional<std::size_t> size = rgbBytes(width, height);
     if (!size) return std::nullopt;
     std::unique_ptr<uint8_t[]> pixels = allocate(*size);
@@ -128,10 +128,11 @@ std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, i
             withResolution(vips::VImage::new_from_memory(const_cast<uint8_t*>(canvas.data()), canvas.byteCount(),
                                                          canvas.width(), canvas.height(), 3, VIPS_FORMAT_UCHAR),
                            dpi);
-        image.tiffsave(partial.constData(), vips::VImage::option()
-                                                ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_NONE)
-                                                ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)
-                                                ->set("bigtiff", bigTIFF));
+        image.tiffsave(partial.constData(),
+                       vips::VImage::option()
+                           ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_NONE)
+                           ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)
+                           ->set("bigtiff", bigTIFF));
         written = true;
     } catch (const vips::VError&) {
         vips_error_clear();

@@ -22,7 +22,7 @@ constexpr int64_t kBlockLines = 256;
 bool finite(const QRectF& rect)
 {
     return std::isfinite(rect.x()) && std::isfinite(rect.y()) && std::isfinite(rect.width()) &&
-           std::isfinite(rect.height());
+        std::isfinite(rect.height());
 }
 
 } // namespace
@@ -110,8 +110,7 @@ void ScanManager::waitForWorker()
     worker_.waitForDone();
 }
 
-template <typename Change>
-void ScanManager::post(Change change)
+template <typename Change> void ScanManager::post(Change change)
 {
     QMetaObject::invokeMethod(this, std::move(change), Qt::QueuedConnection);
 }
@@ -223,8 +222,7 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     // would scan with the source or frame of the scan before.
     const bool knownSource = request.scanSource == 1 || request.scanSource == 3 || request.scanSource == 4;
     const bool usableScale = mode == ScanMode::preview || (std::isfinite(scale) && scale > 0);
-    const bool usableFrame =
-        finite(request.scanRect) && request.scanRect.width() > 0 && request.scanRect.height() > 0;
+    const bool usableFrame = finite(request.scanRect) && request.scanRect.width() > 0 && request.scanRect.height() > 0;
     if (!knownSource || request.resolution < 1 || request.resolution > 65535 || !usableScale || !usableFrame) {
         std::printf("Failed to scan!\n");
         run.failure.kind = ScanFailure::Kind::unusableSettings;

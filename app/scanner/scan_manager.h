@@ -125,15 +125,13 @@ Q_SIGNALS:
 
 private:
     struct Run;
-    std::optional<QString> runScan(Run& run, const ScanSettings::Values& settings, ScanMode mode,
-                                   qint64 exposureRatio, VekScanQuality scanQuality,
-                                   VekCalibrationMode calibrationMode);
+    std::optional<QString> runScan(Run& run, const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
+                                   VekScanQuality scanQuality, VekCalibrationMode calibrationMode);
     bool readBlocks(Run& run);
     void requestStop();
     void postProgress(double progress);
     void postStopped();
-    template <typename Change>
-    void post(Change change);
+    template <typename Change> void post(Change change);
 
     mutable std::mutex mutex_; // guards scanner_, imageInfo_ and lastFailure_
     std::shared_ptr<QuorvaneScanner> scanner_;

@@ -39,10 +39,12 @@ std::optional<QString> scannerProfileFileName(const QuorvaneScanner* scanner, Ve
                                               const QString& folder)
 {
     const bool film = isFilm(source);
-    if (scanner == nullptr) return existing(folder, film ? QStringLiteral("vqgentk.icm") : QStringLiteral("vqgenrk.icm"));
+    if (scanner == nullptr)
+        return existing(folder, film ? QStringLiteral("vqgentk.icm") : QStringLiteral("vqgenrk.icm"));
     const SCANNERINFO info = scanner->info();
     const auto name = [&](const char* suffix) {
-        return QString::asprintf("vq%04x_%04x%s.icm", unsigned{info.masterModelCode}, unsigned{info.subModelCode}, suffix);
+        return QString::asprintf("vq%04x_%04x%s.icm", unsigned{info.masterModelCode}, unsigned{info.subModelCode},
+                                 suffix);
     };
     if (auto path = existing(folder, name(film ? "xt" : "xr"))) return path;
     return existing(folder, name(film ? "tk" : "rk"));

@@ -284,8 +284,10 @@ void SEHost::addSlotDevices(const char* driverName, const SEDeviceInfo& info)
             if ((entry.kind != 1 && entry.kind != 255) || entry.slot != n) continue;
             if (entry.port != SE_HOST_ANY_PORT && entry.port != port) continue;
             if (entry.deviceId == id) {
-                if (entry.version < info.version) target = &entry;
-                else skip = true;
+                if (entry.version < info.version)
+                    target = &entry;
+                else
+                    skip = true;
             } else if ((entry.deviceId & 0xFF) != (id & 0xFF)) {
                 skip = true;
             }
@@ -337,8 +339,10 @@ int16_t SEHost::enumerateDevices(uint16_t* count)
             int16_t status = 0;
             deviceInformation(&callbacks, info, &status);
             if (status != 1) continue;
-            if (info.kind == 2 || info.kind == 3) addChainDevices(driverName, info, info.kind);
-            else addSlotDevices(driverName, info);
+            if (info.kind == 2 || info.kind == 3)
+                addChainDevices(driverName, info, info.kind);
+            else
+                addSlotDevices(driverName, info);
         }
     }
     currentDevice_ = 0;
@@ -550,8 +554,10 @@ int16_t SEHost::poll(PollTest test, void* context, uint32_t ticks)
     const uint32_t start = clock_->tickCount();
     for (;;) {
         int16_t status = 0;
-        if (test != nullptr) status = test(context);
-        else getCapability(SE_CMD_TEST_READY, 0, 0, &status);
+        if (test != nullptr)
+            status = test(context);
+        else
+            getCapability(SE_CMD_TEST_READY, 0, 0, &status);
         if (status == 1) return 1;
         if (clock_->tickCount() - start >= ticks) return status;
         const uint32_t asked = clock_->tickCount();

@@ -32,8 +32,7 @@ inline constexpr int16_t SE_HOST_PROBE_FAILED = -4;
 inline constexpr uint32_t SE_HOST_ANY_PORT = 0xFFFFFFFF;
 
 // A pointer as the 64-bit value or record field of a command block carries it.
-template <typename T>
-uint64_t SE_Address(T* pointer)
+template <typename T> uint64_t SE_Address(T* pointer)
 {
     return reinterpret_cast<uint64_t>(pointer);
 }
@@ -42,10 +41,7 @@ uint64_t SE_Address(T* pointer)
 // fills.
 struct SEField {
     SEField(uint64_t number) : bits(number) {}
-    template <typename T>
-    SEField(T* pointer) : bits(SE_Address(pointer))
-    {
-    }
+    template <typename T> SEField(T* pointer) : bits(SE_Address(pointer)) {}
     uint64_t bits;
 };
 
@@ -53,29 +49,29 @@ struct SEField {
 struct SEDeviceEntry {
     char driverName[SE_NAME_SIZE]; // function-set id of the driver that reported it
     char deviceName[SE_NAME_SIZE];
-    uint32_t deviceNumber;         // the driver's number for it (chain form); 0 in the single form
-    uint16_t kind;                 // 1, 2 or 3
-    uint16_t ordinal;              // position in its run of equal device ids after sorting
+    uint32_t deviceNumber; // the driver's number for it (chain form); 0 in the single form
+    uint16_t kind;         // 1, 2 or 3
+    uint16_t ordinal;      // position in its run of equal device ids after sorting
     uint32_t port;
     uint32_t slot;
-    uint32_t version;              // driver version × 100
-    uint16_t firmwareVersion;      // firmware version × 100; 0 when the query failed
+    uint32_t version;         // driver version × 100
+    uint16_t firmwareVersion; // firmware version × 100; 0 when the query failed
     uint16_t deviceId;
-    int16_t status;                // 1 probed; SE_HOST_PROBE_FAILED
-    uint16_t depthCaps;            // depth bits of code 65 verb 0
+    int16_t status;     // 1 probed; SE_HOST_PROBE_FAILED
+    uint16_t depthCaps; // depth bits of code 65 verb 0
 };
 
 // One driver's device information, in either form.
 struct SEDeviceInfo {
     char name[SE_NAME_SIZE];
     uint32_t version;
-    uint16_t chained;     // 1 chain form, 0 single form
-    uint16_t legacyWord;  // single form only
-    uint16_t slotMask;    // single form: bit n for each occupied slot n
-    uint16_t portMask;    // input of the single form
-    uint16_t kind;        // 255 in the single form
-    uint64_t hostRef;     // input of the chain form
-    uint16_t chainCount;  // at most 16
+    uint16_t chained;    // 1 chain form, 0 single form
+    uint16_t legacyWord; // single form only
+    uint16_t slotMask;   // single form: bit n for each occupied slot n
+    uint16_t portMask;   // input of the single form
+    uint16_t kind;       // 255 in the single form
+    uint64_t hostRef;    // input of the chain form
+    uint16_t chainCount; // at most 16
     uint16_t deviceIds[16];
     uint32_t deviceNumbers[16];
 };

@@ -73,8 +73,7 @@ std::unique_ptr<SELoadedDriver> SELoadedDriver::load(const SEDriverBundle& bundl
 
 SELoadedDriver::SELoadedDriver(std::unique_ptr<platform::PluginBundle> code, SEMainFunction* entry)
     : code_(std::move(code)), entry_(entry)
-{
-}
+{}
 
 SELoadedDriver::~SELoadedDriver()
 {

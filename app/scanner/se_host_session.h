@@ -24,14 +24,14 @@ class PluginBundle;
 inline constexpr int16_t SE_HOST_NO_MEMORY = -108;
 inline constexpr int16_t SE_HOST_SESSION_NOT_OPEN = -8100; // also: no usable folder at open
 inline constexpr int16_t SE_HOST_NO_DRIVER_OPEN = -8101;
-inline constexpr int16_t SE_HOST_NO_DRIVER_LIST = -8103;   // at open: no acceptable bundle
+inline constexpr int16_t SE_HOST_NO_DRIVER_LIST = -8103; // at open: no acceptable bundle
 inline constexpr int16_t SE_HOST_LOAD_FAILED = -10000;
 
 // An acceptable bundle of the driver folder.
 struct SEDriverBundle {
     std::string name; // the function-set id: 1 to 31 bytes, no NUL
     std::filesystem::path path;
-    uint64_t id = 0;  // never set
+    uint64_t id = 0; // never set
 };
 
 // The bundle whose code failed to load (it could not be mapped, or it exports no SE_main), and

@@ -13,38 +13,37 @@
 
 class AppSettings : public QObject {
     Q_OBJECT
-    Q_PROPERTY(bool isShowPreviousPreview READ isShowPreviousPreview WRITE setShowPreviousPreview
-                   NOTIFY isShowPreviousPreviewChanged)
-    Q_PROPERTY(bool isOpenImageAfterScan READ isOpenImageAfterScan WRITE setOpenImageAfterScan
-                   NOTIFY isOpenImageAfterScanChanged)
-    Q_PROPERTY(bool isResetSuffixForNewDay READ isResetSuffixForNewDay WRITE setResetSuffixForNewDay
-                   NOTIFY isResetSuffixForNewDayChanged)
+    Q_PROPERTY(bool isShowPreviousPreview READ isShowPreviousPreview WRITE setShowPreviousPreview NOTIFY
+                   isShowPreviousPreviewChanged)
+    Q_PROPERTY(bool isOpenImageAfterScan READ isOpenImageAfterScan WRITE setOpenImageAfterScan NOTIFY
+                   isOpenImageAfterScanChanged)
+    Q_PROPERTY(bool isResetSuffixForNewDay READ isResetSuffixForNewDay WRITE setResetSuffixForNewDay NOTIFY
+                   isResetSuffixForNewDayChanged)
     Q_PROPERTY(qint64 exposureRatio READ exposureRatio WRITE setExposureRatio NOTIFY exposureRatioChanged)
-    Q_PROPERTY(qint64 scanQuality READ scanQualityRawValue WRITE setScanQualityRawValue
-                   NOTIFY scanQualityChanged)
-    Q_PROPERTY(qint64 calibrationMode READ calibrationModeRawValue WRITE setCalibrationModeRawValue
-                   NOTIFY calibrationModeChanged)
+    Q_PROPERTY(qint64 scanQuality READ scanQualityRawValue WRITE setScanQualityRawValue NOTIFY scanQualityChanged)
+    Q_PROPERTY(qint64 calibrationMode READ calibrationModeRawValue WRITE setCalibrationModeRawValue NOTIFY
+                   calibrationModeChanged)
 
 public:
     explicit AppSettings(QObject* parent = nullptr);
 
-    bool isShowPreviousPreview() const { return m_isShowPreviousPreview; }
+    bool isShowPreviousPreview() const { return isShowPreviousPreview_; }
     void setShowPreviousPreview(bool value);
-    bool isOpenImageAfterScan() const { return m_isOpenImageAfterScan; }
+    bool isOpenImageAfterScan() const { return isOpenImageAfterScan_; }
     void setOpenImageAfterScan(bool value);
-    bool isResetSuffixForNewDay() const { return m_isResetSuffixForNewDay; }
+    bool isResetSuffixForNewDay() const { return isResetSuffixForNewDay_; }
     void setResetSuffixForNewDay(bool value);
     // Exposure in hundredths of the normal exposure (100 is 1.0).
-    qint64 exposureRatio() const { return m_exposureRatio; }
+    qint64 exposureRatio() const { return exposureRatio_; }
     void setExposureRatio(qint64 value);
-    VekScanQuality scanQuality() const { return m_scanQuality; }
+    VekScanQuality scanQuality() const { return scanQuality_; }
     void setScanQuality(VekScanQuality value);
-    VekCalibrationMode calibrationMode() const { return m_calibrationMode; }
+    VekCalibrationMode calibrationMode() const { return calibrationMode_; }
     void setCalibrationMode(VekCalibrationMode value);
 
-    qint64 scanQualityRawValue() const { return rawValue(m_scanQuality); }
+    qint64 scanQualityRawValue() const { return rawValue(scanQuality_); }
     void setScanQualityRawValue(qint64 value) { setScanQuality(VekScanQuality(value)); }
-    qint64 calibrationModeRawValue() const { return rawValue(m_calibrationMode); }
+    qint64 calibrationModeRawValue() const { return rawValue(calibrationMode_); }
     void setCalibrationModeRawValue(qint64 value) { setCalibrationMode(VekCalibrationMode(value)); }
 
     // What a ratio may be without the scanner's exposure-ratio picker: what the scanner's 16-bit field
@@ -78,10 +77,10 @@ Q_SIGNALS:
     void changed();
 
 private:
-    bool m_isShowPreviousPreview = true;
-    bool m_isOpenImageAfterScan = true;
-    bool m_isResetSuffixForNewDay = true;
-    qint64 m_exposureRatio = 100;
-    VekScanQuality m_scanQuality = VekScanQuality::quality;
-    VekCalibrationMode m_calibrationMode = VekCalibrationMode::smart;
+    bool isShowPreviousPreview_ = true;
+    bool isOpenImageAfterScan_ = true;
+    bool isResetSuffixForNewDay_ = true;
+    qint64 exposureRatio_ = 100;
+    VekScanQuality scanQuality_ = VekScanQuality::quality;
+    VekCalibrationMode calibrationMode_ = VekCalibrationMode::smart;
 };

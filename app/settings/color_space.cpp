@@ -15,7 +15,8 @@ struct ToneCurveFree {
 };
 using ToneCurve = std::unique_ptr<cmsToneCurve, ToneCurveFree>;
 
-ColorProfile makeRGBProfile(const cmsCIExyYTRIPLE& primaries, double gamma) {
+ColorProfile makeRGBProfile(const cmsCIExyYTRIPLE& primaries, double gamma)
+{
     const ToneCurve curve(cmsBuildGamma(nullptr, gamma));
     if (!curve) return nullptr;
     std::array<cmsToneCurve*, 3> curves{curve.get(), curve.get(), curve.get()};
@@ -23,24 +24,26 @@ ColorProfile makeRGBProfile(const cmsCIExyYTRIPLE& primaries, double gamma) {
     return ColorProfile(cmsCreateRGBProfile(&kD65, &primaries, curves.data()));
 }
 
-bool setDescription(cmsHPROFILE profile, const QString& text) {
+bool setDescription(cmsHPROFILE profile, const QString& text)
+{
     cmsMLU* mlu = cmsMLUalloc(nullptr, 1);
     if (!mlu) return false;
     const QByteArray ascii = text.toLatin1();
-    const bool ok = cmsMLUsetASCII(mlu, "en", "US", ascii.constData()) &&
-                    cmsWriteTag(profile, cmsSigProfileDescriptionTag, mlu);
+    const bool ok =
+        cmsMLUsetASCII(mlu, "en", "US", ascii.constData()) && cmsWriteTag(profile, cmsSigProfileDescriptionTag, mlu);
     cmsMLUfree(mlu);
     return ok;
 }
 
-}  // namespace
+} // namespace
 
-ColorProfile colorSpace(ICCProfile profile) {
+ColorProfile colorSpace(ICCProfile profile)
+{
     ColorProfile result;
     switch (profile) {
-        case ICCProfile::generic: result = makeRGBProfile(kSRGBPrimaries, 1.0); break;
-        case ICCProfile::sRGB: result.reset(cmsCreate_sRGBProfile()); break;
-        case ICCProfile::adobeRGB: result = makeRGBProfile(kAdobeRGBPrimaries, 563.0 / 256.0); break;
+    case ICCProfile::generic: result = makeRGBProfile(kSRGBPrimaries, 1.0); break;
+    case ICCProfile::sRGB: result.reset(cmsCreate_sRGBProfile()); break;
+    case ICCProfile::adobeRGB: result = makeRGBProfile(kAdobeRGBPrimaries, 563.0 / 256.0); break;
     }
     if (result && !setDescription(result.get(), displayName(profile))) result.reset();
     return result;

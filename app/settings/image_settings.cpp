@@ -3,78 +3,95 @@
 #include "property_update.h"
 #include "stored_values.h"
 
-ImageSettings::ImageSettings(QObject* parent) : QObject(parent) {
+ImageSettings::ImageSettings(QObject* parent) : QObject(parent)
+{
     qRegisterMetaType<std::optional<vips::VImage>>();
 }
 
-void ImageSettings::setExposure(double value) {
-    updateProperty(this, m_values.exposure, value, &ImageSettings::exposureChanged);
+void ImageSettings::setExposure(double value)
+{
+    updateProperty(this, values_.exposure, value, &ImageSettings::exposureChanged);
 }
 
-void ImageSettings::setBrightness(double value) {
-    updateProperty(this, m_values.brightness, value, &ImageSettings::brightnessChanged);
+void ImageSettings::setBrightness(double value)
+{
+    updateProperty(this, values_.brightness, value, &ImageSettings::brightnessChanged);
 }
 
-void ImageSettings::setContrast(double value) {
-    updateProperty(this, m_values.contrast, value, &ImageSettings::contrastChanged);
+void ImageSettings::setContrast(double value)
+{
+    updateProperty(this, values_.contrast, value, &ImageSettings::contrastChanged);
 }
 
-void ImageSettings::setSaturation(double value) {
-    updateProperty(this, m_values.saturation, value, &ImageSettings::saturationChanged);
+void ImageSettings::setSaturation(double value)
+{
+    updateProperty(this, values_.saturation, value, &ImageSettings::saturationChanged);
 }
 
-void ImageSettings::setHue(double value) {
-    updateProperty(this, m_values.hue, value, &ImageSettings::hueChanged);
+void ImageSettings::setHue(double value)
+{
+    updateProperty(this, values_.hue, value, &ImageSettings::hueChanged);
 }
 
-void ImageSettings::setSharpeness(double value) {
-    updateProperty(this, m_values.sharpeness, value, &ImageSettings::sharpenessChanged);
+void ImageSettings::setSharpeness(double value)
+{
+    updateProperty(this, values_.sharpeness, value, &ImageSettings::sharpenessChanged);
 }
 
-void ImageSettings::setGrayMode(GrayMode value) {
-    updateProperty(this, m_values.grayMode, value, &ImageSettings::grayModeChanged);
+void ImageSettings::setGrayMode(GrayMode value)
+{
+    updateProperty(this, values_.grayMode, value, &ImageSettings::grayModeChanged);
 }
 
-void ImageSettings::setBwMode(BWMode value) {
-    updateProperty(this, m_values.bwMode, value, &ImageSettings::bwModeChanged);
+void ImageSettings::setBwMode(BWMode value)
+{
+    updateProperty(this, values_.bwMode, value, &ImageSettings::bwModeChanged);
 }
 
-void ImageSettings::setThreshold(double value) {
-    updateProperty(this, m_values.threshold, value, &ImageSettings::thresholdChanged);
+void ImageSettings::setThreshold(double value)
+{
+    updateProperty(this, values_.threshold, value, &ImageSettings::thresholdChanged);
 }
 
-void ImageSettings::setAdjustmentMethod(AdjustmentMethod value) {
-    updateProperty(this, m_values.adjustmentMethod, value, &ImageSettings::adjustmentMethodChanged);
+void ImageSettings::setAdjustmentMethod(AdjustmentMethod value)
+{
+    updateProperty(this, values_.adjustmentMethod, value, &ImageSettings::adjustmentMethodChanged);
 }
 
-void ImageSettings::setInvert(bool value) {
-    updateProperty(this, m_values.invert, value, &ImageSettings::invertChanged);
+void ImageSettings::setInvert(bool value)
+{
+    updateProperty(this, values_.invert, value, &ImageSettings::invertChanged);
 }
 
-void ImageSettings::setScanFrameRawImage(const std::optional<vips::VImage>& value) {
+void ImageSettings::setScanFrameRawImage(const std::optional<vips::VImage>& value)
+{
     Q_ASSERT(QThread::currentThread() == thread());
-    const bool same = value.has_value() == m_scanFrameRawImage.has_value() &&
-                      (!value || value->get_image() == m_scanFrameRawImage->get_image());
+    const bool same = value.has_value() == scanFrameRawImage_.has_value() &&
+        (!value || value->get_image() == scanFrameRawImage_->get_image());
     if (same) return;
-    m_scanFrameRawImage = value;
-    Q_EMIT scanFrameRawImageChanged(m_scanFrameRawImage);
+    scanFrameRawImage_ = value;
+    Q_EMIT scanFrameRawImageChanged(scanFrameRawImage_);
     Q_EMIT changed();
 }
 
-void ImageSettings::setExperiment(bool value) {
-    updateProperty(this, m_values.experiment, value, &ImageSettings::experimentChanged);
+void ImageSettings::setExperiment(bool value)
+{
+    updateProperty(this, values_.experiment, value, &ImageSettings::experimentChanged);
 }
 
-void ImageSettings::setContrastStretch(bool value) {
-    updateProperty(this, m_values.contrastStretch, value, &ImageSettings::contrastStretchChanged);
+void ImageSettings::setContrastStretch(bool value)
+{
+    updateProperty(this, values_.contrastStretch, value, &ImageSettings::contrastStretchChanged);
 }
 
-ImageSettings::Values ImageSettings::values() const {
+ImageSettings::Values ImageSettings::values() const
+{
     Q_ASSERT(QThread::currentThread() == thread());
-    return m_values;
+    return values_;
 }
 
-void ImageSettings::load(const QSettings& store) {
+void ImageSettings::load(const QSettings& store)
+{
     loadStored<AdjustmentMethod>(store, "adjustmentMethod", this, &ImageSettings::setAdjustmentMethod);
     loadWithin<double>(store, "exposure", this, &ImageSettings::setExposure, exposureRange);
     loadWithin<double>(store, "brightness", this, &ImageSettings::setBrightness, brightnessRange);
@@ -87,20 +104,22 @@ void ImageSettings::load(const QSettings& store) {
     loadWithin<double>(store, "threshold", this, &ImageSettings::setThreshold, thresholdRange);
 }
 
-void ImageSettings::save(QSettings& store) const {
-    store.setValue("adjustmentMethod", rawValue(m_values.adjustmentMethod));
-    store.setValue("exposure", m_values.exposure);
-    store.setValue("brightness", m_values.brightness);
-    store.setValue("contrast", m_values.contrast);
-    store.setValue("saturation", m_values.saturation);
-    store.setValue("hue", m_values.hue);
-    store.setValue("sharpeness", m_values.sharpeness);
-    store.setValue("grayMode", rawValue(m_values.grayMode));
-    store.setValue("bwMode", rawValue(m_values.bwMode));
-    store.setValue("threshold", m_values.threshold);
+void ImageSettings::save(QSettings& store) const
+{
+    store.setValue("adjustmentMethod", rawValue(values_.adjustmentMethod));
+    store.setValue("exposure", values_.exposure);
+    store.setValue("brightness", values_.brightness);
+    store.setValue("contrast", values_.contrast);
+    store.setValue("saturation", values_.saturation);
+    store.setValue("hue", values_.hue);
+    store.setValue("sharpeness", values_.sharpeness);
+    store.setValue("grayMode", rawValue(values_.grayMode));
+    store.setValue("bwMode", rawValue(values_.bwMode));
+    store.setValue("threshold", values_.threshold);
 }
 
-void ImageSettings::reset() {
+void ImageSettings::reset()
+{
     const ImageSettings defaults;
     setAdjustmentMethod(defaults.adjustmentMethod());
     setExposure(defaults.exposure());

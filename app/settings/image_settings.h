@@ -27,14 +27,13 @@ class ImageSettings : public QObject {
     Q_PROPERTY(GrayMode grayMode READ grayMode WRITE setGrayMode NOTIFY grayModeChanged)
     Q_PROPERTY(BWMode bwMode READ bwMode WRITE setBwMode NOTIFY bwModeChanged)
     Q_PROPERTY(double threshold READ threshold WRITE setThreshold NOTIFY thresholdChanged)
-    Q_PROPERTY(AdjustmentMethod adjustmentMethod READ adjustmentMethod WRITE setAdjustmentMethod
-                   NOTIFY adjustmentMethodChanged)
+    Q_PROPERTY(AdjustmentMethod adjustmentMethod READ adjustmentMethod WRITE setAdjustmentMethod NOTIFY
+                   adjustmentMethodChanged)
     Q_PROPERTY(bool invert READ invert WRITE setInvert NOTIFY invertChanged)
-    Q_PROPERTY(std::optional<vips::VImage> scanFrameRawImage READ scanFrameRawImage
-                   WRITE setScanFrameRawImage NOTIFY scanFrameRawImageChanged)
+    Q_PROPERTY(std::optional<vips::VImage> scanFrameRawImage READ scanFrameRawImage WRITE setScanFrameRawImage NOTIFY
+                   scanFrameRawImageChanged)
     Q_PROPERTY(bool experiment READ experiment WRITE setExperiment NOTIFY experimentChanged)
-    Q_PROPERTY(bool contrastStretch READ contrastStretch WRITE setContrastStretch
-                   NOTIFY contrastStretchChanged)
+    Q_PROPERTY(bool contrastStretch READ contrastStretch WRITE setContrastStretch NOTIFY contrastStretchChanged)
 
 public:
     // A copy of everything but the image, taken on the GUI thread for the post-processing.
@@ -47,7 +46,7 @@ public:
         double sharpeness;
         GrayMode grayMode;
         BWMode bwMode;
-        double threshold;  // black-and-white threshold
+        double threshold; // black-and-white threshold
         AdjustmentMethod adjustmentMethod;
         bool invert;
         bool experiment;
@@ -56,35 +55,35 @@ public:
 
     explicit ImageSettings(QObject* parent = nullptr);
 
-    double exposure() const { return m_values.exposure; }
+    double exposure() const { return values_.exposure; }
     void setExposure(double value);
-    double brightness() const { return m_values.brightness; }
+    double brightness() const { return values_.brightness; }
     void setBrightness(double value);
-    double contrast() const { return m_values.contrast; }
+    double contrast() const { return values_.contrast; }
     void setContrast(double value);
-    double saturation() const { return m_values.saturation; }
+    double saturation() const { return values_.saturation; }
     void setSaturation(double value);
-    double hue() const { return m_values.hue; }
+    double hue() const { return values_.hue; }
     void setHue(double value);
-    double sharpeness() const { return m_values.sharpeness; }
+    double sharpeness() const { return values_.sharpeness; }
     void setSharpeness(double value);
-    GrayMode grayMode() const { return m_values.grayMode; }
+    GrayMode grayMode() const { return values_.grayMode; }
     void setGrayMode(GrayMode value);
-    BWMode bwMode() const { return m_values.bwMode; }
+    BWMode bwMode() const { return values_.bwMode; }
     void setBwMode(BWMode value);
-    double threshold() const { return m_values.threshold; }
+    double threshold() const { return values_.threshold; }
     void setThreshold(double value);
-    AdjustmentMethod adjustmentMethod() const { return m_values.adjustmentMethod; }
+    AdjustmentMethod adjustmentMethod() const { return values_.adjustmentMethod; }
     void setAdjustmentMethod(AdjustmentMethod value);
-    bool invert() const { return m_values.invert; }
+    bool invert() const { return values_.invert; }
     void setInvert(bool value);
     // The raw preview cut to the scan frame; never stored.
-    const std::optional<vips::VImage>& scanFrameRawImage() const { return m_scanFrameRawImage; }
+    const std::optional<vips::VImage>& scanFrameRawImage() const { return scanFrameRawImage_; }
     // A different image object counts as a change; the same object set again does not.
     void setScanFrameRawImage(const std::optional<vips::VImage>& value);
-    bool experiment() const { return m_values.experiment; }
+    bool experiment() const { return values_.experiment; }
     void setExperiment(bool value);
-    bool contrastStretch() const { return m_values.contrastStretch; }
+    bool contrastStretch() const { return values_.contrastStretch; }
     void setContrastStretch(bool value);
 
     Values values() const;
@@ -127,7 +126,7 @@ Q_SIGNALS:
     void changed();
 
 private:
-    Values m_values{0.0, 0.0, 1.0, 1.0, 0.0, 0.0, GrayMode::noir, BWMode::automatic, 0.5,
-                    AdjustmentMethod::manual, false, false, false};
-    std::optional<vips::VImage> m_scanFrameRawImage;
+    Values values_{0.0,   0.0,   1.0,  1.0, 0.0, 0.0, GrayMode::noir, BWMode::automatic, 0.5, AdjustmentMethod::manual,
+                   false, false, false};
+    std::optional<vips::VImage> scanFrameRawImage_;
 };

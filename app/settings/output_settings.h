@@ -16,19 +16,18 @@ QString todayString(QDate today = QDate::currentDate());
 
 class OutputSettings : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QString directoryPath READ directoryPath WRITE setDirectoryPath
-                   NOTIFY directoryPathChanged)
+    Q_PROPERTY(QString directoryPath READ directoryPath WRITE setDirectoryPath NOTIFY directoryPathChanged)
     Q_PROPERTY(PrefixType prefixType READ prefixType WRITE setPrefixType NOTIFY prefixTypeChanged)
     Q_PROPERTY(QString prefix READ prefix WRITE setPrefix NOTIFY prefixChanged)
     Q_PROPERTY(bool isAutoSuffix READ isAutoSuffix WRITE setAutoSuffix NOTIFY isAutoSuffixChanged)
     Q_PROPERTY(qint64 suffixNumber READ suffixNumber WRITE setSuffixNumber NOTIFY suffixNumberChanged)
     Q_PROPERTY(qint64 suffixLength READ suffixLength WRITE setSuffixLength NOTIFY suffixLengthChanged)
     Q_PROPERTY(OutputFormat format READ format WRITE setFormat NOTIFY formatChanged)
-    Q_PROPERTY(TIFFCompression tiffCompression READ tiffCompression WRITE setTiffCompression
-                   NOTIFY tiffCompressionChanged)
+    Q_PROPERTY(
+        TIFFCompression tiffCompression READ tiffCompression WRITE setTiffCompression NOTIFY tiffCompressionChanged)
     Q_PROPERTY(JPEGQuality jpegQuality READ jpegQuality WRITE setJpegQuality NOTIFY jpegQualityChanged)
-    Q_PROPERTY(bool isEmbeddedICCProfile READ isEmbeddedICCProfile WRITE setEmbeddedICCProfile
-                   NOTIFY isEmbeddedICCProfileChanged)
+    Q_PROPERTY(bool isEmbeddedICCProfile READ isEmbeddedICCProfile WRITE setEmbeddedICCProfile NOTIFY
+                   isEmbeddedICCProfileChanged)
     Q_PROPERTY(ICCProfile iccProfile READ iccProfile WRITE setIccProfile NOTIFY iccProfileChanged)
 
 public:
@@ -41,29 +40,29 @@ public:
     static QString defaultOutputDirectoryPath();
     static QString defaultOutputDirectoryPath(const QString& picturesRoot, const QString& folderName);
 
-    QString directoryPath() const { return m_directoryPath; }
+    QString directoryPath() const { return directoryPath_; }
     void setDirectoryPath(const QString& value);
-    PrefixType prefixType() const { return m_prefixType; }
+    PrefixType prefixType() const { return prefixType_; }
     void setPrefixType(PrefixType value);
-    QString prefix() const { return m_prefix; }
+    QString prefix() const { return prefix_; }
     void setPrefix(const QString& value);
-    bool isAutoSuffix() const { return m_isAutoSuffix; }
+    bool isAutoSuffix() const { return isAutoSuffix_; }
     void setAutoSuffix(bool value);
     // The number of the next file.
-    qint64 suffixNumber() const { return m_suffixNumber; }
+    qint64 suffixNumber() const { return suffixNumber_; }
     void setSuffixNumber(qint64 value);
     // Digits of the suffix.
-    qint64 suffixLength() const { return m_suffixLength; }
+    qint64 suffixLength() const { return suffixLength_; }
     void setSuffixLength(qint64 value);
-    OutputFormat format() const { return m_format; }
+    OutputFormat format() const { return format_; }
     void setFormat(OutputFormat value);
-    TIFFCompression tiffCompression() const { return m_tiffCompression; }
+    TIFFCompression tiffCompression() const { return tiffCompression_; }
     void setTiffCompression(TIFFCompression value);
-    JPEGQuality jpegQuality() const { return m_jpegQuality; }
+    JPEGQuality jpegQuality() const { return jpegQuality_; }
     void setJpegQuality(JPEGQuality value);
-    bool isEmbeddedICCProfile() const { return m_isEmbeddedICCProfile; }
+    bool isEmbeddedICCProfile() const { return isEmbeddedICCProfile_; }
     void setEmbeddedICCProfile(bool value);
-    ICCProfile iccProfile() const { return m_iccProfile; }
+    ICCProfile iccProfile() const { return iccProfile_; }
     void setIccProfile(ICCProfile value);
 
     // The lengths the suffix-length picker offers.
@@ -104,15 +103,15 @@ Q_SIGNALS:
     void changed();
 
 private:
-    QString m_directoryPath;
-    PrefixType m_prefixType = PrefixType::date;
-    QString m_prefix = QStringLiteral("Scan");
-    bool m_isAutoSuffix = true;
-    qint64 m_suffixNumber = 1;
-    qint64 m_suffixLength = 3;
-    OutputFormat m_format = OutputFormat::tiff;
-    TIFFCompression m_tiffCompression = TIFFCompression::jpeg;
-    JPEGQuality m_jpegQuality = JPEGQuality::high;
-    bool m_isEmbeddedICCProfile = true;
-    ICCProfile m_iccProfile = ICCProfile::generic;
+    QString directoryPath_;
+    PrefixType prefixType_ = PrefixType::date;
+    QString prefix_ = QStringLiteral("Scan");
+    bool isAutoSuffix_ = true;
+    qint64 suffixNumber_ = 1;
+    qint64 suffixLength_ = 3;
+    OutputFormat format_ = OutputFormat::tiff;
+    TIFFCompression tiffCompression_ = TIFFCompression::jpeg;
+    JPEGQuality jpegQuality_ = JPEGQuality::high;
+    bool isEmbeddedICCProfile_ = true;
+    ICCProfile iccProfile_ = ICCProfile::generic;
 };

@@ -5,36 +5,44 @@
 
 ScanSettings::ScanSettings(QObject* parent) : QObject(parent) {}
 
-void ScanSettings::setScanSource(VekScanSource value) {
-    updateProperty(this, m_values.scanSource, value, &ScanSettings::scanSourceChanged);
+void ScanSettings::setScanSource(VekScanSource value)
+{
+    updateProperty(this, values_.scanSource, value, &ScanSettings::scanSourceChanged);
 }
 
-void ScanSettings::setColorType(VekColorType value) {
-    updateProperty(this, m_values.colorType, value, &ScanSettings::colorTypeChanged);
+void ScanSettings::setColorType(VekColorType value)
+{
+    updateProperty(this, values_.colorType, value, &ScanSettings::colorTypeChanged);
 }
 
-void ScanSettings::setResolution(qint64 value) {
-    updateProperty(this, m_values.resolution, value, &ScanSettings::resolutionChanged);
+void ScanSettings::setResolution(qint64 value)
+{
+    updateProperty(this, values_.resolution, value, &ScanSettings::resolutionChanged);
 }
 
-void ScanSettings::setScanFrameType(VekScanFrameType value) {
-    updateProperty(this, m_values.scanFrameType, value, &ScanSettings::scanFrameTypeChanged);
+void ScanSettings::setScanFrameType(VekScanFrameType value)
+{
+    updateProperty(this, values_.scanFrameType, value, &ScanSettings::scanFrameTypeChanged);
 }
 
-void ScanSettings::setPreviewImageScale(double value) {
-    updateProperty(this, m_values.previewImageScale, value, &ScanSettings::previewImageScaleChanged);
+void ScanSettings::setPreviewImageScale(double value)
+{
+    updateProperty(this, values_.previewImageScale, value, &ScanSettings::previewImageScaleChanged);
 }
 
-void ScanSettings::setPreviewRect(const QRectF& value) {
-    updateProperty(this, m_values.previewRect, value, &ScanSettings::previewRectChanged);
+void ScanSettings::setPreviewRect(const QRectF& value)
+{
+    updateProperty(this, values_.previewRect, value, &ScanSettings::previewRectChanged);
 }
 
-ScanSettings::Values ScanSettings::values() const {
+ScanSettings::Values ScanSettings::values() const
+{
     Q_ASSERT(QThread::currentThread() == thread());
-    return m_values;
+    return values_;
 }
 
-void ScanSettings::load(const QSettings& store) {
+void ScanSettings::load(const QSettings& store)
+{
     loadOneOf<VekScanSource>(store, "scanSource", this, &ScanSettings::setScanSource, scanSources);
     loadOneOf<VekColorType>(store, "colorType", this, &ScanSettings::setColorType, colorTypes);
     loadOneOf<qint64>(store, "resolution", this, &ScanSettings::setResolution, resolutions);
@@ -47,16 +55,18 @@ void ScanSettings::load(const QSettings& store) {
     });
 }
 
-void ScanSettings::save(QSettings& store) const {
+void ScanSettings::save(QSettings& store) const
+{
     store.setValue("scanSource", scanSourceRawValue());
     store.setValue("colorType", colorTypeRawValue());
-    store.setValue("resolution", m_values.resolution);
+    store.setValue("resolution", values_.resolution);
     store.setValue("frameType", scanFrameTypeRawValue());
-    store.setValue("previewImageScale", m_values.previewImageScale);
-    store.setValue("previewRect", m_values.previewRect);
+    store.setValue("previewImageScale", values_.previewImageScale);
+    store.setValue("previewRect", values_.previewRect);
 }
 
-void ScanSettings::reset() {
+void ScanSettings::reset()
+{
     const ScanSettings defaults;
     setScanSource(defaults.scanSource());
     setColorType(defaults.colorType());

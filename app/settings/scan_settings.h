@@ -13,15 +13,13 @@
 
 class ScanSettings : public QObject {
     Q_OBJECT
-    Q_PROPERTY(qint64 scanSource READ scanSourceRawValue WRITE setScanSourceRawValue
-                   NOTIFY scanSourceChanged)
-    Q_PROPERTY(qint64 colorType READ colorTypeRawValue WRITE setColorTypeRawValue
-                   NOTIFY colorTypeChanged)
+    Q_PROPERTY(qint64 scanSource READ scanSourceRawValue WRITE setScanSourceRawValue NOTIFY scanSourceChanged)
+    Q_PROPERTY(qint64 colorType READ colorTypeRawValue WRITE setColorTypeRawValue NOTIFY colorTypeChanged)
     Q_PROPERTY(qint64 resolution READ resolution WRITE setResolution NOTIFY resolutionChanged)
-    Q_PROPERTY(qint64 scanFrameType READ scanFrameTypeRawValue WRITE setScanFrameTypeRawValue
-                   NOTIFY scanFrameTypeChanged)
-    Q_PROPERTY(double previewImageScale READ previewImageScale WRITE setPreviewImageScale
-                   NOTIFY previewImageScaleChanged)
+    Q_PROPERTY(
+        qint64 scanFrameType READ scanFrameTypeRawValue WRITE setScanFrameTypeRawValue NOTIFY scanFrameTypeChanged)
+    Q_PROPERTY(
+        double previewImageScale READ previewImageScale WRITE setPreviewImageScale NOTIFY previewImageScaleChanged)
     Q_PROPERTY(QRectF previewRect READ previewRect WRITE setPreviewRect NOTIFY previewRectChanged)
 
 public:
@@ -43,27 +41,27 @@ public:
 
     explicit ScanSettings(QObject* parent = nullptr);
 
-    VekScanSource scanSource() const { return m_values.scanSource; }
+    VekScanSource scanSource() const { return values_.scanSource; }
     void setScanSource(VekScanSource value);
-    VekColorType colorType() const { return m_values.colorType; }
+    VekColorType colorType() const { return values_.colorType; }
     void setColorType(VekColorType value);
     // Dots per inch of the final scan.
-    qint64 resolution() const { return m_values.resolution; }
+    qint64 resolution() const { return values_.resolution; }
     void setResolution(qint64 value);
-    VekScanFrameType scanFrameType() const { return m_values.scanFrameType; }
+    VekScanFrameType scanFrameType() const { return values_.scanFrameType; }
     void setScanFrameType(VekScanFrameType value);
     // Displayed size of the preview divided by the size of the preview image.
-    double previewImageScale() const { return m_values.previewImageScale; }
+    double previewImageScale() const { return values_.previewImageScale; }
     void setPreviewImageScale(double value);
     // The scan frame in points of the displayed preview, origin at its top left.
-    QRectF previewRect() const { return m_values.previewRect; }
+    QRectF previewRect() const { return values_.previewRect; }
     void setPreviewRect(const QRectF& value);
 
-    qint64 scanSourceRawValue() const { return rawValue(m_values.scanSource); }
+    qint64 scanSourceRawValue() const { return rawValue(values_.scanSource); }
     void setScanSourceRawValue(qint64 value) { setScanSource(VekScanSource(value)); }
-    qint64 colorTypeRawValue() const { return rawValue(m_values.colorType); }
+    qint64 colorTypeRawValue() const { return rawValue(values_.colorType); }
     void setColorTypeRawValue(qint64 value) { setColorType(VekColorType(value)); }
-    qint64 scanFrameTypeRawValue() const { return rawValue(m_values.scanFrameType); }
+    qint64 scanFrameTypeRawValue() const { return rawValue(values_.scanFrameType); }
     void setScanFrameTypeRawValue(qint64 value) { setScanFrameType(VekScanFrameType(value)); }
 
     Values values() const;
@@ -101,6 +99,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    Values m_values{VekScanSource::reflective, VekColorType::color, 150,
-                    VekScanFrameType::customized, 1.0, defaultPreviewRect()};
+    Values values_{VekScanSource::reflective, VekColorType::color, 150, VekScanFrameType::customized, 1.0,
+                   defaultPreviewRect()};
 };

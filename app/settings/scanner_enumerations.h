@@ -11,9 +11,17 @@
 #include <cstdint>
 #include <type_traits>
 
-enum class VekScanSource : std::int64_t { reflective = 1, positiveFilm = 3, negativeFilm = 4 };
+enum class VekScanSource : std::int64_t {
+    reflective = 1,
+    positiveFilm = 3,
+    negativeFilm = 4
+};
 
-enum class VekColorType : std::int64_t { color = 0, gray = 1, blackAndWhite = 2 };
+enum class VekColorType : std::int64_t {
+    color = 0,
+    gray = 1,
+    blackAndWhite = 2
+};
 
 // 0 the full scan area, 1 to 17 paper and photo sizes, 18 a frame drawn by hand.
 enum class VekScanFrameType : std::int64_t {
@@ -39,9 +47,15 @@ enum class VekScanFrameType : std::int64_t {
 };
 
 // Passed to the scanner unchanged; the application offers these two.
-enum class VekScanQuality : std::int64_t { speed = 1, quality = 8 };
+enum class VekScanQuality : std::int64_t {
+    speed = 1,
+    quality = 8
+};
 
-enum class VekCalibrationMode : std::int64_t { smart = 0, typical = 1 };
+enum class VekCalibrationMode : std::int64_t {
+    smart = 0,
+    typical = 1
+};
 
 enum class VekScanStatus : std::int64_t {
     ready = 0,
@@ -50,22 +64,22 @@ enum class VekScanStatus : std::int64_t {
     processingImage = 3,
     writingFile = 4,
     stopped = 5,
-    notConnected = 7,  // no driver loaded yet
+    notConnected = 7, // no driver loaded yet
 };
 
 template <typename E>
 concept OpenEnum =
-    std::is_same_v<E, VekScanSource> || std::is_same_v<E, VekColorType> ||
-    std::is_same_v<E, VekScanFrameType> || std::is_same_v<E, VekScanQuality> ||
-    std::is_same_v<E, VekCalibrationMode> || std::is_same_v<E, VekScanStatus>;
+    std::is_same_v<E, VekScanSource> || std::is_same_v<E, VekColorType> || std::is_same_v<E, VekScanFrameType> ||
+    std::is_same_v<E, VekScanQuality> || std::is_same_v<E, VekCalibrationMode> || std::is_same_v<E, VekScanStatus>;
 
-template <OpenEnum E>
-constexpr qint64 rawValue(E value) {
+template <OpenEnum E> constexpr qint64 rawValue(E value)
+{
     return static_cast<qint64>(value);
 }
 
 // The scan controls are disabled while the status is one of these.
-constexpr bool isBusy(VekScanStatus status) {
+constexpr bool isBusy(VekScanStatus status)
+{
     return status == VekScanStatus::starting || status == VekScanStatus::reading ||
-           status == VekScanStatus::processingImage || status == VekScanStatus::writingFile;
+        status == VekScanStatus::processingImage || status == VekScanStatus::writingFile;
 }

@@ -41,8 +41,8 @@ std::optional<double> storedDouble(const QVariant& value);
 std::optional<QString> storedText(const QVariant& value);
 std::optional<QRectF> storedRect(const QVariant& value);
 
-template <typename T>
-std::optional<T> readStored(const QSettings& store, QAnyStringView key) {
+template <typename T> std::optional<T> readStored(const QSettings& store, QAnyStringView key)
+{
     const QVariant value = store.value(key);
     if constexpr (std::is_same_v<T, bool>) {
         return storedBool(value);
@@ -69,7 +69,8 @@ std::optional<T> readStored(const QSettings& store, QAnyStringView key) {
 // one; any other value changes nothing, so the property keeps the sound value it has.
 template <typename T, typename Object, typename Setter, typename Accepts>
 void loadAccepted(const QSettings& store, QAnyStringView key, Object* object, Setter setter, Accepts accepts,
-                  std::optional<T> missing = std::nullopt) {
+                  std::optional<T> missing = std::nullopt)
+{
     if (!store.contains(key)) {
         if (missing) std::invoke(setter, object, *missing);
     } else if (const std::optional<T> value = readStored<T>(store, key); value && accepts(*value)) {
@@ -80,21 +81,24 @@ void loadAccepted(const QSettings& store, QAnyStringView key, Object* object, Se
 // loadAccepted for a value whose every usable reading is accepted.
 template <typename T, typename Object, typename Setter>
 void loadStored(const QSettings& store, QAnyStringView key, Object* object, Setter setter,
-                std::optional<T> missing = std::nullopt) {
-    loadAccepted<T>(store, key, object, setter, [](const T&) { return true; }, missing);
+                std::optional<T> missing = std::nullopt)
+{
+    loadAccepted<T>(
+        store, key, object, setter, [](const T&) { return true; }, missing);
 }
 
 // loadAccepted for a number that must lie within `range`.
 template <typename T, typename Object, typename Setter>
-void loadWithin(const QSettings& store, QAnyStringView key, Object* object, Setter setter,
-                ValueRange<T> range) {
+void loadWithin(const QSettings& store, QAnyStringView key, Object* object, Setter setter, ValueRange<T> range)
+{
     loadAccepted<T>(store, key, object, setter, [range](const T& value) { return range.contains(value); });
 }
 
 // loadAccepted for a value that must be one of `offered`.
 template <typename T, typename Object, typename Setter, std::size_t N>
 void loadOneOf(const QSettings& store, QAnyStringView key, Object* object, Setter setter,
-               const std::array<T, N>& offered, std::optional<T> missing = std::nullopt) {
+               const std::array<T, N>& offered, std::optional<T> missing = std::nullopt)
+{
     loadAccepted<T>(
         store, key, object, setter,
         [&offered](const T& value) { return std::find(offered.begin(), offered.end(), value) != offered.end(); },

@@ -1,8 +1,7 @@
 // The closed range of values a control offers, as the settings loaders check stored values against it.
 #pragma once
 
-template <typename T>
-struct ValueRange {
+template <typename T> struct ValueRange {
     T min;
     T max;
 

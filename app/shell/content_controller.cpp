@@ -65,25 +65,25 @@ Image histogramPicture(const AreaHistogram& histogram, int height)
 
 ContentController::ContentController(ScanManager& scanManager, AppSettings& appSettings, ScanSettings& scanSettings,
                                      ImageSettings& imageSettings, OutputSettings& outputSettings, QObject* parent)
-    : QObject(parent),
-      scanManager_(scanManager),
-      appSettings_(appSettings),
-      scanSettings_(scanSettings),
-      imageSettings_(imageSettings),
-      outputSettings_(outputSettings),
-      scan_([manager = &scanManager](const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
+    : QObject(parent)
+    , scanManager_(scanManager)
+    , appSettings_(appSettings)
+    , scanSettings_(scanSettings)
+    , imageSettings_(imageSettings)
+    , outputSettings_(outputSettings)
+    , scan_([manager = &scanManager](const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
                                      VekScanQuality scanQuality, VekCalibrationMode calibrationMode) {
-          ScanResult result;
-          // A preview is read from its cache file; a final scan is processed from memory.
-          result.path = manager->scan(settings, mode, exposureRatio, scanQuality, calibrationMode,
-                                      mode == ScanMode::scan ? &result.image : nullptr);
-          if (!result.path) result.failure = manager->lastFailure();
-          return result;
-      }),
-      writer_(&writeImage),
-      clock_(&QDateTime::currentDateTime),
-      dialogs_(std::make_shared<MessageBoxSaveDialogs>()),
-      opener_(std::make_shared<DesktopFileOpener>())
+        ScanResult result;
+        // A preview is read from its cache file; a final scan is processed from memory.
+        result.path = manager->scan(settings, mode, exposureRatio, scanQuality, calibrationMode,
+                                    mode == ScanMode::scan ? &result.image : nullptr);
+        if (!result.path) result.failure = manager->lastFailure();
+        return result;
+    })
+    , writer_(&writeImage)
+    , clock_(&QDateTime::currentDateTime)
+    , dialogs_(std::make_shared<MessageBoxSaveDialogs>())
+    , opener_(std::make_shared<DesktopFileOpener>())
 {
     const auto changed = [this] { Q_EMIT actionStateChanged(); };
     connect(&scanManager_, &ScanManager::scannerChanged, this, changed);
@@ -236,8 +236,10 @@ void ContentController::failFlow(ScanManager* manager, QPointer<ContentControlle
 {
     postTo(manager, std::move(self), [message = std::move(message), endsSave](ContentController& controller) {
         controller.reportFailure(message);
-        if (endsSave) controller.endSave();
-        else controller.endFlow();
+        if (endsSave)
+            controller.endSave();
+        else
+            controller.endFlow();
     });
 }
 
@@ -283,8 +285,8 @@ bool ContentController::previewScan()
         // The clicked source names both the cache file and the state, whatever the source is now.
         const qint64 source = rawValue(snapshot.scan.scanSource);
         removeStaleDataTemporaries();
-        const ScanResult result = scan(snapshot.scan, ScanMode::preview, snapshot.exposureRatio,
-                                       snapshot.scanQuality, snapshot.calibrationMode);
+        const ScanResult result = scan(snapshot.scan, ScanMode::preview, snapshot.exposureRatio, snapshot.scanQuality,
+                                       snapshot.calibrationMode);
         if (!result.path) {
             printLine("Failed to preview!");
             return failScan(manager, self, result.failure, ScanMode::preview);
@@ -321,15 +323,14 @@ bool ContentController::scanImage()
     scanManager_.runOnWorker([scan = scan_, snapshot = takeSnapshot(), manager = &scanManager_,
                               self = QPointer<ContentController>(this)] {
         removeStaleDataTemporaries();
-        ScanResult result = scan(snapshot.scan, ScanMode::scan, snapshot.exposureRatio, snapshot.scanQuality,
-                                 snapshot.calibrationMode);
+        ScanResult result =
+            scan(snapshot.scan, ScanMode::scan, snapshot.exposureRatio, snapshot.scanQuality, snapshot.calibrationMode);
         if (!result.path) {
             printLine("Failed to scan!");
             return failScan(manager, self, result.failure, ScanMode::scan);
         }
-        postTo(manager, self, [manager](ContentController&) {
-            manager->setScanStatus(rawValue(VekScanStatus::processingImage));
-        });
+        postTo(manager, self,
+               [manager](ContentController&) { manager->setScanStatus(rawValue(VekScanStatus::processingImage)); });
         const std::optional<Image> image = result.image ? std::move(result.image) : readImageFile(*result.path);
         if (!image) {
             // Without an image there is nothing to save: back to ready rather than processing for good.
@@ -385,7 +386,7 @@ void ContentController::saveScannedImage(const Image& image)
             const PathEntry entry = entryAt(planned);
             if (entry.exists && !entry.regularFile) {
                 printReason("Failed to delete the exist file: ",
-                          entry.directory ? std::strerror(EISDIR) : "Not a regular file");
+                            entry.directory ? std::strerror(EISDIR) : "Not a regular file");
                 printLine("Failed to save scanned image file!");
                 return saveFailed(image, planned, entry.directory ? EISDIR : EEXIST);
             }

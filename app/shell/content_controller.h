@@ -118,8 +118,7 @@ private:
     void saveFailed(const Image& image, const QString& path, int error);
     // From the worker: the flow ends with the message shown (and status 0 when it was past the
     // scan), or, for a scanner that is gone, with its driver unloaded and scannerLost.
-    static void failFlow(ScanManager* manager, QPointer<ContentController> self, FailureMessage message,
-                         bool endsSave);
+    static void failFlow(ScanManager* manager, QPointer<ContentController> self, FailureMessage message, bool endsSave);
     static void failScan(ScanManager* manager, QPointer<ContentController> self, const ScanFailure& failure,
                          ScanMode mode);
     // Posts `change` (called with the controller) to run on the GUI thread if the controller still

@@ -63,12 +63,12 @@ QWidget* makeSpacer()
 ContentView::ContentView(ScanManager& scanManager, AppSettings& appSettings, ScanSettings& scanSettings,
                          ImageSettings& imageSettings, OutputSettings& outputSettings,
                          std::function<void()> openSettings, QWidget* parent)
-    : QMainWindow(parent),
-      scanManager_(scanManager),
-      appSettings_(appSettings),
-      scanSettings_(scanSettings),
-      openSettings_(std::move(openSettings)),
-      controller_(new ContentController(scanManager, appSettings, scanSettings, imageSettings, outputSettings, this))
+    : QMainWindow(parent)
+    , scanManager_(scanManager)
+    , appSettings_(appSettings)
+    , scanSettings_(scanSettings)
+    , openSettings_(std::move(openSettings))
+    , controller_(new ContentController(scanManager, appSettings, scanSettings, imageSettings, outputSettings, this))
 {
     setObjectName(QStringLiteral("main-window"));
     setWindowTitle(QString());
@@ -147,7 +147,9 @@ void ContentView::buildToolbar()
 
     settingsButton_ = makeToolButton("settingsButton", QStringLiteral("Settings"));
     settingsButton_->setIcon(symbolIcon(QStringLiteral("gearshape.circle.fill"), secondary, kSymbolSize));
-    connect(settingsButton_, &QToolButton::clicked, this, [this] { if (openSettings_) openSettings_(); });
+    connect(settingsButton_, &QToolButton::clicked, this, [this] {
+        if (openSettings_) openSettings_();
+    });
 
     exposureIndicator_ = new QWidget;
     exposureIndicator_->setObjectName(QStringLiteral("exposureIndicator"));
@@ -197,7 +199,9 @@ void ContentView::buildMenus()
     settingsAction_->setObjectName(QStringLiteral("settingsAction"));
     settingsAction_->setShortcut(shortcut(QKeySequence::Preferences, "Ctrl+,"));
     settingsAction_->setMenuRole(QAction::PreferencesRole);
-    connect(settingsAction_, &QAction::triggered, this, [this] { if (openSettings_) openSettings_(); });
+    connect(settingsAction_, &QAction::triggered, this, [this] {
+        if (openSettings_) openSettings_();
+    });
 
     QMenu* scan = menuBar()->addMenu(QStringLiteral("S&can"));
     stopAction_ = scan->addAction(QStringLiteral("S&top"));

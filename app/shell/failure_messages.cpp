@@ -6,8 +6,7 @@
 
 namespace {
 
-const char* const kCheckConnection =
-    "Please make sure the scanner is turned on, and connected to this computer.";
+const char* const kCheckConnection = "Please make sure the scanner is turned on, and connected to this computer.";
 
 // What the user set that a command carries.
 QString commandName(int command)
@@ -59,9 +58,9 @@ FailureMessage scanFailureMessage(const ScanFailure& failure, ScanMode mode)
         break;
     case Kind::refused:
         message.detail = failure.command == SE_CMD_START_SCAN
-                             ? QStringLiteral("The scanner did not start the scan (%1).").arg(driverCode(failure.code))
-                             : QStringLiteral("The scanner refused the %1 (%2).")
-                                   .arg(commandName(failure.command), driverCode(failure.code));
+            ? QStringLiteral("The scanner did not start the scan (%1).").arg(driverCode(failure.code))
+            : QStringLiteral("The scanner refused the %1 (%2).")
+                  .arg(commandName(failure.command), driverCode(failure.code));
         break;
     case Kind::deviceLost:
         message.detail = QStringLiteral("The connection to the scanner was lost (%1).").arg(driverCode(failure.code));
@@ -94,8 +93,8 @@ FailureMessage saveFailureMessage(const QString& path, int error)
 {
     FailureMessage message;
     message.title = QStringLiteral("The scan could not be saved.");
-    const QString reason = error != 0 ? QString::fromLocal8Bit(std::strerror(error))
-                                      : QStringLiteral("the image could not be encoded");
+    const QString reason =
+        error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("the image could not be encoded");
     message.detail = QStringLiteral("Writing %1 failed: %2.\nChoose another folder to save the scan in, or discard "
                                     "the scan.")
                          .arg(breakablePath(path), reason);

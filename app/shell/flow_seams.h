@@ -30,9 +30,8 @@ struct ScanResult {
 
 // One scan from a snapshot of the settings to its raw image file (it runs on the scan worker
 // thread).
-using ScanFunction = std::function<ScanResult(const ScanSettings::Values& settings, ScanMode mode,
-                                              qint64 exposureRatio, VekScanQuality scanQuality,
-                                              VekCalibrationMode calibrationMode)>;
+using ScanFunction = std::function<ScanResult(const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
+                                              VekScanQuality scanQuality, VekCalibrationMode calibrationMode)>;
 
 // Writes a processed image at a path with a format and the options copied from the settings; gives
 // the path, or none when nothing was written (runs on the scan worker thread).
@@ -42,7 +41,10 @@ using ImageWriter = std::function<std::optional<QString>(const Image& image, con
 // The current date and time, for the timestamped file name.
 using Clock = std::function<QDateTime()>;
 
-enum class ReplaceAnswer { replace, cancel };
+enum class ReplaceAnswer {
+    replace,
+    cancel
+};
 
 // What the window tells the user when an action failed: a headline and the reason, with the path
 // or the driver's code where it helps.
@@ -61,8 +63,7 @@ public:
     virtual void showFailure(const FailureMessage& message) = 0;
     // A scan could not be saved in `currentFolder`: the folder the user chose to save it in
     // instead, or none when the user gave the scan up. Blocks until answered.
-    virtual std::optional<QString> askForAnotherFolder(const FailureMessage& message,
-                                                       const QString& currentFolder) = 0;
+    virtual std::optional<QString> askForAnotherFolder(const FailureMessage& message, const QString& currentFolder) = 0;
 };
 
 // The product's boxes. The replace question: a warning box, application-modal, "Replace" (the

@@ -47,8 +47,7 @@ void limitAxis(double s, double p, double limit, double minSide, double maxSide,
 
 FrameGestures::FrameGestures(ScanSettings& scanSettings, ImageSettings& imageSettings, const PreviewImage& preview)
     : scanSettings_(scanSettings), imageSettings_(imageSettings), preview_(preview)
-{
-}
+{}
 
 double FrameGestures::scale() const
 {

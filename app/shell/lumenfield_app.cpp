@@ -135,8 +135,7 @@ void LumenfieldApp::loadAppSettings(const QSettings& store)
     const std::shared_ptr<QuorvaneScanner> scanner = scanManager_->scanner();
     const ScannerCapabilities capabilities = scanner ? scanner->capabilities() : ScannerCapabilities{};
     const bool supported = scanner && capabilities.isSupportSmartCalibration == 1;
-    appSettings_->load(store, supported,
-                       scanner ? exposureRatioPickerRange(capabilities) : std::nullopt);
+    appSettings_->load(store, supported, scanner ? exposureRatioPickerRange(capabilities) : std::nullopt);
 }
 
 void LumenfieldApp::saveAppSettings(QSettings& store)
@@ -161,7 +160,8 @@ void LumenfieldApp::closeMainWindow()
     storeOnExit();
     // After the close has finished; a quit already on its way makes this one do nothing.
     // Posted to this object, so that it dies with it.
-    QMetaObject::invokeMethod(this, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
 }
 
 void LumenfieldApp::storeSettings()

@@ -18,25 +18,24 @@ bool validScale(double scale)
     return std::isfinite(scale) && scale > 0;
 }
 
-std::optional<RescaledFrame> rescalePreviewRect(const QRectF& previewRect, double oldScale,
-                                                const QSizeF& pane, const QSizeF& image)
+std::optional<RescaledFrame> rescalePreviewRect(const QRectF& previewRect, double oldScale, const QSizeF& pane,
+                                                const QSizeF& image)
 {
     // A pane without area would set the scale to 0 and collapse the frame for good.
-    if (!(pane.width() > 0 && pane.height() > 0 && image.width() > 0 && image.height() > 0))
-        return std::nullopt;
+    if (!(pane.width() > 0 && pane.height() > 0 && image.width() > 0 && image.height() > 0)) return std::nullopt;
     const double scale = fitScale(pane, image);
     if (!validScale(scale)) return std::nullopt;
     if (!validScale(oldScale)) return RescaledFrame{scale, previewRect};
     const double factor = scale / oldScale;
-    return RescaledFrame{scale, QRectF(previewRect.x() * factor, previewRect.y() * factor,
-                                       previewRect.width() * factor, previewRect.height() * factor)};
+    return RescaledFrame{scale,
+                         QRectF(previewRect.x() * factor, previewRect.y() * factor, previewRect.width() * factor,
+                                previewRect.height() * factor)};
 }
 
 QRect cropRect(const QRectF& frame, const QSize& scaledImage)
 {
     const double values[] = {frame.x(), frame.y(), frame.width(), frame.height()};
-    if (!std::all_of(std::begin(values), std::end(values), [](double v) { return std::isfinite(v); }))
-        return QRect();
+    if (!std::all_of(std::begin(values), std::end(values), [](double v) { return std::isfinite(v); })) return QRect();
     // Cut in floating point first, so that no coordinate outside the image is converted to int.
     const auto cut = [](double v, int limit) { return int(std::clamp(v, 0.0, double(limit))); };
     const QRectF r = frame.normalized();
@@ -53,8 +52,7 @@ QRegion frameOutlineRegion(const QRectF& frame, double width)
     const double reach = width / 2 + 1;
     const QRectF r = frame.normalized();
     const double values[] = {r.x(), r.y(), r.width(), r.height(), reach};
-    if (!std::all_of(std::begin(values), std::end(values), [](double v) { return std::isfinite(v); }))
-        return QRegion();
+    if (!std::all_of(std::begin(values), std::end(values), [](double v) { return std::isfinite(v); })) return QRegion();
     const QRect outer = r.adjusted(-reach, -reach, reach, reach).toAlignedRect();
     const QRectF inside = r.adjusted(reach, reach, -reach, -reach);
     if (!(inside.width() >= 1 && inside.height() >= 1)) return QRegion(outer);
@@ -112,7 +110,7 @@ std::vector<QRectF> frameDashes(const QRectF& frame, double width, double dash, 
                 const QPointF p = side.from + side.direction * a;
                 const QPointF q = side.from + side.direction * b;
                 dashes.push_back(QRectF(p, q).normalized().adjusted(horizontal ? 0 : -half, horizontal ? -half : 0,
-                                                                   horizontal ? 0 : half, horizontal ? half : 0));
+                                                                    horizontal ? 0 : half, horizontal ? half : 0));
             }
         }
         start += side.length;

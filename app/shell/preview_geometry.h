@@ -34,8 +34,8 @@ struct RescaledFrame {
 // new scale / `oldScale` about the origin, which keeps its place and size on the document. None
 // when the pane or the image has no area or the new scale is unusable. A frame kept at an unusable
 // old scale cannot be converted and stays as it is.
-std::optional<RescaledFrame> rescalePreviewRect(const QRectF& previewRect, double oldScale,
-                                                const QSizeF& pane, const QSizeF& image);
+std::optional<RescaledFrame> rescalePreviewRect(const QRectF& previewRect, double oldScale, const QSizeF& pane,
+                                                const QSizeF& image);
 
 // The pixels of the preview scaled to `scaledImage` that the frame covers: from (⌊x⌋, ⌊y⌋) to
 // (⌈maxX⌉, ⌈maxY⌉), cut to the image. Empty when nothing is left, or for a frame that is not finite.

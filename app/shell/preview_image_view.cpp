@@ -189,8 +189,7 @@ private:
             for (int top = part.top(); top <= part.bottom(); top += band) {
                 const QRect slice(part.left(), top, part.width(), qMin(band, part.bottom() + 1 - top));
                 const QRectF source = QRectF(slice.translated(-at));
-                painter.drawImage(QRectF(slice), image,
-                                  QRectF(source.topLeft() * ratio, source.size() * ratio));
+                painter.drawImage(QRectF(slice), image, QRectF(source.topLeft() * ratio, source.size() * ratio));
             }
         }
     }
@@ -265,9 +264,14 @@ QWidget* makeCardFace(ScanManager& manager)
 
 PreviewImageView::PreviewImageView(ScanManager& scanManager, ScanSettings& scanSettings, ImageSettings& imageSettings,
                                    QWidget* parent)
-    : QWidget(parent), scanManager_(scanManager), scanSettings_(scanSettings), imageSettings_(imageSettings),
-      gestures_(scanSettings, imageSettings, preview_), faces_(new QStackedLayout(this)),
-      imageFace_(new ImageFace(*this)), cardFace_(makeCardFace(scanManager))
+    : QWidget(parent)
+    , scanManager_(scanManager)
+    , scanSettings_(scanSettings)
+    , imageSettings_(imageSettings)
+    , gestures_(scanSettings, imageSettings, preview_)
+    , faces_(new QStackedLayout(this))
+    , imageFace_(new ImageFace(*this))
+    , cardFace_(makeCardFace(scanManager))
 {
     setObjectName(QStringLiteral("previewPane"));
     faces_->setContentsMargins(0, 0, 0, 0);
@@ -282,9 +286,9 @@ PreviewImageView::PreviewImageView(ScanManager& scanManager, ScanSettings& scanS
     };
     connect(&scanSettings_, &ScanSettings::scanSourceChanged, this, bump);
     connect(&scanSettings_, &ScanSettings::colorTypeChanged, this, bump);
-    for (auto signal : {&ImageSettings::exposureChanged, &ImageSettings::contrastChanged,
-                        &ImageSettings::saturationChanged, &ImageSettings::hueChanged,
-                        &ImageSettings::sharpenessChanged, &ImageSettings::thresholdChanged})
+    for (auto signal :
+         {&ImageSettings::exposureChanged, &ImageSettings::contrastChanged, &ImageSettings::saturationChanged,
+          &ImageSettings::hueChanged, &ImageSettings::sharpenessChanged, &ImageSettings::thresholdChanged})
         connect(&imageSettings_, signal, this, bump);
     connect(&imageSettings_, &ImageSettings::grayModeChanged, this, bump);
     connect(&imageSettings_, &ImageSettings::bwModeChanged, this, bump);
@@ -300,8 +304,8 @@ PreviewImageView::PreviewImageView(ScanManager& scanManager, ScanSettings& scanS
     connect(&scanSettings_, &ScanSettings::previewImageScaleChanged, this, frameMoved);
     // A scale set by someone else (a settings load sets the scale, then the frame in its units) is
     // brought back in step once that change is complete.
-    connect(&scanSettings_, &ScanSettings::previewImageScaleChanged, this, [this] { rescale(); },
-            Qt::QueuedConnection);
+    connect(
+        &scanSettings_, &ScanSettings::previewImageScaleChanged, this, [this] { rescale(); }, Qt::QueuedConnection);
     followStatus();
 }
 
@@ -364,7 +368,8 @@ void PreviewImageView::scheduleProcessing()
 {
     if (processingScheduled_) return;
     processingScheduled_ = true;
-    QMetaObject::invokeMethod(this, [this] { processCrop(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { processCrop(); }, Qt::QueuedConnection);
 }
 
 void PreviewImageView::processCrop()

@@ -36,14 +36,18 @@ QString progressPercentText(double progress)
 }
 
 ProgressCard::ProgressCard(ScanManager& manager, QWidget* parent)
-    : QWidget(parent), manager_(manager), title_(new QLabel), progressRow_(new QWidget), bar_(new QProgressBar),
-      percent_(new QLabel), stop_(new QPushButton(QStringLiteral("Stop")))
+    : QWidget(parent)
+    , manager_(manager)
+    , title_(new QLabel)
+    , progressRow_(new QWidget)
+    , bar_(new QProgressBar)
+    , percent_(new QLabel)
+    , stop_(new QPushButton(QStringLiteral("Stop")))
 {
     setObjectName(QStringLiteral("progressCard"));
     setFixedWidth(cardWidth);
     QPalette colours = palette();
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text})
-        colours.setColor(role, Qt::white);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text}) colours.setColor(role, Qt::white);
     setPalette(colours);
 
     title_->setObjectName(QStringLiteral("progressTitle"));
@@ -79,8 +83,8 @@ void ProgressCard::showStatus()
     const auto status = VekScanStatus(manager_.scanStatus());
     const bool scanning = status == VekScanStatus::starting || status == VekScanStatus::reading;
     title_->setText(scanning                                       ? QStringLiteral("Scanning...")
-                    : status == VekScanStatus::processingImage     ? QStringLiteral("Image Processing...")
-                    : status == VekScanStatus::writingFile         ? QStringLiteral("Writing Image File...")
+                        : status == VekScanStatus::processingImage ? QStringLiteral("Image Processing...")
+                        : status == VekScanStatus::writingFile     ? QStringLiteral("Writing Image File...")
                                                                    : QString());
     progressRow_->setVisible(scanning);
     percent_->setVisible(status == VekScanStatus::reading);

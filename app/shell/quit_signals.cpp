@@ -46,8 +46,7 @@ QuitOnSignals::QuitOnSignals(QObject* parent) : QObject(parent)
     notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [] {
         char bytes[16];
-        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {}
         QCoreApplication::quit();
     });
     setHandler(onSignal);

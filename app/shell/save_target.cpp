@@ -22,5 +22,5 @@ QString timestampedPath(const QString& planned, const QDateTime& now)
     const QString stem = dot < 0 ? name : name.left(dot);
     const QString extension = dot < 0 ? QString() : name.mid(dot + 1);
     return folder + stem + QStringLiteral(" (") + todayString(now.toLocalTime().date()) + u'_' +
-           QString::number(now.toSecsSinceEpoch()) + QStringLiteral(").") + extension;
+        QString::number(now.toSecsSinceEpoch()) + QStringLiteral(").") + extension;
 }

@@ -155,7 +155,10 @@ void SplashScreenView::finishConnect(const std::shared_ptr<QuorvaneScanner>& sca
         const bool connected = scanner->loadDriver();
         const QString failure = connected ? QString() : connectFailureText(scanner->connectFailure());
         QMetaObject::invokeMethod(
-            manager, [self, connected, failure] { if (self) self->connectFinished(connected, failure); },
+            manager,
+            [self, connected, failure] {
+                if (self) self->connectFinished(connected, failure);
+            },
             Qt::QueuedConnection);
     });
 }

@@ -30,11 +30,13 @@ constexpr Case kCases[] = {
     {"raw_colour", VekScanSource::reflective, VekColorType::color, AdjustmentMethod::raw},
 };
 
-double seconds(std::chrono::steady_clock::time_point since) {
+double seconds(std::chrono::steady_clock::time_point since)
+{
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-void processCase(benchmark::State& state, const Case& c) {
+void processCase(benchmark::State& state, const Case& c)
+{
     const Image& chart = benchmarkChart();
     ScanSettings::Values scan = ScanSettings().values();
     scan.scanSource = c.source;
@@ -77,8 +79,9 @@ const bool registered = [] {
     return true;
 }();
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     return runBenchmarks(argc, argv);
 }

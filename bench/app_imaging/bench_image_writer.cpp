@@ -51,7 +51,8 @@ constexpr Case kCases[] = {
 // it rose above where it was at start().
 class ResidentPeak {
 public:
-    void start() {
+    void start()
+    {
         base_ = resident();
         peak_ = base_.load();
         running_ = true;
@@ -62,14 +63,16 @@ public:
             }
         });
     }
-    double stop() {
+    double stop()
+    {
         running_ = false;
         sampler_.join();
         return double(std::max(peak_.load(), resident()) - base_);
     }
 
 private:
-    static long long resident() {
+    static long long resident()
+    {
         std::ifstream statm("/proc/self/statm");
         long long size = 0, pages = 0;
         statm >> size >> pages;
@@ -82,35 +85,37 @@ private:
 
 // What the writer did before: libvips' saver of the format on the rendering, into the file
 // replaced as the writer replaces it.
-bool writeWithLibvips(const Image& image, const QString& path, const Case& c, const WriteOptions& options) {
+bool writeWithLibvips(const Image& image, const QString& path, const Case& c, const WriteOptions& options)
+{
     return replaceFileAtomically(path, [&](int descriptor) {
         const Image pixels = fileRendering(image, c.format, options);
         const vips::VTarget target = vips::VTarget::new_to_descriptor(descriptor);
         switch (c.format) {
-            case OutputFormat::png: pixels.pngsave_target(target); break;
-            case OutputFormat::tiff: {
-                const double bytes = double(pixels.width()) * pixels.height() * pixels.bands();
-                pixels.tiffsave_target(target, Image::option()
-                                                   ->set("compression", vipsTiffCompression(c.compression))
-                                                   ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)
-                                                   ->set("xres", pixels.xres())
-                                                   ->set("yres", pixels.yres())
-                                                   ->set("bigtiff", bytes >= 4294967296.0 - 1048576.0));
-                break;
-            }
-            default:
-                pixels.jpegsave_target(target, Image::option()->set("Q", vipsJpegQuality(options.jpegQuality)));
-                break;
+        case OutputFormat::png: pixels.pngsave_target(target); break;
+        case OutputFormat::tiff: {
+            const double bytes = double(pixels.width()) * pixels.height() * pixels.bands();
+            pixels.tiffsave_target(target,
+                                   Image::option()
+                                       ->set("compression", vipsTiffCompression(c.compression))
+                                       ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)
+                                       ->set("xres", pixels.xres())
+                                       ->set("yres", pixels.yres())
+                                       ->set("bigtiff", bytes >= 4294967296.0 - 1048576.0));
+            break;
+        }
+        default: pixels.jpegsave_target(target, Image::option()->set("Q", vipsJpegQuality(options.jpegQuality))); break;
         }
         return true;
     });
 }
 
-double seconds(std::chrono::steady_clock::time_point since) {
+double seconds(std::chrono::steady_clock::time_point since)
+{
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-void writeCase(benchmark::State& state, const Case& c) {
+void writeCase(benchmark::State& state, const Case& c)
+{
     const Image& chart = benchmarkChart();
     ScanSettings::Values scan = ScanSettings().values();
     const ImageSettings::Values settings =
@@ -141,7 +146,7 @@ void writeCase(benchmark::State& state, const Case& c) {
             if (writer)
                 ok = writeImage(ImageProcessor::processImage(chart, scan, settings), ours, c.format, options)
                          .has_value() &&
-                     ok;
+                    ok;
             else
                 ok = writeWithLibvips(stockChain(chart, trace), theirs, c, options) && ok;
             (writer ? oursSeconds : libvipsSeconds) = seconds(started);
@@ -167,7 +172,8 @@ std::map<std::string, std::map<std::string, double>> medians;
 
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs) {
             if (r.run_type != Run::RT_Aggregate || r.aggregate_name != "median") continue;
@@ -179,13 +185,14 @@ public:
 };
 
 // The table of medians, after the runs.
-void printSummary() {
+void printSummary()
+{
     std::printf("\nProcessor: %s, %d threads for libvips and the writer\n", lfbench::cpu_model().c_str(),
                 vips_concurrency_get());
     std::printf("Medians. Seconds include processing; cpu is the processor time of all threads; peak is the\n"
                 "memory a write added.\n");
-    std::printf("%-30s %7s %7s %6s  %7s %7s  %7s %7s %6s  %7s %7s\n", "case", "ours s", "libvips", "ratio",
-                "cpu s", "libvips", "ours MB", "libvips", "size", "peak MB", "libvips");
+    std::printf("%-30s %7s %7s %6s  %7s %7s  %7s %7s %6s  %7s %7s\n", "case", "ours s", "libvips", "ratio", "cpu s",
+                "libvips", "ours MB", "libvips", "size", "peak MB", "libvips");
     for (const auto& [name, f] : medians)
         std::printf("%-30s %7.2f %7.2f %6.3f  %7.2f %7.2f  %7.1f %7.1f %6.3f  %7.0f %7.0f\n", name.c_str(), f.at("s"),
                     f.at("libvips_s"), f.at("ratio"), f.at("cpu_s"), f.at("libvips_cpu_s"), f.at("file_MB"),
@@ -206,9 +213,10 @@ const bool registered = [] {
     return true;
 }();
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     SummaryReporter reporter;
     const int status = runBenchmarks(argc, argv, &reporter);
     if (status == 0) printSummary();

@@ -9,7 +9,8 @@ namespace {
 
 constexpr int kSide = 10000;
 
-std::vector<std::uint8_t>& chartPixels() {
+std::vector<std::uint8_t>& chartPixels()
+{
     static std::vector<std::uint8_t> pixels = [] {
         std::vector<std::uint8_t> p(size_t(kSide) * kSide * 3);
         std::uint32_t noise = 12345;
@@ -18,7 +19,7 @@ std::vector<std::uint8_t>& chartPixels() {
             const bool textRow = (y / 40) % 6 == 2;
             for (int x = 0; x < kSide; ++x) {
                 noise = noise * 1664525u + 1013904223u;
-                const int jitter = int(noise >> 29);  // 0..7
+                const int jitter = int(noise >> 29); // 0..7
                 std::uint8_t* px = row + 3 * x;
                 if (textRow && (x / 25) % 7 < 4 && (x / 5 + y / 8) % 3 != 0) {
                     px[0] = std::uint8_t(25 + jitter);
@@ -36,19 +37,20 @@ std::vector<std::uint8_t>& chartPixels() {
     return pixels;
 }
 
-}  // namespace
+} // namespace
 
-const Image& benchmarkChart() {
+const Image& benchmarkChart()
+{
     static const Image chart = [] {
         std::vector<std::uint8_t>& pixels = chartPixels();
-        return Image::new_from_memory(pixels.data(), pixels.size(), kSide, kSide, 3,
-                                      VIPS_FORMAT_UCHAR)
+        return Image::new_from_memory(pixels.data(), pixels.size(), kSide, kSide, 3, VIPS_FORMAT_UCHAR)
             .copy(Image::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
     }();
     return chart;
 }
 
-ImageSettings::Values benchmarkSettings(AdjustmentMethod method) {
+ImageSettings::Values benchmarkSettings(AdjustmentMethod method)
+{
     ImageSettings::Values settings = ImageSettings().values();
     settings.adjustmentMethod = method;
     settings.exposure = 0.5;
@@ -61,29 +63,33 @@ ImageSettings::Values benchmarkSettings(AdjustmentMethod method) {
     return settings;
 }
 
-void reportPeakMemory(benchmark::State& state) {
+void reportPeakMemory(benchmark::State& state)
+{
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    state.counters["peak_rss"] = benchmark::Counter(double(usage.ru_maxrss) * 1024.0,
-                                                    benchmark::Counter::kDefaults,
+    state.counters["peak_rss"] = benchmark::Counter(double(usage.ru_maxrss) * 1024.0, benchmark::Counter::kDefaults,
                                                     benchmark::Counter::kIs1024);
 }
 
-double processCpuSeconds() {
+double processCpuSeconds()
+{
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-int runBenchmarks(int argc, char** argv, benchmark::BenchmarkReporter* reporter) {
+int runBenchmarks(int argc, char** argv, benchmark::BenchmarkReporter* reporter)
+{
     if (VIPS_INIT(argv[0]) != 0) return 1;
     // Cached operations would keep whole images alive between runs.
     vips_cache_set_max(0);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    if (reporter) benchmark::RunSpecifiedBenchmarks(reporter);
-    else benchmark::RunSpecifiedBenchmarks();
+    if (reporter)
+        benchmark::RunSpecifiedBenchmarks(reporter);
+    else
+        benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     vips_shutdown();
     return 0;

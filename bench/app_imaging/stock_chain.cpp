@@ -7,19 +7,22 @@ namespace {
 
 constexpr double kLuma[3] = {0.2126, 0.7152, 0.0722};
 
-double parameter(const FilterStep& step, const char* name, double fallback) {
+double parameter(const FilterStep& step, const char* name, double fallback)
+{
     const auto found = step.parameters.find(name);
     return found == step.parameters.end() ? fallback : found->second;
 }
 
-Image matrix(const Image& x, const std::vector<double>& m) {
-    return x.recomb(Image::new_from_memory(const_cast<double*>(m.data()), m.size() * sizeof(double), 3, 3, 1,
-                                           VIPS_FORMAT_DOUBLE)
-                        .copy_memory());
+Image matrix(const Image& x, const std::vector<double>& m)
+{
+    return x.recomb(
+        Image::new_from_memory(const_cast<double*>(m.data()), m.size() * sizeof(double), 3, 3, 1, VIPS_FORMAT_DOUBLE)
+            .copy_memory());
 }
 
 // Each channel's value mixed with the luminance: s = 1 keeps the colour, 0 leaves the grey.
-Image saturate(const Image& x, double s) {
+Image saturate(const Image& x, double s)
+{
     std::vector<double> m(9);
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c) m[size_t(r * 3 + c)] = (1 - s) * kLuma[c] + (r == c ? s : 0.0);
@@ -27,7 +30,8 @@ Image saturate(const Image& x, double s) {
 }
 
 // Rotation about the grey axis by `angle` radians.
-Image rotateHue(const Image& x, double angle) {
+Image rotateHue(const Image& x, double angle)
+{
     const double c = std::cos(angle), s = std::sin(angle), k = 1.0 / 3.0, q = std::sqrt(k);
     std::vector<double> m(9);
     for (int r = 0; r < 3; ++r)
@@ -39,7 +43,8 @@ Image rotateHue(const Image& x, double angle) {
 }
 
 // Every band stretched from its own minimum and maximum to 0..1, found by a statistics pass.
-Image stretch(const Image& x) {
+Image stretch(const Image& x)
+{
     const Image stats = x.stats();
     std::vector<double> scale(3), offset(3);
     for (int b = 0; b < 3; ++b) {
@@ -50,17 +55,20 @@ Image stretch(const Image& x) {
     return x.linear(scale, offset);
 }
 
-Image grey(const Image& x) {
+Image grey(const Image& x)
+{
     const Image y = x.recomb(Image::new_matrixv(1, 3, kLuma[0], kLuma[1], kLuma[2]));
     return y.bandjoin({y, y});
 }
 
-Image threshold(const Image& x, double t) {
+Image threshold(const Image& x, double t)
+{
     return (x >= t) / 255.0;
 }
 
 // Otsu's threshold of band 0, from its 256-bin histogram.
-double otsu(const Image& x) {
+double otsu(const Image& x)
+{
     const Image hist = (x.extract_band(0) * 255.0).cast(VIPS_FORMAT_UCHAR).hist_find();
     std::vector<double> counts(256);
     double total = 0, sum = 0;
@@ -83,24 +91,28 @@ double otsu(const Image& x) {
 }
 
 // The sRGB tone curves through libvips' own 16-bit conversions.
-Image toSRGB(const Image& x) {
+Image toSRGB(const Image& x)
+{
     const Image linear = x.copy(Image::option()->set("interpretation", VIPS_INTERPRETATION_scRGB));
     return linear.colourspace(VIPS_INTERPRETATION_RGB16).cast(VIPS_FORMAT_FLOAT) / 65535.0;
 }
 
-Image toLinear(const Image& x) {
+Image toLinear(const Image& x)
+{
     return (x * 65535.0)
         .cast(VIPS_FORMAT_USHORT)
         .copy(Image::option()->set("interpretation", VIPS_INTERPRETATION_RGB16))
         .colourspace(VIPS_INTERPRETATION_scRGB);
 }
 
-Image unsharp(const Image& x, double radius, double intensity) {
+Image unsharp(const Image& x, double radius, double intensity)
+{
     const Image blurred = x.gaussblur(radius, Image::option()->set("precision", VIPS_PRECISION_FLOAT));
     return x + (x - blurred) * intensity;
 }
 
-Image step(const Image& x, const FilterStep& s) {
+Image step(const Image& x, const FilterStep& s)
+{
     const std::string& name = s.name;
     if (name == "levels" || name == "CIContrastStretch") return stretch(x);
     if (name == "CILinearToSRGBToneCurve") return toSRGB(x);
@@ -123,9 +135,10 @@ Image step(const Image& x, const FilterStep& s) {
     return x;
 }
 
-}  // namespace
+} // namespace
 
-Image stockChain(const Image& chart, const ProcessTrace& trace) {
+Image stockChain(const Image& chart, const ProcessTrace& trace)
+{
     if (trace.stages.empty()) return chart;
     Image x = chart.colourspace(VIPS_INTERPRETATION_scRGB);
     for (const FilterStep& s : trace.stages) x = step(x, s);

@@ -21,8 +21,8 @@ namespace {
 
 // One whole image through the resize engine in 32-line chunks, as the pipeline feeds it; the
 // same chunk of random samples stands for every chunk of the scan.
-void resize_image(benchmark::State& state, uint32_t depth, uint32_t src_w, uint32_t src_h,
-                  uint32_t dst_w, uint32_t dst_h)
+void resize_image(benchmark::State& state, uint32_t depth, uint32_t src_w, uint32_t src_h, uint32_t dst_w,
+                  uint32_t dst_h)
 {
     const uint32_t bps = depth / 8;
     const size_t src_row = static_cast<size_t>(src_w) * 3 * bps;
@@ -53,10 +53,22 @@ void resize_image(benchmark::State& state, uint32_t depth, uint32_t src_w, uint3
     set_rate(state, static_cast<double>(src_row) * src_h);
 }
 
-void BM_resize_8u3ch_600_to_500dpi(benchmark::State& s) { resize_image(s, 8, 5104, 7008, 4253, 5840); }
-void BM_resize_8u3ch_padding_squeeze(benchmark::State& s) { resize_image(s, 8, 5104, 7008, 5100, 7001); }
-void BM_resize_16u3ch_600_to_500dpi(benchmark::State& s) { resize_image(s, 16, 5104, 7008, 4253, 5840); }
-void BM_resize_16u3ch_padding_squeeze(benchmark::State& s) { resize_image(s, 16, 5104, 7008, 5100, 7001); }
+void BM_resize_8u3ch_600_to_500dpi(benchmark::State& s)
+{
+    resize_image(s, 8, 5104, 7008, 4253, 5840);
+}
+void BM_resize_8u3ch_padding_squeeze(benchmark::State& s)
+{
+    resize_image(s, 8, 5104, 7008, 5100, 7001);
+}
+void BM_resize_16u3ch_600_to_500dpi(benchmark::State& s)
+{
+    resize_image(s, 16, 5104, 7008, 4253, 5840);
+}
+void BM_resize_16u3ch_padding_squeeze(benchmark::State& s)
+{
+    resize_image(s, 16, 5104, 7008, 5100, 7001);
+}
 
 // One 32-line chunk of a 5104-pixel colour scan per iteration.
 constexpr uint32_t kWidth = 5104;
@@ -144,8 +156,14 @@ void single_bit(benchmark::State& state, int index)
     set_rate(state, static_cast<double>(src.size()));
 }
 
-void BM_single_bit_halftone_pattern0(benchmark::State& s) { single_bit(s, 0); }
-void BM_single_bit_lineart(benchmark::State& s) { single_bit(s, -1); }
+void BM_single_bit_halftone_pattern0(benchmark::State& s)
+{
+    single_bit(s, 0);
+}
+void BM_single_bit_lineart(benchmark::State& s)
+{
+    single_bit(s, -1);
+}
 
 const std::map<std::string, double> kBudgets = {
     {"BM_resize_8u3ch_600_to_500dpi", 800},
@@ -172,7 +190,7 @@ public:
     std::map<std::string, double> medians;
 };
 
-}  // namespace
+} // namespace
 
 STAGE(BM_resize_8u3ch_600_to_500dpi);
 STAGE(BM_resize_8u3ch_padding_squeeze);
@@ -196,8 +214,7 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    std::printf("\nProcessor: %s\nMedian MB/s (10^6 bytes of stage input per second, one core):\n",
-                model.c_str());
+    std::printf("\nProcessor: %s\nMedian MB/s (10^6 bytes of stage input per second, one core):\n", model.c_str());
     bool all_met = true;
     for (const auto& [name, mbps] : reporter.medians) {
         const auto b = kBudgets.find(name);
@@ -207,8 +224,7 @@ int main(int argc, char** argv)
         }
         const bool met = mbps >= b->second;
         all_met = all_met && met;
-        std::printf("  %-36s %9.1f   budget %6.0f  %s\n", name.c_str(), mbps, b->second,
-                    met ? "met" : "MISSED");
+        std::printf("  %-36s %9.1f   budget %6.0f  %s\n", name.c_str(), mbps, b->second, met ? "met" : "MISSED");
     }
     std::printf("%s\n", all_met ? "All budgets met." : "Some budgets missed.");
     return 0;

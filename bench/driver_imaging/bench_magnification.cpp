@@ -45,8 +45,14 @@ void correction(benchmark::State& state, uint8_t depth, uint32_t resolution, uin
     MagnificationCorrectionExit(model);
 }
 
-void BM_magnification_8u3ch_5100(benchmark::State& s) { correction(s, 8, 600, 5100); }
-void BM_magnification_16u3ch_10200(benchmark::State& s) { correction(s, 16, 1200, 10200); }
+void BM_magnification_8u3ch_5100(benchmark::State& s)
+{
+    correction(s, 8, 600, 5100);
+}
+void BM_magnification_16u3ch_10200(benchmark::State& s)
+{
+    correction(s, 16, 1200, 10200);
+}
 
 } // namespace
 

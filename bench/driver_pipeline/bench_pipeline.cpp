@@ -32,9 +32,9 @@ namespace {
 using lftest::Gamma;
 using lftest::PipelineConfig;
 
-constexpr double kUsbRate = 53.0;   // MB/s
-constexpr double kGoal = 530.0;     // MB/s of device data for A, B, D and E
-constexpr uint32_t kRingLines = 64; // prepared lines the source cycles through
+constexpr double kUsbRate = 53.0;     // MB/s
+constexpr double kGoal = 530.0;       // MB/s of device data for A, B, D and E
+constexpr uint32_t kRingLines = 64;   // prepared lines the source cycles through
 constexpr int64_t kLeastLines = 4000; // output lines per repetition
 
 struct Case {
@@ -130,9 +130,9 @@ std::pair<double, double> libvips_run(const Case& c, lftest::PipelineSetting& se
     VImage x = scan;
     const int out_width = static_cast<int>(f.output_width), out_lines = static_cast<int>(f.output_lines);
     if (out_width != width || out_lines != static_cast<int>(f.scan_lines))
-        x = x.resize(double(out_width) / width, VImage::option()
-                                                    ->set("vscale", double(out_lines) / f.scan_lines)
-                                                    ->set("kernel", VIPS_KERNEL_LINEAR));
+        x = x.resize(
+            double(out_width) / width,
+            VImage::option()->set("vscale", double(out_lines) / f.scan_lines)->set("kernel", VIPS_KERNEL_LINEAR));
     if (cfg.gamma != Gamma::None) {
         const std::vector<uint8_t> tables = lftest::gamma_tables(cfg);
         const int entries = static_cast<int>(tables.size() / bands / (cfg.depth == 16 ? 2 : 1));
@@ -187,10 +187,10 @@ void run_case(benchmark::State& state, const Case& c)
             }
             benchmark::DoNotOptimize(buffer.data());
         }
-        const double t[7] = {measure_scan_process,          measure_bqm_process,
-                             measure_horizontal_correction_process, measure_interpolation_process,
-                             measure_gamma_process,         measure_mirror_process,
-                             measure_lineart_process};
+        const double t[7] = {
+            measure_scan_process,          measure_bqm_process,   measure_horizontal_correction_process,
+            measure_interpolation_process, measure_gamma_process, measure_mirror_process,
+            measure_lineart_process};
         for (int i = 0; i < 7; ++i) stage_time[i] += t[i];
         ip_release(setting.get());
         cpu_seconds += cpu_seconds_now() - cpu_started;
@@ -221,12 +221,18 @@ public:
             if (r.run_type != Run::RT_Aggregate || r.aggregate_name != "median") continue;
             Figures& f = medians[r.run_name.function_name];
             for (const auto& [name, counter] : r.counters) {
-                if (name == "dev_MB/s") f.device_mbps = counter.value;
-                else if (name == "out_MB/s") f.output_mbps = counter.value;
-                else if (name == "libvips_MB/s") f.libvips_mbps = counter.value;
-                else if (name == "cpu_MB/s") f.device_cpu_mbps = counter.value;
-                else if (name == "libvips_cpu_MB/s") f.libvips_cpu_mbps = counter.value;
-                else if (name != "x53") f.stage_share[name] = counter.value;
+                if (name == "dev_MB/s")
+                    f.device_mbps = counter.value;
+                else if (name == "out_MB/s")
+                    f.output_mbps = counter.value;
+                else if (name == "libvips_MB/s")
+                    f.libvips_mbps = counter.value;
+                else if (name == "cpu_MB/s")
+                    f.device_cpu_mbps = counter.value;
+                else if (name == "libvips_cpu_MB/s")
+                    f.libvips_cpu_mbps = counter.value;
+                else if (name != "x53")
+                    f.stage_share[name] = counter.value;
             }
         }
     }
@@ -263,8 +269,8 @@ int main(int argc, char** argv)
                 "per core is MB/s of device data over the process's processor time (beside libvips' in the\n"
                 "same terms): on a machine shared with other work, the wall-clock figures fall with the\n"
                 "share of the core the benchmark gets, these do not, and the goals are held to them.\n");
-    std::printf("%-44s %9s %9s %6s %8s %6s %9s %8s  %s\n", "case", "dev MB/s", "out MB/s", "x53", "libvips",
-                "x vips", "per core", "libvips", "stages");
+    std::printf("%-44s %9s %9s %6s %8s %6s %9s %8s  %s\n", "case", "dev MB/s", "out MB/s", "x53", "libvips", "x vips",
+                "per core", "libvips", "stages");
     bool all_met = true;
     for (const Case& c : all) {
         const auto it = medians.find(c.name);

@@ -89,8 +89,10 @@ int main(int argc, char** argv)
                                                           {"doc", AdjustmentMethod::doc},
                                                           {"raw", AdjustmentMethod::raw}};
     if (!formats.count(format) || !colours.count(colour) || !methods.count(method) || side < 16) {
-        std::fprintf(stderr, "usage: %s [--side N] [--format jpeg|png|tiff] [--colour colour|grey|bw] "
-                             "[--method manual|photo|doc|raw]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s [--side N] [--format jpeg|png|tiff] [--colour colour|grey|bw] "
+                     "[--method manual|photo|doc|raw]\n",
+                     argv[0]);
         return 2;
     }
 
@@ -111,9 +113,8 @@ int main(int argc, char** argv)
     int status = 0;
     {
         varnoth_test::Bench bench;
-        bench.addScanner().with_chart_engine([](sim::ChartScanEngine& engine) {
-            engine.set_chart(sim::pattern_chart());
-        });
+        bench.addScanner().with_chart_engine(
+            [](sim::ChartScanEngine& engine) { engine.set_chart(sim::pattern_chart()); });
         ScanManager manager;
         const std::shared_ptr<QuorvaneScanner> scanner = varnoth_test::connectManager(bench, manager);
         if (!scanner) {
@@ -215,9 +216,9 @@ int main(int argc, char** argv)
             std::printf("  RSS after the save   %10.1f MB  (%+.1f MB over before)\n", after / 1e6,
                         (after - before) / 1e6);
             const std::pair<VekScanStatus, const char*> phases[] = {
-                {VekScanStatus::starting, "starting"},       {VekScanStatus::reading, "reading"},
-                {VekScanStatus::stopped, "scan ended"},      {VekScanStatus::processingImage, "processing"},
-                {VekScanStatus::writingFile, "writing"},     {VekScanStatus::ready, "saved"}};
+                {VekScanStatus::starting, "starting"},   {VekScanStatus::reading, "reading"},
+                {VekScanStatus::stopped, "scan ended"},  {VekScanStatus::processingImage, "processing"},
+                {VekScanStatus::writingFile, "writing"}, {VekScanStatus::ready, "saved"}};
             for (const auto& [s, name] : phases)
                 if (highest.count(rawValue(s)))
                     std::printf("  sampled RSS, %-10s %8.1f MB\n", name, highest[rawValue(s)] / 1e6);

@@ -45,7 +45,8 @@ int main(int argc, char** argv)
     // A home of its own: the window's settings objects make their default folders.
     QTemporaryDir home;
     if (!home.isValid()) return 1;
-    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) qputenv(name, home.path().toUtf8());
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        qputenv(name, home.path().toUtf8());
     if (VIPS_INIT(argv[0]) != 0) return 1;
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
@@ -101,7 +102,8 @@ int main(int argc, char** argv)
     if (none)
         std::printf("no preview\n");
     else
-        std::printf("%s frame %.0f x %.0f points\n", full ? "full-area" : "small", frameSize.width(), frameSize.height());
+        std::printf("%s frame %.0f x %.0f points\n", full ? "full-area" : "small", frameSize.width(),
+                    frameSize.height());
     std::printf("idle %.1f s: CPU %.3f s = %.2f %% of a core; %d paints of the preview face (%.1f per second), "
                 "%.0f square points each; %d processed crops\n",
                 elapsed, cpu, 100.0 * cpu / elapsed, paints, paints / elapsed, paints ? area / paints : 0.0, crops);

@@ -21,13 +21,13 @@ using cali_column_fn = uint16_t (*)(CALI_PARAM*);
 // The calibration record. Shading lines are chunky (pixel by pixel, channel by channel within a
 // pixel for colour), 16 bits per sample; both have line_bytes bytes.
 struct CALI_PARAM {
-    char path[CALI_PATH_SIZE]{}; // the calibration file; empty when it has no usable name
-    uint16_t source = 0;         // the key's parts: SRC
-    uint16_t quality = 0;        // QT
-    int32_t resolution = 0;      // RES, the calibrator resolution
-    uint16_t colour = 0;         // CC: non-zero for three channels
-    uint16_t exposure_ratio = 0; // EXP
-    uint16_t constant = 0;       // 5 once prepared
+    char path[CALI_PATH_SIZE]{};       // the calibration file; empty when it has no usable name
+    uint16_t source = 0;               // the key's parts: SRC
+    uint16_t quality = 0;              // QT
+    int32_t resolution = 0;            // RES, the calibrator resolution
+    uint16_t colour = 0;               // CC: non-zero for three channels
+    uint16_t exposure_ratio = 0;       // EXP
+    uint16_t constant = 0;             // 5 once prepared
     std::array<uint16_t, 3> factors{}; // calibrator factors of types 1, 2 and 3
     uint16_t kind = 0;                 // last shading taken: 0 dark, 1 white
     uint32_t pixels = 0;               // per shading line, as the device reports them

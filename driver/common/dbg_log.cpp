@@ -90,8 +90,8 @@ private:
 
 // Writes rows of a table: `three(f, row)` for 3 columns, `one(f, value)` for column 0 otherwise.
 template <typename T, typename PrintThree, typename PrintOne>
-void dump_table(int level, const char* name, unsigned rows, unsigned columns, const T* table,
-                PrintThree three, PrintOne one)
+void dump_table(int level, const char* name, unsigned rows, unsigned columns, const T* table, PrintThree three,
+                PrintOne one)
 {
     if (level > FILE_LEVEL || dump_folder.empty() || name == nullptr) return;
     const std::string path = dump_folder + name + ".csv";
@@ -162,8 +162,7 @@ void DBG_HEX(int level, const void* data, unsigned length)
     }
 }
 
-void DBG_CORRECTION_TABLE_CSV_FIE(int level, const char* name, unsigned rows, unsigned columns,
-                                  const double* table)
+void DBG_CORRECTION_TABLE_CSV_FIE(int level, const char* name, unsigned rows, unsigned columns, const double* table)
 {
     dump_table(
         level, name, rows, columns, table,
@@ -182,8 +181,7 @@ void DBG_SCAN_CORRECTION_TABLE_CSV_FIE(int level, const char* name, unsigned row
         [](FILE* f, uint32_t v) { std::fprintf(f, "%f,\n", v / 65536.0); });
 }
 
-void DBG_LOOKUP_TABLE_CSV_FILE(int level, const char* name, unsigned rows, unsigned columns,
-                               const uint16_t* table)
+void DBG_LOOKUP_TABLE_CSV_FILE(int level, const char* name, unsigned rows, unsigned columns, const uint16_t* table)
 {
     dump_table(
         level, name, rows, columns, table,

@@ -7,7 +7,10 @@
 
 // Output modes for DBG_INIT: 1 writes to standard output; anything else appends to the log file
 // in the folder given (standard output when there is no folder).
-enum { DBG_MODE_STDOUT = 1, DBG_MODE_FILE = 2 };
+enum {
+    DBG_MODE_STDOUT = 1,
+    DBG_MODE_FILE = 2
+};
 
 // Reads the settings table and chooses the output. `module_folder` ends in '/'; the log file and
 // the dumps are named by appending to it. Null means no folder: messages go to standard output
@@ -22,13 +25,11 @@ void DBG_HEX(int level, const void* data, unsigned length);
 
 // CSV dumps (when `level` <= FILE_LEVEL) of `rows` x `columns` values laid row after row. Three
 // columns are printed in full; any other count prints column 0 of each row.
-void DBG_CORRECTION_TABLE_CSV_FIE(int level, const char* name, unsigned rows, unsigned columns,
-                                  const double* table);
+void DBG_CORRECTION_TABLE_CSV_FIE(int level, const char* name, unsigned rows, unsigned columns, const double* table);
 // 16.16 fixed-point values, printed divided by 65536.
 void DBG_SCAN_CORRECTION_TABLE_CSV_FIE(int level, const char* name, unsigned rows, unsigned columns,
                                        const uint32_t* table);
-void DBG_LOOKUP_TABLE_CSV_FILE(int level, const char* name, unsigned rows, unsigned columns,
-                               const uint16_t* table);
+void DBG_LOOKUP_TABLE_CSV_FILE(int level, const char* name, unsigned rows, unsigned columns, const uint16_t* table);
 
 // Driver-internal (never exported): the settings table is the only source of settings. These set
 // one row by its key (false for an unknown key) and restore the shipped zeros. DBG_INIT must run

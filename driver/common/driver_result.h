@@ -33,7 +33,7 @@ constexpr int32_t DRV_SENSE_BASE = -1000000;
 // Codes of the driver object's wider vocabulary that the boundary still maps, though nothing in
 // this driver answers them today.
 constexpr int32_t DRV_CODE_2000 = -2000;
-constexpr int32_t DRV_CODE_1004 = -1004; // read as a failed transfer
+constexpr int32_t DRV_CODE_1004 = -1004;     // read as a failed transfer
 constexpr int32_t DRV_NO_MORE_LINES = -1003; // an image read with nothing left: success
 constexpr int32_t DRV_BUSY = -1001;
 constexpr int32_t DRV_CODE_704 = -704;

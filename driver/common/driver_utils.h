@@ -18,8 +18,7 @@ void* lpMyGlobalAlloc(MYHANDLE handle, uint32_t size);
 void vMyGlobalFree(MYHANDLE handle, void** block);
 
 // Typed convenience over vMyGlobalFree for callers holding a T*.
-template <typename T>
-inline void vMyGlobalFreeT(MYHANDLE handle, T** block)
+template <typename T> inline void vMyGlobalFreeT(MYHANDLE handle, T** block)
 {
     if (block == nullptr) return;
     void* p = *block;

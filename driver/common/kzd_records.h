@@ -62,35 +62,35 @@ struct stFrame16 {
 // written by vScannerStartScan and vScannerReturnCISInfo.
 struct stScannerAttri {
     stKzdHeader header;
-    uint16_t LineWidth;  // out: low 16 bits of dwLineWidth
-    uint16_t LineHeight; // out: low 16 bits of dwLineHeight
+    uint16_t LineWidth;         // out: low 16 bits of dwLineWidth
+    uint16_t LineHeight;        // out: low 16 bits of dwLineHeight
     int32_t nChannelValuesA[3]; // one value per channel each; not read by the driver object
     int32_t nChannelValuesB[3];
     int32_t Exposure[3];  // per channel, in the channel order of the gamma table
     uint16_t ColorPlanes; // 14 colour, 1 grey, 2/4/8 or 0x100/0x200/0x400 one channel
     uint16_t ScanSource;  // 0x02 feeder, 0x04 transparency, 0x08 feeder both sides, none flatbed
     uint16_t BitsPerPixel;
-    uint16_t HalftoneType; // 1 line art, bit 1 built-in pattern, bit 2 the caller's pattern
-    uint16_t HalftonePattern; // built-in pattern 0-11
-    uint16_t UserPatternSize; // side of the caller's square pattern, at most 16
-    uint8_t* UserPattern;     // side x side thresholds, row by row
-    uint16_t Resolution;      // dpi
-    stFrame16 Frame;          // thousandths of an inch
-    uint16_t wUnusedA;        // not read
-    void* pUnusedA;           // not read
-    uint16_t wUnusedB[3];     // not read; defaults 8, 1, 2
-    uint16_t ImageEnhanced;   // 0x08 threshold map from the gamma table, 0x80 draft, 0x100 high
-    void* pUnusedB;           // not read
-    uint16_t NumofGammaEntry; // 128: 65536 entries per channel, anything else 256
-    const uint8_t* GammaTable; // channels one after the other; null for none
-    uint16_t wResolutionCopy[2]; // not read (the dispatcher puts the resolution in both)
-    uint16_t Threshold;          // logged only
-    uint8_t TransparentType;     // logged only
-    uint8_t byForceCalibration;  // bit 1: a stored calibration may be reused
-    uint8_t cExtMember;          // out: 1 when the 32-bit results are valid
-    uint32_t dwLineWidth;        // out: output line width in pixels
-    uint32_t dwLineHeight;       // out: lines the scan delivers
-    stExtFrame ExtFrame;         // thousandths of an inch; all four 0: use Frame
+    uint16_t HalftoneType;            // 1 line art, bit 1 built-in pattern, bit 2 the caller's pattern
+    uint16_t HalftonePattern;         // built-in pattern 0-11
+    uint16_t UserPatternSize;         // side of the caller's square pattern, at most 16
+    uint8_t* UserPattern;             // side x side thresholds, row by row
+    uint16_t Resolution;              // dpi
+    stFrame16 Frame;                  // thousandths of an inch
+    uint16_t wUnusedA;                // not read
+    void* pUnusedA;                   // not read
+    uint16_t wUnusedB[3];             // not read; defaults 8, 1, 2
+    uint16_t ImageEnhanced;           // 0x08 threshold map from the gamma table, 0x80 draft, 0x100 high
+    void* pUnusedB;                   // not read
+    uint16_t NumofGammaEntry;         // 128: 65536 entries per channel, anything else 256
+    const uint8_t* GammaTable;        // channels one after the other; null for none
+    uint16_t wResolutionCopy[2];      // not read (the dispatcher puts the resolution in both)
+    uint16_t Threshold;               // logged only
+    uint8_t TransparentType;          // logged only
+    uint8_t byForceCalibration;       // bit 1: a stored calibration may be reused
+    uint8_t cExtMember;               // out: 1 when the 32-bit results are valid
+    uint32_t dwLineWidth;             // out: output line width in pixels
+    uint32_t dwLineHeight;            // out: lines the scan delivers
+    stExtFrame ExtFrame;              // thousandths of an inch; all four 0: use Frame
     uint16_t ShrinkableExposureRatio; // percent; 0 means 100
     // The size in bytes of what GammaTable points to, filled by the dispatcher. A table smaller
     // than what the scan start reads is refused; 0 (a caller that does not know the field) means
@@ -101,9 +101,9 @@ struct stScannerAttri {
 // Filled by vInitializeScanner.
 struct stScannerInit {
     stKzdHeader header;
-    uint16_t ScannerModel;   // in: logged; out: media flags
-    uint16_t FirmwareVersion; // high byte major, low byte minor
-    uint16_t wOne;           // always 1
+    uint16_t ScannerModel;      // in: logged; out: media flags
+    uint16_t FirmwareVersion;   // high byte major, low byte minor
+    uint16_t wOne;              // always 1
     uint16_t wValueListSize[3]; // sizes of the three value lists of stScannerCapab
     uint16_t wResolutionListSize;
     uint16_t wHalftoneListSize;
@@ -139,12 +139,12 @@ struct stScannerCapab {
     uint16_t ColorPlanes;
     uint16_t ScanSource; // in: 0x10 feeder, 0x08 transparency, else flatbed; out: the sources
     uint16_t BitsPerPixel;
-    uint16_t wPatternKinds;    // always 7
-    uint16_t* pHalftoneList;   // 12 pattern descriptors
-    uint16_t wLimitsA[3];      // 8, 0, 1000
-    uint16_t MaxScanLength;    // thousandths of an inch
+    uint16_t wPatternKinds;  // always 7
+    uint16_t* pHalftoneList; // 12 pattern descriptors
+    uint16_t wLimitsA[3];    // 8, 0, 1000
+    uint16_t MaxScanLength;  // thousandths of an inch
     uint16_t MaxScanWidth;
-    uint16_t wLimitsB[3];      // 8, 0, 2
+    uint16_t wLimitsB[3]; // 8, 0, 2
     uint16_t ImageEnhanced;
     uint16_t NumofGammaEntry;
     uint16_t XTrueResolution;
@@ -294,12 +294,12 @@ struct DUPLEX_GETIMG_METHOD {
 // The lines the host pulls: the buffer must hold ScanLineNo rows of the output row bytes.
 struct stGetImage {
     stKzdHeader header;
-    uint8_t* pBuffer;       // caller-owned
-    uint32_t ScanLineNo;    // lines wanted
-    uint32_t dwLinesDone;   // lines delivered
-    uint32_t dwLinesLeft;   // lines still to come
-    uint16_t wZero;         // set to 0
-    uint32_t dwEndOfImage;  // 1 when the image is complete
+    uint8_t* pBuffer;      // caller-owned
+    uint32_t ScanLineNo;   // lines wanted
+    uint32_t dwLinesDone;  // lines delivered
+    uint32_t dwLinesLeft;  // lines still to come
+    uint16_t wZero;        // set to 0
+    uint32_t dwEndOfImage; // 1 when the image is complete
 };
 
 // Compressed-image transfer, not supported: only the header is written.

@@ -14,8 +14,7 @@ void real_sleep(uint32_t ms)
 {
     timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     // A signal cuts the sleep short; the rest is slept.
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
 }
 
 uint64_t real_clock()

@@ -100,7 +100,8 @@ bool page_ended_empty(const ScanJob* job)
 {
     if (job->window_kind() != 0) return false;
     for (int s = 0; s < 2; ++s)
-        if ((job->sides() >> s & 1) != 0 && job->page_end(s) != 0 && job->bytes_ready(s) == 0 && job->bytes_read[s] == 0)
+        if ((job->sides() >> s & 1) != 0 && job->page_end(s) != 0 && job->bytes_ready(s) == 0 &&
+            job->bytes_read[s] == 0)
             return true;
     return false;
 }
@@ -285,7 +286,7 @@ eStatus scanner_start_scan(GLScanner* g, ScanJob* job)
             return finish("scanner_start_scan", STATUS_GOOD);
         }
         const uint64_t seen = (job->bytes_ready(0) != 0) | (job->bytes_ready(1) != 0) << 1 |
-                              (job->image_height(0) != 0) << 2 | (job->image_height(1) != 0) << 3;
+            (job->image_height(0) != 0) << 2 | (job->image_height(1) != 0) << 3;
         if (!watch.wait(seen)) {
             DBG_LOG(kLogErrors, "scanner_start_scan: no data after %u polls\n", SCAN_POLL_LIMIT);
             return finish("scanner_start_scan", failed_start(g, job, STATUS_TRANSFER_FAILED));
@@ -432,7 +433,7 @@ eStatus handle_paper_jam(GLScanner* g, ScanJob* job)
     DBG_LOG(kLogDetails, "handle_paper_jam\n");
     if (g->jam_handled == 0) {
         const bool nothing = job->page_number(0) == 0 && job->page_number(1) == 0 && job->bytes_ready(0) == 0 &&
-                             job->bytes_ready(1) == 0;
+            job->bytes_ready(1) == 0;
         if (job->jam_cancels_page() != 0 || nothing) {
             if (const eStatus s = cmd_cancel(g, job, 0)) return s;
         }

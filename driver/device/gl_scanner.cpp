@@ -63,7 +63,7 @@ bool full_version(const GLScanner* g, size_t at, size_t size)
     if (g == nullptr) return false;
     const char* inquiry = reinterpret_cast<const char*>(g->inquiry.data());
     return std::memcmp(inquiry + kVendorAt, kVendor, kVendorSize) == 0 &&
-           strnlen(inquiry + at, size) >= kFullVersionLength;
+        strnlen(inquiry + at, size) >= kFullVersionLength;
 }
 
 eStatus load_x_axis_magnification_compensation_setting(GLScanner* g)

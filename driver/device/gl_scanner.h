@@ -23,10 +23,10 @@ using scanner_read_fn = eStatus (*)(GLScanner* g, ScanJob* job, int side, uint8_
 
 // What the shading transfers send. The data pointers point into the calibration's buffers.
 struct ShadingState {
-    uint16_t value = 0;         // block bytes 5-6 of every shading transfer
-    uint32_t second_value = 0;  // kept with the state; not sent
+    uint16_t value = 0;        // block bytes 5-6 of every shading transfer
+    uint32_t second_value = 0; // kept with the state; not sent
     uint32_t bytes_per_side = 0;
-    uint32_t format = 0;        // 6 makes the transfers deep
+    uint32_t format = 0; // 6 makes the transfers deep
     const uint8_t* level0_front = nullptr;
     const uint8_t* level0_back = nullptr;
     const uint8_t* level1_front = nullptr;
@@ -55,8 +55,8 @@ struct GLScanner {
     std::array<uint8_t, 256> eeprom{};
     std::array<uint8_t, 32> calibration_action{};
 
-    uint32_t job_id = 0; // 0: no device job open, else 1
-    bool job_unsure = false; // a create or an end was cut off: the device may hold a job
+    uint32_t job_id = 0;         // 0: no device job open, else 1
+    bool job_unsure = false;     // a create or an end was cut off: the device may hold a job
     ScanJob* scan_job = nullptr; // owned, as are the two calibration jobs
     ScanJob* dark_job = nullptr;
     ScanJob* white_job = nullptr;

@@ -71,9 +71,9 @@ eStatus motor_command(GLScanner* g, uint16_t value, uint8_t operation)
 {
     if (!usable(g)) return STATUS_TRANSFER_FAILED;
     Reply reply{};
-    if (const eStatus s = exchange(g, frame("MOTO", static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                                            operation, job_byte(g)),
-                                   reply))
+    if (const eStatus s = exchange(
+            g, frame("MOTO", static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), operation, job_byte(g)),
+            reply))
         return s;
     const bool good = std::memcmp(reply.data(), "STA\0", 4) == 0 && reply[4] == 'A';
     return good ? STATUS_GOOD : STATUS_UNEXPECTED_JOB_REPLY;

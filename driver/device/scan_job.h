@@ -34,8 +34,14 @@ struct ScanJob {
     uint8_t polled[2]{}; // the last status reply is still fresh for this side
 
     std::span<uint8_t, kParaSize> para() { return std::span<uint8_t, kParaSize>(record.data(), kParaSize); }
-    std::span<uint8_t, kWindowSize> window() { return std::span<uint8_t, kWindowSize>(record.data() + kWindowOffset, kWindowSize); }
-    std::span<uint8_t, kInfoSize> info() { return std::span<uint8_t, kInfoSize>(record.data() + kInfoOffset, kInfoSize); }
+    std::span<uint8_t, kWindowSize> window()
+    {
+        return std::span<uint8_t, kWindowSize>(record.data() + kWindowOffset, kWindowSize);
+    }
+    std::span<uint8_t, kInfoSize> info()
+    {
+        return std::span<uint8_t, kInfoSize>(record.data() + kInfoOffset, kInfoSize);
+    }
     std::span<const uint8_t, kInfoSize> info() const
     {
         return std::span<const uint8_t, kInfoSize>(record.data() + kInfoOffset, kInfoSize);

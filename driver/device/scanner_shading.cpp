@@ -99,8 +99,7 @@ bool media3_present(const GLScanner* g)
 }
 
 // A failed step ends the job (its result ignored) and is returned.
-template <typename Steps>
-eStatus in_job(GLScanner* g, Steps steps)
+template <typename Steps> eStatus in_job(GLScanner* g, Steps steps)
 {
     if (const eStatus s = cmd_job_create(g)) return s;
     if (const eStatus s = steps()) {

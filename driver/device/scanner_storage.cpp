@@ -39,8 +39,7 @@ eStatus finish(eStatus s)
 }
 
 // Runs `body` inside a job of its own unless one is already open.
-template <typename Body>
-eStatus in_own_job(GLScanner* g, Body body)
+template <typename Body> eStatus in_own_job(GLScanner* g, Body body)
 {
     if (g == nullptr) return STATUS_TRANSFER_FAILED;
     const bool own = !job_surely_open(g);
@@ -52,8 +51,7 @@ eStatus in_own_job(GLScanner* g, Body body)
 }
 
 // The counters' variant: the job follows the scan-started flag and every failure is 4.
-template <typename Body>
-eStatus in_counter_job(GLScanner* g, Body body)
+template <typename Body> eStatus in_counter_job(GLScanner* g, Body body)
 {
     if (g == nullptr) return STATUS_TRANSFER_FAILED;
     const bool own = g->scan_started == 0;

@@ -13,7 +13,10 @@
 
 namespace {
 
-enum usbio_method : int { USBIO_METHOD_NONE = 0, USBIO_METHOD_LIBUSB = 1 };
+enum usbio_method : int {
+    USBIO_METHOD_NONE = 0,
+    USBIO_METHOD_LIBUSB = 1
+};
 
 struct usbio_device_entry {
     int open = 0;
@@ -115,8 +118,7 @@ int qualifying_interface(const libusb_device_descriptor& desc, const libusb_conf
     for (int i = 0; i < config.bNumInterfaces; ++i) {
         const libusb_interface& itf = config.interface[i];
         if (desc.bDeviceClass == 0) {
-            if (itf.num_altsetting >= 1 && interface_class_qualifies(itf.altsetting[0].bInterfaceClass))
-                return i;
+            if (itf.num_altsetting >= 1 && interface_class_qualifies(itf.altsetting[0].bInterfaceClass)) return i;
         } else if (desc.bDeviceClass == 255) {
             return i;
         }
@@ -208,8 +210,7 @@ void take_all_endpoints(usbio_device_entry& e, int configurations)
 {
     for (int c = 0; c < configurations; ++c) {
         ConfigDescriptor config;
-        if (libusb_get_config_descriptor(e.lu_device, static_cast<uint8_t>(c), &config.desc) != 0)
-            continue;
+        if (libusb_get_config_descriptor(e.lu_device, static_cast<uint8_t>(c), &config.desc) != 0) continue;
         for (int i = 0; i < config.desc->bNumInterfaces; ++i) {
             if (c == 0 && i != e.interface_nr) continue;
             const libusb_interface& itf = config.desc->interface[i];
@@ -236,8 +237,9 @@ int sliced_transfer(libusb_device_handle* handle, unsigned char endpoint, bool i
         const auto slice =
             static_cast<unsigned>(libusb_timeout == 0 ? 0 : std::min<uint64_t>(kSliceMs, libusb_timeout - waited));
         int got = 0;
-        const int r = interrupt ? libusb_interrupt_transfer(handle, endpoint, buffer + *moved, length - *moved, &got, slice)
-                                : libusb_bulk_transfer(handle, endpoint, buffer + *moved, length - *moved, &got, slice);
+        const int r = interrupt
+            ? libusb_interrupt_transfer(handle, endpoint, buffer + *moved, length - *moved, &got, slice)
+            : libusb_bulk_transfer(handle, endpoint, buffer + *moved, length - *moved, &got, slice);
         *moved += got;
         if (r != LIBUSB_ERROR_TIMEOUT || libusb_timeout == 0) return r;
         if (*moved == length) return LIBUSB_SUCCESS;
@@ -264,8 +266,7 @@ int transfer(int dn, int endpoint_type, unsigned char* buffer, size_t* size)
     if (r < 0) {
         // An interrupt endpoint is only cleared after a stall; a bulk endpoint after any failure,
         // also one the host gave up, so that a reply the device still holds is dropped.
-        if (!interrupt || r == LIBUSB_ERROR_PIPE)
-            libusb_clear_halt(e->lu_handle, static_cast<unsigned char>(endpoint));
+        if (!interrupt || r == LIBUSB_ERROR_PIPE) libusb_clear_halt(e->lu_handle, static_cast<unsigned char>(endpoint));
         *size = 0;
         return USBIO_STATUS_IO_ERROR;
     }
@@ -391,8 +392,7 @@ const char* config_get_string(const char* text, std::optional<std::string>& out)
 int usbio_attach_matching_devices(const char* line, usbio_attach_fn attach)
 {
     if (line == nullptr) return USBIO_STATUS_INVAL;
-    if (std::strncmp(line, "usb", 3) == 0 &&
-        (line[3] == '\0' || std::isspace(static_cast<unsigned char>(line[3])))) {
+    if (std::strncmp(line, "usb", 3) == 0 && (line[3] == '\0' || std::isspace(static_cast<unsigned char>(line[3])))) {
         long ids[2] = {0, 0};
         const char* pos = line + 3;
         for (long& id : ids) {
@@ -436,8 +436,7 @@ int usbio_open(const char* devname, int* dn)
     int first_value = 0;
     {
         ConfigDescriptor config;
-        if (libusb_get_config_descriptor(e.lu_device, 0, &config.desc) != 0)
-            return fail(USBIO_STATUS_INVAL);
+        if (libusb_get_config_descriptor(e.lu_device, 0, &config.desc) != 0) return fail(USBIO_STATUS_INVAL);
         first_value = config.desc->bConfigurationValue;
     }
     if (desc.bNumConfigurations > 1 && active != first_value) {
@@ -479,15 +478,13 @@ int usbio_read_int(int dn, unsigned char* buffer, size_t* size)
     return transfer(dn, USBIO_EP_INT_IN, buffer, size);
 }
 
-int usbio_control_msg(int dn, int requesttype, int request, int value, int index, int length,
-                      unsigned char* data)
+int usbio_control_msg(int dn, int requesttype, int request, int value, int index, int length, unsigned char* data)
 {
     usbio_device_entry* e = open_entry(dn);
     if (e == nullptr || length < 0 || length > 0xFFFF) return USBIO_STATUS_INVAL;
-    const int r = libusb_control_transfer(e->lu_handle, static_cast<uint8_t>(requesttype),
-                                          static_cast<uint8_t>(request), static_cast<uint16_t>(value),
-                                          static_cast<uint16_t>(index), data, static_cast<uint16_t>(length),
-                                          libusb_timeout);
+    const int r = libusb_control_transfer(
+        e->lu_handle, static_cast<uint8_t>(requesttype), static_cast<uint8_t>(request), static_cast<uint16_t>(value),
+        static_cast<uint16_t>(index), data, static_cast<uint16_t>(length), libusb_timeout);
     return r < 0 ? USBIO_STATUS_INVAL : USBIO_STATUS_GOOD;
 }
 
@@ -516,33 +513,29 @@ int usbio_set_altinterface(int dn, int alternate)
     usbio_device_entry* e = open_entry(dn);
     if (e == nullptr) return USBIO_STATUS_INVAL;
     e->alt_setting = alternate;
-    return libusb_set_interface_alt_setting(e->lu_handle, e->interface_nr, alternate) == 0
-               ? USBIO_STATUS_GOOD
-               : USBIO_STATUS_INVAL;
+    return libusb_set_interface_alt_setting(e->lu_handle, e->interface_nr, alternate) == 0 ? USBIO_STATUS_GOOD
+                                                                                           : USBIO_STATUS_INVAL;
 }
 
 int usbio_set_configuration(int dn, int configuration)
 {
     usbio_device_entry* e = open_entry(dn);
     if (e == nullptr) return USBIO_STATUS_INVAL;
-    return libusb_set_configuration(e->lu_handle, configuration) == 0 ? USBIO_STATUS_GOOD
-                                                                      : USBIO_STATUS_INVAL;
+    return libusb_set_configuration(e->lu_handle, configuration) == 0 ? USBIO_STATUS_GOOD : USBIO_STATUS_INVAL;
 }
 
 int usbio_claim_interface(int dn, int interface_number)
 {
     usbio_device_entry* e = open_entry(dn);
     if (e == nullptr || e->missing != 0) return USBIO_STATUS_INVAL;
-    return libusb_claim_interface(e->lu_handle, interface_number) == 0 ? USBIO_STATUS_GOOD
-                                                                       : USBIO_STATUS_INVAL;
+    return libusb_claim_interface(e->lu_handle, interface_number) == 0 ? USBIO_STATUS_GOOD : USBIO_STATUS_INVAL;
 }
 
 int usbio_release_interface(int dn, int interface_number)
 {
     usbio_device_entry* e = open_entry(dn);
     if (e == nullptr || e->missing != 0) return USBIO_STATUS_INVAL;
-    return libusb_release_interface(e->lu_handle, interface_number) == 0 ? USBIO_STATUS_GOOD
-                                                                         : USBIO_STATUS_INVAL;
+    return libusb_release_interface(e->lu_handle, interface_number) == 0 ? USBIO_STATUS_GOOD : USBIO_STATUS_INVAL;
 }
 
 int usbio_clear_halt(int dn)

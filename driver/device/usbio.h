@@ -57,8 +57,7 @@ void usbio_close(int dn);
 int usbio_read_bulk(int dn, unsigned char* buffer, size_t* size);
 int usbio_write_bulk(int dn, const unsigned char* buffer, size_t* size);
 int usbio_read_int(int dn, unsigned char* buffer, size_t* size);
-int usbio_control_msg(int dn, int requesttype, int request, int value, int index, int length,
-                      unsigned char* data);
+int usbio_control_msg(int dn, int requesttype, int request, int value, int index, int length, unsigned char* data);
 
 void usbio_set_endpoint(int dn, int type, int address);
 // The interface number claimed on open (-1 for a number out of range).

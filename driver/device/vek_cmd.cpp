@@ -14,15 +14,13 @@ namespace {
 constexpr int kLogCommands = 40;
 
 // Reads a fixed-size record into a field of the scanner.
-template <size_t N>
-eStatus read_record(GLScanner* g, const VekBlock& block, std::array<uint8_t, N> GLScanner::*field)
+template <size_t N> eStatus read_record(GLScanner* g, const VekBlock& block, std::array<uint8_t, N> GLScanner::*field)
 {
     if (g == nullptr) return STATUS_TRANSFER_FAILED;
     return vek_read_request(g, block, (g->*field).data(), N);
 }
 
-template <size_t N>
-eStatus send_record(GLScanner* g, const VekBlock& block, std::array<uint8_t, N> GLScanner::*field)
+template <size_t N> eStatus send_record(GLScanner* g, const VekBlock& block, std::array<uint8_t, N> GLScanner::*field)
 {
     if (g == nullptr) return STATUS_TRANSFER_FAILED;
     return vek_write_request(g, block, (g->*field).data(), N);
@@ -189,8 +187,8 @@ eStatus vek_cmd_send_eeprom_data(GLScanner* g)
     return send_record(g, vek_send_block("EROM", 0xF1), &GLScanner::eeprom);
 }
 
-eStatus vek_cmd_read_shading_data(GLScanner* g, uint8_t kind, uint16_t value, bool deep, uint8_t level,
-                                  uint8_t* buffer, size_t size, uint32_t)
+eStatus vek_cmd_read_shading_data(GLScanner* g, uint8_t kind, uint16_t value, bool deep, uint8_t level, uint8_t* buffer,
+                                  size_t size, uint32_t)
 {
     DBG_LOG(kLogCommands, "vek_cmd_read_shading_data: kind %u level %u, %zu bytes\n", kind, level, size);
     if (buffer == nullptr && size > 0) return STATUS_TRANSFER_FAILED;

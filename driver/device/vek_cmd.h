@@ -55,8 +55,8 @@ eStatus vek_cmd_send_eeprom_data(GLScanner* g);
 // Kinds: 1 front, 2 back, 3 both. `deep` selects block byte 13 = 4 (else 3). The light mask is
 // carried for the caller's bookkeeping and not sent. The read clears `size` bytes of the buffer
 // before anything is sent.
-eStatus vek_cmd_read_shading_data(GLScanner* g, uint8_t kind, uint16_t value, bool deep, uint8_t level,
-                                  uint8_t* buffer, size_t size, uint32_t lights);
+eStatus vek_cmd_read_shading_data(GLScanner* g, uint8_t kind, uint16_t value, bool deep, uint8_t level, uint8_t* buffer,
+                                  size_t size, uint32_t lights);
 eStatus vek_cmd_send_shading_data(GLScanner* g, uint8_t kind, uint16_t value, bool deep, uint8_t level,
                                   const uint8_t* buffer, size_t size, uint32_t lights);
 // Sends nothing and answers STATUS_GOOD.

@@ -249,7 +249,7 @@ void erase_cali_data(GLScanner* g, SCAN_SETTING* s, stEraseCaliData* request)
         request->status = 1;
         return;
     }
-    struct stat st{};
+    struct stat st {};
     if (::stat(path, &st) != 0 && errno == ENOENT) {
         request->status = 1;
         return;

@@ -43,8 +43,7 @@ unsigned channels_of(const CALI_PARAM* c)
     return c->colour != 0 ? 3 : 1;
 }
 
-template <typename T>
-void release(std::vector<T>& v)
+template <typename T> void release(std::vector<T>& v)
 {
     std::vector<T>().swap(v);
 }
@@ -236,9 +235,10 @@ int do_calibrate(GLScanner* g, SCAN_SETTING* s)
     if (s->smart_calibration != 0) {
         if (load_calibration_from_file(c) == DRV_SUCCESS) {
             if (const char* why = unfit_record(g, s, c)) {
-                DBG_LOG(kLogErrors, "do_calibrate: the stored calibration does not fit this scan (%s); calibrating again\n",
-                        why);
-            } else if (update_calibrator_to_scanner(g, c) == DRV_SUCCESS && check_calibration_status(g) == DRV_SUCCESS) {
+                DBG_LOG(kLogErrors,
+                        "do_calibrate: the stored calibration does not fit this scan (%s); calibrating again\n", why);
+            } else if (update_calibrator_to_scanner(g, c) == DRV_SUCCESS &&
+                       check_calibration_status(g) == DRV_SUCCESS) {
                 copy_calibration_scalars(&s->active_calibration, c);
                 return finish(DRV_SUCCESS);
             }
@@ -277,8 +277,8 @@ void get_calibration_setting(GLScanner* g, SCAN_SETTING* s)
     c->third_function = nullptr;
     c->column_statistic = cali_sortMid;
     c->column_average = cali_average;
-    DBG_LOG(kLogDetails, "get_calibration_setting: %s, resolution %d, colour %u, exposure %u\n", c->path,
-            c->resolution, c->colour, c->exposure_ratio);
+    DBG_LOG(kLogDetails, "get_calibration_setting: %s, resolution %d, colour %u, exposure %u\n", c->path, c->resolution,
+            c->colour, c->exposure_ratio);
 }
 
 uint16_t get_calibrator_factor(const GLScanner* g, uint16_t source, int, int type)

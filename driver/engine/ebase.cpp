@@ -54,10 +54,19 @@ uint32_t calculateRowBytes(uint32_t width, uint32_t type, uint16_t depth)
 EBase::EBase(ERangeEntry* contrast, short ditherCount, EDITHER* dithers, ERangeEntry* exposure, ERangeEntry* offset,
              short /*deviceIndex*/, int brightness, int contrastDefault, short ditherDefault, int exposureDefault,
              int offsetDefault, stEXPOSURETIME* exposureRecord, short exposureMode, CInterface* iface)
-    : interface_(iface), contrastRange_(contrast), ditherCount_(ditherCount), dithers_(dithers),
-      exposureRange_(exposure), offsetRange_(offset), brightnessDefault_(brightness),
-      contrastDefault_(contrastDefault), ditherDefault_(ditherDefault), exposureDefault_(exposureDefault),
-      offsetDefault_(offsetDefault), exposureDefaultRecord_(exposureRecord), exposureModeDefault_(exposureMode)
+    : interface_(iface)
+    , contrastRange_(contrast)
+    , ditherCount_(ditherCount)
+    , dithers_(dithers)
+    , exposureRange_(exposure)
+    , offsetRange_(offset)
+    , brightnessDefault_(brightness)
+    , contrastDefault_(contrastDefault)
+    , ditherDefault_(ditherDefault)
+    , exposureDefault_(exposureDefault)
+    , offsetDefault_(offsetDefault)
+    , exposureDefaultRecord_(exposureRecord)
+    , exposureModeDefault_(exposureMode)
 {
     brightnessMaster_ = static_cast<uint32_t>(brightness);
     contrastMaster_ = static_cast<uint32_t>(contrastDefault);

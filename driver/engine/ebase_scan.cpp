@@ -280,4 +280,3 @@ int32_t EBase::StopScan(ECDB*)
     imageEnded_ = false;
     return lastStatus_ = r.header.FUNC_STATUS;
 }
-

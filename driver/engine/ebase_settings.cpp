@@ -62,8 +62,8 @@ int32_t EBase::DoResolution(ECDB* block)
     switch (block->verb) {
     case 0:
         return put(block, SERange{kLowestResolution, kHighestResolution, kHighestResolution - kLowestResolution + 1})
-                   ? SE_OK
-                   : SE_NOT_SUPPORTED;
+            ? SE_OK
+            : SE_NOT_SUPPORTED;
     case 1: return put(block, resolution_) ? SE_OK : SE_NOT_SUPPORTED;
     case 2: return put(block, uint32_t{75}) ? SE_OK : SE_NOT_SUPPORTED;
     case 3:
@@ -266,8 +266,8 @@ int32_t EBase::DoGamma(ECDB* block)
             return SE_ERR_NO_MEMORY;
         }
         for (int c = 0; c < channels; ++c)
-            std::memcpy(gammaBuffer_.data() + perTable * c, reinterpret_cast<const void*>(static_cast<uintptr_t>(d.table[c])),
-                        perTable);
+            std::memcpy(gammaBuffer_.data() + perTable * c,
+                        reinterpret_cast<const void*>(static_cast<uintptr_t>(d.table[c])), perTable);
         gammaSet_ = 1;
         return SE_OK;
     }
@@ -303,7 +303,8 @@ int32_t EBase::DoDither(ECDB* block)
         return SE_OK;
     case 4: {
         if (block->record == 0) return SE_NOT_SUPPORTED;
-        if (dithers_ == nullptr || v >= static_cast<uint32_t>(std::max<short>(ditherCount_, 0))) return SE_ERR_DITHER_INDEX;
+        if (dithers_ == nullptr || v >= static_cast<uint32_t>(std::max<short>(ditherCount_, 0)))
+            return SE_ERR_DITHER_INDEX;
         get(block, dithers_[v]);
         return SE_OK;
     }

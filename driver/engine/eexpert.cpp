@@ -48,7 +48,7 @@ int attach_one_usb(const char* name)
         if (init.header.FUNC_STATUS == 1) {
             const uint16_t i = gScannerIndex;
             gScannerInfo[i] = SESubDevice{firmware_x100(init.FirmwareVersion), 2, static_cast<uint32_t>(dn), 0,
-                                          static_cast<uint32_t>(dn), 0};
+                                          static_cast<uint32_t>(dn),           0};
             std::memcpy(gScannerChain.name, semVQInfo.name, sizeof gScannerChain.name);
             gScannerChain.kind = 2;
             gScannerChain.version = semVQInfo.version;

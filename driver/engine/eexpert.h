@@ -18,8 +18,8 @@ constexpr int DEVICE_TABLE_SIZE = 16;
 constexpr size_t DEVICE_NAME_BYTES = 256;
 
 struct DeviceListEntry {
-    uint32_t number;               // the USB layer's device number
-    char name[DEVICE_NAME_BYTES];  // "libusb:BBB:DDD"
+    uint32_t number;              // the USB layer's device number
+    char name[DEVICE_NAME_BYTES]; // "libusb:BBB:DDD"
 };
 
 extern uint16_t gScannerIndex;

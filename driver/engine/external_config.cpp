@@ -34,7 +34,8 @@ void ExternalConfig_Init(const char* module_folder)
     } catch (...) {
         return; // no memory for the path: the flags stay 0
     }
-    config.scan_raw_from_home = static_cast<uint8_t>(get_config_int(path.c_str(), "ENV_VEK_DRIVER_SCAN_RAW_FROM_HOME", 0));
+    config.scan_raw_from_home =
+        static_cast<uint8_t>(get_config_int(path.c_str(), "ENV_VEK_DRIVER_SCAN_RAW_FROM_HOME", 0));
     config.scan_from_home = static_cast<uint8_t>(get_config_int(path.c_str(), "ENV_VEK_DRIVER_SCAN_FROM_HOME", 0));
     config.disable_horizontal_magnification_of_rgb =
         static_cast<uint8_t>(get_config_int(path.c_str(), "ENV_VEK_DRIVER_DISABLE_HORIZONTAL_MAGNIFICATION_OF_RGB", 0));

@@ -63,8 +63,8 @@ void RegisterHostCallbacks(const SECallbackBlock& block)
 {
     auto slot = [&](int i) { return reinterpret_cast<void*>(block.function[i]); };
     // Slot 5 (yield) is deliberately not taken: the driver never yields to the host.
-    for (int i : {SE_CALLBACK_FREE_SPACE, SE_CALLBACK_ALLOCATE, SE_CALLBACK_FREE, SE_CALLBACK_LOCK,
-                  SE_CALLBACK_UNLOCK, SE_CALLBACK_ERROR, SE_CALLBACK_PROGRESS})
+    for (int i : {SE_CALLBACK_FREE_SPACE, SE_CALLBACK_ALLOCATE, SE_CALLBACK_FREE, SE_CALLBACK_LOCK, SE_CALLBACK_UNLOCK,
+                  SE_CALLBACK_ERROR, SE_CALLBACK_PROGRESS})
         SetCallBackfunc(slot(i), static_cast<int16_t>(i));
     SetCallBackfunc(reinterpret_cast<void*>(block.reference), 255);
 }

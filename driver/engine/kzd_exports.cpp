@@ -42,10 +42,10 @@ void ReleaseInstance(CKzdScanner* object)
     delete object;
 }
 
-#define VARNOTH_FORWARDER(name, record)                                         \
-    void name(record* r)                                                        \
-    {                                                                           \
-        forward(r, &CKzdScanner::name);                                         \
+#define VARNOTH_FORWARDER(name, record)                                                                                \
+    void name(record* r)                                                                                               \
+    {                                                                                                                  \
+        forward(r, &CKzdScanner::name);                                                                                \
     }
 VARNOTH_FORWARDERS(VARNOTH_FORWARDER)
 #undef VARNOTH_FORWARDER

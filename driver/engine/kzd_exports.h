@@ -29,45 +29,45 @@ VARNOTH_EXPORT int32_t CreateInstance(void** out, CInterface* device);
 VARNOTH_EXPORT void ReleaseInstance(CKzdScanner* object);
 
 #define VARNOTH_FORWARDER(name, record) VARNOTH_EXPORT void name(record* r);
-#define VARNOTH_FORWARDERS(X)                                                   \
-    X(vInitializeScanner, stScannerInit)                                        \
-    X(vScannerCapability, stScannerCapab)                                       \
-    X(vDefaultAttribute, stScannerAttri)                                        \
-    X(vScannerStartScan, stScannerAttri)                                        \
-    X(vScannerReturnCISInfo, stScannerAttri)                                    \
-    X(vScannerGetImage, stGetImage)                                             \
-    X(vScannerGetCISImage, stGetImage)                                          \
-    X(vScannerGetJpegImageA, stGetJpegImage)                                    \
-    X(vScannerGetJpegImageB, stGetJpegImage)                                    \
-    X(vScannerAbortScan, stAbort)                                               \
-    X(vScannerMutiLens, stSetLens)                                              \
-    X(vGetLampStatus, stLampStatus)                                             \
-    X(vSetLampStatus, stLampStatus)                                             \
-    X(vGetMultiLampStatus, stLampStatus)                                        \
-    X(vSetMultiLampStatus, stLampStatus)                                        \
-    X(vScannerGetCompCapab, stCompParam)                                        \
-    X(vScannerSetCompParam, stCompParam)                                        \
-    X(vScanner35TACalibrateSupportedStatus, st35TACalibrate)                    \
-    X(vScanner35TACalibrate, st35TACalibrate)                                   \
-    X(vScannerGetSupportedButtons, GET_SUPPORTED_BUTTONS)                       \
-    X(vGetDriverVersion, DRIVER_VERSION)                                        \
-    X(vScannerGetAllFirmwareFullVersion, stFirmwareFullVersionNumber)           \
-    X(vGetCounterInfo, stCounterInfo)                                           \
-    X(vSetCounterInfo, stCounterInfo)                                           \
-    X(vDeviceSeriesNumber, DEVICESN)                                            \
-    X(vDeviceModelName, DEVICENAME)                                             \
-    X(vSetSampleLines, IMAGE_SAMPLE_LINES)                                      \
-    X(vGetSampleLines, IMAGE_SAMPLE_LINES)                                      \
-    X(vGetExtParams, stScannerExtParams)                                        \
-    X(vDuplexGetImgMethod, DUPLEX_GETIMG_METHOD)                                \
-    X(vSetScannerScanMode, stSetScannerScanMode)                                \
-    X(vSetPaperSensorAttribute, stPaperSensorParams)                            \
-    X(vGetPaperSensorStatus, stPaperSensorStatus)                               \
-    X(vCalibrateAllDataRequest, stCalibrateALLParams)                           \
-    X(vCalibrateAllDataAction, stCalibrateALLParams)                            \
-    X(vScannerFlashRead, stFlashRWParams)                                       \
-    X(vScannerFlashWrite, stFlashRWParams)                                      \
-    X(vMotorControlByAP, stMotorControlByAP)                                    \
+#define VARNOTH_FORWARDERS(X)                                                                                          \
+    X(vInitializeScanner, stScannerInit)                                                                               \
+    X(vScannerCapability, stScannerCapab)                                                                              \
+    X(vDefaultAttribute, stScannerAttri)                                                                               \
+    X(vScannerStartScan, stScannerAttri)                                                                               \
+    X(vScannerReturnCISInfo, stScannerAttri)                                                                           \
+    X(vScannerGetImage, stGetImage)                                                                                    \
+    X(vScannerGetCISImage, stGetImage)                                                                                 \
+    X(vScannerGetJpegImageA, stGetJpegImage)                                                                           \
+    X(vScannerGetJpegImageB, stGetJpegImage)                                                                           \
+    X(vScannerAbortScan, stAbort)                                                                                      \
+    X(vScannerMutiLens, stSetLens)                                                                                     \
+    X(vGetLampStatus, stLampStatus)                                                                                    \
+    X(vSetLampStatus, stLampStatus)                                                                                    \
+    X(vGetMultiLampStatus, stLampStatus)                                                                               \
+    X(vSetMultiLampStatus, stLampStatus)                                                                               \
+    X(vScannerGetCompCapab, stCompParam)                                                                               \
+    X(vScannerSetCompParam, stCompParam)                                                                               \
+    X(vScanner35TACalibrateSupportedStatus, st35TACalibrate)                                                           \
+    X(vScanner35TACalibrate, st35TACalibrate)                                                                          \
+    X(vScannerGetSupportedButtons, GET_SUPPORTED_BUTTONS)                                                              \
+    X(vGetDriverVersion, DRIVER_VERSION)                                                                               \
+    X(vScannerGetAllFirmwareFullVersion, stFirmwareFullVersionNumber)                                                  \
+    X(vGetCounterInfo, stCounterInfo)                                                                                  \
+    X(vSetCounterInfo, stCounterInfo)                                                                                  \
+    X(vDeviceSeriesNumber, DEVICESN)                                                                                   \
+    X(vDeviceModelName, DEVICENAME)                                                                                    \
+    X(vSetSampleLines, IMAGE_SAMPLE_LINES)                                                                             \
+    X(vGetSampleLines, IMAGE_SAMPLE_LINES)                                                                             \
+    X(vGetExtParams, stScannerExtParams)                                                                               \
+    X(vDuplexGetImgMethod, DUPLEX_GETIMG_METHOD)                                                                       \
+    X(vSetScannerScanMode, stSetScannerScanMode)                                                                       \
+    X(vSetPaperSensorAttribute, stPaperSensorParams)                                                                   \
+    X(vGetPaperSensorStatus, stPaperSensorStatus)                                                                      \
+    X(vCalibrateAllDataRequest, stCalibrateALLParams)                                                                  \
+    X(vCalibrateAllDataAction, stCalibrateALLParams)                                                                   \
+    X(vScannerFlashRead, stFlashRWParams)                                                                              \
+    X(vScannerFlashWrite, stFlashRWParams)                                                                             \
+    X(vMotorControlByAP, stMotorControlByAP)                                                                           \
     X(vADFCalibrationMode, stScannerAttri)
 VARNOTH_FORWARDERS(VARNOTH_FORWARDER)
 #undef VARNOTH_FORWARDER

@@ -33,9 +33,9 @@ constexpr uint16_t kResolutionListSize = 150;
 constexpr uint16_t kHalftoneListSize = 13;
 constexpr uint16_t kDefaultResolution = 150;
 
-constexpr size_t kSensorEnableAt = 11;  // system status: paper-sensor switch (2 on, 0 off)
-constexpr size_t kHallLevelAt = 12;     // system status: hall-sensor level, 16 bits
-constexpr size_t kSensorStatusAt = 10;  // system status: paper-sensor state
+constexpr size_t kSensorEnableAt = 11; // system status: paper-sensor switch (2 on, 0 off)
+constexpr size_t kHallLevelAt = 12;    // system status: hall-sensor level, 16 bits
+constexpr size_t kSensorStatusAt = 10; // system status: paper-sensor state
 constexpr uint8_t kSensorOn = 2;
 
 void log_status(const char* name, int32_t status)
@@ -171,9 +171,12 @@ void CKzdScanner::vScannerCapability(stScannerCapab* r)
     r->ScanSource = g->media[1] ? 5 : 1;
     r->UnitForLength = 1;
     r->UnitForResolution = 1;
-    if (r->pValueList[0]) for (int i = 0; i < 256; ++i) r->pValueList[0][i] = -128 + i;
-    if (r->pValueList[1]) for (int i = 0; i < 256; ++i) r->pValueList[1][i] = -128 + i;
-    if (r->pValueList[2]) for (int i = 0; i < 256; ++i) r->pValueList[2][i] = 2 * i;
+    if (r->pValueList[0])
+        for (int i = 0; i < 256; ++i) r->pValueList[0][i] = -128 + i;
+    if (r->pValueList[1])
+        for (int i = 0; i < 256; ++i) r->pValueList[1][i] = -128 + i;
+    if (r->pValueList[2])
+        for (int i = 0; i < 256; ++i) r->pValueList[2][i] = 2 * i;
     r->MaxResolution = static_cast<uint16_t>(max_x);
     if (r->pResolutionList) {
         const uint16_t s = static_cast<uint16_t>(r->MaxResolution / 100);
@@ -287,15 +290,42 @@ void CKzdScanner::vScannerGetJpegImageB(stGetJpegImage* r)
 }
 
 // Operations the scanner does not offer: the status only, nothing logged.
-void CKzdScanner::vScannerMutiLens(stSetLens* r) { r->header.FUNC_STATUS = DRV_NOT_SUPPORTED; }
-void CKzdScanner::vGetLampStatus(stLampStatus* r) { r->header.FUNC_STATUS = DRV_NOT_SUPPORTED; }
-void CKzdScanner::vSetLampStatus(stLampStatus* r) { r->header.FUNC_STATUS = DRV_NOT_SUPPORTED; }
-void CKzdScanner::vGetMultiLampStatus(stLampStatus* r) { r->header.FUNC_STATUS = DRV_NOT_SUPPORTED; }
-void CKzdScanner::vSetMultiLampStatus(stLampStatus* r) { r->header.FUNC_STATUS = DRV_NOT_SUPPORTED; }
-void CKzdScanner::vScannerGetCompCapab(stCompParam* r) { r->header.FUNC_STATUS = DRV_NOT_SUPPORTED; }
-void CKzdScanner::vScannerSetCompParam(stCompParam* r) { r->header.FUNC_STATUS = DRV_NOT_SUPPORTED; }
-void CKzdScanner::vScanner35TACalibrateSupportedStatus(st35TACalibrate* r) { r->header.FUNC_STATUS = DRV_NOT_SUPPORTED; }
-void CKzdScanner::vScanner35TACalibrate(st35TACalibrate* r) { r->header.FUNC_STATUS = DRV_NOT_SUPPORTED; }
+void CKzdScanner::vScannerMutiLens(stSetLens* r)
+{
+    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+}
+void CKzdScanner::vGetLampStatus(stLampStatus* r)
+{
+    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+}
+void CKzdScanner::vSetLampStatus(stLampStatus* r)
+{
+    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+}
+void CKzdScanner::vGetMultiLampStatus(stLampStatus* r)
+{
+    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+}
+void CKzdScanner::vSetMultiLampStatus(stLampStatus* r)
+{
+    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+}
+void CKzdScanner::vScannerGetCompCapab(stCompParam* r)
+{
+    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+}
+void CKzdScanner::vScannerSetCompParam(stCompParam* r)
+{
+    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+}
+void CKzdScanner::vScanner35TACalibrateSupportedStatus(st35TACalibrate* r)
+{
+    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+}
+void CKzdScanner::vScanner35TACalibrate(st35TACalibrate* r)
+{
+    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+}
 
 int32_t CKzdScanner::vPaperReady()
 {
@@ -316,8 +346,8 @@ int32_t CKzdScanner::vPaperReady()
 void CKzdScanner::vScannerGetSupportedButtons(GET_SUPPORTED_BUTTONS* r)
 {
     if (refused_without_device(scanner_, r->header, "vScannerGetSupportedButtons")) return;
-    static constexpr std::pair<unsigned, uint32_t> kButtons[] = {
-        {4, 0x08}, {5, 0x04}, {6, 0x01}, {2, 0x40}, {0, 0x02}, {7, 0x10}, {3, 0x80}, {8, 0x800}};
+    static constexpr std::pair<unsigned, uint32_t> kButtons[] = {{4, 0x08}, {5, 0x04}, {6, 0x01}, {2, 0x40},
+                                                                 {0, 0x02}, {7, 0x10}, {3, 0x80}, {8, 0x800}};
     uint32_t mask = 0;
     for (const auto& [bit, value] : kButtons)
         if (scanner_->supported_buttons & (1u << bit)) mask |= value;
@@ -532,8 +562,10 @@ void CKzdScanner::vScannerFlashRead(stFlashRWParams* r)
     int32_t status = DRV_SUCCESS;
     switch (r->wArea) {
     case FLASH_AREA_PARTITION_FLAG:
-        if (r->pPartitionFlag == nullptr) status = DRV_UNSUPPORTED_FLASH_AREA;
-        else *r->pPartitionFlag = scanner_get_flash_partition_flag(g);
+        if (r->pPartitionFlag == nullptr)
+            status = DRV_UNSUPPORTED_FLASH_AREA;
+        else
+            *r->pPartitionFlag = scanner_get_flash_partition_flag(g);
         break;
     case FLASH_AREA_COMPUTER_NAME: {
         const char* name = scanner_get_flash_computer_name(g);
@@ -613,8 +645,7 @@ void CKzdScanner::vScannerGetPowerSetting(stPowerSetting* r)
 
 void CKzdScanner::vScannerSetPowerSetting(stPowerSetting* r)
 {
-    DBG_LOG(kLogParameters, "vScannerSetPowerSetting() saving = %u, off = %u\n", r->wPowerSavingTime,
-            r->wPowerOffTime);
+    DBG_LOG(kLogParameters, "vScannerSetPowerSetting() saving = %u, off = %u\n", r->wPowerSavingTime, r->wPowerOffTime);
     if (refused_without_device(scanner_, r->header, "vScannerSetPowerSetting")) return;
     GLScanner* g = scanner_;
     const eStatus st = scanner_set_power_setting(g, r->wPowerSavingTime, r->wPowerOffTime);

@@ -36,50 +36,50 @@ public:
     CKzdScanner(const CKzdScanner&) = delete;
     CKzdScanner& operator=(const CKzdScanner&) = delete;
 
-    virtual void vInitializeScanner(stScannerInit* r);          // 2
-    virtual void vScannerCapability(stScannerCapab* r);         // 3
-    virtual void vDefaultAttribute(stScannerAttri* r);          // 4
-    virtual void vScannerStartScan(stScannerAttri* r);          // 5
-    virtual void vScannerReturnCISInfo(stScannerAttri* r);      // 6
-    virtual void vScannerGetImage(stGetImage* r);               // 7
-    virtual void vScannerGetCISImage(stGetImage* r);            // 8
-    virtual void vScannerGetJpegImageA(stGetJpegImage* r);      // 9
-    virtual void vScannerGetJpegImageB(stGetJpegImage* r);      // 10
-    virtual void vScannerAbortScan(stAbort* r);                 // 11
-    virtual void vScannerMutiLens(stSetLens* r);                // 12
-    virtual void vGetLampStatus(stLampStatus* r);               // 13
-    virtual void vSetLampStatus(stLampStatus* r);               // 14
-    virtual void vGetMultiLampStatus(stLampStatus* r);          // 15
-    virtual void vSetMultiLampStatus(stLampStatus* r);          // 16
-    virtual void vScannerGetCompCapab(stCompParam* r);          // 17
-    virtual void vScannerSetCompParam(stCompParam* r);          // 18
-    virtual void vScanner35TACalibrateSupportedStatus(st35TACalibrate* r); // 19
-    virtual void vScanner35TACalibrate(st35TACalibrate* r);     // 20
-    virtual int32_t vPaperReady();                              // 21
-    virtual void vScannerGetSupportedButtons(GET_SUPPORTED_BUTTONS* r); // 22
-    virtual void vGetDriverVersion(DRIVER_VERSION* r);          // 23
+    virtual void vInitializeScanner(stScannerInit* r);                              // 2
+    virtual void vScannerCapability(stScannerCapab* r);                             // 3
+    virtual void vDefaultAttribute(stScannerAttri* r);                              // 4
+    virtual void vScannerStartScan(stScannerAttri* r);                              // 5
+    virtual void vScannerReturnCISInfo(stScannerAttri* r);                          // 6
+    virtual void vScannerGetImage(stGetImage* r);                                   // 7
+    virtual void vScannerGetCISImage(stGetImage* r);                                // 8
+    virtual void vScannerGetJpegImageA(stGetJpegImage* r);                          // 9
+    virtual void vScannerGetJpegImageB(stGetJpegImage* r);                          // 10
+    virtual void vScannerAbortScan(stAbort* r);                                     // 11
+    virtual void vScannerMutiLens(stSetLens* r);                                    // 12
+    virtual void vGetLampStatus(stLampStatus* r);                                   // 13
+    virtual void vSetLampStatus(stLampStatus* r);                                   // 14
+    virtual void vGetMultiLampStatus(stLampStatus* r);                              // 15
+    virtual void vSetMultiLampStatus(stLampStatus* r);                              // 16
+    virtual void vScannerGetCompCapab(stCompParam* r);                              // 17
+    virtual void vScannerSetCompParam(stCompParam* r);                              // 18
+    virtual void vScanner35TACalibrateSupportedStatus(st35TACalibrate* r);          // 19
+    virtual void vScanner35TACalibrate(st35TACalibrate* r);                         // 20
+    virtual int32_t vPaperReady();                                                  // 21
+    virtual void vScannerGetSupportedButtons(GET_SUPPORTED_BUTTONS* r);             // 22
+    virtual void vGetDriverVersion(DRIVER_VERSION* r);                              // 23
     virtual void vScannerGetAllFirmwareFullVersion(stFirmwareFullVersionNumber* r); // 24
-    virtual void vGetCounterInfo(stCounterInfo* r);             // 25
-    virtual void vSetCounterInfo(stCounterInfo* r);             // 26
-    virtual void vDeviceSeriesNumber(DEVICESN* r);              // 27
-    virtual void vDeviceModelName(DEVICENAME* r);               // 28
-    virtual void vEraseCaliData(stEraseCaliData* r);            // 29
-    virtual void KzdEntry(void* record);                        // 30
-    virtual void vSetSampleLines(IMAGE_SAMPLE_LINES* r);        // 31
-    virtual void vGetSampleLines(IMAGE_SAMPLE_LINES* r);        // 32
-    virtual void vGetExtParams(stScannerExtParams* r);          // 33
-    virtual void vDuplexGetImgMethod(DUPLEX_GETIMG_METHOD* r);  // 34
-    virtual void vSetScannerScanMode(stSetScannerScanMode* r);  // 35
-    virtual void vSetPaperSensorAttribute(stPaperSensorParams* r); // 36
-    virtual void vGetPaperSensorStatus(stPaperSensorStatus* r); // 37
-    virtual void vCalibrateAllDataRequest(stCalibrateALLParams* r); // 38
-    virtual void vCalibrateAllDataAction(stCalibrateALLParams* r);  // 39
-    virtual void vScannerFlashRead(stFlashRWParams* r);         // 40
-    virtual void vScannerFlashWrite(stFlashRWParams* r);        // 41
-    virtual void vMotorControlByAP(stMotorControlByAP* r);      // 42
-    virtual void vADFCalibrationMode(stScannerAttri* r);        // 43
-    virtual void vScannerGetPowerSetting(stPowerSetting* r);    // 44
-    virtual void vScannerSetPowerSetting(stPowerSetting* r);    // 45
+    virtual void vGetCounterInfo(stCounterInfo* r);                                 // 25
+    virtual void vSetCounterInfo(stCounterInfo* r);                                 // 26
+    virtual void vDeviceSeriesNumber(DEVICESN* r);                                  // 27
+    virtual void vDeviceModelName(DEVICENAME* r);                                   // 28
+    virtual void vEraseCaliData(stEraseCaliData* r);                                // 29
+    virtual void KzdEntry(void* record);                                            // 30
+    virtual void vSetSampleLines(IMAGE_SAMPLE_LINES* r);                            // 31
+    virtual void vGetSampleLines(IMAGE_SAMPLE_LINES* r);                            // 32
+    virtual void vGetExtParams(stScannerExtParams* r);                              // 33
+    virtual void vDuplexGetImgMethod(DUPLEX_GETIMG_METHOD* r);                      // 34
+    virtual void vSetScannerScanMode(stSetScannerScanMode* r);                      // 35
+    virtual void vSetPaperSensorAttribute(stPaperSensorParams* r);                  // 36
+    virtual void vGetPaperSensorStatus(stPaperSensorStatus* r);                     // 37
+    virtual void vCalibrateAllDataRequest(stCalibrateALLParams* r);                 // 38
+    virtual void vCalibrateAllDataAction(stCalibrateALLParams* r);                  // 39
+    virtual void vScannerFlashRead(stFlashRWParams* r);                             // 40
+    virtual void vScannerFlashWrite(stFlashRWParams* r);                            // 41
+    virtual void vMotorControlByAP(stMotorControlByAP* r);                          // 42
+    virtual void vADFCalibrationMode(stScannerAttri* r);                            // 43
+    virtual void vScannerGetPowerSetting(stPowerSetting* r);                        // 44
+    virtual void vScannerSetPowerSetting(stPowerSetting* r);                        // 45
 
     // Frees the disposable buffers of a scan, then the calibration buffers kept across scans.
     void FreeAllBuffer();
@@ -110,4 +110,3 @@ private:
     std::string module_folder_;
     std::string writable_folder_;
 };
-

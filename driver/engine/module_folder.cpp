@@ -24,7 +24,7 @@ std::string with_slash(std::string path)
 
 bool is_writable_folder(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(path.c_str(), W_OK) == 0;
 }
 
@@ -36,7 +36,7 @@ bool make_folders(const std::string& path)
         const std::string part = path.substr(0, at);
         if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
     }
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

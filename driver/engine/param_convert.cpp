@@ -66,8 +66,8 @@ void fill_parameters(GLScanner* g, const SCAN_SETTING* s, ScanJob* job, bool cor
     job->set_bits_per_pixel(convert_to_par_bit(g, s));
     job->set_width(window_size(convert_to_par_width(g, s, s->x_resolution, correction_on), dot_x,
                                get_glass_width(g, media, s->x_resolution)));
-    job->set_height(window_size(convert_to_par_height(g, s, s->y_resolution), dot_y,
-                                get_glass_length(g, media, s->y_resolution)));
+    job->set_height(
+        window_size(convert_to_par_height(g, s, s->y_resolution), dot_y, get_glass_length(g, media, s->y_resolution)));
     job->set_dot_x(dot_x);
     job->set_dot_y(dot_y);
     job->set_x_resolution(static_cast<uint16_t>(s->x_resolution));
@@ -218,12 +218,14 @@ uint32_t convert_to_par_width(const GLScanner* g, const SCAN_SETTING* s, uint32_
         const int64_t width = int64_t{s->corrected_end_x} - int64_t{s->corrected_start_x} + 2;
         return saturate_u32(static_cast<uint64_t>(std::max<int64_t>(width, 0)));
     }
-    return std::min(get_scan_width(x_resolution, s->frame), get_glass_width(g, get_scanner_media(g, s->source), x_resolution));
+    return std::min(get_scan_width(x_resolution, s->frame),
+                    get_glass_width(g, get_scanner_media(g, s->source), x_resolution));
 }
 
 uint32_t convert_to_par_height(const GLScanner* g, const SCAN_SETTING* s, uint32_t y_resolution)
 {
-    return std::min(get_scan_height(y_resolution, s->frame), get_glass_length(g, get_scanner_media(g, s->source), y_resolution));
+    return std::min(get_scan_height(y_resolution, s->frame),
+                    get_glass_length(g, get_scanner_media(g, s->source), y_resolution));
 }
 
 uint8_t convert_to_par_bit(const GLScanner*, const SCAN_SETTING* s)
@@ -267,7 +269,8 @@ int convert_to_scanner_gamma_table(GLScanner* g, const SCAN_SETTING* s)
     const bool colour = set.channel_mask == 7;
     const int channels = colour ? 3 : 1;
     const bool two_bytes = set.bytes_per_entry == 2;
-    if ((set.entries != 256 && set.entries != 65536) || (set.bytes_per_entry != 1 && !two_bytes)) return DRV_NOT_SUPPORTED;
+    if ((set.entries != 256 && set.entries != 65536) || (set.bytes_per_entry != 1 && !two_bytes))
+        return DRV_NOT_SUPPORTED;
     for (int c = 0; c < channels; ++c)
         if (set.table[c] == nullptr) return DRV_NOT_SUPPORTED;
 

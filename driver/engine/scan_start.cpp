@@ -75,9 +75,9 @@ void log_attributes(const char* name, const stScannerAttri* a)
             "NumofGammaEntry = %u, Threshold = %u, TransparentType = %u, byForceCalibration = %u, "
             "ShrinkableExposureRatio = %u\n",
             name, a->ScanSource, a->ColorPlanes, a->BitsPerPixel, a->Resolution, a->Frame.left, a->Frame.top,
-            a->Frame.right, a->Frame.bottom, a->ExtFrame.left, a->ExtFrame.top, a->ExtFrame.right,
-            a->ExtFrame.bottom, a->ImageEnhanced, a->HalftoneType, a->HalftonePattern, a->NumofGammaEntry,
-            a->Threshold, a->TransparentType, a->byForceCalibration, a->ShrinkableExposureRatio);
+            a->Frame.right, a->Frame.bottom, a->ExtFrame.left, a->ExtFrame.top, a->ExtFrame.right, a->ExtFrame.bottom,
+            a->ImageEnhanced, a->HalftoneType, a->HalftonePattern, a->NumofGammaEntry, a->Threshold, a->TransparentType,
+            a->byForceCalibration, a->ShrinkableExposureRatio);
 }
 
 } // namespace
@@ -204,7 +204,8 @@ int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s)
     s->exposure_stretch = 0;
     // The shortest exposure, signed: the sum with the ratio is clamped to 16 bits.
     int64_t min_exposure = a->Exposure[0];
-    if (a->ColorPlanes == 14) min_exposure = std::min({int64_t{a->Exposure[0]}, int64_t{a->Exposure[1]}, int64_t{a->Exposure[2]}});
+    if (a->ColorPlanes == 14)
+        min_exposure = std::min({int64_t{a->Exposure[0]}, int64_t{a->Exposure[1]}, int64_t{a->Exposure[2]}});
     s->min_exposure = static_cast<uint32_t>(min_exposure);
     s->sample_lines = s->sample_line_setting.SampleLines;
     s->color_switch = is_colour(a) ? 1 : 0;
@@ -223,7 +224,9 @@ int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s)
 
     for (IMAGE_SETTING* side : {&s->front_side, &s->back_side}) {
         side->depth = s->depth;
-        side->image_type = s->color_switch ? IMAGE_TYPE_COLOUR : s->halftone_switch ? IMAGE_TYPE_LINE_ART : IMAGE_TYPE_GREY;
+        side->image_type = s->color_switch ? IMAGE_TYPE_COLOUR
+            : s->halftone_switch           ? IMAGE_TYPE_LINE_ART
+                                           : IMAGE_TYPE_GREY;
         side->reserved = 1;
         side->mirror = mirror ? 1 : 0;
         side->output_width = geometry.width;
@@ -267,7 +270,8 @@ int get_adv_scan_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int sid
     const uint32_t size = entries * bytes * channels;
     // A caller that does not give the table's size (0) passes the size its entry code implies.
     if (a->dwGammaTableBytes != 0 && a->dwGammaTableBytes < size) {
-        DBG_LOG(kLogErrors, "get_adv_scan_setting() - the table holds %u bytes, %u needed\n", a->dwGammaTableBytes, size);
+        DBG_LOG(kLogErrors, "get_adv_scan_setting() - the table holds %u bytes, %u needed\n", a->dwGammaTableBytes,
+                size);
         return DRV_NOT_SUPPORTED;
     }
     auto* block = static_cast<uint8_t*>(lpMyGlobalAlloc(nullptr, size));
@@ -283,7 +287,8 @@ int get_adv_scan_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int sid
     const size_t table_bytes = size_t{entries} * bytes;
     for (uint32_t c = 0; c < 3; ++c) is.gamma.table[c] = colour ? block + c * table_bytes : block;
     if (bytes == 2)
-        DBG_LOOKUP_TABLE_CSV_FILE(kLogTables, "LookupTable", entries, channels, reinterpret_cast<const uint16_t*>(block));
+        DBG_LOOKUP_TABLE_CSV_FILE(kLogTables, "LookupTable", entries, channels,
+                                  reinterpret_cast<const uint16_t*>(block));
     return DRV_SUCCESS;
 }
 
@@ -315,7 +320,8 @@ int get_halftone_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int)
     if ((a->HalftoneType & 6) == 0)
         s->halftone = SingleBitProcessPrologue(1, map.data(), -1, nullptr, 0, s->halftone_context);
     else if (a->HalftoneType & 4)
-        s->halftone = SingleBitProcessPrologue(1, map.data(), -1, a->UserPattern, a->UserPatternSize, s->halftone_context);
+        s->halftone =
+            SingleBitProcessPrologue(1, map.data(), -1, a->UserPattern, a->UserPatternSize, s->halftone_context);
     else
         s->halftone = SingleBitProcessPrologue(1, map.data(), a->HalftonePattern, scratch, 0, s->halftone_context);
     if (s->halftone == nullptr) {
@@ -341,7 +347,8 @@ int do_scan(GLScanner* g, SCAN_SETTING* s)
     }
     const eStatus st = scanner_start_scan(g, job);
     if (st != STATUS_GOOD) return get_scanner_error_code(g, st);
-    DBG_LOG(kLogDetails, "do_scan() para.img.width = %u, para.img.height = %u, ImageWidth[0] = %u, ImageHeight[0] = %u\n",
+    DBG_LOG(kLogDetails,
+            "do_scan() para.img.width = %u, para.img.height = %u, ImageWidth[0] = %u, ImageHeight[0] = %u\n",
             job->width(), job->height(), job->image_width(0), job->image_height(0));
     const int r = take_scan_geometry(s, job);
     if (r != DRV_SUCCESS) scanner_stop_scan(g, job);
@@ -387,11 +394,12 @@ int take_scan_geometry(SCAN_SETTING* s, const ScanJob* job)
 
 void CKzdScanner::vSetScannerScanMode(stSetScannerScanMode* r)
 {
-    DBG_LOG(kLogParameters,
-            "vSetScannerScanMode() ScanMode = 0x%x, cStopStealScan = %u, cEnableUltraSound = %u, dwScanPaperType = 0x%x, "
-            "cDisableAutoPaperEject = %u, cEnableBQMScan = %u, cEnableColorConsistency = %u\n",
-            r->ScanMode, r->cStopStealScan, r->cEnableUltraSound, r->dwScanPaperType, r->cDisableAutoPaperEject,
-            r->cEnableBQMScan, r->cEnableColorConsistency);
+    DBG_LOG(
+        kLogParameters,
+        "vSetScannerScanMode() ScanMode = 0x%x, cStopStealScan = %u, cEnableUltraSound = %u, dwScanPaperType = 0x%x, "
+        "cDisableAutoPaperEject = %u, cEnableBQMScan = %u, cEnableColorConsistency = %u\n",
+        r->ScanMode, r->cStopStealScan, r->cEnableUltraSound, r->dwScanPaperType, r->cDisableAutoPaperEject,
+        r->cEnableBQMScan, r->cEnableColorConsistency);
     if ((r->ScanMode & 0x40) && r->pJpegParams == nullptr) DBG_LOG(kLogTables, "[WARNING!!] No Jpeg Parameter.\n");
     setting_.scan_mode = *r;
     if (scanner_ != nullptr) {

@@ -67,8 +67,7 @@ int16_t run(int16_t op, ECDB* block)
         delete opEExpert;
         opEExpert = nullptr;
         return SE_OK;
-    default:
-        return SE_NOT_SUPPORTED;
+    default: return SE_NOT_SUPPORTED;
     }
 }
 

@@ -40,7 +40,7 @@ FILE* default_open_read(const char* path)
 {
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         DBG_LOG(kLogErrors, "CShdFile: %s is not a regular file\n", path);
         ::close(fd);
@@ -93,8 +93,8 @@ int default_rename_new(const char* from, const char* to)
 }
 
 constexpr ShdFileOps kDefaultOps = {
-    default_open_read, default_create_new, default_open_temp, default_write,      std::fflush,
-    ::fsync,           std::fclose,        std::rename,       ::unlink,           default_rename_new,
+    default_open_read, default_create_new, default_open_temp, default_write, std::fflush,
+    ::fsync,           std::fclose,        std::rename,       ::unlink,      default_rename_new,
 };
 
 ShdFileOps current_ops = kDefaultOps;
@@ -132,8 +132,8 @@ bool temporary_suffix(const char* s)
 {
     size_t n = 0;
     for (; s[n] != '\0'; ++n)
-        if (n == kTemporarySuffix || !((s[n] >= 'A' && s[n] <= 'Z') || (s[n] >= 'a' && s[n] <= 'z') ||
-                                       (s[n] >= '0' && s[n] <= '9')))
+        if (n == kTemporarySuffix ||
+            !((s[n] >= 'A' && s[n] <= 'Z') || (s[n] >= 'a' && s[n] <= 'z') || (s[n] >= '0' && s[n] <= '9')))
             return false;
     return n == kTemporarySuffix;
 }
@@ -149,10 +149,9 @@ void remove_stale_temporaries(const std::string& path)
     if (dir == nullptr) return;
     const time_t now = std::time(nullptr);
     while (const dirent* e = ::readdir(dir)) {
-        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0 ||
-            !temporary_suffix(e->d_name + prefix.size()))
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0 || !temporary_suffix(e->d_name + prefix.size()))
             continue;
-        struct stat st{};
+        struct stat st {};
         if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
             now - st.st_mtime < kStaleTemporarySeconds)
             continue;
@@ -173,10 +172,22 @@ bool Shd_entry_hdr::set_key(const char* key)
     return true;
 }
 
-uint32_t Shd_entry_hdr::offset1() const { return get_u32le(raw + 64); }
-uint32_t Shd_entry_hdr::size1() const { return get_u32le(raw + 68); }
-uint32_t Shd_entry_hdr::offset2() const { return get_u32le(raw + 72); }
-uint32_t Shd_entry_hdr::size2() const { return get_u32le(raw + 76); }
+uint32_t Shd_entry_hdr::offset1() const
+{
+    return get_u32le(raw + 64);
+}
+uint32_t Shd_entry_hdr::size1() const
+{
+    return get_u32le(raw + 68);
+}
+uint32_t Shd_entry_hdr::offset2() const
+{
+    return get_u32le(raw + 72);
+}
+uint32_t Shd_entry_hdr::size2() const
+{
+    return get_u32le(raw + 76);
+}
 
 void Shd_entry_hdr::set_blob1(uint32_t offset, uint32_t size)
 {
@@ -224,8 +235,7 @@ int CShdFile::Open(const char* path, int mode)
     if (file_ != nullptr) return SHD_OK;
     // Only a missing file is created, and never over one that appeared meanwhile (nor through a
     // symbolic link that points nowhere).
-    if (errno == ENOENT && (current_ops.create_new(path) == 0 || errno == EEXIST))
-        file_ = current_ops.open_read(path);
+    if (errno == ENOENT && (current_ops.create_new(path) == 0 || errno == EEXIST)) file_ = current_ops.open_read(path);
     if (file_ != nullptr) return SHD_OK;
     DBG_LOG(kLogErrors, "CShdFile: cannot open %s: %s\n", path, std::strerror(errno));
     return SHD_FAILED;
@@ -281,7 +291,7 @@ int CShdFile::Flush()
         return SHD_FAILED;
     }
     // The new file keeps the permissions of the one it replaces.
-    struct stat st{};
+    struct stat st {};
     if (::fstat(::fileno(file_), &st) == 0) ::fchmod(::fileno(t), st.st_mode & 07777);
     bool ok = ops.write(image(), size_, t) == size_;
     ok = ok && ops.flush(t) == 0;
@@ -296,8 +306,7 @@ int CShdFile::Flush()
     }
     try {
         sync_folder(path_);
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
     std::fclose(file_);
     file_ = ops.open_read(path_.c_str());
     return SHD_OK;
@@ -428,10 +437,22 @@ int CShdFile::guard_edit() const
     return SHD_OK;
 }
 
-uint32_t CShdFile::table_offset() const { return get_u32le(image() + kTableOffsetAt); }
-uint32_t CShdFile::live_count() const { return get_u32le(image() + kLiveCountAt); }
-void CShdFile::set_table_offset(uint32_t v) { put_u32le(image() + kTableOffsetAt, v); }
-void CShdFile::set_live_count(uint32_t v) { put_u32le(image() + kLiveCountAt, v); }
+uint32_t CShdFile::table_offset() const
+{
+    return get_u32le(image() + kTableOffsetAt);
+}
+uint32_t CShdFile::live_count() const
+{
+    return get_u32le(image() + kLiveCountAt);
+}
+void CShdFile::set_table_offset(uint32_t v)
+{
+    put_u32le(image() + kTableOffsetAt, v);
+}
+void CShdFile::set_live_count(uint32_t v)
+{
+    put_u32le(image() + kLiveCountAt, v);
+}
 
 uint32_t CShdFile::headers() const
 {

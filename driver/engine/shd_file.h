@@ -27,7 +27,7 @@ constexpr char SHD_DELETED_KEY[] = "NULL";
 // Result codes.
 enum {
     SHD_OK = 1,
-    SHD_FAILED = 0,       // open failed, file not read whole, or nothing found
+    SHD_FAILED = 0, // open failed, file not read whole, or nothing found
     SHD_NO_MEMORY = -2,
     SHD_NOT_ALLOWED = -3, // memory mode, read-only, checksum of a writable store, empty file
     SHD_NO_FILE = -4,

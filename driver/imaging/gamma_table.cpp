@@ -15,8 +15,7 @@ void _linearGamma(void* table, uint32_t entries, uint16_t bytes_per_entry)
     if (table == nullptr || entries == 0) return;
     if (bytes_per_entry == 1) {
         auto* t = static_cast<uint8_t*>(table);
-        for (uint32_t i = 0; i < entries; ++i)
-            t[i] = static_cast<uint8_t>(static_cast<uint64_t>(i) * 256 / entries);
+        for (uint32_t i = 0; i < entries; ++i) t[i] = static_cast<uint8_t>(static_cast<uint64_t>(i) * 256 / entries);
     } else if (bytes_per_entry == 2) {
         auto* t = static_cast<uint16_t*>(table);
         for (uint32_t i = 0; i < entries; ++i) t[i] = static_cast<uint16_t>(i);
@@ -27,8 +26,7 @@ void _linearGamma(void* table, uint32_t entries, uint16_t bytes_per_entry)
 // between the previous entry and this one, then this one. The weighted sum is kept to 16 bits.
 // Stops at the end of either table; destination entries left over repeat the last value written.
 // `put` stores one interpolated value.
-template <typename Put>
-void interp_gamma(const uint8_t* src, uint32_t src_entries, uint32_t dst_entries, Put put)
+template <typename Put> void interp_gamma(const uint8_t* src, uint32_t src_entries, uint32_t dst_entries, Put put)
 {
     const uint32_t m = dst_entries >> 8;
     uint32_t o = 0;
@@ -75,15 +73,17 @@ void _interpWBGamma(const uint8_t* src, uint32_t src_entries, uint16_t* dst, uin
     std::fill(dst + written, dst + dst_entries, dst[written - 1]);
 }
 
-void _expandGamma(const void* src, uint32_t src_entries, uint16_t src_bytes, void* dst,
-                  uint32_t dst_entries, uint16_t dst_bytes)
+void _expandGamma(const void* src, uint32_t src_entries, uint16_t src_bytes, void* dst, uint32_t dst_entries,
+                  uint16_t dst_bytes)
 {
     if (src_entries == 0 || dst_entries == 0) return;
     const auto* s8 = static_cast<const uint8_t*>(src);
     if (dst_bytes == 1) {
         if (src_bytes != 1) return;
-        if (src_entries >= dst_entries) std::memcpy(dst, src, dst_entries);
-        else _interpBBGamma(s8, src_entries, static_cast<uint8_t*>(dst), dst_entries);
+        if (src_entries >= dst_entries)
+            std::memcpy(dst, src, dst_entries);
+        else
+            _interpBBGamma(s8, src_entries, static_cast<uint8_t*>(dst), dst_entries);
     } else if (dst_bytes == 2) {
         auto* d = static_cast<uint16_t*>(dst);
         if (src_bytes == 2) {
@@ -99,14 +99,15 @@ void _expandGamma(const void* src, uint32_t src_entries, uint16_t src_bytes, voi
     }
 }
 
-void _to14Gamma(const void* src, uint32_t src_entries, uint16_t src_bytes, uint16_t* dst,
-                uint32_t dst_entries)
+void _to14Gamma(const void* src, uint32_t src_entries, uint16_t src_bytes, uint16_t* dst, uint32_t dst_entries)
 {
     if (src_bytes != 1 && src_bytes != 2) return;
     uint32_t i = 0;
     for (; i < dst_entries && static_cast<uint64_t>(i) * 4 < src_entries; ++i) {
-        if (src_bytes == 2) dst[i] = static_cast<uint16_t>(static_cast<const uint16_t*>(src)[4 * i] >> 2);
-        else dst[i] = static_cast<uint16_t>(static_cast<const uint8_t*>(src)[4 * i] << 6);
+        if (src_bytes == 2)
+            dst[i] = static_cast<uint16_t>(static_cast<const uint16_t*>(src)[4 * i] >> 2);
+        else
+            dst[i] = static_cast<uint16_t>(static_cast<const uint8_t*>(src)[4 * i] << 6);
     }
     if (i == 0) {
         _linearGamma(dst, dst_entries, 2);
@@ -117,8 +118,7 @@ void _to14Gamma(const void* src, uint32_t src_entries, uint16_t src_bytes, uint1
 
 // Calls fill(c, source table or null) for each destination channel to be filled: mask bit set and
 // table present in the destination, and, when there is a source set, mask bit set in it too.
-template <typename Fill>
-void for_each_channel(const GAMMA_INFO* source, GAMMA_INFO* destination, Fill fill)
+template <typename Fill> void for_each_channel(const GAMMA_INFO* source, GAMMA_INFO* destination, Fill fill)
 {
     if (destination == nullptr) return;
     for (int c = 0; c < 3; ++c) {
@@ -128,7 +128,7 @@ void for_each_channel(const GAMMA_INFO* source, GAMMA_INFO* destination, Fill fi
     }
 }
 
-}  // namespace
+} // namespace
 
 void GetLinearGamma(GAMMA_INFO* set)
 {
@@ -141,9 +141,11 @@ void ExpandGamma(const GAMMA_INFO* source, GAMMA_INFO* destination)
 {
     for_each_channel(source, destination, [&](int c, const void* src) {
         void* dst = destination->table[c];
-        if (src == nullptr) _linearGamma(dst, destination->entries, destination->bytes_per_entry);
-        else _expandGamma(src, source->entries, source->bytes_per_entry, dst, destination->entries,
-                          destination->bytes_per_entry);
+        if (src == nullptr)
+            _linearGamma(dst, destination->entries, destination->bytes_per_entry);
+        else
+            _expandGamma(src, source->entries, source->bytes_per_entry, dst, destination->entries,
+                         destination->bytes_per_entry);
     });
 }
 
@@ -152,7 +154,9 @@ void To14Gamma(const GAMMA_INFO* source, GAMMA_INFO* destination)
     if (destination == nullptr || destination->bytes_per_entry != 2) return;
     for_each_channel(source, destination, [&](int c, const void* src) {
         auto* dst = static_cast<uint16_t*>(destination->table[c]);
-        if (src == nullptr) _linearGamma(dst, destination->entries, 2);
-        else _to14Gamma(src, source->entries, source->bytes_per_entry, dst, destination->entries);
+        if (src == nullptr)
+            _linearGamma(dst, destination->entries, 2);
+        else
+            _to14Gamma(src, source->entries, source->bytes_per_entry, dst, destination->entries);
     });
 }

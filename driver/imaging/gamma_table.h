@@ -7,8 +7,8 @@
 // One table set. The set does not own its tables; for a one-channel scan all three point at the
 // same table. Bit c of channel_mask stands for table c.
 struct GAMMA_INFO {
-    uint32_t entries;          // entries per table
-    uint16_t bytes_per_entry;  // 1 or 2
+    uint32_t entries;         // entries per table
+    uint16_t bytes_per_entry; // 1 or 2
     uint16_t channel_mask;
     void* table[3];
 };

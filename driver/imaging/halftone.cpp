@@ -11,6 +11,7 @@ namespace {
 
 // The 12 built-in patterns back to back in index order; each row from left to right, rows from
 // top to bottom. A value is the threshold that a mapped grey value must stay below to give bit 1.
+// clang-format off
 const uint8_t kPatterns[403] = {
     // 0: side 8
      98,  77,  49, 105, 154, 175, 203, 144,
@@ -90,6 +91,7 @@ const uint8_t kPatterns[403] = {
      44, 212,
     156, 100,
 };
+// clang-format on
 
 const uint16_t kSides[kHalftonePatternCount] = {8, 8, 8, 8, 6, 5, 5, 4, 4, 4, 3, 2};
 
@@ -166,8 +168,8 @@ inline __m128i mapped(const uint8_t* src, const uint8_t* map, bool identity)
 // a value at or above its threshold is where max(value, threshold) is the value), and turn the
 // comparison mask, first pixel in its lowest bit, into bytes with the first pixel at the top.
 // Gives the pixels done.
-int convert_groups(uint8_t* dst, const uint8_t* src, int width, const uint8_t* map, const uint8_t* row,
-                   uint32_t side, uint8_t xor_mask)
+int convert_groups(uint8_t* dst, const uint8_t* src, int width, const uint8_t* map, const uint8_t* row, uint32_t side,
+                   uint8_t xor_mask)
 {
     if (side > kHalftoneMaxUserSide) return 0;
     bool identity = true;
@@ -197,8 +199,8 @@ int convert_groups(uint8_t* dst, const uint8_t* src, int width, const uint8_t* m
 
 // One line: bit = map[grey] < threshold of the pixel's column, the columns running through `row`
 // of `side` thresholds from the line's first pixel.
-void convert_line(uint8_t* dst, const uint8_t* src, int width, const uint8_t* map, const uint8_t* row,
-                  uint32_t side, uint8_t xor_mask)
+void convert_line(uint8_t* dst, const uint8_t* src, int width, const uint8_t* map, const uint8_t* row, uint32_t side,
+                  uint8_t xor_mask)
 {
     int done = 0;
 #if defined(__SSE2__)
@@ -208,7 +210,7 @@ void convert_line(uint8_t* dst, const uint8_t* src, int width, const uint8_t* ma
               [&](int i, uint32_t col) { return static_cast<uint32_t>(map[src[done + i]] < row[col]); });
 }
 
-}  // namespace
+} // namespace
 
 int GetNumOfHTPattern()
 {
@@ -239,8 +241,8 @@ void* GetHTPattern(void* destination, int index)
     return destination;
 }
 
-HALFTONE_PARAM* SingleBitProcessPrologue(int type, const uint8_t* map, int index,
-                                          uint8_t* pattern_buffer, uint16_t side, MYHANDLE handle)
+HALFTONE_PARAM* SingleBitProcessPrologue(int type, const uint8_t* map, int index, uint8_t* pattern_buffer,
+                                         uint16_t side, MYHANDLE handle)
 {
     // A host pattern above 16 x 16 would not fit the record.
     if (!is_built_in(index) && side > kHalftoneMaxUserSide) return nullptr;

@@ -9,16 +9,15 @@
 
 struct HALFTONE_PARAM;
 
-using single_bit_process_fn = void (*)(HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src,
-                                       int width);
+using single_bit_process_fn = void (*)(HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width);
 
 struct HALFTONE_PARAM {
-    uint8_t xor_mask;           // every output byte is XORed with it
-    uint16_t row;               // pattern row of the next line
-    uint16_t side;              // pattern side in pixels
-    const uint8_t* map;         // threshold map (256 entries), not owned
-    const uint8_t* pattern;     // side x side thresholds, row by row
-    uint8_t user_pattern[256];  // room for a host pattern of side at most 16
+    uint8_t xor_mask;          // every output byte is XORed with it
+    uint16_t row;              // pattern row of the next line
+    uint16_t side;             // pattern side in pixels
+    const uint8_t* map;        // threshold map (256 entries), not owned
+    const uint8_t* pattern;    // side x side thresholds, row by row
+    uint8_t user_pattern[256]; // room for a host pattern of side at most 16
     single_bit_process_fn process;
 };
 
@@ -44,8 +43,8 @@ const uint8_t* getPattern(int index);
 // pattern_buffer (1 + side x side bytes) when that is non-null. Other index with a pattern buffer
 // and a side of 1..16: the host's side x side pattern is copied into the record. Otherwise line
 // art. Null when the record cannot be allocated, or for a host side above 16 (nothing allocated).
-HALFTONE_PARAM* SingleBitProcessPrologue(int type, const uint8_t* map, int index,
-                                          uint8_t* pattern_buffer, uint16_t side, MYHANDLE handle);
+HALFTONE_PARAM* SingleBitProcessPrologue(int type, const uint8_t* map, int index, uint8_t* pattern_buffer,
+                                         uint16_t side, MYHANDLE handle);
 
 // Converts one line of `width` pixels into (width + 7) / 8 bytes through the record's process.
 void SingleBitProcess(HALFTONE_PARAM* param, uint8_t* dst, const uint8_t* src, int width);

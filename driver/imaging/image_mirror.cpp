@@ -5,8 +5,7 @@
 
 namespace {
 
-template <typename T>
-void mirror_three(T* line, int width)
+template <typename T> void mirror_three(T* line, int width)
 {
     T* left = line;
     T* right = line + static_cast<size_t>(width - 1) * 3;
@@ -23,8 +22,7 @@ void mirror_three(T* line, int width)
     }
 }
 
-template <typename T>
-void mirror_lines(T* data, int width, int lines, int channels)
+template <typename T> void mirror_lines(T* data, int width, int lines, int channels)
 {
     if (data == nullptr || width < 2 || lines <= 0 || channels <= 0) return;
     const size_t line = static_cast<size_t>(width) * static_cast<size_t>(channels);
@@ -42,7 +40,7 @@ void mirror_lines(T* data, int width, int lines, int channels)
     }
 }
 
-}  // namespace
+} // namespace
 
 void image_mirror_8u(unsigned char* data, int width, int lines, int channels)
 {

@@ -153,7 +153,8 @@ int check_side(const SCAN_SETTING* s, const IMAGE_SETTING* st)
     if (s->gamma_switch != 0 && !gamma_usable(st)) return DRV_NOT_SUPPORTED;
     // The merge would write into a FIFO that nothing makes.
     if (s->bqm_switch != 0) return DRV_NOT_SUPPORTED;
-    if (st->scan_row_bytes != get_scan_bytes(st->image_type == IMAGE_TYPE_COLOUR, static_cast<int>(st->depth), st->scan_width))
+    if (st->scan_row_bytes !=
+        get_scan_bytes(st->image_type == IMAGE_TYPE_COLOUR, static_cast<int>(st->depth), st->scan_width))
         return DRV_STAGE_FAILURE;
     return DRV_SUCCESS;
 }
@@ -336,8 +337,10 @@ void mirror_process(const IMAGE_SETTING* st, data_buffer_t* b)
     const int lines = static_cast<int>(b->fill / b->row_bytes);
     const int width = static_cast<int>(b->width);
     const int channels = static_cast<int>(b->channels);
-    if (st->depth == 16) image_mirror_16u(reinterpret_cast<unsigned short*>(data_buffer_front(b)), width, lines, channels);
-    else image_mirror_8u(data_buffer_front(b), width, lines, channels);
+    if (st->depth == 16)
+        image_mirror_16u(reinterpret_cast<unsigned short*>(data_buffer_front(b)), width, lines, channels);
+    else
+        image_mirror_8u(data_buffer_front(b), width, lines, channels);
     clock.add(measure_mirror_process);
 }
 
@@ -450,7 +453,8 @@ void ip_release(SCAN_SETTING* s)
     if (measure_scan_process > 0) {
         DBG_LOG(kLogDetails, "ip_release() scan_process = %f\n", measure_scan_process);
         DBG_LOG(kLogDetails, "ip_release() bqm_process = %f\n", measure_bqm_process);
-        DBG_LOG(kLogDetails, "ip_release() horizontal_correction_process = %f\n", measure_horizontal_correction_process);
+        DBG_LOG(kLogDetails, "ip_release() horizontal_correction_process = %f\n",
+                measure_horizontal_correction_process);
         DBG_LOG(kLogDetails, "ip_release() interpolation_process = %f\n", measure_interpolation_process);
         DBG_LOG(kLogDetails, "ip_release() gamma_process = %f\n", measure_gamma_process);
         DBG_LOG(kLogDetails, "ip_release() mirror_process = %f\n", measure_mirror_process);

@@ -45,11 +45,11 @@ struct IMAGE_SETTING {
     data_buffer_t* single_bit_buffer = nullptr;
     data_buffer_t* last_buffer = nullptr; // not owned: the FIFO the host's reads drain
 
-    uint32_t lines_scanned = 0; // scan lines read from the device so far
+    uint32_t lines_scanned = 0;    // scan lines read from the device so far
     uint32_t frame_lines_kept = 0; // of them, lines of the frame handed to the next stage
 
-    GAMMA_INFO gamma{};           // the lookup tables of this side
-    void* gamma_block = nullptr;  // the one allocation behind gamma's tables (the scan set-up's)
+    GAMMA_INFO gamma{};                          // the lookup tables of this side
+    void* gamma_block = nullptr;                 // the one allocation behind gamma's tables (the scan set-up's)
     interpolate_handle* resize_handle = nullptr; // owned; null while the side does not resize
     interpolate_param_t resize_param{};
 

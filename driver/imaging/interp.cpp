@@ -32,24 +32,20 @@ size_t dst_samples(const INTERP_STATE* st)
     return static_cast<size_t>(st->param.dst_pixels) * channels_of(st);
 }
 
-template <typename T>
-T extrapolate(T a, T b, uint16_t max_value)
+template <typename T> T extrapolate(T a, T b, uint16_t max_value)
 {
     const int64_t v = 2 * static_cast<int64_t>(a) - static_cast<int64_t>(b);
     return static_cast<T>(std::clamp<int64_t>(v, 0, max_value));
 }
 
 // prev + (cur - prev) x w / D, the division truncating toward prev; w = D gives cur.
-template <typename T>
-T blend_bilinear(T prev, T cur, uint64_t w, uint64_t d)
+template <typename T> T blend_bilinear(T prev, T cur, uint64_t w, uint64_t d)
 {
     const int64_t diff = static_cast<int64_t>(cur) - static_cast<int64_t>(prev);
-    return static_cast<T>(static_cast<int64_t>(prev) + diff * static_cast<int64_t>(w) /
-                                                            static_cast<int64_t>(d));
+    return static_cast<T>(static_cast<int64_t>(prev) + diff * static_cast<int64_t>(w) / static_cast<int64_t>(d));
 }
 
-template <typename T>
-T blend_linear(T prev, T cur, uint64_t wp, uint64_t wc, uint64_t div)
+template <typename T> T blend_linear(T prev, T cur, uint64_t wp, uint64_t wc, uint64_t div)
 {
     return static_cast<T>((wp * prev + wc * cur) / div);
 }
@@ -72,8 +68,7 @@ void keep_line(INTERP_STATE* st, const uint8_t* line)
 
 // The line before line 0 at source width into `out`: grey lines extrapolate sample by sample from
 // lines 0 and 1 (line 0 alone when there is no line 1); colour lines repeat line 0.
-template <typename T>
-void extrapolated_line(const INTERP_STATE* st, const void* l0_v, const void* l1_v, void* out_v)
+template <typename T> void extrapolated_line(const INTERP_STATE* st, const void* l0_v, const void* l1_v, void* out_v)
 {
     const auto* l0 = static_cast<const T*>(l0_v);
     const auto* l1 = static_cast<const T*>(l1_v);
@@ -88,11 +83,13 @@ void extrapolated_line(const INTERP_STATE* st, const void* l0_v, const void* l1_
 
 void make_extrapolated_line(const INTERP_STATE* st, const void* l0, const void* l1, void* out)
 {
-    if (in_words(st)) extrapolated_line<uint16_t>(st, l0, l1, out);
-    else extrapolated_line<uint8_t>(st, l0, l1, out);
+    if (in_words(st))
+        extrapolated_line<uint16_t>(st, l0, l1, out);
+    else
+        extrapolated_line<uint8_t>(st, l0, l1, out);
 }
 
-}  // namespace
+} // namespace
 
 uint8_t _calBDummy(uint8_t a, uint8_t b, uint16_t max_value)
 {
@@ -110,8 +107,7 @@ namespace {
 
 // Bilinear shrink: accumulators a = S, b = D; source pixel i makes a destination pixel from
 // pixels i - 1 and i with w = D - (b - a) whenever a <= b (then a grows by S); b grows by D.
-template <typename T, int CH>
-void bl_shrink(const INTERP_STATE* st, const void* src_v, void* dst_v)
+template <typename T, int CH> void bl_shrink(const INTERP_STATE* st, const void* src_v, void* dst_v)
 {
     const auto* src = static_cast<const T*>(src_v);
     auto* dst = static_cast<T*>(dst_v);
@@ -134,8 +130,7 @@ void bl_shrink(const INTERP_STATE* st, const void* src_v, void* dst_v)
 // destination pixel but the last, t > D moves the pair on one pixel (never past the last) and
 // takes D off t; the pixel is the blend with w = t, then t grows by S. The last pixel is the last
 // source pixel.
-template <typename T, int CH>
-void bl_enlarge(const INTERP_STATE* st, const void* src_v, void* dst_v)
+template <typename T, int CH> void bl_enlarge(const INTERP_STATE* st, const void* src_v, void* dst_v)
 {
     const auto* src = static_cast<const T*>(src_v);
     auto* dst = static_cast<T*>(dst_v);
@@ -154,8 +149,7 @@ void bl_enlarge(const INTERP_STATE* st, const void* src_v, void* dst_v)
             }
             t -= d_count;
         }
-        for (int c = 0; c < CH; ++c)
-            dst[j * CH + c] = blend_bilinear(prev[c], src[cur * CH + c], t, d_count);
+        for (int c = 0; c < CH; ++c) dst[j * CH + c] = blend_bilinear(prev[c], src[cur * CH + c], t, d_count);
         t += s_count;
     }
     for (int c = 0; c < CH; ++c) dst[(d_count - 1) * CH + c] = src[(s_count - 1) * CH + c];
@@ -163,8 +157,7 @@ void bl_enlarge(const INTERP_STATE* st, const void* src_v, void* dst_v)
 
 // Linear shrink: c starts at D; per source pixel c loses S when it can, the pixel survives when c
 // is then below D, and c gains D. D of every S pixels survive, evenly spread.
-template <typename T, int CH>
-void lin_shrink(const INTERP_STATE* st, const void* src_v, void* dst_v)
+template <typename T, int CH> void lin_shrink(const INTERP_STATE* st, const void* src_v, void* dst_v)
 {
     const auto* src = static_cast<const T*>(src_v);
     auto* dst = static_cast<T*>(dst_v);
@@ -183,8 +176,7 @@ void lin_shrink(const INTERP_STATE* st, const void* src_v, void* dst_v)
 
 // Linear enlarge: E = D - S extra pixels spread by error diffusion; source pixel i brings
 // n = (E + r) / S blends between the previous pixel and itself, then itself.
-template <typename T, int CH>
-void lin_enlarge(const INTERP_STATE* st, const void* src_v, void* dst_v)
+template <typename T, int CH> void lin_enlarge(const INTERP_STATE* st, const void* src_v, void* dst_v)
 {
     const auto* src = static_cast<const T*>(src_v);
     auto* dst = static_cast<T*>(dst_v);
@@ -201,8 +193,7 @@ void lin_enlarge(const INTERP_STATE* st, const void* src_v, void* dst_v)
         const uint64_t n = (extra + r) / s_count;
         r = (extra + r) % s_count;
         for (uint64_t k = 1; k <= n && j < d_count; ++k, ++j)
-            for (int c = 0; c < CH; ++c)
-                dst[j * CH + c] = blend_linear(prev[c], cur[c], n + 1 - k, k, n + 1);
+            for (int c = 0; c < CH; ++c) dst[j * CH + c] = blend_linear(prev[c], cur[c], n + 1 - k, k, n + 1);
         if (j < d_count) {
             for (int c = 0; c < CH; ++c) dst[j * CH + c] = cur[c];
             ++j;
@@ -211,34 +202,84 @@ void lin_enlarge(const INTERP_STATE* st, const void* src_v, void* dst_v)
     }
 }
 
-}  // namespace
+} // namespace
 
 namespace bilinear {
-void _scaleHorColorInWord(const INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint16_t, 3>(st, s, d); }
-void _interpHorColorInWord(const INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint16_t, 3>(st, s, d); }
-void _scaleHorColorInByte(const INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint8_t, 3>(st, s, d); }
-void _interpHorColorInByte(const INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint8_t, 3>(st, s, d); }
-void _scaleHorGrayInWord(const INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint16_t, 1>(st, s, d); }
-void _interpHorGrayInWord(const INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint16_t, 1>(st, s, d); }
-void _scaleHorGrayInByte(const INTERP_STATE* st, const void* s, void* d) { bl_shrink<uint8_t, 1>(st, s, d); }
-void _interpHorGrayInByte(const INTERP_STATE* st, const void* s, void* d) { bl_enlarge<uint8_t, 1>(st, s, d); }
-}  // namespace bilinear
+void _scaleHorColorInWord(const INTERP_STATE* st, const void* s, void* d)
+{
+    bl_shrink<uint16_t, 3>(st, s, d);
+}
+void _interpHorColorInWord(const INTERP_STATE* st, const void* s, void* d)
+{
+    bl_enlarge<uint16_t, 3>(st, s, d);
+}
+void _scaleHorColorInByte(const INTERP_STATE* st, const void* s, void* d)
+{
+    bl_shrink<uint8_t, 3>(st, s, d);
+}
+void _interpHorColorInByte(const INTERP_STATE* st, const void* s, void* d)
+{
+    bl_enlarge<uint8_t, 3>(st, s, d);
+}
+void _scaleHorGrayInWord(const INTERP_STATE* st, const void* s, void* d)
+{
+    bl_shrink<uint16_t, 1>(st, s, d);
+}
+void _interpHorGrayInWord(const INTERP_STATE* st, const void* s, void* d)
+{
+    bl_enlarge<uint16_t, 1>(st, s, d);
+}
+void _scaleHorGrayInByte(const INTERP_STATE* st, const void* s, void* d)
+{
+    bl_shrink<uint8_t, 1>(st, s, d);
+}
+void _interpHorGrayInByte(const INTERP_STATE* st, const void* s, void* d)
+{
+    bl_enlarge<uint8_t, 1>(st, s, d);
+}
+} // namespace bilinear
 
 namespace linear {
-void _scaleHorColorInWord(const INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint16_t, 3>(st, s, d); }
-void _interpHorColorInWord(const INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint16_t, 3>(st, s, d); }
-void _scaleHorColorInByte(const INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint8_t, 3>(st, s, d); }
-void _interpHorColorInByte(const INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint8_t, 3>(st, s, d); }
-void _scaleHorGrayInWord(const INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint16_t, 1>(st, s, d); }
-void _interpHorGrayInWord(const INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint16_t, 1>(st, s, d); }
-void _scaleHorGrayInByte(const INTERP_STATE* st, const void* s, void* d) { lin_shrink<uint8_t, 1>(st, s, d); }
-void _interpHorGrayInByte(const INTERP_STATE* st, const void* s, void* d) { lin_enlarge<uint8_t, 1>(st, s, d); }
-}  // namespace linear
+void _scaleHorColorInWord(const INTERP_STATE* st, const void* s, void* d)
+{
+    lin_shrink<uint16_t, 3>(st, s, d);
+}
+void _interpHorColorInWord(const INTERP_STATE* st, const void* s, void* d)
+{
+    lin_enlarge<uint16_t, 3>(st, s, d);
+}
+void _scaleHorColorInByte(const INTERP_STATE* st, const void* s, void* d)
+{
+    lin_shrink<uint8_t, 3>(st, s, d);
+}
+void _interpHorColorInByte(const INTERP_STATE* st, const void* s, void* d)
+{
+    lin_enlarge<uint8_t, 3>(st, s, d);
+}
+void _scaleHorGrayInWord(const INTERP_STATE* st, const void* s, void* d)
+{
+    lin_shrink<uint16_t, 1>(st, s, d);
+}
+void _interpHorGrayInWord(const INTERP_STATE* st, const void* s, void* d)
+{
+    lin_enlarge<uint16_t, 1>(st, s, d);
+}
+void _scaleHorGrayInByte(const INTERP_STATE* st, const void* s, void* d)
+{
+    lin_shrink<uint8_t, 1>(st, s, d);
+}
+void _interpHorGrayInByte(const INTERP_STATE* st, const void* s, void* d)
+{
+    lin_enlarge<uint8_t, 1>(st, s, d);
+}
+} // namespace linear
 
 void horizontalInterp(const INTERP_STATE* st, const void* src, void* dst)
 {
-    if (st->horizontal == nullptr) std::memmove(dst, src, src_samples(st) * sample_bytes(st));
-    else st->horizontal(st, src, dst);
+    if (st->horizontal == nullptr)
+        std::memmove(dst, src, src_samples(st) * sample_bytes(st));
+    else
+        st->horizontal(st, src, dst);
 }
 
 // ---- vertical blends of one line ----------------------------------------------------------------
@@ -246,8 +287,7 @@ void horizontalInterp(const INTERP_STATE* st, const void* src, void* dst)
 namespace {
 
 template <typename T>
-void blend_lines_bilinear(const void* prev_v, const void* cur_v, void* out_v, size_t n, uint64_t w,
-                          uint64_t d)
+void blend_lines_bilinear(const void* prev_v, const void* cur_v, void* out_v, size_t n, uint64_t w, uint64_t d)
 {
     const auto* prev = static_cast<const T*>(prev_v);
     const auto* cur = static_cast<const T*>(cur_v);
@@ -262,33 +302,38 @@ void blend_lines_linear(const INTERP_STATE* st, const void* prev_v, const void* 
     const auto* cur = static_cast<const T*>(cur_v);
     auto* out = static_cast<T*>(out_v);
     const size_t n = src_samples(st);
-    for (size_t s = 0; s < n; ++s)
-        out[s] = blend_linear(prev[s], cur[s], st->weight_prev, st->weight_cur, st->divisor);
+    for (size_t s = 0; s < n; ++s) out[s] = blend_linear(prev[s], cur[s], st->weight_prev, st->weight_cur, st->divisor);
 }
 
-}  // namespace
+} // namespace
 
 namespace bilinear {
 void verticalInterp(const INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w)
 {
-    if (in_words(st)) blend_lines_bilinear<uint16_t>(prev, cur, out, src_samples(st), w, st->param.dst_lines);
-    else blend_lines_bilinear<uint8_t>(prev, cur, out, src_samples(st), w, st->param.dst_lines);
+    if (in_words(st))
+        blend_lines_bilinear<uint16_t>(prev, cur, out, src_samples(st), w, st->param.dst_lines);
+    else
+        blend_lines_bilinear<uint8_t>(prev, cur, out, src_samples(st), w, st->param.dst_lines);
 }
 
 void verticalScale(const INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w)
 {
-    if (in_words(st)) blend_lines_bilinear<uint16_t>(prev, cur, out, dst_samples(st), w, st->param.dst_lines);
-    else blend_lines_bilinear<uint8_t>(prev, cur, out, dst_samples(st), w, st->param.dst_lines);
+    if (in_words(st))
+        blend_lines_bilinear<uint16_t>(prev, cur, out, dst_samples(st), w, st->param.dst_lines);
+    else
+        blend_lines_bilinear<uint8_t>(prev, cur, out, dst_samples(st), w, st->param.dst_lines);
 }
-}  // namespace bilinear
+} // namespace bilinear
 
 namespace linear {
 void verticalInterp(const INTERP_STATE* st, const void* prev, const void* cur, void* out)
 {
-    if (in_words(st)) blend_lines_linear<uint16_t>(st, prev, cur, out);
-    else blend_lines_linear<uint8_t>(st, prev, cur, out);
+    if (in_words(st))
+        blend_lines_linear<uint16_t>(st, prev, cur, out);
+    else
+        blend_lines_linear<uint8_t>(st, prev, cur, out);
 }
-}  // namespace linear
+} // namespace linear
 
 // ---- vertical workers ---------------------------------------------------------------------------
 
@@ -305,8 +350,8 @@ uint32_t available_lines(const INTERP_STATE* st, const interp_src_block* src)
     return std::min(src->lines, st->lines_expected);
 }
 
-int copy_lines(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-               uint32_t* used, uint32_t* made)
+int copy_lines(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+               uint32_t* made)
 {
     const uint32_t n = std::min(available_lines(st, src), dst->lines);
     for (uint32_t i = 0; i < n; ++i) horizontalInterp(st, line_of(src, st, i), line_of(dst, st, i));
@@ -329,8 +374,7 @@ struct Enlarger {
 
     // count(out == nullptr) or emit lines for the pair (prev, cur); prev null = extrapolated line
     // before line 0, built from cur and `next`.
-    template <typename Lines>
-    int run(Lines lines)
+    template <typename Lines> int run(Lines lines)
     {
         clear_counts(used, made);
         const uint32_t avail = available_lines(st, src);
@@ -349,8 +393,10 @@ struct Enlarger {
                 if (i >= avail) break;
                 line = line_of(src, st, i);
                 if (st->first_line == kInterpFirstLine) {
-                    if (i + 1 < avail) next = line_of(src, st, i + 1);
-                    else if (st->param.src_lines == 1) next = line;
+                    if (i + 1 < avail)
+                        next = line_of(src, st, i + 1);
+                    else if (st->param.src_lines == 1)
+                        next = line;
                 }
             }
             const bool first = st->first_line != kInterpStarted;
@@ -384,10 +430,7 @@ struct Enlarger {
 
 // Lines of one pair in the bilinear family: t runs over the positions between the two lines.
 struct BilinearLines {
-    static bool needs_line_before(const INTERP_STATE* st)
-    {
-        return st->param.color == 0 && st->param.src_lines > 1;
-    }
+    static bool needs_line_before(const INTERP_STATE* st) { return st->param.color == 0 && st->param.src_lines > 1; }
     // t after moving on to the next line (line 0 keeps t = S).
     static uint64_t start(const INTERP_STATE* st)
     {
@@ -405,8 +448,7 @@ struct BilinearLines {
         }
         return n;
     }
-    static void emit(INTERP_STATE* st, const uint8_t* prev, const uint8_t* cur, const uint8_t* next,
-                     uint8_t* out)
+    static void emit(INTERP_STATE* st, const uint8_t* prev, const uint8_t* cur, const uint8_t* next, uint8_t* out)
     {
         const uint64_t d = st->param.dst_lines, s = st->param.src_lines;
         uint64_t t = start(st);
@@ -436,12 +478,8 @@ struct LinearLines {
     {
         return st->param.color == 0 && st->param.src_lines > 1 && extras(st) > 0;
     }
-    static uint32_t count(const INTERP_STATE* st)
-    {
-        return static_cast<uint32_t>(extras(st) + 1);
-    }
-    static void emit(INTERP_STATE* st, const uint8_t* prev, const uint8_t* cur, const uint8_t* next,
-                     uint8_t* out)
+    static uint32_t count(const INTERP_STATE* st) { return static_cast<uint32_t>(extras(st) + 1); }
+    static void emit(INTERP_STATE* st, const uint8_t* prev, const uint8_t* cur, const uint8_t* next, uint8_t* out)
     {
         const uint64_t sum = static_cast<uint64_t>(st->counter[1]) + st->counter[3];
         const uint64_t n = sum / st->param.src_lines;
@@ -464,28 +502,28 @@ struct LinearLines {
     }
 };
 
-}  // namespace
+} // namespace
 
-int bilinearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-                 uint32_t* used, uint32_t* made)
+int bilinearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                 uint32_t* made)
 {
     return copy_lines(st, dst, src, used, made);
 }
 
-int linearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-               uint32_t* used, uint32_t* made)
+int linearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+               uint32_t* made)
 {
     return copy_lines(st, dst, src, used, made);
 }
 
-int bilinearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-                        uint32_t* used, uint32_t* made)
+int bilinearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                        uint32_t* made)
 {
     return Enlarger{st, dst, src, used, made}.run(BilinearLines{});
 }
 
-int linearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-                      uint32_t* used, uint32_t* made)
+int linearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                      uint32_t* made)
 {
     return Enlarger{st, dst, src, used, made}.run(LinearLines{});
 }
@@ -494,8 +532,8 @@ int linearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const inter
 // makes a destination line from line i - 1 (kept in buffer A, resized) and itself when a <= b;
 // a line is kept exactly when the next line makes one. Only the difference b - a matters, so both
 // are brought down by their minimum after each line and never grow without bound.
-int bilinearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-                  uint32_t* used, uint32_t* made)
+int bilinearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                  uint32_t* made)
 {
     clear_counts(used, made);
     const uint64_t s = st->param.src_lines, d = st->param.dst_lines;
@@ -515,8 +553,10 @@ int bilinearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_sr
         }
         b += d;
         if (a <= b) {
-            if (makes) std::swap(st->line_a, st->line_b);
-            else horizontalInterp(st, line, st->line_a);
+            if (makes)
+                std::swap(st->line_a, st->line_b);
+            else
+                horizontalInterp(st, line, st->line_a);
             st->prev_line = st->line_a;
         }
         const uint64_t low = std::min(a, b);
@@ -532,8 +572,8 @@ int bilinearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_sr
 }
 
 // Fewer lines, linear: the survival rule over lines (counter 0); survivors are resized.
-int linearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-                uint32_t* used, uint32_t* made)
+int linearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                uint32_t* made)
 {
     clear_counts(used, made);
     const uint64_t s = st->param.src_lines, d = st->param.dst_lines;
@@ -583,7 +623,7 @@ interp_horizontal_fn choose_horizontal(const INTERP_STATE* st, bool bilinear_fam
     return table[bilinear_family][colour][words][shrink];
 }
 
-}  // namespace
+} // namespace
 
 void BilinearInterpPrologue(INTERP_STATE* st)
 {
@@ -634,13 +674,15 @@ INTERP_STATE* InterpStart(MYHANDLE handle, const INTERP_PARAM* param)
             return nullptr;
         }
     }
-    if (p.method == 1) BilinearInterpPrologue(st);
-    else LinearInterpPrologue(st);
+    if (p.method == 1)
+        BilinearInterpPrologue(st);
+    else
+        LinearInterpPrologue(st);
     return st;
 }
 
-int Interpolate(INTERP_STATE* state, const interp_dst_block* dst, const interp_src_block* src,
-                uint32_t* used, uint32_t* made)
+int Interpolate(INTERP_STATE* state, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                uint32_t* made)
 {
     uint32_t used_here = 0, made_here = 0;
     int result = 0;

@@ -10,9 +10,9 @@
 
 // The caller's description of the resize; copied into the state.
 struct INTERP_PARAM {
-    int16_t method;  // 1 bilinear, anything else linear
-    uint16_t depth;  // bits per sample, 1..16; above 8 the samples are 16-bit words
-    uint16_t color;  // nonzero: three interleaved samples per pixel
+    int16_t method; // 1 bilinear, anything else linear
+    uint16_t depth; // bits per sample, 1..16; above 8 the samples are 16-bit words
+    uint16_t color; // nonzero: three interleaved samples per pixel
     uint32_t src_pixels;
     uint32_t src_lines;
     uint32_t src_row_bytes;
@@ -25,7 +25,7 @@ struct INTERP_STATE;
 
 struct interp_dst_block {
     uint8_t* data;
-    uint32_t lines;  // room
+    uint32_t lines; // room
 };
 
 struct interp_src_block {
@@ -34,14 +34,14 @@ struct interp_src_block {
 };
 
 using interp_horizontal_fn = void (*)(const INTERP_STATE* st, const void* src, void* dst);
-using interp_vertical_fn = int (*)(INTERP_STATE* st, const interp_dst_block* dst,
-                                   const interp_src_block* src, uint32_t* used, uint32_t* made);
+using interp_vertical_fn = int (*)(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
+                                   uint32_t* used, uint32_t* made);
 
 // First-line flag values.
 enum : uint32_t {
-    kInterpStarted = 0,       // line 0 has been taken
-    kInterpFirstLine = 1,     // no line taken yet
-    kInterpFirstPending = 2,  // line 0 kept in buffer A, waiting for line 1 to extrapolate from
+    kInterpStarted = 0,      // line 0 has been taken
+    kInterpFirstLine = 1,    // no line taken yet
+    kInterpFirstPending = 2, // line 0 kept in buffer A, waiting for line 1 to extrapolate from
 };
 
 // Counters: bilinear {destination lines still to make (enlarging) or the accumulator b
@@ -53,14 +53,14 @@ struct INTERP_STATE {
     uint32_t first_line;
     uint32_t counter[4];
     MYHANDLE handle;
-    const uint8_t* prev_line;  // the line kept between blocks (in line_a), null before any
+    const uint8_t* prev_line; // the line kept between blocks (in line_a), null before any
     uint8_t* line_a;
     uint8_t* line_b;
-    uint32_t lines_expected;   // source lines still to come
+    uint32_t lines_expected; // source lines still to come
     uint16_t max_value;
     interp_vertical_fn vertical;
-    interp_horizontal_fn horizontal;  // null when the widths are equal
-    uint32_t weight_prev;      // linear family: blend weights and divisor of the current blend
+    interp_horizontal_fn horizontal; // null when the widths are equal
+    uint32_t weight_prev;            // linear family: blend weights and divisor of the current blend
     uint32_t weight_cur;
     uint32_t divisor;
 };
@@ -74,8 +74,8 @@ INTERP_STATE* InterpStart(MYHANDLE handle, const INTERP_PARAM* param);
 // *made the destination lines written; feed the rest of the block in the next call. Result 0, or
 // -1 when the call ended in the middle of a source pair: a kept line is still to be blended with
 // a source line of a later block.
-int Interpolate(INTERP_STATE* state, const interp_dst_block* dst, const interp_src_block* src,
-                uint32_t* used, uint32_t* made);
+int Interpolate(INTERP_STATE* state, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                uint32_t* made);
 
 // Frees the line buffers and the state; nulls *state. Null accepted.
 void InterpEnd(MYHANDLE handle, INTERP_STATE** state);
@@ -102,7 +102,7 @@ void _interpHorGrayInByte(const INTERP_STATE* st, const void* src, void* dst);
 // Blends of two lines with weight w / D of the second: at source width and at destination width.
 void verticalInterp(const INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w);
 void verticalScale(const INTERP_STATE* st, const void* prev, const void* cur, void* out, uint32_t w);
-}  // namespace bilinear
+} // namespace bilinear
 
 namespace linear {
 void _scaleHorColorInWord(const INTERP_STATE* st, const void* src, void* dst);
@@ -115,17 +115,17 @@ void _scaleHorGrayInByte(const INTERP_STATE* st, const void* src, void* dst);
 void _interpHorGrayInByte(const INTERP_STATE* st, const void* src, void* dst);
 // (weight_prev x prev + weight_cur x cur) / divisor at source width, with the state's weights.
 void verticalInterp(const INTERP_STATE* st, const void* prev, const void* cur, void* out);
-}  // namespace linear
+} // namespace linear
 
-int bilinearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-                        uint32_t* used, uint32_t* made);
-int bilinearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-                  uint32_t* used, uint32_t* made);
-int bilinearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-                 uint32_t* used, uint32_t* made);
-int linearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-                      uint32_t* used, uint32_t* made);
-int linearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-                uint32_t* used, uint32_t* made);
-int linearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src,
-               uint32_t* used, uint32_t* made);
+int bilinearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                        uint32_t* made);
+int bilinearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                  uint32_t* made);
+int bilinearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                 uint32_t* made);
+int linearInterpolate(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                      uint32_t* made);
+int linearScale(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+                uint32_t* made);
+int linearCopy(INTERP_STATE* st, const interp_dst_block* dst, const interp_src_block* src, uint32_t* used,
+               uint32_t* made);

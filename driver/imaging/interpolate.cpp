@@ -42,7 +42,7 @@ void VResizeLinear_FIXPT_8u(interpolate_line_pair pair, void* dst_v, uint32_t sa
     const auto* a = static_cast<const uint8_t*>(pair.first);
     const auto* b = static_cast<const uint8_t*>(pair.second);
     auto* d = static_cast<uint8_t*>(dst_v);
-    if (f == 0) {  // (a x 256) >> 8 is a
+    if (f == 0) { // (a x 256) >> 8 is a
         std::memmove(d, a, samples);
         return;
     }
@@ -56,12 +56,12 @@ void VResizeLinear_FIXPT_8u(interpolate_line_pair pair, void* dst_v, uint32_t sa
     for (; s + 16 <= samples; s += 16) {
         const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + s));
         const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + s));
-        const __m128i lo = _mm_srli_epi16(
-            _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(va, zero), wa),
-                          _mm_mullo_epi16(_mm_unpacklo_epi8(vb, zero), wb)), 8);
-        const __m128i hi = _mm_srli_epi16(
-            _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(va, zero), wa),
-                          _mm_mullo_epi16(_mm_unpackhi_epi8(vb, zero), wb)), 8);
+        const __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(va, zero), wa),
+                                                        _mm_mullo_epi16(_mm_unpacklo_epi8(vb, zero), wb)),
+                                          8);
+        const __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(va, zero), wa),
+                                                        _mm_mullo_epi16(_mm_unpackhi_epi8(vb, zero), wb)),
+                                          8);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + s), _mm_packus_epi16(lo, hi));
     }
 #endif
@@ -90,25 +90,23 @@ void VResizeLinear_FIXPT_16u(interpolate_line_pair pair, void* dst_v, uint32_t s
         const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + s));
         const __m128i a_low = _mm_mullo_epi16(va, wa), a_high = _mm_mulhi_epu16(va, wa);
         const __m128i b_low = _mm_mullo_epi16(vb, wb), b_high = _mm_mulhi_epu16(vb, wb);
-        const __m128i lo = _mm_srli_epi32(_mm_add_epi32(_mm_unpacklo_epi16(a_low, a_high),
-                                                        _mm_unpacklo_epi16(b_low, b_high)), 8);
-        const __m128i hi = _mm_srli_epi32(_mm_add_epi32(_mm_unpackhi_epi16(a_low, a_high),
-                                                        _mm_unpackhi_epi16(b_low, b_high)), 8);
-        const __m128i packed = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(lo, 16), 16),
-                                               _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16));
+        const __m128i lo =
+            _mm_srli_epi32(_mm_add_epi32(_mm_unpacklo_epi16(a_low, a_high), _mm_unpacklo_epi16(b_low, b_high)), 8);
+        const __m128i hi =
+            _mm_srli_epi32(_mm_add_epi32(_mm_unpackhi_epi16(a_low, a_high), _mm_unpackhi_epi16(b_low, b_high)), 8);
+        const __m128i packed =
+            _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(lo, 16), 16), _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + s), packed);
     }
 #endif
-    for (; s < samples; ++s)
-        d[s] = static_cast<uint16_t>((a[s] * g + b[s] * f) >> 8);
+    for (; s < samples; ++s) d[s] = static_cast<uint16_t>((a[s] * g + b[s] * f) >> 8);
 }
 
 // ---- horizontal workers -------------------------------------------------------------------------
 
 namespace {
 
-template <typename T, int CH>
-void copy_line(const void* src, void* dst, uint32_t dst_width)
+template <typename T, int CH> void copy_line(const void* src, void* dst, uint32_t dst_width)
 {
     std::memcpy(dst, src, static_cast<size_t>(dst_width) * CH * sizeof(T));
 }
@@ -117,8 +115,7 @@ void copy_line(const void* src, void* dst, uint32_t dst_width)
 // reaches, since the table never decreases. Entries never point past the second-to-last sample
 // of a line of two or more; a table whose last entry is 0 is all zeros (a source of one sample,
 // or one destination pixel), and every pixel is then sample 0 with weight 256.
-template <typename T, int CH>
-void resize_line(const void* src_v, void* dst_v, uint32_t dst_width, const uint32_t* hval)
+template <typename T, int CH> void resize_line(const void* src_v, void* dst_v, uint32_t dst_width, const uint32_t* hval)
 {
     const auto* s = static_cast<const T*>(src_v);
     auto* d = static_cast<T*>(dst_v);
@@ -133,8 +130,7 @@ void resize_line(const void* src_v, void* dst_v, uint32_t dst_width, const uint3
         const uint32_t k = (v >> 8) * CH;
         const uint32_t f = v & 0xFF;
         const uint32_t g = 256 - f;
-        for (int c = 0; c < CH; ++c)
-            d[i * CH + c] = static_cast<T>((s[k + c] * g + s[k + CH + c] * f) >> 8);
+        for (int c = 0; c < CH; ++c) d[i * CH + c] = static_cast<T>((s[k + c] * g + s[k + CH + c] * f) >> 8);
     }
 }
 
@@ -177,14 +173,14 @@ void resize_line_8u3ch_sse2(const uint8_t* s, uint8_t* d, uint32_t dst_width, co
 // One pixel: its pair from source byte k, spread and blended by the weights in `w`; the three
 // channels' results in the low 16 bits of lanes 0-2, lane 3 zero.
 __attribute__((target("ssse3"), always_inline)) inline __m128i blend_pixel(const uint8_t* s, uint32_t k, __m128i spread,
-                                                                             __m128i w)
+                                                                           __m128i w)
 {
     const __m128i pair = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + k)), spread);
     return _mm_srli_epi32(_mm_madd_epi16(pair, w), 8);
 }
 
 __attribute__((target("ssse3"))) void resize_line_8u3ch_ssse3(const uint8_t* s, uint8_t* d, uint32_t dst_width,
-                                                                 const uint32_t* hval, uint32_t& done)
+                                                              const uint32_t* hval, uint32_t& done)
 {
     const uint64_t src_bytes = 3 * (static_cast<uint64_t>(hval[dst_width - 1] >> 8) + 2);
     const __m128i spread = _mm_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1);
@@ -244,20 +240,56 @@ void resize_line_8u3ch(const void* src_v, void* dst_v, uint32_t dst_width, const
     }
 }
 
-}  // namespace
+} // namespace
 
-void HResizeLinear_FIXPT_Copy_8u1ch(const void* s, void* d, uint32_t w, const uint32_t*) { copy_line<uint8_t, 1>(s, d, w); }
-void HResizeLinear_FIXPT_Copy_16u1ch(const void* s, void* d, uint32_t w, const uint32_t*) { copy_line<uint16_t, 1>(s, d, w); }
-void HResizeLinear_FIXPT_Copy_8u3ch(const void* s, void* d, uint32_t w, const uint32_t*) { copy_line<uint8_t, 3>(s, d, w); }
-void HResizeLinear_FIXPT_Copy_16u3ch(const void* s, void* d, uint32_t w, const uint32_t*) { copy_line<uint16_t, 3>(s, d, w); }
-void HResizeLinear_FIXPT_ScaleUp_8u1ch(const void* s, void* d, uint32_t w, const uint32_t* h) { resize_line<uint8_t, 1>(s, d, w, h); }
-void HResizeLinear_FIXPT_ScaleUp_16u1ch(const void* s, void* d, uint32_t w, const uint32_t* h) { resize_line<uint16_t, 1>(s, d, w, h); }
-void HResizeLinear_FIXPT_ScaleUp_8u3ch(const void* s, void* d, uint32_t w, const uint32_t* h) { resize_line_8u3ch(s, d, w, h); }
-void HResizeLinear_FIXPT_ScaleUp_16u3ch(const void* s, void* d, uint32_t w, const uint32_t* h) { resize_line<uint16_t, 3>(s, d, w, h); }
-void HResizeLinear_FIXPT_ScaleDown_8u1ch(const void* s, void* d, uint32_t w, const uint32_t* h) { resize_line<uint8_t, 1>(s, d, w, h); }
-void HResizeLinear_FIXPT_ScaleDown_16u1ch(const void* s, void* d, uint32_t w, const uint32_t* h) { resize_line<uint16_t, 1>(s, d, w, h); }
-void HResizeLinear_FIXPT_ScaleDown_8u3ch(const void* s, void* d, uint32_t w, const uint32_t* h) { resize_line_8u3ch(s, d, w, h); }
-void HResizeLinear_FIXPT_ScaleDown_16u3ch(const void* s, void* d, uint32_t w, const uint32_t* h) { resize_line<uint16_t, 3>(s, d, w, h); }
+void HResizeLinear_FIXPT_Copy_8u1ch(const void* s, void* d, uint32_t w, const uint32_t*)
+{
+    copy_line<uint8_t, 1>(s, d, w);
+}
+void HResizeLinear_FIXPT_Copy_16u1ch(const void* s, void* d, uint32_t w, const uint32_t*)
+{
+    copy_line<uint16_t, 1>(s, d, w);
+}
+void HResizeLinear_FIXPT_Copy_8u3ch(const void* s, void* d, uint32_t w, const uint32_t*)
+{
+    copy_line<uint8_t, 3>(s, d, w);
+}
+void HResizeLinear_FIXPT_Copy_16u3ch(const void* s, void* d, uint32_t w, const uint32_t*)
+{
+    copy_line<uint16_t, 3>(s, d, w);
+}
+void HResizeLinear_FIXPT_ScaleUp_8u1ch(const void* s, void* d, uint32_t w, const uint32_t* h)
+{
+    resize_line<uint8_t, 1>(s, d, w, h);
+}
+void HResizeLinear_FIXPT_ScaleUp_16u1ch(const void* s, void* d, uint32_t w, const uint32_t* h)
+{
+    resize_line<uint16_t, 1>(s, d, w, h);
+}
+void HResizeLinear_FIXPT_ScaleUp_8u3ch(const void* s, void* d, uint32_t w, const uint32_t* h)
+{
+    resize_line_8u3ch(s, d, w, h);
+}
+void HResizeLinear_FIXPT_ScaleUp_16u3ch(const void* s, void* d, uint32_t w, const uint32_t* h)
+{
+    resize_line<uint16_t, 3>(s, d, w, h);
+}
+void HResizeLinear_FIXPT_ScaleDown_8u1ch(const void* s, void* d, uint32_t w, const uint32_t* h)
+{
+    resize_line<uint8_t, 1>(s, d, w, h);
+}
+void HResizeLinear_FIXPT_ScaleDown_16u1ch(const void* s, void* d, uint32_t w, const uint32_t* h)
+{
+    resize_line<uint16_t, 1>(s, d, w, h);
+}
+void HResizeLinear_FIXPT_ScaleDown_8u3ch(const void* s, void* d, uint32_t w, const uint32_t* h)
+{
+    resize_line_8u3ch(s, d, w, h);
+}
+void HResizeLinear_FIXPT_ScaleDown_16u3ch(const void* s, void* d, uint32_t w, const uint32_t* h)
+{
+    resize_line<uint16_t, 3>(s, d, w, h);
+}
 
 // ---- handle -------------------------------------------------------------------------------------
 
@@ -269,21 +301,22 @@ uint32_t axis_limit(uint32_t size)
     return size == 1 ? 0 : ((size - 1) << 8) - 1;
 }
 
-interpolate_horizontal_fn choose_horizontal(uint32_t depth, uint32_t channels, uint32_t src,
-                                            uint32_t dst)
+interpolate_horizontal_fn choose_horizontal(uint32_t depth, uint32_t channels, uint32_t src, uint32_t dst)
 {
     static const interpolate_horizontal_fn table[3][4] = {
-        {HResizeLinear_FIXPT_Copy_8u1ch, HResizeLinear_FIXPT_Copy_16u1ch,
-         HResizeLinear_FIXPT_Copy_8u3ch, HResizeLinear_FIXPT_Copy_16u3ch},
-        {HResizeLinear_FIXPT_ScaleUp_8u1ch, HResizeLinear_FIXPT_ScaleUp_16u1ch,
-         HResizeLinear_FIXPT_ScaleUp_8u3ch, HResizeLinear_FIXPT_ScaleUp_16u3ch},
-        {HResizeLinear_FIXPT_ScaleDown_8u1ch, HResizeLinear_FIXPT_ScaleDown_16u1ch,
-         HResizeLinear_FIXPT_ScaleDown_8u3ch, HResizeLinear_FIXPT_ScaleDown_16u3ch},
+        {HResizeLinear_FIXPT_Copy_8u1ch, HResizeLinear_FIXPT_Copy_16u1ch, HResizeLinear_FIXPT_Copy_8u3ch,
+         HResizeLinear_FIXPT_Copy_16u3ch},
+        {HResizeLinear_FIXPT_ScaleUp_8u1ch, HResizeLinear_FIXPT_ScaleUp_16u1ch, HResizeLinear_FIXPT_ScaleUp_8u3ch,
+         HResizeLinear_FIXPT_ScaleUp_16u3ch},
+        {HResizeLinear_FIXPT_ScaleDown_8u1ch, HResizeLinear_FIXPT_ScaleDown_16u1ch, HResizeLinear_FIXPT_ScaleDown_8u3ch,
+         HResizeLinear_FIXPT_ScaleDown_16u3ch},
     };
     const int mode = src == dst ? 0 : (src < dst ? 1 : 2);
     int kind;
-    if (channels == 1) kind = depth == 16 ? 1 : 0;
-    else kind = depth == 8 ? 2 : 3;
+    if (channels == 1)
+        kind = depth == 16 ? 1 : 0;
+    else
+        kind = depth == 8 ? 2 : 3;
     return table[mode][kind];
 }
 
@@ -337,7 +370,7 @@ void make_line(interpolate_handle* h, uint8_t* dst)
     ++h->lines_out;
 }
 
-}  // namespace
+} // namespace
 
 int interpolate_init(interpolate_handle** out, const interpolate_param_t* p)
 {
@@ -347,8 +380,7 @@ int interpolate_init(interpolate_handle** out, const interpolate_param_t* p)
     // Depth 1 is refused: its rows are packed bits, which the workers would read as bytes.
     if (p->depth != 8 && p->depth != 16) return kInterpolateInvalid;
     if (p->channels != 1 && p->channels != 3) return kInterpolateInvalid;
-    if (p->src_lines == 0 || p->dst_lines == 0 || p->src_width == 0 || p->dst_width == 0)
-        return kInterpolateInvalid;
+    if (p->src_lines == 0 || p->dst_lines == 0 || p->src_width == 0 || p->dst_width == 0) return kInterpolateInvalid;
     if (p->src_lines > kInterpolateMaxLines || p->dst_lines > kInterpolateMaxLines ||
         p->src_width > kInterpolateMaxWidth || p->dst_width > kInterpolateMaxWidth)
         return kInterpolateInvalid;
@@ -387,13 +419,13 @@ int interpolate_init(interpolate_handle** out, const interpolate_param_t* p)
     return kInterpolateOk;
 }
 
-int interpolate_block(interpolate_handle** handle, const interpolate_input_t* input,
-                      interpolate_output_t* output, uint32_t* made)
+int interpolate_block(interpolate_handle** handle, const interpolate_input_t* input, interpolate_output_t* output,
+                      uint32_t* made)
 {
     if (made != nullptr) *made = 0;
     if (output != nullptr) output->lines = 0;
-    if (handle == nullptr || *handle == nullptr || input == nullptr || output == nullptr ||
-        input->data == nullptr || input->lines == 0)
+    if (handle == nullptr || *handle == nullptr || input == nullptr || output == nullptr || input->data == nullptr ||
+        input->lines == 0)
         return kInterpolateInvalid;
     interpolate_handle* h = *handle;
 
@@ -433,12 +465,11 @@ int interpolate_block(interpolate_handle** handle, const interpolate_input_t* in
     return kInterpolateOk;
 }
 
-int interpolate_one_line(interpolate_handle** handle, const void* src_line, uint32_t index,
-                         void* dst_line, uint32_t* made)
+int interpolate_one_line(interpolate_handle** handle, const void* src_line, uint32_t index, void* dst_line,
+                         uint32_t* made)
 {
     if (made != nullptr) *made = 0;
-    if (handle == nullptr || *handle == nullptr || src_line == nullptr || index == 0)
-        return kInterpolateInvalid;
+    if (handle == nullptr || *handle == nullptr || src_line == nullptr || index == 0) return kInterpolateInvalid;
     interpolate_handle* h = *handle;
     const auto* src = static_cast<const uint8_t*>(src_line);
     if (index == 1) {

@@ -13,10 +13,8 @@ struct interpolate_line_pair {
     const void* second;
 };
 
-using interpolate_vertical_fn = void (*)(interpolate_line_pair pair, void* dst, uint32_t samples,
-                                         uint32_t f);
-using interpolate_horizontal_fn = void (*)(const void* src, void* dst, uint32_t dst_width,
-                                           const uint32_t* hval);
+using interpolate_vertical_fn = void (*)(interpolate_line_pair pair, void* dst, uint32_t samples, uint32_t f);
+using interpolate_horizontal_fn = void (*)(const void* src, void* dst, uint32_t dst_width, const uint32_t* hval);
 
 // A position-table entry holds k (the first of the two source samples) in bits 8 and up and f
 // (the weight of sample k + 1, in 256ths) in bits 0-7.
@@ -35,9 +33,9 @@ struct interpolate_handle {
     uint32_t src_row_bytes;
     uint32_t dst_row_bytes;
     uint32_t dst_samples;
-    uint32_t* hval;       // dst_width entries
-    uint32_t* vval;       // dst_lines entries
-    uint8_t* line_block;  // 2 x dst_row_bytes
+    uint32_t* hval;      // dst_width entries
+    uint32_t* vval;      // dst_lines entries
+    uint8_t* line_block; // 2 x dst_row_bytes
     uint8_t* line0;
     uint8_t* line1;
     uint32_t lines_in;
@@ -85,13 +83,13 @@ int interpolate_init(interpolate_handle** out, const interpolate_param_t* param)
 // Resizes the input block into output->data. 0 with the lines made in *made and output->lines;
 // 3 for an input of no lines; 4, with nothing written and the state unchanged, when the block
 // would make more lines than output->room.
-int interpolate_block(interpolate_handle** handle, const interpolate_input_t* input,
-                      interpolate_output_t* output, uint32_t* made);
+int interpolate_block(interpolate_handle** handle, const interpolate_input_t* input, interpolate_output_t* output,
+                      uint32_t* made);
 
 // One source line with its 1-based index; makes at most one destination line into dst and sets
 // *made to 1 when it did. 0, or 3 for a bad argument.
-int interpolate_one_line(interpolate_handle** handle, const void* src_line, uint32_t index,
-                         void* dst_line, uint32_t* made);
+int interpolate_one_line(interpolate_handle** handle, const void* src_line, uint32_t index, void* dst_line,
+                         uint32_t* made);
 
 // The 8-bit three-channel workers use a byte-shuffle form when the processor has it (decided
 // once at load); both forms give the same bytes. Turning it off (or on again, where available)

@@ -8,8 +8,8 @@ constexpr uint32_t kSmallTable = 256;
 constexpr uint32_t kFullTable = 65536;
 
 // The tables a call needs: one per channel; null when any of them is missing.
-bool tables_for(const lookup_table_info_t* info, const lookup_table_image_param_t* image,
-                uint32_t min_entries, const void* (&tables)[3])
+bool tables_for(const lookup_table_info_t* info, const lookup_table_image_param_t* image, uint32_t min_entries,
+                const void* (&tables)[3])
 {
     if (info == nullptr || image == nullptr || image->data == nullptr) return false;
     if (info->entries < min_entries) return false;
@@ -22,8 +22,7 @@ bool tables_for(const lookup_table_info_t* info, const lookup_table_image_param_
     return true;
 }
 
-template <typename T>
-void map_one_table(T* data, size_t count, const T* t)
+template <typename T> void map_one_table(T* data, size_t count, const T* t)
 {
     size_t i = 0;
     for (; i + 4 <= count; i += 4) {
@@ -36,8 +35,7 @@ void map_one_table(T* data, size_t count, const T* t)
     for (; i < count; ++i) data[i] = t[data[i]];
 }
 
-template <typename T>
-void map_samples(T* data, uint32_t pixels, uint32_t channels, const void* const (&tables)[3])
+template <typename T> void map_samples(T* data, uint32_t pixels, uint32_t channels, const void* const (&tables)[3])
 {
     const auto* t0 = static_cast<const T*>(tables[0]);
     if (channels == 1 || (tables[1] == t0 && (channels == 2 || tables[2] == t0))) {
@@ -61,7 +59,7 @@ void map_samples(T* data, uint32_t pixels, uint32_t channels, const void* const 
     }
 }
 
-}  // namespace
+} // namespace
 
 void apply_8bit_256_lookup_table(const lookup_table_info_t* info, lookup_table_image_param_t* image)
 {
@@ -105,8 +103,10 @@ void apply_lookup_table(const lookup_table_info_t* info, lookup_table_image_para
     // The sample width decides as much as the table: a two-byte table over 8-bit samples would
     // rewrite twice the buffer, and 16-bit samples need an entry for every value.
     if (image->depth == 8 && info->bytes_per_entry == 1) {
-        if (info->entries == kSmallTable) apply_8bit_256_lookup_table(info, image);
-        else if (info->entries == kFullTable) apply_8bit_65536_lookup_table(info, image);
+        if (info->entries == kSmallTable)
+            apply_8bit_256_lookup_table(info, image);
+        else if (info->entries == kFullTable)
+            apply_8bit_65536_lookup_table(info, image);
     } else if (image->depth == 16 && info->bytes_per_entry == 2 && info->entries == kFullTable) {
         apply_16bit_lookup_table(info, image);
     }

@@ -21,8 +21,7 @@ struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
 
-template <typename T>
-T* alloc_table(uint64_t count)
+template <typename T> T* alloc_table(uint64_t count)
 {
     return static_cast<T*>(std::calloc(static_cast<size_t>(count), sizeof(T)));
 }
@@ -41,11 +40,16 @@ uint64_t down_sampled_length(const CoordinateCorrectionParameter& p)
 }
 
 // One diagnostic line: the prefix, the values separated by ", ", a newline.
-int append_value(char* out, size_t room, int value) { return std::snprintf(out, room, "%d", value); }
-int append_value(char* out, size_t room, double value) { return std::snprintf(out, room, "%f", value); }
+int append_value(char* out, size_t room, int value)
+{
+    return std::snprintf(out, room, "%d", value);
+}
+int append_value(char* out, size_t room, double value)
+{
+    return std::snprintf(out, room, "%f", value);
+}
 
-template <typename T>
-void log_values(const char* prefix, const T* values, int count)
+template <typename T> void log_values(const char* prefix, const T* values, int count)
 {
     if (DBG_LEVEL() < 20) return;
     char line[512];
@@ -90,9 +94,8 @@ void CalculateMagnificationCorrectionZoom(Context* c)
 double GetZoomValue(const Context* c, uint32_t i)
 {
     const auto& d = c->parameters.coords_data;
-    const int64_t base = d.coords_resolution == 0
-                             ? 0
-                             : static_cast<int64_t>(i) * d.coords_resolution / d.coords_resolution;
+    const int64_t base =
+        d.coords_resolution == 0 ? 0 : static_cast<int64_t>(i) * d.coords_resolution / d.coords_resolution;
     const int64_t p = base + d.side_edge;
     for (int s = 0; s < kMagnificationSegments; ++s) {
         const int64_t lo = static_cast<int32_t>(d.measured[s]);
@@ -143,8 +146,9 @@ void UpdateCoordsCorrectionTableByRGBAlignment(Context* c)
     const uint32_t right = p.pixel_position_right;
     // Each remapped range needs two distinct rows inside the table.
     if (left < 2 || left > n || right > n - 2) {
-        DBG_LOG(1, "UpdateCoordsCorrectionTableByRGBAlignment(): alignment skipped, "
-                   "pixel_position_left = %u, pixel_position_right = %u, table_length = %u\n",
+        DBG_LOG(1,
+                "UpdateCoordsCorrectionTableByRGBAlignment(): alignment skipped, "
+                "pixel_position_left = %u, pixel_position_right = %u, table_length = %u\n",
                 left, right, n);
         return;
     }
@@ -159,8 +163,7 @@ void UpdateCoordsCorrectionTableByRGBAlignment(Context* c)
     double* rows_r = x + static_cast<size_t>(right) * 3;
     const double* last = x + static_cast<size_t>(n - 1) * 3;
     const double start_right[3] = {rows_r[0], rows_r[1], rows_r[2]};
-    const double end_right[3] = {last[0] - offset_right[0], last[1] - offset_right[1],
-                                 last[2] - offset_right[2]};
+    const double end_right[3] = {last[0] - offset_right[0], last[1] - offset_right[1], last[2] - offset_right[2]};
     ScaleRGBData(rows_r, start_right, end_right, n - right);
 
     DBG_CORRECTION_TABLE_CSV_FIE(10, "CorrectionTable_RGB", n, 3, x);
@@ -184,14 +187,14 @@ int CalculateCoordinateCorrectionInformation(Context* c)
     const uint32_t end = p.settings.end_x;
     const uint32_t w = end - start + 1;
     const auto k = static_cast<uint32_t>(step_of(p));
-    const auto m_rows = static_cast<uint32_t>(down_sampled_length(p));
+    const auto down_rows = static_cast<uint32_t>(down_sampled_length(p));
 
-    std::unique_ptr<double, FreeDeleter> scan(alloc_table<double>(static_cast<uint64_t>(m_rows) * ch));
+    std::unique_ptr<double, FreeDeleter> scan(alloc_table<double>(static_cast<uint64_t>(down_rows) * ch));
     c->positions = alloc_table<uint32_t>(static_cast<uint64_t>(w) * ch);
     if (scan == nullptr || c->positions == nullptr) return kMagnificationNoMemory;
 
     double* s = scan.get();
-    for (uint32_t j = 0; j < m_rows; ++j)
+    for (uint32_t j = 0; j < down_rows; ++j)
         for (uint32_t q = 0; q < ch; ++q)
             s[static_cast<size_t>(j) * ch + q] = c->x_table[static_cast<size_t>(j) * k * ch + q] / k;
 
@@ -205,7 +208,7 @@ int CalculateCoordinateCorrectionInformation(Context* c)
             const double value = (first[static_cast<size_t>(i) * ch + q] - m) * 65536.0 + 0.5;
             c->positions[static_cast<size_t>(i) * ch + q] = MagnificationToU32(value);
         }
-    DBG_CORRECTION_TABLE_CSV_FIE(10, "CorrectionTable_SCAN", m_rows, ch, s);
+    DBG_CORRECTION_TABLE_CSV_FIE(10, "CorrectionTable_SCAN", down_rows, ch, s);
     DBG_SCAN_CORRECTION_TABLE_CSV_FIE(10, "CorrectionTable_SCAN_FIXED_POINT", w, ch, c->positions);
 
     double lo = std::floor(first[0]);
@@ -227,8 +230,8 @@ int CalculateCoordinateCorrectionInformation(Context* c)
 // pixel on both samples are that pixel, whose weighted sum is the pixel itself, so the tail
 // copies it and nothing past the line is read.
 template <typename T, int C, int Q>
-inline __attribute__((always_inline)) void scale_sample(const T* __restrict src, T* __restrict dst,
-                                                        uint32_t e, uint32_t last, const T* tail)
+inline __attribute__((always_inline)) void scale_sample(const T* __restrict src, T* __restrict dst, uint32_t e,
+                                                        uint32_t last, const T* tail)
 {
     // 8-bit differences times f fit in 32 bits; 16-bit ones need 64.
     using Wide = std::conditional_t<sizeof(T) == 1, int32_t, int64_t>;
@@ -244,8 +247,7 @@ inline __attribute__((always_inline)) void scale_sample(const T* __restrict src,
 }
 
 template <typename T, int C>
-void scale_line(const void* src_v, void* dst_v, uint32_t dst_width, const uint32_t* positions_v,
-                uint32_t src_width)
+void scale_line(const void* src_v, void* dst_v, uint32_t dst_width, const uint32_t* positions_v, uint32_t src_width)
 {
     if (src_width == 0) return;
     const T* __restrict src = static_cast<const T*>(src_v);
@@ -311,19 +313,20 @@ int MagnificationCorrectionInit(horizontal_magnification_correction_t** context,
     if (context == nullptr || parameter == nullptr || information == nullptr) return kMagnificationUnusable;
     const auto& d = parameter->coords_data;
     const auto& s = parameter->settings;
-    DBG_LOG(20, "MagnificationCorrectionInit(): para->coords_data.coords_resolution = %d, "
-                "para->coords_data.coords_count = %d, para->coords_data.side_edge = %d\n",
-            static_cast<int>(d.coords_resolution), static_cast<int>(d.coords_count),
-            static_cast<int>(d.side_edge));
-    DBG_LOG(20, "MagnificationCorrectionInit(): para->settings.channel = %d, para->settings.depth = %d, "
-                "para->settings.resolution = %d, para->settings.start_x = %d, para->settings.end_x = %d\n",
-            s.channel, s.depth, static_cast<int>(s.resolution), static_cast<int>(s.start_x),
-            static_cast<int>(s.end_x));
+    DBG_LOG(20,
+            "MagnificationCorrectionInit(): para->coords_data.coords_resolution = %d, "
+            "para->coords_data.coords_count = %d, para->coords_data.side_edge = %d\n",
+            static_cast<int>(d.coords_resolution), static_cast<int>(d.coords_count), static_cast<int>(d.side_edge));
+    DBG_LOG(20,
+            "MagnificationCorrectionInit(): para->settings.channel = %d, para->settings.depth = %d, "
+            "para->settings.resolution = %d, para->settings.start_x = %d, para->settings.end_x = %d\n",
+            s.channel, s.depth, static_cast<int>(s.resolution), static_cast<int>(s.start_x), static_cast<int>(s.end_x));
     DBG_LOG(20, "MagnificationCorrectionInit(): pixel_position_left = %d, pixel_position_right = %d\n",
             static_cast<int>(parameter->pixel_position_left), static_cast<int>(parameter->pixel_position_right));
-    DBG_LOG(20, "MagnificationCorrectionInit(): red_offset_left = %f, green_offset_left = %f, "
-                "blue_offset_left = %f, red_offset_right = %f, green_offset_right = %f, "
-                "blue_offset_right = %f\n",
+    DBG_LOG(20,
+            "MagnificationCorrectionInit(): red_offset_left = %f, green_offset_left = %f, "
+            "blue_offset_left = %f, red_offset_right = %f, green_offset_right = %f, "
+            "blue_offset_right = %f\n",
             parameter->red_offset_left, parameter->green_offset_left, parameter->blue_offset_left,
             parameter->red_offset_right, parameter->green_offset_right, parameter->blue_offset_right);
 
@@ -342,8 +345,10 @@ int MagnificationCorrectionInit(horizontal_magnification_correction_t** context,
     CalculateMagnificationCorrectionZoom(c);
     int result = GenerateCorrectionTable(c);
     if (result == kMagnificationOk) result = CalculateCoordinateCorrectionInformation(c);
-    if (result == kMagnificationOk) *information = c->information;
-    else if (result == kMagnificationUnusable) DBG_LOG(1, "MagnificationCorrectionInit(): corrected range runs backwards\n");
+    if (result == kMagnificationOk)
+        *information = c->information;
+    else if (result == kMagnificationUnusable)
+        DBG_LOG(1, "MagnificationCorrectionInit(): corrected range runs backwards\n");
 
     DBG_LOG(20, "MagnificationCorrectionInit(): info->corrected_start_x = %d, info->corrected_end_x = %d\n",
             static_cast<int>(information->corrected_start_x), static_cast<int>(information->corrected_end_x));
@@ -351,8 +356,7 @@ int MagnificationCorrectionInit(horizontal_magnification_correction_t** context,
 }
 
 int MagnificationCorrectionProcess(const horizontal_magnification_correction_t* context,
-                                   const magnification_line_block_t* source,
-                                   const magnification_line_block_t* output)
+                                   const magnification_line_block_t* source, const magnification_line_block_t* output)
 {
     if (context == nullptr || source == nullptr || output == nullptr) return kMagnificationOk;
     if (context->positions == nullptr || context->line_function == nullptr) return kMagnificationOk;
@@ -376,26 +380,26 @@ int MagnificationCorrectionExit(horizontal_magnification_correction_t* context)
     return kMagnificationOk;
 }
 
-void HResizeLinear_FIXPT_Scale_8u1ch(const void* src, void* dst, uint32_t dst_width,
-                                     const uint32_t* positions, uint32_t src_width)
+void HResizeLinear_FIXPT_Scale_8u1ch(const void* src, void* dst, uint32_t dst_width, const uint32_t* positions,
+                                     uint32_t src_width)
 {
     scale_line<uint8_t, 1>(src, dst, dst_width, positions, src_width);
 }
 
-void HResizeLinear_FIXPT_Scale_16u1ch(const void* src, void* dst, uint32_t dst_width,
-                                      const uint32_t* positions, uint32_t src_width)
+void HResizeLinear_FIXPT_Scale_16u1ch(const void* src, void* dst, uint32_t dst_width, const uint32_t* positions,
+                                      uint32_t src_width)
 {
     scale_line<uint16_t, 1>(src, dst, dst_width, positions, src_width);
 }
 
-void HResizeLinear_FIXPT_Scale_8u3ch(const void* src, void* dst, uint32_t dst_width,
-                                     const uint32_t* positions, uint32_t src_width)
+void HResizeLinear_FIXPT_Scale_8u3ch(const void* src, void* dst, uint32_t dst_width, const uint32_t* positions,
+                                     uint32_t src_width)
 {
     scale_line<uint8_t, 3>(src, dst, dst_width, positions, src_width);
 }
 
-void HResizeLinear_FIXPT_Scale_16u3ch(const void* src, void* dst, uint32_t dst_width,
-                                      const uint32_t* positions, uint32_t src_width)
+void HResizeLinear_FIXPT_Scale_16u3ch(const void* src, void* dst, uint32_t dst_width, const uint32_t* positions,
+                                      uint32_t src_width)
 {
     scale_line<uint16_t, 3>(src, dst, dst_width, positions, src_width);
 }

@@ -53,8 +53,8 @@ struct CoordinateCorrectionInformation {
 // One output line from one source line: `dst_width` output pixels from the 16.16 positions
 // (`dst_width` x channels entries). A position's two source pixels are clamped to the
 // `src_width` pixels of the source line, so nothing past the line is ever read.
-using magnification_line_fn = void (*)(const void* src, void* dst, uint32_t dst_width,
-                                       const uint32_t* positions, uint32_t src_width);
+using magnification_line_fn = void (*)(const void* src, void* dst, uint32_t dst_width, const uint32_t* positions,
+                                       uint32_t src_width);
 
 struct horizontal_magnification_correction_t {
     double zoom[kMagnificationSegments];
@@ -100,21 +100,20 @@ int MagnificationCorrectionInit(horizontal_magnification_correction_t** context,
 // Corrects every line of the source block into the output block: at most as many output pixels
 // per line as the model has positions. A context without positions writes nothing. 1.
 int MagnificationCorrectionProcess(const horizontal_magnification_correction_t* context,
-                                   const magnification_line_block_t* source,
-                                   const magnification_line_block_t* output);
+                                   const magnification_line_block_t* source, const magnification_line_block_t* output);
 
 // Releases the tables and the context; null is accepted. 1.
 int MagnificationCorrectionExit(horizontal_magnification_correction_t* context);
 
 // The line functions, by sample size and channel count (three channels are chunky RGB).
-void HResizeLinear_FIXPT_Scale_8u1ch(const void* src, void* dst, uint32_t dst_width,
-                                     const uint32_t* positions, uint32_t src_width);
-void HResizeLinear_FIXPT_Scale_16u1ch(const void* src, void* dst, uint32_t dst_width,
-                                      const uint32_t* positions, uint32_t src_width);
-void HResizeLinear_FIXPT_Scale_8u3ch(const void* src, void* dst, uint32_t dst_width,
-                                     const uint32_t* positions, uint32_t src_width);
-void HResizeLinear_FIXPT_Scale_16u3ch(const void* src, void* dst, uint32_t dst_width,
-                                      const uint32_t* positions, uint32_t src_width);
+void HResizeLinear_FIXPT_Scale_8u1ch(const void* src, void* dst, uint32_t dst_width, const uint32_t* positions,
+                                     uint32_t src_width);
+void HResizeLinear_FIXPT_Scale_16u1ch(const void* src, void* dst, uint32_t dst_width, const uint32_t* positions,
+                                      uint32_t src_width);
+void HResizeLinear_FIXPT_Scale_8u3ch(const void* src, void* dst, uint32_t dst_width, const uint32_t* positions,
+                                     uint32_t src_width);
+void HResizeLinear_FIXPT_Scale_16u3ch(const void* src, void* dst, uint32_t dst_width, const uint32_t* positions,
+                                      uint32_t src_width);
 
 // Remaps rows [0, n) of a three-column table so that, per channel, row 0 becomes `start` and row
 // n - 1 becomes `end`, linearly in between (one fused multiply-add per value). n >= 2.

@@ -50,8 +50,7 @@ void reverse_groups(uint8_t* p, uint64_t count, unsigned group)
 // The first `pixels` groups of each of `count` (sub-)lines `pitch` bytes apart, starting at
 // `offset`, reversed; at most as many groups as a (sub-)line holds, and a (sub-)line that would
 // reach past `extent` is left unchanged.
-void reverse_lines(uint64_t offset, uint64_t count, uint64_t pitch, unsigned group,
-                   uint64_t extent)
+void reverse_lines(uint64_t offset, uint64_t count, uint64_t pitch, unsigned group, uint64_t extent)
 {
     uint8_t* image = image_bytes();
     if (image == nullptr || group == 0) return;
@@ -63,7 +62,7 @@ void reverse_lines(uint64_t offset, uint64_t count, uint64_t pitch, unsigned gro
     }
 }
 
-}  // namespace
+} // namespace
 
 void mirrorBW()
 {
@@ -113,8 +112,7 @@ void mirrorLine()
     reverse_lines(0, Lines, bytesPerLine, sample_bytes(), extent);
 }
 
-void MirrorImage(int type, int depth, unsigned pixels, unsigned bytes_per_line, unsigned lines,
-                 void* image)
+void MirrorImage(int type, int depth, unsigned pixels, unsigned bytes_per_line, unsigned lines, void* image)
 {
     BitDepth = depth;
     Pixels = pixels;

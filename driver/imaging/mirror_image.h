@@ -9,8 +9,7 @@
 // sample is 16-bit when depth is above 8, else one byte. Any other type does nothing. No worker
 // touches a byte outside lines x bytes_per_line from the image start, and each (sub-)line's
 // reversal stays within the bytes that (sub-)line holds.
-void MirrorImage(int type, int depth, unsigned pixels, unsigned bytes_per_line, unsigned lines,
-                 void* image);
+void MirrorImage(int type, int depth, unsigned pixels, unsigned bytes_per_line, unsigned lines, void* image);
 
 extern int BitDepth;
 extern unsigned Pixels;

@@ -20,14 +20,14 @@ struct SCAN_SETTING {
     stSetScannerScanMode scan_mode{}; // verbatim copy of the last scan mode
     // Verbatim copy of the last sample-line record: the sample lines and their maximum.
     IMAGE_SAMPLE_LINES sample_line_setting{{}, 1, 32};
-    uint16_t source = 0;              // ScanSource of the attributes
-    uint16_t color_planes = 0;        // ColorPlanes of the attributes
-    uint16_t quality = 0;             // 0 draft, 1 normal, 2 high
-    uint8_t unused_byte = 0;          // always 0
-    uint32_t max_x_resolution = 0;    // of the media
+    uint16_t source = 0;           // ScanSource of the attributes
+    uint16_t color_planes = 0;     // ColorPlanes of the attributes
+    uint16_t quality = 0;          // 0 draft, 1 normal, 2 high
+    uint8_t unused_byte = 0;       // always 0
+    uint32_t max_x_resolution = 0; // of the media
     uint32_t max_y_resolution = 0;
     uint32_t requested_resolution = 0; // Resolution of the attributes
-    uint32_t x_resolution = 0;        // the device's resolutions
+    uint32_t x_resolution = 0;         // the device's resolutions
     uint32_t y_resolution = 0;
     uint32_t depth = 0;                // bits per channel; 8 when the output is single-bit
     uint32_t exposure_stretch = 0;     // always 0
@@ -44,7 +44,7 @@ struct SCAN_SETTING {
     // True only after a scan start built the front pipeline; every freeing clears it. Reads and
     // the back-side set-up are refused without it.
     bool pipeline_built = false;
-    stExtFrame frame{}; // the frame as the device scans it, after mirroring and crop scaling
+    stExtFrame frame{};         // the frame as the device scans it, after mirroring and crop scaling
     IMAGE_SETTING front_side{}; // the pipeline's state of each side
     IMAGE_SETTING back_side{};
     // The single-bit conversion's record (null when none could be made) and the threshold map it

@@ -74,6 +74,7 @@ TEST(Bundle, ExportsExactlyTheVersionScriptsGlobalNames)
 
 TEST(Bundle, TheVersionScriptListsTheEntryTheCallbacksAndTheDriverObjectFunctions)
 {
+    // clang-format off
     const std::set<std::string> intended = {
         "SE_main", "SetCallBackfunc", "CallBackFreeSpace", "CallBackAllocMem", "CallBackFreeMem",
         "CallBackLockMem", "CallBackUnLockMem", "CallBackYieldProc", "CallBackpErrorMsg",
@@ -92,6 +93,7 @@ TEST(Bundle, TheVersionScriptListsTheEntryTheCallbacksAndTheDriverObjectFunction
         "vCalibrateAllDataAction", "vScannerFlashRead", "vScannerFlashWrite", "vMotorControlByAP",
         "vADFCalibrationMode", "vGetPowerSetting", "vSetPowerSetting",
     };
+    // clang-format on
     EXPECT_EQ(intended.size(), 60u); // the entry and SetCallBackfunc, 13 table entries, 2 + 43 functions
     EXPECT_EQ(exported_names(), intended);
 }
@@ -106,7 +108,8 @@ TEST(Bundle, DependsOnLibusbAndNothingOfTheHarnessOrToolkit)
         const size_t start = open + std::string("Shared library: [").size();
         needed.push_back(line.substr(start, line.find(']', start) - start));
     }
-    EXPECT_TRUE(std::any_of(needed.begin(), needed.end(), [](const std::string& n) { return n.rfind("libusb-1.0", 0) == 0; }));
+    EXPECT_TRUE(
+        std::any_of(needed.begin(), needed.end(), [](const std::string& n) { return n.rfind("libusb-1.0", 0) == 0; }));
     for (const std::string& n : needed) {
         EXPECT_EQ(n.find("glib"), std::string::npos) << n;
         EXPECT_EQ(n.find("gobject"), std::string::npos) << n;

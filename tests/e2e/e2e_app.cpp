@@ -74,8 +74,7 @@ QWidget* topLevel(const char* name)
     return nullptr;
 }
 
-template <typename T = QWidget>
-T* inWindow(const char* window, const char* name)
+template <typename T = QWidget> T* inWindow(const char* window, const char* name)
 {
     QWidget* top = topLevel(window);
     return top ? top->findChild<T*>(QLatin1String(name)) : nullptr;
@@ -388,16 +387,16 @@ TEST_F(EndToEnd, ConnectPreviewFrameScanSaveAndQuit)
     EXPECT_EQ(topLevel("main-window"), nullptr);
     QSettings store;
     for (const char* key : {"showPreviousPreview", "openImageAfterScan", "resetFilenameSuffix", "exposureRatio",
-                            "scanQuality", "calibrationMode", "directoryPath", "prefixType", "prefix",
-                            "isAutoSuffix", "suffixLength", "format", "tiffCompression", "jpegQuality",
-                            "isEmbedded", "iccProfile"})
+                            "scanQuality", "calibrationMode", "directoryPath", "prefixType", "prefix", "isAutoSuffix",
+                            "suffixLength", "format", "tiffCompression", "jpegQuality", "isEmbedded", "iccProfile"})
         EXPECT_TRUE(store.contains(QLatin1String(key))) << key;
     EXPECT_EQ(store.value("suffixNumber").toString(), QStringLiteral("8"));
     EXPECT_EQ(store.value("openImageAfterScan").toString(), QStringLiteral("false"));
 
     const QString printed = output.finish();
     EXPECT_TRUE(printed.contains(QStringLiteral("scan progress: 100%")));
-    for (const QString& line : printed.split('\n')) EXPECT_FALSE(line.startsWith(QStringLiteral("Failed"))) << qPrintable(line);
+    for (const QString& line : printed.split('\n'))
+        EXPECT_FALSE(line.startsWith(QStringLiteral("Failed"))) << qPrintable(line);
 }
 
 // A save into a read-only folder, the settings and quit shortcuts, and a scanner unplugged during a
@@ -540,8 +539,10 @@ TEST_F(EndToEnd, ConnectScreenTellsABusyScannerAndABrokenDriver)
     ASSERT_TRUE(records);
     testbed.add_with<sim::ScannerModel>(sim::scanner_device(), *records);
     const auto failedText = [](LumenfieldApp& app) {
-        [&] { ASSERT_TRUE(QTest::qWaitFor([&] { return app.splashWindow() && !app.splashWindow()->isConnecting(); },
-                                           kConnectMs)); }();
+        [&] {
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return app.splashWindow() && !app.splashWindow()->isConnecting(); }, kConnectMs));
+        }();
         auto* message = inWindow<QLabel>("splash-window", "statusMessage");
         // The bar's fade out, for the snapshot.
         QTest::qWait(400);
@@ -584,6 +585,5 @@ TEST_F(EndToEnd, ConnectScreenTellsABusyScannerAndABrokenDriver)
 int main(int argc, char** argv)
 {
     // As root a read-only folder would still take files.
-    return runEndToEndTests(argc, argv, QStringLiteral(LF_E2E_SCREENSHOTS),
-                            [] { dropFilePermissionOverride(); });
+    return runEndToEndTests(argc, argv, QStringLiteral(LF_E2E_SCREENSHOTS), [] { dropFilePermissionOverride(); });
 }

@@ -39,11 +39,11 @@ constexpr int kChartDpi = 100;
 constexpr int kPatch = 30;
 constexpr int kColumns = 4, kRows = 7;
 constexpr std::array<Rgb, kColumns * kRows> kPatches{{
-    {255, 255, 255}, {0, 0, 0},       {16, 16, 16},    {32, 32, 32},      // paper white, deep black
-    {48, 48, 48},    {64, 64, 64},    {80, 80, 80},    {96, 96, 96},      // the grey ramp
+    {255, 255, 255}, {0, 0, 0},       {16, 16, 16},    {32, 32, 32}, // paper white, deep black
+    {48, 48, 48},    {64, 64, 64},    {80, 80, 80},    {96, 96, 96}, // the grey ramp
     {128, 128, 128}, {160, 160, 160}, {192, 192, 192}, {224, 224, 224},
-    {220, 40, 40},   {40, 180, 60},   {40, 60, 200},   {240, 220, 40},    // saturated colours
-    {40, 180, 200},  {200, 50, 170},  {225, 170, 140}, {150, 100, 70},    // and skin-like tones
+    {220, 40, 40},   {40, 180, 60},   {40, 60, 200},   {240, 220, 40}, // saturated colours
+    {40, 180, 200},  {200, 50, 170},  {225, 170, 140}, {150, 100, 70}, // and skin-like tones
     {240, 140, 30},  {110, 70, 170},  {128, 128, 40},  {20, 90, 100},
     {170, 200, 235}, {110, 20, 25},   {20, 60, 30},    {245, 235, 220},
 }};
@@ -142,8 +142,10 @@ Difference compareWithChart(const QString& path, bool expectProfile)
     double sum = 0.0;
     for (int p = 0; p < kColumns * kRows; ++p) {
         const int inset = 10;
-        const int x0 = int((p % kColumns) * kPatch * scale) + inset, x1 = int((p % kColumns + 1) * kPatch * scale) - inset;
-        const int y0 = int((p / kColumns) * kPatch * scale) + inset, y1 = int((p / kColumns + 1) * kPatch * scale) - inset;
+        const int x0 = int((p % kColumns) * kPatch * scale) + inset,
+                  x1 = int((p % kColumns + 1) * kPatch * scale) - inset;
+        const int y0 = int((p / kColumns) * kPatch * scale) + inset,
+                  y1 = int((p / kColumns + 1) * kPatch * scale) - inset;
         std::array<double, 3> mean{};
         int count = 0;
         for (int y = y0; y < std::min(y1, rgb.height()); ++y) {
@@ -257,7 +259,8 @@ protected:
         const double points = ScanSettings::previewResolution / kChartDpi;
         scanSettings_.setPreviewRect(QRectF(0, 0, kColumns * kPatch * points, kRows * kPatch * points));
         // The scan button needs a preview of the source; its pixels play no part in the scan.
-        controller_->setRawPreview(rawValue(source), vips::VImage::black(8, 8, vips::VImage::option()->set("bands", 3)));
+        controller_->setRawPreview(rawValue(source),
+                                   vips::VImage::black(8, 8, vips::VImage::option()->set("bands", 3)));
         output_.setPrefix(name);
         output_.setFormat(output.format);
         output_.setEmbeddedICCProfile(output.embed);

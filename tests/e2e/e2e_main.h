@@ -12,8 +12,7 @@
 
 // Runs every test; the program's exit status. `snapshotFolder` is where snapshots go;
 // `afterPreload`, when given, runs in the process that runs the tests (after the re-execution).
-inline int runEndToEndTests(int argc, char** argv, const QString& snapshotFolder,
-                            void (*afterPreload)() = nullptr)
+inline int runEndToEndTests(int argc, char** argv, const QString& snapshotFolder, void (*afterPreload)() = nullptr)
 {
     // The virtual USB device reaches only a process that starts with its preload.
     sim::reexec_with_preload(argc, argv);

@@ -1,6 +1,6 @@
 // The scanner's replies as the fuzzer's bytes: the whole open sequence, the driver object's
-// answers, the stored data, the parameter conversion, the magnification set-up and a small scan read them through the driver's
-// own device protocol.
+// answers, the stored data, the parameter conversion, the magnification set-up and a small scan read them through the
+// driver's own device protocol.
 #include "device_session.h"
 #include "fuzz_check.h"
 #include "replay_usb.h"

@@ -23,8 +23,7 @@
 
 namespace {
 
-template <ClosedEnum E>
-bool valid(E value)
+template <ClosedEnum E> bool valid(E value)
 {
     return fromRawValue<E>(rawValue(value)).has_value();
 }
@@ -39,22 +38,24 @@ bool within(double v, double low, double high)
     return v >= low && v <= high;
 }
 
-template <typename T, size_t N>
-bool oneOf(T value, const T (&offered)[N])
+template <typename T, size_t N> bool oneOf(T value, const T (&offered)[N])
 {
     return std::find(std::begin(offered), std::end(offered), value) != std::end(offered);
 }
 
 // What the panels' controls offer.
-void checkRanges(const AppSettings& app, const ScanSettings& scan, const ImageSettings& image, const OutputSettings& output)
+void checkRanges(const AppSettings& app, const ScanSettings& scan, const ImageSettings& image,
+                 const OutputSettings& output)
 {
     FUZZ_CHECK(app.exposureRatio() >= 0 && app.exposureRatio() <= 65535);
     FUZZ_CHECK(oneOf(app.scanQuality(), {VekScanQuality::speed, VekScanQuality::quality}));
     FUZZ_CHECK(oneOf(app.calibrationMode(), {VekCalibrationMode::smart, VekCalibrationMode::typical}));
 
-    FUZZ_CHECK(oneOf(scan.scanSource(), {VekScanSource::reflective, VekScanSource::positiveFilm, VekScanSource::negativeFilm}));
+    FUZZ_CHECK(oneOf(scan.scanSource(),
+                     {VekScanSource::reflective, VekScanSource::positiveFilm, VekScanSource::negativeFilm}));
     FUZZ_CHECK(oneOf(scan.colorType(), {VekColorType::color, VekColorType::gray, VekColorType::blackAndWhite}));
-    FUZZ_CHECK(oneOf(scan.resolution(), {qint64{150}, qint64{300}, qint64{600}, qint64{1200}, qint64{2400}, qint64{4800}}));
+    FUZZ_CHECK(
+        oneOf(scan.resolution(), {qint64{150}, qint64{300}, qint64{600}, qint64{1200}, qint64{2400}, qint64{4800}}));
     FUZZ_CHECK(rawValue(scan.scanFrameType()) >= rawValue(VekScanFrameType::fullArea) &&
                rawValue(scan.scanFrameType()) <= rawValue(VekScanFrameType::customized));
     FUZZ_CHECK(std::isfinite(scan.previewImageScale()) && scan.previewImageScale() > 0.0);

@@ -21,26 +21,29 @@ namespace {
 // Every code the root object and the dispatcher know; a selector beyond the table is the code
 // itself, so that unknown codes are sent too.
 constexpr int16_t kCodes[] = {
-    SE_CMD_CLOSE_DEVICE,   SE_CMD_CALLBACK_TEST, SE_CMD_DEVICE_LIST,      SE_CMD_OPEN_DEVICE,    SE_CMD_DEVICE_INFO,
-    SE_CMD_START_SCAN,     SE_CMD_STOP_SCAN,     SE_CMD_READ_LINES,       SE_CMD_START_SCAN_BACK, SE_CMD_READ_LINES_BACK,
-    SE_CMD_READ_JPEG,      SE_CMD_READ_JPEG_BACK, SE_CMD_IMAGE_INFO,      SE_CMD_SCANNER_INFO,   SE_CMD_DEPTH,
-    SE_CMD_SOURCE,         SE_CMD_RESOLUTION,    SE_CMD_PAGE_LENGTH,      SE_CMD_SCAN_FRAME,     SE_CMD_CONTRAST,
-    SE_CMD_THRESHOLD,      SE_CMD_EXPOSURE,      SE_CMD_GAMMA,            SE_CMD_SMH_INPUT,      SE_CMD_SMH_OUTPUT,
-    SE_CMD_DITHER,         SE_CMD_IMAGE_TYPE,    SE_CMD_ERROR_STRING,     SE_CMD_INTERNAL_LUT,   SE_CMD_OPTICAL_RESOLUTION,
-    SE_CMD_TEST_READY,     SE_CMD_SCAN_QUALITY,  SE_CMD_EXPOSURE_MODE,    SE_CMD_PAPER_PRESENT,  SE_CMD_AUTO_LAMP,
-    SE_CMD_BUTTONS,        SE_CMD_INTERPOLATION, SE_CMD_LAMP_CONTROL,     SE_CMD_CALIBRATION,    SE_CMD_ULTRASOUND,
-    SE_CMD_AUTO_CROP,      SE_CMD_PREVIEW_MODE,  SE_CMD_PAPER_TYPE,       SE_CMD_HW_JPEG,        SE_CMD_HW_CROP_DESKEW,
-    SE_CMD_LAST_ERROR,     SE_CMD_EXPOSURE_RATIO,
+    SE_CMD_CLOSE_DEVICE, SE_CMD_CALLBACK_TEST,  SE_CMD_DEVICE_LIST,   SE_CMD_OPEN_DEVICE,     SE_CMD_DEVICE_INFO,
+    SE_CMD_START_SCAN,   SE_CMD_STOP_SCAN,      SE_CMD_READ_LINES,    SE_CMD_START_SCAN_BACK, SE_CMD_READ_LINES_BACK,
+    SE_CMD_READ_JPEG,    SE_CMD_READ_JPEG_BACK, SE_CMD_IMAGE_INFO,    SE_CMD_SCANNER_INFO,    SE_CMD_DEPTH,
+    SE_CMD_SOURCE,       SE_CMD_RESOLUTION,     SE_CMD_PAGE_LENGTH,   SE_CMD_SCAN_FRAME,      SE_CMD_CONTRAST,
+    SE_CMD_THRESHOLD,    SE_CMD_EXPOSURE,       SE_CMD_GAMMA,         SE_CMD_SMH_INPUT,       SE_CMD_SMH_OUTPUT,
+    SE_CMD_DITHER,       SE_CMD_IMAGE_TYPE,     SE_CMD_ERROR_STRING,  SE_CMD_INTERNAL_LUT,    SE_CMD_OPTICAL_RESOLUTION,
+    SE_CMD_TEST_READY,   SE_CMD_SCAN_QUALITY,   SE_CMD_EXPOSURE_MODE, SE_CMD_PAPER_PRESENT,   SE_CMD_AUTO_LAMP,
+    SE_CMD_BUTTONS,      SE_CMD_INTERPOLATION,  SE_CMD_LAMP_CONTROL,  SE_CMD_CALIBRATION,     SE_CMD_ULTRASOUND,
+    SE_CMD_AUTO_CROP,    SE_CMD_PREVIEW_MODE,   SE_CMD_PAPER_TYPE,    SE_CMD_HW_JPEG,         SE_CMD_HW_CROP_DESKEW,
+    SE_CMD_LAST_ERROR,   SE_CMD_EXPOSURE_RATIO,
 };
 constexpr size_t kCodeCount = sizeof kCodes / sizeof kCodes[0];
 constexpr size_t kHeaderBytes = 8;
-constexpr size_t kRecordBytes = 4096;  // larger than any record
+constexpr size_t kRecordBytes = 4096;   // larger than any record
 constexpr size_t kLineBuffer = 1 << 20; // line reads, gamma tables
 constexpr size_t kGammaTable = 65536 * 2;
 constexpr uint32_t kUntouched = 0xDEADBEEF;
 
 // The host's callbacks: memory from the C heap, nothing shown.
-int32_t free_space(uint64_t) { return 1 << 30; }
+int32_t free_space(uint64_t)
+{
+    return 1 << 30;
+}
 int32_t allocate(uint64_t, int32_t size, void** out)
 {
     if (out == nullptr) return 0;
@@ -52,10 +55,16 @@ int32_t release(uint64_t, void* block)
     std::free(block);
     return 1;
 }
-void* lock(uint64_t, void* block) { return block; }
+void* lock(uint64_t, void* block)
+{
+    return block;
+}
 void unlock(uint64_t, void*) {}
 void yield(uint64_t) {}
-void error(uint64_t, int16_t, const char* text) { FUZZ_CHECK(text == nullptr || strnlen(text, 4096) < 4096); }
+void error(uint64_t, int16_t, const char* text)
+{
+    FUZZ_CHECK(text == nullptr || strnlen(text, 4096) < 4096);
+}
 void progress(uint64_t, int32_t, int32_t) {}
 void callback_test(int32_t, int32_t, int32_t) {}
 
@@ -64,10 +73,11 @@ SECallbackBlock callbacks()
     SECallbackBlock b{};
     b.reference = 0x1234;
     b.count = SE_CALLBACK_COUNT;
-    const void* f[SE_CALLBACK_COUNT] = {reinterpret_cast<const void*>(free_space), reinterpret_cast<const void*>(allocate),
-                                        reinterpret_cast<const void*>(release),    reinterpret_cast<const void*>(lock),
-                                        reinterpret_cast<const void*>(unlock),     reinterpret_cast<const void*>(yield),
-                                        reinterpret_cast<const void*>(error),      reinterpret_cast<const void*>(progress)};
+    const void* f[SE_CALLBACK_COUNT] = {
+        reinterpret_cast<const void*>(free_space), reinterpret_cast<const void*>(allocate),
+        reinterpret_cast<const void*>(release),    reinterpret_cast<const void*>(lock),
+        reinterpret_cast<const void*>(unlock),     reinterpret_cast<const void*>(yield),
+        reinterpret_cast<const void*>(error),      reinterpret_cast<const void*>(progress)};
     for (size_t i = 0; i < SE_CALLBACK_COUNT; ++i) b.function[i] = reinterpret_cast<uint64_t>(f[i]);
     return b;
 }
@@ -84,8 +94,8 @@ std::string encode_script(const std::vector<HostCommand>& commands)
     std::string body;
     for (const HostCommand& c : commands) {
         const auto* at = std::find(std::begin(kCodes), std::end(kCodes), c.code);
-        const uint8_t selector = at != std::end(kCodes) ? static_cast<uint8_t>(at - std::begin(kCodes))
-                                                       : static_cast<uint8_t>(c.code);
+        const uint8_t selector =
+            at != std::end(kCodes) ? static_cast<uint8_t>(at - std::begin(kCodes)) : static_cast<uint8_t>(c.code);
         const size_t n = std::min<size_t>(c.record.size(), 255);
         const uint8_t head[kHeaderBytes] = {selector,
                                             static_cast<uint8_t>(c.verb),
@@ -149,7 +159,9 @@ void run_host_session(const std::vector<HostCommand>& commands)
 
         // What the host contract makes a pointer points at memory the command can use.
         switch (c.code) {
-        case SE_CMD_CALLBACK_TEST: b.value = c.value != 0 ? address(reinterpret_cast<const void*>(callback_test)) : 0; break;
+        case SE_CMD_CALLBACK_TEST:
+            b.value = c.value != 0 ? address(reinterpret_cast<const void*>(callback_test)) : 0;
+            break;
         case SE_CMD_DEVICE_LIST: b.value = c.value != 0 ? address(&block) : 0; break;
         case SE_CMD_DITHER:
         case SE_CMD_ULTRASOUND:
@@ -165,7 +177,8 @@ void run_host_session(const std::vector<HostCommand>& commands)
             size_t row = 1;
             if (EBase* base = expert->base(); !jpeg && base != nullptr && base->driverObject() != nullptr)
                 row = std::max<size_t>(base->driverObject()->scan_setting().front_side.output_row_bytes, 1);
-            if (static_cast<int32_t>(t.wanted) > 0) t.wanted = static_cast<uint32_t>(std::min<uint64_t>(t.wanted, kLineBuffer / row));
+            if (static_cast<int32_t>(t.wanted) > 0)
+                t.wanted = static_cast<uint32_t>(std::min<uint64_t>(t.wanted, kLineBuffer / row));
             t.buffer = t.buffer != 0 ? address(lines.data()) : 0;
             t.delivered = kUntouched; // a read that does not answer leaves it so
             std::memcpy(record.data(), &t, sizeof t);

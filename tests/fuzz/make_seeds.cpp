@@ -114,7 +114,8 @@ bool device_seeds(const fs::path& out)
     for (const std::string& profile : sim::scanner_profile_names())
         for (const bool narrow : {false, true})
             ok = save(out / "fuzz_device_records" / (profile + (narrow ? "_narrow.bin" : ".bin")),
-                      replies_to(profile, narrow, [] { fuzz::run_device_session(); })) && ok;
+                      replies_to(profile, narrow, [] { fuzz::run_device_session(); })) &&
+                ok;
     return ok;
 }
 
@@ -158,8 +159,7 @@ bool scan_seeds(const fs::path& out)
     return ok;
 }
 
-template <typename T>
-std::vector<uint8_t> bytes_of(const T& record)
+template <typename T> std::vector<uint8_t> bytes_of(const T& record)
 {
     const auto* p = reinterpret_cast<const uint8_t*>(&record);
     return std::vector<uint8_t>(p, p + sizeof record);
@@ -207,7 +207,8 @@ bool host_seeds(const fs::path& out)
     bool ok = true;
     for (const auto& [name, commands] : scripts) {
         const std::string replies = replies_to("default", true, [&] { fuzz::run_host_session(commands); });
-        ok = save(out / "fuzz_host_commands" / (std::string(name) + ".bin"), fuzz::encode_script(commands) + replies) && ok;
+        ok = save(out / "fuzz_host_commands" / (std::string(name) + ".bin"), fuzz::encode_script(commands) + replies) &&
+            ok;
     }
     return ok;
 }
@@ -231,7 +232,8 @@ bool calibration_seeds(const fs::path& out)
         c.white_line.assign(60, static_cast<uint16_t>(60000 - resolution));
         ok = save_calibration_to_file(&c) == 1 && ok;
         ok = save(out / "fuzz_calibration_store" / ("records_" + std::to_string(resolution) + ".dat"),
-                  fuzz::read_file(name)) && ok;
+                  fuzz::read_file(name)) &&
+            ok;
     }
     release_calibration_buffers(&c);
     return ok;
@@ -242,8 +244,8 @@ bool config_seeds(const fs::path& out)
     return save(out / "fuzz_config_file" / "all_on.ini",
                 "ENV_VEK_DRIVER_SCAN_RAW_FROM_HOME=1\nENV_VEK_DRIVER_SCAN_FROM_HOME=1\n"
                 "ENV_VEK_DRIVER_DISABLE_HORIZONTAL_MAGNIFICATION_OF_RGB=1\n") &&
-           save(out / "fuzz_config_file" / "mixed.ini",
-                "# service switches\nENV_VEK_DRIVER_SCAN_FROM_HOME=0\r\nENV_VEK_DRIVER_SCAN_RAW_FROM_HOME=-12\n");
+        save(out / "fuzz_config_file" / "mixed.ini",
+             "# service switches\nENV_VEK_DRIVER_SCAN_FROM_HOME=0\r\nENV_VEK_DRIVER_SCAN_RAW_FROM_HOME=-12\n");
 }
 
 bool plist_seeds(const fs::path& out)
@@ -255,7 +257,8 @@ bool settings_seeds(const fs::path& out)
 {
     bool ok = true;
     for (int variant = 0; variant < 2; ++variant) {
-        const QString path = QString::fromStdString(fuzz::scratch_folder()) + QStringLiteral("seed%1.conf").arg(variant);
+        const QString path =
+            QString::fromStdString(fuzz::scratch_folder()) + QStringLiteral("seed%1.conf").arg(variant);
         {
             QSettings store(path, QSettings::IniFormat);
             AppSettings app;
@@ -280,7 +283,8 @@ bool settings_seeds(const fs::path& out)
             store.sync();
         }
         ok = save(out / "fuzz_user_settings" / ("settings" + std::to_string(variant) + ".conf"),
-                  fuzz::read_file(path.toStdString())) && ok;
+                  fuzz::read_file(path.toStdString())) &&
+            ok;
     }
     return ok;
 }
@@ -305,7 +309,8 @@ bool image_seeds(const fs::path& out)
     options.format = OutputFormat::tiff;
     options.tiffCompression = TIFFCompression::lzw;
     ok = writeImage(image, QString::fromStdString((folder / "written_lzw.tiff").string()), OutputFormat::tiff, options)
-             .has_value() && ok;
+             .has_value() &&
+        ok;
     if (const std::optional<QByteArray> preview = previewTIFF(image))
         ok = save(folder / "preview.tiff", preview->toStdString()) && ok;
     else
@@ -331,8 +336,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (VIPS_INIT(argv[0]) != 0) return 1;
     const fs::path out(argv[1]);
-    const bool ok = device_seeds(out) && scan_seeds(out) && host_seeds(out) && calibration_seeds(out) && config_seeds(out) && plist_seeds(out) &&
-                    settings_seeds(out) && image_seeds(out);
+    const bool ok = device_seeds(out) && scan_seeds(out) && host_seeds(out) && calibration_seeds(out) &&
+        config_seeds(out) && plist_seeds(out) && settings_seeds(out) && image_seeds(out);
     if (!ok) std::fprintf(stderr, "make_seeds: a seed could not be made\n");
     return ok ? 0 : 1;
 }

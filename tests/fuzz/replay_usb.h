@@ -1,6 +1,6 @@
 // The driver's USB layer replaced for fuzzing: the device protocol above it runs unchanged, while
-// every bulk transfer goes to a Transport the harness installs, and the bus holds one scanner. A program that links this file
-// ahead of varnoth_device gets these definitions instead of the libusb ones.
+// every bulk transfer goes to a Transport the harness installs, and the bus holds one scanner. A program that links
+// this file ahead of varnoth_device gets these definitions instead of the libusb ones.
 #pragma once
 
 #include <cstddef>

@@ -18,8 +18,7 @@ namespace {
 constexpr uint32_t kBlockLines = 16;
 constexpr int kMostReads = 256;
 
-template <typename R>
-R request(uint16_t code)
+template <typename R> R request(uint16_t code)
 {
     R r{};
     r.header.wFunctionCode = code;

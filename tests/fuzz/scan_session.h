@@ -13,13 +13,13 @@ namespace fuzz {
 constexpr size_t kScanChoiceBytes = 4;
 
 struct ScanChoice {
-    uint16_t source;      // 0 flatbed, 0x02 feeder, 0x04 transparency, 0x08 both sides
-    uint16_t planes;      // 14 colour, 1 grey
-    uint16_t bits;        // 1, 8 or 16 per channel
-    uint16_t resolution;  // dpi
-    uint32_t width;       // of the frame, in thousandths of an inch
+    uint16_t source;     // 0 flatbed, 0x02 feeder, 0x04 transparency, 0x08 both sides
+    uint16_t planes;     // 14 colour, 1 grey
+    uint16_t bits;       // 1, 8 or 16 per channel
+    uint16_t resolution; // dpi
+    uint32_t width;      // of the frame, in thousandths of an inch
     uint32_t height;
-    bool gamma;           // a caller's gamma table
+    bool gamma; // a caller's gamma table
     bool preview;
 };
 

@@ -140,7 +140,8 @@ TEST_F(ScanEngineTest, CalibrationWindowsScanTheWholeSensor)
     const auto shading = sim::expected_shading(records_, 0, 300, 100, 3);
     ASSERT_EQ(shading.dark.size(), 3u * width);
     // D and D + round(G W) by hand at the first and the middle pixel.
-    EXPECT_EQ(std::vector<uint16_t>(shading.dark.begin(), shading.dark.begin() + 3), (std::vector<uint16_t>{801, 841, 881}));
+    EXPECT_EQ(std::vector<uint16_t>(shading.dark.begin(), shading.dark.begin() + 3),
+              (std::vector<uint16_t>{801, 841, 881}));
     EXPECT_EQ(std::vector<uint16_t>(shading.white.begin(), shading.white.begin() + 3),
               (std::vector<uint16_t>{38329, 38992, 39065}));
     EXPECT_EQ(shading.white[3 * 1275 + 2], 51778);
@@ -197,7 +198,8 @@ uint16_t file_sample(int64_t fx, int64_t fy, int c)
 uint16_t file_reflectance(uint16_t v)
 {
     const double u = v / 65535.0;
-    return static_cast<uint16_t>(std::lround(65535.0 * (u <= 0.04045 ? u / 12.92 : std::pow((u + 0.055) / 1.055, 2.4))));
+    return static_cast<uint16_t>(
+        std::lround(65535.0 * (u <= 0.04045 ? u / 12.92 : std::pow((u + 0.055) / 1.055, 2.4))));
 }
 
 std::string write_chart_file()
@@ -234,7 +236,8 @@ TEST_F(ScanEngineTest, AFileChartIsSampledAtTheScanResolution)
     for (const bool mirrored : {false, true}) {
         media[1] = mirrored ? 1 : 0;
         for (const int64_t scale : {1, 2}) {
-            const Scan s{.width = static_cast<uint32_t>(4 * scale + 2), .height = static_cast<uint32_t>(3 * scale + 1),
+            const Scan s{.width = static_cast<uint32_t>(4 * scale + 2),
+                         .height = static_cast<uint32_t>(3 * scale + 1),
                          .xres = static_cast<uint16_t>(300 * scale)};
             ASSERT_FALSE(scan(s).refused());
             const int64_t sensor = 4 * scale;
@@ -260,8 +263,11 @@ TEST_F(ScanEngineTest, AFileChartIsSampledAtTheScanResolution)
 
 TEST_F(ScanEngineTest, PerPollProductionAndReadyBytes)
 {
-    engine_.set_production({.mode = sim::Production::Mode::PerPoll, .lines_per_poll = 3, .buffer_bytes = 1000,
-                            .idle_polls = 1, .back_delay = 2});
+    engine_.set_production({.mode = sim::Production::Mode::PerPoll,
+                            .lines_per_poll = 3,
+                            .buffer_bytes = 1000,
+                            .idle_polls = 1,
+                            .back_delay = 2});
     ASSERT_FALSE(scan({.width = 100, .height = 7, .bits = 24, .sides = 3}).refused()); // 300-byte lines
     // Per poll: front ready, back ready, front page end; the front is taken as it comes.
     std::vector<std::array<uint32_t, 3>> seen;
@@ -271,8 +277,8 @@ TEST_F(ScanEngineTest, PerPollProductionAndReadyBytes)
         if (poll == 2) take(0, 700);
         if (poll == 3) take(0, 600);
     }
-    const std::vector<std::array<uint32_t, 3>> expected = {
-        {0, 0, 0}, {900, 0, 0}, {900, 0, 0}, {800, 900, 0}, {800, 900, 1}, {800, 900, 1}};
+    const std::vector<std::array<uint32_t, 3>> expected = {{0, 0, 0},     {900, 0, 0},   {900, 0, 0},
+                                                           {800, 900, 0}, {800, 900, 1}, {800, 900, 1}};
     EXPECT_EQ(seen, expected) << "idle first poll, buffer of 1000 bytes, back two polls later";
     take(0, 799);
     EXPECT_EQ(engine_.ready(0), 1u) << "bytes ready count down with every byte taken";
@@ -289,8 +295,8 @@ TEST_F(ScanEngineTest, StatusFlagsStayUntilCancelZero)
     EXPECT_EQ(scan({.width = 65536}).code, 0x24);
     EXPECT_EQ(scan({.height = 65536}).key, 5);
     engine_.add_status_fault({.kind = sim::StatusFault::Kind::Error, .poll = 1, .error = 7});
-    engine_.add_status_fault({.kind = sim::StatusFault::Kind::Jam, .poll = 2, .cancel_page = 1, .back_state = 2,
-                              .front_state = 3});
+    engine_.add_status_fault(
+        {.kind = sim::StatusFault::Kind::Jam, .poll = 2, .cancel_page = 1, .back_state = 2, .front_state = 3});
     ASSERT_FALSE(scan({}).refused());
     records_.system_status[0] = 1; // the feeder has paper
     const auto first = info(), second = info(), third = info();
@@ -311,7 +317,8 @@ TEST_F(ScanEngineTest, GammaTablesApplyWhenTheWindowAsks)
     engine_.set_sensor(sim::Sensor::Ideal);
     records_.gamma_tables.assign(sim::kGammaSizePerChannel, 0);
     for (size_t t = 0; t < 3; ++t)
-        for (uint32_t v = 0; v < 256; ++v) sim::set_le32(&records_.gamma_tables[4 * (256 * t + v)], ((v + 10 * t) & 255) << 8);
+        for (uint32_t v = 0; v < 256; ++v)
+            sim::set_le32(&records_.gamma_tables[4 * (256 * t + v)], ((v + 10 * t) & 255) << 8);
     for (const uint8_t control : {0, 4}) {
         records_.gamma_control[0] = control;
         for (const uint8_t bits : {24, 48}) {

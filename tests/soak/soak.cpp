@@ -74,14 +74,14 @@ enum class Fault {
     corruptImage,
     twoFaults,
 };
-constexpr std::array kFaults{Fault::refusal,     Fault::stall,     Fault::shortRead,      Fault::disconnect,
-                             Fault::noData,      Fault::wrongWidth, Fault::unterminatedText, Fault::noAnswer,
-                             Fault::earlyEnd,    Fault::endWithoutData, Fault::wrongHeight, Fault::wrongJobId,
+constexpr std::array kFaults{Fault::refusal,      Fault::stall,          Fault::shortRead,        Fault::disconnect,
+                             Fault::noData,       Fault::wrongWidth,     Fault::unterminatedText, Fault::noAnswer,
+                             Fault::earlyEnd,     Fault::endWithoutData, Fault::wrongHeight,      Fault::wrongJobId,
                              Fault::corruptImage, Fault::twoFaults};
 // What a scan with two faults combines: any two of these, on one device that stays on the bus.
-constexpr std::array kCombinable{Fault::refusal,     Fault::stall,          Fault::shortRead,   Fault::noData,
-                                 Fault::wrongWidth,  Fault::noAnswer,       Fault::earlyEnd,    Fault::endWithoutData,
-                                 Fault::wrongHeight, Fault::wrongJobId,     Fault::corruptImage};
+constexpr std::array kCombinable{Fault::refusal,     Fault::stall,      Fault::shortRead,   Fault::noData,
+                                 Fault::wrongWidth,  Fault::noAnswer,   Fault::earlyEnd,    Fault::endWithoutData,
+                                 Fault::wrongHeight, Fault::wrongJobId, Fault::corruptImage};
 
 const char* name(Fault f)
 {
@@ -210,10 +210,10 @@ std::string key(const Scan& s)
 // One armed fault and what it needs to be checked afterwards.
 struct Armed {
     std::vector<Fault> faults;
-    uint64_t at = 0;                    // the transaction the aimed faults hit
+    uint64_t at = 0;                                   // the transaction the aimed faults hit
     std::optional<std::pair<std::string, int>> tagged; // or the n-th transaction with this tag
-    uint32_t endAfter = 0;              // earlyEnd: lines the page delivers
-    size_t corrupted = 0;               // corruptImage: bytes changed
+    uint32_t endAfter = 0;                             // earlyEnd: lines the page delivers
+    size_t corrupted = 0;                              // corruptImage: bytes changed
 };
 
 class Soak : public ::testing::Test {
@@ -289,7 +289,9 @@ protected:
         sim::GeometryFault geometry;
         for (Fault f : faults) {
             switch (f) {
-            case Fault::refusal: model->inject(sim::Injection::refuse(target, uint8_t(2 + pick(5)), uint8_t(pick(256)))); break;
+            case Fault::refusal:
+                model->inject(sim::Injection::refuse(target, uint8_t(2 + pick(5)), uint8_t(pick(256))));
+                break;
             case Fault::stall: model->inject(sim::Injection::stall(target, phases[pick(3)])); break;
             case Fault::shortRead: model->inject(sim::Injection::short_reply(target, size_t(pick(12)))); break;
             case Fault::disconnect: model->inject(sim::Injection::disconnect(target, phases[pick(3)])); break;
@@ -311,7 +313,8 @@ protected:
                 a.tagged = std::make_pair(std::string("IMG"), 1 + pick(3));
                 std::vector<std::pair<size_t, uint8_t>> xors;
                 a.corrupted = size_t(1 + pick(4));
-                for (size_t k = 0; k < a.corrupted; ++k) xors.emplace_back(size_t(pick(1 << 20)), uint8_t(1 + pick(255)));
+                for (size_t k = 0; k < a.corrupted; ++k)
+                    xors.emplace_back(size_t(pick(1 << 20)), uint8_t(1 + pick(255)));
                 model->inject(sim::Injection::image_bytes(sim::Target::next("IMG", a.tagged->second), std::move(xors)));
                 break;
             }
@@ -370,7 +373,9 @@ protected:
         if (!path) {
             // What the device saw of the failed scan, for the report.
             for (const sim::Transaction& tx : model->transactions())
-                if (tx.number >= first) std::printf("  #%llu %s key %d code 0x%02x\n", (unsigned long long)tx.number, tx.brief().c_str(), tx.sense_key, tx.sense_code);
+                if (tx.number >= first)
+                    std::printf("  #%llu %s key %d code 0x%02x\n", (unsigned long long)tx.number, tx.brief().c_str(),
+                                tx.sense_key, tx.sense_code);
             for (const std::string& v : model->violations()) std::printf("  violation: %s\n", v.c_str());
             return "error";
         }
@@ -388,8 +393,8 @@ protected:
     {
         if (!pixels) return "error";
         if (!pixels->sameSize(reference)) {
-            ADD_FAILURE() << what << " delivered " << pixels->width << " x " << pixels->height << " where the reference is "
-                          << reference.width << " x " << reference.height;
+            ADD_FAILURE() << what << " delivered " << pixels->width << " x " << pixels->height
+                          << " where the reference is " << reference.width << " x " << reference.height;
             return "image, other size";
         }
         const Difference d = compare(*pixels, reference);
@@ -399,7 +404,8 @@ protected:
             // that an output row may blend from lines on both sides of the end).
             const auto page = model->lastImagePage();
             const uint64_t lines = page ? page->height : 0;
-            const int scanned = lines > a.endAfter ? int(uint64_t(a.endAfter) * uint64_t(reference.height) / lines) : reference.height;
+            const int scanned =
+                lines > a.endAfter ? int(uint64_t(a.endAfter) * uint64_t(reference.height) / lines) : reference.height;
             if (d.equalRows >= scanned - 2) return "image, partial";
             ADD_FAILURE() << what << ": " << d.equalRows << " rows equal the reference, where the device delivered "
                           << a.endAfter << " of " << lines << " lines (" << scanned << " rows)";
@@ -408,11 +414,12 @@ protected:
         if (has(a.faults, Fault::corruptImage)) {
             // A changed byte may reach the few output pixels made from its sample, not more.
             if (d.pixels <= 16 * a.corrupted) return "image, corrupted locally";
-            ADD_FAILURE() << what << ": " << d.pixels << " pixels differ after " << a.corrupted << " bytes were corrupted";
+            ADD_FAILURE() << what << ": " << d.pixels << " pixels differ after " << a.corrupted
+                          << " bytes were corrupted";
             return "image, corrupted widely";
         }
-        ADD_FAILURE() << what << " reported success with " << d.pixels << " of " << size_t(reference.width) * size_t(reference.height)
-                      << " pixels unlike the fault-free scan";
+        ADD_FAILURE() << what << " reported success with " << d.pixels << " of "
+                      << size_t(reference.width) * size_t(reference.height) << " pixels unlike the fault-free scan";
         return "image, differs";
     }
 
@@ -438,7 +445,9 @@ protected:
     void trace(uint64_t first)
     {
         for (const sim::Transaction& tx : model->transactions())
-            if (tx.number >= first) std::printf("  #%llu %s key %d code 0x%02x\n", (unsigned long long)tx.number, tx.brief().c_str(), tx.sense_key, tx.sense_code);
+            if (tx.number >= first)
+                std::printf("  #%llu %s key %d code 0x%02x\n", (unsigned long long)tx.number, tx.brief().c_str(),
+                            tx.sense_key, tx.sense_code);
     }
 
     varnoth_test::Bench bench;
@@ -446,7 +455,7 @@ protected:
     std::shared_ptr<QuorvaneScanner> scanner;
     ScanManager manager;
     std::mt19937_64 random;
-    uint64_t scanLength = 40; // transactions of the last fault-free scan
+    uint64_t scanLength = 40;               // transactions of the last fault-free scan
     std::map<std::string, uint64_t> hashes; // pixels of every fault-free scan by its settings
 };
 

@@ -13,7 +13,8 @@
 #include <gtest/gtest.h>
 #include <vips/vips8>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
 #ifdef LF_SIM_PRELOAD
     sim::reexec_with_preload(argc, argv);
 #endif

@@ -45,14 +45,14 @@ int runEventLoopUntilQuit(const std::function<void()>& first, int limitMs);
 // main() of a widget test program. LF_SNAPSHOT_DIR is set by lf_add_qtest. `first` runs before
 // anything else (a program on the simulated scanner re-executes itself with its preload there).
 #define LF_GUI_TEST_MAIN(TestClass) LF_GUI_TEST_MAIN_AFTER(TestClass, (void)0)
-#define LF_GUI_TEST_MAIN_AFTER(TestClass, first)                                                   \
-    int main(int argc, char** argv)                                                                \
-    {                                                                                              \
-        first;                                                                                     \
-        GuiTestSetUp setUp(QStringLiteral(LF_SNAPSHOT_DIR));                                      \
-        if (!setUp.valid()) return 1;                                                              \
-        QApplication app(argc, argv);                                                              \
-        setUp.configure(app);                                                                      \
-        TestClass test;                                                                            \
-        return QTest::qExec(&test, argc, argv);                                                    \
+#define LF_GUI_TEST_MAIN_AFTER(TestClass, first)                                                                       \
+    int main(int argc, char** argv)                                                                                    \
+    {                                                                                                                  \
+        first;                                                                                                         \
+        GuiTestSetUp setUp(QStringLiteral(LF_SNAPSHOT_DIR));                                                           \
+        if (!setUp.valid()) return 1;                                                                                  \
+        QApplication app(argc, argv);                                                                                  \
+        setUp.configure(app);                                                                                          \
+        TestClass test;                                                                                                \
+        return QTest::qExec(&test, argc, argv);                                                                        \
     }

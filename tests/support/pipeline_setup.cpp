@@ -228,8 +228,10 @@ std::vector<uint8_t> reference_chain(SCAN_SETTING* s, const IMAGE_SETTING& f, in
     }
     const auto w = static_cast<int>(f.output_width), lines = static_cast<int>(f.output_lines);
     if ((f.mirror & 0xFF) != 0) {
-        if (f.depth == 16) image_mirror_16u(reinterpret_cast<uint16_t*>(image.data()), w, lines, static_cast<int>(ch));
-        else image_mirror_8u(image.data(), w, lines, static_cast<int>(ch));
+        if (f.depth == 16)
+            image_mirror_16u(reinterpret_cast<uint16_t*>(image.data()), w, lines, static_cast<int>(ch));
+        else
+            image_mirror_8u(image.data(), w, lines, static_cast<int>(ch));
     }
     if (f.image_type == IMAGE_TYPE_LINE_ART) {
         uint8_t map[256];

@@ -14,10 +14,10 @@
 namespace lftest {
 
 enum class Gamma {
-    None,        // no gamma stage
-    Identity,    // 256 one-byte entries (65536 two-byte at depth 16) mapping every value to itself
-    PerChannel,  // a different non-identity table per channel, same shape
-    Wide,        // 65536 entries per channel (one-byte at depth 8), non-identity
+    None,       // no gamma stage
+    Identity,   // 256 one-byte entries (65536 two-byte at depth 16) mapping every value to itself
+    PerChannel, // a different non-identity table per channel, same shape
+    Wide,       // 65536 entries per channel (one-byte at depth 8), non-identity
 };
 
 struct PipelineConfig {

@@ -64,8 +64,7 @@ inline Bytes job_frame(const char* tag, uint8_t b4, uint8_t b5, uint8_t b6, uint
 }
 
 // Distinct, recognisable record contents.
-template <size_t N>
-std::array<uint8_t, N> pattern(uint8_t seed)
+template <size_t N> std::array<uint8_t, N> pattern(uint8_t seed)
 {
     std::array<uint8_t, N> a{};
     for (size_t i = 0; i < N; ++i) a[i] = static_cast<uint8_t>(seed + i * 7);

@@ -20,7 +20,10 @@ class VirtualUsbTest : public ::testing::Test {
 protected:
     // An environment variable to set before the testbed and the libusb context exist (call it in
     // the fixture's constructor); it is removed after the testbed is gone.
-    void set_environment(std::string name, std::string value) { environment_.emplace_back(std::move(name), std::move(value)); }
+    void set_environment(std::string name, std::string value)
+    {
+        environment_.emplace_back(std::move(name), std::move(value));
+    }
     virtual sim::TestbedOptions testbed_options() const { return {}; }
 
     void SetUp() override;
@@ -28,8 +31,7 @@ protected:
 
     sim::Testbed& testbed() { return *testbed_; }
     // The scanner (next free address on bus 1) with a loopback model.
-    std::pair<sim::VirtualDevice&, sim::LoopbackModel&> add_scanner(bool echo = false,
-                                                                    bool interrupt_endpoint = false);
+    std::pair<sim::VirtualDevice&, sim::LoopbackModel&> add_scanner(bool echo = false, bool interrupt_endpoint = false);
 
 private:
     std::vector<std::pair<std::string, std::string>> environment_;

@@ -5,16 +5,16 @@
 
 namespace {
 
-template <typename T>
-Image ownedImage(int width, int height, const std::vector<T>& pixels, VipsBandFormat format) {
-    VipsImage* image = vips_image_new_from_memory_copy(pixels.data(), pixels.size() * sizeof(T),
-                                                       width, height, 3, format);
+template <typename T> Image ownedImage(int width, int height, const std::vector<T>& pixels, VipsBandFormat format)
+{
+    VipsImage* image =
+        vips_image_new_from_memory_copy(pixels.data(), pixels.size() * sizeof(T), width, height, 3, format);
     if (!image) throw vips::VError();
     return Image(image);
 }
 
-template <typename T>
-std::vector<T> pixelsOf(const Image& image, VipsBandFormat format) {
+template <typename T> std::vector<T> pixelsOf(const Image& image, VipsBandFormat format)
+{
     const Image cast = image.cast(format);
     size_t size = 0;
     void* memory = cast.write_to_memory(&size);
@@ -23,9 +23,10 @@ std::vector<T> pixelsOf(const Image& image, VipsBandFormat format) {
     return std::vector<T>(values, values + size / sizeof(T));
 }
 
-}  // namespace
+} // namespace
 
-Image byteImage(int width, int height, const std::function<Bytes3(int, int)>& pixel) {
+Image byteImage(int width, int height, const std::function<Bytes3(int, int)>& pixel)
+{
     std::vector<std::uint8_t> pixels(static_cast<size_t>(width) * height * 3);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -36,11 +37,13 @@ Image byteImage(int width, int height, const std::function<Bytes3(int, int)>& pi
         .copy(Image::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
 }
 
-Image flatBytes(int width, int height, Bytes3 value) {
+Image flatBytes(int width, int height, Bytes3 value)
+{
     return byteImage(width, height, [value](int, int) { return value; });
 }
 
-Image floatImage(int width, int height, const std::function<Floats3(int, int)>& pixel) {
+Image floatImage(int width, int height, const std::function<Floats3(int, int)>& pixel)
+{
     std::vector<float> pixels(static_cast<size_t>(width) * height * 3);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -51,27 +54,31 @@ Image floatImage(int width, int height, const std::function<Floats3(int, int)>& 
         .copy(Image::option()->set("interpretation", VIPS_INTERPRETATION_scRGB));
 }
 
-std::vector<std::uint8_t> bytesOf(const Image& image) {
+std::vector<std::uint8_t> bytesOf(const Image& image)
+{
     return pixelsOf<std::uint8_t>(image, VIPS_FORMAT_UCHAR);
 }
 
-std::vector<float> floatsOf(const Image& image) {
+std::vector<float> floatsOf(const Image& image)
+{
     return pixelsOf<float>(image, VIPS_FORMAT_FLOAT);
 }
 
-int maxDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+int maxDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)
+{
     if (a.size() != b.size()) return 256;
     int worst = 0;
     for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
     return worst;
 }
 
-Image testChart(int width, int height) {
+Image testChart(int width, int height)
+{
     return byteImage(width, height, [width, height](int x, int y) -> Bytes3 {
         const unsigned noise = (static_cast<unsigned>(x) * 2654435761u ^ static_cast<unsigned>(y) * 40503u) >> 27;
-        if ((x / 24) % 5 == 1 && (y / 10) % 4 == 1) return {30, 28, 35};  // text-like blocks
-        if (y < height / 4) {                                             // saturated patches
-            static constexpr Bytes3 patches[] = {{220, 40, 40}, {40, 200, 60}, {50, 60, 210},
+        if ((x / 24) % 5 == 1 && (y / 10) % 4 == 1) return {30, 28, 35}; // text-like blocks
+        if (y < height / 4) {                                            // saturated patches
+            static constexpr Bytes3 patches[] = {{220, 40, 40},  {40, 200, 60},  {50, 60, 210},
                                                  {230, 220, 50}, {200, 60, 190}, {60, 200, 210}};
             return patches[(x * 6) / width];
         }

@@ -17,7 +17,8 @@
 namespace {
 
 // Working pixels spread over 0..1 and a little beyond, with a few greys.
-Image samplePixels() {
+Image samplePixels()
+{
     return floatImage(64, 8, [](int x, int y) {
         const float v = (x + 64 * y) / 511.0f;
         if (y == 7) return Floats3{v, v, v};
@@ -27,7 +28,8 @@ Image samplePixels() {
 
 // The filter's output and the formula applied in double to the same input, pixel by pixel.
 template <typename Formula>
-void expectFormula(const Image& filtered, const Image& input, Formula formula, double tolerance) {
+void expectFormula(const Image& filtered, const Image& input, Formula formula, double tolerance)
+{
     const std::vector<float> in = floatsOf(input), out = floatsOf(filtered);
     ASSERT_EQ(in.size(), out.size());
     for (size_t i = 0; i < in.size(); i += 3) {
@@ -37,35 +39,45 @@ void expectFormula(const Image& filtered, const Image& input, Formula formula, d
     }
 }
 
-double luma(const std::array<double, 3>& c) {
+double luma(const std::array<double, 3>& c)
+{
     return kLumaWeights[0] * c[0] + kLumaWeights[1] * c[1] + kLumaWeights[2] * c[2];
 }
 
-Image greyRamp(int steps) {
+Image greyRamp(int steps)
+{
     return floatImage(steps, 1, [steps](int x, int) {
         const float v = float(srgb::decode(double(x) / (steps - 1)));
         return Floats3{v, v, v};
     });
 }
 
-}  // namespace
+} // namespace
 
-TEST(Filters, ExposureScalesByPowersOfTwo) {
+TEST(Filters, ExposureScalesByPowersOfTwo)
+{
     const Image in = samplePixels();
-    expectFormula(colorMatrix(in, exposureMatrix(0.7)), in, [](auto c) {
-        for (double& v : c) v *= std::pow(2.0, 0.7);
-        return c;
-    }, 1e-6);
+    expectFormula(
+        colorMatrix(in, exposureMatrix(0.7)), in,
+        [](auto c) {
+            for (double& v : c) v *= std::pow(2.0, 0.7);
+            return c;
+        },
+        1e-6);
 }
 
-TEST(Filters, ColorControlsFollowTheirFormula) {
+TEST(Filters, ColorControlsFollowTheirFormula)
+{
     const Image in = samplePixels();
     const double s = 1.4, k = 1.3;
-    expectFormula(colorMatrix(in, colorControlsMatrix(s, 0.0, k)), in, [&](auto c) {
-        const double y = luma(c);
-        for (double& v : c) v = ((y + s * (v - y)) - 0.5) * k + 0.5;
-        return c;
-    }, 1e-5);
+    expectFormula(
+        colorMatrix(in, colorControlsMatrix(s, 0.0, k)), in,
+        [&](auto c) {
+            const double y = luma(c);
+            for (double& v : c) v = ((y + s * (v - y)) - 0.5) * k + 0.5;
+            return c;
+        },
+        1e-5);
     // Saturation leaves grey alone; contrast turns about 0.5.
     const Image grey = floatImage(3, 1, [](int x, int) {
         const float v = x == 0 ? 0.2f : x == 1 ? 0.5f : 0.9f;
@@ -79,7 +91,8 @@ TEST(Filters, ColorControlsFollowTheirFormula) {
     EXPECT_NEAR(contrasted[0], (0.2 - 0.5) * 2.5 + 0.5, 1e-6);
 }
 
-TEST(Filters, HueRotatesAboutTheGreyAxis) {
+TEST(Filters, HueRotatesAboutTheGreyAxis)
+{
     const Image red = floatImage(1, 1, [](int, int) { return Floats3{1, 0, 0}; });
     const std::vector<float> green = floatsOf(colorMatrix(red, hueMatrix(2 * std::numbers::pi / 3)));
     EXPECT_NEAR(green[0], 0.0, 1e-6);
@@ -96,7 +109,8 @@ TEST(Filters, HueRotatesAboutTheGreyAxis) {
     }
 }
 
-TEST(Filters, GaussianHasFifteenNormalisedTapsForTheDefaultRadius) {
+TEST(Filters, GaussianHasFifteenNormalisedTapsForTheDefaultRadius)
+{
     const std::vector<float> taps = gaussianTaps(2.5);
     ASSERT_EQ(taps.size(), 15u);
     double sum = 0.0;
@@ -105,14 +119,16 @@ TEST(Filters, GaussianHasFifteenNormalisedTapsForTheDefaultRadius) {
     EXPECT_NEAR(taps[0] / taps[7], std::exp(-49.0 / 12.5), 1e-6);
 }
 
-TEST(Filters, UnsharpMaskMatchesTheLibraryBlur) {
+TEST(Filters, UnsharpMaskMatchesTheLibraryBlur)
+{
     std::mt19937 random(7);
     std::uniform_real_distribution<float> value(0.0f, 1.0f);
-    const Image in = floatImage(157, 93, [&](int, int) { return Floats3{value(random), value(random), value(random)}; });
+    const Image in = floatImage(157, 93, [&](int, int) {
+        return Floats3{value(random), value(random), value(random)};
+    });
     const double intensity = 0.8;
-    const Image blur = in.gaussblur(2.5, Image::option()
-                                             ->set("min_ampl", 0.01)
-                                             ->set("precision", VIPS_PRECISION_FLOAT));
+    const Image blur =
+        in.gaussblur(2.5, Image::option()->set("min_ampl", 0.01)->set("precision", VIPS_PRECISION_FLOAT));
     const std::vector<float> reference = floatsOf(in + intensity * (in - blur));
     const std::vector<float> own = floatsOf(unsharpMask(in, intensity));
     ASSERT_EQ(own.size(), reference.size());
@@ -121,9 +137,11 @@ TEST(Filters, UnsharpMaskMatchesTheLibraryBlur) {
     EXPECT_LT(worst, 1e-4);
 }
 
-TEST(Filters, UnsharpMaskKeepsFlatAndSharpensSteps) {
+TEST(Filters, UnsharpMaskKeepsFlatAndSharpensSteps)
+{
     const Image flat = floatImage(40, 30, [](int, int) { return Floats3{0.3f, 0.6f, 0.9f}; });
-    for (float v : floatsOf(unsharpMask(flat, 2.0))) EXPECT_TRUE(std::fabs(v - 0.3f) < 1e-5 || std::fabs(v - 0.6f) < 1e-5 || std::fabs(v - 0.9f) < 1e-5);
+    for (float v : floatsOf(unsharpMask(flat, 2.0)))
+        EXPECT_TRUE(std::fabs(v - 0.3f) < 1e-5 || std::fabs(v - 0.6f) < 1e-5 || std::fabs(v - 0.9f) < 1e-5);
 
     const Image step = floatImage(40, 5, [](int x, int) {
         const float v = x < 20 ? 0.2f : 0.8f;
@@ -145,21 +163,26 @@ TEST(Filters, UnsharpMaskKeepsFlatAndSharpensSteps) {
     for (float v : soft) EXPECT_TRUE(v >= 0.2f - 1e-6f && v <= 0.8f + 1e-6f);
 }
 
-TEST(Filters, UnsharpMaskRefusesUnusableParameters) {
+TEST(Filters, UnsharpMaskRefusesUnusableParameters)
+{
     const Image in = flatBytes(4, 4, {1, 2, 3});
     EXPECT_THROW(unsharpMask(in, 1.0, -1.0), vips::VError);
     EXPECT_THROW(unsharpMask(in, NAN, 2.5), vips::VError);
     EXPECT_THROW(unsharpMask(in, 1.0, 1e6), vips::VError);
 }
 
-TEST(Filters, PhotoEffectsGiveMonotoneGrey) {
+TEST(Filters, PhotoEffectsGiveMonotoneGrey)
+{
     const Image in = samplePixels();
     for (PhotoEffect effect : {PhotoEffect::tonal, PhotoEffect::mono, PhotoEffect::noir}) {
-        expectFormula(photoEffect(in, effect), in, [effect](auto c) {
-            const double l = photoEffectLightness(effect, srgb::encode(clampUnit(luma(c))));
-            const double v = srgb::decode(l);
-            return std::array<double, 3>{v, v, v};
-        }, 2e-4);
+        expectFormula(
+            photoEffect(in, effect), in,
+            [effect](auto c) {
+                const double l = photoEffectLightness(effect, srgb::encode(clampUnit(luma(c))));
+                const double v = srgb::decode(l);
+                return std::array<double, 3>{v, v, v};
+            },
+            2e-4);
         const std::vector<float> ramp = floatsOf(photoEffect(greyRamp(101), effect));
         for (size_t i = 3; i < ramp.size(); i += 3) EXPECT_GE(ramp[i], ramp[i - 3]);
     }
@@ -172,19 +195,21 @@ TEST(Filters, PhotoEffectsGiveMonotoneGrey) {
     for (size_t i = 0; i < ramp.size(); ++i) EXPECT_NEAR(tonal[i], ramp[i], 2e-4);
     // The mid-tone slope, in encoded terms.
     const auto slope = [](PhotoEffect effect) {
-        const std::vector<float> v = floatsOf(photoEffect(
-            floatImage(2, 1, [](int x, int) {
-                const float c = float(srgb::decode(x == 0 ? 0.45 : 0.55));
-                return Floats3{c, c, c};
-            }),
-            effect));
+        const std::vector<float> v = floatsOf(photoEffect(floatImage(2, 1,
+                                                                     [](int x, int) {
+                                                                         const float c =
+                                                                             float(srgb::decode(x == 0 ? 0.45 : 0.55));
+                                                                         return Floats3{c, c, c};
+                                                                     }),
+                                                          effect));
         return (srgb::encode(v[3]) - srgb::encode(v[0])) / 0.1;
     };
     EXPECT_GT(slope(PhotoEffect::noir), slope(PhotoEffect::tonal));
     EXPECT_GT(slope(PhotoEffect::tonal), slope(PhotoEffect::mono));
 }
 
-TEST(Filters, ThresholdIsStrictlyGreater) {
+TEST(Filters, ThresholdIsStrictlyGreater)
+{
     const Image in = floatImage(3, 1, [](int x, int) {
         const float v = x == 0 ? 0.5f : x == 1 ? std::nextafter(0.5f, 1.0f) : 0.49f;
         return Floats3{v, v, v};
@@ -195,7 +220,8 @@ TEST(Filters, ThresholdIsStrictlyGreater) {
     EXPECT_EQ(out[6], 0.0f);
 }
 
-TEST(Filters, OtsuSplitsBetweenModesAndDefaultsWhenFlat) {
+TEST(Filters, OtsuSplitsBetweenModesAndDefaultsWhenFlat)
+{
     std::vector<double> bimodal(256, 0.0);
     for (int i = 40; i < 60; ++i) bimodal[i] = 100;
     for (int i = 180; i < 200; ++i) bimodal[i] = 80;
@@ -216,7 +242,8 @@ TEST(Filters, OtsuSplitsBetweenModesAndDefaultsWhenFlat) {
     EXPECT_EQ(out[3 * 15], 1.0f);
 }
 
-TEST(Filters, ToneCurvePassesThroughItsPointsMonotonically) {
+TEST(Filters, ToneCurvePassesThroughItsPointsMonotonically)
+{
     const CurvePoints points{{{0.1, 0.0}, {0.3, 0.2}, {0.5, 0.6}, {0.7, 0.65}, {0.9, 1.0}}};
     const MonotoneCubic curve(points);
     for (const auto& p : points) EXPECT_NEAR(curve(p[0]), p[1], 1e-12);
@@ -237,17 +264,21 @@ TEST(Filters, ToneCurvePassesThroughItsPointsMonotonically) {
     EXPECT_THROW(MonotoneCubic({{{0, 0}, {0.5, 0.1}, {0.5, 0.5}, {0.7, 0.6}, {1, 1}}}), vips::VError);
 }
 
-TEST(Filters, VibranceLiftsDullColoursMore) {
+TEST(Filters, VibranceLiftsDullColoursMore)
+{
     const Image in = samplePixels();
     const double a = 0.4;
-    expectFormula(vibrance(in, a), in, [a](auto c) {
-        std::array<double, 3> e{};
-        for (int b = 0; b < 3; ++b) e[b] = srgb::encode(clampUnit(c[b]));
-        const double l = luma(e);
-        const double spread = std::max({e[0], e[1], e[2]}) - std::min({e[0], e[1], e[2]});
-        for (int b = 0; b < 3; ++b) c[b] = srgb::decode(l + (1 + a * (1 - spread)) * (e[b] - l));
-        return c;
-    }, 1e-4);
+    expectFormula(
+        vibrance(in, a), in,
+        [a](auto c) {
+            std::array<double, 3> e{};
+            for (int b = 0; b < 3; ++b) e[b] = srgb::encode(clampUnit(c[b]));
+            const double l = luma(e);
+            const double spread = std::max({e[0], e[1], e[2]}) - std::min({e[0], e[1], e[2]});
+            for (int b = 0; b < 3; ++b) c[b] = srgb::decode(l + (1 + a * (1 - spread)) * (e[b] - l));
+            return c;
+        },
+        1e-4);
     // A dull and a vivid colour: the dull one's spread grows by a larger factor.
     const Image pair = floatImage(2, 1, [](int x, int) {
         return x == 0 ? Floats3{0.30f, 0.25f, 0.22f} : Floats3{0.9f, 0.1f, 0.05f};
@@ -261,7 +292,8 @@ TEST(Filters, VibranceLiftsDullColoursMore) {
     for (size_t i = 0; i < ramp.size(); ++i) EXPECT_NEAR(grey[i], ramp[i], 1e-4);
 }
 
-TEST(Filters, DocumentEnhancerWhitensShadedPaperAndDeepensText) {
+TEST(Filters, DocumentEnhancerWhitensShadedPaperAndDeepensText)
+{
     // Paper shaded smoothly from 200 to 255 (encoded) across the page, with dark text blocks.
     constexpr int width = 512, height = 384;
     const auto isText = [](int x, int y) { return (x / 8) % 6 == 2 && (y / 12) % 4 == 1; };
@@ -271,8 +303,7 @@ TEST(Filters, DocumentEnhancerWhitensShadedPaperAndDeepensText) {
         return Floats3{v, v, v};
     });
     const std::vector<std::uint8_t> before = bytesOf(encode8(page, EncodeSpace::sRGB));
-    const std::vector<std::uint8_t> after =
-        bytesOf(encode8(documentEnhancer(page, 10.0), EncodeSpace::sRGB));
+    const std::vector<std::uint8_t> after = bytesOf(encode8(documentEnhancer(page, 10.0), EncodeSpace::sRGB));
     int worstPaper = 0;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -284,16 +315,19 @@ TEST(Filters, DocumentEnhancerWhitensShadedPaperAndDeepensText) {
         }
     EXPECT_LE(worstPaper, 1);
     const Image white = flatBytes(50, 40, {255, 255, 255});
-    for (std::uint8_t v : bytesOf(encode8(documentEnhancer(white, 10.0), EncodeSpace::sRGB)))
-        ASSERT_EQ(v, 255);
+    for (std::uint8_t v : bytesOf(encode8(documentEnhancer(white, 10.0), EncodeSpace::sRGB))) ASSERT_EQ(v, 255);
 }
 
-TEST(Filters, InvertAndGamma) {
+TEST(Filters, InvertAndGamma)
+{
     const Image in = samplePixels();
-    expectFormula(colorMatrix(in, invertMatrix()), in, [](auto c) {
-        for (double& v : c) v = 1.0 - v;
-        return c;
-    }, 1e-6);
+    expectFormula(
+        colorMatrix(in, invertMatrix()), in,
+        [](auto c) {
+            for (double& v : c) v = 1.0 - v;
+            return c;
+        },
+        1e-6);
     const Image signs = floatImage(2, 1, [](int x, int) {
         return x == 0 ? Floats3{0.25f, -0.25f, 0.0f} : Floats3{-0.64f, 0.64f, 1.0f};
     });
@@ -305,7 +339,8 @@ TEST(Filters, InvertAndGamma) {
     EXPECT_NEAR(out[4], 0.8, 1e-6);
 }
 
-TEST(Filters, BilevelSplitsAtEncodedGrey128) {
+TEST(Filters, BilevelSplitsAtEncodedGrey128)
+{
     const Image ramp = byteImage(256, 1, [](int x, int) -> Bytes3 {
         return {std::uint8_t(x), std::uint8_t(x), std::uint8_t(x)};
     });

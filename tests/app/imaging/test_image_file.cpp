@@ -20,20 +20,23 @@
 
 namespace {
 
-WriteOptions options(OutputFormat format, qint64 dpi = 300) {
+WriteOptions options(OutputFormat format, qint64 dpi = 300)
+{
     WriteOptions o;
     o.format = format;
     o.dpi = dpi;
     return o;
 }
 
-QByteArray contents(const QString& path) {
+QByteArray contents(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Files in the folder whose names start with a dot: left-over temporary files.
-QStringList hiddenFiles(const QString& folder) {
+QStringList hiddenFiles(const QString& folder)
+{
     QStringList hidden;
     for (const QString& entry : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
         if (entry.startsWith('.')) hidden << entry;
@@ -46,7 +49,8 @@ struct TiffTags {
     float xres = 0, yres = 0;
 };
 
-TiffTags tiffTags(const QString& path) {
+TiffTags tiffTags(const QString& path)
+{
     TiffTags tags;
     TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "r");
     if (!tiff) return tags;
@@ -64,7 +68,8 @@ TiffTags tiffTags(const QString& path) {
 }
 
 // The JPEG segments: marker and payload, up to the start of the scan.
-std::vector<std::pair<int, QByteArray>> jpegSegments(const QByteArray& bytes) {
+std::vector<std::pair<int, QByteArray>> jpegSegments(const QByteArray& bytes)
+{
     std::vector<std::pair<int, QByteArray>> segments;
     qsizetype at = 2;
     while (at + 4 <= bytes.size() && uint8_t(bytes[at]) == 0xFF) {
@@ -77,13 +82,15 @@ std::vector<std::pair<int, QByteArray>> jpegSegments(const QByteArray& bytes) {
     return segments;
 }
 
-int firstLuminanceQuantiser(const QByteArray& jpeg) {
+int firstLuminanceQuantiser(const QByteArray& jpeg)
+{
     for (const auto& [marker, payload] : jpegSegments(jpeg))
         if (marker == 0xDB && (uint8_t(payload[0]) & 0x0F) == 0) return uint8_t(payload[1]);
     return -1;
 }
 
-std::optional<QByteArray> embeddedProfile(const QString& path) {
+std::optional<QByteArray> embeddedProfile(const QString& path)
+{
     const std::optional<Image> image = readImageFile(path);
     const Image file = Image::new_from_file(QFile::encodeName(path).constData());
     if (!image || file.get_typeof("icc-profile-data") == 0) return std::nullopt;
@@ -92,7 +99,8 @@ std::optional<QByteArray> embeddedProfile(const QString& path) {
     return QByteArray(static_cast<const char*>(data), qsizetype(size));
 }
 
-std::string profileDescription(const QByteArray& profile) {
+std::string profileDescription(const QByteArray& profile)
+{
     cmsHPROFILE handle = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
     if (!handle) return {};
     char text[256] = {};
@@ -102,13 +110,14 @@ std::string profileDescription(const QByteArray& profile) {
 }
 
 // Working values whose 8-bit forms in each space convert back within a level.
-Image colourPatch() {
-    static constexpr Floats3 values[] = {{0.3f, 0.5f, 0.75f}, {1, 1, 1}, {0, 0, 0},
-                                         {0.5f, 0.3f, 1.0f}, {0.9f, 0.4f, 0.6f}, {0.35f, 0.35f, 0.35f}};
+Image colourPatch()
+{
+    static constexpr Floats3 values[] = {{0.3f, 0.5f, 0.75f}, {1, 1, 1},          {0, 0, 0},
+                                         {0.5f, 0.3f, 1.0f},  {0.9f, 0.4f, 0.6f}, {0.35f, 0.35f, 0.35f}};
     return floatImage(6, 4, [](int x, int) { return values[x]; });
 }
 
-}  // namespace
+} // namespace
 
 class ImageFile : public testing::Test {
 protected:
@@ -118,7 +127,8 @@ protected:
     Image chart = testChart(90, 60);
 };
 
-TEST(EncoderProperties, FollowTheOptionsFormat) {
+TEST(EncoderProperties, FollowTheOptionsFormat)
+{
     WriteOptions o = options(OutputFormat::png, 300);
     EXPECT_EQ(encoderProperties(o), (EncoderProperties{300, 300, std::nullopt, std::nullopt}));
     o.format = OutputFormat::tiff;
@@ -133,7 +143,8 @@ TEST(EncoderProperties, FollowTheOptionsFormat) {
     EXPECT_EQ(encoderProperties(o).dpiHeight, 65535);
 }
 
-TEST_F(ImageFile, TiffCarriesCompressionLayoutAndResolution) {
+TEST_F(ImageFile, TiffCarriesCompressionLayoutAndResolution)
+{
     for (TIFFCompression compression : allCases<TIFFCompression>()) {
         WriteOptions o = options(OutputFormat::tiff);
         o.tiffCompression = compression;
@@ -155,7 +166,8 @@ TEST_F(ImageFile, TiffCarriesCompressionLayoutAndResolution) {
     }
 }
 
-TEST_F(ImageFile, PngIsRgbaWithItsDensity) {
+TEST_F(ImageFile, PngIsRgbaWithItsDensity)
+{
     const QString path = file("out.png");
     ASSERT_TRUE(writeImage(chart, path, OutputFormat::png, options(OutputFormat::png)));
     EXPECT_EQ(Image::new_from_file(QFile::encodeName(path).constData()).bands(), 4);
@@ -163,15 +175,16 @@ TEST_F(ImageFile, PngIsRgbaWithItsDensity) {
     const qsizetype at = bytes.indexOf("pHYs");
     ASSERT_GT(at, 0);
     const auto be32 = [&](qsizetype i) {
-        return (uint32_t(uint8_t(bytes[i])) << 24) | (uint8_t(bytes[i + 1]) << 16) |
-               (uint8_t(bytes[i + 2]) << 8) | uint8_t(bytes[i + 3]);
+        return (uint32_t(uint8_t(bytes[i])) << 24) | (uint8_t(bytes[i + 1]) << 16) | (uint8_t(bytes[i + 2]) << 8) |
+            uint8_t(bytes[i + 3]);
     };
     EXPECT_EQ(be32(at + 4), 11811u);
     EXPECT_EQ(be32(at + 8), 11811u);
-    EXPECT_EQ(uint8_t(bytes[at + 12]), 1);  // per metre
+    EXPECT_EQ(uint8_t(bytes[at + 12]), 1); // per metre
 }
 
-TEST_F(ImageFile, JpegHasJfifDensityAndItsQuality) {
+TEST_F(ImageFile, JpegHasJfifDensityAndItsQuality)
+{
     const QString path = file("out.jpeg");
     ASSERT_TRUE(writeImage(chart, path, OutputFormat::jpeg, options(OutputFormat::jpeg)));
     const QByteArray bytes = contents(path);
@@ -182,13 +195,15 @@ TEST_F(ImageFile, JpegHasJfifDensityAndItsQuality) {
     EXPECT_EQ(segments[0].first, 0xE0);
     const QByteArray jfif = segments[0].second;
     EXPECT_EQ(jfif.left(5), QByteArray("JFIF", 5));
-    EXPECT_EQ(uint8_t(jfif[7]), 1);  // dots per inch
+    EXPECT_EQ(uint8_t(jfif[7]), 1); // dots per inch
     EXPECT_EQ((uint8_t(jfif[8]) << 8) | uint8_t(jfif[9]), 300);
     EXPECT_EQ((uint8_t(jfif[10]) << 8) | uint8_t(jfif[11]), 300);
     EXPECT_EQ(QImage(path).dotsPerMeterX(), 11811);
 
-    const std::map<JPEGQuality, int> expected{{JPEGQuality::highest, 1}, {JPEGQuality::high, 8},
-                                              {JPEGQuality::medium, 16}, {JPEGQuality::low, 32},
+    const std::map<JPEGQuality, int> expected{{JPEGQuality::highest, 1},
+                                              {JPEGQuality::high, 8},
+                                              {JPEGQuality::medium, 16},
+                                              {JPEGQuality::low, 32},
                                               {JPEGQuality::lowest, 160}};
     for (const auto& [quality, entry] : expected) {
         WriteOptions o = options(OutputFormat::jpeg);
@@ -198,21 +213,23 @@ TEST_F(ImageFile, JpegHasJfifDensityAndItsQuality) {
     }
 }
 
-TEST_F(ImageFile, SaverFollowsTheArgumentAndPropertiesTheOptions) {
+TEST_F(ImageFile, SaverFollowsTheArgumentAndPropertiesTheOptions)
+{
     WriteOptions png = options(OutputFormat::png);
     png.tiffCompression = TIFFCompression::lzw;
     const QString tiff = file("a.tiff");
     ASSERT_TRUE(writeImage(chart, tiff, OutputFormat::tiff, png));
-    EXPECT_EQ(tiffTags(tiff).compression, COMPRESSION_NONE);  // no compression entry
+    EXPECT_EQ(tiffTags(tiff).compression, COMPRESSION_NONE); // no compression entry
 
     WriteOptions tiffOptions = options(OutputFormat::tiff);
     tiffOptions.jpegQuality = JPEGQuality::lowest;
     const QString jpeg = file("b.jpeg");
     ASSERT_TRUE(writeImage(chart, jpeg, OutputFormat::jpeg, tiffOptions));
-    EXPECT_EQ(firstLuminanceQuantiser(contents(jpeg)), 8);  // the encoder's default quality
+    EXPECT_EQ(firstLuminanceQuantiser(contents(jpeg)), 8); // the encoder's default quality
 }
 
-TEST_F(ImageFile, ProfilesAreEmbeddedOrLeftOut) {
+TEST_F(ImageFile, ProfilesAreEmbeddedOrLeftOut)
+{
     for (ICCProfile profile : allCases<ICCProfile>()) {
         WriteOptions o = options(OutputFormat::tiff);
         o.tiffCompression = TIFFCompression::none;
@@ -239,7 +256,8 @@ TEST_F(ImageFile, ProfilesAreEmbeddedOrLeftOut) {
     }
 }
 
-TEST_F(ImageFile, PixelsComeBackThroughTheirProfile) {
+TEST_F(ImageFile, PixelsComeBackThroughTheirProfile)
+{
     const Image patch = colourPatch();
     const std::vector<std::uint8_t> expected = bytesOf(encode8(patch, EncodeSpace::sRGB));
     const ColorProfile srgb = colorSpace(ICCProfile::sRGB);
@@ -252,8 +270,7 @@ TEST_F(ImageFile, PixelsComeBackThroughTheirProfile) {
         const std::optional<QByteArray> embedded = embeddedProfile(path);
         const std::optional<Image> read = readImageFile(path);
         ASSERT_TRUE(embedded && read);
-        cmsHPROFILE fileProfile =
-            cmsOpenProfileFromMem(embedded->constData(), cmsUInt32Number(embedded->size()));
+        cmsHPROFILE fileProfile = cmsOpenProfileFromMem(embedded->constData(), cmsUInt32Number(embedded->size()));
         cmsHTRANSFORM transform = cmsCreateTransform(fileProfile, TYPE_RGB_8, srgb.get(), TYPE_RGB_8,
                                                      INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
         ASSERT_NE(transform, nullptr);
@@ -266,7 +283,8 @@ TEST_F(ImageFile, PixelsComeBackThroughTheirProfile) {
     }
 }
 
-TEST_F(ImageFile, DeviceRgbEqualsSRGBAndBlackAndWhiteStaysGrey) {
+TEST_F(ImageFile, DeviceRgbEqualsSRGBAndBlackAndWhiteStaysGrey)
+{
     WriteOptions srgb = options(OutputFormat::png);
     srgb.iccProfile = ICCProfile::sRGB;
     WriteOptions device = srgb;
@@ -287,7 +305,8 @@ TEST_F(ImageFile, DeviceRgbEqualsSRGBAndBlackAndWhiteStaysGrey) {
     }
 }
 
-TEST_F(ImageFile, FailedWritesLeaveNothingBehind) {
+TEST_F(ImageFile, FailedWritesLeaveNothingBehind)
+{
     EXPECT_FALSE(writeImage(chart, file("missing/out.png"), OutputFormat::png, options(OutputFormat::png)));
     ASSERT_TRUE(QDir(folder.path()).mkdir("sub"));
     EXPECT_FALSE(writeImage(chart, file("sub"), OutputFormat::png, options(OutputFormat::png)));
@@ -306,7 +325,8 @@ TEST_F(ImageFile, FailedWritesLeaveNothingBehind) {
     }
 }
 
-TEST_F(ImageFile, PixelsThatFailKeepTheOldFile) {
+TEST_F(ImageFile, PixelsThatFailKeepTheOldFile)
+{
     const QString source = file("cut.jpeg");
     testChart(300, 200).jpegsave(QFile::encodeName(source).constData());
     ASSERT_EQ(::truncate(QFile::encodeName(source).constData(), QFileInfo(source).size() / 2), 0);
@@ -327,7 +347,8 @@ TEST_F(ImageFile, PixelsThatFailKeepTheOldFile) {
         }
 }
 
-TEST_F(ImageFile, NewFilesFollowTheUmask) {
+TEST_F(ImageFile, NewFilesFollowTheUmask)
+{
     const mode_t previous = ::umask(022);
     const QString path = file("mode.png");
     ASSERT_TRUE(writeImage(chart, path, OutputFormat::png, options(OutputFormat::png)));
@@ -337,7 +358,8 @@ TEST_F(ImageFile, NewFilesFollowTheUmask) {
     EXPECT_EQ(info.st_mode & 0777, 0644u);
 }
 
-TEST_F(ImageFile, WrittenPixelsReadBack) {
+TEST_F(ImageFile, WrittenPixelsReadBack)
+{
     const std::vector<std::uint8_t> pixels = bytesOf(chart);
     for (OutputFormat format : allCases<OutputFormat>())
         for (TIFFCompression compression : allCases<TIFFCompression>()) {
@@ -352,17 +374,18 @@ TEST_F(ImageFile, WrittenPixelsReadBack) {
             ASSERT_TRUE(read);
             EXPECT_EQ(read->bands(), 3);
             EXPECT_EQ(read->format(), VIPS_FORMAT_UCHAR);
-            const bool lossless = format == OutputFormat::png ||
-                                  (format == OutputFormat::tiff && compression != TIFFCompression::jpeg);
+            const bool lossless =
+                format == OutputFormat::png || (format == OutputFormat::tiff && compression != TIFFCompression::jpeg);
             if (lossless)
                 EXPECT_EQ(bytesOf(*read), pixels) << displayName(format).toStdString();
-            else  // quality 100 for JPEG files, the encoder's 75 inside TIFF
+            else // quality 100 for JPEG files, the encoder's 75 inside TIFF
                 EXPECT_LT((*read - chart).abs().avg(), format == OutputFormat::jpeg ? 1.5 : 6.0)
                     << displayName(format).toStdString();
         }
 }
 
-TEST_F(ImageFile, DamagedOrOversizedFilesGiveNothing) {
+TEST_F(ImageFile, DamagedOrOversizedFilesGiveNothing)
+{
     for (const char* name : {"cut.jpeg", "cut.tiff"}) {
         const QString path = file(name);
         ASSERT_TRUE(writeImage(chart, path, name[4] == 'j' ? OutputFormat::jpeg : OutputFormat::tiff,
@@ -387,11 +410,12 @@ TEST_F(ImageFile, DamagedOrOversizedFilesGiveNothing) {
     const QString tiled = file("tiled.tiff");
     Image::gaussnoise(512, 512, Image::option()->set("seed", 1))
         .cast(VIPS_FORMAT_UCHAR)
-        .tiffsave(QFile::encodeName(tiled).constData(), Image::option()
-                                                            ->set("tile", true)
-                                                            ->set("tile_width", 128)
-                                                            ->set("tile_height", 128)
-                                                            ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE));
+        .tiffsave(QFile::encodeName(tiled).constData(),
+                  Image::option()
+                      ->set("tile", true)
+                      ->set("tile_width", 128)
+                      ->set("tile_height", 128)
+                      ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE));
     ASSERT_TRUE(readImageFile(tiled));
     {
         QFile damaged(tiled);

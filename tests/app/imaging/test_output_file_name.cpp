@@ -5,18 +5,21 @@
 
 namespace {
 
-QString name(const QString& prefix, bool suffix, qint64 number, qint64 length, OutputFormat format) {
+QString name(const QString& prefix, bool suffix, qint64 number, qint64 length, OutputFormat format)
+{
     return outputFileName(prefix, suffix, number, length, format);
 }
 
-QString suffixOf(qint64 number, qint64 length) {
+QString suffixOf(qint64 number, qint64 length)
+{
     const QString n = name(QString(), true, number, length, OutputFormat::png);
     return n.left(n.size() - 4);
 }
 
-}  // namespace
+} // namespace
 
-TEST(OutputFileName, FollowsTheNamingRule) {
+TEST(OutputFileName, FollowsTheNamingRule)
+{
     EXPECT_EQ(name("Scan", true, 12, 3, OutputFormat::tiff), "scan-012.tiff");
     EXPECT_EQ(name("20240131", false, 12, 3, OutputFormat::jpeg), "20240131.jpeg");
     EXPECT_EQ(name("Film", true, 5, 2, OutputFormat::png), "film-05.png");
@@ -28,7 +31,8 @@ TEST(OutputFileName, FollowsTheNamingRule) {
     EXPECT_EQ(name("", false, 1, 3, OutputFormat::tiff), ".tiff");
 }
 
-TEST(OutputFileName, LowerCasesTheNameButNotTheFolder) {
+TEST(OutputFileName, LowerCasesTheNameButNotTheFolder)
+{
     EXPECT_EQ(name("SCAN", true, 1, 3, OutputFormat::tiff), "scan-001.tiff");
     EXPECT_EQ(name("ScAn", true, 1, 3, OutputFormat::tiff), "scan-001.tiff");
     EXPECT_EQ(composeOutputName("ScAn", true, 1, 3, OutputFormat::tiff), "ScAn-001.tiff");
@@ -46,7 +50,8 @@ TEST(OutputFileName, LowerCasesTheNameButNotTheFolder) {
     EXPECT_EQ(outputFilePath(settings), "/Tmp/Out//scan-004.jpeg");
 }
 
-TEST(OutputFileName, SuffixWidthIsLimitedAndNeverAFormat) {
+TEST(OutputFileName, SuffixWidthIsLimitedAndNeverAFormat)
+{
     EXPECT_EQ(suffixOf(7, -3), "-7");
     EXPECT_EQ(suffixOf(7, 0), "-7");
     EXPECT_EQ(suffixOf(7, 11), "-0000000007");
@@ -55,7 +60,8 @@ TEST(OutputFileName, SuffixWidthIsLimitedAndNeverAFormat) {
     EXPECT_EQ(suffixOf(-5, 3), "--05");
 }
 
-TEST(OutputFileName, PrefixCannotLeaveTheFolder) {
+TEST(OutputFileName, PrefixCannotLeaveTheFolder)
+{
     EXPECT_EQ(name("../evil", true, 1, 3, OutputFormat::tiff), ".._evil-001.tiff");
     EXPECT_EQ(name(QString("a") + QChar(0) + "b/c", false, 1, 3, OutputFormat::png), "a_b_c.png");
 }

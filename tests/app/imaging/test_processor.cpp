@@ -17,63 +17,62 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-ImageSettings::Values defaults() {
+ImageSettings::Values defaults()
+{
     return ImageSettings().values();
 }
 
-ScanSettings::Values scanOf(VekColorType colorType, VekScanSource source = VekScanSource::reflective) {
+ScanSettings::Values scanOf(VekColorType colorType, VekScanSource source = VekScanSource::reflective)
+{
     ScanSettings::Values values = ScanSettings().values();
     values.colorType = colorType;
     values.scanSource = source;
     return values;
 }
 
-ImageSettings::Values method(AdjustmentMethod m, ImageSettings::Values values = defaults()) {
+ImageSettings::Values method(AdjustmentMethod m, ImageSettings::Values values = defaults())
+{
     values.adjustmentMethod = m;
     return values;
 }
 
 std::vector<std::uint8_t> processedBytes(const Image& image, const ScanSettings::Values& scan,
-                                         const ImageSettings::Values& settings,
-                                         ProcessTrace* trace = nullptr,
-                                         ProcessPath path = ProcessPath::fused) {
-    return bytesOf(encode8(ImageProcessor::processImage(image, scan, settings, trace, path),
-                           EncodeSpace::sRGB));
+                                         const ImageSettings::Values& settings, ProcessTrace* trace = nullptr,
+                                         ProcessPath path = ProcessPath::fused)
+{
+    return bytesOf(encode8(ImageProcessor::processImage(image, scan, settings, trace, path), EncodeSpace::sRGB));
 }
 
-Names withoutAutomaticFilters(Names names) {
+Names withoutAutomaticFilters(Names names)
+{
     std::erase_if(names, [](const std::string& n) { return n == "CIToneCurve" || n == "CIVibrance"; });
     return names;
 }
 
-constexpr VekColorType kColorTypes[] = {VekColorType::color, VekColorType::gray,
-                                        VekColorType::blackAndWhite};
-constexpr AdjustmentMethod kMethods[] = {AdjustmentMethod::manual, AdjustmentMethod::photo,
-                                         AdjustmentMethod::doc, AdjustmentMethod::raw};
+constexpr VekColorType kColorTypes[] = {VekColorType::color, VekColorType::gray, VekColorType::blackAndWhite};
+constexpr AdjustmentMethod kMethods[] = {AdjustmentMethod::manual, AdjustmentMethod::photo, AdjustmentMethod::doc,
+                                         AdjustmentMethod::raw};
 
-}  // namespace
+} // namespace
 
-TEST(Processor, EachMethodAndColourTypeRunsItsStages) {
+TEST(Processor, EachMethodAndColourTypeRunsItsStages)
+{
     ImageSettings::Values settings = defaults();
     settings.exposure = 0.5;
     settings.hue = 0.3;
     settings.sharpeness = 0.8;
-    const std::string curve = "CILinearToSRGBToneCurve", noir = "CIPhotoEffectNoir",
-                      otsu = "CIColorThresholdOtsu";
+    const std::string curve = "CILinearToSRGBToneCurve", noir = "CIPhotoEffectNoir", otsu = "CIColorThresholdOtsu";
     const std::map<std::pair<AdjustmentMethod, VekColorType>, Names> expected{
         {{AdjustmentMethod::manual, VekColorType::color},
          {curve, "levels", "levels", "CIExposureAdjust", "CIColorControls", "CIHueAdjust", "CIUnsharpMask"}},
         {{AdjustmentMethod::manual, VekColorType::gray},
          {curve, "levels", noir, "levels", "CIExposureAdjust", "CIColorControls", "CIUnsharpMask"}},
-        {{AdjustmentMethod::manual, VekColorType::blackAndWhite},
-         {curve, "levels", noir, otsu, "levels", "bilevel"}},
+        {{AdjustmentMethod::manual, VekColorType::blackAndWhite}, {curve, "levels", noir, otsu, "levels", "bilevel"}},
         {{AdjustmentMethod::photo, VekColorType::color}, {curve, "levels", "levels"}},
         {{AdjustmentMethod::photo, VekColorType::gray}, {curve, "levels", noir, "levels"}},
-        {{AdjustmentMethod::photo, VekColorType::blackAndWhite},
-         {curve, "levels", noir, otsu, "levels", "bilevel"}},
+        {{AdjustmentMethod::photo, VekColorType::blackAndWhite}, {curve, "levels", noir, otsu, "levels", "bilevel"}},
         {{AdjustmentMethod::doc, VekColorType::color}, {curve, "levels", "CIDocumentEnhancer", "levels"}},
-        {{AdjustmentMethod::doc, VekColorType::gray},
-         {curve, "levels", noir, "CIDocumentEnhancer", "levels"}},
+        {{AdjustmentMethod::doc, VekColorType::gray}, {curve, "levels", noir, "CIDocumentEnhancer", "levels"}},
         {{AdjustmentMethod::doc, VekColorType::blackAndWhite},
          {curve, "levels", noir, otsu, "CIDocumentEnhancer", "levels", "bilevel"}},
         {{AdjustmentMethod::raw, VekColorType::color}, {}},
@@ -89,21 +88,23 @@ TEST(Processor, EachMethodAndColourTypeRunsItsStages) {
     }
     ProcessTrace photo;
     ImageProcessor::processImage(chart, scanOf(VekColorType::color), method(AdjustmentMethod::photo), &photo);
-    EXPECT_EQ(photo.count("CIToneCurve"), 1);  // the chart does not span the full range
+    EXPECT_EQ(photo.count("CIToneCurve"), 1); // the chart does not span the full range
 }
 
-TEST(Processor, RawColourGivesTheSameImageUntouched) {
+TEST(Processor, RawColourGivesTheSameImageUntouched)
+{
     const Image chart = testChart(60, 40);
     const std::vector<std::uint8_t> before = bytesOf(chart);
     ProcessTrace trace;
-    const Image result = ImageProcessor::processImage(chart, scanOf(VekColorType::color),
-                                                      method(AdjustmentMethod::raw), &trace);
+    const Image result =
+        ImageProcessor::processImage(chart, scanOf(VekColorType::color), method(AdjustmentMethod::raw), &trace);
     EXPECT_EQ(result.get_image(), chart.get_image());
     EXPECT_TRUE(trace.stages.empty());
     EXPECT_EQ(bytesOf(chart), before);
 }
 
-TEST(Processor, RawGreyRunsOnlyThePhotoEffect) {
+TEST(Processor, RawGreyRunsOnlyThePhotoEffect)
+{
     const Image chart = testChart(60, 40);
     ImageSettings::Values settings = method(AdjustmentMethod::raw);
     settings.grayMode = GrayMode::mono;
@@ -113,7 +114,8 @@ TEST(Processor, RawGreyRunsOnlyThePhotoEffect) {
     EXPECT_EQ(out, bytesOf(encode8(photoEffect(chart, PhotoEffect::mono), EncodeSpace::sRGB)));
 }
 
-TEST(Processor, BlackAndWhiteManualIgnoresTheSliders) {
+TEST(Processor, BlackAndWhiteManualIgnoresTheSliders)
+{
     const Image chart = testChart(120, 80);
     ImageSettings::Values wild = defaults();
     wild.exposure = 2.0;
@@ -128,7 +130,8 @@ TEST(Processor, BlackAndWhiteManualIgnoresTheSliders) {
         EXPECT_EQ(trace.count(name), 0) << name;
 }
 
-TEST(Processor, GreyManualDropsSaturationAndHue) {
+TEST(Processor, GreyManualDropsSaturationAndHue)
+{
     ImageSettings::Values settings = defaults();
     settings.exposure = -0.4;
     settings.saturation = 1.7;
@@ -154,31 +157,37 @@ TEST(Processor, GreyManualDropsSaturationAndHue) {
     // A colour type the system does not know gets no conversion, but no saturation either.
     ProcessTrace unknown;
     ImageProcessor::processImage(testChart(60, 40), scanOf(VekColorType(3)), settings, &unknown);
-    ASSERT_EQ(unknown.names(), (Names{"CILinearToSRGBToneCurve", "levels", "levels", "CIExposureAdjust",
-                                      "CIColorControls", "CIUnsharpMask"}));
+    ASSERT_EQ(
+        unknown.names(),
+        (Names{"CILinearToSRGBToneCurve", "levels", "levels", "CIExposureAdjust", "CIColorControls", "CIUnsharpMask"}));
     EXPECT_EQ(unknown.stages[4].parameters.at("inputSaturation"), 0.0);
 }
 
-TEST(Processor, ColourDefaultsRunOnlyNeutralColourControls) {
+TEST(Processor, ColourDefaultsRunOnlyNeutralColourControls)
+{
     ProcessTrace trace;
     ImageSettings::Values settings = defaults();
-    settings.brightness = 0.7;  // stored, but never applied
+    settings.brightness = 0.7; // stored, but never applied
     const Image chart = testChart(60, 40);
     const auto withBrightness = processedBytes(chart, scanOf(VekColorType::color), settings, &trace);
     const FilterStep expected{"CIColorControls",
                               {{"inputBrightness", 0.0}, {"inputContrast", 1.0}, {"inputSaturation", 1.0}}};
-    EXPECT_EQ(trace.stages, (std::vector<FilterStep>{{"CILinearToSRGBToneCurve", {}}, {"levels", {}},
-                                                     {"levels", {}}, expected}));
+    EXPECT_EQ(trace.stages,
+              (std::vector<FilterStep>{{"CILinearToSRGBToneCurve", {}}, {"levels", {}}, {"levels", {}}, expected}));
     EXPECT_EQ(withBrightness, processedBytes(chart, scanOf(VekColorType::color), defaults()));
 }
 
-TEST(Processor, NegativeFilmMeasuresLevelsThreeTimes) {
+TEST(Processor, NegativeFilmMeasuresLevelsThreeTimes)
+{
     const Image chart = testChart(60, 40);
     for (AdjustmentMethod m : {AdjustmentMethod::manual, AdjustmentMethod::photo, AdjustmentMethod::doc}) {
         ProcessTrace negative, reflective, positive;
-        ImageProcessor::processImage(chart, scanOf(VekColorType::color, VekScanSource::negativeFilm), method(m), &negative);
-        ImageProcessor::processImage(chart, scanOf(VekColorType::color, VekScanSource::reflective), method(m), &reflective);
-        ImageProcessor::processImage(chart, scanOf(VekColorType::color, VekScanSource::positiveFilm), method(m), &positive);
+        ImageProcessor::processImage(chart, scanOf(VekColorType::color, VekScanSource::negativeFilm), method(m),
+                                     &negative);
+        ImageProcessor::processImage(chart, scanOf(VekColorType::color, VekScanSource::reflective), method(m),
+                                     &reflective);
+        ImageProcessor::processImage(chart, scanOf(VekColorType::color, VekScanSource::positiveFilm), method(m),
+                                     &positive);
         EXPECT_EQ(negative.count("levels"), 3);
         EXPECT_EQ(negative.count("CISRGBToneCurveToLinear"), 1);
         EXPECT_EQ(negative.names()[0], "levels");
@@ -188,7 +197,8 @@ TEST(Processor, NegativeFilmMeasuresLevelsThreeTimes) {
     }
 }
 
-TEST(Processor, UnknownFilterWarnsAndTheRestRun) {
+TEST(Processor, UnknownFilterWarnsAndTheRestRun)
+{
     const Image chart = testChart(30, 20);
     testing::internal::CaptureStdout();
     const Image out = ImageProcessor::applyFilters(
@@ -203,13 +213,14 @@ TEST(Processor, UnknownFilterWarnsAndTheRestRun) {
     testing::internal::GetCapturedStdout();
 }
 
-TEST(Processor, FailingStepWarnsAndKeepsTheImage) {
+TEST(Processor, FailingStepWarnsAndKeepsTheImage)
+{
     const Image chart = testChart(30, 20);
     testing::internal::CaptureStdout();
-    const Image out = ImageProcessor::applyFilters(
-        chart, {{"CIColorControls", {{"inputContrast", 1.5}}},
-                {"CIUnsharpMask", {{"inputRadius", -3.0}}},
-                {"CIExposureAdjust", {{"inputEV", std::nan("")}}}});
+    const Image out = ImageProcessor::applyFilters(chart,
+                                                   {{"CIColorControls", {{"inputContrast", 1.5}}},
+                                                    {"CIUnsharpMask", {{"inputRadius", -3.0}}},
+                                                    {"CIExposureAdjust", {{"inputEV", std::nan("")}}}});
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Warning: Filter CIUnsharpMask failed to process.\n"
               "Warning: Filter CIExposureAdjust failed to process.\n");
@@ -218,7 +229,8 @@ TEST(Processor, FailingStepWarnsAndKeepsTheImage) {
                               EncodeSpace::sRGB)));
 }
 
-TEST(Processor, FlatPagesKeepTheirTone) {
+TEST(Processor, FlatPagesKeepTheirTone)
+{
     const Image white = flatBytes(64, 48, {255, 255, 255});
     for (AdjustmentMethod m : {AdjustmentMethod::manual, AdjustmentMethod::photo, AdjustmentMethod::doc})
         for (VekColorType type : kColorTypes) {
@@ -245,7 +257,8 @@ TEST(Processor, FlatPagesKeepTheirTone) {
             << displayName(m).toStdString();
 }
 
-TEST(Processor, BlackAndWhiteGivesOnlyZeroAndOne) {
+TEST(Processor, BlackAndWhiteGivesOnlyZeroAndOne)
+{
     const Image chart = testChart(120, 80);
     for (AdjustmentMethod m : kMethods)
         for (BWMode mode : {BWMode::automatic, BWMode::manual}) {
@@ -258,7 +271,8 @@ TEST(Processor, BlackAndWhiteGivesOnlyZeroAndOne) {
         }
 }
 
-TEST(Processor, ExperimentAndInvertRunTheirStages) {
+TEST(Processor, ExperimentAndInvertRunTheirStages)
+{
     const Image chart = testChart(60, 40);
     ImageSettings::Values settings = method(AdjustmentMethod::raw);
     settings.invert = true;
@@ -275,7 +289,8 @@ TEST(Processor, ExperimentAndInvertRunTheirStages) {
     EXPECT_EQ(trace.names(), (Names{"CIContrastStretch", "CIColorInvert"}));
 }
 
-TEST(Processor, FusedAndReferencePathsAgree) {
+TEST(Processor, FusedAndReferencePathsAgree)
+{
     const Image chart = testChart();
     ImageSettings::Values settings = defaults();
     settings.exposure = 0.3;
@@ -289,15 +304,14 @@ TEST(Processor, FusedAndReferencePathsAgree) {
                 ImageSettings::Values s = method(m, settings);
                 s.experiment = type == VekColorType::color;
                 const auto fused = processedBytes(chart, scanOf(type, source), s, nullptr, ProcessPath::fused);
-                const auto reference =
-                    processedBytes(chart, scanOf(type, source), s, nullptr, ProcessPath::reference);
+                const auto reference = processedBytes(chart, scanOf(type, source), s, nullptr, ProcessPath::reference);
                 EXPECT_LE(maxDifference(fused, reference), 1)
-                    << displayName(m).toStdString() << " type " << rawValue(type) << " source "
-                    << rawValue(source);
+                    << displayName(m).toStdString() << " type " << rawValue(type) << " source " << rawValue(source);
             }
 }
 
-TEST(Processor, FailingMeasurementIsReportedAndTheChainGoesOn) {
+TEST(Processor, FailingMeasurementIsReportedAndTheChainGoesOn)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string path = (dir.path() + "/cut.jpeg").toStdString();
@@ -325,24 +339,27 @@ TEST(Processor, FailingMeasurementIsReportedAndTheChainGoesOn) {
 namespace {
 
 // One row of pixels, channel by channel.
-Image rowImage(const std::array<std::vector<int>, 3>& channels) {
+Image rowImage(const std::array<std::vector<int>, 3>& channels)
+{
     const int width = static_cast<int>(channels[0].size());
     return byteImage(width, 1, [&](int x, int) -> Bytes3 {
         return {std::uint8_t(channels[0][x]), std::uint8_t(channels[1][x]), std::uint8_t(channels[2][x])};
     });
 }
 
-std::array<std::vector<int>, 3> channelsOf(const std::vector<std::uint8_t>& bytes) {
+std::array<std::vector<int>, 3> channelsOf(const std::vector<std::uint8_t>& bytes)
+{
     std::array<std::vector<int>, 3> channels;
     for (size_t i = 0; i < bytes.size(); ++i) channels[i % 3].push_back(bytes[i]);
     return channels;
 }
 
-}  // namespace
+} // namespace
 
 // With the default settings each channel's span of raw bytes [lo, hi] becomes the whole range:
 // out = round(255 E((x - lo) / (hi - lo))), E the sRGB encoding.
-TEST(Processor, LevelsStretchEachChannelToTheFullRange) {
+TEST(Processor, LevelsStretchEachChannelToTheFullRange)
+{
     const std::array<std::vector<int>, 3> raw{{{40, 50, 71, 100, 132, 160, 190, 220},
                                                {20, 45, 81, 110, 140, 170, 201, 240},
                                                {60, 71, 90, 110, 130, 150, 171, 180}}};
@@ -370,7 +387,8 @@ TEST(Processor, LevelsStretchEachChannelToTheFullRange) {
 
 // A nearly flat channel is left as it is: below 32 levels of span the stretch would only blow up
 // noise. A raw byte x then comes out as round(255 E(x / 255)), as on an exactly flat page.
-TEST(Processor, NearlyFlatChannelsKeepTheirTone) {
+TEST(Processor, NearlyFlatChannelsKeepTheirTone)
+{
     const struct {
         int lo, hi;
         bool stretched;
@@ -402,15 +420,16 @@ TEST(Processor, NearlyFlatChannelsKeepTheirTone) {
 }
 
 // A low-contrast photo, each channel spanning 64 to 70 levels, is still stretched to the full range.
-TEST(Processor, LowContrastPhotosAreStillStretched) {
+TEST(Processor, LowContrastPhotosAreStillStretched)
+{
     const Image photo = byteImage(200, 150, [](int x, int y) -> Bytes3 {
         const int noise = int(((unsigned(x) * 2654435761u) ^ (unsigned(y) * 40503u)) >> 29);
         return {std::uint8_t(96 + x * 57 / 199 + noise), std::uint8_t(80 + y * 62 / 149 + noise % 4),
                 std::uint8_t(100 + (x + y) * 64 / 347)};
     });
     for (AdjustmentMethod m : {AdjustmentMethod::manual, AdjustmentMethod::photo}) {
-        const Image out = encode8(ImageProcessor::processImage(photo, scanOf(VekColorType::color), method(m)),
-                                  EncodeSpace::sRGB);
+        const Image out =
+            encode8(ImageProcessor::processImage(photo, scanOf(VekColorType::color), method(m)), EncodeSpace::sRGB);
         const Image stats = out.stats();
         for (int band = 1; band <= 3; ++band) {
             EXPECT_EQ(stats.getpoint(0, band)[0], 0.0) << band << " " << displayName(m).toStdString();
@@ -422,7 +441,8 @@ TEST(Processor, LowContrastPhotosAreStillStretched) {
 // The manual sliders act on the levelled image and stay in the result, in both directions. On a
 // grey ramp that spans the whole range, working value c = x / 255 becomes round(255 E(f(c))):
 // exposure f = c 2^ev, contrast f = (c - 0.5) k + 0.5, clamped to 0..1.
-TEST(Processor, ExposureAndContrastWorkInBothDirections) {
+TEST(Processor, ExposureAndContrastWorkInBothDirections)
+{
     const std::vector<int> ramp{0, 30, 70, 96, 128, 160, 200, 255};
     const Image grey = rowImage({ramp, ramp, ramp});
     const struct {
@@ -430,10 +450,10 @@ TEST(Processor, ExposureAndContrastWorkInBothDirections) {
         std::vector<int> expected;
     } cases[] = {
         {0.0, 1.0, {0, 96, 143, 165, 188, 208, 229, 255}},
-        {-1.0, 1.0, {0, 69, 104, 120, 137, 152, 168, 188}},  // darker
-        {1.0, 1.0, {0, 133, 196, 225, 255, 255, 255, 255}},  // lighter
-        {0.0, 0.5, {137, 151, 167, 177, 188, 198, 210, 225}},  // narrower about linear 0.5
-        {0.0, 2.0, {0, 0, 63, 138, 188, 225, 255, 255}},       // wider
+        {-1.0, 1.0, {0, 69, 104, 120, 137, 152, 168, 188}},   // darker
+        {1.0, 1.0, {0, 133, 196, 225, 255, 255, 255, 255}},   // lighter
+        {0.0, 0.5, {137, 151, 167, 177, 188, 198, 210, 225}}, // narrower about linear 0.5
+        {0.0, 2.0, {0, 0, 63, 138, 188, 225, 255, 255}},      // wider
     };
     for (const auto& c : cases) {
         ImageSettings::Values settings = defaults();

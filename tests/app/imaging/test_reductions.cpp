@@ -9,7 +9,8 @@
 #include <cmath>
 #include <numeric>
 
-TEST(Reductions, ReadBackRoundsAtByteBoundaries) {
+TEST(Reductions, ReadBackRoundsAtByteBoundaries)
+{
     for (int k = 0; k < 255; ++k) {
         EXPECT_EQ(readBack((k + 0.5 - 1e-6) / 255.0), k);
         EXPECT_EQ(readBack((k + 0.5 + 1e-6) / 255.0), k + 1);
@@ -34,9 +35,10 @@ TEST(Reductions, ReadBackRoundsAtByteBoundaries) {
     EXPECT_EQ(levels->maximum.alpha, 1.0);
 }
 
-TEST(Reductions, HistogramSharesSumToTheScaleWithOneInTheLastBin) {
+TEST(Reductions, HistogramSharesSumToTheScaleWithOneInTheLastBin)
+{
     const Image image = floatImage(10, 10, [](int x, int y) {
-        const float v = (x + 10 * y) / 99.0f;  // 0 .. 1 inclusive
+        const float v = (x + 10 * y) / 99.0f; // 0 .. 1 inclusive
         return Floats3{v, 1.0f, y < 5 ? -0.2f : 1.3f};
     });
     for (int bins : {256, 350}) {
@@ -48,16 +50,17 @@ TEST(Reductions, HistogramSharesSumToTheScaleWithOneInTheLastBin) {
             for (const auto& share : histogram->shares) sum += share[b];
             EXPECT_NEAR(sum, 20.0, 1e-9);
         }
-        EXPECT_NEAR(histogram->shares[bins - 1][1], 20.0, 1e-9);  // every green pixel is 1.0
-        EXPECT_NEAR(histogram->shares[0][2], 10.0, 1e-9);         // clamped below
-        EXPECT_NEAR(histogram->shares[bins - 1][2], 10.0, 1e-9);  // clamped above
-        EXPECT_NEAR(histogram->shares[0][0], 20.0 / 100, 1e-9);   // red 0 only
+        EXPECT_NEAR(histogram->shares[bins - 1][1], 20.0, 1e-9); // every green pixel is 1.0
+        EXPECT_NEAR(histogram->shares[0][2], 10.0, 1e-9);        // clamped below
+        EXPECT_NEAR(histogram->shares[bins - 1][2], 10.0, 1e-9); // clamped above
+        EXPECT_NEAR(histogram->shares[0][0], 20.0 / 100, 1e-9);  // red 0 only
     }
     EXPECT_FALSE(areaHistogram(image, 0, 1.0));
     EXPECT_FALSE(areaHistogram(image, 70000, 1.0));
 }
 
-TEST(Reductions, EightBitHistogramEqualsTheWorkingOne) {
+TEST(Reductions, EightBitHistogramEqualsTheWorkingOne)
+{
     const Image chart = testChart(120, 80);
     const Image working = floatImage(120, 80, [values = floatsOf(toWorking(chart))](int x, int y) {
         const size_t i = (size_t(y) * 120 + x) * 3;
@@ -73,10 +76,9 @@ TEST(Reductions, EightBitHistogramEqualsTheWorkingOne) {
     }
 }
 
-TEST(Reductions, AreaAverageAndExtremes) {
-    const Image image = floatImage(4, 2, [](int x, int y) {
-        return Floats3{float(x) / 4, float(y), 0.5f};
-    });
+TEST(Reductions, AreaAverageAndExtremes)
+{
+    const Image image = floatImage(4, 2, [](int x, int y) { return Floats3{float(x) / 4, float(y), 0.5f}; });
     const std::array<double, 3> mean = areaAverage(image);
     EXPECT_NEAR(mean[0], 0.375, 1e-7);
     EXPECT_NEAR(mean[1], 0.5, 1e-7);

@@ -27,7 +27,8 @@
 
 namespace {
 
-std::vector<std::uint8_t> randomBytes(std::size_t size, unsigned seed, int range = 256) {
+std::vector<std::uint8_t> randomBytes(std::size_t size, unsigned seed, int range = 256)
+{
     std::mt19937 generator(seed);
     std::vector<std::uint8_t> bytes(size);
     for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(generator() % unsigned(range));
@@ -36,7 +37,8 @@ std::vector<std::uint8_t> randomBytes(std::size_t size, unsigned seed, int range
 
 // One LZW stream decoded by libtiff: a one-row, one-band image whose only strip is `stream`.
 std::vector<std::uint8_t> libtiffLzwDecode(const QString& path, const std::vector<std::uint8_t>& stream,
-                                           std::size_t size) {
+                                           std::size_t size)
+{
     const QByteArray name = QFile::encodeName(path);
     TIFF* out = TIFFOpen(name.constData(), "w");
     if (!out) return {};
@@ -58,7 +60,8 @@ std::vector<std::uint8_t> libtiffLzwDecode(const QString& path, const std::vecto
     return decoded;
 }
 
-std::vector<std::uint8_t> lzw(const std::vector<std::uint8_t>& data, std::size_t piece) {
+std::vector<std::uint8_t> lzw(const std::vector<std::uint8_t>& data, std::size_t piece)
+{
     LzwEncoder encoder;
     encoder.begin();
     for (std::size_t at = 0; at < data.size(); at += piece)
@@ -67,7 +70,8 @@ std::vector<std::uint8_t> lzw(const std::vector<std::uint8_t>& data, std::size_t
 }
 
 // An 8-bit RGB image of `height` rows whose every byte of row y is y modulo 256.
-Image rowNumbers(int width, int height) {
+Image rowNumbers(int width, int height)
+{
     return byteImage(width, height, [](int, int y) {
         const auto v = static_cast<std::uint8_t>(y);
         return Bytes3{v, v, v};
@@ -78,7 +82,8 @@ Image rowNumbers(int width, int height) {
 class CopyEncoder final : public StripEncoder {
 public:
     void begin(int) override { bytes_.clear(); }
-    void add(const std::uint8_t* rows, int count, std::size_t rowBytes) override {
+    void add(const std::uint8_t* rows, int count, std::size_t rowBytes) override
+    {
         bytes_.insert(bytes_.end(), rows, rows + std::size_t(count) * rowBytes);
     }
     std::vector<std::uint8_t> end() override { return bytes_; }
@@ -92,7 +97,8 @@ struct ToolRun {
     QString out, error;
 };
 
-ToolRun run(const QString& program, const QStringList& arguments) {
+ToolRun run(const QString& program, const QStringList& arguments)
+{
     QProcess process;
     process.start(program, arguments);
     ToolRun result;
@@ -104,11 +110,12 @@ ToolRun run(const QString& program, const QStringList& arguments) {
 }
 
 // tiffdump's listing without the values that depend on where the strips lie in the file.
-QStringList tagListing(const QString& path) {
+QStringList tagListing(const QString& path)
+{
     QStringList lines;
     for (const QString& line : run("tiffdump", {path}).out.split('\n')) {
-        if (line.startsWith("StripOffsets") || line.startsWith("StripByteCounts") ||
-            line.startsWith("Directory") || line.endsWith(":"))
+        if (line.startsWith("StripOffsets") || line.startsWith("StripByteCounts") || line.startsWith("Directory") ||
+            line.endsWith(":"))
             continue;
         lines << line;
     }
@@ -116,7 +123,8 @@ QStringList tagListing(const QString& path) {
 }
 
 // The embedded colour profile without its creation time, which changes from second to second.
-std::string profile(const Image& image) {
+std::string profile(const Image& image)
+{
     if (image.get_typeof("icc-profile-data") == 0) return {};
     size_t size = 0;
     const void* data = image.get_blob("icc-profile-data", &size);
@@ -132,7 +140,8 @@ struct Content {
     Image image;
 };
 
-std::vector<Content> contents(int width = 1200, int height = 900) {
+std::vector<Content> contents(int width = 1200, int height = 900)
+{
     std::vector<Content> all;
     std::mt19937 noise(7);
     all.push_back({"noisy scan", byteImage(width, height, [&](int x, int y) {
@@ -141,8 +150,8 @@ std::vector<Content> contents(int width = 1200, int height = 900) {
                                      std::uint8_t(40 + (x + y) * 100 / (width + height) + n)};
                    })});
     all.push_back({"document", byteImage(width, height, [&](int x, int y) {
-                       const bool ink = (y / 30) % 2 == 0 && (x / 7 + y / 5) % 4 != 0 && noise() % 16u < 12 &&
-                                        x % 400 < 350;
+                       const bool ink =
+                           (y / 30) % 2 == 0 && (x / 7 + y / 5) % 4 != 0 && noise() % 16u < 12 && x % 400 < 350;
                        const std::uint8_t v = ink ? 0 : 255;
                        return Bytes3{v, v, v};
                    })});
@@ -156,7 +165,8 @@ std::vector<Content> contents(int width = 1200, int height = 900) {
 }
 
 // The file libvips' own saver makes of the same rendering, as the writer did before.
-void saveWithLibvips(const Image& rendering, const QString& path, OutputFormat format, TIFFCompression compression) {
+void saveWithLibvips(const Image& rendering, const QString& path, OutputFormat format, TIFFCompression compression)
+{
     const QByteArray name = QFile::encodeName(path);
     if (format == OutputFormat::png) {
         rendering.pngsave(name.constData());
@@ -164,16 +174,18 @@ void saveWithLibvips(const Image& rendering, const QString& path, OutputFormat f
     }
     rendering.tiffsave(name.constData(),
                        Image::option()
-                           ->set("compression", compression == TIFFCompression::lzw ? VIPS_FOREIGN_TIFF_COMPRESSION_LZW
-                                                                                  : VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
+                           ->set("compression",
+                                 compression == TIFFCompression::lzw ? VIPS_FOREIGN_TIFF_COMPRESSION_LZW
+                                                                     : VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
                            ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)
                            ->set("xres", rendering.xres())
                            ->set("yres", rendering.yres()));
 }
 
-}  // namespace
+} // namespace
 
-TEST(StripCodecs, LzwStreamsDecodeWithLibtiff) {
+TEST(StripCodecs, LzwStreamsDecodeWithLibtiff)
+{
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     struct Case {
@@ -208,7 +220,8 @@ TEST(StripCodecs, LzwStreamsDecodeWithLibtiff) {
     EXPECT_EQ(encoder.end(), first);
 }
 
-TEST(ParallelStrips, EveryStripComesOnceInOrder) {
+TEST(ParallelStrips, EveryStripComesOnceInOrder)
+{
     struct Case {
         int height, stripRows, workers;
     };
@@ -231,7 +244,8 @@ TEST(ParallelStrips, EveryStripComesOnceInOrder) {
     }
 }
 
-TEST(ParallelStrips, AFailureAnywhereEndsTheWorkAndIsPassedOn) {
+TEST(ParallelStrips, AFailureAnywhereEndsTheWorkAndIsPassedOn)
+{
     const Image image = rowNumbers(50, 2000);
     // The file side fails at the fifth strip.
     int emitted = 0;
@@ -248,7 +262,8 @@ TEST(ParallelStrips, AFailureAnywhereEndsTheWorkAndIsPassedOn) {
     // An encoder fails on one strip.
     class Failing final : public StripEncoder {
     public:
-        void begin(int strip) override {
+        void begin(int strip) override
+        {
             if (strip == 37) throw std::runtime_error("no memory");
         }
         void add(const std::uint8_t*, int, std::size_t) override {}
@@ -266,16 +281,16 @@ TEST(ParallelStrips, AFailureAnywhereEndsTheWorkAndIsPassedOn) {
     const QString cut = folder.path() + "/cut.jpeg";
     testChart(300, 400).jpegsave(QFile::encodeName(cut).constData());
     ASSERT_EQ(::truncate(QFile::encodeName(cut).constData(), QFileInfo(cut).size() / 2), 0);
-    const Image broken = Image::new_from_file(QFile::encodeName(cut).constData(),
-                                              Image::option()->set("fail_on", VIPS_FAIL_ON_ERROR));
+    const Image broken =
+        Image::new_from_file(QFile::encodeName(cut).constData(), Image::option()->set("fail_on", VIPS_FAIL_ON_ERROR));
     EXPECT_THROW(encodeStrips(
-                     broken, 8, [] { return std::make_unique<CopyEncoder>(); },
-                     [](int, std::vector<std::uint8_t>&) {}),
+                     broken, 8, [] { return std::make_unique<CopyEncoder>(); }, [](int, std::vector<std::uint8_t>&) {}),
                  vips::VError);
     vips_error_clear();
 }
 
-TEST(StripWriters, FilesMatchLibvipsFilesForEveryReader) {
+TEST(StripWriters, FilesMatchLibvipsFilesForEveryReader)
+{
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     struct Kind {
@@ -283,15 +298,16 @@ TEST(StripWriters, FilesMatchLibvipsFilesForEveryReader) {
         TIFFCompression compression;
     };
     for (const Content& content : contents()) {
-        for (const Kind kind : {Kind{OutputFormat::png, TIFFCompression::none}, Kind{OutputFormat::tiff, TIFFCompression::lzw},
-                                Kind{OutputFormat::tiff, TIFFCompression::zip}}) {
+        for (const Kind kind :
+             {Kind{OutputFormat::png, TIFFCompression::none}, Kind{OutputFormat::tiff, TIFFCompression::lzw},
+              Kind{OutputFormat::tiff, TIFFCompression::zip}}) {
             WriteOptions options;
             options.format = kind.format;
             options.tiffCompression = kind.compression;
             options.iccProfile = ICCProfile::adobeRGB;
             options.dpi = 600;
-            const QString what = QString("%1 as %2 %3").arg(content.name, displayName(kind.format),
-                                                           displayName(kind.compression));
+            const QString what =
+                QString("%1 as %2 %3").arg(content.name, displayName(kind.format), displayName(kind.compression));
             SCOPED_TRACE(what.toStdString());
             const QString extension = displayName(kind.format).toLower();
             const QString ours = folder.path() + "/ours." + extension;
@@ -338,7 +354,8 @@ TEST(StripWriters, FilesMatchLibvipsFilesForEveryReader) {
     }
 }
 
-TEST(StripWriters, PngStreamIsOneZlibStreamOfTheRows) {
+TEST(StripWriters, PngStreamIsOneZlibStreamOfTheRows)
+{
     const Image image = contents(1500, 1100)[0].image.bandjoin_const({255.0}).copy(
         Image::option()->set("xres", 10.0)->set("yres", 20.0));
     QTemporaryDir folder;
@@ -356,7 +373,7 @@ TEST(StripWriters, PngStreamIsOneZlibStreamOfTheRows) {
     // Chunk by chunk: every CRC right, the types in order, the IDAT data gathered.
     const auto be32 = [&](qsizetype at) {
         return (std::uint32_t(std::uint8_t(png[at])) << 24) | (std::uint32_t(std::uint8_t(png[at + 1])) << 16) |
-               (std::uint32_t(std::uint8_t(png[at + 2])) << 8) | std::uint8_t(png[at + 3]);
+            (std::uint32_t(std::uint8_t(png[at + 2])) << 8) | std::uint8_t(png[at + 3]);
     };
     QStringList types;
     std::vector<std::uint8_t> stream;
@@ -379,7 +396,7 @@ TEST(StripWriters, PngStreamIsOneZlibStreamOfTheRows) {
         at += 12 + length;
     }
     EXPECT_EQ(types, (QStringList{"IHDR", "pHYs", "IDAT", "IEND"}));
-    EXPECT_GE(dataChunks, 4);  // several pieces joined
+    EXPECT_GE(dataChunks, 4); // several pieces joined
     // zlib's inflate checks the joined stream and its Adler-32.
     const std::vector<std::uint8_t> pixels = bytesOf(image);
     const std::size_t rowBytes = std::size_t(image.width()) * 4;
@@ -394,7 +411,8 @@ TEST(StripWriters, PngStreamIsOneZlibStreamOfTheRows) {
     }
 }
 
-TEST(StripWriters, BigTiffAndFailedWrites) {
+TEST(StripWriters, BigTiffAndFailedWrites)
+{
     const Image image = testChart(300, 500).bandjoin_const({255.0});
     QTemporaryDir folder;
     const QString path = folder.path() + "/big.tiff";

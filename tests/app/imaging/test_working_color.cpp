@@ -11,19 +11,22 @@
 namespace {
 
 // The exact byte of a working value in each space, computed in double.
-int exactSRGB(double c) {
+int exactSRGB(double c)
+{
     return static_cast<int>(std::floor(255.0 * srgb::encode(clampUnit(c)) + 0.5));
 }
 
-int exactAdobe(const std::array<double, 3>& c, int band) {
+int exactAdobe(const std::array<double, 3>& c, int band)
+{
     double v = 0.0;
     for (int k = 0; k < 3; ++k) v += kSRGBToAdobeRGB[band][k] * c[k];
     return static_cast<int>(std::floor(255.0 * std::pow(clampUnit(v), 256.0 / 563.0) + 0.5));
 }
 
-}  // namespace
+} // namespace
 
-TEST(WorkingColor, EveryByteSurvivesDecodingAndEncoding) {
+TEST(WorkingColor, EveryByteSurvivesDecodingAndEncoding)
+{
     const Image bytes = byteImage(256, 1, [](int x, int) -> Bytes3 {
         return {std::uint8_t(x), std::uint8_t(255 - x), std::uint8_t((x * 7) % 256)};
     });
@@ -39,7 +42,8 @@ TEST(WorkingColor, EveryByteSurvivesDecodingAndEncoding) {
     EXPECT_NEAR(values[3 * 128], srgb::decode(128 / 255.0), 1e-7);
 }
 
-TEST(WorkingColor, BandsAreRepeatedOrDropped) {
+TEST(WorkingColor, BandsAreRepeatedOrDropped)
+{
     const Image grey = flatBytes(4, 4, {90, 90, 90}).extract_band(0);
     const std::vector<float> fromGrey = floatsOf(toWorking(grey));
     ASSERT_EQ(fromGrey.size(), 48u);
@@ -52,12 +56,14 @@ TEST(WorkingColor, BandsAreRepeatedOrDropped) {
     EXPECT_EQ((Bytes3{back[0], back[1], back[2]}), (Bytes3{10, 20, 30}));
 }
 
-TEST(WorkingColor, EightBitImageComesBackItselfForSRGB) {
+TEST(WorkingColor, EightBitImageComesBackItselfForSRGB)
+{
     const Image bytes = flatBytes(3, 3, {1, 2, 3});
     EXPECT_EQ(encode8(bytes, EncodeSpace::sRGB).get_image(), bytes.get_image());
 }
 
-TEST(WorkingColor, LinearEncodeRoundsAndClamps) {
+TEST(WorkingColor, LinearEncodeRoundsAndClamps)
+{
     const Image values = floatImage(3, 1, [](int x, int) {
         const float v = x == 0 ? 0.5f : x == 1 ? 1.2f : -0.1f;
         return Floats3{v, v, v};
@@ -68,7 +74,8 @@ TEST(WorkingColor, LinearEncodeRoundsAndClamps) {
     EXPECT_EQ(bytes[6], 0);
 }
 
-TEST(WorkingColor, AdobeEncodeMatchesTheAdobeProfile) {
+TEST(WorkingColor, AdobeEncodeMatchesTheAdobeProfile)
+{
     const ColorProfile linear = colorSpace(ICCProfile::generic);
     const ColorProfile adobe = colorSpace(ICCProfile::adobeRGB);
     ASSERT_TRUE(linear && adobe);
@@ -95,8 +102,9 @@ TEST(WorkingColor, AdobeEncodeMatchesTheAdobeProfile) {
     EXPECT_LE(worst, 1);
 }
 
-TEST(WorkingColor, TableEncodesStayWithinALevelOverAFineSweep) {
-    constexpr int width = 1000, height = 1200;  // -0.1 to 1.1 in steps of 1e-6
+TEST(WorkingColor, TableEncodesStayWithinALevelOverAFineSweep)
+{
+    constexpr int width = 1000, height = 1200; // -0.1 to 1.1 in steps of 1e-6
     const Image sweep = floatImage(width, height, [](int x, int y) {
         const float v = float(-0.1 + (double(y) * width + x) * 1e-6);
         return Floats3{v, float(1.0 - v), v * 0.5f};
@@ -116,7 +124,8 @@ TEST(WorkingColor, TableEncodesStayWithinALevelOverAFineSweep) {
     EXPECT_LE(worstAdobe, 1);
 }
 
-TEST(WorkingColor, CurvesAreOddAndInverse) {
+TEST(WorkingColor, CurvesAreOddAndInverse)
+{
     for (double u : {-1.5, -0.5, -0.01, 0.0, 0.002, 0.04, 0.3, 0.9, 1.0, 1.7}) {
         EXPECT_NEAR(srgb::decode(srgb::encode(u)), u, 1e-12) << u;
         EXPECT_DOUBLE_EQ(srgb::decode(-u), -srgb::decode(u));

@@ -45,7 +45,10 @@ inline QString heightMismatch(const QWidget* panel, const QWidget* content)
         return QStringLiteral("panel %1 high, asks for %2").arg(panel->height()).arg(naturalHeight(panel));
     for (const QWidget* row : content->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (row->isVisible() && row->height() != naturalHeight(row))
-            return QStringLiteral("row %1 %2 high, asks for %3").arg(row->objectName()).arg(row->height()).arg(naturalHeight(row));
+            return QStringLiteral("row %1 %2 high, asks for %3")
+                .arg(row->objectName())
+                .arg(row->height())
+                .arg(naturalHeight(row));
     return QString();
 }
 

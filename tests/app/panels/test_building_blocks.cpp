@@ -20,7 +20,8 @@ namespace {
 
 PropertyBinding<double> exposureOf(ImageSettings& settings)
 {
-    return bindProperty(settings, &ImageSettings::exposure, &ImageSettings::setExposure, &ImageSettings::exposureChanged);
+    return bindProperty(settings, &ImageSettings::exposure, &ImageSettings::setExposure,
+                        &ImageSettings::exposureChanged);
 }
 
 PropertyBinding<bool> invertOf(ImageSettings& settings)
@@ -123,8 +124,9 @@ private Q_SLOTS:
     void resetButtonAndGroupBox()
     {
         int resets = 0;
-        std::unique_ptr<GroupBox> box(makeGroupBox(
-            new QLabel(QStringLiteral("content")), makePanelLabel(QStringLiteral("Output Settings:"), [&] { resets++; }, false)));
+        std::unique_ptr<GroupBox> box(makeGroupBox(new QLabel(QStringLiteral("content")),
+                                                   makePanelLabel(
+                                                       QStringLiteral("Output Settings:"), [&] { resets++; }, false)));
         auto* reset = box->findChild<QToolButton*>(QStringLiteral("resetButton"));
         QCOMPARE(reset->text(), QStringLiteral("Reset"));
         QVERIFY(!reset->icon().isNull());

@@ -207,18 +207,20 @@ private Q_SLOTS:
             });
             const auto textOf = [](QAbstractButton* button) { return button ? button->text() : QString(); };
             seen << box->text() << box->informativeText() << QString::number(box->icon())
-                 << QString::number(box->windowModality()) << textOf(box->defaultButton()) << textOf(box->escapeButton());
+                 << QString::number(box->windowModality()) << textOf(box->defaultButton())
+                 << textOf(box->escapeButton());
             for (QAbstractButton* button : buttons) seen << button->text();
             box->escapeButton()->click();
         });
         asking.findChild<QToolButton*>(QStringLiteral("clearCalibrationButton"))->click();
         manager->waitForWorker();
         QCoreApplication::processEvents();
-        QCOMPARE(seen, (QStringList{"The action will delete the sets of calibration data, are you sure to preform it?",
-                                    "Calibration data is essential for Smart Mode scanning. It will be recreated with "
-                                    "new scans if not available.",
-                                    QString::number(QMessageBox::Warning), QString::number(Qt::ApplicationModal),
-                                    "Perform", "Cancel", "Perform", "Cancel"}));
+        QCOMPARE(seen,
+                 (QStringList{"The action will delete the sets of calibration data, are you sure to preform it?",
+                              "Calibration data is essential for Smart Mode scanning. It will be recreated with "
+                              "new scans if not available.",
+                              QString::number(QMessageBox::Warning), QString::number(Qt::ApplicationModal), "Perform",
+                              "Cancel", "Perform", "Cancel"}));
         QVERIFY(erases().empty());
         QCOMPARE(output->lines(cleared) + output->lines(failed), 0);
     }

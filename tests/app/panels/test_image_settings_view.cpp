@@ -30,8 +30,7 @@ struct Panel {
     ScanManager manager;
     ImageSettingsView view{settings, scan, manager};
 
-    template <typename T = QWidget>
-    T* control(const char* name) const
+    template <typename T = QWidget> T* control(const char* name) const
     {
         return view.findChild<T*>(QString::fromLatin1(name));
     }
@@ -120,8 +119,9 @@ private Q_SLOTS:
     void loadsKeepWhatTheStoreCannotGive()
     {
         p->view.loadImageSettings(*stores.make());
-        const ImageSettings::Values defaults{0.0, 0.0, 1.0, 1.0, 0.0, 0.0, GrayMode::noir, BWMode::automatic,
-                                             0.5, AdjustmentMethod::manual, false, false, false};
+        const ImageSettings::Values defaults{
+            0.0,   0.0,   1.0,  1.0, 0.0, 0.0, GrayMode::noir, BWMode::automatic, 0.5, AdjustmentMethod::manual,
+            false, false, false};
         QVERIFY(tied(p->settings.values()) == tied(defaults));
 
         // Unknown cases keep the values, and so does a number beyond its slider's range; a number
@@ -163,8 +163,9 @@ private Q_SLOTS:
         p->view.saveImageSettings(*store);
         QStringList keys = store->allKeys();
         keys.sort();
-        QCOMPARE(keys, (QStringList{"adjustmentMethod", "brightness", "bwMode", "contrast", "exposure", "grayMode",
-                                    "hue", "saturation", "sharpeness", "threshold"}));
+        QCOMPARE(keys,
+                 (QStringList{"adjustmentMethod", "brightness", "bwMode", "contrast", "exposure", "grayMode", "hue",
+                              "saturation", "sharpeness", "threshold"}));
     }
 
     void busyDisablesEveryControl()

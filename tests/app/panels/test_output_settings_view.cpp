@@ -44,8 +44,8 @@ public:
 auto valuesOf(const OutputSettings& s)
 {
     return std::make_tuple(s.directoryPath(), s.prefixType(), s.prefix(), s.isAutoSuffix(), s.suffixNumber(),
-                           s.suffixLength(), s.format(), s.tiffCompression(), s.jpegQuality(),
-                           s.isEmbeddedICCProfile(), s.iccProfile());
+                           s.suffixLength(), s.format(), s.tiffCompression(), s.jpegQuality(), s.isEmbeddedICCProfile(),
+                           s.iccProfile());
 }
 
 bool touch(const QString& path)
@@ -65,8 +65,7 @@ struct Panel {
     ScanManager manager;
     OutputSettingsView view;
 
-    template <typename T = QWidget>
-    T* control(const char* name) const
+    template <typename T = QWidget> T* control(const char* name) const
     {
         return view.findChild<T*>(QString::fromLatin1(name));
     }
@@ -273,18 +272,18 @@ private Q_SLOTS:
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
             if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                foldersOnly = dialog->fileMode() == QFileDialog::Directory && dialog->testOption(QFileDialog::ShowDirsOnly);
+                foldersOnly =
+                    dialog->fileMode() == QFileDialog::Directory && dialog->testOption(QFileDialog::ShowDirsOnly);
                 openedAt = dialog->directory().absolutePath();
                 dialog->reject();
             }
         });
         poll.start(20);
-        const std::pair<QString, QString> starts[] = {
-            {existing, existing},
-            {existing + "/March/Roll 3", existing},
-            {folders.filePath(QStringLiteral("Gone")), folders.path()},
-            {QString(), QDir::homePath()},
-            {QStringLiteral("relative/folder"), QDir::homePath()}};
+        const std::pair<QString, QString> starts[] = {{existing, existing},
+                                                      {existing + "/March/Roll 3", existing},
+                                                      {folders.filePath(QStringLiteral("Gone")), folders.path()},
+                                                      {QString(), QDir::homePath()},
+                                                      {QStringLiteral("relative/folder"), QDir::homePath()}};
         for (const auto& [current, expected] : starts) {
             p->settings.setDirectoryPath(current);
             openedAt.clear();
@@ -344,9 +343,9 @@ private Q_SLOTS:
         auto copy = stores.copyOf(*saved);
         QStringList keys = copy->allKeys();
         keys.sort();
-        QCOMPARE(keys, (QStringList{"directoryPath", "format", "iccProfile", "isAutoSuffix", "isEmbedded",
-                                    "jpegQuality", "prefix", "prefixType", "suffixLength", "suffixNumber",
-                                    "tiffCompression"}));
+        QCOMPARE(keys,
+                 (QStringList{"directoryPath", "format", "iccProfile", "isAutoSuffix", "isEmbedded", "jpegQuality",
+                              "prefix", "prefixType", "suffixLength", "suffixNumber", "tiffCompression"}));
         FakeChooser otherChooser;
         Panel other(otherChooser);
         other.view.loadOutputSettings(*copy);

@@ -84,8 +84,7 @@ private:
     {
         return std::make_unique<QSettings>(stores.filePath(QStringLiteral("image.ini")), QSettings::IniFormat);
     }
-    template <typename T>
-    static T* child(const QWidget* widget, const char* name)
+    template <typename T> static T* child(const QWidget* widget, const char* name)
     {
         return widget->findChild<T*>(QString::fromLatin1(name));
     }
@@ -137,7 +136,8 @@ private Q_SLOTS:
         AppSettingsGeneralTabView tab(*settings);
         QCheckBox* boxes[] = {child<QCheckBox>(&tab, "openImageCheck"), child<QCheckBox>(&tab, "resetSuffixCheck")};
         QCOMPARE((QStringList{boxes[0]->text(), boxes[1]->text()}),
-                 (QStringList{"Open the image or folder after scanning", "Reset the suffix value of filename for a new day"}));
+                 (QStringList{"Open the image or folder after scanning",
+                              "Reset the suffix value of filename for a new day"}));
         QSignalSpy openChanges(settings.get(), &AppSettings::isOpenImageAfterScanChanged);
         QSignalSpy suffixChanges(settings.get(), &AppSettings::isResetSuffixForNewDayChanged);
         for (QCheckBox* box : boxes) box->click();
@@ -196,8 +196,13 @@ private Q_SLOTS:
 
         // Ranges without a usable step: no row and no crash, "" and 100.
         const int32_t max = std::numeric_limits<int32_t>::max(), min = std::numeric_limits<int32_t>::min();
-        for (ScannerRange range : {ScannerRange{50, 200, 0}, {50, 200, -1}, {0, max, max}, {200, 50, 3}, {min, max, 3},
-                                   {0, 40, 50}, {0, max, 64}}) {
+        for (ScannerRange range : {ScannerRange{50, 200, 0},
+                                   {50, 200, -1},
+                                   {0, max, max},
+                                   {200, 50, 3},
+                                   {min, max, 3},
+                                   {0, 40, 50},
+                                   {0, max, 64}}) {
             manager->setScanner(makeScanner(1, 1, range));
             QCOMPARE(shownRows(*tab), QStringLiteral("BCD"));
             QCOMPARE(tab->exposureRatioLabel(1), QString());
@@ -213,11 +218,13 @@ private Q_SLOTS:
         auto tab = scannerTab();
         auto* quality = child<SegmentedControl>(tab.get(), "scanQualitySegmented");
         auto* calibration = child<SegmentedControl>(tab.get(), "calibrationModeSegmented");
-        QCOMPARE(segmentTexts(quality) + segmentTexts(calibration), (QStringList{"Speed", "Quality", "Smart", "Typical"}));
+        QCOMPARE(segmentTexts(quality) + segmentTexts(calibration),
+                 (QStringList{"Speed", "Quality", "Smart", "Typical"}));
         QVERIFY(!quality->currentTag());
         quality->button(1)->click();
         calibration->button(1)->click();
-        QCOMPARE((QList<qint64>{settings->scanQualityRawValue(), settings->calibrationModeRawValue()}), (QList<qint64>{8, 1}));
+        QCOMPARE((QList<qint64>{settings->scanQualityRawValue(), settings->calibrationModeRawValue()}),
+                 (QList<qint64>{8, 1}));
         manager->setScanStatus(rawValue(VekScanStatus::reading));
         QVERIFY(calibration->isEnabled() && tab->isEnabled());
     }
@@ -225,12 +232,15 @@ private Q_SLOTS:
     void identificationLine()
     {
         const auto line = [](SCANNERINFO info) { return ScannerInfoView(info).text(); };
-        for (auto [master, sub, name] : {std::tuple{0x6204, 0, "Velquor K5200"}, {0x6204, 2, "Tessaly K7700 Plus"},
-                                         {0x6204, 1, "Quorvane Velquor"}, {0x1234, 0, "Quorvane Velquor"}})
+        for (auto [master, sub, name] : {std::tuple{0x6204, 0, "Velquor K5200"},
+                                         {0x6204, 2, "Tessaly K7700 Plus"},
+                                         {0x6204, 1, "Quorvane Velquor"},
+                                         {0x1234, 0, "Quorvane Velquor"}})
             QCOMPARE(line({uint16_t(master), uint8_t(sub), "x", 0, 0}), QString(name) + " / Driver: V0.00");
         QCOMPARE(ScannerInfoView::driverVersionText({0, 0, "", 123, 0}), QStringLiteral(" / Driver: V1.23"));
         for (auto [revision, text] : {std::pair{105, "1.05"}, {123, "1.23"}, {1, "0.01"}, {65535, "655.35"}})
-            QCOMPARE(ScannerInfoView::firmwareVersionText({0, 0, "", 0, uint16_t(revision)}), " / Firmware: V" + QString(text));
+            QCOMPARE(ScannerInfoView::firmwareVersionText({0, 0, "", 0, uint16_t(revision)}),
+                     " / Firmware: V" + QString(text));
         QCOMPARE(line({0x6204, 0, "x", 123, 105}), QStringLiteral("Velquor K5200 / Driver: V1.23 / Firmware: V1.05"));
 
         // One trace line per rebuild; the device's name is data, not a format.
@@ -254,19 +264,23 @@ private Q_SLOTS:
         view.setSelectedSettingsTab(SettingsTab::scanner);
         view.show();
         saveSnapshot(&view, QStringLiteral("prefs-scanner"));
-        QCOMPARE(view.scannerTab()->scannerInfoView()->text(), QStringLiteral("Velquor K5200 / Driver: V1.00 / Firmware: V1.05"));
+        QCOMPARE(view.scannerTab()->scannerInfoView()->text(),
+                 QStringLiteral("Velquor K5200 / Driver: V1.00 / Firmware: V1.05"));
         // Everything lies within the tab, and no caption is cut.
         AppSettingsScannerTabView* tab = view.scannerTab();
         for (QWidget* widget : tab->findChildren<QWidget*>()) {
             if (!widget->isVisibleTo(tab)) continue;
-            QVERIFY2(tab->rect().contains(QRect(widget->mapTo(tab, QPoint()), widget->size())), qPrintable(widget->objectName()));
+            QVERIFY2(tab->rect().contains(QRect(widget->mapTo(tab, QPoint()), widget->size())),
+                     qPrintable(widget->objectName()));
             if (widget->objectName() == "caption") QVERIFY(widget->width() >= widget->sizeHint().width());
         }
     }
 
     void imageTabReadsAndWritesItsKeys()
     {
-        const auto stored = [this](const char* key) { return QSettings(store()->fileName(), QSettings::IniFormat).value(key); };
+        const auto stored = [this](const char* key) {
+            return QSettings(store()->fileName(), QSettings::IniFormat).value(key);
+        };
         {
             auto values = store();
             AppSettingsImageTabView tab(*values);
@@ -289,7 +303,8 @@ private Q_SLOTS:
             auto values = store();
             AppSettingsImageTabView tab(*values);
             QVERIFY(!child<QCheckBox>(&tab, "embedICCProfileCheck")->isChecked());
-            QCOMPARE(child<QComboBox>(&tab, "selectedProfileCombo")->currentText(), QStringLiteral("sRGB IEC61966-2-1"));
+            QCOMPARE(child<QComboBox>(&tab, "selectedProfileCombo")->currentText(),
+                     QStringLiteral("sRGB IEC61966-2-1"));
             values->setValue("selectedProfile", 7);
             values->setValue("nativeRGBMatching", "maybe");
         }
@@ -304,7 +319,8 @@ private Q_SLOTS:
         const QStringList icons = {"hare", "tortoise", "microbe"};
         for (int outside : {-1, 5}) {
             CustomSegmentedPicker picker({"A", "B", "C"}, icons, outside);
-            QVERIFY(picker.fieldColor(0) == ui::gray() && picker.fieldColor(1) == ui::gray() && picker.fieldColor(2) == ui::gray());
+            QVERIFY(picker.fieldColor(0) == ui::gray() && picker.fieldColor(1) == ui::gray() &&
+                    picker.fieldColor(2) == ui::gray());
         }
         CustomSegmentedPicker picker({"Speed", "Quality", "Detail"}, icons, 0);
         QSignalSpy chosen(&picker, &CustomSegmentedPicker::selectionChanged);

@@ -37,8 +37,8 @@ void expectFrame(const QRectF& actual, const QRectF& expected)
 }
 
 const std::vector<std::string> photoSizes = {
-    "Portrait: 8 x 10", "Landscape: 10 x 8", "Portrait: 6 x 8", "Landscape: 8 x 6", "Portrait: 5 x 7",
-    "Landscape: 7 x 5", "Portrait: 4 x 6",  "Landscape: 6 x 4", "Portrait: 3 x 5", "Landscape: 5 x 3"};
+    "Portrait: 8 x 10", "Landscape: 10 x 8", "Portrait: 6 x 8",  "Landscape: 8 x 6", "Portrait: 5 x 7",
+    "Landscape: 7 x 5", "Portrait: 4 x 6",   "Landscape: 6 x 4", "Portrait: 3 x 5",  "Landscape: 5 x 3"};
 
 TEST(ScanFrameRules, ListsTheSizesThatFitTheResolution)
 {
@@ -141,8 +141,8 @@ TEST(ScanSettingsRules, ClampKeepsTheFrameWithinTheResolution)
     expectFrame(update.previewRect, QRectF(20, 30, 1250, 1000));
     EXPECT_TRUE(update.customized);
     // Within the limits, a resolution of 0 or less, and an unusable scale: the frame stays.
-    for (const auto& [resolution, s] : std::vector<std::pair<qint64, double>>{{600, scale}, {0, scale}, {-300, scale},
-                                                                           {2400, 0}, {2400, NAN}}) {
+    for (const auto& [resolution, s] :
+         std::vector<std::pair<qint64, double>>{{600, scale}, {0, scale}, {-300, scale}, {2400, 0}, {2400, NAN}}) {
         const QRectF frame = resolution == 600 ? QRectF(10, 10, 300, 300) : QRectF(0, 0, 1000, 1500);
         EXPECT_EQ(clampScanFrame(frame, s, resolution, fullArea), (FrameUpdate{frame, false})) << resolution;
     }
@@ -151,8 +151,16 @@ TEST(ScanSettingsRules, ClampKeepsTheFrameWithinTheResolution)
 TEST(ScanSettingsRules, NearestListedResolution)
 {
     const std::vector<qint64> upTo1200{150, 300, 600, 1200};
-    const std::pair<qint64, qint64> cases[] = {{4800, 1200}, {2400, 1200}, {1200, 1200}, {700, 600}, {900, 600},
-                                               {901, 1200}, {225, 150},   {75, 150},    {0, 150},   {-5, 150},
+    const std::pair<qint64, qint64> cases[] = {{4800, 1200},
+                                               {2400, 1200},
+                                               {1200, 1200},
+                                               {700, 600},
+                                               {900, 600},
+                                               {901, 1200},
+                                               {225, 150},
+                                               {75, 150},
+                                               {0, 150},
+                                               {-5, 150},
                                                {std::numeric_limits<qint64>::max(), 1200},
                                                {std::numeric_limits<qint64>::min(), 150}};
     for (const auto& [stored, offered] : cases) EXPECT_EQ(nearestResolution(upTo1200, stored), offered) << stored;
@@ -173,14 +181,14 @@ TEST(ScanFrameRules, FitToTheAreaOfTheSource)
         QRectF fitted;
         bool customized;
     } cases[] = {
-        {QRectF(10, 20, 100, 200), letter, QRectF(10, 20, 100, 200), false},         // within: untouched
+        {QRectF(10, 20, 100, 200), letter, QRectF(10, 20, 100, 200), false},             // within: untouched
         {QRectF(0, 0, 225 + 1e-7, 1350), letter, QRectF(0, 0, 225 + 1e-7, 1350), false}, // past by a rounding
-        {QRectF(0, 0, 1275, 1650), letter, QRectF(0, 0, 225, 1350), true},          // cut to the unit
+        {QRectF(0, 0, 1275, 1650), letter, QRectF(0, 0, 225, 1350), true},               // cut to the unit
         {QRectF(100, 1300, 300, 300), custom, QRectF(100, 1300, 125, 50), true},
-        {QRectF(450, 0, 100, 100), custom, defaultFrame, true},                     // wholly beside it
-        {QRectF(225, 0, 100, 100), custom, defaultFrame, true},                     // touching its edge
-        {QRectF(0, 1400, 100, 100), letter, defaultFrame, true},                    // wholly below it
-        {QRectF(450, 0, 100, 100), full, QRectF(0, 0, 225, 1350), false},           // "Full Area" is the unit
+        {QRectF(450, 0, 100, 100), custom, defaultFrame, true},           // wholly beside it
+        {QRectF(225, 0, 100, 100), custom, defaultFrame, true},           // touching its edge
+        {QRectF(0, 1400, 100, 100), letter, defaultFrame, true},          // wholly below it
+        {QRectF(450, 0, 100, 100), full, QRectF(0, 0, 225, 1350), false}, // "Full Area" is the unit
         {QRectF(0, 0, 1275, 1755), full, QRectF(0, 0, 225, 1350), false},
     };
     for (const auto& c : cases) {

@@ -58,7 +58,8 @@ bool operator==(const ScanSettings::Values& a, const ScanSettings::Values& b)
     return tied(a) == tied(b);
 }
 
-const QStringList noScannerRows = {"No Scanner Connected", "Color Type:", "No Scanner Connected", "No Scanner Connected"};
+const QStringList noScannerRows = {"No Scanner Connected", "Color Type:", "No Scanner Connected",
+                                   "No Scanner Connected"};
 
 } // namespace
 
@@ -85,8 +86,7 @@ private:
         manager->setScanner(scanner);
         manager->setScanStatus(rawValue(VekScanStatus::ready));
     }
-    template <typename T = QComboBox>
-    T* control(const char* name) const
+    template <typename T = QComboBox> T* control(const char* name) const
     {
         return view->findChild<T*>(QString::fromLatin1(name));
     }
@@ -123,16 +123,17 @@ private Q_SLOTS:
         QCOMPARE(itemTexts(control("resolutionCombo")),
                  (QStringList{"150 DPI", "300 DPI", "600 DPI", "1200 DPI", "2400 DPI", "4800 DPI"}));
         QCOMPARE(control("resolutionCombo")->currentText(), QStringLiteral("150 DPI"));
-        QCOMPARE(itemTexts(control("frameTypeCombo")),
-                 (QStringList{"Customized", "Full Area", "Letter", "A4", "A5", "B5", "Portrait: 8 x 10",
-                              "Landscape: 10 x 8", "Portrait: 6 x 8", "Landscape: 8 x 6", "Portrait: 5 x 7",
-                              "Landscape: 7 x 5", "Portrait: 4 x 6", "Landscape: 6 x 4", "Portrait: 3 x 5",
-                              "Landscape: 5 x 3"}));
+        QCOMPARE(
+            itemTexts(control("frameTypeCombo")),
+            (QStringList{"Customized", "Full Area", "Letter", "A4", "A5", "B5", "Portrait: 8 x 10", "Landscape: 10 x 8",
+                         "Portrait: 6 x 8", "Landscape: 8 x 6", "Portrait: 5 x 7", "Landscape: 7 x 5",
+                         "Portrait: 4 x 6", "Landscape: 6 x 4", "Portrait: 3 x 5", "Landscape: 5 x 3"}));
         QCOMPARE(control("frameTypeCombo")->currentText(), QStringLiteral("Customized"));
         QCOMPARE(readOut(), QStringLiteral("0.7 x 0.7"));
         // No caption is cut off in its column.
         for (const QLabel* caption : view->findChildren<QLabel*>(QStringLiteral("caption")))
-            QVERIFY2(caption->fontMetrics().horizontalAdvance(caption->text()) <= caption->width(), qPrintable(caption->text()));
+            QVERIFY2(caption->fontMetrics().horizontalAdvance(caption->text()) <= caption->width(),
+                     qPrintable(caption->text()));
 
         // The lists follow the scanner and the resolution.
         manager->scanner()->setInfo(SCANNERINFO{0x6204, 1, {}, 0, 0});

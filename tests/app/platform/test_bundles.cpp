@@ -33,19 +33,21 @@ public:
 
 std::string plist(const std::string& dictBody)
 {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + dictBody + "</dict>\n</plist>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + dictBody +
+        "</dict>\n</plist>\n";
 }
 
 TEST(InfoDictionary, OnlyTheStringsOfTheTopLevelDict)
 {
     TempFolder temp;
-    const auto file = temp.write("Info.plist", plist("<key>Name</key><string>Varnoth</string>\n"
-                                                     "<key>Count</key><integer>3</integer>\n"
-                                                     "<key>Nested</key><dict><key>Inner</key><string>x</string></dict>\n"
-                                                     "<key>List</key><array><string>a</string></array>\n"
-                                                     "<key>Flag</key><true/>\n"
-                                                     "<key>Text</key><string>Größe &amp; ☃</string>\n"
-                                                     "<key>Empty</key><string></string>\n"));
+    const auto file = temp.write("Info.plist",
+                                 plist("<key>Name</key><string>Varnoth</string>\n"
+                                       "<key>Count</key><integer>3</integer>\n"
+                                       "<key>Nested</key><dict><key>Inner</key><string>x</string></dict>\n"
+                                       "<key>List</key><array><string>a</string></array>\n"
+                                       "<key>Flag</key><true/>\n"
+                                       "<key>Text</key><string>Größe &amp; ☃</string>\n"
+                                       "<key>Empty</key><string></string>\n"));
     const auto info = platform::readInfoDictionary(file);
     ASSERT_TRUE(info.has_value());
     const platform::InfoDictionary expected = {{"Name", "Varnoth"}, {"Text", "Größe & ☃"}, {"Empty", ""}};
@@ -57,15 +59,16 @@ TEST(InfoDictionary, WhatCountsAsNoDictionary)
     TempFolder temp;
     const std::string cases[] = {
         "",
-        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>A</key><string>x</string>",     // unterminated
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>A</key><string>x</string>",      // unterminated
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>x</string></array></plist>", // no dict
-        "<?xml version=\"1.0\"?><dict><key>A</key><string>x</string></dict>",                        // no plist
-        plist("<key>A</key><key>B</key><string>x</string>\n"),                                       // key after key
-        plist("<string>x</string>\n"),                                                               // value without key
-        plist("<key>A</key>\n"),                                                                     // key without value
-        plist("<key>A</key><string>x</string>\n") + "<trailing>",                                    // junk after it
+        "<?xml version=\"1.0\"?><dict><key>A</key><string>x</string></dict>",                      // no plist
+        plist("<key>A</key><key>B</key><string>x</string>\n"),                                     // key after key
+        plist("<string>x</string>\n"),                                                             // value without key
+        plist("<key>A</key>\n"),                                                                   // key without value
+        plist("<key>A</key><string>x</string>\n") + "<trailing>",                                  // junk after it
     };
-    for (const std::string& text : cases) EXPECT_FALSE(platform::readInfoDictionary(temp.write("Info.plist", text))) << text;
+    for (const std::string& text : cases)
+        EXPECT_FALSE(platform::readInfoDictionary(temp.write("Info.plist", text))) << text;
     EXPECT_FALSE(platform::readInfoDictionary(temp.path / "missing.plist"));
     EXPECT_FALSE(platform::readInfoDictionary(temp.path)); // a directory
     const std::string large = plist("<key>A</key><string>" + std::string(2 << 20, 'x') + "</string>\n");
@@ -93,7 +96,8 @@ TEST(Bundles, TheExecutableLiesInContentsLinux)
     TempFolder temp;
     EXPECT_EQ(platform::PluginBundle::create(temp.path / "Missing.bundle"), nullptr);
     const auto bundleWith = [&](const std::string& executable) {
-        temp.write("D.bundle/Contents/Info.plist", plist("<key>CFBundleExecutable</key><string>" + executable + "</string>\n"));
+        temp.write("D.bundle/Contents/Info.plist",
+                   plist("<key>CFBundleExecutable</key><string>" + executable + "</string>\n"));
         return platform::PluginBundle::create(temp.path / "D.bundle");
     };
     auto bundle = bundleWith("Varnoth");

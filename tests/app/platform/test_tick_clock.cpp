@@ -10,7 +10,9 @@ namespace {
 TEST(Ticks, SixtiethsOfASecondOnTheMonotonicClock)
 {
     using Ticks = std::chrono::duration<int64_t, std::ratio<1, 60>>;
-    const auto now = [] { return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch()).count(); };
+    const auto now = [] {
+        return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    };
     for (int i = 0; i < 3; i++) {
         // A reading between two readings of the monotonic clock in sixtieths lies between them.
         const int64_t before = now();

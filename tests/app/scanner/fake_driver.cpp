@@ -46,8 +46,7 @@ std::size_t recordSize(int16_t code, uint16_t verb)
     }
 }
 
-template <typename T>
-void write(uint64_t record, const T& value)
+template <typename T> void write(uint64_t record, const T& value)
 {
     if (record != 0) std::memcpy(reinterpret_cast<void*>(record), &value, sizeof value);
 }
@@ -222,11 +221,12 @@ int16_t FakeDriver::dispatch(const char* module, int16_t op, ECDB* block)
         answer = SE_OK;
         break;
     case SE_OP_COMMAND:
-        if (block == nullptr) answer = SE_ERR_RANGE;
-        else answer = root ? command(call.bundle, *block, call) : SE_ERR_NO_ROOT;
+        if (block == nullptr)
+            answer = SE_ERR_RANGE;
+        else
+            answer = root ? command(call.bundle, *block, call) : SE_ERR_NO_ROOT;
         break;
-    default:
-        break;
+    default: break;
     }
     if (block != nullptr && answer != SE_ERR_BUSY) block->result = answer;
     call.answer = answer;
@@ -239,7 +239,8 @@ int16_t FakeDriver::command(const std::string& bundleName, ECDB& block, Call& ca
     const auto scripted = replies_.find({block.code, block.verb});
     if (scripted != replies_.end()) {
         if (block.record != 0 && !scripted->second.bytes.empty())
-            std::memcpy(reinterpret_cast<void*>(block.record), scripted->second.bytes.data(), scripted->second.bytes.size());
+            std::memcpy(reinterpret_cast<void*>(block.record), scripted->second.bytes.data(),
+                        scripted->second.bytes.size());
         return scripted->second.answer;
     }
     const BundleScript& script = bundle(bundleName);
@@ -303,15 +304,15 @@ int16_t FakeDriver::command(const std::string& bundleName, ECDB& block, Call& ca
         openDevice_ = -1;
         scanning_ = false;
         return SE_OK;
-    default:
-        break;
+    default: break;
     }
     if (openDevice_ < 0) return SE_ERR_NO_DEVICE;
 
     switch (block.code) {
     case SE_CMD_SCANNER_INFO: {
         const Device* device = findDevice(static_cast<uint64_t>(openDevice_));
-        const uint16_t firmware = device != nullptr ? device->firmware : (script.devices.empty() ? 0 : script.devices[0].firmware);
+        const uint16_t firmware =
+            device != nullptr ? device->firmware : (script.devices.empty() ? 0 : script.devices[0].firmware);
         write(block.record, SEScannerInfo{firmware, 2, 0, subModel, 0});
         return SE_OK;
     }
@@ -364,8 +365,7 @@ int16_t FakeDriver::command(const std::string& bundleName, ECDB& block, Call& ca
             write(block.record, exposureRange);
         }
         return SE_OK;
-    case SE_CMD_SCAN_QUALITY:
-        return SE_OK;
+    case SE_CMD_SCAN_QUALITY: return SE_OK;
     case SE_CMD_GAMMA: {
         if (block.record == 0) return 0;
         auto gamma = call.as<SEGammaDescriptor>();
@@ -405,11 +405,8 @@ int16_t FakeDriver::command(const std::string& bundleName, ECDB& block, Call& ca
         write(block.record, transfer);
         return answer;
     }
-    case SE_CMD_STOP_SCAN:
-        scanning_ = false;
-        return SE_OK;
-    default:
-        return 0;
+    case SE_CMD_STOP_SCAN: scanning_ = false; return SE_OK;
+    default: return 0;
     }
 }
 
@@ -430,7 +427,8 @@ int16_t FakeDriver::readLines(SELineTransfer& transfer)
     // Each line is filled with the low byte of its number.
     auto* buffer = reinterpret_cast<uint8_t*>(transfer.buffer);
     for (uint32_t i = 0; i < lines; i++)
-        std::memset(buffer + std::size_t{i} * scan.geometry.bytesPerLine, int((linesDone_ + i) & 0xFF), scan.geometry.bytesPerLine);
+        std::memset(buffer + std::size_t{i} * scan.geometry.bytesPerLine, int((linesDone_ + i) & 0xFF),
+                    scan.geometry.bytesPerLine);
     linesDone_ += lines;
     transfer.delivered = lines;
     if (failing) return scan.errorCode;

@@ -40,8 +40,7 @@ struct Call {
 
     // "open", "close", or the code with "/verb" when it is not 0 and ":value" for verb 3.
     std::string compact() const;
-    template <typename T>
-    T as() const
+    template <typename T> T as() const
     {
         T out{};
         std::memcpy(&out, bytes.data(), std::min(sizeof out, bytes.size()));
@@ -84,7 +83,7 @@ struct ScanScript {
     int16_t endCode = SE_END_OF_IMAGE;
     std::optional<uint32_t> errorAtLine; // the read reaching this line answers errorCode
     int16_t errorCode = SE_ERR_TRANSFER;
-    std::chrono::milliseconds delay{0};  // per read
+    std::chrono::milliseconds delay{0}; // per read
     std::chrono::milliseconds startDelay{0};
 };
 
@@ -99,8 +98,7 @@ public:
 
     // Per code and verb: the answer and the bytes written to the record, instead of the default.
     void reply(int16_t code, uint16_t verb, int16_t answer, std::vector<uint8_t> bytes = {});
-    template <typename T>
-    void replyRecord(int16_t code, uint16_t verb, int16_t answer, const T& record)
+    template <typename T> void replyRecord(int16_t code, uint16_t verb, int16_t answer, const T& record)
     {
         std::vector<uint8_t> bytes(sizeof record);
         std::memcpy(bytes.data(), &record, sizeof record);

@@ -69,8 +69,8 @@ TEST_F(ScannerTest, LoadDriverSequenceAndWhatItReads)
     ASSERT_TRUE(scanner->loadDriver());
     Trace expected = kEnumeration;
     expected.insert(expected.end(), kSelect.begin(), kSelect.end());
-    for (const char* step : {"64", "66", "66/3:4", "99", "69", "66/3:1", "99", "69", "85", "149", "169", "168", "185",
-                             "67", "178", "187"})
+    for (const char* step :
+         {"64", "66", "66/3:4", "99", "69", "66/3:1", "99", "69", "85", "149", "169", "168", "185", "67", "178", "187"})
         expected.push_back(step);
     EXPECT_EQ(driver.compactTrace(), expected);
 
@@ -189,8 +189,9 @@ TEST_F(ScannerTest, StartScanSequence)
 {
     load();
     ASSERT_TRUE(scanner->startScan(request()));
-    EXPECT_EQ(driver.compactTrace(), (Trace{"66/3:1", "65/3:128", "85/3:0", "81/2", "81/3:458752", "67/3:300", "69/3:0",
-                                            "187/3:100", "102/3:8", "168/3:1", "113/1", "32/3:0"}));
+    EXPECT_EQ(driver.compactTrace(),
+              (Trace{"66/3:1", "65/3:128", "85/3:0", "81/2", "81/3:458752", "67/3:300", "69/3:0", "187/3:100",
+                     "102/3:8", "168/3:1", "113/1", "32/3:0"}));
     const SEImageType type = driver.calls(SE_CMD_IMAGE_TYPE).at(0).as<SEImageType>();
     EXPECT_EQ(type.type, 64u);
     EXPECT_EQ(type.second, 0);
@@ -242,8 +243,9 @@ TEST_F(ScannerTest, TheEmptyRequestStillSizesAndStartsTheScan)
 {
     load();
     EXPECT_TRUE(scanner->startScan(ScanRequest{}));
-    EXPECT_EQ(driver.compactTrace(), (Trace{"65/3:128", "85/3:0", "81/2", "81/3:458752", "67/3:0", "187/3:0", "102/3:0",
-                                            "168/3:1", "113/1", "32/3:0"}));
+    EXPECT_EQ(driver.compactTrace(),
+              (Trace{"65/3:128", "85/3:0", "81/2", "81/3:458752", "67/3:0", "187/3:0", "102/3:0", "168/3:1", "113/1",
+                     "32/3:0"}));
     EXPECT_EQ(driver.calls(SE_CMD_CALIBRATION).back().record, 0u);
 }
 
@@ -511,7 +513,8 @@ TEST_F(ScannerTest, ConnectingAgainAfterUnloading)
     driver.clearTrace();
     ASSERT_TRUE(scanner->loadDriver());
     const Trace trace = driver.compactTrace();
-    EXPECT_EQ(Trace(trace.begin(), trace.begin() + 11), (Trace{"open", "6", "9", "8", "65", "64", "3", "close", "open", "6", "8"}));
+    EXPECT_EQ(Trace(trace.begin(), trace.begin() + 11),
+              (Trace{"open", "6", "9", "8", "65", "64", "3", "close", "open", "6", "8"}));
     EXPECT_EQ(scanner->host().deviceCount(), 1);
     // An unconnected object on the same host library stays harmless.
     QuorvaneScanner unconnected(folder.path());

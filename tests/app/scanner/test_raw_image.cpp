@@ -24,8 +24,7 @@ QByteArray fileBytes(const QString& path)
 }
 
 // What a call printed.
-template <typename Call>
-std::string printed(Call call)
+template <typename Call> std::string printed(Call call)
 {
     testing::internal::CaptureStdout();
     call();
@@ -52,10 +51,10 @@ TEST(RawImage, LinesLandAtTheirRowsAndTheRestIsWhite)
     canvas->copyLines(buffer.data(), 500, lines, rowBytes); // cut at the bottom
     for (std::size_t row = 0; row < 600; row++)
         for (std::size_t i = 0; i < canvas->rowBytes(); i++) {
-            const uint8_t expected = row >= 500   ? component(row - 500, i)
-                                     : row >= 400 ? 0xFF
-                                     : row >= 300 ? component(row - 300, i)
-                                                  : component(row + 1000, i);
+            const uint8_t expected = row >= 500 ? component(row - 500, i)
+                : row >= 400                    ? 0xFF
+                : row >= 300                    ? component(row - 300, i)
+                                                : component(row + 1000, i);
             ASSERT_EQ(canvas->data()[row * canvas->rowBytes() + i], expected) << row << ", " << i;
         }
 

@@ -136,7 +136,8 @@ TEST_F(ScanManagerTest, ReadsInBlocksPublishesProgressAndWritesTheRawImage)
     driver.scan.geometry = SEImageInfo{50, 600, 150};
     QSignalSpy status(&manager, &ScanManager::scanStatusChanged);
     int offThread = 0;
-    QObject::connect(&manager, &ScanManager::changed, [&] { offThread += QThread::currentThread() != manager.thread(); });
+    QObject::connect(&manager, &ScanManager::changed,
+                     [&] { offThread += QThread::currentThread() != manager.thread(); });
     const Result result = scan();
     ASSERT_EQ(result, rawPath());
     // The end of the image comes with the last block: no read follows it.
@@ -192,13 +193,26 @@ TEST_F(ScanManagerTest, FailuresEndTheScanWithoutAFile)
         // A read error after one block, answered with no lines.
         {[](FakeDriver& d, auto&) { d.scan.errorAtLine = 256; }, "Failed to read image lines: -188\n", 2},
         // A count below 0 or beyond what was asked.
-        {[](FakeDriver& d, auto&) { d.replyRecord(SE_CMD_READ_LINES, SE_VERB_SET, SE_OK, SELineTransfer{0, {}, 256, ~0u}); },
+        {[](FakeDriver& d, auto&) {
+             d.replyRecord(SE_CMD_READ_LINES, SE_VERB_SET, SE_OK, SELineTransfer{0, {}, 256, ~0u});
+         },
          "Failed to read image lines: 1\n", 1},
-        {[](FakeDriver& d, auto&) { d.replyRecord(SE_CMD_READ_LINES, SE_VERB_SET, SE_OK, SELineTransfer{0, {}, 256, 257}); },
+        {[](FakeDriver& d, auto&) {
+             d.replyRecord(SE_CMD_READ_LINES, SE_VERB_SET, SE_OK, SELineTransfer{0, {}, 256, 257});
+         },
          "Failed to read image lines: 1\n", 1},
-        {[](FakeDriver& d, auto&) { d.scan.geometry = SEImageInfo{0, 40, 0}; }, "Scan info is incorrect!\n", 0},
-        {[](FakeDriver& d, auto&) { d.scan.geometry = SEImageInfo{120, 0, 360}; }, "Scan info is incorrect!\n", 0},
-        {[](FakeDriver& d, auto&) { d.scan.geometry = SEImageInfo{120, 40, 359}; }, "Scan info is incorrect!\n", 0},
+        {[](FakeDriver& d, auto&) {
+             d.scan.geometry = SEImageInfo{0, 40, 0};
+         },
+         "Scan info is incorrect!\n", 0},
+        {[](FakeDriver& d, auto&) {
+             d.scan.geometry = SEImageInfo{120, 0, 360};
+         },
+         "Scan info is incorrect!\n", 0},
+        {[](FakeDriver& d, auto&) {
+             d.scan.geometry = SEImageInfo{120, 40, 359};
+         },
+         "Scan info is incorrect!\n", 0},
         // Settings the scanner object would drop without a command: nothing reaches the driver.
         {[](FakeDriver&, auto& v) { v.previewImageScale = 0; }, "Failed to scan!\n", 0},
         {[](FakeDriver&, auto& v) { v.previewImageScale = std::nan(""); }, "Failed to scan!\n", 0},
@@ -268,7 +282,8 @@ TEST_F(ScanManagerTest, PreviewAndFinalScanRequests)
     EXPECT_EQ(driver.calls(SE_CMD_RESOLUTION).back().value, 600u);
     EXPECT_NEAR(rawDpi(), 600.0, 1e-3);
     const SEFrame frame = driver.calls(SE_CMD_SCAN_FRAME).back().as<SEFrame>();
-    EXPECT_EQ((std::vector<int>{frame.left, frame.top, frame.right, frame.bottom}), (std::vector<int>{600, 300, 1800, 900}));
+    EXPECT_EQ((std::vector<int>{frame.left, frame.top, frame.right, frame.bottom}),
+              (std::vector<int>{600, 300, 1800, 900}));
 }
 
 TEST_F(ScanManagerTest, ScansBackToBackAndASecondScanDuringOne)

@@ -55,8 +55,8 @@ std::string writePatchChart(const QString& folder)
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < 3; ++c)
                 pixels[(size_t(y) * width + x) * 3 + c] = uint8_t(patchValue(x / kPatchW, y / kPatchH, c));
-    vips::VImage image = vips::VImage::new_from_memory(pixels.data(), pixels.size(), width, kRows * kPatchH, 3,
-                                                       VIPS_FORMAT_UCHAR);
+    vips::VImage image =
+        vips::VImage::new_from_memory(pixels.data(), pixels.size(), width, kRows * kPatchH, 3, VIPS_FORMAT_UCHAR);
     const std::string path = QFile::encodeName(folder + "/patches.png").toStdString();
     image.pngsave(path.c_str());
     return path;
@@ -94,8 +94,7 @@ protected:
         scanner = varnoth_test::connectManager(bench, manager);
         ASSERT_TRUE(scanner);
         QObject::connect(&manager, &ScanManager::scanProgressChanged, [this](double p) { events.push_back(p); });
-        QObject::connect(&manager, &ScanManager::scanStatusChanged,
-                         [this](qint64 s) { events.push_back(-double(s)); });
+        QObject::connect(&manager, &ScanManager::scanStatusChanged, [this](qint64 s) { events.push_back(-double(s)); });
     }
     void TearDown() override
     {

@@ -183,8 +183,9 @@ TEST_F(SessionTest, OperationsToldByRole)
 TEST(SessionNames, NamesAreCutAndTerminated)
 {
     char name[SE_NAME_SIZE];
-    const char unterminated[SE_NAME_SIZE] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p',
-                                             'q', 'r', 's', 't', 'u', 'v', 'w', 'x', 'y', 'z', '0', '1', '2', '3', '4', '5'};
+    const char unterminated[SE_NAME_SIZE] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k',
+                                             'l', 'm', 'n', 'o', 'p', 'q', 'r', 's', 't', 'u', 'v',
+                                             'w', 'x', 'y', 'z', '0', '1', '2', '3', '4', '5'};
     SE_CopyName(name, unterminated, sizeof unterminated);
     EXPECT_EQ(std::string(name), std::string(unterminated, 31));
     SE_CopyName(name, "short");

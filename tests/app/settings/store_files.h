@@ -15,12 +15,14 @@
 #include <memory>
 #include <ostream>
 
-inline void PrintTo(const QString& text, std::ostream* out) {
+inline void PrintTo(const QString& text, std::ostream* out)
+{
     *out << '"' << text.toStdString() << '"';
 }
 
 // The keys of a store, sorted.
-inline QStringList sortedKeys(const QSettings& store) {
+inline QStringList sortedKeys(const QSettings& store)
+{
     QStringList keys = store.allKeys();
     keys.sort();
     return keys;
@@ -29,12 +31,11 @@ inline QStringList sortedKeys(const QSettings& store) {
 class StoreFiles {
 public:
     // A store holding exactly `lines` under the [General] section.
-    std::unique_ptr<QSettings> withText(const QByteArray& lines) {
-        return open(write("[General]\n" + lines + "\n"));
-    }
+    std::unique_ptr<QSettings> withText(const QByteArray& lines) { return open(write("[General]\n" + lines + "\n")); }
     std::unique_ptr<QSettings> empty() { return withText({}); }
     // What `saved` wrote, read back from disk by a store that has never seen it.
-    std::unique_ptr<QSettings> copyOf(QSettings& saved) {
+    std::unique_ptr<QSettings> copyOf(QSettings& saved)
+    {
         saved.sync();
         EXPECT_EQ(saved.status(), QSettings::NoError);
         QFile file(saved.fileName());
@@ -43,17 +44,19 @@ public:
     }
 
 private:
-    QString write(const QByteArray& contents) {
-        const QString path = m_dir.filePath(QStringLiteral("store%1.conf").arg(++m_count));
+    QString write(const QByteArray& contents)
+    {
+        const QString path = dir_.filePath(QStringLiteral("store%1.conf").arg(++count_));
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(contents);
         return path;
     }
-    static std::unique_ptr<QSettings> open(const QString& path) {
+    static std::unique_ptr<QSettings> open(const QString& path)
+    {
         return std::make_unique<QSettings>(path, QSettings::IniFormat);
     }
 
-    QTemporaryDir m_dir;
-    int m_count = 0;
+    QTemporaryDir dir_;
+    int count_ = 0;
 };

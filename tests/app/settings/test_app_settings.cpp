@@ -13,13 +13,15 @@ struct Snapshot {
     bool operator==(const Snapshot&) const = default;
 };
 
-Snapshot snapshot(const AppSettings& s) {
+Snapshot snapshot(const AppSettings& s)
+{
     return {s.isShowPreviousPreview(), s.isOpenImageAfterScan(), s.isResetSuffixForNewDay(),
-            s.exposureRatio(), s.scanQualityRawValue(), s.calibrationModeRawValue()};
+            s.exposureRatio(),         s.scanQualityRawValue(),  s.calibrationModeRawValue()};
 }
 
 // Every value away from its default, so that a load that sets a default is seen.
-void setAwayFromDefaults(AppSettings& s) {
+void setAwayFromDefaults(AppSettings& s)
+{
     s.setShowPreviousPreview(false);
     s.setOpenImageAfterScan(false);
     s.setResetSuffixForNewDay(false);
@@ -28,9 +30,10 @@ void setAwayFromDefaults(AppSettings& s) {
     s.setCalibrationMode(VekCalibrationMode::typical);
 }
 
-}  // namespace
+} // namespace
 
-TEST(AppSettingsLoad, MissingKeysSetDefaultsAndCalibrationFollowsSupport) {
+TEST(AppSettingsLoad, MissingKeysSetDefaultsAndCalibrationFollowsSupport)
+{
     StoreFiles files;
     AppSettings supported;
     setAwayFromDefaults(supported);
@@ -42,7 +45,8 @@ TEST(AppSettingsLoad, MissingKeysSetDefaultsAndCalibrationFollowsSupport) {
     EXPECT_EQ(snapshot(unsupported), (Snapshot{true, true, true, 100, 8, 1}));
 }
 
-TEST(AppSettingsLoad, StoredValuesAreTakenWhenTheirPickersOfferThem) {
+TEST(AppSettingsLoad, StoredValuesAreTakenWhenTheirPickersOfferThem)
+{
     StoreFiles files;
     AppSettings s;
     s.load(*files.withText("showPreviousPreview=false\nopenImageAfterScan=FALSE\n"
@@ -56,7 +60,8 @@ TEST(AppSettingsLoad, StoredValuesAreTakenWhenTheirPickersOfferThem) {
 // A value no picker can give is not taken: a fresh object keeps its default. With the scanner's
 // exposure-ratio picker the ratio must lie between its smallest and largest value; without it,
 // within what the scanner's field carries.
-TEST(AppSettingsLoad, ValuesNoPickerOffersGiveTheDefault) {
+TEST(AppSettingsLoad, ValuesNoPickerOffersGiveTheDefault)
+{
     const std::optional<ValueRange<qint64>> noPicker;
     const std::optional<ValueRange<qint64>> picker = ValueRange<qint64>{50, 200};
     const struct {
@@ -84,7 +89,8 @@ TEST(AppSettingsLoad, ValuesNoPickerOffersGiveTheDefault) {
     }
 }
 
-TEST(AppSettingsLoad, UnusableValuesKeepTheCurrentOnes) {
+TEST(AppSettingsLoad, UnusableValuesKeepTheCurrentOnes)
+{
     StoreFiles files;
     AppSettings s;
     setAwayFromDefaults(s);
@@ -96,7 +102,8 @@ TEST(AppSettingsLoad, UnusableValuesKeepTheCurrentOnes) {
     EXPECT_EQ(s.exposureRatio(), 150);
 }
 
-TEST(AppSettingsSave, RoundTripsEveryValue) {
+TEST(AppSettingsSave, RoundTripsEveryValue)
+{
     StoreFiles files;
     AppSettings saved;
     setAwayFromDefaults(saved);
@@ -104,7 +111,7 @@ TEST(AppSettingsSave, RoundTripsEveryValue) {
     auto store = files.empty();
     saved.save(*store);
     QStringList expected{"showPreviousPreview", "openImageAfterScan", "resetFilenameSuffix",
-                         "exposureRatio", "scanQuality", "calibrationMode"};
+                         "exposureRatio",       "scanQuality",        "calibrationMode"};
     expected.sort();
     EXPECT_EQ(sortedKeys(*store), expected);
 

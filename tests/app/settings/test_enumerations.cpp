@@ -10,21 +10,22 @@
 
 namespace {
 
-template <typename E>
-QStringList displayNames() {
+template <typename E> QStringList displayNames()
+{
     QStringList names;
     for (E value : allCases<E>()) names << displayName(value);
     return names;
 }
 
-template <typename E>
-void expectEveryCaseRoundTrips() {
+template <typename E> void expectEveryCaseRoundTrips()
+{
     for (E value : allCases<E>()) EXPECT_EQ(fromRawValue<E>(rawValue(value)), value);
 }
 
-}  // namespace
+} // namespace
 
-TEST(Enumerations, RawValuesWithoutACaseGiveNone) {
+TEST(Enumerations, RawValuesWithoutACaseGiveNone)
+{
     for (qint64 raw : {2, 3, 4, 6}) EXPECT_FALSE(fromRawValue<TIFFCompression>(raw)) << raw;
     EXPECT_EQ(fromRawValue<TIFFCompression>(8), TIFFCompression::zip);
     EXPECT_FALSE(fromRawValue<JPEGQuality>(76));
@@ -46,7 +47,8 @@ TEST(Enumerations, RawValuesWithoutACaseGiveNone) {
     EXPECT_EQ(scanModeFromRawValue(rawValue(ScanMode::preview)), ScanMode::preview);
 }
 
-TEST(Enumerations, CasesListedInDeclarationOrderWithTheirTexts) {
+TEST(Enumerations, CasesListedInDeclarationOrderWithTheirTexts)
+{
     expectEveryCaseRoundTrips<BWMode>();
     expectEveryCaseRoundTrips<GrayMode>();
     expectEveryCaseRoundTrips<AdjustmentMethod>();
@@ -58,19 +60,19 @@ TEST(Enumerations, CasesListedInDeclarationOrderWithTheirTexts) {
 
     EXPECT_EQ(displayNames<JPEGQuality>(), QStringList({"Highest", "High", "Medium", "Low", "Lowest"}));
     EXPECT_EQ(displayNames<AdjustmentMethod>(), QStringList({"Manual", "Photo", "Doc", "Raw"}));
-    EXPECT_EQ(displayNames<ICCProfile>(),
-              QStringList({"Generic RGB", "sRGB IEC61966-2-1", "Adobe RGB(1998)"}));
+    EXPECT_EQ(displayNames<ICCProfile>(), QStringList({"Generic RGB", "sRGB IEC61966-2-1", "Adobe RGB(1998)"}));
     EXPECT_EQ(displayNames<OutputFormat>(), QStringList({"JPEG", "PNG", "TIFF"}));
     EXPECT_EQ(displayNames<PrefixType>(), QStringList({"Date", "Text"}));
     EXPECT_EQ(displayNames<TIFFCompression>(), QStringList({"None", "LZW", "JPEG", "ZIP"}));
 }
 
-TEST(Enumerations, ProfilesAreRGBWithTheirToneCurves) {
+TEST(Enumerations, ProfilesAreRGBWithTheirToneCurves)
+{
     // (profile, what the tone curve makes of 0.5)
     const std::tuple<ICCProfile, double> expected[] = {
         {ICCProfile::generic, 0.5},
-        {ICCProfile::sRGB, 0.21404},      // the sRGB curve
-        {ICCProfile::adobeRGB, 0.21776},  // 0.5 ^ (563 / 256)
+        {ICCProfile::sRGB, 0.21404},     // the sRGB curve
+        {ICCProfile::adobeRGB, 0.21776}, // 0.5 ^ (563 / 256)
     };
     for (const auto& [profile, atHalf] : expected) {
         const ColorProfile space = colorSpace(profile);
@@ -88,7 +90,8 @@ TEST(Enumerations, ProfilesAreRGBWithTheirToneCurves) {
     }
 }
 
-TEST(Enumerations, SaverOptions) {
+TEST(Enumerations, SaverOptions)
+{
     EXPECT_EQ(vipsTiffCompression(TIFFCompression::none), VIPS_FOREIGN_TIFF_COMPRESSION_NONE);
     EXPECT_EQ(vipsTiffCompression(TIFFCompression::lzw), VIPS_FOREIGN_TIFF_COMPRESSION_LZW);
     EXPECT_EQ(vipsTiffCompression(TIFFCompression::jpeg), VIPS_FOREIGN_TIFF_COMPRESSION_JPEG);

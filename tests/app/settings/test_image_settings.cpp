@@ -12,12 +12,13 @@ struct Doubles {
     bool operator==(const Doubles&) const = default;
 };
 
-Doubles doubles(const ImageSettings& s) {
-    return {s.exposure(), s.brightness(), s.contrast(), s.saturation(), s.hue(), s.sharpeness(),
-            s.threshold()};
+Doubles doubles(const ImageSettings& s)
+{
+    return {s.exposure(), s.brightness(), s.contrast(), s.saturation(), s.hue(), s.sharpeness(), s.threshold()};
 }
 
-void setDoubles(ImageSettings& s, const Doubles& d) {
+void setDoubles(ImageSettings& s, const Doubles& d)
+{
     s.setExposure(d.exposure);
     s.setBrightness(d.brightness);
     s.setContrast(d.contrast);
@@ -29,9 +30,10 @@ void setDoubles(ImageSettings& s, const Doubles& d) {
 
 const Doubles kDefaults{0.0, 0.0, 1.0, 1.0, 0.0, 0.0, 0.5};
 
-}  // namespace
+} // namespace
 
-TEST(ImageSettingsLoad, EmptyStoreKeepsDefaults) {
+TEST(ImageSettingsLoad, EmptyStoreKeepsDefaults)
+{
     StoreFiles files;
     ImageSettings s;
     s.load(*files.empty());
@@ -45,7 +47,8 @@ TEST(ImageSettingsLoad, EmptyStoreKeepsDefaults) {
     EXPECT_FALSE(s.scanFrameRawImage());
 }
 
-TEST(ImageSettingsLoad, UnknownCasesAndUnusableNumbersKeepTheCurrentValue) {
+TEST(ImageSettingsLoad, UnknownCasesAndUnusableNumbersKeepTheCurrentValue)
+{
     StoreFiles files;
     ImageSettings s;
     s.setGrayMode(GrayMode::tonal);
@@ -62,7 +65,8 @@ TEST(ImageSettingsLoad, UnknownCasesAndUnusableNumbersKeepTheCurrentValue) {
 
 // A number outside its slider's range (±1e308 made a black image) is not taken; the slider's ends
 // are. Brightness, which no control sets, is an offset within ±1.
-TEST(ImageSettingsLoad, NumbersOutsideTheirSliderGiveTheDefault) {
+TEST(ImageSettingsLoad, NumbersOutsideTheirSliderGiveTheDefault)
+{
     const struct {
         const char* key;
         double (ImageSettings::*get)() const;
@@ -84,8 +88,12 @@ TEST(ImageSettingsLoad, NumbersOutsideTheirSliderGiveTheDefault) {
         const struct {
             double stored;
             double expected;
-        } cases[] = {{1e308, fallback},         {-1e308, fallback},          {slider.low - nudge, fallback},
-                     {slider.high + nudge, fallback}, {slider.low, slider.low}, {slider.high, slider.high}};
+        } cases[] = {{1e308, fallback},
+                     {-1e308, fallback},
+                     {slider.low - nudge, fallback},
+                     {slider.high + nudge, fallback},
+                     {slider.low, slider.low},
+                     {slider.high, slider.high}};
         for (const auto& c : cases) {
             ImageSettings s;
             const QByteArray line = QByteArray(slider.key) + '=' + QByteArray::number(c.stored, 'g', 17);
@@ -95,7 +103,8 @@ TEST(ImageSettingsLoad, NumbersOutsideTheirSliderGiveTheDefault) {
     }
 }
 
-TEST(ImageSettingsSave, RoundTripsDoublesExactlyAndStoresOnlyTheTenValues) {
+TEST(ImageSettingsSave, RoundTripsDoublesExactlyAndStoresOnlyTheTenValues)
+{
     StoreFiles files;
     ImageSettings saved;
     const Doubles values{1.0 / 3.0, -0.1, 0.5 + 1e-15, 1.9, -0.75, 2.0 / 7.0, 0.2};
@@ -109,8 +118,8 @@ TEST(ImageSettingsSave, RoundTripsDoublesExactlyAndStoresOnlyTheTenValues) {
     saved.setScanFrameRawImage(vips::VImage::black(4, 4));
     auto store = files.empty();
     saved.save(*store);
-    QStringList expected{"adjustmentMethod", "bwMode", "brightness", "contrast", "exposure",
-                         "grayMode", "hue", "saturation", "sharpeness", "threshold"};
+    QStringList expected{"adjustmentMethod", "bwMode", "brightness", "contrast",   "exposure",
+                         "grayMode",         "hue",    "saturation", "sharpeness", "threshold"};
     expected.sort();
     EXPECT_EQ(sortedKeys(*store), expected);
 
@@ -122,7 +131,8 @@ TEST(ImageSettingsSave, RoundTripsDoublesExactlyAndStoresOnlyTheTenValues) {
     EXPECT_EQ(loaded.bwMode(), BWMode::manual);
 }
 
-TEST(ImageSettingsReset, RestoresTheTenValuesOnly) {
+TEST(ImageSettingsReset, RestoresTheTenValuesOnly)
+{
     ImageSettings s;
     setDoubles(s, {1, 2, 3, 4, 5, 6, 7});
     s.setAdjustmentMethod(AdjustmentMethod::photo);

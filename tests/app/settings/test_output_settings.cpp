@@ -14,18 +14,19 @@ namespace {
 const QDate kToday(2024, 3, 1);
 
 // A store with a date prefix from `prefixDay` and suffix number 17.
-QByteArray dateStore(QDate prefixDay) {
+QByteArray dateStore(QDate prefixDay)
+{
     return "prefixType=0\nsuffixNumber=17\nprefix=" + todayString(prefixDay).toUtf8();
 }
 
-}  // namespace
+} // namespace
 
-TEST(OutputSettings, CreationGivesTheDefaults) {
+TEST(OutputSettings, CreationGivesTheDefaults)
+{
     StoreFiles files;
     OutputSettings s;
     s.load(*files.empty(), true);
-    EXPECT_EQ(s.directoryPath(),
-              QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + "/Lumenfield");
+    EXPECT_EQ(s.directoryPath(), QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + "/Lumenfield");
     EXPECT_TRUE(QFileInfo(s.directoryPath()).isDir());
     EXPECT_EQ(s.prefixType(), PrefixType::date);
     EXPECT_EQ(s.prefix(), todayString());
@@ -39,13 +40,15 @@ TEST(OutputSettings, CreationGivesTheDefaults) {
     EXPECT_EQ(s.iccProfile(), ICCProfile::generic);
 }
 
-TEST(OutputSettings, TodayStringIgnoresTheLocale) {
+TEST(OutputSettings, TodayStringIgnoresTheLocale)
+{
     QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
     EXPECT_EQ(todayString(QDate(987, 12, 5)), "09871205");
     QLocale::setDefault(QLocale::c());
 }
 
-TEST(OutputSettingsLoad, NewDayRestartsTheSuffixWhenAsked) {
+TEST(OutputSettingsLoad, NewDayRestartsTheSuffixWhenAsked)
+{
     StoreFiles files;
     const struct {
         QByteArray stored;
@@ -56,9 +59,9 @@ TEST(OutputSettingsLoad, NewDayRestartsTheSuffixWhenAsked) {
         {dateStore(kToday.addDays(-1)), true, 1, todayString(kToday)},
         {dateStore(kToday.addDays(-1)), false, 17, todayString(kToday)},
         {dateStore(kToday), true, 17, todayString(kToday)},
-        {dateStore(kToday.addDays(1)), true, 1, todayString(kToday)},  // the clock was set back
+        {dateStore(kToday.addDays(1)), true, 1, todayString(kToday)}, // the clock was set back
         {"prefixType=1\nprefix=Film\nsuffixNumber=5", true, 5, "Film"},
-        {"prefixType=0\nsuffixNumber=17", true, 17, todayString(kToday)},  // no stored prefix
+        {"prefixType=0\nsuffixNumber=17", true, 17, todayString(kToday)}, // no stored prefix
     };
     for (const auto& c : cases) {
         OutputSettings s;
@@ -69,7 +72,8 @@ TEST(OutputSettingsLoad, NewDayRestartsTheSuffixWhenAsked) {
     }
 }
 
-TEST(OutputSettingsLoad, UnknownOrUnusableValuesKeepTheCurrentOnes) {
+TEST(OutputSettingsLoad, UnknownOrUnusableValuesKeepTheCurrentOnes)
+{
     StoreFiles files;
     OutputSettings s;
     const QString folder = s.directoryPath();
@@ -93,7 +97,8 @@ TEST(OutputSettingsLoad, UnknownOrUnusableValuesKeepTheCurrentOnes) {
 
 // An empty folder planned "/scan-001.tiff" and a relative one wrote into the working folder: a stored
 // folder that is not an absolute path gives the default folder, also over a usable one in memory.
-TEST(OutputSettingsLoad, FoldersThatAreNotAbsoluteGiveTheDefaultFolder) {
+TEST(OutputSettingsLoad, FoldersThatAreNotAbsoluteGiveTheDefaultFolder)
+{
     StoreFiles files;
     const QString folder = OutputSettings().directoryPath();
     ASSERT_TRUE(folder.startsWith('/'));
@@ -106,7 +111,7 @@ TEST(OutputSettingsLoad, FoldersThatAreNotAbsoluteGiveTheDefaultFolder) {
         {"directoryPath=./scans", folder},
         {"directoryPath=~/scans", folder},
         {"directoryPath=:/scans", folder},
-        {"directoryPath=/srv/a\\0b", folder},  // "\0" in the file is a NUL in the text
+        {"directoryPath=/srv/a\\0b", folder}, // "\0" in the file is a NUL in the text
         {"directoryPath=/srv/scans", "/srv/scans"},
         {"directoryPath=/", "/"},
     };
@@ -123,7 +128,8 @@ TEST(OutputSettingsLoad, FoldersThatAreNotAbsoluteGiveTheDefaultFolder) {
     EXPECT_EQ(s.directoryPath(), folder);
 }
 
-TEST(OutputSettingsLoad, OnlyTheSuffixLengthsOfThePickerAreTaken) {
+TEST(OutputSettingsLoad, OnlyTheSuffixLengthsOfThePickerAreTaken)
+{
     StoreFiles files;
     for (qint64 length : {-1, 0, 1, 2, 5, 6, 1000}) {
         OutputSettings s;
@@ -132,7 +138,8 @@ TEST(OutputSettingsLoad, OnlyTheSuffixLengthsOfThePickerAreTaken) {
     }
 }
 
-TEST(OutputSettingsSave, WritesTheElevenKeysAndRoundTrips) {
+TEST(OutputSettingsSave, WritesTheElevenKeysAndRoundTrips)
+{
     StoreFiles files;
     OutputSettings saved;
     saved.setDirectoryPath(QString::fromUtf8("/srv/scans, \"old\"/Ünïcode=1"));
@@ -148,21 +155,20 @@ TEST(OutputSettingsSave, WritesTheElevenKeysAndRoundTrips) {
     saved.setIccProfile(ICCProfile::adobeRGB);
     auto store = files.empty();
     saved.save(*store);
-    QStringList expected{"directoryPath", "format", "iccProfile", "isAutoSuffix", "isEmbedded",
-                         "jpegQuality", "prefix", "prefixType", "suffixLength", "suffixNumber",
-                         "tiffCompression"};
+    QStringList expected{"directoryPath", "format",     "iccProfile",   "isAutoSuffix", "isEmbedded",     "jpegQuality",
+                         "prefix",        "prefixType", "suffixLength", "suffixNumber", "tiffCompression"};
     expected.sort();
     EXPECT_EQ(sortedKeys(*store), expected);
 
     OutputSettings loaded;
     loaded.load(*files.copyOf(*store), true, kToday);
-    for (const char* name : {"directoryPath", "prefixType", "prefix", "isAutoSuffix", "suffixNumber",
-                             "suffixLength", "format", "tiffCompression", "jpegQuality",
-                             "isEmbeddedICCProfile", "iccProfile"})
+    for (const char* name : {"directoryPath", "prefixType", "prefix", "isAutoSuffix", "suffixNumber", "suffixLength",
+                             "format", "tiffCompression", "jpegQuality", "isEmbeddedICCProfile", "iccProfile"})
         EXPECT_EQ(loaded.property(name), saved.property(name)) << name;
 }
 
-TEST(OutputSettingsReset, RestoresAllElevenValues) {
+TEST(OutputSettingsReset, RestoresAllElevenValues)
+{
     OutputSettings s;
     const OutputSettings defaults;
     s.setDirectoryPath("/elsewhere");
@@ -172,12 +178,12 @@ TEST(OutputSettingsReset, RestoresAllElevenValues) {
     s.setFormat(OutputFormat::jpeg);
     s.setIccProfile(ICCProfile::sRGB);
     s.reset();
-    for (const char* name : {"directoryPath", "prefixType", "prefix", "suffixNumber", "format",
-                             "iccProfile"})
+    for (const char* name : {"directoryPath", "prefixType", "prefix", "suffixNumber", "format", "iccProfile"})
         EXPECT_EQ(s.property(name), defaults.property(name)) << name;
 }
 
-TEST(DefaultOutputFolder, CreatesTheFolderOrReturnsWhatStandsThere) {
+TEST(DefaultOutputFolder, CreatesTheFolderOrReturnsWhatStandsThere)
+{
     QTemporaryDir root;
     const QString nested = root.filePath("a/b");
     EXPECT_EQ(OutputSettings::defaultOutputDirectoryPath(nested, "Scans"), nested + "/Scans");
@@ -194,8 +200,6 @@ TEST(DefaultOutputFolder, CreatesTheFolderOrReturnsWhatStandsThere) {
     EXPECT_EQ(OutputSettings::defaultOutputDirectoryPath("", "Scans"), "");
 
     testing::internal::CaptureStdout();
-    EXPECT_EQ(OutputSettings::defaultOutputDirectoryPath(file.fileName(), "Scans"),
-              file.fileName() + "/Scans");
-    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Failed to create Lumenfield directory: ", 0),
-              0u);
+    EXPECT_EQ(OutputSettings::defaultOutputDirectoryPath(file.fileName(), "Scans"), file.fileName() + "/Scans");
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Failed to create Lumenfield directory: ", 0), 0u);
 }

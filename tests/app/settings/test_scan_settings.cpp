@@ -11,18 +11,20 @@
 
 namespace {
 
-void expectSameBits(const QRectF& a, const QRectF& b) {
+void expectSameBits(const QRectF& a, const QRectF& b)
+{
     EXPECT_EQ(std::bit_cast<std::uint64_t>(a.x()), std::bit_cast<std::uint64_t>(b.x()));
     EXPECT_EQ(std::bit_cast<std::uint64_t>(a.y()), std::bit_cast<std::uint64_t>(b.y()));
     EXPECT_EQ(std::bit_cast<std::uint64_t>(a.width()), std::bit_cast<std::uint64_t>(b.width()));
     EXPECT_EQ(std::bit_cast<std::uint64_t>(a.height()), std::bit_cast<std::uint64_t>(b.height()));
 }
 
-}  // namespace
+} // namespace
 
 static_assert(ScanSettings::previewResolution == 150.0);
 
-TEST(ScanSettingsLoad, EmptyStoreKeepsDefaultsAndOfferedValuesAreTaken) {
+TEST(ScanSettingsLoad, EmptyStoreKeepsDefaultsAndOfferedValuesAreTaken)
+{
     StoreFiles files;
     ScanSettings s;
     s.load(*files.empty());
@@ -43,11 +45,12 @@ TEST(ScanSettingsLoad, EmptyStoreKeepsDefaultsAndOfferedValuesAreTaken) {
 
 // What no picker offers would reach the scanner as it stands (a colour type 7 scans as colour, a
 // frame type 999 as the full area): a fresh object keeps its default instead.
-TEST(ScanSettingsLoad, ValuesNoPickerOffersGiveTheDefault) {
+TEST(ScanSettingsLoad, ValuesNoPickerOffersGiveTheDefault)
+{
     const char* stores[] = {
-        "scanSource=2", "scanSource=0", "scanSource=5", "colorType=7", "colorType=-1", "colorType=3",
-        "frameType=999", "frameType=19", "frameType=-1", "resolution=4801", "resolution=75",
-        "resolution=0", "resolution=-150", "resolution=123456", "resolution=700",
+        "scanSource=2",  "scanSource=0",  "scanSource=5",    "colorType=7",       "colorType=-1",
+        "colorType=3",   "frameType=999", "frameType=19",    "frameType=-1",      "resolution=4801",
+        "resolution=75", "resolution=0",  "resolution=-150", "resolution=123456", "resolution=700",
     };
     StoreFiles files;
     const ScanSettings::Values defaults = ScanSettings().values();
@@ -89,7 +92,8 @@ TEST(ScanSettingsLoad, ValuesNoPickerOffersGiveTheDefault) {
     EXPECT_EQ(s.previewRect(), QRectF(0, 0, 0.5, 0.5));
 }
 
-TEST(ScanSettingsSave, RoundTripsTheFrameBitExact) {
+TEST(ScanSettingsSave, RoundTripsTheFrameBitExact)
+{
     StoreFiles files;
     ScanSettings saved;
     const QRectF frame(0.1, 1.0 / 3.0, 2.5 / 3.0, 100);
@@ -98,8 +102,7 @@ TEST(ScanSettingsSave, RoundTripsTheFrameBitExact) {
     saved.setScanSource(VekScanSource::negativeFilm);
     auto store = files.empty();
     saved.save(*store);
-    QStringList expected{"scanSource", "colorType", "resolution", "frameType", "previewImageScale",
-                         "previewRect"};
+    QStringList expected{"scanSource", "colorType", "resolution", "frameType", "previewImageScale", "previewRect"};
     expected.sort();
     EXPECT_EQ(sortedKeys(*store), expected);
 
@@ -110,7 +113,8 @@ TEST(ScanSettingsSave, RoundTripsTheFrameBitExact) {
     EXPECT_EQ(loaded.scanSource(), VekScanSource::negativeFilm);
 }
 
-TEST(ScanSettingsLoad, RefusesUnusableFramesAndScales) {
+TEST(ScanSettingsLoad, RefusesUnusableFramesAndScales)
+{
     StoreFiles files;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     auto nanFrame = files.empty();
@@ -134,7 +138,8 @@ TEST(ScanSettingsLoad, RefusesUnusableFramesAndScales) {
     }
 }
 
-TEST(ScanSettingsReset, RestoresDefaultsButKeepsTheScale) {
+TEST(ScanSettingsReset, RestoresDefaultsButKeepsTheScale)
+{
     ScanSettings s;
     s.setScanSource(VekScanSource::positiveFilm);
     s.setColorType(VekColorType::gray);

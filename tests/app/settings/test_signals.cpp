@@ -8,13 +8,14 @@
 
 #include <QSignalSpy>
 
-TEST(SettingsSignals, OneSignalWithTheNewValueThenChanged) {
+TEST(SettingsSignals, OneSignalWithTheNewValueThenChanged)
+{
     AppSettings app;
     QSignalSpy ratio(&app, &AppSettings::exposureRatioChanged);
     QSignalSpy changed(&app, &AppSettings::changed);
     std::vector<QString> order;
     QObject::connect(&app, &AppSettings::exposureRatioChanged, [&](qint64 value) {
-        EXPECT_EQ(app.exposureRatio(), value);  // stored before the signal
+        EXPECT_EQ(app.exposureRatio(), value); // stored before the signal
         order.push_back("ratio");
     });
     QObject::connect(&app, &AppSettings::changed, [&] { order.push_back("changed"); });
@@ -40,7 +41,8 @@ TEST(SettingsSignals, OneSignalWithTheNewValueThenChanged) {
     EXPECT_EQ(format.at(0).at(0).value<OutputFormat>(), OutputFormat::png);
 }
 
-TEST(SettingsSignals, ChangesBelowFuzzyEqualityAndOfZeroSignStillCount) {
+TEST(SettingsSignals, ChangesBelowFuzzyEqualityAndOfZeroSignStillCount)
+{
     ScanSettings scan;
     QSignalSpy frame(&scan, &ScanSettings::previewRectChanged);
     const QRectF nudged(0, 0, 100, 100 + 1e-13);
@@ -54,7 +56,8 @@ TEST(SettingsSignals, ChangesBelowFuzzyEqualityAndOfZeroSignStillCount) {
     EXPECT_EQ(exposure.count(), 1);
 }
 
-TEST(SettingsSignals, ImageChangesByIdentity) {
+TEST(SettingsSignals, ImageChangesByIdentity)
+{
     ImageSettings s;
     QSignalSpy image(&s, &ImageSettings::scanFrameRawImageChanged);
     const vips::VImage first = vips::VImage::black(2, 2);
@@ -66,7 +69,8 @@ TEST(SettingsSignals, ImageChangesByIdentity) {
     EXPECT_EQ(image.count(), 3);
 }
 
-TEST(SettingsSignals, LoadSignalsOnlyWhatItChanges) {
+TEST(SettingsSignals, LoadSignalsOnlyWhatItChanges)
+{
     StoreFiles files;
     ImageSettings s;
     QSignalSpy changed(&s, &ImageSettings::changed);

@@ -49,8 +49,7 @@ namespace {
 using fake::FakeDriver;
 using namespace std::chrono_literals;
 
-template <typename T = QWidget>
-T* child(const QWidget* parent, const char* name)
+template <typename T = QWidget> T* child(const QWidget* parent, const char* name)
 {
     return parent->findChild<T*>(QLatin1String(name));
 }
@@ -68,8 +67,7 @@ QString statusMessage(const SplashScreenView& splash)
 
 bool failureButtonsShown(const SplashScreenView& splash)
 {
-    return child(&splash, "closeButton")->isVisibleTo(&splash) &&
-           child(&splash, "connectButton")->isVisibleTo(&splash);
+    return child(&splash, "closeButton")->isVisibleTo(&splash) && child(&splash, "connectButton")->isVisibleTo(&splash);
 }
 
 const QString failureText =
@@ -110,10 +108,7 @@ class AppTest : public QObject {
     FakeDriver& driver = FakeDriver::instance();
     std::unique_ptr<fake::DriverFolder> drivers;
 
-    std::shared_ptr<QuorvaneScanner> fakeScanner() const
-    {
-        return std::make_shared<QuorvaneScanner>(drivers->path());
-    }
+    std::shared_ptr<QuorvaneScanner> fakeScanner() const { return std::make_shared<QuorvaneScanner>(drivers->path()); }
 
     // Reads of 50 lines of a 400-line image, 300 ms each: a scan that runs long enough to act on.
     void slowScans()
@@ -127,8 +122,8 @@ class AppTest : public QObject {
     {
         app.scanManager().setScanner(fakeScanner());
         app.start();
-        return QTest::qWaitFor(
-            [&] { return app.mainWindow() && app.mainWindow()->isVisible() && !app.splashWindow(); }, 5000);
+        return QTest::qWaitFor([&] { return app.mainWindow() && app.mainWindow()->isVisible() && !app.splashWindow(); },
+                               5000);
     }
 
     // The shared objects of a main window, with its scanner made by hand.
@@ -248,9 +243,10 @@ private Q_SLOTS:
         overwrite(drivers->code("FakeAlpha", "FakeAlpha"), "not a shared object");
         QString text = attempt(drivers->path());
         const std::string bundle = (drivers->path() / "FakeAlpha.bundle").string();
-        QVERIFY2(text.startsWith(QStringLiteral("The scanner driver could not be loaded from %1: ")
-                                     .arg(QString::fromStdString(bundle))),
-                 qPrintable(text));
+        QVERIFY2(
+            text.startsWith(
+                QStringLiteral("The scanner driver could not be loaded from %1: ").arg(QString::fromStdString(bundle))),
+            qPrintable(text));
         // A bundle without the entry point.
         fake::DriverFolder noEntry;
         noEntry.add("FakeNoEntry");
@@ -260,8 +256,9 @@ private Q_SLOTS:
         // No bundle at all: the folder is named.
         QTemporaryDir empty;
         text = attempt(empty.path().toStdString());
-        QCOMPARE(text, QStringLiteral("The scanner driver could not be loaded from %1: no driver bundle was found there.")
-                           .arg(empty.path()));
+        QCOMPARE(text,
+                 QStringLiteral("The scanner driver could not be loaded from %1: no driver bundle was found there.")
+                     .arg(empty.path()));
         // A driver that lists no scanner (and nothing on the bus).
         fake::DriverFolder working;
         working.add("FakeAlpha");
@@ -590,7 +587,7 @@ private Q_SLOTS:
             const char* key;
             QVariant value;
         } stored[] = {{"showPreviousPreview", true}, {"openImageAfterScan", true}, {"resetFilenameSuffix", false},
-                      {"exposureRatio", 150},        {"scanQuality", 8},         {"calibrationMode", 0},
+                      {"exposureRatio", 150},        {"scanQuality", 8},           {"calibrationMode", 0},
                       {"suffixNumber", 12},          {"resolution", 150}};
         for (const auto& row : stored) QCOMPARE(store.value(row.key).toString(), row.value.toString());
 

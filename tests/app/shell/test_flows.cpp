@@ -176,7 +176,7 @@ class FlowsTest : public QObject {
     ScanFunction damagingScan()
     {
         return [manager = manager](const ScanSettings::Values& s, ScanMode m, qint64 e, VekScanQuality q,
-                                          VekCalibrationMode c) {
+                                   VekCalibrationMode c) {
             ScanResult result{manager->scan(s, m, e, q, c), manager->lastFailure()};
             if (result.path) writeFile(*result.path, kDamaged);
             return result;
@@ -200,8 +200,8 @@ private Q_SLOTS:
         window = std::make_unique<Window>();
         Window& w = *window;
         std::tie(manager, app, scanSettings, imageSettings, output, controller, dialogs, opener, statusesSeen) =
-            std::tuple(&w.manager, &w.app, &w.scanSettings, &w.imageSettings, &w.output, &w.controller,
-                       w.dialogs.get(), w.opener.get(), &w.statuses);
+            std::tuple(&w.manager, &w.app, &w.scanSettings, &w.imageSettings, &w.output, &w.controller, w.dialogs.get(),
+                       w.opener.get(), &w.statuses);
         manager->setScanner(scanner);
         manager->setScanStatus(rawValue(VekScanStatus::ready));
         output->setDirectoryPath(w.outputFolder.path());
@@ -231,9 +231,14 @@ private Q_SLOTS:
         QCOMPARE(controller->productName(), QStringLiteral("Quorvane Scanner"));
         const auto handMade = std::make_shared<QuorvaneScanner>();
         manager->setScanner(handMade);
-        const struct { uint16_t model; uint8_t sub; const char* name; } names[] = {
-            {0x6204, 0, "Velquor K5200"}, {0x6204, 2, "Tessaly K7700 Plus"},
-            {0x6204, 1, "Quorvane Velquor"}, {0x6205, 0, "Quorvane Velquor"}};
+        const struct {
+            uint16_t model;
+            uint8_t sub;
+            const char* name;
+        } names[] = {{0x6204, 0, "Velquor K5200"},
+                     {0x6204, 2, "Tessaly K7700 Plus"},
+                     {0x6204, 1, "Quorvane Velquor"},
+                     {0x6205, 0, "Quorvane Velquor"}};
         for (const auto& row : names) {
             handMade->setInfo(SCANNERINFO{row.model, row.sub, "", 0, 0});
             QCOMPARE(controller->productName(), QString::fromLatin1(row.name));
@@ -247,7 +252,10 @@ private Q_SLOTS:
 
         // A final scan needs a preview of its own source; other sources are not held back.
         controller->setRawPreview(1, pattern(4, 4, 0));
-        const struct { qint64 source; bool disabled; } sources[] = {{1, false}, {3, true}, {4, true}, {2, false}};
+        const struct {
+            qint64 source;
+            bool disabled;
+        } sources[] = {{1, false}, {3, true}, {4, true}, {2, false}};
         for (const auto& row : sources) {
             scanSettings->setScanSourceRawValue(row.source);
             QCOMPARE(controller->isScanDisabled(), row.disabled);
@@ -395,14 +403,14 @@ private Q_SLOTS:
         controller->setRawPreview(1, pattern(8, 8, 0));
         std::atomic<bool> writing = false;
         QThread* writerThread = nullptr;
-        controller->setImageWriter([&](const Image& image, const QString& path, OutputFormat format,
-                                       const WriteOptions& options) {
-            writerThread = QThread::currentThread();
-            writing = true;
-            std::this_thread::sleep_for(300ms);
-            writing = false;
-            return writeImage(image, path, format, options);
-        });
+        controller->setImageWriter(
+            [&](const Image& image, const QString& path, OutputFormat format, const WriteOptions& options) {
+                writerThread = QThread::currentThread();
+                writing = true;
+                std::this_thread::sleep_for(300ms);
+                writing = false;
+                return writeImage(image, path, format, options);
+            });
         int ticks = 0;
         QTimer timer;
         connect(&timer, &QTimer::timeout, this, [&] { ticks += writing; });
@@ -563,9 +571,8 @@ private Q_SLOTS:
         writeFile(planned, "older scan");
 
         // The writer fails after Replace: the old file survives.
-        controller->setImageWriter([](const Image&, const QString&, OutputFormat, const WriteOptions&) {
-            return std::optional<QString>();
-        });
+        controller->setImageWriter(
+            [](const Image&, const QString&, OutputFormat, const WriteOptions&) { return std::optional<QString>(); });
         dialogs->answers = {ReplaceAnswer::replace};
         QVERIFY(controller->scanImage());
         QVERIFY(finished());
@@ -586,8 +593,9 @@ private Q_SLOTS:
         dialogs->answers = {ReplaceAnswer::replace};
         QVERIFY(controller->scanImage());
         QVERIFY(finished());
-        QVERIFY(has(console->take(), "Failed to delete the exist file: Is a directory\n"
-                                     "Failed to save scanned image file!\n"));
+        QVERIFY(has(console->take(),
+                    "Failed to delete the exist file: Is a directory\n"
+                    "Failed to save scanned image file!\n"));
         QVERIFY(QFileInfo(planned + "/inside").isDir());
         QCOMPARE(output->suffixNumber(), 12);
         QCOMPARE(manager->scanStatus(), 0);
@@ -609,7 +617,7 @@ private Q_SLOTS:
         // A refused scan runs no save step.
         statusesSeen->clear();
         controller->setScanFunction([manager = manager](const ScanSettings::Values& s, ScanMode m, qint64 e,
-                                                              VekScanQuality q, VekCalibrationMode c) {
+                                                        VekScanQuality q, VekCalibrationMode c) {
             return ScanResult{manager->scan(s, m, e, q, c), manager->lastFailure()};
         });
         driver.reply(SE_CMD_START_SCAN, SE_VERB_SET, SE_ERR_DEVICE_REFUSED);
@@ -710,11 +718,11 @@ private Q_SLOTS:
         make(".scan-007.tiff.X1y2Z3", old);
         make(".reflecive_preview.tiff.abcDEF", old);
         make("raw_image.tiff.part", old);
-        make(".lumenfield-young1", 10);          // still being written, maybe
-        make(".lumenfield-Locked", old);         // held by a running writer
-        make(".bashrc.abc123", old);             // not ours
-        make(".scan.tiff.tooLongSuffix", old);   // not ours
-        make("scan-001.tiff", old);              // the user's
+        make(".lumenfield-young1", 10);        // still being written, maybe
+        make(".lumenfield-Locked", old);       // held by a running writer
+        make(".bashrc.abc123", old);           // not ours
+        make(".scan.tiff.tooLongSuffix", old); // not ours
+        make("scan-001.tiff", old);            // the user's
         QVERIFY(QFile::link(folder + "/scan-001.tiff", folder + "/.lumenfield-Linked"));
         // The data folder's, which a killed scan or preview left there, go when a scan starts.
         const auto makeData = [&](const QString& name, qint64 ageSeconds) {
@@ -736,8 +744,9 @@ private Q_SLOTS:
         ::close(held);
         QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
         left.sort();
-        QStringList expected = {".bashrc.abc123", ".lumenfield-Linked", ".lumenfield-Locked", ".lumenfield-young1",
-                                ".scan.tiff.tooLongSuffix", "scan-001.tiff", "scan-012.tiff"};
+        QStringList expected = {".bashrc.abc123",     ".lumenfield-Linked",       ".lumenfield-Locked",
+                                ".lumenfield-young1", ".scan.tiff.tooLongSuffix", "scan-001.tiff",
+                                "scan-012.tiff"};
         expected.sort();
         QCOMPARE(left, expected);
         QVERIFY(!QFile::exists(dataFolder() + "/raw_image.tiff.part"));

@@ -82,7 +82,8 @@ private Q_SLOTS:
                 qint64 source;
                 const char* file;
                 ScannerFrameCap cap;
-            } previews[] = {{1, "reflecive_preview.tiff", caps.frameCap}, {3, "positive_preview.tiff", caps.filmFrameCap}};
+            } previews[] = {{1, "reflecive_preview.tiff", caps.frameCap},
+                            {3, "positive_preview.tiff", caps.filmFrameCap}};
             for (const auto& preview : previews) {
                 scanSettings.setScanSourceRawValue(preview.source);
                 QVERIFY(controller.previewScan());

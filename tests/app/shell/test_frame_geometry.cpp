@@ -59,12 +59,12 @@ protected:
 TEST_F(FrameGesturesTest, DrawingKeepsEachSideBetweenHalfAnInchAndTheScanLimitInsideTheImage)
 {
     EXPECT_EQ(drawX(100, 120), Span(100, 137.5));
-    EXPECT_EQ(drawX(390, 395), Span(362.5, 400));  // pushed back at the right edge
-    EXPECT_EQ(drawX(10, -10), Span(0, 37.5));      // the pointer clamped to 0, pushed back at the left
-    EXPECT_EQ(drawX(100, 600), Span(100, 400));    // the pointer stops at the image's edge
+    EXPECT_EQ(drawX(390, 395), Span(362.5, 400)); // pushed back at the right edge
+    EXPECT_EQ(drawX(10, -10), Span(0, 37.5));     // the pointer clamped to 0, pushed back at the left
+    EXPECT_EQ(drawX(100, 600), Span(100, 400));   // the pointer stops at the image's edge
     const QRectF down = draw(QPointF(100, 290), QPointF(200, 310));
     EXPECT_EQ(Span(down.top(), down.bottom()), Span(262.5, 300));
-    EXPECT_EQ(draw(QPointF(300, 250), QPointF(100, 50)), QRectF(100, 50, 200, 200));  // reversed
+    EXPECT_EQ(draw(QPointF(300, 250), QPointF(100, 50)), QRectF(100, 50, 200, 200)); // reversed
     EXPECT_EQ(scan.scanFrameType(), VekScanFrameType::customized);
     EXPECT_FALSE(gestures.isDrag());
 
@@ -125,7 +125,7 @@ TEST(PreviewGeometry, RescaleNeedsAnAreaToFitAndAUsableOldScale)
 
 TEST(PreviewGeometry, CropIsTheScaledPreviewInsideTheFrameInWholePixels)
 {
-    const QSize scaled(638, 825);  // 1275 × 1650 at 0.5
+    const QSize scaled(638, 825); // 1275 × 1650 at 0.5
     EXPECT_EQ(cropRect(QRectF(0, 0, 100, 50), scaled), QRect(0, 0, 100, 50));
     EXPECT_EQ(cropRect(QRectF(10.4, 20.6, 100.2, 50.1), scaled), QRect(10, 20, 101, 51));
     EXPECT_EQ(cropRect(QRectF(-50, 800, 100, 100), scaled), QRect(0, 800, 50, 25));
@@ -139,7 +139,7 @@ TEST(PreviewGeometry, CropIsTheScaledPreviewInsideTheFrameInWholePixels)
     const auto whole = preview.scaled(0.5);
     const auto crop = preview.scanFrameImage(0.5, QRectF(10, 20, 100, 50));
     ASSERT_TRUE(whole && crop);
-    EXPECT_EQ(whole->get_image(), preview.scaled(0.5)->get_image());  // kept, not made again
+    EXPECT_EQ(whole->get_image(), preview.scaled(0.5)->get_image()); // kept, not made again
     EXPECT_EQ(QSize(crop->width(), crop->height()), QSize(100, 50));
     EXPECT_EQ(bytesOf(*crop), bytesOf(whole->extract_area(10, 20, 100, 50)));
 }
@@ -204,7 +204,8 @@ TEST(PreviewGeometry, OutlineRegionHoldsWhatTheDashesPaintAndLittleElse)
             painter.setRenderHint(QPainter::Antialiasing);
             painter.setPen(QPen(Qt::black, 2, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
             painter.drawRect(frame);
-            for (const QRectF& dash : frameDashes(frame, 2, 5, 0, QRectF(0, 0, 640, 800))) painter.fillRect(dash, Qt::black);
+            for (const QRectF& dash : frameDashes(frame, 2, 5, 0, QRectF(0, 0, 640, 800)))
+                painter.fillRect(dash, Qt::black);
         }
         for (int y = 0; y < painted.height(); y++)
             for (int x = 0; x < painted.width(); x++) {

@@ -201,7 +201,7 @@ private Q_SLOTS:
         const int computed = pane->processedCropCount();
         const QImage before = face()->grab().toImage();
         face()->repaint();
-        scan->setResolution(600);  // settings the processing does not read
+        scan->setResolution(600); // settings the processing does not read
         image->setBrightness(0.5);
         QCoreApplication::processEvents();
         QCOMPARE(pane->processedCropCount(), computed);

@@ -85,8 +85,7 @@ class WindowLayoutTest : public QObject {
         OutputSettings output;
         ContentView view{manager, app, scan, image, output, [] {}};
 
-        template <typename T = QWidget>
-        T* child(const char* name) const
+        template <typename T = QWidget> T* child(const char* name) const
         {
             return view.findChild<T*>(QLatin1String(name));
         }
@@ -175,8 +174,9 @@ private Q_SLOTS:
             w->image.setBwMode(c.mode);
             settleLayouts();
             QCOMPARE(scanPanel->geometry(), QRect(padding, padding, columnWidth, naturalHeight(scanPanel)));
-            QCOMPARE(imagePanel->geometry(), QRect(padding, scanPanel->geometry().bottom() + 1 + padding, columnWidth,
-                                                   naturalHeight(imagePanel)));
+            QCOMPARE(
+                imagePanel->geometry(),
+                QRect(padding, scanPanel->geometry().bottom() + 1 + padding, columnWidth, naturalHeight(imagePanel)));
             spacerBelow(w->child("leftColumn"), imagePanel);
             QCOMPARE(outputPanel->geometry(), QRect(padding, padding, columnWidth, naturalHeight(outputPanel)));
             spacerBelow(w->child("rightColumn"), outputPanel);

@@ -11,7 +11,7 @@ namespace lftest {
 // A device of the scanner's vendor with one interface per class given, each with one alternate
 // setting holding a bulk pair.
 inline sim::DeviceDescription device_with_interfaces(uint16_t product, std::initializer_list<uint8_t> classes,
-                                              uint8_t device_class = 0)
+                                                     uint8_t device_class = 0)
 {
     sim::DeviceDescription desc = sim::scanner_device();
     desc.product = product;

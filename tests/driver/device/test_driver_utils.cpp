@@ -41,7 +41,7 @@ TEST(DriverUtils, BlockAllocatorGivesZeroedMemoryAndNullsOnFree)
     void* block = p;
     vMyGlobalFree(nullptr, &block);
     EXPECT_EQ(block, nullptr);
-    vMyGlobalFree(nullptr, &block);  // freeing null again is harmless
+    vMyGlobalFree(nullptr, &block); // freeing null again is harmless
     vMyGlobalFree(nullptr, nullptr);
 
     int* typed = static_cast<int*>(lpMyGlobalAlloc(nullptr, sizeof(int) * 4));

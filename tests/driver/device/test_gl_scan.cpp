@@ -53,7 +53,8 @@ Bytes expected(const Page& p, int side, uint64_t first_line = 0, uint64_t lines 
     };
     for (uint64_t y = first_line; y < std::min<uint64_t>(p.height, first_line + lines); ++y) {
         if (p.bits != 8 && p.bits != 16 && p.bits != 24 && p.bits != 48) {
-            for (uint64_t k = 0; k < uint64_t{p.width} * p.bits / 8; ++k) out.push_back(static_cast<uint8_t>(7 * k + 13 * y));
+            for (uint64_t k = 0; k < uint64_t{p.width} * p.bits / 8; ++k)
+                out.push_back(static_cast<uint8_t>(7 * k + 13 * y));
             continue;
         }
         for (uint32_t i = 0; i < p.width; ++i) {
@@ -62,10 +63,16 @@ Bytes expected(const Page& p, int side, uint64_t first_line = 0, uint64_t lines 
                 rgb[c] = chart(p.dot_x + i, p.dot_y + y, c);
                 if (side == 1) rgb[c] = 65535 - rgb[c];
             }
-            const uint32_t mono = p.mono == 2 ? rgb[1] : p.mono == 3 ? rgb[2] : (299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2]) / 1000;
+            const uint32_t mono = p.mono == 2 ? rgb[1]
+                : p.mono == 3                 ? rgb[2]
+                                              : (299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2]) / 1000;
             switch (p.bits) {
-            case 24: for (uint32_t v : rgb) out.push_back(static_cast<uint8_t>(v >> 8)); break;
-            case 48: for (uint32_t v : rgb) put16(v); break;
+            case 24:
+                for (uint32_t v : rgb) out.push_back(static_cast<uint8_t>(v >> 8));
+                break;
+            case 48:
+                for (uint32_t v : rgb) put16(v);
+                break;
             case 8: out.push_back(static_cast<uint8_t>(mono >> 8)); break;
             default: put16(mono); break;
             }
@@ -207,14 +214,16 @@ TEST_F(ScanFlow, ARefusedScanStopsAndEndsTheJob)
 TEST_F(ScanFlow, ReadinessWaitsForBothSidesOfADuplexScanButNotForCalibrationData)
 {
     engine([](sim::ChartScanEngine& e) {
-        e.set_production({.mode = sim::Production::Mode::PerPoll, .lines_per_poll = 2, .idle_polls = 0, .back_delay = 2});
+        e.set_production(
+            {.mode = sim::Production::Mode::PerPoll, .lines_per_poll = 2, .idle_polls = 0, .back_delay = 2});
     });
     start({.sides = 3});
     EXPECT_EQ(sleeps(), (std::vector<uint32_t>{100, 100, 100})) << "the back side's data come at the third poll";
     EXPECT_EQ(scanner_stop_scan(g(), job()), STATUS_GOOD);
 
     // A calibration window is ready once the device reports the page's lines.
-    engine([](sim::ChartScanEngine& e) { e.set_production({.mode = sim::Production::Mode::PerPoll, .idle_polls = 5}); });
+    engine(
+        [](sim::ChartScanEngine& e) { e.set_production({.mode = sim::Production::Mode::PerPoll, .idle_polls = 5}); });
     model().clear_transcript();
     fill({.kind = 2});
     EXPECT_EQ(scanner_start_scan(g(), job()), STATUS_GOOD);
@@ -307,8 +316,13 @@ TEST_F(ScanFlow, OneStatusPollServesBothSides)
 TEST_F(ScanFlow, EveryCachedFormatEqualsTheChart)
 {
     for (const auto& [bits, mono] : {std::pair{24, 0}, {48, 0}, {8, 0}, {16, 0}, {8, 2}, {16, 3}}) {
-        const Page p{.width = 64, .height = 6, .bits = static_cast<uint8_t>(bits), .sides = 3,
-                     .mono = static_cast<uint8_t>(mono), .dot_x = 5, .dot_y = 3};
+        const Page p{.width = 64,
+                     .height = 6,
+                     .bits = static_cast<uint8_t>(bits),
+                     .sides = 3,
+                     .mono = static_cast<uint8_t>(mono),
+                     .dot_x = 5,
+                     .dot_y = 3};
         start(p);
         const uint32_t size = 64u * 6 * bits / 8;
         for (int side : {0, 1}) {
@@ -340,7 +354,9 @@ TEST_F(ScanFlow, PagesProducedPollByPollAreReadWhole)
 // a poll), and after a pause only once it stops growing (ADeviceBufferBelowTheRequestTimesOut).
 TEST_F(ScanFlow, NoPauseWhileTheReadyCountGrows)
 {
-    engine([](sim::ChartScanEngine& e) { e.set_production({.mode = sim::Production::Mode::PerPoll, .lines_per_poll = 1}); });
+    engine([](sim::ChartScanEngine& e) {
+        e.set_production({.mode = sim::Production::Mode::PerPoll, .lines_per_poll = 1});
+    });
     const Page p{.width = 100, .height = 10};
     start(p);
     const size_t before = sleeps().size();
@@ -392,7 +408,8 @@ TEST_F(ScanFlow, ScannedDarkAndWhiteLinesMakeARealisticScanFlat)
     for (int side : {0, 1}) {
         const Bytes line = read(side, size).bytes;
         for (uint32_t k = 0; k < size / 2; ++k)
-            ASSERT_NEAR(line[2 * k] | line[2 * k + 1] << 8, side == 0 ? 32768 : 32767, 0.01 * 65535) << side << " " << k;
+            ASSERT_NEAR(line[2 * k] | line[2 * k + 1] << 8, side == 0 ? 32768 : 32767, 0.01 * 65535)
+                << side << " " << k;
     }
 }
 
@@ -549,9 +566,7 @@ TEST_F(ScanFlow, APageBeyondFourGiBKeepsItsTotal)
 
 TEST_F(ScanFlow, ADeviceErrorGives10AndLeavesTheScanStarted)
 {
-    engine([](sim::ChartScanEngine& e) {
-        e.add_status_fault({.kind = sim::StatusFault::Kind::Error, .poll = 1});
-    });
+    engine([](sim::ChartScanEngine& e) { e.add_status_fault({.kind = sim::StatusFault::Kind::Error, .poll = 1}); });
     fill({});
     EXPECT_EQ(scanner_start_scan(g(), job()), STATUS_DEVICE_ERROR);
     EXPECT_EQ(g()->scan_started, 1);

@@ -18,9 +18,8 @@ using sim::Target;
 
 namespace {
 
-const std::vector<std::string> kDefaultOpen = {"JOB C", "INQU", "MEDI", "RES 0",       "RES 1",
-                                               "ATTR 0", "ATTR 1", "SYS", "EROM", "FLHC", "CAAT", "CALI 1600 0",
-                                               "JOB E"};
+const std::vector<std::string> kDefaultOpen = {"JOB C", "INQU", "MEDI", "RES 0", "RES 1",       "ATTR 0", "ATTR 1",
+                                               "SYS",   "EROM", "FLHC", "CAAT",  "CALI 1600 0", "JOB E"};
 
 // The record is opened by each test.
 class ScannerOpen : public ScannerTest {
@@ -99,17 +98,18 @@ TEST_P(ScannerOpenFailure, EachStepsFailureEndsTheJobAndLeavesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStep, ScannerOpenFailure, ::testing::ValuesIn([] {
-    std::vector<FailingStep> steps;
-    const std::pair<const char*, int> targets[] = {{"JOB", 1},  {"INQU", 1}, {"MEDI", 1}, {"RES", 1}, {"RES", 2},
-                                                   {"ATTR", 1}, {"ATTR", 2}, {"SYS", 1},  {"EROM", 1}, {"FLHC", 1},
-                                                   {"CAAT", 1}, {"CALI", 1}, {"JOB", 2}};
-    for (bool stall : {false, true})
-        for (const auto& [tag, n] : targets) steps.push_back({tag, n, stall});
-    return steps;
-}()),
+                             std::vector<FailingStep> steps;
+                             const std::pair<const char*, int> targets[] = {
+                                 {"JOB", 1},  {"INQU", 1}, {"MEDI", 1}, {"RES", 1},  {"RES", 2},
+                                 {"ATTR", 1}, {"ATTR", 2}, {"SYS", 1},  {"EROM", 1}, {"FLHC", 1},
+                                 {"CAAT", 1}, {"CALI", 1}, {"JOB", 2}};
+                             for (bool stall : {false, true})
+                                 for (const auto& [tag, n] : targets) steps.push_back({tag, n, stall});
+                             return steps;
+                         }()),
                          [](const auto& info) {
                              return info.param.tag + std::to_string(info.param.occurrence) +
-                                    (info.param.stall ? "Stall" : "Refused");
+                                 (info.param.stall ? "Stall" : "Refused");
                          });
 
 // Each row: a change to the default profile's records that makes the answer true or false.
@@ -135,7 +135,10 @@ TEST_F(ScannerOpen, EveryPredicateFollowsTheDevicesRecords)
         {"mirror", attr(1, 1), [](const GLScanner* g) { return is_scanner_image_mirror(g, 1); }},
         {"bqm", attr(1, 47), [](const GLScanner* g) { return is_scanner_support_bqm(g, 1); }},
         {"ecc", attr(1, 57), [](const GLScanner* g) { return is_scanner_support_ecc(g, 1); }},
-        {"zero resolutions", [](sim::ScannerRecords& r, bool on) { if (!on) std::fill_n(r.attributes[1].begin() + 4, 8, 0); },
+        {"zero resolutions",
+         [](sim::ScannerRecords& r, bool on) {
+             if (!on) std::fill_n(r.attributes[1].begin() + 4, 8, 0);
+         },
          [](const GLScanner* g) {
              return get_scanner_max_x_resolution(g, 1) != 3200 || get_scanner_max_y_resolution(g, 1) != 3200;
          }},
@@ -147,16 +150,21 @@ TEST_F(ScannerOpen, EveryPredicateFollowsTheDevicesRecords)
         {"further feature", attr(1, 36), [](const GLScanner* g) { return g->further_feature == 1; }},
         {"model name", [](sim::ScannerRecords& r, bool on) { r.system_status[16] = on ? 1 : 0xFE; },
          is_scanner_support_model_name},
-        {"user exposure", attr(0, 32), [](const GLScanner* g) {
+        {"user exposure", attr(0, 32),
+         [](const GLScanner* g) {
              return is_scanner_support_user_exposure(g) && get_scanner_max_user_exposure(g) == 200 &&
-                    get_scanner_min_user_exposure(g) == 50;
+                 get_scanner_min_user_exposure(g) == 50;
          }},
         {"multi light", attr(0, 40), is_scanner_support_multi_light},
         {"magnification", attr(0, 41), is_scanner_support_x_axis_magnification_compensation},
         {"power saving", attr(0, 42),
-         [](const GLScanner* g) { return is_scanner_support_power_saving_mode(g) && get_scanner_max_power_saving(g) == 240; }},
+         [](const GLScanner* g) {
+             return is_scanner_support_power_saving_mode(g) && get_scanner_max_power_saving(g) == 240;
+         }},
         {"power off", attr(0, 52),
-         [](const GLScanner* g) { return is_scanner_support_power_off_mode(g) && get_scanner_max_power_off(g) == 480; }},
+         [](const GLScanner* g) {
+             return is_scanner_support_power_off_mode(g) && get_scanner_max_power_off(g) == 480;
+         }},
         {"rgb alignment", attr(0, 58), is_scanner_support_rgb_alignment},
         {"firmware vendor", vendor, is_scanner_support_full_version_of_firmware},
         {"fpga vendor", vendor, is_scanner_support_full_version_of_fpga},

@@ -282,8 +282,9 @@ TEST_F(JobCmd, TheOpenReadsRunInOneJob)
     EXPECT_EQ(vek_cmd_read_calibration_action_data(g()), STATUS_GOOD);
     EXPECT_EQ(vek_cmd_read_side_edge(g(), 1600, 0), STATUS_GOOD);
     EXPECT_EQ(cmd_job_end(g()), STATUS_GOOD);
-    EXPECT_EQ(briefs(), (std::vector<std::string>{"JOB C", "INQU", "MEDI", "RES 0", "RES 1", "ATTR 0", "ATTR 1", "SYS",
-                                                  "EROM", "FLHC", "CAAT", "CALI 1600 0", "JOB E"}));
+    EXPECT_EQ(briefs(),
+              (std::vector<std::string>{"JOB C", "INQU", "MEDI", "RES 0", "RES 1", "ATTR 0", "ATTR 1", "SYS", "EROM",
+                                        "FLHC", "CAAT", "CALI 1600 0", "JOB E"}));
     for (const sim::Transaction& tx : model().transactions()) {
         EXPECT_EQ(tx.outcome, sim::TxOutcome::Accepted) << tx.brief();
         EXPECT_EQ(tx.job_id, tx.tag == "JOB" && tx.code == 'C' ? 0u : 1u) << tx.brief();

@@ -18,8 +18,8 @@ using namespace lftest;
 namespace {
 
 struct Expected {
-    Bytes header; // request header or job frame
-    Bytes block;  // empty for job frames
+    Bytes header;    // request header or job frame
+    Bytes block;     // empty for job frames
     size_t data = 0; // bytes of the data phase (a write's block and payload, "PAR"'s block)
 };
 
@@ -79,7 +79,8 @@ TEST_F(ProtocolGolden, EveryCommandsBytesAndRecords)
         {"resolutions", [&] { return vek_cmd_get_resolution_information(s); }},
         {"attributes", [&] { return vek_cmd_get_attributes(s); }},
         {"system status", [&] { return vek_cmd_read_system_status(s); }},
-        {"send system status", [&] {
+        {"send system status",
+         [&] {
              // The host's bytes are 11-15; the device keeps the rest.
              std::copy_n(pattern<32>(40).begin() + 12, 4, s->system_status.begin() + 12);
              return vek_cmd_send_system_status(s);
@@ -87,26 +88,29 @@ TEST_F(ProtocolGolden, EveryCommandsBytesAndRecords)
         {"window", [&] { return vek_cmd_set_window(s, job); }},
         {"image information", [&] { return vek_cmd_image_information(s); }},
         {"calibration", [&] { return vek_cmd_read_calibration_data(s, 0x1234, 5); }},
-        {"send calibration", [&] {
+        {"send calibration",
+         [&] {
              s->calibration = pattern<128>(41);
              return vek_cmd_send_calibration_data(s, 0x4321, 6);
          }},
         {"side edge", [&] { return vek_cmd_read_side_edge(s, 1600, 0); }},
         {"host fixture", [&] { return vek_cmd_send_host_fixture_data(s); }},
         {"eeprom", [&] { return vek_cmd_read_eeprom_data(s); }},
-        {"send eeprom", [&] {
+        {"send eeprom",
+         [&] {
              s->eeprom = sent_eeprom;
              return vek_cmd_send_eeprom_data(s);
          }},
         {"shading", [&] { return vek_cmd_read_shading_data(s, 3, 0x0A0B, true, 1, shading_read.data(), 100, 7); }},
-        {"send shading",
-         [&] { return vek_cmd_send_shading_data(s, 2, 0x0C0D, false, 0, shading_sent.data(), 64, 7); }},
+        {"send shading", [&] { return vek_cmd_send_shading_data(s, 2, 0x0C0D, false, 0, shading_sent.data(), 64, 7); }},
         {"read gamma", [&] { return vek_cmd_read_gamma(s); }},
-        {"gamma 1024", [&] {
+        {"gamma 1024",
+         [&] {
              s->gamma_control = {1, 2};
              return vek_cmd_send_gamma(s);
          }},
-        {"gamma 3072", [&] {
+        {"gamma 3072",
+         [&] {
              s->gamma_control = {4, 7};
              return vek_cmd_send_gamma(s);
          }},
@@ -115,7 +119,8 @@ TEST_F(ProtocolGolden, EveryCommandsBytesAndRecords)
         {"motor load", [&] { return vek_cmd_motor_load_paper(s, 0x123); }},
         {"motor eject", [&] { return vek_cmd_motor_eject_paper(s, 7); }},
         {"flash config", [&] { return vek_cmd_read_flash_config(s); }},
-        {"send flash config", [&] {
+        {"send flash config",
+         [&] {
              s->flash_config = sent_flash;
              return vek_cmd_send_flash_config(s);
          }},
@@ -124,18 +129,21 @@ TEST_F(ProtocolGolden, EveryCommandsBytesAndRecords)
         {"xsmc", [&] { return vek_cmd_x_axis_magnification_compensation_setting(s); }},
         {"crrg", [&] { return vek_cmd_rgb_alignment_setting(s); }},
         {"calibration action", [&] { return vek_cmd_read_calibration_action_data(s); }},
-        {"send calibration action", [&] {
+        {"send calibration action",
+         [&] {
              s->calibration_action = pattern<32>(44);
              return vek_cmd_send_calibration_action_data(s);
          }},
         {"sense", [&] { return vek_cmd_read_firmware_error(s); }},
         {"parameters", [&] { return cmd_set_parameters(s, job); }},
         {"scan", [&] { return cmd_scan(s, job); }},
-        {"information", [&] {
+        {"information",
+         [&] {
              model().set_info(pattern<48>(50));
              return cmd_information(s, job);
          }},
-        {"image", [&] {
+        {"image",
+         [&] {
              model().feed_image(1, big_image);
              return cmd_read(s, job, 1, image_read.data(), static_cast<uint32_t>(big_image.size()), &got);
          }},
@@ -241,7 +249,7 @@ TEST_F(ProtocolGolden, EveryCommandsBytesAndRecords)
     status[11] = 0;
     std::copy_n(pattern<32>(40).begin() + 12, 4, status.begin() + 12);
     EXPECT_EQ(r.system_status, status);
-    EXPECT_EQ(txs[9].data[16], 0xA5);  // the window
+    EXPECT_EQ(txs[9].data[16], 0xA5); // the window
     EXPECT_EQ(txs[34].data[0], 0x5A); // the parameter block
     EXPECT_EQ(r.calibration.at({0x4321, 6}), pattern<128>(41));
     EXPECT_EQ(r.eeprom, sent_eeprom);

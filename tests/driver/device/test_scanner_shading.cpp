@@ -71,8 +71,8 @@ TEST_F(FeederShading, Media3AddsBothSidesAndTheBackWithReadBacks)
 {
     set_shading(300, 6, true);
     EXPECT_EQ(scanner_send_shading_data(g()), STATUS_GOOD);
-    const Briefs ten = {"JOB C",         "SHAD send 3 1", "SHAD send 3 0", "SHAD 3 1",      "SHAD 3 0",      "SHAD send 1 1",
-                        "SHAD send 1 0", "SHAD send 2 1", "SHAD send 2 0", "SHAD 2 1",      "SHAD 2 0",      "JOB E"};
+    const Briefs ten = {"JOB C",         "SHAD send 3 1", "SHAD send 3 0", "SHAD 3 1", "SHAD 3 0", "SHAD send 1 1",
+                        "SHAD send 1 0", "SHAD send 2 1", "SHAD send 2 0", "SHAD 2 1", "SHAD 2 0", "JOB E"};
     EXPECT_EQ(briefs(), ten);
     auto txs = model().transactions();
     EXPECT_EQ(payload(txs[1]), join(data_[1], data_[3]));
@@ -131,8 +131,9 @@ TEST_F(ScannerShading, CalibrationBlocksRoundTripThroughTheDevice)
     // A block the device never stored reads as its key's pattern.
     EXPECT_EQ(scanner_read_calibration_data(g(), 300, 2), STATUS_GOOD);
     for (size_t i = 0; i < 128; ++i) ASSERT_EQ(g()->calibration[i], static_cast<uint8_t>(302 + i));
-    EXPECT_EQ(briefs(), (Briefs{"JOB C", "CALI send 1200 1", "JOB E", "JOB C", "CALI 1200 1", "JOB E", "JOB C",
-                                "CALI 300 2", "JOB E"}));
+    EXPECT_EQ(briefs(),
+              (Briefs{"JOB C", "CALI send 1200 1", "JOB E", "JOB C", "CALI 1200 1", "JOB E", "JOB C", "CALI 300 2",
+                      "JOB E"}));
 }
 
 TEST_F(ScannerShading, MultipleLightsGoInTheOrderTwoOneFour)
@@ -143,7 +144,8 @@ TEST_F(ScannerShading, MultipleLightsGoInTheOrderTwoOneFour)
     g()->light_ids = {4, 2, 1};
     std::array<Bytes, 4> buffers; // level-0 front, level-0 back, level-1 front, level-1 back
     for (size_t b = 0; b < 4; ++b)
-        for (uint8_t light : {4, 2, 1}) buffers[b].insert(buffers[b].end(), per_light, static_cast<uint8_t>(b * 16 + light));
+        for (uint8_t light : {4, 2, 1})
+            buffers[b].insert(buffers[b].end(), per_light, static_cast<uint8_t>(b * 16 + light));
     set_shading_data_point(g(), buffers[0].data(), buffers[1].data(), buffers[2].data(), buffers[3].data());
     auto light_bytes = [&](size_t buffer, uint32_t mask) {
         Bytes out;
@@ -170,8 +172,9 @@ TEST_F(ScannerShading, MultipleLightsGoInTheOrderTwoOneFour)
     g()->media[3] = 1;
     model().clear_transcript();
     EXPECT_EQ(scanner_send_multilight_shading_data(g(), 3), STATUS_GOOD); // light 1 alone
-    EXPECT_EQ(briefs(), (Briefs{"JOB C", "SHAD send 3 1", "SHAD send 3 0", "SHAD send 1 1", "SHAD send 1 0",
-                                "SHAD send 2 1", "SHAD send 2 0", "JOB E"}));
+    EXPECT_EQ(briefs(),
+              (Briefs{"JOB C", "SHAD send 3 1", "SHAD send 3 0", "SHAD send 1 1", "SHAD send 1 0", "SHAD send 2 1",
+                      "SHAD send 2 0", "JOB E"}));
     const auto txs = model().transactions();
     EXPECT_EQ(payload(txs[1]), Bytes(2 * per_light, 0));
     EXPECT_EQ(payload(txs[3]), Bytes(per_light, 0));

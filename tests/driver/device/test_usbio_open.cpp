@@ -104,7 +104,8 @@ TEST_F(UsbioOpen, SetsTheFirstConfigurationOnlyWhenAnotherIsActive)
         usbio_close(dn);
     }
     usbio_exit();
-    const auto set = switched.transcript().select([](const sim::Event& e) { return e.kind == EventKind::SetConfiguration; });
+    const auto set =
+        switched.transcript().select([](const sim::Event& e) { return e.kind == EventKind::SetConfiguration; });
     ASSERT_EQ(set.size(), 1u);
     EXPECT_EQ(set[0].value, 1);
     EXPECT_EQ(kept.transcript().count(EventKind::SetConfiguration), 0u);

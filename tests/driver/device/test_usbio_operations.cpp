@@ -23,7 +23,8 @@ protected:
     }
     static std::vector<sim::Event> of_kind(const sim::Transcript& t, std::initializer_list<EventKind> kinds)
     {
-        return t.select([&](const sim::Event& e) { return std::find(kinds.begin(), kinds.end(), e.kind) != kinds.end(); });
+        return t.select(
+            [&](const sim::Event& e) { return std::find(kinds.begin(), kinds.end(), e.kind) != kinds.end(); });
     }
 };
 
@@ -130,8 +131,9 @@ TEST_F(UsbioOperations, ConfigurationInterfacesAndDescriptor)
     const auto t = dev.transcript();
     std::vector<EventKind> kinds;
     for (const sim::Event& e : t.events) kinds.push_back(e.kind);
-    EXPECT_EQ(kinds, (std::vector<EventKind>{EventKind::Claim, EventKind::SetConfiguration, EventKind::Release,
-                                             EventKind::Claim, EventKind::SetInterface, EventKind::Release}));
+    EXPECT_EQ(kinds,
+              (std::vector<EventKind>{EventKind::Claim, EventKind::SetConfiguration, EventKind::Release,
+                                      EventKind::Claim, EventKind::SetInterface, EventKind::Release}));
 }
 
 class UsbioOperationsWorkaround : public UsbioOperations {
@@ -192,15 +194,27 @@ TEST(UsbioHelpers, ConfigStrings)
 
 TEST(UsbioHelpers, StatusMappings)
 {
-    const int codes[] = {LIBUSB_SUCCESS,          LIBUSB_ERROR_IO,        LIBUSB_ERROR_INVALID_PARAM,
-                         LIBUSB_ERROR_ACCESS,     LIBUSB_ERROR_NO_DEVICE, LIBUSB_ERROR_NOT_FOUND,
-                         LIBUSB_ERROR_BUSY,       LIBUSB_ERROR_TIMEOUT,   LIBUSB_ERROR_OVERFLOW,
-                         LIBUSB_ERROR_PIPE,       LIBUSB_ERROR_INTERRUPTED, LIBUSB_ERROR_NO_MEM,
-                         LIBUSB_ERROR_NOT_SUPPORTED, LIBUSB_ERROR_OTHER};
+    const int codes[] = {LIBUSB_SUCCESS,
+                         LIBUSB_ERROR_IO,
+                         LIBUSB_ERROR_INVALID_PARAM,
+                         LIBUSB_ERROR_ACCESS,
+                         LIBUSB_ERROR_NO_DEVICE,
+                         LIBUSB_ERROR_NOT_FOUND,
+                         LIBUSB_ERROR_BUSY,
+                         LIBUSB_ERROR_TIMEOUT,
+                         LIBUSB_ERROR_OVERFLOW,
+                         LIBUSB_ERROR_PIPE,
+                         LIBUSB_ERROR_INTERRUPTED,
+                         LIBUSB_ERROR_NO_MEM,
+                         LIBUSB_ERROR_NOT_SUPPORTED,
+                         LIBUSB_ERROR_OTHER};
     for (int code : codes) {
         SCOPED_TRACE(code);
-        const int open = code == 0 ? 0 : code == LIBUSB_ERROR_ACCESS ? 11 : code == LIBUSB_ERROR_BUSY ? 3
-                                   : code == LIBUSB_ERROR_NO_MEM ? 10 : 4;
+        const int open = code == 0        ? 0
+            : code == LIBUSB_ERROR_ACCESS ? 11
+            : code == LIBUSB_ERROR_BUSY   ? 3
+            : code == LIBUSB_ERROR_NO_MEM ? 10
+                                          : 4;
         EXPECT_EQ(usbio_status_from_open_error(code), open);
         const int config = code == 0 || code == LIBUSB_ERROR_BUSY ? 0 : code == LIBUSB_ERROR_ACCESS ? 11 : 4;
         EXPECT_EQ(usbio_status_from_configuration_error(code), config);

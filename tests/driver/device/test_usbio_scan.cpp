@@ -26,10 +26,10 @@ TEST_F(UsbioScan, QualifyingRules)
         {0x1006, lftest::device_with_interfaces(0x1006, {6}), true},
         {0x1016, lftest::device_with_interfaces(0x1016, {16}), true},
         {0x10FF, lftest::device_with_interfaces(0x10FF, {255}), true},
-        {0x1003, lftest::device_with_interfaces(0x1003, {3}), false},            // HID
-        {0x20FF, lftest::device_with_interfaces(0x20FF, {3}, 255), true},       // class 255: first interface
-        {0x2009, lftest::device_with_interfaces(0x2009, {255}, 9), false},      // a hub class
-        {0x3001, lftest::device_with_interfaces(0x3001, {3, 255}), true},       // interface 1 qualifies
+        {0x1003, lftest::device_with_interfaces(0x1003, {3}), false},      // HID
+        {0x20FF, lftest::device_with_interfaces(0x20FF, {3}, 255), true},  // class 255: first interface
+        {0x2009, lftest::device_with_interfaces(0x2009, {255}, 9), false}, // a hub class
+        {0x3001, lftest::device_with_interfaces(0x3001, {3, 255}), true},  // interface 1 qualifies
     };
     sim::DeviceDescription unconfigured = lftest::device_with_interfaces(0x4000, {255});
     unconfigured.active_configuration = 0;
@@ -57,7 +57,8 @@ TEST_F(UsbioScan, QualifyingRules)
     usbio_exit();
     for (sim::VirtualDevice* dev : testbed().devices()) {
         if (dev->description().product != 0x3001) continue;
-        const auto claims = dev->transcript().select([](const sim::Event& e) { return e.kind == sim::EventKind::Claim; });
+        const auto claims =
+            dev->transcript().select([](const sim::Event& e) { return e.kind == sim::EventKind::Claim; });
         ASSERT_EQ(claims.size(), 1u);
         EXPECT_EQ(claims[0].value, 1);
     }

@@ -17,8 +17,7 @@
 namespace lftest {
 
 // A request record with its entry code and a status every operation must overwrite.
-template <typename R>
-R request(uint16_t code = 0)
+template <typename R> R request(uint16_t code = 0)
 {
     R r{};
     r.header.wFunctionCode = code;
@@ -27,8 +26,7 @@ R request(uint16_t code = 0)
 }
 
 // The status an operation answers for a record.
-template <typename R>
-int32_t status_of(CKzdScanner& d, void (CKzdScanner::*op)(R*), R r = request<R>())
+template <typename R> int32_t status_of(CKzdScanner& d, void (CKzdScanner::*op)(R*), R r = request<R>())
 {
     (d.*op)(&r);
     return r.header.FUNC_STATUS;

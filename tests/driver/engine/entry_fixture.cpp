@@ -59,7 +59,8 @@ void EntryTest::TearDown()
     EXPECT_EQ(SE_main(SE_OP_CLOSE, &close), SE_OK);
     for (sim::VirtualDevice* d : scanners_) {
         if (violations_allowed_) break;
-        for (const std::string& v : d->model_as<sim::ScannerModel>().violations()) ADD_FAILURE() << "protocol violation: " << v;
+        for (const std::string& v : d->model_as<sim::ScannerModel>().violations())
+            ADD_FAILURE() << "protocol violation: " << v;
     }
     for (int16_t i = 0; i < 12; ++i) SetCallBackfunc(nullptr, i);
     SetCallBackfunc(nullptr, 255);

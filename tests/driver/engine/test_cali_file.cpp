@@ -289,7 +289,8 @@ TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
 
     std::vector<std::pair<std::string, Bytes>> damaged;
     for (size_t cut = 1; cut < good.size(); ++cut)
-        damaged.push_back({"cut at " + std::to_string(cut), Bytes(good.begin(), good.begin() + static_cast<long>(cut))});
+        damaged.push_back(
+            {"cut at " + std::to_string(cut), Bytes(good.begin(), good.begin() + static_cast<long>(cut))});
     const auto field = [&](const std::string& what, size_t at, uint32_t value, bool wide = true) {
         Bytes b = good;
         if (wide)

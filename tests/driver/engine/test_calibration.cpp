@@ -138,8 +138,9 @@ TEST_F(Calibration, AFreshCalibrationTakesSendsAndStoresBothShadings)
         ASSERT_EQ(calibrate(), 1);
         Briefs want = kShading;
         want.insert(want.end(), kShading.begin(), kShading.end());
-        want.insert(want.end(), {"JOB C", colour ? "CALI 300 1" : "CALI 300 0", "JOB E", "JOB C", "SHAD send 1 1",
-                                 "SHAD send 1 0", "JOB E"});
+        want.insert(want.end(),
+                    {"JOB C", colour ? "CALI 300 1" : "CALI 300 0", "JOB E", "JOB C", "SHAD send 1 1", "SHAD send 1 0",
+                     "JOB E"});
         EXPECT_EQ(folded(), want);
 
         const auto pars = sent("PAR");
@@ -233,8 +234,9 @@ TEST_F(Calibration, ReuseSendsTheStoredRecordAndAsksTheDevice)
     s_.working_calibration = CALI_PARAM{};
     s_.smart_calibration = 1;
     ASSERT_EQ(calibrate(), 1);
-    EXPECT_EQ(briefs(), (Briefs{"JOB C", "CALI send 300 1", "JOB E", "JOB C", "SHAD send 1 1", "SHAD send 1 0", "JOB E",
-                                "SYS", "SYS send", "SYS"}));
+    EXPECT_EQ(briefs(),
+              (Briefs{"JOB C", "CALI send 300 1", "JOB E", "JOB C", "SHAD send 1 1", "SHAD send 1 0", "JOB E", "SYS",
+                      "SYS send", "SYS"}));
     EXPECT_EQ(payload(sent("CALI send 300 1")[0]), first.params);
     EXPECT_EQ(sent("CALI send 300 1")[0].value, 300);
     EXPECT_EQ(payload(sent("SHAD send 1 0")[0]), bytes_of(first.white_line));
@@ -303,7 +305,9 @@ TEST_F(Calibration, AStoredRecordThatDoesNotFitTheScanIsMadeAgain)
         {"dark equal to white", [](CALI_PARAM& c) { c.dark_line = c.white_line; }},
         {"dark 0, white barely above", [&](CALI_PARAM& c) { fill(c.dark_line, 0), fill(c.white_line, 1000); }},
         {"one sample of dark above white",
-         [](CALI_PARAM& c) { c.dark_line[c.dark_line.size() / 2] = static_cast<uint16_t>(c.white_line[c.white_line.size() / 2] + 1); }},
+         [](CALI_PARAM& c) {
+             c.dark_line[c.dark_line.size() / 2] = static_cast<uint16_t>(c.white_line[c.white_line.size() / 2] + 1);
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -345,8 +349,10 @@ TEST_F(Calibration, FailuresAfterTheStartStopTheDevice)
         {"1025 lines", [&] { engine([](auto& e) { e.set_geometry_fault({.height = 1025}); }); }, -1008, 0},
         {"no pixels", [&] { engine([](auto& e) { e.set_geometry_fault({.width = 0}); }); }, -1008, 0},
         {"a short page", [&] { engine([](auto& e) { e.set_geometry_fault({.end_after = 100}); }); }, -1008, 0},
-        {"a device error", [&] { engine([](auto& e) { e.add_status_fault({.kind = sim::StatusFault::Kind::Error}); }); }, -502, 0},
-        {"a refused scan", [&] { model().inject(sim::Injection::refuse(sim::Target::next("SCAN"), 3, 2)); }, -1003002, 1},
+        {"a device error",
+         [&] { engine([](auto& e) { e.add_status_fault({.kind = sim::StatusFault::Kind::Error}); }); }, -502, 0},
+        {"a refused scan", [&] { model().inject(sim::Injection::refuse(sim::Target::next("SCAN"), 3, 2)); }, -1003002,
+         1},
         {"a refused sense read",
          [&] {
              model().inject(sim::Injection::refuse(sim::Target::next("SCAN"), 3, 2));
@@ -397,13 +403,15 @@ TEST_F(Calibration, AStoreThatCannotBeUsedLeavesTheScanWithTheFreshCalibration)
         std::optional<ShdFileOps> ops;
     };
     const Case cases[] = {
-        {"a failed write-back", {}, failing([](ShdFileOps& o) { o.rename = [](const char*, const char*) { return -1; }; })},
-        {"a full disk", {},
-         failing([](ShdFileOps& o) {
+        {"a failed write-back", {}, failing([](ShdFileOps& o) {
+             o.rename = [](const char*, const char*) { return -1; };
+         })},
+        {"a full disk", {}, failing([](ShdFileOps& o) {
              o.write = [](const void*, size_t, FILE*) -> size_t { return errno = ENOSPC, 0; };
          })},
-        {"an unreadable file", {},
-         failing([](ShdFileOps& o) { o.open_read = [](const char*) -> FILE* { return errno = EACCES, nullptr; }; })},
+        {"an unreadable file", {}, failing([](ShdFileOps& o) {
+             o.open_read = [](const char*) -> FILE* { return errno = EACCES, nullptr; };
+         })},
         {"no writable folder", [&] { set_folder(""); }, std::nullopt},
         {"a dangling symbolic link", [&] { fs::remove(file()), fs::create_symlink(dir_.file("gone/x.dat"), file()); },
          std::nullopt},
@@ -509,4 +517,3 @@ TEST_F(Calibration, RepeatedCalibrationsReleaseEverything)
 }
 
 } // namespace
-

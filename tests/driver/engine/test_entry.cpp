@@ -193,9 +193,7 @@ extern "C" int32_t counting_free_space(uint64_t reference)
     free_space_reference = reference;
     return 1;
 }
-extern "C" void some_yield(uint64_t)
-{
-}
+extern "C" void some_yield(uint64_t) {}
 int test_arguments[3] = {};
 extern "C" void callback_test(int32_t a, int32_t b, int32_t c)
 {

@@ -144,9 +144,7 @@ extern "C" int32_t fake_non_stop(void*, int32_t, int32_t)
 {
     return calls.wideAnswer;
 }
-extern "C" void fake_yield(uint64_t)
-{
-}
+extern "C" void fake_yield(uint64_t) {}
 
 class HostCallbacks : public ::testing::Test {
 protected:

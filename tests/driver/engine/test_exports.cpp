@@ -31,13 +31,13 @@ template <typename Record> struct Patterned {
     }
 };
 
-#define EXPECT_NO_INSTANCE(name, record)                                        \
-    {                                                                           \
-        Patterned<record> p;                                                    \
-        name(&p.r);                                                             \
-        EXPECT_EQ(p.r.header.FUNC_STATUS, KZD_NO_INSTANCE) << #name;            \
-        EXPECT_TRUE(p.only_status_changed()) << #name;                          \
-        name(nullptr);                                                          \
+#define EXPECT_NO_INSTANCE(name, record)                                                                               \
+    {                                                                                                                  \
+        Patterned<record> p;                                                                                           \
+        name(&p.r);                                                                                                    \
+        EXPECT_EQ(p.r.header.FUNC_STATUS, KZD_NO_INSTANCE) << #name;                                                   \
+        EXPECT_TRUE(p.only_status_changed()) << #name;                                                                 \
+        name(nullptr);                                                                                                 \
     }
 
 TEST(ExportedSet, EveryForwarderReportsNoInstance)

@@ -30,10 +30,7 @@ protected:
         ExternalConfig_Init(nullptr);
         fs::remove_all(dir_);
     }
-    void write(const std::string& text)
-    {
-        std::ofstream(dir_ / EXTERNAL_CONFIG_FILE, std::ios::binary) << text;
-    }
+    void write(const std::string& text) { std::ofstream(dir_ / EXTERNAL_CONFIG_FILE, std::ios::binary) << text; }
     // Reads the folder's file afresh and answers the three flags.
     external_config_t read()
     {
@@ -56,11 +53,11 @@ TEST_F(ExternalConfig, WhatSetsTheScanFromHomeFlag)
         {k + " = 1\n", 0},
         {k + "X=1\n", 0},
         {"X" + k + "=1\n", 0},
-        {k + "=2\n" + k + "=1\n", 2},        // the first line wins
+        {k + "=2\n" + k + "=1\n", 2}, // the first line wins
         {k + "=abc\n", 0},
-        {k + "=256\n", 0},                   // the low byte
+        {k + "=256\n", 0}, // the low byte
         {k + "=257\n", 1},
-        {k + "=99999999999\n", 0xFF},        // clamped to INT_MAX, then the low byte
+        {k + "=99999999999\n", 0xFF}, // clamped to INT_MAX, then the low byte
         {k + "=-1\n", 0xFF},
         {std::string(255, 'x') + k + "=1\n", 0}, // the tail of a long line is not a line
         {std::string(600, 'y') + "\n" + k + "=7\n", 7},

@@ -544,8 +544,10 @@ protected:
         DriverObjectTest::TearDown();
         DBG_RESET_SETTINGS();
         DBG_INIT(nullptr, DBG_MODE_STDOUT);
-        if (old_xdg_) setenv("XDG_DATA_HOME", old_xdg_->c_str(), 1);
-        else unsetenv("XDG_DATA_HOME");
+        if (old_xdg_)
+            setenv("XDG_DATA_HOME", old_xdg_->c_str(), 1);
+        else
+            unsetenv("XDG_DATA_HOME");
     }
     static void write_config(const std::string& folder)
     {

@@ -44,7 +44,10 @@ uint16_t grey16(uint32_t x, uint32_t y)
 
 class KzdScan : public DriverObjectTest {
 protected:
-    void ideal() { model().with_chart_engine([](sim::ChartScanEngine& e) { e.set_sensor(sim::Sensor::Ideal); }); }
+    void ideal()
+    {
+        model().with_chart_engine([](sim::ChartScanEngine& e) { e.set_sensor(sim::Sensor::Ideal); });
+    }
     void engine(const std::function<void(sim::ChartScanEngine&)>& f) { model().with_chart_engine(f); }
 
     stScannerAttri attributes(uint16_t planes, uint16_t bits, uint16_t resolution, stExtFrame frame = kFrame)
@@ -222,8 +225,7 @@ TEST_F(KzdScan, GreyAndSixteenBitAndLineArt)
     const Bytes grey = scan(g8);
     ASSERT_EQ(grey.size(), 960u * 480u);
     for (uint32_t y = 0; y < 480; ++y)
-        for (uint32_t x = 0; x < 960; ++x)
-            ASSERT_EQ(grey[size_t{y} * 960 + x], grey16(x, y) >> 8) << x << "," << y;
+        for (uint32_t x = 0; x < 960; ++x) ASSERT_EQ(grey[size_t{y} * 960 + x], grey16(x, y) >> 8) << x << "," << y;
 
     auto g16 = attributes(1, 16, 300);
     g16.byForceCalibration = 2;
@@ -408,7 +410,8 @@ TEST_F(KzdScan, DeviceFailuresAtTheStartAreMapped)
         int32_t want;
     };
     const Case cases[] = {
-        {"device error", [&] { engine([](sim::ChartScanEngine& e) { e.add_status_fault({sim::StatusFault::Kind::Error}); }); }, -502},
+        {"device error",
+         [&] { engine([](sim::ChartScanEngine& e) { e.add_status_fault({sim::StatusFault::Kind::Error}); }); }, -502},
         {"jam",
          [&] {
              engine([](sim::ChartScanEngine& e) {
@@ -424,12 +427,10 @@ TEST_F(KzdScan, DeviceFailuresAtTheStartAreMapped)
          },
          -8001},
         {"refused scan", [&] { model().inject(sim::Injection::refuse(sim::Target::next("SCAN"), 3, 2)); }, -1003002},
-        {"never ready",
-         [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.never_ready = true}); }); },
+        {"never ready", [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.never_ready = true}); }); },
          -1000},
         {"a page that ends without data",
-         [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.end_without_data = true}); }); },
-         -1008},
+         [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.end_without_data = true}); }); }, -1008},
         {"another width", [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.width = 952}); }); },
          -1008},
         {"another height", [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.height = 488}); }); },
@@ -487,7 +488,8 @@ TEST_F(KzdScan, TransferFailuresWhileReading)
         int32_t want;
     };
     const Case cases[] = {
-        {"short IMG", [&] { model().inject(sim::Injection::short_reply(sim::Target::next("IMG"), 1000)); }, false, -1000},
+        {"short IMG", [&] { model().inject(sim::Injection::short_reply(sim::Target::next("IMG"), 1000)); }, false,
+         -1000},
         {"stalled IMG", [&] { model().inject(sim::Injection::stall(sim::Target::next("IMG"), sim::Phase::Reply)); },
          false, -1000},
         {"a device error while reading",
@@ -511,7 +513,8 @@ TEST_F(KzdScan, TransferFailuresWhileReading)
         EXPECT_EQ(r.header.FUNC_STATUS, c.want);
         EXPECT_EQ(r.dwEndOfImage, 0u);
         if (c.want == -1000) {
-            EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t v) { return v == 0; })) << "no stale bytes";
+            EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t v) { return v == 0; }))
+                << "no stale bytes";
         }
         abort();
     }
@@ -535,7 +538,8 @@ TEST_F(KzdScan, AnErrorOnTheLastBlockIsNoEnd)
     for (;;) {
         r = read(buffer.data(), 32);
         if (r.header.FUNC_STATUS != 1) break;
-        ASSERT_TRUE(std::equal(buffer.begin(), buffer.begin() + r.dwLinesDone * 2880, chart.begin() + delivered * 2880));
+        ASSERT_TRUE(
+            std::equal(buffer.begin(), buffer.begin() + r.dwLinesDone * 2880, chart.begin() + delivered * 2880));
         delivered += r.dwLinesDone;
         ASSERT_LT(delivered, 480u) << "the failing read comes before the end";
     }
@@ -603,12 +607,12 @@ TEST_F(KzdScan, StopEndsAScanWithinASecondInEveryState)
     const Case cases[] = {
         {"a read the device never answers", [&] { model().inject(sim::Injection::silence(sim::Target::next("IMG"))); },
          false, true},
-        {"a start whose status reply never comes", [&] { model().inject(sim::Injection::silence(sim::Target::next("INFO"))); },
-         false, false},
+        {"a start whose status reply never comes",
+         [&] { model().inject(sim::Injection::silence(sim::Target::next("INFO"))); }, false, false},
         {"a start waiting for data that never come",
          [&] { engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.never_ready = true}); }); }, false, false},
-        {"a calibration the device never answers", [&] { model().inject(sim::Injection::silence(sim::Target::next("IMG"))); },
-         true, false},
+        {"a calibration the device never answers",
+         [&] { model().inject(sim::Injection::silence(sim::Target::next("IMG"))); }, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -58,8 +58,7 @@ void write_chart(const fs::path& path)
     std::vector<uint8_t> pixels(size_t{kChartWidth} * kChartHeight, 255);
     for (uint32_t x : column_lines())
         for (uint32_t y = 0; y < kChartHeight; ++y) std::fill_n(&pixels[size_t{y} * kChartWidth + x], kLineWidth, 0);
-    for (uint32_t y : row_lines())
-        std::fill_n(&pixels[size_t{y} * kChartWidth], size_t{kLineWidth} * kChartWidth, 0);
+    for (uint32_t y : row_lines()) std::fill_n(&pixels[size_t{y} * kChartWidth], size_t{kLineWidth} * kChartWidth, 0);
     std::ofstream out(path, std::ios::binary);
     out << "P5\n" << kChartWidth << ' ' << kChartHeight << "\n255\n";
     out.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
@@ -73,10 +72,10 @@ constexpr uint32_t kTop = 400;
 
 struct Source {
     const char* name;
-    uint16_t code;       // code 66
-    uint32_t glass_width;  // pixels at 4800 dpi
+    uint16_t code;        // code 66
+    uint32_t glass_width; // pixels at 4800 dpi
     uint32_t glass_length;
-    bool inverted;       // the application's tone tables for negative film
+    bool inverted; // the application's tone tables for negative film
 };
 
 void PrintTo(const Source& source, std::ostream* out)
@@ -122,7 +121,8 @@ Expected expected(uint32_t edge, uint32_t dpi, uint32_t frame_start)
     const double u = double(edge) * dpi / kChartDpi;
     const double v = double(edge + kLineWidth) * dpi / kChartDpi;
     const double start = double(frame_start) * dpi / 1000;
-    return {(u + v) / 2 - start, int64_t(std::ceil(u - 1e-9)) - int64_t(start), int64_t(std::ceil(v - 1e-9)) - 1 - int64_t(start)};
+    return {(u + v) / 2 - start, int64_t(std::ceil(u - 1e-9)) - int64_t(start),
+            int64_t(std::ceil(v - 1e-9)) - 1 - int64_t(start)};
 }
 
 // The centres of the runs of `ink` that neither touch the first nor the last place.
@@ -191,7 +191,9 @@ protected:
         const uint32_t right = kLeft + odd_span(std::min(1.25, 1250.0 / dpi), dpi) - 1;
         const uint32_t bottom = kTop + odd_span(std::min(1.5, 1000.0 / dpi), dpi) - 1;
         // Frame edges in optical pixels whose thousandths are exactly the ones above.
-        const auto pixel = [](uint32_t thousandths) { return static_cast<uint16_t>((thousandths * kOptical + 999) / 1000); };
+        const auto pixel = [](uint32_t thousandths) {
+            return static_cast<uint16_t>((thousandths * kOptical + 999) / 1000);
+        };
         SEFrame frame{pixel(kLeft), pixel(kTop), pixel(right), pixel(bottom)};
         ASSERT_EQ(command(SE_CMD_DEPTH, 3, mode.depth), 1);
         SEImageType type{mode.type, 0, {}};
@@ -263,8 +265,8 @@ protected:
         ASSERT_FALSE(want.empty()) << what << ": the frame holds no whole line";
         ASSERT_EQ(found.size(), want.size()) << what;
         for (size_t i = 0; i < want.size(); ++i)
-            EXPECT_LE(std::abs(found[i] - want[i]), 0.5 + 1e-9) << what << " line " << i << ": at " << found[i]
-                                                                << ", expected at " << want[i];
+            EXPECT_LE(std::abs(found[i] - want[i]), 0.5 + 1e-9)
+                << what << " line " << i << ": at " << found[i] << ", expected at " << want[i];
     }
 
     // The window the device was asked for lies on the glass at its own resolution.

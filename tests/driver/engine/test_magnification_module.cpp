@@ -86,8 +86,10 @@ TEST(MagnificationParameters, FromTheDeviceRecords)
     std::ofstream(dir + "/" + EXTERNAL_CONFIG_FILE) << "ENV_VEK_DRIVER_DISABLE_HORIZONTAL_MAGNIFICATION_OF_RGB=1\n";
     for (bool flag : {false, true}) {
         g = submodel2_record();
-        if (flag) ExternalConfig_Init((dir + "/").c_str());
-        else g->rgb_alignment.fill(0xFF);
+        if (flag)
+            ExternalConfig_Init((dir + "/").c_str());
+        else
+            g->rgb_alignment.fill(0xFF);
         CoordinateCorrectionParameter q{};
         q.coords_data.table_length = 40800;
         init_magnification_rgb_alignment_settings(g.get(), &q);
@@ -154,8 +156,7 @@ TEST_F(MagnificationModule, TheProfileBuildsTheModelFromTheDevice)
     });
     ASSERT_EQ(run(600, 100, 5000), 1);
     ASSERT_NE(context(), nullptr);
-    for (int s = 0; s < 30; ++s)
-        EXPECT_EQ(context()->zoom[s], s >= 10 && s < 20 ? 1384.0 / 1360.0 : 1.0) << s;
+    for (int s = 0; s < 30; ++s) EXPECT_EQ(context()->zoom[s], s >= 10 && s < 20 ? 1384.0 / 1360.0 : 1.0) << s;
 }
 
 TEST_F(MagnificationModule, UnusableDeviceDataLeaveNoContext)

@@ -150,14 +150,10 @@ TEST(ParameterConversion, TheResolutionWalk)
         uint32_t request, x, y;
     };
     const Case cases[] = {
-        {{1200, 600, 300}, 1000, 1200, 1000},
-        {{1200, 600, 300}, 1200, 1200, 1200},
-        {{2400, 600, 300}, 1200, 2400, 1200},
-        {{2400, 600, 300}, 1000, 2400, 1000},
-        {{2400, 600, 300}, 1100, 2400, 2400},
-        {{600, 300}, 1200, 600, 1200},
-        {{1000, 500}, 1000, 1000, 1000},
-        {{1000, 500}, 999, 1000, 1000},
+        {{1200, 600, 300}, 1000, 1200, 1000}, {{1200, 600, 300}, 1200, 1200, 1200},
+        {{2400, 600, 300}, 1200, 2400, 1200}, {{2400, 600, 300}, 1000, 2400, 1000},
+        {{2400, 600, 300}, 1100, 2400, 2400}, {{600, 300}, 1200, 600, 1200},
+        {{1000, 500}, 1000, 1000, 1000},      {{1000, 500}, 999, 1000, 1000},
     };
     for (const Case& c : cases) {
         auto h = scanner();
@@ -210,7 +206,7 @@ TEST(ParameterConversion, EverySettingReachesItsByte)
     s->sample_lines = 40;
     g->attributes[0][31] = 16; // the media's most sampling lines
     g->isp_a[0] = 1;
-    s->frame = {0, 0, 3336, 1600};         // 1001.1 × 480.3 pixels
+    s->frame = {0, 0, 3336, 1600}; // 1001.1 × 480.3 pixels
     uint8_t table = 0;
     s->front_side.gamma.table[0] = &table; // a device gamma table without the host's switch
     ScanJob job;
@@ -271,12 +267,12 @@ TEST(ParameterConversion, WidthHeightAndSampling)
         uint32_t dot_x, dot_y, width, height;
     };
     const Case cases[] = {
-        {4800, {0, 0, kMax, kMax}, 0, 0, 1001, 100},      // the frame capped at the glass
-        {300, {0, 0, kMax, kMax}, 0, 0, 62, 6},           // 1001 × 300 / 4800, 100 × 300 / 4800
-        {4800, {0, 0, 99, 9}, 0, 0, 480, 48},             // multiples of 8 already
-        {4800, {0, 0, 100, 10}, 0, 0, 488, 56},           // 484 × 52, raised
-        {4800, {100, 5, 203, 14}, 480, 24, 504, 48},      // 499 × 48: 504 still fits
-        {4800, {105, 11, 208, 19}, 504, 52, 497, 48},     // 499 × 43: both stop at the glass's edges
+        {4800, {0, 0, kMax, kMax}, 0, 0, 1001, 100},  // the frame capped at the glass
+        {300, {0, 0, kMax, kMax}, 0, 0, 62, 6},       // 1001 × 300 / 4800, 100 × 300 / 4800
+        {4800, {0, 0, 99, 9}, 0, 0, 480, 48},         // multiples of 8 already
+        {4800, {0, 0, 100, 10}, 0, 0, 488, 56},       // 484 × 52, raised
+        {4800, {100, 5, 203, 14}, 480, 24, 504, 48},  // 499 × 48: 504 still fits
+        {4800, {105, 11, 208, 19}, 504, 52, 497, 48}, // 499 × 43: both stop at the glass's edges
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.dpi << " dpi, left " << c.frame.left << ", top " << c.frame.top);
@@ -326,8 +322,8 @@ TEST(ParameterConversion, TheMonoCodeOfEveryChannelMask)
     auto s = reference_setting();
     // Colour bits first, then the first channel (bits 8 and 0), the second (9), the third (10).
     const std::pair<uint16_t, uint8_t> masks[] = {
-        {14, 0}, {2, 0}, {0x10E, 0}, {1, 1}, {0x100, 1}, {0x300, 1}, {0x401, 1},
-        {0x200, 2}, {0x600, 2}, {0x400, 3}, {0, 0}, {0x800, 0},
+        {14, 0},    {2, 0},     {0x10E, 0}, {1, 1},     {0x100, 1}, {0x300, 1},
+        {0x401, 1}, {0x200, 2}, {0x600, 2}, {0x400, 3}, {0, 0},     {0x800, 0},
     };
     for (auto [planes, mono] : masks) {
         s->color_planes = planes;
@@ -400,11 +396,11 @@ TEST(ParameterConversion, EveryDeviceStatus)
 {
     auto g = scanner(); // no device: a sense read fails as a transfer
     const std::pair<uint32_t, int32_t> table[] = {
-        {0, 1},     {1, -8000},  {2, -1008},  {3, -1007},  {4, -1000},  {5, -1008}, {6, -2},
-        {7, -1002}, {8, -1008},  {9, -600},   {10, -502},  {11, -206},  {12, -8001}, {13, -309},
-        {14, -1008}, {15, -1008}, {16, -1008}, {17, -1008}, {18, -1000}, {19, -602},  {20, -1008},
-        {0xFFFFFFFF, -1008}};
-    for (auto [status, code] : table) EXPECT_EQ(get_scanner_error_code(g.get(), static_cast<eStatus>(status)), code) << status;
+        {0, 1},      {1, -8000},  {2, -1008},  {3, -1007}, {4, -1000},  {5, -1008},         {6, -2},     {7, -1002},
+        {8, -1008},  {9, -600},   {10, -502},  {11, -206}, {12, -8001}, {13, -309},         {14, -1008}, {15, -1008},
+        {16, -1008}, {17, -1008}, {18, -1000}, {19, -602}, {20, -1008}, {0xFFFFFFFF, -1008}};
+    for (auto [status, code] : table)
+        EXPECT_EQ(get_scanner_error_code(g.get(), static_cast<eStatus>(status)), code) << status;
 }
 
 } // namespace

@@ -46,18 +46,10 @@ extern "C" void* host_lock(uint64_t, void* block)
 {
     return block;
 }
-extern "C" void host_unlock(uint64_t, void*)
-{
-}
-extern "C" void host_yield(uint64_t)
-{
-}
-extern "C" void host_error(uint64_t, int16_t, const char*)
-{
-}
-extern "C" void host_progress(uint64_t, int32_t, int32_t)
-{
-}
+extern "C" void host_unlock(uint64_t, void*) {}
+extern "C" void host_yield(uint64_t) {}
+extern "C" void host_error(uint64_t, int16_t, const char*) {}
+extern "C" void host_progress(uint64_t, int32_t, int32_t) {}
 
 SECallbackBlock host_services()
 {
@@ -246,8 +238,10 @@ protected:
             t.wanted = 256;
             image.last = p.command(SE_CMD_READ_LINES, 0, 0, &t);
             EXPECT_LE(t.delivered, 256u);
-            image.bytes.insert(image.bytes.end(), buffer.begin(), buffer.begin() + std::min<uint32_t>(t.delivered, 256) * bpl);
-            image.canaries_intact &= std::all_of(buffer.end() - 16, buffer.end(), [](uint8_t b) { return b == kCanary; });
+            image.bytes.insert(image.bytes.end(), buffer.begin(),
+                               buffer.begin() + std::min<uint32_t>(t.delivered, 256) * bpl);
+            image.canaries_intact &=
+                std::all_of(buffer.end() - 16, buffer.end(), [](uint8_t b) { return b == kCanary; });
             if (image.last != 1) break;
         }
     }

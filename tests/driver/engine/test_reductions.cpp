@@ -47,7 +47,8 @@ TEST(Reductions, TheMedianWindowStatistic)
     for (int round = 0; round < 2000; ++round) {
         std::vector<uint16_t> v(1 + random() % 1024);
         const uint16_t level = static_cast<uint16_t>(random());
-        for (uint16_t& x : v) x = random() % 4 == 0 ? static_cast<uint16_t>(random()) : static_cast<uint16_t>(level + random() % 64);
+        for (uint16_t& x : v)
+            x = random() % 4 == 0 ? static_cast<uint16_t>(random()) : static_cast<uint16_t>(level + random() % 64);
         ASSERT_EQ(sort_mid(v), sorted_reference(v)) << round;
     }
 }

@@ -247,7 +247,8 @@ TEST_F(ScanBuilders, ThresholdMapsStepThroughTheTableTheyHave)
         size_t step;
     };
     for (const Case c : {Case{4, 4}, Case{16, 16}, Case{0, 1}, Case{1, 1}, Case{128, 256}}) {
-        for (const uint32_t bytes : {0u, static_cast<uint32_t>(255 * c.step + 1), static_cast<uint32_t>(255 * c.step)}) {
+        for (const uint32_t bytes :
+             {0u, static_cast<uint32_t>(255 * c.step + 1), static_cast<uint32_t>(255 * c.step)}) {
             SCOPED_TRACE(testing::Message() << "entry code " << c.entry_code << ", " << bytes << " bytes");
             auto a = attributes(1, 1, 300, {0, 0, 999, 999});
             a.ImageEnhanced = 0x08;
@@ -256,7 +257,8 @@ TEST_F(ScanBuilders, ThresholdMapsStepThroughTheTableTheyHave)
             a.dwGammaTableBytes = bytes;
             ASSERT_EQ(basic(a), 1);
             if (bytes == 255 * c.step) {
-                EXPECT_EQ(get_halftone_setting(g(), &a, &s_, 0), -1010) << "a table that ends before the map's last byte";
+                EXPECT_EQ(get_halftone_setting(g(), &a, &s_, 0), -1010)
+                    << "a table that ends before the map's last byte";
                 continue;
             }
             ASSERT_EQ(get_halftone_setting(g(), &a, &s_, 0), 1);

@@ -235,7 +235,8 @@ TEST_F(ScanHandlers, AFailureOnTheLastBlockIsAnsweredNotTheEnd)
 
     // The same scan again, with its last image transfer refused.
     ASSERT_EQ(command(SE_CMD_START_SCAN, 0, 0, &info), 1);
-    model().inject(sim::Injection::disconnect(sim::Target::next("IMG", static_cast<int>(image_reads)), sim::Phase::Reply));
+    model().inject(
+        sim::Injection::disconnect(sim::Target::next("IMG", static_cast<int>(image_reads)), sim::Phase::Reply));
     const Reading failed = read_all(info, 256);
     EXPECT_NE(failed.last, SE_END_OF_IMAGE);
     EXPECT_NE(failed.last, 1);
@@ -314,7 +315,6 @@ TEST_F(DirectScan, TheStartTakesTheToneTablesOnce)
     EXPECT_EQ(b.entry(SE_CMD_STOP_SCAN), 1);
 }
 
-
 // Every setting that reaches the device, from the command that sets it to the bytes of the window
 // ("SWIN", record offsets 40-71) and parameter block ("PAR") the start sends. Each case begins
 // from the same settings: reflective colour at 150 dpi, no preview, no ultrasound, normal quality.
@@ -346,7 +346,10 @@ TEST_F(SettingsReachTheDevice, FromTheCommandToTheWindowAndParameterBytes)
     };
     constexpr uint32_t kFlatbed = 0x424C46, kFeeder = 0x464441;
     const Case cases[] = {
-        {"the reflective defaults", {}, {{40, 0}, {45, 1}, {46, 0}, {48, 0}, {56, 0}, {53, 1}, {54, 3}}, {{0, kFlatbed}, {10, 1}, {11, 0}, {18, 24}, {19, 0}}},
+        {"the reflective defaults",
+         {},
+         {{40, 0}, {45, 1}, {46, 0}, {48, 0}, {56, 0}, {53, 1}, {54, 3}},
+         {{0, kFlatbed}, {10, 1}, {11, 0}, {18, 24}, {19, 0}}},
         {"preview", {{SE_CMD_PREVIEW_MODE, 1, true}}, {{56, 1}}, {{11, 1}}},
         {"ultrasound", {{SE_CMD_ULTRASOUND, 1, true, 0}}, {{48, 1}}, {}},
         {"draft quality", {{SE_CMD_SCAN_QUALITY, 1}}, {{45, 0}}, {}},
@@ -359,9 +362,14 @@ TEST_F(SettingsReachTheDevice, FromTheCommandToTheWindowAndParameterBytes)
         {"grey", {{SE_CMD_IMAGE_TYPE, SE_IMAGE_GRAY, true}}, {}, {{18, 8}, {19, 1}}},
     };
     const Step baseline[] = {
-        {SE_CMD_SOURCE, SE_SOURCE_REFLECTIVE}, {SE_CMD_DEPTH, SE_DEPTH_8_BITS},    {SE_CMD_IMAGE_TYPE, SE_IMAGE_COLOR, true},
-        {SE_CMD_RESOLUTION, 150},              {SE_CMD_PREVIEW_MODE, 0, true},     {SE_CMD_ULTRASOUND, 0, true, 0},
-        {SE_CMD_SCAN_QUALITY, 8},              {SE_CMD_EXPOSURE_RATIO, 100},
+        {SE_CMD_SOURCE, SE_SOURCE_REFLECTIVE},
+        {SE_CMD_DEPTH, SE_DEPTH_8_BITS},
+        {SE_CMD_IMAGE_TYPE, SE_IMAGE_COLOR, true},
+        {SE_CMD_RESOLUTION, 150},
+        {SE_CMD_PREVIEW_MODE, 0, true},
+        {SE_CMD_ULTRASOUND, 0, true, 0},
+        {SE_CMD_SCAN_QUALITY, 8},
+        {SE_CMD_EXPOSURE_RATIO, 100},
     };
     SEFrame frame{480, 480, 1919, 1439}; // 0.3 × 0.2 inch, 0.1 inch in
     for (const Case& c : cases) {

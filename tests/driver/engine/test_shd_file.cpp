@@ -282,7 +282,7 @@ TEST_F(ShdFileTest, ACountOrBlobsThatDisagreeWithTheTableAreDamage)
         CShdFile f;
         int n = -1;
         const bool damaged = f.Open(path().c_str(), 1) == SHD_OK && f.GetNumEntry(&n) == SHD_DAMAGED &&
-                             f.GetEntry("RES:1200_A", nullptr, nullptr) == nullptr;
+            f.GetEntry("RES:1200_A", nullptr, nullptr) == nullptr;
         f.Close();
         return damaged;
     };
@@ -331,7 +331,9 @@ TEST_F(ShdFileTest, AFailedWriteBackLeavesTheStoreAsItWas)
     };
     const std::pair<const char*, ShdFileOps> failures[] = {
         {"temporary file", failing([](ShdFileOps& o) { o.open_temp = [](std::string&) -> FILE* { return nullptr; }; })},
-        {"write", failing([](ShdFileOps& o) { o.write = [](const void* d, size_t n, FILE* f) { return std::fwrite(d, 1, n / 2, f); }; })},
+        {"write", failing([](ShdFileOps& o) {
+             o.write = [](const void* d, size_t n, FILE* f) { return std::fwrite(d, 1, n / 2, f); };
+         })},
         {"flush", failing([](ShdFileOps& o) { o.flush = [](FILE*) { return EOF; }; })},
         {"fsync", failing([](ShdFileOps& o) { o.sync = [](int) { return -1; }; })},
         {"close", failing([](ShdFileOps& o) { o.close = [](FILE* f) { return std::fclose(f), EOF; }; })},
@@ -350,9 +352,8 @@ TEST_F(ShdFileTest, AFailedWriteBackLeavesTheStoreAsItWas)
     }
 
     // An open that fails for another reason than absence creates and truncates nothing.
-    ScopedFileOps scoped(failing([](ShdFileOps& o) {
-        o.open_read = [](const char*) -> FILE* { return errno = EACCES, nullptr; };
-    }));
+    ScopedFileOps scoped(
+        failing([](ShdFileOps& o) { o.open_read = [](const char*) -> FILE* { return errno = EACCES, nullptr; }; }));
     CShdFile f;
     EXPECT_EQ(f.Open(path().c_str(), 2), SHD_FAILED);
     EXPECT_EQ(f.Open(dir_.file("new.dat").c_str(), 2), SHD_FAILED);
@@ -473,8 +474,10 @@ TEST_F(ShdFileTest, AStoreFarLargerThanItsTableDescribesIsRejectedUnread)
         uint64_t data_area;
         bool readable;
     };
-    for (const Case c : {Case{(uint64_t{1} << 30) - 400, false}, {2 + (uint64_t{1} << 20) + 1, false},
-                         {2 + (uint64_t{1} << 20), true}, {2, true}}) {
+    for (const Case c : {Case{(uint64_t{1} << 30) - 400, false},
+                         {2 + (uint64_t{1} << 20) + 1, false},
+                         {2 + (uint64_t{1} << 20), true},
+                         {2, true}}) {
         SCOPED_TRACE(c.data_area);
         with_data_area(c.data_area);
         bytes_read = 0;

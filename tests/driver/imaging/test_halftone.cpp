@@ -34,8 +34,8 @@ struct Record {
 
 // Bits gathered most significant first; each byte XORed with the mask; a short last byte holds
 // its bits at the top.
-std::vector<uint8_t> ref_convert(const std::vector<uint8_t>& src, const uint8_t* map,
-                                 const uint8_t* pattern, int side, int row, uint8_t mask)
+std::vector<uint8_t> ref_convert(const std::vector<uint8_t>& src, const uint8_t* map, const uint8_t* pattern, int side,
+                                 int row, uint8_t mask)
 {
     const size_t width = src.size();
     std::vector<uint8_t> out((width + 7) / 8, 0);
@@ -53,7 +53,7 @@ const bool identity_ready = [] {
     return true;
 }();
 
-}  // namespace
+} // namespace
 
 TEST(Halftone, BuiltInPatternsAreTheDefinedOnes)
 {
@@ -109,7 +109,7 @@ TEST(Halftone, PrologueCopiesPatternsAndRefusesOversizedOnes)
 {
     uint8_t map[256] = {};
     uint8_t buf[1 + 64];
-    Record built_in;  // the caller's buffer receives the side and the pattern
+    Record built_in; // the caller's buffer receives the side and the pattern
     built_in.p = SingleBitProcessPrologue(1, map, 4, buf, 0, nullptr);
     ASSERT_NE(built_in.p, nullptr);
     EXPECT_EQ(built_in.p->side, 6);
@@ -157,7 +157,7 @@ TEST(Halftone, PackingOfAShortLastByte)
         uint8_t out[3] = {0x11, 0x22, 0x33};
         SingleBitProcess(r.p, out, dark.data(), 10);
         EXPECT_EQ(out[0], type == 1 ? 0xFF : 0x00);
-        EXPECT_EQ(out[1], type == 1 ? 0xC0 : 0x3F);  // bits 8 and 9 at the top, the filler inverted too
+        EXPECT_EQ(out[1], type == 1 ? 0xC0 : 0x3F); // bits 8 and 9 at the top, the filler inverted too
         EXPECT_EQ(out[2], 0x33);
     }
     Record r;

@@ -35,7 +35,9 @@ int64_t bilinear_at(const std::vector<int64_t>& v, int64_t before, uint64_t s, u
     const int64_t num = static_cast<int64_t>((j + 1) * s) - static_cast<int64_t>(d);
     const int64_t i = num >= 0 ? num / static_cast<int64_t>(d) : -1;
     const int64_t w = num - i * static_cast<int64_t>(d);
-    auto at = [&](int64_t k) { return k < 0 ? before : v[static_cast<size_t>(std::min<int64_t>(k, static_cast<int64_t>(s) - 1))]; };
+    auto at = [&](int64_t k) {
+        return k < 0 ? before : v[static_cast<size_t>(std::min<int64_t>(k, static_cast<int64_t>(s) - 1))];
+    };
     if (w == 0) return at(i);
     return at(i) + (at(i + 1) - at(i)) * w / static_cast<int64_t>(d);
 }
@@ -97,7 +99,8 @@ std::vector<Line> ref_image(const Shape& sh, const std::vector<Line>& src)
 {
     const bool enlarge = sh.dl > sh.sl;
     std::vector<Line> base = src;
-    if (!enlarge) std::transform(src.begin(), src.end(), base.begin(), [&](const Line& l) { return resize_line(sh, l); });
+    if (!enlarge)
+        std::transform(src.begin(), src.end(), base.begin(), [&](const Line& l) { return resize_line(sh, l); });
     std::vector<Line> out(sh.dl, Line(base[0].size()));
     for (size_t s = 0; s < base[0].size(); ++s) {
         std::vector<int64_t> column(sh.sl);
@@ -173,9 +176,15 @@ std::vector<Line> run(const Shape& sh, const std::vector<Line>& src, std::mt1993
     const size_t src_row = sh.sw * ch * bytes_per_sample(sh) + 4;
     const size_t dst_row = sh.dw * ch * bytes_per_sample(sh) + 2;
     const auto packed = pack(sh, src, src_row);
-    const INTERP_PARAM p{static_cast<int16_t>(sh.bilinear ? 1 : 0), static_cast<uint16_t>(sh.depth),
-                          static_cast<uint16_t>(sh.colour), sh.sw, sh.sl, static_cast<uint32_t>(src_row),
-                          sh.dw, sh.dl, static_cast<uint32_t>(dst_row)};
+    const INTERP_PARAM p{static_cast<int16_t>(sh.bilinear ? 1 : 0),
+                         static_cast<uint16_t>(sh.depth),
+                         static_cast<uint16_t>(sh.colour),
+                         sh.sw,
+                         sh.sl,
+                         static_cast<uint32_t>(src_row),
+                         sh.dw,
+                         sh.dl,
+                         static_cast<uint32_t>(dst_row)};
     Engine e;
     e.st = InterpStart(nullptr, &p);
     EXPECT_NE(e.st, nullptr);
@@ -201,7 +210,7 @@ std::vector<Line> run(const Shape& sh, const std::vector<Line>& src, std::mt1993
     return out;
 }
 
-}  // namespace
+} // namespace
 
 TEST(InterpFamilies, ExamplesOfTheDefinition)
 {
@@ -243,9 +252,8 @@ TEST(InterpFamilies, StreamsMatchTheWholeImageWhateverTheBlocksAndRooms)
         const uint32_t max_block = 1 + rng() % 5;
         const uint32_t max_room = rng() % 4;
         ASSERT_EQ(run(sh, src, rng, max_block, max_room), expect)
-            << (sh.bilinear ? "bilinear " : "linear ") << sh.depth << (sh.colour ? " colour " : " grey ")
-            << sh.sw << "x" << sh.sl << " -> " << sh.dw << "x" << sh.dl << " blocks " << max_block
-            << " room " << max_room;
+            << (sh.bilinear ? "bilinear " : "linear ") << sh.depth << (sh.colour ? " colour " : " grey ") << sh.sw
+            << "x" << sh.sl << " -> " << sh.dw << "x" << sh.dl << " blocks " << max_block << " room " << max_room;
     }
 }
 
@@ -301,7 +309,7 @@ TEST(InterpFamilies, StartRefusesWhatItCannotDivideOrHold)
     bad[4].depth = 0;
     bad[5].depth = 17;
     bad[6].src_row_bytes = 3;
-    bad[7].color = 1;  // three samples per pixel no longer fit the rows
+    bad[7].color = 1; // three samples per pixel no longer fit the rows
     for (const auto& b : bad) EXPECT_EQ(InterpStart(nullptr, &b), nullptr);
     EXPECT_EQ(InterpStart(nullptr, nullptr), nullptr);
     InterpEnd(nullptr, nullptr);

@@ -30,13 +30,16 @@ std::vector<uint32_t> ref_table(uint32_t src, uint32_t dst)
     return t;
 }
 
-enum class Mode { Copy, Up, Down };
+enum class Mode {
+    Copy,
+    Up,
+    Down
+};
 
 // Walks the pair of source pixels along the line: ScaleUp moves at most once per destination
 // pixel, ScaleDown as often as the entry asks. A line of one pixel uses it as both.
 template <typename T>
-std::vector<T> ref_line(const T* src, uint32_t sw, uint32_t dw, uint32_t ch,
-                        const std::vector<uint32_t>& hval)
+std::vector<T> ref_line(const T* src, uint32_t sw, uint32_t dw, uint32_t ch, const std::vector<uint32_t>& hval)
 {
     std::vector<T> out(static_cast<size_t>(dw) * ch);
     const Mode mode = sw == dw ? Mode::Copy : (sw < dw ? Mode::Up : Mode::Down);
@@ -63,8 +66,7 @@ std::vector<T> ref_line(const T* src, uint32_t sw, uint32_t dw, uint32_t ch,
     return out;
 }
 
-template <typename T>
-std::vector<T> ref_image(const std::vector<T>& src, const interpolate_param_t& p)
+template <typename T> std::vector<T> ref_image(const std::vector<T>& src, const interpolate_param_t& p)
 {
     const auto hval = ref_table(p.src_width, p.dst_width);
     const auto vval = ref_table(p.src_lines, p.dst_lines);
@@ -85,8 +87,7 @@ std::vector<T> ref_image(const std::vector<T>& src, const interpolate_param_t& p
 
 // ---- helpers ----
 
-template <typename T>
-std::vector<T> random_image(std::mt19937& rng, size_t n)
+template <typename T> std::vector<T> random_image(std::mt19937& rng, size_t n)
 {
     std::vector<T> v(n);
     for (auto& x : v) {
@@ -103,8 +104,7 @@ struct Handle {
 };
 
 // Feeds the image in blocks of `block` lines (0: all at once) and collects what is made.
-template <typename T>
-std::vector<T> stream(const std::vector<T>& src, const interpolate_param_t& p, uint32_t block)
+template <typename T> std::vector<T> stream(const std::vector<T>& src, const interpolate_param_t& p, uint32_t block)
 {
     Handle h;
     EXPECT_EQ(interpolate_init(&h.h, &p), 0);
@@ -125,7 +125,7 @@ std::vector<T> stream(const std::vector<T>& src, const interpolate_param_t& p, u
     return out;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Resize, PositionTablesAndFloor)
 {
@@ -144,7 +144,8 @@ TEST(Resize, PositionTablesAndFloor)
     for (uint32_t src : {1u, 10u, 5104u, 7008u})
         for (uint32_t dst : {1u, 3u, 4253u, 5840u, 7001u}) {
             std::vector<uint32_t> t(dst);
-            interpolate_position_table(t.data(), dst, static_cast<double>(src) / dst, src == 1 ? 0 : ((src - 1) << 8) - 1);
+            interpolate_position_table(t.data(), dst, static_cast<double>(src) / dst,
+                                       src == 1 ? 0 : ((src - 1) << 8) - 1);
             ASSERT_EQ(t, ref_table(src, dst)) << src << "->" << dst;
         }
     EXPECT_EQ(Floor(2.0), 2);
@@ -173,8 +174,8 @@ TEST(Resize, FourToSixReadsThePairsAndWeightsOfTheDefinition)
 TEST(Resize, InvalidParametersAreRefused)
 {
     const interpolate_param_t bad[] = {
-        {1, 1, 8, 8, 4, 4},   {12, 1, 8, 8, 4, 4},  {8, 2, 8, 8, 4, 4},  {8, 1, 0, 8, 4, 4},
-        {8, 1, 8, 0, 4, 4},   {8, 1, 8, 8, 0, 4},   {8, 1, 8, 8, 4, 0},  {8, 1, 96001, 8, 4, 4},
+        {1, 1, 8, 8, 4, 4},      {12, 1, 8, 8, 4, 4},    {8, 2, 8, 8, 4, 4},      {8, 1, 0, 8, 4, 4},
+        {8, 1, 8, 0, 4, 4},      {8, 1, 8, 8, 0, 4},     {8, 1, 8, 8, 4, 0},      {8, 1, 96001, 8, 4, 4},
         {8, 1, 8, 960001, 4, 4}, {8, 1, 8, 8, 96001, 4}, {8, 1, 8, 8, 4, 960001},
     };
     for (const auto& p : bad) {
@@ -199,8 +200,7 @@ TEST(Resize, InvalidParametersAreRefused)
 
 // Every worker (mode x depth x channels) against the pair-walking reference, on random sizes:
 // 1 and 2, equal sizes, 10 -> 3, and wide lines.
-template <typename T>
-void check_family(uint32_t depth, uint32_t ch, Mode mode, uint32_t seed)
+template <typename T> void check_family(uint32_t depth, uint32_t ch, Mode mode, uint32_t seed)
 {
     std::mt19937 rng(seed);
     for (int n = 0; n < 500; ++n) {
@@ -211,7 +211,10 @@ void check_family(uint32_t depth, uint32_t ch, Mode mode, uint32_t seed)
         if (n == 1) sw = 10;
         switch (mode) {
         case Mode::Copy: dw = sw; break;
-        case Mode::Up: sw = std::min(sw, top - 1); dw = sw + 1 + rng() % (top - sw); break;
+        case Mode::Up:
+            sw = std::min(sw, top - 1);
+            dw = sw + 1 + rng() % (top - sw);
+            break;
         case Mode::Down:
             sw = std::max(sw, 2u);
             dw = n == 1 ? 3 : 1 + rng() % (sw - 1);
@@ -222,8 +225,9 @@ void check_family(uint32_t depth, uint32_t ch, Mode mode, uint32_t seed)
         const interpolate_param_t p{depth, ch, sw, sl, dw, dl};
         const auto src = random_image<T>(rng, static_cast<size_t>(sw) * ch * sl);
         const auto whole = stream(src, p, 0);
-        ASSERT_EQ(whole, ref_image(src, p)) << depth << "/" << ch << " " << sw << "x" << sl << " -> " << dw << "x" << dl;
-        if (n % 25 == 0) {  // the same bytes whatever the blocks
+        ASSERT_EQ(whole, ref_image(src, p))
+            << depth << "/" << ch << " " << sw << "x" << sl << " -> " << dw << "x" << dl;
+        if (n % 25 == 0) { // the same bytes whatever the blocks
             ASSERT_EQ(stream(src, p, 1), whole);
             ASSERT_EQ(stream(src, p, 32), whole);
         }
@@ -302,9 +306,9 @@ TEST(Resize, ShortRoomIsRefusedWithNothingWrittenAndStateKept)
 TEST(Resize, OneLineFormReproducesTheStreamOnADownscale)
 {
     std::mt19937 rng(8);
-    for (const interpolate_param_t& p : {interpolate_param_t{8, 3, 30, 50, 20, 31},
-                                         interpolate_param_t{16, 1, 30, 26, 31, 13},
-                                         interpolate_param_t{8, 1, 6, 10, 6, 3}}) {
+    for (const interpolate_param_t& p :
+         {interpolate_param_t{8, 3, 30, 50, 20, 31}, interpolate_param_t{16, 1, 30, 26, 31, 13},
+          interpolate_param_t{8, 1, 6, 10, 6, 3}}) {
         const size_t sr = static_cast<size_t>(p.src_width) * p.channels * (p.depth / 8);
         const size_t dr = static_cast<size_t>(p.dst_width) * p.channels * (p.depth / 8);
         const auto src = random_image<uint8_t>(rng, sr * p.src_lines);

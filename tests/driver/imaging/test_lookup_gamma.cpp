@@ -9,8 +9,7 @@
 
 namespace {
 
-template <typename T>
-std::vector<T> random_samples(std::mt19937& rng, size_t n)
+template <typename T> std::vector<T> random_samples(std::mt19937& rng, size_t n)
 {
     std::vector<T> v(n);
     for (auto& x : v) x = static_cast<T>(rng());
@@ -19,15 +18,14 @@ std::vector<T> random_samples(std::mt19937& rng, size_t n)
 
 // Sample c of pixel p through table c, as defined.
 template <typename T, typename E>
-std::vector<T> ref_apply(std::vector<T> data, uint32_t channels, const E* const (&t)[3],
-                         uint32_t scale)
+std::vector<T> ref_apply(std::vector<T> data, uint32_t channels, const E* const (&t)[3], uint32_t scale)
 {
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<T>(t[i % channels][static_cast<size_t>(data[i]) * scale]);
     return data;
 }
 
-}  // namespace
+} // namespace
 
 TEST(LookupTable, EachVariantMatchesTheDefinition)
 {
@@ -178,7 +176,7 @@ std::vector<uint32_t> ref_interp(const std::vector<uint8_t>& src, uint32_t dst_e
     return out;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Gamma, ExpandResamplesToTheDestinationShape)
 {

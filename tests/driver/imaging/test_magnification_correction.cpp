@@ -18,8 +18,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // Marks every 100 table pixels, ideal = measured; k = 1 at 600 dpi.
-CoordinateCorrectionParameter identity(uint32_t table_length = 3100, uint8_t channel = 3,
-                                       uint32_t start_x = 40, uint32_t end_x = 2040)
+CoordinateCorrectionParameter identity(uint32_t table_length = 3100, uint8_t channel = 3, uint32_t start_x = 40,
+                                       uint32_t end_x = 2040)
 {
     CoordinateCorrectionParameter p{};
     p.coords_data.table_length = table_length;
@@ -81,8 +81,7 @@ TEST(MagnificationModel, IdentityCoordinates)
     CoordinateCorrectionParameter p16 = p;
     p16.settings.depth = 16;
     ASSERT_EQ(m.init(p16), 1);
-    const magnification_line_block_t in16{1, 8, narrow, narrow * 6,
-                                          reinterpret_cast<uint8_t*>(src16.data())};
+    const magnification_line_block_t in16{1, 8, narrow, narrow * 6, reinterpret_cast<uint8_t*>(src16.data())};
     const magnification_line_block_t o16{1, 0, w, w * 6, reinterpret_cast<uint8_t*>(out16.data())};
     MagnificationCorrectionProcess(m.c, &in16, &o16);
     EXPECT_TRUE(std::equal(src16.begin() + 4, src16.end(), out16.begin()));
@@ -309,8 +308,7 @@ TEST(MagnificationModel, UnusableParametersTouchNoTable)
 }
 
 // The literal arithmetic, with both source pixels clamped to the line.
-template <typename T, int C>
-void reference(const T* src, T* dst, uint32_t w, const uint32_t* pos, uint32_t src_w)
+template <typename T, int C> void reference(const T* src, T* dst, uint32_t w, const uint32_t* pos, uint32_t src_w)
 {
     for (uint32_t i = 0; i < w; ++i)
         for (int c = 0; c < C; ++c) {
@@ -320,8 +318,7 @@ void reference(const T* src, T* dst, uint32_t w, const uint32_t* pos, uint32_t s
         }
 }
 
-template <typename T, int C>
-void check_line_function(magnification_line_fn fn)
+template <typename T, int C> void check_line_function(magnification_line_fn fn)
 {
     std::mt19937 rng(C * sizeof(T));
     const uint32_t src_w = 300, w = 320;
@@ -376,7 +373,11 @@ TEST(MagnificationDumps, TablesAndLogTexts)
     Model m;
     ASSERT_EQ(m.init(p), 1);
     // Rows, and one line of each: X and RGB at the table's 100, SCAN at M = 50, positions at W = 30.
-    const struct { const char* name; size_t rows, at; const char* line; } dumps[] = {
+    const struct {
+        const char* name;
+        size_t rows, at;
+        const char* line;
+    } dumps[] = {
         {"CorrectionTable_X", 100, 3, "3.000000, 3.000000, 3.000000,"},
         {"CorrectionTable_RGB", 100, 99, "99.000000, 98.750000, 99.000000,"},
         {"CorrectionTable_SCAN", 50, 12, "12.000000, 12.000000, 12.000000,"},
@@ -390,13 +391,13 @@ TEST(MagnificationDumps, TablesAndLogTexts)
 
     std::stringstream log;
     log << std::ifstream(dir + "DEBUG-LOG-6204.txt").rdbuf();
-    for (const char* text : {
-             "MagnificationCorrectionInit(): para->coords_data.coords_resolution = 1200, "
-             "para->coords_data.coords_count = 31, para->coords_data.side_edge = 0\n",
-             "green_offset_right = 0.250000, blue_offset_right = 0.000000\n",
-             ", 2900, 3000\nCalculateMagnificationCorrectionZoom(): measured = 0, 100,",
-             "zoom 24~29 = 1.000000, 1.000000, 1.000000, 1.000000, 1.000000, 1.000000\n",
-             "MagnificationCorrectionInit(): info->corrected_start_x = 10, info->corrected_end_x = 39\n"})
+    for (const char* text :
+         {"MagnificationCorrectionInit(): para->coords_data.coords_resolution = 1200, "
+          "para->coords_data.coords_count = 31, para->coords_data.side_edge = 0\n",
+          "green_offset_right = 0.250000, blue_offset_right = 0.000000\n",
+          ", 2900, 3000\nCalculateMagnificationCorrectionZoom(): measured = 0, 100,",
+          "zoom 24~29 = 1.000000, 1.000000, 1.000000, 1.000000, 1.000000, 1.000000\n",
+          "MagnificationCorrectionInit(): info->corrected_start_x = 10, info->corrected_end_x = 39\n"})
         EXPECT_NE(log.str().find(text), std::string::npos) << text;
 
     // A grey model dumps one column.

@@ -9,8 +9,7 @@
 
 namespace {
 
-template <typename T>
-std::vector<T> ref_mirror(const std::vector<T>& in, int width, int lines, int channels)
+template <typename T> std::vector<T> ref_mirror(const std::vector<T>& in, int width, int lines, int channels)
 {
     std::vector<T> out(in.size());
     for (int l = 0; l < lines; ++l)
@@ -25,8 +24,7 @@ std::vector<T> ref_mirror(const std::vector<T>& in, int width, int lines, int ch
 void ref_reverse(uint8_t* p, size_t count, size_t group)
 {
     std::vector<uint8_t> tmp(p, p + count * group);
-    for (size_t i = 0; i < count; ++i)
-        std::memcpy(p + (count - 1 - i) * group, tmp.data() + i * group, group);
+    for (size_t i = 0; i < count; ++i) std::memcpy(p + (count - 1 - i) * group, tmp.data() + i * group, group);
 }
 
 std::vector<uint8_t> random_bytes(std::mt19937& rng, size_t n)
@@ -36,7 +34,7 @@ std::vector<uint8_t> random_bytes(std::mt19937& rng, size_t n)
     return v;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Mirror, PipelineLinesMatchTheDefinition)
 {
@@ -133,7 +131,7 @@ TEST(MirrorImage, LayoutsKeepToTheirLinesAndTheImage)
     EXPECT_EQ(img, expect);
     auto tiny = random_bytes(rng, 4);
     const auto tiny0 = tiny;
-    MirrorImage(3, 8, 3, 2, 2, tiny.data());  // fewer than 3 bytes per line
+    MirrorImage(3, 8, 3, 2, 2, tiny.data()); // fewer than 3 bytes per line
     EXPECT_EQ(tiny, tiny0);
     MirrorImage(5, 8, 3, 2, 2, tiny.data());
     MirrorImage(-1, 8, 3, 2, 2, tiny.data());

@@ -300,18 +300,31 @@ TEST(Pipeline, RefusedSides)
         {"a colour switch for grey", [](auto&, auto& f) { f.image_type = 3; }, -1010},
         {"the merge switch", [](auto& s, auto&) { s.bqm_switch = 1; }, -1010},
         {"output row bytes of another width", [](auto&, auto& f) { f.output_row_bytes += 3; }, -1010},
-        {"a missing table", [](auto& s, auto& f) { s.gamma_switch = 1, f.gamma = {256, 1, 7, {table, table, nullptr}}; }, -1010},
-        {"two-byte tables at 8 bits", [](auto& s, auto& f) { s.gamma_switch = 1, f.gamma = {256, 2, 7, {table, table, table}}; }, -1010},
+        {"a missing table",
+         [](auto& s, auto& f) {
+             s.gamma_switch = 1, f.gamma = {256, 1, 7, {table, table, nullptr}};
+         },
+         -1010},
+        {"two-byte tables at 8 bits",
+         [](auto& s, auto& f) {
+             s.gamma_switch = 1, f.gamma = {256, 2, 7, {table, table, table}};
+         },
+         -1010},
         {"256 entries at 16 bits",
-         [](auto& s, auto& f) { s.gamma_switch = 1, f.depth = 16, f.scan_row_bytes *= 2, f.output_row_bytes *= 2,
-                                f.gamma = {256, 2, 7, {table, table, table}}; },
+         [](auto& s, auto& f) {
+             s.gamma_switch = 1, f.depth = 16, f.scan_row_bytes *= 2, f.output_row_bytes *= 2,
+             f.gamma = {256, 2, 7, {table, table, table}};
+         },
          -1010},
         {"line art without halftone parameters",
-         [](auto& s, auto& f) { f.image_type = 2, s.color_switch = 0, f.scan_row_bytes = 8, f.output_row_bytes = 1; }, -1007},
-        {"a scan FIFO above INT32_MAX bytes", [](auto&, auto& f) { f.scan_width = 0x10000000, f.scan_row_bytes = 0x30000000; }, -1007},
+         [](auto& s, auto& f) { f.image_type = 2, s.color_switch = 0, f.scan_row_bytes = 8, f.output_row_bytes = 1; },
+         -1007},
+        {"a scan FIFO above INT32_MAX bytes",
+         [](auto&, auto& f) { f.scan_width = 0x10000000, f.scan_row_bytes = 0x30000000; }, -1007},
         {"a resize FIFO above INT32_MAX bytes",
          [](auto&, auto& f) { f.output_width = 90000, f.output_row_bytes = 270000, f.output_lines = 8000; }, -1007},
-        {"a resize beyond its limits", [](auto&, auto& f) { f.output_width = 100000, f.output_row_bytes = 300000; }, -1007},
+        {"a resize beyond its limits", [](auto&, auto& f) { f.output_width = 100000, f.output_row_bytes = 300000; },
+         -1007},
     };
     for (const Case& c : cases) {
         PipelineSetting ps(colour(8, 8, 8, 8));
@@ -360,7 +373,8 @@ TEST(Pipeline, DeviceFailuresEndTheRead)
     EXPECT_EQ(r.result, -1008);
     EXPECT_EQ(r.end, 0);
     EXPECT_EQ(r.left, 68);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 32 * 24), Bytes(source.image().begin(), source.image().begin() + 32 * 24));
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 32 * 24),
+              Bytes(source.image().begin(), source.image().begin() + 32 * 24));
     EXPECT_EQ(Bytes(out.begin() + 32 * 24, out.end()), Bytes(68 * 24, 0));
 
     // A failure on the last block gives its mapped code and end 0.

@@ -119,7 +119,9 @@ protected:
             s.gamma_switch = 1;
             const uint16_t bytes = r.depth == 16 ? 2 : 1;
             const size_t table_bytes = tables_.size() / 3;
-            f.gamma = {static_cast<uint32_t>(table_bytes / bytes), bytes, 7,
+            f.gamma = {static_cast<uint32_t>(table_bytes / bytes),
+                       bytes,
+                       7,
                        {&tables_[0], &tables_[table_bytes], &tables_[2 * table_bytes]}};
         }
         if (is_scanner_support_x_axis_magnification_compensation(g())) {
@@ -142,7 +144,7 @@ protected:
     }
 
     struct Outcome {
-        int result = 0;  // of ip_initial, or of the last ip_read
+        int result = 0; // of ip_initial, or of the last ip_read
         int end = 0;
         uint32_t served = 0; // lines handed over
         Bytes image;         // 0xAA where nothing was handed over
@@ -203,7 +205,8 @@ protected:
     size_t sense_requests() const
     {
         const auto all = briefs();
-        return static_cast<size_t>(std::ranges::count_if(all, [](const std::string& b) { return b.rfind("SENS", 0) == 0; }));
+        return static_cast<size_t>(
+            std::ranges::count_if(all, [](const std::string& b) { return b.rfind("SENS", 0) == 0; }));
     }
 
     SCAN_SETTING& setting() { return *setting_; }
@@ -287,8 +290,8 @@ TEST_F(PipelineScan, AReportedGeometryOtherThanTheWindowIsRefused)
 {
     // The window is 960 × 480; any other report would scramble or cut the image.
     const sim::GeometryFault faults[] = {
-        {.width = uint16_t{8}}, {.width = uint16_t{952}}, {.width = uint16_t{968}}, {.width = uint16_t{0}},
-        {.height = uint16_t{479}}, {.height = uint16_t{488}},
+        {.width = uint16_t{8}}, {.width = uint16_t{952}},  {.width = uint16_t{968}},
+        {.width = uint16_t{0}}, {.height = uint16_t{479}}, {.height = uint16_t{488}},
     };
     for (const sim::GeometryFault& fault : faults) {
         geometry(fault);
@@ -388,7 +391,8 @@ TEST_F(CorrectedPipelineScan, TheChartComesThroughExactlyToItsLastColumn)
     EXPECT_TRUE(o.image == want);
     for (uint32_t y = 0; y < 96; y += 19) {
         const size_t last = (size_t{y} * 1200 + 1199) * 3;
-        EXPECT_EQ(Bytes(o.image.begin() + last, o.image.begin() + last + 3), Bytes(want.begin() + last, want.begin() + last + 3))
+        EXPECT_EQ(Bytes(o.image.begin() + last, o.image.begin() + last + 3),
+                  Bytes(want.begin() + last, want.begin() + last + 3))
             << "line " << y;
     }
 }
