@@ -7,6 +7,7 @@
 // the last case, which writes the manual colour chain's result. Run every case in a process of
 // its own:
 //   bench/app_imaging/run_cases build
+#include "../median_reporter.h"
 #include "../cpu_model.h"
 #include "atomic_file.h"
 #include "bench_input.h"
@@ -170,19 +171,13 @@ void writeCase(benchmark::State& state, const Case& c)
 
 std::map<std::string, std::map<std::string, double>> medians;
 
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (r.run_type != Run::RT_Aggregate || r.aggregate_name != "median") continue;
-            auto& figures = medians[r.run_name.function_name];
-            figures["s"] = r.GetAdjustedRealTime();
-            for (const auto& [name, counter] : r.counters) figures[name] = counter.value;
-        }
-    }
-};
+// Each median's seconds and counters, for the table after the runs.
+void collectMedian(const benchmark::BenchmarkReporter::Run& r)
+{
+    auto& figures = medians[r.run_name.function_name];
+    figures["s"] = r.GetAdjustedRealTime();
+    for (const auto& [name, counter] : r.counters) figures[name] = counter.value;
+}
 
 // The table of medians, after the runs.
 void printSummary()
@@ -217,7 +212,7 @@ const bool registered = [] {
 
 int main(int argc, char** argv)
 {
-    SummaryReporter reporter;
+    lfbench::MedianReporter reporter(collectMedian);
     const int status = runBenchmarks(argc, argv, &reporter);
     if (status == 0) printSummary();
     return status;

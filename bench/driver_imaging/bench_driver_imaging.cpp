@@ -1,6 +1,7 @@
 // Throughput of each image stage on one core, in MB/s (10^6 bytes) of stage input, median of
 // repeated runs, with the budget each stage needs for the whole pipeline to keep ahead of the
 // scanner. Run: build/bench/driver_imaging/bench_driver_imaging
+#include "../median_reporter.h"
 #include "../cpu_model.h"
 #include "bench_common.h"
 #include "halftone.h"
@@ -175,21 +176,6 @@ const std::map<std::string, double> kBudgets = {
     {"BM_magnification_8u3ch_5100", 400},
 };
 
-// Prints the usual table and collects each stage's median for the summary.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (r.run_type != Run::RT_Aggregate || r.aggregate_name != "median") continue;
-            const auto it = r.counters.find("MB/s");
-            if (it != r.counters.end()) medians[r.run_name.function_name] = it->second.value;
-        }
-    }
-    std::map<std::string, double> medians;
-};
-
 } // namespace
 
 STAGE(BM_resize_8u3ch_600_to_500dpi);
@@ -210,13 +196,17 @@ int main(int argc, char** argv)
     benchmark::AddCustomContext("cpu_model", model);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    SummaryReporter reporter;
+    std::map<std::string, double> medians;
+    lfbench::MedianReporter reporter([&medians](const benchmark::BenchmarkReporter::Run& r) {
+        const auto it = r.counters.find("MB/s");
+        if (it != r.counters.end()) medians[r.run_name.function_name] = it->second.value;
+    });
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
     std::printf("\nProcessor: %s\nMedian MB/s (10^6 bytes of stage input per second, one core):\n", model.c_str());
     bool all_met = true;
-    for (const auto& [name, mbps] : reporter.medians) {
+    for (const auto& [name, mbps] : medians) {
         const auto b = kBudgets.find(name);
         if (b == kBudgets.end()) {
             std::printf("  %-36s %9.1f   (no budget)\n", name.c_str(), mbps);

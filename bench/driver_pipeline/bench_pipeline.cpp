@@ -8,6 +8,7 @@
 // none for the magnification correction. Its MB/s of device data and our speed over its speed
 // keep their meaning on a busy machine, where both slow alike.
 // Run: build/bench/driver_pipeline/bench_pipeline
+#include "../median_reporter.h"
 #include "../cpu_model.h"
 #include "halftone.h"
 #include "image_pipeline.h"
@@ -212,31 +213,25 @@ void run_case(benchmark::State& state, const Case& c)
     state.counters["libvips_cpu_MB/s"] = device / 1e6 / libvips_cpu;
 }
 
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (r.run_type != Run::RT_Aggregate || r.aggregate_name != "median") continue;
-            Figures& f = medians[r.run_name.function_name];
-            for (const auto& [name, counter] : r.counters) {
-                if (name == "dev_MB/s")
-                    f.device_mbps = counter.value;
-                else if (name == "out_MB/s")
-                    f.output_mbps = counter.value;
-                else if (name == "libvips_MB/s")
-                    f.libvips_mbps = counter.value;
-                else if (name == "cpu_MB/s")
-                    f.device_cpu_mbps = counter.value;
-                else if (name == "libvips_cpu_MB/s")
-                    f.libvips_cpu_mbps = counter.value;
-                else if (name != "x53")
-                    f.stage_share[name] = counter.value;
-            }
-        }
+// Each median's figures, for the summary after the runs.
+void collectMedian(const benchmark::BenchmarkReporter::Run& r)
+{
+    Figures& f = medians[r.run_name.function_name];
+    for (const auto& [name, counter] : r.counters) {
+        if (name == "dev_MB/s")
+            f.device_mbps = counter.value;
+        else if (name == "out_MB/s")
+            f.output_mbps = counter.value;
+        else if (name == "libvips_MB/s")
+            f.libvips_mbps = counter.value;
+        else if (name == "cpu_MB/s")
+            f.device_cpu_mbps = counter.value;
+        else if (name == "libvips_cpu_MB/s")
+            f.libvips_cpu_mbps = counter.value;
+        else if (name != "x53")
+            f.stage_share[name] = counter.value;
     }
-};
+}
 
 } // namespace
 
@@ -259,7 +254,7 @@ int main(int argc, char** argv)
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    SummaryReporter reporter;
+    lfbench::MedianReporter reporter(collectMedian);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
