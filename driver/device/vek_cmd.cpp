@@ -5,25 +5,101 @@
 #include "le_bytes.h"
 #include "vek_request.h"
 
+#include <array>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
+#include <type_traits>
+#include <utility>
 
 namespace {
 
 constexpr int kLogCommands = 40;
 
-// Reads a fixed-size record into a field of the scanner.
-template <size_t N> eStatus read_record(GLScanner* g, const VekBlock& block, std::array<uint8_t, N> GLScanner::*field)
+// The scanner's fixed records: each lives in a field of the GLScanner, is read with a block of its
+// subject and code (the inquiry and the media list with blocks of their own) and, where the device
+// takes it back, sent with the send block of the same subject and code.
+struct FixedRecord {
+    const char* name; // for the log
+    const char* subject;
+    uint8_t code;
+    bool own_block;
+    size_t size;
+    uint8_t* (*field)(GLScanner&);
+};
+
+template <auto Field>
+constexpr FixedRecord fixed_record(const char* name, const char* subject, uint8_t code, bool own_block = false)
 {
-    if (g == nullptr) return STATUS_TRANSFER_FAILED;
-    return vek_read_request(g, block, (g->*field).data(), N);
+    using Array = std::remove_reference_t<decltype(std::declval<GLScanner&>().*Field)>;
+    return {name, subject, code, own_block, std::tuple_size_v<Array>, [](GLScanner& g) { return (g.*Field).data(); }};
 }
 
-template <size_t N> eStatus send_record(GLScanner* g, const VekBlock& block, std::array<uint8_t, N> GLScanner::*field)
+enum class Record {
+    inquiry,
+    media,
+    system_status,
+    eeprom,
+    flash_config,
+    xsmc,
+    crrg,
+    calibration_action,
+    calibration,
+    side_edge
+};
+
+constexpr FixedRecord records[] = {
+    fixed_record<&GLScanner::inquiry>("inquiry", "INQU", 0x12, true),
+    fixed_record<&GLScanner::media>("media", "MEDI", 0x13, true),
+    fixed_record<&GLScanner::system_status>("system status", "SYS", 0x81),
+    fixed_record<&GLScanner::eeprom>("EEPROM", "EROM", 0xF1),
+    fixed_record<&GLScanner::flash_config>("flash configuration", "FLHC", 0xF6),
+    fixed_record<&GLScanner::x_axis_magnification>("x-axis magnification", "XSMC", 0xF9),
+    fixed_record<&GLScanner::rgb_alignment>("RGB alignment", "CRRG", 0xFA),
+    fixed_record<&GLScanner::calibration_action>("calibration action", "CAAT", 0x93),
+    fixed_record<&GLScanner::calibration>("calibration", "CALI", 0x9F),
+    fixed_record<&GLScanner::side_edge>("side edge", "CALI", 0x9F),
+};
+
+constexpr const FixedRecord& record(Record r)
 {
+    return records[static_cast<size_t>(r)];
+}
+
+static_assert(std::size(records) == static_cast<size_t>(Record::side_edge) + 1);
+static_assert(record(Record::inquiry).size == VEK_INQUIRY_SIZE && record(Record::media).size == VEK_MEDIA_SIZE);
+static_assert(record(Record::system_status).size == VEK_SYSTEM_STATUS_SIZE);
+static_assert(record(Record::eeprom).size == VEK_EEPROM_SIZE);
+static_assert(record(Record::flash_config).size == VEK_FLASH_CONFIG_SIZE);
+static_assert(record(Record::xsmc).size == VEK_XSMC_SIZE && record(Record::crrg).size == VEK_CRRG_SIZE);
+static_assert(record(Record::calibration_action).size == VEK_CALIBRATION_ACTION_SIZE);
+static_assert(record(Record::calibration).size == VEK_CALIBRATION_SIZE);
+static_assert(record(Record::side_edge).size == VEK_CALIBRATION_SIZE);
+
+VekBlock unchanged(VekBlock block)
+{
+    return block;
+}
+
+// Reads a fixed record into its field of the scanner; `adjust` fills the block's operands.
+template <typename Adjust = VekBlock (*)(VekBlock)>
+eStatus read_record(GLScanner* g, Record which, Adjust adjust = unchanged)
+{
+    const FixedRecord& r = record(which);
+    DBG_LOG(kLogCommands, "vek_cmd: read %s, %zu bytes\n", r.name, r.size);
     if (g == nullptr) return STATUS_TRANSFER_FAILED;
-    return vek_write_request(g, block, (g->*field).data(), N);
+    const VekBlock block = r.own_block ? vek_own_block(r.subject, r.code) : vek_read_block(r.subject, r.code);
+    return vek_read_request(g, adjust(block), r.field(*g), r.size);
+}
+
+template <typename Adjust = VekBlock (*)(VekBlock)>
+eStatus send_record(GLScanner* g, Record which, Adjust adjust = unchanged)
+{
+    const FixedRecord& r = record(which);
+    DBG_LOG(kLogCommands, "vek_cmd: send %s, %zu bytes\n", r.name, r.size);
+    if (g == nullptr) return STATUS_TRANSFER_FAILED;
+    return vek_write_request(g, adjust(vek_send_block(r.subject, r.code)), r.field(*g), r.size);
 }
 
 VekBlock calibration_block(VekBlock block, uint16_t value, uint8_t index)
@@ -85,14 +161,12 @@ static_assert(std::size(errorMappings) == 19);
 
 eStatus vek_cmd_inquiry(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_inquiry: %zu bytes\n", VEK_INQUIRY_SIZE);
-    return read_record(g, vek_own_block("INQU", 0x12), &GLScanner::inquiry);
+    return read_record(g, Record::inquiry);
 }
 
 eStatus vek_cmd_get_scanner_media(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_get_scanner_media: %zu bytes\n", VEK_MEDIA_SIZE);
-    return read_record(g, vek_own_block("MEDI", 0x13), &GLScanner::media);
+    return read_record(g, Record::media);
 }
 
 eStatus vek_cmd_get_resolution_information(GLScanner* g)
@@ -125,14 +199,12 @@ eStatus vek_cmd_get_attributes(GLScanner* g)
 
 eStatus vek_cmd_read_system_status(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_read_system_status: %zu bytes\n", VEK_SYSTEM_STATUS_SIZE);
-    return read_record(g, vek_read_block("SYS", 0x81), &GLScanner::system_status);
+    return read_record(g, Record::system_status);
 }
 
 eStatus vek_cmd_send_system_status(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_send_system_status: %zu bytes\n", VEK_SYSTEM_STATUS_SIZE);
-    return send_record(g, vek_send_block("SYS", 0x81), &GLScanner::system_status);
+    return send_record(g, Record::system_status);
 }
 
 eStatus vek_cmd_set_window(GLScanner* g, ScanJob* job)
@@ -152,20 +224,17 @@ eStatus vek_cmd_image_information(GLScanner* g)
 
 eStatus vek_cmd_read_calibration_data(GLScanner* g, uint16_t value, uint8_t index)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_read_calibration_data: %zu bytes\n", VEK_CALIBRATION_SIZE);
-    return read_record(g, calibration_block(vek_read_block("CALI", 0x9F), value, index), &GLScanner::calibration);
+    return read_record(g, Record::calibration, [&](VekBlock block) { return calibration_block(block, value, index); });
 }
 
 eStatus vek_cmd_send_calibration_data(GLScanner* g, uint16_t value, uint8_t index)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_send_calibration_data: %zu bytes\n", VEK_CALIBRATION_SIZE);
-    return send_record(g, calibration_block(vek_send_block("CALI", 0x9F), value, index), &GLScanner::calibration);
+    return send_record(g, Record::calibration, [&](VekBlock block) { return calibration_block(block, value, index); });
 }
 
 eStatus vek_cmd_read_side_edge(GLScanner* g, uint16_t value, uint8_t index)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_read_side_edge: %zu bytes\n", VEK_CALIBRATION_SIZE);
-    return read_record(g, calibration_block(vek_read_block("CALI", 0x9F), value, index), &GLScanner::side_edge);
+    return read_record(g, Record::side_edge, [&](VekBlock block) { return calibration_block(block, value, index); });
 }
 
 eStatus vek_cmd_send_host_fixture_data(GLScanner* g)
@@ -177,14 +246,12 @@ eStatus vek_cmd_send_host_fixture_data(GLScanner* g)
 
 eStatus vek_cmd_read_eeprom_data(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_read_eeprom_data: %zu bytes\n", VEK_EEPROM_SIZE);
-    return read_record(g, vek_read_block("EROM", 0xF1), &GLScanner::eeprom);
+    return read_record(g, Record::eeprom);
 }
 
 eStatus vek_cmd_send_eeprom_data(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_send_eeprom_data: %zu bytes\n", VEK_EEPROM_SIZE);
-    return send_record(g, vek_send_block("EROM", 0xF1), &GLScanner::eeprom);
+    return send_record(g, Record::eeprom);
 }
 
 eStatus vek_cmd_read_shading_data(GLScanner* g, uint8_t kind, uint16_t value, bool deep, uint8_t level, uint8_t* buffer,
@@ -252,14 +319,12 @@ eStatus vek_cmd_motor_eject_paper(GLScanner* g, uint32_t)
 
 eStatus vek_cmd_read_flash_config(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_read_flash_config: %zu bytes\n", VEK_FLASH_CONFIG_SIZE);
-    return read_record(g, vek_read_block("FLHC", 0xF6), &GLScanner::flash_config);
+    return read_record(g, Record::flash_config);
 }
 
 eStatus vek_cmd_send_flash_config(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_send_flash_config: %zu bytes\n", VEK_FLASH_CONFIG_SIZE);
-    return send_record(g, vek_send_block("FLHC", 0xF6), &GLScanner::flash_config);
+    return send_record(g, Record::flash_config);
 }
 
 eStatus vek_cmd_read_flash_user_setting(GLScanner* g, uint8_t* buffer, size_t size)
@@ -276,26 +341,22 @@ eStatus vek_cmd_send_flash_user_setting(GLScanner* g, const uint8_t* buffer, siz
 
 eStatus vek_cmd_x_axis_magnification_compensation_setting(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_x_axis_magnification_compensation_setting: %zu bytes\n", VEK_XSMC_SIZE);
-    return read_record(g, vek_read_block("XSMC", 0xF9), &GLScanner::x_axis_magnification);
+    return read_record(g, Record::xsmc);
 }
 
 eStatus vek_cmd_rgb_alignment_setting(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_rgb_alignment_setting: %zu bytes\n", VEK_CRRG_SIZE);
-    return read_record(g, vek_read_block("CRRG", 0xFA), &GLScanner::rgb_alignment);
+    return read_record(g, Record::crrg);
 }
 
 eStatus vek_cmd_read_calibration_action_data(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_read_calibration_action_data: %zu bytes\n", VEK_CALIBRATION_ACTION_SIZE);
-    return read_record(g, vek_read_block("CAAT", 0x93), &GLScanner::calibration_action);
+    return read_record(g, Record::calibration_action);
 }
 
 eStatus vek_cmd_send_calibration_action_data(GLScanner* g)
 {
-    DBG_LOG(kLogCommands, "vek_cmd_send_calibration_action_data: %zu bytes\n", VEK_CALIBRATION_ACTION_SIZE);
-    return send_record(g, vek_send_block("CAAT", 0x93), &GLScanner::calibration_action);
+    return send_record(g, Record::calibration_action);
 }
 
 eStatus vek_cmd_read_firmware_error(GLScanner* g)
