@@ -36,6 +36,8 @@ public:
         , rows_(background_->fullHeight, background_->height)
     {}
 
+    bool dependsOnPosition() const override { return true; }
+
     // In three simple passes over the row rather than one long chain per pixel, so that the
     // processor overlaps the table lookups of many pixels.
     void apply(float* rgb, int width, int x, int y) const override

@@ -12,9 +12,12 @@
 #include "unsharp_mask.h"
 #include "working_color.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <thread>
+#include <vector>
 
 int ProcessTrace::count(std::string_view name) const
 {
@@ -51,6 +54,7 @@ using Parameters = std::map<std::string, double>;
 using ByteCounts = std::array<std::array<double, 256>, 3>;
 
 constexpr double kDocumentAmount = 10.0;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 void record(ProcessTrace* trace, std::string name, Parameters parameters = {})
 {
@@ -116,7 +120,10 @@ public:
     std::optional<ChannelLevels> measureLevels()
     {
         const Image* bytes = fused() ? program_->byteSource() : nullptr;
-        if (!bytes) return ImageProcessor::detectChannelLevels(image());
+        if (!bytes) {
+            if (const Image* source = fused() ? program_->colourSource() : nullptr) return colourLevels(*source);
+            return ImageProcessor::detectChannelLevels(image());
+        }
         try {
             if (!byteCounts_ || countedImage_ != bytes->get_image()) {
                 byteCounts_ = std::make_shared<const ByteCounts>(byteHistogram(*bytes));
@@ -139,6 +146,60 @@ public:
             maximum[b] = hi;
         }
         return levelsFromExtremes(minimum, maximum);
+    }
+
+    // Every pixel's result depending on its bytes alone, the extremes over the image are those over
+    // the colours it holds. A scan holds far fewer colours than pixels, so the steps run once per
+    // colour instead of the whole chain being evaluated a second time only to be measured; an
+    // image of nearly as many colours as pixels is measured as it is.
+    std::optional<ChannelLevels> colourLevels(const Image& source)
+    {
+        try {
+            if (!colours_ || colouredImage_ != source.get_image()) {
+                colours_ = std::make_shared<const ColourSet>(source);
+                colouredImage_ = source.get_image();
+            }
+        } catch (const vips::VError&) {
+            reportLevelsFailure();
+            return std::nullopt;
+        }
+        const double pixels = double(source.width()) * source.height();
+        if (double(colours_->size()) > pixels / 4) return ImageProcessor::detectChannelLevels(image());
+
+        struct Extremes {
+            std::array<double, 3> minimum{kInfinity, kInfinity, kInfinity};
+            std::array<double, 3> maximum{-kInfinity, -kInfinity, -kInfinity};
+        };
+        const size_t parts = std::clamp<size_t>(vips_concurrency_get(), 1, 16);
+        std::vector<Extremes> found(parts);
+        const auto measure = [&](size_t part) {
+            constexpr int kRun = 4096;
+            std::vector<float> rgb(3 * kRun);
+            Extremes& e = found[part];
+            colours_->forEachRun(
+                kRun,
+                [&](const uint8_t* bytes, int count) {
+                    program_->applyToBytes(bytes, rgb.data(), count);
+                    for (int i = 0; i < count; ++i)
+                        for (int b = 0; b < 3; ++b) {
+                            const double v = rgb[3 * i + b];
+                            if (v < e.minimum[b]) e.minimum[b] = v;
+                            if (v > e.maximum[b]) e.maximum[b] = v;
+                        }
+                },
+                part, parts);
+        };
+        std::vector<std::thread> threads;
+        for (size_t part = 1; part < parts; ++part) threads.emplace_back(measure, part);
+        measure(0);
+        for (std::thread& thread : threads) thread.join();
+        Extremes all;
+        for (const Extremes& e : found)
+            for (int b = 0; b < 3; ++b) {
+                all.minimum[b] = std::min(all.minimum[b], e.minimum[b]);
+                all.maximum[b] = std::max(all.maximum[b], e.maximum[b]);
+            }
+        return levelsFromExtremes(all.minimum, all.maximum);
     }
 
     void otsuThreshold()
@@ -178,6 +239,8 @@ private:
     std::optional<Image> image_;
     std::shared_ptr<const ByteCounts> byteCounts_;
     const VipsImage* countedImage_ = nullptr;
+    std::shared_ptr<const ColourSet> colours_;
+    const VipsImage* colouredImage_ = nullptr;
 };
 
 // Runs one stage; when libvips fails inside it, the working image stays as it was.

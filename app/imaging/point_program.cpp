@@ -13,6 +13,25 @@ float PointOp::channel(int, float value) const
 
 namespace {
 
+// One row through the program: the bytes through their tables (or the floats as they are), then
+// every step. Rows of the image and lists of colours both go through here, so that a colour comes
+// out the same either way.
+void runProgram(const ByteTables* tables, const std::vector<PointOpPtr>& ops, const VipsPel* in, float* rgb, int width,
+                int x, int y)
+{
+    if (tables) {
+        const ByteTables& t = *tables;
+        for (int i = 0; i < width; ++i) {
+            rgb[3 * i] = t[0][in[3 * i]];
+            rgb[3 * i + 1] = t[1][in[3 * i + 1]];
+            rgb[3 * i + 2] = t[2][in[3 * i + 2]];
+        }
+    } else {
+        std::memcpy(rgb, in, sizeof(float) * 3 * static_cast<size_t>(width));
+    }
+    for (const PointOpPtr& op : ops) op->apply(rgb, width, x, y);
+}
+
 std::shared_ptr<const ByteTables> decodeTables()
 {
     static const auto tables = [] {
@@ -31,18 +50,7 @@ public:
 
     void row(const VipsPel* in, VipsPel* out, int width, int x, int y) const override
     {
-        auto* rgb = reinterpret_cast<float*>(out);
-        if (tables_) {
-            const ByteTables& t = *tables_;
-            for (int i = 0; i < width; ++i) {
-                rgb[3 * i] = t[0][in[3 * i]];
-                rgb[3 * i + 1] = t[1][in[3 * i + 1]];
-                rgb[3 * i + 2] = t[2][in[3 * i + 2]];
-            }
-        } else {
-            std::memcpy(rgb, in, sizeof(float) * 3 * static_cast<size_t>(width));
-        }
-        for (const PointOpPtr& op : ops_) op->apply(rgb, width, x, y);
+        runProgram(tables_.get(), ops_, in, reinterpret_cast<float*>(out), width, x, y);
     }
 
 private:
@@ -179,6 +187,19 @@ Image PointProgram::image() const
     if (!tables_ && ops_.empty()) return base_;
     return pointOperation(base_, tables_ ? kByteRGB : kFloatRGB, kFloatRGB,
                           std::make_shared<ProgramKernel>(tables_, ops_));
+}
+
+const Image* PointProgram::colourSource() const
+{
+    if (!tables_) return nullptr;
+    for (const PointOpPtr& op : ops_)
+        if (op->dependsOnPosition()) return nullptr;
+    return &base_;
+}
+
+void PointProgram::applyToBytes(const uint8_t* bytes, float* rgb, int count) const
+{
+    runProgram(tables_.get(), ops_, bytes, rgb, count, 0, 0);
 }
 
 Image applyPointOp(const Image& image, PointOpPtr op)

@@ -10,6 +10,7 @@
 #include "image.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,8 @@ public:
     virtual float channel(int band, float value) const;
     // A colour matrix step gives its matrix.
     virtual const ColorMatrix* matrix() const { return nullptr; }
+    // A step whose result depends on where the pixel lies, not only on its value, says so here.
+    virtual bool dependsOnPosition() const { return false; }
 };
 
 using PointOpPtr = std::shared_ptr<const PointOp>;
@@ -44,6 +47,14 @@ public:
     // The 8-bit image the program starts from, when it has only byte tables so far.
     const Image* byteSource() const { return tables_ && ops_.empty() ? &base_ : nullptr; }
     const ByteTables* tables() const { return tables_.get(); }
+
+    // The 8-bit image the program starts from, when every pixel's result depends on its own
+    // three bytes alone (no step looks at where the pixel lies): then the program's values over the
+    // image are its values over the colours the image holds.
+    const Image* colourSource() const;
+    // The program's working values for `count` 8-bit pixels (interleaved r, g, b) into `rgb`, as
+    // the image would hold them for pixels of those bytes. Only for a program with a colour source.
+    void applyToBytes(const uint8_t* bytes, float* rgb, int count) const;
 
 private:
     Image base_; // 3-band uchar with tables, or 3-band float

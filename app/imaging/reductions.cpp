@@ -4,7 +4,9 @@
 #include "vips_kernel.h"
 #include "working_color.h"
 
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 
@@ -48,7 +50,43 @@ std::vector<std::array<double, 3>> readHistogram(const Image& quantised)
     return counts;
 }
 
+// Marks each pixel's colour in a shared bit set. Most pixels repeat a colour already marked, so the
+// word is read first and written only for a new colour.
+class MarkColoursKernel final : public RowKernel {
+public:
+    explicit MarkColoursKernel(std::vector<std::atomic<std::uint64_t>>& bits) : bits_(bits) {}
+    void row(const VipsPel* in, VipsPel* out, int width, int, int) const override
+    {
+        for (int i = 0; i < width; ++i, in += 3) {
+            const std::uint32_t colour = std::uint32_t(in[0]) << 16 | std::uint32_t(in[1]) << 8 | in[2];
+            std::atomic<std::uint64_t>& word = bits_[colour >> 6];
+            const std::uint64_t bit = std::uint64_t(1) << (colour & 63);
+            if ((word.load(std::memory_order_relaxed) & bit) == 0) word.fetch_or(bit, std::memory_order_relaxed);
+        }
+        std::memset(out, 0, static_cast<size_t>(width));
+    }
+
+private:
+    std::vector<std::atomic<std::uint64_t>>& bits_;
+};
+
 } // namespace
+
+ColourSet::ColourSet(const Image& eightBit)
+{
+    std::vector<std::atomic<std::uint64_t>> bits(size_t(1) << 18);
+    for (auto& word : bits) word.store(0, std::memory_order_relaxed);
+    // The marks are all the pass gives; the average of the zero image it makes drives the pass
+    // over every tile on libvips' worker threads.
+    const Image marks =
+        pointOperation(threeBands(eightBit), kByteRGB, kByteGrey, std::make_shared<MarkColoursKernel>(bits));
+    marks.avg();
+    bits_.resize(bits.size());
+    for (size_t i = 0; i < bits.size(); ++i) {
+        bits_[i] = bits[i].load(std::memory_order_relaxed);
+        size_ += static_cast<size_t>(__builtin_popcountll(bits_[i]));
+    }
+}
 
 ChannelExtremes areaMinMax(const Image& image)
 {

@@ -5,6 +5,7 @@
 #include "image.h"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -27,6 +28,45 @@ std::vector<std::array<double, 3>> histogramCounts(const Image& image, int bins)
 
 // Pixel counts per byte value and band of a 3-band 8-bit image. Throws vips::VError.
 std::array<std::array<double, 256>, 3> byteHistogram(const Image& eightBit);
+
+// Which of the 2^24 colours a 3-band 8-bit image holds, from one streaming pass (2 MB whatever the
+// image's size). Throws vips::VError when the pixels cannot be read.
+class ColourSet {
+public:
+    explicit ColourSet(const Image& eightBit);
+
+    // The number of colours held.
+    size_t size() const { return size_; }
+
+    // Calls `each(bytes, count)` for the colours held, in runs of at most `run` colours given as
+    // interleaved r, g, b bytes. With `parts` > 1, only the colours of part `part` (0 to parts - 1)
+    // of the colour space: the parts together give every colour once.
+    template <typename Each> void forEachRun(int run, Each&& each, size_t part = 0, size_t parts = 1) const;
+
+private:
+    std::vector<std::uint64_t> bits_; // bit (r << 16 | g << 8 | b)
+    size_t size_ = 0;
+};
+
+template <typename Each> void ColourSet::forEachRun(int run, Each&& each, size_t part, size_t parts) const
+{
+    std::vector<std::uint8_t> bytes(3 * static_cast<size_t>(run));
+    int count = 0;
+    const size_t end = bits_.size() * (part + 1) / parts;
+    for (size_t word = bits_.size() * part / parts; word < end; ++word) {
+        for (std::uint64_t w = bits_[word]; w != 0; w &= w - 1) {
+            const auto colour = static_cast<std::uint32_t>(word * 64 + static_cast<size_t>(__builtin_ctzll(w)));
+            bytes[3 * count] = static_cast<std::uint8_t>(colour >> 16);
+            bytes[3 * count + 1] = static_cast<std::uint8_t>(colour >> 8);
+            bytes[3 * count + 2] = static_cast<std::uint8_t>(colour);
+            if (++count == run) {
+                each(bytes.data(), count);
+                count = 0;
+            }
+        }
+    }
+    if (count > 0) each(bytes.data(), count);
+}
 
 // CIAreaHistogram with n bins and scale s: per channel, share_i = s count_i / N over the N pixels.
 struct AreaHistogram {

@@ -1,5 +1,8 @@
 #include "image_helpers.h"
+#include "auto_adjustment.h"
+#include "document_enhancer.h"
 #include "image_processor.h"
+#include "point_filters.h"
 #include "reductions.h"
 #include "transfer_curves.h"
 #include "working_color.h"
@@ -8,6 +11,8 @@
 
 #include <cmath>
 #include <numeric>
+#include <random>
+#include <set>
 
 TEST(Reductions, ReadBackRoundsAtByteBoundaries)
 {
@@ -90,4 +95,68 @@ TEST(Reductions, AreaAverageAndExtremes)
     // An 8-bit image is measured in working values.
     const std::array<double, 3> grey = areaAverage(flatBytes(3, 3, {128, 128, 128}));
     EXPECT_NEAR(grey[0], srgb::decode(128 / 255.0), 1e-6);
+}
+
+TEST(Reductions, TheColoursAnImageHoldsGiveTheProgramsExtremesOverIt)
+{
+    // Noise with a narrow range in one channel and a wide one in another: many colours, some
+    // repeated, spread over many words of the set and none at the edges of the range.
+    std::mt19937 random(7);
+    const Image image = byteImage(640, 480, [&](int, int) {
+        return Bytes3{std::uint8_t(40 + random() % 90), std::uint8_t(random() % 256), std::uint8_t(100 + random() % 3)};
+    });
+    std::set<std::uint32_t> expected;
+    const std::vector<std::uint8_t> bytes = bytesOf(image);
+    for (size_t i = 0; i < bytes.size(); i += 3) expected.insert(bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2]);
+
+    const ColourSet colours(image);
+    std::vector<std::uint32_t> listed;
+    colours.forEachRun(1000, [&](const std::uint8_t* run, int count) {
+        EXPECT_GE(count, 1);
+        EXPECT_LE(count, 1000);
+        for (int i = 0; i < count; ++i) listed.push_back(run[3 * i] << 16 | run[3 * i + 1] << 8 | run[3 * i + 2]);
+    });
+    EXPECT_EQ(listed, std::vector<std::uint32_t>(expected.begin(), expected.end()));
+    EXPECT_EQ(colours.size(), expected.size());
+    std::vector<std::uint32_t> inParts;
+    for (size_t part = 0; part < 7; ++part)
+        colours.forEachRun(
+            333,
+            [&](const std::uint8_t* run, int count) {
+                for (int i = 0; i < count; ++i)
+                    inParts.push_back(run[3 * i] << 16 | run[3 * i + 1] << 8 | run[3 * i + 2]);
+            },
+            part, 7);
+    EXPECT_EQ(inParts, listed);
+
+    // The photo adjustment's steps, which mix the channels: evaluated once per colour they give the
+    // same extremes, to the bit, as the whole image evaluated and measured.
+    PointProgram program(image);
+    program.append(encodeOp());
+    program.append(toneCurveOp({{{0.1, 0.0}, {0.3, 0.2}, {0.5, 0.45}, {0.7, 0.8}, {0.9, 1.0}}}));
+    program.append(vibranceOp(0.4));
+    program.append(matrixOp(ColorMatrix::diagonal({1.2, 0.9, 1.1}, {-0.05, 0.02, 0.0})));
+    ASSERT_NE(program.colourSource(), nullptr);
+    const ChannelExtremes whole = areaMinMax(program.image());
+    std::array<double, 3> minimum{9, 9, 9}, maximum{-9, -9, -9};
+    std::vector<float> rgb(3 * 777);
+    colours.forEachRun(777, [&](const std::uint8_t* run, int count) {
+        program.applyToBytes(run, rgb.data(), count);
+        for (int i = 0; i < count; ++i)
+            for (int b = 0; b < 3; ++b) {
+                minimum[b] = std::min(minimum[b], double(rgb[3 * i + b]));
+                maximum[b] = std::max(maximum[b], double(rgb[3 * i + b]));
+            }
+    });
+    for (int b = 0; b < 3; ++b) {
+        EXPECT_EQ(minimum[b], whole.minimum[b]) << "band " << b;
+        EXPECT_EQ(maximum[b], whole.maximum[b]) << "band " << b;
+    }
+
+    // A step that looks at where a pixel lies ends the shortcut.
+    PointProgram document(image);
+    document.append(encodeOp());
+    ASSERT_NE(document.colourSource(), nullptr);
+    document.append(documentEnhancerOp(documentBackground(document.image()), 10.0));
+    EXPECT_EQ(document.colourSource(), nullptr);
 }
