@@ -18,6 +18,7 @@
 // the simulator outside.
 #include "content_controller.h"
 #include "fake_driver.h"
+#include "imaging_start.h"
 #include "preload.h"
 #include "process_memory.h"
 #include "scan_chart.h"
@@ -162,8 +163,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Lumenfield"));
     QCoreApplication::setApplicationName(QStringLiteral("Lumenfield"));
-    if (VIPS_INIT(argv[0]) != 0) return 1;
-    vips_cache_set_max(0); // as the program does
+    if (!startImaging(argv[0])) return 1; // as the program starts
 
     int status = 0;
     {
