@@ -1,5 +1,5 @@
 // How the program leaves the allocator: after a large block has been freed, before or after the
-// start, blocks of a megabyte must still be mapped on their own (and so go back to the system when
+// start, smaller large blocks must still be mapped on their own (and so go back to the system when
 // freed) rather than carved from an arena that keeps them, and an arena must give back what is
 // freed at its top.
 #include "imaging_start.h"
@@ -47,17 +47,19 @@ TEST(ImagingStart, LargeBlocksGoBackToTheSystemAfterALargerOneWasFreed)
 {
     if (!kOwnAllocator) GTEST_SKIP() << "not glibc's allocator";
 #ifdef __GLIBC__
-    // Left to itself, glibc would from now on take every block below 16 MB from an arena, and
-    // keep up to 32 MB free at an arena's top.
-    std::free(touched(16u << 20));
+    // Left to itself, glibc would from now on take every block below 30 MB from an arena, and
+    // keep up to 60 MB free at an arena's top.
+    constexpr std::size_t kLarger = 30u << 20;
+    std::free(touched(kLarger));
     ASSERT_TRUE(startImaging("test_app_imaging"));
-    std::free(touched(16u << 20));
+    std::free(touched(kLarger));
     for (const bool otherThread : {false, true}) {
         SCOPED_TRACE(otherThread ? "on another thread" : "on this thread");
         std::size_t before = 0, during = 0, after = 0;
         const auto allocate = [&] {
             before = mappedBlocks();
-            void* block = touched(1u << 20);
+            // Larger than any free hole an arena of this test program has.
+            void* block = touched(20u << 20);
             during = mappedBlocks();
             std::free(block);
             after = mappedBlocks();
