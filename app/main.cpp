@@ -1,4 +1,5 @@
 // Lumenfield: the scanning application.
+#include "imaging_start.h"
 #include "lumenfield_app.h"
 
 #include <QApplication>
@@ -10,12 +11,10 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    if (VIPS_INIT(argv[0]) != 0) {
+    if (!startImaging(argv[0])) {
         std::fprintf(stderr, "Lumenfield: cannot start libvips\n");
         return 1;
     }
-    // Every image is processed once: nothing is gained by keeping operations, and memory is.
-    vips_cache_set_max(0);
     int status = 0;
     {
         LumenfieldApp app;

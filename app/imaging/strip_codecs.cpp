@@ -6,22 +6,21 @@
 #include <cstring>
 #include <utility>
 
-namespace {
-
-// Room for `more` bytes after the used ones. The buffer keeps its size between strips, so that
-// its pages are touched once per thread rather than once per strip.
-void reserveBytes(std::vector<std::uint8_t>& buffer, std::size_t used, std::size_t more)
+void OutputBytes::reserve(std::size_t used, std::size_t more)
 {
-    if (buffer.size() < used + more) buffer.resize(std::max(buffer.size() * 2, used + more));
+    if (used + more <= capacity_) return;
+    const std::size_t capacity = std::max(capacity_ * 2, used + more);
+    // Not zeroed: zeroing would touch every page of the room.
+    std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[capacity]);
+    if (used > 0) std::memcpy(grown.get(), data_.get(), used);
+    data_ = std::move(grown);
+    capacity_ = capacity;
 }
 
-// The used part of a buffer, as a vector of its own.
-std::vector<std::uint8_t> usedBytes(const std::vector<std::uint8_t>& buffer, std::size_t used)
+std::vector<std::uint8_t> OutputBytes::copy(std::size_t used) const
 {
-    return std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(used));
+    return std::vector<std::uint8_t>(data_.get(), data_.get() + used);
 }
-
-} // namespace
 
 void differenceRow(const std::uint8_t* row, std::uint8_t* out, std::size_t bytes, std::size_t pixelBytes)
 {
@@ -67,7 +66,7 @@ void LzwEncoder::put(std::uint32_t code)
     pending_ += width_;
     while (pending_ >= 8) {
         pending_ -= 8;
-        out_[used_++] = static_cast<std::uint8_t>(bits_ >> pending_);
+        out_.data()[used_++] = static_cast<std::uint8_t>(bits_ >> pending_);
     }
 }
 
@@ -78,7 +77,7 @@ void LzwEncoder::begin()
     pending_ = 0;
     prefix_ = -1;
     resetTable();
-    reserveBytes(out_, used_, 16);
+    out_.reserve(used_, 16);
     put(kClear);
 }
 
@@ -86,7 +85,7 @@ void LzwEncoder::add(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0) return;
     // Room for a 12-bit code per byte and the Clear codes between them.
-    reserveBytes(out_, used_, 2 * size + 16);
+    out_.reserve(used_, 2 * size + 16);
     std::size_t i = 0;
     if (prefix_ < 0) prefix_ = data[i++];
     auto prefix = static_cast<std::uint32_t>(prefix_);
@@ -122,7 +121,7 @@ void LzwEncoder::add(const std::uint8_t* data, std::size_t size)
 
 std::vector<std::uint8_t> LzwEncoder::end()
 {
-    reserveBytes(out_, used_, 16);
+    out_.reserve(used_, 16);
     if (prefix_ >= 0) {
         put(static_cast<std::uint32_t>(prefix_));
         // The reader adds an entry for this code too and may widen before End of Information.
@@ -134,9 +133,9 @@ std::vector<std::uint8_t> LzwEncoder::end()
         }
     }
     put(kEndOfInformation);
-    if (pending_ > 0) out_[used_++] = static_cast<std::uint8_t>(bits_ << (8 - pending_));
+    if (pending_ > 0) out_.data()[used_++] = static_cast<std::uint8_t>(bits_ << (8 - pending_));
     pending_ = 0;
-    return usedBytes(out_, used_);
+    return out_.copy(used_);
 }
 
 // ---- deflate -----------------------------------------------------------------------------------
@@ -173,7 +172,7 @@ void Deflater::run(int flush)
 {
     for (;;) {
         const std::size_t room = std::max<std::size_t>(deflateBound(&stream_, stream_.avail_in), 1 << 16);
-        reserveBytes(out_, used_, room);
+        out_.reserve(used_, room);
         stream_.next_out = out_.data() + used_;
         stream_.avail_out = static_cast<uInt>(room);
         const int status = deflate(&stream_, flush);
@@ -200,7 +199,7 @@ std::vector<std::uint8_t> Deflater::end(bool last)
     stream_.next_in = nullptr;
     stream_.avail_in = 0;
     run(last ? Z_FINISH : Z_SYNC_FLUSH);
-    return usedBytes(out_, used_);
+    return out_.copy(used_);
 }
 
 std::uint16_t zlibHeader()

@@ -6,11 +6,28 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Each byte of `row` less the byte `pixelBytes` before it, modulo 256, the first pixel as it is:
 // TIFF's horizontal predictor and PNG's Sub filter for 8-bit samples.
 void differenceRow(const std::uint8_t* row, std::uint8_t* out, std::size_t bytes, std::size_t pixelBytes);
+
+// A codec's output, kept from strip to strip and only ever growing. Room is made well ahead of what
+// is written, but only the bytes written (and those kept when it grows) are ever touched, so the
+// room takes no memory.
+class OutputBytes {
+public:
+    // Room for `more` bytes after the first `used`, which stay as they are.
+    void reserve(std::size_t used, std::size_t more);
+    std::uint8_t* data() { return data_.get(); }
+    // The first `used` bytes, as a vector of their own.
+    std::vector<std::uint8_t> copy(std::size_t used) const;
+
+private:
+    std::unique_ptr<std::uint8_t[]> data_;
+    std::size_t capacity_ = 0;
+};
 
 // TIFF's LZW: codes of 9 to 12 bits packed from the most significant bit, a Clear code first, the
 // code width growing one code before the table needs it, a Clear code and a fresh table when the
@@ -34,7 +51,7 @@ private:
 
     std::vector<Slot> slots_;
     std::uint16_t generation_ = 0;
-    std::vector<std::uint8_t> out_; // kept from strip to strip, only ever growing
+    OutputBytes out_;
     std::size_t used_ = 0;
     std::uint64_t bits_ = 0; // pending bits, the newest at the bottom
     int pending_ = 0;        // how many of them
@@ -68,7 +85,7 @@ private:
     void run(int flush);
 
     z_stream stream_{};
-    std::vector<std::uint8_t> out_; // kept from strip to strip, only ever growing
+    OutputBytes out_;
     std::size_t used_ = 0;
 };
 

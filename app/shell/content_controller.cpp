@@ -5,6 +5,7 @@
 #include "console.h"
 #include "failure_messages.h"
 #include "image_processor.h"
+#include "imaging_start.h"
 #include "output_file_name.h"
 #include "preview_cache.h"
 #include "reductions.h"
@@ -14,10 +15,6 @@
 #include <QFile>
 #include <QMetaObject>
 #include <QThread>
-
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -257,16 +254,6 @@ void ContentController::failScan(ScanManager* manager, QPointer<ContentControlle
 }
 
 namespace {
-
-// Hands the memory that freed images leave in the allocator's arenas back to the system. A scan's
-// image is hundreds of megabytes, and the processing threads free their pieces of it in arenas of
-// their own, which the allocator would otherwise keep for the life of the program.
-void returnFreedMemory()
-{
-#ifdef __GLIBC__
-    malloc_trim(0);
-#endif
-}
 
 // Temporary files that a killed run left in the data folder go before the scan writes there.
 void removeStaleDataTemporaries()

@@ -1,13 +1,24 @@
 // A final scan as the Scan button runs it, on the simulated scanner with the driver bundle as built:
 // the scan session reads the image, the post-processing chain runs and the output file is written,
-// all through the main window's flow. Reports the seconds of each phase, the process's peak resident
+// all through the main window's flow. Reports the seconds of each phase, the program's peak resident
 // memory (VmHWM) during the scan and save, as bytes and as a multiple of the image's bytes, and the
 // resident memory (VmRSS) before the scan and after the save.
 //
-// Run: build/bench/scanner/bench_final_scan [--side N] [--format jpeg|png|tiff]
+// A real scanner is a device on the bus, not part of the program. By default the simulated scanner
+// therefore runs in a process of its own (varnoth-sim, with this program as its child on the
+// simulated bus, as scripts/run starts the application), so that what is reported is the
+// program's own memory; the simulator's process is reported beside it. With --sim inside the
+// simulator runs in this process, its threads, buffers and allocator arenas counted with the
+// program's, as the tests run it.
+//
+// Run: build/bench/scanner/bench_final_scan [--side N] [--format jpeg|png|tiff] [--compression none|lzw|jpeg|zip]
 //                                           [--colour colour|grey|bw] [--method manual|photo|doc|raw]
-// The default is a 10000 × 10000 colour scan at 1200 dpi, manual adjustments, written as JPEG.
+//                                           [--sim outside|inside]
+// The default is a 10000 × 10000 colour scan at 1200 dpi, manual adjustments, written as JPEG, with
+// the simulator outside.
 #include "content_controller.h"
+#include "fake_driver.h"
+#include "imaging_start.h"
 #include "preload.h"
 #include "process_memory.h"
 #include "scan_chart.h"
@@ -32,6 +43,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -71,27 +84,70 @@ std::string argument(int argc, char** argv, const char* name, const char* fallba
     return fallback;
 }
 
+// Set in the environment of the program's side when the simulator runs outside.
+constexpr const char* kProgramSide = "LF_BENCH_FINAL_SCAN_PROGRAM_SIDE";
+
+// Runs this program again as the child of varnoth-sim, on a simulated bus holding the default
+// scanner scanning the pattern chart; returns only when that cannot start.
+int runUnderSimulator(char** argv)
+{
+    std::vector<char> self(4096);
+    const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    if (length <= 0) return 1;
+    self[std::size_t(length)] = '\0';
+    setenv(kProgramSide, "1", 1);
+    std::vector<char*> command{const_cast<char*>(VARNOTH_SIM_PATH),
+                               const_cast<char*>("--model"),
+                               const_cast<char*>("scanner:default"),
+                               const_cast<char*>("--chart"),
+                               const_cast<char*>("pattern"),
+                               const_cast<char*>("--"),
+                               self.data()};
+    for (char** arg = argv + 1; *arg != nullptr; ++arg) command.push_back(*arg);
+    command.push_back(nullptr);
+    execv(VARNOTH_SIM_PATH, command.data());
+    std::perror("starting " VARNOTH_SIM_PATH);
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    sim::reexec_with_preload(argc, argv);
+    const std::string simulator = argument(argc, argv, "--sim", "outside");
+    const bool inside = simulator == "inside";
+    if (simulator != "outside" && !inside) {
+        std::fprintf(stderr, "usage: %s ... [--sim outside|inside]\n", argv[0]);
+        return 2;
+    }
+    if (inside)
+        sim::reexec_with_preload(argc, argv);
+    else if (std::getenv(kProgramSide) == nullptr)
+        return runUnderSimulator(argv);
     const int side = std::stoi(argument(argc, argv, "--side", "10000"));
     const std::string format = argument(argc, argv, "--format", "jpeg");
+    // A TIFF's compression; the program's default is JPEG.
+    const std::string compression = argument(argc, argv, "--compression", "jpeg");
     const std::string colour = argument(argc, argv, "--colour", "colour");
     const std::string method = argument(argc, argv, "--method", "manual");
     const std::map<std::string, OutputFormat> formats{
         {"jpeg", OutputFormat::jpeg}, {"png", OutputFormat::png}, {"tiff", OutputFormat::tiff}};
+    const std::map<std::string, TIFFCompression> compressions{{"none", TIFFCompression::none},
+                                                              {"lzw", TIFFCompression::lzw},
+                                                              {"jpeg", TIFFCompression::jpeg},
+                                                              {"zip", TIFFCompression::zip}};
     const std::map<std::string, VekColorType> colours{
         {"colour", VekColorType::color}, {"grey", VekColorType::gray}, {"bw", VekColorType::blackAndWhite}};
     const std::map<std::string, AdjustmentMethod> methods{{"manual", AdjustmentMethod::manual},
                                                           {"photo", AdjustmentMethod::photo},
                                                           {"doc", AdjustmentMethod::doc},
                                                           {"raw", AdjustmentMethod::raw}};
-    if (!formats.count(format) || !colours.count(colour) || !methods.count(method) || side < 16) {
+    if (!formats.count(format) || !compressions.count(compression) || !colours.count(colour) ||
+        !methods.count(method) || side < 16) {
         std::fprintf(stderr,
-                     "usage: %s [--side N] [--format jpeg|png|tiff] [--colour colour|grey|bw] "
-                     "[--method manual|photo|doc|raw]\n",
+                     "usage: %s [--side N] [--format jpeg|png|tiff] [--compression none|lzw|jpeg|zip] "
+                     "[--colour colour|grey|bw] "
+                     "[--method manual|photo|doc|raw] [--sim outside|inside]\n",
                      argv[0]);
         return 2;
     }
@@ -107,16 +163,31 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Lumenfield"));
     QCoreApplication::setApplicationName(QStringLiteral("Lumenfield"));
-    if (VIPS_INIT(argv[0]) != 0) return 1;
-    vips_cache_set_max(0); // as the program does
+    if (!startImaging(argv[0])) return 1; // as the program starts
 
     int status = 0;
     {
-        varnoth_test::Bench bench;
-        bench.addScanner().with_chart_engine(
-            [](sim::ChartScanEngine& engine) { engine.set_chart(sim::pattern_chart()); });
+        // Inside: the simulated bus and scanner of the tests. Outside: varnoth-sim's, reached through
+        // the preload it started this process with; the driver gets a folder of its own either way.
+        std::optional<varnoth_test::Bench> bench;
+        std::optional<fake::DriverFolder> driverFolder;
+        if (inside) {
+            bench.emplace();
+            bench->addScanner().with_chart_engine(
+                [](sim::ChartScanEngine& engine) { engine.set_chart(sim::pattern_chart()); });
+        } else {
+            driverFolder.emplace();
+            driverFolder->copy(VARNOTH_BUNDLE_PATH);
+        }
         ScanManager manager;
-        const std::shared_ptr<QuorvaneScanner> scanner = varnoth_test::connectManager(bench, manager);
+        std::shared_ptr<QuorvaneScanner> scanner;
+        if (bench) {
+            scanner = varnoth_test::connectManager(*bench, manager);
+        } else if (auto loaded = std::make_shared<QuorvaneScanner>(driverFolder->path()); loaded->loadDriver()) {
+            scanner = loaded;
+            manager.setScanner(scanner);
+            manager.setScanStatus(rawValue(VekScanStatus::ready));
+        }
         if (!scanner) {
             std::fprintf(stderr, "the driver did not load\n");
             return 1;
@@ -129,6 +200,7 @@ int main(int argc, char** argv)
             app.setOpenImageAfterScan(false);
             output.setDirectoryPath(home.path());
             output.setFormat(formats.at(format));
+            output.setTiffCompression(compressions.at(compression));
             imageSettings.setAdjustmentMethod(methods.at(method));
             imageSettings.setSharpeness(0.8);
             imageSettings.setContrast(1.2);
@@ -176,6 +248,10 @@ int main(int argc, char** argv)
             QCoreApplication::processEvents();
             const double before = statusBytes("VmRSS");
             const bool peakReset = resetPeak();
+            // The simulator's process, when it is this one's parent.
+            const std::string simulatorProcess = std::to_string(getppid());
+            const double simulatorBefore = inside ? 0 : statusBytes("VmRSS", simulatorProcess);
+            if (!inside) resetPeak(simulatorProcess);
             clock.start();
             if (!controller.scanImage() || !waitFor([&] { return !controller.isFlowBusy(); }, 3600)) {
                 std::fprintf(stderr, "the scan did not finish\n");
@@ -186,6 +262,7 @@ int main(int argc, char** argv)
             QCoreApplication::processEvents();
             const double peak = statusBytes("VmHWM");
             const double after = statusBytes("VmRSS");
+            const double simulatorPeak = inside ? 0 : statusBytes("VmHWM", simulatorProcess);
             sampling = false;
             sampler.join();
 
@@ -200,8 +277,10 @@ int main(int argc, char** argv)
                 const auto found = entered.find(rawValue(s));
                 return found == entered.end() ? -1.0 : found->second;
             };
-            std::printf("final scan %d x %d, %s, %s, %s\n", info.WidthPixels, info.HeightLines, colour.c_str(),
-                        method.c_str(), format.c_str());
+            std::printf("final scan %d x %d, %s, %s, %s, the simulated scanner %s\n", info.WidthPixels,
+                        info.HeightLines, colour.c_str(), method.c_str(),
+                        (format == "tiff" ? format + " (" + compression + ")" : format).c_str(),
+                        inside ? "in this process (counted below)" : "in a process of its own");
             std::printf("  image bytes          %10.1f MB\n", imageBytes / 1e6);
             std::printf("  reading              %10.2f s\n", at(VekScanStatus::stopped) - at(VekScanStatus::reading));
             std::printf("  processing           %10.2f s\n",
@@ -222,13 +301,16 @@ int main(int argc, char** argv)
             for (const auto& [s, name] : phases)
                 if (highest.count(rawValue(s)))
                     std::printf("  sampled RSS, %-10s %8.1f MB\n", name, highest[rawValue(s)] / 1e6);
+            if (!inside)
+                std::printf("  simulator's process  %10.1f MB before, peak %.1f MB (not counted above)\n",
+                            simulatorBefore / 1e6, simulatorPeak / 1e6);
             if (!written.isEmpty())
                 std::printf("  output               %10.1f MB  %s\n", written.first().size() / 1e6,
                             qPrintable(written.first().fileName()));
         }
         varnoth_test::disconnectManager(manager, scanner);
         QCoreApplication::processEvents();
-        bench.shutdown();
+        if (bench) bench->shutdown();
     }
     vips_shutdown();
     return status;

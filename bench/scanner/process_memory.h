@@ -1,13 +1,14 @@
-// The process's own resident memory, for the scanner benchmarks that report it.
+// The resident memory of this process, or of another one (its parent), for the scanner benchmarks
+// that report it.
 #pragma once
 
 #include <fstream>
 #include <string>
 
-// A value of /proc/self/status in bytes ("VmHWM", "VmRSS").
-inline double statusBytes(const char* key)
+// A value of /proc/PROCESS/status in bytes ("VmHWM", "VmRSS"); 0 when it cannot be read.
+inline double statusBytes(const char* key, const std::string& process = "self")
 {
-    std::ifstream status("/proc/self/status");
+    std::ifstream status("/proc/" + process + "/status");
     std::string line;
     const std::string prefix = std::string(key) + ":";
     while (std::getline(status, line))
@@ -16,9 +17,9 @@ inline double statusBytes(const char* key)
 }
 
 // Sets the high-water mark back to the memory held now; false where the kernel does not allow it.
-inline bool resetPeak()
+inline bool resetPeak(const std::string& process = "self")
 {
-    std::ofstream clear("/proc/self/clear_refs");
+    std::ofstream clear("/proc/" + process + "/clear_refs");
     clear << "5";
     clear.flush();
     return bool(clear);

@@ -7,6 +7,8 @@
 #include "png_writer.h"
 #include "strip_codecs.h"
 #include "tiff_writer.h"
+#include "unsharp_mask.h"
+#include "working_color.h"
 
 #include <gtest/gtest.h>
 
@@ -241,6 +243,41 @@ TEST(ParallelStrips, EveryStripComesOnceInOrder)
         ASSERT_EQ(int(order.size()), strips) << c.height << "/" << c.stripRows;
         for (int i = 0; i < strips; ++i) EXPECT_EQ(order[std::size_t(i)], i);
         EXPECT_EQ(joined, all) << c.height << "/" << c.stripRows << " on " << c.workers;
+    }
+}
+
+TEST(ParallelStrips, RowsWiderThanOnePieceComeTogetherAsLibvipsComputesThem)
+{
+    // Every byte tells its column, row and band apart; widths that are and are not a multiple of
+    // the pieces the rows are computed in; and a chain with a margin, whose pieces each need their
+    // neighbours' pixels, against libvips computing the whole image itself.
+    const Image sharpened = encode8(unsharpMask(testChart(1300, 150), 1.5), EncodeSpace::sRGB);
+    struct Case {
+        const char* name;
+        Image image;
+    };
+    const Case cases[] = {
+        {"colour, 1100 wide",
+         byteImage(1100, 70,
+                   [](int x, int y) {
+                       return Bytes3{std::uint8_t(x), std::uint8_t(x >> 8 | y << 3), std::uint8_t(x * 7 + y)};
+                   })},
+        {"grey, 1536 wide",
+         byteImage(1536, 40,
+                   [](int x, int y) {
+                       const auto v = std::uint8_t(x * 3 + y + (x >> 8));
+                       return Bytes3{v, v, v};
+                   })
+             .extract_band(0)},
+        {"sharpened chart", sharpened},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(c.image.format(), VIPS_FORMAT_UCHAR) << c.name;
+        std::vector<std::uint8_t> joined;
+        encodeStrips(
+            c.image, 32, [] { return std::make_unique<CopyEncoder>(); },
+            [&](int, std::vector<std::uint8_t>& bytes) { joined.insert(joined.end(), bytes.begin(), bytes.end()); }, 4);
+        EXPECT_TRUE(joined == bytesOf(c.image)) << c.name;
     }
 }
 
