@@ -136,8 +136,9 @@ void saveTiff(const Image& pixels, int descriptor, TIFFCompression compression)
     // BigTIFF where plain TIFF's 32-bit offsets could run out, as for the raw scan.
     const double bytes = double(pixels.width()) * pixels.height() * pixels.bands();
     const bool bigTiff = bytes >= 4294967296.0 - 1048576.0;
-    if (compression == TIFFCompression::lzw || compression == TIFFCompression::zip) {
-        writeCompressedTiff(pixels, descriptor, compression, bigTiff);
+    if (compression == TIFFCompression::lzw || compression == TIFFCompression::zip ||
+        compression == TIFFCompression::none) {
+        writeTiffStrips(pixels, descriptor, compression, bigTiff);
         return;
     }
     const vips::VTarget target = vips::VTarget::new_to_descriptor(descriptor);

@@ -17,6 +17,10 @@ namespace {
 
 // As in the files written before: readers that fetch a strip at a time need no more than this.
 constexpr int kRowsPerStrip = 128;
+// Uncompressed strips are as large as their rows: 16 rows keep the few strips the workers have in
+// flight at some 10 MB for a 10000-pixel-wide image with its alpha band, where strips of 128 rows
+// would hold 80 MB.
+constexpr int kRawRowsPerStrip = 16;
 
 // libtiff reaches the caller's descriptor through these; closing it stays with the caller.
 int descriptorOf(thandle_t handle)
@@ -103,22 +107,45 @@ private:
     std::vector<std::uint8_t> differenced_;
 };
 
-void setTags(TIFF* tiff, VipsImage* in, TIFFCompression compression)
+// Rows as they are, for a file without compression.
+class RawStrips final : public StripEncoder {
+public:
+    void begin(int) override { bytes_.clear(); }
+    void add(const std::uint8_t* rows, int count, std::size_t rowBytes) override
+    {
+        bytes_.insert(bytes_.end(), rows, rows + static_cast<std::size_t>(count) * rowBytes);
+    }
+    std::vector<std::uint8_t> end() override { return std::move(bytes_); }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+int tiffCompression(TIFFCompression compression)
 {
+    switch (compression) {
+    case TIFFCompression::lzw: return COMPRESSION_LZW;
+    case TIFFCompression::zip: return COMPRESSION_ADOBE_DEFLATE;
+    default: return COMPRESSION_NONE;
+    }
+}
+
+void setTags(TIFF* tiff, VipsImage* in, TIFFCompression compression, int rowsPerStrip)
+{
+    const bool compressed = compression != TIFFCompression::none;
     const int bands = in->Bands;
     const bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(in->Xsize)) &&
         TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(in->Ysize)) &&
         TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) && TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, bands) &&
-        TIFFSetField(tiff, TIFFTAG_COMPRESSION,
-                     compression == TIFFCompression::lzw ? COMPRESSION_LZW : COMPRESSION_ADOBE_DEFLATE) &&
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, tiffCompression(compression)) &&
         TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, bands >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK) &&
         TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, kRowsPerStrip) &&
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) &&
         TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
         TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) &&
         TIFFSetField(tiff, TIFFTAG_XRESOLUTION, in->Xres * 25.4) &&
         TIFFSetField(tiff, TIFFTAG_YRESOLUTION, in->Yres * 25.4) &&
-        TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
+        (!compressed || TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL)) &&
         TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
     if (!ok) throw vips::VError("writer: cannot set the TIFF tags");
     if (bands == 2 || bands == 4) {
@@ -136,13 +163,15 @@ void setTags(TIFF* tiff, VipsImage* in, TIFFCompression compression)
 
 } // namespace
 
-void writeCompressedTiff(const Image& pixels, int descriptor, TIFFCompression compression, bool bigTiff)
+void writeTiffStrips(const Image& pixels, int descriptor, TIFFCompression compression, bool bigTiff)
 {
     VipsImage* in = pixels.get_image();
     if (in->BandFmt != VIPS_FORMAT_UCHAR || in->Bands < 1 || in->Bands > 4)
         throw vips::VError("writer: TIFF takes 1 to 4 bands of 8 bits");
-    if (compression != TIFFCompression::lzw && compression != TIFFCompression::zip)
-        throw vips::VError("writer: only LZW and ZIP strips are compressed here");
+    if (compression != TIFFCompression::lzw && compression != TIFFCompression::zip &&
+        compression != TIFFCompression::none)
+        throw vips::VError("writer: TIFF strips are written here without compression, with LZW or with ZIP");
+    const int rowsPerStrip = compression == TIFFCompression::none ? kRawRowsPerStrip : kRowsPerStrip;
 
     const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
     if (!options) throw vips::VError("writer: out of memory");
@@ -153,14 +182,15 @@ void writeCompressedTiff(const Image& pixels, int descriptor, TIFFCompression co
                                                                    writeFile, seekFile, keepOpen, fileSize, noMap,
                                                                    noUnmap, options.get()));
     if (!tiff) throw vips::VError("writer: cannot start the TIFF file");
-    setTags(tiff.get(), in, compression);
+    setTags(tiff.get(), in, compression, rowsPerStrip);
 
     const auto pixelBytes = static_cast<std::size_t>(in->Bands);
     const auto makeEncoder = [&]() -> std::unique_ptr<StripEncoder> {
+        if (compression == TIFFCompression::none) return std::make_unique<RawStrips>();
         if (compression == TIFFCompression::lzw) return std::make_unique<PredictedStrips<LzwEncoder>>(pixelBytes);
         return std::make_unique<PredictedStrips<Deflater>>(pixelBytes, Deflater::Framing::zlib);
     };
-    encodeStrips(pixels, kRowsPerStrip, makeEncoder, [&](int strip, std::vector<std::uint8_t>& bytes) {
+    encodeStrips(pixels, rowsPerStrip, makeEncoder, [&](int strip, std::vector<std::uint8_t>& bytes) {
         const auto size = static_cast<tmsize_t>(bytes.size());
         if (TIFFWriteRawStrip(tiff.get(), static_cast<std::uint32_t>(strip), bytes.data(), size) != size)
             throw vips::VError("writer: cannot write the file");
