@@ -136,8 +136,8 @@ void saveTiff(const Image& pixels, int descriptor, TIFFCompression compression)
     // BigTIFF where plain TIFF's 32-bit offsets could run out, as for the raw scan.
     const double bytes = double(pixels.width()) * pixels.height() * pixels.bands();
     const bool bigTiff = bytes >= 4294967296.0 - 1048576.0;
-    if (compression == TIFFCompression::lzw || compression == TIFFCompression::zip ||
-        compression == TIFFCompression::none) {
+    // JPEG inside a TIFF is libvips' saver's; every other compression is written by strips here.
+    if (compression != TIFFCompression::jpeg) {
         writeTiffStrips(pixels, descriptor, compression, bigTiff);
         return;
     }

@@ -12,12 +12,10 @@
 #include "unsharp_mask.h"
 #include "working_color.h"
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <thread>
-#include <vector>
+#include <system_error>
 
 int ProcessTrace::count(std::string_view name) const
 {
@@ -54,7 +52,6 @@ using Parameters = std::map<std::string, double>;
 using ByteCounts = std::array<std::array<double, 256>, 3>;
 
 constexpr double kDocumentAmount = 10.0;
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 void record(ProcessTrace* trace, std::string name, Parameters parameters = {})
 {
@@ -166,40 +163,16 @@ public:
         const double pixels = double(source.width()) * source.height();
         if (double(colours_->size()) > pixels / 4) return ImageProcessor::detectChannelLevels(image());
 
-        struct Extremes {
-            std::array<double, 3> minimum{kInfinity, kInfinity, kInfinity};
-            std::array<double, 3> maximum{-kInfinity, -kInfinity, -kInfinity};
-        };
-        const size_t parts = std::clamp<size_t>(vips_concurrency_get(), 1, 16);
-        std::vector<Extremes> found(parts);
-        const auto measure = [&](size_t part) {
-            constexpr int kRun = 4096;
-            std::vector<float> rgb(3 * kRun);
-            Extremes& e = found[part];
-            colours_->forEachRun(
-                kRun,
-                [&](const uint8_t* bytes, int count) {
-                    program_->applyToBytes(bytes, rgb.data(), count);
-                    for (int i = 0; i < count; ++i)
-                        for (int b = 0; b < 3; ++b) {
-                            const double v = rgb[3 * i + b];
-                            if (v < e.minimum[b]) e.minimum[b] = v;
-                            if (v > e.maximum[b]) e.maximum[b] = v;
-                        }
-                },
-                part, parts);
-        };
-        std::vector<std::thread> threads;
-        for (size_t part = 1; part < parts; ++part) threads.emplace_back(measure, part);
-        measure(0);
-        for (std::thread& thread : threads) thread.join();
-        Extremes all;
-        for (const Extremes& e : found)
-            for (int b = 0; b < 3; ++b) {
-                all.minimum[b] = std::min(all.minimum[b], e.minimum[b]);
-                all.maximum[b] = std::max(all.maximum[b], e.maximum[b]);
-            }
-        return levelsFromExtremes(all.minimum, all.maximum);
+        try {
+            const ChannelExtremes extremes =
+                extremesOverColours(*colours_, [this](const uint8_t* bytes, float* rgb, int count) {
+                    program_->applyToBytes(bytes, rgb, count);
+                });
+            return levelsFromExtremes(extremes.minimum, extremes.maximum);
+        } catch (const std::system_error&) {
+            // No thread to spare: measured over the pixels, as an image of many colours is.
+            return ImageProcessor::detectChannelLevels(image());
+        }
     }
 
     void otsuThreshold()

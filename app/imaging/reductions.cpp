@@ -4,11 +4,16 @@
 #include "vips_kernel.h"
 #include "working_color.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <cstdint>
+#include <exception>
+#include <limits>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -86,6 +91,56 @@ ColourSet::ColourSet(const Image& eightBit)
         bits_[i] = bits[i].load(std::memory_order_relaxed);
         size_ += static_cast<size_t>(__builtin_popcountll(bits_[i]));
     }
+}
+
+ChannelExtremes extremesOverColours(const ColourSet& colours,
+                                    const std::function<void(const std::uint8_t*, float*, int)>& evaluate)
+{
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    const auto parts = static_cast<size_t>(std::clamp(vips_concurrency_get(), 1, 16));
+    std::vector<ChannelExtremes> found(parts);
+    std::vector<std::exception_ptr> failures(parts);
+    const auto measure = [&](size_t part) {
+        try {
+            constexpr int kRun = 4096;
+            std::vector<float> rgb(3 * kRun);
+            ChannelExtremes& e = found[part];
+            e.minimum.fill(kInfinity);
+            e.maximum.fill(-kInfinity);
+            colours.forEachRun(
+                kRun,
+                [&](const std::uint8_t* bytes, int count) {
+                    evaluate(bytes, rgb.data(), count);
+                    for (int i = 0; i < count; ++i)
+                        for (int b = 0; b < 3; ++b) {
+                            const double v = rgb[3 * i + b];
+                            if (v < e.minimum[b]) e.minimum[b] = v;
+                            if (v > e.maximum[b]) e.maximum[b] = v;
+                        }
+                },
+                part, parts);
+        } catch (...) {
+            failures[part] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    try {
+        for (size_t part = 1; part < parts; ++part) threads.emplace_back(measure, part);
+    } catch (...) {
+        failures[0] = std::current_exception();
+    }
+    if (!failures[0]) measure(0);
+    for (std::thread& thread : threads) thread.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
+
+    ChannelExtremes all = found[0];
+    for (const ChannelExtremes& e : found)
+        for (int b = 0; b < 3; ++b) {
+            all.minimum[b] = std::min(all.minimum[b], e.minimum[b]);
+            all.maximum[b] = std::max(all.maximum[b], e.maximum[b]);
+        }
+    return all;
 }
 
 ChannelExtremes areaMinMax(const Image& image)

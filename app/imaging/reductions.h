@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -67,6 +68,14 @@ template <typename Each> void ColourSet::forEachRun(int run, Each&& each, size_t
     }
     if (count > 0) each(bytes.data(), count);
 }
+
+// Per-channel extremes of `evaluate`'s working values over the colours of `colours`, the colour
+// space split among up to libvips' concurrency of threads. `evaluate(bytes, rgb, count)` turns
+// `count` colours (interleaved r, g, b bytes) into their working values; it is called from several
+// threads at once. An exception from it, or a thread that cannot be started (std::system_error), is
+// passed on once every thread has ended.
+ChannelExtremes extremesOverColours(const ColourSet& colours,
+                                    const std::function<void(const std::uint8_t*, float*, int)>& evaluate);
 
 // CIAreaHistogram with n bins and scale s: per channel, share_i = s count_i / N over the N pixels.
 struct AreaHistogram {

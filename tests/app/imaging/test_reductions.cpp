@@ -138,20 +138,20 @@ TEST(Reductions, TheColoursAnImageHoldsGiveTheProgramsExtremesOverIt)
     program.append(matrixOp(ColorMatrix::diagonal({1.2, 0.9, 1.1}, {-0.05, 0.02, 0.0})));
     ASSERT_NE(program.colourSource(), nullptr);
     const ChannelExtremes whole = areaMinMax(program.image());
-    std::array<double, 3> minimum{9, 9, 9}, maximum{-9, -9, -9};
-    std::vector<float> rgb(3 * 777);
-    colours.forEachRun(777, [&](const std::uint8_t* run, int count) {
-        program.applyToBytes(run, rgb.data(), count);
-        for (int i = 0; i < count; ++i)
-            for (int b = 0; b < 3; ++b) {
-                minimum[b] = std::min(minimum[b], double(rgb[3 * i + b]));
-                maximum[b] = std::max(maximum[b], double(rgb[3 * i + b]));
-            }
-    });
+    const ChannelExtremes overColours = extremesOverColours(
+        colours, [&](const std::uint8_t* run, float* rgb, int count) { program.applyToBytes(run, rgb, count); });
+    const std::array<double, 3> minimum = overColours.minimum, maximum = overColours.maximum;
     for (int b = 0; b < 3; ++b) {
         EXPECT_EQ(minimum[b], whole.minimum[b]) << "band " << b;
         EXPECT_EQ(maximum[b], whole.maximum[b]) << "band " << b;
     }
+
+    // A failure on any thread comes back to the caller once every thread has ended.
+    const auto failOnRed100 = [](const std::uint8_t* run, float*, int count) {
+        for (int i = 0; i < count; ++i)
+            if (run[3 * i] == 100) throw vips::VError("no working values");
+    };
+    EXPECT_THROW(extremesOverColours(colours, failOnRed100), vips::VError);
 
     // A step that looks at where a pixel lies ends the shortcut.
     PointProgram document(image);
