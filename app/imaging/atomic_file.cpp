@@ -22,7 +22,8 @@ QString randomSuffix()
 {
     static constexpr char kCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     QString suffix;
-    for (int i = 0; i < kRandomLength; ++i) suffix += QChar::fromLatin1(kCharacters[QRandomGenerator::global()->bounded(62)]);
+    for (int i = 0; i < kRandomLength; ++i)
+        suffix += QChar::fromLatin1(kCharacters[QRandomGenerator::global()->bounded(62)]);
     return suffix;
 }
 

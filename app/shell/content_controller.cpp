@@ -329,8 +329,8 @@ bool ContentController::scanImage()
         }
         // An early end and a raw copy not kept are told, and the scan goes on to be saved.
         postTo(manager, self,
-               [manager, notice = keptImageMessage(ScanMode::scan, result.lines,
-                                                   result.path ? ScanFailure{} : result.failure)](
+               [manager,
+                notice = keptImageMessage(ScanMode::scan, result.lines, result.path ? ScanFailure{} : result.failure)](
                    ContentController& controller) {
                    manager->setScanStatus(rawValue(VekScanStatus::processingImage));
                    controller.reportFailure(notice);
@@ -423,18 +423,19 @@ void ContentController::saveScannedImage(const Image& image)
             !written && error == EEXIST && options.takenName == TakenName::keep && entryAt(target).exists;
         postTo(manager, self,
                [written, unsaved = std::move(unsaved), target, error, nameTaken](ContentController& controller) {
-            // The name was free when the save began and taken when the file was put in place: the
-            // collision it is, with its question.
-            if (nameTaken) return controller.saveScannedImage(*unsaved);
-            if (!written) {
-                printLine("Failed to save scanned image file!");
-                return controller.saveFailed(*unsaved, target, error);
-            }
-            if (controller.appSettings_.isOpenImageAfterScan()) controller.opener_->open(*written);
-            const qint64 number = controller.outputSettings_.suffixNumber();
-            if (number < std::numeric_limits<qint64>::max()) controller.outputSettings_.setSuffixNumber(number + 1);
-            controller.endSave();
-        });
+                   // The name was free when the save began and taken when the file was put in place: the
+                   // collision it is, with its question.
+                   if (nameTaken) return controller.saveScannedImage(*unsaved);
+                   if (!written) {
+                       printLine("Failed to save scanned image file!");
+                       return controller.saveFailed(*unsaved, target, error);
+                   }
+                   if (controller.appSettings_.isOpenImageAfterScan()) controller.opener_->open(*written);
+                   const qint64 number = controller.outputSettings_.suffixNumber();
+                   if (number < std::numeric_limits<qint64>::max())
+                       controller.outputSettings_.setSuffixNumber(number + 1);
+                   controller.endSave();
+               });
     });
 }
 
@@ -500,9 +501,7 @@ QString ContentController::finishFlowForQuit()
     if (!flowBusy_) return {};
     switch (VekScanStatus(scanManager_.scanStatus())) {
     case VekScanStatus::starting:
-    case VekScanStatus::reading:
-        scanManager_.stopScan();
-        return QStringLiteral("Stopping the scan before quitting.");
+    case VekScanStatus::reading: scanManager_.stopScan(); return QStringLiteral("Stopping the scan before quitting.");
     case VekScanStatus::processingImage:
     case VekScanStatus::writingFile: return QStringLiteral("Saving the scan before quitting.");
     default: return QStringLiteral("Finishing the scan before quitting.");

@@ -268,7 +268,9 @@ void ContentView::closeEvent(QCloseEvent* event)
         if (!closeWaiting_) {
             closeWaiting_ = true;
             connect(controller_, &ContentController::flowBusyChanged, this, [this](bool busy) {
-                if (!busy) QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+                if (!busy)
+                    QMetaObject::invokeMethod(
+                        this, [this] { close(); }, Qt::QueuedConnection);
             });
         }
         return;

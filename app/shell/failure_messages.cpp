@@ -112,10 +112,12 @@ FailureMessage keptImageMessage(ScanMode mode, const ScanLines& lines, const Sca
         const QString where = copy.kind == Kind::noDataFolder
             ? QStringLiteral("The application's data folder could not be made.")
             : QStringLiteral("Writing %1 failed: %2.")
-                  .arg(breakablePath(copy.path), copy.error != 0 ? QString::fromLocal8Bit(std::strerror(copy.error))
-                                                                 : QStringLiteral("the file could not be written"));
-        sentences << where + (preview ? QStringLiteral(" The preview is shown all the same.")
-                                      : QStringLiteral(" The scan is processed and saved all the same."));
+                  .arg(breakablePath(copy.path),
+                       copy.error != 0 ? QString::fromLocal8Bit(std::strerror(copy.error))
+                                       : QStringLiteral("the file could not be written"));
+        sentences << where +
+                (preview ? QStringLiteral(" The preview is shown all the same.")
+                         : QStringLiteral(" The scan is processed and saved all the same."));
     }
     message.detail = sentences.join(u'\n');
     return message;

@@ -344,6 +344,25 @@ private:
     bool full_ = false;
 };
 
+// A scanner of the default profile on `testbed`, scanning the demonstration page through a realistic
+// sensor; null (with a failure) when the profile or the page cannot be had.
+sim::ScannerModel* addDemoScanner(sim::Testbed& testbed)
+{
+    const std::optional<sim::ScannerRecords> records = sim::scanner_profile("default");
+    std::string error;
+    const std::shared_ptr<const sim::Chart> chart = sim::parse_chart("file:" LF_DEMO_CHART "@100", &error);
+    if (!records || !chart) {
+        ADD_FAILURE() << "no default scanner or no demonstration page: " << error;
+        return nullptr;
+    }
+    sim::ScannerModel& scanner = testbed.add_with<sim::ScannerModel>(sim::scanner_device(), *records).second;
+    scanner.with_chart_engine([&](sim::ChartScanEngine& engine) {
+        engine.set_chart(chart);
+        engine.set_sensor(sim::Sensor::Realistic);
+    });
+    return &scanner;
+}
+
 class EndToEnd : public testing::Test {
 protected:
     void SetUp() override
@@ -362,18 +381,8 @@ protected:
 TEST_F(EndToEnd, ConnectPreviewFrameScanSaveAndQuit)
 {
     QFile::remove(QStringLiteral(LF_E2E_POSITION_FILE));
-    // The simulated scanner with the default profile, scanning the demonstration page.
     sim::Testbed testbed;
-    const std::optional<sim::ScannerRecords> records = sim::scanner_profile("default");
-    ASSERT_TRUE(records);
-    auto [device, scanner] = testbed.add_with<sim::ScannerModel>(sim::scanner_device(), *records);
-    std::string chartError;
-    std::shared_ptr<const sim::Chart> chart = sim::parse_chart("file:" LF_DEMO_CHART "@100", &chartError);
-    ASSERT_TRUE(chart) << chartError;
-    scanner.with_chart_engine([&](sim::ChartScanEngine& engine) {
-        engine.set_chart(chart);
-        engine.set_sensor(sim::Sensor::Realistic);
-    });
+    ASSERT_TRUE(addDemoScanner(testbed));
 
     CapturedOutput output(QDir::temp().filePath(QStringLiteral("e2e-output-%1.txt").arg(::getpid())));
     LumenfieldApp app;
@@ -664,16 +673,8 @@ TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
 TEST_F(EndToEnd, NoFileOfTheUsersAndNoFinishedScanIsLost)
 {
     sim::Testbed testbed;
-    const std::optional<sim::ScannerRecords> records = sim::scanner_profile("default");
-    ASSERT_TRUE(records);
-    auto [device, scanner] = testbed.add_with<sim::ScannerModel>(sim::scanner_device(), *records);
-    std::string chartError;
-    std::shared_ptr<const sim::Chart> chart = sim::parse_chart("file:" LF_DEMO_CHART "@100", &chartError);
-    ASSERT_TRUE(chart) << chartError;
-    scanner.with_chart_engine([&](sim::ChartScanEngine& engine) {
-        engine.set_chart(chart);
-        engine.set_sensor(sim::Sensor::Realistic);
-    });
+    sim::ScannerModel* const scanner = addDemoScanner(testbed);
+    ASSERT_TRUE(scanner);
 
     QTemporaryDir outputs;
     ASSERT_TRUE(outputs.isValid());
@@ -726,18 +727,20 @@ TEST_F(EndToEnd, NoFileOfTheUsersAndNoFinishedScanIsLost)
     ASSERT_TRUE(click("previewButton"));
     EXPECT_TRUE(controller.rawPreview(1).has_value());
     QString notice = takeNotice();
-    EXPECT_EQ(notice, QStringLiteral("The preview could not be stored.\nWriting %1/raw_image.tiff failed: Permission "
-                                     "denied. The preview is shown all the same.")
-                          .arg(*data));
+    EXPECT_EQ(notice,
+              QStringLiteral("The preview could not be stored.\nWriting %1/raw_image.tiff failed: Permission "
+                             "denied. The preview is shown all the same.")
+                  .arg(*data));
     // A frame of about 2 × 2 inches.
     const double scale = app.scanSettings().previewImageScale();
     app.scanSettings().setPreviewRect(QRectF(150, 150, 300 * scale, 300 * scale));
     ASSERT_TRUE(click("scanButton"));
     ::chmod(QFile::encodeName(*data).constData(), 0755);
     notice = takeNotice();
-    EXPECT_EQ(notice, QStringLiteral("The raw copy of the scan could not be kept.\nWriting %1/raw_image.tiff failed: "
-                                     "Permission denied. The scan is processed and saved all the same.")
-                          .arg(*data));
+    EXPECT_EQ(notice,
+              QStringLiteral("The raw copy of the scan could not be kept.\nWriting %1/raw_image.tiff failed: "
+                             "Permission denied. The scan is processed and saved all the same.")
+                  .arg(*data));
     EXPECT_EQ(saved(), QStringList{QStringLiteral("safe-001.tiff")});
     width = scanned(QStringLiteral("safe-001.tiff"));
     EXPECT_NEAR(width, 600, 2);
@@ -753,19 +756,20 @@ TEST_F(EndToEnd, NoFileOfTheUsersAndNoFinishedScanIsLost)
         }
         ASSERT_TRUE(click("scanButton"));
         notice = takeNotice();
-        EXPECT_EQ(notice, QStringLiteral("The raw copy of the scan could not be kept.\nWriting %1/raw_image.tiff "
-                                         "failed: No space left on device. The scan is processed and saved all the "
-                                         "same.")
-                              .arg(*data));
+        EXPECT_EQ(notice,
+                  QStringLiteral("The raw copy of the scan could not be kept.\nWriting %1/raw_image.tiff "
+                                 "failed: No space left on device. The scan is processed and saved all the "
+                                 "same.")
+                      .arg(*data));
         EXPECT_EQ(scanned(QStringLiteral("safe-002.tiff")), width);
         EXPECT_FALSE(QFileInfo(partial).isSymLink());
     }
 
     // 3. A page the scanner ends early: the image is kept, white below the last line, and the window
     //    says how far the scan came.
-    scanner.with_chart_engine([](sim::ChartScanEngine& engine) { engine.set_geometry_fault({.end_after = 200}); });
+    scanner->with_chart_engine([](sim::ChartScanEngine& engine) { engine.set_geometry_fault({.end_after = 200}); });
     ASSERT_TRUE(click("scanButton"));
-    scanner.with_chart_engine([](sim::ChartScanEngine& engine) { engine.set_geometry_fault({}); });
+    scanner->with_chart_engine([](sim::ChartScanEngine& engine) { engine.set_geometry_fault({}); });
     notice = takeNotice();
     const QRegularExpressionMatch early =
         QRegularExpression(QStringLiteral("^The scan ended early.\nThe scanner ended the scan after (\\d+) of "

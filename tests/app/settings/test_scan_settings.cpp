@@ -51,10 +51,12 @@ TEST(ScanSettingsLoad, ValuesNoPickerOffersGiveTheDefault)
     const struct {
         const char* stored;
         qint64 loaded;
-    } resolutions[] = {{"resolution=9600", 4800}, {"resolution=400", 300},   {"resolution=450", 300},
-                       {"resolution=4801", 4800}, {"resolution=75", 150},    {"resolution=0", 150},
-                       {"resolution=-150", 150},  {"resolution=123456", 4800}, {"resolution=700", 600},
-                       {"resolution=-9223372036854775808", 150}, {"resolution=300dpi", 150}};
+    } resolutions[] = {{"resolution=9600", 4800}, {"resolution=400", 300},
+                       {"resolution=450", 300},   {"resolution=4801", 4800},
+                       {"resolution=75", 150},    {"resolution=0", 150},
+                       {"resolution=-150", 150},  {"resolution=123456", 4800},
+                       {"resolution=700", 600},   {"resolution=-9223372036854775808", 150},
+                       {"resolution=300dpi", 150}};
     for (const auto& row : resolutions) {
         StoreFiles files;
         ScanSettings s;
@@ -62,7 +64,7 @@ TEST(ScanSettingsLoad, ValuesNoPickerOffersGiveTheDefault)
         EXPECT_EQ(s.resolution(), row.loaded) << row.stored;
     }
     const char* stores[] = {
-        "scanSource=2", "scanSource=0",  "scanSource=5",  "colorType=7",  "colorType=-1",
+        "scanSource=2", "scanSource=0",  "scanSource=5", "colorType=7",  "colorType=-1",
         "colorType=3",  "frameType=999", "frameType=19", "frameType=-1",
     };
     StoreFiles files;

@@ -784,18 +784,10 @@ private Q_SLOTS:
         ::close(held);
         QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
         left.sort();
-        QStringList expected = {".bashrc.abc123",
-                                ".lumenfield-Linked",
-                                ".lumenfield-Locked",
-                                ".lumenfield-young1",
-                                ".scan.tiff.tooLongSuffix",
-                                "scan-001.tiff",
-                                "scan-012.tiff",
-                                ".holiday.png.backup",
-                                ".scan-007.tiff.X1y2Z3",
-                                ".lumenfield-Ab12Cd1",
-                                ".lumenfield-Ab12C",
-                                ".lumenfield-Ab-2Cd",
+        QStringList expected = {".bashrc.abc123",      ".lumenfield-Linked",       ".lumenfield-Locked",
+                                ".lumenfield-young1",  ".scan.tiff.tooLongSuffix", "scan-001.tiff",
+                                "scan-012.tiff",       ".holiday.png.backup",      ".scan-007.tiff.X1y2Z3",
+                                ".lumenfield-Ab12Cd1", ".lumenfield-Ab12C",        ".lumenfield-Ab-2Cd",
                                 "raw_image.tiff.part"};
         expected.sort();
         QCOMPARE(left, expected);
