@@ -70,6 +70,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Texts in the failures as text.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
 // Generous limits: calibration and the scans run on a simulated device, sanitised in one build.
