@@ -208,13 +208,42 @@ public:
                 });
             const ChannelLevels levels = levelsFromExtremes(extremes.minimum, extremes.maximum);
             // An image whose colours span few levels is nearly flat whatever its pixels. Otherwise
-            // the outlying pixels are told apart by their number, which the colours do not give.
-            if (flatEverywhere(levels)) return levels;
+            // the outlying pixels are told apart by their number, which the colours do not give:
+            // a sample of the pixels shows most images far from flat, and only the others are
+            // measured whole.
+            if (flatEverywhere(levels) || farFromFlat(source, levels)) return levels;
             return ImageProcessor::detectChannelLevels(image());
         } catch (const std::system_error&) {
             // No thread to spare: measured over the pixels, as an image of many colours is.
             return ImageProcessor::detectChannelLevels(image());
         }
+    }
+
+    // Whether every channel that spans kSmallestLevelsSpan or more over the colours is surely not
+    // nearly flat, from every 4th pixel of every 4th row. A nearly flat channel has all but
+    // 2 floor(kOutlierShare N) of its N pixels within kSmallestLevelsSpan levels, and so has
+    // the sample; a sample with more pixels outside every such window is of an image that is not.
+    bool farFromFlat(const Image& source, const ChannelLevels& levels) const
+    {
+        constexpr int kStep = 4;
+        if (source.width() < 16 * kStep || source.height() < 16 * kStep) return false;
+        const LevelCounts sample =
+            readBackHistogram(program_->on(source.subsample(kStep, kStep)).image());
+        const double pixels = double(source.width()) * source.height();
+        const double outlying = 2.0 * std::floor(kOutlierShare * pixels);
+        for (int c = 0; c < 3; ++c) {
+            if (readBack(levels.maximum.component(c)) - readBack(levels.minimum.component(c)) < kSmallestLevelsSpan)
+                continue;
+            double total = 0.0, window = 0.0, fullest = 0.0;
+            for (int level = 0; level < 256; ++level) {
+                total += sample[c][level];
+                window += sample[c][level];
+                if (level >= kSmallestLevelsSpan) window -= sample[c][level - kSmallestLevelsSpan];
+                fullest = std::max(fullest, window);
+            }
+            if (total - fullest <= outlying) return false;
+        }
+        return true;
     }
 
     void otsuThreshold()
