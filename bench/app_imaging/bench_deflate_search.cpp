@@ -4,11 +4,12 @@
 // the other on one thread. For each chart, the processor time of each (median of 3, the thread's
 // own clock), their ratio and the compressed sizes, with the machine's load average over the runs.
 // Processor time still varies with the load (caches and memory bandwidth are shared); for counts
-// that do not, run it under callgrind and compare the two functions' inclusive instructions:
-//   valgrind --tool=callgrind --callgrind-out-file=/tmp/deflate.cg \
-//       build/bench/app_imaging/bench_deflate_search --rows 512 --repeats 1
+// that do not, run one chart under callgrind and compare the two functions' inclusive
+// instructions (VIPSHOME keeps libvips from loading its modules, one of which valgrind cannot run):
+//   VIPSHOME=/nonexistent valgrind --tool=callgrind --callgrind-out-file=/tmp/deflate.cg
+//       build/bench/app_imaging/bench_deflate_search --rows 512 --repeats 1 --chart photo
 //   callgrind_annotate --inclusive=yes /tmp/deflate.cg | grep -E 'deflateOurs|deflateLevel6'
-// Run: build/bench/app_imaging/bench_deflate_search [--rows N] [--repeats N]
+// Run: build/bench/app_imaging/bench_deflate_search [--rows N] [--repeats N] [--chart writer|photo|both]
 #include "../load_average.h"
 #include "../photo_chart.h"
 #include "bench_input.h"
@@ -111,11 +112,17 @@ void measure(const char* name, const std::uint8_t* pixels, int rows, int repeats
                 double(oursBytes) / 1e6, double(oursBytes) / double(level6Bytes), load.text().c_str());
 }
 
-int argument(int argc, char** argv, const char* name, int fallback)
+const char* argument(int argc, char** argv, const char* name, const char* fallback)
 {
     for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return std::max(1, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
     return fallback;
+}
+
+int argument(int argc, char** argv, const char* name, int fallback)
+{
+    const char* text = argument(argc, argv, name, nullptr);
+    return text != nullptr ? std::max(1, std::atoi(text)) : fallback;
 }
 
 } // namespace
@@ -125,11 +132,16 @@ int main(int argc, char** argv)
     if (VIPS_INIT(argv[0]) != 0) return 1;
     const int rows = std::min(argument(argc, argv, "--rows", kSide), kSide);
     const int repeats = argument(argc, argv, "--repeats", 3);
+    const std::string charts = argument(argc, argv, "--chart", "both");
+    if (charts != "both" && charts != "writer" && charts != "photo") {
+        std::fprintf(stderr, "usage: %s [--rows N] [--repeats N] [--chart writer|photo|both]\n", argv[0]);
+        return 2;
+    }
     std::printf("deflate of ZIP TIFF strips (%d rows, horizontal predictor), %d x %d RGB, one thread, median of %d\n",
                 kRowsPerStrip, kSide, rows, repeats);
     std::printf("%-14s %8s  %8s %8s %6s   %9s %9s %6s  %s\n", "chart", "MB in", "zlib 6 s", "ours s", "x less",
                 "zlib 6 MB", "ours MB", "size", "load");
-    {
+    if (charts != "photo") {
         // The writer benchmark's chart: gradients, dark blocks and light noise.
         const Image chart = benchmarkChart().crop(0, 0, kSide, rows);
         std::size_t size = 0;
@@ -138,7 +150,7 @@ int main(int argc, char** argv)
         measure("writer chart", static_cast<const std::uint8_t*>(pixels), rows, repeats, load);
         g_free(pixels);
     }
-    {
+    if (charts != "writer") {
         const std::vector<std::uint8_t> photo = lfbench::photo_chart(kSide, rows);
         lfbench::LoadRange load;
         measure("photo chart", photo.data(), rows, repeats, load);
