@@ -195,8 +195,9 @@ void printSummary()
     std::printf("\nProcessor: %s, %d threads for libvips and the writer\n", lfbench::cpu_model().c_str(),
                 vips_concurrency_get());
     std::printf("Medians. Seconds include processing; ratio is ours over libvips in wall time, cpu ratio in\n"
-                "the processor time of all threads (cpu s); peak is the memory a write added; load is the\n"
-                "machine's one-minute load average over the case's runs.\n");
+                "the processor time of all threads (cpu s), each the median of the runs' own ratios; peak\n"
+                "is the memory a write added; load is the machine's one-minute load average over the\n"
+                "case's runs.\n");
     std::printf("%-30s %7s %7s %6s  %7s %7s %6s  %7s %7s %6s  %7s %7s  %s\n", "case", "ours s", "libvips", "ratio",
                 "cpu s", "libvips", "ratio", "ours MB", "libvips", "size", "peak MB", "libvips", "load");
     for (const auto& [name, f] : medians)
