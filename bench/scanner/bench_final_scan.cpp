@@ -24,6 +24,7 @@
 // the simulator outside.
 #include "../load_average.h"
 #include "../photo_chart.h"
+#include "../process_cpu.h"
 #include "content_controller.h"
 #include "fake_driver.h"
 #include "imaging_start.h"
@@ -51,7 +52,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -128,15 +128,6 @@ void removeChart(const std::string& path)
 {
     std::remove(path.c_str());
     rmdir(path.substr(0, path.rfind('/')).c_str());
-}
-
-// Processor time of the whole process, all threads, user and system.
-double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 // Runs this program again as the child of varnoth-sim, on a simulated bus holding the default
@@ -324,7 +315,7 @@ int main(int argc, char** argv)
             });
             QObject::connect(&manager, &ScanManager::scanStatusChanged, [&](qint64 s) {
                 entered.emplace(s, clock.nsecsElapsed() / 1e9);
-                enteredCpu.emplace(s, processCpuSeconds());
+                enteredCpu.emplace(s, lfbench::process_cpu_seconds());
                 phase = s;
             });
             QCoreApplication::processEvents();
@@ -335,14 +326,14 @@ int main(int argc, char** argv)
             const double simulatorBefore = inside ? 0 : statusBytes("VmRSS", simulatorProcess);
             if (!inside) resetPeak(simulatorProcess);
             const double loadAtClick = lfbench::load_average();
-            const double cpuAtClick = processCpuSeconds();
+            const double cpuAtClick = lfbench::process_cpu_seconds();
             clock.start();
             if (!controller.scanImage() || !waitFor([&] { return !controller.isFlowBusy(); }, 3600)) {
                 std::fprintf(stderr, "the scan did not finish\n");
                 return 1;
             }
             const double total = clock.nsecsElapsed() / 1e9;
-            const double cpuTotal = processCpuSeconds() - cpuAtClick;
+            const double cpuTotal = lfbench::process_cpu_seconds() - cpuAtClick;
             const double loadAfter = lfbench::load_average();
             // What the flow's last queued calls free.
             QCoreApplication::processEvents();
