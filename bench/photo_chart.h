@@ -120,7 +120,8 @@ inline std::vector<std::uint8_t> photo_chart(int width, int height)
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
         const int first = int(std::int64_t(height) * t / threads), last = int(std::int64_t(height) * (t + 1) / threads);
-        workers.emplace_back([&pixels, width, first, last] { photo_detail::photo_rows(pixels.data(), width, first, last); });
+        workers.emplace_back(
+            [&pixels, width, first, last] { photo_detail::photo_rows(pixels.data(), width, first, last); });
     }
     for (std::thread& w : workers) w.join();
     return pixels;

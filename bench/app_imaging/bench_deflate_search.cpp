@@ -108,8 +108,9 @@ void measure(const char* name, const std::uint8_t* pixels, int rows, int repeats
     }
     const double mb = double(input.size()) / 1e6;
     const double o = median(ours), l = median(level6);
-    std::printf("%-14s %8.1f  %8.2f %8.2f %6.2f   %9.2f %9.2f %6.3f  %s\n", name, mb, l, o, l / o, double(level6Bytes) / 1e6,
-                double(oursBytes) / 1e6, double(oursBytes) / double(level6Bytes), load.text().c_str());
+    std::printf("%-14s %8.1f  %8.2f %8.2f %6.2f   %9.2f %9.2f %6.3f  %s\n", name, mb, l, o, l / o,
+                double(level6Bytes) / 1e6, double(oursBytes) / 1e6, double(oursBytes) / double(level6Bytes),
+                load.text().c_str());
 }
 
 const char* argument(int argc, char** argv, const char* name, const char* fallback)

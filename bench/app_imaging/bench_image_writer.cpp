@@ -201,8 +201,8 @@ void printSummary()
     std::printf("%-30s %7s %7s %6s  %7s %7s %6s  %7s %7s %6s  %7s %7s  %s\n", "case", "ours s", "libvips", "ratio",
                 "cpu s", "libvips", "ratio", "ours MB", "libvips", "size", "peak MB", "libvips", "load");
     for (const auto& [name, f] : medians)
-        std::printf("%-30s %7.2f %7.2f %6.3f  %7.2f %7.2f %6.3f  %7.1f %7.1f %6.3f  %7.0f %7.0f  %s\n",
-                    name.c_str(), f.at("s"), f.at("libvips_s"), f.at("ratio"), f.at("cpu_s"), f.at("libvips_cpu_s"),
+        std::printf("%-30s %7.2f %7.2f %6.3f  %7.2f %7.2f %6.3f  %7.1f %7.1f %6.3f  %7.0f %7.0f  %s\n", name.c_str(),
+                    f.at("s"), f.at("libvips_s"), f.at("ratio"), f.at("cpu_s"), f.at("libvips_cpu_s"),
                     f.at("cpu_ratio"), f.at("file_MB"), f.at("libvips_file_MB"),
                     f.at("file_MB") / f.at("libvips_file_MB"), f.at("peak_MB"), f.at("libvips_peak_MB"),
                     loads[name].text().c_str());

@@ -302,11 +302,10 @@ int main(int argc, char** argv)
         const double floor = c.goal ? kGoal : kUsbRate;
         const bool met = f.device_cpu_mbps >= floor;
         all_met = all_met && met;
-        std::printf("%-44s %9.1f %9.1f %6.1f %8.1f %6.2f %9.1f %8.1f %6.2f %6.1f%% %5.1f%% %9s ", c.name,
-                    f.device_mbps, f.output_mbps, f.device_mbps / kUsbRate, f.libvips_mbps,
-                    f.device_mbps / f.libvips_mbps, f.device_cpu_mbps, f.libvips_cpu_mbps,
-                    f.device_cpu_mbps / f.libvips_cpu_mbps, 100.0 * f.outside, 100.0 * f.setup,
-                    f.load.text().c_str());
+        std::printf("%-44s %9.1f %9.1f %6.1f %8.1f %6.2f %9.1f %8.1f %6.2f %6.1f%% %5.1f%% %9s ", c.name, f.device_mbps,
+                    f.output_mbps, f.device_mbps / kUsbRate, f.libvips_mbps, f.device_mbps / f.libvips_mbps,
+                    f.device_cpu_mbps, f.libvips_cpu_mbps, f.device_cpu_mbps / f.libvips_cpu_mbps, 100.0 * f.outside,
+                    100.0 * f.setup, f.load.text().c_str());
         for (const auto& [stage, mbps] : f.stage_share) std::printf(" %s %.0f", stage.c_str(), mbps);
         std::printf("  [%s %.0f MB/s]\n", met ? "meets" : "BELOW", floor);
     }

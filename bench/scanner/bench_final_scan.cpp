@@ -113,7 +113,7 @@ bool writeChart(const std::string& path, int side)
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return false;
     const bool written = std::fprintf(file, "P6\n%d %d\n255\n", chartSide, chartSide) > 0 &&
-                         std::fwrite(pixels.data(), 1, pixels.size(), file) == pixels.size();
+        std::fwrite(pixels.data(), 1, pixels.size(), file) == pixels.size();
     return std::fclose(file) == 0 && written;
 }
 
@@ -139,8 +139,8 @@ int runUnderSimulator(char** argv, int side)
     if (length <= 0) return 1;
     self[std::size_t(length)] = '\0';
     const char* temporary = std::getenv("TMPDIR");
-    std::string folder = std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp") +
-                         "/bench_final_scan_chart.XXXXXX";
+    std::string folder =
+        std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp") + "/bench_final_scan_chart.XXXXXX";
     if (mkdtemp(folder.data()) == nullptr) {
         std::perror("making a folder for the chart");
         return 1;
