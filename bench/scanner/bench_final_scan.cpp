@@ -52,7 +52,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
