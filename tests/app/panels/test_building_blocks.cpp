@@ -10,6 +10,8 @@
 #include "toggle_view.h"
 
 #include <QFontMetrics>
+#include <QHash>
+#include <QImage>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
@@ -38,6 +40,38 @@ QString labelText(const QWidget* view, const char* name)
 }
 
 const QString arrow = QStringLiteral("arrow.counterclockwise");
+
+// What a button shows in `image`, within `area` less its border: the fill (its most frequent colour)
+// and the ink on it (the colour farthest in contrast from the fill).
+struct Face {
+    QColor fill;
+    QColor ink;
+};
+
+Face faceOf(const QImage& image, const QRect& area)
+{
+    const qreal ratio = image.devicePixelRatio();
+    const QRect inside = QRect((QRectF(area).topLeft() * ratio).toPoint(), (QSizeF(area.size()) * ratio).toSize())
+                             .adjusted(3, 3, -3, -3);
+    QHash<QRgb, int> counts;
+    for (int y = inside.top(); y <= inside.bottom(); y++)
+        for (int x = inside.left(); x <= inside.right(); x++) counts[image.pixel(x, y)]++;
+    Face face;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() <= most) continue;
+        most = it.value();
+        face.fill = QColor(it.key());
+    }
+    double farthest = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        const double contrast = ui::contrastRatio(QColor(it.key()), face.fill);
+        if (contrast <= farthest) continue;
+        farthest = contrast;
+        face.ink = QColor(it.key());
+    }
+    return face;
+}
 
 } // namespace
 
@@ -193,6 +227,26 @@ private Q_SLOTS:
         QCOMPARE(activated.size(), 3);
         QCOMPARE((QList<qint64>{activated[0][0].toLongLong(), activated[2][0].toLongLong()}), (QList<qint64>{10, 20}));
         QCOMPARE(control.currentTag(), std::optional<qint64>(20));
+
+        // The chosen segment stands out as measured on screen: its fill against the others', and its
+        // text on that fill, also while the control is disabled.
+        control.addItem(QStringLiteral("mm"), 30);
+        showForSnapshot(&control, 240);
+        for (const bool enabled : {true, false}) {
+            control.setEnabled(enabled);
+            const QImage image = control.grab().toImage();
+            const Face chosen = faceOf(image, control.button(1)->geometry());
+            const QString what = QStringLiteral("%1: chosen %2 on %3")
+                                     .arg(enabled ? "enabled" : "disabled", chosen.ink.name(), chosen.fill.name());
+            QVERIFY2(ui::contrastRatio(chosen.ink, chosen.fill) >= 4.5, qPrintable(what));
+            for (const int other : {0, 2}) {
+                const Face face = faceOf(image, control.button(other)->geometry());
+                QVERIFY2(ui::contrastRatio(chosen.fill, face.fill) >= 3.0,
+                         qPrintable(what + QStringLiteral(", other on ") + face.fill.name()));
+            }
+            saveSnapshot(&control,
+                         enabled ? QStringLiteral("blocks-segmented") : QStringLiteral("blocks-segmented-off"));
+        }
     }
 
     void resetButtonAndGroupBox()
