@@ -48,6 +48,7 @@ inline QColor gray()
 {
     return QColor(0x8E, 0x8E, 0x93);
 }
+
 // The contrast of two opaque colours as the readability guidelines for text measure it: from 1 (the
 // same) to 21 (black and white).
 double contrastRatio(const QColor& a, const QColor& b);
