@@ -2,8 +2,8 @@
 
 #include <QFile>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -15,14 +15,15 @@
 
 namespace {
 
-constexpr int kMaxCandidates = 1000;
 constexpr char kTemporaryPrefix[] = ".lumenfield-";
+constexpr int kRandomLength = 6;
 
 QString randomSuffix()
 {
     static constexpr char kCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     QString suffix;
-    for (int i = 0; i < 6; ++i) suffix += QChar::fromLatin1(kCharacters[QRandomGenerator::global()->bounded(62)]);
+    for (int i = 0; i < kRandomLength; ++i)
+        suffix += QChar::fromLatin1(kCharacters[QRandomGenerator::global()->bounded(62)]);
     return suffix;
 }
 
@@ -134,13 +135,13 @@ bool replaceFileAtomically(const QString& path, const std::function<bool(int)>& 
 }
 
 std::optional<QString> createFileAtomically(const std::function<QString(int)>& candidate,
-                                            const std::function<bool(int)>& write)
+                                            const std::function<bool(int)>& write, int candidates)
 {
     const QString first = candidate(0);
     Temporary temporary(folderOf(first));
     if (!temporary.opened()) return std::nullopt;
     if (!temporary.fill(write)) return std::nullopt;
-    for (int attempt = 0; attempt < kMaxCandidates; ++attempt) {
+    for (int attempt = 0; attempt < candidates; ++attempt) {
         const QString name = attempt == 0 ? first : candidate(attempt);
         if (renameWithoutReplacing(temporary.path(), QFile::encodeName(name))) {
             temporary.placed();
@@ -165,12 +166,15 @@ QString numberedPath(const QString& path, int n)
 
 bool isOwnTemporaryName(const QString& name)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        "^(\\.lumenfield-[A-Za-z0-9]{6}|\\..+\\.(tiff|jpeg|png)\\.[A-Za-z0-9]{6}|raw_image\\.tiff\\.part)$"));
-    return pattern.match(name).hasMatch();
+    const QLatin1StringView prefix(kTemporaryPrefix);
+    if (name.size() != prefix.size() + kRandomLength || !name.startsWith(prefix)) return false;
+    return std::all_of(name.begin() + prefix.size(), name.end(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9');
+    });
 }
 
-int removeStaleTemporaries(const QString& folder, std::chrono::seconds age)
+int removeStaleTemporaries(const QString& folder, const QStringList& ownNames, std::chrono::seconds age)
 {
     const QByteArray encoded = QFile::encodeName(folder);
     const int directory = ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -184,7 +188,8 @@ int removeStaleTemporaries(const QString& folder, std::chrono::seconds age)
     const std::time_t now = std::time(nullptr);
     int removed = 0;
     while (const dirent* entry = ::readdir(entries)) {
-        if (!isOwnTemporaryName(QFile::decodeName(entry->d_name))) continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (!isOwnTemporaryName(name) && !ownNames.contains(name)) continue;
         // Not following links, not waiting on a FIFO: only a plain file of that name is ours.
         const int file = ::openat(directory, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (file < 0) continue;

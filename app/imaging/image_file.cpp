@@ -210,10 +210,15 @@ std::optional<QString> writeImage(const Image& image, const QString& path, Outpu
             return false;
         }
     };
-    if (!options.replaceExisting)
+    switch (options.takenName) {
+    case TakenName::replace:
+        if (!replaceFileAtomically(path, encode)) return std::nullopt;
+        return path;
+    case TakenName::besideIt:
         return createFileAtomically([&](int attempt) { return numberedPath(path, attempt); }, encode);
-    if (!replaceFileAtomically(path, encode)) return std::nullopt;
-    return path;
+    case TakenName::keep: break;
+    }
+    return createFileAtomically([&](int) { return path; }, encode, 1);
 }
 
 namespace {

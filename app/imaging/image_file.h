@@ -12,6 +12,14 @@
 class OutputSettings;
 class ScanSettings;
 
+// What a write does when a file stands at its path at the moment the written file is put in place
+// (which another program may have made while the image was encoded).
+enum class TakenName {
+    keep,     // the other file stays and nothing is written: the write fails with errno EEXIST
+    replace,  // the written file takes its place (the user agreed to that)
+    besideIt, // the written file takes the first free name of numberedPath (path, "name (2).ext", ...)
+};
+
 // What the writer needs of the settings, taken on the GUI thread; the writer itself runs on the
 // scan worker thread and reads no settings object.
 struct WriteOptions {
@@ -21,9 +29,7 @@ struct WriteOptions {
     bool embedProfile = true;
     ICCProfile iccProfile = ICCProfile::generic;
     qint64 dpi = 150;
-    // False: a file standing at the path is kept, and the image takes the first free name of
-    // numberedPath (path, "name (2).ext", ...).
-    bool replaceExisting = true;
+    TakenName takenName = TakenName::keep;
 
     static WriteOptions from(const OutputSettings& output, const ScanSettings& scan);
 };
@@ -49,7 +55,8 @@ EncoderProperties encoderProperties(const WriteOptions& options);
 Image fileRendering(const Image& image, OutputFormat format, const WriteOptions& options);
 
 // Writes the image to `path` with the saver of `format` (png, tiff, anything else JPEG) and the
-// properties of `options`, replacing any file there atomically (or beside it, see replaceExisting).
+// properties of `options`, put in place atomically; a file standing there is kept, replaced or
+// written beside as the options' takenName says.
 // The pixels are those of fileRendering: in the space of the options' profile (generic: linear,
 // sRGB, Adobe RGB (1998)) with that profile embedded, or in sRGB without a profile. PNG, LZW and ZIP
 // TIFF are compressed on every core in strips of rows. The pixels stream from the lazy image to the

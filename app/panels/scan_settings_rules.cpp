@@ -16,21 +16,6 @@ std::vector<qint64> resolutionChoices(qint64 max)
     return choices;
 }
 
-qint64 nearestResolution(const std::vector<qint64>& choices, qint64 resolution)
-{
-    std::optional<qint64> nearest;
-    // Distances as unsigned 64-bit numbers: a stored value far from every choice cannot overflow.
-    const auto distance = [resolution](qint64 choice) {
-        return choice > resolution ? quint64(choice) - quint64(resolution) : quint64(resolution) - quint64(choice);
-    };
-    for (qint64 choice : choices) {
-        if (!nearest || distance(choice) < distance(*nearest) ||
-            (distance(choice) == distance(*nearest) && choice < *nearest))
-            nearest = choice;
-    }
-    return nearest.value_or(resolution);
-}
-
 std::vector<ComboItem> resolutionItems(const std::vector<qint64>& choices)
 {
     std::vector<ComboItem> items;

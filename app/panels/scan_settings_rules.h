@@ -1,9 +1,11 @@
 // The rules of the scan settings panel, as plain functions: the highest resolution of a model, the
-// resolutions offered, the scan sources offered and the frame's limit at a resolution.
+// resolutions offered, the scan sources offered and the frame's limit at a resolution. The nearest
+// offered resolution (nearestResolution) is the settings' own rule.
 #pragma once
 
 #include "combo_helpers.h"
 #include "scan_frame_rules.h"
+#include "scan_settings.h"
 
 #include <QRectF>
 
@@ -14,9 +16,6 @@
 qint64 maxResolution(std::uint16_t masterModelCode, std::uint8_t subModelCode);
 // From 150 up to `max`, each the double of the one before: 150, 300, …, max (ascending).
 std::vector<qint64> resolutionChoices(qint64 max);
-// The choice nearest to `resolution`, the lower one of two as near; `resolution` itself when there
-// are no choices.
-qint64 nearestResolution(const std::vector<qint64>& choices, qint64 resolution);
 // "%d DPI" of each choice, tagged with the choice.
 std::vector<ComboItem> resolutionItems(const std::vector<qint64>& choices);
 // "Reflective" (1) always, "Positive" (3) with bit 0x0004 of `sources`, "Negative" (4) with 0x0100.

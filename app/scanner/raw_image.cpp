@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -120,8 +121,9 @@ std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, i
         return std::nullopt;
     }
     const QByteArray target = QFile::encodeName(path);
-    const QByteArray partial = QFile::encodeName(path + QStringLiteral(".part"));
+    const QByteArray partial = QFile::encodeName(path + QLatin1String(kPartialFileSuffix));
     bool written = false;
+    int reason = 0;
     try {
         // The canvas is wrapped, not copied; libvips only reads it.
         const vips::VImage image =
@@ -135,13 +137,16 @@ std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, i
                            ->set("bigtiff", bigTIFF));
         written = true;
     } catch (const vips::VError&) {
+        reason = errno;
         vips_error_clear();
     }
     std::error_code error;
     if (written) std::filesystem::rename(partial.constData(), target.constData(), error);
     if (!written || error) {
+        if (error) reason = error.value();
         ::unlink(partial.constData()); // a file or a link, never a folder someone else made
         std::printf("Failed to write image to file\n");
+        errno = reason;
         return std::nullopt;
     }
     return path;

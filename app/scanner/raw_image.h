@@ -57,10 +57,13 @@ private:
 // file's own records, would not fit the 32-bit offsets of a classic TIFF file.
 bool needsBigTIFF(int64_t width, int64_t height);
 
+// What writeTIFF appends to the file's name for the partial file it writes first.
+inline constexpr char kPartialFileSuffix[] = ".part";
+
 // Writes the canvas as an uncompressed 8-bit RGB TIFF file at `path`, with no colour profile and
 // the scan's resolution `dpi` (limited to 1..65535) in pixels per inch: first to `path` + ".part"
 // in the same folder, then renamed over `path`, so a failed write leaves a previous file as it was.
-// Answers `path`, or none with a printed line (the partial file is removed). The first form writes
-// BigTIFF exactly when needsBigTIFF says so.
+// Answers `path`, or none with a printed line (the partial file is removed) and errno telling why
+// where the system gave a reason. The first form writes BigTIFF exactly when needsBigTIFF says so.
 std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, int64_t dpi);
 std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, int64_t dpi, bool bigTIFF);

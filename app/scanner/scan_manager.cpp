@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -42,6 +43,8 @@ struct ScanManager::Run {
     int64_t rowBytes = 0;
     int64_t linesRead = 0;
     int64_t dpi = 0;
+    // Every line has been read that the scanner gave, and no stop came.
+    bool imageRead = false;
 };
 
 ScanManager::ScanManager(QObject* parent) : QObject(parent)
@@ -151,7 +154,7 @@ std::optional<QString> ScanManager::scan(const ScanSettings::Values& settings, S
     }
     Run run;
     std::optional<QString> result = runScan(run, settings, mode, exposureRatio, scanQuality, calibrationMode);
-    if (result && image) {
+    if (run.imageRead && image) {
         try {
             *image = std::move(*run.canvas).intoImage(run.dpi);
         } catch (const vips::VError&) {
@@ -169,6 +172,7 @@ std::optional<QString> ScanManager::scan(const ScanSettings::Values& settings, S
     {
         std::lock_guard guard(mutex_);
         lastFailure_ = result ? ScanFailure{} : run.failure;
+        lastLines_ = run.imageRead ? ScanLines{run.linesRead, run.height} : ScanLines{};
     }
     postStopped();
     running_ = false;
@@ -179,6 +183,12 @@ ScanFailure ScanManager::lastFailure() const
 {
     std::lock_guard guard(mutex_);
     return lastFailure_;
+}
+
+ScanLines ScanManager::lastLines() const
+{
+    std::lock_guard guard(mutex_);
+    return lastLines_;
 }
 
 std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values& settings, ScanMode mode,
@@ -266,6 +276,8 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     if (!readBlocks(run)) return std::nullopt;
     std::printf("stop: %lld / %lld\n", static_cast<long long>(run.linesRead), static_cast<long long>(run.height));
     if (stopRequested_) return std::nullopt;
+    run.imageRead = true;
+    run.dpi = request.resolution;
 
     const std::optional<QString> folder = applicationDataFolder(true);
     if (!folder) {
@@ -273,12 +285,13 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
         run.failure.kind = ScanFailure::Kind::noDataFolder;
         return std::nullopt;
     }
-    const QString path = *folder + QStringLiteral("/raw_image.tiff");
-    run.dpi = request.resolution;
+    const QString path = *folder + u'/' + QLatin1String(kRawImageFileName);
+    errno = 0;
     std::optional<QString> written = writeTIFF(*run.canvas, path, run.dpi);
     if (!written) {
         run.failure.kind = ScanFailure::Kind::writeFailed;
         run.failure.path = path;
+        run.failure.error = errno;
     }
     return written;
 }

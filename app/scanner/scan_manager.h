@@ -27,6 +27,9 @@
 #include <mutex>
 #include <optional>
 
+// The raw image file of the last scan, in the application's data folder.
+inline constexpr char kRawImageFileName[] = "raw_image.tiff";
+
 // Whether a scan status (a VekScanStatus raw value) keeps the scan controls and the settings panels
 // disabled: a scan starting or reading, or its image being processed or written.
 inline bool isScannerBusy(qint64 status)
@@ -48,13 +51,22 @@ struct ScanFailure {
         noMemory,         // no memory for the image
         readFailed,       // a read of lines failed with `code`
         noDataFolder,     // the application's data folder could not be made
-        writeFailed,      // the raw image file at `path` could not be written
+        writeFailed,      // the raw image file at `path` could not be written (errno `error`, 0 unknown)
     };
     Kind kind = Kind::none;
     int command = 0;
     int code = 0;
     qint64 width = 0, height = 0, rowBytes = 0;
     QString path;
+    int error = 0;
+};
+
+// How much of its image a scan that read one got: the scanner may end a page before its last line,
+// and the image is white below the lines it delivered.
+struct ScanLines {
+    qint64 read = 0;
+    qint64 expected = 0;
+    bool endedEarly() const { return read < expected; }
 };
 
 // Whether a driver answer means the scanner has gone (unplugged, switched off) or no longer
@@ -95,13 +107,18 @@ public:
     // A scan ends with status 5 and progress 0 however it ends. While one runs, another answers none
     // at once with "Scan already running" and changes nothing. With `image`, a scan that wrote its
     // file also hands over the image it wrote, in memory (the 8-bit image reading the file back
-    // gives), so that it need not be read back; the scan keeps no copy.
+    // gives), so that it need not be read back; the scan keeps no copy. The raw file is only a copy
+    // of that image: when it cannot be written (the data folder read-only or full) the image is
+    // handed over all the same, the answer is none and lastFailure says why the file is missing.
     std::optional<QString> scan(const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
                                 VekScanQuality scanQuality, VekCalibrationMode calibrationMode,
                                 std::optional<vips::VImage>* image = nullptr);
-    // Why the last scan gave no image; kind none after a success. Read it on the worker right
+    // Why the last scan gave no raw file; kind none after a success. Read it on the worker right
     // after scan() returned.
     ScanFailure lastFailure() const;
+    // The lines the last scan read of its image (both 0 when it read none). Read it on the worker
+    // right after scan() returned.
+    ScanLines lastLines() const;
     // Asks a running scan to stop at its next test, and the driver to give up what it waits on the
     // device for, then posts progress 0 and status 5. Any thread; returns at once and never calls
     // the driver. The scan's own end then follows within about a second, whatever the device does.
@@ -133,10 +150,11 @@ private:
     void postStopped();
     template <typename Change> void post(Change change);
 
-    mutable std::mutex mutex_; // guards scanner_, imageInfo_ and lastFailure_
+    mutable std::mutex mutex_; // guards scanner_, imageInfo_, lastFailure_ and lastLines_
     std::shared_ptr<QuorvaneScanner> scanner_;
     EIMAGEINFO imageInfo_;
     ScanFailure lastFailure_;
+    ScanLines lastLines_;
     double scanProgress_ = 0.0;
     qint64 scanStatus_ = rawValue(VekScanStatus::notConnected);
     std::atomic<bool> running_{false};

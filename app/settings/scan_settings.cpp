@@ -3,6 +3,23 @@
 #include "property_update.h"
 #include "stored_values.h"
 
+#include <optional>
+
+qint64 nearestResolution(std::span<const qint64> choices, qint64 resolution)
+{
+    std::optional<qint64> nearest;
+    // Distances as unsigned 64-bit numbers: a stored value far from every choice cannot overflow.
+    const auto distance = [resolution](qint64 choice) {
+        return choice > resolution ? quint64(choice) - quint64(resolution) : quint64(resolution) - quint64(choice);
+    };
+    for (qint64 choice : choices) {
+        if (!nearest || distance(choice) < distance(*nearest) ||
+            (distance(choice) == distance(*nearest) && choice < *nearest))
+            nearest = choice;
+    }
+    return nearest.value_or(resolution);
+}
+
 ScanSettings::ScanSettings(QObject* parent) : QObject(parent) {}
 
 void ScanSettings::setScanSource(VekScanSource value)
@@ -45,7 +62,9 @@ void ScanSettings::load(const QSettings& store)
 {
     loadOneOf<VekScanSource>(store, "scanSource", this, &ScanSettings::setScanSource, scanSources);
     loadOneOf<VekColorType>(store, "colorType", this, &ScanSettings::setColorType, colorTypes);
-    loadOneOf<qint64>(store, "resolution", this, &ScanSettings::setResolution, resolutions);
+    if (store.contains("resolution"))
+        if (const std::optional<qint64> stored = readStored<qint64>(store, "resolution"))
+            setResolution(nearestResolution(resolutions, *stored));
     loadAccepted<VekScanFrameType>(store, "frameType", this, &ScanSettings::setScanFrameType,
                                    [](VekScanFrameType type) { return frameTypes.contains(rawValue(type)); });
     loadAccepted<double>(store, "previewImageScale", this, &ScanSettings::setPreviewImageScale,

@@ -10,6 +10,11 @@
 #include <QSettings>
 
 #include <array>
+#include <span>
+
+// The choice nearest to `resolution`, the lower one of two as near; `resolution` itself when there
+// are no choices.
+qint64 nearestResolution(std::span<const qint64> choices, qint64 resolution);
 
 class ScanSettings : public QObject {
     Q_OBJECT
@@ -78,7 +83,8 @@ public:
 
     // Reads "scanSource", "colorType", "resolution", "frameType", "previewImageScale" and
     // "previewRect" in that order; a missing or unusable value keeps the current one. Source, colour
-    // type, resolution and frame type must be values the pickers offer. A scale is taken only when it
+    // type and frame type must be values the pickers offer; a resolution no picker offers (one of
+    // another program, or edited by hand) gives the nearest one offered. A scale is taken only when it
     // is greater than 0, since the frame arithmetic divides by it; a frame only when it has an area
     // and starts at or right of and below the preview's top left, as a drawn frame does. Whether the
     // frame lies on the scanner's glass is the scan panel's to check, which knows the glass.

@@ -8,6 +8,7 @@
 #include "imaging_start.h"
 #include "output_file_name.h"
 #include "preview_cache.h"
+#include "raw_image.h"
 #include "reductions.h"
 #include "save_target.h"
 #include "scanner_model_name.h"
@@ -71,10 +72,10 @@ ContentController::ContentController(ScanManager& scanManager, AppSettings& appS
     , scan_([manager = &scanManager](const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
                                      VekScanQuality scanQuality, VekCalibrationMode calibrationMode) {
         ScanResult result;
-        // A preview is read from its cache file; a final scan is processed from memory.
-        result.path = manager->scan(settings, mode, exposureRatio, scanQuality, calibrationMode,
-                                    mode == ScanMode::scan ? &result.image : nullptr);
-        if (!result.path) result.failure = manager->lastFailure();
+        // The image comes in memory, so that its raw file, a mere copy, may be missing.
+        result.path = manager->scan(settings, mode, exposureRatio, scanQuality, calibrationMode, &result.image);
+        result.failure = manager->lastFailure();
+        result.lines = manager->lastLines();
         return result;
     })
     , writer_(&writeImage)
@@ -255,10 +256,12 @@ void ContentController::failScan(ScanManager* manager, QPointer<ContentControlle
 
 namespace {
 
-// Temporary files that a killed run left in the data folder go before the scan writes there.
+// Temporary files that a killed run left in the data folder go before the scan writes there: the
+// writers' own and the raw image's partial file, and nothing else.
 void removeStaleDataTemporaries()
 {
-    if (const std::optional<QString> folder = applicationDataFolder(false)) removeStaleTemporaries(*folder);
+    if (const std::optional<QString> folder = applicationDataFolder(false))
+        removeStaleTemporaries(*folder, {QLatin1String(kRawImageFileName) + QLatin1String(kPartialFileSuffix)});
 }
 
 } // namespace
@@ -272,33 +275,41 @@ bool ContentController::previewScan()
         // The clicked source names both the cache file and the state, whatever the source is now.
         const qint64 source = rawValue(snapshot.scan.scanSource);
         removeStaleDataTemporaries();
-        const ScanResult result = scan(snapshot.scan, ScanMode::preview, snapshot.exposureRatio, snapshot.scanQuality,
-                                       snapshot.calibrationMode);
-        if (!result.path) {
+        ScanResult result = scan(snapshot.scan, ScanMode::preview, snapshot.exposureRatio, snapshot.scanQuality,
+                                 snapshot.calibrationMode);
+        if (!result.path && !result.image) {
             printLine("Failed to preview!");
             return failScan(manager, self, result.failure, ScanMode::preview);
         }
-        // Renamed over the old preview, so that a failed move leaves it as it was.
+        // The cache file is a copy: a preview whose copy cannot be stored is shown all the same.
+        ScanFailure cache = result.path ? ScanFailure{} : result.failure;
         const QString destination = previewImageURL(source);
-        if (::rename(QFile::encodeName(*result.path).constData(), QFile::encodeName(destination).constData()) != 0) {
-            const int error = errno;
-            printReason("Failed to save preview image file: ", std::strerror(error));
-            return failFlow(manager, self,
-                            {QStringLiteral("The preview could not be stored."),
-                             QStringLiteral("Moving it to %1 failed: %2.")
-                                 .arg(destination, QString::fromLocal8Bit(std::strerror(error)))},
-                            false);
+        QString file = destination;
+        if (result.path) {
+            // Renamed over the old preview, so that a failed move leaves it as it was.
+            if (::rename(QFile::encodeName(*result.path).constData(), QFile::encodeName(destination).constData()) !=
+                0) {
+                const int error = errno;
+                printReason("Failed to save preview image file: ", std::strerror(error));
+                cache.kind = ScanFailure::Kind::writeFailed;
+                cache.path = destination;
+                cache.error = error;
+                file = *result.path;
+            }
         }
-        std::optional<Image> image = readImageFile(destination);
+        std::optional<Image> image = result.image ? std::move(result.image) : readImageFile(file);
         if (!image)
             return failFlow(manager, self,
                             {QStringLiteral("The preview could not be shown."),
-                             QStringLiteral("The preview file %1 could not be read as an image.").arg(destination)},
+                             QStringLiteral("The preview file %1 could not be read as an image.").arg(file)},
                             false);
-        postTo(manager, self, [source, image = std::move(*image)](ContentController& controller) {
-            controller.setRawPreview(source, image);
-            controller.endFlow();
-        });
+        postTo(manager, self,
+               [source, image = std::move(*image),
+                notice = keptImageMessage(ScanMode::preview, result.lines, cache)](ContentController& controller) {
+                   controller.setRawPreview(source, image);
+                   controller.reportFailure(notice);
+                   controller.endFlow();
+               });
     });
     return true;
 }
@@ -312,12 +323,18 @@ bool ContentController::scanImage()
         removeStaleDataTemporaries();
         ScanResult result =
             scan(snapshot.scan, ScanMode::scan, snapshot.exposureRatio, snapshot.scanQuality, snapshot.calibrationMode);
-        if (!result.path) {
+        if (!result.path && !result.image) {
             printLine("Failed to scan!");
             return failScan(manager, self, result.failure, ScanMode::scan);
         }
+        // An early end and a raw copy not kept are told, and the scan goes on to be saved.
         postTo(manager, self,
-               [manager](ContentController&) { manager->setScanStatus(rawValue(VekScanStatus::processingImage)); });
+               [manager,
+                notice = keptImageMessage(ScanMode::scan, result.lines, result.path ? ScanFailure{} : result.failure)](
+                   ContentController& controller) {
+                   manager->setScanStatus(rawValue(VekScanStatus::processingImage));
+                   controller.reportFailure(notice);
+               });
         const std::optional<Image> image = result.image ? std::move(result.image) : readImageFile(*result.path);
         if (!image) {
             // Without an image there is nothing to save: back to ready rather than processing for good.
@@ -362,6 +379,9 @@ void ContentController::saveScannedImage(const Image& image)
     const QString planned = outputFilePath(outputSettings_);
     QString target = planned;
     WriteOptions options = WriteOptions::from(outputSettings_, scanSettings_);
+    // A file that another program puts at the name while this one is written stays: the write
+    // fails with EEXIST, and the question below is asked then.
+    options.takenName = TakenName::keep;
     if (entryAt(planned).exists) {
         const std::shared_ptr<SaveDialogs> dialogs = dialogs_;
         const QPointer<ContentController> self(this);
@@ -377,10 +397,11 @@ void ContentController::saveScannedImage(const Image& image)
                 printLine("Failed to save scanned image file!");
                 return saveFailed(image, planned, entry.directory ? EISDIR : EEXIST);
             }
+            options.takenName = TakenName::replace;
         } else {
             // Beside the old file, under a name nothing has: never over another file.
             target = timestampedPath(planned, clock_());
-            options.replaceExisting = false;
+            options.takenName = TakenName::besideIt;
         }
     }
     const OutputFormat format = outputSettings_.format();
@@ -398,16 +419,23 @@ void ContentController::saveScannedImage(const Image& image)
         } else {
             unsaved = std::move(image);
         }
-        postTo(manager, self, [written, unsaved = std::move(unsaved), target, error](ContentController& controller) {
-            if (!written) {
-                printLine("Failed to save scanned image file!");
-                return controller.saveFailed(*unsaved, target, error);
-            }
-            if (controller.appSettings_.isOpenImageAfterScan()) controller.opener_->open(*written);
-            const qint64 number = controller.outputSettings_.suffixNumber();
-            if (number < std::numeric_limits<qint64>::max()) controller.outputSettings_.setSuffixNumber(number + 1);
-            controller.endSave();
-        });
+        const bool nameTaken =
+            !written && error == EEXIST && options.takenName == TakenName::keep && entryAt(target).exists;
+        postTo(manager, self,
+               [written, unsaved = std::move(unsaved), target, error, nameTaken](ContentController& controller) {
+                   // The name was free when the save began and taken when the file was put in place: the
+                   // collision it is, with its question.
+                   if (nameTaken) return controller.saveScannedImage(*unsaved);
+                   if (!written) {
+                       printLine("Failed to save scanned image file!");
+                       return controller.saveFailed(*unsaved, target, error);
+                   }
+                   if (controller.appSettings_.isOpenImageAfterScan()) controller.opener_->open(*written);
+                   const qint64 number = controller.outputSettings_.suffixNumber();
+                   if (number < std::numeric_limits<qint64>::max())
+                       controller.outputSettings_.setSuffixNumber(number + 1);
+                   controller.endSave();
+               });
     });
 }
 
@@ -462,4 +490,20 @@ void ContentController::savePreviewImages()
 void ContentController::openOutputDirectory()
 {
     opener_->open(outputSettings_.directoryPath());
+}
+
+QString ContentController::finishFlowForQuit()
+{
+    if (!quitting_) {
+        quitting_ = true;
+        Q_EMIT actionStateChanged();
+    }
+    if (!flowBusy_) return {};
+    switch (VekScanStatus(scanManager_.scanStatus())) {
+    case VekScanStatus::starting:
+    case VekScanStatus::reading: scanManager_.stopScan(); return QStringLiteral("Stopping the scan before quitting.");
+    case VekScanStatus::processingImage:
+    case VekScanStatus::writingFile: return QStringLiteral("Saving the scan before quitting.");
+    default: return QStringLiteral("Finishing the scan before quitting.");
+    }
 }

@@ -59,8 +59,8 @@ public:
     bool isScanning() const;
     // While scanning, and while scan source 1, 3 or 4 has no raw preview.
     bool isScanDisabled() const;
-    bool isPreviewEnabled() const { return !isScanning() && !flowBusy_; }
-    bool isScanEnabled() const { return !isScanDisabled() && !flowBusy_; }
+    bool isPreviewEnabled() const { return !isScanning() && !flowBusy_ && !quitting_; }
+    bool isScanEnabled() const { return !isScanDisabled() && !flowBusy_ && !quitting_; }
     // A 350 × 216 RGB float picture of the histogram of the processed scan-frame image: in column b,
     // each channel is 1.0 in the bottom round(clamp(share, 0, 1) × 216) rows, the share being
     // 20 × count / pixels of bin b of 350 over the working values clamped to 0..1. None without a
@@ -86,10 +86,19 @@ public:
     // The Directory button: the output folder opened through the file opener.
     void openOutputDirectory();
 
+    // The program is to end. Without a flow: an empty text, and it may end now. During a flow it has
+    // to wait for the flow's end (flowBusyChanged(false)), and the text says why for the window: a
+    // scan or preview still starting or reading is stopped, as Stop does, since what it has read is
+    // no finished image yet and reading the rest may take minutes; a scan that has been read is
+    // processed and saved first, so that it is not lost and the file-name counter has moved past its
+    // file before the settings are stored. No flow starts after this call.
+    QString finishFlowForQuit();
+
 Q_SIGNALS:
     // The raw preview of a source (1, 3 or 4) changed.
     void rawPreviewChanged(qint64 source);
-    // A flow failed and its reason is being shown (or a failed save asks for another folder).
+    // A flow failed and its reason is being shown (or a failed save asks for another folder), or a
+    // flow that goes on tells what it lost on the way (an early end, a copy not kept).
     void failureReported(const FailureMessage& message);
     // The scanner went away during a preview or scan: its driver has been unloaded, the status is
     // 7 (not connected) again and the flow has ended; `text` says so for the connect screen.
@@ -144,4 +153,5 @@ private:
     std::optional<Image> positiveRawImage_;
     std::optional<Image> negativeRawImage_;
     bool flowBusy_ = false;
+    bool quitting_ = false;
 };

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -192,7 +193,7 @@ void ContentView::buildMenus()
     quitAction_->setObjectName(QStringLiteral("quitAction"));
     quitAction_->setShortcut(shortcut(QKeySequence::Quit, "Ctrl+Q"));
     quitAction_->setMenuRole(QAction::QuitRole);
-    connect(quitAction_, &QAction::triggered, this, &ContentView::quitRequested);
+    connect(quitAction_, &QAction::triggered, this, &ContentView::close);
 
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     settingsAction_ = edit->addAction(QStringLiteral("&Settings..."));
@@ -259,6 +260,27 @@ void ContentView::saveSettings(QSettings& store)
 
 void ContentView::closeEvent(QCloseEvent* event)
 {
+    const QString note = controller_->finishFlowForQuit();
+    if (!note.isEmpty()) {
+        // A quit of the application is refused with it, and comes back as this window's close.
+        event->ignore();
+        statusBar()->showMessage(note);
+        if (!closeWaiting_) {
+            closeWaiting_ = true;
+            connect(controller_, &ContentController::flowBusyChanged, this, [this](bool busy) {
+                if (!busy)
+                    QMetaObject::invokeMethod(
+                        this, [this] { close(); }, Qt::QueuedConnection);
+            });
+        }
+        return;
+    }
     event->accept();
     Q_EMIT closing();
+}
+
+QString ContentView::closingNote() const
+{
+    const QStatusBar* bar = findChild<QStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
+    return bar ? bar->currentMessage() : QString();
 }

@@ -52,16 +52,21 @@ public:
     void saveSettings(QSettings& store);
 
     // The menu bar's commands: the preferences ("Settings...", the platform's preferences shortcut
-    // or Ctrl+,), quit (Ctrl+Q) and, while a preview or scan is starting or reading, stop (Escape).
+    // or Ctrl+,), quit (Ctrl+Q: the window closes, which ends the program) and, while a preview or
+    // scan is starting or reading, stop (Escape).
     QAction* settingsAction() const { return settingsAction_; }
     QAction* quitAction() const { return quitAction_; }
     QAction* stopAction() const { return stopAction_; }
 
+    // What the window says while it waits for a flow to end before it closes (empty otherwise).
+    QString closingNote() const;
+
 Q_SIGNALS:
-    // The window is being closed; closing it ends the program.
+    // The window is being closed; closing it ends the program. A close asked for during a preview
+    // or scan (the window's own, the quit command, a quit of the application) waits for the flow
+    // to end as ContentController::finishFlowForQuit says, with its note in the status bar; then
+    // the window closes.
     void closing();
-    // The quit command: the program ends as when the window is closed.
-    void quitRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -96,4 +101,5 @@ private:
     QAction* settingsAction_ = nullptr;
     QAction* quitAction_ = nullptr;
     QAction* stopAction_ = nullptr;
+    bool closeWaiting_ = false;
 };

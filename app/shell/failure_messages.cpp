@@ -3,6 +3,7 @@
 #include "se_boundary.h"
 
 #include <QDir>
+#include <QStringList>
 
 #include <cstring>
 
@@ -125,6 +126,38 @@ FailureMessage scanFailureMessage(const ScanFailure& failure, ScanMode mode)
             QStringLiteral("The scanned image could not be written to %1.").arg(breakablePath(failure.path));
         break;
     }
+    return message;
+}
+
+FailureMessage keptImageMessage(ScanMode mode, const ScanLines& lines, const ScanFailure& copy)
+{
+    using Kind = ScanFailure::Kind;
+    const bool preview = mode == ScanMode::preview;
+    const bool copyLost = copy.kind == Kind::writeFailed || copy.kind == Kind::noDataFolder;
+    FailureMessage message;
+    QStringList sentences;
+    if (lines.endedEarly()) {
+        message.title = preview ? QStringLiteral("The preview ended early.") : QStringLiteral("The scan ended early.");
+        sentences << QStringLiteral("The scanner ended the %1 after %2 of %3 lines; below them the image is white.")
+                         .arg(preview ? QStringLiteral("preview") : QStringLiteral("scan"))
+                         .arg(lines.read)
+                         .arg(lines.expected);
+    }
+    if (copyLost) {
+        if (message.title.isEmpty())
+            message.title = preview ? QStringLiteral("The preview could not be stored.")
+                                    : QStringLiteral("The raw copy of the scan could not be kept.");
+        const QString where = copy.kind == Kind::noDataFolder
+            ? QStringLiteral("The application's data folder could not be made.")
+            : QStringLiteral("Writing %1 failed: %2.")
+                  .arg(breakablePath(copy.path),
+                       copy.error != 0 ? QString::fromLocal8Bit(std::strerror(copy.error))
+                                       : QStringLiteral("the file could not be written"));
+        sentences << where +
+                (preview ? QStringLiteral(" The preview is shown all the same.")
+                         : QStringLiteral(" The scan is processed and saved all the same."));
+    }
+    message.detail = sentences.join(u'\n');
     return message;
 }
 

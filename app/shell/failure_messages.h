@@ -13,6 +13,13 @@
 // title).
 FailureMessage scanFailureMessage(const ScanFailure& failure, ScanMode mode);
 
+// What the window says of a scan or preview that gave its image although part of it went wrong:
+// the scanner ended it after `lines.read` of its `lines.expected` lines, or the copy the program
+// keeps of it could not be written (`copy` of kind writeFailed or noDataFolder: the raw image of a
+// scan, the cache file of a preview). The image is used all the same. An empty title when neither
+// happened.
+FailureMessage keptImageMessage(ScanMode mode, const ScanLines& lines, const ScanFailure& copy);
+
 // The save of a scan failed at `path` with errno `error` (0: no reason known).
 FailureMessage saveFailureMessage(const QString& path, int error);
 

@@ -24,6 +24,7 @@ const QString& MessageBoxSaveDialogs::informativeText()
 ReplaceAnswer MessageBoxSaveDialogs::askReplace()
 {
     QMessageBox box(parent_);
+    box.setObjectName(QStringLiteral("replaceQuestion"));
     box.setIcon(QMessageBox::Warning);
     box.setText(messageText());
     box.setInformativeText(informativeText());

@@ -19,13 +19,15 @@
 
 class QWidget;
 
-// What one scan gave: the path of its raw image file, or none and why. A final scan also gives the
-// image it wrote, in memory, so that its processing need not read the file back; without it the
-// flow reads the file.
+// What one scan gave: the path of its raw image file, or none and why. It may also give the image
+// it read, in memory, so that the flow need not read the file back; without it the flow reads the
+// file. An image without a path is a scan whose raw file could not be written (`failure` says why),
+// which the flow uses all the same. `lines` tells a scan that the scanner ended early.
 struct ScanResult {
     std::optional<QString> path;
     ScanFailure failure;
     std::optional<Image> image = std::nullopt;
+    ScanLines lines = {};
 };
 
 // One scan from a snapshot of the settings to its raw image file (it runs on the scan worker

@@ -101,7 +101,6 @@ void LumenfieldApp::openMainWindow()
     main_ = new ContentView(*scanManager_, *appSettings_, *scanSettings_, *imageSettings_, *outputSettings_,
                             [this] { openSettings(); });
     connect(main_, &ContentView::closing, this, &LumenfieldApp::closeMainWindow);
-    connect(main_, &ContentView::quitRequested, this, &LumenfieldApp::closeMainWindow);
     connect(&main_->controller(), &ContentController::scannerLost, this, &LumenfieldApp::returnToConnectScreen);
     {
         // The options first: the output panel's new-day rule reads them.

@@ -6,8 +6,10 @@
 // the main window first shows, the application options and then the panels' settings and the cached
 // previews are loaded from one store. When the program ends after that (the main window closed, a
 // quit, SIGTERM or SIGINT, the desktop's logout), they are all stored again; a program that ends from
-// the connect screen stores nothing, since what it holds are still the defaults. At the end a running
-// scan is stopped, the worker's task runs to its end and the driver is unloaded on the worker.
+// the connect screen stores nothing, since what it holds are still the defaults. A quit during a
+// preview or scan waits for its flow as the main window's close does (a scan still reading is
+// stopped, one that has been read is saved), so that the settings are stored after it. At the end
+// the worker's task runs to its end and the driver is unloaded on the worker.
 #pragma once
 
 #include "clear_calibration_confirm.h"

@@ -135,6 +135,8 @@ void writeCase(benchmark::State& state, const Case& c)
     options.embedProfile = true;
     options.iccProfile = c.profile;
     options.dpi = 300;
+    // Each iteration writes the same file again.
+    options.takenName = TakenName::replace;
     QTemporaryDir folder(QDir::tempPath() + "/lumenfield-bench-XXXXXX");
     const QString extension = "." + displayName(c.format).toLower();
     const QString ours = folder.path() + "/ours" + extension, theirs = folder.path() + "/libvips" + extension;

@@ -39,6 +39,7 @@ void CKzdScanner::vScannerGetImage(stGetImage* r)
         const uint32_t lines = std::min(r->ScanLineNo, front.lines_to_deliver);
         int left = static_cast<int>(front.lines_to_deliver);
         int end = front.lines_to_deliver == 0 ? 1 : 0;
+        uint32_t done = lines;
         if (lines > 0) {
             try {
                 status = ip_read(&setting_, scanner_, 0, r->pBuffer, static_cast<int>(lines), &left, &end);
@@ -46,8 +47,19 @@ void CKzdScanner::vScannerGetImage(stGetImage* r)
                 status = DRV_NO_MEMORY;
             }
         }
+        // The device ended its page early: the image ends with the last line made of its lines, and
+        // the host is told so, rather than given the zeros after it as image lines.
+        const uint32_t before = front.output_lines - front.lines_to_deliver - std::min(lines, front.output_lines);
+        if (status == DRV_SUCCESS && front.lines_made != UINT32_MAX && before + lines > front.lines_made) {
+            done = front.lines_made > before ? front.lines_made - before : 0;
+            std::memset(r->pBuffer + size_t{done} * front.output_row_bytes, 0,
+                        size_t{lines - done} * front.output_row_bytes);
+            front.lines_to_deliver = 0;
+            left = 0;
+            end = 1;
+        }
         if (status == DRV_SUCCESS) {
-            r->dwLinesDone = lines;
+            r->dwLinesDone = done;
             r->dwLinesLeft = static_cast<uint32_t>(std::max(left, 0));
             r->wZero = 0;
             r->dwEndOfImage = end ? 1 : 0;

@@ -275,6 +275,18 @@ int scan_process(IMAGE_SETTING* st, GLScanner* g, int side)
         DBG_LOG(kLogErrors, "scan_process() - status %u, code %d\n", static_cast<unsigned>(status), code);
         return code;
     }
+    // A page the device ended early: after its last line the read gave zeros. The output lines
+    // made of its own lines are noted, so that the image can end with them.
+    if (page_end != 0 && g != nullptr && g->scan_job != nullptr && st->scan_row_bytes != 0 &&
+        st->lines_made == UINT32_MAX) {
+        const uint64_t delivered = g->scan_job->bytes_read[side != 0 ? 1 : 0] / st->scan_row_bytes;
+        if (delivered < st->scan_lines) {
+            const uint64_t frame = frame_lines_of(st);
+            st->lines_made = static_cast<uint32_t>(std::min(delivered, frame) * st->output_lines / frame);
+            DBG_LOG(kLogErrors, "scan_process() - side %d: the page ended after %llu of %u lines\n", side,
+                    static_cast<unsigned long long>(delivered), st->scan_lines);
+        }
+    }
     // Padding columns on the right and padding lines at the bottom are dropped here.
     const uint32_t kept = std::min(chunk, frame_lines_of(st) - std::min(st->frame_lines_kept, frame_lines_of(st)));
     const uint32_t row_bytes = b->row_bytes;
@@ -401,6 +413,7 @@ int ip_initial(SCAN_SETTING* s, GLScanner*, int side)
     st->gamma_identity = s->gamma_switch != 0 && gamma_is_identity(st) ? 1 : 0;
     st->lines_scanned = 0;
     st->frame_lines_kept = 0;
+    st->lines_made = UINT32_MAX;
     st->built = 1;
     reset_timers();
     return DRV_SUCCESS;

@@ -21,7 +21,9 @@ struct SCAN_SETTING;
 int ip_initial(SCAN_SETTING* s, GLScanner* g, int side);
 
 // Fills buffer with min(lines, lines_to_deliver) finished lines. *lines_left receives the lines
-// still to deliver and *end 1 when that is 0 and the read succeeded, else 0. A request below one
+// still to deliver and *end 1 when that is 0 and the read succeeded, else 0. When the device ended
+// its page early, the lines after its last one are made of zeros, and the side's lines_made tells
+// how many output lines came before them. A request below one
 // line delivers nothing and answers 1. 1, or: -1008 for a side that is not built (then nothing
 // is touched), a pop that fails or a chain that runs dry before its last line; -1007 for a resize
 // that has no room; the mapped device status of a failed scan read.

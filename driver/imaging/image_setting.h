@@ -47,6 +47,9 @@ struct IMAGE_SETTING {
 
     uint32_t lines_scanned = 0;    // scan lines read from the device so far
     uint32_t frame_lines_kept = 0; // of them, lines of the frame handed to the next stage
+    // The output lines made of the device's own lines when it ended its page before the lines it
+    // was asked for (the read fills the rest with zeros); UINT32_MAX while it has not.
+    uint32_t lines_made = UINT32_MAX;
 
     GAMMA_INFO gamma{};                          // the lookup tables of this side
     void* gamma_block = nullptr;                 // the one allocation behind gamma's tables (the scan set-up's)

@@ -9,12 +9,14 @@
 // (main-window coordinates) for the smoke test of the real program.
 #include "app_data_folder.h"
 #include "app_settings_view.h"
+#include "atomic_file.h"
 #include "chart_scan_engine.h"
 #include "content_view.h"
 #include "e2e_main.h"
 #include "file_permissions.h"
 #include "gui_test.h"
 #include "lumenfield_app.h"
+#include "output_file_name.h"
 #include "output_settings.h"
 #include "preload.h"
 #include "preview_image_view.h"
@@ -38,6 +40,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTabBar>
@@ -52,14 +55,26 @@
 #include <tiffio.h>
 #include <vips/vips8>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Texts in the failures as text.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -228,6 +243,132 @@ private:
     bool claimed_ = false;
 };
 
+// The text of the notice box the window shows ("failureMessage": headline, then the reason), once
+// it shows; the box is then closed with OK. Empty when none showed within `limitMs`.
+QString takeNotice(int limitMs = 5000)
+{
+    QString text;
+    [[maybe_unused]] const bool shown = QTest::qWaitFor(
+        [&] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(window);
+                if (!box || !box->isVisible() || box->objectName() != QLatin1String("failureMessage")) continue;
+                text = box->text() + u'\n' + withoutBreaks(box->informativeText());
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+                return true;
+            }
+            return false;
+        },
+        limitMs);
+    return text;
+}
+
+// Another program that puts a file at `path` the moment this program's temporary file appears beside
+// it, that is while the scan is written under a name that was free when the save began: a second
+// copy of the program, a sync client. One file, once.
+class NameTaker {
+public:
+    static constexpr char kBytes[] = "another program's file";
+
+    explicit NameTaker(const QString& path) : path_(QFile::encodeName(path))
+    {
+        events_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (events_ >= 0)
+            ::inotify_add_watch(events_, QFile::encodeName(QFileInfo(path).path()).constData(), IN_CREATE);
+        thread_ = std::thread([this] { watch(); });
+    }
+    ~NameTaker()
+    {
+        stop_ = true;
+        thread_.join();
+        if (events_ >= 0) ::close(events_);
+    }
+    // Whether it made its file while the scan was being written; false when it came too late.
+    bool took() const { return took_; }
+
+private:
+    void watch()
+    {
+        alignas(inotify_event) char buffer[4096];
+        while (!stop_ && events_ >= 0) {
+            pollfd ready{events_, POLLIN, 0};
+            if (::poll(&ready, 1, 20) <= 0) continue;
+            const ssize_t size = ::read(events_, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < size;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += ssize_t(sizeof(inotify_event) + event->len);
+                if (event->len == 0 || !isOwnTemporaryName(QFile::decodeName(event->name))) continue;
+                const int file = ::open(path_.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+                if (file >= 0) {
+                    took_ = ::write(file, kBytes, sizeof kBytes - 1) == ssize_t(sizeof kBytes - 1);
+                    ::close(file);
+                }
+                return;
+            }
+        }
+    }
+
+    QByteArray path_;
+    int events_ = -1;
+    std::atomic<bool> stop_ = false;
+    std::atomic<bool> took_ = false;
+    std::thread thread_;
+};
+
+// Whether this process runs in a mount namespace of its own (made in main()), where a small file
+// system can be mounted for a test and goes with the process.
+bool& privateMounts()
+{
+    static bool made = false;
+    return made;
+}
+
+// A file system of 64 KiB mounted over `folder` (hiding what it holds) and filled to the last byte;
+// unmounted again when it goes.
+class FullFileSystem {
+public:
+    explicit FullFileSystem(const QString& folder) : folder_(QFile::encodeName(folder))
+    {
+        if (!privateMounts() || ::mount("lumenfield-full", folder_.constData(), "tmpfs", 0, "size=64k,mode=0755") != 0)
+            return;
+        mounted_ = true;
+        const int filler = ::open((folder_ + "/filler").constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        const std::vector<char> block(4096, 'x');
+        while (filler >= 0 && ::write(filler, block.data(), block.size()) > 0) {}
+        full_ = errno == ENOSPC;
+        if (filler >= 0) ::close(filler);
+    }
+    ~FullFileSystem()
+    {
+        if (mounted_) ::umount2(folder_.constData(), MNT_DETACH);
+    }
+    bool full() const { return mounted_ && full_; }
+
+private:
+    QByteArray folder_;
+    bool mounted_ = false;
+    bool full_ = false;
+};
+
+// A scanner of the default profile on `testbed`, scanning the demonstration page through a realistic
+// sensor; null (with a failure) when the profile or the page cannot be had.
+sim::ScannerModel* addDemoScanner(sim::Testbed& testbed)
+{
+    const std::optional<sim::ScannerRecords> records = sim::scanner_profile("default");
+    std::string error;
+    const std::shared_ptr<const sim::Chart> chart = sim::parse_chart("file:" LF_DEMO_CHART "@100", &error);
+    if (!records || !chart) {
+        ADD_FAILURE() << "no default scanner or no demonstration page: " << error;
+        return nullptr;
+    }
+    sim::ScannerModel& scanner = testbed.add_with<sim::ScannerModel>(sim::scanner_device(), *records).second;
+    scanner.with_chart_engine([&](sim::ChartScanEngine& engine) {
+        engine.set_chart(chart);
+        engine.set_sensor(sim::Sensor::Realistic);
+    });
+    return &scanner;
+}
+
 class EndToEnd : public testing::Test {
 protected:
     void SetUp() override
@@ -246,18 +387,8 @@ protected:
 TEST_F(EndToEnd, ConnectPreviewFrameScanSaveAndQuit)
 {
     QFile::remove(QStringLiteral(LF_E2E_POSITION_FILE));
-    // The simulated scanner with the default profile, scanning the demonstration page.
     sim::Testbed testbed;
-    const std::optional<sim::ScannerRecords> records = sim::scanner_profile("default");
-    ASSERT_TRUE(records);
-    auto [device, scanner] = testbed.add_with<sim::ScannerModel>(sim::scanner_device(), *records);
-    std::string chartError;
-    std::shared_ptr<const sim::Chart> chart = sim::parse_chart("file:" LF_DEMO_CHART "@100", &chartError);
-    ASSERT_TRUE(chart) << chartError;
-    scanner.with_chart_engine([&](sim::ChartScanEngine& engine) {
-        engine.set_chart(chart);
-        engine.set_sensor(sim::Sensor::Realistic);
-    });
+    ASSERT_TRUE(addDemoScanner(testbed));
 
     CapturedOutput output(QDir::temp().filePath(QStringLiteral("e2e-output-%1.txt").arg(::getpid())));
     LumenfieldApp app;
@@ -432,6 +563,15 @@ TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
     const QString elsewhere = folders.filePath(QStringLiteral("elsewhere"));
     ASSERT_TRUE(QDir().mkpath(readOnly) && QDir().mkpath(elsewhere));
     ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0555), 0);
+    // A hidden file of the user's, a day old, in the folder the scan is saved in after the failure.
+    const QString hidden = elsewhere + QStringLiteral("/.holiday.png.backup");
+    {
+        QFile file(hidden);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("the user's");
+    }
+    const timespec dayOld[2] = {{::time(nullptr) - 86400, 0}, {::time(nullptr) - 86400, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(hidden).constData(), dayOld, 0), 0);
 
     CapturedOutput output(QDir::temp().filePath(QStringLiteral("e2e-failures-%1.txt").arg(::getpid())));
     LumenfieldApp app;
@@ -498,6 +638,7 @@ TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
         << qPrintable(told);
     EXPECT_EQ(QDir(readOnly).entryList(QDir::Files | QDir::Hidden), QStringList{});
     EXPECT_EQ(QDir(elsewhere).entryList(QDir::Files), QStringList{QStringLiteral("failure-001.tiff")});
+    EXPECT_TRUE(QFile::exists(hidden));
     EXPECT_EQ(app.outputSettings().directoryPath(), elsewhere);
     EXPECT_EQ(manager.scanStatus(), 0);
 
@@ -542,6 +683,190 @@ TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
     const QString printed = output.finish();
     EXPECT_TRUE(printed.contains(QStringLiteral("Failed to save scanned image file!")));
     EXPECT_TRUE(printed.contains(QStringLiteral("Failed to scan!")));
+}
+
+// Nothing of the user's is replaced or deleted, and a scan that has been read is saved, whatever
+// happens to the copies the program keeps: the preview and the raw copy not stored in a read-only or
+// full data folder, a page the scanner ends early, a file another program puts at the planned name
+// while the scan is written, and a quit while the scan is processed. Each is told in the window.
+TEST_F(EndToEnd, NoFileOfTheUsersAndNoFinishedScanIsLost)
+{
+    sim::Testbed testbed;
+    sim::ScannerModel* const scanner = addDemoScanner(testbed);
+    ASSERT_TRUE(scanner);
+
+    QTemporaryDir outputs;
+    ASSERT_TRUE(outputs.isValid());
+    CapturedOutput output(QDir::temp().filePath(QStringLiteral("e2e-safety-%1.txt").arg(::getpid())));
+    LumenfieldApp app;
+    {
+        QSettings store;
+        store.clear();
+        store.setValue("openImageAfterScan", false);
+        store.setValue("directoryPath", outputs.path());
+        store.setValue("prefixType", 1);
+        store.setValue("prefix", "Safe");
+        store.setValue("suffixNumber", 1);
+        store.setValue("resolution", 300);
+    }
+    const std::optional<QString> data = applicationDataFolder(true);
+    ASSERT_TRUE(data);
+    // The user's hidden files beside the outputs and in the data folder, a day old, and a temporary
+    // file of the program's own that a killed save left there as long ago.
+    const auto dayOld = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        const timespec times[2] = {{::time(nullptr) - 86400, 0}, {::time(nullptr) - 86400, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    };
+    for (const QString& folder : {outputs.path(), *data}) {
+        dayOld(folder + QStringLiteral("/.holiday.png.backup"), "the user's");
+        dayOld(folder + QStringLiteral("/.lumenfield-Ab12Cd"), "left behind");
+    }
+    app.scanManager().setScanner(std::make_shared<QuorvaneScanner>(bundle_.parent_path()));
+    ScanManager& manager = app.scanManager();
+    app.start();
+    ASSERT_TRUE(QTest::qWaitFor([] { return topLevel("main-window") && !topLevel("splash-window"); }, kConnectMs));
+    auto* window = static_cast<ContentView*>(topLevel("main-window"));
+    ContentController& controller = window->controller();
+    const auto click = [&](const char* button) {
+        QTest::mouseClick(inWindow("main-window", button), Qt::LeftButton);
+        return QTest::qWaitFor([&] { return !controller.isFlowBusy(); }, kScanMs);
+    };
+    const auto saved = [&] { return QDir(outputs.path()).entryList(QDir::Files); };
+    // The width of a saved scan of the frame.
+    const auto scanned = [&](const QString& name) { return readTiff(outputs.filePath(name)).width; };
+    uint32_t width = 0;
+
+    // 1. A read-only data folder: the preview is shown and the scan saved, and the window says that
+    //    their copies could not be kept.
+    ASSERT_EQ(::chmod(QFile::encodeName(*data).constData(), 0555), 0);
+    ASSERT_TRUE(click("previewButton"));
+    EXPECT_TRUE(controller.rawPreview(1).has_value());
+    QString notice = takeNotice();
+    EXPECT_EQ(notice,
+              QStringLiteral("The preview could not be stored.\nWriting %1/raw_image.tiff failed: Permission "
+                             "denied. The preview is shown all the same.")
+                  .arg(*data));
+    // A frame of about 2 × 2 inches.
+    const double scale = app.scanSettings().previewImageScale();
+    app.scanSettings().setPreviewRect(QRectF(150, 150, 300 * scale, 300 * scale));
+    ASSERT_TRUE(click("scanButton"));
+    ::chmod(QFile::encodeName(*data).constData(), 0755);
+    notice = takeNotice();
+    EXPECT_EQ(notice,
+              QStringLiteral("The raw copy of the scan could not be kept.\nWriting %1/raw_image.tiff failed: "
+                             "Permission denied. The scan is processed and saved all the same.")
+                  .arg(*data));
+    EXPECT_EQ(saved(), QStringList{QStringLiteral("safe-001.tiff")});
+    width = scanned(QStringLiteral("safe-001.tiff"));
+    EXPECT_NEAR(width, 600, 2);
+
+    // 2. A full data folder: the same. Where no file system can be mounted, the raw image's partial
+    //    file is made a link to /dev/full, whose writes fail as those of a full disk do.
+    {
+        FullFileSystem full(*data);
+        const QString partial = *data + QStringLiteral("/raw_image.tiff.part");
+        if (!full.full()) {
+            std::printf("No file system of its own could be mounted: writes to /dev/full stand for a full disk.\n");
+            ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), partial));
+        }
+        ASSERT_TRUE(click("scanButton"));
+        notice = takeNotice();
+        EXPECT_EQ(notice,
+                  QStringLiteral("The raw copy of the scan could not be kept.\nWriting %1/raw_image.tiff "
+                                 "failed: No space left on device. The scan is processed and saved all the "
+                                 "same.")
+                      .arg(*data));
+        EXPECT_EQ(scanned(QStringLiteral("safe-002.tiff")), width);
+        EXPECT_FALSE(QFileInfo(partial).isSymLink());
+    }
+
+    // 3. A page the scanner ends early: the image is kept, white below the last line, and the window
+    //    says how far the scan came.
+    scanner->with_chart_engine([](sim::ChartScanEngine& engine) { engine.set_geometry_fault({.end_after = 200}); });
+    ASSERT_TRUE(click("scanButton"));
+    scanner->with_chart_engine([](sim::ChartScanEngine& engine) { engine.set_geometry_fault({}); });
+    notice = takeNotice();
+    const QRegularExpressionMatch early =
+        QRegularExpression(QStringLiteral("^The scan ended early.\nThe scanner ended the scan after (\\d+) of "
+                                          "(\\d+) lines; below them the image is white.$"))
+            .match(notice);
+    ASSERT_TRUE(early.hasMatch()) << qPrintable(notice);
+    EXPECT_LT(early.captured(1).toInt(), early.captured(2).toInt());
+    const QString ended = outputs.filePath(QStringLiteral("safe-003.tiff"));
+    EXPECT_EQ(readTiff(ended).height, early.captured(2).toUInt());
+    {
+        const vips::VImage image = vips::VImage::new_from_file(QFile::encodeName(ended).constData());
+        const int read = early.captured(1).toInt();
+        EXPECT_GT(image.extract_area(0, read + 2, image.width(), image.height() - read - 2).min(), 250.0);
+    }
+
+    // 4. Another program puts a file at the planned name while the scan is written: that is the
+    //    collision it is. The file stays, the question is asked, and Cancel saves the scan beside it.
+    bool taken = false;
+    for (int attempt = 0; attempt < 3 && !taken; ++attempt) {
+        const QString planned = outputFilePath(app.outputSettings());
+        const qint64 number = app.outputSettings().suffixNumber();
+        QString asked;
+        ModalAnswer question("replaceQuestion", [&](QWidget* box) {
+            asked = static_cast<QMessageBox*>(box)->text();
+            QTest::mouseClick(static_cast<QMessageBox*>(box)->buttons().at(1), Qt::LeftButton);
+        });
+        NameTaker other(planned);
+        const QStringList before = saved();
+        ASSERT_TRUE(click("scanButton"));
+        if (!other.took()) continue; // the scan was in place first: once more
+        taken = true;
+        EXPECT_EQ(asked, QStringLiteral("File Already Exists"));
+        QFile file(planned);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), QByteArray(NameTaker::kBytes));
+        QStringList added = saved();
+        for (const QString& name : before) added.removeOne(name);
+        added.removeOne(QFileInfo(planned).fileName());
+        ASSERT_EQ(added.size(), 1) << qPrintable(added.join(' '));
+        EXPECT_TRUE(added.front().startsWith(QFileInfo(planned).completeBaseName() + QStringLiteral(" (")))
+            << qPrintable(added.front());
+        EXPECT_EQ(scanned(added.front()), width);
+        EXPECT_EQ(app.outputSettings().suffixNumber(), number + 1);
+    }
+    EXPECT_TRUE(taken) << "the other program never came in time";
+
+    // The sweep took the program's own left-over file, and none of the user's.
+    for (const QString& folder : {outputs.path(), *data}) {
+        EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/.holiday.png.backup"))) << qPrintable(folder);
+        EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/.lumenfield-Ab12Cd"))) << qPrintable(folder);
+    }
+
+    // 5. A quit while the scan is processed: the scan is saved first, and the stored counter names the
+    //    file after it. The window says why it waits.
+    EXPECT_EQ(takeNotice(0), QString());
+    const qint64 number = app.outputSettings().suffixNumber();
+    const QString next = outputFilePath(app.outputSettings());
+    QString note;
+    bool quit = false;
+    QObject::connect(&manager, &ScanManager::scanStatusChanged, window, [&](qint64 status) {
+        if (status == rawValue(VekScanStatus::processingImage) && !quit) {
+            quit = true;
+            window->quitAction()->trigger();
+        } else if (quit && note.isEmpty()) {
+            note = window->closingNote();
+        }
+    });
+    EXPECT_EQ(runEventLoopUntilQuit([&] { QTest::mouseClick(inWindow("main-window", "scanButton"), Qt::LeftButton); },
+                                    kScanMs),
+              0);
+    EXPECT_TRUE(quit);
+    EXPECT_EQ(note, QStringLiteral("Saving the scan before quitting."));
+    EXPECT_TRUE(QFile::exists(next)) << qPrintable(next);
+    QSettings store;
+    EXPECT_EQ(store.value("suffixNumber").toLongLong(), number + 1);
+    const QString stored = QStringLiteral("%1/safe-%2.tiff").arg(outputs.path()).arg(number + 1, 3, 10, QChar(u'0'));
+    EXPECT_FALSE(QFile::exists(stored)) << qPrintable(stored);
+    output.finish();
 }
 
 // The connect screen tells a scanner that another program holds, and a driver that does not load.
@@ -603,6 +928,11 @@ TEST_F(EndToEnd, ConnectScreenTellsABusyScannerAndABrokenDriver)
 
 int main(int argc, char** argv)
 {
-    // As root a read-only folder would still take files.
-    return runEndToEndTests(argc, argv, QStringLiteral(LF_E2E_SCREENSHOTS), [] { dropFilePermissionOverride(); });
+    return runEndToEndTests(argc, argv, QStringLiteral(LF_E2E_SCREENSHOTS), [] {
+        // Before any thread: mounts of this process's own, which go with it (where it may mount).
+        privateMounts() =
+            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        // As root a read-only folder would still take files.
+        dropFilePermissionOverride();
+    });
 }

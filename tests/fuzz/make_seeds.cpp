@@ -300,6 +300,8 @@ bool image_seeds(const fs::path& out)
     fs::create_directories(folder);
     bool ok = true;
     WriteOptions options;
+    // Seeds made again replace those of an earlier run.
+    options.takenName = TakenName::replace;
     for (OutputFormat format : {OutputFormat::jpeg, OutputFormat::png, OutputFormat::tiff}) {
         options.format = format;
         options.embedProfile = format != OutputFormat::png;

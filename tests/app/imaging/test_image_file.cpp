@@ -16,15 +16,18 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
 
+// Options that write over what an earlier case left at the path.
 WriteOptions options(OutputFormat format, qint64 dpi = 300)
 {
     WriteOptions o;
     o.format = format;
     o.dpi = dpi;
+    o.takenName = TakenName::replace;
     return o;
 }
 
@@ -345,6 +348,24 @@ TEST_F(ImageFile, PixelsThatFailKeepTheOldFile)
             EXPECT_TRUE(hiddenFiles(folder.path()).isEmpty());
             EXPECT_EQ(vips_error_buffer(), std::string());
         }
+    // A file standing at the path when the new one is put in place stays, unless replacing it was
+    // asked for; beside it the new file takes the next free name.
+    const QString taken = file("taken.png");
+    {
+        QFile someone(taken);
+        ASSERT_TRUE(someone.open(QIODevice::WriteOnly));
+        someone.write("someone's");
+    }
+    WriteOptions keep = options(OutputFormat::png);
+    keep.takenName = TakenName::keep;
+    errno = 0;
+    EXPECT_FALSE(writeImage(chart, taken, OutputFormat::png, keep));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(contents(taken), QByteArray("someone's"));
+    EXPECT_TRUE(hiddenFiles(folder.path()).isEmpty());
+    keep.takenName = TakenName::besideIt;
+    EXPECT_EQ(writeImage(chart, taken, OutputFormat::png, keep), file("taken (2).png"));
+    EXPECT_EQ(contents(taken), QByteArray("someone's"));
 }
 
 TEST_F(ImageFile, NewFilesFollowTheUmask)

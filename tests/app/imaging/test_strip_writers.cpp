@@ -344,6 +344,7 @@ TEST(StripWriters, FilesMatchLibvipsFilesForEveryReader)
             options.tiffCompression = kind.compression;
             options.iccProfile = ICCProfile::adobeRGB;
             options.dpi = 600;
+            options.takenName = TakenName::replace;
             const QString what =
                 QString("%1 as %2 %3").arg(content.name, displayName(kind.format), displayName(kind.compression));
             SCOPED_TRACE(what.toStdString());

@@ -225,14 +225,17 @@ private Q_SLOTS:
         stored->setValue("frameType", 25);
         view->loadScanSettings(*stored);
         settle();
+        // The resolution nearest to the one stored.
         const struct {
             const char* combo;
             const char* shown;
-        } shown[] = {{"resolutionCombo", "150 DPI"},
+        } shown[] = {{"resolutionCombo", "600 DPI"},
                      {"scanSourceCombo", "Reflective"},
                      {"colorTypeCombo", "RGB Color"},
                      {"frameTypeCombo", "Customized"}};
         for (const auto& row : shown) QCOMPARE(control(row.combo)->currentText(), QString::fromLatin1(row.shown));
+        QCOMPARE(settings->resolution(), 600);
+        settings->setResolution(ScanSettings().resolution());
         QVERIFY(settings->values() == ScanSettings().values());
         // A type that the resolution does not list shows blank.
         settings->setResolution(4800);

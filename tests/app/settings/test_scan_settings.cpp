@@ -44,13 +44,28 @@ TEST(ScanSettingsLoad, EmptyStoreKeepsDefaultsAndOfferedValuesAreTaken)
 }
 
 // What no picker offers would reach the scanner as it stands (a colour type 7 scans as colour, a
-// frame type 999 as the full area): a fresh object keeps its default instead.
+// frame type 999 as the full area): a fresh object keeps its default instead. A resolution no picker
+// offers gives the nearest one offered (the lower of two as near); one that is no number, the default.
 TEST(ScanSettingsLoad, ValuesNoPickerOffersGiveTheDefault)
 {
+    const struct {
+        const char* stored;
+        qint64 loaded;
+    } resolutions[] = {{"resolution=9600", 4800}, {"resolution=400", 300},
+                       {"resolution=450", 300},   {"resolution=4801", 4800},
+                       {"resolution=75", 150},    {"resolution=0", 150},
+                       {"resolution=-150", 150},  {"resolution=123456", 4800},
+                       {"resolution=700", 600},   {"resolution=-9223372036854775808", 150},
+                       {"resolution=300dpi", 150}};
+    for (const auto& row : resolutions) {
+        StoreFiles files;
+        ScanSettings s;
+        s.load(*files.withText(row.stored));
+        EXPECT_EQ(s.resolution(), row.loaded) << row.stored;
+    }
     const char* stores[] = {
-        "scanSource=2",  "scanSource=0",  "scanSource=5",    "colorType=7",       "colorType=-1",
-        "colorType=3",   "frameType=999", "frameType=19",    "frameType=-1",      "resolution=4801",
-        "resolution=75", "resolution=0",  "resolution=-150", "resolution=123456", "resolution=700",
+        "scanSource=2", "scanSource=0",  "scanSource=5", "colorType=7",  "colorType=-1",
+        "colorType=3",  "frameType=999", "frameType=19", "frameType=-1",
     };
     StoreFiles files;
     const ScanSettings::Values defaults = ScanSettings().values();

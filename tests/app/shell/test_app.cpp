@@ -8,12 +8,15 @@
 #include "fake_driver.h"
 #include "gui_test.h"
 #include "hand_made_scanner.h"
+#include "image_file.h"
 #include "image_settings.h"
 #include "layout_checks.h"
 #include "lumenfield_app.h"
+#include "output_file_name.h"
 #include "output_settings.h"
 #include "paint_counter.h"
 #include "panel_style.h"
+#include "preview_cache.h"
 #include "preview_geometry.h"
 #include "preview_image_view.h"
 #include "preview_images.h"
@@ -45,6 +48,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include <unistd.h>
 
@@ -617,6 +621,7 @@ private Q_SLOTS:
         QTest::newRow("quit shortcut") << QStringLiteral("shortcut");
         QTest::newRow("sigterm") << QStringLiteral("sigterm");
         QTest::newRow("close during a read") << QStringLiteral("scan");
+        QTest::newRow("sigterm while the scan is written") << QStringLiteral("written");
     }
     void waysOut()
     {
@@ -651,9 +656,24 @@ private Q_SLOTS:
             QTest::mouseClick(child<QToolButton>(window, "previewButton"), Qt::LeftButton);
             QVERIFY(QTest::qWaitFor([&] { return driver.entered(SE_CMD_READ_LINES) > 0; }, 5000));
         }
+        // A quit while the scan is written waits for the file and the counter after it.
+        QString written;
+        if (way == "written") {
+            driver.scan.delay = 0ms;
+            window->controller().setRawPreview(1, gradientPreview(40, 40));
+            window->controller().setImageWriter(
+                [](const Image& image, const QString& path, OutputFormat format, const WriteOptions& options) {
+                    std::this_thread::sleep_for(300ms);
+                    return writeImage(image, path, format, options);
+                });
+            app.appSettings().setOpenImageAfterScan(false);
+            written = outputFilePath(app.outputSettings());
+            QTest::mouseClick(child<QToolButton>(window, "scanButton"), Qt::LeftButton);
+            QVERIFY(QTest::qWaitFor([&] { return app.scanManager().scanStatus() == 4; }, 5000));
+        }
         const std::size_t traced = driver.traceSize();
         const int status = runUntilQuit([&] {
-            if (way == "sigterm")
+            if (way == "sigterm" || way == "written")
                 ::kill(::getpid(), SIGTERM);
             else if (way == "shortcut")
                 QTest::keySequence(window, window->quitAction()->shortcut());
@@ -669,10 +689,20 @@ private Q_SLOTS:
         const struct {
             const char* key;
             QVariant value;
-        } stored[] = {{"showPreviousPreview", true}, {"openImageAfterScan", true}, {"resetFilenameSuffix", false},
-                      {"exposureRatio", 150},        {"scanQuality", 8},           {"calibrationMode", 0},
-                      {"suffixNumber", 12},          {"resolution", 150}};
+        } stored[] = {{"showPreviousPreview", true},
+                      {"openImageAfterScan", way != "written"},
+                      {"resetFilenameSuffix", false},
+                      {"exposureRatio", 150},
+                      {"scanQuality", 8},
+                      {"calibrationMode", 0},
+                      {"suffixNumber", way == "written" ? 13 : 12},
+                      {"resolution", 150}};
         for (const auto& row : stored) QCOMPARE(store.value(row.key).toString(), row.value.toString());
+        if (way == "written") {
+            QVERIFY2(QFile::exists(written), qPrintable(written));
+            // The preview it stored is not the next test's.
+            QVERIFY(QFile::remove(previewImageURL(1)));
+        }
 
         // After the read in flight: the stop command, then the driver's end.
         const std::vector<std::string> trace = driver.compactTrace(traced);

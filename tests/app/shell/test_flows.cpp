@@ -333,15 +333,18 @@ private Q_SLOTS:
 
     void previewThatCannotBeStored()
     {
-        // A folder where the file goes: it stays, and so does the raw file.
+        // A folder where the file goes: it stays, and so does the raw file; the preview is shown.
         QVERIFY(QDir(dataFolder()).mkpath("reflecive_preview.tiff/inside"));
         QVERIFY(controller->previewScan());
         QVERIFY(finished());
         QVERIFY(has(console->take(), "Failed to save preview image file: Is a directory\n"));
         QCOMPARE(dialogs->failures.size(), 1);
         QCOMPARE(dialogs->failures[0].title, QStringLiteral("The preview could not be stored."));
-        QVERIFY(dialogs->failures[0].detail.contains(dataFolder() + "/reflecive_preview.tiff failed: Is a directory"));
-        QVERIFY(!controller->rawPreview(1));
+        QCOMPARE(QString(dialogs->failures[0].detail).remove(QChar(0x200B)),
+                 QStringLiteral("Writing %1/reflecive_preview.tiff failed: Is a directory. The preview is shown all "
+                                "the same.")
+                     .arg(dataFolder()));
+        QVERIFY(controller->rawPreview(1) && controller->rawPreview(1)->width() == 120);
         QVERIFY(QFileInfo(dataFolder() + "/reflecive_preview.tiff/inside").isDir());
         QVERIFY(QFile::exists(dataFolder() + "/raw_image.tiff"));
 
@@ -703,6 +706,38 @@ private Q_SLOTS:
         QVERIFY(readImageFile(outputPath(prefix + "-012.tiff")).has_value());
         QCOMPARE(QDir(window->outputFolder.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{prefix + "-012.tiff"});
+
+        // Cancel with the name taken: the timestamped name is shortened before the date to fit the
+        // file system's 255 bytes, by whole characters, and the date and seconds stay whole; so does
+        // a taken timestamped name's " (2)".
+        const QDateTime now(QDate(2024, 3, 15), QTime(10, 30, 5));
+        controller->setClock([now] { return now; });
+        const QString stamp = QStringLiteral(" (20240315_%1)").arg(now.toSecsSinceEpoch());
+        const struct {
+            QString prefix;
+            qsizetype stemBytes; // of the name before the date: 255 - 27 for the date, seconds and
+                                 // extension - 7 for a " (1000)", in whole characters
+        } rows[] = {{prefix, 221}, {QString(111, u'\u00e9'), 220}};
+        for (const auto& row : rows) {
+            output->setPrefix(row.prefix);
+            const QString planned = outputPath(row.prefix + "-012.tiff");
+            writeFile(planned, "older scan");
+            for (int taken = 0; taken < 2; ++taken) {
+                output->setSuffixNumber(12);
+                dialogs->answers = {ReplaceAnswer::cancel};
+                QVERIFY(controller->scanImage());
+                QVERIFY(finished());
+                QVERIFY(dialogs->saveFailures.isEmpty());
+                const QString name = QFileInfo(opener->opened.last()).fileName();
+                QVERIFY2(name.toUtf8().size() <= 255, qPrintable(name));
+                QVERIFY2(name.endsWith(stamp + (taken ? " (2).tiff" : ".tiff")), qPrintable(name));
+                const QString stem = name.left(name.indexOf(stamp));
+                QVERIFY2((row.prefix + "-012").startsWith(stem), qPrintable(name));
+                QCOMPARE(stem.toUtf8().size(), row.stemBytes);
+                QVERIFY(readImageFile(opener->opened.last()).has_value());
+                QCOMPARE(fileBytes(planned), QByteArray("older scan"));
+            }
+        }
     }
 
     void staleTemporariesOfOurOwnGo()
@@ -715,14 +750,18 @@ private Q_SLOTS:
         };
         const qint64 old = 3600;
         make(".lumenfield-Ab12Cd", old);
-        make(".scan-007.tiff.X1y2Z3", old);
-        make(".reflecive_preview.tiff.abcDEF", old);
-        make("raw_image.tiff.part", old);
         make(".lumenfield-young1", 10);        // still being written, maybe
         make(".lumenfield-Locked", old);       // held by a running writer
         make(".bashrc.abc123", old);           // not ours
         make(".scan.tiff.tooLongSuffix", old); // not ours
         make("scan-001.tiff", old);            // the user's
+        // The user's, in forms that a pattern looser than our own names would take.
+        make(".holiday.png.backup", old);
+        make(".scan-007.tiff.X1y2Z3", old);
+        make(".lumenfield-Ab12Cd1", old);
+        make(".lumenfield-Ab12C", old);
+        make(".lumenfield-Ab-2Cd", old);
+        make("raw_image.tiff.part", old); // the raw image's partial file is only ours in the data folder
         QVERIFY(QFile::link(folder + "/scan-001.tiff", folder + "/.lumenfield-Linked"));
         // The data folder's, which a killed scan or preview left there, go when a scan starts.
         const auto makeData = [&](const QString& name, qint64 ageSeconds) {
@@ -732,8 +771,9 @@ private Q_SLOTS:
             QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
         };
         makeData("raw_image.tiff.part", old);
+        makeData(".lumenfield-Xy34Zw", old);
         makeData(".positive_preview.tiff.Ab12Cd", old);
-        makeData(".negative_preview.tiff.young1", 10);
+        makeData(".holiday.png.backup", old);
         const int held = ::open(QFile::encodeName(folder + "/.lumenfield-Locked").constData(), O_RDONLY);
         QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
 
@@ -744,14 +784,17 @@ private Q_SLOTS:
         ::close(held);
         QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
         left.sort();
-        QStringList expected = {".bashrc.abc123",     ".lumenfield-Linked",       ".lumenfield-Locked",
-                                ".lumenfield-young1", ".scan.tiff.tooLongSuffix", "scan-001.tiff",
-                                "scan-012.tiff"};
+        QStringList expected = {".bashrc.abc123",      ".lumenfield-Linked",       ".lumenfield-Locked",
+                                ".lumenfield-young1",  ".scan.tiff.tooLongSuffix", "scan-001.tiff",
+                                "scan-012.tiff",       ".holiday.png.backup",      ".scan-007.tiff.X1y2Z3",
+                                ".lumenfield-Ab12Cd1", ".lumenfield-Ab12C",        ".lumenfield-Ab-2Cd",
+                                "raw_image.tiff.part"};
         expected.sort();
         QCOMPARE(left, expected);
         QVERIFY(!QFile::exists(dataFolder() + "/raw_image.tiff.part"));
-        QVERIFY(!QFile::exists(dataFolder() + "/.positive_preview.tiff.Ab12Cd"));
-        QVERIFY(QFile::exists(dataFolder() + "/.negative_preview.tiff.young1"));
+        QVERIFY(!QFile::exists(dataFolder() + "/.lumenfield-Xy34Zw"));
+        QVERIFY(QFile::exists(dataFolder() + "/.positive_preview.tiff.Ab12Cd"));
+        QVERIFY(QFile::exists(dataFolder() + "/.holiday.png.backup"));
         // Once the writer is gone, the locked one goes too.
         QCOMPARE(removeStaleTemporaries(folder), 1);
         QVERIFY(!QFile::exists(folder + "/.lumenfield-Locked"));
