@@ -39,8 +39,7 @@ ColorMatrix levelsMatrix(const ChannelLevels& levels)
         // and stretching that over the whole range gives streaks (an exactly flat one would turn
         // black). Judged without the outlying pixels: a speck on a grey card would otherwise make
         // it a full-range image, stretched to white.
-        if (readBack(levels.bulkMaximum.component(c)) - readBack(levels.bulkMinimum.component(c)) <
-            kSmallestLevelsSpan)
+        if (readBack(levels.bulkMaximum.component(c)) - readBack(levels.bulkMinimum.component(c)) < kSmallestLevelsSpan)
             continue;
         const double lo = levels.minimum.component(c), hi = levels.maximum.component(c);
         scale[c] = 1.0 / std::max(hi - lo, 0.0001);
@@ -227,8 +226,7 @@ public:
     {
         constexpr int kStep = 4;
         if (source.width() < 16 * kStep || source.height() < 16 * kStep) return false;
-        const LevelCounts sample =
-            readBackHistogram(program_->on(source.subsample(kStep, kStep)).image());
+        const LevelCounts sample = readBackHistogram(program_->on(source.subsample(kStep, kStep)).image());
         const double pixels = double(source.width()) * source.height();
         const double outlying = 2.0 * std::floor(kOutlierShare * pixels);
         for (int c = 0; c < 3; ++c) {
@@ -303,8 +301,7 @@ void levelsStep(Work& work, ProcessTrace* trace)
 {
     record(trace, "levels");
     stage(work, [&] {
-        if (const std::optional<ChannelLevels> levels = work.measureLevels())
-            work.matrix(levelsMatrix(*levels));
+        if (const std::optional<ChannelLevels> levels = work.measureLevels()) work.matrix(levelsMatrix(*levels));
     });
 }
 

@@ -270,47 +270,47 @@ bool ContentController::previewScan()
 {
     if (!isPreviewEnabled()) return false;
     setFlowBusy(true);
-    scanManager_.runOnWorker([scan = scan_, snapshot = takeSnapshot(), manager = &scanManager_,
-                              self = QPointer<ContentController>(this)] {
-        // The clicked source names both the cache file and the state, whatever the source is now.
-        const qint64 source = rawValue(snapshot.scan.scanSource);
-        removeStaleDataTemporaries();
-        ScanResult result = scan(snapshot.scan, ScanMode::preview, snapshot.exposureRatio, snapshot.scanQuality,
-                                 snapshot.calibrationMode);
-        if (!result.path && !result.image) {
-            printLine("Failed to preview!");
-            return failScan(manager, self, result.failure, ScanMode::preview);
-        }
-        // The cache file is a copy: a preview whose copy cannot be stored is shown all the same.
-        ScanFailure cache = result.path ? ScanFailure{} : result.failure;
-        const QString destination = previewImageURL(source);
-        QString file = destination;
-        if (result.path) {
-            // Renamed over the old preview, so that a failed move leaves it as it was.
-            if (::rename(QFile::encodeName(*result.path).constData(), QFile::encodeName(destination).constData()) !=
-                0) {
-                const int error = errno;
-                printReason("Failed to save preview image file: ", std::strerror(error));
-                cache.kind = ScanFailure::Kind::writeFailed;
-                cache.path = destination;
-                cache.error = error;
-                file = *result.path;
+    scanManager_.runOnWorker(
+        [scan = scan_, snapshot = takeSnapshot(), manager = &scanManager_, self = QPointer<ContentController>(this)] {
+            // The clicked source names both the cache file and the state, whatever the source is now.
+            const qint64 source = rawValue(snapshot.scan.scanSource);
+            removeStaleDataTemporaries();
+            ScanResult result = scan(snapshot.scan, ScanMode::preview, snapshot.exposureRatio, snapshot.scanQuality,
+                                     snapshot.calibrationMode);
+            if (!result.path && !result.image) {
+                printLine("Failed to preview!");
+                return failScan(manager, self, result.failure, ScanMode::preview);
             }
-        }
-        std::optional<Image> image = result.image ? std::move(result.image) : readImageFile(file);
-        if (!image)
-            return failFlow(manager, self,
-                            {QStringLiteral("The preview could not be shown."),
-                             QStringLiteral("The preview file %1 could not be read as an image.").arg(file)},
-                            false);
-        postTo(manager, self,
-               [source, image = std::move(*image),
-                notice = keptImageMessage(ScanMode::preview, result.lines, cache)](ContentController& controller) {
-                   controller.setRawPreview(source, image);
-                   controller.reportFailure(notice);
-                   controller.endFlow();
-               });
-    });
+            // The cache file is a copy: a preview whose copy cannot be stored is shown all the same.
+            ScanFailure cache = result.path ? ScanFailure{} : result.failure;
+            const QString destination = previewImageURL(source);
+            QString file = destination;
+            if (result.path) {
+                // Renamed over the old preview, so that a failed move leaves it as it was.
+                if (::rename(QFile::encodeName(*result.path).constData(), QFile::encodeName(destination).constData()) !=
+                    0) {
+                    const int error = errno;
+                    printReason("Failed to save preview image file: ", std::strerror(error));
+                    cache.kind = ScanFailure::Kind::writeFailed;
+                    cache.path = destination;
+                    cache.error = error;
+                    file = *result.path;
+                }
+            }
+            std::optional<Image> image = result.image ? std::move(result.image) : readImageFile(file);
+            if (!image)
+                return failFlow(manager, self,
+                                {QStringLiteral("The preview could not be shown."),
+                                 QStringLiteral("The preview file %1 could not be read as an image.").arg(file)},
+                                false);
+            postTo(manager, self,
+                   [source, image = std::move(*image),
+                    notice = keptImageMessage(ScanMode::preview, result.lines, cache)](ContentController& controller) {
+                       controller.setRawPreview(source, image);
+                       controller.reportFailure(notice);
+                       controller.endFlow();
+                   });
+        });
     return true;
 }
 

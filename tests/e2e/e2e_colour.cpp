@@ -117,7 +117,8 @@ using Means = std::vector<std::array<double, 3>>;
 // The interior of each patch of sRGB pixels `rgb` (3 bands of `T`, 150 dpi), averaged after
 // `toSRGB` turns them into sRGB from 0 to 1; nothing when a patch lies outside.
 template <typename T>
-std::optional<Means> patchMeans(const T* rgb, int width, int height, const std::function<void(const T*, double*, int)>& toSRGB)
+std::optional<Means> patchMeans(const T* rgb, int width, int height,
+                                const std::function<void(const T*, double*, int)>& toSRGB)
 {
     const double scale = double(kScanDpi) / kChartDpi;
     Means means;
@@ -175,10 +176,9 @@ std::optional<Means> filePatchMeans(const QString& path, bool expectProfile)
     // The chart's whole area, give or take the driver's rounding of the frame.
     EXPECT_NEAR(rgb.width(), kColumns * kPatch * scale, 2) << qPrintable(path);
     EXPECT_NEAR(rgb.height(), kRows * kPatch * scale, 2) << qPrintable(path);
-    return patchMeans<uint8_t>(static_cast<const uint8_t*>(memory.get()), rgb.width(), rgb.height(),
-                               [&](const uint8_t* in, double* out, int n) {
-                                   cmsDoTransform(toSRGB.get(), in, out, cmsUInt32Number(n));
-                               });
+    return patchMeans<uint8_t>(
+        static_cast<const uint8_t*>(memory.get()), rgb.width(), rgb.height(),
+        [&](const uint8_t* in, double* out, int n) { cmsDoTransform(toSRGB.get(), in, out, cmsUInt32Number(n)); });
 }
 
 // The file rendered through its own profile into sRGB, each patch's interior averaged there, and
@@ -484,7 +484,8 @@ TEST_F(ColourEndToEnd, RawMethodFilesShowTheChartsTones)
     // The preview at its resolution, 150 dpi like the scan, processed as the preview pane does.
     controller_->setRawPreview(rawValue(VekScanSource::reflective), std::nullopt);
     ASSERT_TRUE(controller_->previewScan());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller_->isFlowBusy() && controller_->currentRawPreview(); }, 120000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !controller_->isFlowBusy() && controller_->currentRawPreview(); }, 120000));
     const Image& preview = *controller_->currentRawPreview();
     const int width = int(kColumns * kPatch * 1.5), height = int(kRows * kPatch * 1.5);
     ASSERT_GE(preview.width(), width);
@@ -496,9 +497,10 @@ TEST_F(ColourEndToEnd, RawMethodFilesShowTheChartsTones)
     std::vector<uint8_t> bytes;
     for (int y = 0; y < height; ++y)
         bytes.insert(bytes.end(), shown.constScanLine(y), shown.constScanLine(y) + 3 * width);
-    const std::optional<Means> drawn = patchMeans<uint8_t>(bytes.data(), width, height, [](const uint8_t* in, double* out, int n) {
-        for (int i = 0; i < 3 * n; ++i) out[i] = in[i] / 255.0;
-    });
+    const std::optional<Means> drawn =
+        patchMeans<uint8_t>(bytes.data(), width, height, [](const uint8_t* in, double* out, int n) {
+            for (int i = 0; i < 3 * n; ++i) out[i] = in[i] / 255.0;
+        });
     ASSERT_TRUE(drawn);
     for (int p = 0; p < kColumns * kRows; ++p)
         for (int c = 0; c < 3; ++c)

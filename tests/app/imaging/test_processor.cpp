@@ -119,8 +119,7 @@ TEST(Processor, RawGreyRunsOnlyTheToneCurveAndThePhotoEffect)
     ProcessTrace trace;
     const std::vector<std::uint8_t> out = processedBytes(chart, scanOf(VekColorType::gray), settings, &trace);
     EXPECT_EQ(trace.names(), (Names{"CILinearToSRGBToneCurve", "CIPhotoEffectMono"}));
-    EXPECT_EQ(out,
-              bytesOf(encode8(photoEffect(linearToSRGBToneCurve(chart), PhotoEffect::mono), EncodeSpace::sRGB)));
+    EXPECT_EQ(out, bytesOf(encode8(photoEffect(linearToSRGBToneCurve(chart), PhotoEffect::mono), EncodeSpace::sRGB)));
 }
 
 TEST(Processor, BlackAndWhiteManualIgnoresTheSliders)
@@ -402,11 +401,18 @@ TEST(Processor, NearlyFlatChannelsKeepTheirTone)
         int lo, hi;
         int pixels, outlying; // of `pixels`, `outlying` are hi and the rest lo
         bool stretched;
-    } cases[] = {{100, 100, 2, 1, false}, {100, 101, 2, 1, false},   {100, 115, 2, 1, false},
-                 {100, 131, 2, 1, false}, {100, 132, 2, 1, true},    {100, 164, 2, 1, true},
-                 {0, 31, 2, 1, false},    {224, 255, 2, 1, false},
+    } cases[] = {{100, 100, 2, 1, false},
+                 {100, 101, 2, 1, false},
+                 {100, 115, 2, 1, false},
+                 {100, 131, 2, 1, false},
+                 {100, 132, 2, 1, true},
+                 {100, 164, 2, 1, true},
+                 {0, 31, 2, 1, false},
+                 {224, 255, 2, 1, false},
                  // Up to 0.1 % of the pixels at an end are outlying: a speck on a grey card.
-                 {100, 200, 2000, 2, false}, {100, 200, 2000, 3, true}, {100, 200, 999, 1, true}};
+                 {100, 200, 2000, 2, false},
+                 {100, 200, 2000, 3, true},
+                 {100, 200, 999, 1, true}};
     for (const auto& c : cases) {
         // Red has the span under test; green and blue span the whole range.
         std::array<std::vector<int>, 3> channels;
@@ -418,7 +424,8 @@ TEST(Processor, NearlyFlatChannelsKeepTheirTone)
         const std::vector<int> red =
             channelsOf(processedBytes(rowImage(channels), scanOf(VekColorType::color), defaults()))[0];
         const auto unchanged = [](int x) { return int(255.0 * srgb::encode(x / 255.0) + 0.5); };
-        const std::vector<int> want = c.stretched ? std::vector<int>{0, 255} : std::vector<int>{unchanged(c.lo), unchanged(c.hi)};
+        const std::vector<int> want =
+            c.stretched ? std::vector<int>{0, 255} : std::vector<int>{unchanged(c.lo), unchanged(c.hi)};
         EXPECT_EQ(std::set<int>(red.begin(), red.end()), std::set<int>(want.begin(), want.end()))
             << c.lo << ".." << c.hi << ", " << c.outlying << " of " << c.pixels << " outlying";
     }
@@ -480,11 +487,13 @@ TEST(Processor, SpecksAndGrainLeaveAGreyCardsTone)
                 const std::vector<std::uint8_t> want = processedBytes(clean, scanOf(type), method(m), nullptr, path);
                 for (const Image* image : {&specked, &textured}) {
                     if (image == &textured && m == AdjustmentMethod::doc) continue;
-                    const std::vector<std::uint8_t> out = processedBytes(*image, scanOf(type), method(m), nullptr, path);
+                    const std::vector<std::uint8_t> out =
+                        processedBytes(*image, scanOf(type), method(m), nullptr, path);
                     const char* which = image == &specked ? "specked" : "textured";
-                    EXPECT_NEAR(mean(out), mean(want), 6.0) << which << " " << displayName(m).toStdString()
-                                                            << " type " << rawValue(type) << " path " << int(path);
-                    EXPECT_LE(whiteShare(out), whiteShare(want) + 0.001) << which << " " << displayName(m).toStdString();
+                    EXPECT_NEAR(mean(out), mean(want), 6.0) << which << " " << displayName(m).toStdString() << " type "
+                                                            << rawValue(type) << " path " << int(path);
+                    EXPECT_LE(whiteShare(out), whiteShare(want) + 0.001)
+                        << which << " " << displayName(m).toStdString();
                 }
             }
 }
