@@ -1,12 +1,11 @@
 #include "usb_presence.h"
 
+#include "usb_ids.h"
+
 #include <libusb.h>
 
 namespace {
 
-// The scanner's maker and model on the bus.
-constexpr uint16_t kVendorId = 0xF0A2;
-constexpr uint16_t kProductId = 0x6204;
 // The scanner's one interface, the one the driver claims.
 constexpr int kInterface = 0;
 
@@ -22,7 +21,7 @@ UsbPresence probeScannersOnBus()
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor{};
         if (libusb_get_device_descriptor(devices[i], &descriptor) != 0) continue;
-        if (descriptor.idVendor != kVendorId || descriptor.idProduct != kProductId) continue;
+        if (descriptor.idVendor != VARNOTH_USB_VENDOR_ID || descriptor.idProduct != VARNOTH_USB_PRODUCT_ID) continue;
         ++presence.found;
         libusb_device_handle* handle = nullptr;
         const int opened = libusb_open(devices[i], &handle);

@@ -30,6 +30,7 @@
 #include "splash_screen_view.h"
 #include "testbed.h"
 #include "usb_descriptors.h"
+#include "usb_ids.h"
 
 #include <QApplication>
 #include <QDate>
@@ -220,7 +221,7 @@ public:
     OtherProgram()
     {
         if (libusb_init(&context_) != 0) return;
-        handle_ = libusb_open_device_with_vid_pid(context_, 0xF0A2, 0x6204);
+        handle_ = libusb_open_device_with_vid_pid(context_, VARNOTH_USB_VENDOR_ID, VARNOTH_USB_PRODUCT_ID);
         if (handle_ && libusb_claim_interface(handle_, 0) == 0) claimed_ = true;
     }
     ~OtherProgram() { release(); }

@@ -6,6 +6,7 @@
 #include "scanner_model.h"
 #include "scanner_profiles.h"
 #include "testbed.h"
+#include "usb_ids.h"
 
 #include <libusb.h>
 
@@ -28,7 +29,7 @@ protected:
         // Blank records: these checks are about framing, refusals and the job state machine.
         model_ = &testbed_->add_with<sim::ScannerModel>(sim::scanner_device(), sim::ScannerRecords{}).second;
         ASSERT_EQ(libusb_init(&ctx_), 0);
-        handle_ = libusb_open_device_with_vid_pid(ctx_, 0xF0A2, 0x6204);
+        handle_ = libusb_open_device_with_vid_pid(ctx_, VARNOTH_USB_VENDOR_ID, VARNOTH_USB_PRODUCT_ID);
         ASSERT_NE(handle_, nullptr);
         ASSERT_EQ(libusb_claim_interface(handle_, 0), 0);
     }

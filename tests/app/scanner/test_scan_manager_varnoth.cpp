@@ -5,6 +5,7 @@
 #include "scan_waits.h"
 #include "scan_chart.h"
 #include "chart_scan_engine.h"
+#include "usb_ids.h"
 #include "varnoth_session.h"
 
 #include <gtest/gtest.h>
@@ -432,7 +433,8 @@ TEST_F(ScanManagerVarnothTest, ConnectTellsABusyScannerFromNone)
         // Another program's handle on the scanner, its interface claimed.
         libusb_context* context = nullptr;
         ASSERT_EQ(libusb_init(&context), 0);
-        libusb_device_handle* other = libusb_open_device_with_vid_pid(context, 0xF0A2, 0x6204);
+        libusb_device_handle* other =
+            libusb_open_device_with_vid_pid(context, VARNOTH_USB_VENDOR_ID, VARNOTH_USB_PRODUCT_ID);
         ASSERT_TRUE(other);
         ASSERT_EQ(libusb_claim_interface(other, 0), 0);
         EXPECT_FALSE(connect());
