@@ -1,0 +1,2 @@
+// A shell header, included from below by a planted breach.
+#pragma once

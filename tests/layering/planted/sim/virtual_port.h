@@ -1,0 +1,4 @@
+// A header of the simulated scanner that includes driver code: the layer check must refuse it.
+#pragma once
+
+#include "usbio.h"
