@@ -13,7 +13,8 @@
 #include <vector>
 
 struct ComboItem {
-    ComboItem(QString text, qint64 tag, QIcon icon = QIcon()) : text(std::move(text)), tag(tag), icon(std::move(icon))
+    ComboItem(QString itemText, qint64 itemTag, QIcon itemIcon = QIcon())
+        : text(std::move(itemText)), tag(itemTag), icon(std::move(itemIcon))
     {}
 
     QString text;

@@ -332,10 +332,10 @@ TEST(Processor, FailingMeasurementIsReportedAndTheChainGoesOn)
     ASSERT_EQ(truncate(path.c_str(), size / 2), 0);
     const Image broken = Image::new_from_file(path.c_str(), Image::option()->set("fail_on", VIPS_FAIL_ON_ERROR));
 
-    for (ProcessPath path : {ProcessPath::fused, ProcessPath::reference}) {
+    for (ProcessPath processPath : {ProcessPath::fused, ProcessPath::reference}) {
         testing::internal::CaptureStdout();
         ProcessTrace trace;
-        ImageProcessor::processImage(broken, scanOf(VekColorType::color), defaults(), &trace, path);
+        ImageProcessor::processImage(broken, scanOf(VekColorType::color), defaults(), &trace, processPath);
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_NE(out.find("Failed to get areaMinimum output image\n"), std::string::npos);
         EXPECT_EQ(out.find("areaMaximum"), std::string::npos);

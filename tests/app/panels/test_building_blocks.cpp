@@ -116,8 +116,8 @@ private Q_SLOTS:
         SliderView threshold(bindProperty(settings, &ImageSettings::threshold, &ImageSettings::setThreshold,
                                           &ImageSettings::thresholdChanged),
                              QStringLiteral("Threshold"), 0.2, 0.8, 0.1);
-        const auto key = [](SliderView& row, Qt::Key key) {
-            return [&row, key] { QTest::keyClick(row.slider(), key); };
+        const auto key = [](SliderView& row, Qt::Key pressed) {
+            return [&row, pressed] { QTest::keyClick(row.slider(), pressed); };
         };
         const auto wheel = [](SliderView& row, QPoint turned) {
             return [&row, turned] {
