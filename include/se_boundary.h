@@ -125,7 +125,8 @@ inline constexpr uint32_t SE_IMAGE_COLOR = 64;
 // Code 81: the channel mask sits in the upper 16 bits of `value`; this one names all three.
 inline constexpr uint64_t SE_GAMMA_ALL_CHANNELS = 0x70000;
 
-// Channel planes of the tone codes (72, 80).
+// Channel planes of the tone codes (72, 80); the master value is also reached as 2 or 1.
+inline constexpr uint32_t SE_PLANE_MASTER = 4;
 inline constexpr uint32_t SE_PLANE_FIRST = 32;
 inline constexpr uint32_t SE_PLANE_SECOND = 16;
 inline constexpr uint32_t SE_PLANE_THIRD = 8;
@@ -151,11 +152,14 @@ inline constexpr int16_t SE_ERR_DEVICE_REFUSED = -190; // a refused device reque
 inline constexpr int16_t SE_ERR_TRANSFER = -188;
 // Answers of driver codes the boundary maps one to one (EBase::TransferErrCodePC2Mac).
 inline constexpr int16_t SE_ERR_DEVICE_STATUS = -183; // the device's status 1
-inline constexpr int16_t SE_ERR_CODE_184 = -184;
 inline constexpr int16_t SE_ERR_NO_MORE_LINES = -185;
-inline constexpr int16_t SE_ERR_CODE_122 = -122;
-inline constexpr int16_t SE_ERR_CODE_143 = -143;
-inline constexpr int16_t SE_END_OF_IMAGE = -801; // the last lines came with this answer
+// The host's forms of three codes of the wider driver family that this driver never answers
+// (driver_result.h): each stands for the one driver code it names and means no more than that; no
+// part of this system gives those codes a meaning, and a host takes them as failures.
+inline constexpr int16_t SE_ERR_DRIVER_2000 = -184; // driver code -2000
+inline constexpr int16_t SE_ERR_DRIVER_704 = -122;  // driver code -704
+inline constexpr int16_t SE_ERR_DRIVER_3 = -143;    // driver code -3
+inline constexpr int16_t SE_END_OF_IMAGE = -801;    // the last lines came with this answer
 // Driver codes that pass the translation unchanged.
 inline constexpr int16_t SE_ERR_STAGE = -1008;
 inline constexpr int16_t SE_ERR_UNSUPPORTED = -1010;
