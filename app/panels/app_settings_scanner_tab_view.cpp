@@ -268,7 +268,7 @@ void AppSettingsScannerTabView::confirmClearCalibrationData()
     ScanManager* manager = &manager_;
     manager_.runOnWorker([scanner, manager, confirm = &confirm_, tab = QPointer<AppSettingsScannerTabView>(this)] {
         const bool cleared = scanner->clearAllCalibrationData();
-        const int16_t answer = scanner->lastError().answer;
+        const int16_t answer = scanner->lastError().answer.code();
         QMetaObject::invokeMethod(
             manager,
             [cleared, answer, confirm, tab] {

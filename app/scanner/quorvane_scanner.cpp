@@ -49,12 +49,11 @@ struct SourceFrame {
 
 bool readSourceFrame(SEHost& host, uint16_t source, SourceFrame& out)
 {
-    int16_t status = 0;
-    if (host.setValue(SE_CMD_SOURCE, source, 0, &status) != SE_OK) return false;
+    if (!host.setValue(SE_CMD_SOURCE, source, 0).ok()) return false;
     SEOpticalResolution optical{};
-    if (host.getCapability(SE_CMD_OPTICAL_RESOLUTION, 0, &optical, &status) != SE_OK) return false;
+    if (!host.getCapability(SE_CMD_OPTICAL_RESOLUTION, 0, &optical).ok()) return false;
     SEFrameCap frame{};
-    if (host.getCapability(SE_CMD_SCAN_FRAME, 0, &frame, &status) != SE_OK) return false;
+    if (!host.getCapability(SE_CMD_SCAN_FRAME, 0, &frame).ok()) return false;
     out.opticalResolution = optical.resolution;
     if (frame.resolution == 0 || frame.resolution > uint32_t(std::numeric_limits<int32_t>::max())) return false;
     out.frameCap.SampleRes = static_cast<int32_t>(frame.resolution);
@@ -64,6 +63,16 @@ bool readSourceFrame(SEHost& host, uint16_t source, SourceFrame& out)
 }
 
 } // namespace
+
+std::optional<uint16_t> boundarySource(VekScanSource source)
+{
+    switch (source) {
+    case VekScanSource::reflective: return SE_SOURCE_REFLECTIVE;
+    case VekScanSource::positiveFilm: return SE_SOURCE_POSITIVE_FILM;
+    case VekScanSource::negativeFilm: return SE_SOURCE_NEGATIVE_FILM;
+    }
+    return std::nullopt;
+}
 
 QRectF frameCapArea(const ScannerFrameCap& cap)
 {
@@ -75,8 +84,8 @@ QRectF frameCapArea(const ScannerFrameCap& cap)
 
 QRectF sourceScanArea(const ScannerCapabilities& capabilities, int64_t source)
 {
-    const bool film = source == 3 || source == 4;
-    if (film && capabilities.filmFrameCap.SampleRes > 0) return frameCapArea(capabilities.filmFrameCap);
+    if (isFilm(VekScanSource(source)) && capabilities.filmFrameCap.SampleRes > 0)
+        return frameCapArea(capabilities.filmFrameCap);
     return capabilities.fullScanRect;
 }
 
@@ -102,7 +111,7 @@ bool QuorvaneScanner::loadDriver()
 {
     auto lock = host_->lock();
     const std::filesystem::path folder = driverURL();
-    if (host_->init(folder) != 1) {
+    if (!host_->init(folder).ok()) {
         unloadDriver();
         std::printf("Failed to load driver!\n");
         return failConnect(
@@ -111,8 +120,8 @@ bool QuorvaneScanner::loadDriver()
     uint16_t count = 0;
     host_->enumerateDevices(&count);
     const std::optional<SELoadFailure> loadFailure = host_->lastLoadFailure();
-    int16_t selected = 0;
-    if (count >= 1 && (selected = host_->selectDevice(0)) >= 1) {
+    SEResult selected = SE_HOST_NO_DEVICE_FOUND;
+    if (count >= 1 && (selected = host_->selectDevice(0)).ok()) {
         prepareScannerInfo();
         if (prepareScannerCapabilities()) {
             failConnect({});
@@ -132,7 +141,7 @@ bool QuorvaneScanner::loadDriver()
     std::string detail = presence.denied ? std::string("this user may not use it")
         : !presence.detail.empty()       ? presence.detail
         : count == 0                     ? std::string("the driver could not set it up")
-                                         : "the driver answered " + std::to_string(selected);
+                                         : "the driver answered " + std::to_string(selected.code());
     return failConnect({ConnectFailure::Kind::scannerNotOpened, {}, std::move(detail)});
 }
 
@@ -153,8 +162,7 @@ void QuorvaneScanner::prepareScannerInfo()
     SCANNERINFO next = info();
     next.masterModelCode = static_cast<uint16_t>(host_->currentDeviceId());
     SEScannerInfo reply{};
-    int16_t status = 0;
-    host_->getCapability(SE_CMD_SCANNER_INFO, 0, &reply, &status);
+    host_->getCapability(SE_CMD_SCANNER_INFO, 0, &reply);
     next.subModelCode = reply.subModel;
     if (const std::optional<SEDeviceEntry> entry = host_->deviceEntry(0)) {
         next.scannerName = entry->deviceName; // terminated by the device layer
@@ -175,15 +183,14 @@ bool QuorvaneScanner::prepareScannerCapabilities()
         capabilities_ = caps;
         return succeeded;
     };
-    int16_t status = 0;
     uint16_t sources = 0;
-    if (host_->getCapability(SE_CMD_SOURCE, 0, &sources, &status) != SE_OK) return finish(false);
+    if (!host_->getCapability(SE_CMD_SOURCE, 0, &sources).ok()) return finish(false);
     caps.sources = sources;
 
     // Each source describes its own area: select it before asking. The main description is the
     // reflective source's, the largest area, when the scanner has one.
-    const bool hasFilm = (sources & (0x0004 | 0x0100)) != 0;
-    const bool hasReflective = (sources & 0x0001) != 0;
+    const bool hasFilm = (sources & (SE_SOURCE_POSITIVE_FILM | SE_SOURCE_NEGATIVE_FILM)) != 0;
+    const bool hasReflective = (sources & SE_SOURCE_REFLECTIVE) != 0;
     SourceFrame film;
     SourceFrame reflective;
     if (hasFilm && !readSourceFrame(*host_, SE_SOURCE_POSITIVE_FILM, film)) return finish(false);
@@ -196,42 +203,41 @@ bool QuorvaneScanner::prepareScannerCapabilities()
     caps.fullScanRect = frameCapArea(main.frameCap);
 
     SEImageType types{};
-    if (host_->getCapability(SE_CMD_IMAGE_TYPE, 0, &types, &status) != SE_OK) return finish(false);
+    if (!host_->getCapability(SE_CMD_IMAGE_TYPE, 0, &types).ok()) return finish(false);
     caps.imageTypes = static_cast<uint16_t>(types.type);
 
-    if (host_->getCapability(SE_CMD_INTERPOLATION, 0, 0, &status) != 0) {
+    if (host_->getCapability(SE_CMD_INTERPOLATION, 0, 0).code() != SE_NOT_SUPPORTED) {
         SEInterpolation interpolation{};
-        host_->getCurrent(SE_CMD_INTERPOLATION, 0, &interpolation, &status);
+        host_->getCurrent(SE_CMD_INTERPOLATION, 0, &interpolation);
         caps.interpolation = ScannerInterpolation{static_cast<int16_t>(interpolation.enabled),
                                                   static_cast<int16_t>(interpolation.xResolution),
                                                   static_cast<int16_t>(interpolation.yResolution)};
     }
+    SEResult status(SE_NOT_SUPPORTED);
     host_->getCapability(SE_CMD_WHOLE_CALIBRATION, 0, 0, &status);
-    caps.isSupportWholeCalibration = status == 1 ? 1 : 0;
+    caps.isSupportWholeCalibration = status.ok() ? 1 : 0;
     host_->getCapability(SE_CMD_CALIBRATION, 0, 0, &status);
-    caps.isSupportSmartCalibration = status == 1 ? 1 : 0;
-    caps.isSupportEnhanceColorConsistency =
-        host_->getCapability(SE_CMD_COLOR_CONSISTENCY, 0, 0, &status) == SE_OK ? 1 : 0;
+    caps.isSupportSmartCalibration = status.ok() ? 1 : 0;
+    caps.isSupportEnhanceColorConsistency = host_->getCapability(SE_CMD_COLOR_CONSISTENCY, 0, 0).ok() ? 1 : 0;
     SERange resolutions{};
-    host_->getCapability(SE_CMD_RESOLUTION, 0, &resolutions, &status);
+    host_->getCapability(SE_CMD_RESOLUTION, 0, &resolutions);
     caps.resolutionRange =
         ScannerRange{resolutions.minimum, resolutions.maximum, static_cast<int32_t>(resolutions.third)};
     uint8_t paperSensor = 0;
-    const int16_t paperAnswer = host_->getCapability(SE_CMD_PAPER_SENSOR, 0, &paperSensor, &status);
-    caps.isSupportPaperSensor = paperAnswer == SE_OK && paperSensor == 1 ? 1 : 0;
+    const SEResult paperAnswer = host_->getCapability(SE_CMD_PAPER_SENSOR, 0, &paperSensor);
+    caps.isSupportPaperSensor = paperAnswer.ok() && paperSensor == 1 ? 1 : 0;
     SERange exposure{};
-    caps.isSupportShrinkableExposureRatio =
-        host_->getCapability(SE_CMD_EXPOSURE_RATIO, 0, &exposure, &status) == SE_OK ? 1 : 0;
+    caps.isSupportShrinkableExposureRatio = host_->getCapability(SE_CMD_EXPOSURE_RATIO, 0, &exposure).ok() ? 1 : 0;
     caps.shrinkableExposureRange =
         ScannerRange{exposure.minimum, exposure.maximum, static_cast<int32_t>(exposure.third)};
     return finish(true);
 }
 
-QuorvaneScanner::Outcome QuorvaneScanner::answered(int16_t code, int16_t answer)
+QuorvaneScanner::Outcome QuorvaneScanner::answered(int16_t code, SEResult answer)
 {
     Outcome outcome;
     outcome.sent = true;
-    outcome.succeeded = answer == SE_OK;
+    outcome.succeeded = answer.ok();
     outcome.code = code;
     outcome.answer = answer;
     return outcome;
@@ -246,14 +252,9 @@ template <typename Update> void QuorvaneScanner::updateSettings(Update update)
 QuorvaneScanner::Outcome QuorvaneScanner::applyScanSource(int64_t source)
 {
     updateSettings([&](ScannerSettings& s) { s.source = source; });
-    uint16_t value = 0;
-    switch (source) {
-    case 1: value = SE_SOURCE_REFLECTIVE; break;
-    case 3: value = SE_SOURCE_POSITIVE_FILM; break;
-    case 4: value = SE_SOURCE_NEGATIVE_FILM; break;
-    default: return notSent();
-    }
-    return answered(SE_CMD_SOURCE, host_->setValue(SE_CMD_SOURCE, value, 0, nullptr));
+    const std::optional<uint16_t> value = boundarySource(VekScanSource(source));
+    if (!value) return notSent();
+    return answered(SE_CMD_SOURCE, host_->setValue(SE_CMD_SOURCE, *value, 0));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyColorType(int64_t colorType)
@@ -265,11 +266,11 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyColorType(int64_t colorType)
         source = s.source;
     });
     // The driver is always asked for 8-bit colour; the colour type is made from it afterwards.
-    Outcome depth = answered(SE_CMD_DEPTH, host_->setValue(SE_CMD_DEPTH, SE_DEPTH_8_BITS, 0, nullptr));
+    Outcome depth = answered(SE_CMD_DEPTH, host_->setValue(SE_CMD_DEPTH, SE_DEPTH_8_BITS, 0));
     if (!depth.succeeded) return depth;
     SEImageType type{};
     type.type = SE_IMAGE_COLOR;
-    Outcome image = answered(SE_CMD_IMAGE_TYPE, host_->setValue(SE_CMD_IMAGE_TYPE, 0, &type, nullptr));
+    Outcome image = answered(SE_CMD_IMAGE_TYPE, host_->setValue(SE_CMD_IMAGE_TYPE, 0, &type));
     if (!image.succeeded) return image;
     return applyLinearLUT(SE_DEPTH_8_BITS, source);
 }
@@ -277,7 +278,7 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyColorType(int64_t colorType)
 QuorvaneScanner::Outcome QuorvaneScanner::applyResolution(int64_t resolution)
 {
     updateSettings([&](ScannerSettings& s) { s.resolution = resolution; });
-    return answered(SE_CMD_RESOLUTION, host_->setValue(SE_CMD_RESOLUTION, asValue(resolution), 0, nullptr));
+    return answered(SE_CMD_RESOLUTION, host_->setValue(SE_CMD_RESOLUTION, asValue(resolution), 0));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyScanRect(const QRectF& rect, int64_t unit)
@@ -285,8 +286,7 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyScanRect(const QRectF& rect, int6
     if (!(rect.width() > 0) || !(rect.height() > 0)) return notSent();
     const ScannerSettings current = settings();
     const ScannerCapabilities caps = capabilities();
-    const bool onFilm = current.source == 3 || current.source == 4;
-    const ScannerFrameCap& cap = onFilm ? caps.filmFrameCap : caps.frameCap;
+    const ScannerFrameCap& cap = isFilm(VekScanSource(current.source)) ? caps.filmFrameCap : caps.frameCap;
     // Inches cannot become pixels of a source without a base resolution (no such source).
     if (unit == 0 && cap.SampleRes <= 0) return notSent();
     // The base resolution as the single-precision number it always was; the products in double.
@@ -313,32 +313,31 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyScanRect(const QRectF& rect, int6
     });
     SEFrame frame{static_cast<uint16_t>(left), static_cast<uint16_t>(top), static_cast<uint16_t>(right),
                   static_cast<uint16_t>(bottom)};
-    return answered(SE_CMD_SCAN_FRAME, host_->setValue(SE_CMD_SCAN_FRAME, 0, &frame, nullptr));
+    return answered(SE_CMD_SCAN_FRAME, host_->setValue(SE_CMD_SCAN_FRAME, 0, &frame));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyExposureRatio(int64_t ratio)
 {
     if (capabilities().isSupportShrinkableExposureRatio != 1) return notSent();
-    return answered(SE_CMD_EXPOSURE_RATIO, host_->setValue(SE_CMD_EXPOSURE_RATIO, asValue(ratio), 0, nullptr));
+    return answered(SE_CMD_EXPOSURE_RATIO, host_->setValue(SE_CMD_EXPOSURE_RATIO, asValue(ratio), 0));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyScanQuality(int64_t quality)
 {
     updateSettings([&](ScannerSettings& s) { s.quality = quality; });
-    return answered(SE_CMD_SCAN_QUALITY, host_->setValue(SE_CMD_SCAN_QUALITY, asValue(quality), 0, nullptr));
+    return answered(SE_CMD_SCAN_QUALITY, host_->setValue(SE_CMD_SCAN_QUALITY, asValue(quality), 0));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyCalibrationMode(int64_t mode)
 {
     if (capabilities().isSupportSmartCalibration != 1) return notSent();
-    return answered(SE_CMD_CALIBRATION,
-                    host_->setValue(SE_CMD_CALIBRATION, SE_CALIBRATION_SET_MODE, asValue(mode), nullptr));
+    return answered(SE_CMD_CALIBRATION, host_->setValue(SE_CMD_CALIBRATION, SE_CALIBRATION_SET_MODE, asValue(mode)));
 }
 
 QuorvaneScanner::Outcome QuorvaneScanner::applyLinearLUT(uint32_t depth, int64_t source)
 {
     SEGammaDescriptor gamma{};
-    Outcome size = answered(SE_CMD_GAMMA, host_->getDefault(SE_CMD_GAMMA, SE_GAMMA_ALL_CHANNELS, &gamma, nullptr));
+    Outcome size = answered(SE_CMD_GAMMA, host_->getDefault(SE_CMD_GAMMA, SE_GAMMA_ALL_CHANNELS, &gamma));
     if (!size.succeeded) return size;
     const uint32_t entries = gamma.entries;
     const uint16_t entryBytes = gamma.bytesPerEntry;
@@ -362,7 +361,7 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyLinearLUT(uint32_t depth, int64_t
     // Entry i of a ramp over the whole table: i × (M + 1) / N, from 0 to at most M.
     for (uint32_t i = 0; i < entries; i++) {
         uint64_t value = uint64_t{i} * (top + 1) / entries;
-        if (source == 4) value = top - value;
+        if (VekScanSource(source) == VekScanSource::negativeFilm) value = top - value;
         value = std::min(value, largest);
         for (std::vector<uint8_t>& table : tables) {
             if (entryBytes == 1) {
@@ -374,7 +373,7 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyLinearLUT(uint32_t depth, int64_t
         }
     }
     for (int channel = 0; channel < 3; channel++) gamma.table[channel] = SE_Address(tables[channel].data());
-    return answered(SE_CMD_GAMMA, host_->setValue(SE_CMD_GAMMA, SE_GAMMA_ALL_CHANNELS, &gamma, nullptr));
+    return answered(SE_CMD_GAMMA, host_->setValue(SE_CMD_GAMMA, SE_GAMMA_ALL_CHANNELS, &gamma));
 }
 
 bool QuorvaneScanner::setScanSource(int64_t source)
@@ -422,10 +421,10 @@ bool QuorvaneScanner::setCalibrationMode(int64_t mode)
 bool QuorvaneScanner::clearCalibrationData(int resolution)
 {
     auto lock = host_->lock();
-    int16_t status = 0;
-    const int16_t answer = host_->setValue(SE_CMD_CALIBRATION, SE_CALIBRATION_ERASE, asValue(resolution), &status);
-    setLastError(SE_CMD_CALIBRATION, status == 1 ? int16_t{SE_OK} : answer);
-    return status == 1;
+    SEResult status(SE_NOT_SUPPORTED);
+    const SEResult answer = host_->setValue(SE_CMD_CALIBRATION, SE_CALIBRATION_ERASE, asValue(resolution), &status);
+    setLastError(SE_CMD_CALIBRATION, status.ok() ? SE_SUCCESS : answer);
+    return status.ok();
 }
 
 bool QuorvaneScanner::clearAllCalibrationData()
@@ -437,7 +436,7 @@ bool QuorvaneScanner::setEnhanceColorConsistency(bool enable)
 {
     auto lock = host_->lock();
     if (capabilities().isSupportEnhanceColorConsistency != 1) return false;
-    return host_->setValue(SE_CMD_COLOR_CONSISTENCY, enable ? 1 : 0, 0, nullptr) == SE_OK;
+    return host_->setValue(SE_CMD_COLOR_CONSISTENCY, enable ? 1 : 0, 0).ok();
 }
 
 bool QuorvaneScanner::setLinearLUT(uint32_t depth, int64_t source)
@@ -452,10 +451,10 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     // One setting the driver refuses ends the start: scanning with the previous source or frame
     // would give the user a scan of something else. Settings refused here without a command (a
     // source or frame that cannot be, a capability the scanner lacks) are left out silently.
-    setLastError(0, 0);
+    setLastError(0, SE_SUCCESS);
     const auto refused = [this](const Outcome& outcome) {
         if (!outcome.sent || outcome.succeeded) return false;
-        if (!outcome.reported) std::printf("Error: Scan setting %d: %d\n", outcome.code, outcome.answer);
+        if (!outcome.reported) std::printf("Error: Scan setting %d: %d\n", outcome.code, outcome.answer.code());
         setLastError(outcome.code, outcome.answer);
         return true;
     };
@@ -468,9 +467,9 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     if (refused(applyCalibrationMode(request.calibrationMode))) return false;
 
     SEImageInfo geometry{};
-    int16_t answer = host_->getCurrent(SE_CMD_IMAGE_INFO, 0, &geometry, nullptr);
-    if (answer != SE_OK) {
-        std::printf("Error: Get Image Info: %d\n", answer);
+    SEResult answer = host_->getCurrent(SE_CMD_IMAGE_INFO, 0, &geometry);
+    if (!answer.ok()) {
+        std::printf("Error: Get Image Info: %d\n", answer.code());
         setLastError(SE_CMD_IMAGE_INFO, answer);
         return false;
     }
@@ -478,9 +477,9 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
         std::lock_guard guard(mutex_);
         imageInfo_ = imageInfoFrom(geometry);
     }
-    answer = host_->setValue(SE_CMD_START_SCAN, 0, &geometry, nullptr);
-    if (answer != SE_OK) {
-        std::printf("Error: Start Scan: %d\n", answer);
+    answer = host_->setValue(SE_CMD_START_SCAN, 0, &geometry);
+    if (!answer.ok()) {
+        std::printf("Error: Start Scan: %d\n", answer.code());
         setLastError(SE_CMD_START_SCAN, answer);
         return false;
     }
@@ -490,7 +489,7 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     return true;
 }
 
-void QuorvaneScanner::setLastError(int16_t command, int16_t answer)
+void QuorvaneScanner::setLastError(int16_t command, SEResult answer)
 {
     std::lock_guard guard(mutex_);
     lastError_ = ScannerCommandError{command, answer};
@@ -505,20 +504,20 @@ ScannerCommandError QuorvaneScanner::lastError() const
 EIMAGEINFO QuorvaneScanner::getImageInfo()
 {
     SEImageInfo geometry{};
-    host_->getCurrent(SE_CMD_IMAGE_INFO, 0, &geometry, nullptr);
+    host_->getCurrent(SE_CMD_IMAGE_INFO, 0, &geometry);
     return imageInfoFrom(geometry);
 }
 
-int16_t QuorvaneScanner::getImage(void* buffer, int16_t lines, int16_t* status)
+int16_t QuorvaneScanner::getImage(void* buffer, int16_t lines, SEResult* status)
 {
     SELineTransfer transfer{};
     transfer.buffer = SE_Address(buffer);
     const uint32_t wanted = lines > 0 ? static_cast<uint32_t>(lines) : 0;
     transfer.wanted = wanted;
-    int16_t result = 0;
+    SEResult result(SE_NOT_SUPPORTED);
     host_->setValue(SE_CMD_READ_LINES, 0, &transfer, &result);
     if (status != nullptr) *status = result;
-    if (result == 0) return 0;
+    if (result.code() == SE_NOT_SUPPORTED) return 0;
     // More lines than the buffer holds cannot have been delivered into it: no count at all, so that
     // no caller reads past its buffer or takes the block as good.
     if (transfer.delivered > wanted) return -1;
@@ -527,9 +526,9 @@ int16_t QuorvaneScanner::getImage(void* buffer, int16_t lines, int16_t* status)
 
 bool QuorvaneScanner::stopScan()
 {
-    int16_t status = 0;
+    SEResult status(SE_NOT_SUPPORTED);
     host_->setValue(SE_CMD_STOP_SCAN, 0, 0, &status);
-    return status == 1;
+    return status.ok();
 }
 
 int64_t QuorvaneScanner::status() const

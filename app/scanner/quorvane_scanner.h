@@ -9,6 +9,8 @@
 #pragma once
 
 #include "enumerations.h"
+#include "scanner_enumerations.h"
+#include "se_result.h"
 
 #include <QRectF>
 
@@ -91,6 +93,9 @@ struct ScannerCapabilities {
     ScannerRange resolutionRange;
 };
 
+// The boundary's code of a source (SE_SOURCE_...); none for a source no command can carry.
+std::optional<uint16_t> boundarySource(VekScanSource source);
+
 // A frame cap's area in inches from the origin, its sides divided in single precision by its base
 // resolution; empty without a base resolution.
 QRectF frameCapArea(const ScannerFrameCap& cap);
@@ -111,10 +116,11 @@ struct ScanRequest {
     ScanMode scanMode = ScanMode::preview; // not sent to the scanner
 };
 
-// The command the driver refused last in a scan start (or a calibration erase), and its answer.
+// The command the driver refused last in a scan start (or a calibration erase), and its answer;
+// command 0 and SE_SUCCESS when none was.
 struct ScannerCommandError {
     int16_t command = 0;
-    int16_t answer = 0;
+    SEResult answer = SE_SUCCESS;
 };
 
 // Why the last connect failed.
@@ -178,7 +184,7 @@ public:
     // Answers the lines delivered (0 when the read failed, -1 when the driver reports more lines
     // than were asked for), and the block's status through `status`: 1, or the end of the image
     // (-801) with the last lines, or an error.
-    int16_t getImage(void* buffer, int16_t lines, int16_t* status = nullptr);
+    int16_t getImage(void* buffer, int16_t lines, SEResult* status = nullptr);
     bool stopScan();
 
     int64_t status() const;
@@ -200,11 +206,11 @@ private:
         bool sent = false;
         bool succeeded = false;
         int16_t code = 0;
-        int16_t answer = 0;
+        SEResult answer = SE_SUCCESS;
         bool reported = false; // the failure has printed its own line
     };
     static Outcome notSent() { return {}; }
-    static Outcome answered(int16_t code, int16_t answer);
+    static Outcome answered(int16_t code, SEResult answer);
 
     Outcome applyScanSource(int64_t source);
     Outcome applyColorType(int64_t colorType);
@@ -217,7 +223,7 @@ private:
     template <typename Update> void updateSettings(Update update);
 
     bool failConnect(ConnectFailure failure);
-    void setLastError(int16_t command, int16_t answer);
+    void setLastError(int16_t command, SEResult answer);
 
     const std::optional<std::filesystem::path> driverFolder_;
     const std::unique_ptr<SEHost> host_; // holds the driver from loadDriver to unloadDriver

@@ -33,6 +33,15 @@ bool isDeviceLostCode(int code)
     return code == SE_ERR_TRANSFER || code == SE_ERR_NO_DEVICE;
 }
 
+ScanFailure commandFailure(int command, SEResult answer, ScanFailure::Kind otherwise)
+{
+    ScanFailure failure;
+    failure.kind = isDeviceLostCode(answer.code()) ? ScanFailure::Kind::deviceLost : otherwise;
+    failure.command = command;
+    failure.code = answer.code();
+    return failure;
+}
+
 // What one scan keeps while it runs.
 struct ScanManager::Run {
     ScanFailure failure;
@@ -230,7 +239,7 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     }
     // What the scanner object would refuse without a command must not reach the start: the driver
     // would scan with the source or frame of the scan before.
-    const bool knownSource = request.scanSource == 1 || request.scanSource == 3 || request.scanSource == 4;
+    const bool knownSource = isKnownSource(settings.scanSource);
     const bool usableScale = mode == ScanMode::preview || (std::isfinite(scale) && scale > 0);
     const bool usableFrame = finite(request.scanRect) && request.scanRect.width() > 0 && request.scanRect.height() > 0;
     if (!knownSource || request.resolution < 1 || request.resolution > 65535 || !usableScale || !usableFrame) {
@@ -241,9 +250,7 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     if (!run.scanner->startScan(request)) {
         std::printf("Failed to scan!\n");
         const ScannerCommandError error = run.scanner->lastError();
-        run.failure.kind = isDeviceLostCode(error.answer) ? ScanFailure::Kind::deviceLost : ScanFailure::Kind::refused;
-        run.failure.command = error.command;
-        run.failure.code = error.answer;
+        run.failure = commandFailure(error.command, error.answer, ScanFailure::Kind::refused);
         return std::nullopt;
     }
     if (stopRequested_) return std::nullopt;
@@ -313,16 +320,14 @@ bool ScanManager::readBlocks(Run& run)
     while (run.linesRead < run.height && !stopRequested_) {
         const int64_t wanted = std::min(kBlockLines, run.height - run.linesRead);
         uint8_t* into = packed ? run.canvas->row(run.linesRead) : block.get();
-        int16_t status = 0;
+        SEResult status(SE_NOT_SUPPORTED);
         const int16_t got = run.scanner->getImage(into, static_cast<int16_t>(wanted), &status);
-        // The end of the image comes with the last lines; any other status below 1 is a failed read,
-        // and a count the buffer cannot hold is no answer at all.
-        const bool lastLines = status == SE_END_OF_IMAGE;
-        if ((status < SE_OK && !lastLines) || got < 0 || got > wanted) {
-            std::printf("Failed to read image lines: %d\n", int(status));
-            run.failure.kind = isDeviceLostCode(status) ? ScanFailure::Kind::deviceLost : ScanFailure::Kind::readFailed;
-            run.failure.command = SE_CMD_READ_LINES;
-            run.failure.code = status;
+        // The end of the image comes with the last lines; any other status below SE_OK is a failed
+        // read, and a count the buffer cannot hold is no answer at all.
+        const bool lastLines = status.code() == SE_END_OF_IMAGE;
+        if ((status.code() < SE_OK && !lastLines) || got < 0 || got > wanted) {
+            std::printf("Failed to read image lines: %d\n", int(status.code()));
+            run.failure = commandFailure(SE_CMD_READ_LINES, status, ScanFailure::Kind::readFailed);
             return false;
         }
         if (got == 0) break;

@@ -72,6 +72,9 @@ struct ScanLines {
 // Whether a driver answer means the scanner has gone (unplugged, switched off) or no longer
 // answers on the bus: a failed transfer, or no device.
 bool isDeviceLostCode(int code);
+// The failure of a scan whose `command` the driver answered with `answer`: the scanner gone, or
+// `otherwise`. The one place where a host library result becomes a scan's failure.
+ScanFailure commandFailure(int command, SEResult answer, ScanFailure::Kind otherwise);
 
 class ScanManager : public QObject {
     Q_OBJECT

@@ -14,11 +14,6 @@ namespace {
 // Larger files are no profile of a scanner, and lcms2 takes 32-bit sizes.
 constexpr qint64 kLargestProfile = qint64{64} << 20;
 
-bool isFilm(VekScanSource source)
-{
-    return source == VekScanSource::positiveFilm || source == VekScanSource::negativeFilm;
-}
-
 std::optional<QString> existing(const QString& folder, const QString& name)
 {
     const QString path = folder + QLatin1Char('/') + name;

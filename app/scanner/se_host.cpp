@@ -9,6 +9,13 @@ namespace {
 
 constexpr int32_t kFreeSpace = 28;
 
+// The film unit's bit of a source mask, set for positive and for negative film.
+constexpr uint16_t kFilmSource = SE_SOURCE_POSITIVE_FILM;
+// The sources the summary counts as flatbed: the reflective one, and the other source under its
+// code 8 or the code 2 that the driver takes for it.
+constexpr uint16_t kOtherSourceAlias = 0x2;
+constexpr uint16_t kFlatbedSources = SE_SOURCE_REFLECTIVE | kOtherSourceAlias | SE_SOURCE_OTHER;
+
 // One for the process: the driver behind every host is.
 std::recursive_mutex& driverMutex()
 {
@@ -130,13 +137,13 @@ void SEHost::installCallbacks()
     slot[SE_CALLBACK_PROGRESS] = SE_Address<SECallbackProgress>(hostProgress);
 }
 
-int16_t SEHost::init(const std::filesystem::path& folder)
+SEResult SEHost::init(const std::filesystem::path& folder)
 {
     auto held = lock();
-    if (session_ != nullptr) return 1;
-    if (SEHostSession::open(folder, session_) != 0) return 0;
+    if (session_ != nullptr) return SE_SUCCESS;
+    if (const SEResult opened = SEHostSession::open(folder, session_); !opened.ok()) return opened;
     installCallbacks();
-    return 1;
+    return SE_SUCCESS;
 }
 
 void SEHost::shutdown()
@@ -151,16 +158,16 @@ void SEHost::shutdown()
 
 // ---- device information ----
 
-int16_t SEHost::deviceInformation(SEField value, SEDeviceInfo& info, int16_t* status, bool second)
+SEResult SEHost::deviceInformation(SEField value, SEDeviceInfo& info, SEResult* status, bool second)
 {
     auto held = lock();
-    int16_t answer = 0;
-    int16_t result = 0;
+    SEResult answer(SE_NOT_SUPPORTED);
+    SEResult result(SE_NOT_SUPPORTED);
     if (!second || chained_ == 1) {
         SEChainReply chain{};
         chain.hostRef = info.hostRef;
         answer = command(second ? SE_CMD_DEVICE_LIST_2 : SE_CMD_DEVICE_LIST, 0, value, &chain, &result);
-        if (!second) chained_ = result == 1 ? 1 : 0;
+        if (!second) chained_ = result.ok() ? 1 : 0;
         if (chained_ == 1) copyChainReply(chain, info);
     }
     if (chained_ != 1) {
@@ -174,7 +181,7 @@ int16_t SEHost::deviceInformation(SEField value, SEDeviceInfo& info, int16_t* st
     return answer;
 }
 
-int16_t SEHost::openDevice(const SEOpenRequest& request, int16_t* status)
+SEResult SEHost::openDevice(const SEOpenRequest& request, SEResult* status)
 {
     auto held = lock();
     if (chained_ == 1) return command(SE_CMD_OPEN_DEVICE, 0, request.deviceNumber, 0, status);
@@ -185,22 +192,22 @@ int16_t SEHost::openDevice(const SEOpenRequest& request, int16_t* status)
 
 void SEHost::probe(SEDeviceEntry& entry, const SEOpenRequest& request)
 {
-    int16_t status = 0;
-    if (openDevice(request, &status) != SE_OK) {
+    SEResult status(SE_NOT_SUPPORTED);
+    if (!openDevice(request, &status).ok()) {
         entry.depthCaps = 0;
         entry.status = SE_HOST_PROBE_FAILED;
         return;
     }
-    entry.status = 1;
+    entry.status = SE_HOST_PROBED;
     uint16_t depth = 0;
-    if (getCapability(SE_CMD_DEPTH, 0, &depth, &status) == SE_OK) {
+    if (getCapability(SE_CMD_DEPTH, 0, &depth, &status).ok()) {
         entry.depthCaps = depth;
     } else {
         entry.depthCaps = 0;
         entry.status = SE_HOST_PROBE_FAILED;
     }
     SEScannerInfo information{};
-    if (getCapability(SE_CMD_SCANNER_INFO, 0, &information, &status) == SE_OK) {
+    if (getCapability(SE_CMD_SCANNER_INFO, 0, &information, &status).ok()) {
         entry.firmwareVersion = information.firmware;
     } else {
         entry.firmwareVersion = 0;
@@ -210,7 +217,7 @@ void SEHost::probe(SEDeviceEntry& entry, const SEOpenRequest& request)
 }
 
 // The sub-device record of a device number, zero-filled before each send.
-SESubDevice SEHost::subDevice(uint32_t number, int16_t& status)
+SESubDevice SEHost::subDevice(uint32_t number, SEResult& status)
 {
     SESubDevice record{};
     command(SE_CMD_DEVICE_INFO, 0, number, &record, &status);
@@ -243,16 +250,16 @@ void SEHost::addChainDevices(const char* driverName, const SEDeviceInfo& info, u
             } else if (entry.version > info.version) {
                 skip = true;
             } else {
-                int16_t status = 0;
+                SEResult status(SE_NOT_SUPPORTED);
                 const SESubDevice record = subDevice(number, status);
-                skip = status == 1 && entry.slot == record.slot;
+                skip = status.ok() && entry.slot == record.slot;
             }
         }
         if (skip) continue;
         if (target == nullptr && (target = appendEntry()) == nullptr) continue;
-        int16_t status = 0;
+        SEResult status(SE_NOT_SUPPORTED);
         const SESubDevice record = subDevice(number, status);
-        if (status == 1) {
+        if (status.ok()) {
             SE_CopyName(target->driverName, driverName);
             SE_CopyName(target->deviceName, info.name);
             target->deviceNumber = number;
@@ -320,7 +327,7 @@ void SEHost::sortTable()
     }
 }
 
-int16_t SEHost::enumerateDevices(uint16_t* count)
+SEResult SEHost::enumerateDevices(uint16_t* count)
 {
     auto held = lock();
     devices_.clear();
@@ -332,13 +339,13 @@ int16_t SEHost::enumerateDevices(uint16_t* count)
         session_->rewind();
         for (;;) {
             char driverName[SE_NAME_SIZE] = {};
-            const int16_t opened = session_->openNextDriver(driverName);
+            const SEResult opened = session_->openNextDriver(driverName);
             if (opened == SE_HOST_LOAD_FAILED) continue; // the next one
-            if (opened != 1) break;
+            if (!opened.ok()) break;
             SEDeviceInfo info{};
-            int16_t status = 0;
+            SEResult status(SE_NOT_SUPPORTED);
             deviceInformation(&callbacks, info, &status);
-            if (status != 1) continue;
+            if (!status.ok()) continue;
             if (info.kind == 2 || info.kind == 3)
                 addChainDevices(driverName, info, info.kind);
             else
@@ -348,11 +355,11 @@ int16_t SEHost::enumerateDevices(uint16_t* count)
     currentDevice_ = 0;
     if (count != nullptr) *count = static_cast<uint16_t>(devices_.size());
     sortTable();
-    return devices_.empty() ? 0 : 1;
+    return devices_.empty() ? SE_HOST_NO_DEVICE_FOUND : SE_SUCCESS;
 }
 
 // The device list request for the selected entry, as a select sends it.
-int16_t SEHost::selectedDeviceInformation(const SEDeviceEntry& entry, SEDeviceInfo& info)
+SEResult SEHost::selectedDeviceInformation(const SEDeviceEntry& entry, SEDeviceInfo& info)
 {
     // The record the driver may read through hostRef: port and slot at offsets 8 and 12.
     SESubDevice where{};
@@ -363,19 +370,19 @@ int16_t SEHost::selectedDeviceInformation(const SEDeviceEntry& entry, SEDeviceIn
     info.hostRef = SE_Address(&where);
     SECallbackBlock callbacks = callbacks_;
     callbacks.count = SE_CALLBACK_COUNT;
-    int16_t status = 0;
+    SEResult status(SE_NOT_SUPPORTED);
     deviceInformation(&callbacks, info, &status);
     return status;
 }
 
-int16_t SEHost::selectDevice(int16_t index)
+SEResult SEHost::selectDevice(int16_t index)
 {
     auto held = lock();
     if (index < 0 || static_cast<std::size_t>(index) >= devices_.size()) return SE_HOST_BAD_INDEX;
     const SEDeviceEntry entry = devices_[index];
-    if (session_ == nullptr || session_->openDriver(entry.driverName) != 0) return SE_HOST_BAD_INDEX;
+    if (session_ == nullptr || !session_->openDriver(entry.driverName).ok()) return SE_HOST_BAD_INDEX;
     SEDeviceInfo info{};
-    if (selectedDeviceInformation(entry, info) != 1) return SE_HOST_NO_DEVICE_INFO;
+    if (!selectedDeviceInformation(entry, info).ok()) return SE_HOST_NO_DEVICE_INFO;
     SEOpenRequest request{};
     if (info.chained != 0) {
         // The scanner may have gone since the table was made: never open another number.
@@ -384,11 +391,11 @@ int16_t SEHost::selectDevice(int16_t index)
     } else {
         request.slotBits = info.slotMask;
     }
-    int16_t status = 0;
+    SEResult status(SE_NOT_SUPPORTED);
     openDevice(request, &status);
-    if (status != 1) return SE_HOST_OPEN_FAILED;
+    if (!status.ok()) return SE_HOST_OPEN_FAILED;
     currentDevice_ = index;
-    return 1;
+    return SE_SUCCESS;
 }
 
 std::vector<SEDeviceEntry> SEHost::devices()
@@ -431,10 +438,10 @@ std::optional<SELoadFailure> SEHost::lastLoadFailure()
 
 // ---- commands ----
 
-int16_t SEHost::command(int16_t code, uint16_t verb, SEField value, SEField record, int16_t* status)
+SEResult SEHost::command(int16_t code, uint16_t verb, SEField value, SEField record, SEResult* status)
 {
     auto held = lock();
-    if (status != nullptr) *status = 0;
+    if (status != nullptr) *status = SEResult(SE_NOT_SUPPORTED);
     if (session_ == nullptr) return SE_HOST_SESSION_NOT_OPEN;
     ECDB block{};
     block.code = code;
@@ -445,14 +452,14 @@ int16_t SEHost::command(int16_t code, uint16_t verb, SEField value, SEField reco
         const ECDB copy = block;
         before_(&copy, 0);
     }
-    const int16_t answer = session_->command(block);
+    const SEResult answer = session_->command(block);
     if (after_ != nullptr) {
         const ECDB copy = block;
         after_(&copy, 0);
     }
-    if ((code == SE_CMD_OPEN_SLOT || code == SE_CMD_OPEN_DEVICE) && answer == SE_OK) deviceOpen_ = true;
+    if ((code == SE_CMD_OPEN_SLOT || code == SE_CMD_OPEN_DEVICE) && answer.ok()) deviceOpen_ = true;
     if (code == SE_CMD_CLOSE_DEVICE) deviceOpen_ = false;
-    if (status != nullptr) *status = block.result;
+    if (status != nullptr) *status = SEResult(block.result);
     return answer;
 }
 
@@ -491,10 +498,10 @@ int16_t SEHost::openDeviceIndex()
     return deviceOpen_ ? currentDevice_ : -1;
 }
 
-int16_t SEHost::currentDeviceInfo(SEHostDeviceSummary* out)
+bool SEHost::currentDeviceInfo(SEHostDeviceSummary* out)
 {
     auto held = lock();
-    if (out == nullptr || !hasCurrentDevice()) return 0;
+    if (out == nullptr || !hasCurrentDevice()) return false;
     const SEDeviceEntry& entry = devices_[currentDevice_];
     *out = SEHostDeviceSummary{};
     SE_CopyName(out->name, entry.deviceName);
@@ -508,7 +515,7 @@ int16_t SEHost::currentDeviceInfo(SEHostDeviceSummary* out)
     out->port = entry.port;
     out->firmwareVersion = entry.firmwareVersion;
     out->highestDepth = SEHost_HighestDepth(entry.depthCaps);
-    return 1;
+    return true;
 }
 
 uint16_t SEHost_HighestDepth(uint16_t depthCaps)
@@ -526,16 +533,15 @@ uint32_t SEHost::clampValue(int16_t code, uint32_t value)
 {
     auto held = lock();
     SERange range{};
-    int16_t status = 0;
-    if (getCapability(code, 0, &range, &status) != SE_OK) return value;
+    if (!getCapability(code, 0, &range).ok()) return value;
     const auto minimum = static_cast<uint32_t>(range.minimum);
     const auto maximum = static_cast<uint32_t>(range.maximum);
     if (value >= maximum) return maximum;
     if (value <= minimum) return minimum;
     uint32_t index = 0;
-    if (valueToIndex(code, value, &index, &status) != SE_OK) return value;
+    if (!valueToIndex(code, value, &index).ok()) return value;
     uint32_t conformed = 0;
-    if (indexToValue(code, index, &conformed, &status) != SE_OK) return value;
+    if (!indexToValue(code, index, &conformed).ok()) return value;
     return conformed;
 }
 
@@ -543,54 +549,53 @@ uint16_t SEHost::imageTypes()
 {
     auto held = lock();
     SEImageType types{};
-    int16_t status = 0;
+    SEResult status(SE_NOT_SUPPORTED);
     getCapability(SE_CMD_IMAGE_TYPE, 0, &types, &status);
-    return status > 0 ? static_cast<uint16_t>(types.type) : 0xFFFF;
+    return status.code() > 0 ? static_cast<uint16_t>(types.type) : 0xFFFF;
 }
 
-int16_t SEHost::poll(PollTest test, void* context, uint32_t ticks)
+SEResult SEHost::poll(PollTest test, void* context, uint32_t ticks)
 {
     auto held = lock();
     const uint32_t start = clock_->tickCount();
     for (;;) {
-        int16_t status = 0;
+        SEResult status(SE_NOT_SUPPORTED);
         if (test != nullptr)
             status = test(context);
         else
             getCapability(SE_CMD_TEST_READY, 0, 0, &status);
-        if (status == 1) return 1;
+        if (status.ok()) return SE_SUCCESS;
         if (clock_->tickCount() - start >= ticks) return status;
         const uint32_t asked = clock_->tickCount();
         while (clock_->tickCount() - asked < 60 && clock_->tickCount() - start < ticks) clock_->yield();
     }
 }
 
-int16_t SEHost::waitForDevice(uint32_t ticks)
+SEResult SEHost::waitForDevice(uint32_t ticks)
 {
     auto held = lock();
-    if (!hasCurrentDevice()) return 0;
+    if (!hasCurrentDevice()) return SE_HOST_NO_DEVICE_FOUND;
     const SEDeviceEntry entry = devices_[currentDevice_];
     const uint32_t start = clock_->tickCount();
     for (;;) {
         SEDeviceInfo info{};
         selectedDeviceInformation(entry, info);
-        if (info.slotMask != 0 || info.chainCount != 0) return 1;
-        if (clock_->tickCount() - start >= ticks) return 0;
+        if (info.slotMask != 0 || info.chainCount != 0) return SE_SUCCESS;
+        if (clock_->tickCount() - start >= ticks) return SE_HOST_NO_DEVICE_FOUND;
         clock_->yield();
     }
 }
 
-int16_t SEHost::defaultExposures(uint32_t out[4])
+SEResult SEHost::defaultExposures(uint32_t out[4])
 {
     auto held = lock();
-    static constexpr uint32_t kPlanes[4] = {4, SE_PLANE_FIRST, SE_PLANE_SECOND, SE_PLANE_THIRD};
-    int16_t result = SE_OK;
+    static constexpr uint32_t kPlanes[4] = {SE_PLANE_MASTER, SE_PLANE_FIRST, SE_PLANE_SECOND, SE_PLANE_THIRD};
+    SEResult result = SE_SUCCESS;
     for (int i = 0; i < 4; i++) {
         uint32_t exposure = 0;
-        int16_t status = 0;
-        const int16_t answer = getDefault(SE_CMD_EXPOSURE, kPlanes[i], &exposure, &status);
+        const SEResult answer = getDefault(SE_CMD_EXPOSURE, kPlanes[i], &exposure);
         if (out != nullptr) out[i] = exposure;
-        if (answer != SE_OK && result == SE_OK) result = answer;
+        if (!answer.ok() && result.ok()) result = answer;
     }
     return result;
 }
@@ -604,28 +609,26 @@ int32_t SEHost_CombinePercentages(int32_t a, int32_t b)
 uint16_t SEHost::sourceMask()
 {
     uint16_t mask = 0;
-    int16_t status = 0;
-    getCapability(SE_CMD_SOURCE, 0, &mask, &status);
+    getCapability(SE_CMD_SOURCE, 0, &mask);
     return mask;
 }
 
 bool SEHost::reflectiveAvailable()
 {
-    return (sourceMask() & 0x1) != 0;
+    return (sourceMask() & SE_SOURCE_REFLECTIVE) != 0;
 }
 
 bool SEHost::filmOnly()
 {
     const uint16_t mask = sourceMask();
-    return (mask & 0x4) != 0 && (mask & 0x1) == 0;
+    return (mask & kFilmSource) != 0 && (mask & SE_SOURCE_REFLECTIVE) == 0;
 }
 
-bool SEHost::currentSourceHasBit3()
+bool SEHost::currentSourceIsOther()
 {
     uint16_t reply[2] = {};
-    int16_t status = 0;
-    getCurrent(SE_CMD_SOURCE, 0, reply, &status);
-    return (reply[0] & 0x8) != 0;
+    getCurrent(SE_CMD_SOURCE, 0, reply);
+    return (reply[0] & SE_SOURCE_OTHER) != 0;
 }
 
 int16_t SEHost::sourceSummary()
@@ -634,8 +637,8 @@ int16_t SEHost::sourceSummary()
     poll(nullptr, nullptr, 1200);
     const uint16_t mask = sourceMask();
     int16_t summary = 0;
-    if ((mask & 0x1) != 0 || (mask & 0xA) != 0) summary += 1;
-    if ((mask & 0x4) != 0) summary += 6;
+    if ((mask & kFlatbedSources) != 0) summary += 1;
+    if ((mask & kFilmSource) != 0) summary += 6;
     return summary;
 }
 

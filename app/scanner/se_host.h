@@ -11,6 +11,7 @@
 
 #include "se_boundary.h"
 #include "se_host_session.h"
+#include "se_result.h"
 #include "tick_clock.h"
 
 #include <cstdint>
@@ -22,11 +23,13 @@
 
 inline constexpr int SE_HOST_MAX_DEVICES = 16;
 
-// Results of this layer (the session's codes pass through the commands unchanged).
-inline constexpr int16_t SE_HOST_BAD_INDEX = -9402;      // no such entry, or its driver did not open
-inline constexpr int16_t SE_HOST_NO_DEVICE_INFO = -9507; // the device list was not answered with 1
-inline constexpr int16_t SE_HOST_OPEN_FAILED = -9500;    // the device was not opened
-// Entry status of a device that failed its probe.
+// Results of this layer besides SE_SUCCESS (the session's codes pass through the commands unchanged).
+inline constexpr SEResult SE_HOST_BAD_INDEX{-9402};      // no such entry, or its driver did not open
+inline constexpr SEResult SE_HOST_NO_DEVICE_INFO{-9507}; // the device list was not answered with 1
+inline constexpr SEResult SE_HOST_OPEN_FAILED{-9500};    // the device was not opened
+inline constexpr SEResult SE_HOST_NO_DEVICE_FOUND{0};    // no driver lists a device
+// Entry status of a device that passed its probe, and of one that failed it.
+inline constexpr int16_t SE_HOST_PROBED = 1;
 inline constexpr int16_t SE_HOST_PROBE_FAILED = -4;
 // The port word of a device reported in the single form: any port.
 inline constexpr uint32_t SE_HOST_ANY_PORT = 0xFFFFFFFF;
@@ -57,7 +60,7 @@ struct SEDeviceEntry {
     uint32_t version;         // driver version × 100
     uint16_t firmwareVersion; // firmware version × 100; 0 when the query failed
     uint16_t deviceId;
-    int16_t status;     // 1 probed; SE_HOST_PROBE_FAILED
+    int16_t status;     // SE_HOST_PROBED or SE_HOST_PROBE_FAILED
     uint16_t depthCaps; // depth bits of code 65 verb 0
 };
 
@@ -108,18 +111,18 @@ public:
     // Holds the driver's mutex across several calls.
     std::unique_lock<std::recursive_mutex> lock();
 
-    // Opens the host session on the driver folder and installs the callbacks: 1, or 0. Answers 1
-    // at once while initialised.
-    int16_t init(const std::filesystem::path& folder);
+    // Opens the host session on the driver folder and installs the callbacks: SE_SUCCESS (at once
+    // while initialised), or why the session did not open.
+    SEResult init(const std::filesystem::path& folder);
     // Clears the callbacks and closes the session (which closes the open driver and so its
-    // device). Afterwards commands answer -8100, and init starts again.
+    // device). Afterwards commands answer SE_HOST_SESSION_NOT_OPEN, and init starts again.
     void shutdown();
     // Rebuilds the device table from every driver of the session; stores the number of entries
-    // through `count`; 1 when there is at least one.
-    int16_t enumerateDevices(uint16_t* count);
-    // Opens table entry `index` through a fresh root object of its driver: 1, -9402, -9507 or
-    // -9500.
-    int16_t selectDevice(int16_t index);
+    // through `count`; SE_SUCCESS when there is at least one, else SE_HOST_NO_DEVICE_FOUND.
+    SEResult enumerateDevices(uint16_t* count);
+    // Opens table entry `index` through a fresh root object of its driver: SE_SUCCESS,
+    // SE_HOST_BAD_INDEX, SE_HOST_NO_DEVICE_INFO or SE_HOST_OPEN_FAILED.
+    SEResult selectDevice(int16_t index);
     // A copy of the table.
     std::vector<SEDeviceEntry> devices();
     int16_t deviceCount();
@@ -131,32 +134,32 @@ public:
     // load succeeded.
     std::optional<SELoadFailure> lastLoadFailure();
 
-    // Sends one command block; the answer is the driver's (1 success, 0 not supported, negative
-    // error) or a session code. `status` receives the block's result: 0 when the command was not
-    // sent. Code 2 or 8 answered 1 marks a device open; code 3 marks it closed.
-    int16_t command(int16_t code, uint16_t verb, SEField value, SEField record, int16_t* status = nullptr);
+    // Sends one command block; the answer is the driver's (SE_OK, SE_NOT_SUPPORTED or a negative
+    // error) or a session code. `status` receives the block's result: SE_NOT_SUPPORTED when the
+    // command was not sent. Code 2 or 8 answered SE_OK marks a device open; code 3 marks it closed.
+    SEResult command(int16_t code, uint16_t verb, SEField value, SEField record, SEResult* status = nullptr);
     // The same with verb 0 to 5.
-    int16_t getCapability(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    SEResult getCapability(int16_t code, SEField value, SEField record, SEResult* status = nullptr)
     {
         return command(code, SE_VERB_CAPABILITY, value, record, status);
     }
-    int16_t getCurrent(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    SEResult getCurrent(int16_t code, SEField value, SEField record, SEResult* status = nullptr)
     {
         return command(code, SE_VERB_CURRENT, value, record, status);
     }
-    int16_t getDefault(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    SEResult getDefault(int16_t code, SEField value, SEField record, SEResult* status = nullptr)
     {
         return command(code, SE_VERB_DEFAULT, value, record, status);
     }
-    int16_t setValue(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    SEResult setValue(int16_t code, SEField value, SEField record, SEResult* status = nullptr)
     {
         return command(code, SE_VERB_SET, value, record, status);
     }
-    int16_t indexToValue(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    SEResult indexToValue(int16_t code, SEField value, SEField record, SEResult* status = nullptr)
     {
         return command(code, SE_VERB_INDEX_TO_VALUE, value, record, status);
     }
-    int16_t valueToIndex(int16_t code, SEField value, SEField record, int16_t* status = nullptr)
+    SEResult valueToIndex(int16_t code, SEField value, SEField record, SEResult* status = nullptr)
     {
         return command(code, SE_VERB_VALUE_TO_INDEX, value, record, status);
     }
@@ -164,9 +167,9 @@ public:
     // The driver's device information: code 6 (or 7 for the second), in the chain form; when the
     // first is not answered with status 1, code 0 (or 1) in the single form. `value` is sent with
     // both; `info` supplies portMask and hostRef and receives the reply.
-    int16_t deviceInformation(SEField value, SEDeviceInfo& info, int16_t* status = nullptr, bool second = false);
+    SEResult deviceInformation(SEField value, SEDeviceInfo& info, SEResult* status = nullptr, bool second = false);
     // Code 8 with the device number in the chain form, code 2 with the slot bits in the single.
-    int16_t openDevice(const SEOpenRequest& request, int16_t* status = nullptr);
+    SEResult openDevice(const SEOpenRequest& request, SEResult* status = nullptr);
 
     // A copy of the installed callback block (all zero while not initialised).
     SECallbackBlock callbacks();
@@ -180,28 +183,30 @@ public:
     int16_t findDeviceById(uint16_t id);
     // The selected entry while a device is open; -1 otherwise.
     int16_t openDeviceIndex();
-    // The selected entry, summarised: 1, or 0 when no entry is selected.
-    int16_t currentDeviceInfo(SEHostDeviceSummary* out);
+    // The selected entry, summarised; false when no entry is selected.
+    bool currentDeviceInfo(SEHostDeviceSummary* out);
     // Conforms a value to the range of `code` (verb 0): at or beyond an end it becomes that end;
     // in between it goes to an index (verb 5) and back (verb 4). Unchanged when there is no range.
     uint32_t clampValue(int16_t code, uint32_t value);
     // First word of the image-type capability; 0xFFFF when the query fails.
     uint16_t imageTypes();
-    // Every 60 ticks asks `test` (or code 100 verb 0 without one) until it answers 1 (answer 1)
-    // or `ticks` have passed (answer the last status).
-    using PollTest = int16_t (*)(void* context);
-    int16_t poll(PollTest test, void* context, uint32_t ticks);
+    // Every 60 ticks asks `test` (or code 100 verb 0 without one) until its status is ok (answer
+    // SE_SUCCESS) or `ticks` have passed (answer the last status).
+    using PollTest = SEResult (*)(void* context);
+    SEResult poll(PollTest test, void* context, uint32_t ticks);
     // Repeats the device list request for the selected entry, yielding between tries, until it
-    // lists a device (1) or `ticks` have passed (0).
-    int16_t waitForDevice(uint32_t ticks);
-    // The defaults of code 80 for the planes 4, 32, 16 and 8: 1, or the first answer that was not
-    // 1.
-    int16_t defaultExposures(uint32_t out[4]);
+    // lists a device (SE_SUCCESS) or `ticks` have passed (SE_HOST_NO_DEVICE_FOUND).
+    SEResult waitForDevice(uint32_t ticks);
+    // The defaults of code 80 for the planes 4, 32, 16 and 8: SE_SUCCESS, or the first answer that
+    // was not.
+    SEResult defaultExposures(uint32_t out[4]);
+    // Whether the scanner has a reflective source; whether it has film only.
     bool reflectiveAvailable();
     bool filmOnly();
-    bool currentSourceHasBit3();
-    // After a 1200-tick poll: 1 when a reflective source (bits 0, 1 or 3) is there, plus 6 for
-    // film.
+    // Whether the current source is the other source (code 8), neither reflective nor film.
+    bool currentSourceIsOther();
+    // After a 1200-tick poll: 1 when a flatbed source (reflective, or the other source in either
+    // of its codes) is there, plus 6 for film.
     int16_t sourceSummary();
     void closeDriver();
 
@@ -211,9 +216,9 @@ private:
     void addSlotDevices(const char* driverName, const SEDeviceInfo& info);
     SEDeviceEntry* appendEntry();
     void probe(SEDeviceEntry& entry, const SEOpenRequest& request);
-    SESubDevice subDevice(uint32_t number, int16_t& status);
+    SESubDevice subDevice(uint32_t number, SEResult& status);
     void sortTable();
-    int16_t selectedDeviceInformation(const SEDeviceEntry& entry, SEDeviceInfo& info);
+    SEResult selectedDeviceInformation(const SEDeviceEntry& entry, SEDeviceInfo& info);
     uint16_t sourceMask();
     bool hasCurrentDevice() const;
 

@@ -82,15 +82,15 @@ SELoadedDriver::~SELoadedDriver()
     // code_ unmaps the code after this.
 }
 
-int16_t SELoadedDriver::send(ECDB& block)
+SEResult SELoadedDriver::send(ECDB& block)
 {
-    return entry_(SE_OP_COMMAND, &block);
+    return SEResult(entry_(SE_OP_COMMAND, &block));
 }
 
 // ---- the session ----
 
-int16_t SEHostSession::open(const std::filesystem::path& folder, std::unique_ptr<SEHostSession>& session,
-                            std::span<const std::filesystem::path> preset)
+SEResult SEHostSession::open(const std::filesystem::path& folder, std::unique_ptr<SEHostSession>& session,
+                             std::span<const std::filesystem::path> preset)
 {
     try {
         std::error_code error;
@@ -104,7 +104,7 @@ int16_t SEHostSession::open(const std::filesystem::path& folder, std::unique_ptr
         }
         if (drivers.empty()) return SE_HOST_NO_DRIVER_LIST;
         session.reset(new SEHostSession(std::move(drivers)));
-        return 0;
+        return SE_SUCCESS;
     } catch (const std::bad_alloc&) {
         return SE_HOST_NO_MEMORY;
     }
@@ -121,7 +121,7 @@ std::optional<std::size_t> SEHostSession::find(const char* name) const
     return std::nullopt;
 }
 
-int16_t SEHostSession::start(std::size_t index)
+SEResult SEHostSession::start(std::size_t index)
 {
     SELoadFailure failure;
     driver_ = SELoadedDriver::load(drivers_[index], failure);
@@ -129,23 +129,23 @@ int16_t SEHostSession::start(std::size_t index)
         lastLoadFailure_ = std::move(failure);
         return SE_HOST_LOAD_FAILED;
     }
-    return 0;
+    return SE_SUCCESS;
 }
 
-int16_t SEHostSession::openNextDriver(char (&name)[SE_NAME_SIZE])
+SEResult SEHostSession::openNextDriver(char (&name)[SE_NAME_SIZE])
 {
     closeDriver();
     if (cursorTaken_) {
-        if (cursor_ + 1 >= drivers_.size()) return 0;
+        if (cursor_ + 1 >= drivers_.size()) return SE_HOST_LIST_EXHAUSTED;
         cursor_++;
     }
     cursorTaken_ = true;
-    if (const int16_t error = start(cursor_); error != 0) return error;
+    if (const SEResult started = start(cursor_); !started.ok()) return started;
     SE_CopyName(name, drivers_[cursor_].name.c_str());
-    return 1;
+    return SE_SUCCESS;
 }
 
-int16_t SEHostSession::openDriver(const char* name)
+SEResult SEHostSession::openDriver(const char* name)
 {
     closeDriver();
     const std::optional<std::size_t> index = find(name);
@@ -158,7 +158,7 @@ void SEHostSession::closeDriver()
     driver_.reset();
 }
 
-int16_t SEHostSession::command(ECDB& block)
+SEResult SEHostSession::command(ECDB& block)
 {
     if (driver_ == nullptr) return SE_HOST_NO_DRIVER_OPEN;
     return driver_->send(block);

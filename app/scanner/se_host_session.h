@@ -1,11 +1,12 @@
 // The host session: the lowest layer of the host library. A session finds the driver bundles of a
 // folder and keeps the acceptable ones in a list, loads one driver at a time, creates and destroys
-// the driver's root object, and passes command blocks to it. Results are 16-bit codes.
+// the driver's root object, and passes command blocks to it. Results are SEResults.
 //
 // Not thread-safe: the host device layer is its only caller and serialises every call.
 #pragma once
 
 #include "se_boundary.h"
+#include "se_result.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,12 +21,17 @@ namespace platform {
 class PluginBundle;
 }
 
-// Results of this layer.
-inline constexpr int16_t SE_HOST_NO_MEMORY = -108;
-inline constexpr int16_t SE_HOST_SESSION_NOT_OPEN = -8100; // also: no usable folder at open
-inline constexpr int16_t SE_HOST_NO_DRIVER_OPEN = -8101;
-inline constexpr int16_t SE_HOST_NO_DRIVER_LIST = -8103; // at open: no acceptable bundle
-inline constexpr int16_t SE_HOST_LOAD_FAILED = -10000;
+// Results of this layer besides SE_SUCCESS.
+inline constexpr SEResult SE_HOST_SESSION_NOT_OPEN{-8100}; // also: no usable folder at open
+inline constexpr SEResult SE_HOST_NO_DRIVER_OPEN{-8101};
+inline constexpr SEResult SE_HOST_NO_DRIVER_LIST{-8103}; // at open: no acceptable bundle
+inline constexpr SEResult SE_HOST_LOAD_FAILED{-10000};
+inline constexpr SEResult SE_HOST_LIST_EXHAUSTED{0}; // no driver after the one opened last
+// Out of memory at open. It shares its number with the driver's answer for a value out of range:
+// the host library has always answered -108 here, and the two never meet, since an open answers
+// before any driver has been asked anything.
+inline constexpr SEResult SE_HOST_NO_MEMORY{-108};
+static_assert(SE_HOST_NO_MEMORY.code() == SE_ERR_RANGE, "the one code the session shares with the driver");
 
 // An acceptable bundle of the driver folder.
 struct SEDriverBundle {
@@ -54,7 +60,7 @@ public:
     SELoadedDriver& operator=(const SELoadedDriver&) = delete;
 
     // SE_main(1, block): the driver's answer, which it also writes into the block.
-    int16_t send(ECDB& block);
+    SEResult send(ECDB& block);
 
 private:
     SELoadedDriver(std::unique_ptr<platform::PluginBundle> code, SEMainFunction* entry);
@@ -66,27 +72,27 @@ private:
 class SEHostSession {
 public:
     // Opens a session on the acceptable bundles of `folder` (or of `preset`, when it is not
-    // empty, in its order): 0 with the session stored in `session`; -8100 when `folder` is no
-    // directory; -8103 when no bundle is acceptable; -108 out of memory. `session` is left alone
-    // on failure.
-    static int16_t open(const std::filesystem::path& folder, std::unique_ptr<SEHostSession>& session,
-                        std::span<const std::filesystem::path> preset = {});
+    // empty, in its order): SE_SUCCESS with the session stored in `session`;
+    // SE_HOST_SESSION_NOT_OPEN when `folder` is no directory; SE_HOST_NO_DRIVER_LIST when no
+    // bundle is acceptable; SE_HOST_NO_MEMORY. `session` is left alone on failure.
+    static SEResult open(const std::filesystem::path& folder, std::unique_ptr<SEHostSession>& session,
+                         std::span<const std::filesystem::path> preset = {});
     // Closes the open driver.
     ~SEHostSession();
     SEHostSession(const SEHostSession&) = delete;
     SEHostSession& operator=(const SEHostSession&) = delete;
 
     // Closes the open driver, then opens the next one of the list (the first after a rewind):
-    // 1 with its name copied out; 0 when the list is exhausted; -10000 when it cannot be loaded
-    // (the cursor has moved on, so the next call tries the one after).
-    int16_t openNextDriver(char (&name)[SE_NAME_SIZE]);
-    // Closes the open driver and opens the named one: 0, or -10000 when it is not in the list or
-    // cannot be loaded.
-    int16_t openDriver(const char* name);
+    // SE_SUCCESS with its name copied out; SE_HOST_LIST_EXHAUSTED; SE_HOST_LOAD_FAILED when it
+    // cannot be loaded (the cursor has moved on, so the next call tries the one after).
+    SEResult openNextDriver(char (&name)[SE_NAME_SIZE]);
+    // Closes the open driver and opens the named one: SE_SUCCESS, or SE_HOST_LOAD_FAILED when it
+    // is not in the list or cannot be loaded.
+    SEResult openDriver(const char* name);
     // Destroys the open driver's root object and unmaps its code; nothing without one.
     void closeDriver();
-    // The driver's answer, or -8101 without an open driver.
-    int16_t command(ECDB& block);
+    // The driver's answer, or SE_HOST_NO_DRIVER_OPEN.
+    SEResult command(ECDB& block);
     // The next openNextDriver starts from the first driver again.
     void rewind();
 
@@ -105,7 +111,7 @@ private:
     explicit SEHostSession(std::vector<SEDriverBundle> drivers) : drivers_(std::move(drivers)) {}
     // Index of the named driver: the cursor's when it stands on that name, else the first.
     std::optional<std::size_t> find(const char* name) const;
-    int16_t start(std::size_t index);
+    SEResult start(std::size_t index);
 
     std::vector<SEDriverBundle> drivers_; // never empty
     std::size_t cursor_ = 0;

@@ -77,6 +77,19 @@ template <OpenEnum E> constexpr qint64 rawValue(E value)
     return static_cast<qint64>(value);
 }
 
+// Whether the source is one the system knows (a scan of any other cannot be started); whether it
+// is film, scanned through the film unit.
+constexpr bool isKnownSource(VekScanSource source)
+{
+    return source == VekScanSource::reflective || source == VekScanSource::positiveFilm ||
+        source == VekScanSource::negativeFilm;
+}
+
+constexpr bool isFilm(VekScanSource source)
+{
+    return source == VekScanSource::positiveFilm || source == VekScanSource::negativeFilm;
+}
+
 // The scan controls are disabled while the status is one of these.
 constexpr bool isBusy(VekScanStatus status)
 {

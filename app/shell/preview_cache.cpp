@@ -13,9 +13,11 @@ const QString kReflectiveFile = QStringLiteral("reflecive_preview.tiff");
 
 QString previewFileName(qint64 source)
 {
-    if (source == 3) return QStringLiteral("positive_preview.tiff");
-    if (source == 4) return QStringLiteral("negative_preview.tiff");
-    return kReflectiveFile;
+    switch (VekScanSource(source)) {
+    case VekScanSource::positiveFilm: return QStringLiteral("positive_preview.tiff");
+    case VekScanSource::negativeFilm: return QStringLiteral("negative_preview.tiff");
+    default: return kReflectiveFile;
+    }
 }
 
 } // namespace

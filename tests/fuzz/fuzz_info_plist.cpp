@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     std::unique_ptr<SEHostSession> session;
-    const int16_t opened = SEHostSession::open(folder, session);
-    if (opened == 0) {
+    const SEResult opened = SEHostSession::open(folder, session);
+    if (opened.ok()) {
         // Only a bundle of our interface with a usable id joins the list.
         FUZZ_CHECK(bundle->infoString(SE_KEY_INTERFACE_ID) == std::string(SE_INTERFACE_ID));
         const std::optional<std::string> name = bundle->infoString(SE_KEY_FUNCTION_SET_ID);

@@ -22,8 +22,8 @@ protected:
         folder.add("FakeAlpha");
     }
 
-    int16_t init() { return host.init(folder.path()); }
-    uint16_t enumerate(int16_t expected = 1)
+    SEResult init() { return host.init(folder.path()); }
+    uint16_t enumerate(SEResult expected = SE_SUCCESS)
     {
         uint16_t count = 0xFFFF;
         EXPECT_EQ(host.enumerateDevices(&count), expected);
@@ -49,7 +49,7 @@ protected:
 
 TEST_F(HostDeviceTest, OneScannerIsListedProbedAndOpened)
 {
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     EXPECT_EQ(enumerate(), 1);
     EXPECT_EQ(driver.compactTrace(), (std::vector<std::string>{"open", "6", "9", "8", "65", "64", "3", "close"}));
     const SEDeviceEntry e = entry(0);
@@ -59,7 +59,7 @@ TEST_F(HostDeviceTest, OneScannerIsListedProbedAndOpened)
     EXPECT_EQ(e.deviceId, 0x6204);
     EXPECT_EQ(e.version, 100u);
     EXPECT_EQ(e.ordinal, 0);
-    EXPECT_EQ(e.status, 1);
+    EXPECT_EQ(e.status, SE_HOST_PROBED);
     EXPECT_EQ(e.deviceNumber, 1u);
     EXPECT_EQ(e.slot, 1u);
     EXPECT_EQ(e.firmwareVersion, 105);
@@ -68,7 +68,7 @@ TEST_F(HostDeviceTest, OneScannerIsListedProbedAndOpened)
     EXPECT_EQ(host.currentDeviceId(), -1); // the probe closed it again
 
     driver.clearTrace();
-    EXPECT_EQ(host.selectDevice(0), 1);
+    EXPECT_EQ(host.selectDevice(0), SE_SUCCESS);
     EXPECT_EQ(driver.compactTrace(), (std::vector<std::string>{"open", "6", "8"}));
     EXPECT_EQ(host.currentDeviceId(), 0x6204);
     EXPECT_EQ(host.openDeviceIndex(), 0);
@@ -79,14 +79,14 @@ TEST_F(HostDeviceTest, OneScannerIsListedProbedAndOpened)
 TEST_F(HostDeviceTest, TwoScannersOfOneIdAreToldApartBySubDeviceRecord)
 {
     driver.defaults.devices = devices({5, 9});
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     EXPECT_EQ(enumerate(), 2);
     EXPECT_EQ(entry(0).slot, 5u);
     EXPECT_EQ(entry(0).ordinal, 0);
     EXPECT_EQ(entry(1).slot, 9u);
     EXPECT_EQ(entry(1).ordinal, 1);
     driver.clearTrace();
-    ASSERT_EQ(host.selectDevice(1), 1);
+    ASSERT_EQ(host.selectDevice(1), SE_SUCCESS);
     const std::vector<fake::Call> opens = driver.calls(SE_CMD_OPEN_DEVICE);
     ASSERT_EQ(opens.size(), 1u);
     EXPECT_EQ(opens[0].value, 9u);
@@ -95,7 +95,7 @@ TEST_F(HostDeviceTest, TwoScannersOfOneIdAreToldApartBySubDeviceRecord)
 TEST_F(HostDeviceTest, AScannerGoneSinceTheTableWasMadeIsNotReplacedByAnother)
 {
     driver.defaults.devices = devices({5, 9});
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     EXPECT_EQ(enumerate(), 2);
     driver.bundle("FakeAlpha").devices = devices({5}); // the second one was unplugged
     driver.clearTrace();
@@ -108,7 +108,7 @@ TEST_F(HostDeviceTest, WithoutSubDeviceRecordsOneEntryIsKept)
 {
     driver.defaults.devices = devices({5, 9});
     driver.defaults.deliverSubRecord = false;
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     EXPECT_EQ(enumerate(), 1);
     EXPECT_EQ(entry(0).port, 0u); // the zero-filled record, not stale stack bytes
     EXPECT_EQ(entry(0).slot, 0u);
@@ -117,30 +117,30 @@ TEST_F(HostDeviceTest, WithoutSubDeviceRecordsOneEntryIsKept)
 TEST_F(HostDeviceTest, NoScanner)
 {
     driver.defaults.devices.clear();
-    ASSERT_EQ(init(), 1);
-    EXPECT_EQ(enumerate(0), 0);
+    ASSERT_EQ(init(), SE_SUCCESS);
+    EXPECT_EQ(enumerate(SE_HOST_NO_DEVICE_FOUND), 0);
     EXPECT_EQ(host.selectDevice(0), SE_HOST_BAD_INDEX);
     EXPECT_EQ(host.selectDevice(-1), SE_HOST_BAD_INDEX);
 }
 
 TEST_F(HostDeviceTest, InitTwiceOpensOneSession)
 {
-    ASSERT_EQ(init(), 1);
-    // A second open would fail on this folder: the answer 1 shows none was made.
+    ASSERT_EQ(init(), SE_SUCCESS);
+    // A second open would fail on this folder: success shows none was made.
     const std::filesystem::path missing = "/nonexistent/drivers";
-    EXPECT_EQ(host.init(missing), 1);
+    EXPECT_EQ(host.init(missing), SE_SUCCESS);
     EXPECT_EQ(enumerate(), 1);
     host.shutdown();
-    EXPECT_EQ(host.init(missing), 0);
+    EXPECT_EQ(host.init(missing), SE_HOST_SESSION_NOT_OPEN);
 }
 
 TEST_F(HostDeviceTest, CurrentDeviceIdOnlyWhileADeviceIsOpen)
 {
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     enumerate();
     EXPECT_EQ(host.currentDeviceId(), -1);
-    ASSERT_EQ(host.selectDevice(0), 1);
-    int16_t status = 0;
+    ASSERT_EQ(host.selectDevice(0), SE_SUCCESS);
+    SEResult status(SE_NOT_SUPPORTED);
     host.command(SE_CMD_CLOSE_DEVICE, 0, 0, 0, &status);
     EXPECT_EQ(host.currentDeviceId(), -1);
     EXPECT_EQ(host.openDeviceIndex(), -1);
@@ -153,7 +153,7 @@ TEST_F(HostDeviceTest, CurrentDeviceIdOnlyWhileADeviceIsOpen)
 TEST_F(HostDeviceTest, AProbeThatCannotOpenLeavesAFailedEntry)
 {
     driver.reply(SE_CMD_OPEN_DEVICE, 0, SE_ERR_NO_ROOT);
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     EXPECT_EQ(enumerate(), 1);
     EXPECT_EQ(entry(0).status, SE_HOST_PROBE_FAILED);
     EXPECT_EQ(entry(0).depthCaps, 0);
@@ -167,7 +167,7 @@ TEST_F(HostDeviceTest, TheTableHoldsSixteenDevicesWhateverTheDriverClaims)
     driver.bundle("FakeAlpha").deviceName = std::string(40, 'N'); // no terminator in its field
     driver.bundle("FakeBeta").devices = devices({1}, 0x7000);
     folder.add("FakeBeta");
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     testing::internal::CaptureStdout();
     EXPECT_EQ(enumerate(), 16);
     const std::string printed = testing::internal::GetCapturedStdout();
@@ -187,7 +187,7 @@ TEST_F(HostDeviceTest, SingleFormSlotsAreListedAndSortedByPortThenSlot)
     driver.bundle("FakeBeta").chainForm = false;
     driver.bundle("FakeBeta").slotMask = 0b010;
     folder.add("FakeBeta");
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     EXPECT_EQ(enumerate(), 3);
     const std::pair<const char*, uint32_t> expected[] = {{"FakeAlpha", 0}, {"FakeBeta", 1}, {"FakeAlpha", 2}};
     for (int16_t i = 0; i < 3; i++) {
@@ -196,54 +196,54 @@ TEST_F(HostDeviceTest, SingleFormSlotsAreListedAndSortedByPortThenSlot)
         EXPECT_EQ(e.slot, expected[i].second) << i;
         EXPECT_EQ(e.port, SE_HOST_ANY_PORT) << i;
         EXPECT_EQ(e.kind, 1) << i;
-        EXPECT_EQ(e.status, 1) << i;
+        EXPECT_EQ(e.status, SE_HOST_PROBED) << i;
     }
     // Each slot was probed by its own slot bits.
     std::vector<uint64_t> slotBits;
     for (const fake::Call& call : driver.calls(SE_CMD_OPEN_SLOT)) slotBits.push_back(call.record);
     EXPECT_EQ(slotBits, (std::vector<uint64_t>{0b001, 0b100, 0b010}));
     driver.clearTrace();
-    ASSERT_EQ(host.selectDevice(1), 1);
+    ASSERT_EQ(host.selectDevice(1), SE_SUCCESS);
     EXPECT_EQ(driver.compactTrace(), (std::vector<std::string>{"open", "6", "0", "2"}));
     EXPECT_EQ(driver.trace().back().bundle, "FakeBeta");
 }
 
 TEST_F(HostDeviceTest, CommandsAfterShutdownAreRefusedWithStatusZero)
 {
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     enumerate();
-    ASSERT_EQ(host.selectDevice(0), 1);
+    ASSERT_EQ(host.selectDevice(0), SE_SUCCESS);
     host.shutdown();
     EXPECT_EQ(driver.trace().back().compact(), "close");
-    int16_t status = 77;
+    SEResult status(77);
     EXPECT_EQ(host.command(SE_CMD_SCANNER_INFO, 0, 0, 0, &status), SE_HOST_SESSION_NOT_OPEN);
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(status, SEResult(SE_NOT_SUPPORTED));
     EXPECT_EQ(host.currentDeviceId(), -1);
     // Without a session the driver walk ends at once instead of skipping on for ever.
-    EXPECT_EQ(enumerate(0), 0);
+    EXPECT_EQ(enumerate(SE_HOST_NO_DEVICE_FOUND), 0);
     EXPECT_EQ(host.selectDevice(0), SE_HOST_BAD_INDEX);
 }
 
 TEST_F(HostDeviceTest, EnumeratingAgainGivesTheSameTable)
 {
     driver.defaults.devices = devices({3, 4});
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     enumerate();
     SEDeviceEntry first[2] = {entry(0), entry(1)};
     // Again in the same session, and after a shutdown and a new start.
     EXPECT_EQ(enumerate(), 2);
     EXPECT_EQ(std::memcmp(first, host.devices().data(), sizeof first), 0);
     host.shutdown();
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     EXPECT_EQ(enumerate(), 2);
     EXPECT_EQ(std::memcmp(first, host.devices().data(), sizeof first), 0);
-    ASSERT_EQ(host.selectDevice(0), 1);
+    ASSERT_EQ(host.selectDevice(0), SE_SUCCESS);
 }
 
 TEST_F(HostDeviceTest, ALoadFailureIsTheLastEnumerationsOnly)
 {
     folder.add("FakeNoEntry", "0NoEntry");
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     testing::internal::CaptureStdout();
     EXPECT_EQ(enumerate(), 1); // the walk goes on to FakeAlpha
     testing::internal::GetCapturedStdout();
@@ -262,7 +262,7 @@ TEST_F(HostDeviceTest, ALoadFailureIsTheLastEnumerationsOnly)
 
 TEST_F(HostDeviceTest, HostCallbacks)
 {
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     const SECallbackBlock block = host.callbacks();
     EXPECT_EQ(block.count, SE_CALLBACK_COUNT);
     auto* freeSpace = reinterpret_cast<SECallbackFreeSpace*>(block.function[SE_CALLBACK_FREE_SPACE]);
@@ -287,9 +287,9 @@ TEST_F(HostDeviceTest, HostCallbacks)
 
 TEST_F(HostDeviceTest, SmallOperations)
 {
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     enumerate();
-    ASSERT_EQ(host.selectDevice(0), 1);
+    ASSERT_EQ(host.selectDevice(0), SE_SUCCESS);
     driver.replyRecord(SE_CMD_CONTRAST, SE_VERB_CAPABILITY, SE_OK, SERange{10, 50, 0});
     driver.replyRecord(SE_CMD_CONTRAST, SE_VERB_VALUE_TO_INDEX, SE_OK, uint32_t{3});
     driver.replyRecord(SE_CMD_CONTRAST, SE_VERB_INDEX_TO_VALUE, SE_OK, uint32_t{40});
@@ -320,7 +320,7 @@ TEST_F(HostDeviceTest, SmallOperations)
     EXPECT_FALSE(host.filmOnly());
 
     SEHostDeviceSummary summary{};
-    ASSERT_EQ(host.currentDeviceInfo(&summary), 1);
+    ASSERT_TRUE(host.currentDeviceInfo(&summary));
     EXPECT_STREQ(summary.name, "Fake Scanner");
     EXPECT_EQ(summary.pascalName[0], 12);
     EXPECT_EQ(std::memcmp(summary.pascalName + 1, "Fake Scanner", 12), 0);
@@ -339,18 +339,20 @@ TEST_F(HostDeviceTest, PollingCountsTicksWithoutWaiting)
 {
     ManualClock clock;
     host.setTickClock(&clock);
-    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(init(), SE_SUCCESS);
     enumerate();
-    ASSERT_EQ(host.selectDevice(0), 1);
+    ASSERT_EQ(host.selectDevice(0), SE_SUCCESS);
     driver.reply(SE_CMD_TEST_READY, 0, 0);
     driver.clearTrace();
-    EXPECT_EQ(host.poll(nullptr, nullptr, 300), 0);
+    EXPECT_EQ(host.poll(nullptr, nullptr, 300), SEResult(SE_NOT_SUPPORTED));
     EXPECT_EQ(driver.calls(SE_CMD_TEST_READY).size(), 6u); // at 0, 60, ..., 300 ticks
     int asked = 0;
-    auto readyOnThird = [](void* count) -> int16_t { return ++*static_cast<int*>(count) == 3 ? 1 : 0; };
-    EXPECT_EQ(host.poll(readyOnThird, &asked, 1200), 1);
+    auto readyOnThird = [](void* count) {
+        return ++*static_cast<int*>(count) == 3 ? SE_SUCCESS : SEResult(SE_NOT_SUPPORTED);
+    };
+    EXPECT_EQ(host.poll(readyOnThird, &asked, 1200), SE_SUCCESS);
     EXPECT_EQ(asked, 3);
-    EXPECT_EQ(host.waitForDevice(120), 1);
+    EXPECT_EQ(host.waitForDevice(120), SE_SUCCESS);
 }
 
 } // namespace

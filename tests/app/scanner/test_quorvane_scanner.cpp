@@ -134,7 +134,7 @@ TEST_F(ScannerTest, WhatMakesLoadDriverAnswerNo)
         EXPECT_FALSE(scanner->loadDriver()) << why;
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << why;
         // Everything is unloaded again: the next command reaches no session.
-        EXPECT_EQ(scanner->host().command(SE_CMD_SCANNER_INFO, 0, 0, 0), -8100) << why;
+        EXPECT_EQ(scanner->host().command(SE_CMD_SCANNER_INFO, 0, 0, 0), SE_HOST_SESSION_NOT_OPEN) << why;
         EXPECT_EQ(driver.trace().back().compact(), "close") << why;
         driver.reset();
     };
@@ -442,7 +442,7 @@ TEST_F(ScannerTest, ReadingLinesToTheEnd)
     ASSERT_TRUE(scanner->startScan(request()));
     const EIMAGEINFO image = scanner->imageInfo();
     std::vector<uint8_t> buffer(std::size_t(256) * image.RowBytes);
-    int16_t status = 0;
+    SEResult status(SE_NOT_SUPPORTED);
     int total = 0;
     std::vector<int16_t> counts;
     do {
@@ -450,12 +450,12 @@ TEST_F(ScannerTest, ReadingLinesToTheEnd)
         counts.push_back(lines);
         for (int i = 0; i < lines; i++) EXPECT_EQ(buffer[std::size_t(i) * image.RowBytes], uint8_t(total + i));
         total += lines;
-    } while (status == 1);
+    } while (status.ok());
     EXPECT_EQ(counts, (std::vector<int16_t>{16, 16, 8}));
-    EXPECT_EQ(status, SE_END_OF_IMAGE);
+    EXPECT_EQ(status, SEResult(SE_END_OF_IMAGE));
     EXPECT_EQ(total, image.HeightLines);
     EXPECT_EQ(scanner->getImage(buffer.data(), 256, &status), 0);
-    EXPECT_EQ(status, SE_END_OF_IMAGE);
+    EXPECT_EQ(status, SEResult(SE_END_OF_IMAGE));
     EXPECT_TRUE(scanner->stopScan());
     EXPECT_EQ(driver.trace().back().compact(), "33/3:0");
 }

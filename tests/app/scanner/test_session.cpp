@@ -16,16 +16,16 @@ class SessionTest : public ::testing::Test {
 protected:
     void SetUp() override { FakeDriver::instance().reset(); }
 
-    int16_t open(const DriverFolder& folder) { return SEHostSession::open(folder.path(), session); }
+    SEResult open(const DriverFolder& folder) { return SEHostSession::open(folder.path(), session); }
     // The next driver; the name it opened, or the answer when it opened none.
     std::string next()
     {
         char name[SE_NAME_SIZE] = {};
-        const int16_t answer = session->openNextDriver(name);
-        return answer == 1 ? std::string(name) : std::to_string(answer);
+        const SEResult answer = session->openNextDriver(name);
+        return answer.ok() ? std::string(name) : std::to_string(answer.code());
     }
-    int16_t openByName(const char* name) { return session->openDriver(name); }
-    int16_t send(int16_t code)
+    SEResult openByName(const char* name) { return session->openDriver(name); }
+    SEResult send(int16_t code)
     {
         ECDB block{};
         block.code = code;
@@ -42,7 +42,7 @@ TEST_F(SessionTest, AFolderOfOnlyUnacceptableBundlesIsRefused)
     // A failed open leaves the caller's session as it was.
     DriverFolder good;
     good.add("FakeAlpha");
-    ASSERT_EQ(open(good), 0);
+    ASSERT_EQ(open(good), SE_SUCCESS);
     const SEHostSession* before = session.get();
     testing::internal::CaptureStdout();
     EXPECT_EQ(open(folder), SE_HOST_NO_DRIVER_LIST);
@@ -65,7 +65,7 @@ TEST_F(SessionTest, NextDriverWalksTheListAndDestroysEachRootBeforeUnloading)
 {
     DriverFolder folder;
     folder.add("FakeBeta").add("FakeAlpha").add("FakeNextVersion");
-    ASSERT_EQ(open(folder), 0);
+    ASSERT_EQ(open(folder), SE_SUCCESS);
     FakeDriver& driver = FakeDriver::instance();
 
     EXPECT_EQ(next(), "FakeAlpha"); // bytewise order of the bundle names
@@ -92,14 +92,14 @@ TEST_F(SessionTest, Refusals)
 {
     DriverFolder folder;
     folder.add("FakeAlpha").add("FakeBeta");
-    ASSERT_EQ(open(folder), 0);
+    ASSERT_EQ(open(folder), SE_SUCCESS);
     EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_HOST_NO_DRIVER_OPEN);
     EXPECT_EQ(openByName("Unknown"), SE_HOST_LOAD_FAILED);
     EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_HOST_NO_DRIVER_OPEN);
     EXPECT_EQ(next(), "FakeAlpha"); // opening by name moved no cursor
     // A driver open by name closes the one that was open and is answered by its own code.
-    EXPECT_EQ(openByName("FakeBeta"), 0);
-    EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_ERR_NO_DEVICE);
+    EXPECT_EQ(openByName("FakeBeta"), SE_SUCCESS);
+    EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SEResult(SE_ERR_NO_DEVICE));
     EXPECT_EQ(FakeDriver::instance().compactTrace(), (std::vector<std::string>{"open", "close", "open", "64"}));
     EXPECT_EQ(FakeDriver::instance().trace().back().bundle, "FakeBeta");
     EXPECT_EQ(openByName("Unknown"), SE_HOST_LOAD_FAILED);
@@ -110,9 +110,9 @@ TEST_F(SessionTest, ABundleWithoutEntryIsUnloadedAndTheWalkGoesOn)
 {
     DriverFolder folder;
     folder.add("FakeNoEntry", "0NoEntry").add("FakeAlpha");
-    ASSERT_EQ(open(folder), 0);
+    ASSERT_EQ(open(folder), SE_SUCCESS);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(next(), std::to_string(SE_HOST_LOAD_FAILED));
+    EXPECT_EQ(next(), std::to_string(SE_HOST_LOAD_FAILED.code()));
     EXPECT_NE(testing::internal::GetCapturedStdout().find("exports no SE_main"), std::string::npos);
     EXPECT_FALSE(fake::moduleMapped(folder.code("0NoEntry", "FakeNoEntry")));
     EXPECT_EQ(send(SE_CMD_SCANNER_INFO), SE_HOST_NO_DRIVER_OPEN);
@@ -127,17 +127,17 @@ TEST_F(SessionTest, LoadCloseAndLoadAgainMapsTheCodeAfresh)
 {
     DriverFolder folder;
     folder.add("FakeAlpha");
-    ASSERT_EQ(open(folder), 0);
+    ASSERT_EQ(open(folder), SE_SUCCESS);
     const std::filesystem::path code = folder.code("FakeAlpha", "FakeAlpha");
     for (int i = 0; i < 100; i++) {
-        ASSERT_EQ(openByName("FakeAlpha"), 0) << i;
+        ASSERT_EQ(openByName("FakeAlpha"), SE_SUCCESS) << i;
         ASSERT_TRUE(fake::moduleMapped(code)) << i;
         session->closeDriver();
         ASSERT_FALSE(fake::moduleMapped(code)) << i;
     }
     EXPECT_EQ(FakeDriver::instance().traceSize(), 200u);
     // Closing the session with a driver open destroys its root object, then unloads it.
-    ASSERT_EQ(openByName("FakeAlpha"), 0);
+    ASSERT_EQ(openByName("FakeAlpha"), SE_SUCCESS);
     session.reset();
     EXPECT_EQ(FakeDriver::instance().trace().back().compact(), "close");
     EXPECT_FALSE(fake::moduleMapped(code));
@@ -150,7 +150,7 @@ TEST_F(SessionTest, APresetListReplacesTheFolderScan)
     DriverFolder elsewhere;
     elsewhere.add("FakeBeta");
     const std::filesystem::path preset[] = {elsewhere.path() / "FakeBeta.bundle"};
-    ASSERT_EQ(SEHostSession::open(folder.path(), session, preset), 0);
+    ASSERT_EQ(SEHostSession::open(folder.path(), session, preset), SE_SUCCESS);
     EXPECT_EQ(next(), "FakeBeta");
     EXPECT_EQ(next(), "0");
 }
@@ -169,7 +169,7 @@ TEST_F(SessionTest, OperationsToldByRole)
     EXPECT_FALSE(SE_FunctionSetIdOfBundle(folder.path() / "Missing.bundle", name));
 
     testing::internal::CaptureStdout();
-    ASSERT_EQ(open(folder), 0);
+    ASSERT_EQ(open(folder), SE_SUCCESS);
     testing::internal::GetCapturedStdout();
     ASSERT_TRUE(session->driverNameById(0, name));
     EXPECT_STREQ(name, "FakeAlpha"); // ids are never set: the cursor's node, the head

@@ -73,12 +73,12 @@ protected:
         EXPECT_EQ(info.RowBytes, 360);
         for (int guard = 0; guard < 1000; ++guard) {
             std::vector<uint8_t> buffer(64 * static_cast<size_t>(info.RowBytes) + 8, 0xCD);
-            int16_t status = 0;
+            SEResult status(SE_NOT_SUPPORTED);
             const int16_t got = scanner.getImage(buffer.data(), 64, &status);
             r.exact &= std::all_of(buffer.end() - 8, buffer.end(), [](uint8_t b) { return b == 0xCD; });
             r.lines += std::max<int16_t>(got, 0);
-            r.last = status;
-            if (status != 1) break;
+            r.last = status.code();
+            if (!status.ok()) break;
         }
         return r;
     }
@@ -99,7 +99,7 @@ TEST_F(VarnothTest, TheBuiltBundleIsAcceptedAsDriverVarnoth)
     EXPECT_TRUE(std::filesystem::is_regular_file(*opened->executablePath()));
 
     std::unique_ptr<SEHostSession> session;
-    ASSERT_EQ(SEHostSession::open(folder->path(), session), 0);
+    ASSERT_EQ(SEHostSession::open(folder->path(), session), SE_SUCCESS);
     std::filesystem::path found;
     EXPECT_TRUE(session->driverBundlePath("Varnoth", &found));
     EXPECT_EQ(found, bundle());
