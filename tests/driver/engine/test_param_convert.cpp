@@ -398,7 +398,7 @@ TEST(ParameterConversion, EveryDeviceStatus)
     const std::pair<uint32_t, int32_t> table[] = {
         {0, 1},      {1, -8000},  {2, -1008},  {3, -1007}, {4, -1000},  {5, -1008},         {6, -2},     {7, -1002},
         {8, -1008},  {9, -600},   {10, -502},  {11, -206}, {12, -8001}, {13, -309},         {14, -1008}, {15, -1008},
-        {16, -1008}, {17, -1008}, {18, -1000}, {19, -602}, {20, -1008}, {0xFFFFFFFF, -1008}};
+        {16, -1008}, {17, -1008}, {18, -1000}, {19, -602}, {20, -1005}, {21, -1008}, {0xFFFFFFFF, -1008}};
     for (auto [status, code] : table)
         EXPECT_EQ(get_scanner_error_code(g.get(), static_cast<eStatus>(status)), code) << status;
 }
