@@ -35,6 +35,7 @@ TEST_F(Handlers, ResultTranslation)
         {-1004, -188},    {-1003, -185},    {-1002, -100},    {-1001, -100},   {-1000, -188},  {-704, -122},
         {-3, -143},       {-801, -801},     {-1010, -1010},   {-1008, -1008},  {70000, 4464},  {1, 1},
         {0, 0},           {-32768, -32768}, {-32769, -190},   {-999999, -190}, {-40000, -190},
+        {-1005, -103}, // a device that left the bus: no device, unlike a failed transfer
     };
     for (auto [in, out] : table) EXPECT_EQ(b->TransferErrCodePC2Mac(in), out) << in;
 }
