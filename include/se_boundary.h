@@ -139,7 +139,7 @@ inline constexpr int16_t SE_NOT_SUPPORTED = 0;
 // Nested or concurrent entry into SE_main, a second op 0, a second open device, and the driver
 // codes -1001 and -1002 all reach the host as -100.
 inline constexpr int16_t SE_ERR_BUSY = -100;
-inline constexpr int16_t SE_ERR_NO_ROOT = -102;   // op 1 without root object; unknown device
+inline constexpr int16_t SE_ERR_NO_ROOT = -102; // op 1 without root object; unknown device
 // No open device, or it could not be made; also the answer of any command once the open device
 // has left the bus (unplugged, switched off), which a failed transfer (-188) never means.
 inline constexpr int16_t SE_ERR_NO_DEVICE = -103;

@@ -158,8 +158,9 @@ int run(const std::string& model_name, const ScanOptions& scan, char** program)
     }
     const std::optional<sim::ScannerRecords> records = scanner_records(model_name);
     if (!records && (scan.unplug_after_bytes || scan.replug_after || scan.silent_after_bytes)) {
-        std::fprintf(stderr,
-                     "varnoth-sim: --unplug-after-bytes, --replug-after and --silent-after-bytes need a scanner model\n");
+        std::fprintf(
+            stderr,
+            "varnoth-sim: --unplug-after-bytes, --replug-after and --silent-after-bytes need a scanner model\n");
         return 2;
     }
     if (scan.unplug_after_bytes && scan.silent_after_bytes) {

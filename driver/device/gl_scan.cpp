@@ -548,8 +548,7 @@ eStatus scanner_is_paper_ready(GLScanner* g, ScanJob* job)
     if (g == nullptr || job == nullptr) return finish("scanner_is_paper_ready", STATUS_TRANSFER_FAILED);
     PollWatch watch;
     for (;;) {
-        if (const eStatus s = cmd_information(g, job))
-            return finish("scanner_is_paper_ready", transfer_failure(s));
+        if (const eStatus s = cmd_information(g, job)) return finish("scanner_is_paper_ready", transfer_failure(s));
         if (job->device_error() != 0) return finish("scanner_is_paper_ready", STATUS_DEVICE_ERROR);
         const bool jam = job->paper_jam() != 0;
         if (jam || job->double_feed() == 'U') {

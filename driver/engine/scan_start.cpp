@@ -251,7 +251,8 @@ int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s)
     interpolate_place_t place{};
     if (!crop_scaling) {
         const uint32_t res = a->Resolution;
-        place.x_origin = image_origin(device_frame.left, res, s->x_resolution, get_scan_start(s->x_resolution, device_frame));
+        place.x_origin =
+            image_origin(device_frame.left, res, s->x_resolution, get_scan_start(s->x_resolution, device_frame));
         place.x_step = static_cast<double>(s->x_resolution) / res;
         const auto first_line = saturate_u32(thousandths_to_pixels(device_frame.top, s->y_resolution));
         place.y_origin = image_origin(device_frame.top, res, s->y_resolution, first_line);

@@ -36,10 +36,10 @@ stExtFrame get_repaired_scan_frame(const GLScanner* g, const stScannerAttri* a);
 // Fills the source, resolutions, switches, frame and both sides' geometry; sets up the horizontal
 // magnification correction when the device needs it.
 int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s);
-// The side's gamma set: a copy of the host's table in a block the side owns.
 // The bytes of GammaTable that the scan start reads for these attributes (its gamma sets and the
 // threshold map of a single-bit scan): what the entry code implies; 0 without a table.
 uint64_t get_gamma_table_reach(const stScannerAttri* a);
+// The side's gamma set: a copy of the host's table in a block the side owns.
 int get_adv_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s, int side);
 // The step through the gamma table's bytes of the threshold map for a gamma entry code: 4, 16 and
 // 256 for the codes 4, 16 and 128, else 1.
@@ -49,8 +49,8 @@ uint32_t threshold_map_step(uint16_t entry_code);
 int get_halftone_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s, int side);
 // The multiple-exposure stage never runs: clears its switch.
 int get_bqm_setting(GLScanner* g, SCAN_SETTING* s, int side);
-// Sends the scan job and records what the device reports for each side; a report that does not
-// match the window stops the device scan and gives -1008.
+// Sends the scan job and records what the device reports for each side; a report the lines cannot
+// be read by (take_scan_geometry) stops the device scan and gives -1008.
 int do_scan(GLScanner* g, SCAN_SETTING* s);
 // The geometry of both sides from the started job: the lines the device scans (the window's, or
 // wider when the device rounds the width up) and the frame's part of them (columns from the left,

@@ -30,12 +30,12 @@ TEST_F(Handlers, ResultTranslation)
 {
     DirectBase b;
     b.open_failed();
+    // -1005, a device that left the bus, is no device (-103), unlike a failed transfer.
     const std::pair<int32_t, int16_t> table[] = {
         {-1000000, -190}, {-1000001, -190}, {-5005036, -190}, {-8000, -183},   {-2000, -184},  {-1007, -109},
         {-1004, -188},    {-1003, -185},    {-1002, -100},    {-1001, -100},   {-1000, -188},  {-704, -122},
         {-3, -143},       {-801, -801},     {-1010, -1010},   {-1008, -1008},  {70000, 4464},  {1, 1},
-        {0, 0},           {-32768, -32768}, {-32769, -190},   {-999999, -190}, {-40000, -190},
-        {-1005, -103}, // a device that left the bus: no device, unlike a failed transfer
+        {0, 0},           {-32768, -32768}, {-32769, -190},   {-999999, -190}, {-40000, -190}, {-1005, -103},
     };
     for (auto [in, out] : table) EXPECT_EQ(b->TransferErrCodePC2Mac(in), out) << in;
 }

@@ -288,10 +288,7 @@ protected:
     // How far a line may lie from where a scan at the image's resolution puts it: nowhere else
     // when the device scans that resolution; half a pixel when the driver resizes, since the
     // device's pixels show the line's edges only to within one of theirs.
-    static double bound(uint32_t device, uint32_t dpi)
-    {
-        return device == dpi ? 0 : 0.5;
-    }
+    static double bound(uint32_t device, uint32_t dpi) { return device == dpi ? 0 : 0.5; }
 
     static void compare(const char* what, const std::vector<double>& found, const std::vector<double>& want,
                         double bound, double& worst)

@@ -244,8 +244,8 @@ TEST_F(ScanBuilders, ThresholdMapsStepThroughTheTableTheyHave)
         size_t step;
         uint64_t reach;
     };
-    for (const Case c : {Case{4, 4, 1021}, Case{16, 16, 4081}, Case{0, 1, 256}, Case{1, 1, 256},
-                         Case{128, 256, 65536}}) {
+    for (const Case c :
+         {Case{4, 4, 1021}, Case{16, 16, 4081}, Case{0, 1, 256}, Case{1, 1, 256}, Case{128, 256, 65536}}) {
         SCOPED_TRACE(testing::Message() << "entry code " << c.entry_code);
         auto a = attributes(1, 1, 300, {0, 0, 999, 999});
         a.ImageEnhanced = 0x08;
