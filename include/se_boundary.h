@@ -48,6 +48,9 @@ inline constexpr int16_t SE_CMD_DEVICE_INFO = 9; // value = device number, recor
 
 // Scan commands.
 inline constexpr int16_t SE_CMD_START_SCAN = 32;
+// A stop refused with -100 because another call is inside (a read waiting on a scanner that stopped
+// answering) is not lost: that call gives up its wait within a tenth of a second and returns, and
+// the stop, sent again, gets in.
 inline constexpr int16_t SE_CMD_STOP_SCAN = 33;
 inline constexpr int16_t SE_CMD_READ_LINES = 34;
 inline constexpr int16_t SE_CMD_START_SCAN_BACK = 37;
