@@ -17,8 +17,9 @@
 //
 // Image data (window kind 0): the sensor reading (sensor_model.h) goes through the side's shading pair when one matches
 // the scan, out16 = clamp(round((raw - dark) × 65535 / (white - dark))), 0 when white <= dark; without one out16 = raw,
-// so a missing calibration shows. 8-bit samples are out16 >> 8. With window byte 51 set and a "GAMA" set received,
-// samples go through it (T[v] >> 8 for 8 bits, T[v >> 8] for 16).
+// so a missing calibration shows. 8-bit samples are out16 rounded to 8 bits, round(out16 / 257). With window byte 51
+// set and a "GAMA" set received, samples go through it, indexed by the 8-bit sample v8 (T[v8] >> 8 for 8 bits, T[v8]
+// for 16).
 //
 // Calibration windows (kinds 1 and 2) scan the whole sensor (calibration_page.h).
 //

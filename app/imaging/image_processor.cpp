@@ -31,25 +31,34 @@ std::vector<std::string> ProcessTrace::names() const
     return result;
 }
 
-ColorMatrix levelsMatrix(const Color& minimum, const Color& maximum)
+ColorMatrix levelsMatrix(const ChannelLevels& levels)
 {
     std::array<double, 3> scale{1, 1, 1}, offset{0, 0, 0};
     for (int c = 0; c < 3; ++c) {
-        const double lo = minimum.component(c), hi = maximum.component(c);
         // A nearly flat channel keeps its values: a grey card or a blank page holds only its noise,
         // and stretching that over the whole range gives streaks (an exactly flat one would turn
-        // black).
-        if (readBack(hi) - readBack(lo) < kSmallestLevelsSpan) continue;
+        // black). Judged without the outlying pixels: a speck on a grey card would otherwise make
+        // it a full-range image, stretched to white.
+        if (readBack(levels.bulkMaximum.component(c)) - readBack(levels.bulkMinimum.component(c)) <
+            kSmallestLevelsSpan)
+            continue;
+        const double lo = levels.minimum.component(c), hi = levels.maximum.component(c);
         scale[c] = 1.0 / std::max(hi - lo, 0.0001);
         offset[c] = -lo * scale[c];
     }
     return ColorMatrix::diagonal(scale, offset);
 }
 
+ColorMatrix levelsMatrix(const Color& minimum, const Color& maximum)
+{
+    return levelsMatrix(ChannelLevels{minimum, maximum});
+}
+
 namespace {
 
 using Parameters = std::map<std::string, double>;
 using ByteCounts = std::array<std::array<double, 256>, 3>;
+using LevelCounts = std::array<std::array<double, 256>, 3>; // pixels per read-back byte and channel
 
 constexpr double kDocumentAmount = 10.0;
 
@@ -58,12 +67,48 @@ void record(ProcessTrace* trace, std::string name, Parameters parameters = {})
     if (trace) trace->stages.push_back({std::move(name), std::move(parameters)});
 }
 
+Color levelColor(const std::array<int, 3>& bytes)
+{
+    return Color{bytes[0] / 255.0, bytes[1] / 255.0, bytes[2] / 255.0, 1.0};
+}
+
 ChannelLevels levelsFromExtremes(const std::array<double, 3>& minimum, const std::array<double, 3>& maximum)
 {
-    const auto color = [](const std::array<double, 3>& v) {
-        return Color{readBack(v[0]) / 255.0, readBack(v[1]) / 255.0, readBack(v[2]) / 255.0, 1.0};
-    };
-    return {color(minimum), color(maximum)};
+    return {levelColor({readBack(minimum[0]), readBack(minimum[1]), readBack(minimum[2])}),
+            levelColor({readBack(maximum[0]), readBack(maximum[1]), readBack(maximum[2])})};
+}
+
+// The extremes of each channel's read-back bytes, with and without the outlying pixels: the
+// lowest and highest byte held, and the lowest and highest once up to kOutlierShare of the
+// channel's pixels at each end are passed over.
+ChannelLevels levelsFromCounts(const LevelCounts& counts)
+{
+    std::array<int, 3> lo{}, hi{}, bulkLo{}, bulkHi{};
+    for (int b = 0; b < 3; ++b) {
+        const std::array<double, 256>& n = counts[b];
+        double total = 0.0;
+        for (double count : n) total += count;
+        const double outlying = std::floor(kOutlierShare * total);
+        double below = 0.0, above = 0.0;
+        lo[b] = 0;
+        while (lo[b] < 255 && n[lo[b]] <= 0.0) ++lo[b];
+        bulkLo[b] = 0;
+        while (bulkLo[b] < 255 && (below += n[bulkLo[b]]) <= outlying) ++bulkLo[b];
+        hi[b] = 255;
+        while (hi[b] > 0 && n[hi[b]] <= 0.0) --hi[b];
+        bulkHi[b] = 255;
+        while (bulkHi[b] > 0 && (above += n[bulkHi[b]]) <= outlying) --bulkHi[b];
+    }
+    return {levelColor(lo), levelColor(hi), levelColor(bulkLo), levelColor(bulkHi)};
+}
+
+// Whether every channel spans less than kSmallestLevelsSpan even with its outlying pixels.
+bool flatEverywhere(const ChannelLevels& levels)
+{
+    for (int c = 0; c < 3; ++c)
+        if (readBack(levels.maximum.component(c)) - readBack(levels.minimum.component(c)) >= kSmallestLevelsSpan)
+            return false;
+    return true;
 }
 
 void reportLevelsFailure()
@@ -131,18 +176,11 @@ public:
             return std::nullopt;
         }
         const ByteTables& tables = *program_->tables();
-        std::array<double, 3> minimum{}, maximum{};
-        for (int b = 0; b < 3; ++b) {
-            double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-            for (int x = 0; x < 256; ++x) {
-                if ((*byteCounts_)[b][x] <= 0.0) continue;
-                lo = std::min(lo, double(tables[b][x]));
-                hi = std::max(hi, double(tables[b][x]));
-            }
-            minimum[b] = lo;
-            maximum[b] = hi;
-        }
-        return levelsFromExtremes(minimum, maximum);
+        LevelCounts levels{};
+        for (int b = 0; b < 3; ++b)
+            for (int x = 0; x < 256; ++x)
+                if ((*byteCounts_)[b][x] > 0.0) levels[b][readBack(tables[b][x])] += (*byteCounts_)[b][x];
+        return levelsFromCounts(levels);
     }
 
     // Every pixel's result depending on its bytes alone, the extremes over the image are those over
@@ -168,11 +206,44 @@ public:
                 extremesOverColours(*colours_, [this](const uint8_t* bytes, float* rgb, int count) {
                     program_->applyToBytes(bytes, rgb, count);
                 });
-            return levelsFromExtremes(extremes.minimum, extremes.maximum);
+            const ChannelLevels levels = levelsFromExtremes(extremes.minimum, extremes.maximum);
+            // An image whose colours span few levels is nearly flat whatever its pixels. Otherwise
+            // the outlying pixels are told apart by their number, which the colours do not give:
+            // a sample of the pixels shows most images far from flat, and only the others are
+            // measured whole.
+            if (flatEverywhere(levels) || farFromFlat(source, levels)) return levels;
+            return ImageProcessor::detectChannelLevels(image());
         } catch (const std::system_error&) {
             // No thread to spare: measured over the pixels, as an image of many colours is.
             return ImageProcessor::detectChannelLevels(image());
         }
+    }
+
+    // Whether every channel that spans kSmallestLevelsSpan or more over the colours is surely not
+    // nearly flat, from every 4th pixel of every 4th row. A nearly flat channel has all but
+    // 2 floor(kOutlierShare N) of its N pixels within kSmallestLevelsSpan levels, and so has
+    // the sample; a sample with more pixels outside every such window is of an image that is not.
+    bool farFromFlat(const Image& source, const ChannelLevels& levels) const
+    {
+        constexpr int kStep = 4;
+        if (source.width() < 16 * kStep || source.height() < 16 * kStep) return false;
+        const LevelCounts sample =
+            readBackHistogram(program_->on(source.subsample(kStep, kStep)).image());
+        const double pixels = double(source.width()) * source.height();
+        const double outlying = 2.0 * std::floor(kOutlierShare * pixels);
+        for (int c = 0; c < 3; ++c) {
+            if (readBack(levels.maximum.component(c)) - readBack(levels.minimum.component(c)) < kSmallestLevelsSpan)
+                continue;
+            double total = 0.0, window = 0.0, fullest = 0.0;
+            for (int level = 0; level < 256; ++level) {
+                total += sample[c][level];
+                window += sample[c][level];
+                if (level >= kSmallestLevelsSpan) window -= sample[c][level - kSmallestLevelsSpan];
+                fullest = std::max(fullest, window);
+            }
+            if (total - fullest <= outlying) return false;
+        }
+        return true;
     }
 
     void otsuThreshold()
@@ -233,7 +304,7 @@ void levelsStep(Work& work, ProcessTrace* trace)
     record(trace, "levels");
     stage(work, [&] {
         if (const std::optional<ChannelLevels> levels = work.measureLevels())
-            work.matrix(levelsMatrix(levels->minimum, levels->maximum));
+            work.matrix(levelsMatrix(*levels));
     });
 }
 
@@ -318,18 +389,21 @@ void photoEffectStep(Work& work, PhotoEffect effect, ProcessTrace* trace)
     stage(work, [&] { work.point(photoEffectOp(effect)); });
 }
 
-void toneCurveAndLevels(Work& work, VekScanSource source, ProcessTrace* trace)
+// The tone curve that turns the scanner's samples into working values: an 8-bit image is taken to
+// be sRGB-encoded, but a scan's samples are linear in light (a negative's inverted by the driver's
+// tone tables, ahead of a decoding curve). With `levels`, each channel's span is stretched around
+// it.
+void toneCurve(Work& work, VekScanSource source, bool levels, ProcessTrace* trace)
 {
     if (source == VekScanSource::negativeFilm) {
-        levelsStep(work, trace);
+        if (levels) levelsStep(work, trace);
         record(trace, "CISRGBToneCurveToLinear");
         stage(work, [&] { work.point(decodeOp()); });
-        levelsStep(work, trace);
     } else {
         record(trace, "CILinearToSRGBToneCurve");
         stage(work, [&] { work.point(encodeOp()); });
-        levelsStep(work, trace);
     }
+    if (levels) levelsStep(work, trace);
 }
 
 void colorTypeStage(Work& work, VekColorType colorType, const ImageSettings::Values& settings, ProcessTrace* trace)
@@ -410,8 +484,6 @@ Image processImage(const Image& image, const ScanSettings::Values& scanSettings,
 {
     const AdjustmentMethod method = settings.adjustmentMethod;
     const VekColorType colorType = scanSettings.colorType;
-    if (method == AdjustmentMethod::raw && colorType == VekColorType::color && !settings.experiment && !settings.invert)
-        return image;
 
     std::optional<Work> work;
     try {
@@ -421,7 +493,9 @@ Image processImage(const Image& image, const ScanSettings::Values& scanSettings,
         return image;
     }
 
-    if (method != AdjustmentMethod::raw) toneCurveAndLevels(*work, scanSettings.scanSource, trace);
+    // Raw leaves out every adjustment, the levels included, but not the tone curve: without it the
+    // linear samples would be written and shown as if they were sRGB-encoded, far too dark.
+    toneCurve(*work, scanSettings.scanSource, method != AdjustmentMethod::raw, trace);
     colorTypeStage(*work, colorType, settings, trace);
     // The final levels set the image's range again after what the stages before them did. The
     // manual sliders are there to change that range, so with them the levels come first: measured
@@ -456,8 +530,7 @@ Image processImage(const Image& image, const ScanSettings::Values& scanSettings,
 std::optional<ChannelLevels> detectChannelLevels(const Image& image)
 {
     try {
-        const ChannelExtremes extremes = areaMinMax(image);
-        return levelsFromExtremes(extremes.minimum, extremes.maximum);
+        return levelsFromCounts(readBackHistogram(image));
     } catch (const vips::VError&) {
         reportLevelsFailure();
         return std::nullopt;

@@ -47,18 +47,31 @@ enum class ProcessPath {
 // more than 8 levels.
 inline constexpr int kSmallestLevelsSpan = 32;
 
+// The share of an image's pixels at each end of a channel that the nearly-flat guard leaves out.
+// Dust, a speck or a hair on a grey card or a blank page covers far less (two specks 0.03 inch
+// across are 0.006 % of a 4 x 6 inch card), while whatever makes an original more than nearly flat
+// (text, a shadow, a photo's highlights) covers far more. A share rather than a number of pixels,
+// so that a preview and the scan at any resolution decide alike.
+inline constexpr double kOutlierShare = 0.001;
+
 // The per-channel extremes of an image, each component a read-back byte / 255.0.
 struct ChannelLevels {
     Color minimum;
     Color maximum;
+    // The extremes once up to kOutlierShare of the pixels at each end are left out. The levels
+    // stretch decides on these whether a channel is nearly flat, and stretches between minimum and
+    // maximum when it is not.
+    Color bulkMinimum = minimum;
+    Color bulkMaximum = maximum;
 };
 
 namespace ImageProcessor {
 
 // The processed form of a raw scan or a preview crop, lazily: the pixels are computed by whoever
 // reads them (writer, display). The stages:
-//   1. unless raw: negative film: levels, CISRGBToneCurveToLinear, levels; any other source:
-//      CILinearToSRGBToneCurve, levels;
+//   1. negative film: levels, CISRGBToneCurveToLinear, levels; any other source:
+//      CILinearToSRGBToneCurve, levels; raw: the tone curve alone, which takes the scanner's
+//      linear samples for what they are;
 //   2. grey: the photo effect of the grey mode; black and white: CIPhotoEffectNoir, then
 //      CIColorThresholdOtsu (auto) or CIColorThreshold (manual);
 //   3. manual: levels (stage 4, ahead of the sliders, which it would otherwise undo), then
@@ -68,13 +81,14 @@ namespace ImageProcessor {
 //   5. black and white: to one bit and back to a working image of 0.0 and 1.0;
 //   6. experiment: contrastStretch;
 //   7. invert: CIColorInvert.
-// Raw colour without experiment and invert gives `image` itself.
+// Raw colour without experiment and invert gives the samples as linear light, unchanged: written in
+// the linear profile they keep their bytes.
 Image processImage(const Image& image, const ScanSettings::Values& scanSettings,
                    const ImageSettings::Values& imageSettings, ProcessTrace* trace = nullptr,
                    ProcessPath path = ProcessPath::fused);
 
-// The per-channel minimum and maximum, from one statistics pass. When the pass fails it prints
-// "Failed to get areaMinimum output image" and gives nothing.
+// The per-channel minimum and maximum, with and without the outlying pixels, from one histogram
+// pass. When the pass fails it prints "Failed to get areaMinimum output image" and gives nothing.
 std::optional<ChannelLevels> detectChannelLevels(const Image& image);
 
 // Maps each channel's [minimum, maximum] onto [0, 1]: c' = (c - min) / max(max - min, 0.0001). A
@@ -101,5 +115,7 @@ std::optional<Image> contrastStretch(const Image& image);
 
 } // namespace ImageProcessor
 
-// The colour matrix of the levels stretch (see stretchChannelLevels).
+// The colour matrix of the levels stretch (see stretchChannelLevels). With channel levels, a
+// channel is nearly flat when its bulk spans less than kSmallestLevelsSpan.
 ColorMatrix levelsMatrix(const Color& minimum, const Color& maximum);
+ColorMatrix levelsMatrix(const ChannelLevels& levels);

@@ -202,6 +202,13 @@ void PointProgram::applyToBytes(const uint8_t* bytes, float* rgb, int count) con
     runProgram(tables_.get(), ops_, bytes, rgb, count, 0, 0);
 }
 
+PointProgram PointProgram::on(const Image& part) const
+{
+    PointProgram program = *this;
+    program.base_ = threeBands(part);
+    return program;
+}
+
 Image applyPointOp(const Image& image, PointOpPtr op)
 {
     PointProgram program(toWorking(image));

@@ -55,6 +55,9 @@ public:
     // The program's working values for `count` 8-bit pixels (interleaved r, g, b) into `rgb`, as
     // the image would hold them for pixels of those bytes. Only for a program with a colour source.
     void applyToBytes(const uint8_t* bytes, float* rgb, int count) const;
+    // The same steps started from `part`, an 8-bit image of the same kind (a part or a sample of the
+    // one this program starts from). Only for a program with a colour source.
+    PointProgram on(const Image& part) const;
 
 private:
     Image base_; // 3-band uchar with tables, or 3-band float

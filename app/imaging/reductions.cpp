@@ -177,6 +177,12 @@ std::array<std::array<double, 256>, 3> byteHistogram(const Image& eightBit)
     return result;
 }
 
+std::array<std::array<double, 256>, 3> readBackHistogram(const Image& image)
+{
+    // The linear encoding is the read-back byte of each working value.
+    return byteHistogram(encode8(image, EncodeSpace::linear));
+}
+
 std::vector<std::array<double, 3>> histogramCounts(const Image& image, int bins)
 {
     std::vector<std::array<double, 3>> counts(static_cast<size_t>(bins));

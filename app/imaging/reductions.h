@@ -30,6 +30,10 @@ std::vector<std::array<double, 3>> histogramCounts(const Image& image, int bins)
 // Pixel counts per byte value and band of a 3-band 8-bit image. Throws vips::VError.
 std::array<std::array<double, 256>, 3> byteHistogram(const Image& eightBit);
 
+// Pixel counts per channel of the bytes the working values read back as (readBack), from one
+// streaming pass. Throws vips::VError when the pixels cannot be computed.
+std::array<std::array<double, 256>, 3> readBackHistogram(const Image& image);
+
 // Which of the 2^24 colours a 3-band 8-bit image holds, from one streaming pass (2 MB whatever the
 // image's size). Throws vips::VError when the pixels cannot be read.
 class ColourSet {

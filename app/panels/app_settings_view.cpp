@@ -6,8 +6,12 @@
 #include "symbol_icon.h"
 
 #include <QFontInfo>
+#include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -16,6 +20,24 @@ constexpr QSize tabSize(500, 300);
 QString tabTitle(SettingsTab tab)
 {
     return tab == SettingsTab::scanner ? QStringLiteral("Scanner") : QStringLiteral("General");
+}
+
+// Places `window` over the middle of `over`'s window (or of the screen, without one), wholly on that
+// screen when it fits.
+void centreOver(QWidget* window, const QWidget* over)
+{
+    window->adjustSize();
+    const QWidget* under = over ? over->window() : nullptr;
+    const QScreen* screen = under ? under->screen() : window->screen();
+    if (!screen) return;
+    const QRect available = screen->availableGeometry();
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(under ? under->frameGeometry().center() : available.center());
+    frame.moveLeft(
+        std::clamp(frame.left(), available.left(), std::max(available.left(), available.right() + 1 - frame.width())));
+    frame.moveTop(
+        std::clamp(frame.top(), available.top(), std::max(available.top(), available.bottom() + 1 - frame.height())));
+    window->move(frame.topLeft());
 }
 
 } // namespace
@@ -70,6 +92,11 @@ AppSettingsView* openAppSettingsWindow(AppSettings& settings, ScanManager& manag
     auto* view = new AppSettingsView(settings, manager, confirm, parent);
     view->setWindowFlag(Qt::Window);
     view->setAttribute(Qt::WA_DeleteOnClose);
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto* shortcut = new QShortcut(key, view);
+        QObject::connect(shortcut, &QShortcut::activated, view, &QWidget::close);
+    }
+    centreOver(view, parent);
     view->show();
     return view;
 }

@@ -43,7 +43,7 @@ private:
     SettingsTab selected_ = SettingsTab::general;
 };
 
-// Opens a new preferences window (a top-level window that deletes itself when closed) and
-// answers it.
+// Opens a new preferences window (a top-level window that deletes itself when closed), over the
+// middle of `parent`'s window, and answers it. Escape and Ctrl+W close it.
 AppSettingsView* openAppSettingsWindow(AppSettings& settings, ScanManager& manager, ClearCalibrationConfirm& confirm,
                                        QWidget* parent = nullptr);

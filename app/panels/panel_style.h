@@ -48,6 +48,15 @@ inline QColor gray()
 {
     return QColor(0x8E, 0x8E, 0x93);
 }
+
+// The contrast of two opaque colours as the readability guidelines for text measure it: from 1 (the
+// same) to 21 (black and white).
+double contrastRatio(const QColor& a, const QColor& b);
+
+// The fill of a selected choice in `group` of `palette`: the accent, darkened or lightened until the
+// palette's text on a selection reads at 5:1 at least.
+QColor selectionFill(const QPalette& palette, QPalette::ColorGroup group);
+
 // Black with alpha `opacity` (0 to 1).
 inline QColor blackAtOpacity(double opacity)
 {

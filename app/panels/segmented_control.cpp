@@ -1,7 +1,10 @@
 #include "segmented_control.h"
 
+#include "panel_style.h"
+
 #include <QButtonGroup>
 #include <QHBoxLayout>
+#include <QPainter>
 #include <QStyleOptionToolButton>
 #include <QStylePainter>
 #include <QToolButton>
@@ -10,8 +13,23 @@
 
 namespace {
 
+constexpr qreal kSelectedRadius = 4;
+
+// `icon` at `size` in one colour, keeping its shape.
+QIcon tinted(const QIcon& icon, const QSize& size, qreal ratio, const QColor& colour)
+{
+    QPixmap pixmap = icon.pixmap(size, ratio);
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(QRectF(QPointF(0, 0), QSizeF(pixmap.size()) / pixmap.devicePixelRatio()), colour);
+    painter.end();
+    return QIcon(pixmap);
+}
+
 // A segment whose symbol and text stay together in the middle of the segment; the style would put
-// them at its left edge once the segment is wider than they are.
+// them at its left edge once the segment is wider than they are. The checked segment is filled with
+// the accent and its text and symbol drawn light on it, so that the choice stands out from the
+// style's checked bevel, which is only a shade darker than the others.
 class SegmentButton : public QToolButton {
 public:
     using QToolButton::QToolButton;
@@ -19,22 +37,49 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override
     {
-        if (icon().isNull() || toolButtonStyle() != Qt::ToolButtonTextBesideIcon) {
+        const bool centred = !icon().isNull() && toolButtonStyle() == Qt::ToolButtonTextBesideIcon;
+        if (!centred && !isChecked()) {
             QToolButton::paintEvent(event);
             return;
         }
         QStylePainter painter(this);
         QStyleOptionToolButton option;
         initStyleOption(&option);
-        QStyleOptionToolButton bevel = option;
-        bevel.text.clear();
-        bevel.icon = QIcon();
-        painter.drawComplexControl(QStyle::CC_ToolButton, bevel);
-        // The style puts 4 px between symbol and text.
-        const int width = std::min(option.rect.width(),
-                                   option.iconSize.width() + 4 + option.fontMetrics.horizontalAdvance(option.text) + 2);
-        option.rect =
-            QRect(option.rect.x() + (option.rect.width() - width) / 2, option.rect.y(), width, option.rect.height());
+        if (isChecked()) {
+            const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
+            const QColor fill = ui::selectionFill(palette(), group);
+            const QColor text = palette().color(group, QPalette::HighlightedText);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(QPen(fill.darker(115), 1));
+            painter.setBrush(fill);
+            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kSelectedRadius, kSelectedRadius);
+            if (hasFocus()) {
+                QColor ring = text;
+                ring.setAlphaF(0.6f);
+                painter.setPen(QPen(ring, 1));
+                painter.setBrush(Qt::NoBrush);
+                painter.drawRoundedRect(QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5), kSelectedRadius - 1,
+                                        kSelectedRadius - 1);
+            }
+            option.palette.setColor(QPalette::ButtonText, text);
+            option.palette.setColor(QPalette::WindowText, text);
+            if (!option.icon.isNull()) option.icon = tinted(option.icon, option.iconSize, devicePixelRatioF(), text);
+            // Drawn flat: the fill is the segment's whole face.
+            option.state &= ~(QStyle::State_Sunken | QStyle::State_On | QStyle::State_Raised);
+        } else {
+            QStyleOptionToolButton bevel = option;
+            bevel.text.clear();
+            bevel.icon = QIcon();
+            painter.drawComplexControl(QStyle::CC_ToolButton, bevel);
+        }
+        if (centred) {
+            // The style puts 4 px between symbol and text.
+            const int width =
+                std::min(option.rect.width(),
+                         option.iconSize.width() + 4 + option.fontMetrics.horizontalAdvance(option.text) + 2);
+            option.rect = QRect(option.rect.x() + (option.rect.width() - width) / 2, option.rect.y(), width,
+                                option.rect.height());
+        }
         painter.drawControl(QStyle::CE_ToolButtonLabel, option);
     }
 };

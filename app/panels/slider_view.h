@@ -11,13 +11,17 @@ class QSlider;
 
 // "%.1f" of `value`, as every number of the rows is shown (-0.04 gives "-0.0").
 QString formatOneDecimal(double value);
+// The last digit that formatOneDecimal shows.
+inline constexpr double shownStep = 0.1;
 
 class SliderView : public QWidget {
     Q_OBJECT
 
 public:
     // The slider runs continuously from `min` to `max` (which must not be below `min`); `step` is
-    // carried with the row but does not snap the slider.
+    // carried with the row but does not snap the slider. An arrow key or a wheel notch moves the
+    // shown value by its last digit (shownStep), PageUp and PageDown by ten of those, never past an
+    // end; a drag sets any value between.
     SliderView(PropertyBinding<double> value, const QString& title, double min, double max, double step,
                QWidget* parent = nullptr);
 
@@ -32,6 +36,7 @@ public:
 
 private:
     void showValue();
+    void stepBy(int steps);
     double valueAt(int position) const;
     int positionOf(double value) const;
 

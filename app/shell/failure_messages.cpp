@@ -2,6 +2,8 @@
 
 #include "se_boundary.h"
 
+#include <QDir>
+
 #include <cstring>
 
 namespace {
@@ -36,6 +38,43 @@ QString breakablePath(const QString& path)
 {
     QString out = path;
     return out.replace(u'/', QStringLiteral("/\u200B"));
+}
+
+// Paths longer than this lose folders from their middle on the connect screen, which has room for a
+// few lines only.
+constexpr qsizetype kShownPathChars = 120;
+
+// `path` as the connect screen names it: the home folder as "~", and at most kShownPathChars
+// characters, the first folder and as many of the last ones as fit, the bundle's name always.
+QString shownPath(const QString& path)
+{
+    QString shown = path;
+    const QString home = QDir::homePath();
+    if (home != QStringLiteral("/") && (shown == home || shown.startsWith(home + u'/')))
+        shown.replace(0, home.size(), QStringLiteral("~"));
+    if (shown.size() <= kShownPathChars) return shown;
+    const QStringList parts = shown.split(u'/');
+    if (parts.size() < 4) return shown;
+    const QString head = parts[0] + u'/' + parts[1] + QStringLiteral("/\u2026");
+    QString tail = u'/' + parts.last();
+    for (qsizetype i = parts.size() - 2; i > 1; i--) {
+        const QString longer = u'/' + parts[i] + tail;
+        if (head.size() + longer.size() > kShownPathChars) break;
+        tail = longer;
+    }
+    return head + tail;
+}
+
+// Why the bundle at `bundle` did not load, as the window says it. The loader puts the code file's
+// full path before its reason; that file lies in the bundle just named, so its place in the bundle
+// follows the reason instead.
+QString loadReason(const QString& bundle, const QString& reason)
+{
+    if (bundle.isEmpty() || !reason.startsWith(bundle + u'/')) return reason;
+    const qsizetype colon = reason.indexOf(QStringLiteral(": "), bundle.size());
+    if (colon < 0) return reason;
+    const QString inBundle = reason.mid(bundle.size() + 1, colon - bundle.size() - 1);
+    return QStringLiteral("%1 (%2)").arg(reason.mid(colon + 2), breakablePath(inBundle));
 }
 
 } // namespace
@@ -105,9 +144,11 @@ QString connectFailureText(const ConnectFailure& failure)
 {
     using Kind = ConnectFailure::Kind;
     switch (failure.kind) {
-    case Kind::driverNotLoaded:
+    case Kind::driverNotLoaded: {
+        const QString bundle = QString::fromStdString(failure.path);
         return QStringLiteral("The scanner driver could not be loaded from %1: %2.")
-            .arg(breakablePath(QString::fromStdString(failure.path)), QString::fromStdString(failure.detail));
+            .arg(breakablePath(shownPath(bundle)), loadReason(bundle, QString::fromStdString(failure.detail)));
+    }
     case Kind::scannerBusy:
         return QStringLiteral("The scanner is in use by another program. Close that program, then press Connect.");
     case Kind::scannerNotOpened:

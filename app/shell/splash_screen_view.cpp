@@ -18,10 +18,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kConnectDelayMs = 1000;
 constexpr int kFadeMs = 300;
+constexpr QSize kWindowSize(500, 310);
+constexpr int kStatusMinHeight = 100;
 
 } // namespace
 
@@ -30,7 +34,7 @@ SplashScreenView::SplashScreenView(ScanManager& manager, std::function<void()> o
 {
     setObjectName(QStringLiteral("splash-window"));
     setWindowTitle(QString());
-    setFixedSize(500, 310);
+    setFixedSize(kWindowSize);
 
     auto* icon = new QLabel;
     icon->setObjectName(QStringLiteral("appIcon"));
@@ -52,13 +56,20 @@ SplashScreenView::SplashScreenView(ScanManager& manager, std::function<void()> o
     progress_->setRange(0, 0);
     progress_->setTextVisible(false);
     progress_->setFixedWidth(300);
-    // Hidden by its opacity, so that it keeps its place.
+    // Faded out by its opacity, then hidden, keeping its place: a busy bar animates, and costs its
+    // repaints, for as long as it is shown, however transparent.
+    QSizePolicy keepsPlace = progress_->sizePolicy();
+    keepsPlace.setRetainSizeWhenHidden(true);
+    progress_->setSizePolicy(keepsPlace);
     progressOpacity_ = new QGraphicsOpacityEffect(progress_);
     progressOpacity_->setOpacity(1.0);
     progress_->setGraphicsEffect(progressOpacity_);
     progressFade_ = new QPropertyAnimation(progressOpacity_, "opacity", this);
     progressFade_->setDuration(kFadeMs);
     progressFade_->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(progressFade_, &QPropertyAnimation::finished, this, [this] {
+        if (!connecting_) progress_->hide();
+    });
 
     message_ = new QLabel;
     message_->setObjectName(QStringLiteral("statusMessage"));
@@ -88,7 +99,7 @@ SplashScreenView::SplashScreenView(ScanManager& manager, std::function<void()> o
                               .arg(fill.green())
                               .arg(fill.blue())
                               .arg(fill.alpha()));
-    status->setMinimumHeight(100);
+    status->setMinimumHeight(kStatusMinHeight);
     auto* statusLayout = new QVBoxLayout(status);
     statusLayout->setContentsMargins(ui::defaultPadding, ui::defaultPadding, ui::defaultPadding, ui::defaultPadding);
     statusLayout->setSpacing(16);
@@ -98,6 +109,8 @@ SplashScreenView::SplashScreenView(ScanManager& manager, std::function<void()> o
     statusLayout->addStretch();
 
     auto* column = new QVBoxLayout(this);
+    // The stretches centre the column; margins would only take lines from a long failure text.
+    column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(ui::defaultSpacing);
     column->addStretch();
     column->addWidget(icon, 0, Qt::AlignHCenter);
@@ -135,6 +148,7 @@ void SplashScreenView::showFailure(const QString& text)
     // Nothing was connecting here: the bar is hidden from the start.
     progressFade_->stop();
     progressOpacity_->setOpacity(0.0);
+    progress_->hide();
 }
 
 void SplashScreenView::connectScanner()
@@ -181,6 +195,7 @@ void SplashScreenView::setConnecting(bool connecting)
     if (connecting_ != connecting) {
         connecting_ = connecting;
         progressFade_->stop();
+        if (connecting) progress_->show();
         progressFade_->setStartValue(progressOpacity_->opacity());
         progressFade_->setEndValue(connecting ? 1.0 : 0.0);
         progressFade_->start();
@@ -194,4 +209,19 @@ void SplashScreenView::showStatus()
     const QString failure = failure_.isEmpty() ? connectFailureText({}) : failure_;
     message_->setText(failed ? failure : QStringLiteral("Connecting..."));
     buttons_->setVisible(failed);
+    fitText();
+}
+
+void SplashScreenView::fitText()
+{
+    // Every line of the text kept, whatever else the column holds: as wide as ever, and taller only
+    // when the text needs it, keeping the window's centre.
+    message_->setMinimumHeight(message_->heightForWidth(message_->width()));
+    QWidget* status = message_->parentWidget();
+    status->setMinimumHeight(std::max(kStatusMinHeight, status->layout()->totalMinimumSize().height()));
+    const int height = std::max(kWindowSize.height(), layout()->totalMinimumSize().height());
+    const int grown = height - this->height();
+    if (grown == 0) return;
+    setFixedSize(kWindowSize.width(), height);
+    if (isVisible()) move(pos() - QPoint(0, grown / 2));
 }

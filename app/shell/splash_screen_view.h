@@ -1,9 +1,10 @@
-// The connect screen, the first window of the program ("splash-window", 500 × 310): the icon, the
-// product name and a moving bar while the driver is loaded and the first scanner opened; then either
-// the main window, or the failure text with Close and Connect. The text tells apart no scanner, a
+// The connect screen, the first window of the program ("splash-window", 500 × 310, taller only when
+// a failure text needs more lines than that leaves room for): the icon, the product name and a
+// moving bar while the driver is loaded and the first scanner opened; then either the main window,
+// or the failure text with Close and Connect, the bar hidden. The text tells apart no scanner, a
 // scanner that another program holds, a scanner that cannot be opened and a driver that did not
-// load (with the bundle's path). Nothing retries by itself: a new attempt starts only from Connect.
-// The quit shortcut (Ctrl+Q) ends the program as Close does.
+// load (with the bundle's path and the loader's reason). Nothing retries by itself: a new attempt
+// starts only from Connect. The quit shortcut (Ctrl+Q) ends the program as Close does.
 //
 // An attempt starts when the window first shows and at each Connect: the scan session's scanner
 // object is made if there is none (an existing one is reused by every attempt), and one second later
@@ -53,6 +54,7 @@ private:
     void connectFinished(bool connected, const QString& failure);
     void setConnecting(bool connecting);
     void showStatus();
+    void fitText();
 
     ScanManager& manager_;
     std::function<void()> openMainWindow_;

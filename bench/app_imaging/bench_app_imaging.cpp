@@ -1,9 +1,12 @@
 // Post-processing of a 10000 x 10000 scan: processImage plus one streaming pass of the sRGB
 // rendering into a sink that keeps no pixels, per adjustment case, beside the same steps built
 // from stock libvips operations (stock_chain.h) streamed the same way in the same run. Seconds per
-// run of each (median of 5), their ratio, and the process's peak resident memory. Run every case
+// run of each (median of 5) and their ratio, the processor time of all threads of each and its
+// ratio (a busy machine slows the two unlike each other in wall time), the machine's load average
+// at the end of the case, and the process's peak resident memory. Run every case
 // in a process of its own:
 //   bench/app_imaging/run_cases build
+#include "../load_average.h"
 #include "bench_input.h"
 #include "image_processor.h"
 #include "stock_chain.h"
@@ -44,7 +47,7 @@ void processCase(benchmark::State& state, const Case& c)
     const ImageSettings::Values settings = benchmarkSettings(c.method);
     ProcessTrace trace;
     ImageProcessor::processImage(chart, scan, settings, &trace);
-    double mean = 0.0, libvipsMean = 0.0, ours = 0.0, libvips = 0.0, cpu = 0.0;
+    double mean = 0.0, libvipsMean = 0.0, ours = 0.0, libvips = 0.0, cpu = 0.0, libvipsCpu = 0.0;
     for (auto _ : state) {
         auto started = std::chrono::steady_clock::now();
         const double cpuBefore = processCpuSeconds();
@@ -55,8 +58,10 @@ void processCase(benchmark::State& state, const Case& c)
         benchmark::DoNotOptimize(mean);
         state.SetIterationTime(ours);
         started = std::chrono::steady_clock::now();
+        const double libvipsCpuBefore = processCpuSeconds();
         libvipsMean = stockChain(chart, trace).avg();
         libvips = seconds(started);
+        libvipsCpu += processCpuSeconds() - libvipsCpuBefore;
     }
     // All threads' CPU time of our runs: on a busy machine a steadier measure of the work than
     // wall time.
@@ -65,6 +70,9 @@ void processCase(benchmark::State& state, const Case& c)
     state.counters["libvips_mean"] = libvipsMean;
     state.counters["libvips_s"] = libvips;
     state.counters["ratio"] = ours / libvips;
+    state.counters["libvips_cpu_s"] = libvipsCpu / double(state.iterations());
+    state.counters["cpu_ratio"] = cpu / libvipsCpu;
+    state.counters["load"] = lfbench::load_average();
     reportPeakMemory(state);
 }
 

@@ -1,14 +1,17 @@
 // Writing a 10000 x 10000 scan, each format and compression: the chart processed and written by
-// writeImage, beside the same work in stock libvips in the same run, so that a busy machine slows
-// both alike: the chain's steps from stock operations (stock_chain.h) and libvips' own saver with
-// the options the writer once handed it.
-// Seconds of each (median of 3), their ratio, the file sizes and the memory each write added at
-// its peak. The input is the chart processed with raw, that is the 8-bit image itself, except for
-// the last case, which writes the manual colour chain's result. Run every case in a process of
-// its own:
+// writeImage, beside the same work in stock libvips in the same run: the chain's steps from stock
+// operations (stock_chain.h) and libvips' own saver with the options the writer once handed it.
+// Seconds of each (median of 3) and their ratio, the processor time of all threads of each and its
+// ratio, the file sizes, the memory each write added at its peak and the machine's load average
+// over the runs. A busy machine slows our writer, which compresses on every core, more than libvips,
+// whose savers compress on one thread: the wall ratio holds only at the load beside it, while the
+// processor-time ratio says how much work each did. The input is the chart processed with raw,
+// that is the 8-bit image itself, except for the last case, which writes the manual colour
+// chain's result. Run every case in a process of its own:
 //   bench/app_imaging/run_cases build
 #include "../median_reporter.h"
 #include "../cpu_model.h"
+#include "../load_average.h"
 #include "atomic_file.h"
 #include "bench_input.h"
 #include "image_file.h"
@@ -115,8 +118,12 @@ double seconds(std::chrono::steady_clock::time_point since)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
+// The load average over each case's runs, by the benchmark's name.
+std::map<std::string, lfbench::LoadRange> loads;
+
 void writeCase(benchmark::State& state, const Case& c)
 {
+    lfbench::LoadRange& load = loads[std::string("write/") + c.name];
     const Image& chart = benchmarkChart();
     ScanSettings::Values scan = ScanSettings().values();
     const ImageSettings::Values settings =
@@ -139,6 +146,7 @@ void writeCase(benchmark::State& state, const Case& c)
     // Which of the two goes first alternates, so that neither always meets a warmer machine.
     static int turn = 0;
     for (auto _ : state) {
+        load.sample();
         for (int k = 0; k < 2; ++k) {
             const bool writer = (k + turn) % 2 == 0;
             peak.start();
@@ -155,6 +163,7 @@ void writeCase(benchmark::State& state, const Case& c)
             (writer ? oursPeak : libvipsPeak) = peak.stop();
         }
         ++turn;
+        load.sample();
         state.SetIterationTime(oursSeconds);
     }
     state.counters["libvips_s"] = libvipsSeconds;
@@ -162,6 +171,7 @@ void writeCase(benchmark::State& state, const Case& c)
     state.counters["cpu_s"] = oursCpu;
     state.counters["libvips_cpu_s"] = libvipsCpu;
     state.counters["ratio"] = oursSeconds / libvipsSeconds;
+    state.counters["cpu_ratio"] = oursCpu / libvipsCpu;
     state.counters["file_MB"] = double(QFileInfo(ours).size()) / 1e6;
     state.counters["libvips_file_MB"] = double(QFileInfo(theirs).size()) / 1e6;
     state.counters["peak_MB"] = oursPeak / 1e6;
@@ -184,15 +194,18 @@ void printSummary()
 {
     std::printf("\nProcessor: %s, %d threads for libvips and the writer\n", lfbench::cpu_model().c_str(),
                 vips_concurrency_get());
-    std::printf("Medians. Seconds include processing; cpu is the processor time of all threads; peak is the\n"
-                "memory a write added.\n");
-    std::printf("%-30s %7s %7s %6s  %7s %7s  %7s %7s %6s  %7s %7s\n", "case", "ours s", "libvips", "ratio", "cpu s",
-                "libvips", "ours MB", "libvips", "size", "peak MB", "libvips");
+    std::printf("Medians. Seconds include processing; ratio is ours over libvips in wall time, cpu ratio in\n"
+                "the processor time of all threads (cpu s), each the median of the runs' own ratios; peak\n"
+                "is the memory a write added; load is the machine's one-minute load average over the\n"
+                "case's runs.\n");
+    std::printf("%-30s %7s %7s %6s  %7s %7s %6s  %7s %7s %6s  %7s %7s  %s\n", "case", "ours s", "libvips", "ratio",
+                "cpu s", "libvips", "ratio", "ours MB", "libvips", "size", "peak MB", "libvips", "load");
     for (const auto& [name, f] : medians)
-        std::printf("%-30s %7.2f %7.2f %6.3f  %7.2f %7.2f  %7.1f %7.1f %6.3f  %7.0f %7.0f\n", name.c_str(), f.at("s"),
-                    f.at("libvips_s"), f.at("ratio"), f.at("cpu_s"), f.at("libvips_cpu_s"), f.at("file_MB"),
-                    f.at("libvips_file_MB"), f.at("file_MB") / f.at("libvips_file_MB"), f.at("peak_MB"),
-                    f.at("libvips_peak_MB"));
+        std::printf("%-30s %7.2f %7.2f %6.3f  %7.2f %7.2f %6.3f  %7.1f %7.1f %6.3f  %7.0f %7.0f  %s\n", name.c_str(),
+                    f.at("s"), f.at("libvips_s"), f.at("ratio"), f.at("cpu_s"), f.at("libvips_cpu_s"),
+                    f.at("cpu_ratio"), f.at("file_MB"), f.at("libvips_file_MB"),
+                    f.at("file_MB") / f.at("libvips_file_MB"), f.at("peak_MB"), f.at("libvips_peak_MB"),
+                    loads[name].text().c_str());
 }
 
 const bool registered = [] {

@@ -1,5 +1,7 @@
 #include "bench_input.h"
 
+#include "../process_cpu.h"
+
 #include <sys/resource.h>
 
 #include <cstdint>
@@ -73,10 +75,7 @@ void reportPeakMemory(benchmark::State& state)
 
 double processCpuSeconds()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return lfbench::process_cpu_seconds();
 }
 
 int runBenchmarks(int argc, char** argv, benchmark::BenchmarkReporter* reporter)

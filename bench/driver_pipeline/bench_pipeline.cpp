@@ -5,11 +5,16 @@
 // nearest stock libvips comes to the same work on one thread in the same run, from the same scan
 // lines in memory: the stages it has (the resize with its linear kernel, the gamma tables through
 // maplut, the mirror as a flip, line art as a comparison with the tiled pattern, left as bytes),
-// none for the magnification correction. Its MB/s of device data and our speed over its speed
-// keep their meaning on a busy machine, where both slow alike.
+// none for the magnification correction. Our speed over its speed is given in wall time and in
+// processor time, with the machine's load average over the case's runs: neither figure is free of
+// the load (other work takes a share of the core and of the caches and memory bandwidth it
+// shares), which is why the load stands beside them. `outside` is the share of our processor time
+// spent outside the stages' own timers: setting up and releasing the pipeline (`set-up`, measured
+// here), and the rest of ip_read, which moves the lines into the caller's buffer.
 // Run: build/bench/driver_pipeline/bench_pipeline
 #include "../median_reporter.h"
 #include "../cpu_model.h"
+#include "../load_average.h"
 #include "halftone.h"
 #include "image_pipeline.h"
 #include "pipeline_setup.h"
@@ -106,6 +111,9 @@ struct Figures {
     double libvips_cpu_mbps = 0;
     double output_mbps = 0;
     double libvips_mbps = 0;
+    double outside = 0; // share of the processor time outside the stages
+    double setup = 0;   // of which in ip_initial and ip_release
+    lfbench::LoadRange load;
     std::map<std::string, double> stage_share; // of the pipeline's own stage time
 };
 std::map<std::string, Figures> medians;
@@ -173,6 +181,9 @@ void run_case(benchmark::State& state, const Case& c)
     std::vector<uint8_t> buffer(size_t{f.output_row_bytes} * c.host_lines);
     double stage_time[7] = {};
     double cpu_seconds = 0;
+    double setup_seconds = 0; // in ip_initial and ip_release
+    lfbench::LoadRange& load = medians[c.name].load;
+    load.sample();
     for (auto _ : state) {
         const double cpu_started = cpu_seconds_now();
         f.lines_to_deliver = f.output_lines;
@@ -180,6 +191,7 @@ void run_case(benchmark::State& state, const Case& c)
             state.SkipWithError("ip_initial failed");
             return;
         }
+        setup_seconds += cpu_seconds_now() - cpu_started;
         int left = 0, end = 0;
         while (end == 0) {
             if (ip_read(setting.get(), nullptr, 0, buffer.data(), c.host_lines, &left, &end) != 1) {
@@ -193,8 +205,11 @@ void run_case(benchmark::State& state, const Case& c)
             measure_interpolation_process, measure_gamma_process, measure_mirror_process,
             measure_lineart_process};
         for (int i = 0; i < 7; ++i) stage_time[i] += t[i];
+        const double releasing = cpu_seconds_now();
         ip_release(setting.get());
-        cpu_seconds += cpu_seconds_now() - cpu_started;
+        const double done = cpu_seconds_now();
+        setup_seconds += done - releasing;
+        cpu_seconds += done - cpu_started;
     }
     const double iterations = static_cast<double>(state.iterations());
     const double device = static_cast<double>(setting.scan_bytes());
@@ -211,6 +226,11 @@ void run_case(benchmark::State& state, const Case& c)
     const auto [seconds, libvips_cpu] = libvips_run(c, setting, source.image());
     state.counters["libvips_MB/s"] = device / 1e6 / seconds;
     state.counters["libvips_cpu_MB/s"] = device / 1e6 / libvips_cpu;
+    double staged = 0;
+    for (const double t : stage_time) staged += t;
+    state.counters["outside"] = 1.0 - staged / cpu_seconds;
+    state.counters["setup"] = setup_seconds / cpu_seconds;
+    load.sample();
 }
 
 // Each median's figures, for the summary after the runs.
@@ -228,6 +248,10 @@ void collectMedian(const benchmark::BenchmarkReporter::Run& r)
             f.device_cpu_mbps = counter.value;
         else if (name == "libvips_cpu_MB/s")
             f.libvips_cpu_mbps = counter.value;
+        else if (name == "outside")
+            f.outside = counter.value;
+        else if (name == "setup")
+            f.setup = counter.value;
         else if (name != "x53")
             f.stage_share[name] = counter.value;
     }
@@ -260,12 +284,16 @@ int main(int argc, char** argv)
 
     std::printf("\nProcessor: %s (one thread)\n", model.c_str());
     std::printf("Medians; stage columns are MB/s of device data over that stage's own time; libvips is\n"
-                "its MB/s of device data for the same stages on one thread, and x vips our speed over it.\n"
-                "per core is MB/s of device data over the process's processor time (beside libvips' in the\n"
-                "same terms): on a machine shared with other work, the wall-clock figures fall with the\n"
-                "share of the core the benchmark gets, these do not, and the goals are held to them.\n");
-    std::printf("%-44s %9s %9s %6s %8s %6s %9s %8s  %s\n", "case", "dev MB/s", "out MB/s", "x53", "libvips", "x vips",
-                "per core", "libvips", "stages");
+                "its MB/s of device data for the same stages on one thread, x vips our speed over it.\n"
+                "per core is MB/s of device data over the process's processor time, beside libvips' in the\n"
+                "same terms and x cpu, our speed over libvips' in processor time. The goals are held to\n"
+                "per core, which a share of the core taken by other work does not lower, but which still\n"
+                "falls on a busy machine (the caches and memory bandwidth are shared): load is the\n"
+                "one-minute load average over the case's runs. outside is the share of our processor\n"
+                "time outside the stages' timers, set-up the part of it in ip_initial and ip_release; the\n"
+                "rest is ip_read moving lines into the caller's buffer.\n");
+    std::printf("%-44s %9s %9s %6s %8s %6s %9s %8s %6s %7s %6s %9s  %s\n", "case", "dev MB/s", "out MB/s", "x53",
+                "libvips", "x vips", "per core", "libvips", "x cpu", "outside", "set-up", "load", "stages");
     bool all_met = true;
     for (const Case& c : all) {
         const auto it = medians.find(c.name);
@@ -274,9 +302,10 @@ int main(int argc, char** argv)
         const double floor = c.goal ? kGoal : kUsbRate;
         const bool met = f.device_cpu_mbps >= floor;
         all_met = all_met && met;
-        std::printf("%-44s %9.1f %9.1f %6.1f %8.1f %6.2f %9.1f %8.1f ", c.name, f.device_mbps, f.output_mbps,
-                    f.device_mbps / kUsbRate, f.libvips_mbps, f.device_mbps / f.libvips_mbps, f.device_cpu_mbps,
-                    f.libvips_cpu_mbps);
+        std::printf("%-44s %9.1f %9.1f %6.1f %8.1f %6.2f %9.1f %8.1f %6.2f %6.1f%% %5.1f%% %9s ", c.name, f.device_mbps,
+                    f.output_mbps, f.device_mbps / kUsbRate, f.libvips_mbps, f.device_mbps / f.libvips_mbps,
+                    f.device_cpu_mbps, f.libvips_cpu_mbps, f.device_cpu_mbps / f.libvips_cpu_mbps, 100.0 * f.outside,
+                    100.0 * f.setup, f.load.text().c_str());
         for (const auto& [stage, mbps] : f.stage_share) std::printf(" %s %.0f", stage.c_str(), mbps);
         std::printf("  [%s %.0f MB/s]\n", met ? "meets" : "BELOW", floor);
     }

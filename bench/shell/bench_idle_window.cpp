@@ -3,9 +3,12 @@
 // process's CPU time as a share of one core over the measured seconds, and how often and how much
 // of the preview face was repainted.
 //
-//   bench_idle_window [SECONDS] [full|small|none]
+//   bench_idle_window [SECONDS] [full|small|none|connect]
 //
-// "none" shows no preview, so no frame: what the rest of the window costs.
+// "none" shows no preview, so no frame: what the rest of the window costs. "connect" is the connect
+// screen instead, after an attempt through the driver bundle as built has found no scanner (none is
+// attached to a machine that runs this, unless it runs under the simulated scanner): what the
+// screen costs while it waits for the user's Close or Connect; it prints the text shown.
 //
 // Runs on the platform Qt picks (QT_QPA_PLATFORM=offscreen without a display; under xvfb-run it
 // draws through X as a desktop would); QT_SCALE_FACTOR=2 gives a device pixel ratio of 2.
@@ -19,6 +22,7 @@
 #include "preview_images.h"
 #include "scan_manager.h"
 #include "scan_settings.h"
+#include "splash_screen_view.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -30,7 +34,51 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+
+namespace {
+
+// The connect screen once an attempt has failed, left alone for `seconds`.
+int idleConnectScreen(double seconds)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Lumenfield"));
+    ScanManager manager;
+    manager.setScanner(std::make_shared<QuorvaneScanner>(std::filesystem::path(LF_DRIVER_FOLDER)));
+    SplashScreenView splash(manager, [] {});
+    splash.show();
+    double cpuStart = 0;
+    QElapsedTimer wall;
+    PaintCounter counter;
+    splash.installEventFilter(&counter);
+    for (QWidget* child : splash.findChildren<QWidget*>()) child->installEventFilter(&counter);
+    int paintsStart = 0;
+    QTimer poll;
+    // Measured from a second after the attempt has failed: the bar has faded out by then.
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (splash.isConnecting()) return;
+        poll.stop();
+        QTimer::singleShot(1000, [&] {
+            cpuStart = processCpuSeconds();
+            paintsStart = counter.paints;
+            wall.start();
+            QTimer::singleShot(int(seconds * 1000), [] { QApplication::quit(); });
+        });
+    });
+    poll.start(50);
+    const int status = QApplication::exec();
+    manager.waitForWorker();
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    const double cpu = processCpuSeconds() - cpuStart;
+    const int paints = counter.paints - paintsStart;
+    std::printf("platform %s, connect screen: \"%s\"\n", qPrintable(QGuiApplication::platformName()),
+                qPrintable(splash.failureText().remove(QChar(0x200B))));
+    std::printf("idle %.1f s: CPU %.3f s = %.2f %% of a core; %d paints of the window's widgets (%.1f per second)\n",
+                elapsed, cpu, 100.0 * cpu / elapsed, paints, paints / elapsed);
+    return status;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -38,8 +86,9 @@ int main(int argc, char** argv)
     const char* kind = argc > 2 ? argv[2] : "full";
     const bool full = std::strcmp(kind, "full") == 0;
     const bool none = std::strcmp(kind, "none") == 0;
+    const bool connectScreen = std::strcmp(kind, "connect") == 0;
     if (!(seconds > 0)) {
-        std::fprintf(stderr, "usage: %s [SECONDS] [full|small|none]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [SECONDS] [full|small|none|connect]\n", argv[0]);
         return 2;
     }
     // A home of its own: the window's settings objects make their default folders.
@@ -50,6 +99,7 @@ int main(int argc, char** argv)
     if (VIPS_INIT(argv[0]) != 0) return 1;
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
+    if (connectScreen) return idleConnectScreen(seconds);
 
     ScanManager manager;
     AppSettings appSettings;

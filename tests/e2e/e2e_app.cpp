@@ -370,16 +370,24 @@ TEST_F(EndToEnd, ConnectPreviewFrameScanSaveAndQuit)
     EXPECT_TRUE(QFile::exists(*data + QStringLiteral("/reflecive_preview.tiff")));
     saveSnapshot(window, QStringLiteral("e2e-main-after-scan"));
 
-    // 8. The preferences: General first, then the Scanner tab; closed again.
+    // 8. The preferences, over the middle of the main window: General first, then the Scanner tab;
+    //    closed again with Escape.
     QTest::mouseClick(settingsButton, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([] { return topLevel("settings-window"); }, 5000));
     QWidget* preferences = topLevel("settings-window");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(preferences));
+    const QPoint off = preferences->frameGeometry().center() - window->frameGeometry().center();
+    EXPECT_LE(std::abs(off.x()), 4) << off.x() << ", " << off.y() << " off the middle";
+    EXPECT_LE(std::abs(off.y()), 4) << off.x() << ", " << off.y() << " off the middle";
     EXPECT_EQ(preferences->windowTitle(), QStringLiteral("General"));
     auto* tabs = inWindow<QTabWidget>("settings-window", "settingsTabs");
     ASSERT_TRUE(tabs);
     QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(1).center());
     EXPECT_EQ(preferences->windowTitle(), QStringLiteral("Scanner"));
-    preferences->close();
+    // The main window, its parent, counts as active for it: wait until it is itself.
+    preferences->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == preferences; }, 5000));
+    QTest::keyClick(preferences, Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([] { return !topLevel("settings-window"); }, 5000));
 
     // 9. The main window's close request ends the program through its close path.
@@ -442,12 +450,17 @@ TEST_F(EndToEnd, FailuresAreToldAndTheProgramRecovers)
     ASSERT_TRUE(QTest::qWaitFor([] { return topLevel("main-window") && !topLevel("splash-window"); }, kConnectMs));
     auto* window = static_cast<ContentView*>(topLevel("main-window"));
 
-    // The settings shortcut opens the preferences.
+    // The settings shortcut opens the preferences; Ctrl+W closes them.
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QTest::keySequence(window, QKeySequence(QStringLiteral("Ctrl+,")));
     ASSERT_TRUE(QTest::qWaitFor([] { return topLevel("settings-window"); }, 5000));
-    topLevel("settings-window")->close();
+    QWidget* preferences = topLevel("settings-window");
+    // The main window, its parent, counts as active for it: wait until it is itself.
+    preferences->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == preferences; }, 5000));
+    QTest::keySequence(preferences, QKeySequence(QStringLiteral("Ctrl+W")));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !topLevel("settings-window"); }, 5000));
 
     QTest::mouseClick(inWindow("main-window", "previewButton"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->controller().isFlowBusy(); }, kScanMs));
@@ -567,7 +580,7 @@ TEST_F(EndToEnd, ConnectScreenTellsABusyScannerAndABrokenDriver)
         {
             QFile file(QString::fromStdString(code.string()));
             ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write("damaged");
+            file.write(QByteArray(256, 'x'));
         }
         LumenfieldApp app;
         app.scanManager().setScanner(std::make_shared<QuorvaneScanner>(bundle_.parent_path()));
@@ -576,6 +589,12 @@ TEST_F(EndToEnd, ConnectScreenTellsABusyScannerAndABrokenDriver)
         EXPECT_TRUE(text.startsWith(QStringLiteral("The scanner driver could not be loaded from %1: ")
                                         .arg(QString::fromStdString(bundle_.string()))))
             << qPrintable(text);
+        // The loader's reason, and every line of the text.
+        EXPECT_TRUE(text.endsWith(QStringLiteral(": invalid ELF header (Contents/Linux/Varnoth.so).")))
+            << qPrintable(text);
+        const auto* message = inWindow<QLabel>("splash-window", "statusMessage");
+        ASSERT_TRUE(message);
+        EXPECT_GE(message->height(), message->heightForWidth(message->width()));
         saveSnapshot(app.splashWindow(), QStringLiteral("e2e-connect-driver-failed"));
     }
 }

@@ -11,6 +11,8 @@
 #include "chart_scan_engine.h"
 #include "content_controller.h"
 #include "e2e_main.h"
+#include "image_processor.h"
+#include "preview_image.h"
 #include "scan_chart.h"
 #include "varnoth_session.h"
 
@@ -25,7 +27,9 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,13 +109,46 @@ struct Difference {
     double largest = 0.0;
     int worst = -1;
     bool measured = false;
+    std::vector<std::array<double, 3>> patches; // sRGB, 0 to 1
 };
 
-// The file rendered through its own profile into sRGB, each patch's interior averaged there, and
-// compared with the chart patch.
-Difference compareWithChart(const QString& path, bool expectProfile)
+using Means = std::vector<std::array<double, 3>>;
+
+// The interior of each patch of sRGB pixels `rgb` (3 bands of `T`, 150 dpi), averaged after
+// `toSRGB` turns them into sRGB from 0 to 1; nothing when a patch lies outside.
+template <typename T>
+std::optional<Means> patchMeans(const T* rgb, int width, int height, const std::function<void(const T*, double*, int)>& toSRGB)
 {
-    Difference result;
+    const double scale = double(kScanDpi) / kChartDpi;
+    Means means;
+    for (int p = 0; p < kColumns * kRows; ++p) {
+        const int inset = 10;
+        const int x0 = int((p % kColumns) * kPatch * scale) + inset,
+                  x1 = int((p % kColumns + 1) * kPatch * scale) - inset;
+        const int y0 = int((p / kColumns) * kPatch * scale) + inset,
+                  y1 = int((p / kColumns + 1) * kPatch * scale) - inset;
+        std::array<double, 3> mean{};
+        int count = 0;
+        std::vector<std::array<double, 3>> row(std::size_t(std::max(x1 - x0, 0)));
+        for (int y = y0; y < std::min(y1, height) && x1 <= width; ++y) {
+            toSRGB(rgb + (std::size_t(y) * width + x0) * 3, row.data()->data(), x1 - x0);
+            for (const auto& v : row)
+                for (int c = 0; c < 3; ++c) mean[c] += v[c];
+            count += x1 - x0;
+        }
+        if (count == 0) {
+            ADD_FAILURE() << "patch " << p << " lies outside the image";
+            return std::nullopt;
+        }
+        for (double& m : mean) m /= count;
+        means.push_back(mean);
+    }
+    return means;
+}
+
+// The file's patches rendered through its own profile into sRGB (sRGB when it carries none) by lcms2.
+std::optional<Means> filePatchMeans(const QString& path, bool expectProfile)
+{
     const vips::VImage file = vips::VImage::new_from_file(QFile::encodeName(path).constData());
     EXPECT_EQ(file.format(), VIPS_FORMAT_UCHAR) << qPrintable(path);
     const bool hasProfile = file.get_typeof(VIPS_META_ICC_NAME) != 0;
@@ -126,7 +163,7 @@ Difference compareWithChart(const QString& path, bool expectProfile)
     }
     if (!source) {
         ADD_FAILURE() << "unreadable profile in " << qPrintable(path);
-        return result;
+        return std::nullopt;
     }
     const Profile srgb(cmsCreate_sRGBProfile());
     const Transform toSRGB(
@@ -134,36 +171,29 @@ Difference compareWithChart(const QString& path, bool expectProfile)
     const vips::VImage rgb = file.extract_band(0, vips::VImage::option()->set("n", 3)).copy_memory();
     std::size_t size = 0;
     const std::unique_ptr<void, decltype(&g_free)> memory(rgb.write_to_memory(&size), g_free);
-    const auto* bytes = static_cast<const uint8_t*>(memory.get());
     const double scale = double(kScanDpi) / kChartDpi;
     // The chart's whole area, give or take the driver's rounding of the frame.
     EXPECT_NEAR(rgb.width(), kColumns * kPatch * scale, 2) << qPrintable(path);
     EXPECT_NEAR(rgb.height(), kRows * kPatch * scale, 2) << qPrintable(path);
+    return patchMeans<uint8_t>(static_cast<const uint8_t*>(memory.get()), rgb.width(), rgb.height(),
+                               [&](const uint8_t* in, double* out, int n) {
+                                   cmsDoTransform(toSRGB.get(), in, out, cmsUInt32Number(n));
+                               });
+}
+
+// The file rendered through its own profile into sRGB, each patch's interior averaged there, and
+// compared with the chart patch.
+Difference compareWithChart(const QString& path, bool expectProfile)
+{
+    Difference result;
+    const std::optional<Means> means = filePatchMeans(path, expectProfile);
+    if (!means) return result;
+    result.patches = *means;
     double sum = 0.0;
     for (int p = 0; p < kColumns * kRows; ++p) {
-        const int inset = 10;
-        const int x0 = int((p % kColumns) * kPatch * scale) + inset,
-                  x1 = int((p % kColumns + 1) * kPatch * scale) - inset;
-        const int y0 = int((p / kColumns) * kPatch * scale) + inset,
-                  y1 = int((p / kColumns + 1) * kPatch * scale) - inset;
-        std::array<double, 3> mean{};
-        int count = 0;
-        for (int y = y0; y < std::min(y1, rgb.height()); ++y) {
-            std::vector<std::array<double, 3>> row(std::size_t(x1 - x0));
-            cmsDoTransform(toSRGB.get(), bytes + (std::size_t(y) * rgb.width() + x0) * 3, row.data(),
-                           cmsUInt32Number(x1 - x0));
-            for (const auto& v : row)
-                for (int c = 0; c < 3; ++c) mean[c] += v[c];
-            count += x1 - x0;
-        }
-        if (count == 0) {
-            ADD_FAILURE() << "patch " << p << " lies outside " << qPrintable(path);
-            return result;
-        }
-        for (double& m : mean) m /= count;
         const Rgb& chart = kPatches[p];
         const cmsCIELab want = labOfSRGB({chart[0] / 255.0, chart[1] / 255.0, chart[2] / 255.0});
-        const cmsCIELab got = labOfSRGB(mean);
+        const cmsCIELab got = labOfSRGB((*means)[p]);
         const double difference = cmsCIE2000DeltaE(&want, &got, 1.0, 1.0, 1.0);
         sum += difference;
         if (difference > result.largest) {
@@ -248,10 +278,30 @@ protected:
         });
     }
 
-    // A final scan of the chart through the scan button's flow, saved with `output`; the file's path.
-    QString scanAndSave(VekScanSource source, const Output& output)
+    // A card larger than the scan frame, so that no white beyond it is scanned: each pixel's 16-bit
+    // sRGB value (all three channels alike) from `value`, in chart pixels.
+    void useCard(const QString& name, const std::function<int(int x, int y)>& value)
     {
-        const QString name = nameOf(source, output);
+        const int width = 200, height = 300;
+        const QString path = charts_.path() + "/" + name + ".png";
+        std::vector<uint16_t> card(std::size_t(width) * height * 3);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 3; ++c) card[(std::size_t(y) * width + x) * 3 + c] = uint16_t(value(x, y));
+        vips::VImage::new_from_memory(card.data(), card.size() * 2, width, height, 3, VIPS_FORMAT_USHORT)
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16))
+            .pngsave(QFile::encodeName(path).constData());
+        std::string error;
+        auto chart = sim::file_chart(QFile::encodeName(path).toStdString(), kChartDpi, &error);
+        ASSERT_TRUE(chart) << error;
+        model_->with_chart_engine([&](sim::ChartScanEngine& engine) { engine.set_chart(chart); });
+    }
+
+    // A final scan of the chart through the scan button's flow, saved with `output` under a name of
+    // its own (`tag` told apart scans of different charts); the file's path.
+    QString scanAndSave(VekScanSource source, const Output& output, const QString& tag = {})
+    {
+        const QString name = tag + nameOf(source, output);
         scanSettings_.setScanSourceRawValue(rawValue(source));
         scanSettings_.setResolution(kScanDpi);
         scanSettings_.setPreviewImageScale(1.0);
@@ -287,6 +337,13 @@ protected:
                     d.mean, d.largest, d.worst);
         EXPECT_LE(d.mean, 2.0) << qPrintable(path);
         EXPECT_LE(d.largest, 5.0) << qPrintable(path) << ", patch " << d.worst;
+        // The chart holds white and black, so the levels leave the dark greys where the tone curve
+        // puts them: at the level nearest their light, within 2 levels, as long as the scanner's
+        // samples are rounded to 8 bits, not cut.
+        for (int p : {3, 4, 5})
+            for (int c = 0; c < 3; ++c)
+                EXPECT_LE(std::abs(std::lround(d.patches[p][c] * 255.0) - kPatches[p][c]), 2)
+                    << qPrintable(path) << ", grey " << kPatches[p][c] << " came back as " << d.patches[p][c] * 255.0;
     }
 
     QTemporaryDir charts_;
@@ -326,21 +383,12 @@ TEST_F(ColourEndToEnd, NegativeFilmGivesThePositive)
     expectMatchesChart(VekScanSource::negativeFilm, {OutputFormat::png, true, ICCProfile::sRGB});
 }
 
-// A grey card whose light falls on the border between two raw levels, 55 × 256 of 65535 (sRGB 127.7),
-// so that the sensor's column-to-column differences show as a level of noise in the raw image. The
-// default chain keeps it as uniform and as light as it is instead of stretching the noise.
+// A grey card whose light falls on the border between two raw levels, 54.5 × 257 of 65535 (sRGB
+// 127.4), so that the sensor's column-to-column differences show as a level of noise in the raw
+// image. The default chain keeps it as uniform and as light as it is instead of stretching the noise.
 TEST_F(ColourEndToEnd, AGreyCardStaysUniform)
 {
-    // Larger than the scan frame, so that no white beyond the card is scanned.
-    const QString path = charts_.path() + "/grey.png";
-    std::vector<uint16_t> card(200 * 300 * 3, 32824);
-    vips::VImage::new_from_memory(card.data(), card.size() * 2, 200, 300, 3, VIPS_FORMAT_USHORT)
-        .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16))
-        .pngsave(QFile::encodeName(path).constData());
-    std::string error;
-    auto chart = sim::file_chart(QFile::encodeName(path).toStdString(), kChartDpi, &error);
-    ASSERT_TRUE(chart) << error;
-    model_->with_chart_engine([&](sim::ChartScanEngine& engine) { engine.set_chart(chart); });
+    useCard("grey", [](int, int) { return 32746; });
     const QString written = scanAndSave(VekScanSource::reflective, {OutputFormat::png, true, ICCProfile::sRGB});
     ASSERT_FALSE(written.isEmpty());
 
@@ -356,6 +404,105 @@ TEST_F(ColourEndToEnd, AGreyCardStaysUniform)
         EXPECT_NEAR(stats.getpoint(4, band)[0], 127.5, 4.0) << "band " << band;
         EXPECT_LE(stats.getpoint(5, band)[0], 2.0) << "band " << band;
     }
+}
+
+// A grey card with two black specks 0.03 inch across, and one with a weave of ±6 levels and a dark
+// fibre on 1 chart pixel in 2500, keep the tone of a clean grey card: the specks and fibres are too
+// few to make the card a full-range image that the levels would stretch to white.
+TEST_F(ColourEndToEnd, SpecksAndGrainLeaveAGreyCardsTone)
+{
+    const auto grey = [](double v) { return int(std::lround(v * 257.0)); };
+    const auto noise = [](int x, int y) { return ((unsigned(x) * 2654435761u) ^ (unsigned(y) * 40503u)) >> 13; };
+    const struct {
+        const char* name;
+        std::function<int(int, int)> value;
+    } cards[] = {
+        {"clean", [&](int, int) { return grey(128); }},
+        {"specked",
+         [&](int x, int y) {
+             // 3 chart pixels are 0.03 inch at 100 dpi.
+             for (const auto& [cx, cy] : {std::pair{40.0, 60.0}, std::pair{90.0, 170.0}})
+                 if ((x + 0.5 - cx) * (x + 0.5 - cx) + (y + 0.5 - cy) * (y + 0.5 - cy) <= 2.25) return 0;
+             return grey(128);
+         }},
+        {"textured",
+         [&](int x, int y) {
+             if (noise(x, y) % 2500 == 0) return grey(40);
+             return grey((x / 2 + y / 2) % 2 == 0 ? 134 : 122);
+         }},
+    };
+    double cleanMean = 0.0;
+    for (const auto& card : cards) {
+        useCard(QLatin1String(card.name), card.value);
+        const QString written = scanAndSave(VekScanSource::reflective, {OutputFormat::png, true, ICCProfile::sRGB},
+                                            QLatin1String(card.name) + "-");
+        ASSERT_FALSE(written.isEmpty());
+        const vips::VImage rgb = vips::VImage::new_from_file(QFile::encodeName(written).constData())
+                                     .extract_band(0, vips::VImage::option()->set("n", 3));
+        const double mean = rgb.avg();
+        const double white = (rgb >= 250.0).avg() / 255.0;
+        std::printf("grey card, %s: mean %.2f, %.3f %% white\n", card.name, mean, 100.0 * white);
+        if (card.name == std::string("clean")) {
+            cleanMean = mean;
+            continue;
+        }
+        EXPECT_NEAR(mean, cleanMean, 6.0) << card.name;
+        EXPECT_LT(white, 0.001) << card.name;
+    }
+}
+
+// The Raw method adjusts nothing and says so: each file, in every format and profile, rendered
+// through the profile it carries, shows the chart's grey tones within 4 levels; and the preview's
+// processed frame, drawn without colour management as sRGB, shows what the file does.
+TEST_F(ColourEndToEnd, RawMethodFilesShowTheChartsTones)
+{
+    useChart(false);
+    imageSettings_.setAdjustmentMethod(AdjustmentMethod::raw);
+    const int greys = 12; // the first three rows of patches
+    std::optional<Means> file;
+    for (OutputFormat format : {OutputFormat::jpeg, OutputFormat::png, OutputFormat::tiff})
+        for (const auto& [embed, profile] :
+             {std::pair{true, ICCProfile::generic}, std::pair{true, ICCProfile::sRGB},
+              std::pair{true, ICCProfile::adobeRGB}, std::pair{false, ICCProfile::adobeRGB}}) {
+            const Output output{format, embed, profile};
+            const QString path = scanAndSave(VekScanSource::reflective, output);
+            if (path.isEmpty()) continue;
+            const std::optional<Means> means = filePatchMeans(path, embed);
+            if (!means) continue;
+            double largest = 0.0;
+            for (int p = 0; p < greys; ++p) {
+                const double off = std::fabs((*means)[p][1] * 255.0 - kPatches[p][1]);
+                largest = std::max(largest, off);
+                EXPECT_LE(off, 4.0) << qPrintable(path) << ", grey " << kPatches[p][1];
+            }
+            std::printf("raw: %-28s greys within %.2f levels\n", qPrintable(nameOf(VekScanSource::reflective, output)),
+                        largest);
+            if (format == OutputFormat::png && embed && profile == ICCProfile::sRGB) file = means;
+        }
+    ASSERT_TRUE(file);
+
+    // The preview at its resolution, 150 dpi like the scan, processed as the preview pane does.
+    controller_->setRawPreview(rawValue(VekScanSource::reflective), std::nullopt);
+    ASSERT_TRUE(controller_->previewScan());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller_->isFlowBusy() && controller_->currentRawPreview(); }, 120000));
+    const Image& preview = *controller_->currentRawPreview();
+    const int width = int(kColumns * kPatch * 1.5), height = int(kRows * kPatch * 1.5);
+    ASSERT_GE(preview.width(), width);
+    ASSERT_GE(preview.height(), height);
+    const QImage shown = toQImage(ImageProcessor::processImage(preview.extract_area(0, 0, width, height),
+                                                               scanSettings_.values(), imageSettings_.values()))
+                             .convertToFormat(QImage::Format_RGB888);
+    ASSERT_FALSE(shown.isNull());
+    std::vector<uint8_t> bytes;
+    for (int y = 0; y < height; ++y)
+        bytes.insert(bytes.end(), shown.constScanLine(y), shown.constScanLine(y) + 3 * width);
+    const std::optional<Means> drawn = patchMeans<uint8_t>(bytes.data(), width, height, [](const uint8_t* in, double* out, int n) {
+        for (int i = 0; i < 3 * n; ++i) out[i] = in[i] / 255.0;
+    });
+    ASSERT_TRUE(drawn);
+    for (int p = 0; p < kColumns * kRows; ++p)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR((*drawn)[p][c] * 255.0, (*file)[p][c] * 255.0, 1.0) << "patch " << p << " channel " << c;
 }
 
 } // namespace

@@ -10,11 +10,16 @@
 #include "toggle_view.h"
 
 #include <QFontMetrics>
+#include <QHash>
+#include <QImage>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <functional>
 
 namespace {
 
@@ -35,6 +40,38 @@ QString labelText(const QWidget* view, const char* name)
 }
 
 const QString arrow = QStringLiteral("arrow.counterclockwise");
+
+// What a button shows in `image`, within `area` less its border: the fill (its most frequent colour)
+// and the ink on it (the colour farthest in contrast from the fill).
+struct Face {
+    QColor fill;
+    QColor ink;
+};
+
+Face faceOf(const QImage& image, const QRect& area)
+{
+    const qreal ratio = image.devicePixelRatio();
+    const QRect inside = QRect((QRectF(area).topLeft() * ratio).toPoint(), (QSizeF(area.size()) * ratio).toSize())
+                             .adjusted(3, 3, -3, -3);
+    QHash<QRgb, int> counts;
+    for (int y = inside.top(); y <= inside.bottom(); y++)
+        for (int x = inside.left(); x <= inside.right(); x++) counts[image.pixel(x, y)]++;
+    Face face;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() <= most) continue;
+        most = it.value();
+        face.fill = QColor(it.key());
+    }
+    double farthest = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        const double contrast = ui::contrastRatio(QColor(it.key()), face.fill);
+        if (contrast <= farthest) continue;
+        farthest = contrast;
+        face.ink = QColor(it.key());
+    }
+    return face;
+}
 
 } // namespace
 
@@ -69,6 +106,77 @@ private Q_SLOTS:
 
     // Offered far more height than it needs, the row keeps the badge at its line and padding and
     // centres it beside the caption.
+    // An arrow press or a wheel notch moves the shown value by its last digit, PageUp and PageDown
+    // by ten of those, from what the badge shows and never past an end; a click beside the handle
+    // pages as PageUp does. The model still takes the values between that a drag leaves.
+    void keysAndWheelStepByTheShownDigit()
+    {
+        ImageSettings settings;
+        SliderView exposure(exposureOf(settings), QStringLiteral("Exposure:"), -2.0, 2.0, 0.1);
+        SliderView threshold(bindProperty(settings, &ImageSettings::threshold, &ImageSettings::setThreshold,
+                                          &ImageSettings::thresholdChanged),
+                             QStringLiteral("Threshold"), 0.2, 0.8, 0.1);
+        const auto key = [](SliderView& row, Qt::Key key) {
+            return [&row, key] { QTest::keyClick(row.slider(), key); };
+        };
+        const auto wheel = [](SliderView& row, QPoint turned) {
+            return [&row, turned] {
+                const QPointF at = row.slider()->rect().center();
+                QWheelEvent event(at, row.slider()->mapToGlobal(at), QPoint(), turned, Qt::NoButton, Qt::NoModifier,
+                                  Qt::NoScrollPhase, false);
+                QCoreApplication::sendEvent(row.slider(), &event);
+            };
+        };
+        const auto set = [&](double value) { return [&settings, value] { settings.setExposure(value); }; };
+        const struct {
+            std::function<void()> act;
+            SliderView& row;
+            const char* badge;
+            double value;
+        } steps[] = {
+            {key(exposure, Qt::Key_Right), exposure, "0.1", 0.1},
+            {key(exposure, Qt::Key_Up), exposure, "0.2", 0.2},
+            {key(exposure, Qt::Key_PageUp), exposure, "1.2", 1.2},
+            {key(exposure, Qt::Key_PageUp), exposure, "2.0", 2.0},
+            {key(exposure, Qt::Key_Right), exposure, "2.0", 2.0},
+            {key(exposure, Qt::Key_PageDown), exposure, "1.0", 1.0},
+            {key(exposure, Qt::Key_Left), exposure, "0.9", 0.9},
+            {key(exposure, Qt::Key_Down), exposure, "0.8", 0.8},
+            {wheel(exposure, QPoint(0, 120)), exposure, "0.9", 0.9},
+            {wheel(exposure, QPoint(0, -240)), exposure, "0.7", 0.7},
+            {wheel(exposure, QPoint(-120, 0)), exposure, "0.8", 0.8}, // scrolled to the right
+            {wheel(exposure, QPoint(0, 60)), exposure, "0.8", 0.8},   // half a notch of a fine wheel
+            {wheel(exposure, QPoint(0, 60)), exposure, "0.9", 0.9},   // and the other half
+            {set(0.37), exposure, "0.4", 0.37},                       // as a drag leaves it
+            {key(exposure, Qt::Key_Right), exposure, "0.5", 0.5},
+            {set(0.25), exposure, "0.2", 0.25},
+            {key(exposure, Qt::Key_Right), exposure, "0.3", 0.3},
+            {set(5.0), exposure, "5.0", 5.0}, // stored beyond the end: only back towards the range
+            {key(exposure, Qt::Key_Up), exposure, "5.0", 5.0},
+            {key(exposure, Qt::Key_Down), exposure, "1.9", 1.9},
+            {key(threshold, Qt::Key_Right), threshold, "0.6", 0.6},
+            {key(threshold, Qt::Key_PageUp), threshold, "0.8", 0.8},
+            {key(threshold, Qt::Key_PageDown), threshold, "0.2", 0.2},
+            {wheel(threshold, QPoint(0, 120)), threshold, "0.3", 0.3},
+        };
+        int index = 0;
+        for (const auto& step : steps) {
+            step.act();
+            const QString where = QStringLiteral("step %1").arg(index++);
+            QVERIFY2(step.row.badge()->text() == QLatin1String(step.badge),
+                     qPrintable(where + QStringLiteral(": badge ") + step.row.badge()->text()));
+            const double value = &step.row == &exposure ? settings.exposure() : settings.threshold();
+            QVERIFY2(value == step.value, qPrintable(where + QStringLiteral(": value %1").arg(value, 0, 'g', 17)));
+        }
+
+        // A click beside the handle pages.
+        showForSnapshot(&exposure);
+        settings.setExposure(0.0);
+        QSlider* slider = exposure.slider();
+        QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() - 3, slider->height() / 2));
+        QVERIFY2(std::abs(settings.exposure() - 1.0) < 1e-3, qPrintable(QString::number(settings.exposure())));
+    }
+
     void sliderBadgeKeepsItsHeight()
     {
         ImageSettings settings;
@@ -119,6 +227,26 @@ private Q_SLOTS:
         QCOMPARE(activated.size(), 3);
         QCOMPARE((QList<qint64>{activated[0][0].toLongLong(), activated[2][0].toLongLong()}), (QList<qint64>{10, 20}));
         QCOMPARE(control.currentTag(), std::optional<qint64>(20));
+
+        // The chosen segment stands out as measured on screen: its fill against the others', and its
+        // text on that fill, also while the control is disabled.
+        control.addItem(QStringLiteral("mm"), 30);
+        showForSnapshot(&control, 240);
+        for (const bool enabled : {true, false}) {
+            control.setEnabled(enabled);
+            const QImage image = control.grab().toImage();
+            const Face chosen = faceOf(image, control.button(1)->geometry());
+            const QString what = QStringLiteral("%1: chosen %2 on %3")
+                                     .arg(enabled ? "enabled" : "disabled", chosen.ink.name(), chosen.fill.name());
+            QVERIFY2(ui::contrastRatio(chosen.ink, chosen.fill) >= 4.5, qPrintable(what));
+            for (const int other : {0, 2}) {
+                const Face face = faceOf(image, control.button(other)->geometry());
+                QVERIFY2(ui::contrastRatio(chosen.fill, face.fill) >= 3.0,
+                         qPrintable(what + QStringLiteral(", other on ") + face.fill.name()));
+            }
+            saveSnapshot(&control,
+                         enabled ? QStringLiteral("blocks-segmented") : QStringLiteral("blocks-segmented-off"));
+        }
     }
 
     void resetButtonAndGroupBox()

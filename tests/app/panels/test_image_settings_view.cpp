@@ -107,6 +107,18 @@ private Q_SLOTS:
 
     void clicksWriteTheModel()
     {
+        // Every slider of the panel steps by the last digit its badge shows, 0.1.
+        QStringList before;
+        QStringList after;
+        for (SliderView* slider : p->view.findChildren<SliderView*>()) {
+            before << formatOneDecimal(slider->badge()->text().toDouble() + 0.1);
+            QTest::keyClick(slider->slider(), Qt::Key_Right);
+            after << slider->badge()->text();
+        }
+        QCOMPARE(after.size(), 6);
+        QCOMPARE(after, before);
+        QCOMPARE(p->settings.exposure(), 0.1);
+        QCOMPARE(p->settings.threshold(), 0.6);
         QTest::mouseClick(p->segmented("adjustmentSegmented")->button(1), Qt::LeftButton);
         QCOMPARE(p->settings.adjustmentMethod(), AdjustmentMethod::photo);
         p->scan.setColorType(VekColorType::blackAndWhite);

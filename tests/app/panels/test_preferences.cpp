@@ -131,6 +131,29 @@ private Q_SLOTS:
         QCOMPARE(second->windowTitle(), QStringLiteral("General"));
     }
 
+    // The window opens over the middle of the main window, wherever that stands, and Escape and
+    // Ctrl+W close it.
+    void windowOpensOverTheMainWindowAndClosesByKey()
+    {
+        QWidget main;
+        main.setGeometry(150, 100, 600, 450);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(QStringLiteral("Ctrl+W"))}) {
+            QPointer<AppSettingsView> window = openAppSettingsWindow(*settings, *manager, confirm, &main);
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            const QPoint off = window->frameGeometry().center() - main.frameGeometry().center();
+            // The margin of the frame, which the window system adds once the window shows.
+            QVERIFY2(std::abs(off.x()) <= 4 && std::abs(off.y()) <= 4,
+                     qPrintable(QStringLiteral("%1, %2 off the middle").arg(off.x()).arg(off.y())));
+            // Its parent active counts for it too: wait until it is itself.
+            window->activateWindow();
+            QTRY_VERIFY(QApplication::activeWindow() == window);
+            QTest::keySequence(window, key);
+            QTRY_VERIFY(window.isNull());
+        }
+    }
+
     void generalOptionsWriteAtOnceAndFollowTheModel()
     {
         AppSettingsGeneralTabView tab(*settings);

@@ -4,12 +4,15 @@
 #include "app_settings.h"
 #include "app_settings_view.h"
 #include "content_view.h"
+#include "failure_messages.h"
 #include "fake_driver.h"
 #include "gui_test.h"
 #include "hand_made_scanner.h"
 #include "image_settings.h"
+#include "layout_checks.h"
 #include "lumenfield_app.h"
 #include "output_settings.h"
+#include "paint_counter.h"
 #include "panel_style.h"
 #include "preview_geometry.h"
 #include "preview_image_view.h"
@@ -20,6 +23,7 @@
 #include "splash_screen_view.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGraphicsOpacityEffect>
@@ -63,6 +67,22 @@ double progressOpacity(const SplashScreenView& splash)
 QString statusMessage(const SplashScreenView& splash)
 {
     return child<QLabel>(&splash, "statusMessage")->text();
+}
+
+// What keeps the status text from being shown whole, inside the window and above the buttons: in
+// words, or empty when nothing does.
+QString textFits(const SplashScreenView& splash)
+{
+    const auto* label = child<QLabel>(&splash, "statusMessage");
+    const int needed = label->heightForWidth(label->width());
+    if (label->height() < needed)
+        return QStringLiteral("the text needs %1 px, the label has %2").arg(needed).arg(label->height());
+    const QRect text(label->mapTo(&splash, QPoint(0, 0)), label->size());
+    if (!splash.rect().contains(text)) return QStringLiteral("the label reaches out of the window");
+    const QWidget* close = child(&splash, "closeButton");
+    if (close->isVisible() && text.bottom() >= close->mapTo(&splash, QPoint(0, 0)).y())
+        return QStringLiteral("the label reaches the buttons");
+    return QString();
 }
 
 bool failureButtonsShown(const SplashScreenView& splash)
@@ -179,6 +199,9 @@ private Q_SLOTS:
         QCOMPARE(progressOpacity(splash), 1.0);
         QVERIFY(!failureButtonsShown(splash));
         saveSnapshot(&splash, QStringLiteral("connect-connecting"));
+        auto* progress = child<QProgressBar>(&splash, "connectProgress");
+        QVERIFY(progress->isVisible());
+        const QRect barPlace = progress->geometry();
 
         for (int attempt = 1; attempt <= 2; attempt++) {
             QVERIFY(QTest::qWaitFor([&] { return !splash.isConnecting(); }, 5000));
@@ -186,6 +209,15 @@ private Q_SLOTS:
             QCOMPARE(statusMessage(splash), failureText);
             QVERIFY(failureButtonsShown(splash));
             QTRY_COMPARE(progressOpacity(splash), 0.0);
+            // Left alone, the failed screen draws nothing: the faded bar no longer animates (it is
+            // hidden), and keeps its place.
+            PaintCounter counter;
+            splash.installEventFilter(&counter);
+            QTest::qWait(400);
+            splash.removeEventFilter(&counter);
+            QCOMPARE(counter.paints, 0);
+            QVERIFY(!progress->isVisible());
+            QCOMPARE(progress->geometry(), barPlace);
             if (attempt == 1) saveSnapshot(&splash, QStringLiteral("connect-failed"));
             // One load per attempt, on the worker, always through the same bridge object.
             const std::vector<fake::Call> trace = driver.trace();
@@ -201,6 +233,7 @@ private Q_SLOTS:
             QVERIFY(splash.isConnecting());
             QCOMPARE(statusMessage(splash), QStringLiteral("Connecting..."));
             QVERIFY(!failureButtonsShown(splash));
+            QVERIFY(progress->isVisible());
             QTRY_COMPARE(progressOpacity(splash), 1.0);
         }
         QCOMPARE(opened, 0);
@@ -266,6 +299,56 @@ private Q_SLOTS:
         text = attempt(working.path());
         QCOMPARE(text, failureText);
         QVERIFY(!text.contains(QStringLiteral("mac")));
+    }
+
+    // A damaged driver installed deep in the home folder: the loader's reason is in the window, the
+    // home folder is "~", and the window is tall enough for every line of the text. A path longer
+    // than the window has room for loses folders from its middle.
+    void aDriverThatFailsToLoadIsToldInFull()
+    {
+        const std::filesystem::path driverFolder = std::filesystem::path(QDir::homePath().toStdString()) /
+            "a-folder-with-a-long-name" / "programs-for-scanning" / "Lumenfield.app" / "Contents" / "SharedSupport" /
+            "Driver";
+        std::filesystem::create_directories(driverFolder);
+        fake::DriverFolder damaged;
+        damaged.add("FakeAlpha");
+        overwrite(damaged.code("FakeAlpha", "FakeAlpha"), QByteArray(256, 'x'));
+        std::filesystem::remove_all(driverFolder / "FakeAlpha.bundle");
+        std::filesystem::copy(damaged.path() / "FakeAlpha.bundle", driverFolder / "FakeAlpha.bundle",
+                              std::filesystem::copy_options::recursive);
+
+        ScanManager manager;
+        manager.setScanner(std::make_shared<QuorvaneScanner>(driverFolder));
+        SplashScreenView splash(manager, [] {});
+        splash.show();
+        QVERIFY(QTest::qWaitFor([&] { return !splash.isConnecting(); }, 5000));
+        manager.waitForWorker();
+        settleLayouts();
+        QCOMPARE(plainText(statusMessage(splash)),
+                 QStringLiteral("The scanner driver could not be loaded from ~/a-folder-with-a-long-name/"
+                                "programs-for-scanning/Lumenfield.app/Contents/SharedSupport/Driver/FakeAlpha.bundle: "
+                                "invalid ELF header (Contents/Linux/FakeAlpha.so)."));
+        QVERIFY2(textFits(splash).isEmpty(), qPrintable(textFits(splash)));
+        QCOMPARE(splash.size(), QSize(500, 310));
+        QTRY_VERIFY(!child(&splash, "connectProgress")->isVisible());
+        saveSnapshot(&splash, QStringLiteral("connect-driver-failed"));
+        // A text that the standard window has no room for makes it taller, not wider.
+        splash.showFailure(QStringLiteral("A failure told in many words. ").repeated(12));
+        settleLayouts();
+        QVERIFY2(textFits(splash).isEmpty(), qPrintable(textFits(splash)));
+        QCOMPARE(splash.width(), 500);
+        QVERIFY(splash.height() > 310);
+        saveSnapshot(&splash, QStringLiteral("connect-long-failure"));
+
+        const QString deep = QStringLiteral("/opt/") + QStringLiteral("a-folder-of-thirty-characters/").repeated(6) +
+            QStringLiteral("Lumenfield.app/Contents/SharedSupport/Driver/Varnoth.bundle");
+        const std::string reason = deep.toStdString() + "/Contents/Linux/Varnoth.so: file too short";
+        const QString shortened =
+            plainText(connectFailureText({ConnectFailure::Kind::driverNotLoaded, deep.toStdString(), reason}));
+        QCOMPARE(shortened,
+                 QStringLiteral("The scanner driver could not be loaded from /opt/\u2026/"
+                                "a-folder-of-thirty-characters/Lumenfield.app/Contents/SharedSupport/Driver/"
+                                "Varnoth.bundle: file too short (Contents/Linux/Varnoth.so)."));
     }
 
     void exposureIndicator()
