@@ -48,6 +48,9 @@ inline constexpr int16_t SE_CMD_DEVICE_INFO = 9; // value = device number, recor
 
 // Scan commands.
 inline constexpr int16_t SE_CMD_START_SCAN = 32;
+// A stop refused with -100 because another call is inside (a read waiting on a scanner that stopped
+// answering) is not lost: that call gives up its wait within a tenth of a second and returns, and
+// the stop, sent again, gets in.
 inline constexpr int16_t SE_CMD_STOP_SCAN = 33;
 inline constexpr int16_t SE_CMD_READ_LINES = 34;
 inline constexpr int16_t SE_CMD_START_SCAN_BACK = 37;
@@ -140,8 +143,10 @@ inline constexpr int16_t SE_NOT_SUPPORTED = 0;
 // Nested or concurrent entry into SE_main, a second op 0, a second open device, and the driver
 // codes -1001 and -1002 all reach the host as -100.
 inline constexpr int16_t SE_ERR_BUSY = -100;
-inline constexpr int16_t SE_ERR_NO_ROOT = -102;   // op 1 without root object; unknown device
-inline constexpr int16_t SE_ERR_NO_DEVICE = -103; // no open device, or it could not be made
+inline constexpr int16_t SE_ERR_NO_ROOT = -102; // op 1 without root object; unknown device
+// No open device, or it could not be made; also the answer of any command once the open device
+// has left the bus (unplugged, switched off), which a failed transfer (-188) never means.
+inline constexpr int16_t SE_ERR_NO_DEVICE = -103;
 inline constexpr int16_t SE_ERR_DITHER_INDEX = -104;
 inline constexpr int16_t SE_ERR_DITHER_NAME = -105;
 inline constexpr int16_t SE_ERR_IMAGE_TYPE = -106;

@@ -328,6 +328,7 @@ Sense ChartScanEngine::scan(std::span<const uint8_t, kParametersSize> parameters
         p.cached_line = UINT64_MAX;
         if (!p.open) continue;
         p.setup = decode(side, parameters, window, records);
+        if (p.setup.kind == 0) p.setup.width += geometry_.wider_by;
         if (p.setup.channels > 0) {
             const auto it = generators_.find(p.setup.kind);
             const bool calibration = p.setup.kind == 1 || p.setup.kind == 2;

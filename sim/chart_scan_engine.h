@@ -77,6 +77,9 @@ struct GeometryFault {
     std::optional<uint32_t> end_after{}; // the page ends after this many lines
     bool end_without_data = false;       // page end at once, nothing ever ready
     bool never_ready = false;            // nothing ever ready, no page end
+    // Image pages only: the device scans and reports lines this many pixels wider than the window
+    // (as one that rounds its width up); the extra pixels go on along the sensor.
+    uint16_t wider_by = 0;
 };
 
 // One side's page as a page generator sees it, decoded from the parameter block and window.

@@ -15,6 +15,7 @@ public:
 
     int out(uint8_t endpoint, std::span<const uint8_t> data) override
     {
+        if (held_) return static_cast<int>(data.size());
         if (endpoint == 0x02 && data.size() == 8) {
             // An "IMG" frame of an image page (window kind 0) starts image data; any other frame
             // ends it.
@@ -27,7 +28,8 @@ public:
     int in(uint8_t endpoint, std::span<uint8_t> buffer) override
     {
         // Once the budget is spent the device says nothing more: the plug's thread takes it off the
-        // bus (its removal announced first), which fails what is still waiting here.
+        // bus (its removal announced first), which fails what is still waiting here, or leaves it
+        // there, silent.
         if (endpoint == 0x81 && held_) return kPending;
         const int delivered = ScannerModel::in(endpoint, buffer);
         if (delivered <= 0 || endpoint != 0x81 || !image_reading_) return delivered;
@@ -120,10 +122,21 @@ int ScannerPlug::plugs() const
 
 void ScannerPlug::unplug_after_image_bytes(uint64_t bytes, std::optional<std::chrono::milliseconds> replug_after)
 {
+    arm(bytes, true, replug_after);
+}
+
+void ScannerPlug::silent_after_image_bytes(uint64_t bytes)
+{
+    arm(bytes, false, std::nullopt);
+}
+
+void ScannerPlug::arm(uint64_t bytes, bool unplug, std::optional<std::chrono::milliseconds> replug_after)
+{
     join_replugger();
     {
         std::lock_guard<std::mutex> lock(arming_->mutex);
         arming_->remaining = std::max<uint64_t>(bytes, 1);
+        arming_->unplug = unplug;
         arming_->fired = false;
     }
     {
@@ -138,8 +151,9 @@ void ScannerPlug::replug_after_unplug(std::optional<std::chrono::milliseconds> d
     std::unique_lock<std::mutex> armed(arming_->mutex);
     arming_->fired_cv.wait(armed, [this] { return arming_->fired || arming_->stopping; });
     if (arming_->stopping) return;
+    const bool leave = arming_->unplug;
     armed.unlock();
-    unplug();
+    if (leave) unplug();
     if (delay) {
         armed.lock();
         if (arming_->fired_cv.wait_for(armed, *delay, [this] { return arming_->stopping; })) return;

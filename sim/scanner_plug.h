@@ -5,7 +5,8 @@
 //
 // The unplug can wait for the scan: it then happens once a given number of image bytes (image
 // pages only, not calibration pages) have gone to the host, and a plug back can follow by itself
-// after a delay.
+// after a delay. Instead of leaving, the scanner can also go silent at that point: it stays on the
+// bus but answers nothing more.
 #pragma once
 
 #include "scanner_model.h"
@@ -45,8 +46,12 @@ public:
     // Unplugs once `bytes` more bytes of image data have been delivered, and with `replug_after`
     // puts a new scanner back that long after the device has left the bus.
     void unplug_after_image_bytes(uint64_t bytes, std::optional<std::chrono::milliseconds> replug_after = std::nullopt);
+    // Goes silent once `bytes` more bytes of image data have been delivered: the scanner stays on
+    // the bus, takes every OUT transfer and leaves every IN transfer waiting, until it is unplugged.
+    void silent_after_image_bytes(uint64_t bytes);
     // Waits until an unplug armed by unplug_after_image_bytes has happened (and its plug back, when
-    // one was asked for); false when `timeout` passed first.
+    // one was asked for), or the silence armed by silent_after_image_bytes has begun; false when
+    // `timeout` passed first.
     bool wait_for_cycle(std::chrono::milliseconds timeout);
 
 private:
@@ -56,9 +61,11 @@ private:
         std::mutex mutex;
         std::condition_variable fired_cv;
         std::optional<uint64_t> remaining;
+        bool unplug = true; // else the scanner only goes silent
         bool fired = false;
         bool stopping = false;
     };
+    void arm(uint64_t bytes, bool unplug, std::optional<std::chrono::milliseconds> replug_after);
     void replug_after_unplug(std::optional<std::chrono::milliseconds> delay);
     void join_replugger();
 

@@ -1,11 +1,14 @@
 // varnoth-sim [--model NAME] [--chart CHART] [--sensor realistic|ideal]
-//             [--unplug-after-bytes N] [--replug-after SECONDS] -- PROGRAM [ARGS...]
+//             [--unplug-after-bytes N] [--replug-after SECONDS] [--silent-after-bytes N]
+//             -- PROGRAM [ARGS...]
 // Runs PROGRAM as a child on a simulated USB bus holding the named device model, and returns the
 // child's exit status. The child reaches the virtual devices through umockdev's preload library.
 // --chart and --sensor set what the simulated scanner scans (scan_chart.h, sensor_model.h).
 // With a scanner model the cable can be pulled while PROGRAM runs: SIGUSR1 unplugs the scanner, or
 // plugs a fresh one back when it is out; --unplug-after-bytes unplugs it once N bytes of image data
 // have gone to PROGRAM, and --replug-after plugs it back that many seconds after any unplug.
+// --silent-after-bytes leaves it on the bus but answering nothing more once N bytes of image data
+// have gone to PROGRAM.
 #include "chart_scan_engine.h"
 #include "model_registry.h"
 #include "preload.h"
@@ -56,7 +59,8 @@ int usage(FILE* out)
 {
     std::fprintf(out,
                  "usage: varnoth-sim [--model NAME] [--chart CHART] [--sensor realistic|ideal]\n"
-                 "                   [--unplug-after-bytes N] [--replug-after SECONDS] -- PROGRAM [ARGS...]\n"
+                 "                   [--unplug-after-bytes N] [--replug-after SECONDS] [--silent-after-bytes N]\n"
+                 "                   -- PROGRAM [ARGS...]\n"
                  "       varnoth-sim --list\n"
                  "SIGUSR1 unplugs a scanner model, or plugs it back when it is out.\n"
                  "charts: pattern (default), pattern16, flat:F (0 to 1), file:PATH[@DPI]\nmodels:\n");
@@ -72,6 +76,7 @@ struct ScanOptions {
     std::shared_ptr<const sim::Chart> chart;
     sim::Sensor sensor = sim::Sensor::Realistic;
     std::optional<uint64_t> unplug_after_bytes;
+    std::optional<uint64_t> silent_after_bytes;
     std::optional<std::chrono::milliseconds> replug_after;
 };
 
@@ -98,6 +103,8 @@ public:
         }
         if (options.unplug_after_bytes)
             plug_.unplug_after_image_bytes(*options.unplug_after_bytes, options.replug_after);
+        else if (options.silent_after_bytes)
+            plug_.silent_after_image_bytes(*options.silent_after_bytes);
     }
     ~PlugControl()
     {
@@ -150,8 +157,14 @@ int run(const std::string& model_name, const ScanOptions& scan, char** program)
         return usage(stderr);
     }
     const std::optional<sim::ScannerRecords> records = scanner_records(model_name);
-    if (!records && (scan.unplug_after_bytes || scan.replug_after)) {
-        std::fprintf(stderr, "varnoth-sim: --unplug-after-bytes and --replug-after need a scanner model\n");
+    if (!records && (scan.unplug_after_bytes || scan.replug_after || scan.silent_after_bytes)) {
+        std::fprintf(
+            stderr,
+            "varnoth-sim: --unplug-after-bytes, --replug-after and --silent-after-bytes need a scanner model\n");
+        return 2;
+    }
+    if (scan.unplug_after_bytes && scan.silent_after_bytes) {
+        std::fprintf(stderr, "varnoth-sim: a scanner cannot both leave and go silent after its bytes\n");
         return 2;
     }
     const auto set_chart = [&scan](sim::ScannerModel& scanner) {
@@ -228,7 +241,8 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "varnoth-sim: %s\n", error.c_str());
                 return 2;
             }
-        } else if ((arg == "--unplug-after-bytes" || arg == "--replug-after") && i + 1 < argc) {
+        } else if ((arg == "--unplug-after-bytes" || arg == "--replug-after" || arg == "--silent-after-bytes") &&
+                   i + 1 < argc) {
             char* end = nullptr;
             const std::string value = argv[++i];
             const double number = std::strtod(value.c_str(), &end);
@@ -238,6 +252,8 @@ int main(int argc, char** argv)
             }
             if (arg == "--unplug-after-bytes")
                 scan.unplug_after_bytes = static_cast<uint64_t>(number);
+            else if (arg == "--silent-after-bytes")
+                scan.silent_after_bytes = static_cast<uint64_t>(number);
             else
                 scan.replug_after = std::chrono::milliseconds(static_cast<int64_t>(number * 1000));
         } else if (arg == "--sensor" && i + 1 < argc) {

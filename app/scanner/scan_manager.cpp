@@ -30,7 +30,7 @@ bool finite(const QRectF& rect)
 
 bool isDeviceLostCode(int code)
 {
-    return code == SE_ERR_TRANSFER || code == SE_ERR_NO_DEVICE;
+    return code == SE_ERR_NO_DEVICE;
 }
 
 ScanFailure commandFailure(int command, SEResult answer, ScanFailure::Kind otherwise)

@@ -69,8 +69,8 @@ struct ScanLines {
     bool endedEarly() const { return read < expected; }
 };
 
-// Whether a driver answer means the scanner has gone (unplugged, switched off) or no longer
-// answers on the bus: a failed transfer, or no device.
+// Whether a driver answer means the scanner has gone (unplugged, switched off): no device. A failed
+// transfer (a time-out, a stall) is not: the scanner may still be there, and the next try may work.
 bool isDeviceLostCode(int code);
 // The failure of a scan whose `command` the driver answered with `answer`: the scanner gone, or
 // `otherwise`. The one place where a host library result becomes a scan's failure.

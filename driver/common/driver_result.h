@@ -11,6 +11,8 @@ constexpr int32_t DRV_SUCCESS = 1;
 // The device could not be reached: a failed transfer, or an operation of the driver object that
 // needs the device record and has none. The host reads both as a failed transfer.
 constexpr int32_t DRV_TRANSFER_FAILURE = -1000;
+// The device left the bus. The host reads it as a scanner that is no longer there.
+constexpr int32_t DRV_DEVICE_GONE = -1005;
 constexpr int32_t DRV_NO_MEMORY = -1007;
 constexpr int32_t DRV_STAGE_FAILURE = -1008; // a step of the scan that cannot go on
 constexpr int32_t DRV_NOT_SUPPORTED = -1010;

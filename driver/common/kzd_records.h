@@ -6,6 +6,7 @@
 
 #include "ext_frame.h"
 
+#include <cstddef>
 #include <cstdint>
 
 struct stKzdHeader {
@@ -92,11 +93,43 @@ struct stScannerAttri {
     uint32_t dwLineHeight;            // out: lines the scan delivers
     stExtFrame ExtFrame;              // thousandths of an inch; all four 0: use Frame
     uint16_t ShrinkableExposureRatio; // percent; 0 means 100
-    // The size in bytes of what GammaTable points to, filled by the dispatcher. A table smaller
-    // than what the scan start reads is refused; 0 (a caller that does not know the field) means
-    // the size the entry code implies.
-    uint32_t dwGammaTableBytes;
 };
+
+// Callers of the exported function set build this record as laid out: its size and the place of
+// every field they fill or read are fixed. GammaTable holds what NumofGammaEntry implies.
+#define KZD_RECORD_AT(type, field, offset) static_assert(offsetof(type, field) == (offset), #type "." #field)
+static_assert(sizeof(stScannerAttri) == 168);
+KZD_RECORD_AT(stScannerAttri, LineWidth, 12);
+KZD_RECORD_AT(stScannerAttri, LineHeight, 14);
+KZD_RECORD_AT(stScannerAttri, nChannelValuesA, 16);
+KZD_RECORD_AT(stScannerAttri, nChannelValuesB, 28);
+KZD_RECORD_AT(stScannerAttri, Exposure, 40);
+KZD_RECORD_AT(stScannerAttri, ColorPlanes, 52);
+KZD_RECORD_AT(stScannerAttri, ScanSource, 54);
+KZD_RECORD_AT(stScannerAttri, BitsPerPixel, 56);
+KZD_RECORD_AT(stScannerAttri, HalftoneType, 58);
+KZD_RECORD_AT(stScannerAttri, HalftonePattern, 60);
+KZD_RECORD_AT(stScannerAttri, UserPatternSize, 62);
+KZD_RECORD_AT(stScannerAttri, UserPattern, 64);
+KZD_RECORD_AT(stScannerAttri, Resolution, 72);
+KZD_RECORD_AT(stScannerAttri, Frame, 74);
+KZD_RECORD_AT(stScannerAttri, wUnusedA, 82);
+KZD_RECORD_AT(stScannerAttri, pUnusedA, 88);
+KZD_RECORD_AT(stScannerAttri, wUnusedB, 96);
+KZD_RECORD_AT(stScannerAttri, ImageEnhanced, 102);
+KZD_RECORD_AT(stScannerAttri, pUnusedB, 104);
+KZD_RECORD_AT(stScannerAttri, NumofGammaEntry, 112);
+KZD_RECORD_AT(stScannerAttri, GammaTable, 120);
+KZD_RECORD_AT(stScannerAttri, wResolutionCopy, 128);
+KZD_RECORD_AT(stScannerAttri, Threshold, 132);
+KZD_RECORD_AT(stScannerAttri, TransparentType, 134);
+KZD_RECORD_AT(stScannerAttri, byForceCalibration, 135);
+KZD_RECORD_AT(stScannerAttri, cExtMember, 136);
+KZD_RECORD_AT(stScannerAttri, dwLineWidth, 140);
+KZD_RECORD_AT(stScannerAttri, dwLineHeight, 144);
+KZD_RECORD_AT(stScannerAttri, ExtFrame, 148);
+KZD_RECORD_AT(stScannerAttri, ShrinkableExposureRatio, 164);
+#undef KZD_RECORD_AT
 
 // Filled by vInitializeScanner.
 struct stScannerInit {

@@ -27,6 +27,7 @@ constexpr StatusCode kStatusCodes[] = {
     {STATUS_DOUBLE_FEED, DRV_DOUBLE_FEED},
     {STATUS_NO_PAPER, DRV_NO_PAPER},
     {static_cast<eStatus>(19), DRV_DEVICE_STATUS_19},
+    {STATUS_DEVICE_GONE, DRV_DEVICE_GONE},
 };
 
 // The table alone: a refused request maps to a stage failure here.

@@ -14,6 +14,7 @@ enum UsbioStatus : int {
     USBIO_STATUS_IO_ERROR = 9,
     USBIO_STATUS_NO_MEM = 10,
     USBIO_STATUS_ACCESS_DENIED = 11,
+    USBIO_STATUS_DEVICE_GONE = 12, // the device left the bus (unplugged, switched off)
 };
 
 // Result of every device-access operation above the USB layer.
@@ -28,4 +29,7 @@ enum eStatus : uint32_t {
     STATUS_MOTOR_NOT_STOPPED = 14,
     STATUS_UNEXPECTED_JOB_REPLY = 17,
     STATUS_REFUSED_REQUEST = 18,
+    // The device left the bus. Told apart from a failed transfer (a time-out, a stall), after
+    // which the device may still be there: only this one means the scanner is gone.
+    STATUS_DEVICE_GONE = 20,
 };

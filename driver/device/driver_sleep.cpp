@@ -1,5 +1,6 @@
 #include "driver_sleep.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -9,6 +10,7 @@ namespace {
 driver_sleep_fn sleep_replacement = nullptr;
 driver_clock_fn clock_replacement = nullptr;
 driver_cancel_fn cancel_probe = nullptr;
+std::atomic<bool> stop_pending{false};
 
 void real_sleep(uint32_t ms)
 {
@@ -54,7 +56,13 @@ driver_clock_fn driver_set_clock_function(driver_clock_fn fn)
 
 bool driver_cancel_requested()
 {
+    if (stop_pending.load(std::memory_order_acquire)) return true;
     return cancel_probe != nullptr && cancel_probe();
+}
+
+void driver_set_stop_pending(bool pending)
+{
+    stop_pending.store(pending, std::memory_order_release);
 }
 
 driver_cancel_fn driver_set_cancel_function(driver_cancel_fn fn)

@@ -21,8 +21,14 @@ driver_clock_fn driver_set_clock_function(driver_clock_fn fn);
 
 // Whether the host has given up the operation in progress: the polls of a scan ask before each
 // pause, and a USB transfer asks whenever the device has kept it waiting for a slice of its
-// time-out. Without a probe nothing is given up.
+// time-out. It has when a stop is pending (below) or the probe says so; without either nothing is
+// given up.
 bool driver_cancel_requested();
+
+// A stop the host asked for while the driver was busy with another call, which it had to refuse:
+// until it is withdrawn, every wait on the device gives up as if the probe had said so. Any
+// thread may set it.
+void driver_set_stop_pending(bool pending);
 
 // Installs the probe (null removes it); returns the previous one, or null.
 using driver_cancel_fn = bool (*)();

@@ -16,6 +16,7 @@ bool bad_arguments(const GLDevice* dev, const uint8_t* buffer, size_t n)
 
 eStatus result_of(int status, size_t moved, size_t n)
 {
+    if (status == USBIO_STATUS_DEVICE_GONE) return STATUS_DEVICE_GONE;
     return status == USBIO_STATUS_GOOD && moved == n ? STATUS_GOOD : STATUS_TRANSFER_FAILED;
 }
 

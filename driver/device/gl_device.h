@@ -21,6 +21,7 @@ eStatus device_Open(GLDevice* dev, uint32_t dn);
 eStatus device_Close(GLDevice* dev);
 eStatus device_DumpTopControlRegister(GLDevice* dev);
 eStatus device_DumpScannerControlRegister(GLDevice* dev);
-// One bulk transfer of n bytes; STATUS_GOOD only when exactly n bytes moved.
+// One bulk transfer of n bytes; STATUS_GOOD only when exactly n bytes moved, STATUS_DEVICE_GONE
+// when the device has left the bus, else STATUS_TRANSFER_FAILED.
 eStatus device_BulkWriteEx(GLDevice* dev, const uint8_t* buffer, size_t n);
 eStatus device_BulkReadEx(GLDevice* dev, uint8_t* buffer, size_t n);

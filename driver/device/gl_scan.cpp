@@ -55,6 +55,20 @@ private:
     uint32_t idle_ = 0;
 };
 
+// How a read or poll reports a transfer that failed: a device that left the bus as gone, any
+// other failure (a time-out, a stall, a short transfer) as 4.
+eStatus transfer_failure(eStatus s)
+{
+    return s == STATUS_DEVICE_GONE ? s : STATUS_TRANSFER_FAILED;
+}
+
+// Whether a status means the device did not answer at all, so that asking it anything more would
+// only wait again.
+bool unanswered(eStatus s)
+{
+    return s == STATUS_TRANSFER_FAILED || s == STATUS_DEVICE_GONE;
+}
+
 void clear_bookkeeping(ScanJob* job)
 {
     for (int s = 0; s < 2; ++s) {
@@ -63,6 +77,7 @@ void clear_bookkeeping(ScanJob* job)
         job->end_reported[s] = 0;
         job->all_fetched[s] = 0;
         job->polled[s] = 0;
+        job->line_width[s] = 0;
     }
 }
 
@@ -106,13 +121,23 @@ bool page_ended_empty(const ScanJob* job)
     return false;
 }
 
-// An image scan's side that reports another geometry than its window: its lines cannot be told
-// apart. A side may report 0 while it does not know yet.
-bool geometry_differs(const ScanJob* job, int s)
+// An image scan's side whose lines cannot be told apart: narrower than its window, or of another
+// width than the side first reported, or of another height than the window. A device may make
+// its lines wider than the window (rounding the width up); the caller takes the window's columns
+// of them. A side may report 0 while it does not know yet.
+void note_line_width(ScanJob* job, int s)
+{
+    if (job->line_width[s] == 0) job->line_width[s] = job->image_width(s);
+}
+
+bool geometry_differs(ScanJob* job, int s)
 {
     if (job->window_kind() != 0) return false;
     const uint32_t width = job->image_width(s), height = job->image_height(s);
-    return (width != 0 && width != job->width()) || (height != 0 && height != job->height());
+    if (height != 0 && height != job->height()) return true;
+    if (width == 0) return false;
+    note_line_width(job, s);
+    return width < job->width() || width != job->line_width[s];
 }
 
 eStatus begin_scan(GLScanner* g, ScanJob* job)
@@ -235,7 +260,7 @@ eStatus after_idle_pass(ScanJob* job, int s, Request& request, uint8_t* end, uin
 // The status poll of a read pass.
 eStatus poll_for_read(GLScanner* g, ScanJob* job, int s)
 {
-    if (cmd_information(g, job) != STATUS_GOOD) return STATUS_TRANSFER_FAILED;
+    if (const eStatus st = cmd_information(g, job)) return transfer_failure(st);
     if (const eStatus st = check_status(g, job)) return st;
     if (geometry_differs(job, s)) {
         DBG_LOG(kLogErrors, "side %d now reports %u x %u for a window of %u x %u\n", s, job->image_width(s),
@@ -251,7 +276,8 @@ eStatus read_pieces(GLScanner* g, ScanJob* job, int s, uint8_t* out, uint64_t n)
     while (n > 0) {
         const auto piece = static_cast<uint32_t>(std::min<uint64_t>(n, SCAN_CACHE_SIZE));
         uint32_t got = 0;
-        if (cmd_read(g, job, s, out, piece, &got) != STATUS_GOOD || got != piece) return STATUS_TRANSFER_FAILED;
+        if (const eStatus st = cmd_read(g, job, s, out, piece, &got)) return transfer_failure(st);
+        if (got != piece) return STATUS_TRANSFER_FAILED;
         job->bytes_read[s] += piece;
         out += piece;
         n -= piece;
@@ -282,6 +308,8 @@ eStatus scanner_start_scan(GLScanner* g, ScanJob* job)
             return finish("scanner_start_scan", failed_start(g, job, STATUS_UNEXPECTED_JOB_REPLY));
         }
         if (data_ready(job)) {
+            // The widths the caller sets its lines up for: later replies must keep them.
+            for (int s = 0; s < 2; ++s) note_line_width(job, s);
             set_scanner_read_function(g, job);
             return finish("scanner_start_scan", STATUS_GOOD);
         }
@@ -364,9 +392,9 @@ eStatus read_cache(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint32
             const bool enough = ready >= std::min(request.left, left);
             if (n > 0 && (enough || page_end)) {
                 uint32_t got = 0;
-                if (cmd_read(g, job, s, cache_get_ptr(cache), static_cast<uint32_t>(n), &got) != STATUS_GOOD ||
-                    got != n)
-                    return STATUS_TRANSFER_FAILED;
+                if (const eStatus st = cmd_read(g, job, s, cache_get_ptr(cache), static_cast<uint32_t>(n), &got))
+                    return transfer_failure(st);
+                if (got != n) return STATUS_TRANSFER_FAILED;
                 cache_update_ptr(cache, cache_get_ptr(cache) + got);
                 job->bytes_read[s] += got;
                 if ((page_end && got == ready) || job->bytes_read[s] == job->page_total[s]) job->all_fetched[s] = 1;
@@ -459,20 +487,31 @@ eStatus scanner_stop_scan(GLScanner* g, ScanJob* job)
     if (g == nullptr || job == nullptr) return finish("scanner_stop_scan", STATUS_TRANSFER_FAILED);
     for (cache_t* c : g->caches) cache_reset(c);
     eStatus first = STATUS_GOOD;
-    const auto note = [&first](eStatus s) {
-        if (first == STATUS_GOOD && s != STATUS_GOOD) first = s;
-    };
     if (g->scan_started != 0) {
-        if (cmd_information(g, job) != STATUS_GOOD) {
-            note(STATUS_TRANSFER_FAILED);
-        } else if (job->bytes_ready(0) != 0 || job->bytes_ready(1) != 0) {
-            if (cmd_cancel(g, job, 1) != STATUS_GOOD || cmd_information(g, job) != STATUS_GOOD)
-                note(STATUS_TRANSFER_FAILED);
+        // A device that does not answer is asked nothing more: every further request would wait
+        // out its own time-out. The scan is over for the driver; the job the device may still
+        // hold is left for the next create, which ends a job it is unsure of.
+        eStatus s = cmd_information(g, job);
+        if (s == STATUS_GOOD && (job->bytes_ready(0) != 0 || job->bytes_ready(1) != 0)) {
+            s = cmd_cancel(g, job, 1);
+            if (s == STATUS_GOOD) s = cmd_information(g, job);
         }
-        if (cmd_stop(g, job) != STATUS_GOOD) note(STATUS_TRANSFER_FAILED);
+        if (s != STATUS_GOOD) first = transfer_failure(s);
+        if (!unanswered(s)) {
+            s = cmd_stop(g, job);
+            if (s != STATUS_GOOD && first == STATUS_GOOD) first = transfer_failure(s);
+        }
+        if (unanswered(s)) {
+            g->scan_started = 0;
+            g->job_unsure = true;
+            return finish("scanner_stop_scan", first);
+        }
     }
     g->scan_started = 0;
-    if (g->job_id != 0) note(cmd_job_end(g));
+    if (g->job_id != 0) {
+        const eStatus s = cmd_job_end(g);
+        if (first == STATUS_GOOD) first = s;
+    }
     return finish("scanner_stop_scan", first);
 }
 
@@ -496,7 +535,7 @@ eStatus wait_motor_stop(GLScanner* g, ScanJob* job)
     if (g == nullptr || job == nullptr) return finish("wait_motor_stop", STATUS_TRANSFER_FAILED);
     const uint32_t start = GetTickCount();
     for (;;) {
-        if (cmd_information(g, job) != STATUS_GOOD) return finish("wait_motor_stop", STATUS_TRANSFER_FAILED);
+        if (const eStatus s = cmd_information(g, job)) return finish("wait_motor_stop", transfer_failure(s));
         if (job->motor_running() == 0) return finish("wait_motor_stop", STATUS_GOOD);
         if (GetTickCount() - start >= MOTOR_STOP_TICKS) return finish("wait_motor_stop", STATUS_MOTOR_NOT_STOPPED);
         driver_sleep_ms(SCAN_POLL_MS);
@@ -509,7 +548,7 @@ eStatus scanner_is_paper_ready(GLScanner* g, ScanJob* job)
     if (g == nullptr || job == nullptr) return finish("scanner_is_paper_ready", STATUS_TRANSFER_FAILED);
     PollWatch watch;
     for (;;) {
-        if (cmd_information(g, job) != STATUS_GOOD) return finish("scanner_is_paper_ready", STATUS_TRANSFER_FAILED);
+        if (const eStatus s = cmd_information(g, job)) return finish("scanner_is_paper_ready", transfer_failure(s));
         if (job->device_error() != 0) return finish("scanner_is_paper_ready", STATUS_DEVICE_ERROR);
         const bool jam = job->paper_jam() != 0;
         if (jam || job->double_feed() == 'U') {

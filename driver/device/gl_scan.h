@@ -32,8 +32,9 @@ void set_scanner_read_function(GLScanner* g, const ScanJob* job);
 // once a side's end is reported, later calls give zeros and STATUS_GOOD. While fewer bytes than
 // asked are ready the device is asked again at once as long as their count grows, and after a
 // 100 ms pause once it stops growing. Other results: 3 no memory for the cache, 4 transfer
-// failure, bad line size or time-out, 10, 11, 12 as for the start, 17 a page that ended without
-// any data or an image side that reports another width or height than its window.
+// failure, bad line size or time-out, 20 a device that left the bus, 10, 11, 12 as for the start,
+// 17 a page that ended without any data, or an image side that reports a width below its window's
+// or other than it first reported, or another height than its window's.
 eStatus scanner_read(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint32_t* length, uint8_t* end);
 // The two read functions behind scanner_read: whole lines of at most 1 MiB per device read,
 // through the side's cache; or straight into the buffer in reads of at most 1 MiB.
@@ -47,8 +48,11 @@ eStatus handle_paper_jam(GLScanner* g, ScanJob* job);
 eStatus handle_double_feed(GLScanner* g, ScanJob* job);
 
 // Drops both caches; when the scan is started polls, cancels pending data ("CANC" 1, then polls
-// again) and sends STOP; clears scan-started; ends the device job when one is open. Every step is
-// tried even after a failure; the first failure is returned (4 for the poll, cancel or stop).
+// again) and sends STOP; clears scan-started; ends the device job when one is open. A refused
+// step does not keep the next ones from being tried; the first failure is returned (4 for the
+// poll, cancel or stop). A device that does not answer a step (a failed transfer, or one that
+// left the bus) is asked nothing more: 4 (or 20) at once, the scan no longer started, and the job
+// it may still hold marked unsure for the next create to end.
 eStatus scanner_stop_scan(GLScanner* g, ScanJob* job);
 // The side's page number from the scan job's last status reply; 0 without a record.
 uint16_t scanner_get_page_number(const GLScanner* g, int side);

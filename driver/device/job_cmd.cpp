@@ -186,7 +186,8 @@ eStatus cmd_read(GLScanner* g, ScanJob*, int side, uint8_t* buffer, uint32_t cou
     if (const eStatus s = device_BulkWriteEx(g->device, f.data(), f.size())) return s;
     // A 0-byte bulk read would be taken for the end of the data; nothing is asked for.
     if (count == 0) return STATUS_GOOD;
-    if (device_BulkReadEx(g->device, buffer, count) != STATUS_GOOD) return STATUS_UNEXPECTED_JOB_REPLY;
+    if (const eStatus s = device_BulkReadEx(g->device, buffer, count))
+        return s == STATUS_DEVICE_GONE ? s : STATUS_UNEXPECTED_JOB_REPLY;
     if (got != nullptr) *got = count;
     return STATUS_GOOD;
 }

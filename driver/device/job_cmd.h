@@ -41,8 +41,9 @@ eStatus cmd_cancel(GLScanner* g, ScanJob* job, uint8_t how);
 eStatus cmd_information(GLScanner* g, ScanJob* job);
 // Reads `count` image bytes of `side` straight into the buffer; count 0 sends the frame only.
 // STATUS_GOOD with *got = count; a failed or short data read answers STATUS_UNEXPECTED_JOB_REPLY
-// with *got = 0, and the buffer must not be used. A count above 24 bits or a null buffer answers
-// STATUS_TRANSFER_FAILED before anything is sent.
+// (STATUS_DEVICE_GONE when the device left the bus) with *got = 0, and the buffer must not be
+// used. A count above 24 bits or a null buffer answers STATUS_TRANSFER_FAILED before anything is
+// sent.
 eStatus cmd_read(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint32_t count, uint32_t* got);
 // Good when the reply is "STA\0" with 'A' in byte 4. `source` is packed as in the parameter block;
 // byte 6 is 1 (load) or 2 (eject) for "ADF", else 5 or 6.

@@ -32,6 +32,9 @@ struct ScanJob {
     uint8_t end_reported[2]{};
     uint8_t all_fetched[2]{};
     uint8_t polled[2]{}; // the last status reply is still fresh for this side
+    // The width the side's lines have, from the first status reply that reported one; at least
+    // the window's width, since a device may round it up.
+    uint32_t line_width[2]{};
 
     std::span<uint8_t, kParaSize> para() { return std::span<uint8_t, kParaSize>(record.data(), kParaSize); }
     std::span<uint8_t, kWindowSize> window()

@@ -264,10 +264,12 @@ int transfer(int dn, int endpoint_type, unsigned char* buffer, size_t* size)
     const int r = sliced_transfer(e->lu_handle, static_cast<unsigned char>(endpoint), interrupt, buffer,
                                   static_cast<int>(*size), &moved);
     if (r < 0) {
+        *size = 0;
+        // A device that left the bus has no endpoint to clear.
+        if (r == LIBUSB_ERROR_NO_DEVICE) return USBIO_STATUS_DEVICE_GONE;
         // An interrupt endpoint is only cleared after a stall; a bulk endpoint after any failure,
         // also one the host gave up, so that a reply the device still holds is dropped.
         if (!interrupt || r == LIBUSB_ERROR_PIPE) libusb_clear_halt(e->lu_handle, static_cast<unsigned char>(endpoint));
-        *size = 0;
         return USBIO_STATUS_IO_ERROR;
     }
     *size = static_cast<size_t>(moved);

@@ -163,6 +163,8 @@ private:
     int32_t convertIndex(ECDB* block, const ERangeEntry* table) const;
     // Forgets the tone tables once a start has handed them over.
     void releaseGammaBuffer(stScannerAttri& a);
+    // 1 when the tone tables hold every byte the start of `a` reads, else -1010.
+    int32_t checkGammaBuffer(const stScannerAttri& a) const;
 
     std::unique_ptr<CKzdScanner> scanner_;
     CInterface* interface_;

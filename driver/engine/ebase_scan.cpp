@@ -82,7 +82,6 @@ int32_t EBase::PrepareStartScan(stScannerAttri* a)
         a->byForceCalibration &= static_cast<uint8_t>(~2);
     a->NumofGammaEntry = gammaEntryCode_;
     a->GammaTable = gammaBuffer_.empty() ? nullptr : gammaBuffer_.data();
-    a->dwGammaTableBytes = static_cast<uint32_t>(gammaBuffer_.size());
     a->ShrinkableExposureRatio = clamp16(exposureRatio_);
     return 1;
 }
@@ -130,7 +129,14 @@ void EBase::releaseGammaBuffer(stScannerAttri& a)
     gammaBuffer_.shrink_to_fit();
     gammaSet_ = 0;
     a.GammaTable = nullptr;
-    a.dwGammaTableBytes = 0;
+}
+
+int32_t EBase::checkGammaBuffer(const stScannerAttri& a) const
+{
+    // The tables were set for another image type or depth than the scan's: the start would read
+    // past what the host gave.
+    if (get_gamma_table_reach(&a) <= gammaBuffer_.size()) return DRV_SUCCESS;
+    return DRV_NOT_SUPPORTED;
 }
 
 int32_t EBase::StartScan(ECDB* block)
@@ -163,6 +169,8 @@ int32_t EBase::StartScan(ECDB* block)
 
     status = PrepareStartScan(&a);
     if (status != DRV_SUCCESS) return status;
+    status = checkGammaBuffer(a);
+    if (status != DRV_SUCCESS) return lastStatus_ = status;
     scan_output_geometry_t g{};
     const int32_t geometry = get_scan_output_geometry(scanner_->scanner(), &a, &g);
 
@@ -187,6 +195,8 @@ int32_t EBase::StartScanBack(ECDB* block)
     if (a.header.FUNC_STATUS != DRV_SUCCESS) return lastStatus_ = a.header.FUNC_STATUS;
     int32_t status = PrepareStartScan(&a);
     if (status != DRV_SUCCESS) return status;
+    status = checkGammaBuffer(a);
+    if (status != DRV_SUCCESS) return lastStatus_ = status;
     a.header.wFunctionCode = 34;
     scanner_->vScannerReturnCISInfo(&a);
     status = a.header.FUNC_STATUS;

@@ -5,6 +5,7 @@
 #include "dbg_log.h"
 #include "driver_utils.h"
 #include "external_config.h"
+#include "frame_convert.h"
 #include "gl_scan.h"
 #include "gl_scanner.h"
 #include "halftone.h"
@@ -62,6 +63,16 @@ media_limits limits_of(const GLScanner* g, uint16_t source)
     return m;
 }
 
+// The position, in pixels of the device's grid from `first_in` on, of the image's first pixel:
+// the image lies on the grid of the requested resolution over the glass (its first pixel is the
+// frame edge's pixel at that resolution, as for a resolution the device scans), and the device's
+// lines start at `first_in`, the edge's pixel at the device's resolution. Up to a pixel either way.
+double image_origin(uint32_t edge, uint32_t requested, uint32_t device, uint32_t first_in)
+{
+    const uint64_t first_out = thousandths_to_pixels(edge, requested);
+    return static_cast<double>(first_out) * device / requested - first_in;
+}
+
 IMAGE_SETTING& side_of(SCAN_SETTING* s, int side)
 {
     return side == 0 ? s->front_side : s->back_side;
@@ -90,6 +101,18 @@ uint32_t threshold_map_step(uint16_t entry_code)
     case 128: return 256;
     default: return 1;
     }
+}
+
+uint64_t get_gamma_table_reach(const stScannerAttri* a)
+{
+    if (a->GammaTable == nullptr) return 0;
+    const bool single_bit = a->BitsPerPixel == 1;
+    const uint64_t entries = a->NumofGammaEntry == 128 ? 65536 : 256;
+    const uint64_t bytes = single_bit || a->BitsPerPixel < 9 ? 1 : 2;
+    uint64_t reach = entries * bytes * (is_colour(a) ? 3 : 1);
+    if (single_bit && (a->ImageEnhanced & 0x08) != 0)
+        reach = std::max<uint64_t>(reach, 255 * uint64_t{threshold_map_step(a->NumofGammaEntry)} + 1);
+    return reach;
 }
 
 stExtFrame get_repaired_scan_frame(const GLScanner* g, const stScannerAttri* a)
@@ -222,7 +245,21 @@ int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s)
     s->frame = device_frame;
     if (single_bit) s->depth = 8;
 
+    // The resize carries the device's pixels to the image's exactly: by the ratio of the two
+    // resolutions from the image's first pixel, not by the ratio of the two sizes from the
+    // device's (each truncated to whole pixels). A device that scales its crop keeps the sizes'.
+    interpolate_place_t place{};
+    if (!crop_scaling) {
+        const uint32_t res = a->Resolution;
+        place.x_origin =
+            image_origin(device_frame.left, res, s->x_resolution, get_scan_start(s->x_resolution, device_frame));
+        place.x_step = static_cast<double>(s->x_resolution) / res;
+        const auto first_line = saturate_u32(thousandths_to_pixels(device_frame.top, s->y_resolution));
+        place.y_origin = image_origin(device_frame.top, res, s->y_resolution, first_line);
+        place.y_step = static_cast<double>(s->y_resolution) / res;
+    }
     for (IMAGE_SETTING* side : {&s->front_side, &s->back_side}) {
+        side->resize_place = place;
         side->depth = s->depth;
         side->image_type = s->color_switch ? IMAGE_TYPE_COLOUR
             : s->halftone_switch           ? IMAGE_TYPE_LINE_ART
@@ -268,12 +305,6 @@ int get_adv_scan_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int sid
     }
     const uint32_t channels = colour ? 3 : 1;
     const uint32_t size = entries * bytes * channels;
-    // A caller that does not give the table's size (0) passes the size its entry code implies.
-    if (a->dwGammaTableBytes != 0 && a->dwGammaTableBytes < size) {
-        DBG_LOG(kLogErrors, "get_adv_scan_setting() - the table holds %u bytes, %u needed\n", a->dwGammaTableBytes,
-                size);
-        return DRV_NOT_SUPPORTED;
-    }
     auto* block = static_cast<uint8_t*>(lpMyGlobalAlloc(nullptr, size));
     if (block == nullptr) {
         DBG_LOG(kLogErrors, "get_adv_scan_setting() - kNotEnoughMemory\n");
@@ -306,12 +337,6 @@ int get_halftone_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int)
         // Every step-th byte of the table: the entry codes 4, 16 and 128 stand for tables of 1024,
         // 4096 and 65536 entries.
         const uint32_t step = threshold_map_step(a->NumofGammaEntry);
-        const uint32_t reach = 255 * step + 1;
-        if (a->dwGammaTableBytes != 0 && a->dwGammaTableBytes < reach) {
-            DBG_LOG(kLogErrors, "get_halftone_setting() - the table holds %u bytes, %u needed\n", a->dwGammaTableBytes,
-                    reach);
-            return DRV_NOT_SUPPORTED;
-        }
         for (uint32_t i = 0; i < 256; ++i) map[i] = a->GammaTable[i * step];
     } else {
         for (uint32_t i = 0; i < 256; ++i) map[i] = static_cast<uint8_t>(i);
@@ -358,19 +383,26 @@ int do_scan(GLScanner* g, SCAN_SETTING* s)
 int take_scan_geometry(SCAN_SETTING* s, const ScanJob* job)
 {
     const int sides = job->sides() == 3 ? 2 : 1;
-    const uint64_t row_bytes = get_scan_bytes(s->color_switch, static_cast<int>(s->depth), job->width());
+    uint32_t line_width[2] = {};
     for (int side = 0; side < sides; ++side) {
-        // The device scans the window it was asked for: another width would scramble every line,
-        // another height cut or pad the image. A height not known yet is checked while reading.
+        // The device scans the window it was asked for, its lines perhaps rounded up to a wider
+        // width (whose extra columns are dropped with the padding). A narrower line would scramble
+        // every line, another height cut or pad the image. A height not known yet is checked
+        // while reading.
         const uint32_t width = job->image_width(side);
         const uint32_t height = job->image_height(side);
-        if (width != job->width() || (height != 0 && height != job->height())) {
+        if (width < job->width() || (height != 0 && height != job->height())) {
             DBG_LOG(kLogErrors, "do_scan() - side %d reports %u x %u for a window of %u x %u\n", side, width, height,
                     job->width(), job->height());
             return DRV_STAGE_FAILURE;
         }
+        line_width[side] = width;
     }
-    if (job->width() == 0 || job->height() == 0 || row_bytes * kChunkLines > INT32_MAX) {
+    if (sides == 1) line_width[1] = line_width[0];
+    const uint64_t widest = std::max(line_width[0], line_width[1]);
+    if (job->width() == 0 || job->height() == 0 ||
+        get_scan_bytes(s->color_switch, static_cast<int>(s->depth), static_cast<uint32_t>(widest)) * kChunkLines >
+            INT32_MAX) {
         DBG_LOG(kLogErrors, "do_scan() - a window of %u x %u cannot be read\n", job->width(), job->height());
         return DRV_STAGE_FAILURE;
     }
@@ -381,8 +413,8 @@ int take_scan_geometry(SCAN_SETTING* s, const ScanJob* job)
     for (int side = 0; side < 2; ++side) {
         IMAGE_SETTING& is = side_of(s, side);
         is.scan_lines = job->height();
-        is.scan_width = job->width();
-        is.scan_row_bytes = static_cast<uint32_t>(row_bytes);
+        is.scan_width = line_width[side];
+        is.scan_row_bytes = get_scan_bytes(s->color_switch, static_cast<int>(s->depth), line_width[side]);
         is.frame_width = std::min(frame_width, job->width());
         is.frame_lines = std::min(frame_lines, job->height());
         is.lines_scanned = 0;

@@ -36,24 +36,27 @@ stExtFrame get_repaired_scan_frame(const GLScanner* g, const stScannerAttri* a);
 // Fills the source, resolutions, switches, frame and both sides' geometry; sets up the horizontal
 // magnification correction when the device needs it.
 int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s);
+// The bytes of GammaTable that the scan start reads for these attributes (its gamma sets and the
+// threshold map of a single-bit scan): what the entry code implies; 0 without a table.
+uint64_t get_gamma_table_reach(const stScannerAttri* a);
 // The side's gamma set: a copy of the host's table in a block the side owns.
 int get_adv_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s, int side);
 // The step through the gamma table's bytes of the threshold map for a gamma entry code: 4, 16 and
 // 256 for the codes 4, 16 and 128, else 1.
 uint32_t threshold_map_step(uint16_t entry_code);
 // The single-bit conversion record of a single-bit scan; with ImageEnhanced bit 3 its threshold
-// map is every threshold_map_step-th byte of the gamma table (-1010 when the table's size is given
-// and too small for that).
+// map is every threshold_map_step-th byte of the gamma table.
 int get_halftone_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s, int side);
 // The multiple-exposure stage never runs: clears its switch.
 int get_bqm_setting(GLScanner* g, SCAN_SETTING* s, int side);
-// Sends the scan job and records what the device reports for each side; a report that does not
-// match the window stops the device scan and gives -1008.
+// Sends the scan job and records what the device reports for each side; a report the lines cannot
+// be read by (take_scan_geometry) stops the device scan and gives -1008.
 int do_scan(GLScanner* g, SCAN_SETTING* s);
-// The geometry of both sides from the started job: the window the device scans and the frame's
-// part of it (columns from the left, lines from the top; the rest is padding). -1008 when a side
-// the device scans reports another width, or another height once it reports one, or when the
-// window is empty or its chunk of lines does not fit the buffers.
+// The geometry of both sides from the started job: the lines the device scans (the window's, or
+// wider when the device rounds the width up) and the frame's part of them (columns from the left,
+// lines from the top; the rest is padding). -1008 when a side the device scans reports a width
+// below the window's, or another height once it reports one, or when the window is empty or its
+// chunk of lines does not fit the buffers.
 int take_scan_geometry(SCAN_SETTING* s, const ScanJob* job);
 // Whether a stored calibration may be reused for this scan.
 uint16_t is_scan_smart_calibration(const GLScanner* g, uint8_t force_calibration, uint16_t image_enhanced);

@@ -1,5 +1,6 @@
 #include "se_main.h"
 
+#include "driver_sleep.h"
 #include "eexpert.h"
 
 #include <atomic>
@@ -49,6 +50,11 @@ public:
 private:
     bool held_;
 };
+
+bool is_command(int16_t op, const ECDB* block, int16_t code)
+{
+    return op == SE_OP_COMMAND && block != nullptr && block->code == code;
+}
 
 int16_t run(int16_t op, ECDB* block)
 {
@@ -107,7 +113,18 @@ void se_main_set_command_hook(std::function<void(const ECDB&)> hook)
 extern "C" int16_t SE_main(int16_t op, ECDB* block)
 {
     EntryGuard guard;
-    if (!guard.held()) return SE_ERR_BUSY;
+    if (!guard.held()) {
+        // A host without a give-up service can only stop a scan whose read waits on a silent
+        // device by sending the stop, which must wait here: the waits give up on it, so that the
+        // read returns and the host's next stop gets in.
+        if (is_command(op, block, SE_CMD_STOP_SCAN)) driver_set_stop_pending(true);
+        return SE_ERR_BUSY;
+    }
+    // A pending stop lasts until a stop gets in and has run (its own waits give up too, so that a
+    // device that stopped answering holds it no longer than one slice), or is forgotten when a
+    // scan starts or the driver is opened or closed.
+    const bool stop = is_command(op, block, SE_CMD_STOP_SCAN);
+    if (op == SE_OP_OPEN || is_command(op, block, SE_CMD_START_SCAN)) driver_set_stop_pending(false);
     if (block != nullptr) {
         block->effectiveCode = reinterpret_cast<uint64_t>(&EffFncCodeBuf[0]);
         EffFncCodeBuf[0] = 0xFFFF;
@@ -120,6 +137,7 @@ extern "C" int16_t SE_main(int16_t op, ECDB* block)
     } catch (...) {
         result = SE_ERR_STAGE;
     }
+    if (stop || op == SE_OP_CLOSE) driver_set_stop_pending(false);
     // A refused second open leaves the block's result as it was.
     const bool refused_open = op == SE_OP_OPEN && result == SE_ERR_BUSY;
     if (block != nullptr && !refused_open) block->result = result;

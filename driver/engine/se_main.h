@@ -3,8 +3,11 @@
 // pointed at.
 //
 // SE_main refuses a call made while another call is inside the driver, from the same thread (a
-// host service calling back) or from another one, with -100 and leaves that block untouched. No
-// C++ exception leaves it: an allocation failure answers -109, any other exception -1008.
+// host service calling back) or from another one, with -100 and leaves that block untouched. A
+// refused stop (code 33) is remembered: the call inside gives up its waits on the device within a
+// slice of 100 ms, and so do the waits of the stop that gets in next, which then forgets it (as
+// do a scan start, an open and a close). No C++ exception leaves SE_main: an allocation failure
+// answers -109, any other exception -1008.
 #pragma once
 
 #include "varnoth_export.h"

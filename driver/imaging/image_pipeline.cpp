@@ -207,7 +207,8 @@ int initial_interpolation_task(SCAN_SETTING* s, IMAGE_SETTING* st)
     interpolate_exit(&st->resize_handle);
     free_fifo(st->resize_buffer);
     st->resize_param = {prev->depth, prev->channels, prev->width, prev->lines, st->output_width, st->output_lines};
-    if (interpolate_init(&st->resize_handle, &st->resize_param) != kInterpolateOk) return DRV_NO_MEMORY;
+    if (interpolate_init_placed(&st->resize_handle, &st->resize_param, &st->resize_place) != kInterpolateOk)
+        return DRV_NO_MEMORY;
     const uint32_t row_bytes = get_scan_bytes(s->color_switch, static_cast<int>(st->depth), st->output_width);
     // One pass of up to 32 lines can make more than 32 × factor lines (128 scan lines to 255
     // output lines make 65 from 32), so the FIFO holds at least 33 × factor + 1 lines.

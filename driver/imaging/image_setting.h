@@ -55,6 +55,9 @@ struct IMAGE_SETTING {
     void* gamma_block = nullptr;                 // the one allocation behind gamma's tables (the scan set-up's)
     interpolate_handle* resize_handle = nullptr; // owned; null while the side does not resize
     interpolate_param_t resize_param{};
+    // Where the image's pixels and lines lie on those the resize takes (the frame's part of the
+    // device's lines), set by the scan set-up; a step of 0 places them by the sizes alone.
+    interpolate_place_t resize_place{};
 
     // The frame's first pixel and the pixel one past its last, at the scan's x resolution, each
     // followed by a zero word.

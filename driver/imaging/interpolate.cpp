@@ -1,5 +1,6 @@
 #include "interpolate.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -24,8 +25,14 @@ int Floor(double value)
 
 void interpolate_position_table(uint32_t* table, uint32_t count, double ratio, uint32_t limit)
 {
+    interpolate_position_table(table, count, 0.0, ratio, limit);
+}
+
+void interpolate_position_table(uint32_t* table, uint32_t count, double origin, double step, uint32_t limit)
+{
     for (uint32_t i = 0; i < count; ++i) {
-        const double pos = static_cast<double>(i) * ratio;
+        // With origin 0 the sum is the product exactly: tables placed by their sizes stay as they were.
+        const double pos = std::max(0.0, origin + static_cast<double>(i) * step);
         const int k = Floor(pos);
         const double r = (pos - static_cast<double>(k)) * 256.0;
         const int f = (r > 0.0 && r < 1.0) ? 1 : Floor(r);
@@ -301,7 +308,8 @@ uint32_t axis_limit(uint32_t size)
     return size == 1 ? 0 : ((size - 1) << 8) - 1;
 }
 
-interpolate_horizontal_fn choose_horizontal(uint32_t depth, uint32_t channels, uint32_t src, uint32_t dst)
+// `copy`: the destination's pixels are the source's first ones, one for one.
+interpolate_horizontal_fn choose_horizontal(uint32_t depth, uint32_t channels, uint32_t src, uint32_t dst, bool copy)
 {
     static const interpolate_horizontal_fn table[3][4] = {
         {HResizeLinear_FIXPT_Copy_8u1ch, HResizeLinear_FIXPT_Copy_16u1ch, HResizeLinear_FIXPT_Copy_8u3ch,
@@ -311,7 +319,7 @@ interpolate_horizontal_fn choose_horizontal(uint32_t depth, uint32_t channels, u
         {HResizeLinear_FIXPT_ScaleDown_8u1ch, HResizeLinear_FIXPT_ScaleDown_16u1ch, HResizeLinear_FIXPT_ScaleDown_8u3ch,
          HResizeLinear_FIXPT_ScaleDown_16u3ch},
     };
-    const int mode = src == dst ? 0 : (src < dst ? 1 : 2);
+    const int mode = copy ? 0 : (src < dst ? 1 : 2);
     int kind;
     if (channels == 1)
         kind = depth == 16 ? 1 : 0;
@@ -374,6 +382,11 @@ void make_line(interpolate_handle* h, uint8_t* dst)
 
 int interpolate_init(interpolate_handle** out, const interpolate_param_t* p)
 {
+    return interpolate_init_placed(out, p, nullptr);
+}
+
+int interpolate_init_placed(interpolate_handle** out, const interpolate_param_t* p, const interpolate_place_t* place)
+{
     if (out == nullptr) return kInterpolateInvalid;
     *out = nullptr;
     if (p == nullptr) return kInterpolateInvalid;
@@ -396,6 +409,14 @@ int interpolate_init(interpolate_handle** out, const interpolate_param_t* p)
     h->bytes_per_sample = p->depth == 16 ? 2 : 1;
     h->x_ratio = static_cast<double>(h->src_width) / static_cast<double>(h->dst_width);
     h->y_ratio = static_cast<double>(h->src_lines) / static_cast<double>(h->dst_lines);
+    if (place != nullptr && place->x_step > 0) {
+        h->x_origin = place->x_origin;
+        h->x_ratio = place->x_step;
+    }
+    if (place != nullptr && place->y_step > 0) {
+        h->y_origin = place->y_origin;
+        h->y_ratio = place->y_step;
+    }
     h->x_limit = axis_limit(h->src_width);
     h->y_limit = axis_limit(h->src_lines);
     h->src_row_bytes = row_bytes(h->depth, h->src_width, h->bytes_per_sample, h->channels);
@@ -411,10 +432,11 @@ int interpolate_init(interpolate_handle** out, const interpolate_param_t* p)
     }
     h->line0 = h->line_block;
     h->line1 = h->line_block + h->dst_row_bytes;
-    interpolate_position_table(h->hval, h->dst_width, h->x_ratio, h->x_limit);
-    interpolate_position_table(h->vval, h->dst_lines, h->y_ratio, h->y_limit);
+    interpolate_position_table(h->hval, h->dst_width, h->x_origin, h->x_ratio, h->x_limit);
+    interpolate_position_table(h->vval, h->dst_lines, h->y_origin, h->y_ratio, h->y_limit);
     h->vertical = h->depth == 16 ? VResizeLinear_FIXPT_16u : VResizeLinear_FIXPT_8u;
-    h->horizontal = choose_horizontal(h->depth, h->channels, h->src_width, h->dst_width);
+    const bool copy = h->src_width == h->dst_width && h->x_origin == 0 && h->x_ratio == 1.0;
+    h->horizontal = choose_horizontal(h->depth, h->channels, h->src_width, h->dst_width, copy);
     *out = h;
     return kInterpolateOk;
 }

@@ -26,8 +26,10 @@ struct interpolate_handle {
     uint32_t dst_width;
     uint32_t dst_lines;
     uint32_t bytes_per_sample;
-    double x_ratio;
+    double x_ratio; // the step of the horizontal table
     double y_ratio;
+    double x_origin; // the source position of destination sample 0
+    double y_origin;
     uint32_t x_limit;
     uint32_t y_limit;
     uint32_t src_row_bytes;
@@ -52,6 +54,16 @@ struct interpolate_param_t {
     uint32_t src_lines;
     uint32_t dst_width;
     uint32_t dst_lines;
+};
+
+// Where the destination's samples lie on the source's, per axis: destination sample i at source
+// position origin + i x step (in source samples from the first one). A step of 0 places the axis
+// by its sizes, as interpolate_init does: origin 0, step source size / destination size.
+struct interpolate_place_t {
+    double x_origin;
+    double x_step;
+    double y_origin;
+    double y_step;
 };
 
 struct interpolate_input_t {
@@ -79,6 +91,10 @@ constexpr uint32_t kInterpolateMaxWidth = 96000;
 // 0, 3 for invalid parameters (depth not 8 or 16, channels not 1 or 3, a size of 0 or above the
 // maxima), 2 when memory runs out (then nothing stays allocated and *out is null).
 int interpolate_init(interpolate_handle** out, const interpolate_param_t* param);
+// The same with the destination placed on the source (null: by the sizes). Positions before the
+// first source sample take the first one; positions at or past the last take the last pair.
+int interpolate_init_placed(interpolate_handle** out, const interpolate_param_t* param,
+                            const interpolate_place_t* place);
 
 // Resizes the input block into output->data. 0 with the lines made in *made and output->lines;
 // 3 for an input of no lines; 4, with nothing written and the state unchanged, when the block
@@ -105,6 +121,8 @@ int Floor(double value);
 // Fills a position table of `count` entries: pos = i x ratio, k = Floor(pos), f from the fraction
 // (a nonzero fraction below 1/256 weighs 1), each entry clamped to `limit`.
 void interpolate_position_table(uint32_t* table, uint32_t count, double ratio, uint32_t limit);
+// The same with pos = origin + i x step, a position below 0 counting as 0.
+void interpolate_position_table(uint32_t* table, uint32_t count, double origin, double step, uint32_t limit);
 
 void VResizeLinear_FIXPT_8u(interpolate_line_pair pair, void* dst, uint32_t samples, uint32_t f);
 void VResizeLinear_FIXPT_16u(interpolate_line_pair pair, void* dst, uint32_t samples, uint32_t f);

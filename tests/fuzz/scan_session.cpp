@@ -71,7 +71,6 @@ void run_scan_session(const ScanChoice& c)
         for (size_t i = 0; i < table.size(); ++i) table[i] = static_cast<uint16_t>((i % 256) * 257);
         a.NumofGammaEntry = 1;
         a.GammaTable = reinterpret_cast<const uint8_t*>(table.data());
-        a.dwGammaTableBytes = static_cast<uint32_t>(2 * table.size());
     }
     auto mode = request<stSetScannerScanMode>(0);
     mode.ScanMode = c.preview ? 1 : 2;

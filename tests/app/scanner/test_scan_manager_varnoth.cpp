@@ -389,6 +389,11 @@ TEST_F(ScanManagerVarnothTest, AReadRefusedPartWayGivesNoFileAndTheNextScanSucce
     EXPECT_FALSE(QFile::exists(rawPath()));
     EXPECT_EQ(manager.scanStatus(), rawValue(VekScanStatus::stopped));
     EXPECT_EQ(model->imageReads(), 2);
+    // The refused read's data phase stalls: a failed transfer, not a lost scanner, which is still
+    // there for the next scan.
+    const ScanFailure failure = manager.lastFailure();
+    EXPECT_EQ(failure.kind, ScanFailure::Kind::readFailed) << "kind " << int(failure.kind);
+    EXPECT_EQ(failure.code, SE_ERR_TRANSFER);
 
     expectASmallScanSucceeds();
 }

@@ -755,13 +755,13 @@ private Q_SLOTS:
         QVERIFY(app.settingsWindow());
 
         driver.scan.errorAtLine = 0;
-        driver.scan.errorCode = SE_ERR_TRANSFER;
+        driver.scan.errorCode = SE_ERR_NO_DEVICE;
         QTest::mouseClick(child<QToolButton>(window, "previewButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(app.splashWindow() && app.splashWindow()->isVisible(), 5000);
         SplashScreenView* splash = app.splashWindow();
         QVERIFY(!splash->isConnecting());
         QVERIFY(statusMessage(*splash).startsWith(
-            QStringLiteral("The connection to the scanner was lost (driver code -188).")));
+            QStringLiteral("The connection to the scanner was lost (driver code -103).")));
         QVERIFY(failureButtonsShown(*splash));
         QVERIFY(!window->isVisible());
         QVERIFY(!app.settingsWindow() || !app.settingsWindow()->isVisible());

@@ -804,12 +804,23 @@ private Q_SLOTS:
     {
         controller->setRawPreview(1, pattern(8, 8, 0));
         QSignalSpy lost(controller, &ContentController::scannerLost);
+        // A failed transfer (a time-out, a stall) is a failed read: the scanner may still be there.
         driver.reply(SE_CMD_READ_LINES, SE_VERB_SET, SE_ERR_TRANSFER);
+        QVERIFY(controller->scanImage());
+        QVERIFY(finished());
+        QCOMPARE(lost.count(), 0);
+        QCOMPARE(dialogs->failures.size(), 1);
+        QCOMPARE(dialogs->failures[0].detail,
+                 QStringLiteral("Reading the image from the scanner failed (driver code -188)."));
+        QCOMPARE(manager->scanStatus(), rawValue(VekScanStatus::stopped));
+        dialogs->failures.clear();
+        // A scanner that has left the bus is lost.
+        driver.reply(SE_CMD_READ_LINES, SE_VERB_SET, SE_ERR_NO_DEVICE);
         QVERIFY(controller->scanImage());
         QVERIFY(finished());
         QCOMPARE(lost.count(), 1);
         QVERIFY(lost.at(0).at(0).toString().startsWith(
-            QStringLiteral("The connection to the scanner was lost (driver code -188).")));
+            QStringLiteral("The connection to the scanner was lost (driver code -103).")));
         QVERIFY(dialogs->failures.isEmpty());
         QCOMPARE(manager->scanStatus(), rawValue(VekScanStatus::notConnected));
         // Its driver is unloaded, so the device is free for the next connect.

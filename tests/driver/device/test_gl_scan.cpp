@@ -348,6 +348,23 @@ TEST_F(ScanFlow, PagesProducedPollByPollAreReadWhole)
     EXPECT_EQ(r.bytes, expected(p, 0));
     EXPECT_EQ(sleeps().size(), 3u) << "no pause while the device keeps adding lines";
     EXPECT_EQ(briefs(), (Briefs{"INFO", "INFO", "INFO", "IMG 0 1000"}));
+    EXPECT_EQ(scanner_stop_scan(g(), job()), STATUS_GOOD);
+
+    // Read in small requests, each device read takes every line ready so far, part of which waits
+    // in the cache. Having taken all that is ready is not the end of a page still being made.
+    engine([](sim::ChartScanEngine& e) {
+        e.set_production({.mode = sim::Production::Mode::PerPoll, .lines_per_poll = 3});
+    });
+    start(p);
+    Bytes whole;
+    for (int i = 0; i < 5; ++i) {
+        const Read part = read(0, 200);
+        EXPECT_EQ(part.status, STATUS_GOOD);
+        EXPECT_EQ(part.end, i == 4 ? 1 : 0) << "request " << i;
+        whole.insert(whole.end(), part.bytes.begin(), part.bytes.end());
+    }
+    EXPECT_EQ(whole, expected(p, 0));
+    EXPECT_EQ(image_reads(), (std::vector<uint32_t>{600, 300, 100}));
 }
 
 // Fewer bytes than asked: the device is asked again at once while their count grows (here a line
@@ -461,6 +478,28 @@ TEST_F(ScanFlow, AnImageSideReportingAnotherGeometryFailsTheRead)
     engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.width = 99}); });
     start({.width = 100, .height = 10, .kind = 2});
     EXPECT_EQ(read(0, 990).status, STATUS_GOOD);
+    EXPECT_EQ(scanner_stop_scan(g(), job()), STATUS_GOOD);
+    // Lines wider than the window are read whole, as long as their width does not change: a
+    // status reply that then reports another width (the window's, or wider still) fails the read.
+    engine([](sim::ChartScanEngine& e) { e.set_geometry_fault({.wider_by = 8}); });
+    const Page wide{.width = 100, .height = 10};
+    start(wide);
+    EXPECT_EQ(job()->image_width(0), 108);
+    Read r = read(0, 216);
+    EXPECT_EQ(r.status, STATUS_GOOD);
+    EXPECT_EQ(r.bytes, expected({.width = 108, .height = 10}, 0, 0, 2));
+    EXPECT_EQ(scanner_stop_scan(g(), job()), STATUS_GOOD);
+    engine([](sim::ChartScanEngine& e) {
+        e.set_production({.mode = sim::Production::Mode::PerPoll, .lines_per_poll = 2});
+    });
+    for (const uint8_t changed : {100, 116}) {
+        start(wide);
+        ASSERT_EQ(read(0, 216).status, STATUS_GOOD);
+        model().inject(sim::Injection::info_bytes(sim::Target::next("INFO"), {{16, changed}}));
+        r = read(0, 864);
+        EXPECT_EQ(r.status, STATUS_UNEXPECTED_JOB_REPLY) << "a width of " << int{changed};
+        EXPECT_EQ(scanner_stop_scan(g(), job()), STATUS_GOOD);
+    }
 }
 
 TEST_F(ScanFlow, ADeviceBufferBelowTheRequestTimesOut)
@@ -527,6 +566,31 @@ TEST_F(ScanFlow, AFailedStopStillEndsTheJob)
     fill({});
     EXPECT_EQ(scanner_start_scan(g(), job()), STATUS_GOOD);
     EXPECT_EQ(briefs().front(), "JOB C");
+
+    // A step the device does not answer at all ends the stop at once (each further request would
+    // wait out its own time-out); the job it may still hold is left for the next create, which
+    // ends a job it is unsure of.
+    for (const char* step : {"INFO", "STOP"}) {
+        SCOPED_TRACE(step);
+        model().clear_transcript();
+        model().inject(Injection::stall(Target::next(step), Phase::Reply));
+        EXPECT_EQ(scanner_stop_scan(g(), job()), STATUS_TRANSFER_FAILED);
+        EXPECT_EQ(briefs().back(), step) << "nothing after the step that got no answer";
+        EXPECT_EQ(count("JOB E"), 0u);
+        EXPECT_EQ(g()->scan_started, 0);
+        EXPECT_TRUE(model().job_open());
+        EXPECT_FALSE(job_surely_open(g()));
+        model().clear_transcript();
+        fill({});
+        EXPECT_EQ(scanner_start_scan(g(), job()), STATUS_GOOD);
+        const Briefs b = briefs();
+        ASSERT_GE(b.size(), 3u);
+        EXPECT_EQ(Briefs(b.begin(), b.begin() + 3), (Briefs{"JOB C", "JOB E", "JOB C"}));
+        // The create the device refuses, as it must while it holds a job, is the only breach.
+        for (const std::string& v : model().violations())
+            EXPECT_NE(v.find("JOB: job frame out of sequence"), std::string::npos) << v;
+    }
+    allow_violations();
 }
 
 // The device ends the job but its reply is cut short, and a later end is refused as out of

@@ -150,7 +150,7 @@ TEST_F(UsbioScan, AnOpenEntryIsNeverReused)
     EXPECT_EQ(usbio_write_bulk(dn_b, ping, &size), USBIO_STATUS_GOOD);
     EXPECT_EQ(model_b.received().size(), 4u);
     size = sizeof ping;
-    EXPECT_EQ(usbio_write_bulk(dn_a, ping, &size), USBIO_STATUS_IO_ERROR);
+    EXPECT_EQ(usbio_write_bulk(dn_a, ping, &size), USBIO_STATUS_DEVICE_GONE);
     usbio_close(dn_a);
     usbio_close(dn_b);
     EXPECT_EQ(a.transcript().count(sim::EventKind::Claim), 1u);

@@ -101,9 +101,9 @@ TEST_F(VekRequest, AStallOnTheFirstOutTransferGives4WithNoFurtherTransfer)
 TEST_F(VekRequest, ADisconnectedDeviceFailsEveryLaterRequest)
 {
     model().inject(Injection::disconnect(Target::next("INQU"), Phase::Reply));
-    EXPECT_EQ(vek_cmd_inquiry(g()), STATUS_TRANSFER_FAILED);
-    EXPECT_EQ(vek_cmd_get_scanner_media(g()), STATUS_TRANSFER_FAILED);
-    EXPECT_EQ(cmd_job_create(g()), STATUS_TRANSFER_FAILED);
+    EXPECT_EQ(vek_cmd_inquiry(g()), STATUS_DEVICE_GONE);
+    EXPECT_EQ(vek_cmd_get_scanner_media(g()), STATUS_DEVICE_GONE);
+    EXPECT_EQ(cmd_job_create(g()), STATUS_DEVICE_GONE);
     EXPECT_EQ(g()->job_id, 0u);
 }
 

@@ -1,7 +1,12 @@
 // A host that loads the built plug-in the way the application does: a copy of the bundle, the
 // module opened with RTLD_NOW | RTLD_LOCAL, SE_main found by name, and a whole connect and scan
-// on the simulated scanner, reached through the real libusb. The plug-in sleeps for real.
+// on the simulated scanner, reached through the real libusb. It knows the plug-in only from its
+// boundary: it installs the eight services of the callback block and nothing else, unless a test
+// adds the give-up service. The plug-in sleeps for real.
+#include "chart_scan_engine.h"
 #include "scanner_model.h"
+#include "scanner_plug.h"
+#include "scanner_profiles.h"
 #include "testbed.h"
 
 #include <se_boundary.h>
@@ -11,11 +16,15 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -50,6 +59,12 @@ extern "C" void host_unlock(uint64_t, void*) {}
 extern "C" void host_yield(uint64_t) {}
 extern "C" void host_error(uint64_t, int16_t, const char*) {}
 extern "C" void host_progress(uint64_t, int32_t, int32_t) {}
+// The give-up service (index 9), which the callback block has no slot for: 0 gives up.
+std::atomic<bool> give_up{false};
+extern "C" int16_t host_give_up(int16_t, void*)
+{
+    return give_up ? 0 : 1;
+}
 
 SECallbackBlock host_services()
 {
@@ -91,6 +106,13 @@ public:
         }
     }
     bool loaded() const { return entry_ != nullptr; }
+    // Registers a service the callback block has no slot for, through the plug-in's export.
+    void add_service(void* service, int16_t index)
+    {
+        auto* set = reinterpret_cast<SESetCallbackFunction*>(dlsym(module_, "SetCallBackfunc"));
+        ASSERT_NE(set, nullptr);
+        EXPECT_EQ(set(service, index), 1);
+    }
     int16_t op(int16_t o)
     {
         ECDB b{};
@@ -104,7 +126,8 @@ public:
         b.value = value;
         b.record = address(record);
         const int16_t r = entry_(SE_OP_COMMAND, &b);
-        EXPECT_EQ(b.result, r);
+        // A call refused while another is inside leaves its block untouched.
+        EXPECT_EQ(b.result, r == SE_ERR_BUSY ? 0 : r);
         return r;
     }
 
@@ -132,14 +155,18 @@ protected:
         fs::copy(kBundle, root_ / "Varnoth.bundle", fs::copy_options::recursive);
         contents_ = root_ / "Varnoth.bundle" / "Contents";
         testbed_.emplace();
-        auto [dev, model] = testbed_->add_with<sim::ScannerModel>(sim::scanner_device());
-        model_ = &model;
-        (void)dev;
+        // A scanner that can go silent or leave the bus; each one put on it becomes model_.
+        plug_.emplace(*testbed_, *sim::scanner_profile("default"), [this](sim::ScannerModel& m) {
+            model_ = &m;
+            if (production_) m.with_chart_engine([this](sim::ChartScanEngine& e) { e.set_production(*production_); });
+        });
+        plug_->plug();
     }
     void TearDown() override
     {
-        if (model_ != nullptr)
+        if (model_ != nullptr && plug_->plugged())
             for (const std::string& v : model_->violations()) ADD_FAILURE() << "protocol violation: " << v;
+        plug_.reset();
         testbed_.reset();
         fs::remove_all(root_);
     }
@@ -227,19 +254,19 @@ protected:
         EXPECT_EQ(std::memcmp(&asked, &image.info, sizeof asked), 0);
     }
 
-    // Reads blocks of 256 lines into exactly sized buffers until the end.
-    void read(Plugin& p, Image& image)
+    // Reads blocks of `block` lines into exactly sized buffers until the end.
+    void read(Plugin& p, Image& image, uint32_t block = 256)
     {
         const uint32_t bpl = image.info.bytesPerLine;
         for (int guard = 0; guard < 10000; ++guard) {
-            std::vector<uint8_t> buffer(256u * bpl + 16, kCanary);
+            std::vector<uint8_t> buffer(size_t{block} * bpl + 16, kCanary);
             SELineTransfer t{};
             t.buffer = address(buffer.data());
-            t.wanted = 256;
+            t.wanted = block;
             image.last = p.command(SE_CMD_READ_LINES, 0, 0, &t);
-            EXPECT_LE(t.delivered, 256u);
+            EXPECT_LE(t.delivered, block);
             image.bytes.insert(image.bytes.end(), buffer.begin(),
-                               buffer.begin() + std::min<uint32_t>(t.delivered, 256) * bpl);
+                               buffer.begin() + std::min<uint32_t>(t.delivered, block) * bpl);
             image.canaries_intact &=
                 std::all_of(buffer.end() - 16, buffer.end(), [](uint8_t b) { return b == kCanary; });
             if (image.last != 1) break;
@@ -263,6 +290,8 @@ protected:
     fs::path root_;
     fs::path contents_;
     std::optional<sim::Testbed> testbed_;
+    std::optional<sim::ScannerPlug> plug_;
+    std::optional<sim::Production> production_; // of every scanner put on the bus from then on
     sim::ScannerModel* model_ = nullptr;
 };
 
@@ -301,20 +330,90 @@ TEST_F(PluginHost, ConnectScanAndReuseTheCalibration)
     EXPECT_LE(worst, 2) << "within 1 % of full scale: calibration did its work";
     EXPECT_TRUE(fs::exists(contents_ / kCaliFile));
 
-    // A second run in the same process, smart calibration: the stored calibration is reused.
+    // A second run in the same process, smart calibration: the stored calibration is reused. The
+    // scanner now makes its lines ready a few at a time while the host reads a few at a time:
+    // the same image.
     model_->clear_transcript();
+    model_->with_chart_engine([](sim::ChartScanEngine& e) {
+        e.set_production({.mode = sim::Production::Mode::PerPoll, .lines_per_poll = 11});
+    });
     Image second;
     {
         Plugin p(so());
         ASSERT_TRUE(p.loaded());
         connect(p);
         start(p, frame, 300, 0, second);
-        read(p, second);
+        read(p, second, 5);
         disconnect(p);
     }
     EXPECT_EQ(second.last, SE_END_OF_IMAGE);
     EXPECT_EQ(second.bytes, first.bytes);
     EXPECT_EQ(count("SCAN"), 1u) << "no dark or white scan, only the image";
+}
+
+// A scanner that stops answering while the image is read (it stays on the bus but says nothing
+// more): the host's stop, sent while the read waits on it, is refused (-100) while the read is
+// inside the plug-in, and is accepted within a second of its first request, with the give-up
+// service and without it; the read ends with an error. The figures are printed.
+TEST_F(PluginHost, AStopOnASilentScannerIsAcceptedWithinASecond)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    const SEFrame frame{0, 0, 3839, 1919};
+    // The image comes a few lines at a time, so that the read keeps asking the scanner.
+    production_ = sim::Production{.mode = sim::Production::Mode::PerPoll, .lines_per_poll = 16};
+    plug_->unplug();
+    plug_->plug();
+    for (const bool service : {false, true}) {
+        SCOPED_TRACE(service ? "with the give-up service" : "without the give-up service");
+        give_up = false;
+        Plugin p(so());
+        ASSERT_TRUE(p.loaded());
+        connect(p);
+        if (service) p.add_service(reinterpret_cast<void*>(&host_give_up), SE_SERVICE_YIELD);
+        Image image;
+        start(p, frame, 300, 1, image);
+        plug_->silent_after_image_bytes(20000);
+        std::atomic<bool> reading{true};
+        std::thread reader([&] {
+            read(p, image, 8);
+            reading = false;
+        });
+        ASSERT_TRUE(plug_->wait_for_cycle(std::chrono::seconds(20))) << "the scanner never went silent";
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the read now waits
+        EXPECT_TRUE(reading);
+
+        const Clock::time_point pressed = Clock::now();
+        if (service) give_up = true;
+        int refused = 0;
+        int16_t stopped = SE_ERR_BUSY;
+        Clock::time_point accepted = pressed;
+        for (; stopped == SE_ERR_BUSY && Clock::now() - pressed < std::chrono::seconds(10); ++refused) {
+            accepted = Clock::now();
+            stopped = p.command(SE_CMD_STOP_SCAN);
+            if (stopped == SE_ERR_BUSY) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const Clock::time_point returned = Clock::now();
+        reader.join();
+        const Clock::time_point read_ended = Clock::now();
+        std::printf("%s: the stop was refused %d times, accepted %.0f ms after its first request and answered "
+                    "%.0f ms after it; the read ended %s %.0f ms after the first request\n",
+                    service ? "with the give-up service" : "without the give-up service", refused - 1,
+                    ms(accepted - pressed), ms(returned - accepted), image.last == SE_ERR_TRANSFER ? "(-188)" : "",
+                    ms(read_ended - pressed));
+        EXPECT_EQ(stopped, 1);
+        EXPECT_GE(refused - 1, 1) << "the first request came while the read was inside";
+        EXPECT_LT(returned - pressed, std::chrono::seconds(5)) << "a safety net; the figure is printed above";
+        EXPECT_EQ(image.last, SE_ERR_TRANSFER) << "the read ends with an error";
+        EXPECT_LT(image.bytes.size(), size_t{image.info.height} * image.info.bytesPerLine);
+
+        // The scanner that stopped answering is taken off the bus, and a fresh one put back.
+        plug_->unplug();
+        EXPECT_EQ(p.command(SE_CMD_CLOSE_DEVICE), 1);
+        EXPECT_EQ(p.op(SE_OP_CLOSE), 1);
+        plug_->plug();
+    }
+    give_up = false;
 }
 
 } // namespace

@@ -201,7 +201,6 @@ TEST_F(ScanBuilders, GammaTablesAreCopiedWhole)
     for (size_t i = 0; i < deep.size(); ++i) deep[i] = static_cast<uint16_t>(i * 7 + i / 65536);
     a.NumofGammaEntry = 128;
     a.GammaTable = reinterpret_cast<const uint8_t*>(deep.data());
-    a.dwGammaTableBytes = static_cast<uint32_t>(2 * deep.size());
     ASSERT_EQ(basic(a), 1);
     ASSERT_EQ(get_adv_scan_setting(g(), &a, &s_, 0), 1);
     const GAMMA_INFO& set = s_.front_side.gamma;
@@ -217,7 +216,6 @@ TEST_F(ScanBuilders, GammaTablesAreCopiedWhole)
     std::vector<uint8_t> small(3 * 256);
     for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(i * 13 + i / 256);
     b.GammaTable = small.data();
-    b.dwGammaTableBytes = static_cast<uint32_t>(small.size());
     ASSERT_EQ(basic(b), 1);
     ASSERT_EQ(get_adv_scan_setting(g(), &b, &s_, 0), 1);
     EXPECT_EQ(s_.front_side.gamma.entries, 256u);
@@ -227,7 +225,6 @@ TEST_F(ScanBuilders, GammaTablesAreCopiedWhole)
 
     auto grey = attributes(1, 8, 300, {0, 0, 999, 999});
     grey.GammaTable = small.data();
-    grey.dwGammaTableBytes = 256;
     ASSERT_EQ(basic(grey), 1);
     ASSERT_EQ(get_adv_scan_setting(g(), &grey, &s_, 0), 1);
     EXPECT_EQ(s_.front_side.gamma.channel_mask, 2);
@@ -240,31 +237,25 @@ TEST_F(ScanBuilders, ThresholdMapsStepThroughTheTableTheyHave)
     std::vector<uint8_t> table(65536);
     for (size_t i = 0; i < table.size(); ++i) table[i] = static_cast<uint8_t>((255 - (i & 0xFF)) ^ (i >> 8));
     // The entry codes 4, 16 and 128 stand for tables of 1024, 4096 and 65536 entries; the map takes
-    // every step-th byte. A size of 0 is the size the code implies; a given size must reach the
-    // map's last byte.
+    // every step-th byte. The table holds what the code implies: the bytes up to the map's last
+    // one, or the gamma set's 256 (65536) entries when those reach further.
     struct Case {
         uint16_t entry_code;
         size_t step;
+        uint64_t reach;
     };
-    for (const Case c : {Case{4, 4}, Case{16, 16}, Case{0, 1}, Case{1, 1}, Case{128, 256}}) {
-        for (const uint32_t bytes :
-             {0u, static_cast<uint32_t>(255 * c.step + 1), static_cast<uint32_t>(255 * c.step)}) {
-            SCOPED_TRACE(testing::Message() << "entry code " << c.entry_code << ", " << bytes << " bytes");
-            auto a = attributes(1, 1, 300, {0, 0, 999, 999});
-            a.ImageEnhanced = 0x08;
-            a.NumofGammaEntry = c.entry_code;
-            a.GammaTable = table.data();
-            a.dwGammaTableBytes = bytes;
-            ASSERT_EQ(basic(a), 1);
-            if (bytes == 255 * c.step) {
-                EXPECT_EQ(get_halftone_setting(g(), &a, &s_, 0), -1010)
-                    << "a table that ends before the map's last byte";
-                continue;
-            }
-            ASSERT_EQ(get_halftone_setting(g(), &a, &s_, 0), 1);
-            ASSERT_NE(s_.halftone, nullptr);
-            for (size_t i = 0; i < 256; ++i) ASSERT_EQ(s_.threshold_map[i], table[i * c.step]) << i;
-        }
+    for (const Case c :
+         {Case{4, 4, 1021}, Case{16, 16, 4081}, Case{0, 1, 256}, Case{1, 1, 256}, Case{128, 256, 65536}}) {
+        SCOPED_TRACE(testing::Message() << "entry code " << c.entry_code);
+        auto a = attributes(1, 1, 300, {0, 0, 999, 999});
+        a.ImageEnhanced = 0x08;
+        a.NumofGammaEntry = c.entry_code;
+        a.GammaTable = table.data();
+        EXPECT_EQ(get_gamma_table_reach(&a), c.reach);
+        ASSERT_EQ(basic(a), 1);
+        ASSERT_EQ(get_halftone_setting(g(), &a, &s_, 0), 1);
+        ASSERT_NE(s_.halftone, nullptr);
+        for (size_t i = 0; i < 256; ++i) ASSERT_EQ(s_.threshold_map[i], table[i * c.step]) << i;
     }
     auto plain = attributes(1, 1, 300, {0, 0, 999, 999});
     ASSERT_EQ(basic(plain), 1);
@@ -300,17 +291,14 @@ TEST_F(ScanBuilders, AttributesTheDriverCannotDeliverAreRefusedBeforeAnyTraffic)
     std::vector<uint8_t> table(65536 * 2);
     auto small = attributes(14, 8, 300, frame);
     small.GammaTable = table.data();
-    small.dwGammaTableBytes = 3 * 256 - 1;
     ASSERT_EQ(basic(small), 1);
-    EXPECT_EQ(get_adv_scan_setting(g(), &small, &s_, 0), -1010);
-    // A caller that does not give the size passes the one the entry code implies.
-    small.dwGammaTableBytes = 0;
+    // The table holds the size the entry code implies.
+    EXPECT_EQ(get_gamma_table_reach(&small), 3u * 256);
     EXPECT_EQ(get_adv_scan_setting(g(), &small, &s_, 0), 1);
     EXPECT_EQ(s_.front_side.gamma.entries, 256u);
     EXPECT_EQ(get_adv_scan_setting(g(), &small, &s_, 0), 1) << "a second set-up replaces the first";
     auto short_deep = attributes(1, 16, 300, frame);
     short_deep.GammaTable = table.data();
-    short_deep.dwGammaTableBytes = static_cast<uint32_t>(table.size());
     short_deep.NumofGammaEntry = 0;
     ASSERT_EQ(basic(short_deep), 1);
     EXPECT_EQ(get_adv_scan_setting(g(), &short_deep, &s_, 0), -1010);

@@ -184,6 +184,16 @@ TEST_F(ScanHandlers, ReadsAroundTheImage)
     t.delivered = 99;
     EXPECT_EQ(command(SE_CMD_READ_LINES, 0, 0, &t), 1);
     EXPECT_EQ(t.delivered, 99u) << "nothing wanted, nothing written";
+    // The count is signed: a negative one wants nothing either, whatever the buffer, and reaches no
+    // device (checked first without a buffer, so that a wrong answer does not write through one).
+    const size_t quiet = transactions();
+    for (const uint64_t into : {uint64_t{0}, address(buffer.data())})
+        for (const uint32_t negative : {0xFFFFFFFFu, 0x80000000u}) {
+            SELineTransfer n{into, {}, negative, 99};
+            ASSERT_EQ(command(SE_CMD_READ_LINES, 0, 0, &n), 1) << negative;
+            EXPECT_EQ(n.delivered, 99u);
+        }
+    EXPECT_EQ(transactions(), quiet);
     t.buffer = 0;
     t.wanted = 3;
     EXPECT_EQ(command(SE_CMD_READ_LINES, 0, 0, &t), SE_ERR_RANGE);
@@ -303,9 +313,23 @@ TEST_F(DirectScan, TheStartTakesTheToneTablesOnce)
     std::vector<uint8_t> r(256), g(256), bl(256);
     for (int i = 0; i < 256; ++i) r[i] = g[i] = bl[i] = static_cast<uint8_t>(255 - i);
     SEGammaDescriptor d{{address(r.data()), address(g.data()), address(bl.data())}, 256, 1, {}};
+    SEImageInfo info{};
+    // Tables that hold less than the start reads of them are refused before it reads them: set
+    // for a grey image (one table) but started in colour, or shorter than the entry code implies.
+    SEImageType grey{SE_IMAGE_GRAY, 0, {}}, colour{SE_IMAGE_COLOR, 0, {}};
+    ASSERT_EQ(b.entry(SE_CMD_IMAGE_TYPE, 3, 0, &grey), 1);
+    ASSERT_EQ(b.entry(SE_CMD_GAMMA, 3, SE_GAMMA_ALL_CHANNELS, &d), 1);
+    ASSERT_EQ(b.entry(SE_CMD_IMAGE_TYPE, 3, 0, &colour), 1);
+    EXPECT_EQ(b.entry(SE_CMD_START_SCAN, 0, 0, &info), SE_ERR_UNSUPPORTED);
+    SEGammaDescriptor short_tables = d;
+    short_tables.entries = 16;
+    ASSERT_EQ(b.entry(SE_CMD_GAMMA, 3, SE_GAMMA_ALL_CHANNELS, &short_tables), 1);
+    EXPECT_EQ(b.entry(SE_CMD_START_SCAN, 0, 0, &info), SE_ERR_UNSUPPORTED);
+    EXPECT_TRUE(b->hasGammaBuffer()) << "kept for a start with tables that fit";
+    EXPECT_EQ(b.entry(SE_CMD_STOP_SCAN), 1);
+
     ASSERT_EQ(b.entry(SE_CMD_GAMMA, 3, SE_GAMMA_ALL_CHANNELS, &d), 1);
     EXPECT_TRUE(b->hasGammaBuffer());
-    SEImageInfo info{};
     ASSERT_EQ(b.entry(SE_CMD_START_SCAN, 0, 0, &info), 1);
     EXPECT_FALSE(b->hasGammaBuffer()) << "released once the driver object took its copy";
     EXPECT_EQ(b->driverObject()->scan_setting().gamma_switch, 1);

@@ -148,6 +148,20 @@ TEST(Resize, PositionTablesAndFloor)
                                        src == 1 ? 0 : ((src - 1) << 8) - 1);
             ASSERT_EQ(t, ref_table(src, dst)) << src << "->" << dst;
         }
+    // Placed tables: destination sample i at origin + i x step; before the first source sample the
+    // first, past the last the last pair. A placed handle with equal sizes still resizes.
+    std::vector<uint32_t> placed(4);
+    interpolate_position_table(placed.data(), 4, 0.4, 1.5, (4u << 8) - 1);
+    EXPECT_EQ(placed, (std::vector<uint32_t>{102, 486, 870, 1023}));
+    interpolate_position_table(placed.data(), 4, -0.75, 1.5, (4u << 8) - 1);
+    EXPECT_EQ(placed, (std::vector<uint32_t>{0, 192, 576, 960}));
+    Handle shifted;
+    const interpolate_place_t half{0.5, 1.0, 0, 0};
+    const interpolate_param_t same{8, 1, 4, 3, 4, 3};
+    ASSERT_EQ(interpolate_init_placed(&shifted.h, &same, &half), 0);
+    EXPECT_EQ(std::vector<uint32_t>(shifted.h->hval, shifted.h->hval + 4), (std::vector<uint32_t>{128, 384, 640, 767}));
+    EXPECT_EQ(std::vector<uint32_t>(shifted.h->vval, shifted.h->vval + 3), (std::vector<uint32_t>{0, 256, 511}));
+    EXPECT_NE(shifted.h->horizontal, &HResizeLinear_FIXPT_Copy_8u1ch);
     EXPECT_EQ(Floor(2.0), 2);
     EXPECT_EQ(Floor(2.5), 2);
     EXPECT_EQ(Floor(-0.5), -1);

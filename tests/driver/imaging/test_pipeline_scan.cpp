@@ -286,12 +286,12 @@ TEST_F(PipelineScan, SixteenBitColourKeepsItsByteOrder)
     }
 }
 
-TEST_F(PipelineScan, AReportedGeometryOtherThanTheWindowIsRefused)
+TEST_F(PipelineScan, AReportedGeometryOtherThanTheWindowIsRefusedUnlessWider)
 {
-    // The window is 960 × 480; any other report would scramble or cut the image.
+    // The window is 960 × 480; a narrower line or another height would scramble or cut the image.
     const sim::GeometryFault faults[] = {
-        {.width = uint16_t{8}}, {.width = uint16_t{952}},  {.width = uint16_t{968}},
-        {.width = uint16_t{0}}, {.height = uint16_t{479}}, {.height = uint16_t{488}},
+        {.width = uint16_t{8}},    {.width = uint16_t{952}},  {.width = uint16_t{0}},
+        {.height = uint16_t{479}}, {.height = uint16_t{488}},
     };
     for (const sim::GeometryFault& fault : faults) {
         geometry(fault);
@@ -303,6 +303,14 @@ TEST_F(PipelineScan, AReportedGeometryOtherThanTheWindowIsRefused)
     geometry({});
     const Outcome o = scan({.dpi = 300, .frame = kFrame300});
     EXPECT_TRUE(o.image == chart(300, 150, 960, 480, 8)) << "the same window reported as asked";
+    // A device that rounds its lines up to a wider width: lines of that width are read, and the
+    // window's columns delivered.
+    for (const uint16_t wider : {8, 13}) {
+        geometry({.wider_by = wider});
+        const Outcome w = scan({.dpi = 300, .frame = kFrame300});
+        EXPECT_EQ(g()->scan_job->image_width(0), 960 + wider);
+        EXPECT_TRUE(w.image == chart(300, 150, 960, 480, 8)) << "lines " << wider << " pixels wider";
+    }
 }
 
 // Frames whose sizes are not multiples of 8: the device scans a window raised to multiples of 8,
