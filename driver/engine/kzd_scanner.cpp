@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int kLogErrors = 1;
-constexpr int kLogParameters = 30;
 constexpr int32_t kOpenStatusNotOpen = STATUS_TRANSFER_FAILED;
 
 constexpr size_t kFirmwareRevisionAt = 80; // "dd.dd"
