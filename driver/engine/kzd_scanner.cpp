@@ -1,7 +1,7 @@
 // Construction, destruction and the operations that report or set device facts.
 #include "kzd_scanner.h"
 
-#include "bqm_engine.h"
+#include "unused_merge.h"
 #include "dbg_log.h"
 #include "external_config.h"
 #include "gl_scan.h"

@@ -1,5 +1,6 @@
-// Whole-image mirroring in five layouts. The arguments are kept in process-wide variables that
-// the workers read, so only one call may run at a time.
+// Whole-image mirroring in five layouts. Nothing in the driver calls it: the pipeline mirrors its
+// lines with image_mirror.h. The arguments are kept in process-wide variables that the workers
+// read, so only one call may run at a time.
 #pragma once
 
 #include <cstdint>

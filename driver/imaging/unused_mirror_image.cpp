@@ -1,4 +1,4 @@
-#include "mirror_image.h"
+#include "unused_mirror_image.h"
 
 #include <algorithm>
 #include <cstring>
