@@ -1,6 +1,5 @@
 // Whole-image mirroring in five layouts. Nothing in the driver calls it: the pipeline mirrors its
-// lines with image_mirror.h. The arguments are kept in process-wide variables that the workers
-// read, so only one call may run at a time.
+// lines with image_mirror.h.
 #pragma once
 
 #include <cstdint>
@@ -12,14 +11,18 @@
 // reversal stays within the bytes that (sub-)line holds.
 void MirrorImage(int type, int depth, unsigned pixels, unsigned bytes_per_line, unsigned lines, void* image);
 
-extern int BitDepth;
-extern unsigned Pixels;
-extern unsigned bytesPerLine;
-extern unsigned Lines;
-extern void* lphSrcImage;
+// What MirrorImage hands its worker. The sub-line layouts count their sub-lines as lines, and
+// mirrorLine its sub-line size as the line size, in this record as they go.
+struct MirrorImageJob {
+    int depth;
+    unsigned pixels;
+    unsigned bytes_per_line;
+    unsigned lines;
+    void* image;
+};
 
-void mirrorBW();
-void mirrorGray();
-void mirrorIndexColor();
-void mirrorRGB();
-void mirrorLine();
+void mirrorBW(MirrorImageJob& job);
+void mirrorGray(MirrorImageJob& job);
+void mirrorIndexColor(MirrorImageJob& job);
+void mirrorRGB(MirrorImageJob& job);
+void mirrorLine(MirrorImageJob& job);
