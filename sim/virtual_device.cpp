@@ -211,7 +211,7 @@ void VirtualDevice::kick()
         kick_,
         [](gpointer self) -> gboolean {
             auto* dev = static_cast<VirtualDevice*>(self);
-            std::lock_guard<std::recursive_mutex> dev_lock(dev->mutex_);
+            std::lock_guard<std::recursive_mutex> held(dev->mutex_);
             if (dev->kick_ != nullptr) {
                 g_source_unref(dev->kick_);
                 dev->kick_ = nullptr;
