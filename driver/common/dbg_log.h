@@ -5,6 +5,14 @@
 
 #include <cstdint>
 
+// The message levels in use. A message is written when its level is at most the configured LEVEL,
+// a table dump when its level is at most FILE_LEVEL.
+inline constexpr int kLogErrors = 1;
+inline constexpr int kLogTables = 10;     // dumps of correction and lookup tables
+inline constexpr int kLogDetails = 20;    // steps and values of the algorithms
+inline constexpr int kLogParameters = 30; // driver operations: name, arguments, FUNC_STATUS
+inline constexpr int kLogCommands = 40;   // device commands and the hex dumps of their traffic
+
 // Output modes for DBG_INIT: 1 writes to standard output; anything else appends to the log file
 // in the folder given (standard output when there is no folder).
 enum {

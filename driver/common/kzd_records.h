@@ -142,6 +142,12 @@ struct stScannerInit {
     uint16_t wHalftoneListSize;
 };
 
+// The firmware version as the host is told it, major x 100 + minor: 0x0105 gives 105.
+constexpr uint16_t firmware_version_x100(uint16_t version)
+{
+    return static_cast<uint16_t>((version >> 8) * 100 + (version & 0xFF));
+}
+
 // Media flags of stScannerInit::ScannerModel.
 enum : uint16_t {
     MEDIA_FLAG_FLATBED = 0x01,

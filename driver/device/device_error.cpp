@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr int kLogDetails = 20;
-
 struct StatusCode {
     eStatus status;
     int32_t code;

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr int kLogDeviceTraffic = 40;
-
 bool bad_arguments(const GLDevice* dev, const uint8_t* buffer, size_t n)
 {
     return dev == nullptr || (buffer == nullptr && n > 0);
@@ -65,7 +63,7 @@ eStatus device_BulkWriteEx(GLDevice* dev, const uint8_t* buffer, size_t n)
     if (bad_arguments(dev, buffer, n)) return STATUS_TRANSFER_FAILED;
     size_t moved = n;
     const int status = usbio_write_bulk(static_cast<int>(dev->dn), buffer, &moved);
-    DBG_HEX(kLogDeviceTraffic, buffer, static_cast<unsigned>(moved));
+    DBG_HEX(kLogCommands, buffer, static_cast<unsigned>(moved));
     return result_of(status, moved, n);
 }
 
@@ -74,6 +72,6 @@ eStatus device_BulkReadEx(GLDevice* dev, uint8_t* buffer, size_t n)
     if (bad_arguments(dev, buffer, n)) return STATUS_TRANSFER_FAILED;
     size_t moved = n;
     const int status = usbio_read_bulk(static_cast<int>(dev->dn), buffer, &moved);
-    DBG_HEX(kLogDeviceTraffic, buffer, static_cast<unsigned>(moved));
+    DBG_HEX(kLogCommands, buffer, static_cast<unsigned>(moved));
     return result_of(status, moved, n);
 }

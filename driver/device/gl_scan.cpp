@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr int kLogErrors = 1;
-constexpr int kLogDetails = 20;
-constexpr int kLogParameters = 30;
 constexpr uint64_t kUnknown = std::numeric_limits<uint64_t>::max();
 
 eStatus finish(const char* name, eStatus s)

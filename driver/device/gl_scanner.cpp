@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int kLogParameters = 30;
-constexpr int kLogErrors = 1;
 constexpr uint32_t kDefaultResolution = 3200;
 constexpr double kCroppingScalingRatio = 0.8942125;
 constexpr uint16_t kSideEdgeValue = 1600;

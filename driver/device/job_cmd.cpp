@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int kLogCommands = 40;
 constexpr uint32_t kPauseMs = 100;
 
 using Frame = std::array<uint8_t, JOB_FRAME_SIZE>;

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int kLogErrors = 1;
-constexpr int kLogParameters = 30;
 constexpr uint8_t kFront = 1;
 constexpr uint8_t kBack = 2;
 constexpr uint8_t kBoth = 3;

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int kLogParameters = 30;
-
 // EEPROM fields.
 constexpr size_t kCounterAt[5] = {12, 16, 20, 24, 28};
 constexpr size_t kDateAt = 32;

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int kLogCommands = 40;
-
 // The scanner's fixed records: each lives in a field of the GLScanner, is read with a block of its
 // subject and code (the inquiry and the media list with blocks of their own) and, where the device
 // takes it back, sent with the send block of the same subject and code.

@@ -17,9 +17,6 @@
 
 namespace {
 
-constexpr int kLogErrors = 1;
-constexpr int kLogDetails = 20;
-constexpr int kLogParameters = 30;
 constexpr size_t kCalibratorListAt = 72;
 constexpr size_t kCalibratorListSize = 8;
 constexpr uint64_t kLargestLine = 65535ull * 6;

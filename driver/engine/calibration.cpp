@@ -20,9 +20,6 @@ static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
-constexpr int kLogErrors = 1;
-constexpr int kLogDetails = 20;
-constexpr int kLogParameters = 30;
 constexpr uint8_t kDarkWindow = 1;
 constexpr uint8_t kWhiteWindow = 2;
 constexpr uint16_t kWindowExposure = 1000;

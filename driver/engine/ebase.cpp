@@ -271,8 +271,7 @@ uint16_t EBase::isScannerSupportSmartCalibration(uint16_t source) const
 SEScannerInfo EBase::getScannerInformationCap() const
 {
     SEScannerInfo out{};
-    const uint16_t v = init_.FirmwareVersion;
-    out.firmware = static_cast<uint16_t>((v >> 8) * 100 + (v & 0xFF));
+    out.firmware = firmware_version_x100(init_.FirmwareVersion);
     out.second = 2;
     out.third = 0;
     out.subModel = static_cast<uint8_t>(serial_.wSubModelCode & 0xFF);

@@ -24,11 +24,6 @@ constexpr short kDitherCount = 12;
 EDITHER gDitherTable[kDitherCount] = {};
 stEXPOSURETIME gDefExposureTime = {};
 
-uint16_t firmware_x100(uint16_t version)
-{
-    return static_cast<uint16_t>((version >> 8) * 100 + (version & 0xFF));
-}
-
 } // namespace
 
 int attach_one_usb(const char* name)
@@ -47,8 +42,12 @@ int attach_one_usb(const char* name)
         scanner->vInitializeScanner(&init);
         if (init.header.FUNC_STATUS == 1) {
             const uint16_t i = gScannerIndex;
-            gScannerInfo[i] = SESubDevice{firmware_x100(init.FirmwareVersion), 2, static_cast<uint32_t>(dn), 0,
-                                          static_cast<uint32_t>(dn),           0};
+            gScannerInfo[i] = SESubDevice{firmware_version_x100(init.FirmwareVersion),
+                                          2,
+                                          static_cast<uint32_t>(dn),
+                                          0,
+                                          static_cast<uint32_t>(dn),
+                                          0};
             std::memcpy(gScannerChain.name, semVQInfo.name, sizeof gScannerChain.name);
             gScannerChain.kind = 2;
             gScannerChain.version = semVQInfo.version;

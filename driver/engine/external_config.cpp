@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr int kLogParameters = 30;
 constexpr unsigned kValueSize = 50;
 constexpr int kReadSize = 256; // at most 255 characters per read
 

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int kLogParameters = 30;
 constexpr uint16_t kHarrowinProMaxSampleLines = 32;
 
 } // namespace

@@ -1,7 +1,7 @@
 // Construction, destruction and the operations that report or set device facts.
 #include "kzd_scanner.h"
 
-#include "bqm_engine.h"
+#include "unused_merge.h"
 #include "dbg_log.h"
 #include "external_config.h"
 #include "gl_scan.h"
@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int kLogErrors = 1;
-constexpr int kLogParameters = 30;
 constexpr int32_t kOpenStatusNotOpen = STATUS_TRANSFER_FAILED;
 
 constexpr size_t kFirmwareRevisionAt = 80; // "dd.dd"

@@ -25,7 +25,7 @@ constexpr uint32_t kColourPlanes = 14;
 void skip_correction(SCAN_SETTING* setting)
 {
     free_magnification_correction_module(setting);
-    DBG_LOG(1, "init_magnification_correction_module() - correction skipped\n");
+    DBG_LOG(kLogErrors, "init_magnification_correction_module() - correction skipped\n");
 }
 
 } // namespace
@@ -73,13 +73,13 @@ int init_magnification_rgb_alignment_settings(GLScanner* g, CoordinateCorrection
 {
     const uint8_t* r = g->rgb_alignment.data();
     const auto b = [r](int i) { return static_cast<int>(static_cast<int8_t>(r[i])); };
-    DBG_LOG(30,
+    DBG_LOG(kLogParameters,
             "init_magnification_rgb_alignment_settings() d0 = %d, d1 = %d, d2 = %d, d3 = %d, rl = %d, "
             "rr = %d, gl = %d, gr = %d, bl = %d, br = %d\n",
             b(0), b(1), b(2), b(3), b(4), b(5), b(6), b(7), b(8), b(9));
     const uint16_t d01 = get_u16le(r);
     const uint16_t d23 = get_u16le(r + 2);
-    DBG_LOG(30, "init_magnification_rgb_alignment_settings() d0-1 = %d, d2-3 = %d\n", d01, d23);
+    DBG_LOG(kLogParameters, "init_magnification_rgb_alignment_settings() d0-1 = %d, d2-3 = %d\n", d01, d23);
 
     external_config_t config{};
     ExternalConfig_Read(&config);
@@ -91,7 +91,7 @@ int init_magnification_rgb_alignment_settings(GLScanner* g, CoordinateCorrection
     const int64_t left = n - static_cast<int64_t>(d23) * 10;
     const int64_t right = n - static_cast<int64_t>(d01) * 10;
     if (left < 2 || left > n || right < 0 || right > n - 2) {
-        DBG_LOG(1,
+        DBG_LOG(kLogErrors,
                 "init_magnification_rgb_alignment_settings() - positions outside the table, left = %lld, "
                 "right = %lld, table_length = %lld\n",
                 static_cast<long long>(left), static_cast<long long>(right), static_cast<long long>(n));

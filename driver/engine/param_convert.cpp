@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr int kLogDetails = 20;
-
 bool media_present(const GLScanner* g, int media)
 {
     return get_u32le(g->attributes[static_cast<size_t>(media)].data() + 20) != 0;

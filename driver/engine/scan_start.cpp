@@ -22,10 +22,6 @@
 
 namespace {
 
-constexpr int kLogErrors = 1;
-constexpr int kLogTables = 10;
-constexpr int kLogDetails = 20;
-constexpr int kLogParameters = 30;
 constexpr uint64_t kChunkLines = 32; // the most lines one pipeline refill moves
 constexpr uint32_t kPreviewBqmYResolution = 100;
 

@@ -19,12 +19,10 @@
 
 namespace {
 
-constexpr int kLogErrors = 1;
 constexpr size_t kChecksumAt = 32;
 constexpr size_t kTableOffsetAt = 56;
 constexpr size_t kLiveCountAt = 60;
 constexpr size_t kMagicSize = sizeof SHD_MAGIC - 1; // 16, then a NUL at 16
-constexpr int kLogDetails = 20;
 // Bytes of the data area that no header names and that a store may still carry. Stores written
 // here carry none; the allowance only keeps a sound store of another writer's making readable.
 constexpr uint64_t kUndescribedAllowance = uint64_t{1} << 20;

@@ -26,8 +26,6 @@ double measure_lineart_process = 0;
 
 namespace {
 
-constexpr int kLogErrors = 1;
-constexpr int kLogDetails = 20;
 constexpr uint32_t kChunkLines = 32;
 constexpr uint64_t kLargestFifo = INT32_MAX;
 constexpr uint32_t kSmallTable = 256;

@@ -51,7 +51,7 @@ int append_value(char* out, size_t room, double value)
 
 template <typename T> void log_values(const char* prefix, const T* values, int count)
 {
-    if (DBG_LEVEL() < 20) return;
+    if (DBG_LEVEL() < kLogDetails) return;
     char line[512];
     size_t used = 0;
     auto append = [&](int written) {
@@ -62,7 +62,7 @@ template <typename T> void log_values(const char* prefix, const T* values, int c
         if (i > 0) append(std::snprintf(line + used, sizeof line - used, ", "));
         append(append_value(line + used, sizeof line - used, values[i]));
     }
-    DBG_LOG(20, "%s\n", line);
+    DBG_LOG(kLogDetails, "%s\n", line);
 }
 
 void CalculateMagnificationCorrectionZoom(Context* c)
@@ -134,7 +134,7 @@ int InitailCoordsCorrectionTable(Context* c)
             for (uint32_t k = 0; k < ch; ++k)
                 x[static_cast<size_t>(i) * ch + k] = x[static_cast<size_t>(i - 1) * ch + k] + zoom;
     }
-    DBG_CORRECTION_TABLE_CSV_FIE(10, "CorrectionTable_X", n, ch, x);
+    DBG_CORRECTION_TABLE_CSV_FIE(kLogTables, "CorrectionTable_X", n, ch, x);
     return kMagnificationOk;
 }
 
@@ -146,7 +146,7 @@ void UpdateCoordsCorrectionTableByRGBAlignment(Context* c)
     const uint32_t right = p.pixel_position_right;
     // Each remapped range needs two distinct rows inside the table.
     if (left < 2 || left > n || right > n - 2) {
-        DBG_LOG(1,
+        DBG_LOG(kLogErrors,
                 "UpdateCoordsCorrectionTableByRGBAlignment(): alignment skipped, "
                 "pixel_position_left = %u, pixel_position_right = %u, table_length = %u\n",
                 left, right, n);
@@ -166,7 +166,7 @@ void UpdateCoordsCorrectionTableByRGBAlignment(Context* c)
     const double end_right[3] = {last[0] - offset_right[0], last[1] - offset_right[1], last[2] - offset_right[2]};
     ScaleRGBData(rows_r, start_right, end_right, n - right);
 
-    DBG_CORRECTION_TABLE_CSV_FIE(10, "CorrectionTable_RGB", n, 3, x);
+    DBG_CORRECTION_TABLE_CSV_FIE(kLogTables, "CorrectionTable_RGB", n, 3, x);
 }
 
 int GenerateCorrectionTable(Context* c)
@@ -208,8 +208,8 @@ int CalculateCoordinateCorrectionInformation(Context* c)
             const double value = (first[static_cast<size_t>(i) * ch + q] - m) * 65536.0 + 0.5;
             c->positions[static_cast<size_t>(i) * ch + q] = MagnificationToU32(value);
         }
-    DBG_CORRECTION_TABLE_CSV_FIE(10, "CorrectionTable_SCAN", down_rows, ch, s);
-    DBG_SCAN_CORRECTION_TABLE_CSV_FIE(10, "CorrectionTable_SCAN_FIXED_POINT", w, ch, c->positions);
+    DBG_CORRECTION_TABLE_CSV_FIE(kLogTables, "CorrectionTable_SCAN", down_rows, ch, s);
+    DBG_SCAN_CORRECTION_TABLE_CSV_FIE(kLogTables, "CorrectionTable_SCAN_FIXED_POINT", w, ch, c->positions);
 
     double lo = std::floor(first[0]);
     double hi = std::ceil(last[0]);
@@ -313,17 +313,17 @@ int MagnificationCorrectionInit(horizontal_magnification_correction_t** context,
     if (context == nullptr || parameter == nullptr || information == nullptr) return kMagnificationUnusable;
     const auto& d = parameter->coords_data;
     const auto& s = parameter->settings;
-    DBG_LOG(20,
+    DBG_LOG(kLogDetails,
             "MagnificationCorrectionInit(): para->coords_data.coords_resolution = %d, "
             "para->coords_data.coords_count = %d, para->coords_data.side_edge = %d\n",
             static_cast<int>(d.coords_resolution), static_cast<int>(d.coords_count), static_cast<int>(d.side_edge));
-    DBG_LOG(20,
+    DBG_LOG(kLogDetails,
             "MagnificationCorrectionInit(): para->settings.channel = %d, para->settings.depth = %d, "
             "para->settings.resolution = %d, para->settings.start_x = %d, para->settings.end_x = %d\n",
             s.channel, s.depth, static_cast<int>(s.resolution), static_cast<int>(s.start_x), static_cast<int>(s.end_x));
-    DBG_LOG(20, "MagnificationCorrectionInit(): pixel_position_left = %d, pixel_position_right = %d\n",
+    DBG_LOG(kLogDetails, "MagnificationCorrectionInit(): pixel_position_left = %d, pixel_position_right = %d\n",
             static_cast<int>(parameter->pixel_position_left), static_cast<int>(parameter->pixel_position_right));
-    DBG_LOG(20,
+    DBG_LOG(kLogDetails,
             "MagnificationCorrectionInit(): red_offset_left = %f, green_offset_left = %f, "
             "blue_offset_left = %f, red_offset_right = %f, green_offset_right = %f, "
             "blue_offset_right = %f\n",
@@ -338,7 +338,7 @@ int MagnificationCorrectionInit(horizontal_magnification_correction_t** context,
     c->line_function = GetHorizontalCorrectionFunction(s.channel, s.depth);
     if (c->line_function == nullptr) return kMagnificationBadChannel;
     if (!MagnificationCorrectionValidate(parameter)) {
-        DBG_LOG(1, "MagnificationCorrectionInit(): unusable parameters\n");
+        DBG_LOG(kLogErrors, "MagnificationCorrectionInit(): unusable parameters\n");
         return kMagnificationUnusable;
     }
 
@@ -348,9 +348,9 @@ int MagnificationCorrectionInit(horizontal_magnification_correction_t** context,
     if (result == kMagnificationOk)
         *information = c->information;
     else if (result == kMagnificationUnusable)
-        DBG_LOG(1, "MagnificationCorrectionInit(): corrected range runs backwards\n");
+        DBG_LOG(kLogErrors, "MagnificationCorrectionInit(): corrected range runs backwards\n");
 
-    DBG_LOG(20, "MagnificationCorrectionInit(): info->corrected_start_x = %d, info->corrected_end_x = %d\n",
+    DBG_LOG(kLogDetails, "MagnificationCorrectionInit(): info->corrected_start_x = %d, info->corrected_end_x = %d\n",
             static_cast<int>(information->corrected_start_x), static_cast<int>(information->corrected_end_x));
     return result;
 }

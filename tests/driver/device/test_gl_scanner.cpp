@@ -107,9 +107,9 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, ScannerOpenFailure, ::testing::ValuesIn([] {
                                  for (const auto& [tag, n] : targets) steps.push_back({tag, n, stall});
                              return steps;
                          }()),
-                         [](const auto& info) {
-                             return info.param.tag + std::to_string(info.param.occurrence) +
-                                 (info.param.stall ? "Stall" : "Refused");
+                         [](const auto& step) {
+                             return step.param.tag + std::to_string(step.param.occurrence) +
+                                 (step.param.stall ? "Stall" : "Refused");
                          });
 
 // Each row: a change to the default profile's records that makes the answer true or false.

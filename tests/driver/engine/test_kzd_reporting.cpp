@@ -145,9 +145,9 @@ TEST_F(KzdReporting, DefaultAttributesComputeInSixtyFourBitsAndKeepTheKeptFields
     EXPECT_EQ(r.Threshold, 5);
 
     // A device whose width times 150 passes 32 bits.
-    model().edit([](sim::ScannerRecords& r) {
-        put_u32le(r.attributes[0].data() + 4, 0x40000000);
-        put_u32le(r.attributes[0].data() + 16, 0x40000000);
+    model().edit([](sim::ScannerRecords& records) {
+        put_u32le(records.attributes[0].data() + 4, 0x40000000);
+        put_u32le(records.attributes[0].data() + 16, 0x40000000);
     });
     make_driver();
     drv().vDefaultAttribute(&r);

@@ -337,8 +337,8 @@ INSTANTIATE_TEST_SUITE_P(Sources, LineChart,
                          testing::Values(Source{"reflective", SE_SOURCE_REFLECTIVE, 40800, 56160, false},
                                          Source{"positive film", SE_SOURCE_POSITIVE_FILM, 7200, 43200, false},
                                          Source{"negative film", SE_SOURCE_NEGATIVE_FILM, 7200, 43200, true}),
-                         [](const testing::TestParamInfo<Source>& info) {
-                             std::string name = info.param.name;
+                         [](const testing::TestParamInfo<Source>& source) {
+                             std::string name = source.param.name;
                              std::replace(name.begin(), name.end(), ' ', '_');
                              return name;
                          });

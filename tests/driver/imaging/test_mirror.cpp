@@ -1,5 +1,5 @@
 #include "image_mirror.h"
-#include "mirror_image.h"
+#include "unused_mirror_image.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
-// The multiple-exposure merge engine. This scanner's driver never switches the merge on, and the
-// engine does nothing: every function answers 0 (success) and touches nothing.
+// The multiple-exposure merge engine. This scanner's driver never switches the merge on, so no scan
+// runs through it; the driver object only releases it. The engine does nothing: every function
+// answers 0 (success) and touches nothing.
 #pragma once
 
 #include <cstdint>

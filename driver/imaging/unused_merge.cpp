@@ -1,4 +1,4 @@
-#include "bqm_engine.h"
+#include "unused_merge.h"
 
 int BQM_Init()
 {

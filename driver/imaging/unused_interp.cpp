@@ -1,4 +1,4 @@
-#include "interp.h"
+#include "unused_interp.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "interp.h"
+#include "unused_interp.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 // A second line-stream resizing engine with integer arithmetic and no position tables, in two
 // families: bilinear (every output sample interpolated between two source samples, the image
 // edges extended by an extrapolated sample) and linear (source samples kept, new samples
-// inserted between them, or source samples dropped when shrinking).
+// inserted between them, or source samples dropped when shrinking). Nothing in the driver calls
+// it: the pipeline resizes with interpolate.h.
 #pragma once
 
 #include <cstdint>

@@ -1,30 +1,24 @@
-#include "mirror_image.h"
+#include "unused_mirror_image.h"
 
 #include <algorithm>
 #include <cstring>
 
-int BitDepth = 0;
-unsigned Pixels = 0;
-unsigned bytesPerLine = 0;
-unsigned Lines = 0;
-void* lphSrcImage = nullptr;
-
 namespace {
 
-uint8_t* image_bytes()
+uint8_t* image_bytes(const MirrorImageJob& job)
 {
-    return static_cast<uint8_t*>(lphSrcImage);
+    return static_cast<uint8_t*>(job.image);
 }
 
 // Bytes of the image the workers may touch: lines x bytes_per_line as passed.
-uint64_t image_extent()
+uint64_t image_extent(const MirrorImageJob& job)
 {
-    return static_cast<uint64_t>(Lines) * bytesPerLine;
+    return static_cast<uint64_t>(job.lines) * job.bytes_per_line;
 }
 
-unsigned sample_bytes()
+unsigned sample_bytes(const MirrorImageJob& job)
 {
-    return BitDepth > 8 ? 2 : 1;
+    return job.depth > 8 ? 2 : 1;
 }
 
 // Reverses `count` groups of `group` bytes in place, from both ends inwards.
@@ -50,11 +44,12 @@ void reverse_groups(uint8_t* p, uint64_t count, unsigned group)
 // The first `pixels` groups of each of `count` (sub-)lines `pitch` bytes apart, starting at
 // `offset`, reversed; at most as many groups as a (sub-)line holds, and a (sub-)line that would
 // reach past `extent` is left unchanged.
-void reverse_lines(uint64_t offset, uint64_t count, uint64_t pitch, unsigned group, uint64_t extent)
+void reverse_lines(const MirrorImageJob& job, uint64_t offset, uint64_t count, uint64_t pitch, unsigned group,
+                   uint64_t extent)
 {
-    uint8_t* image = image_bytes();
+    uint8_t* image = image_bytes(job);
     if (image == nullptr || group == 0) return;
-    const uint64_t groups = std::min<uint64_t>(Pixels, pitch / group);
+    const uint64_t groups = std::min<uint64_t>(job.pixels, pitch / group);
     for (uint64_t j = 0; j < count; ++j) {
         const uint64_t start = offset + j * pitch;
         if (start + groups * group > extent) continue;
@@ -64,13 +59,13 @@ void reverse_lines(uint64_t offset, uint64_t count, uint64_t pitch, unsigned gro
 
 } // namespace
 
-void mirrorBW()
+void mirrorBW(MirrorImageJob& job)
 {
-    uint8_t* image = image_bytes();
+    uint8_t* image = image_bytes(job);
     if (image == nullptr) return;
-    const uint64_t pixels = std::min<uint64_t>(Pixels, static_cast<uint64_t>(bytesPerLine) * 8);
-    for (unsigned l = 0; l < Lines; ++l) {
-        uint8_t* line = image + static_cast<uint64_t>(l) * bytesPerLine;
+    const uint64_t pixels = std::min<uint64_t>(job.pixels, static_cast<uint64_t>(job.bytes_per_line) * 8);
+    for (unsigned l = 0; l < job.lines; ++l) {
+        uint8_t* line = image + static_cast<uint64_t>(l) * job.bytes_per_line;
         for (uint64_t i = 0, j = pixels - 1; pixels > 1 && i < j; ++i, --j) {
             const uint8_t mi = static_cast<uint8_t>(0x80u >> (i & 7));
             const uint8_t mj = static_cast<uint8_t>(0x80u >> (j & 7));
@@ -84,47 +79,43 @@ void mirrorBW()
     }
 }
 
-void mirrorGray()
+void mirrorGray(MirrorImageJob& job)
 {
-    reverse_lines(0, Lines, bytesPerLine, sample_bytes(), image_extent());
+    reverse_lines(job, 0, job.lines, job.bytes_per_line, sample_bytes(job), image_extent(job));
 }
 
-void mirrorIndexColor()
+void mirrorIndexColor(MirrorImageJob& job)
 {
     // The colour planes start 2 bytes into the image; the last sub-line then ends 2 bytes past
     // the image unless its pixels leave room, and is left alone in that case.
-    const uint64_t extent = image_extent();
-    Lines *= 3;
-    reverse_lines(2, Lines, bytesPerLine / 3, sample_bytes(), extent);
+    const uint64_t extent = image_extent(job);
+    job.lines *= 3;
+    reverse_lines(job, 2, job.lines, job.bytes_per_line / 3, sample_bytes(job), extent);
 }
 
-void mirrorRGB()
+void mirrorRGB(MirrorImageJob& job)
 {
     // Whole pixels only: row padding beyond pixels x 3 (or x 6) bytes stays where it is.
-    reverse_lines(0, Lines, bytesPerLine, BitDepth > 8 ? 6 : 3, image_extent());
+    reverse_lines(job, 0, job.lines, job.bytes_per_line, job.depth > 8 ? 6 : 3, image_extent(job));
 }
 
-void mirrorLine()
+void mirrorLine(MirrorImageJob& job)
 {
-    const uint64_t extent = image_extent();
-    Lines *= 3;
-    bytesPerLine /= 3;
-    reverse_lines(0, Lines, bytesPerLine, sample_bytes(), extent);
+    const uint64_t extent = image_extent(job);
+    job.lines *= 3;
+    job.bytes_per_line /= 3;
+    reverse_lines(job, 0, job.lines, job.bytes_per_line, sample_bytes(job), extent);
 }
 
 void MirrorImage(int type, int depth, unsigned pixels, unsigned bytes_per_line, unsigned lines, void* image)
 {
-    BitDepth = depth;
-    Pixels = pixels;
-    bytesPerLine = bytes_per_line;
-    Lines = lines;
-    lphSrcImage = image;
+    MirrorImageJob job{depth, pixels, bytes_per_line, lines, image};
     switch (type) {
-    case 0: mirrorBW(); break;
-    case 1: mirrorGray(); break;
-    case 2: mirrorIndexColor(); break;
-    case 3: mirrorRGB(); break;
-    case 4: mirrorLine(); break;
+    case 0: mirrorBW(job); break;
+    case 1: mirrorGray(job); break;
+    case 2: mirrorIndexColor(job); break;
+    case 3: mirrorRGB(job); break;
+    case 4: mirrorLine(job); break;
     default: break;
     }
 }
