@@ -57,8 +57,8 @@ Image stretch(const Image& x)
 
 Image grey(const Image& x)
 {
-    const Image y = x.recomb(Image::new_matrixv(1, 3, kLuma[0], kLuma[1], kLuma[2]));
-    return y.bandjoin({y, y});
+    const Image y = x.recomb(Image::new_matrixv(3, 1, kLuma[0], kLuma[1], kLuma[2]));
+    return Image::bandjoin({y, y, y});
 }
 
 Image threshold(const Image& x, double t)
