@@ -405,7 +405,7 @@ int32_t EBase::DoAPD(ECDB* block)
     stScannerInit fresh{};
     fresh.header.wFunctionCode = KZD_INITIALIZE_SCANNER;
     scanner_->vInitializeScanner(&fresh);
-    if (fresh.header.FUNC_STATUS != DRV_SUCCESS) return fresh.header.FUNC_STATUS;
+    if (!fresh.header.status().ok()) return fresh.header.status().code();
     init_ = fresh;
     const uint16_t loaded = (fresh.ScannerModel & 0x80) ? 1 : 0;
     std::memcpy(record_of<uint8_t>(block) + 4, &loaded, sizeof loaded);
@@ -430,7 +430,7 @@ int32_t EBase::DoButtonStatus(ECDB* block)
         GET_SUPPORTED_BUTTONS r{};
         r.header.wFunctionCode = KZD_GET_SUPPORTED_BUTTONS;
         scanner_->vScannerGetSupportedButtons(&r);
-        if (r.header.FUNC_STATUS != DRV_SUCCESS) return SE_NOT_SUPPORTED;
+        if (!r.header.status().ok()) return SE_NOT_SUPPORTED;
         put(block, map_bits(r.dwButtonMask, kSupportedButtons));
         return SE_OK;
     }
@@ -484,10 +484,9 @@ int32_t EBase::DoSmartCalibration(ECDB* block)
         }
         if (what == 0) {
             stEraseCaliData r{};
-            r.status = 0;
             r.resolution = static_cast<uint16_t>(block->record);
             scanner_->vEraseCaliData(&r);
-            return r.status == DRV_SUCCESS ? SE_OK : SE_ERR_CALIBRATION_FILE;
+            return r.result().ok() ? SE_OK : SE_ERR_CALIBRATION_FILE;
         }
         return SE_OK;
     }

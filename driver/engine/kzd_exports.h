@@ -16,11 +16,6 @@ class CInterface;
 
 extern CKzdScanner* gpQRXV3Scanner;
 
-// Status of a forwarded operation when no instance is current.
-constexpr int32_t KZD_NO_INSTANCE = -4001;
-constexpr int32_t KZD_OUT_OF_MEMORY = -1007;
-constexpr int32_t KZD_NOT_SUPPORTED = -1010;
-
 extern "C" {
 // Makes a driver object over `device` and stores it through `out`: 1; -1007 (null stored) when it
 // cannot be made, 0 without `out`.

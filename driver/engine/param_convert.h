@@ -88,4 +88,4 @@ void convert_to_scan_job(GLScanner* g, const SCAN_SETTING* s, ScanJob* job);
 // and 1 (1), and 256 32-bit entries per table (value × 256; two-byte entries are first shifted
 // right by 8), three tables one after the other. Sets of 65536 entries are sampled every 256th.
 // 1, or -1010 (nothing written) for a set without its tables or of another size.
-int convert_to_scanner_gamma_table(GLScanner* g, const SCAN_SETTING* s);
+DrvResult convert_to_scanner_gamma_table(GLScanner* g, const SCAN_SETTING* s);
