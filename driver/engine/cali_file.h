@@ -41,13 +41,14 @@ void get_cali_data_key(uint16_t source, uint16_t quality, int32_t resolution, ui
 // from the first (largest) entry; the first entry for a request above it; 0 when the walk meets 0.
 uint16_t get_calibrator_resolution(const GLScanner* g, uint16_t source, int resolution);
 
-// Replaces the record's lines and parameter block with the stored ones for its key. 1; -2003 when
-// there is no usable record (no file name, no file, a damaged store, no entry, or blobs that are
-// not two equal, non-empty lines of whole pixels); -1007 for memory.
+// Replaces the record's lines and parameter block with the stored ones for its key. DRV_SUCCESS;
+// DRV_CALIBRATION_FILE when there is no usable record (no file name, no file, a damaged store, no
+// entry, or blobs that are not two equal, non-empty lines of whole pixels); DRV_NO_MEMORY for
+// memory.
 DrvResult load_calibration_from_file(CALI_PARAM* c);
 // Stores the record under its key. A damaged store is first moved aside to "<name>.corrupt", or,
-// when that name is taken, to the first free "<name>.corrupt.N" (N from 2 to 99). 1 or -2003; a
-// failure leaves the file as it was.
+// when that name is taken, to the first free "<name>.corrupt.N" (N from 2 to 99). DRV_SUCCESS or
+// DRV_CALIBRATION_FILE; a failure leaves the file as it was.
 DrvResult save_calibration_to_file(CALI_PARAM* c);
 // Clears the active calibration, then removes the records of the request's calibrator resolution
 // (at source code 1), or the whole file for resolution 0. A missing file counts as erased.

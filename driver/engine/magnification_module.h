@@ -12,8 +12,9 @@ struct SCAN_SETTING;
 
 // Frees a context the setting still holds, then builds the model into the setting's context and
 // corrected range. DRV_SUCCESS, also when the correction is skipped (no coordinates, unusable
-// parameters: one level-1 line, no context); DRV_NO_MEMORY when the model cannot be built for want of memory or for a
-// channel count other than 1 or 3 (the context it stored stays for the scan's release).
+// parameters: one level-1 line, no context); DRV_NO_MEMORY when the model cannot be built for want
+// of memory or for a channel count other than 1 or 3 (the context it stored stays for the scan's
+// release).
 DrvResult init_magnification_correction_module(GLScanner* g, stScannerAttri* attributes, SCAN_SETTING* setting);
 
 // The device's coordinates for the attributes' media: true, or false (record untouched) when the
