@@ -187,14 +187,14 @@ void run_case(benchmark::State& state, const Case& c)
     for (auto _ : state) {
         const double cpu_started = cpu_seconds_now();
         f.lines_to_deliver = f.output_lines;
-        if (ip_initial(setting.get(), nullptr, 0) != 1) {
+        if (!ip_initial(setting.get(), nullptr, 0).ok()) {
             state.SkipWithError("ip_initial failed");
             return;
         }
         setup_seconds += cpu_seconds_now() - cpu_started;
         int left = 0, end = 0;
         while (end == 0) {
-            if (ip_read(setting.get(), nullptr, 0, buffer.data(), c.host_lines, &left, &end) != 1) {
+            if (!ip_read(setting.get(), nullptr, 0, buffer.data(), c.host_lines, &left, &end).ok()) {
                 state.SkipWithError("ip_read failed");
                 return;
             }

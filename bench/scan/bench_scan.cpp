@@ -6,7 +6,7 @@
 //   BM_ScannerRead       scanner_read of 32-line requests through the virtual USB device from
 //                        the chart engine (argument: 0 ideal, 1 realistic sensor)
 #include "bytes.h"
-#include "cache.h"
+#include "scan_side_cache.h"
 #include "chart_scan_engine.h"
 #include "driver_sleep.h"
 #include "gl_scan.h"

@@ -31,6 +31,8 @@ bool IsTR518Scanner(uint16_t model_code, uint16_t submodel_code);
 int StrCmp(const uint8_t* a, const uint8_t* b, uint16_t n);
 int GetDepthMaxVal(uint16_t depth_code, uint32_t* out);
 int GetGammaEntry(uint16_t depth_code, uint32_t* out);
+// The index of a tone plane (32, 16, 8: 0 to 2; the master 4, 2 or 1: 3). 1, or -108 for another
+// plane: the host's SE_OK and SE_ERR_RANGE, which the setting handlers answer as they are.
 int PlaneToIndex(int plane, int* out);
 int IsMounted(uint16_t);
 uint32_t ConvertPointerTo_UInt32(uint64_t value);

@@ -4,6 +4,7 @@
 // order; the fields the driver never reads carry neutral names.
 #pragma once
 
+#include "driver_result.h"
 #include "ext_frame.h"
 
 #include <cstddef>
@@ -11,8 +12,11 @@
 
 struct stKzdHeader {
     uint16_t wFunctionCode; // the operation's entry code; callers also set it for direct calls
-    int32_t FUNC_STATUS;    // written by every operation: 1 success, else a negative driver code
+    int32_t FUNC_STATUS;    // written by every operation: the code of its DrvResult
     uint32_t dwReserved;    // not used by the driver object
+
+    DrvResult status() const { return DrvResult{FUNC_STATUS}; }
+    void set_status(DrvResult result) { FUNC_STATUS = result.code(); }
 };
 
 // Entry codes of the operations that KzdEntry can reach.
@@ -33,6 +37,18 @@ enum : uint16_t {
     KZD_SET_MULTI_LAMP_STATUS = 23,
     KZD_GET_DRIVER_VERSION = 33,
     KZD_GET_ALL_FIRMWARE_FULL_VERSION = 137,
+};
+
+// Codes the command handler writes into the records of operations it calls directly; KzdEntry
+// does not route them.
+enum : uint16_t {
+    KZD_GET_CIS_IMAGE = 19,
+    KZD_RETURN_CIS_INFO = 34,
+    KZD_SET_SCAN_MODE = 35,
+    KZD_GET_EXT_PARAMS = 103,
+    KZD_DEVICE_SERIES_NUMBER = 111,
+    KZD_GET_JPEG_IMAGE_A = 128,
+    KZD_GET_JPEG_IMAGE_B = 129,
 };
 
 // The scan mode of the next scan. Only ScanMode, cEnableUltraSound, dwScanPaperType, the light

@@ -20,6 +20,16 @@ eStatus result_of(int status, size_t moved, size_t n)
 
 } // namespace
 
+eStatus device_OpenNamed(const char* name, int* dn)
+{
+    return usbio_open(name, dn) == USBIO_STATUS_GOOD ? STATUS_GOOD : STATUS_TRANSFER_FAILED;
+}
+
+void device_CloseNumber(int dn)
+{
+    usbio_close(dn);
+}
+
 eStatus device_New(GLDevice** dev)
 {
     if (dev == nullptr) return STATUS_TRANSFER_FAILED;

@@ -11,6 +11,11 @@ struct GLDevice {
     uint32_t dn; // usbio device number
 };
 
+// Opens the USB device of this name ("libusb:BBB:DDD", as the bus scan reports it) and gives its
+// device number, which device_Open binds. STATUS_TRANSFER_FAILED when it cannot be opened.
+eStatus device_OpenNamed(const char* name, int* dn);
+// Releases a device number that device_OpenNamed gave; one not open is ignored.
+void device_CloseNumber(int dn);
 // Sets *dev to null first; STATUS_NO_MEMORY when out of memory.
 eStatus device_New(GLDevice** dev);
 // Null is accepted.

@@ -1,6 +1,6 @@
 #include "gl_scan.h"
 
-#include "cache.h"
+#include "scan_side_cache.h"
 #include "dbg_log.h"
 #include "driver_sleep.h"
 #include "job_cmd.h"
@@ -17,8 +17,8 @@ constexpr uint64_t kUnknown = std::numeric_limits<uint64_t>::max();
 
 eStatus finish(const char* name, eStatus s)
 {
-    if (s != STATUS_GOOD) DBG_LOG(kLogErrors, "%s failed with %u\n", name, static_cast<unsigned>(s));
-    DBG_LOG(kLogParameters, "FUNC_STATUS = %d\n", static_cast<int>(s));
+    if (!s.ok()) DBG_LOG(kLogErrors, "%s failed with %u\n", name, s.code());
+    DBG_LOG(kLogParameters, "FUNC_STATUS = %d\n", static_cast<int>(s.code()));
     return s;
 }
 
@@ -83,10 +83,10 @@ eStatus check_status(GLScanner* g, ScanJob* job)
 {
     if (job->device_error() != 0) return STATUS_DEVICE_ERROR;
     if (job->paper_jam() != 0) {
-        if (const eStatus s = handle_paper_jam(g, job)) return s;
+        if (const eStatus s = handle_paper_jam(g, job); !s.ok()) return s;
     }
     if (job->double_feed() == 'U') {
-        if (const eStatus s = handle_double_feed(g, job)) return s;
+        if (const eStatus s = handle_double_feed(g, job); !s.ok()) return s;
     }
     return STATUS_GOOD;
 }
@@ -140,24 +140,24 @@ bool geometry_differs(ScanJob* job, int s)
 eStatus begin_scan(GLScanner* g, ScanJob* job)
 {
     if (!job_surely_open(g)) {
-        if (const eStatus s = cmd_job_create(g)) return s;
+        if (const eStatus s = cmd_job_create(g); !s.ok()) return s;
     }
     if (job->source() == SCAN_SOURCE_ADF) {
-        if (const eStatus s = vek_cmd_read_system_status(g)) return s;
+        if (const eStatus s = vek_cmd_read_system_status(g); !s.ok()) return s;
         if (g->system_status[0] == 0) return STATUS_NO_PAPER;
     }
     if (job->send_gamma() != 0) {
-        if (const eStatus s = vek_cmd_send_gamma(g)) return s;
+        if (const eStatus s = vek_cmd_send_gamma(g); !s.ok()) return s;
     }
     if (g->calibration_action[8] != 0) {
-        if (const eStatus s = vek_cmd_send_calibration_action_data(g)) return s;
+        if (const eStatus s = vek_cmd_send_calibration_action_data(g); !s.ok()) return s;
     }
-    if (const eStatus s = vek_cmd_set_window(g, job)) return s;
-    if (const eStatus s = vek_cmd_send_isp_parameter_a(g)) return s;
+    if (const eStatus s = vek_cmd_set_window(g, job); !s.ok()) return s;
+    if (const eStatus s = vek_cmd_send_isp_parameter_a(g); !s.ok()) return s;
     if (job->sides() == 3) {
-        if (const eStatus s = vek_cmd_send_isp_parameter_b(g)) return s;
+        if (const eStatus s = vek_cmd_send_isp_parameter_b(g); !s.ok()) return s;
     }
-    if (const eStatus s = cmd_set_parameters(g, job)) return s;
+    if (const eStatus s = cmd_set_parameters(g, job); !s.ok()) return s;
     return cmd_scan(g, job);
 }
 
@@ -257,8 +257,8 @@ eStatus after_idle_pass(ScanJob* job, int s, Request& request, uint8_t* end, uin
 // The status poll of a read pass.
 eStatus poll_for_read(GLScanner* g, ScanJob* job, int s)
 {
-    if (const eStatus st = cmd_information(g, job)) return transfer_failure(st);
-    if (const eStatus st = check_status(g, job)) return st;
+    if (const eStatus st = cmd_information(g, job); !st.ok()) return transfer_failure(st);
+    if (const eStatus st = check_status(g, job); !st.ok()) return st;
     if (geometry_differs(job, s)) {
         DBG_LOG(kLogErrors, "side %d now reports %u x %u for a window of %u x %u\n", s, job->image_width(s),
                 job->image_height(s), job->width(), job->height());
@@ -273,7 +273,7 @@ eStatus read_pieces(GLScanner* g, ScanJob* job, int s, uint8_t* out, uint64_t n)
     while (n > 0) {
         const auto piece = static_cast<uint32_t>(std::min<uint64_t>(n, SCAN_CACHE_SIZE));
         uint32_t got = 0;
-        if (const eStatus st = cmd_read(g, job, s, out, piece, &got)) return transfer_failure(st);
+        if (const eStatus st = cmd_read(g, job, s, out, piece, &got); !st.ok()) return transfer_failure(st);
         if (got != piece) return STATUS_TRANSFER_FAILED;
         job->bytes_read[s] += piece;
         out += piece;
@@ -294,12 +294,13 @@ eStatus scanner_start_scan(GLScanner* g, ScanJob* job)
         g->double_feed_handled = 0;
         g->jam_handled = 0;
         g->handled_spare = 0;
-        if (const eStatus s = begin_scan(g, job)) return finish("scanner_start_scan", failed_start(g, job, s));
+        if (const eStatus s = begin_scan(g, job); !s.ok()) return finish("scanner_start_scan", failed_start(g, job, s));
     }
     PollWatch watch;
     for (;;) {
-        if (const eStatus s = cmd_information(g, job)) return finish("scanner_start_scan", failed_start(g, job, s));
-        if (const eStatus s = check_status(g, job)) return finish("scanner_start_scan", s);
+        if (const eStatus s = cmd_information(g, job); !s.ok())
+            return finish("scanner_start_scan", failed_start(g, job, s));
+        if (const eStatus s = check_status(g, job); !s.ok()) return finish("scanner_start_scan", s);
         if (page_ended_empty(job)) {
             DBG_LOG(kLogErrors, "scanner_start_scan: the page ended without data\n");
             return finish("scanner_start_scan", failed_start(g, job, STATUS_UNEXPECTED_JOB_REPLY));
@@ -366,7 +367,7 @@ eStatus read_cache(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint32
     uint32_t last_ready = 0; // bytes ready at the pass before, to tell a growing count
     for (;;) {
         if (job->polled[s] == 0) {
-            if (const eStatus st = poll_for_read(g, job, s)) return st;
+            if (const eStatus st = poll_for_read(g, job, s); !st.ok()) return st;
             job->polled[0] = job->polled[1] = 1;
             note_page_total(job, s, true);
         }
@@ -389,7 +390,8 @@ eStatus read_cache(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint32
             const bool enough = ready >= std::min(request.left, left);
             if (n > 0 && (enough || page_end)) {
                 uint32_t got = 0;
-                if (const eStatus st = cmd_read(g, job, s, cache_get_ptr(cache), static_cast<uint32_t>(n), &got))
+                if (const eStatus st = cmd_read(g, job, s, cache_get_ptr(cache), static_cast<uint32_t>(n), &got);
+                    !st.ok())
                     return transfer_failure(st);
                 if (got != n) return STATUS_TRANSFER_FAILED;
                 cache_update_ptr(cache, cache_get_ptr(cache) + got);
@@ -421,7 +423,7 @@ eStatus read_direct(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint3
     PollWatch watch;
     uint32_t last_ready = 0; // bytes ready at the pass before, to tell a growing count
     for (;;) {
-        if (const eStatus st = poll_for_read(g, job, s)) return st;
+        if (const eStatus st = poll_for_read(g, job, s); !st.ok()) return st;
         note_page_total(job, s, false);
         const uint32_t ready = job->bytes_ready(s);
         const bool page_end = job->page_end(s) != 0;
@@ -436,7 +438,7 @@ eStatus read_direct(GLScanner* g, ScanJob* job, int side, uint8_t* buffer, uint3
             const uint64_t want = std::min(request.left, left);
             if (ready >= want || page_end) {
                 const uint64_t n = std::min<uint64_t>(want, ready);
-                if (const eStatus st = read_pieces(g, job, s, request.out, n)) return st;
+                if (const eStatus st = read_pieces(g, job, s, request.out, n); !st.ok()) return st;
                 request.advance(n);
                 const bool page_done = (page_end && n == ready) || job->bytes_read[s] == job->page_total[s];
                 if (request.left == 0) {
@@ -460,7 +462,7 @@ eStatus handle_paper_jam(GLScanner* g, ScanJob* job)
         const bool nothing = job->page_number(0) == 0 && job->page_number(1) == 0 && job->bytes_ready(0) == 0 &&
             job->bytes_ready(1) == 0;
         if (job->jam_cancels_page() != 0 || nothing) {
-            if (const eStatus s = cmd_cancel(g, job, 0)) return s;
+            if (const eStatus s = cmd_cancel(g, job, 0); !s.ok()) return s;
         }
         g->jam_handled = 1;
     }
@@ -472,7 +474,7 @@ eStatus handle_double_feed(GLScanner* g, ScanJob* job)
     DBG_LOG(kLogDetails, "handle_double_feed\n");
     if (g->double_feed_handled == 0) {
         driver_sleep_ms(SCAN_POLL_MS);
-        if (const eStatus s = cmd_cancel(g, job, 0)) return s;
+        if (const eStatus s = cmd_cancel(g, job, 0); !s.ok()) return s;
         g->double_feed_handled = 1;
     }
     return side_test(job, STATUS_DOUBLE_FEED);
@@ -489,14 +491,14 @@ eStatus scanner_stop_scan(GLScanner* g, ScanJob* job)
         // out its own time-out. The scan is over for the driver; the job the device may still
         // hold is left for the next create, which ends a job it is unsure of.
         eStatus s = cmd_information(g, job);
-        if (s == STATUS_GOOD && (job->bytes_ready(0) != 0 || job->bytes_ready(1) != 0)) {
+        if (s.ok() && (job->bytes_ready(0) != 0 || job->bytes_ready(1) != 0)) {
             s = cmd_cancel(g, job, 1);
-            if (s == STATUS_GOOD) s = cmd_information(g, job);
+            if (s.ok()) s = cmd_information(g, job);
         }
-        if (s != STATUS_GOOD) first = transfer_failure(s);
+        if (!s.ok()) first = transfer_failure(s);
         if (!unanswered(s)) {
             s = cmd_stop(g, job);
-            if (s != STATUS_GOOD && first == STATUS_GOOD) first = transfer_failure(s);
+            if (!s.ok() && first.ok()) first = transfer_failure(s);
         }
         if (unanswered(s)) {
             g->scan_started = 0;
@@ -507,7 +509,7 @@ eStatus scanner_stop_scan(GLScanner* g, ScanJob* job)
     g->scan_started = 0;
     if (g->job_id != 0) {
         const eStatus s = cmd_job_end(g);
-        if (first == STATUS_GOOD) first = s;
+        if (first.ok()) first = s;
     }
     return finish("scanner_stop_scan", first);
 }
@@ -532,7 +534,7 @@ eStatus wait_motor_stop(GLScanner* g, ScanJob* job)
     if (g == nullptr || job == nullptr) return finish("wait_motor_stop", STATUS_TRANSFER_FAILED);
     const uint32_t start = GetTickCount();
     for (;;) {
-        if (const eStatus s = cmd_information(g, job)) return finish("wait_motor_stop", transfer_failure(s));
+        if (const eStatus s = cmd_information(g, job); !s.ok()) return finish("wait_motor_stop", transfer_failure(s));
         if (job->motor_running() == 0) return finish("wait_motor_stop", STATUS_GOOD);
         if (GetTickCount() - start >= MOTOR_STOP_TICKS) return finish("wait_motor_stop", STATUS_MOTOR_NOT_STOPPED);
         driver_sleep_ms(SCAN_POLL_MS);
@@ -545,11 +547,12 @@ eStatus scanner_is_paper_ready(GLScanner* g, ScanJob* job)
     if (g == nullptr || job == nullptr) return finish("scanner_is_paper_ready", STATUS_TRANSFER_FAILED);
     PollWatch watch;
     for (;;) {
-        if (const eStatus s = cmd_information(g, job)) return finish("scanner_is_paper_ready", transfer_failure(s));
+        if (const eStatus s = cmd_information(g, job); !s.ok())
+            return finish("scanner_is_paper_ready", transfer_failure(s));
         if (job->device_error() != 0) return finish("scanner_is_paper_ready", STATUS_DEVICE_ERROR);
         const bool jam = job->paper_jam() != 0;
         if (jam || job->double_feed() == 'U') {
-            if (const eStatus s = wait_motor_stop(g, job)) return finish("scanner_is_paper_ready", s);
+            if (const eStatus s = wait_motor_stop(g, job); !s.ok()) return finish("scanner_is_paper_ready", s);
             return finish("scanner_is_paper_ready", jam ? STATUS_PAPER_JAM : STATUS_DOUBLE_FEED);
         }
         if (job->feeder_ready() == 'D' || job->bytes_ready(0) != 0 || job->bytes_ready(1) != 0)

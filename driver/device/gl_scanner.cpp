@@ -1,6 +1,6 @@
 #include "gl_scanner.h"
 
-#include "cache.h"
+#include "scan_side_cache.h"
 #include "dbg_log.h"
 #include "driver_utils.h"
 #include "job_cmd.h"
@@ -124,16 +124,16 @@ eStatus scanner_new(GLDevice* device, GLScanner** out)
     } else {
         for (const OpenStep& step : kOpenSequence) {
             status = step.run(g);
-            if (status != STATUS_GOOD) {
-                DBG_LOG(kLogErrors, "scanner_new: %s failed with %u\n", step.name, static_cast<unsigned>(status));
+            if (!status.ok()) {
+                DBG_LOG(kLogErrors, "scanner_new: %s failed with %u\n", step.name, status.code());
                 break;
             }
         }
     }
-    if (status != STATUS_GOOD) {
+    if (!status.ok()) {
         cmd_job_end(g);
         scanner_free(g);
-        DBG_LOG(kLogParameters, "FUNC_STATUS = %d\n", static_cast<int>(status));
+        DBG_LOG(kLogParameters, "FUNC_STATUS = %d\n", static_cast<int>(status.code()));
         return status;
     }
 
@@ -163,8 +163,8 @@ eStatus scanner_free(GLScanner* g)
 
 eStatus scanner_device_features(GLScanner* g)
 {
-    if (const eStatus s = cmd_job_create(g)) return s;
-    if (const eStatus s = vek_cmd_inquiry(g)) return s;
+    if (const eStatus s = cmd_job_create(g); !s.ok()) return s;
+    if (const eStatus s = vek_cmd_inquiry(g); !s.ok()) return s;
     return cmd_job_end(g);
 }
 

@@ -40,7 +40,7 @@ bool usable(const GLScanner* g)
 // Writes the frame and reads the 8-byte reply.
 eStatus exchange(GLScanner* g, const Frame& f, Reply& reply)
 {
-    if (const eStatus s = device_BulkWriteEx(g->device, f.data(), f.size())) return s;
+    if (const eStatus s = device_BulkWriteEx(g->device, f.data(), f.size()); !s.ok()) return s;
     return device_BulkReadEx(g->device, reply.data(), reply.size());
 }
 
@@ -54,14 +54,14 @@ eStatus simple_command(GLScanner* g, const Frame& f)
 {
     if (!usable(g)) return STATUS_TRANSFER_FAILED;
     Reply reply{};
-    if (const eStatus s = exchange(g, f, reply)) return s;
+    if (const eStatus s = exchange(g, f, reply); !s.ok()) return s;
     return good_reply(g, reply) ? STATUS_GOOD : STATUS_REFUSED_REQUEST;
 }
 
 eStatus pausing_command(GLScanner* g, const char* tag)
 {
     if (!usable(g)) return STATUS_TRANSFER_FAILED;
-    if (const eStatus s = simple_command(g, frame(tag, 0, 0, 0, job_byte(g)))) return s;
+    if (const eStatus s = simple_command(g, frame(tag, 0, 0, 0, job_byte(g))); !s.ok()) return s;
     driver_sleep_ms(kPauseMs);
     return STATUS_GOOD;
 }
@@ -72,7 +72,8 @@ eStatus motor_command(GLScanner* g, uint16_t value, uint8_t operation)
     Reply reply{};
     if (const eStatus s = exchange(
             g, frame("MOTO", static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), operation, job_byte(g)),
-            reply))
+            reply);
+        !s.ok())
         return s;
     const bool good = std::memcmp(reply.data(), "STA\0", 4) == 0 && reply[4] == 'A';
     return good ? STATUS_GOOD : STATUS_UNEXPECTED_JOB_REPLY;
@@ -85,7 +86,7 @@ eStatus cmd_job_create(GLScanner* g)
     DBG_LOG(kLogCommands, "cmd_job_create\n");
     if (!usable(g)) return STATUS_TRANSFER_FAILED;
     Reply reply{};
-    if (const eStatus s = exchange(g, frame("JOB", 'C', 0, 0, 0), reply)) {
+    if (const eStatus s = exchange(g, frame("JOB", 'C', 0, 0, 0), reply); !s.ok()) {
         g->job_unsure = true;
         return s;
     }
@@ -93,8 +94,8 @@ eStatus cmd_job_create(GLScanner* g)
         // The last create or end was cut off by a broken transfer, so the device may still hold a
         // job and then refuses every new one: end that job and ask once more.
         Reply ended{};
-        if (const eStatus s = exchange(g, frame("JOB", 'E', 0, 0, 1), ended)) return s;
-        if (const eStatus s = exchange(g, frame("JOB", 'C', 0, 0, 0), reply)) return s;
+        if (const eStatus s = exchange(g, frame("JOB", 'E', 0, 0, 1), ended); !s.ok()) return s;
+        if (const eStatus s = exchange(g, frame("JOB", 'C', 0, 0, 0), reply); !s.ok()) return s;
     }
     // A plain refusal changes nothing. An acceptance for another job than 1 may still have opened
     // one on the device, which the next create then ends first.
@@ -113,7 +114,7 @@ eStatus cmd_job_end(GLScanner* g)
     DBG_LOG(kLogCommands, "cmd_job_end\n");
     if (!usable(g)) return STATUS_TRANSFER_FAILED;
     Reply reply{};
-    if (const eStatus s = exchange(g, frame("JOB", 'E', 0, 0, job_byte(g)), reply)) {
+    if (const eStatus s = exchange(g, frame("JOB", 'E', 0, 0, job_byte(g)), reply); !s.ok()) {
         if (s == STATUS_TRANSFER_FAILED) g->job_unsure = true;
         return s;
     }
@@ -137,10 +138,10 @@ eStatus cmd_set_parameters(GLScanner* g, ScanJob* job)
     DBG_LOG(kLogCommands, "cmd_set_parameters: %zu bytes\n", ScanJob::kParaSize);
     if (!usable(g) || job == nullptr) return STATUS_TRANSFER_FAILED;
     const Frame f = frame("PAR", static_cast<uint8_t>(ScanJob::kParaSize), 0, 0, job_byte(g));
-    if (const eStatus s = device_BulkWriteEx(g->device, f.data(), f.size())) return s;
-    if (const eStatus s = device_BulkWriteEx(g->device, job->para().data(), ScanJob::kParaSize)) return s;
+    if (const eStatus s = device_BulkWriteEx(g->device, f.data(), f.size()); !s.ok()) return s;
+    if (const eStatus s = device_BulkWriteEx(g->device, job->para().data(), ScanJob::kParaSize); !s.ok()) return s;
     Reply reply{};
-    if (const eStatus s = device_BulkReadEx(g->device, reply.data(), reply.size())) return s;
+    if (const eStatus s = device_BulkReadEx(g->device, reply.data(), reply.size()); !s.ok()) return s;
     return good_reply(g, reply) ? STATUS_GOOD : STATUS_REFUSED_REQUEST;
 }
 
@@ -168,9 +169,9 @@ eStatus cmd_information(GLScanner* g, ScanJob* job)
     DBG_LOG(kLogCommands, "cmd_information: %zu bytes\n", ScanJob::kInfoSize);
     if (!usable(g) || job == nullptr) return STATUS_TRANSFER_FAILED;
     const Frame f = frame("INFO", static_cast<uint8_t>(ScanJob::kInfoSize), 0, 0, job_byte(g));
-    if (const eStatus s = device_BulkWriteEx(g->device, f.data(), f.size())) return s;
+    if (const eStatus s = device_BulkWriteEx(g->device, f.data(), f.size()); !s.ok()) return s;
     std::array<uint8_t, ScanJob::kInfoSize> reply{};
-    if (const eStatus s = device_BulkReadEx(g->device, reply.data(), reply.size())) return s;
+    if (const eStatus s = device_BulkReadEx(g->device, reply.data(), reply.size()); !s.ok()) return s;
     std::memcpy(job->info().data(), reply.data(), reply.size());
     return STATUS_GOOD;
 }
@@ -182,10 +183,10 @@ eStatus cmd_read(GLScanner* g, ScanJob*, int side, uint8_t* buffer, uint32_t cou
     if (!usable(g) || count > U24_MAX || (buffer == nullptr && count > 0)) return STATUS_TRANSFER_FAILED;
     Frame f = frame("IMG", 0, 0, 0, static_cast<uint8_t>(side));
     put_u24le(f.data() + 4, count);
-    if (const eStatus s = device_BulkWriteEx(g->device, f.data(), f.size())) return s;
+    if (const eStatus s = device_BulkWriteEx(g->device, f.data(), f.size()); !s.ok()) return s;
     // A 0-byte bulk read would be taken for the end of the data; nothing is asked for.
     if (count == 0) return STATUS_GOOD;
-    if (const eStatus s = device_BulkReadEx(g->device, buffer, count))
+    if (const eStatus s = device_BulkReadEx(g->device, buffer, count); !s.ok())
         return s == STATUS_DEVICE_GONE ? s : STATUS_UNEXPECTED_JOB_REPLY;
     if (got != nullptr) *got = count;
     return STATUS_GOOD;

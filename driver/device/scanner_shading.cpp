@@ -74,7 +74,7 @@ struct ShadingWrite {
             }
             at += p.size;
         }
-        if (vek_cmd_send_shading_data(g, kind, g->shading.value, deep, level, payload.get(), total, lights))
+        if (!vek_cmd_send_shading_data(g, kind, g->shading.value, deep, level, payload.get(), total, lights).ok())
             return STATUS_TRANSFER_FAILED;
         return STATUS_GOOD;
     }
@@ -85,7 +85,7 @@ struct ShadingWrite {
         if (size > U24_MAX - VEK_REPLY_HEADER_SIZE) return STATUS_TRANSFER_FAILED;
         std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[size > 0 ? size : 1]);
         if (!scratch) return STATUS_NO_MEMORY;
-        if (vek_cmd_read_shading_data(g, kind, g->shading.value, deep, level, scratch.get(), size, lights))
+        if (!vek_cmd_read_shading_data(g, kind, g->shading.value, deep, level, scratch.get(), size, lights).ok())
             return STATUS_TRANSFER_FAILED;
         return STATUS_GOOD;
     }
@@ -99,8 +99,8 @@ bool media3_present(const GLScanner* g)
 // A failed step ends the job (its result ignored) and is returned.
 template <typename Steps> eStatus in_job(GLScanner* g, Steps steps)
 {
-    if (const eStatus s = cmd_job_create(g)) return s;
-    if (const eStatus s = steps()) {
+    if (const eStatus s = cmd_job_create(g); !s.ok()) return s;
+    if (const eStatus s = steps(); !s.ok()) {
         cmd_job_end(g);
         return s;
     }
@@ -109,7 +109,7 @@ template <typename Steps> eStatus in_job(GLScanner* g, Steps steps)
 
 eStatus finish(eStatus s)
 {
-    DBG_LOG(kLogParameters, "FUNC_STATUS = %d\n", static_cast<int>(s));
+    DBG_LOG(kLogParameters, "FUNC_STATUS = %d\n", static_cast<int>(s.code()));
     return s;
 }
 
@@ -140,17 +140,17 @@ eStatus scanner_send_shading_data(GLScanner* g)
     return finish(in_job(g, [&]() -> eStatus {
         if (media3_present(g)) {
             for (uint8_t level : kLevels)
-                if (const eStatus s = w.send(kBoth, level, {front(level), back(level)})) return s;
+                if (const eStatus s = w.send(kBoth, level, {front(level), back(level)}); !s.ok()) return s;
             for (uint8_t level : kLevels)
-                if (const eStatus s = w.read_back(kBoth, level, side * 2)) return s;
+                if (const eStatus s = w.read_back(kBoth, level, side * 2); !s.ok()) return s;
         }
         for (uint8_t level : kLevels)
-            if (const eStatus s = w.send(kFront, level, {front(level)})) return s;
+            if (const eStatus s = w.send(kFront, level, {front(level)}); !s.ok()) return s;
         if (media3_present(g)) {
             for (uint8_t level : kLevels)
-                if (const eStatus s = w.send(kBack, level, {back(level)})) return s;
+                if (const eStatus s = w.send(kBack, level, {back(level)}); !s.ok()) return s;
             for (uint8_t level : kLevels)
-                if (const eStatus s = w.read_back(kBack, level, side)) return s;
+                if (const eStatus s = w.read_back(kBack, level, side); !s.ok()) return s;
         }
         return STATUS_GOOD;
     }));
@@ -197,7 +197,7 @@ eStatus scanner_send_multilight_shading_data(GLScanner* g, int mode)
         for (uint8_t kind : {kBoth, kFront, kBack}) {
             if (kind != kFront && !media3_present(g)) continue;
             for (uint8_t level : kLevels)
-                if (const eStatus s = w.send(kind, level, pieces(kind, level))) return s;
+                if (const eStatus s = w.send(kind, level, pieces(kind, level)); !s.ok()) return s;
         }
         return STATUS_GOOD;
     }));

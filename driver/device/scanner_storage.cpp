@@ -32,7 +32,7 @@ using Name = std::array<char, FLASH_COMPUTER_NAME_SIZE>;
 
 eStatus finish(eStatus s)
 {
-    DBG_LOG(kLogParameters, "FUNC_STATUS = %d\n", static_cast<int>(s));
+    DBG_LOG(kLogParameters, "FUNC_STATUS = %d\n", static_cast<int>(s.code()));
     return s;
 }
 
@@ -42,9 +42,9 @@ template <typename Body> eStatus in_own_job(GLScanner* g, Body body)
     if (g == nullptr) return STATUS_TRANSFER_FAILED;
     const bool own = !job_surely_open(g);
     if (own) {
-        if (const eStatus s = cmd_job_create(g)) return s;
+        if (const eStatus s = cmd_job_create(g); !s.ok()) return s;
     }
-    if (const eStatus s = body()) return s;
+    if (const eStatus s = body(); !s.ok()) return s;
     return own ? cmd_job_end(g) : STATUS_GOOD;
 }
 
@@ -53,9 +53,9 @@ template <typename Body> eStatus in_counter_job(GLScanner* g, Body body)
 {
     if (g == nullptr) return STATUS_TRANSFER_FAILED;
     const bool own = g->scan_started == 0;
-    if (own && cmd_job_create(g) != STATUS_GOOD) return STATUS_TRANSFER_FAILED;
-    if (body() != STATUS_GOOD) return STATUS_TRANSFER_FAILED;
-    if (own && cmd_job_end(g) != STATUS_GOOD) return STATUS_TRANSFER_FAILED;
+    if (own && !cmd_job_create(g).ok()) return STATUS_TRANSFER_FAILED;
+    if (!body().ok()) return STATUS_TRANSFER_FAILED;
+    if (own && !cmd_job_end(g).ok()) return STATUS_TRANSFER_FAILED;
     return STATUS_GOOD;
 }
 
@@ -108,7 +108,7 @@ eStatus scanner_read_scan_counter(GLScanner* g, ScannerCounter* counter)
     DBG_LOG(kLogParameters, "scanner_read_scan_counter\n");
     if (counter == nullptr) return finish(STATUS_TRANSFER_FAILED);
     return finish(in_counter_job(g, [&] {
-        if (const eStatus s = vek_cmd_read_eeprom_data(g)) return s;
+        if (const eStatus s = vek_cmd_read_eeprom_data(g); !s.ok()) return s;
         const uint8_t* e = g->eeprom.data();
         const uint32_t date = get_u32le(e + kDateAt);
         counter->counter0 = get_u32le(e + kCounterAt[0]);
@@ -129,7 +129,7 @@ eStatus scanner_update_scan_counter(GLScanner* g, const ScannerDate* date, uint3
     DBG_LOG(kLogParameters, "scanner_update_scan_counter: %u, %u\n", first, second);
     if (date == nullptr) return finish(STATUS_TRANSFER_FAILED);
     return finish(in_counter_job(g, [&] {
-        if (const eStatus s = vek_cmd_read_eeprom_data(g)) return s;
+        if (const eStatus s = vek_cmd_read_eeprom_data(g); !s.ok()) return s;
         uint8_t* e = g->eeprom.data();
         put_u32le(e + kDateAt, date->year * 10000 + date->month * 100 + date->day);
         put_u32le(e + kCounterAt[1], first);
@@ -187,7 +187,7 @@ eStatus scanner_set_flash_user_setting(GLScanner* g, const uint8_t* data, uint32
         return finish(STATUS_GOOD);
     clear_invalid_flash(g);
     return finish(in_own_job(g, [&] {
-        if (const eStatus s = vek_cmd_send_flash_user_setting(g, data, length)) return s;
+        if (const eStatus s = vek_cmd_send_flash_user_setting(g, data, length); !s.ok()) return s;
         put_u32le(flash(g) + kFlagsAt, get_u32le(flash(g) + kFlagsAt) | FLASH_FLAG_USER_SETTING);
         put_u32le(flash(g) + kUserLengthAt, length);
         put_u32le(flash(g) + kUserCrcAt, crc);
@@ -207,7 +207,7 @@ eStatus scanner_get_flash_user_setting(GLScanner* g, uint8_t* buffer, uint32_t* 
     if (stored > capacity || stored > U24_MAX - VEK_REPLY_HEADER_SIZE || (buffer == nullptr && stored > 0))
         return finish(STATUS_TRANSFER_FAILED);
     return finish(in_own_job(g, [&] {
-        if (const eStatus s = vek_cmd_read_flash_user_setting(g, buffer, stored)) return s;
+        if (const eStatus s = vek_cmd_read_flash_user_setting(g, buffer, stored); !s.ok()) return s;
         const uint16_t crc = static_cast<uint16_t>(get_u32le(flash(g) + kUserCrcAt));
         *length = CRC16_BlockChecksum(buffer, stored) == crc ? stored : 0;
         return STATUS_GOOD;
@@ -217,14 +217,14 @@ eStatus scanner_get_flash_user_setting(GLScanner* g, uint8_t* buffer, uint32_t* 
 eStatus scanner_set_power_setting(GLScanner* g, uint16_t saving, uint16_t)
 {
     DBG_LOG(kLogParameters, "scanner_set_power_setting: %u\n", saving);
-    if (const eStatus s = vek_cmd_read_system_status(g)) return finish(s);
+    if (const eStatus s = vek_cmd_read_system_status(g); !s.ok()) return finish(s);
     put_u16le(g->system_status.data() + kPowerSavingAt, saving);
     return finish(vek_cmd_send_system_status(g));
 }
 
 eStatus scanner_get_power_setting(GLScanner* g, uint16_t* saving, uint16_t* off)
 {
-    if (const eStatus s = vek_cmd_read_system_status(g)) return finish(s);
+    if (const eStatus s = vek_cmd_read_system_status(g); !s.ok()) return finish(s);
     if (saving != nullptr) *saving = get_u16le(g->system_status.data() + kPowerSavingAt);
     if (off != nullptr) *off = 0;
     return finish(STATUS_GOOD);
@@ -252,7 +252,7 @@ eStatus scanner_paper_sensor_detect(GLScanner* g)
 
 eStatus scanner_load_paper(GLScanner* g, uint32_t)
 {
-    if (const eStatus s = cmd_job_create(g)) return s;
+    if (const eStatus s = cmd_job_create(g); !s.ok()) return s;
     return cmd_job_end(g);
 }
 

@@ -125,7 +125,8 @@ eStatus read_per_media(GLScanner* g, std::array<std::array<uint8_t, N>, SCANNER_
     for (size_t media = 0; media < SCANNER_MEDIA_SLOTS; ++media) {
         if (media >= SCANNER_MEDIA_READ || g->media[media] == 0) continue;
         auto& entry = (g->*table)[media];
-        if (const eStatus s = vek_read_request(g, block_for(static_cast<uint8_t>(media)), entry.data(), N)) return s;
+        if (const eStatus s = vek_read_request(g, block_for(static_cast<uint8_t>(media)), entry.data(), N); !s.ok())
+            return s;
         after_read(entry);
     }
     return STATUS_GOOD;
@@ -362,7 +363,8 @@ eStatus vek_cmd_read_firmware_error(GLScanner* g)
     DBG_LOG(kLogCommands, "vek_cmd_read_firmware_error: %zu bytes\n", VEK_SENSE_SIZE);
     if (g == nullptr) return STATUS_TRANSFER_FAILED;
     std::array<uint8_t, VEK_SENSE_SIZE> sense{};
-    if (const eStatus s = vek_read_request(g, vek_own_block("SENS", 0x03), sense.data(), sense.size())) return s;
+    if (const eStatus s = vek_read_request(g, vek_own_block("SENS", 0x03), sense.data(), sense.size()); !s.ok())
+        return s;
     g->sense_byte = sense[0];
     g->sense_key = sense[1];
     g->sense_code = sense[2];

@@ -67,7 +67,7 @@ bool usable(const GLScanner* g)
 eStatus read_reply_header(GLDevice* dev)
 {
     std::array<uint8_t, VEK_REPLY_HEADER_SIZE> reply{};
-    if (const eStatus s = device_BulkReadEx(dev, reply.data(), reply.size())) return s;
+    if (const eStatus s = device_BulkReadEx(dev, reply.data(), reply.size()); !s.ok()) return s;
     return reply[4] == VEK_REPLY_REFUSED ? STATUS_REFUSED_REQUEST : STATUS_GOOD;
 }
 
@@ -100,9 +100,9 @@ eStatus vek_read_request(GLScanner* g, const VekBlock& block, uint8_t* dest, siz
     if (!reply.allocate(length)) return STATUS_NO_MEMORY;
 
     const auto h = header("VEKR", length);
-    if (const eStatus s = device_BulkWriteEx(g->device, h.data(), h.size())) return s;
-    if (const eStatus s = device_BulkWriteEx(g->device, block.data(), block.size())) return s;
-    if (const eStatus s = device_BulkReadEx(g->device, reply.data(), length)) return s;
+    if (const eStatus s = device_BulkWriteEx(g->device, h.data(), h.size()); !s.ok()) return s;
+    if (const eStatus s = device_BulkWriteEx(g->device, block.data(), block.size()); !s.ok()) return s;
+    if (const eStatus s = device_BulkReadEx(g->device, reply.data(), length); !s.ok()) return s;
     if (reply.data()[4] == VEK_REPLY_REFUSED) return STATUS_REFUSED_REQUEST;
     if (size > 0) std::memcpy(dest, reply.data() + VEK_REPLY_HEADER_SIZE, size);
     return STATUS_GOOD;
@@ -119,8 +119,8 @@ eStatus vek_write_request(GLScanner* g, const VekBlock& block, const uint8_t* pa
     if (size > 0) std::memcpy(data.data() + VEK_BLOCK_SIZE, payload, size);
 
     const auto h = header("VEKW", length);
-    if (const eStatus s = device_BulkWriteEx(g->device, h.data(), h.size())) return s;
-    if (const eStatus s = device_BulkWriteEx(g->device, data.data(), length)) return s;
+    if (const eStatus s = device_BulkWriteEx(g->device, h.data(), h.size()); !s.ok()) return s;
+    if (const eStatus s = device_BulkWriteEx(g->device, data.data(), length); !s.ok()) return s;
     return read_reply_header(g->device);
 }
 
@@ -128,7 +128,7 @@ eStatus vek_control_request(GLScanner* g, const VekBlock& block, uint64_t operan
 {
     if (!usable(g) || operand > U24_MAX) return STATUS_TRANSFER_FAILED;
     const auto h = header("VEKC", operand);
-    if (const eStatus s = device_BulkWriteEx(g->device, h.data(), h.size())) return s;
-    if (const eStatus s = device_BulkWriteEx(g->device, block.data(), block.size())) return s;
+    if (const eStatus s = device_BulkWriteEx(g->device, h.data(), h.size()); !s.ok()) return s;
+    if (const eStatus s = device_BulkWriteEx(g->device, block.data(), block.size()); !s.ok()) return s;
     return read_reply_header(g->device);
 }

@@ -132,7 +132,7 @@ uint16_t get_calibrator_resolution(const GLScanner* g, uint16_t source, int reso
     return chosen;
 }
 
-int load_calibration_from_file(CALI_PARAM* c)
+DrvResult load_calibration_from_file(CALI_PARAM* c)
 {
     DBG_LOG(kLogParameters, "load_calibration_from_file\n");
     if (c == nullptr) return DRV_CALIBRATION_FILE;
@@ -177,7 +177,7 @@ int load_calibration_from_file(CALI_PARAM* c)
     return DRV_SUCCESS;
 }
 
-int save_calibration_to_file(CALI_PARAM* c)
+DrvResult save_calibration_to_file(CALI_PARAM* c)
 {
     DBG_LOG(kLogParameters, "save_calibration_to_file\n");
     if (c == nullptr) return DRV_CALIBRATION_FILE;
@@ -243,12 +243,12 @@ void erase_cali_data(GLScanner* g, SCAN_SETTING* s, stEraseCaliData* request)
     }
     if (request->resolution == 0) {
         if (shd_file_ops().unlink(path) != 0 && errno != ENOENT) return;
-        request->status = 1;
+        request->set_result(DRV_SUCCESS);
         return;
     }
     struct stat st {};
     if (::stat(path, &st) != 0 && errno == ENOENT) {
-        request->status = 1;
+        request->set_result(DRV_SUCCESS);
         return;
     }
     // The trailing '_' keeps 300 from matching 3000.
@@ -261,5 +261,5 @@ void erase_cali_data(GLScanner* g, SCAN_SETTING* s, stEraseCaliData* request)
         return;
     }
     if (store.Close() != SHD_OK) return;
-    request->status = 1;
+    request->set_result(DRV_SUCCESS);
 }

@@ -4,6 +4,8 @@
 // block at the start of the parameter area.
 #pragma once
 
+#include "driver_result.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -14,11 +16,14 @@ struct CALI_PARAM;
 constexpr size_t CALI_KEY_SIZE = 64;
 constexpr char CALI_CORRUPT_SUFFIX[] = ".corrupt";
 
-// The erase request: status set to 1 once the records are gone, untouched otherwise; resolution 0
-// erases every record.
+// The erase request: status set to DRV_SUCCESS's code once the records are gone, untouched
+// otherwise; resolution 0 erases every record.
 struct stEraseCaliData {
     uint32_t status;
     uint16_t resolution;
+
+    DrvResult result() const { return DrvResult{static_cast<int32_t>(status)}; }
+    void set_result(DrvResult r) { status = static_cast<uint32_t>(r.code()); }
 };
 
 // Writes "<folder>CaliData<model>_<submodel>_<serial>.dat" into out (256 bytes), without the serial
@@ -36,14 +41,15 @@ void get_cali_data_key(uint16_t source, uint16_t quality, int32_t resolution, ui
 // from the first (largest) entry; the first entry for a request above it; 0 when the walk meets 0.
 uint16_t get_calibrator_resolution(const GLScanner* g, uint16_t source, int resolution);
 
-// Replaces the record's lines and parameter block with the stored ones for its key. 1; -2003 when
-// there is no usable record (no file name, no file, a damaged store, no entry, or blobs that are
-// not two equal, non-empty lines of whole pixels); -1007 for memory.
-int load_calibration_from_file(CALI_PARAM* c);
+// Replaces the record's lines and parameter block with the stored ones for its key. DRV_SUCCESS;
+// DRV_CALIBRATION_FILE when there is no usable record (no file name, no file, a damaged store, no
+// entry, or blobs that are not two equal, non-empty lines of whole pixels); DRV_NO_MEMORY for
+// memory.
+DrvResult load_calibration_from_file(CALI_PARAM* c);
 // Stores the record under its key. A damaged store is first moved aside to "<name>.corrupt", or,
-// when that name is taken, to the first free "<name>.corrupt.N" (N from 2 to 99). 1 or -2003; a
-// failure leaves the file as it was.
-int save_calibration_to_file(CALI_PARAM* c);
+// when that name is taken, to the first free "<name>.corrupt.N" (N from 2 to 99). DRV_SUCCESS or
+// DRV_CALIBRATION_FILE; a failure leaves the file as it was.
+DrvResult save_calibration_to_file(CALI_PARAM* c);
 // Clears the active calibration, then removes the records of the request's calibrator resolution
 // (at source code 1), or the whole file for resolution 0. A missing file counts as erased.
 void erase_cali_data(GLScanner* g, SCAN_SETTING* s, stEraseCaliData* request);

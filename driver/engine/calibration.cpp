@@ -29,9 +29,9 @@ constexpr uint8_t kCheckCalibration = 0x01;
 constexpr uint8_t kCalibrationValid = 0x10;
 constexpr uint16_t kLeastShadingSpan = 4096;
 
-int finish(int status)
+DrvResult finish(DrvResult status)
 {
-    DBG_LOG(kLogParameters, "FUNC_STATUS = %d\n", status);
+    DBG_LOG(kLogParameters, "FUNC_STATUS = %d\n", status.code());
     return status;
 }
 
@@ -119,7 +119,7 @@ void fill_window(GLScanner* g, SCAN_SETTING* s, ScanJob* job, uint8_t kind)
 }
 
 // One shading scan of `kind` into the working record's line of that kind.
-int take_shading(GLScanner* g, SCAN_SETTING* s, uint8_t kind)
+DrvResult take_shading(GLScanner* g, SCAN_SETTING* s, uint8_t kind)
 {
     const bool white = kind == kWhiteWindow;
     const char* name = white ? "do_white()" : "do_dark()";
@@ -132,12 +132,12 @@ int take_shading(GLScanner* g, SCAN_SETTING* s, uint8_t kind)
 
     fill_window(g, s, job, kind);
     // Once the device scan was started, a failure stops it; the first failure is the result.
-    const auto fail = [&](int code) {
+    const auto fail = [&](DrvResult code) {
         release(samples);
         scanner_stop_scan(g, job);
         return finish(code);
     };
-    if (const eStatus st = scanner_start_scan(g, job)) return fail(get_scanner_error_code(g, st));
+    if (const eStatus st = scanner_start_scan(g, job); !st.ok()) return fail(get_scanner_error_code(g, st));
 
     const uint32_t pixels = job->image_width(0);
     const uint32_t lines = job->image_height(0);
@@ -163,7 +163,7 @@ int take_shading(GLScanner* g, SCAN_SETTING* s, uint8_t kind)
     }
     uint32_t size = c->line_bytes * lines;
     uint8_t end = 0;
-    if (const eStatus st = scanner_read(g, job, 0, reinterpret_cast<uint8_t*>(samples.data()), &size, &end))
+    if (const eStatus st = scanner_read(g, job, 0, reinterpret_cast<uint8_t*>(samples.data()), &size, &end); !st.ok())
         return fail(get_scanner_error_code(g, st));
     // Every line is a sample: a page that ended before all of them came (the rest reads as zeros)
     // would make a calibration of nothing.
@@ -176,12 +176,12 @@ int take_shading(GLScanner* g, SCAN_SETTING* s, uint8_t kind)
     const cali_reduce_fn reduce_fn = white ? c->white_function : c->dark_function;
     (reduce_fn != nullptr ? reduce_fn : white ? cali_shadingForWhiteChunky : cali_shadingForDarkChunky)(c);
     release(samples);
-    if (const eStatus st = scanner_stop_scan(g, job)) return finish(get_scanner_error_code(g, st));
+    if (const eStatus st = scanner_stop_scan(g, job); !st.ok()) return finish(get_scanner_error_code(g, st));
     return finish(DRV_SUCCESS);
 }
 
 // Points the device record's shading state at the record's lines and sends them.
-int send_shading(GLScanner* g, CALI_PARAM* c)
+DrvResult send_shading(GLScanner* g, CALI_PARAM* c)
 {
     const uint64_t have = std::min(c->dark_line.size(), c->white_line.size()) * uint64_t{2};
     if (c->line_bytes == 0 || have < c->line_bytes) return DRV_STAGE_FAILURE;
@@ -192,13 +192,8 @@ int send_shading(GLScanner* g, CALI_PARAM* c)
     sh.format = c->colour != 0 ? 6 : 2;
     sh.level0_front = reinterpret_cast<const uint8_t*>(c->white_line.data());
     sh.level1_front = reinterpret_cast<const uint8_t*>(c->dark_line.data());
-    if (const eStatus st = scanner_send_shading_data(g)) return get_scanner_error_code(g, st);
+    if (const eStatus st = scanner_send_shading_data(g); !st.ok()) return get_scanner_error_code(g, st);
     return DRV_SUCCESS;
-}
-
-int device_code(GLScanner* g, eStatus st)
-{
-    return st == STATUS_GOOD ? DRV_SUCCESS : get_scanner_error_code(g, st);
 }
 
 // Why a stored record cannot calibrate this scan, or null when it can. Its lines must be at least
@@ -219,7 +214,7 @@ const char* unfit_record(GLScanner* g, const SCAN_SETTING* s, const CALI_PARAM* 
 
 } // namespace
 
-int do_calibrate(GLScanner* g, SCAN_SETTING* s)
+DrvResult do_calibrate(GLScanner* g, SCAN_SETTING* s)
 {
     DBG_LOG(kLogParameters, "do_calibrate\n");
     if (g == nullptr || s == nullptr) return finish(DRV_STAGE_FAILURE);
@@ -230,23 +225,22 @@ int do_calibrate(GLScanner* g, SCAN_SETTING* s)
         return finish(DRV_STAGE_FAILURE);
     }
     if (s->smart_calibration != 0) {
-        if (load_calibration_from_file(c) == DRV_SUCCESS) {
+        if (load_calibration_from_file(c).ok()) {
             if (const char* why = unfit_record(g, s, c)) {
                 DBG_LOG(kLogErrors,
                         "do_calibrate: the stored calibration does not fit this scan (%s); calibrating again\n", why);
-            } else if (update_calibrator_to_scanner(g, c) == DRV_SUCCESS &&
-                       check_calibration_status(g) == DRV_SUCCESS) {
+            } else if (update_calibrator_to_scanner(g, c).ok() && check_calibration_status(g).ok()) {
                 copy_calibration_scalars(&s->active_calibration, c);
                 return finish(DRV_SUCCESS);
             }
         }
         DBG_LOG(kLogDetails, "do_calibrate: no stored calibration to reuse\n");
     }
-    if (const int r = do_dark(g, s); r != DRV_SUCCESS) return finish(r);
-    if (const int r = do_white(g, s); r != DRV_SUCCESS) return finish(r);
-    if (const int r = update_calibrator_from_scanner(g, c); r != DRV_SUCCESS) return finish(r);
+    if (const DrvResult r = do_dark(g, s); !r.ok()) return finish(r);
+    if (const DrvResult r = do_white(g, s); !r.ok()) return finish(r);
+    if (const DrvResult r = update_calibrator_from_scanner(g, c); !r.ok()) return finish(r);
     // The file is a cache: a calibration that cannot be stored still serves this scan.
-    if (save_calibration_to_file(c) != DRV_SUCCESS)
+    if (!save_calibration_to_file(c).ok())
         DBG_LOG(kLogErrors, "do_calibrate: the calibration could not be stored; this scan uses it as made\n");
     copy_calibration_scalars(&s->active_calibration, c);
     return finish(DRV_SUCCESS);
@@ -285,22 +279,24 @@ uint16_t get_calibrator_factor(const GLScanner* g, uint16_t source, int, int typ
     return get_u16le(g->resolutions[static_cast<size_t>(get_scanner_media(g, source))].data() + at);
 }
 
-int do_dark(GLScanner* g, SCAN_SETTING* s)
+DrvResult do_dark(GLScanner* g, SCAN_SETTING* s)
 {
     return take_shading(g, s, kDarkWindow);
 }
 
-int do_white(GLScanner* g, SCAN_SETTING* s)
+DrvResult do_white(GLScanner* g, SCAN_SETTING* s)
 {
     return take_shading(g, s, kWhiteWindow);
 }
 
-int update_calibrator_from_scanner(GLScanner* g, CALI_PARAM* c)
+DrvResult update_calibrator_from_scanner(GLScanner* g, CALI_PARAM* c)
 {
     DBG_LOG(kLogParameters, "update_calibrator_from_scanner\n");
     if (g == nullptr || c == nullptr) return finish(DRV_STAGE_FAILURE);
-    if (const eStatus st = scanner_read_calibration_data(g, static_cast<uint16_t>(c->resolution), c->colour != 0)) {
-        DBG_LOG(kLogErrors, "update_calibrator_from_scanner() - kUndefineErrorCode = %d\n", static_cast<int>(st));
+    if (const eStatus st = scanner_read_calibration_data(g, static_cast<uint16_t>(c->resolution), c->colour != 0);
+        !st.ok()) {
+        DBG_LOG(kLogErrors, "update_calibrator_from_scanner() - kUndefineErrorCode = %d\n",
+                static_cast<int>(st.code()));
         return finish(DRV_STAGE_FAILURE);
     }
     try {
@@ -313,27 +309,28 @@ int update_calibrator_from_scanner(GLScanner* g, CALI_PARAM* c)
     return finish(send_shading(g, c));
 }
 
-int update_calibrator_to_scanner(GLScanner* g, CALI_PARAM* c)
+DrvResult update_calibrator_to_scanner(GLScanner* g, CALI_PARAM* c)
 {
     DBG_LOG(kLogParameters, "update_calibrator_to_scanner\n");
     if (g == nullptr || c == nullptr) return finish(DRV_STAGE_FAILURE);
     if (c->params.size() < CALI_PARAMS_SIZE) return finish(DRV_CALIBRATION_FILE);
     std::memcpy(g->calibration.data(), c->params.data(), CALI_PARAMS_SIZE);
-    if (const eStatus st = scanner_send_calibration_data(g, static_cast<uint16_t>(c->resolution), c->colour != 0)) {
-        DBG_LOG(kLogErrors, "update_calibrator_to_scanner() - kUndefineErrorCode = %d\n", static_cast<int>(st));
+    if (const eStatus st = scanner_send_calibration_data(g, static_cast<uint16_t>(c->resolution), c->colour != 0);
+        !st.ok()) {
+        DBG_LOG(kLogErrors, "update_calibrator_to_scanner() - kUndefineErrorCode = %d\n", static_cast<int>(st.code()));
         return finish(DRV_STAGE_FAILURE);
     }
     return finish(send_shading(g, c));
 }
 
-int check_calibration_status(GLScanner* g)
+DrvResult check_calibration_status(GLScanner* g)
 {
     DBG_LOG(kLogParameters, "check_calibration_status\n");
     if (g == nullptr) return finish(DRV_STAGE_FAILURE);
-    if (const eStatus st = scanner_read_system_status(g)) return finish(device_code(g, st));
+    if (const eStatus st = scanner_read_system_status(g); !st.ok()) return finish(get_scanner_error_code(g, st));
     g->system_status[kStatusCheckByte] |= kCheckCalibration;
-    if (const eStatus st = scanner_send_system_status(g)) return finish(device_code(g, st));
-    if (const eStatus st = scanner_read_system_status(g)) return finish(device_code(g, st));
+    if (const eStatus st = scanner_send_system_status(g); !st.ok()) return finish(get_scanner_error_code(g, st));
+    if (const eStatus st = scanner_read_system_status(g); !st.ok()) return finish(get_scanner_error_code(g, st));
     return finish((g->system_status[kStatusCheckByte] & kCalibrationValid) != 0 ? DRV_SUCCESS : DRV_CALIBRATION_FILE);
 }
 

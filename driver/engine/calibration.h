@@ -7,6 +7,7 @@
 #pragma once
 
 #include "cali_param.h"
+#include "driver_result.h"
 
 #include <cstdint>
 
@@ -17,29 +18,32 @@ struct SCAN_SETTING;
 // wide as the calibration window, white well above dark in every column) and the device and its
 // calibration check agree; otherwise takes dark and white shading, hands them to the device and
 // saves them. The file is a cache: when it cannot be read or written, the scan goes on with the
-// calibration just made. On success the active calibration becomes a copy of the working
-// record's scalar fields. 1, or the first failure: -1008 for a calibrator resolution of 0 (before
-// any device traffic), -1007 for memory, or a mapped device status.
-int do_calibrate(GLScanner* g, SCAN_SETTING* s);
+// calibration just made. On success the active calibration becomes a copy of the working record's
+// scalar fields. DRV_SUCCESS, or the first failure: DRV_STAGE_FAILURE for a calibrator resolution
+// of 0 (before any device traffic), DRV_NO_MEMORY for memory, or a mapped device status.
+DrvResult do_calibrate(GLScanner* g, SCAN_SETTING* s);
 // Fills the working record: file path, key parts, factors and reduction functions.
 void get_calibration_setting(GLScanner* g, SCAN_SETTING* s);
 // The u16 of the source's media resolution payload at byte 88 (type 1), 92 (type 3) or 90.
 uint16_t get_calibrator_factor(const GLScanner* g, uint16_t source, int resolution, int type);
 // One dark or white shading scan, reduced into the working record's dark or white line. Once the
-// device scan was started, every failure stops it. 1, -1007, or -1008 for a reply with no pixels
-// or not 1 to 1024 lines, a short page or a failed read; else the mapped device status.
-int do_dark(GLScanner* g, SCAN_SETTING* s);
-int do_white(GLScanner* g, SCAN_SETTING* s);
+// device scan was started, every failure stops it. DRV_SUCCESS, DRV_NO_MEMORY, or DRV_STAGE_FAILURE
+// for a reply with no pixels or not 1 to 1024 lines, a short page or a failed read; else the mapped
+// device status.
+DrvResult do_dark(GLScanner* g, SCAN_SETTING* s);
+DrvResult do_white(GLScanner* g, SCAN_SETTING* s);
 
 // After a fresh shading: reads the device's parameter block into the record, then sends both
-// shading lines. 1, -1008 for a failed parameter read, -1007, or the mapped status of the send.
-int update_calibrator_from_scanner(GLScanner* g, CALI_PARAM* c);
-// For a stored record: sends its parameter block, then both shading lines. 1, -2003 without a
-// parameter block, -1008 for a failed parameter send, or the mapped status of the shading send.
-int update_calibrator_to_scanner(GLScanner* g, CALI_PARAM* c);
+// shading lines. DRV_SUCCESS, DRV_STAGE_FAILURE for a failed parameter read, DRV_NO_MEMORY, or the
+// mapped status of the send.
+DrvResult update_calibrator_from_scanner(GLScanner* g, CALI_PARAM* c);
+// For a stored record: sends its parameter block, then both shading lines. DRV_SUCCESS,
+// DRV_CALIBRATION_FILE without a parameter block, DRV_STAGE_FAILURE for a failed parameter send, or
+// the mapped status of the shading send.
+DrvResult update_calibrator_to_scanner(GLScanner* g, CALI_PARAM* c);
 // Asks the device to check its calibration (system status byte 11 bit 0) and reads the answer
-// (bit 4). 1 when valid, -2003 when not, or a mapped device status.
-int check_calibration_status(GLScanner* g);
+// (bit 4). DRV_SUCCESS when valid, DRV_CALIBRATION_FILE when not, or a mapped device status.
+DrvResult check_calibration_status(GLScanner* g);
 
 // The reductions: every pixel column of the samples (colour or grey) goes through the column
 // statistic into the next position of the line. The multiple-exposure white reduction is the

@@ -20,21 +20,21 @@ namespace {
 // The one mapping of driver codes to the host's at the plug-in boundary. Driver codes not listed
 // pass as their low 16 bits (SE_ERR_STAGE and the other codes the two vocabularies share).
 struct CodeMapping {
-    int32_t driver;
+    DrvResult driver;
     int16_t host;
 };
 constexpr CodeMapping kDriverToHost[] = {
-    {DRV_DEVICE_STATUS_1, SE_ERR_DEVICE_STATUS},
-    {DRV_CODE_2000, SE_ERR_DRIVER_2000},
+    {DRV_DEVICE_STATUS_FAILURE, SE_ERR_DEVICE_STATUS},
+    {DRV_UNASSIGNED_2000, SE_ERR_DRIVER_2000},
     {DRV_NO_MEMORY, SE_ERR_NO_MEMORY},
-    {DRV_CODE_1004, SE_ERR_TRANSFER},
+    {DRV_OTHER_TRANSFER_FAILURE, SE_ERR_TRANSFER},
     {DRV_NO_MORE_LINES, SE_ERR_NO_MORE_LINES},
     {DRV_DEVICE_BUSY, SE_ERR_BUSY},
     {DRV_BUSY, SE_ERR_BUSY},
     {DRV_TRANSFER_FAILURE, SE_ERR_TRANSFER},
     {DRV_DEVICE_GONE, SE_ERR_NO_DEVICE},
-    {DRV_CODE_704, SE_ERR_DRIVER_704},
-    {DRV_CODE_3, SE_ERR_DRIVER_3},
+    {DRV_UNASSIGNED_704, SE_ERR_DRIVER_704},
+    {DRV_UNASSIGNED_3, SE_ERR_DRIVER_3},
 };
 
 } // namespace
@@ -43,12 +43,12 @@ using namespace ebase_internal;
 
 uint32_t calculateRowBytes(uint32_t width, uint32_t type, uint16_t depth)
 {
-    if (type == 64) return depth > 128 ? width * 6 : depth == 128 ? width * 3 : 0;
-    if (type == 4) {
-        if (depth > 128) return width * 2;
-        if (depth == 128) return width;
+    if (type == SE_IMAGE_COLOR) return depth > SE_DEPTH_8_BITS ? width * 6 : depth == SE_DEPTH_8_BITS ? width * 3 : 0;
+    if (type == SE_IMAGE_GRAY) {
+        if (depth > SE_DEPTH_8_BITS) return width * 2;
+        if (depth == SE_DEPTH_8_BITS) return width;
     }
-    if (type & 3) return (width + 7) / 8;
+    if (type & (SE_IMAGE_LINE_ART | SE_IMAGE_HALFTONE)) return (width + 7) / 8;
     return 0;
 }
 
@@ -90,7 +90,7 @@ EBase::EBase(ERangeEntry* contrast, short ditherCount, EDITHER* dithers, ERangeE
 
 EBase::~EBase() = default;
 
-int32_t EBase::queryCapability(stScannerCapab& record, uint16_t source, CapabilityLists& lists)
+DrvResult EBase::queryCapability(stScannerCapab& record, uint16_t source, CapabilityLists& lists)
 {
     record = stScannerCapab{};
     for (int i = 0; i < 3; ++i) record.pValueList[i] = lists.values[i].data();
@@ -104,7 +104,7 @@ int32_t EBase::queryCapability(stScannerCapab& record, uint16_t source, Capabili
     for (auto& p : record.pValueList) p = nullptr;
     record.pResolutionList = nullptr;
     record.pHalftoneList = nullptr;
-    return record.header.FUNC_STATUS;
+    return record.header.status();
 }
 
 void EBase::InitVariable()
@@ -112,7 +112,7 @@ void EBase::InitVariable()
     init_ = stScannerInit{};
     init_.header.wFunctionCode = KZD_INITIALIZE_SCANNER;
     scanner_->vInitializeScanner(&init_);
-    initialised_ = init_.header.FUNC_STATUS == DRV_SUCCESS ? 1 : 0;
+    initialised_ = init_.header.status().ok() ? 1 : 0;
     const uint16_t flags = initialised_ ? init_.ScannerModel : 0;
 
     bool ok = initialised_ != 0;
@@ -124,56 +124,56 @@ void EBase::InitVariable()
         lists.resolutions.assign(std::max<size_t>(init_.wResolutionListSize, 150), 0);
         lists.halftones.assign(std::max<size_t>(init_.wHalftoneListSize, 16), 0);
         if (ok && (flags & kFlagReflective)) {
-            ok = queryCapability(reflectiveCap_, 1, lists) == 1;
+            ok = queryCapability(reflectiveCap_, kCapabilityFlatbed, lists).ok();
             haveReflective_ = ok;
         }
         if (ok && (flags & kFlagTransparency)) {
-            ok = queryCapability(transparencyCap_, 8, lists) == 1;
+            ok = queryCapability(transparencyCap_, kCapabilityTransparency, lists).ok();
             haveTransparency_ = ok;
         }
         if (ok && (flags & (kFlagOther | kFlagOtherBoth))) {
-            ok = queryCapability(otherCap_, 1, lists) == 1;
+            ok = queryCapability(otherCap_, kCapabilityFlatbed, lists).ok();
             haveOther_ = ok;
         }
     }
     if (ok) {
         serial_ = DEVICESN{};
-        serial_.header.wFunctionCode = 111;
+        serial_.header.wFunctionCode = KZD_DEVICE_SERIES_NUMBER;
         scanner_->vDeviceSeriesNumber(&serial_);
-        ok = serial_.header.FUNC_STATUS == DRV_SUCCESS;
+        ok = serial_.header.status().ok();
     }
     if (ok) {
         extParams_ = stScannerExtParams{};
-        extParams_.header.wFunctionCode = 103;
+        extParams_.header.wFunctionCode = KZD_GET_EXT_PARAMS;
         scanner_->vGetExtParams(&extParams_);
     }
 
     availableSources_ = 0;
-    if (flags & kFlagReflective) availableSources_ |= 1;
-    if (flags & kFlagTransparency) availableSources_ |= 0x104;
-    if (flags & kFlagOther) availableSources_ |= 8;
-    if (flags & kFlagOtherBoth) availableSources_ |= 0x18;
+    if (flags & kFlagReflective) availableSources_ |= SE_SOURCE_REFLECTIVE;
+    if (flags & kFlagTransparency) availableSources_ |= SE_SOURCE_POSITIVE_FILM | SE_SOURCE_NEGATIVE_FILM;
+    if (flags & kFlagOther) availableSources_ |= SE_SOURCE_OTHER;
+    if (flags & kFlagOtherBoth) availableSources_ |= SE_SOURCE_OTHER | kSourceOtherBack;
 
     currentSource_ = 0;
-    if (flags & kFlagOther) currentSource_ = 8;
-    if (flags & kFlagOtherBoth) currentSource_ = 8;
-    if (flags & kFlagReflective) currentSource_ = 1;
-    if (flags & kFlagTransparency) currentSource_ = 260;
+    if (flags & kFlagOther) currentSource_ = SE_SOURCE_OTHER;
+    if (flags & kFlagOtherBoth) currentSource_ = SE_SOURCE_OTHER;
+    if (flags & kFlagReflective) currentSource_ = SE_SOURCE_REFLECTIVE;
+    if (flags & kFlagTransparency) currentSource_ = SE_SOURCE_NEGATIVE_FILM;
 
     ultraSound_ = 0;
     calibrationReuse_ = 0;
     scanQuality_ = 1;
     resolution_ = 75;
-    imageType_ = 64;
+    imageType_ = SE_IMAGE_COLOR;
     imageTypeSecond_ = 0;
     gammaSet_ = 0;
     gammaBuffer_.clear();
     autoCrop_ = preview_ = hwJpeg_ = hwCropSwitch_ = 0;
-    lastStatus_ = 1;
+    lastStatus_ = DRV_SUCCESS.code();
 
-    for (uint16_t source : {uint16_t{8}, uint16_t{1}, uint16_t{4}}) {
+    for (uint16_t source : {SE_SOURCE_OTHER, SE_SOURCE_REFLECTIVE, SE_SOURCE_POSITIVE_FILM}) {
         if (!(availableSources_ & source)) continue;
-        depth_ = 128;
+        depth_ = SE_DEPTH_8_BITS;
         const SEFrameCap cap = getMaxScanFrameCap(source);
         frame_ = SEFrame{cap.left, cap.top, cap.right, cap.bottom};
         pageLength_ = getPageLengthCap(source).maximumLength;
@@ -182,16 +182,16 @@ void EBase::InitVariable()
 
 const stScannerCapab* EBase::capabilityFor(uint16_t source) const
 {
-    if (source & 0x1A) return haveOther_ ? &otherCap_ : nullptr;
-    if (source & 0x01) return haveReflective_ ? &reflectiveCap_ : nullptr;
-    if (source & 0x04) return haveTransparency_ ? &transparencyCap_ : nullptr;
+    if (source & kSourcesOfOtherUnit) return haveOther_ ? &otherCap_ : nullptr;
+    if (source & SE_SOURCE_REFLECTIVE) return haveReflective_ ? &reflectiveCap_ : nullptr;
+    if (source & SE_SOURCE_POSITIVE_FILM) return haveTransparency_ ? &transparencyCap_ : nullptr;
     return nullptr;
 }
 
 uint16_t EBase::getDepthCap(uint16_t source) const
 {
     const stScannerCapab* c = capabilityFor(source);
-    return c ? static_cast<uint16_t>(c->BitsPerPixel & 0x8081) : 0;
+    return c ? static_cast<uint16_t>(c->BitsPerPixel & (SE_DEPTH_1_BIT | SE_DEPTH_8_BITS | SE_DEPTH_16_BITS)) : 0;
 }
 
 uint32_t EBase::getOpticalResolutionCap(uint16_t source) const
@@ -265,7 +265,7 @@ uint16_t EBase::getHWCropDeskewCap() const
 uint16_t EBase::isScannerSupportSmartCalibration(uint16_t source) const
 {
     const stScannerCapab* c = capabilityFor(source);
-    return c != nullptr && (c->MiscCaps & 2) ? 1 : 0;
+    return c != nullptr && (c->MiscCaps & kMiscSmartCalibration) ? 1 : 0;
 }
 
 SEScannerInfo EBase::getScannerInformationCap() const
@@ -280,9 +280,10 @@ SEScannerInfo EBase::getScannerInformationCap() const
 
 int16_t EBase::TransferErrCodePC2Mac(int32_t code)
 {
-    if (code <= DRV_SENSE_BASE) return SE_ERR_DEVICE_REFUSED;
+    const DrvResult result{code};
+    if (result.refused()) return SE_ERR_DEVICE_REFUSED;
     for (const CodeMapping& m : kDriverToHost)
-        if (m.driver == code) return m.host;
+        if (m.driver == result) return m.host;
     // Other device refusals below the 16-bit range must stay errors, never wrap to success.
     if (code < INT16_MIN) return SE_ERR_DEVICE_REFUSED;
     return static_cast<int16_t>(static_cast<uint32_t>(code) & 0xFFFF);

@@ -61,8 +61,11 @@ public:
     };
     static const std::span<const CommandHandler> commandHandlers();
 
+    // A handler's answer is in the host's codes (SE_OK, SE_NOT_SUPPORTED, the SE_ERR_ codes), which
+    // pass unchanged, or the code of a driver result, which this maps: the one place that turns
+    // driver results into the host's codes.
     virtual int16_t TransferErrCodePC2Mac(int32_t code);
-    virtual int32_t PrepareStartScan(stScannerAttri* attri);
+    virtual DrvResult PrepareStartScan(stScannerAttri* attri);
     virtual int32_t StartScan(ECDB* block);
     virtual int32_t StartScanBack(ECDB* block);
     virtual int32_t StopScan(ECDB* block);
@@ -148,14 +151,15 @@ private:
         std::vector<uint16_t> resolutions;
         std::vector<uint16_t> halftones;
     };
-    int32_t queryCapability(stScannerCapab& record, uint16_t source, CapabilityLists& lists);
+    DrvResult queryCapability(stScannerCapab& record, uint16_t source, CapabilityLists& lists);
     const stScannerCapab* capabilityFor(uint16_t source) const;
     // The scan attributes of the current settings, completed as a start completes them; the
-    // driver object's status, or 1.
-    int32_t buildAttributes(stScannerAttri& attri);
-    // Refusals that hold before anything starts: no source resolution or a resolution outside the
-    // reported range (-108), an unsupported pair of image type and depth (-106).
-    int32_t checkScanSettings() const;
+    // driver object's status, or DRV_SUCCESS.
+    DrvResult buildAttributes(stScannerAttri& attri);
+    // Refusals that hold before anything starts, in the host's codes: no source resolution or a
+    // resolution outside the reported range (SE_ERR_RANGE), an unsupported pair of image type and
+    // depth (SE_ERR_IMAGE_TYPE); SE_OK otherwise.
+    int16_t checkScanSettings() const;
     int32_t readLines(ECDB* block, uint16_t function, bool jpeg, bool back);
     // The channel value of a plane (the master for planes 4, 2 and 1), or -108 for another plane.
     int32_t toneChannelValue(uint32_t plane, const uint32_t* values, uint32_t master, uint32_t* out) const;
@@ -163,8 +167,11 @@ private:
     int32_t convertIndex(ECDB* block, const ERangeEntry* table) const;
     // Forgets the tone tables once a start has handed them over.
     void releaseGammaBuffer(stScannerAttri& a);
-    // 1 when the tone tables hold every byte the start of `a` reads, else -1010.
-    int32_t checkGammaBuffer(const stScannerAttri& a) const;
+    // DRV_SUCCESS when the tone tables hold every byte the start of `a` reads, else
+    // DRV_NOT_SUPPORTED.
+    DrvResult checkGammaBuffer(const stScannerAttri& a) const;
+    // Keeps a driver object's status as the last status and answers it to the host.
+    int32_t keepStatus(DrvResult status);
 
     std::unique_ptr<CKzdScanner> scanner_;
     CInterface* interface_;

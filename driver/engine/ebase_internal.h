@@ -18,6 +18,17 @@ inline constexpr uint16_t kFlagOtherBoth = 0x10;
 inline constexpr uint16_t kFlagTransparency = 0x20;
 inline constexpr uint16_t kFlagOther = 0x40;
 
+// Source codes beside the boundary's (SE_SOURCE_...): the second side of the other unit's
+// two-sided source, and every code that the other unit's capability record answers for.
+inline constexpr uint16_t kSourceOtherBack = 0x10;
+inline constexpr uint16_t kSourcesOfOtherUnit = 0x02 | SE_SOURCE_OTHER | kSourceOtherBack;
+
+// The unit a capability query asks about (the record's ScanSource on entry).
+inline constexpr uint16_t kCapabilityFlatbed = 1;
+inline constexpr uint16_t kCapabilityTransparency = 8;
+// Bit of a capability record's MiscCaps: the unit can reuse a stored calibration.
+inline constexpr uint16_t kMiscSmartCalibration = 0x02;
+
 // The host record of a block, or null.
 template <typename T> inline T* record_of(const ECDB* block)
 {

@@ -15,7 +15,7 @@ using namespace ebase_internal;
 // ---------------------------------------------------------------------------------------------
 // Scan handlers
 
-int32_t EBase::PrepareStartScan(stScannerAttri* a)
+DrvResult EBase::PrepareStartScan(stScannerAttri* a)
 {
     if (imageType_ == 64) {
         for (int i = 0; i < 3; ++i) {
@@ -83,22 +83,22 @@ int32_t EBase::PrepareStartScan(stScannerAttri* a)
     a->NumofGammaEntry = gammaEntryCode_;
     a->GammaTable = gammaBuffer_.empty() ? nullptr : gammaBuffer_.data();
     a->ShrinkableExposureRatio = clamp16(exposureRatio_);
-    return 1;
+    return DRV_SUCCESS;
 }
 
-int32_t EBase::checkScanSettings() const
+int16_t EBase::checkScanSettings() const
 {
     if (getOpticalResolutionCap(currentSource_) == 0) return SE_ERR_RANGE;
     if (resolution_ < kLowestResolution || resolution_ > kHighestResolution) return SE_ERR_RANGE;
-    if (!deliverable(imageType_, depth_)) return -106;
-    return 1;
+    if (!deliverable(imageType_, depth_)) return SE_ERR_IMAGE_TYPE;
+    return SE_OK;
 }
 
-int32_t EBase::buildAttributes(stScannerAttri& a)
+DrvResult EBase::buildAttributes(stScannerAttri& a)
 {
     a.header.wFunctionCode = KZD_DEFAULT_ATTRIBUTE;
     scanner_->vDefaultAttribute(&a);
-    if (a.header.FUNC_STATUS != DRV_SUCCESS) return a.header.FUNC_STATUS;
+    if (!a.header.status().ok()) return a.header.status();
     return PrepareStartScan(&a);
 }
 
@@ -108,18 +108,21 @@ int32_t EBase::DoGetScanImageInfo(ECDB* block)
     if (block->verb == 0) return SE_OK;
     if (block->verb != 1) return SE_NOT_SUPPORTED;
     if (block->record == 0) return SE_NOT_SUPPORTED;
-    const int32_t check = checkScanSettings();
-    if (check != 1) return check;
+    if (const int16_t check = checkScanSettings(); check != SE_OK) return check;
     // A scratch record completed exactly as the start completes its own, so that this answer and
     // the start's always agree.
     stScannerAttri scratch = frontAttri_;
-    int32_t r = buildAttributes(scratch);
-    if (r != 1) return r;
+    if (const DrvResult r = buildAttributes(scratch); !r.ok()) return r.code();
     scan_output_geometry_t g{};
-    r = get_scan_output_geometry(scanner_->scanner(), &scratch, &g);
-    if (r != 1) return r;
+    if (const DrvResult r = get_scan_output_geometry(scanner_->scanner(), &scratch, &g); !r.ok()) return r.code();
     put(block, SEImageInfo{g.width, g.lines, g.row_bytes});
     return SE_OK;
+}
+
+int32_t EBase::keepStatus(DrvResult status)
+{
+    lastStatus_ = status.code();
+    return lastStatus_;
 }
 
 void EBase::releaseGammaBuffer(stScannerAttri& a)
@@ -131,7 +134,7 @@ void EBase::releaseGammaBuffer(stScannerAttri& a)
     a.GammaTable = nullptr;
 }
 
-int32_t EBase::checkGammaBuffer(const stScannerAttri& a) const
+DrvResult EBase::checkGammaBuffer(const stScannerAttri& a) const
 {
     // The tables were set for another image type or depth than the scan's: the start would read
     // past what the host gave.
@@ -142,16 +145,15 @@ int32_t EBase::checkGammaBuffer(const stScannerAttri& a) const
 int32_t EBase::StartScan(ECDB* block)
 {
     if (block->record == 0) return SE_NOT_SUPPORTED;
-    int32_t status = checkScanSettings();
-    if (status != DRV_SUCCESS) return lastStatus_ = status;
+    if (const int16_t check = checkScanSettings(); check != SE_OK) return lastStatus_ = check;
 
     stScannerAttri& a = frontAttri_;
     a.header.wFunctionCode = KZD_DEFAULT_ATTRIBUTE;
     scanner_->vDefaultAttribute(&a);
-    if (a.header.FUNC_STATUS != DRV_SUCCESS) return lastStatus_ = a.header.FUNC_STATUS;
+    if (!a.header.status().ok()) return keepStatus(a.header.status());
 
     stSetScannerScanMode mode{};
-    mode.header.wFunctionCode = 35;
+    mode.header.wFunctionCode = KZD_SET_SCAN_MODE;
     mode.ScanMode = static_cast<uint8_t>((preview_ ? 1 : 2) | (autoCrop_ ? 4 : 0) | (hwJpeg_ ? 64 : 0));
     if (hwCropSwitch_) {
         // The crop block names the controller and enables the front side, and the back side for a
@@ -159,31 +161,30 @@ int32_t EBase::StartScan(ECDB* block)
         hwCrop_ = HWCropDeskewBlock{};
         std::memcpy(hwCrop_.bytes, "GL3466", 6);
         hwCrop_.bytes[16] = 1;
-        if (currentSource_ & 0x10) hwCrop_.bytes[17] = 1;
+        if (currentSource_ & kSourceOtherBack) hwCrop_.bytes[17] = 1;
     }
     mode.cEnableUltraSound = ultraSound_ != 0 ? 1 : 0;
     mode.dwScanPaperType = 1;
     mode.cLightCount = 3;
     scanner_->vSetScannerScanMode(&mode);
-    if (mode.header.FUNC_STATUS != DRV_SUCCESS) return lastStatus_ = mode.header.FUNC_STATUS;
+    if (!mode.header.status().ok()) return keepStatus(mode.header.status());
 
-    status = PrepareStartScan(&a);
-    if (status != DRV_SUCCESS) return status;
-    status = checkGammaBuffer(a);
-    if (status != DRV_SUCCESS) return lastStatus_ = status;
+    if (const DrvResult prepared = PrepareStartScan(&a); !prepared.ok()) return prepared.code();
+    if (const DrvResult gamma = checkGammaBuffer(a); !gamma.ok()) return keepStatus(gamma);
     scan_output_geometry_t g{};
-    const int32_t geometry = get_scan_output_geometry(scanner_->scanner(), &a, &g);
+    const DrvResult geometry = get_scan_output_geometry(scanner_->scanner(), &a, &g);
 
     imageEnded_ = false;
     a.header.wFunctionCode = KZD_START_SCAN;
     scanner_->vScannerStartScan(&a);
-    status = a.header.FUNC_STATUS;
+    DrvResult status = a.header.status();
     releaseGammaBuffer(a);
 
-    if (status == DRV_SUCCESS && geometry != DRV_SUCCESS) status = geometry;
-    if (status >= 0 && status != DRV_SUCCESS) status = SE_ERR_STAGE;
-    put(block, status == DRV_SUCCESS ? SEImageInfo{g.width, g.lines, g.row_bytes} : SEImageInfo{});
-    return lastStatus_ = status;
+    if (status.ok() && !geometry.ok()) status = geometry;
+    // A failure must reach the host as one: a code that is not negative becomes a stage failure.
+    if (!status.ok() && status.code() >= 0) status = DRV_STAGE_FAILURE;
+    put(block, status.ok() ? SEImageInfo{g.width, g.lines, g.row_bytes} : SEImageInfo{});
+    return keepStatus(status);
 }
 
 int32_t EBase::StartScanBack(ECDB* block)
@@ -192,20 +193,18 @@ int32_t EBase::StartScanBack(ECDB* block)
     stScannerAttri& a = backAttri_;
     a.header.wFunctionCode = KZD_DEFAULT_ATTRIBUTE;
     scanner_->vDefaultAttribute(&a);
-    if (a.header.FUNC_STATUS != DRV_SUCCESS) return lastStatus_ = a.header.FUNC_STATUS;
-    int32_t status = PrepareStartScan(&a);
-    if (status != DRV_SUCCESS) return status;
-    status = checkGammaBuffer(a);
-    if (status != DRV_SUCCESS) return lastStatus_ = status;
-    a.header.wFunctionCode = 34;
+    if (!a.header.status().ok()) return keepStatus(a.header.status());
+    if (const DrvResult prepared = PrepareStartScan(&a); !prepared.ok()) return prepared.code();
+    if (const DrvResult gamma = checkGammaBuffer(a); !gamma.ok()) return keepStatus(gamma);
+    a.header.wFunctionCode = KZD_RETURN_CIS_INFO;
     scanner_->vScannerReturnCISInfo(&a);
-    status = a.header.FUNC_STATUS;
+    DrvResult status = a.header.status();
     releaseGammaBuffer(a);
     scan_output_geometry_t g{};
-    if (status == DRV_SUCCESS) status = get_scan_output_geometry(scanner_->scanner(), &a, &g);
-    if (status >= 0 && status != DRV_SUCCESS) status = SE_ERR_STAGE;
-    put(block, status == DRV_SUCCESS ? SEImageInfo{g.width, g.lines, g.row_bytes} : SEImageInfo{});
-    return lastStatus_ = status;
+    if (status.ok()) status = get_scan_output_geometry(scanner_->scanner(), &a, &g);
+    if (!status.ok() && status.code() >= 0) status = DRV_STAGE_FAILURE;
+    put(block, status.ok() ? SEImageInfo{g.width, g.lines, g.row_bytes} : SEImageInfo{});
+    return keepStatus(status);
 }
 
 int32_t EBase::readLines(ECDB* block, uint16_t function, bool jpeg, bool back)
@@ -225,7 +224,7 @@ int32_t EBase::readLines(ECDB* block, uint16_t function, bool jpeg, bool back)
         deliver(0);
         return SE_END_OF_IMAGE;
     }
-    int32_t status;
+    DrvResult status = DRV_SUCCESS;
     uint32_t delivered = 0;
     uint32_t left = 0;
     bool end = false;
@@ -238,7 +237,7 @@ int32_t EBase::readLines(ECDB* block, uint16_t function, bool jpeg, bool back)
             scanner_->vScannerGetJpegImageB(&r);
         else
             scanner_->vScannerGetJpegImageA(&r);
-        status = r.header.FUNC_STATUS;
+        status = r.header.status();
     } else {
         stGetImage r{};
         r.header.wFunctionCode = function;
@@ -248,18 +247,18 @@ int32_t EBase::readLines(ECDB* block, uint16_t function, bool jpeg, bool back)
             scanner_->vScannerGetCISImage(&r);
         else
             scanner_->vScannerGetImage(&r);
-        status = r.header.FUNC_STATUS;
+        status = r.header.status();
         delivered = r.dwLinesDone;
         left = r.dwLinesLeft;
         end = r.dwEndOfImage == 1;
     }
     deliver(delivered);
     if (status == DRV_NO_MORE_LINES && left == 0) return SE_OK;
-    if (status == DRV_SUCCESS && end) {
+    if (status.ok() && end) {
         if (!back) imageEnded_ = true;
         return SE_END_OF_IMAGE;
     }
-    return lastStatus_ = status;
+    return keepStatus(status);
 }
 
 int32_t EBase::ScanImage(ECDB* block)
@@ -269,17 +268,17 @@ int32_t EBase::ScanImage(ECDB* block)
 
 int32_t EBase::ScanImageBack(ECDB* block)
 {
-    return readLines(block, 19, false, true);
+    return readLines(block, KZD_GET_CIS_IMAGE, false, true);
 }
 
 int32_t EBase::ScanJpegImage(ECDB* block)
 {
-    return readLines(block, 128, true, false);
+    return readLines(block, KZD_GET_JPEG_IMAGE_A, true, false);
 }
 
 int32_t EBase::ScanJpegImageBack(ECDB* block)
 {
-    return readLines(block, 129, true, true);
+    return readLines(block, KZD_GET_JPEG_IMAGE_B, true, true);
 }
 
 int32_t EBase::StopScan(ECDB*)
@@ -288,5 +287,5 @@ int32_t EBase::StopScan(ECDB*)
     r.header.wFunctionCode = KZD_ABORT_SCAN;
     scanner_->vScannerAbortScan(&r);
     imageEnded_ = false;
-    return lastStatus_ = r.header.FUNC_STATUS;
+    return keepStatus(r.header.status());
 }

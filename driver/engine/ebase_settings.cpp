@@ -109,7 +109,7 @@ int32_t EBase::DoScanFrame(ECDB* block)
 int32_t EBase::toneChannelValue(uint32_t plane, const uint32_t* values, uint32_t master, uint32_t* out) const
 {
     int index = 0;
-    if (PlaneToIndex(static_cast<int>(plane), &index) != 1) return SE_ERR_RANGE;
+    if (PlaneToIndex(static_cast<int>(plane), &index) != SE_OK) return SE_ERR_RANGE;
     *out = index == 3 ? master : values[index];
     return SE_OK;
 }
@@ -119,7 +119,7 @@ int32_t EBase::convertIndex(ECDB* block, const ERangeEntry* table) const
     const auto v = static_cast<int32_t>(low32(block->value));
     int32_t out = 0;
     const int r = block->verb == 4 ? Index2Value(v, &out, table) : Value2Index(v, &out, table);
-    if (r != 1) return r;
+    if (r != SE_OK) return r;
     put(block, out);
     return SE_OK;
 }
@@ -139,12 +139,12 @@ int32_t EBase::DoContrast(ECDB* block)
     }
     if (verb == 3) {
         int index = 0;
-        if (PlaneToIndex(static_cast<int>(v), &index) != 1) return SE_ERR_RANGE;
+        if (PlaneToIndex(static_cast<int>(v), &index) != SE_OK) return SE_ERR_RANGE;
         int32_t wanted = 0;
         get(block, wanted);
         int32_t conformed = 0;
         const int r = DoConverSetting(wanted, &conformed, contrastRange_);
-        if (r != 1) return r;
+        if (r != SE_OK) return r;
         put(block, conformed);
         contrastMaster_ = static_cast<uint32_t>(conformed);
         if (index < 3) contrast_[index] = static_cast<uint32_t>(conformed);
@@ -191,18 +191,18 @@ int32_t EBase::DoExposure(ECDB* block)
             int32_t conformed[3] = {};
             for (int i = 0; i < 3; ++i) {
                 const int r = DoConverSetting(wanted[i], &conformed[i], exposureRange_);
-                if (r != 1) return r;
+                if (r != SE_OK) return r;
             }
             for (int i = 0; i < 3; ++i) exposure_[i] = static_cast<uint32_t>(conformed[i]);
             return SE_OK;
         }
         int index = 0;
-        if (PlaneToIndex(static_cast<int>(v), &index) != 1) return SE_ERR_RANGE;
+        if (PlaneToIndex(static_cast<int>(v), &index) != SE_OK) return SE_ERR_RANGE;
         int32_t wanted = 0;
         get(block, wanted);
         int32_t conformed = 0;
         const int r = DoConverSetting(wanted, &conformed, exposureRange_);
-        if (r != 1) return r;
+        if (r != SE_OK) return r;
         if (index == 3)
             exposureMaster_ = static_cast<uint32_t>(conformed);
         else
@@ -405,7 +405,7 @@ int32_t EBase::DoAPD(ECDB* block)
     stScannerInit fresh{};
     fresh.header.wFunctionCode = KZD_INITIALIZE_SCANNER;
     scanner_->vInitializeScanner(&fresh);
-    if (fresh.header.FUNC_STATUS != DRV_SUCCESS) return fresh.header.FUNC_STATUS;
+    if (!fresh.header.status().ok()) return fresh.header.status().code();
     init_ = fresh;
     const uint16_t loaded = (fresh.ScannerModel & 0x80) ? 1 : 0;
     std::memcpy(record_of<uint8_t>(block) + 4, &loaded, sizeof loaded);
@@ -430,7 +430,7 @@ int32_t EBase::DoButtonStatus(ECDB* block)
         GET_SUPPORTED_BUTTONS r{};
         r.header.wFunctionCode = KZD_GET_SUPPORTED_BUTTONS;
         scanner_->vScannerGetSupportedButtons(&r);
-        if (r.header.FUNC_STATUS != DRV_SUCCESS) return SE_NOT_SUPPORTED;
+        if (!r.header.status().ok()) return SE_NOT_SUPPORTED;
         put(block, map_bits(r.dwButtonMask, kSupportedButtons));
         return SE_OK;
     }
@@ -484,10 +484,9 @@ int32_t EBase::DoSmartCalibration(ECDB* block)
         }
         if (what == 0) {
             stEraseCaliData r{};
-            r.status = 0;
             r.resolution = static_cast<uint16_t>(block->record);
             scanner_->vEraseCaliData(&r);
-            return r.status == DRV_SUCCESS ? SE_OK : SE_ERR_CALIBRATION_FILE;
+            return r.result().ok() ? SE_OK : SE_ERR_CALIBRATION_FILE;
         }
         return SE_OK;
     }

@@ -1,5 +1,6 @@
 #include "eexpert.h"
 
+#include "gl_device.h"
 #include "host_callbacks.h"
 #include "usb_ids.h"
 #include "usbio.h"
@@ -30,7 +31,7 @@ int attach_one_usb(const char* name)
 {
     if (name == nullptr || gScannerIndex >= DEVICE_TABLE_SIZE) return 4;
     int dn = -1;
-    if (usbio_open(name, &dn) != USBIO_STATUS_GOOD) return 4;
+    if (!device_OpenNamed(name, &dn).ok()) return 4;
 
     int answer = 4;
     try {
@@ -40,7 +41,7 @@ int attach_one_usb(const char* name)
         stScannerInit init{};
         init.header.wFunctionCode = KZD_INITIALIZE_SCANNER;
         scanner->vInitializeScanner(&init);
-        if (init.header.FUNC_STATUS == 1) {
+        if (init.header.status().ok()) {
             const uint16_t i = gScannerIndex;
             gScannerInfo[i] = SESubDevice{firmware_version_x100(init.FirmwareVersion),
                                           2,
@@ -66,7 +67,7 @@ int attach_one_usb(const char* name)
     } catch (...) {
         answer = 4;
     }
-    usbio_close(dn);
+    device_CloseNumber(dn);
     return answer;
 }
 
@@ -151,13 +152,13 @@ int16_t EExpert::Alloc2(ECDB* block)
     const int index = find_recorded(number);
     if (index < 0) return SE_ERR_NO_ROOT;
     int dn = -1;
-    if (usbio_open(gDeviceList[index].name, &dn) != USBIO_STATUS_GOOD) return SE_ERR_NO_ROOT;
+    if (!device_OpenNamed(gDeviceList[index].name, &dn).ok()) return SE_ERR_NO_ROOT;
     if (static_cast<uint32_t>(dn) != number) {
-        usbio_close(dn);
+        device_CloseNumber(dn);
         return SE_ERR_NO_ROOT;
     }
     if (base_ != nullptr) {
-        usbio_close(dn);
+        device_CloseNumber(dn);
         return SE_ERR_BUSY;
     }
     std::unique_ptr<CInterface> device;
@@ -172,14 +173,14 @@ int16_t EExpert::Alloc2(ECDB* block)
     } catch (...) {
         base.reset();
         device.reset();
-        usbio_close(dn);
+        device_CloseNumber(dn);
         return SE_ERR_NO_DEVICE;
     }
     // A device whose record could not be made is no open device.
     if (!base->initialised()) {
         base.reset();
         device.reset();
-        usbio_close(dn);
+        device_CloseNumber(dn);
         return SE_ERR_NO_DEVICE;
     }
     interface_ = device.release();
@@ -194,9 +195,9 @@ int16_t EExpert::Free()
     base_ = nullptr;
     delete interface_;
     interface_ = nullptr;
-    if (openNumber_ >= 0) usbio_close(openNumber_);
+    if (openNumber_ >= 0) device_CloseNumber(openNumber_);
     openNumber_ = -1;
-    for (int dn = 0; dn < DEVICE_TABLE_SIZE; ++dn) usbio_close(dn);
+    for (int dn = 0; dn < DEVICE_TABLE_SIZE; ++dn) device_CloseNumber(dn);
     return SE_OK;
 }
 

@@ -25,7 +25,7 @@ void CKzdScanner::vScannerGetImage(stGetImage* r)
     r->dwLinesDone = 0;
     r->dwEndOfImage = 0;
     IMAGE_SETTING& front = setting_.front_side;
-    int status = DRV_SUCCESS;
+    DrvResult status = DRV_SUCCESS;
     if (scanner_ == nullptr) {
         status = DRV_TRANSFER_FAILURE;
     } else if (!setting_.pipeline_built || !front.built) {
@@ -49,7 +49,7 @@ void CKzdScanner::vScannerGetImage(stGetImage* r)
         // The device ended its page early: the image ends with the last line made of its lines, and
         // the host is told so, rather than given the zeros after it as image lines.
         const uint32_t before = front.output_lines - front.lines_to_deliver - std::min(lines, front.output_lines);
-        if (status == DRV_SUCCESS && front.lines_made != UINT32_MAX && before + lines > front.lines_made) {
+        if (status.ok() && front.lines_made != UINT32_MAX && before + lines > front.lines_made) {
             done = front.lines_made > before ? front.lines_made - before : 0;
             std::memset(r->pBuffer + size_t{done} * front.output_row_bytes, 0,
                         size_t{lines - done} * front.output_row_bytes);
@@ -57,15 +57,15 @@ void CKzdScanner::vScannerGetImage(stGetImage* r)
             left = 0;
             end = 1;
         }
-        if (status == DRV_SUCCESS) {
+        if (status.ok()) {
             r->dwLinesDone = done;
             r->dwLinesLeft = static_cast<uint32_t>(std::max(left, 0));
             r->wZero = 0;
             r->dwEndOfImage = end ? 1 : 0;
         }
     }
-    r->header.FUNC_STATUS = status;
-    DBG_LOG(kLogParameters, "vScannerGetImage() FUNC_STATUS = %d\n", status);
+    r->header.set_status(status);
+    DBG_LOG(kLogParameters, "vScannerGetImage() FUNC_STATUS = %d\n", status.code());
 }
 
 void CKzdScanner::vScannerAbortScan(stAbort* r)
@@ -73,7 +73,7 @@ void CKzdScanner::vScannerAbortScan(stAbort* r)
     // The stop's result is not looked at: the buffers are freed whatever the device answers.
     stop_running_scan();
     free_disposable_buffers();
-    r->header.FUNC_STATUS = DRV_SUCCESS;
+    r->header.set_status(DRV_SUCCESS);
     DBG_LOG(kLogParameters, "vScannerAbortScan() FUNC_STATUS = %d\n", r->header.FUNC_STATUS);
 }
 
@@ -104,13 +104,13 @@ void CKzdScanner::vSetSampleLines(IMAGE_SAMPLE_LINES* r)
 {
     DBG_LOG(kLogParameters, "vSetSampleLines() SampleLines = %u\n", r->SampleLines);
     setting_.sample_line_setting = *r;
-    r->header.FUNC_STATUS = DRV_SUCCESS;
+    r->header.set_status(DRV_SUCCESS);
     DBG_LOG(kLogParameters, "vSetSampleLines() FUNC_STATUS = %d\n", r->header.FUNC_STATUS);
 }
 
 void CKzdScanner::vGetSampleLines(IMAGE_SAMPLE_LINES* r)
 {
-    int status = DRV_SUCCESS;
+    DrvResult status = DRV_SUCCESS;
     const bool harrowin = module_folder_.find("Harrowin Pro") != std::string::npos;
     if (harrowin || scanner_ != nullptr) {
         const uint16_t max = harrowin ? kHarrowinProMaxSampleLines : get_scanner_max_multi_sampling_line(scanner_);
@@ -120,7 +120,7 @@ void CKzdScanner::vGetSampleLines(IMAGE_SAMPLE_LINES* r)
     } else {
         status = DRV_TRANSFER_FAILURE;
     }
-    r->header.FUNC_STATUS = status;
+    r->header.set_status(status);
     DBG_LOG(kLogParameters, "vGetSampleLines() SampleLines = %u, MaxSampleLines = %u, FUNC_STATUS = %d\n",
-            r->SampleLines, r->MaxSampleLines, status);
+            r->SampleLines, r->MaxSampleLines, status.code());
 }

@@ -11,13 +11,13 @@ template <typename Record, typename Op> void forward(Record* r, Op op)
 {
     if (r == nullptr) return;
     if (gpQRXV3Scanner == nullptr) {
-        r->header.FUNC_STATUS = KZD_NO_INSTANCE;
+        r->header.set_status(DRV_NO_INSTANCE);
         return;
     }
     try {
         (gpQRXV3Scanner->*op)(r);
     } catch (...) {
-        r->header.FUNC_STATUS = KZD_OUT_OF_MEMORY;
+        r->header.set_status(DRV_NO_MEMORY);
     }
 }
 
@@ -30,10 +30,10 @@ int32_t CreateInstance(void** out, CInterface* device)
     if (out == nullptr) return 0;
     try {
         *out = new CKzdScanner(device);
-        return 1;
+        return DRV_SUCCESS.code();
     } catch (...) {
         *out = nullptr;
-        return KZD_OUT_OF_MEMORY;
+        return DRV_NO_MEMORY.code();
     }
 }
 
@@ -54,13 +54,13 @@ void vEraseCaliData(stEraseCaliData* r)
 {
     if (r == nullptr) return;
     if (gpQRXV3Scanner == nullptr) {
-        r->status = static_cast<uint32_t>(KZD_NO_INSTANCE);
+        r->set_result(DRV_NO_INSTANCE);
         return;
     }
     try {
         gpQRXV3Scanner->vEraseCaliData(r);
     } catch (...) {
-        r->status = static_cast<uint32_t>(KZD_OUT_OF_MEMORY);
+        r->set_result(DRV_NO_MEMORY);
     }
 }
 

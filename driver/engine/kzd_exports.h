@@ -1,7 +1,7 @@
 // The driver object's flat C interface: CreateInstance and ReleaseInstance, and one forwarder per
 // operation that calls the operation on the current instance. No instance is ever made current
-// (gpQRXV3Scanner stays null), so every forwarder reports -4001 and vPaperReady answers -1.
-// No exception leaves a forwarder: it sets the record's status to -1007 instead.
+// (gpQRXV3Scanner stays null), so every forwarder reports DRV_NO_INSTANCE and vPaperReady answers
+// -1. No exception leaves a forwarder: it sets the record's status to DRV_NO_MEMORY instead.
 #pragma once
 
 #include "kzd_records.h"
@@ -16,14 +16,9 @@ class CInterface;
 
 extern CKzdScanner* gpQRXV3Scanner;
 
-// Status of a forwarded operation when no instance is current.
-constexpr int32_t KZD_NO_INSTANCE = -4001;
-constexpr int32_t KZD_OUT_OF_MEMORY = -1007;
-constexpr int32_t KZD_NOT_SUPPORTED = -1010;
-
 extern "C" {
-// Makes a driver object over `device` and stores it through `out`: 1; -1007 (null stored) when it
-// cannot be made, 0 without `out`.
+// Makes a driver object over `device` and stores it through `out`: DRV_SUCCESS; DRV_NO_MEMORY (null
+// stored) when it cannot be made, 0 without `out`.
 VARNOTH_EXPORT int32_t CreateInstance(void** out, CInterface* device);
 // Deletes an object from CreateInstance; null is accepted.
 VARNOTH_EXPORT void ReleaseInstance(CKzdScanner* object);

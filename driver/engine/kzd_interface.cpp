@@ -2,7 +2,7 @@
 
 CInterface::CInterface(uint32_t device_number)
 {
-    if (device_New(&device_) == STATUS_GOOD && device_ != nullptr) device_Open(device_, device_number);
+    if (device_New(&device_).ok() && device_ != nullptr) device_Open(device_, device_number);
 }
 
 CInterface::~CInterface()

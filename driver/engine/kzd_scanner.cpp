@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int32_t kOpenStatusNotOpen = STATUS_TRANSFER_FAILED;
+constexpr eStatus kOpenStatusNotOpen = STATUS_TRANSFER_FAILED;
 
 constexpr size_t kFirmwareRevisionAt = 80; // "dd.dd"
 constexpr size_t kFirmwareTextAt = 104;
@@ -36,14 +36,14 @@ constexpr size_t kHallLevelAt = 12;    // system status: hall-sensor level, 16 b
 constexpr size_t kSensorStatusAt = 10; // system status: paper-sensor state
 constexpr uint8_t kSensorOn = 2;
 
-void log_status(const char* name, int32_t status)
+void log_status(const char* name, DrvResult status)
 {
-    DBG_LOG(kLogParameters, "%s() FUNC_STATUS = %d\n", name, static_cast<int>(status));
+    DBG_LOG(kLogParameters, "%s() FUNC_STATUS = %d\n", name, status.code());
 }
 
-void answer(stKzdHeader& header, int32_t status, const char* name)
+void answer(stKzdHeader& header, DrvResult status, const char* name)
 {
-    header.FUNC_STATUS = status;
+    header.set_status(status);
     log_status(name, status);
 }
 
@@ -100,10 +100,10 @@ CKzdScanner::CKzdScanner(CInterface* device)
         return;
     }
     GLScanner* g = nullptr;
-    open_status_ = static_cast<int32_t>(scanner_new(device->device(), &g));
-    if (open_status_ != 0 || g == nullptr) {
-        if (open_status_ == 0) open_status_ = kOpenStatusNotOpen;
-        DBG_LOG(kLogErrors, "CKzdScanner: scanner_new failed with %d\n", static_cast<int>(open_status_));
+    open_status_ = scanner_new(device->device(), &g);
+    if (!open_status_.ok() || g == nullptr) {
+        if (open_status_.ok()) open_status_ = kOpenStatusNotOpen;
+        DBG_LOG(kLogErrors, "CKzdScanner: scanner_new failed with %u\n", open_status_.code());
         return;
     }
     scanner_ = g;
@@ -290,46 +290,46 @@ void CKzdScanner::vScannerGetJpegImageB(stGetJpegImage* r)
 // Operations the scanner does not offer: the status only, nothing logged.
 void CKzdScanner::vScannerMutiLens(stSetLens* r)
 {
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+    r->header.set_status(DRV_NOT_SUPPORTED);
 }
 void CKzdScanner::vGetLampStatus(stLampStatus* r)
 {
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+    r->header.set_status(DRV_NOT_SUPPORTED);
 }
 void CKzdScanner::vSetLampStatus(stLampStatus* r)
 {
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+    r->header.set_status(DRV_NOT_SUPPORTED);
 }
 void CKzdScanner::vGetMultiLampStatus(stLampStatus* r)
 {
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+    r->header.set_status(DRV_NOT_SUPPORTED);
 }
 void CKzdScanner::vSetMultiLampStatus(stLampStatus* r)
 {
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+    r->header.set_status(DRV_NOT_SUPPORTED);
 }
 void CKzdScanner::vScannerGetCompCapab(stCompParam* r)
 {
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+    r->header.set_status(DRV_NOT_SUPPORTED);
 }
 void CKzdScanner::vScannerSetCompParam(stCompParam* r)
 {
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+    r->header.set_status(DRV_NOT_SUPPORTED);
 }
 void CKzdScanner::vScanner35TACalibrateSupportedStatus(st35TACalibrate* r)
 {
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+    r->header.set_status(DRV_NOT_SUPPORTED);
 }
 void CKzdScanner::vScanner35TACalibrate(st35TACalibrate* r)
 {
-    r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+    r->header.set_status(DRV_NOT_SUPPORTED);
 }
 
 int32_t CKzdScanner::vPaperReady()
 {
     if (scanner_ == nullptr) return -1;
     if (scanner_->scan_started) return 200;
-    if (scanner_button_detect(scanner_) != STATUS_GOOD) return -1;
+    if (!scanner_button_detect(scanner_).ok()) return -1;
     const auto& st = scanner_->system_status;
     if (st[5]) return 0x8000;
     if (st[6]) return 0x4000;
@@ -384,7 +384,7 @@ void CKzdScanner::vGetCounterInfo(stCounterInfo* r)
     if (refused_without_device(scanner_, r->header, "vGetCounterInfo")) return;
     ScannerCounter c{};
     const eStatus st = scanner_read_scan_counter(scanner_, &c);
-    r->header.FUNC_STATUS = get_scanner_error_code(scanner_, st);
+    r->header.set_status(get_scanner_error_code(scanner_, st));
     r->wMonth = static_cast<uint16_t>(c.month);
     r->wDay = static_cast<uint16_t>(c.day);
     r->wYear = static_cast<uint16_t>(c.year);
@@ -394,7 +394,7 @@ void CKzdScanner::vGetCounterInfo(stCounterInfo* r)
     r->dwCounter[3] = c.counter3;
     r->dwCounter[4] = c.counter4;
     r->dwCounter[5] = c.reserved;
-    log_status("vGetCounterInfo", r->header.FUNC_STATUS);
+    log_status("vGetCounterInfo", r->header.status());
 }
 
 void CKzdScanner::vSetCounterInfo(stCounterInfo* r)
@@ -403,38 +403,38 @@ void CKzdScanner::vSetCounterInfo(stCounterInfo* r)
     if (refused_without_device(scanner_, r->header, "vSetCounterInfo")) return;
     const ScannerDate date{r->wYear, r->wMonth, r->wDay};
     const eStatus st = scanner_update_scan_counter(scanner_, &date, r->dwCounter[1], r->dwCounter[3]);
-    r->header.FUNC_STATUS = get_scanner_error_code(scanner_, st);
-    log_status("vSetCounterInfo", r->header.FUNC_STATUS);
+    r->header.set_status(get_scanner_error_code(scanner_, st));
+    log_status("vSetCounterInfo", r->header.status());
 }
 
 void CKzdScanner::vDeviceSeriesNumber(DEVICESN* r)
 {
-    if (open_status_ == 0 && scanner_ != nullptr) {
+    if (open_status_.ok() && scanner_ != nullptr) {
         r->wModelCode = get_scanner_model_code(scanner_);
         r->wSubModelCode = get_scanner_submodel_code(scanner_);
         get_scanner_serial_number(scanner_, r->szSerialNumber, sizeof r->szSerialNumber);
-        r->header.FUNC_STATUS = DRV_SUCCESS;
+        r->header.set_status(DRV_SUCCESS);
     } else if (open_status_ == STATUS_REFUSED_REQUEST || scanner_ == nullptr) {
         // Without a device record there is nobody to ask for sense data.
-        r->header.FUNC_STATUS = DRV_TRANSFER_FAILURE;
+        r->header.set_status(DRV_TRANSFER_FAILURE);
     } else {
-        r->header.FUNC_STATUS = get_scanner_error_code(scanner_, static_cast<eStatus>(open_status_));
+        r->header.set_status(get_scanner_error_code(scanner_, open_status_));
     }
-    log_status("vDeviceSeriesNumber", r->header.FUNC_STATUS);
+    log_status("vDeviceSeriesNumber", r->header.status());
 }
 
 void CKzdScanner::vDeviceModelName(DEVICENAME* r)
 {
     std::memset(r->szModelName, 0, sizeof r->szModelName);
     if (scanner_ == nullptr) {
-        r->header.FUNC_STATUS = DRV_TRANSFER_FAILURE;
+        r->header.set_status(DRV_TRANSFER_FAILURE);
     } else if (is_scanner_support_model_name(scanner_)) {
         get_scanner_model_name(scanner_, r->szModelName, sizeof r->szModelName);
-        r->header.FUNC_STATUS = DRV_SUCCESS;
+        r->header.set_status(DRV_SUCCESS);
     } else {
-        r->header.FUNC_STATUS = DRV_NOT_SUPPORTED;
+        r->header.set_status(DRV_NOT_SUPPORTED);
     }
-    log_status("vDeviceModelName", r->header.FUNC_STATUS);
+    log_status("vDeviceModelName", r->header.status());
 }
 
 void CKzdScanner::vEraseCaliData(stEraseCaliData* r)
@@ -474,7 +474,7 @@ void CKzdScanner::KzdEntry(void* record)
     case KZD_GET_ALL_FIRMWARE_FULL_VERSION:
         vScannerGetAllFirmwareFullVersion(static_cast<stFirmwareFullVersionNumber*>(record));
         break;
-    default: header->FUNC_STATUS = DRV_NOT_SUPPORTED; break;
+    default: header->set_status(DRV_NOT_SUPPORTED); break;
     }
 }
 
@@ -518,13 +518,13 @@ void CKzdScanner::vSetPaperSensorAttribute(stPaperSensorParams* r)
         g->system_status[kSensorEnableAt] = r->cIRSensorEnable ? kSensorOn : 0;
         st = scanner_send_system_status(g);
     }
-    if (st == STATUS_GOOD && is_scanner_support_hall_sensor_paper_detection(g)) {
+    if (st.ok() && is_scanner_support_hall_sensor_paper_detection(g)) {
         g->system_status[kSensorEnableAt] = r->cHallSensorEnable ? kSensorOn : 0;
         put_u16le(g->system_status.data() + kHallLevelAt, r->cHallSensorLevel);
         st = scanner_send_system_status(g);
     }
-    r->header.FUNC_STATUS = get_scanner_error_code(g, st);
-    log_status("vSetPaperSensorAttribute", r->header.FUNC_STATUS);
+    r->header.set_status(get_scanner_error_code(g, st));
+    log_status("vSetPaperSensorAttribute", r->header.status());
 }
 
 void CKzdScanner::vGetPaperSensorStatus(stPaperSensorStatus* r)
@@ -533,7 +533,7 @@ void CKzdScanner::vGetPaperSensorStatus(stPaperSensorStatus* r)
     GLScanner* g = scanner_;
     auto detect = [&](uint8_t enabled) -> uint8_t {
         if (!enabled) return 2;
-        if (scanner_paper_sensor_detect(g) != STATUS_GOOD) return 0;
+        if (!scanner_paper_sensor_detect(g).ok()) return 0;
         return g->system_status[kSensorStatusAt];
     };
     if (is_scanner_support_ir_sensor_paper_detection(g)) r->cIRSensorStatus = detect(paper_sensor_.cIRSensorEnable);
@@ -557,7 +557,7 @@ void CKzdScanner::vScannerFlashRead(stFlashRWParams* r)
     DBG_LOG(kLogParameters, "vScannerFlashRead() area = 0x%x\n", r->wArea);
     if (refused_without_device(scanner_, r->header, "vScannerFlashRead")) return;
     GLScanner* g = scanner_;
-    int32_t status = DRV_SUCCESS;
+    DrvResult status = DRV_SUCCESS;
     switch (r->wArea) {
     case FLASH_AREA_PARTITION_FLAG:
         if (r->pPartitionFlag == nullptr)
@@ -584,8 +584,8 @@ void CKzdScanner::vScannerFlashRead(stFlashRWParams* r)
     }
     default: status = DRV_UNSUPPORTED_FLASH_AREA; break;
     }
-    r->header.FUNC_STATUS = status;
-    log_status("vScannerFlashRead", r->header.FUNC_STATUS);
+    r->header.set_status(status);
+    log_status("vScannerFlashRead", r->header.status());
 }
 
 void CKzdScanner::vScannerFlashWrite(stFlashRWParams* r)
@@ -593,7 +593,7 @@ void CKzdScanner::vScannerFlashWrite(stFlashRWParams* r)
     DBG_LOG(kLogParameters, "vScannerFlashWrite() area = 0x%x\n", r->wArea);
     if (refused_without_device(scanner_, r->header, "vScannerFlashWrite")) return;
     GLScanner* g = scanner_;
-    int32_t status = DRV_SUCCESS;
+    DrvResult status = DRV_SUCCESS;
     switch (r->wArea) {
     case FLASH_AREA_COMPUTER_NAME: {
         char name[FLASH_COMPUTER_NAME_SIZE];
@@ -610,8 +610,8 @@ void CKzdScanner::vScannerFlashWrite(stFlashRWParams* r)
         break;
     default: status = DRV_UNSUPPORTED_FLASH_AREA; break;
     }
-    r->header.FUNC_STATUS = status;
-    log_status("vScannerFlashWrite", r->header.FUNC_STATUS);
+    r->header.set_status(status);
+    log_status("vScannerFlashWrite", r->header.status());
 }
 
 void CKzdScanner::vMotorControlByAP(stMotorControlByAP* r)
@@ -631,14 +631,14 @@ void CKzdScanner::vScannerGetPowerSetting(stPowerSetting* r)
     uint16_t saving = 15;
     uint16_t off = 240;
     const eStatus st = scanner_get_power_setting(g, &saving, &off);
-    r->header.FUNC_STATUS = get_scanner_error_code(g, st);
+    r->header.set_status(get_scanner_error_code(g, st));
     const bool saving_mode = is_scanner_support_power_saving_mode(g);
     const bool off_mode = is_scanner_support_power_off_mode(g);
     r->wPowerSavingTime = saving_mode ? saving : 0;
     r->wPowerOffTime = off_mode ? off : 0;
     r->wMaxPowerSavingTime = saving_mode ? get_scanner_max_power_saving(g) : 0xFFFF;
     r->wMaxPowerOffTime = off_mode ? get_scanner_max_power_off(g) : 0xFFFF;
-    log_status("vScannerGetPowerSetting", r->header.FUNC_STATUS);
+    log_status("vScannerGetPowerSetting", r->header.status());
 }
 
 void CKzdScanner::vScannerSetPowerSetting(stPowerSetting* r)
@@ -649,6 +649,6 @@ void CKzdScanner::vScannerSetPowerSetting(stPowerSetting* r)
     const eStatus st = scanner_set_power_setting(g, r->wPowerSavingTime, r->wPowerOffTime);
     r->wMaxPowerSavingTime = is_scanner_support_power_saving_mode(g) ? get_scanner_max_power_saving(g) : 0xFFFF;
     r->wMaxPowerOffTime = is_scanner_support_power_off_mode(g) ? get_scanner_max_power_off(g) : 0xFFFF;
-    r->header.FUNC_STATUS = get_scanner_error_code(g, st);
-    log_status("vScannerSetPowerSetting", r->header.FUNC_STATUS);
+    r->header.set_status(get_scanner_error_code(g, st));
+    log_status("vScannerSetPowerSetting", r->header.status());
 }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "cali_file.h"
+#include "device_status.h"
 #include "driver_result.h"
 #include "kzd_records.h"
 #include "scan_setting.h"
@@ -85,9 +86,10 @@ public:
     void FreeAllBuffer();
 
     // For the dispatcher and the tests: the device record (null without one), the open status
-    // (0 open, 4 not open, else the status scanner_new answered), the scan setting and the folders.
+    // (STATUS_GOOD open, STATUS_TRANSFER_FAILED without a device, else what scanner_new answered),
+    // the scan setting and the folders.
     GLScanner* scanner() const { return scanner_; }
-    int32_t open_status() const { return open_status_; }
+    eStatus open_status() const { return open_status_; }
     const SCAN_SETTING& scan_setting() const { return setting_; }
     const std::string& module_folder() const { return module_folder_; }
     const std::string& writable_folder() const { return writable_folder_; }
@@ -99,14 +101,14 @@ private:
     void free_disposable_buffers();
     // The three shading buffers of the working calibration.
     void free_repeated_buffers();
-    // The start's steps, each answering 1 or the first failure.
-    int start_scan(stScannerAttri* r);
+    // The start's steps, each answering DRV_SUCCESS or the first failure.
+    DrvResult start_scan(stScannerAttri* r);
 
     GLScanner* scanner_ = nullptr;
     char version_[16] = {};
     SCAN_SETTING setting_{};
     stPaperSensorParams paper_sensor_{};
-    int32_t open_status_ = 4;
+    eStatus open_status_ = STATUS_TRANSFER_FAILED;
     std::string module_folder_;
     std::string writable_folder_;
 };

@@ -30,13 +30,13 @@ void skip_correction(SCAN_SETTING* setting)
 
 } // namespace
 
-int init_magnification_correction_coords(GLScanner* g, stScannerAttri* attributes,
-                                         CoordinateCorrectionParameter* parameter)
+bool init_magnification_correction_coords(GLScanner* g, stScannerAttri* attributes,
+                                          CoordinateCorrectionParameter* parameter)
 {
     const uint8_t* x = g->x_axis_magnification.data();
     const uint16_t resolution = get_u16le(x + kCoordsResolutionAt);
     const uint16_t count = get_u16le(x + kCoordsCountAt);
-    if (resolution == 0 || count == 0) return 0;
+    if (resolution == 0 || count == 0) return false;
 
     const int media = get_scanner_media(g, attributes->ScanSource);
     const uint64_t width = get_scanner_max_scan_width(g, media);
@@ -53,10 +53,10 @@ int init_magnification_correction_coords(GLScanner* g, stScannerAttri* attribute
         d.ideal[i] = get_u16le(x + kIdealAt + 2 * i);
         d.measured[i] = get_u16le(x + kMeasuredAt + 2 * i);
     }
-    return 1;
+    return true;
 }
 
-int init_magnification_correction_settings(GLScanner*, SCAN_SETTING* setting, CoordinateCorrectionParameter* parameter)
+void init_magnification_correction_settings(GLScanner*, SCAN_SETTING* setting, CoordinateCorrectionParameter* parameter)
 {
     auto& s = parameter->settings;
     s.channel = setting->color_planes == kColourPlanes ? 3 : 1;
@@ -66,10 +66,9 @@ int init_magnification_correction_settings(GLScanner*, SCAN_SETTING* setting, Co
     // A frame narrower than one pixel has no last pixel: the model refuses an end of -1.
     const int64_t end = static_cast<int64_t>(setting->front_side.scan_end) - 1;
     s.end_x = end < 0 ? UINT32_MAX : static_cast<uint32_t>(end);
-    return 1;
 }
 
-int init_magnification_rgb_alignment_settings(GLScanner* g, CoordinateCorrectionParameter* parameter)
+void init_magnification_rgb_alignment_settings(GLScanner* g, CoordinateCorrectionParameter* parameter)
 {
     const uint8_t* r = g->rgb_alignment.data();
     const auto b = [r](int i) { return static_cast<int>(static_cast<int8_t>(r[i])); };
@@ -84,7 +83,7 @@ int init_magnification_rgb_alignment_settings(GLScanner* g, CoordinateCorrection
     external_config_t config{};
     ExternalConfig_Read(&config);
     if (d01 == 0 || d01 == 0xFFFF || d23 == 0 || d23 == 0xFFFF || config.disable_horizontal_magnification_of_rgb != 0)
-        return 1;
+        return;
 
     // The model aligns rows 0 .. left - 1 and right .. N - 1, each range at least two rows long.
     const int64_t n = parameter->coords_data.table_length;
@@ -95,7 +94,7 @@ int init_magnification_rgb_alignment_settings(GLScanner* g, CoordinateCorrection
                 "init_magnification_rgb_alignment_settings() - positions outside the table, left = %lld, "
                 "right = %lld, table_length = %lld\n",
                 static_cast<long long>(left), static_cast<long long>(right), static_cast<long long>(n));
-        return 1;
+        return;
     }
     const int rl = b(4), rr = b(5), gl = b(6), gr = b(7), bl = b(8), br = b(9);
     const int min_left = std::min({rl, gl, bl});
@@ -109,10 +108,9 @@ int init_magnification_rgb_alignment_settings(GLScanner* g, CoordinateCorrection
     parameter->red_offset_right = (rl - min_left) / 10.0;
     parameter->green_offset_right = (gl - min_left) / 10.0;
     parameter->blue_offset_right = (bl - min_left) / 10.0;
-    return 1;
 }
 
-int init_magnification_correction_module(GLScanner* g, stScannerAttri* attributes, SCAN_SETTING* setting)
+DrvResult init_magnification_correction_module(GLScanner* g, stScannerAttri* attributes, SCAN_SETTING* setting)
 {
     // A context left over from a scan that was not released is freed, not lost; the record and
     // the range start cleared, so nothing of an earlier scan is carried over.
@@ -121,26 +119,26 @@ int init_magnification_correction_module(GLScanner* g, stScannerAttri* attribute
     *parameter = {};
     setting->corrected_start_x = 0;
     setting->corrected_end_x = 0;
-    if (init_magnification_correction_coords(g, attributes, parameter) != 1) {
+    if (!init_magnification_correction_coords(g, attributes, parameter)) {
         skip_correction(setting);
-        return 1;
+        return DRV_SUCCESS;
     }
     init_magnification_correction_settings(g, setting, parameter);
     init_magnification_rgb_alignment_settings(g, parameter);
     if (!MagnificationCorrectionValidate(parameter)) {
         skip_correction(setting);
-        return 1;
+        return DRV_SUCCESS;
     }
     CoordinateCorrectionInformation range{};
     const int result = MagnificationCorrectionInit(&setting->magnification, parameter, &range);
     if (result == kMagnificationUnusable) {
         skip_correction(setting);
-        return 1;
+        return DRV_SUCCESS;
     }
     if (result != kMagnificationOk) return DRV_NO_MEMORY;
     setting->corrected_start_x = range.corrected_start_x;
     setting->corrected_end_x = range.corrected_end_x;
-    return 1;
+    return DRV_SUCCESS;
 }
 
 void free_magnification_correction_module(SCAN_SETTING* setting)

@@ -261,7 +261,7 @@ void convert_to_scan_job(GLScanner* g, const SCAN_SETTING* s, ScanJob* job)
             job->width(), job->height(), job->dot_x(), job->dot_y(), job->bits_per_pixel());
 }
 
-int convert_to_scanner_gamma_table(GLScanner* g, const SCAN_SETTING* s)
+DrvResult convert_to_scanner_gamma_table(GLScanner* g, const SCAN_SETTING* s)
 {
     const GAMMA_INFO& set = s->front_side.gamma;
     const bool colour = set.channel_mask == 7;

@@ -83,9 +83,9 @@ uint8_t convert_to_par_media(const GLScanner* g, const SCAN_SETTING* s);
 // 60 comes from the external configuration.
 void convert_to_scan_job(GLScanner* g, const SCAN_SETTING* s, ScanJob* job);
 
-// The device gamma tables of the front side's set, for a scan whose window asks to send them:
-// gamma control bytes 0 (4 colour, else by the colour planes: 0 for bit 8, 2 for bit 10, else 1)
-// and 1 (1), and 256 32-bit entries per table (value × 256; two-byte entries are first shifted
-// right by 8), three tables one after the other. Sets of 65536 entries are sampled every 256th.
-// 1, or -1010 (nothing written) for a set without its tables or of another size.
-int convert_to_scanner_gamma_table(GLScanner* g, const SCAN_SETTING* s);
+// The device gamma tables of the front side's set, for a scan whose window asks to send them: gamma
+// control bytes 0 (4 colour, else by the colour planes: 0 for bit 8, 2 for bit 10, else 1) and 1
+// (1), and 256 32-bit entries per table (value × 256; two-byte entries are first shifted right by
+// 8), three tables one after the other. Sets of 65536 entries are sampled every 256th. DRV_SUCCESS,
+// or DRV_NOT_SUPPORTED (nothing written) for a set without its tables or of another size.
+DrvResult convert_to_scanner_gamma_table(GLScanner* g, const SCAN_SETTING* s);

@@ -1,8 +1,8 @@
 #include "range_table.h"
 
-namespace {
+#include <se_boundary.h>
 
-constexpr int kOutOfRange = -108;
+namespace {
 
 // Entries before the terminator, at most ERANGE_MAX_ENTRIES.
 int entries(const ERangeEntry* table)
@@ -40,21 +40,21 @@ int GetCapab(ERangeCap& out, const ERangeEntry* table)
 int Index2Value(int32_t index, int32_t* out, const ERangeEntry* table)
 {
     const int n = entries(table);
-    if (n == 0 || index < 0) return kOutOfRange;
+    if (n == 0 || index < 0) return SE_ERR_RANGE;
     uint64_t total = 0;
     for (int i = 0; i < n; ++i) total += table[i].count;
-    if (static_cast<uint64_t>(index) >= total) return kOutOfRange;
+    if (static_cast<uint64_t>(index) >= total) return SE_ERR_RANGE;
     int64_t remaining = index;
     int i = 0;
     while (remaining >= static_cast<int64_t>(table[i].count)) remaining -= table[i++].count;
     *out = static_cast<int32_t>(table[i].minimum + remaining * step_of(table[i]));
-    return 1;
+    return SE_OK;
 }
 
 int Value2Index(int32_t value, int32_t* out, const ERangeEntry* table)
 {
     const int n = entries(table);
-    if (n == 0 || value > table[n - 1].maximum || value < table[0].minimum) return kOutOfRange;
+    if (n == 0 || value > table[n - 1].maximum || value < table[0].minimum) return SE_ERR_RANGE;
     int64_t sum = 0;
     int i = 0;
     while (table[i].maximum < value) sum += table[i++].count;
@@ -63,17 +63,17 @@ int Value2Index(int32_t value, int32_t* out, const ERangeEntry* table)
     const int64_t offset = static_cast<int64_t>(value) - table[i].minimum;
     if (step != 0 && offset > 0) sum += offset / step;
     *out = static_cast<int32_t>(sum);
-    return 1;
+    return SE_OK;
 }
 
 int DoConverSetting(int32_t value, int32_t* out, const ERangeEntry* table)
 {
     ERangeCap cap{};
-    if (GetCapab(cap, table) == 0) return kOutOfRange;
+    if (GetCapab(cap, table) == 0) return SE_ERR_RANGE;
     if (value < cap.minimum) value = cap.minimum;
     if (value > cap.maximum) value = cap.maximum;
     int32_t index = 0;
     const int r = Value2Index(value, &index, table);
-    if (r != 1) return r;
+    if (r != SE_OK) return r;
     return Index2Value(index, out, table);
 }

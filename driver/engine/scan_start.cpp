@@ -136,7 +136,7 @@ stExtFrame get_repaired_scan_frame(const GLScanner* g, const stScannerAttri* a)
     return f;
 }
 
-int get_scan_output_geometry(const GLScanner* g, const stScannerAttri* a, scan_output_geometry_t* out)
+DrvResult get_scan_output_geometry(const GLScanner* g, const stScannerAttri* a, scan_output_geometry_t* out)
 {
     if (g == nullptr || a == nullptr || out == nullptr) return DRV_NOT_SUPPORTED;
     *out = scan_output_geometry_t{};
@@ -175,10 +175,10 @@ uint16_t is_scan_smart_calibration(const GLScanner* g, uint8_t force_calibration
     return (image_enhanced & 0x100) ? 0 : reuse;
 }
 
-int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s)
+DrvResult get_basic_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s)
 {
     scan_output_geometry_t geometry{};
-    if (const int r = get_scan_output_geometry(g, a, &geometry); r != DRV_SUCCESS) {
+    if (const DrvResult r = get_scan_output_geometry(g, a, &geometry); !r.ok()) {
         DBG_LOG(kLogErrors, "get_basic_scan_setting() - the attributes give no image the driver can deliver\n");
         return r;
     }
@@ -278,13 +278,13 @@ int get_basic_scan_setting(GLScanner* g, stScannerAttri* a, SCAN_SETTING* s)
     external_config_t config{};
     ExternalConfig_Read(&config);
     if (is_scanner_support_x_axis_magnification_compensation(g) && config.scan_raw_from_home == 0) {
-        const int r = init_magnification_correction_module(g, a, s);
-        if (r != DRV_SUCCESS) return r;
+        const DrvResult r = init_magnification_correction_module(g, a, s);
+        if (!r.ok()) return r;
     }
     return DRV_SUCCESS;
 }
 
-int get_adv_scan_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int side)
+DrvResult get_adv_scan_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int side)
 {
     IMAGE_SETTING& is = side_of(s, side);
     vMyGlobalFree(nullptr, &is.gamma_block);
@@ -319,7 +319,7 @@ int get_adv_scan_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int sid
     return DRV_SUCCESS;
 }
 
-int get_halftone_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int)
+DrvResult get_halftone_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int)
 {
     SingleBitEpilogue(s->halftone_context, &s->halftone);
     if (!s->halftone_switch) return DRV_SUCCESS;
@@ -352,31 +352,31 @@ int get_halftone_setting(GLScanner*, stScannerAttri* a, SCAN_SETTING* s, int)
     return DRV_SUCCESS;
 }
 
-int get_bqm_setting(GLScanner*, SCAN_SETTING* s, int)
+DrvResult get_bqm_setting(GLScanner*, SCAN_SETTING* s, int)
 {
     s->bqm_switch = 0;
     return DRV_SUCCESS;
 }
 
-int do_scan(GLScanner* g, SCAN_SETTING* s)
+DrvResult do_scan(GLScanner* g, SCAN_SETTING* s)
 {
     ScanJob* job = g->scan_job;
     convert_to_scan_job(g, s, job);
     if (job->send_gamma() == 1) {
-        const int r = convert_to_scanner_gamma_table(g, s);
-        if (r != DRV_SUCCESS) return r;
+        const DrvResult r = convert_to_scanner_gamma_table(g, s);
+        if (!r.ok()) return r;
     }
     const eStatus st = scanner_start_scan(g, job);
-    if (st != STATUS_GOOD) return get_scanner_error_code(g, st);
+    if (!st.ok()) return get_scanner_error_code(g, st);
     DBG_LOG(kLogDetails,
             "do_scan() para.img.width = %u, para.img.height = %u, ImageWidth[0] = %u, ImageHeight[0] = %u\n",
             job->width(), job->height(), job->image_width(0), job->image_height(0));
-    const int r = take_scan_geometry(s, job);
-    if (r != DRV_SUCCESS) scanner_stop_scan(g, job);
+    const DrvResult r = take_scan_geometry(s, job);
+    if (!r.ok()) scanner_stop_scan(g, job);
     return r;
 }
 
-int take_scan_geometry(SCAN_SETTING* s, const ScanJob* job)
+DrvResult take_scan_geometry(SCAN_SETTING* s, const ScanJob* job)
 {
     const int sides = job->sides() == 3 ? 2 : 1;
     uint32_t line_width[2] = {};
@@ -435,24 +435,24 @@ void CKzdScanner::vSetScannerScanMode(stSetScannerScanMode* r)
         scanner_->isp_b.fill(0);
         for (auto& area : scanner_->working_areas) area.fill(0);
     }
-    r->header.FUNC_STATUS = DRV_SUCCESS;
+    r->header.set_status(DRV_SUCCESS);
     DBG_LOG(kLogParameters, "vSetScannerScanMode() FUNC_STATUS = %d\n", r->header.FUNC_STATUS);
 }
 
-int CKzdScanner::start_scan(stScannerAttri* r)
+DrvResult CKzdScanner::start_scan(stScannerAttri* r)
 {
     GLScanner* g = scanner_;
     // A scan still running is ended first: its data must not be read as calibration samples.
     stop_running_scan();
     free_disposable_buffers();
     log_attributes("vScannerStartScan", r);
-    if (int st = get_basic_scan_setting(g, r, &setting_); st != DRV_SUCCESS) return st;
-    if (int st = get_adv_scan_setting(g, r, &setting_, 0); st != DRV_SUCCESS) return st;
-    if (int st = get_halftone_setting(g, r, &setting_, 0); st != DRV_SUCCESS) return st;
-    if (int st = get_bqm_setting(g, &setting_, 0); st != DRV_SUCCESS) return st;
-    if (int st = do_calibrate(g, &setting_); st != DRV_SUCCESS) return st;
-    if (int st = do_scan(g, &setting_); st != DRV_SUCCESS) return st;
-    if (int st = ip_initial(&setting_, g, 0); st != DRV_SUCCESS) return st;
+    if (const DrvResult st = get_basic_scan_setting(g, r, &setting_); !st.ok()) return st;
+    if (const DrvResult st = get_adv_scan_setting(g, r, &setting_, 0); !st.ok()) return st;
+    if (const DrvResult st = get_halftone_setting(g, r, &setting_, 0); !st.ok()) return st;
+    if (const DrvResult st = get_bqm_setting(g, &setting_, 0); !st.ok()) return st;
+    if (const DrvResult st = do_calibrate(g, &setting_); !st.ok()) return st;
+    if (const DrvResult st = do_scan(g, &setting_); !st.ok()) return st;
+    if (const DrvResult st = ip_initial(&setting_, g, 0); !st.ok()) return st;
     setting_.pipeline_built = true;
     const IMAGE_SETTING& front = setting_.front_side;
     r->cExtMember = 1;
@@ -466,7 +466,7 @@ int CKzdScanner::start_scan(stScannerAttri* r)
 
 void CKzdScanner::vScannerStartScan(stScannerAttri* r)
 {
-    int status = DRV_TRANSFER_FAILURE;
+    DrvResult status = DRV_TRANSFER_FAILURE;
     if (scanner_ != nullptr) {
         try {
             status = start_scan(r);
@@ -476,14 +476,14 @@ void CKzdScanner::vScannerStartScan(stScannerAttri* r)
             status = DRV_STAGE_FAILURE;
         }
     }
-    r->header.FUNC_STATUS = status;
-    DBG_LOG(kLogParameters, "vScannerStartScan() FUNC_STATUS = %d\n", status);
+    r->header.set_status(status);
+    DBG_LOG(kLogParameters, "vScannerStartScan() FUNC_STATUS = %d\n", status.code());
 }
 
 void CKzdScanner::vScannerReturnCISInfo(stScannerAttri* r)
 {
     log_attributes("vScannerReturnCISInfo", r);
-    int status = DRV_SUCCESS;
+    DrvResult status = DRV_SUCCESS;
     if (scanner_ == nullptr) {
         status = DRV_TRANSFER_FAILURE;
     } else if (!setting_.pipeline_built || (setting_.source & 0x08) == 0) {
@@ -492,17 +492,17 @@ void CKzdScanner::vScannerReturnCISInfo(stScannerAttri* r)
     } else {
         try {
             status = get_adv_scan_setting(scanner_, r, &setting_, 1);
-            if (status == DRV_SUCCESS) status = ip_initial(&setting_, scanner_, 1);
+            if (status.ok()) status = ip_initial(&setting_, scanner_, 1);
         } catch (...) {
             status = DRV_NO_MEMORY;
         }
-        if (status == DRV_SUCCESS) {
+        if (status.ok()) {
             const IMAGE_SETTING& back = setting_.back_side;
             r->cExtMember = 1;
             r->dwLineWidth = back.output_width;
             r->dwLineHeight = back.output_lines;
         }
     }
-    r->header.FUNC_STATUS = status;
-    DBG_LOG(kLogParameters, "vScannerReturnCISInfo() FUNC_STATUS = %d\n", status);
+    r->header.set_status(status);
+    DBG_LOG(kLogParameters, "vScannerReturnCISInfo() FUNC_STATUS = %d\n", status.code());
 }

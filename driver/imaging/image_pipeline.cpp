@@ -86,7 +86,7 @@ void free_fifo(data_buffer_t*& b)
 }
 
 // A FIFO of `size` bytes (computed in 64 bits): 1, or -1007.
-int make_fifo(uint64_t size, const data_buffer_desc_t& desc, data_buffer_t** out)
+DrvResult make_fifo(uint64_t size, const data_buffer_desc_t& desc, data_buffer_t** out)
 {
     *out = nullptr;
     if (size == 0 || size > kLargestFifo) {
@@ -138,7 +138,7 @@ bool gamma_is_identity(const IMAGE_SETTING* st)
     return true;
 }
 
-int check_side(const SCAN_SETTING* s, const IMAGE_SETTING* st)
+DrvResult check_side(const SCAN_SETTING* s, const IMAGE_SETTING* st)
 {
     if (st->scan_width == 0 || st->scan_lines == 0) return DRV_STAGE_FAILURE;
     if (st->output_width == 0 || st->output_lines == 0) return DRV_NOT_SUPPORTED;
@@ -159,21 +159,21 @@ int check_side(const SCAN_SETTING* s, const IMAGE_SETTING* st)
 
 // ---- the tasks of ip_initial -------------------------------------------------------------------
 
-int initial_scan_task(IMAGE_SETTING* st)
+DrvResult initial_scan_task(IMAGE_SETTING* st)
 {
     st->last_buffer = nullptr;
     free_fifo(st->scan_buffer);
     // The FIFO takes a chunk of whole device lines and holds the frame's part of them.
     const data_buffer_desc_t desc{frame_row_bytes_of(st), frame_width_of(st), channels_of(st), frame_lines_of(st),
                                   st->depth};
-    if (const int r = make_fifo(uint64_t{kChunkLines} * st->scan_row_bytes, desc, &st->scan_buffer); r != DRV_SUCCESS)
+    if (const DrvResult r = make_fifo(uint64_t{kChunkLines} * st->scan_row_bytes, desc, &st->scan_buffer); !r.ok())
         return r;
     st->last_buffer = st->scan_buffer;
     log_task("initial_scan_task", st->scan_buffer);
     return DRV_SUCCESS;
 }
 
-int initial_horizontal_correction_task(SCAN_SETTING* s, IMAGE_SETTING* st)
+DrvResult initial_horizontal_correction_task(SCAN_SETTING* s, IMAGE_SETTING* st)
 {
     if (s->magnification == nullptr) return DRV_SUCCESS;
     free_fifo(st->correction_buffer);
@@ -187,13 +187,13 @@ int initial_horizontal_correction_task(SCAN_SETTING* s, IMAGE_SETTING* st)
     const uint32_t row_bytes = get_scan_bytes(prev->channels == 3, static_cast<int>(prev->depth), width);
     const uint64_t size = std::max<uint64_t>(uint64_t{2} * prev->capacity, uint64_t{kChunkLines} * row_bytes);
     const data_buffer_desc_t desc{row_bytes, width, prev->channels, prev->lines, prev->depth};
-    if (const int r = make_fifo(size, desc, &st->correction_buffer); r != DRV_SUCCESS) return r;
+    if (const DrvResult r = make_fifo(size, desc, &st->correction_buffer); !r.ok()) return r;
     st->last_buffer = st->correction_buffer;
     log_task("initial_horizontal_correction_task", st->correction_buffer);
     return DRV_SUCCESS;
 }
 
-int initial_interpolation_task(SCAN_SETTING* s, IMAGE_SETTING* st)
+DrvResult initial_interpolation_task(SCAN_SETTING* s, IMAGE_SETTING* st)
 {
     const data_buffer_t* prev = st->last_buffer;
     const uint64_t factor = st->output_lines / prev->lines + 1;
@@ -213,13 +213,13 @@ int initial_interpolation_task(SCAN_SETTING* s, IMAGE_SETTING* st)
     const uint64_t as_chained = uint64_t{prev->capacity} / prev->row_bytes * row_bytes * factor;
     const uint64_t size = std::max<uint64_t>(as_chained, (33 * factor + 1) * row_bytes);
     const data_buffer_desc_t desc{row_bytes, st->output_width, channels_of(st), st->output_lines, st->depth};
-    if (const int r = make_fifo(size, desc, &st->resize_buffer); r != DRV_SUCCESS) return r;
+    if (const DrvResult r = make_fifo(size, desc, &st->resize_buffer); !r.ok()) return r;
     st->last_buffer = st->resize_buffer;
     log_task("initial_interpolation_task", st->resize_buffer);
     return DRV_SUCCESS;
 }
 
-int initial_lineart_task(SCAN_SETTING* s, IMAGE_SETTING* st)
+DrvResult initial_lineart_task(SCAN_SETTING* s, IMAGE_SETTING* st)
 {
     if (st->image_type != IMAGE_TYPE_LINE_ART) return DRV_SUCCESS;
     if (s->halftone == nullptr) {
@@ -230,7 +230,7 @@ int initial_lineart_task(SCAN_SETTING* s, IMAGE_SETTING* st)
     const data_buffer_t* prev = st->last_buffer;
     const uint32_t row_bytes = get_scan_bytes(s->color_switch, 1, prev->width);
     const data_buffer_desc_t desc{row_bytes, prev->width, 1, prev->lines, 1};
-    if (const int r = make_fifo(prev->capacity, desc, &st->single_bit_buffer); r != DRV_SUCCESS) return r;
+    if (const DrvResult r = make_fifo(prev->capacity, desc, &st->single_bit_buffer); !r.ok()) return r;
     st->last_buffer = st->single_bit_buffer;
     log_task("initial_lineart_task", st->single_bit_buffer);
     return DRV_SUCCESS;
@@ -260,7 +260,7 @@ void hand_on(data_buffer_t* in, data_buffer_t* out, uint32_t lines)
     out->fill = lines * out->row_bytes;
 }
 
-int scan_process(IMAGE_SETTING* st, GLScanner* g, int side)
+DrvResult scan_process(IMAGE_SETTING* st, GLScanner* g, int side)
 {
     const StageClock clock;
     data_buffer_t* b = st->scan_buffer;
@@ -269,10 +269,10 @@ int scan_process(IMAGE_SETTING* st, GLScanner* g, int side)
     uint8_t page_end = 0;
     const scanner_read_fn read = scan_read_replacement != nullptr ? scan_read_replacement : scanner_read;
     const eStatus status = read(g, g != nullptr ? g->scan_job : nullptr, side, b->data, &length, &page_end);
-    const int32_t code = get_scanner_error_code(g, status);
-    if (code != DRV_SUCCESS) {
-        DBG_LOG(kLogErrors, "scan_process() - status %u, code %d\n", static_cast<unsigned>(status), code);
-        return code;
+    const DrvResult result = get_scanner_error_code(g, status);
+    if (!result.ok()) {
+        DBG_LOG(kLogErrors, "scan_process() - status %u, code %d\n", status.code(), result.code());
+        return result;
     }
     // A page the device ended early: after its last line the read gave zeros. The output lines
     // made of its own lines are noted, so that the image can end with them.
@@ -313,7 +313,7 @@ data_buffer_t* horizontal_correction_process(const SCAN_SETTING* s, IMAGE_SETTIN
     return out;
 }
 
-int interpolation_process(IMAGE_SETTING* st, data_buffer_t* in, data_buffer_t** current)
+DrvResult interpolation_process(IMAGE_SETTING* st, data_buffer_t* in, data_buffer_t** current)
 {
     const StageClock clock;
     data_buffer_t* out = st->resize_buffer;
@@ -370,14 +370,14 @@ data_buffer_t* lineart_process(SCAN_SETTING* s, IMAGE_SETTING* st, data_buffer_t
 }
 
 // Reads the next chunk of scan lines and pushes it through every stage of the side.
-int write_pass(SCAN_SETTING* s, IMAGE_SETTING* st, GLScanner* g, int side)
+DrvResult write_pass(SCAN_SETTING* s, IMAGE_SETTING* st, GLScanner* g, int side)
 {
-    if (const int r = scan_process(st, g, side); r != DRV_SUCCESS) return r;
+    if (const DrvResult r = scan_process(st, g, side); !r.ok()) return r;
     data_buffer_t* current = st->scan_buffer;
     if (current->fill == 0) return DRV_SUCCESS; // only padding lines
     if (s->magnification != nullptr) current = horizontal_correction_process(s, st, current);
     if (st->resize_handle != nullptr) {
-        if (const int r = interpolation_process(st, current, &current); r != DRV_SUCCESS) return r;
+        if (const DrvResult r = interpolation_process(st, current, &current); !r.ok()) return r;
     }
     if (s->gamma_switch != 0 && st->gamma_identity == 0) gamma_process(st, current);
     if ((st->mirror & 0xFF) != 0) mirror_process(st, current);
@@ -394,19 +394,19 @@ scanner_read_fn ip_set_scan_read_function(scanner_read_fn fn)
     return previous;
 }
 
-int ip_initial(SCAN_SETTING* s, GLScanner*, int side)
+DrvResult ip_initial(SCAN_SETTING* s, GLScanner*, int side)
 {
     if (s == nullptr) return DRV_STAGE_FAILURE;
     IMAGE_SETTING* st = side_of(s, side);
     release_side(st);
-    int r = check_side(s, st);
-    if (r == DRV_SUCCESS) r = initial_scan_task(st);
-    if (r == DRV_SUCCESS) r = initial_horizontal_correction_task(s, st);
-    if (r == DRV_SUCCESS) r = initial_interpolation_task(s, st);
-    if (r == DRV_SUCCESS) r = initial_lineart_task(s, st);
-    if (r == DRV_SUCCESS && st->output_row_bytes != st->last_buffer->row_bytes) r = DRV_NOT_SUPPORTED;
-    if (r != DRV_SUCCESS) {
-        DBG_LOG(kLogErrors, "ip_initial() - side %d failed with %d\n", side, r);
+    DrvResult r = check_side(s, st);
+    if (r.ok()) r = initial_scan_task(st);
+    if (r.ok()) r = initial_horizontal_correction_task(s, st);
+    if (r.ok()) r = initial_interpolation_task(s, st);
+    if (r.ok()) r = initial_lineart_task(s, st);
+    if (r.ok() && st->output_row_bytes != st->last_buffer->row_bytes) r = DRV_NOT_SUPPORTED;
+    if (!r.ok()) {
+        DBG_LOG(kLogErrors, "ip_initial() - side %d failed with %d\n", side, r.code());
         return r;
     }
     st->gamma_identity = s->gamma_switch != 0 && gamma_is_identity(st) ? 1 : 0;
@@ -418,7 +418,7 @@ int ip_initial(SCAN_SETTING* s, GLScanner*, int side)
     return DRV_SUCCESS;
 }
 
-int ip_read(SCAN_SETTING* s, GLScanner* g, int side, unsigned char* buffer, int lines, int* lines_left, int* end)
+DrvResult ip_read(SCAN_SETTING* s, GLScanner* g, int side, unsigned char* buffer, int lines, int* lines_left, int* end)
 {
     if (s == nullptr) return DRV_STAGE_FAILURE;
     IMAGE_SETTING* st = side_of(s, side);
@@ -428,7 +428,7 @@ int ip_read(SCAN_SETTING* s, GLScanner* g, int side, unsigned char* buffer, int 
     const uint64_t wanted = uint64_t{asked} * st->output_row_bytes;
     if (asked > 0 && buffer == nullptr) return DRV_STAGE_FAILURE;
     uint64_t copied = 0;
-    int result = DRV_SUCCESS;
+    DrvResult result = DRV_SUCCESS;
     while (copied < wanted) {
         data_buffer_t* last = st->last_buffer;
         const auto n = static_cast<uint32_t>(std::min<uint64_t>(last->fill, wanted - copied));
@@ -448,11 +448,11 @@ int ip_read(SCAN_SETTING* s, GLScanner* g, int side, unsigned char* buffer, int 
             break;
         }
         result = write_pass(s, st, g, side);
-        if (result != DRV_SUCCESS) break;
+        if (!result.ok()) break;
     }
     st->lines_to_deliver -= static_cast<uint32_t>(copied / st->output_row_bytes);
     if (lines_left != nullptr) *lines_left = static_cast<int>(std::min<uint32_t>(st->lines_to_deliver, INT32_MAX));
-    if (end != nullptr) *end = result == DRV_SUCCESS && st->lines_to_deliver == 0 ? 1 : 0;
+    if (end != nullptr) *end = result.ok() && st->lines_to_deliver == 0 ? 1 : 0;
     return result;
 }
 

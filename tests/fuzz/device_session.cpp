@@ -117,7 +117,7 @@ void driver_object_answers(CKzdScanner& kzd)
 {
     stScannerInit init{};
     kzd.vInitializeScanner(&init);
-    FUZZ_CHECK(init.header.FUNC_STATUS == DRV_SUCCESS);
+    FUZZ_CHECK(init.header.status().ok());
     for (uint16_t source : {0, 1, 2, 4, 8, 0x10, 0x20, 0xFFFF}) {
         std::vector<int32_t> values[3];
         stScannerCapab capability{};
@@ -130,12 +130,12 @@ void driver_object_answers(CKzdScanner& kzd)
         capability.pHalftoneList = halftones.data();
         capability.ScanSource = source;
         kzd.vScannerCapability(&capability);
-        FUZZ_CHECK(capability.header.FUNC_STATUS == DRV_SUCCESS);
+        FUZZ_CHECK(capability.header.status().ok());
 
         stScannerAttri attributes{};
         attributes.ScanSource = source;
         kzd.vDefaultAttribute(&attributes);
-        FUZZ_CHECK(attributes.header.FUNC_STATUS == DRV_SUCCESS);
+        FUZZ_CHECK(attributes.header.status().ok());
         FUZZ_CHECK(attributes.GammaTable == nullptr && attributes.UserPattern == nullptr);
         stScannerExtParams extended{};
         extended.ScanSource = source;
@@ -258,7 +258,7 @@ void run_device_session()
     CKzdScanner kzd(&device);
     GLScanner* g = kzd.scanner();
     if (g == nullptr) {
-        FUZZ_CHECK(kzd.open_status() != 0);
+        FUZZ_CHECK(!kzd.open_status().ok());
         return;
     }
     driver_object_answers(kzd);

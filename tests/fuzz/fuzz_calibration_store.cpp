@@ -63,13 +63,13 @@ int read_store(const std::string& path, const uint8_t* data, size_t size, const 
 
 void check_load(CALI_PARAM& c)
 {
-    const int loaded = load_calibration_from_file(&c);
-    if (loaded == 1) {
+    const DrvResult loaded = load_calibration_from_file(&c);
+    if (loaded.ok()) {
         FUZZ_CHECK(c.line_bytes > 0 && c.dark_line.size() * 2 == c.line_bytes);
         FUZZ_CHECK(c.white_line.size() == c.dark_line.size());
         FUZZ_CHECK(c.params.size() == CALI_PARAMS_SIZE);
     } else {
-        FUZZ_CHECK(loaded == -2003);
+        FUZZ_CHECK(loaded == DRV_CALIBRATION_FILE);
     }
     release_calibration_buffers(&c);
 }
@@ -132,10 +132,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     c.dark_line.assign(30, 0x0102);
     c.white_line.assign(30, 0xF0E0);
     c.params.assign(CALI_PARAMS_SIZE, 0x5A);
-    FUZZ_CHECK(save_calibration_to_file(&c) == 1);
+    FUZZ_CHECK(save_calibration_to_file(&c).ok());
     FUZZ_CHECK(std::filesystem::exists(aside) == (state == SHD_DAMAGED && size != 0));
     release_calibration_buffers(&c);
-    FUZZ_CHECK(load_calibration_from_file(&c) == 1);
+    FUZZ_CHECK(load_calibration_from_file(&c).ok());
     FUZZ_CHECK(c.line_bytes == 60 && c.dark_line == std::vector<uint16_t>(30, 0x0102));
     FUZZ_CHECK(c.white_line == std::vector<uint16_t>(30, 0xF0E0));
     release_calibration_buffers(&c);

@@ -230,7 +230,7 @@ bool calibration_seeds(const fs::path& out)
         c.resolution = resolution;
         c.dark_line.assign(60, static_cast<uint16_t>(resolution));
         c.white_line.assign(60, static_cast<uint16_t>(60000 - resolution));
-        ok = save_calibration_to_file(&c) == 1 && ok;
+        ok = save_calibration_to_file(&c).ok() && ok;
         ok = save(out / "fuzz_calibration_store" / ("records_" + std::to_string(resolution) + ".dat"),
                   fuzz::read_file(name)) &&
             ok;

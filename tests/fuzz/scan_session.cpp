@@ -79,7 +79,7 @@ void run_scan_session(const ScanChoice& c)
     kzd.vScannerStartScan(&a);
     if (a.header.FUNC_STATUS == 1) {
         scan_output_geometry_t geo{};
-        FUZZ_CHECK(get_scan_output_geometry(g, &a, &geo) == 1);
+        FUZZ_CHECK(get_scan_output_geometry(g, &a, &geo).ok());
         FUZZ_CHECK(geo.width == a.dwLineWidth && geo.lines == a.dwLineHeight);
         std::vector<uint8_t> buffer(size_t{kBlockLines} * geo.row_bytes + 1, 0xA5);
         uint64_t got = 0;

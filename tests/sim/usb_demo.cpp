@@ -45,8 +45,7 @@ int round_trip(int dn)
     device_Close(dev);
     device_Free(dev);
     if (wrote != STATUS_GOOD || read != STATUS_GOOD) {
-        std::printf("round trip failed: write status %u, read status %u\n", static_cast<unsigned>(wrote),
-                    static_cast<unsigned>(read));
+        std::printf("round trip failed: write status %u, read status %u\n", wrote.code(), read.code());
         return 1;
     }
     if (std::memcmp(back.data(), kMessage, n) != 0) {

@@ -2,7 +2,7 @@
 // ScanJob by hand, starts, reads and stops, and checks the bytes and the decoded transcript. The
 // scanner's chart engine runs the ideal sensor on the built-in pattern unless a test says
 // otherwise, so every data byte is known.
-#include "cache.h"
+#include "scan_side_cache.h"
 #include "chart_scan_engine.h"
 #include "driver_sleep.h"
 #include "gl_scan.h"

@@ -66,7 +66,7 @@ protected:
         CALI_PARAM c{};
         copy_calibration_scalars(&c, &like);
         c.line_bytes = c.pixels = 0;
-        const int r = load_calibration_from_file(&c);
+        const int r = load_calibration_from_file(&c).code();
         if (out != nullptr) *out = c;
         return r;
     }
@@ -125,7 +125,7 @@ TEST_F(CaliFileTest, ARecordRoundTripsExactly)
 {
     const CALI_PARAM saved = [&] {
         CALI_PARAM c = record(600, 3, 5);
-        EXPECT_EQ(save_calibration_to_file(&c), 1);
+        EXPECT_EQ(save_calibration_to_file(&c).code(), 1);
         return c;
     }();
     CALI_PARAM loaded;
@@ -164,7 +164,7 @@ TEST_F(CaliFileTest, RecordsThatAreNotTwoEqualLinesAreAbsent)
         ASSERT_EQ(f.AddEntry(&h, b1.data(), b2.data()), SHD_OK);
         ASSERT_EQ(f.Close(), SHD_OK);
         CALI_PARAM c = like;
-        EXPECT_EQ(load_calibration_from_file(&c), -2003) << s1 << " " << s2;
+        EXPECT_EQ(load_calibration_from_file(&c).code(), -2003) << s1 << " " << s2;
         EXPECT_EQ(c.dark_line, like.dark_line) << "an unusable record changes nothing";
     }
 }
@@ -172,7 +172,7 @@ TEST_F(CaliFileTest, RecordsThatAreNotTwoEqualLinesAreAbsent)
 TEST_F(CaliFileTest, TheErase)
 {
     CALI_PARAM c300 = record(300, 1), c3000 = record(3000, 2), c600 = record(600, 3);
-    for (CALI_PARAM* c : {&c300, &c3000, &c600}) ASSERT_EQ(save_calibration_to_file(c), 1);
+    for (CALI_PARAM* c : {&c300, &c3000, &c600}) ASSERT_EQ(save_calibration_to_file(c).code(), 1);
     set_calibrator_list(g_, {4800, 3000, 1200, 600, 300, 150});
     SCAN_SETTING s{};
     s.active_calibration = record(300);
@@ -203,7 +203,7 @@ TEST_F(CaliFileTest, TheErase)
 TEST_F(CaliFileTest, AFailedEraseLeavesTheStatus)
 {
     CALI_PARAM c = record(600);
-    ASSERT_EQ(save_calibration_to_file(&c), 1);
+    ASSERT_EQ(save_calibration_to_file(&c).code(), 1);
     const Bytes before = read_bytes(file());
     SCAN_SETTING s{};
     ShdFileOps ops = shd_file_default_ops();
@@ -249,8 +249,8 @@ TEST_F(CaliFileTest, FoldersWithoutAUsableNameWriteNothing)
         get_calibration_setting(&g_, &s);
         CALI_PARAM c = record(600);
         std::memcpy(c.path, s.working_calibration.path, sizeof c.path);
-        EXPECT_EQ(save_calibration_to_file(&c), -2003) << length;
-        EXPECT_EQ(load_calibration_from_file(&c), -2003) << length;
+        EXPECT_EQ(save_calibration_to_file(&c).code(), -2003) << length;
+        EXPECT_EQ(load_calibration_from_file(&c).code(), -2003) << length;
         if (length > 0) {
             EXPECT_TRUE(fs::is_empty(folder)) << length;
         }
@@ -280,7 +280,7 @@ FILE* failing_stream(const char*)
 TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
 {
     CALI_PARAM records[] = {record(300, 1), record(600, 2), record(1200, 3)};
-    for (CALI_PARAM& c : records) ASSERT_EQ(save_calibration_to_file(&c), 1);
+    for (CALI_PARAM& c : records) ASSERT_EQ(save_calibration_to_file(&c).code(), 1);
     Bytes good = read_bytes(file());
     const uint32_t t = get_u32le(&good[56]);
     const Bytes with_checksum = good;
@@ -346,7 +346,7 @@ TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
         ASSERT_EQ(load(records[0]), -2003);
 
         fs::remove(file() + CALI_CORRUPT_SUFFIX);
-        ASSERT_EQ(save_calibration_to_file(&fresh), 1);
+        ASSERT_EQ(save_calibration_to_file(&fresh).code(), 1);
         ASSERT_EQ(read_bytes(file() + CALI_CORRUPT_SUFFIX), bytes);
         ASSERT_EQ(live_entries(file()), 1);
         CALI_PARAM back;
@@ -358,7 +358,7 @@ TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
     fs::remove(file() + CALI_CORRUPT_SUFFIX);
     write_bytes(file(), {});
     EXPECT_EQ(load(records[0]), -2003);
-    EXPECT_EQ(save_calibration_to_file(&fresh), 1);
+    EXPECT_EQ(save_calibration_to_file(&fresh).code(), 1);
     EXPECT_FALSE(exists(file() + CALI_CORRUPT_SUFFIX));
 
     // A store that cannot be read is not damaged: the save fails and the file is kept.
@@ -366,7 +366,7 @@ TEST_F(CaliFileTest, DamagedStoresAreAbsentOnLoadAndSetAsideOnSave)
     ShdFileOps failing = quick;
     failing.open_read = failing_stream;
     shd_file_set_ops(&failing);
-    EXPECT_EQ(save_calibration_to_file(&fresh), -2003);
+    EXPECT_EQ(save_calibration_to_file(&fresh).code(), -2003);
     EXPECT_EQ(load(fresh), -2003);
     shd_file_set_ops(&quick);
     EXPECT_EQ(read_bytes(file()), before);
@@ -381,12 +381,12 @@ TEST_F(CaliFileTest, EveryDamagedStoreSetAsideIsKept)
     for (uint8_t i = 0; i < 4; ++i) {
         damaged.push_back(Bytes(100 + i, static_cast<uint8_t>('a' + i)));
         write_bytes(file(), damaged.back());
-        ASSERT_EQ(save_calibration_to_file(&fresh), 1) << int{i};
+        ASSERT_EQ(save_calibration_to_file(&fresh).code(), 1) << int{i};
     }
     // Something else under the next name is not replaced either.
     write_bytes(file() + ".corrupt.5", {42});
     write_bytes(file(), {1, 2, 3});
-    ASSERT_EQ(save_calibration_to_file(&fresh), 1);
+    ASSERT_EQ(save_calibration_to_file(&fresh).code(), 1);
     EXPECT_EQ(read_bytes(file() + ".corrupt"), damaged[0]);
     EXPECT_EQ(read_bytes(file() + ".corrupt.2"), damaged[1]);
     EXPECT_EQ(read_bytes(file() + ".corrupt.3"), damaged[2]);
@@ -400,7 +400,7 @@ TEST_F(CaliFileTest, EveryDamagedStoreSetAsideIsKept)
     // With every name taken the damaged store stays where it is and the save fails.
     for (int n = 7; n <= 99; ++n) write_bytes(file() + ".corrupt." + std::to_string(n), {});
     write_bytes(file(), {7});
-    EXPECT_EQ(save_calibration_to_file(&fresh), -2003);
+    EXPECT_EQ(save_calibration_to_file(&fresh).code(), -2003);
     EXPECT_EQ(read_bytes(file()), Bytes{7});
     EXPECT_EQ(read_bytes(file() + ".corrupt"), damaged[0]);
 }

@@ -47,7 +47,7 @@ protected:
     }
     std::string file() const { return dir_.file("CaliData6204_0000_SN6204000012345A.dat"); }
     void engine(const std::function<void(sim::ChartScanEngine&)>& f) { model().with_chart_engine(f); }
-    int calibrate() { return do_calibrate(g(), &s_); }
+    int calibrate() { return do_calibrate(g(), &s_).code(); }
 
     // The transcript without image reads, each run of polls as one "INFO".
     Briefs folded() const
@@ -76,7 +76,7 @@ protected:
     {
         CALI_PARAM c{};
         copy_calibration_scalars(&c, &s_.working_calibration);
-        EXPECT_EQ(load_calibration_from_file(&c), 1);
+        EXPECT_EQ(load_calibration_from_file(&c).code(), 1);
         return c;
     }
     void use_calibrator_list(std::initializer_list<uint16_t> list)
@@ -247,7 +247,7 @@ TEST_F(Calibration, ReuseSendsTheStoredRecordAndAsksTheDevice)
     // Without the smart flag a stored record is never read, but the new one is written.
     CALI_PARAM other = first;
     std::fill(other.white_line.begin(), other.white_line.end(), 7);
-    ASSERT_EQ(save_calibration_to_file(&other), 1);
+    ASSERT_EQ(save_calibration_to_file(&other).code(), 1);
     s_.smart_calibration = 0;
     model().clear_transcript();
     ASSERT_EQ(calibrate(), 1);
@@ -313,7 +313,7 @@ TEST_F(Calibration, AStoredRecordThatDoesNotFitTheScanIsMadeAgain)
         SCOPED_TRACE(c.what);
         CALI_PARAM bad = good;
         c.spoil(bad);
-        ASSERT_EQ(save_calibration_to_file(&bad), 1);
+        ASSERT_EQ(save_calibration_to_file(&bad).code(), 1);
         model().clear_shading();
         model().clear_transcript();
         ASSERT_EQ(calibrate(), 1);

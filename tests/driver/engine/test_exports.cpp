@@ -35,7 +35,7 @@ template <typename Record> struct Patterned {
     {                                                                                                                  \
         Patterned<record> p;                                                                                           \
         name(&p.r);                                                                                                    \
-        EXPECT_EQ(p.r.header.FUNC_STATUS, KZD_NO_INSTANCE) << #name;                                                   \
+        EXPECT_EQ(p.r.header.FUNC_STATUS, -4001) << #name;                                                             \
         EXPECT_TRUE(p.only_status_changed()) << #name;                                                                 \
         name(nullptr);                                                                                                 \
     }
@@ -48,7 +48,7 @@ TEST(ExportedSet, EveryForwarderReportsNoInstance)
     EXPECT_NO_INSTANCE(vSetPowerSetting, stPowerSetting)
     stEraseCaliData erase{77, 300};
     vEraseCaliData(&erase);
-    EXPECT_EQ(static_cast<int32_t>(erase.status), KZD_NO_INSTANCE);
+    EXPECT_EQ(static_cast<int32_t>(erase.status), -4001);
     EXPECT_EQ(erase.resolution, 300);
     vEraseCaliData(nullptr);
     EXPECT_EQ(vPaperReady(), -1);
@@ -68,11 +68,11 @@ TEST(ExportedSet, InstancesAnswerThroughTheirEntry)
     stScannerInit init{};
     init.header.wFunctionCode = 0;
     object->KzdEntry(&init);
-    EXPECT_EQ(init.header.FUNC_STATUS, DRV_TRANSFER_FAILURE);
+    EXPECT_EQ(init.header.FUNC_STATUS, -1000);
     stFirmwareFullVersionNumber versions{};
     versions.header.wFunctionCode = 137;
     object->KzdEntry(&versions);
-    EXPECT_EQ(versions.header.FUNC_STATUS, DRV_TRANSFER_FAILURE);
+    EXPECT_EQ(versions.header.FUNC_STATUS, -1000);
     DRIVER_VERSION version{};
     version.header.wFunctionCode = 33;
     object->KzdEntry(&version);
@@ -81,7 +81,7 @@ TEST(ExportedSet, InstancesAnswerThroughTheirEntry)
     for (uint16_t code : {uint16_t{7}, uint16_t{34}, uint16_t{138}, uint16_t{0xFFFF}}) {
         stKzdHeader header{code, 55, 0};
         object->KzdEntry(&header);
-        EXPECT_EQ(header.FUNC_STATUS, KZD_NOT_SUPPORTED) << code;
+        EXPECT_EQ(header.FUNC_STATUS, -1010) << code;
     }
     object->KzdEntry(nullptr);
     ReleaseInstance(object);

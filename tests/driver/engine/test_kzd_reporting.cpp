@@ -30,7 +30,7 @@ TEST_F(KzdReporting, ConstructionOpensTheDeviceAndNamesTheFolders)
     model().clear_transcript();
     drv_ = std::make_unique<CKzdScanner>(iface_.get());
     ASSERT_NE(rec(), nullptr);
-    EXPECT_EQ(drv().open_status(), 0);
+    EXPECT_EQ(drv().open_status().code(), 0u);
     const Briefs b = briefs();
     ASSERT_FALSE(b.empty());
     EXPECT_EQ(b.front(), "JOB C");
@@ -490,7 +490,7 @@ TEST_F(KzdNoDevice, ARefusedInquiryLeavesNoDeviceRecord)
     drv_.reset();
     model().inject(sim::Injection::refuse(sim::Target::next("INQU"), 5, 0x24));
     drv_ = std::make_unique<CKzdScanner>(iface_.get());
-    EXPECT_EQ(drv().open_status(), 18);
+    EXPECT_EQ(drv().open_status().code(), 18u);
     model().clear_transcript();
     expect_no_device(drv());
     EXPECT_TRUE(briefs().empty()) << "not even a sense request";
@@ -514,7 +514,7 @@ TEST_F(KzdNoDevice, AnInterfaceWithoutAHandle)
     EXPECT_EQ(bare.GetModelCode(), 0);
     EXPECT_EQ(iface_->GetModelCode(), 1);
     CKzdScanner d(&bare);
-    EXPECT_EQ(d.open_status(), 4);
+    EXPECT_EQ(d.open_status().code(), 4u);
     expect_no_device(d);
     EXPECT_TRUE(briefs().empty());
 }
@@ -524,7 +524,7 @@ TEST_F(KzdNoDevice, NoInterfaceAtAll)
     drv_.reset();
     model().clear_transcript();
     CKzdScanner d(nullptr);
-    EXPECT_EQ(d.open_status(), 4);
+    EXPECT_EQ(d.open_status().code(), 4u);
     expect_no_device(d);
     EXPECT_TRUE(briefs().empty());
 }

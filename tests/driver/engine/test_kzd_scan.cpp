@@ -83,7 +83,7 @@ protected:
     Bytes read_all(const stScannerAttri& a, uint32_t block = 256)
     {
         scan_output_geometry_t geo{};
-        EXPECT_EQ(get_scan_output_geometry(rec(), &a, &geo), 1);
+        EXPECT_EQ(get_scan_output_geometry(rec(), &a, &geo).code(), 1);
         EXPECT_EQ(a.cExtMember, 1);
         EXPECT_EQ(geo.width, a.dwLineWidth);
         EXPECT_EQ(geo.lines, a.dwLineHeight);
@@ -138,7 +138,7 @@ protected:
     {
         CALI_PARAM c{};
         copy_calibration_scalars(&c, &drv().scan_setting().working_calibration);
-        EXPECT_EQ(load_calibration_from_file(&c), 1);
+        EXPECT_EQ(load_calibration_from_file(&c).code(), 1);
         return c;
     }
     static Bytes bytes_of(const std::vector<uint16_t>& v)

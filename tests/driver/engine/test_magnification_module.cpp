@@ -54,11 +54,11 @@ TEST(MagnificationParameters, FromTheDeviceRecords)
     auto g = submodel2_record();
     stScannerAttri attr{};
     CoordinateCorrectionParameter p{};
-    ASSERT_EQ(init_magnification_correction_coords(g.get(), &attr, &p), 1);
+    ASSERT_TRUE(init_magnification_correction_coords(g.get(), &attr, &p));
     EXPECT_EQ(p.coords_data.table_length, 40800u);
     EXPECT_EQ(p.coords_data.coords_resolution, 4800u);
     EXPECT_EQ(p.coords_data.measured[30], 40800u);
-    ASSERT_EQ(init_magnification_rgb_alignment_settings(g.get(), &p), 1);
+    init_magnification_rgb_alignment_settings(g.get(), &p);
     // d2-3 = 4060 and d0-1 = 20; rl 2, gl 5, bl 3 and rr -1, gr 4, br 4.
     EXPECT_EQ(p.pixel_position_left, 200u);
     EXPECT_EQ(p.pixel_position_right, 40600u);
@@ -116,7 +116,7 @@ protected:
         setting_ = colour_setting(dpi, start, end);
         stScannerAttri attr{};
         attr.ScanSource = source;
-        return init_magnification_correction_module(g(), &attr, setting_.get());
+        return init_magnification_correction_module(g(), &attr, setting_.get()).code();
     }
     void edit_and_reopen(const std::function<void(sim::ScannerRecords&)>& change)
     {

@@ -123,7 +123,7 @@ TEST(ParameterConversion, SmallConversions)
     EXPECT_EQ(get_multiple_exposure_pixels_per_segment(0, 100), 0);
     EXPECT_EQ(get_multiple_exposure_pixels_per_segment(3, -100), -33);
     EXPECT_EQ(get_multiple_exposure_pixels_per_segment(-1, INT32_MIN), INT32_MAX);
-    EXPECT_EQ(combine_sense_key_code(3, 2), -1003002);
+    EXPECT_EQ(DrvResult::refusal(3, 2).code(), -1003002);
     SCAN_SETTING s{};
     s.scan_mode.ScanMode = 0x03;
     EXPECT_EQ(is_preview_scan(&s), 1);
@@ -358,7 +358,7 @@ TEST(ParameterConversion, DeviceGammaTables)
     set = {256, 1, 7, {&bytes[0], &bytes[256], &bytes[512]}};
     const auto entry = [&](int table, int i) { return get_u32le(g->gamma_tables.data() + (table * 256 + i) * 4); };
 
-    ASSERT_EQ(convert_to_scanner_gamma_table(g.get(), &s), 1);
+    ASSERT_EQ(convert_to_scanner_gamma_table(g.get(), &s).code(), 1);
     EXPECT_EQ(g->gamma_control[0], 4);
     EXPECT_EQ(g->gamma_control[1], 1);
     for (int t = 0; t < 3; ++t)
@@ -369,7 +369,7 @@ TEST(ParameterConversion, DeviceGammaTables)
     const std::pair<uint16_t, uint8_t> planes[] = {{0x100, 0}, {0x401, 2}, {0x200, 1}, {0x001, 1}};
     for (auto [p, control] : planes) {
         s.color_planes = p;
-        ASSERT_EQ(convert_to_scanner_gamma_table(g.get(), &s), 1);
+        ASSERT_EQ(convert_to_scanner_gamma_table(g.get(), &s).code(), 1);
         EXPECT_EQ(g->gamma_control[0], control) << p;
     }
     EXPECT_EQ(entry(0, 9), bytes[9] * 256u);
@@ -379,7 +379,7 @@ TEST(ParameterConversion, DeviceGammaTables)
     std::vector<uint16_t> wide(3 * 65536);
     for (size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<uint16_t>(65535 - i % 65536 + i / 65536);
     set = {65536, 2, 7, {&wide[0], &wide[65536], &wide[131072]}};
-    ASSERT_EQ(convert_to_scanner_gamma_table(g.get(), &s), 1);
+    ASSERT_EQ(convert_to_scanner_gamma_table(g.get(), &s).code(), 1);
     for (int t = 0; t < 3; ++t)
         for (int i : {0, 3, 255}) EXPECT_EQ(entry(t, i), (wide[t * 65536 + i * 256] >> 8) * 256u) << t << " " << i;
 
@@ -401,7 +401,7 @@ TEST(ParameterConversion, EveryDeviceStatus)
         {12, -8001}, {13, -309}, {14, -1008}, {15, -1008}, {16, -1008},        {17, -1008},
         {18, -1000}, {19, -602}, {20, -1005}, {21, -1008}, {0xFFFFFFFF, -1008}};
     for (auto [status, code] : table)
-        EXPECT_EQ(get_scanner_error_code(g.get(), static_cast<eStatus>(status)), code) << status;
+        EXPECT_EQ(get_scanner_error_code(g.get(), static_cast<eStatus>(status)).code(), code) << status;
 }
 
 } // namespace

@@ -42,7 +42,7 @@ protected:
         a.ExtFrame = frame;
         return a;
     }
-    int basic(stScannerAttri& a) { return get_basic_scan_setting(g(), &a, &s_); }
+    int basic(stScannerAttri& a) { return get_basic_scan_setting(g(), &a, &s_).code(); }
 
     SCAN_SETTING s_{};
 };
@@ -166,7 +166,7 @@ TEST_F(ScanBuilders, SingleBitScansReadEightBits)
     EXPECT_EQ(s_.lineart_flag, 1);
     EXPECT_EQ(s_.single_bit_switch, 1);
     scan_output_geometry_t geo{};
-    ASSERT_EQ(get_scan_output_geometry(g(), &a, &geo), 1);
+    ASSERT_EQ(get_scan_output_geometry(g(), &a, &geo).code(), 1);
     EXPECT_EQ(geo.row_bytes, 121u);
     EXPECT_EQ(geo.lines, 300u);
 }
@@ -202,7 +202,7 @@ TEST_F(ScanBuilders, GammaTablesAreCopiedWhole)
     a.NumofGammaEntry = 128;
     a.GammaTable = reinterpret_cast<const uint8_t*>(deep.data());
     ASSERT_EQ(basic(a), 1);
-    ASSERT_EQ(get_adv_scan_setting(g(), &a, &s_, 0), 1);
+    ASSERT_EQ(get_adv_scan_setting(g(), &a, &s_, 0).code(), 1);
     const GAMMA_INFO& set = s_.front_side.gamma;
     EXPECT_EQ(set.entries, 65536u);
     EXPECT_EQ(set.bytes_per_entry, 2);
@@ -217,7 +217,7 @@ TEST_F(ScanBuilders, GammaTablesAreCopiedWhole)
     for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(i * 13 + i / 256);
     b.GammaTable = small.data();
     ASSERT_EQ(basic(b), 1);
-    ASSERT_EQ(get_adv_scan_setting(g(), &b, &s_, 0), 1);
+    ASSERT_EQ(get_adv_scan_setting(g(), &b, &s_, 0).code(), 1);
     EXPECT_EQ(s_.front_side.gamma.entries, 256u);
     EXPECT_EQ(s_.front_side.gamma.bytes_per_entry, 1);
     EXPECT_EQ(0, std::memcmp(s_.front_side.gamma.table[2], small.data() + 512, 256));
@@ -226,7 +226,7 @@ TEST_F(ScanBuilders, GammaTablesAreCopiedWhole)
     auto grey = attributes(1, 8, 300, {0, 0, 999, 999});
     grey.GammaTable = small.data();
     ASSERT_EQ(basic(grey), 1);
-    ASSERT_EQ(get_adv_scan_setting(g(), &grey, &s_, 0), 1);
+    ASSERT_EQ(get_adv_scan_setting(g(), &grey, &s_, 0).code(), 1);
     EXPECT_EQ(s_.front_side.gamma.channel_mask, 2);
     EXPECT_EQ(s_.front_side.gamma.table[0], s_.front_side.gamma.table[2]);
     EXPECT_TRUE(briefs().empty());
@@ -253,13 +253,13 @@ TEST_F(ScanBuilders, ThresholdMapsStepThroughTheTableTheyHave)
         a.GammaTable = table.data();
         EXPECT_EQ(get_gamma_table_reach(&a), c.reach);
         ASSERT_EQ(basic(a), 1);
-        ASSERT_EQ(get_halftone_setting(g(), &a, &s_, 0), 1);
+        ASSERT_EQ(get_halftone_setting(g(), &a, &s_, 0).code(), 1);
         ASSERT_NE(s_.halftone, nullptr);
         for (size_t i = 0; i < 256; ++i) ASSERT_EQ(s_.threshold_map[i], table[i * c.step]) << i;
     }
     auto plain = attributes(1, 1, 300, {0, 0, 999, 999});
     ASSERT_EQ(basic(plain), 1);
-    ASSERT_EQ(get_halftone_setting(g(), &plain, &s_, 0), 1);
+    ASSERT_EQ(get_halftone_setting(g(), &plain, &s_, 0).code(), 1);
     for (size_t i = 0; i < 256; ++i) ASSERT_EQ(s_.threshold_map[i], i);
 }
 
@@ -284,7 +284,7 @@ TEST_F(ScanBuilders, AttributesTheDriverCannotDeliverAreRefusedBeforeAnyTraffic)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(basic(c.a), -1010);
         scan_output_geometry_t geo{};
-        EXPECT_EQ(get_scan_output_geometry(g(), &c.a, &geo), -1010);
+        EXPECT_EQ(get_scan_output_geometry(g(), &c.a, &geo).code(), -1010);
     }
 
     // The builders of gamma and halftone data.
@@ -294,14 +294,14 @@ TEST_F(ScanBuilders, AttributesTheDriverCannotDeliverAreRefusedBeforeAnyTraffic)
     ASSERT_EQ(basic(small), 1);
     // The table holds the size the entry code implies.
     EXPECT_EQ(get_gamma_table_reach(&small), 3u * 256);
-    EXPECT_EQ(get_adv_scan_setting(g(), &small, &s_, 0), 1);
+    EXPECT_EQ(get_adv_scan_setting(g(), &small, &s_, 0).code(), 1);
     EXPECT_EQ(s_.front_side.gamma.entries, 256u);
-    EXPECT_EQ(get_adv_scan_setting(g(), &small, &s_, 0), 1) << "a second set-up replaces the first";
+    EXPECT_EQ(get_adv_scan_setting(g(), &small, &s_, 0).code(), 1) << "a second set-up replaces the first";
     auto short_deep = attributes(1, 16, 300, frame);
     short_deep.GammaTable = table.data();
     short_deep.NumofGammaEntry = 0;
     ASSERT_EQ(basic(short_deep), 1);
-    EXPECT_EQ(get_adv_scan_setting(g(), &short_deep, &s_, 0), -1010);
+    EXPECT_EQ(get_adv_scan_setting(g(), &short_deep, &s_, 0).code(), -1010);
     EXPECT_EQ(s_.front_side.gamma_block, nullptr);
 
     std::vector<uint8_t> pattern(17 * 17, 128);
@@ -310,9 +310,9 @@ TEST_F(ScanBuilders, AttributesTheDriverCannotDeliverAreRefusedBeforeAnyTraffic)
     big_pattern.UserPattern = pattern.data();
     big_pattern.UserPatternSize = 17;
     ASSERT_EQ(basic(big_pattern), 1);
-    EXPECT_EQ(get_halftone_setting(g(), &big_pattern, &s_, 0), -1010);
+    EXPECT_EQ(get_halftone_setting(g(), &big_pattern, &s_, 0).code(), -1010);
     big_pattern.UserPatternSize = 16;
-    EXPECT_EQ(get_halftone_setting(g(), &big_pattern, &s_, 0), 1);
+    EXPECT_EQ(get_halftone_setting(g(), &big_pattern, &s_, 0).code(), 1);
     EXPECT_TRUE(briefs().empty());
 }
 

@@ -33,14 +33,14 @@ struct Read {
 Read read(PipelineSetting& ps, Bytes& out, int lines, size_t at = 0)
 {
     Read r{0, -1, -1};
-    r.result = ip_read(ps.get(), nullptr, 0, out.data() + at, lines, &r.left, &r.end);
+    r.result = ip_read(ps.get(), nullptr, 0, out.data() + at, lines, &r.left, &r.end).code();
     return r;
 }
 
 // Builds the pipeline and reads the whole image `host_lines` at a time.
 Bytes run(PipelineSetting& ps, int host_lines)
 {
-    EXPECT_EQ(ip_initial(ps.get(), nullptr, 0), 1);
+    EXPECT_EQ(ip_initial(ps.get(), nullptr, 0).code(), 1);
     const IMAGE_SETTING& f = ps.front();
     Bytes out(size_t{f.output_row_bytes} * f.output_lines);
     for (uint32_t done = 0; done < f.output_lines;) {
@@ -110,7 +110,7 @@ TEST(Pipeline, ReadsPullChunksOf32ScanLines)
     PipelineSetting ps(colour(24, 100, 24, 100));
     LineSource source(lftest::test_image(ps.scan_bytes(), 1));
     source.record = true;
-    ASSERT_EQ(ip_initial(ps.get(), nullptr, 0), 1);
+    ASSERT_EQ(ip_initial(ps.get(), nullptr, 0).code(), 1);
     EXPECT_EQ(ps.get()->interpolation_switch, 0);
     EXPECT_EQ(ps.front().resize_handle, nullptr);
     EXPECT_EQ(ps.front().resize_buffer, nullptr);
@@ -157,7 +157,7 @@ TEST(Pipeline, TheSameBytesWhateverTheHostReads)
     // A request beyond the lines left is cut to them.
     ps.front().lines_to_deliver = c.output_lines;
     source.served = 0;
-    ASSERT_EQ(ip_initial(ps.get(), nullptr, 0), 1);
+    ASSERT_EQ(ip_initial(ps.get(), nullptr, 0).code(), 1);
     Bytes out(want.size() + 99 * 99, 0);
     const Read r = read(ps, out, 1000);
     EXPECT_EQ(r.result, 1);
@@ -222,7 +222,7 @@ TEST(Pipeline, ResizePassesMakingMoreThan32TimesTheFactorFit)
                 c.output_lines = out;
                 PipelineSetting ps(c);
                 LineSource source(image);
-                ASSERT_EQ(ip_initial(ps.get(), nullptr, 0), 1);
+                ASSERT_EQ(ip_initial(ps.get(), nullptr, 0).code(), 1);
                 Bytes got(out);
                 const Read r = read(ps, got, static_cast<int>(out));
                 ASSERT_EQ(r.result, 1) << scan << " -> " << out;
@@ -241,7 +241,7 @@ TEST(Pipeline, LineArtDeliversPackedRows)
         c.halftone = 3;
         PipelineSetting ps(c);
         LineSource source(lftest::test_image(ps.scan_bytes(), width));
-        ASSERT_EQ(ip_initial(ps.get(), nullptr, 0), 1);
+        ASSERT_EQ(ip_initial(ps.get(), nullptr, 0).code(), 1);
         const uint32_t row = (width + 7) / 8;
         ASSERT_NE(ps.front().single_bit_buffer, nullptr);
         EXPECT_EQ(ps.front().last_buffer, ps.front().single_bit_buffer);
@@ -271,7 +271,7 @@ TEST(Pipeline, AnyReportedWidthRunsThroughTheCorrection)
         ps.front().scan_width = reported;
         ps.front().scan_row_bytes = 3 * reported;
         LineSource source(lftest::test_image(ps.scan_bytes(), reported));
-        ASSERT_EQ(ip_initial(ps.get(), nullptr, 0), 1) << reported;
+        ASSERT_EQ(ip_initial(ps.get(), nullptr, 0).code(), 1) << reported;
         Bytes out(size_t{ps.front().output_row_bytes} * 40);
         const Read r = read(ps, out, 40);
         EXPECT_EQ(r.result, 1) << reported;
@@ -330,11 +330,11 @@ TEST(Pipeline, RefusedSides)
         PipelineSetting ps(colour(8, 8, 8, 8));
         LineSource source(Bytes(24 * 8, 1));
         c.change(*ps.get(), ps.front());
-        EXPECT_EQ(ip_initial(ps.get(), nullptr, 0), c.result) << c.what;
+        EXPECT_EQ(ip_initial(ps.get(), nullptr, 0).code(), c.result) << c.what;
         // A side that was not built cannot be read, and a read touches nothing.
         Bytes out(24, 0xAA);
         int left = 77, end = 77;
-        EXPECT_EQ(ip_read(ps.get(), nullptr, 0, out.data(), 1, &left, &end), -1008) << c.what;
+        EXPECT_EQ(ip_read(ps.get(), nullptr, 0, out.data(), 1, &left, &end).code(), -1008) << c.what;
         EXPECT_EQ(left + end, 154);
         EXPECT_EQ(out, Bytes(24, 0xAA));
         EXPECT_EQ(source.reads, 0u);
@@ -347,16 +347,16 @@ TEST(Pipeline, ReadsBeforeTheBuildAndAfterTheRelease)
     LineSource source(Bytes(24 * 8, 1));
     Bytes out(24);
     EXPECT_EQ(read(ps, out, 1).result, -1008) << "before ip_initial";
-    ASSERT_EQ(ip_initial(ps.get(), nullptr, 0), 1);
+    ASSERT_EQ(ip_initial(ps.get(), nullptr, 0).code(), 1);
     EXPECT_EQ(read(ps, out, 1).result, 1);
     EXPECT_EQ(read(ps, out, 1, 0).result, 1);
-    ASSERT_EQ(ip_initial(ps.get(), nullptr, 1), -1008) << "the back side has no geometry";
-    EXPECT_EQ(ip_read(ps.get(), nullptr, 1, out.data(), 1, nullptr, nullptr), -1008);
+    ASSERT_EQ(ip_initial(ps.get(), nullptr, 1).code(), -1008) << "the back side has no geometry";
+    EXPECT_EQ(ip_read(ps.get(), nullptr, 1, out.data(), 1, nullptr, nullptr).code(), -1008);
     ip_release(ps.get());
     EXPECT_EQ(ps.front().scan_buffer, nullptr);
     EXPECT_EQ(read(ps, out, 1).result, -1008) << "after ip_release";
     ps.front().scan_width = 0;
-    EXPECT_EQ(ip_initial(ps.get(), nullptr, 0), -1008);
+    EXPECT_EQ(ip_initial(ps.get(), nullptr, 0).code(), -1008);
     EXPECT_EQ(read(ps, out, 1).result, -1008) << "after a failed build";
     EXPECT_EQ(source.reads, 1u);
 }
@@ -367,7 +367,7 @@ TEST(Pipeline, DeviceFailuresEndTheRead)
     PipelineSetting ps(colour(8, 100, 8, 100));
     LineSource source(lftest::test_image(ps.scan_bytes(), 8));
     source.end_after = 50 * 24;
-    ASSERT_EQ(ip_initial(ps.get(), nullptr, 0), 1);
+    ASSERT_EQ(ip_initial(ps.get(), nullptr, 0).code(), 1);
     Bytes out(ps.scan_bytes(), 0);
     Read r = read(ps, out, 100);
     EXPECT_EQ(r.result, -1008);
@@ -382,7 +382,7 @@ TEST(Pipeline, DeviceFailuresEndTheRead)
     LineSource failing(lftest::test_image(last.scan_bytes(), 9));
     failing.fail_after = 34 * 24;
     failing.failure = STATUS_DEVICE_ERROR;
-    ASSERT_EQ(ip_initial(last.get(), nullptr, 0), 1);
+    ASSERT_EQ(ip_initial(last.get(), nullptr, 0).code(), 1);
     r = read(last, out, 32);
     EXPECT_EQ(r.result, 1);
     r = read(last, out, 8);
@@ -404,14 +404,14 @@ TEST(Pipeline, TwoSidesThatDifferInResizing)
     s->back_side = back.front();
     s->back_side.resize_handle = nullptr;
     LineSource source(lftest::test_image(front.scan_bytes(), 10));
-    ASSERT_EQ(ip_initial(s, nullptr, 1), 1);
+    ASSERT_EQ(ip_initial(s, nullptr, 1).code(), 1);
     EXPECT_EQ(s->interpolation_switch, 1);
-    ASSERT_EQ(ip_initial(s, nullptr, 0), 1);
+    ASSERT_EQ(ip_initial(s, nullptr, 0).code(), 1);
     EXPECT_EQ(s->interpolation_switch, 0) << "the side built last sets the shared switch";
     Bytes f(16 * 3 * 40), b(11 * 3 * 57);
     int left = 0, end = 0;
-    ASSERT_EQ(ip_read(s, nullptr, 0, f.data(), 40, &left, &end), 1);
-    ASSERT_EQ(ip_read(s, nullptr, 1, b.data(), 57, &left, &end), 1);
+    ASSERT_EQ(ip_read(s, nullptr, 0, f.data(), 40, &left, &end).code(), 1);
+    ASSERT_EQ(ip_read(s, nullptr, 1, b.data(), 57, &left, &end).code(), 1);
     EXPECT_EQ(end, 1);
     EXPECT_EQ(f, reference(front, source.image()));
     EXPECT_EQ(b, reference(back, source.image()));

@@ -126,7 +126,7 @@ protected:
         }
         if (is_scanner_support_x_axis_magnification_compensation(g())) {
             stScannerAttri attributes{};
-            ASSERT_EQ(init_magnification_correction_module(g(), &attributes, &s), 1);
+            ASSERT_EQ(init_magnification_correction_module(g(), &attributes, &s).code(), 1);
         }
     }
 
@@ -139,7 +139,7 @@ protected:
         convert_to_scan_job(g(), setting_.get(), job);
         const eStatus status = scanner_start_scan(g(), job);
         started_ = true;
-        geometry_ = status == STATUS_GOOD ? take_scan_geometry(setting_.get(), job) : 0;
+        geometry_ = status.ok() ? take_scan_geometry(setting_.get(), job).code() : 0;
         return status;
     }
 
@@ -155,12 +155,13 @@ protected:
         IMAGE_SETTING& f = setting_->front_side;
         Outcome o;
         o.image.assign(size_t{f.output_row_bytes} * f.output_lines, 0xAA);
-        o.result = ip_initial(setting_.get(), g(), 0);
+        o.result = ip_initial(setting_.get(), g(), 0).code();
         while (o.result == 1 && o.end == 0) {
             const uint32_t before = f.lines_to_deliver;
             int left = -1;
             o.result = ip_read(setting_.get(), g(), 0, o.image.data() + size_t{o.served} * f.output_row_bytes,
-                               host_lines, &left, &o.end);
+                               host_lines, &left, &o.end)
+                           .code();
             o.served += before - f.lines_to_deliver;
             EXPECT_EQ(left, static_cast<int>(f.lines_to_deliver));
         }
@@ -366,7 +367,7 @@ TEST_F(PipelineScan, ErrorRepliesAtTheStart)
     model().clear_transcript();
     eStatus status = start();
     ASSERT_EQ(status, STATUS_REFUSED_REQUEST);
-    EXPECT_EQ(get_scanner_error_code(g(), status), -1003049);
+    EXPECT_EQ(get_scanner_error_code(g(), status).code(), -1003049);
     EXPECT_EQ(sense_requests(), 1u);
 
     // The sense request refused as well: -1008, and no second sense request.
@@ -376,7 +377,7 @@ TEST_F(PipelineScan, ErrorRepliesAtTheStart)
     model().clear_transcript();
     status = start();
     ASSERT_EQ(status, STATUS_REFUSED_REQUEST);
-    EXPECT_EQ(get_scanner_error_code(g(), status), kStageFailure);
+    EXPECT_EQ(get_scanner_error_code(g(), status).code(), kStageFailure);
     EXPECT_EQ(sense_requests(), 1u);
 }
 

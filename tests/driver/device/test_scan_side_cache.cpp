@@ -1,6 +1,6 @@
 // The per-side byte cache: reads move the rest to the start, the 16-bit read takes high bytes, and
 // counts beyond what is held or the capacity are refused without copying.
-#include "cache.h"
+#include "scan_side_cache.h"
 
 #include <gtest/gtest.h>
 

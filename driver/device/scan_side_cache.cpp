@@ -1,4 +1,4 @@
-#include "cache.h"
+#include "scan_side_cache.h"
 
 #include <cstring>
 #include <new>
