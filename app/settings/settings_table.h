@@ -51,18 +51,18 @@ template <typename Object, typename T, typename Argument> struct StoredProperty 
 template <typename Object, typename T, typename Argument>
 StoredProperty<Object, T, Argument> stored(const char* key, T (Object::*get)() const, void (Object::*set)(Argument),
                                            std::type_identity_t<T> defaultValue,
-                                           std::type_identity_t<StoredRules<Object, T>> rules = {})
+                                           const std::type_identity_t<StoredRules<Object, T>>& rules = {})
 {
-    return {key, get, set, [defaultValue](const Object&) { return defaultValue; }, std::move(rules)};
+    return {key, get, set, [defaultValue](const Object&) { return defaultValue; }, rules};
 }
 
 // A row whose default is computed when it is applied, from the object as the earlier rows left it.
 template <typename Object, typename T, typename Argument>
 StoredProperty<Object, T, Argument> stored(const char* key, T (Object::*get)() const, void (Object::*set)(Argument),
                                            std::type_identity_t<std::function<T(const Object&)>> defaultOf,
-                                           std::type_identity_t<StoredRules<Object, T>> rules = {})
+                                           const std::type_identity_t<StoredRules<Object, T>>& rules = {})
 {
-    return {key, get, set, std::move(defaultOf), std::move(rules)};
+    return {key, get, set, std::move(defaultOf), rules};
 }
 
 // `take` for a number within `range`.
