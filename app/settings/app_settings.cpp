@@ -1,9 +1,45 @@
 #include "app_settings.h"
 
 #include "property_update.h"
-#include "stored_values.h"
+#include "settings_table.h"
 
-AppSettings::AppSettings(QObject* parent) : QObject(parent) {}
+namespace {
+
+// What a load knows of the connected scanner; a new object and a save use none of it.
+struct ScannerOffers {
+    bool calibrationCommandSupported = true;
+    std::optional<ValueRange<qint64>> exposureRatios;
+};
+
+// The six stored values in the order they are read and written, with the rules of load() in the
+// header.
+auto storedProperties(const ScannerOffers& offers = {})
+{
+    using S = AppSettings;
+    return std::tuple{
+        stored("showPreviousPreview", &S::isShowPreviousPreview, &S::setShowPreviousPreview, true,
+               {.missingSetsDefault = true}),
+        stored("openImageAfterScan", &S::isOpenImageAfterScan, &S::setOpenImageAfterScan, true,
+               {.missingSetsDefault = true}),
+        stored("resetFilenameSuffix", &S::isResetSuffixForNewDay, &S::setResetSuffixForNewDay, true,
+               {.missingSetsDefault = true}),
+        stored("exposureRatio", &S::exposureRatio, &S::setExposureRatio, 100,
+               {.take = within(offers.exposureRatios.value_or(S::exposureRatioField))}),
+        stored("scanQuality", &S::scanQuality, &S::setScanQuality, VekScanQuality::quality,
+               {.take = oneOf(S::scanQualities), .missingSetsDefault = true}),
+        stored(
+            "calibrationMode", &S::calibrationMode, &S::setCalibrationMode, VekCalibrationMode::smart,
+            {.take = oneOf(S::calibrationModes),
+             .missing = offers.calibrationCommandSupported ? VekCalibrationMode::smart : VekCalibrationMode::typical}),
+    };
+}
+
+} // namespace
+
+AppSettings::AppSettings(QObject* parent) : QObject(parent)
+{
+    applyDefaults(*this, storedProperties());
+}
 
 void AppSettings::setShowPreviousPreview(bool value)
 {
@@ -38,24 +74,10 @@ void AppSettings::setCalibrationMode(VekCalibrationMode value)
 void AppSettings::load(const QSettings& store, bool calibrationCommandSupported,
                        std::optional<ValueRange<qint64>> exposureRatios)
 {
-    loadStored<bool>(store, "showPreviousPreview", this, &AppSettings::setShowPreviousPreview, true);
-    loadStored<bool>(store, "openImageAfterScan", this, &AppSettings::setOpenImageAfterScan, true);
-    loadStored<bool>(store, "resetFilenameSuffix", this, &AppSettings::setResetSuffixForNewDay, true);
-    loadWithin<qint64>(store, "exposureRatio", this, &AppSettings::setExposureRatio,
-                       exposureRatios.value_or(exposureRatioField));
-    loadOneOf<VekScanQuality>(store, "scanQuality", this, &AppSettings::setScanQuality, scanQualities,
-                              VekScanQuality::quality);
-    loadOneOf<VekCalibrationMode>(store, "calibrationMode", this, &AppSettings::setCalibrationMode, calibrationModes,
-                                  calibrationCommandSupported ? VekCalibrationMode::smart
-                                                              : VekCalibrationMode::typical);
+    loadRows(store, *this, storedProperties({calibrationCommandSupported, exposureRatios}));
 }
 
 void AppSettings::save(QSettings& store) const
 {
-    store.setValue("showPreviousPreview", isShowPreviousPreview_);
-    store.setValue("openImageAfterScan", isOpenImageAfterScan_);
-    store.setValue("resetFilenameSuffix", isResetSuffixForNewDay_);
-    store.setValue("exposureRatio", exposureRatio_);
-    store.setValue("scanQuality", scanQualityRawValue());
-    store.setValue("calibrationMode", calibrationModeRawValue());
+    saveRows(store, *this, storedProperties());
 }

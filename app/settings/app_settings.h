@@ -77,10 +77,11 @@ Q_SIGNALS:
     void changed();
 
 private:
-    bool isShowPreviousPreview_ = true;
-    bool isOpenImageAfterScan_ = true;
-    bool isResetSuffixForNewDay_ = true;
-    qint64 exposureRatio_ = 100;
-    VekScanQuality scanQuality_ = VekScanQuality::quality;
-    VekCalibrationMode calibrationMode_ = VekCalibrationMode::smart;
+    // Start at the defaults of the table in app_settings.cpp.
+    bool isShowPreviousPreview_{};
+    bool isOpenImageAfterScan_{};
+    bool isResetSuffixForNewDay_{};
+    qint64 exposureRatio_{};
+    VekScanQuality scanQuality_{};
+    VekCalibrationMode calibrationMode_{};
 };

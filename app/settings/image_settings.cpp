@@ -1,11 +1,34 @@
 #include "image_settings.h"
 
 #include "property_update.h"
-#include "stored_values.h"
+#include "settings_table.h"
+
+namespace {
+
+// The ten stored values in the order they are read and written. Inversion and the experimental
+// switches are not stored; they start false.
+auto storedProperties()
+{
+    using S = ImageSettings;
+    return std::tuple{
+        stored("adjustmentMethod", &S::adjustmentMethod, &S::setAdjustmentMethod, AdjustmentMethod::manual),
+        stored("exposure", &S::exposure, &S::setExposure, 0.0, {.take = within(S::exposureRange)}),
+        stored("brightness", &S::brightness, &S::setBrightness, 0.0, {.take = within(S::brightnessRange)}),
+        stored("contrast", &S::contrast, &S::setContrast, 1.0, {.take = within(S::contrastRange)}),
+        stored("saturation", &S::saturation, &S::setSaturation, 1.0, {.take = within(S::saturationRange)}),
+        stored("hue", &S::hue, &S::setHue, 0.0, {.take = within(S::hueRange)}),
+        stored("sharpeness", &S::sharpeness, &S::setSharpeness, 0.0, {.take = within(S::sharpenessRange)}),
+        stored("grayMode", &S::grayMode, &S::setGrayMode, GrayMode::noir),
+        stored("bwMode", &S::bwMode, &S::setBwMode, BWMode::automatic),
+        stored("threshold", &S::threshold, &S::setThreshold, 0.5, {.take = within(S::thresholdRange)}),
+    };
+}
+
+} // namespace
 
 ImageSettings::ImageSettings(QObject* parent) : QObject(parent)
 {
-    qRegisterMetaType<std::optional<vips::VImage>>();
+    applyDefaults(*this, storedProperties());
 }
 
 void ImageSettings::setExposure(double value)
@@ -63,17 +86,6 @@ void ImageSettings::setInvert(bool value)
     updateProperty(this, values_.invert, value, &ImageSettings::invertChanged);
 }
 
-void ImageSettings::setScanFrameRawImage(const std::optional<vips::VImage>& value)
-{
-    Q_ASSERT(QThread::currentThread() == thread());
-    const bool same = value.has_value() == scanFrameRawImage_.has_value() &&
-        (!value || value->get_image() == scanFrameRawImage_->get_image());
-    if (same) return;
-    scanFrameRawImage_ = value;
-    Q_EMIT scanFrameRawImageChanged(scanFrameRawImage_);
-    Q_EMIT changed();
-}
-
 void ImageSettings::setExperiment(bool value)
 {
     updateProperty(this, values_.experiment, value, &ImageSettings::experimentChanged);
@@ -92,43 +104,15 @@ ImageSettings::Values ImageSettings::values() const
 
 void ImageSettings::load(const QSettings& store)
 {
-    loadStored<AdjustmentMethod>(store, "adjustmentMethod", this, &ImageSettings::setAdjustmentMethod);
-    loadWithin<double>(store, "exposure", this, &ImageSettings::setExposure, exposureRange);
-    loadWithin<double>(store, "brightness", this, &ImageSettings::setBrightness, brightnessRange);
-    loadWithin<double>(store, "contrast", this, &ImageSettings::setContrast, contrastRange);
-    loadWithin<double>(store, "saturation", this, &ImageSettings::setSaturation, saturationRange);
-    loadWithin<double>(store, "hue", this, &ImageSettings::setHue, hueRange);
-    loadWithin<double>(store, "sharpeness", this, &ImageSettings::setSharpeness, sharpenessRange);
-    loadStored<GrayMode>(store, "grayMode", this, &ImageSettings::setGrayMode);
-    loadStored<BWMode>(store, "bwMode", this, &ImageSettings::setBwMode);
-    loadWithin<double>(store, "threshold", this, &ImageSettings::setThreshold, thresholdRange);
+    loadRows(store, *this, storedProperties());
 }
 
 void ImageSettings::save(QSettings& store) const
 {
-    store.setValue("adjustmentMethod", rawValue(values_.adjustmentMethod));
-    store.setValue("exposure", values_.exposure);
-    store.setValue("brightness", values_.brightness);
-    store.setValue("contrast", values_.contrast);
-    store.setValue("saturation", values_.saturation);
-    store.setValue("hue", values_.hue);
-    store.setValue("sharpeness", values_.sharpeness);
-    store.setValue("grayMode", rawValue(values_.grayMode));
-    store.setValue("bwMode", rawValue(values_.bwMode));
-    store.setValue("threshold", values_.threshold);
+    saveRows(store, *this, storedProperties());
 }
 
 void ImageSettings::reset()
 {
-    const ImageSettings defaults;
-    setAdjustmentMethod(defaults.adjustmentMethod());
-    setExposure(defaults.exposure());
-    setBrightness(defaults.brightness());
-    setContrast(defaults.contrast());
-    setSaturation(defaults.saturation());
-    setHue(defaults.hue());
-    setSharpeness(defaults.sharpeness());
-    setGrayMode(defaults.grayMode());
-    setBwMode(defaults.bwMode());
-    setThreshold(defaults.threshold());
+    resetRows(*this, storedProperties());
 }

@@ -1,20 +1,12 @@
 // How a scanned image is post-processed: the adjustment method with its values, the gray and
-// black-and-white conversions, inversion, the experimental switches, and the raw preview inside the
-// current scan frame.
+// black-and-white conversions, inversion and the experimental switches.
 #pragma once
 
 #include "enumerations.h"
 #include "value_range.h"
 
-#include <QMetaType>
 #include <QObject>
 #include <QSettings>
-
-#include <vips/vips8>
-
-#include <optional>
-
-Q_DECLARE_METATYPE(std::optional<vips::VImage>)
 
 class ImageSettings : public QObject {
     Q_OBJECT
@@ -30,13 +22,11 @@ class ImageSettings : public QObject {
     Q_PROPERTY(AdjustmentMethod adjustmentMethod READ adjustmentMethod WRITE setAdjustmentMethod NOTIFY
                    adjustmentMethodChanged)
     Q_PROPERTY(bool invert READ invert WRITE setInvert NOTIFY invertChanged)
-    Q_PROPERTY(std::optional<vips::VImage> scanFrameRawImage READ scanFrameRawImage WRITE setScanFrameRawImage NOTIFY
-                   scanFrameRawImageChanged)
     Q_PROPERTY(bool experiment READ experiment WRITE setExperiment NOTIFY experimentChanged)
     Q_PROPERTY(bool contrastStretch READ contrastStretch WRITE setContrastStretch NOTIFY contrastStretchChanged)
 
 public:
-    // A copy of everything but the image, taken on the GUI thread for the post-processing.
+    // A copy of the values, taken on the GUI thread for the post-processing.
     struct Values {
         double exposure;
         double brightness;
@@ -77,10 +67,6 @@ public:
     void setAdjustmentMethod(AdjustmentMethod value);
     bool invert() const { return values_.invert; }
     void setInvert(bool value);
-    // The raw preview cut to the scan frame; never stored.
-    const std::optional<vips::VImage>& scanFrameRawImage() const { return scanFrameRawImage_; }
-    // A different image object counts as a change; the same object set again does not.
-    void setScanFrameRawImage(const std::optional<vips::VImage>& value);
     bool experiment() const { return values_.experiment; }
     void setExperiment(bool value);
     bool contrastStretch() const { return values_.contrastStretch; }
@@ -98,13 +84,13 @@ public:
     static constexpr ValueRange<double> sharpenessRange{-2.0, 2.0};
     static constexpr ValueRange<double> thresholdRange{0.2, 0.8};
 
-    // Reads "adjustmentMethod", "exposure", "brightness", "contrast", "saturation", "hue",
-    // "sharpeness", "grayMode", "bwMode" and "threshold" in that order; a missing or unusable value,
-    // or a number outside its range above, keeps the current one.
+    // Reads the ten stored values (adjustment method, the six numbers, gray mode, black-and-white
+    // mode, threshold); a missing or unusable value, or a number outside its range above, keeps the
+    // current one.
     void load(const QSettings& store);
-    // Writes those ten keys.
+    // Writes the ten keys.
     void save(QSettings& store) const;
-    // The ten stored values back to their defaults; inversion, the switches and the image stay.
+    // The ten stored values back to their defaults; inversion and the switches stay.
     void reset();
 
 Q_SIGNALS:
@@ -119,14 +105,12 @@ Q_SIGNALS:
     void thresholdChanged(double value);
     void adjustmentMethodChanged(AdjustmentMethod value);
     void invertChanged(bool value);
-    void scanFrameRawImageChanged(const std::optional<vips::VImage>& value);
     void experimentChanged(bool value);
     void contrastStretchChanged(bool value);
     // After any property's own signal.
     void changed();
 
 private:
-    Values values_{0.0,   0.0,   1.0,  1.0, 0.0, 0.0, GrayMode::noir, BWMode::automatic, 0.5, AdjustmentMethod::manual,
-                   false, false, false};
-    std::optional<vips::VImage> scanFrameRawImage_;
+    // The stored values start at the defaults of the table in image_settings.cpp.
+    Values values_{};
 };

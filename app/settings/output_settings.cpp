@@ -1,7 +1,7 @@
 #include "output_settings.h"
 
 #include "property_update.h"
-#include "stored_values.h"
+#include "settings_table.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,9 +18,75 @@ QString todayString(QDate today)
     return today.toString(u"yyyyMMdd");
 }
 
-OutputSettings::OutputSettings(QObject* parent) : QObject(parent), directoryPath_(defaultOutputDirectoryPath())
+namespace {
+
+// The day a load runs on, and whether a new day restarts the suffix.
+struct LoadDay {
+    bool resetSuffixForNewDay = false;
+    QDate today = QDate::currentDate();
+};
+
+constexpr char suffixNumberKey[] = "suffixNumber";
+
+// A stored folder that cannot be used gives the default folder, not the one in memory.
+void loadFolder(OutputSettings& self, const QSettings& store, QAnyStringView key)
 {
-    if (prefixType_ == PrefixType::date) prefix_ = todayString();
+    if (const std::optional<QString> folder = readStored<QString>(store, key))
+        self.setDirectoryPath(OutputSettings::isUsableFolder(*folder) ? *folder
+                                                                      : OutputSettings::defaultOutputDirectoryPath());
+    self.ensureUsableFolder();
+}
+
+// The prefix with the suffix number. With a date prefix the stored prefix is the date of the last
+// save, so a different text (a later day, or an earlier one after the clock was set back) starts a
+// new day.
+void loadPrefixAndNumber(OutputSettings& self, const QSettings& store, QAnyStringView key, const LoadDay& day)
+{
+    const QString todayText = todayString(day.today);
+    const QString storedPrefix = readStored<QString>(store, key).value_or(self.prefix());
+    const bool date = self.prefixType() == PrefixType::date;
+    if (date && storedPrefix != todayText && day.resetSuffixForNewDay)
+        self.setSuffixNumber(1);
+    else if (const std::optional<qint64> number = readStored<qint64>(store, suffixNumberKey))
+        self.setSuffixNumber(*number);
+    self.setPrefix(date ? todayText : storedPrefix);
+}
+
+// The default prefix: today's date with a date prefix.
+QString defaultPrefix(const OutputSettings& settings)
+{
+    return settings.prefixType() == PrefixType::date ? todayString() : QStringLiteral("Scan");
+}
+
+// The eleven stored values in the order they are written, with the rules of load() in the header.
+// The suffix number is read with the prefix, at the prefix's place.
+auto storedProperties(const LoadDay& day = {})
+{
+    using S = OutputSettings;
+    return std::tuple{
+        stored("directoryPath", &S::directoryPath, &S::setDirectoryPath,
+               [](const S&) { return S::defaultOutputDirectoryPath(); }, {.load = loadFolder}),
+        stored("prefixType", &S::prefixType, &S::setPrefixType, PrefixType::date),
+        stored("prefix", &S::prefix, &S::setPrefix, defaultPrefix,
+               {.load = [day](S& self, const QSettings& store,
+                              QAnyStringView key) { loadPrefixAndNumber(self, store, key, day); }}),
+        stored("isAutoSuffix", &S::isAutoSuffix, &S::setAutoSuffix, true),
+        stored(suffixNumberKey, &S::suffixNumber, &S::setSuffixNumber, 1,
+               {.load = [](S&, const QSettings&, QAnyStringView) {}}),
+        stored("suffixLength", &S::suffixLength, &S::setSuffixLength, 3, {.take = within(S::suffixLengths)}),
+        stored("format", &S::format, &S::setFormat, OutputFormat::tiff),
+        stored("tiffCompression", &S::tiffCompression, &S::setTiffCompression, TIFFCompression::jpeg),
+        stored("jpegQuality", &S::jpegQuality, &S::setJpegQuality, JPEGQuality::high),
+        stored("isEmbedded", &S::isEmbeddedICCProfile, &S::setEmbeddedICCProfile, true),
+        stored("iccProfile", &S::iccProfile, &S::setIccProfile, ICCProfile::generic),
+    };
+}
+
+} // namespace
+
+OutputSettings::OutputSettings(QObject* parent) : QObject(parent)
+{
+    applyDefaults(*this, storedProperties());
 }
 
 QString OutputSettings::defaultOutputDirectoryPath()
@@ -111,59 +177,15 @@ bool OutputSettings::ensureUsableFolder()
 
 void OutputSettings::load(const QSettings& store, bool resetSuffixForNewDay, QDate today)
 {
-    const QString todayText = todayString(today);
-    // A stored folder that cannot be used gives the default folder, not the one in memory.
-    if (const std::optional<QString> folder = readStored<QString>(store, "directoryPath"))
-        setDirectoryPath(isUsableFolder(*folder) ? *folder : defaultOutputDirectoryPath());
-    ensureUsableFolder();
-    loadStored<PrefixType>(store, "prefixType", this, &OutputSettings::setPrefixType);
-
-    // With a date prefix the stored prefix is the date of the last save, so a different text (a
-    // later day, or an earlier one after the clock was set back) starts a new day.
-    const QString storedPrefix = readStored<QString>(store, "prefix").value_or(prefix_);
-    const bool newDay = prefixType_ == PrefixType::date && storedPrefix != todayText;
-    if (newDay && resetSuffixForNewDay)
-        setSuffixNumber(1);
-    else
-        loadStored<qint64>(store, "suffixNumber", this, &OutputSettings::setSuffixNumber);
-    setPrefix(prefixType_ == PrefixType::date ? todayText : storedPrefix);
-
-    loadStored<bool>(store, "isAutoSuffix", this, &OutputSettings::setAutoSuffix);
-    loadWithin<qint64>(store, "suffixLength", this, &OutputSettings::setSuffixLength, suffixLengths);
-    loadStored<OutputFormat>(store, "format", this, &OutputSettings::setFormat);
-    loadStored<TIFFCompression>(store, "tiffCompression", this, &OutputSettings::setTiffCompression);
-    loadStored<JPEGQuality>(store, "jpegQuality", this, &OutputSettings::setJpegQuality);
-    loadStored<bool>(store, "isEmbedded", this, &OutputSettings::setEmbeddedICCProfile);
-    loadStored<ICCProfile>(store, "iccProfile", this, &OutputSettings::setIccProfile);
+    loadRows(store, *this, storedProperties({resetSuffixForNewDay, today}));
 }
 
 void OutputSettings::save(QSettings& store) const
 {
-    store.setValue("directoryPath", directoryPath_);
-    store.setValue("prefixType", rawValue(prefixType_));
-    store.setValue("prefix", prefix_);
-    store.setValue("isAutoSuffix", isAutoSuffix_);
-    store.setValue("suffixNumber", suffixNumber_);
-    store.setValue("suffixLength", suffixLength_);
-    store.setValue("format", rawValue(format_));
-    store.setValue("tiffCompression", rawValue(tiffCompression_));
-    store.setValue("jpegQuality", rawValue(jpegQuality_));
-    store.setValue("isEmbedded", isEmbeddedICCProfile_);
-    store.setValue("iccProfile", rawValue(iccProfile_));
+    saveRows(store, *this, storedProperties());
 }
 
 void OutputSettings::reset()
 {
-    const OutputSettings defaults;
-    setDirectoryPath(defaults.directoryPath());
-    setPrefixType(defaults.prefixType());
-    setPrefix(defaults.prefix());
-    setAutoSuffix(defaults.isAutoSuffix());
-    setSuffixNumber(defaults.suffixNumber());
-    setSuffixLength(defaults.suffixLength());
-    setFormat(defaults.format());
-    setTiffCompression(defaults.tiffCompression());
-    setJpegQuality(defaults.jpegQuality());
-    setEmbeddedICCProfile(defaults.isEmbeddedICCProfile());
-    setIccProfile(defaults.iccProfile());
+    resetRows(*this, storedProperties());
 }

@@ -103,15 +103,16 @@ Q_SIGNALS:
     void changed();
 
 private:
+    // Start at the defaults of the table in output_settings.cpp.
     QString directoryPath_;
-    PrefixType prefixType_ = PrefixType::date;
-    QString prefix_ = QStringLiteral("Scan");
-    bool isAutoSuffix_ = true;
-    qint64 suffixNumber_ = 1;
-    qint64 suffixLength_ = 3;
-    OutputFormat format_ = OutputFormat::tiff;
-    TIFFCompression tiffCompression_ = TIFFCompression::jpeg;
-    JPEGQuality jpegQuality_ = JPEGQuality::high;
-    bool isEmbeddedICCProfile_ = true;
-    ICCProfile iccProfile_ = ICCProfile::generic;
+    PrefixType prefixType_{};
+    QString prefix_;
+    bool isAutoSuffix_{};
+    qint64 suffixNumber_{};
+    qint64 suffixLength_{};
+    OutputFormat format_{};
+    TIFFCompression tiffCompression_{};
+    JPEGQuality jpegQuality_{};
+    bool isEmbeddedICCProfile_{};
+    ICCProfile iccProfile_{};
 };

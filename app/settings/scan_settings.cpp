@@ -1,7 +1,7 @@
 #include "scan_settings.h"
 
 #include "property_update.h"
-#include "stored_values.h"
+#include "settings_table.h"
 
 #include <optional>
 
@@ -20,7 +20,37 @@ qint64 nearestResolution(std::span<const qint64> choices, qint64 resolution)
     return nearest.value_or(resolution);
 }
 
-ScanSettings::ScanSettings(QObject* parent) : QObject(parent) {}
+namespace {
+
+// The six stored values in the order they are read and written, with the rules of load() and
+// reset() in the header.
+auto storedProperties()
+{
+    using S = ScanSettings;
+    return std::tuple{
+        stored("scanSource", &S::scanSource, &S::setScanSource, VekScanSource::reflective,
+               {.take = oneOf(S::scanSources)}),
+        stored("colorType", &S::colorType, &S::setColorType, VekColorType::color, {.take = oneOf(S::colorTypes)}),
+        stored("resolution", &S::resolution, &S::setResolution, 150,
+               {.take = [](const qint64& stored) { return std::optional(nearestResolution(S::resolutions, stored)); }}),
+        stored("frameType", &S::scanFrameType, &S::setScanFrameType, VekScanFrameType::customized,
+               {.take = where<VekScanFrameType>(
+                    [](const VekScanFrameType& type) { return S::frameTypes.contains(rawValue(type)); })}),
+        stored("previewImageScale", &S::previewImageScale, &S::setPreviewImageScale, 1.0,
+               {.take = where<double>([](const double& scale) { return scale > 0.0; }), .resets = false}),
+        stored("previewRect", &S::previewRect, &S::setPreviewRect, S::defaultPreviewRect(),
+               {.take = where<QRectF>([](const QRectF& frame) {
+                    return frame.x() >= 0.0 && frame.y() >= 0.0 && frame.width() > 0.0 && frame.height() > 0.0;
+                })}),
+    };
+}
+
+} // namespace
+
+ScanSettings::ScanSettings(QObject* parent) : QObject(parent)
+{
+    applyDefaults(*this, storedProperties());
+}
 
 void ScanSettings::setScanSource(VekScanSource value)
 {
@@ -60,36 +90,15 @@ ScanSettings::Values ScanSettings::values() const
 
 void ScanSettings::load(const QSettings& store)
 {
-    loadOneOf<VekScanSource>(store, "scanSource", this, &ScanSettings::setScanSource, scanSources);
-    loadOneOf<VekColorType>(store, "colorType", this, &ScanSettings::setColorType, colorTypes);
-    if (store.contains("resolution"))
-        if (const std::optional<qint64> stored = readStored<qint64>(store, "resolution"))
-            setResolution(nearestResolution(resolutions, *stored));
-    loadAccepted<VekScanFrameType>(store, "frameType", this, &ScanSettings::setScanFrameType,
-                                   [](VekScanFrameType type) { return frameTypes.contains(rawValue(type)); });
-    loadAccepted<double>(store, "previewImageScale", this, &ScanSettings::setPreviewImageScale,
-                         [](double scale) { return scale > 0.0; });
-    loadAccepted<QRectF>(store, "previewRect", this, &ScanSettings::setPreviewRect, [](const QRectF& frame) {
-        return frame.x() >= 0.0 && frame.y() >= 0.0 && frame.width() > 0.0 && frame.height() > 0.0;
-    });
+    loadRows(store, *this, storedProperties());
 }
 
 void ScanSettings::save(QSettings& store) const
 {
-    store.setValue("scanSource", scanSourceRawValue());
-    store.setValue("colorType", colorTypeRawValue());
-    store.setValue("resolution", values_.resolution);
-    store.setValue("frameType", scanFrameTypeRawValue());
-    store.setValue("previewImageScale", values_.previewImageScale);
-    store.setValue("previewRect", values_.previewRect);
+    saveRows(store, *this, storedProperties());
 }
 
 void ScanSettings::reset()
 {
-    const ScanSettings defaults;
-    setScanSource(defaults.scanSource());
-    setColorType(defaults.colorType());
-    setResolution(defaults.resolution());
-    setScanFrameType(defaults.scanFrameType());
-    setPreviewRect(defaults.previewRect());
+    resetRows(*this, storedProperties());
 }

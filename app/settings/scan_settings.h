@@ -105,6 +105,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    Values values_{VekScanSource::reflective, VekColorType::color, 150, VekScanFrameType::customized, 1.0,
-                   defaultPreviewRect()};
+    // Starts at the defaults of the table in scan_settings.cpp.
+    Values values_{};
 };

@@ -15,7 +15,8 @@
 //   an open enumeration: any usable integer
 //
 // On top of that each settings object takes a value only within the range or the list of the control
-// that sets it (loadWithin, loadOneOf): a value no control can give is as unusable as a wrong type.
+// that sets it (the `take` of its row, settings_table.h): a value no control can give is as unusable
+// as a wrong type.
 #pragma once
 
 #include "enumerations.h"
@@ -28,10 +29,6 @@
 #include <QString>
 #include <QVariant>
 
-#include <algorithm>
-#include <array>
-#include <cstddef>
-#include <functional>
 #include <optional>
 #include <type_traits>
 
@@ -62,45 +59,4 @@ template <typename T> std::optional<T> readStored(const QSettings& store, QAnySt
         const std::optional<qint64> raw = storedInteger(value);
         return raw ? std::optional<T>(static_cast<T>(*raw)) : std::nullopt;
     }
-}
-
-// Hands the value under `key` to `setter` of `object` when it is usable and `accepts` takes it (the
-// range or the list of the control that sets the value). A missing key sets `missing` when there is
-// one; any other value changes nothing, so the property keeps the sound value it has.
-template <typename T, typename Object, typename Setter, typename Accepts>
-void loadAccepted(const QSettings& store, QAnyStringView key, Object* object, Setter setter, Accepts accepts,
-                  std::optional<T> missing = std::nullopt)
-{
-    if (!store.contains(key)) {
-        if (missing) std::invoke(setter, object, *missing);
-    } else if (const std::optional<T> value = readStored<T>(store, key); value && accepts(*value)) {
-        std::invoke(setter, object, *value);
-    }
-}
-
-// loadAccepted for a value whose every usable reading is accepted.
-template <typename T, typename Object, typename Setter>
-void loadStored(const QSettings& store, QAnyStringView key, Object* object, Setter setter,
-                std::optional<T> missing = std::nullopt)
-{
-    loadAccepted<T>(
-        store, key, object, setter, [](const T&) { return true; }, missing);
-}
-
-// loadAccepted for a number that must lie within `range`.
-template <typename T, typename Object, typename Setter>
-void loadWithin(const QSettings& store, QAnyStringView key, Object* object, Setter setter, ValueRange<T> range)
-{
-    loadAccepted<T>(store, key, object, setter, [range](const T& value) { return range.contains(value); });
-}
-
-// loadAccepted for a value that must be one of `offered`.
-template <typename T, typename Object, typename Setter, std::size_t N>
-void loadOneOf(const QSettings& store, QAnyStringView key, Object* object, Setter setter,
-               const std::array<T, N>& offered, std::optional<T> missing = std::nullopt)
-{
-    loadAccepted<T>(
-        store, key, object, setter,
-        [&offered](const T& value) { return std::find(offered.begin(), offered.end(), value) != offered.end(); },
-        missing);
 }

@@ -62,12 +62,14 @@ Image histogramPicture(const AreaHistogram& histogram, int height)
 } // namespace
 
 ContentController::ContentController(ScanManager& scanManager, AppSettings& appSettings, ScanSettings& scanSettings,
-                                     ImageSettings& imageSettings, OutputSettings& outputSettings, QObject* parent)
+                                     ImageSettings& imageSettings, const ScanFrameCrop& frameCrop,
+                                     OutputSettings& outputSettings, QObject* parent)
     : QObject(parent)
     , scanManager_(scanManager)
     , appSettings_(appSettings)
     , scanSettings_(scanSettings)
     , imageSettings_(imageSettings)
+    , frameCrop_(frameCrop)
     , outputSettings_(outputSettings)
     , scan_([manager = &scanManager](const ScanSettings::Values& settings, ScanMode mode, qint64 exposureRatio,
                                      VekScanQuality scanQuality, VekCalibrationMode calibrationMode) {
@@ -171,7 +173,7 @@ bool ContentController::isScanDisabled() const
 
 std::optional<Image> ContentController::histogramImage() const
 {
-    const std::optional<Image>& frame = imageSettings_.scanFrameRawImage();
+    const std::optional<Image>& frame = frameCrop_.image();
     if (!frame) return std::nullopt;
     const Image processed = ImageProcessor::processImage(*frame, scanSettings_.values(), imageSettings_.values());
     const std::optional<AreaHistogram> histogram = areaHistogram(processed, kHistogramBins, kHistogramScale);

@@ -15,6 +15,7 @@
 #include "image.h"
 #include "image_settings.h"
 #include "output_settings.h"
+#include "scan_frame_crop.h"
 #include "scan_manager.h"
 #include "scan_settings.h"
 
@@ -29,9 +30,10 @@ class ContentController : public QObject {
     Q_OBJECT
 
 public:
-    // The five shared objects outlive the controller.
+    // The six shared objects outlive the controller.
     ContentController(ScanManager& scanManager, AppSettings& appSettings, ScanSettings& scanSettings,
-                      ImageSettings& imageSettings, OutputSettings& outputSettings, QObject* parent = nullptr);
+                      ImageSettings& imageSettings, const ScanFrameCrop& frameCrop, OutputSettings& outputSettings,
+                      QObject* parent = nullptr);
 
     // Seams; a flow takes the functions as they are at its click. The defaults are the session's
     // scan, the image writer, the system clock, the question box and the desktop's file opening.
@@ -141,6 +143,7 @@ private:
     AppSettings& appSettings_;
     ScanSettings& scanSettings_;
     ImageSettings& imageSettings_;
+    const ScanFrameCrop& frameCrop_;
     OutputSettings& outputSettings_;
 
     ScanFunction scan_;

@@ -62,14 +62,15 @@ QWidget* makeSpacer()
 } // namespace
 
 ContentView::ContentView(ScanManager& scanManager, AppSettings& appSettings, ScanSettings& scanSettings,
-                         ImageSettings& imageSettings, OutputSettings& outputSettings,
+                         ImageSettings& imageSettings, ScanFrameCrop& frameCrop, OutputSettings& outputSettings,
                          std::function<void()> openSettings, QWidget* parent)
     : QMainWindow(parent)
     , scanManager_(scanManager)
     , appSettings_(appSettings)
     , scanSettings_(scanSettings)
     , openSettings_(std::move(openSettings))
-    , controller_(new ContentController(scanManager, appSettings, scanSettings, imageSettings, outputSettings, this))
+    , controller_(
+          new ContentController(scanManager, appSettings, scanSettings, imageSettings, frameCrop, outputSettings, this))
 {
     setObjectName(QStringLiteral("main-window"));
     setWindowTitle(QString());
@@ -84,7 +85,7 @@ ContentView::ContentView(ScanManager& scanManager, AppSettings& appSettings, Sca
     previewArea->setMinimumSize(600, 800);
     previewArea->setPalette(QPalette(QColor::fromRgbF(0.19f, 0.19f, 0.21f)));
     previewArea->setAutoFillBackground(true);
-    pane_ = new PreviewImageView(scanManager, scanSettings, imageSettings);
+    pane_ = new PreviewImageView(scanManager, scanSettings, imageSettings, frameCrop);
     auto* previewLayout = new QVBoxLayout(previewArea);
     previewLayout->setContentsMargins(16, 16, 16, 16);
     previewLayout->addWidget(pane_);

@@ -35,8 +35,8 @@ class ContentView : public QMainWindow {
 public:
     // `openSettings` is the Settings button's action.
     ContentView(ScanManager& scanManager, AppSettings& appSettings, ScanSettings& scanSettings,
-                ImageSettings& imageSettings, OutputSettings& outputSettings, std::function<void()> openSettings,
-                QWidget* parent = nullptr);
+                ImageSettings& imageSettings, ScanFrameCrop& frameCrop, OutputSettings& outputSettings,
+                std::function<void()> openSettings, QWidget* parent = nullptr);
 
     ContentController& controller() { return *controller_; }
     PreviewImageView* previewPane() const { return pane_; }

@@ -1,7 +1,7 @@
 #include "frame_gestures.h"
 
-#include "image_settings.h"
 #include "preview_image.h"
+#include "scan_frame_crop.h"
 #include "scan_settings.h"
 
 #include <algorithm>
@@ -45,8 +45,8 @@ void limitAxis(double s, double p, double limit, double minSide, double maxSide,
 
 } // namespace
 
-FrameGestures::FrameGestures(ScanSettings& scanSettings, ImageSettings& imageSettings, const PreviewImage& preview)
-    : scanSettings_(scanSettings), imageSettings_(imageSettings), preview_(preview)
+FrameGestures::FrameGestures(ScanSettings& scanSettings, ScanFrameCrop& frameCrop, const PreviewImage& preview)
+    : scanSettings_(scanSettings), frameCrop_(frameCrop), preview_(preview)
 {}
 
 double FrameGestures::scale() const
@@ -130,5 +130,5 @@ void FrameGestures::updateResizedFrame(const DragValue& drag)
 
 void FrameGestures::publishCrop()
 {
-    imageSettings_.setScanFrameRawImage(preview_.scanFrameImage(scale(), scanSettings_.previewRect()));
+    frameCrop_.setImage(preview_.scanFrameImage(scale(), scanSettings_.previewRect()));
 }

@@ -4,7 +4,7 @@
 // The pane feeds them from the pointer: each change step gets the drag so far, each end step ends
 // it. Positions are in the pane's points, origin at the top left where the preview's top-left
 // corner is drawn. The frame and its scale live in ScanSettings; the crop of the frame that each
-// gesture's end publishes goes to ImageSettings::scanFrameRawImage.
+// gesture's end publishes goes to the ScanFrameCrop.
 //
 // Derived on every step, with S the preview scale, P the preview resolution and D the scan
 // resolution:
@@ -16,8 +16,8 @@
 #include <QPointF>
 #include <QRectF>
 
-class ImageSettings;
 class PreviewImage;
+class ScanFrameCrop;
 class ScanSettings;
 
 // A drag so far: where it began, where the pointer is, and how far it has moved.
@@ -34,7 +34,7 @@ struct DragValue {
 
 class FrameGestures {
 public:
-    FrameGestures(ScanSettings& scanSettings, ImageSettings& imageSettings, const PreviewImage& preview);
+    FrameGestures(ScanSettings& scanSettings, ScanFrameCrop& frameCrop, const PreviewImage& preview);
 
     // True from the first change of a drag until its end.
     bool isDrag() const { return isDrag_; }
@@ -69,7 +69,7 @@ private:
     void publishCrop();
 
     ScanSettings& scanSettings_;
-    ImageSettings& imageSettings_;
+    ScanFrameCrop& frameCrop_;
     const PreviewImage& preview_;
     bool isDrag_ = false;
     QPointF dragOffset_;

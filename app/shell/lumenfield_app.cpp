@@ -7,6 +7,7 @@
 #include "image_settings.h"
 #include "output_settings.h"
 #include "quit_signals.h"
+#include "scan_frame_crop.h"
 #include "scan_manager.h"
 #include "scan_settings.h"
 #include "splash_screen_view.h"
@@ -47,6 +48,7 @@ LumenfieldApp::LumenfieldApp()
     appSettings_ = std::make_unique<AppSettings>();
     scanSettings_ = std::make_unique<ScanSettings>();
     imageSettings_ = std::make_unique<ImageSettings>();
+    frameCrop_ = std::make_unique<ScanFrameCrop>();
     outputSettings_ = std::make_unique<OutputSettings>();
     new QuitOnSignals(this);
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
@@ -98,8 +100,8 @@ void LumenfieldApp::openMainWindow()
         main_->activateWindow();
         return;
     }
-    main_ = new ContentView(*scanManager_, *appSettings_, *scanSettings_, *imageSettings_, *outputSettings_,
-                            [this] { openSettings(); });
+    main_ = new ContentView(*scanManager_, *appSettings_, *scanSettings_, *imageSettings_, *frameCrop_,
+                            *outputSettings_, [this] { openSettings(); });
     connect(main_, &ContentView::closing, this, &LumenfieldApp::closeMainWindow);
     connect(&main_->controller(), &ContentController::scannerLost, this, &LumenfieldApp::returnToConnectScreen);
     {

@@ -1,4 +1,4 @@
-// The application object: the five shared objects for the whole run, the three windows (connect,
+// The application object: the six shared objects for the whole run, the three windows (connect,
 // main and preferences), the loading and storing of the settings, and the orderly end of the program.
 //
 // The connect window shows first; the main window is made only when a scanner is connected, and
@@ -25,6 +25,7 @@ class ContentView;
 class ImageSettings;
 class OutputSettings;
 class QSettings;
+class ScanFrameCrop;
 class ScanManager;
 class ScanSettings;
 class SplashScreenView;
@@ -78,6 +79,7 @@ private:
     std::unique_ptr<AppSettings> appSettings_;
     std::unique_ptr<ScanSettings> scanSettings_;
     std::unique_ptr<ImageSettings> imageSettings_;
+    std::unique_ptr<ScanFrameCrop> frameCrop_;
     std::unique_ptr<OutputSettings> outputSettings_;
     ClearCalibrationMessageBox clearConfirm_;
 

@@ -5,6 +5,7 @@
 #include "panel_style.h"
 #include "preview_geometry.h"
 #include "progress_card.h"
+#include "scan_frame_crop.h"
 #include "scan_manager.h"
 #include "scan_settings.h"
 
@@ -263,12 +264,13 @@ QWidget* makeCardFace(ScanManager& manager)
 } // namespace
 
 PreviewImageView::PreviewImageView(ScanManager& scanManager, ScanSettings& scanSettings, ImageSettings& imageSettings,
-                                   QWidget* parent)
+                                   ScanFrameCrop& frameCrop, QWidget* parent)
     : QWidget(parent)
     , scanManager_(scanManager)
     , scanSettings_(scanSettings)
     , imageSettings_(imageSettings)
-    , gestures_(scanSettings, imageSettings, preview_)
+    , frameCrop_(frameCrop)
+    , gestures_(scanSettings, frameCrop, preview_)
     , faces_(new QStackedLayout(this))
     , imageFace_(new ImageFace(*this))
     , cardFace_(makeCardFace(scanManager))
@@ -360,8 +362,7 @@ void PreviewImageView::rescale()
 
 void PreviewImageView::publishCrop()
 {
-    imageSettings_.setScanFrameRawImage(
-        preview_.scanFrameImage(scanSettings_.previewImageScale(), scanSettings_.previewRect()));
+    frameCrop_.setImage(preview_.scanFrameImage(scanSettings_.previewImageScale(), scanSettings_.previewRect()));
 }
 
 void PreviewImageView::scheduleProcessing()

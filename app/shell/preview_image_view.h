@@ -9,7 +9,7 @@
 // The pane keeps ScanSettings::previewImageScale equal to the scale it draws the preview at: when
 // its size changes, when it is first laid out, when a preview of another size arrives and when
 // someone else sets another scale (a settings load), it rescales the frame so that it keeps its
-// place on the document. It publishes the raw crop of the frame as ImageSettings::scanFrameRawImage
+// place on the document. It publishes the raw crop of the frame to its ScanFrameCrop
 // at the end of each gesture, at each rescale and at each change of the preview.
 //
 // The processed crop is computed on the GUI thread after an input changed (the preview, the scale,
@@ -33,6 +33,7 @@
 
 class ImageSettings;
 class QStackedLayout;
+class ScanFrameCrop;
 class ScanManager;
 class ScanSettings;
 
@@ -41,7 +42,7 @@ class PreviewImageView : public QWidget {
 
 public:
     PreviewImageView(ScanManager& scanManager, ScanSettings& scanSettings, ImageSettings& imageSettings,
-                     QWidget* parent = nullptr);
+                     ScanFrameCrop& frameCrop, QWidget* parent = nullptr);
     ~PreviewImageView() override;
 
     // The raw preview of the current scan source, or none. The main window calls it whenever the
@@ -80,6 +81,7 @@ private:
     ScanManager& scanManager_;
     ScanSettings& scanSettings_;
     ImageSettings& imageSettings_;
+    ScanFrameCrop& frameCrop_;
     PreviewImage preview_;
     FrameGestures gestures_;
     QStackedLayout* faces_;

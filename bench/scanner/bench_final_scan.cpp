@@ -276,7 +276,8 @@ int main(int argc, char** argv)
             imageSettings.setSharpeness(0.8);
             imageSettings.setContrast(1.2);
             imageSettings.setSaturation(1.3);
-            ContentController controller(manager, app, scanSettings, imageSettings, output);
+            ScanFrameCrop frameCrop;
+            ContentController controller(manager, app, scanSettings, imageSettings, frameCrop, output);
             controller.setSaveDialogs(std::make_shared<NoDialogs>());
             controller.setFileOpener(std::make_shared<NoOpener>());
 

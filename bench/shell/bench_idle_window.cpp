@@ -105,11 +105,12 @@ int main(int argc, char** argv)
     AppSettings appSettings;
     ScanSettings scanSettings;
     ImageSettings imageSettings;
+    ScanFrameCrop frameCrop;
     OutputSettings outputSettings;
     manager.setScanner(handMadeScanner());
     manager.setScanStatus(0);
 
-    ContentView window(manager, appSettings, scanSettings, imageSettings, outputSettings, [] {});
+    ContentView window(manager, appSettings, scanSettings, imageSettings, frameCrop, outputSettings, [] {});
     // A letter-size page at the preview resolution.
     if (!none) window.controller().setRawPreview(1, gradientPreview(1275, 1755));
     window.resize(1480, 1000);

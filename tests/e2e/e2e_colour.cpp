@@ -250,7 +250,8 @@ protected:
         QCoreApplication::setApplicationName(QStringLiteral("Lumenfield"));
         bench_ = std::make_unique<varnoth_test::Bench>();
         model_ = &bench_->addScanner();
-        controller_ = std::make_unique<ContentController>(manager_, app_, scanSettings_, imageSettings_, output_);
+        controller_ =
+            std::make_unique<ContentController>(manager_, app_, scanSettings_, imageSettings_, frameCrop_, output_);
         controller_->setSaveDialogs(std::make_shared<NoDialogs>());
         controller_->setFileOpener(std::make_shared<NoOpener>());
         app_.setOpenImageAfterScan(false);
@@ -354,6 +355,7 @@ protected:
     AppSettings app_;
     ScanSettings scanSettings_;
     ImageSettings imageSettings_;
+    ScanFrameCrop frameCrop_;
     OutputSettings output_;
     std::unique_ptr<ContentController> controller_;
     std::shared_ptr<QuorvaneScanner> scanner_;

@@ -2,6 +2,7 @@
 #include "image_file.h"
 #include "image_helpers.h"
 #include "image_processor.h"
+#include "vips_save_options.h"
 #include "working_color.h"
 
 #include <gtest/gtest.h>
@@ -144,6 +145,16 @@ TEST(EncoderProperties, FollowTheOptionsFormat)
     EXPECT_EQ(encoderProperties(o).dpiWidth, 1);
     o.dpi = 70000;
     EXPECT_EQ(encoderProperties(o).dpiHeight, 65535);
+}
+
+TEST(EncoderProperties, SaverOptions)
+{
+    EXPECT_EQ(vipsTiffCompression(TIFFCompression::none), VIPS_FOREIGN_TIFF_COMPRESSION_NONE);
+    EXPECT_EQ(vipsTiffCompression(TIFFCompression::lzw), VIPS_FOREIGN_TIFF_COMPRESSION_LZW);
+    EXPECT_EQ(vipsTiffCompression(TIFFCompression::jpeg), VIPS_FOREIGN_TIFF_COMPRESSION_JPEG);
+    EXPECT_EQ(vipsTiffCompression(TIFFCompression::zip), VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE);
+    EXPECT_EQ(vipsJpegQuality(JPEGQuality::highest), 100);
+    EXPECT_EQ(vipsJpegQuality(JPEGQuality::lowest), 5);
 }
 
 TEST_F(ImageFile, TiffCarriesCompressionLayoutAndResolution)

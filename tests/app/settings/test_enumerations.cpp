@@ -1,6 +1,5 @@
 #include "color_space.h"
 #include "enumerations.h"
-#include "vips_save_options.h"
 
 #include <gtest/gtest.h>
 
@@ -88,14 +87,4 @@ TEST(Enumerations, ProfilesAreRGBWithTheirToneCurves)
         cmsMLUgetASCII(mlu, "en", "US", description, sizeof description);
         EXPECT_EQ(QString::fromLatin1(description), displayName(profile));
     }
-}
-
-TEST(Enumerations, SaverOptions)
-{
-    EXPECT_EQ(vipsTiffCompression(TIFFCompression::none), VIPS_FOREIGN_TIFF_COMPRESSION_NONE);
-    EXPECT_EQ(vipsTiffCompression(TIFFCompression::lzw), VIPS_FOREIGN_TIFF_COMPRESSION_LZW);
-    EXPECT_EQ(vipsTiffCompression(TIFFCompression::jpeg), VIPS_FOREIGN_TIFF_COMPRESSION_JPEG);
-    EXPECT_EQ(vipsTiffCompression(TIFFCompression::zip), VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE);
-    EXPECT_EQ(vipsJpegQuality(JPEGQuality::highest), 100);
-    EXPECT_EQ(vipsJpegQuality(JPEGQuality::lowest), 5);
 }

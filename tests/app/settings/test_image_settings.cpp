@@ -44,7 +44,6 @@ TEST(ImageSettingsLoad, EmptyStoreKeepsDefaults)
     EXPECT_FALSE(s.invert());
     EXPECT_FALSE(s.experiment());
     EXPECT_FALSE(s.contrastStretch());
-    EXPECT_FALSE(s.scanFrameRawImage());
 }
 
 TEST(ImageSettingsLoad, UnknownCasesAndUnusableNumbersKeepTheCurrentValue)
@@ -115,7 +114,6 @@ TEST(ImageSettingsSave, RoundTripsDoublesExactlyAndStoresOnlyTheTenValues)
     saved.setInvert(true);
     saved.setExperiment(true);
     saved.setContrastStretch(true);
-    saved.setScanFrameRawImage(vips::VImage::black(4, 4));
     auto store = files.empty();
     saved.save(*store);
     QStringList expected{"adjustmentMethod", "bwMode", "brightness", "contrast",   "exposure",

@@ -56,19 +56,6 @@ TEST(SettingsSignals, ChangesBelowFuzzyEqualityAndOfZeroSignStillCount)
     EXPECT_EQ(exposure.count(), 1);
 }
 
-TEST(SettingsSignals, ImageChangesByIdentity)
-{
-    ImageSettings s;
-    QSignalSpy image(&s, &ImageSettings::scanFrameRawImageChanged);
-    const vips::VImage first = vips::VImage::black(2, 2);
-    s.setScanFrameRawImage(first);
-    s.setScanFrameRawImage(first);
-    s.setScanFrameRawImage(vips::VImage::black(3, 2));
-    s.setScanFrameRawImage(std::nullopt);
-    s.setScanFrameRawImage(std::nullopt);
-    EXPECT_EQ(image.count(), 3);
-}
-
 TEST(SettingsSignals, LoadSignalsOnlyWhatItChanges)
 {
     StoreFiles files;

@@ -156,9 +156,10 @@ class AppTest : public QObject {
         AppSettings app;
         ScanSettings scan;
         ImageSettings image;
+        ScanFrameCrop crop;
         OutputSettings output;
         int settingsOpened = 0;
-        ContentView view{manager, app, scan, image, output, [this] { settingsOpened++; }};
+        ContentView view{manager, app, scan, image, crop, output, [this] { settingsOpened++; }};
     };
     std::unique_ptr<Window> makeWindow()
     {

@@ -142,8 +142,9 @@ class FlowsTest : public QObject {
         AppSettings app;
         ScanSettings scanSettings;
         ImageSettings imageSettings;
+        ScanFrameCrop frameCrop;
         OutputSettings output;
-        ContentController controller{manager, app, scanSettings, imageSettings, output};
+        ContentController controller{manager, app, scanSettings, imageSettings, frameCrop, output};
         std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
         std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
         QTemporaryDir outputFolder;
@@ -374,7 +375,7 @@ private Q_SLOTS:
         controller->setRawPreview(1, pattern(30, 20, 1));
         controller->setRawPreview(3, pattern(20, 30, 3));
         controller->savePreviewImages();
-        ContentController reopened(*manager, *app, *scanSettings, *imageSettings, *output);
+        ContentController reopened(*manager, *app, *scanSettings, *imageSettings, window->frameCrop, *output);
         reopened.loadPreviousPreviewImages();
         for (const qint64 source : {1, 3, 4})
             QVERIFY(samePixels(*reopened.rawPreview(source), *controller->rawPreview(source)));
@@ -895,7 +896,7 @@ private Q_SLOTS:
         const Image white = Image::xyz(100, 100)[1] == 0;
         const Image frame = white.bandjoin(std::vector<Image>{white, white});
         imageSettings->setAdjustmentMethod(AdjustmentMethod::raw);
-        imageSettings->setScanFrameRawImage(frame);
+        window->frameCrop.setImage(frame);
         const std::optional<Image> picture = controller->histogramImage();
         QVERIFY(picture);
         QCOMPARE(picture->width(), 350);

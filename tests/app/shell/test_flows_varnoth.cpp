@@ -62,8 +62,9 @@ private Q_SLOTS:
             AppSettings app;
             ScanSettings scanSettings;
             ImageSettings imageSettings;
+            ScanFrameCrop frameCrop;
             OutputSettings output;
-            ContentController controller(manager, app, scanSettings, imageSettings, output);
+            ContentController controller(manager, app, scanSettings, imageSettings, frameCrop, output);
             auto dialogs = std::make_shared<NoDialogs>();
             auto opener = std::make_shared<RecordingOpener>();
             controller.setSaveDialogs(dialogs);

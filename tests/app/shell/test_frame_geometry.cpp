@@ -1,10 +1,10 @@
 // The frame gestures and the pane's geometry without widgets: drawing and moving the frame with its
 // limits, the rescale that keeps the frame on the document, and the crop of the frame.
 #include "frame_gestures.h"
-#include "image_settings.h"
 #include "preview_geometry.h"
 #include "preview_image.h"
 #include "preview_images.h"
+#include "scan_frame_crop.h"
 #include "scan_settings.h"
 
 #include <gtest/gtest.h>
@@ -31,9 +31,9 @@ std::string bytesOf(const vips::VImage& image)
 class FrameGesturesTest : public testing::Test {
 protected:
     ScanSettings scan;
-    ImageSettings image;
+    ScanFrameCrop crop;
     PreviewImage preview;
-    FrameGestures gestures{scan, image, preview};
+    FrameGestures gestures{scan, crop, preview};
 
     void SetUp() override
     {
@@ -106,13 +106,13 @@ TEST_F(FrameGesturesTest, MovingKeepsTheFrameInsideTheImageAndPlacingIsUnlimited
 TEST_F(FrameGesturesTest, WithoutAPreviewOnlyTheEndOfADrawActs)
 {
     preview.set(std::nullopt);
-    image.setScanFrameRawImage(gradientPreview(4, 4));
+    crop.setImage(gradientPreview(4, 4));
     EXPECT_EQ(gestures.clampToPreviewBounds(QPointF(-5, 900)), QPointF(-5, 900));
     gestures.updateDragOffset(DragValue::between(QPointF(), QPointF(30, 30)));
     EXPECT_EQ(gestures.dragOffset(), QPointF());
     EXPECT_EQ(draw(QPointF(10, 10), QPointF(200, 200)), QRectF(10, 20, 100, 50));
     EXPECT_EQ(scan.scanFrameType(), VekScanFrameType::customized);
-    EXPECT_FALSE(image.scanFrameRawImage());
+    EXPECT_FALSE(crop.image());
 }
 
 TEST(PreviewGeometry, RescaleNeedsAnAreaToFitAndAUsableOldScale)
@@ -142,6 +142,20 @@ TEST(PreviewGeometry, CropIsTheScaledPreviewInsideTheFrameInWholePixels)
     EXPECT_EQ(whole->get_image(), preview.scaled(0.5)->get_image()); // kept, not made again
     EXPECT_EQ(QSize(crop->width(), crop->height()), QSize(100, 50));
     EXPECT_EQ(bytesOf(*crop), bytesOf(whole->extract_area(10, 20, 100, 50)));
+}
+
+TEST(ScanFrameCropHolder, ChangesByIdentity)
+{
+    ScanFrameCrop crop;
+    int changes = 0;
+    QObject::connect(&crop, &ScanFrameCrop::imageChanged, [&changes] { changes++; });
+    const vips::VImage first = vips::VImage::black(2, 2);
+    crop.setImage(first);
+    crop.setImage(first);
+    crop.setImage(vips::VImage::black(3, 2));
+    crop.setImage(std::nullopt);
+    crop.setImage(std::nullopt);
+    EXPECT_EQ(changes, 3);
 }
 
 // Pixels painted other than white on a white image of `size`.

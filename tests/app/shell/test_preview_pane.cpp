@@ -5,6 +5,7 @@
 #include "image_settings.h"
 #include "preview_image_view.h"
 #include "preview_images.h"
+#include "scan_frame_crop.h"
 #include "scan_manager.h"
 #include "scan_settings.h"
 
@@ -48,6 +49,7 @@ private:
     std::unique_ptr<ScanManager> manager;
     std::unique_ptr<ScanSettings> scan;
     std::unique_ptr<ImageSettings> image;
+    std::unique_ptr<ScanFrameCrop> crop;
     // The preview area of the main window: a dark fill with the pane 16 points inside.
     std::unique_ptr<QWidget> host;
     PreviewImageView* pane = nullptr;
@@ -94,10 +96,11 @@ private Q_SLOTS:
         manager = std::make_unique<ScanManager>();
         scan = std::make_unique<ScanSettings>();
         image = std::make_unique<ImageSettings>();
+        crop = std::make_unique<ScanFrameCrop>();
         host = std::make_unique<QWidget>();
         host->setPalette(QPalette(QColor::fromRgbF(0.19f, 0.19f, 0.21f)));
         host->setAutoFillBackground(true);
-        pane = new PreviewImageView(*manager, *scan, *image, host.get());
+        pane = new PreviewImageView(*manager, *scan, *image, *crop, host.get());
         manager->setScanStatus(rawValue(VekScanStatus::ready));
         scan->setPreviewImageScale(0.5);
         scan->setPreviewRect(QRectF(10, 20, 100, 50));
@@ -109,6 +112,7 @@ private Q_SLOTS:
     void cleanup()
     {
         host.reset();
+        crop.reset();
         image.reset();
         scan.reset();
         manager.reset();
@@ -175,7 +179,7 @@ private Q_SLOTS:
         });
         QCOMPARE(scan->scanFrameType(), VekScanFrameType::customized);
         QCOMPARE(pane->processedCropCount(), computed + 2);
-        QCOMPARE(image->scanFrameRawImage()->height(), 100);
+        QCOMPARE(crop->image()->height(), 100);
 
         // Nine points, or the right button: nothing.
         drag(QPointF(20, 20), QPointF(29, 20));
@@ -191,7 +195,7 @@ private Q_SLOTS:
         QCOMPARE(scan->previewRect(), QRectF(20, 20, 100, 80));
 
         pane->setPreviewImage(std::nullopt);
-        QVERIFY(!image->scanFrameRawImage());
+        QVERIFY(!crop->image());
     }
 
     void processedCropFollowsTheSettingsInsideTheFrameOnly()

@@ -82,8 +82,9 @@ class WindowLayoutTest : public QObject {
         AppSettings app;
         ScanSettings scan;
         ImageSettings image;
+        ScanFrameCrop crop;
         OutputSettings output;
-        ContentView view{manager, app, scan, image, output, [] {}};
+        ContentView view{manager, app, scan, image, crop, output, [] {}};
 
         template <typename T = QWidget> T* child(const char* name) const
         {
