@@ -3,6 +3,8 @@
 #include "property_update.h"
 #include "stored_values.h"
 
+namespace lumenfield {
+
 AppSettings::AppSettings(QObject* parent) : QObject(parent) {}
 
 void AppSettings::setShowPreviousPreview(bool value)
@@ -59,3 +61,5 @@ void AppSettings::save(QSettings& store) const
     store.setValue("scanQuality", scanQualityRawValue());
     store.setValue("calibrationMode", calibrationModeRawValue());
 }
+
+} // namespace lumenfield

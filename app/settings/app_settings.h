@@ -11,6 +11,8 @@
 #include <array>
 #include <optional>
 
+namespace lumenfield {
+
 class AppSettings : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isShowPreviousPreview READ isShowPreviousPreview WRITE setShowPreviousPreview NOTIFY
@@ -84,3 +86,5 @@ private:
     VekScanQuality scanQuality_ = VekScanQuality::quality;
     VekCalibrationMode calibrationMode_ = VekCalibrationMode::smart;
 };
+
+} // namespace lumenfield

@@ -3,6 +3,8 @@
 #include "property_update.h"
 #include "stored_values.h"
 
+namespace lumenfield {
+
 ImageSettings::ImageSettings(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<std::optional<vips::VImage>>();
@@ -132,3 +134,5 @@ void ImageSettings::reset()
     setBwMode(defaults.bwMode());
     setThreshold(defaults.threshold());
 }
+
+} // namespace lumenfield

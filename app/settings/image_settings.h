@@ -16,6 +16,8 @@
 
 Q_DECLARE_METATYPE(std::optional<vips::VImage>)
 
+namespace lumenfield {
+
 class ImageSettings : public QObject {
     Q_OBJECT
     Q_PROPERTY(double exposure READ exposure WRITE setExposure NOTIFY exposureChanged)
@@ -130,3 +132,5 @@ private:
                    false, false, false};
     std::optional<vips::VImage> scanFrameRawImage_;
 };
+
+} // namespace lumenfield

@@ -13,6 +13,8 @@
 #include <iostream>
 #include <system_error>
 
+namespace lumenfield {
+
 QString todayString(QDate today)
 {
     return today.toString(u"yyyyMMdd");
@@ -167,3 +169,5 @@ void OutputSettings::reset()
     setEmbeddedICCProfile(defaults.isEmbeddedICCProfile());
     setIccProfile(defaults.iccProfile());
 }
+
+} // namespace lumenfield

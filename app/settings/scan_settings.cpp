@@ -5,6 +5,8 @@
 
 #include <optional>
 
+namespace lumenfield {
+
 qint64 nearestResolution(std::span<const qint64> choices, qint64 resolution)
 {
     std::optional<qint64> nearest;
@@ -93,3 +95,5 @@ void ScanSettings::reset()
     setScanFrameType(defaults.scanFrameType());
     setPreviewRect(defaults.previewRect());
 }
+
+} // namespace lumenfield

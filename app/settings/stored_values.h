@@ -35,6 +35,8 @@
 #include <optional>
 #include <type_traits>
 
+namespace lumenfield {
+
 std::optional<bool> storedBool(const QVariant& value);
 std::optional<qint64> storedInteger(const QVariant& value);
 std::optional<double> storedDouble(const QVariant& value);
@@ -104,3 +106,5 @@ void loadOneOf(const QSettings& store, QAnyStringView key, Object* object, Sette
         [&offered](const T& value) { return std::find(offered.begin(), offered.end(), value) != offered.end(); },
         missing);
 }
+
+} // namespace lumenfield

@@ -12,11 +12,11 @@
 
 #include "app_settings.h"
 #include "flow_seams.h"
-#include "image.h"
 #include "image_settings.h"
 #include "output_settings.h"
 #include "scan_manager.h"
 #include "scan_settings.h"
+#include "vips_image.h"
 
 #include <QObject>
 #include <QPointer>
@@ -24,6 +24,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace lumenfield {
 
 class ContentController : public QObject {
     Q_OBJECT
@@ -155,3 +157,5 @@ private:
     bool flowBusy_ = false;
     bool quitting_ = false;
 };
+
+} // namespace lumenfield

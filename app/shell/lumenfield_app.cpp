@@ -17,6 +17,8 @@
 #include <QSessionManager>
 #include <QSettings>
 
+namespace lumenfield {
+
 namespace {
 
 void setIdentity()
@@ -192,3 +194,5 @@ void LumenfieldApp::shutdown()
         scanManager_->waitForWorker();
     }
 }
+
+} // namespace lumenfield

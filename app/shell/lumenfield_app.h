@@ -19,12 +19,15 @@
 
 #include <memory>
 
+class QSettings;
+
+namespace lumenfield {
+
 class AppSettings;
 class AppSettingsView;
 class ContentView;
 class ImageSettings;
 class OutputSettings;
-class QSettings;
 class ScanManager;
 class ScanSettings;
 class SplashScreenView;
@@ -89,3 +92,5 @@ private:
     bool storedOnExit_ = false;
     bool shutDown_ = false;
 };
+
+} // namespace lumenfield

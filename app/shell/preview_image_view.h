@@ -31,8 +31,11 @@
 
 #include <optional>
 
-class ImageSettings;
 class QStackedLayout;
+
+namespace lumenfield {
+
+class ImageSettings;
 class ScanManager;
 class ScanSettings;
 
@@ -94,3 +97,5 @@ private:
     QSize processedScaledSize_;
     QImage processed_;
 };
+
+} // namespace lumenfield

@@ -8,6 +8,8 @@
 
 #include <tuple>
 
+using namespace lumenfield;
+
 namespace {
 
 template <typename E> QStringList displayNames()
