@@ -1,4 +1,5 @@
 // Lumenfield: the scanning application.
+#include "console_lines.h"
 #include "imaging_start.h"
 #include "lumenfield_app.h"
 
@@ -6,18 +7,16 @@
 
 #include <vips/vips.h>
 
-#include <cstdio>
-
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    if (!startImaging(argv[0])) {
-        std::fprintf(stderr, "Lumenfield: cannot start libvips\n");
+    if (!lumenfield::startImaging(argv[0])) {
+        lumenfield::printErrorLine("Lumenfield: cannot start libvips");
         return 1;
     }
     int status = 0;
     {
-        LumenfieldApp app;
+        lumenfield::LumenfieldApp app;
         app.start();
         status = QApplication::exec();
     }

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr char kTemporaryPrefix[] = ".lumenfield-";
@@ -203,3 +205,5 @@ int removeStaleTemporaries(const QString& folder, const QStringList& ownNames, s
     errno = reason;
     return removed;
 }
+
+} // namespace lumenfield

@@ -13,6 +13,8 @@
 #include <functional>
 #include <optional>
 
+namespace lumenfield {
+
 // Writes through `write` into a new temporary file in the folder of `path`, created with mode 0666
 // less the umask, then flushes it to disk and renames it over `path`. `write` gets the open
 // descriptor and gives whether it wrote everything. Any failure (the write, fsync, close, the
@@ -50,3 +52,5 @@ int removeStaleTemporaries(const QString& folder, const QStringList& ownNames = 
 
 // Writes all `size` bytes to the descriptor, retrying after interruptions and partial writes.
 bool writeAll(int descriptor, const void* data, size_t size);
+
+} // namespace lumenfield

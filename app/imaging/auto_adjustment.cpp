@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+namespace lumenfield {
+
 MonotoneCubic::MonotoneCubic(const CurvePoints& points) : points_(points)
 {
     for (int k = 0; k < 5; ++k) {
@@ -161,3 +163,5 @@ AutoAdjustment autoAdjustment(const Image& image)
     if (meanSaturation >= 0.01 && meanSaturation < 0.35) result.vibranceAmount = 0.5 * (0.35 - meanSaturation) / 0.35;
     return result;
 }
+
+} // namespace lumenfield

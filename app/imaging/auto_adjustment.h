@@ -1,11 +1,13 @@
 // The automatic photo adjustment: a tone curve and a vibrance boost chosen from the image itself.
 #pragma once
 
-#include "image.h"
 #include "point_program.h"
+#include "vips_image.h"
 
 #include <array>
 #include <optional>
+
+namespace lumenfield {
 
 // Five (x, y) points with strictly increasing x.
 using CurvePoints = std::array<std::array<double, 2>, 5>;
@@ -46,3 +48,5 @@ struct AutoAdjustment {
     std::optional<double> vibranceAmount;
 };
 AutoAdjustment autoAdjustment(const Image& image);
+
+} // namespace lumenfield

@@ -7,6 +7,8 @@
 
 #include <array>
 
+namespace lumenfield {
+
 namespace {
 
 // round(255 E(Y)) >= 128 exactly when E(Y) >= 127.5 / 255, that is Y >= D(0.5), so the luma is
@@ -71,3 +73,5 @@ PointOpPtr bilevelOp()
 {
     return std::make_shared<BilevelOp>();
 }
+
+} // namespace lumenfield

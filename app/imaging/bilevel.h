@@ -3,10 +3,12 @@
 // 1-band 8-bit image of 0 and 255, stands for the 1-bit grey bitmap.
 #pragma once
 
-#include "image.h"
 #include "point_program.h"
+#include "vips_image.h"
 
 #include <cstdint>
+
+namespace lumenfield {
 
 std::uint8_t bilevelByte(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
@@ -16,3 +18,5 @@ Image bilevelImage(const Image& image);
 
 // The working-image step: render to sRGB bytes, then 0.0 or 1.0 in all three bands.
 PointOpPtr bilevelOp();
+
+} // namespace lumenfield

@@ -6,6 +6,8 @@
 #include <numbers>
 #include <vector>
 
+namespace lumenfield {
+
 ColorMatrix ColorMatrix::diagonal(const std::array<double, 3>& scale, const std::array<double, 3>& offset)
 {
     ColorMatrix m;
@@ -94,3 +96,5 @@ ColorMatrix invertMatrix()
 {
     return ColorMatrix::uniform(-1.0, 1.0);
 }
+
+} // namespace lumenfield

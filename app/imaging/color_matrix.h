@@ -3,9 +3,11 @@
 // computed with alpha = 1 and belongs to the offset.
 #pragma once
 
-#include "image.h"
+#include "vips_image.h"
 
 #include <array>
+
+namespace lumenfield {
 
 struct ColorMatrix {
     std::array<std::array<double, 3>, 3> rows{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
@@ -41,3 +43,5 @@ ColorMatrix invertMatrix();
 
 // The luma weights of linear sRGB.
 inline constexpr std::array<double, 3> kLumaWeights{0.2126, 0.7152, 0.0722};
+
+} // namespace lumenfield

@@ -3,6 +3,8 @@
 #include "color_matrix.h"
 #include "reductions.h"
 
+namespace lumenfield {
+
 LinearStretch stretchFromShares(const std::vector<double>& shares)
 {
     int lo = -1, hi = -1;
@@ -43,3 +45,5 @@ std::optional<Image> CIContrastStretch::outputImage() const
         return std::nullopt;
     }
 }
+
+} // namespace lumenfield

@@ -2,10 +2,12 @@
 // levels of an image to the full range.
 #pragma once
 
-#include "image.h"
+#include "vips_image.h"
 
 #include <optional>
 #include <vector>
+
+namespace lumenfield {
 
 struct LinearStretch {
     double scale = 1.0;
@@ -30,3 +32,5 @@ public:
     // measurement fails. Every read computes afresh.
     std::optional<Image> outputImage() const;
 };
+
+} // namespace lumenfield

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace lumenfield {
+
 namespace {
 
 // Where each full-size row or column samples the background: the two neighbours and the weight of
@@ -131,3 +133,5 @@ Image documentEnhancer(const Image& image, double amount)
     const auto background = documentBackground(applyPointOp(working, clampedEncodeOp()));
     return applyPointOp(working, documentEnhancerOp(background, amount));
 }
+
+} // namespace lumenfield

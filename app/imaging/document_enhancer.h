@@ -7,11 +7,13 @@
 //   4. c' = D(clamp(1 - (1 - v) (1 + 0.1 A))).
 #pragma once
 
-#include "image.h"
 #include "point_program.h"
+#include "vips_image.h"
 
 #include <memory>
 #include <vector>
+
+namespace lumenfield {
 
 // The background at reduced size, with the size of the image it belongs to.
 struct DocumentBackground {
@@ -30,3 +32,5 @@ std::shared_ptr<const DocumentBackground> documentBackground(const Image& encode
 PointOpPtr documentEnhancerOp(std::shared_ptr<const DocumentBackground> background, double amount);
 
 Image documentEnhancer(const Image& image, double amount);
+
+} // namespace lumenfield

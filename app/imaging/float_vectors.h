@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace lumenfield {
+
 typedef float Floats4 __attribute__((vector_size(16)));
 typedef int Ints4 __attribute__((vector_size(16)));
 
@@ -38,3 +40,5 @@ inline Floats4 interpolate4(const float* table, Floats4 position)
     const Floats4 b{table[i[0] + 1], table[i[1] + 1], table[i[2] + 1], table[i[3] + 1]};
     return a + f * (b - a);
 }
+
+} // namespace lumenfield

@@ -3,7 +3,7 @@
 #include "auto_adjustment.h"
 #include "bilevel.h"
 #include "color_matrix.h"
-#include "console.h"
+#include "console_lines.h"
 #include "contrast_stretch.h"
 #include "point_filters.h"
 #include "reductions.h"
@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <charconv>
 #include <string>
+
+namespace lumenfield {
 
 namespace {
 
@@ -209,3 +211,5 @@ std::optional<Image> CINormalize::outputImage() const
     printLine(std::string(45, '-'));
     return attempt([&] { return colorMatrix(*inputImage, ColorMatrix::uniform(scale, bias / 255.0)); });
 }
+
+} // namespace lumenfield

@@ -4,11 +4,13 @@
 // step fails, and none changes its input.
 #pragma once
 
-#include "image.h"
+#include "vips_image.h"
 
 #include <array>
 #include <optional>
 #include <string>
+
+namespace lumenfield {
 
 namespace ImageProcessor {
 
@@ -68,3 +70,5 @@ public:
 
 // A number in its shortest round-trip form, with ".0" after a whole number: 12 gives "12.0".
 std::string formatNumber(double value);
+
+} // namespace lumenfield

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+namespace lumenfield {
+
 namespace {
 
 EncodeSpace spaceOf(const WriteOptions& options)
@@ -277,3 +279,5 @@ std::optional<Image> readImageFile(const QString& path)
         return std::nullopt;
     }
 }
+
+} // namespace lumenfield

@@ -3,11 +3,13 @@
 #pragma once
 
 #include "enumerations.h"
-#include "image.h"
+#include "vips_image.h"
 
 #include <QString>
 
 #include <optional>
+
+namespace lumenfield {
 
 class OutputSettings;
 class ScanSettings;
@@ -71,3 +73,5 @@ std::optional<QString> writeImage(const Image& image, const QString& path, Outpu
 // output, for a file of another format, a missing, unreadable or damaged file, or one
 // whose header claims a side above 65535 or more than 400 million pixels (refused before decoding).
 std::optional<Image> readImageFile(const QString& path);
+
+} // namespace lumenfield

@@ -2,7 +2,7 @@
 
 #include "auto_adjustment.h"
 #include "bilevel.h"
-#include "console.h"
+#include "console_lines.h"
 #include "contrast_stretch.h"
 #include "document_enhancer.h"
 #include "point_filters.h"
@@ -16,6 +16,8 @@
 #include <limits>
 #include <memory>
 #include <system_error>
+
+namespace lumenfield {
 
 int ProcessTrace::count(std::string_view name) const
 {
@@ -253,13 +255,13 @@ public:
         const std::vector<std::array<double, 3>> counts = histogramCounts(image(), 256);
         std::vector<double> band0(counts.size());
         for (size_t i = 0; i < counts.size(); ++i) band0[i] = counts[i][0];
-        point(binThresholdOp(::otsuThreshold(band0)));
+        point(binThresholdOp(lumenfield::otsuThreshold(band0)));
     }
 
     void documentEnhancer(double amount)
     {
         if (!fused()) {
-            image_ = ::documentEnhancer(*image_, amount);
+            image_ = lumenfield::documentEnhancer(*image_, amount);
             return;
         }
         PointProgram encoded = *program_;
@@ -575,3 +577,5 @@ std::optional<Image> contrastStretch(const Image& image)
 }
 
 } // namespace ImageProcessor
+
+} // namespace lumenfield

@@ -7,15 +7,17 @@
 #pragma once
 
 #include "color_matrix.h"
-#include "image.h"
 #include "image_settings.h"
 #include "scan_settings.h"
+#include "vips_image.h"
 
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace lumenfield {
 
 // A filter by name with its parameters by key.
 struct FilterStep {
@@ -119,3 +121,5 @@ std::optional<Image> contrastStretch(const Image& image);
 // channel is nearly flat when its bulk spans less than kSmallestLevelsSpan.
 ColorMatrix levelsMatrix(const Color& minimum, const Color& maximum);
 ColorMatrix levelsMatrix(const ChannelLevels& levels);
+
+} // namespace lumenfield

@@ -6,6 +6,8 @@
 #include <malloc.h>
 #endif
 
+namespace lumenfield {
+
 namespace {
 
 // Blocks from this size on are mapped one by one; an arena gives back the free memory at its top
@@ -46,3 +48,5 @@ void returnFreedMemory()
     malloc_trim(0);
 #endif
 }
+
+} // namespace lumenfield

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace lumenfield {
+
 QString composeOutputName(const QString& prefix, bool isAutoSuffix, qint64 suffixNumber, qint64 suffixLength,
                           OutputFormat format)
 {
@@ -33,3 +35,5 @@ QString outputFilePath(const OutputSettings& settings)
         outputFileName(settings.prefix(), settings.isAutoSuffix(), settings.suffixNumber(), settings.suffixLength(),
                        settings.format());
 }
+
+} // namespace lumenfield

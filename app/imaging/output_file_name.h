@@ -5,6 +5,8 @@
 
 #include <QString>
 
+namespace lumenfield {
+
 class OutputSettings;
 
 // prefix + suffix + "." + extension, before lower-casing: what the output panel shows.
@@ -23,3 +25,5 @@ QString outputFileName(const QString& prefix, bool isAutoSuffix, qint64 suffixNu
 // directoryPath + "/" + the file name of the settings, as plain text: a folder ending in "/" gives
 // "//", the folder keeps its case, and the folder is neither examined nor created.
 QString outputFilePath(const OutputSettings& settings);
+
+} // namespace lumenfield

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+namespace lumenfield {
+
 namespace {
 
 // Rows asked of the image at a time: libvips' own strip height, which keeps every intermediate
@@ -153,3 +155,5 @@ void encodeStrips(const Image& image, int stripRows, const std::function<std::un
     for (std::thread& thread : threads) thread.join();
     if (progress.failure) std::rethrow_exception(progress.failure);
 }
+
+} // namespace lumenfield

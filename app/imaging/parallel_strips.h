@@ -2,12 +2,14 @@
 // computed and encoded by one worker thread, and the encoded strips come back in order.
 #pragma once
 
-#include "image.h"
+#include "vips_image.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
+
+namespace lumenfield {
 
 // What a worker does with the strips it takes. One encoder per worker thread, so it may keep
 // state (tables, buffers) from strip to strip.
@@ -30,3 +32,5 @@ public:
 // be computed; an exception from an encoder or from `emit` ends the work and is passed on.
 void encodeStrips(const Image& image, int stripRows, const std::function<std::unique_ptr<StripEncoder>()>& makeEncoder,
                   const std::function<void(int strip, std::vector<std::uint8_t>& bytes)>& emit, int workers = 0);
+
+} // namespace lumenfield

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string_view>
 
+namespace lumenfield {
+
 namespace {
 
 // Bytes of filtered rows per piece of the stream: large enough that starting each piece without
@@ -151,3 +153,5 @@ void writePng(const Image& pixels, int descriptor)
     write(descriptor, chunk("IDAT", trailer.data(), trailer.size()));
     write(descriptor, chunk("IEND", nullptr, 0));
 }
+
+} // namespace lumenfield

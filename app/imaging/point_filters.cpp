@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace lumenfield {
+
 PointOpPtr encodeOp()
 {
     const srgb::FastCurve* encode = &srgb::fastEncode();
@@ -115,3 +117,5 @@ Image gammaAdjust(const Image& image, double power)
 {
     return applyPointOp(image, gammaOp(power));
 }
+
+} // namespace lumenfield

@@ -3,10 +3,12 @@
 // image and throw vips::VError when libvips cannot build the operation.
 #pragma once
 
-#include "image.h"
 #include "point_program.h"
+#include "vips_image.h"
 
 #include <vector>
+
+namespace lumenfield {
 
 // CILinearToSRGBToneCurve: c' = E(c).
 PointOpPtr encodeOp();
@@ -45,3 +47,5 @@ Image colorThresholdOtsu(const Image& image);
 // CIGammaAdjust: c' = sign(c) |c|^p.
 PointOpPtr gammaOp(double power);
 Image gammaAdjust(const Image& image, double power);
+
+} // namespace lumenfield

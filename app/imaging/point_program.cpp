@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+namespace lumenfield {
+
 float PointOp::channel(int, float value) const
 {
     return value;
@@ -234,3 +236,5 @@ PointOpPtr lumaCurveOp(std::vector<float> table)
 }
 
 } // namespace point_program_detail
+
+} // namespace lumenfield

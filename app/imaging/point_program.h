@@ -7,12 +7,14 @@
 #pragma once
 
 #include "color_matrix.h"
-#include "image.h"
+#include "vips_image.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+namespace lumenfield {
 
 // One per-pixel step over a row of working pixels (interleaved r, g, b floats).
 class PointOp {
@@ -114,3 +116,5 @@ template <typename F> PointOpPtr lumaCurveOp(F&& f)
     for (int i = 0; i < 65536; ++i) table[i] = static_cast<float>(f(double(i) / 65535.0));
     return point_program_detail::lumaCurveOp(std::move(table));
 }
+
+} // namespace lumenfield

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+namespace lumenfield {
+
 namespace {
 
 // The bin of a working value: min(n - 1, floor(n clamp(v))).
@@ -222,3 +224,5 @@ std::optional<AreaHistogram> areaHistogram(const Image& image, int bins, double 
         return std::nullopt;
     }
 }
+
+} // namespace lumenfield

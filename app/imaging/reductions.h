@@ -2,13 +2,15 @@
 // Each is one streaming pass over the image; none keeps the pixels.
 #pragma once
 
-#include "image.h"
+#include "vips_image.h"
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
+
+namespace lumenfield {
 
 struct ChannelExtremes {
     std::array<double, 3> minimum{};
@@ -89,3 +91,5 @@ struct AreaHistogram {
 // Nothing when `bins` lies outside 1..65536 or the pixels cannot be computed (libvips' error buffer
 // is then cleared).
 std::optional<AreaHistogram> areaHistogram(const Image& image, int bins, double scale);
+
+} // namespace lumenfield

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+namespace lumenfield {
+
 void OutputBytes::reserve(std::size_t used, std::size_t more)
 {
     if (used + more <= capacity_) return;
@@ -210,3 +212,5 @@ std::uint16_t zlibHeader()
     flags += 31 - (kMethod * 256 + flags) % 31;
     return static_cast<std::uint16_t>(kMethod << 8 | flags);
 }
+
+} // namespace lumenfield

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+namespace lumenfield {
+
 // Each byte of `row` less the byte `pixelBytes` before it, modulo 256, the first pixel as it is:
 // TIFF's horizontal predictor and PNG's Sub filter for 8-bit samples.
 void differenceRow(const std::uint8_t* row, std::uint8_t* out, std::size_t bytes, std::size_t pixelBytes);
@@ -91,3 +93,5 @@ private:
 
 // The first two bytes of a zlib stream made by a Deflater.
 std::uint16_t zlibHeader();
+
+} // namespace lumenfield

@@ -13,6 +13,8 @@
 #include <cstdarg>
 #include <memory>
 
+namespace lumenfield {
+
 namespace {
 
 // As in the files written before: readers that fetch a strip at a time need no more than this.
@@ -197,3 +199,5 @@ void writeTiffStrips(const Image& pixels, int descriptor, TIFFCompression compre
     });
     if (!TIFFWriteDirectory(tiff.get())) throw vips::VError("writer: cannot write the file");
 }
+
+} // namespace lumenfield

@@ -2,7 +2,9 @@
 #pragma once
 
 #include "enumerations.h"
-#include "image.h"
+#include "vips_image.h"
+
+namespace lumenfield {
 
 // Writes `pixels` (8-bit samples, 1 to 4 bands, the last of 2 or 4 an unassociated alpha) to the
 // open `descriptor` as a TIFF file with `compression` (none, lzw or zip): strips of 128 rows with
@@ -12,3 +14,5 @@
 // ("icc-profile-data"); BigTIFF when `bigTiff`. Streams the lazy image: no whole-image copy is
 // made. Throws vips::VError when the pixels cannot be computed or the file cannot be written.
 void writeTiffStrips(const Image& pixels, int descriptor, TIFFCompression compression, bool bigTiff);
+
+} // namespace lumenfield

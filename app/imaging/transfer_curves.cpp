@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+namespace lumenfield {
+
 namespace srgb {
 
 namespace {
@@ -107,3 +109,5 @@ const std::array<double, 256>& byteDecodeTableExact()
 }
 
 } // namespace srgb
+
+} // namespace lumenfield

@@ -15,6 +15,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace lumenfield {
+
 // Clamping to 0..1; NaN becomes 0. The compiler would branch on the lower bound; maxss and maxsd
 // give their second operand for NaN, and so 0.
 inline double clampUnit(double v)
@@ -119,3 +121,5 @@ const std::array<float, 256>& byteDecodeTable();
 const std::array<double, 256>& byteDecodeTableExact();
 
 } // namespace srgb
+
+} // namespace lumenfield

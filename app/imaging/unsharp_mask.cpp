@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+namespace lumenfield {
+
 namespace {
 
 // out[i] = sum over k of taps[k] in[i + k stride] for i in 0..n-1.
@@ -107,3 +109,5 @@ Image unsharpMask(const Image& image, double intensity, double radius)
     return neighbourhoodOperation(working, kFloatRGB, kFloatRGB,
                                   std::make_shared<UnsharpKernel>(gaussianTaps(radius), static_cast<float>(intensity)));
 }
+
+} // namespace lumenfield

@@ -1,9 +1,11 @@
 // CIUnsharpMask: c' = c + I (c - G(c)), with G a Gaussian blur.
 #pragma once
 
-#include "image.h"
+#include "vips_image.h"
 
 #include <vector>
+
+namespace lumenfield {
 
 // The taps of a Gaussian with standard deviation `sigma`: -h..h, where h is the last distance whose
 // weight exp(-x^2 / (2 sigma^2)) is at least 1 % of the peak, normalised to sum 1. For 2.5 px these
@@ -14,3 +16,5 @@ std::vector<float> gaussianTaps(double sigma);
 // image. Computed in float by an own separable kernel. Throws vips::VError for a radius or intensity
 // that is not finite, or a radius outside 0..100.
 Image unsharpMask(const Image& image, double intensity, double radius = 2.5);
+
+} // namespace lumenfield

@@ -7,6 +7,8 @@
 #include <immintrin.h>
 #endif
 
+namespace lumenfield {
+
 namespace {
 
 #if defined(__x86_64__)
@@ -162,3 +164,5 @@ Image neighbourhoodOperation(const Image& in, const PixelLayout& input, const Pi
     auto* operation = new Operation{extended.get_image(), nullptr, std::move(kernel)};
     return makeOperation(output, in.width(), in.height(), operation, startTile, generateTile, stopTile);
 }
+
+} // namespace lumenfield

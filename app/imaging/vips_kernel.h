@@ -3,10 +3,12 @@
 // images that libvips evaluates in small tiles on all its worker threads.
 #pragma once
 
-#include "image.h"
+#include "vips_image.h"
 
 #include <memory>
 #include <vector>
+
+namespace lumenfield {
 
 // The pixels of an image: band count, band format and interpretation.
 struct PixelLayout {
@@ -48,3 +50,5 @@ Image pointOperation(const Image& in, const PixelLayout& input, const PixelLayou
                      std::shared_ptr<const RowKernel> kernel);
 Image neighbourhoodOperation(const Image& in, const PixelLayout& input, const PixelLayout& output,
                              std::shared_ptr<const TileKernel> kernel);
+
+} // namespace lumenfield

@@ -5,6 +5,8 @@
 
 #include <vips/vips.h>
 
+namespace lumenfield {
+
 // The TIFF compression tag values 1, 5, 7 and 8 name these codecs.
 constexpr VipsForeignTiffCompression vipsTiffCompression(TIFFCompression compression)
 {
@@ -22,3 +24,5 @@ constexpr int vipsJpegQuality(JPEGQuality quality)
 {
     return static_cast<int>(rawValue(quality));
 }
+
+} // namespace lumenfield

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr double kAdobeGamma = 256.0 / 563.0;
@@ -105,3 +107,5 @@ Image encode8(const Image& image, EncodeSpace space)
     }
     return pointOperation(toWorking(image), kFloatRGB, kByteRGB, std::make_shared<EncodeKernel>(space));
 }
+
+} // namespace lumenfield

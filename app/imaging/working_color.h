@@ -1,7 +1,9 @@
 // The two forms of an image and the conversions between them.
 #pragma once
 
-#include "image.h"
+#include "vips_image.h"
+
+namespace lumenfield {
 
 // The spaces an image can be rendered to bytes in.
 enum class EncodeSpace {
@@ -27,3 +29,5 @@ Image encode8(const Image& image, EncodeSpace space);
 
 // Linear sRGB to linear Adobe RGB (1998), both with white D65.
 inline constexpr double kSRGBToAdobeRGB[3][3] = {{0.715126, 0.284874, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.041162, 0.958838}};
+
+} // namespace lumenfield

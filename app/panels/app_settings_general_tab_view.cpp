@@ -1,11 +1,13 @@
 #include "app_settings_general_tab_view.h"
 
 #include "app_settings.h"
-#include "binding.h"
 #include "panel_style.h"
+#include "property_binding.h"
 
 #include <QCheckBox>
 #include <QVBoxLayout>
+
+namespace lumenfield {
 
 namespace {
 
@@ -45,3 +47,5 @@ AppSettingsGeneralTabView::AppSettingsGeneralTabView(AppSettings& settings, QWid
     layout->addWidget(resetSuffix_, 0, Qt::AlignLeft);
     layout->addStretch(1);
 }
+
+} // namespace lumenfield

@@ -4,8 +4,11 @@
 
 #include <QWidget>
 
-class AppSettings;
 class QCheckBox;
+
+namespace lumenfield {
+
+class AppSettings;
 
 class AppSettingsGeneralTabView : public QWidget {
     Q_OBJECT
@@ -22,3 +25,5 @@ private:
     QCheckBox* openImage_;
     QCheckBox* resetSuffix_;
 };
+
+} // namespace lumenfield

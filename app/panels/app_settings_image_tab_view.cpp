@@ -10,6 +10,8 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr int rowSpacing = 10;
@@ -85,3 +87,5 @@ template <typename T> void AppSettingsImageTabView::write(const char* key, T& fi
     store_.setValue(key, storedForm(value));
     store_.sync();
 }
+
+} // namespace lumenfield

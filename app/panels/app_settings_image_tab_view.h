@@ -14,6 +14,8 @@ class QCheckBox;
 class QComboBox;
 class QSettings;
 
+namespace lumenfield {
+
 class AppSettingsImageTabView : public QWidget {
     Q_OBJECT
 
@@ -35,3 +37,5 @@ private:
     QCheckBox* embedICCProfileCheck_;
     QComboBox* selectedProfileCombo_;
 };
+
+} // namespace lumenfield

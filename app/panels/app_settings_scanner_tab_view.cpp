@@ -2,6 +2,7 @@
 
 #include "app_settings.h"
 #include "clear_calibration_confirm.h"
+#include "console_lines.h"
 #include "exposure_ratio_segments.h"
 #include "panel_style.h"
 #include "scan_manager.h"
@@ -17,7 +18,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <cstdio>
+namespace lumenfield {
 
 namespace {
 
@@ -78,12 +79,6 @@ SegmentedControl* makeSegmented(const QString& name)
     auto* control = new SegmentedControl;
     control->setObjectName(name);
     return control;
-}
-
-void printLine(const char* text)
-{
-    std::printf("%s\n", text);
-    std::fflush(stdout);
 }
 
 } // namespace
@@ -194,12 +189,12 @@ std::optional<ScannerRange> AppSettingsScannerTabView::exposureRange() const
 
 QString AppSettingsScannerTabView::exposureRatioLabel(int32_t position) const
 {
-    return ::exposureRatioLabel(exposureRange(), position);
+    return lumenfield::exposureRatioLabel(exposureRange(), position);
 }
 
 qint64 AppSettingsScannerTabView::exposureRatioValue(int32_t position) const
 {
-    return ::exposureRatioValue(exposureRange(), position);
+    return lumenfield::exposureRatioValue(exposureRange(), position);
 }
 
 void AppSettingsScannerTabView::refresh()
@@ -282,3 +277,5 @@ void AppSettingsScannerTabView::confirmClearCalibrationData()
             Qt::QueuedConnection);
     });
 }
+
+} // namespace lumenfield

@@ -21,11 +21,14 @@
 #include <optional>
 #include <vector>
 
-class AppSettings;
-class ClearCalibrationConfirm;
 class QHBoxLayout;
 class QToolButton;
 class QVBoxLayout;
+
+namespace lumenfield {
+
+class AppSettings;
+class ClearCalibrationConfirm;
 class ScanManager;
 class ScannerInfoView;
 class SegmentedControl;
@@ -77,3 +80,5 @@ private:
     QHBoxLayout* infoRow_;
     ScannerInfoView* infoView_ = nullptr;
 };
+
+} // namespace lumenfield

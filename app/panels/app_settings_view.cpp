@@ -13,6 +13,8 @@
 
 #include <algorithm>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr QSize tabSize(500, 300);
@@ -100,3 +102,5 @@ AppSettingsView* openAppSettingsWindow(AppSettings& settings, ScanManager& manag
     view->show();
     return view;
 }
+
+} // namespace lumenfield

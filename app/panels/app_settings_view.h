@@ -9,11 +9,14 @@
 
 #include <QWidget>
 
+class QTabWidget;
+
+namespace lumenfield {
+
 class AppSettings;
 class AppSettingsGeneralTabView;
 class AppSettingsScannerTabView;
 class ClearCalibrationConfirm;
-class QTabWidget;
 class ScanManager;
 
 class AppSettingsView : public QWidget {
@@ -47,3 +50,5 @@ private:
 // middle of `parent`'s window, and answers it. Escape and Ctrl+W close it.
 AppSettingsView* openAppSettingsWindow(AppSettings& settings, ScanManager& manager, ClearCalibrationConfirm& confirm,
                                        QWidget* parent = nullptr);
+
+} // namespace lumenfield

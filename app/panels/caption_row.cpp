@@ -5,6 +5,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
+namespace lumenfield {
+
 QLabel* makeCaption(const QString& text)
 {
     auto* label = new QLabel(text);
@@ -33,3 +35,5 @@ QLabel* makePlaceholder(const QString& text)
     label->setAlignment(Qt::AlignCenter);
     return label;
 }
+
+} // namespace lumenfield

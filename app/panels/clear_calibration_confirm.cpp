@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+namespace lumenfield {
+
 bool ClearCalibrationMessageBox::confirmClear(QWidget* parent)
 {
     QMessageBox box(parent);
@@ -33,3 +35,5 @@ void ClearCalibrationMessageBox::showClearResult(QWidget* parent, bool cleared, 
     box->setWindowModality(Qt::WindowModal);
     box->open();
 }
+
+} // namespace lumenfield

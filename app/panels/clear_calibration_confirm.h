@@ -4,6 +4,8 @@
 class QString;
 class QWidget;
 
+namespace lumenfield {
+
 class ClearCalibrationConfirm {
 public:
     virtual ~ClearCalibrationConfirm() = default;
@@ -20,3 +22,5 @@ public:
     bool confirmClear(QWidget* parent) override;
     void showClearResult(QWidget* parent, bool cleared, const QString& text) override;
 };
+
+} // namespace lumenfield

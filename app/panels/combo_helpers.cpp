@@ -1,6 +1,8 @@
 #include "combo_helpers.h"
 
-#include "binding.h"
+#include "property_binding.h"
+
+namespace lumenfield {
 
 void setComboItems(QComboBox* combo, const std::vector<ComboItem>& items)
 {
@@ -45,3 +47,5 @@ QComboBox* makeCombo(const QString& objectName, QWidget* parent)
     combo->setMinimumContentsLength(4);
     return combo;
 }
+
+} // namespace lumenfield

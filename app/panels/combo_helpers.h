@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+namespace lumenfield {
+
 struct ComboItem {
     ComboItem(QString itemText, qint64 itemTag, QIcon itemIcon = QIcon())
         : text(std::move(itemText)), tag(itemTag), icon(std::move(itemIcon))
@@ -33,3 +35,5 @@ std::optional<qint64> comboTag(const QComboBox* combo);
 void onComboChosen(QComboBox* combo, std::function<void(qint64)> choose);
 // A combo that takes the width it is given, so that rows line up.
 QComboBox* makeCombo(const QString& objectName, QWidget* parent = nullptr);
+
+} // namespace lumenfield

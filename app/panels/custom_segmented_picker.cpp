@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr qreal fieldRadius = 8;
@@ -120,3 +122,5 @@ void CustomSegmentedPicker::showSelection()
         field->update();
     }
 }
+
+} // namespace lumenfield

@@ -10,6 +10,8 @@
 
 class QPushButton;
 
+namespace lumenfield {
+
 class CustomSegmentedPicker : public QWidget {
     Q_OBJECT
     Q_PROPERTY(int selection READ selection WRITE setSelection NOTIFY selectionChanged)
@@ -38,3 +40,5 @@ private:
     std::vector<QPushButton*> buttons_;
     int selection_;
 };
+
+} // namespace lumenfield

@@ -2,6 +2,8 @@
 
 #include <QEvent>
 
+namespace lumenfield {
+
 ElidedLabel::ElidedLabel(Qt::TextElideMode mode, QWidget* parent) : QLabel(parent), mode_(mode)
 {
     setTextFormat(Qt::PlainText);
@@ -49,3 +51,5 @@ void ElidedLabel::elide()
         : fontMetrics().elidedText(fullText_, mode_, room);
     if (shown != text()) QLabel::setText(shown);
 }
+
+} // namespace lumenfield

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QString>
 
+namespace lumenfield {
+
 class ElidedLabel : public QLabel {
     Q_OBJECT
 
@@ -28,3 +30,5 @@ private:
     Qt::TextElideMode mode_;
     QString fullText_;
 };
+
+} // namespace lumenfield

@@ -6,6 +6,8 @@
 
 #include <optional>
 
+namespace lumenfield {
+
 // Every case of E in declaration order, tagged with its raw value and shown as `text` gives it; a
 // user's click hands the case to `choose`.
 template <ClosedEnum E, typename Text, typename Choose>
@@ -27,3 +29,5 @@ SegmentedControl* makeEnumSegmented(const QString& objectName, Choose choose)
     return makeEnumSegmented<E>(
         objectName, [](E value) { return displayName(value); }, choose);
 }
+
+} // namespace lumenfield

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr int64_t maxSteps = 64;
@@ -53,3 +55,5 @@ std::optional<ValueRange<qint64>> exposureRatioPickerRange(const ScannerCapabili
     if (segments.empty()) return std::nullopt;
     return ValueRange<qint64>{segments.front().value, segments.back().value};
 }
+
+} // namespace lumenfield

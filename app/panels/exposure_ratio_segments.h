@@ -16,6 +16,8 @@
 #include <optional>
 #include <vector>
 
+namespace lumenfield {
+
 struct ExposureRatioSegment {
     QString label;
     qint64 value = 0;
@@ -35,3 +37,5 @@ std::vector<ExposureRatioSegment> exposureRatioSegments(const std::optional<Scan
 // The smallest and the largest value of the picker when the scanner offers it (it supports the
 // exposure-ratio command and reports a usable range); none otherwise.
 std::optional<ValueRange<qint64>> exposureRatioPickerRange(const ScannerCapabilities& capabilities);
+
+} // namespace lumenfield

@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
+namespace lumenfield {
+
 QString folderDialogStart(const QString& current)
 {
     if (current.isEmpty() || !QDir::isAbsolutePath(current)) return QDir::homePath();
@@ -25,3 +27,5 @@ std::optional<QString> DialogFolderChooser::chooseFolder(QWidget* parent, const 
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.selectedFiles().value(0);
 }
+
+} // namespace lumenfield

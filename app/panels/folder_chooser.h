@@ -8,6 +8,8 @@
 
 class QWidget;
 
+namespace lumenfield {
+
 class FolderChooser {
 public:
     virtual ~FolderChooser() = default;
@@ -26,3 +28,5 @@ public:
 // Where the dialog opens for the folder `current`: the folder itself, or when it is gone the
 // nearest folder above it that exists; the home folder when nothing of it exists.
 QString folderDialogStart(const QString& current);
+
+} // namespace lumenfield

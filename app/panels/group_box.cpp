@@ -11,6 +11,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr int labelGap = 4;
@@ -108,3 +110,5 @@ void followScannerBusy(QWidget* panel, ScanManager& manager)
     QObject::connect(&manager, &ScanManager::scanStatusChanged, panel,
                      [panel](qint64 status) { panel->setEnabled(!isScannerBusy(status)); });
 }
+
+} // namespace lumenfield

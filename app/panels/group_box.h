@@ -10,6 +10,9 @@
 class QHBoxLayout;
 class QLayout;
 class QToolButton;
+
+namespace lumenfield {
+
 class ScanManager;
 
 // The label widget, 4 px, then the content inside a frame of radius 6 filled with black at 5 % and
@@ -43,3 +46,5 @@ QHBoxLayout* makePanelLabel(const QString& title, std::function<void()> reset, b
 
 // Keeps `panel` disabled while the scanner is busy, from now on.
 void followScannerBusy(QWidget* panel, ScanManager& manager);
+
+} // namespace lumenfield

@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr int iconCellWidth = 24;
@@ -183,3 +185,5 @@ void ImageSettingsView::resetImageSettings()
 {
     imageSettings_.reset();
 }
+
+} // namespace lumenfield

@@ -12,10 +12,13 @@
 #include <QString>
 #include <QWidget>
 
-class GroupBox;
-class ImageSettings;
 class QLabel;
 class QSettings;
+
+namespace lumenfield {
+
+class GroupBox;
+class ImageSettings;
 class ScanManager;
 class ScanSettings;
 class SegmentedControl;
@@ -58,3 +61,5 @@ private:
     QWidget* descriptionRow_;
     QLabel* methodDescription_;
 };
+
+} // namespace lumenfield

@@ -31,6 +31,8 @@
 #include <charconv>
 #include <optional>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr int captionWidth = 90;
@@ -383,7 +385,7 @@ void OutputSettingsView::setTodayProvider(std::function<QDate()> today)
 
 QString OutputSettingsView::todayString() const
 {
-    return ::todayString(today_());
+    return lumenfield::todayString(today_());
 }
 
 QString OutputSettingsView::sampleFileName() const
@@ -484,3 +486,5 @@ void OutputSettingsView::resetOutputSettings()
     // A new day's prefix is today's date as this panel counts days.
     if (settings_.prefixType() == PrefixType::date) settings_.setPrefix(todayString());
 }
+
+} // namespace lumenfield

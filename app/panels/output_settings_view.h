@@ -7,8 +7,8 @@
 // first shown, and saveOutputSettings when it closes.
 #pragma once
 
-#include "binding.h"
 #include "enumerations.h"
+#include "property_binding.h"
 
 #include <QDate>
 #include <QString>
@@ -16,17 +16,20 @@
 
 #include <functional>
 
-class AppSettings;
-class ElidedLabel;
-class FolderChooser;
-class GroupBox;
-class OutputSettings;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSettings;
+
+namespace lumenfield {
+
+class AppSettings;
+class ElidedLabel;
+class FolderChooser;
+class GroupBox;
+class OutputSettings;
 class ScanManager;
 class SegmentedControl;
 
@@ -116,3 +119,5 @@ private:
     QComboBox* iccProfileCombo_;
     DeferredReaction<PrefixType> prefixTypeReaction_;
 };
+
+} // namespace lumenfield

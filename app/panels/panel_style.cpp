@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace lumenfield {
+
 namespace ui {
 
 namespace {
@@ -92,3 +94,5 @@ QColor selectionFill(const QPalette& palette, QPalette::ColorGroup group)
 }
 
 } // namespace ui
+
+} // namespace lumenfield

@@ -6,6 +6,8 @@
 #include <QFont>
 #include <QPalette>
 
+namespace lumenfield {
+
 namespace ui {
 
 constexpr int defaultPadding = 16;
@@ -66,3 +68,5 @@ inline QColor blackAtOpacity(double opacity)
 }
 
 } // namespace ui
+
+} // namespace lumenfield

@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+namespace lumenfield {
+
 ScanFramePicker::ScanFramePicker(ScanSettings& settings, QWidget* parent)
     : QWidget(parent)
     , settings_(settings)
@@ -80,3 +82,5 @@ void ScanFramePicker::applyFrameType(qint64 type)
     settings_.setPreviewRect(update->previewRect);
     if (update->customized) settings_.setScanFrameType(VekScanFrameType::customized);
 }
+
+} // namespace lumenfield

@@ -6,7 +6,7 @@
 // preview's scale. The unit is the row's own state: inches each time the row is made.
 #pragma once
 
-#include "binding.h"
+#include "property_binding.h"
 #include "scan_frame_rules.h"
 
 #include <QRectF>
@@ -14,6 +14,9 @@
 
 class QComboBox;
 class QLabel;
+
+namespace lumenfield {
+
 class ScanSettings;
 class SegmentedControl;
 
@@ -42,3 +45,5 @@ private:
     SegmentedControl* unitSegmented_;
     DeferredReaction<qint64> frameTypeReaction_;
 };
+
+} // namespace lumenfield

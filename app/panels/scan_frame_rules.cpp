@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace lumenfield {
+
 namespace {
 
 using T = VekScanFrameType;
@@ -158,3 +160,5 @@ double roundedToPlaces(double value, int places)
     const double factor = std::pow(10.0, places);
     return std::round(value * factor) / factor;
 }
+
+} // namespace lumenfield

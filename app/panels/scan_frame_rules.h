@@ -17,6 +17,8 @@
 #include <span>
 #include <vector>
 
+namespace lumenfield {
+
 struct FrameTypeEntry {
     VekScanFrameType type;
     const char* label;
@@ -84,3 +86,5 @@ QString frameSizeText(const QRectF& previewRect, double scale, Unit unit);
 
 // `value` rounded to `places` decimal places, halves away from zero.
 double roundedToPlaces(double value, int places);
+
+} // namespace lumenfield

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+namespace lumenfield {
+
 qint64 maxResolution(std::uint16_t masterModelCode, std::uint8_t subModelCode)
 {
     return masterModelCode == 0x6204 && (subModelCode == 0 || subModelCode == 2) ? 4800 : 1200;
@@ -57,3 +59,5 @@ FrameUpdate clampScanFrame(const QRectF& previewRect, double scale, qint64 resol
     }
     return update;
 }
+
+} // namespace lumenfield

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace lumenfield {
+
 // 4800 for scanner id 0x6204 with sub-model 0 or 2, else 1200.
 qint64 maxResolution(std::uint16_t masterModelCode, std::uint8_t subModelCode);
 // From 150 up to `max`, each the double of the one before: 150, 300, …, max (ascending).
@@ -27,3 +29,5 @@ std::vector<ComboItem> colorTypeItems();
 // current source's area): a side too long is cut at its far end (the origin never moves) and the
 // type becomes 18. The frame is left as it is for a resolution of 0 or less and for an unusable scale.
 FrameUpdate clampScanFrame(const QRectF& previewRect, double scale, qint64 resolution, const QRectF& fullScanRect);
+
+} // namespace lumenfield

@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr int rowSpacing = 10;
@@ -160,3 +162,5 @@ void ScanSettingsView::resetScanSettings()
 {
     settings_.reset();
 }
+
+} // namespace lumenfield

@@ -16,17 +16,20 @@
 // another model) gives way to the nearest one it offers.
 #pragma once
 
-#include "binding.h"
+#include "property_binding.h"
 
 #include <QRectF>
 #include <QWidget>
 
 #include <memory>
 
-class GroupBox;
 class QComboBox;
 class QSettings;
 class QVBoxLayout;
+
+namespace lumenfield {
+
+class GroupBox;
 class QuorvaneScanner;
 class ScanFramePicker;
 class ScanManager;
@@ -74,3 +77,5 @@ private:
     DeferredReaction<qint64> resolutionReaction_;
     bool fitScheduled_ = false;
 };
+
+} // namespace lumenfield

@@ -1,5 +1,6 @@
 #include "scanner_info_view.h"
 
+#include "console_lines.h"
 #include "panel_style.h"
 #include "scanner_model_name.h"
 
@@ -7,6 +8,8 @@
 
 #include <cstdio>
 #include <string>
+
+namespace lumenfield {
 
 namespace {
 
@@ -28,11 +31,9 @@ void printTrace(const SCANNERINFO& info)
     std::snprintf(head, sizeof head, "Scanner info: master 0x%04x, sub %u, name \"", unsigned{info.masterModelCode},
                   unsigned{info.subModelCode});
     char tail[64];
-    std::snprintf(tail, sizeof tail, "\", driver %u, firmware %u\n", unsigned{info.driverPrivilege},
+    std::snprintf(tail, sizeof tail, "\", driver %u, firmware %u", unsigned{info.driverPrivilege},
                   unsigned{info.firmwareRevision});
-    const std::string line = head + info.scannerName + tail;
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    printLine(head + info.scannerName + tail);
 }
 
 } // namespace
@@ -77,3 +78,5 @@ void ScannerInfoView::paintEvent(QPaintEvent* event)
     }
     QLabel::paintEvent(event);
 }
+
+} // namespace lumenfield

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QString>
 
+namespace lumenfield {
+
 class ScannerInfoView : public QLabel {
     Q_OBJECT
 
@@ -30,3 +32,5 @@ protected:
 private:
     SCANNERINFO info_;
 };
+
+} // namespace lumenfield

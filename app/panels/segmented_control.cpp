@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr qreal kSelectedRadius = 4;
@@ -145,3 +147,5 @@ std::optional<qint64> SegmentedControl::currentTag() const
     if (index < 0) return std::nullopt;
     return tags_[std::size_t(index)];
 }
+
+} // namespace lumenfield

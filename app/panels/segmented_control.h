@@ -12,6 +12,8 @@
 class QButtonGroup;
 class QToolButton;
 
+namespace lumenfield {
+
 class SegmentedControl : public QWidget {
     Q_OBJECT
 
@@ -36,3 +38,5 @@ private:
     QButtonGroup* group_;
     std::vector<qint64> tags_;
 };
+
+} // namespace lumenfield

@@ -5,6 +5,8 @@
 
 #include <optional>
 
+namespace lumenfield {
+
 // `image` names a tab that the window does not have; selecting it changes nothing.
 enum class SettingsTab : int {
     general = 0,
@@ -24,3 +26,5 @@ template <> constexpr std::optional<SettingsTab> fromRaw<SettingsTab>(qint64 raw
     default: return std::nullopt;
     }
 }
+
+} // namespace lumenfield

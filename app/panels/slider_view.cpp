@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <functional>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr int badgeWidth = 50;
@@ -161,3 +163,5 @@ int SliderView::positionOf(double value) const
     if (fraction > 1.0) fraction = 1.0;
     return int(std::lround(fraction * positions));
 }
+
+} // namespace lumenfield

@@ -1,13 +1,15 @@
 // A labelled slider row for a continuous setting: caption, value badge, minimum, slider, maximum.
 #pragma once
 
-#include "binding.h"
+#include "property_binding.h"
 
 #include <QString>
 #include <QWidget>
 
 class QLabel;
 class QSlider;
+
+namespace lumenfield {
 
 // "%.1f" of `value`, as every number of the rows is shown (-0.04 gives "-0.0").
 QString formatOneDecimal(double value);
@@ -47,3 +49,5 @@ private:
     QLabel* badge_;
     QSlider* slider_;
 };
+
+} // namespace lumenfield

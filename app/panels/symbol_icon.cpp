@@ -1,12 +1,12 @@
 #include "symbol_icon.h"
 
+#include "console_lines.h"
+
 #include <QFile>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
-
-#include <cstdio>
 
 // Outside any namespace, as the resource initialiser requires; the library is static, so the
 // resources are registered on first use rather than by a static initialiser the linker may drop.
@@ -19,13 +19,14 @@ static void registerSymbols()
     (void)registered;
 }
 
+namespace lumenfield {
+
 QIcon symbolIcon(const QString& name, const QColor& colour, int pixelSize)
 {
     registerSymbols();
     const QString path = QStringLiteral(":/symbols/%1.svg").arg(name);
     if (!QFile::exists(path)) {
-        std::printf("Unknown symbol: %s\n", name.toUtf8().constData());
-        std::fflush(stdout);
+        printLineFormatted("Unknown symbol: %s", name.toUtf8().constData());
         return QIcon();
     }
     QSvgRenderer renderer(path);
@@ -68,3 +69,5 @@ QIcon applicationIcon()
     }
     return icon;
 }
+
+} // namespace lumenfield

@@ -5,6 +5,8 @@
 
 #include <QFontInfo>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr int contentPadding = 5;
@@ -36,3 +38,5 @@ QSize ToggleView::minimumSizeHint() const
 {
     return QPushButton::minimumSizeHint() + QSize(2 * contentPadding, 2 * contentPadding);
 }
+
+} // namespace lumenfield

@@ -1,12 +1,14 @@
 // An on/off option as a checkable button: an optional symbol before the caption.
 #pragma once
 
-#include "binding.h"
+#include "property_binding.h"
 
 #include <QPushButton>
 #include <QString>
 
 #include <optional>
+
+namespace lumenfield {
 
 class ToggleView : public QPushButton {
     Q_OBJECT
@@ -22,3 +24,5 @@ public:
 private:
     PropertyBinding<bool> isOn_;
 };
+
+} // namespace lumenfield

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <system_error>
 
+namespace lumenfield {
+
 namespace platform {
 
 namespace {
@@ -65,3 +67,5 @@ std::optional<InfoDictionary> readInfoDictionary(const std::filesystem::path& fi
 }
 
 } // namespace platform
+
+} // namespace lumenfield

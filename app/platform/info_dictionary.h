@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+namespace lumenfield {
+
 namespace platform {
 
 using InfoDictionary = std::map<std::string, std::string>; // UTF-8 keys and values
@@ -17,3 +19,5 @@ using InfoDictionary = std::map<std::string, std::string>; // UTF-8 keys and val
 std::optional<InfoDictionary> readInfoDictionary(const std::filesystem::path& file);
 
 } // namespace platform
+
+} // namespace lumenfield

@@ -1,10 +1,13 @@
 #include "plugin_bundle.h"
 
+#include "console_lines.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <system_error>
+
+namespace lumenfield {
 
 namespace platform {
 
@@ -75,7 +78,7 @@ bool PluginBundle::loadExecutable()
     if (module_ != nullptr) return true;
     const std::optional<std::filesystem::path> code = executablePath();
     if (!code) {
-        std::printf("Bundle %s names no usable executable\n", path_.c_str());
+        printLineFormatted("Bundle %s names no usable executable", path_.c_str());
         loadError_ = "the bundle names no usable executable";
         return false;
     }
@@ -84,7 +87,7 @@ bool PluginBundle::loadExecutable()
     if (module_ == nullptr) {
         const char* message = dlerror();
         loadError_ = message != nullptr ? message : "dlopen failed";
-        std::printf("%s\n", loadError_.c_str());
+        printLine(loadError_.c_str());
         return false;
     }
     loadError_.clear();
@@ -106,3 +109,5 @@ void PluginBundle::unloadExecutable()
 }
 
 } // namespace platform
+
+} // namespace lumenfield

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace lumenfield {
+
 namespace platform {
 
 // The bundles directly inside `folder`: directories whose name ends in ".bundle", in bytewise
@@ -53,3 +55,5 @@ private:
 };
 
 } // namespace platform
+
+} // namespace lumenfield

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+namespace lumenfield {
+
 namespace platform {
 
 std::filesystem::path sharedSupportFolder()
@@ -19,3 +21,5 @@ std::filesystem::path driverFolder()
 }
 
 } // namespace platform
+
+} // namespace lumenfield

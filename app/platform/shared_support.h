@@ -3,6 +3,8 @@
 
 #include <filesystem>
 
+namespace lumenfield {
+
 namespace platform {
 
 // <folder of the running program>/../SharedSupport, normalised; empty when the program's own
@@ -12,3 +14,5 @@ std::filesystem::path sharedSupportFolder();
 std::filesystem::path driverFolder();
 
 } // namespace platform
+
+} // namespace lumenfield

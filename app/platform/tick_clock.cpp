@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+namespace lumenfield {
+
 uint32_t TickClock::tickCount()
 {
     using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 60>>;
@@ -20,3 +22,5 @@ TickClock& steadyTickClock()
     static TickClock clock;
     return clock;
 }
+
+} // namespace lumenfield

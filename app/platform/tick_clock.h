@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace lumenfield {
+
 class TickClock {
 public:
     virtual ~TickClock() = default;
@@ -15,3 +17,5 @@ public:
 
 // The monotonic clock itself, shared by every user that has not been given another.
 TickClock& steadyTickClock();
+
+} // namespace lumenfield

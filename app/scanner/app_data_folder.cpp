@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+namespace lumenfield {
+
 std::optional<QString> applicationDataFolder(bool create)
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -11,3 +13,5 @@ std::optional<QString> applicationDataFolder(bool create)
     if (create && (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())) return std::nullopt;
     return folder;
 }
+
+} // namespace lumenfield

@@ -7,6 +7,10 @@
 
 #include <optional>
 
+namespace lumenfield {
+
 // The folder's path. With `create`, the folder is made with its parents when missing. None when the
 // location is unknown, or when `create` is asked and there is no folder afterwards.
 std::optional<QString> applicationDataFolder(bool create);
+
+} // namespace lumenfield

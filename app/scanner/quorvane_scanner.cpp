@@ -1,5 +1,6 @@
 #include "quorvane_scanner.h"
 
+#include "console_lines.h"
 #include "se_boundary.h"
 #include "se_host.h"
 #include "shared_support.h"
@@ -7,11 +8,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <vector>
+
+namespace lumenfield {
 
 namespace {
 
@@ -113,7 +115,7 @@ bool QuorvaneScanner::loadDriver()
     const std::filesystem::path folder = driverURL();
     if (!host_->init(folder).ok()) {
         unloadDriver();
-        std::printf("Failed to load driver!\n");
+        printLine("Failed to load driver!");
         return failConnect(
             {ConnectFailure::Kind::driverNotLoaded, folder.string(), "no driver bundle was found there"});
     }
@@ -342,7 +344,7 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyLinearLUT(uint32_t depth, int64_t
     const uint32_t entries = gamma.entries;
     const uint16_t entryBytes = gamma.bytesPerEntry;
     if (entries < 1 || entries > 65536 || (entryBytes != 1 && entryBytes != 2)) {
-        std::printf("Error: Tone tables of %u entries of %u bytes\n", entries, unsigned(entryBytes));
+        printLineFormatted("Error: Tone tables of %u entries of %u bytes", entries, unsigned(entryBytes));
         size.succeeded = false;
         size.reported = true;
         return size;
@@ -353,7 +355,7 @@ QuorvaneScanner::Outcome QuorvaneScanner::applyLinearLUT(uint32_t depth, int64_t
     try {
         for (std::vector<uint8_t>& table : tables) table.assign(std::size_t{entries} * entryBytes, 0);
     } catch (const std::bad_alloc&) {
-        std::printf("Error: No memory for tone tables\n");
+        printLine("Error: No memory for tone tables");
         size.succeeded = false;
         size.reported = true;
         return size;
@@ -454,7 +456,7 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     setLastError(0, SE_SUCCESS);
     const auto refused = [this](const Outcome& outcome) {
         if (!outcome.sent || outcome.succeeded) return false;
-        if (!outcome.reported) std::printf("Error: Scan setting %d: %d\n", outcome.code, outcome.answer.code());
+        if (!outcome.reported) printLineFormatted("Error: Scan setting %d: %d", outcome.code, outcome.answer.code());
         setLastError(outcome.code, outcome.answer);
         return true;
     };
@@ -469,7 +471,7 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     SEImageInfo geometry{};
     SEResult answer = host_->getCurrent(SE_CMD_IMAGE_INFO, 0, &geometry);
     if (!answer.ok()) {
-        std::printf("Error: Get Image Info: %d\n", answer.code());
+        printLineFormatted("Error: Get Image Info: %d", answer.code());
         setLastError(SE_CMD_IMAGE_INFO, answer);
         return false;
     }
@@ -479,7 +481,7 @@ bool QuorvaneScanner::startScan(const ScanRequest& request)
     }
     answer = host_->setValue(SE_CMD_START_SCAN, 0, &geometry);
     if (!answer.ok()) {
-        std::printf("Error: Start Scan: %d\n", answer.code());
+        printLineFormatted("Error: Start Scan: %d", answer.code());
         setLastError(SE_CMD_START_SCAN, answer);
         return false;
     }
@@ -578,3 +580,5 @@ void QuorvaneScanner::setCapabilities(const ScannerCapabilities& capabilities)
     std::lock_guard guard(mutex_);
     capabilities_ = capabilities;
 }
+
+} // namespace lumenfield

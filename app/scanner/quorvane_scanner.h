@@ -21,6 +21,8 @@
 #include <optional>
 #include <string>
 
+namespace lumenfield {
+
 class SEHost;
 
 // The image of the scan in progress.
@@ -236,3 +238,5 @@ private:
     ScannerSettings settings_;
     ScannerCapabilities capabilities_;
 };
+
+} // namespace lumenfield

@@ -1,5 +1,7 @@
 #include "raw_image.h"
 
+#include "console_lines.h"
+
 #include <QFile>
 
 #include <vips/vips8>
@@ -8,12 +10,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <new>
 #include <system_error>
+
+namespace lumenfield {
 
 namespace {
 
@@ -117,7 +120,7 @@ std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, i
 std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, int64_t dpi, bool bigTIFF)
 {
     if (canvas.data() == nullptr || path.isEmpty()) {
-        std::printf("Failed to write image to file\n");
+        printLine("Failed to write image to file");
         return std::nullopt;
     }
     const QByteArray target = QFile::encodeName(path);
@@ -145,9 +148,11 @@ std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, i
     if (!written || error) {
         if (error) reason = error.value();
         ::unlink(partial.constData()); // a file or a link, never a folder someone else made
-        std::printf("Failed to write image to file\n");
+        printLine("Failed to write image to file");
         errno = reason;
         return std::nullopt;
     }
     return path;
 }
+
+} // namespace lumenfield

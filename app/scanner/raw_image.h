@@ -15,6 +15,8 @@
 #include <memory>
 #include <optional>
 
+namespace lumenfield {
+
 // The image a scan assembles: width × height pixels of 3 bytes, rows packed, scan line 0 the top
 // row. The driver reads lines straight into its rows; a row holds nothing defined until a line or
 // whiten() has been written to it.
@@ -67,3 +69,5 @@ inline constexpr char kPartialFileSuffix[] = ".part";
 // where the system gave a reason. The first form writes BigTIFF exactly when needsBigTIFF says so.
 std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, int64_t dpi);
 std::optional<QString> writeTIFF(const RawCanvas& canvas, const QString& path, int64_t dpi, bool bigTIFF);
+
+} // namespace lumenfield

@@ -1,6 +1,7 @@
 #include "scan_manager.h"
 
 #include "app_data_folder.h"
+#include "console_lines.h"
 #include "property_update.h"
 #include "raw_image.h"
 #include "se_boundary.h"
@@ -12,8 +13,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <new>
+
+namespace lumenfield {
 
 namespace {
 
@@ -131,7 +133,7 @@ void ScanManager::postProgress(double progress)
 {
     post([this, progress] {
         setScanProgress(progress);
-        std::printf("scan progress: %.f%%\n", progress * 100);
+        printLineFormatted("scan progress: %.f%%", progress * 100);
     });
 }
 
@@ -155,7 +157,7 @@ std::optional<QString> ScanManager::scan(const ScanSettings::Values& settings, S
 {
     Q_ASSERT_X(QThread::currentThread() != thread(), "ScanManager::scan", "called on the GUI thread");
     if (running_.exchange(true)) {
-        std::printf("Scan already running\n");
+        printLine("Scan already running");
         std::lock_guard guard(mutex_);
         lastFailure_ = ScanFailure{};
         lastFailure_.kind = ScanFailure::Kind::alreadyRunning;
@@ -214,7 +216,7 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     });
     run.scanner = scanner();
     if (!run.scanner) {
-        std::printf("Scanner is not initialized\n");
+        printLine("Scanner is not initialized");
         run.failure.kind = ScanFailure::Kind::noScanner;
         return std::nullopt;
     }
@@ -243,12 +245,12 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     const bool usableScale = mode == ScanMode::preview || (std::isfinite(scale) && scale > 0);
     const bool usableFrame = finite(request.scanRect) && request.scanRect.width() > 0 && request.scanRect.height() > 0;
     if (!knownSource || request.resolution < 1 || request.resolution > 65535 || !usableScale || !usableFrame) {
-        std::printf("Failed to scan!\n");
+        printLine("Failed to scan!");
         run.failure.kind = ScanFailure::Kind::unusableSettings;
         return std::nullopt;
     }
     if (!run.scanner->startScan(request)) {
-        std::printf("Failed to scan!\n");
+        printLine("Failed to scan!");
         const ScannerCommandError error = run.scanner->lastError();
         run.failure = commandFailure(error.command, error.answer, ScanFailure::Kind::refused);
         return std::nullopt;
@@ -266,7 +268,7 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     run.rowBytes = info.RowBytes;
     // Each line is taken as 3 × width bytes of its row.
     if (run.width <= 0 || run.height <= 0 || run.rowBytes < 3 * run.width) {
-        std::printf("Scan info is incorrect!\n");
+        printLine("Scan info is incorrect!");
         run.failure.kind = ScanFailure::Kind::badImageInfo;
         run.failure.width = run.width;
         run.failure.height = run.height;
@@ -275,20 +277,20 @@ std::optional<QString> ScanManager::runScan(Run& run, const ScanSettings::Values
     }
     run.canvas = RawCanvas::create(run.width, run.height);
     if (!run.canvas) {
-        std::printf("Failed to allocate the scan image\n");
+        printLine("Failed to allocate the scan image");
         run.failure.kind = ScanFailure::Kind::noMemory;
         return std::nullopt;
     }
 
     if (!readBlocks(run)) return std::nullopt;
-    std::printf("stop: %lld / %lld\n", static_cast<long long>(run.linesRead), static_cast<long long>(run.height));
+    printLineFormatted("stop: %lld / %lld", static_cast<long long>(run.linesRead), static_cast<long long>(run.height));
     if (stopRequested_) return std::nullopt;
     run.imageRead = true;
     run.dpi = request.resolution;
 
     const std::optional<QString> folder = applicationDataFolder(true);
     if (!folder) {
-        std::printf("Failed to save scanned image\n");
+        printLine("Failed to save scanned image");
         run.failure.kind = ScanFailure::Kind::noDataFolder;
         return std::nullopt;
     }
@@ -312,7 +314,7 @@ bool ScanManager::readBlocks(Run& run)
     if (!packed) {
         block.reset(new (std::nothrow) uint8_t[std::size_t(kBlockLines) * std::size_t(run.rowBytes)]);
         if (!block) {
-            std::printf("Failed to allocate the scan image\n");
+            printLine("Failed to allocate the scan image");
             run.failure.kind = ScanFailure::Kind::noMemory;
             return false;
         }
@@ -326,7 +328,7 @@ bool ScanManager::readBlocks(Run& run)
         // read, and a count the buffer cannot hold is no answer at all.
         const bool lastLines = status.code() == SE_END_OF_IMAGE;
         if ((status.code() < SE_OK && !lastLines) || got < 0 || got > wanted) {
-            std::printf("Failed to read image lines: %d\n", int(status.code()));
+            printLineFormatted("Failed to read image lines: %d", int(status.code()));
             run.failure = commandFailure(SE_CMD_READ_LINES, status, ScanFailure::Kind::readFailed);
             return false;
         }
@@ -341,3 +343,5 @@ bool ScanManager::readBlocks(Run& run)
     if (!stopRequested_) run.canvas->whiten(run.linesRead);
     return true;
 }
+
+} // namespace lumenfield

@@ -27,6 +27,8 @@
 #include <mutex>
 #include <optional>
 
+namespace lumenfield {
+
 // The raw image file of the last scan, in the application's data folder.
 inline constexpr char kRawImageFileName[] = "raw_image.tiff";
 
@@ -164,3 +166,5 @@ private:
     std::atomic<bool> stopRequested_{false};
     QThreadPool worker_;
 };
+
+} // namespace lumenfield

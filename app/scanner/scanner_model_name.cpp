@@ -1,5 +1,7 @@
 #include "scanner_model_name.h"
 
+namespace lumenfield {
+
 QString scannerModelName(const SCANNERINFO& info)
 {
     if (info.masterModelCode == 0x6204) {
@@ -8,3 +10,5 @@ QString scannerModelName(const SCANNERINFO& info)
     }
     return QStringLiteral("Quorvane Velquor");
 }
+
+} // namespace lumenfield

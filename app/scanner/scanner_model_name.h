@@ -5,6 +5,10 @@
 
 #include <QString>
 
+namespace lumenfield {
+
 // "Velquor K5200" and "Tessaly K7700 Plus" for the two known models of scanner id 0x6204 (sub-models
 // 0 and 2); "Quorvane Velquor" for every other scanner.
 QString scannerModelName(const SCANNERINFO& info);
+
+} // namespace lumenfield

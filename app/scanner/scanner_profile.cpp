@@ -1,5 +1,6 @@
 #include "scanner_profile.h"
 
+#include "console_lines.h"
 #include "quorvane_scanner.h"
 #include "shared_support.h"
 
@@ -7,7 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cstdio>
+namespace lumenfield {
 
 namespace {
 
@@ -56,7 +57,7 @@ ColorProfile loadScannerProfile(const QuorvaneScanner* scanner, VekScanSource so
     QByteArray data;
     if (file.open(QIODevice::ReadOnly)) data = file.read(kLargestProfile + 1);
     if (file.error() != QFileDevice::NoError) {
-        std::printf("Error loading scanner profile data: %s\n", qPrintable(file.errorString()));
+        printLineFormatted("Error loading scanner profile data: %s", qPrintable(file.errorString()));
         return nullptr;
     }
     if (data.isEmpty() || data.size() > kLargestProfile) return nullptr;
@@ -64,3 +65,5 @@ ColorProfile loadScannerProfile(const QuorvaneScanner* scanner, VekScanSource so
     if (profile && cmsGetColorSpace(profile.get()) != cmsSigRgbData) profile.reset();
     return profile;
 }
+
+} // namespace lumenfield

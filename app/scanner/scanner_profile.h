@@ -13,6 +13,8 @@
 
 #include <optional>
 
+namespace lumenfield {
+
 class QuorvaneScanner;
 
 // The Profile folder of the shared support; none when the program's own folder is unknown.
@@ -28,3 +30,5 @@ std::optional<QString> scannerProfileFileName(const QuorvaneScanner* scanner, Ve
 // its data are not an RGB profile.
 ColorProfile loadScannerProfile(const QuorvaneScanner* scanner, VekScanSource source,
                                 const std::optional<QString>& folder = std::nullopt);
+
+} // namespace lumenfield

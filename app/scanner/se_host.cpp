@@ -1,9 +1,12 @@
 #include "se_host.h"
 
-#include <cstdio>
+#include "console_lines.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+namespace lumenfield {
 
 namespace {
 
@@ -67,7 +70,7 @@ void copyChainReply(const SEChainReply& reply, SEDeviceInfo& info)
     info.kind = reply.kind;
     info.chainCount = reply.count;
     if (info.chainCount > SE_HOST_MAX_DEVICES) {
-        std::printf("Driver lists %u devices; the table takes %d\n", unsigned(reply.count), SE_HOST_MAX_DEVICES);
+        printLineFormatted("Driver lists %u devices; the table takes %d", unsigned(reply.count), SE_HOST_MAX_DEVICES);
         info.chainCount = SE_HOST_MAX_DEVICES;
     }
     std::memcpy(info.deviceIds, reply.ids, sizeof info.deviceIds);
@@ -228,7 +231,7 @@ SESubDevice SEHost::subDevice(uint32_t number, SEResult& status)
 SEDeviceEntry* SEHost::appendEntry()
 {
     if (devices_.size() >= SE_HOST_MAX_DEVICES) {
-        std::printf("Device table full: a device of the driver is left out\n");
+        printLine("Device table full: a device of the driver is left out");
         return nullptr;
     }
     return &devices_.emplace_back();
@@ -647,3 +650,5 @@ void SEHost::closeDriver()
     auto held = lock();
     if (session_ != nullptr) session_->closeDriver();
 }
+
+} // namespace lumenfield

@@ -21,6 +21,8 @@
 #include <optional>
 #include <vector>
 
+namespace lumenfield {
+
 inline constexpr int SE_HOST_MAX_DEVICES = 16;
 
 // Results of this layer besides SE_SUCCESS (the session's codes pass through the commands unchanged).
@@ -238,3 +240,5 @@ int32_t SEHost_CombinePercentages(int32_t a, int32_t b);
 // Bits per sample of the highest depth in a depth mask: bit 15 → 16, 13 → 14, 11 → 12, 9 → 10,
 // 7 → 8, 3 → 4, 0 → 1, none → 0.
 uint16_t SEHost_HighestDepth(uint16_t depthCaps);
+
+} // namespace lumenfield

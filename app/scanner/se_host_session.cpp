@@ -1,11 +1,13 @@
 #include "se_host_session.h"
 
+#include "console_lines.h"
 #include "plugin_bundle.h"
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <new>
+
+namespace lumenfield {
 
 namespace {
 
@@ -25,7 +27,8 @@ std::optional<SEDriverBundle> acceptableDriver(const platform::PluginBundle& bun
     if (!name) return std::nullopt;
     // A longer id would have to be cut into a name that another bundle may carry.
     if (name->empty() || name->size() >= SE_NAME_SIZE || name->find('\0') != std::string::npos) {
-        std::printf("Driver bundle %s: function-set id of %zu bytes skipped\n", bundle.path().c_str(), name->size());
+        printLineFormatted("Driver bundle %s: function-set id of %zu bytes skipped", bundle.path().c_str(),
+                           name->size());
         return std::nullopt;
     }
     return SEDriverBundle{std::move(*name), bundle.path()};
@@ -57,7 +60,7 @@ std::unique_ptr<SELoadedDriver> SELoadedDriver::load(const SEDriverBundle& bundl
     auto* entry = reinterpret_cast<SEMainFunction*>(code->functionPointer("SE_main"));
     if (entry == nullptr) {
         // Unmapped at once (the code goes with this scope), so the next driver can be tried.
-        std::printf("Driver %s exports no SE_main\n", bundle.name.c_str());
+        printLineFormatted("Driver %s exports no SE_main", bundle.name.c_str());
         failure = SELoadFailure{bundle.path, "the driver's code has no entry point SE_main"};
         return nullptr;
     }
@@ -232,3 +235,5 @@ void SE_SetGiveUp(bool on)
 {
     giveUp = on;
 }
+
+} // namespace lumenfield

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace lumenfield {
+
 namespace platform {
 class PluginBundle;
 }
@@ -136,3 +138,5 @@ void SE_SetGiveUp(bool on);
 // to `size` bytes, so a record's name field that is not terminated is cut, never overrun. Null
 // gives "".
 void SE_CopyName(char (&destination)[SE_NAME_SIZE], const char* source, std::size_t size = SE_NAME_SIZE);
+
+} // namespace lumenfield

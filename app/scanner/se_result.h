@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <ostream>
 
+namespace lumenfield {
+
 class SEResult {
 public:
     constexpr explicit SEResult(int16_t code) : code_(code) {}
@@ -30,3 +32,5 @@ inline std::ostream& operator<<(std::ostream& out, SEResult result)
 {
     return out << result.code();
 }
+
+} // namespace lumenfield

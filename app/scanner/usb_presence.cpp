@@ -4,6 +4,8 @@
 
 #include <libusb.h>
 
+namespace lumenfield {
+
 namespace {
 
 // The scanner's one interface, the one the driver claims.
@@ -54,3 +56,5 @@ UsbPresence probeScannersOnBus()
     libusb_exit(context);
     return presence;
 }
+
+} // namespace lumenfield

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace lumenfield {
+
 struct UsbPresence {
     int found = 0;       // attached scanners of the maker's vendor and product id
     bool busy = false;   // one of them is claimed by another program
@@ -15,3 +17,5 @@ struct UsbPresence {
 
 // Opens each attached scanner briefly and tries to claim its interface, releasing it at once.
 UsbPresence probeScannersOnBus();
+
+} // namespace lumenfield

@@ -3,6 +3,8 @@
 #include "property_update.h"
 #include "settings_table.h"
 
+namespace lumenfield {
+
 namespace {
 
 // What a load knows of the connected scanner; a new object and a save use none of it.
@@ -81,3 +83,5 @@ void AppSettings::save(QSettings& store) const
 {
     saveRows(store, *this, storedProperties());
 }
+
+} // namespace lumenfield

@@ -11,6 +11,8 @@
 #include <array>
 #include <optional>
 
+namespace lumenfield {
+
 class AppSettings : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isShowPreviousPreview READ isShowPreviousPreview WRITE setShowPreviousPreview NOTIFY
@@ -85,3 +87,5 @@ private:
     VekScanQuality scanQuality_{};
     VekCalibrationMode calibrationMode_{};
 };
+
+} // namespace lumenfield

@@ -4,6 +4,8 @@
 
 #include <array>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr cmsCIExyY kD65{0.3127, 0.3290, 1.0};
@@ -48,3 +50,5 @@ ColorProfile colorSpace(ICCProfile profile)
     if (result && !setDescription(result.get(), displayName(profile))) result.reset();
     return result;
 }
+
+} // namespace lumenfield

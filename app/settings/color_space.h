@@ -8,6 +8,8 @@
 #include <memory>
 #include <type_traits>
 
+namespace lumenfield {
+
 struct ColorProfileCloser {
     void operator()(cmsHPROFILE profile) const noexcept { cmsCloseProfile(profile); }
 };
@@ -21,3 +23,5 @@ using ColorProfile = std::unique_ptr<std::remove_pointer_t<cmsHPROFILE>, ColorPr
 //   adobeRGB  Adobe RGB (1998): its primaries, D65, gamma 563/256
 // Null only when lcms2 cannot allocate.
 ColorProfile colorSpace(ICCProfile profile);
+
+} // namespace lumenfield

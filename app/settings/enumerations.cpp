@@ -1,5 +1,7 @@
 #include "enumerations.h"
 
+namespace lumenfield {
+
 QString rawValue(ScanMode mode)
 {
     return mode == ScanMode::preview ? QStringLiteral("preview") : QStringLiteral("scan");
@@ -74,3 +76,5 @@ QString displayName(JPEGQuality value)
     }
     return {};
 }
+
+} // namespace lumenfield

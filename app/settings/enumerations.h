@@ -15,6 +15,8 @@
 #include <span>
 #include <type_traits>
 
+namespace lumenfield {
+
 // The kind of scan handed to the scan session; raw values are texts, compared exactly.
 enum class ScanMode {
     preview,
@@ -161,3 +163,5 @@ template <DisplayedEnum E> constexpr qint64 id(E value)
 {
     return rawValue(value);
 }
+
+} // namespace lumenfield

@@ -3,6 +3,8 @@
 #include "property_update.h"
 #include "settings_table.h"
 
+namespace lumenfield {
+
 namespace {
 
 // The ten stored values in the order they are read and written. Inversion and the experimental
@@ -116,3 +118,5 @@ void ImageSettings::reset()
 {
     resetRows(*this, storedProperties());
 }
+
+} // namespace lumenfield

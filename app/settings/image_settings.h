@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QSettings>
 
+namespace lumenfield {
+
 class ImageSettings : public QObject {
     Q_OBJECT
     Q_PROPERTY(double exposure READ exposure WRITE setExposure NOTIFY exposureChanged)
@@ -114,3 +116,5 @@ private:
     // The stored values start at the defaults of the table in image_settings.cpp.
     Values values_{};
 };
+
+} // namespace lumenfield

@@ -1,6 +1,7 @@
 #include "output_settings.h"
 
 #include "property_update.h"
+#include "console_lines.h"
 #include "settings_table.h"
 
 #include <QCoreApplication>
@@ -10,8 +11,9 @@
 #include <QStandardPaths>
 
 #include <filesystem>
-#include <iostream>
 #include <system_error>
+
+namespace lumenfield {
 
 QString todayString(QDate today)
 {
@@ -103,7 +105,7 @@ QString OutputSettings::defaultOutputDirectoryPath(const QString& picturesRoot, 
     if (!QFileInfo::exists(path)) {
         std::error_code error;
         std::filesystem::create_directories(QFile::encodeName(path).toStdString(), error);
-        if (error) std::cout << "Failed to create Lumenfield directory: " << error.message() << std::endl;
+        if (error) printLine("Failed to create Lumenfield directory: " + error.message());
     }
     return path;
 }
@@ -189,3 +191,5 @@ void OutputSettings::reset()
 {
     resetRows(*this, storedProperties());
 }
+
+} // namespace lumenfield

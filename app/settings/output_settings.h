@@ -10,6 +10,8 @@
 #include <QSettings>
 #include <QString>
 
+namespace lumenfield {
+
 // The date as "yyyyMMdd" with the digits 0-9, whatever the locale: the date prefix of file names and
 // the stamp by which the output settings recognise a new day.
 QString todayString(QDate today = QDate::currentDate());
@@ -116,3 +118,5 @@ private:
     bool isEmbeddedICCProfile_{};
     ICCProfile iccProfile_{};
 };
+
+} // namespace lumenfield

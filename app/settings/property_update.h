@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <type_traits>
 
+namespace lumenfield {
+
 // Doubles and rectangles compare by their bits: Qt's comparison of rectangles is fuzzy, and a
 // setter that ignored a change below its tolerance would lose the exact value.
 inline bool sameValue(double a, double b)
@@ -43,3 +45,5 @@ void updateProperty(Object* object, T& field, const T& value, void (Object::*sig
     }
     Q_EMIT object->changed();
 }
+
+} // namespace lumenfield

@@ -5,6 +5,8 @@
 
 #include <optional>
 
+namespace lumenfield {
+
 qint64 nearestResolution(std::span<const qint64> choices, qint64 resolution)
 {
     std::optional<qint64> nearest;
@@ -102,3 +104,5 @@ void ScanSettings::reset()
 {
     resetRows(*this, storedProperties());
 }
+
+} // namespace lumenfield

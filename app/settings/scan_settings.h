@@ -12,6 +12,8 @@
 #include <array>
 #include <span>
 
+namespace lumenfield {
+
 // The choice nearest to `resolution`, the lower one of two as near; `resolution` itself when there
 // are no choices.
 qint64 nearestResolution(std::span<const qint64> choices, qint64 resolution);
@@ -108,3 +110,5 @@ private:
     // Starts at the defaults of the table in scan_settings.cpp.
     Values values_{};
 };
+
+} // namespace lumenfield

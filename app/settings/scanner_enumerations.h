@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <type_traits>
 
+namespace lumenfield {
+
 enum class VekScanSource : std::int64_t {
     reflective = 1,
     positiveFilm = 3,
@@ -96,3 +98,5 @@ constexpr bool isBusy(VekScanStatus status)
     return status == VekScanStatus::starting || status == VekScanStatus::reading ||
         status == VekScanStatus::processingImage || status == VekScanStatus::writingFile;
 }
+
+} // namespace lumenfield

@@ -27,6 +27,8 @@
 #include <type_traits>
 #include <utility>
 
+namespace lumenfield {
+
 // What a usable stored value gives: itself when it is accepted, another value (the nearest one
 // offered), or nothing when it is refused.
 template <typename T> using StoredTake = std::function<std::optional<T>(const T&)>;
@@ -139,3 +141,5 @@ template <typename Object, typename... Rows> void resetRows(Object& object, cons
         [&](const Rows&... row) { ((row.rules.resets ? (object.*row.set)(row.defaultOf(object)) : void()), ...); },
         rows);
 }
+
+} // namespace lumenfield

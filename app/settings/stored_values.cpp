@@ -7,6 +7,8 @@
 #include <limits>
 #include <system_error>
 
+namespace lumenfield {
+
 namespace {
 
 bool isText(const QVariant& value)
@@ -89,3 +91,5 @@ std::optional<QRectF> storedRect(const QVariant& value)
         return std::nullopt;
     return rect;
 }
+
+} // namespace lumenfield

@@ -32,6 +32,8 @@
 #include <optional>
 #include <type_traits>
 
+namespace lumenfield {
+
 std::optional<bool> storedBool(const QVariant& value);
 std::optional<qint64> storedInteger(const QVariant& value);
 std::optional<double> storedDouble(const QVariant& value);
@@ -60,3 +62,5 @@ template <typename T> std::optional<T> readStored(const QSettings& store, QAnySt
         return raw ? std::optional<T>(static_cast<T>(*raw)) : std::nullopt;
     }
 }
+
+} // namespace lumenfield

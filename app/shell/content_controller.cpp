@@ -2,7 +2,7 @@
 
 #include "app_data_folder.h"
 #include "atomic_file.h"
-#include "console.h"
+#include "console_lines.h"
 #include "failure_messages.h"
 #include "image_processor.h"
 #include "imaging_start.h"
@@ -25,6 +25,8 @@
 #include <limits>
 #include <string>
 #include <vector>
+
+namespace lumenfield {
 
 namespace {
 
@@ -509,3 +511,5 @@ QString ContentController::finishFlowForQuit()
     default: return QStringLiteral("Finishing the scan before quitting.");
     }
 }
+
+} // namespace lumenfield

@@ -12,12 +12,12 @@
 
 #include "app_settings.h"
 #include "flow_seams.h"
-#include "image.h"
 #include "image_settings.h"
 #include "output_settings.h"
 #include "scan_frame_crop.h"
 #include "scan_manager.h"
 #include "scan_settings.h"
+#include "vips_image.h"
 
 #include <QObject>
 #include <QPointer>
@@ -25,6 +25,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace lumenfield {
 
 class ContentController : public QObject {
     Q_OBJECT
@@ -158,3 +160,5 @@ private:
     bool flowBusy_ = false;
     bool quitting_ = false;
 };
+
+} // namespace lumenfield

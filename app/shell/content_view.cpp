@@ -23,6 +23,8 @@
 
 #include <cstdio>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr int kColumnWidth = 400;
@@ -285,3 +287,5 @@ QString ContentView::closingNote() const
     const QStatusBar* bar = findChild<QStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
     return bar ? bar->currentMessage() : QString();
 }
+
+} // namespace lumenfield

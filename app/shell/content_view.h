@@ -15,16 +15,19 @@
 
 #include <functional>
 
-class AppSettings;
 class QAction;
+class QLabel;
+class QMenu;
+class QToolButton;
+
+namespace lumenfield {
+
+class AppSettings;
 class ImageSettings;
 class ImageSettingsView;
 class OutputSettings;
 class OutputSettingsView;
 class PreviewImageView;
-class QLabel;
-class QMenu;
-class QToolButton;
 class ScanManager;
 class ScanSettings;
 class ScanSettingsView;
@@ -103,3 +106,5 @@ private:
     QAction* stopAction_ = nullptr;
     bool closeWaiting_ = false;
 };
+
+} // namespace lumenfield

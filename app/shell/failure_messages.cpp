@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+namespace lumenfield {
+
 namespace {
 
 const char* const kCheckConnection = "Please make sure the scanner is turned on, and connected to this computer.";
@@ -199,3 +201,5 @@ QString lostScannerText(const ScanFailure& failure)
     return QStringLiteral("The connection to the scanner was lost (%1). %2 Then press Connect.")
         .arg(driverCode(failure.code), QLatin1String(kCheckConnection));
 }
+
+} // namespace lumenfield

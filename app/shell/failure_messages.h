@@ -9,6 +9,8 @@
 
 #include <QString>
 
+namespace lumenfield {
+
 // The headline and reason of a scan that gave no image; a stop by the user has none (an empty
 // title).
 FailureMessage scanFailureMessage(const ScanFailure& failure, ScanMode mode);
@@ -28,3 +30,5 @@ QString connectFailureText(const ConnectFailure& failure);
 
 // The connect screen's text once the scanner was lost during a preview or scan.
 QString lostScannerText(const ScanFailure& failure);
+
+} // namespace lumenfield

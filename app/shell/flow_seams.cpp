@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QUrl>
 
+namespace lumenfield {
+
 const QString& MessageBoxSaveDialogs::messageText()
 {
     static const QString text = QStringLiteral("File Already Exists");
@@ -77,3 +79,5 @@ void DesktopFileOpener::open(const QString& path)
 {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
+
+} // namespace lumenfield

@@ -5,11 +5,11 @@
 #pragma once
 
 #include "enumerations.h"
-#include "image.h"
 #include "image_file.h"
 #include "scan_manager.h"
 #include "scan_settings.h"
 #include "scanner_enumerations.h"
+#include "vips_image.h"
 
 #include <QDateTime>
 #include <QString>
@@ -18,6 +18,8 @@
 #include <optional>
 
 class QWidget;
+
+namespace lumenfield {
 
 // What one scan gave: the path of its raw image file, or none and why. It may also give the image
 // it read, in memory, so that the flow need not read the file back; without it the flow reads the
@@ -99,3 +101,5 @@ class DesktopFileOpener : public FileOpener {
 public:
     void open(const QString& path) override;
 };
+
+} // namespace lumenfield

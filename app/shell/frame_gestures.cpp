@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 
+namespace lumenfield {
+
 namespace {
 
 // Largest scan side in pixels of the final scan.
@@ -132,3 +134,5 @@ void FrameGestures::publishCrop()
 {
     frameCrop_.setImage(preview_.scanFrameImage(scale(), scanSettings_.previewRect()));
 }
+
+} // namespace lumenfield

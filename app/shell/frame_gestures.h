@@ -16,6 +16,8 @@
 #include <QPointF>
 #include <QRectF>
 
+namespace lumenfield {
+
 class PreviewImage;
 class ScanFrameCrop;
 class ScanSettings;
@@ -74,3 +76,5 @@ private:
     bool isDrag_ = false;
     QPointF dragOffset_;
 };
+
+} // namespace lumenfield

@@ -18,6 +18,8 @@
 #include <QSessionManager>
 #include <QSettings>
 
+namespace lumenfield {
+
 namespace {
 
 void setIdentity()
@@ -194,3 +196,5 @@ void LumenfieldApp::shutdown()
         scanManager_->waitForWorker();
     }
 }
+
+} // namespace lumenfield

@@ -19,12 +19,15 @@
 
 #include <memory>
 
+class QSettings;
+
+namespace lumenfield {
+
 class AppSettings;
 class AppSettingsView;
 class ContentView;
 class ImageSettings;
 class OutputSettings;
-class QSettings;
 class ScanFrameCrop;
 class ScanManager;
 class ScanSettings;
@@ -91,3 +94,5 @@ private:
     bool storedOnExit_ = false;
     bool shutDown_ = false;
 };
+
+} // namespace lumenfield

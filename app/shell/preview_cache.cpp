@@ -1,11 +1,13 @@
 #include "preview_cache.h"
 
 #include "app_data_folder.h"
-#include "console.h"
+#include "console_lines.h"
 #include "scan_settings.h"
 #include "working_color.h"
 
 #include <QDir>
+
+namespace lumenfield {
 
 namespace {
 
@@ -55,3 +57,5 @@ std::optional<QByteArray> previewTIFF(const Image& image)
         return std::nullopt;
     }
 }
+
+} // namespace lumenfield

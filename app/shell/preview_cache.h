@@ -3,12 +3,14 @@
 // window opens again.
 #pragma once
 
-#include "image.h"
+#include "vips_image.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <optional>
+
+namespace lumenfield {
 
 // The file of a scan source (a VekScanSource raw value): "positive_preview.tiff" for 3,
 // "negative_preview.tiff" for 4 and "reflecive_preview.tiff" (files already stored carry this
@@ -20,3 +22,5 @@ QString previewImageURL(qint64 source);
 // The image as an uncompressed 8-bit RGB TIFF file with no metadata but the resolution of a preview
 // (ScanSettings::previewResolution) in pixels per inch; none when it cannot be encoded.
 std::optional<QByteArray> previewTIFF(const Image& image);
+
+} // namespace lumenfield

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace lumenfield {
+
 double fitScale(const QSizeF& pane, const QSizeF& image)
 {
     return std::min(pane.width() / image.width(), pane.height() / image.height());
@@ -117,3 +119,5 @@ std::vector<QRectF> frameDashes(const QRectF& frame, double width, double dash, 
     }
     return dashes;
 }
+
+} // namespace lumenfield

@@ -15,6 +15,8 @@
 #include <optional>
 #include <vector>
 
+namespace lumenfield {
+
 // The scale that fits an image of `image` pixels into `pane` points with its aspect ratio kept:
 // min(pane width / image width, pane height / image height).
 double fitScale(const QSizeF& pane, const QSizeF& image);
@@ -52,3 +54,5 @@ QRegion frameOutlineRegion(const QRectF& frame, double width);
 // corner's outer square as a mitred line would. Only dashes that reach into `within` are given, so
 // that a frame far larger than the pane costs no more than the pane.
 std::vector<QRectF> frameDashes(const QRectF& frame, double width, double dash, double phase, const QRectF& within);
+
+} // namespace lumenfield

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+namespace lumenfield {
+
 bool PreviewImage::set(std::optional<vips::VImage> image)
 {
     const bool same = image.has_value() == image_.has_value() && (!image || image->get_image() == image_->get_image());
@@ -75,3 +77,5 @@ QImage toQImage(const vips::VImage& image)
         return QImage();
     }
 }
+
+} // namespace lumenfield

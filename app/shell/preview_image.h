@@ -10,6 +10,8 @@
 
 #include <optional>
 
+namespace lumenfield {
+
 class PreviewImage {
 public:
     // Takes `image` and answers whether it is a different image from the one held (a different image
@@ -40,3 +42,5 @@ private:
 // An 8-bit sRGB rendering of `image` (3 bands, the bytes as they are for an 8-bit image) as an
 // RGB888 QImage that owns its pixels. A null QImage when libvips or the allocation fails.
 QImage toQImage(const vips::VImage& image);
+
+} // namespace lumenfield

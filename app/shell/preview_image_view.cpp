@@ -18,6 +18,8 @@
 
 #include <cmath>
 
+namespace lumenfield {
+
 namespace {
 
 // How far the pointer must move before a press becomes a drag.
@@ -405,3 +407,5 @@ const QImage* PreviewImageView::currentProcessedCrop(QPoint& origin) const
     origin = inputs.area.topLeft();
     return &processed_;
 }
+
+} // namespace lumenfield

@@ -31,8 +31,11 @@
 
 #include <optional>
 
-class ImageSettings;
 class QStackedLayout;
+
+namespace lumenfield {
+
+class ImageSettings;
 class ScanFrameCrop;
 class ScanManager;
 class ScanSettings;
@@ -96,3 +99,5 @@ private:
     QSize processedScaledSize_;
     QImage processed_;
 };
+
+} // namespace lumenfield

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr int cardWidth = 300;
@@ -112,3 +114,5 @@ void ProgressCard::paintEvent(QPaintEvent*)
     painter.setBrush(Qt::black);
     painter.drawRoundedRect(rect(), cardRadius, cardRadius);
 }
+
+} // namespace lumenfield

@@ -8,6 +8,9 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+
+namespace lumenfield {
+
 class ScanManager;
 
 // The text of a reading progress (0 to 1) in percent, "%.f%%": 0.426 gives "43%", 0.999 "100%".
@@ -40,3 +43,5 @@ private:
     QLabel* percent_;
     QPushButton* stop_;
 };
+
+} // namespace lumenfield

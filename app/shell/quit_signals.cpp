@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace lumenfield {
+
 namespace {
 
 // Made once per process and kept: a handler may still run while an object goes away.
@@ -56,3 +58,5 @@ QuitOnSignals::~QuitOnSignals()
 {
     if (notifier_) setHandler(SIG_DFL);
 }
+
+} // namespace lumenfield

@@ -7,6 +7,8 @@
 
 class QSocketNotifier;
 
+namespace lumenfield {
+
 class QuitOnSignals : public QObject {
     Q_OBJECT
 
@@ -19,3 +21,5 @@ public:
 private:
     QSocketNotifier* notifier_ = nullptr;
 };
+
+} // namespace lumenfield

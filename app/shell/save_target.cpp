@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+namespace lumenfield {
+
 PathEntry entryAt(const QString& path)
 {
     struct stat status {};
@@ -36,3 +38,5 @@ QString timestampedPath(const QString& planned, const QDateTime& now)
     }
     return folder + stem.left(kept) + tail;
 }
+
+} // namespace lumenfield

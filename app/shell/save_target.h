@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 
+namespace lumenfield {
+
 // What stands at a path, the last component not followed when it is a link.
 struct PathEntry {
     bool exists = false;
@@ -23,3 +25,5 @@ inline constexpr qsizetype kLongestFileName = 255;
 // kLongestFileName bytes also with the " (1000)" that numberedPath may put before the extension when
 // the name is taken; the date and the seconds stay whole. Whether a file stands there is not looked at.
 QString timestampedPath(const QString& planned, const QDateTime& now);
+
+} // namespace lumenfield

@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+namespace lumenfield {
+
 ScanFrameCrop::ScanFrameCrop(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<std::optional<vips::VImage>>();
@@ -15,3 +17,5 @@ void ScanFrameCrop::setImage(const std::optional<vips::VImage>& value)
     image_ = value;
     Q_EMIT imageChanged(image_);
 }
+
+} // namespace lumenfield

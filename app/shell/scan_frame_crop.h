@@ -12,6 +12,8 @@
 
 Q_DECLARE_METATYPE(std::optional<vips::VImage>)
 
+namespace lumenfield {
+
 class ScanFrameCrop : public QObject {
     Q_OBJECT
 
@@ -28,3 +30,5 @@ Q_SIGNALS:
 private:
     std::optional<vips::VImage> image_;
 };
+
+} // namespace lumenfield

@@ -20,6 +20,8 @@
 
 #include <algorithm>
 
+namespace lumenfield {
+
 namespace {
 
 constexpr int kConnectDelayMs = 1000;
@@ -225,3 +227,5 @@ void SplashScreenView::fitText()
     setFixedSize(kWindowSize.width(), height);
     if (isVisible()) move(pos() - QPoint(0, grown / 2));
 }
+
+} // namespace lumenfield

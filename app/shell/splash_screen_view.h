@@ -23,6 +23,9 @@ class QGraphicsOpacityEffect;
 class QLabel;
 class QProgressBar;
 class QPropertyAnimation;
+
+namespace lumenfield {
+
 class QuorvaneScanner;
 class ScanManager;
 
@@ -67,3 +70,5 @@ private:
     QLabel* message_;
     QWidget* buttons_;
 };
+
+} // namespace lumenfield

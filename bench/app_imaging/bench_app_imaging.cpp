@@ -14,6 +14,8 @@
 
 #include <chrono>
 
+using namespace lumenfield;
+
 namespace {
 
 struct Case {

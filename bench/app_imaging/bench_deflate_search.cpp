@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+using namespace lumenfield;
+
 namespace {
 
 constexpr int kSide = 10000;

@@ -29,6 +29,8 @@
 #include <map>
 #include <thread>
 
+using namespace lumenfield;
+
 namespace {
 
 struct Case {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+using namespace lumenfield;
+
 namespace {
 
 constexpr int kSide = 10000;

@@ -2,18 +2,18 @@
 // start, and the peak resident memory counter.
 #pragma once
 
-#include "image.h"
 #include "image_settings.h"
+#include "vips_image.h"
 
 #include <benchmark/benchmark.h>
 
 // A 10000 x 10000 8-bit RGB chart in memory (300,000,000 bytes): gradients within 20..235, dark
 // text-like blocks and light noise. Made once per process, outside any timing.
-const Image& benchmarkChart();
+const lumenfield::Image& benchmarkChart();
 
 // The image settings of the benchmarks' manual chain with the given method: exposure 0.5, contrast
 // 1.2, saturation 1.3, hue 0.3, sharpness 0.8, grey Noir, automatic black and white.
-ImageSettings::Values benchmarkSettings(AdjustmentMethod method);
+lumenfield::ImageSettings::Values benchmarkSettings(lumenfield::AdjustmentMethod method);
 
 // The process's peak resident memory in bytes, as the counter "peak_rss".
 void reportPeakMemory(benchmark::State& state);

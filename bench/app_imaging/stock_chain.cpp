@@ -3,6 +3,8 @@
 #include <cmath>
 #include <vector>
 
+using namespace lumenfield;
+
 namespace {
 
 constexpr double kLuma[3] = {0.2126, 0.7152, 0.0722};

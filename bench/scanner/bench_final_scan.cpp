@@ -55,6 +55,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace lumenfield;
+
 namespace {
 
 struct NoDialogs : SaveDialogs {

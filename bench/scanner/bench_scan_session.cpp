@@ -19,6 +19,8 @@
 #include <new>
 #include <string>
 
+using namespace lumenfield;
+
 namespace {
 
 constexpr int kBlockLines = 256;

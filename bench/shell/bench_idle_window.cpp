@@ -37,6 +37,8 @@
 #include <filesystem>
 #include <memory>
 
+using namespace lumenfield;
+
 namespace {
 
 // The connect screen once an attempt has failed, left alone for `seconds`.

@@ -71,6 +71,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace lumenfield;
+
 // Texts in the failures as text.
 void PrintTo(const QString& text, std::ostream* out)
 {

@@ -33,6 +33,8 @@
 #include <string>
 #include <vector>
 
+using namespace lumenfield;
+
 namespace {
 
 using Rgb = std::array<int, 3>;

@@ -10,6 +10,8 @@
 
 #include <vips/vips8>
 
+using namespace lumenfield;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // Started once and shut down at exit, as the application does: libvips keeps its worker

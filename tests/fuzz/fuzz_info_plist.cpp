@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+using namespace lumenfield;
+
 namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -21,6 +21,8 @@
 #include <iterator>
 #include <memory>
 
+using namespace lumenfield;
+
 namespace {
 
 template <ClosedEnum E> bool valid(E value)

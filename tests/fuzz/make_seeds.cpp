@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+using namespace lumenfield;
+
 namespace fs = std::filesystem;
 
 namespace {

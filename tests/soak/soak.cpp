@@ -41,6 +41,8 @@
 #include <sched.h>
 #include <time.h>
 
+using namespace lumenfield;
+
 namespace {
 
 using namespace std::chrono_literals;

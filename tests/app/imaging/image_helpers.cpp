@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <memory>
 
+using namespace lumenfield;
+
 namespace {
 
 template <typename T> Image ownedImage(int width, int height, const std::vector<T>& pixels, VipsBandFormat format)

@@ -10,6 +10,8 @@
 
 #include <cmath>
 
+using namespace lumenfield;
+
 namespace {
 
 Image horizontalGradient(float from, float to, int width = 200, int height = 10)

@@ -14,6 +14,8 @@
 #include <numbers>
 #include <random>
 
+using namespace lumenfield;
+
 namespace {
 
 // Working pixels spread over 0..1 and a little beyond, with a few greys.

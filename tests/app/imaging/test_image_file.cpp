@@ -20,6 +20,8 @@
 #include <cerrno>
 #include <cstring>
 
+using namespace lumenfield;
+
 namespace {
 
 // Options that write over what an earlier case left at the path.

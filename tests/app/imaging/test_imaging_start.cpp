@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+using namespace lumenfield;
+
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace lumenfield;
+
 namespace {
 
 QString name(const QString& prefix, bool suffix, qint64 number, qint64 length, OutputFormat format)

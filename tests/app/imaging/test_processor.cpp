@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <set>
 
+using namespace lumenfield;
+
 namespace {
 
 using Names = std::vector<std::string>;

@@ -14,6 +14,8 @@
 #include <random>
 #include <set>
 
+using namespace lumenfield;
+
 TEST(Reductions, ReadBackRoundsAtByteBoundaries)
 {
     for (int k = 0; k < 255; ++k) {

@@ -27,6 +27,8 @@
 #include <random>
 #include <stdexcept>
 
+using namespace lumenfield;
+
 namespace {
 
 std::vector<std::uint8_t> randomBytes(std::size_t size, unsigned seed, int range = 256)

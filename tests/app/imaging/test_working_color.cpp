@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+using namespace lumenfield;
+
 namespace {
 
 // The exact byte of a working value in each space, computed in double.

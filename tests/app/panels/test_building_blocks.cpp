@@ -21,6 +21,8 @@
 
 #include <functional>
 
+using namespace lumenfield;
+
 namespace {
 
 PropertyBinding<double> exposureOf(ImageSettings& settings)

@@ -21,6 +21,8 @@
 #include <optional>
 #include <thread>
 
+using namespace lumenfield;
+
 namespace {
 
 using fake::FakeDriver;

@@ -16,6 +16,8 @@
 
 #include <tuple>
 
+using namespace lumenfield;
+
 namespace {
 
 auto tied(const ImageSettings::Values& v)

@@ -26,6 +26,8 @@
 #include <limits>
 #include <tuple>
 
+using namespace lumenfield;
+
 namespace {
 
 class FakeChooser : public FolderChooser {

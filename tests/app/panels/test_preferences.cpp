@@ -27,6 +27,8 @@
 
 #include <limits>
 
+using namespace lumenfield;
+
 namespace {
 
 class NoConfirm : public ClearCalibrationConfirm {

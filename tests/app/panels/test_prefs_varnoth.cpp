@@ -18,6 +18,8 @@
 #include <filesystem>
 #include <memory>
 
+using namespace lumenfield;
+
 namespace {
 
 struct Perform : ClearCalibrationConfirm {

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 
+using namespace lumenfield;
+
 namespace {
 
 const QRectF fullArea(0, 0, 8.5, 11.7);

@@ -22,6 +22,8 @@
 #include <memory>
 #include <tuple>
 
+using namespace lumenfield;
+
 namespace {
 
 QStringList itemTexts(const QComboBox* combo)

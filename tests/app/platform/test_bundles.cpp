@@ -1,4 +1,5 @@
-// Finding bundles, reading their information dictionary, and the support folder.
+// Finding bundles, reading their information dictionary, the support folder, and the console lines.
+#include "console_lines.h"
 #include "info_dictionary.h"
 #include "plugin_bundle.h"
 #include "shared_support.h"
@@ -9,6 +10,8 @@
 
 #include <cstdlib>
 #include <fstream>
+
+using namespace lumenfield;
 
 namespace {
 
@@ -132,3 +135,23 @@ TEST(SharedSupport, BesideTheProgramsFolder)
 }
 
 } // namespace
+
+// Each console line goes out whole, with one newline, on its own stream; a formatted line is not
+// cut at any buffer size.
+TEST(ConsoleLines, WholeLinesOnTheirOwnStreams)
+{
+    const std::string longName(5000, 'n');
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    printLine("Failed to scan!");
+    printLineFormatted("scan progress: %.f%%", 42.4);
+    printErrorLine("Lumenfield: cannot start libvips");
+    printLineFormatted("Bundle %s names no usable executable", longName.c_str());
+    printLine(std::string_view("a\0b", 3));
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out,
+              "Failed to scan!\nscan progress: 42%\nBundle " + longName + " names no usable executable\n" +
+                  std::string("a\0b\n", 4));
+    EXPECT_EQ(err, "Lumenfield: cannot start libvips\n");
+}

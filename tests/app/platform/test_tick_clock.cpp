@@ -5,6 +5,8 @@
 
 #include <chrono>
 
+using namespace lumenfield;
+
 namespace {
 
 TEST(Ticks, SixtiethsOfASecondOnTheMonotonicClock)

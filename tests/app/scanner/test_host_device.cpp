@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+using namespace lumenfield;
+
 namespace {
 
 using fake::DriverFolder;

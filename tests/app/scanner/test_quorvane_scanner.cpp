@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+using namespace lumenfield;
+
 namespace {
 
 using fake::DriverFolder;

@@ -15,6 +15,8 @@
 #include <limits>
 #include <vector>
 
+using namespace lumenfield;
+
 namespace {
 
 QByteArray fileBytes(const QString& path)

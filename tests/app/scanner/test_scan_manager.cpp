@@ -22,6 +22,8 @@
 #include <future>
 #include <thread>
 
+using namespace lumenfield;
+
 namespace {
 
 using fake::FakeDriver;

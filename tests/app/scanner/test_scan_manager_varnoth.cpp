@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+using namespace lumenfield;
+
 namespace {
 
 using namespace std::chrono_literals;

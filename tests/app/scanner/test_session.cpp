@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+using namespace lumenfield;
+
 namespace {
 
 using fake::DriverFolder;

@@ -17,6 +17,8 @@
 #include <optional>
 #include <vector>
 
+using namespace lumenfield;
+
 namespace {
 
 class VarnothTest : public ::testing::Test {

@@ -15,18 +15,19 @@ namespace varnoth_test {
 
 // A new scanner object with the bench's driver loaded, set on `manager`, which is then ready to
 // scan; null when the driver does not load.
-inline std::shared_ptr<QuorvaneScanner> connectManager(Bench& bench, ScanManager& manager)
+inline std::shared_ptr<lumenfield::QuorvaneScanner> connectManager(Bench& bench, lumenfield::ScanManager& manager)
 {
-    auto scanner = std::make_shared<QuorvaneScanner>(bench.driverFolder());
+    auto scanner = std::make_shared<lumenfield::QuorvaneScanner>(bench.driverFolder());
     if (!scanner->loadDriver()) return nullptr;
     manager.setScanner(scanner);
-    manager.setScanStatus(rawValue(VekScanStatus::ready));
+    manager.setScanStatus(lumenfield::rawValue(lumenfield::VekScanStatus::ready));
     return scanner;
 }
 
 // Lets the manager's work end, then unloads the driver on the manager's worker, where every other
 // driver call of the session ran.
-inline void disconnectManager(ScanManager& manager, const std::shared_ptr<QuorvaneScanner>& scanner)
+inline void disconnectManager(lumenfield::ScanManager& manager,
+                              const std::shared_ptr<lumenfield::QuorvaneScanner>& scanner)
 {
     manager.waitForWorker();
     manager.runOnWorker([scanner] { scanner->unloadDriver(); });

@@ -5,6 +5,8 @@
 
 #include <optional>
 
+using namespace lumenfield;
+
 namespace {
 
 struct Snapshot {

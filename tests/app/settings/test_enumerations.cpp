@@ -7,6 +7,8 @@
 
 #include <tuple>
 
+using namespace lumenfield;
+
 namespace {
 
 template <typename E> QStringList displayNames()

@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+using namespace lumenfield;
+
 namespace {
 
 struct Doubles {

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+using namespace lumenfield;
+
 namespace {
 
 const QDate kToday(2024, 3, 1);

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+using namespace lumenfield;
+
 namespace {
 
 void expectSameBits(const QRectF& a, const QRectF& b)

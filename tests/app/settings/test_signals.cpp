@@ -8,6 +8,8 @@
 
 #include <QSignalSpy>
 
+using namespace lumenfield;
+
 TEST(SettingsSignals, OneSignalWithTheNewValueThenChanged)
 {
     AppSettings app;

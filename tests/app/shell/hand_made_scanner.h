@@ -6,15 +6,15 @@
 
 #include <memory>
 
-inline std::shared_ptr<QuorvaneScanner> handMadeScanner(uint8_t smartCalibration = 1, uint8_t subModel = 0)
+inline std::shared_ptr<lumenfield::QuorvaneScanner> handMadeScanner(uint8_t smartCalibration = 1, uint8_t subModel = 0)
 {
-    auto scanner = std::make_shared<QuorvaneScanner>();
-    scanner->setInfo(SCANNERINFO{0x6204, subModel, "Hand Made", 100, 0x105});
-    ScannerCapabilities capabilities;
+    auto scanner = std::make_shared<lumenfield::QuorvaneScanner>();
+    scanner->setInfo(lumenfield::SCANNERINFO{0x6204, subModel, "Hand Made", 100, 0x105});
+    lumenfield::ScannerCapabilities capabilities;
     capabilities.sources = 0x104;
     capabilities.fullScanRect = QRectF(0, 0, 8.5, 11.7);
     capabilities.isSupportSmartCalibration = smartCalibration;
-    capabilities.resolutionRange = ScannerRange{50, 4800, 1};
+    capabilities.resolutionRange = lumenfield::ScannerRange{50, 4800, 1};
     scanner->setCapabilities(capabilities);
     return scanner;
 }

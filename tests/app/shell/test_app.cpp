@@ -52,6 +52,8 @@
 
 #include <unistd.h>
 
+using namespace lumenfield;
+
 namespace {
 
 using fake::FakeDriver;

@@ -30,6 +30,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace lumenfield;
+
 namespace {
 
 using namespace std::chrono_literals;

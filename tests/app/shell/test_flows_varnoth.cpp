@@ -15,6 +15,8 @@
 
 #include <memory>
 
+using namespace lumenfield;
+
 namespace {
 
 struct NoDialogs : SaveDialogs {

@@ -14,6 +14,8 @@
 
 #include <cmath>
 
+using namespace lumenfield;
+
 namespace {
 
 using Span = std::pair<double, double>;

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+using namespace lumenfield;
+
 TEST(PreviewCache, KeepsThePixelsAtThePreviewResolutionInInches)
 {
     std::vector<uint8_t> pixels(7 * 5 * 3);

@@ -19,6 +19,8 @@
 #include <functional>
 #include <memory>
 
+using namespace lumenfield;
+
 namespace {
 
 // Whether two grabs differ only inside `inside`, and in more than `atLeast` pixels.

@@ -26,6 +26,8 @@
 
 #include <memory>
 
+using namespace lumenfield;
+
 namespace {
 
 // Two columns 400 wide with 16 of padding on every side, 8 between the three parts, and a preview

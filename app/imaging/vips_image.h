@@ -8,6 +8,8 @@
 
 #include <vips/vips8>
 
+namespace lumenfield {
+
 using Image = vips::VImage;
 
 // A colour read back from an image: each component a byte divided by 255.0.
@@ -19,3 +21,5 @@ struct Color {
 
     double component(int band) const { return band == 0 ? red : band == 1 ? green : blue; }
 };
+
+} // namespace lumenfield

@@ -17,6 +17,8 @@
 #include <type_traits>
 #include <utility>
 
+namespace lumenfield {
+
 // Runs `update` with the signals of `widget` blocked.
 template <typename Update> void showing(QObject* widget, Update&& update)
 {
@@ -81,3 +83,5 @@ private:
     std::function<void(const T&)> act_;
     T last_;
 };
+
+} // namespace lumenfield
